@@ -1,0 +1,19 @@
+# Shared build settings and helpers.
+
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+if(MARLIN3_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# marlin3_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l])
+# One GoogleTest program per module; every case becomes a CTest test.
+function(marlin3_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    MARLIN3_SOURCE_DIR="${CMAKE_SOURCE_DIR}" MARLIN3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,218 @@
+#include "log/DebugTrace.h"
+
+#include "platform/base/WinTypes.h"
+#include "platform/debugout/DebugOut.h"
+#include "platform/files/Files.h"
+#include "platform/framework/Afx.h"
+#include "platform/ui/MessageBox.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Process-wide log state. A handle of 0 means "not opened yet"; INVALID_HANDLE_VALUE after a failed
+// open keeps later tracers from trying again.
+struct LogState {
+  std::string strPath = "nxDebug.log";
+  HANDLE hFile = 0;
+  int nLevel = 1;
+  bool bShowErrors = false;
+  bool bErrorShown = false;
+};
+
+LogState& State() {
+  static LogState state;
+  return state;
+}
+
+bool IsIntConversion(char c) { return std::strchr("diouxXc", c) != nullptr; }
+
+// Copies the rest of a format after its one placeholder: "%%" still means "%", anything else is text.
+void AppendTail(std::string& out, const char* p) {
+  while (*p != '\0') {
+    if (p[0] == '%' && p[1] == '%') {
+      out += '%';
+      p += 2;
+    } else {
+      out += *p++;
+    }
+  }
+}
+
+template <typename Fill>
+std::string FormatWith(const char* format, Fill fill) {
+  std::string out;
+  if (format == nullptr) return out;
+  const char* p = format;
+  while (*p != '\0') {
+    if (p[0] != '%') {
+      out += *p++;
+      continue;
+    }
+    if (p[1] == '%') {
+      out += '%';
+      p += 2;
+      continue;
+    }
+    // Parse flags, width and precision; length modifiers are dropped and chosen by the argument.
+    const char* start = p++;
+    std::string spec = "%";
+    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) spec += *p++;
+    while (*p >= '0' && *p <= '9') spec += *p++;
+    if (*p == '.') {
+      spec += *p++;
+      while (*p >= '0' && *p <= '9') spec += *p++;
+    }
+    while (*p != '\0' && std::strchr("hlLqjzt", *p) != nullptr) ++p;
+    if (*p == '\0' || *p == '*') {
+      out.append(start);  // not a placeholder we understand: keep it as text
+      return out;
+    }
+    fill(out, spec, *p);
+    AppendTail(out, p + 1);
+    return out;
+  }
+  return out;
+}
+
+std::string Printf(const std::string& spec, long long value) {
+  char buffer[128];
+  std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+  return buffer;
+}
+
+std::string PrintfText(const std::string& spec, const std::string& value) {
+  int n = std::snprintf(nullptr, 0, spec.c_str(), value.c_str());
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(out.data(), out.size(), spec.c_str(), value.c_str());
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+}  // namespace
+
+std::string DebugTrace::FormatOne(const char* format, long long arg) {
+  return FormatWith(format, [arg](std::string& out, const std::string& spec, char conversion) {
+    if (conversion == 'c') {
+      out += static_cast<char>(arg);
+    } else if (IsIntConversion(conversion)) {
+      out += Printf(spec + "ll" + conversion, arg);
+    } else if (conversion == 's') {
+      out += PrintfText(spec + 's', std::to_string(arg));
+    } else {
+      out += std::to_string(arg);
+    }
+  });
+}
+
+std::string DebugTrace::FormatOne(const char* format, const std::string& arg) {
+  return FormatWith(format, [&arg](std::string& out, const std::string& spec, char conversion) {
+    if (conversion == 's') {
+      out += PrintfText(spec + 's', arg);
+    } else {
+      out += arg;  // a text given for a number placeholder is shown as it is
+    }
+  });
+}
+
+std::string DebugTrace::Numbered(int place, const std::string& message) {
+  return std::to_string(place) + "->" + message + "\n";
+}
+
+DebugTrace::DebugTrace(const char* function, const char* sourcePath, const char* logPath)
+    : m_strFunction(function != nullptr ? function : "") {
+  std::string path = sourcePath != nullptr ? sourcePath : "";
+  size_t slash = path.find_last_of('/');
+  m_strFile = slash == std::string::npos ? path : path.substr(slash + 1);
+
+  LogState& state = State();
+  if (logPath != nullptr && *logPath != '\0') state.strPath = logPath;
+  if (state.nLevel >= 3) WriteLine("Entered");
+  if (state.hFile == 0) OpenLog();
+}
+
+DebugTrace::~DebugTrace() {
+  if (State().nLevel >= 3) WriteLine("Exiting");
+}
+
+void DebugTrace::OpenLog() {
+  LogState& state = State();
+  if (state.hFile != 0 && state.hFile != INVALID_HANDLE_VALUE) CloseHandle(state.hFile);
+  state.hFile = CreateFileA(state.strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (state.hFile == INVALID_HANDLE_VALUE) {
+    std::string text = "***" + FormatOne("'%s' could not be created or opened\n", state.strPath);
+    OutputDebugStringA(text.c_str());
+  }
+}
+
+void DebugTrace::WriteLine(const std::string& message) {
+  m_strLine = m_strFile + ": " + m_strFunction + "> " + message + "\r\n";
+  std::string debugLine = "***" + m_strLine;
+  OutputDebugStringA(debugLine.c_str());
+
+  HANDLE file = State().hFile;
+  if (file == 0 || file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, m_strLine.data(), static_cast<DWORD>(m_strLine.size()), &written, nullptr);
+}
+
+void DebugTrace::ShowErrorBox(const std::string& message) {
+  LogState& state = State();
+  if (!state.bShowErrors || state.bErrorShown) return;
+  std::string text = m_strFile + ":" + m_strFunction + "> " + message;
+  AfxMessageBox(text, MB_OK);
+  state.bErrorShown = true;
+}
+
+void DebugTrace::Write(const std::string& text, int n) {
+  WriteLine(n == -1 ? text : FormatOne(text.c_str(), n));
+}
+
+void DebugTrace::Detail(const std::string& text) {
+  if (State().nLevel >= 2) WriteLine(text);
+}
+
+void DebugTrace::WriteFormat(const char* format, const std::string& arg) { WriteLine(FormatOne(format, arg)); }
+
+void DebugTrace::WriteFormat(const char* format, long long arg) { WriteLine(FormatOne(format, arg)); }
+
+void DebugTrace::Error(const std::string& text, int n) {
+  std::string message = n == -1 ? text : FormatOne(text.c_str(), n);
+  ShowErrorBox(message);
+  WriteLine(message);
+}
+
+void DebugTrace::ErrorFormat(const char* format, const std::string& arg) {
+  std::string message = FormatOne(format, arg);
+  ShowErrorBox(message);
+  WriteLine(message);
+}
+
+void DebugTrace::ErrorFormat(const char* format, long long arg) {
+  std::string message = FormatOne(format, arg);
+  ShowErrorBox(message);
+  WriteLine(message);
+}
+
+void DebugTrace::SystemError(const std::string& text) {
+  DWORD code = platform::GetLastError();
+  std::string systemText = platform::FormatMessageText(code);
+  Error(text + ": (" + std::to_string(static_cast<int>(code)) + ") " + systemText);
+}
+
+void DebugTrace::SetLevel(int level) { State().nLevel = level; }
+
+int DebugTrace::GetLevel() { return State().nLevel; }
+
+void DebugTrace::SetShowErrors(bool show) { State().bShowErrors = show; }
+
+bool DebugTrace::GetShowErrors() { return State().bShowErrors; }
+
+void DebugTrace::ResetForTest() {
+  LogState& state = State();
+  if (state.hFile != 0 && state.hFile != INVALID_HANDLE_VALUE) CloseHandle(state.hFile);
+  state = LogState();
+}

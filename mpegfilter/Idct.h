@@ -1,0 +1,18 @@
+// Inverse 8x8 DCT shared by the decoder and the encoder's reconstruction loop.
+// IdctChenWang works in place on 64 coefficients in raster order (row-major) and leaves the
+// reconstructed residuals there, each clipped to -256..255. It is the integer Chen-Wang algorithm
+// with weights 2841, 2676, 2408, 1609, 1108, 565: rows first, then columns, a row or column whose
+// AC terms are zero taking the constant shortcut. Guarantees: deterministic, bit-exact between the
+// decoder and the encoder for any input of -2048..2047 per coefficient (the range inverse
+// quantisation produces), no allocation, no table set-up needed; meets IEEE 1180-1990.
+#pragma once
+
+// In place; block[0] is the DC term. Coefficients must lie in -2048..2047.
+void IdctChenWang(short* block);
+
+// Same result as IdctChenWang for a block whose only non-zero coefficient is block[0]:
+// the constant residual every sample takes.
+inline int IdctDcOnlyValue(int nDc) {
+  const int v = (nDc * 8 + 32) >> 6;
+  return v < -256 ? -256 : (v > 255 ? 255 : v);
+}

@@ -1,0 +1,36 @@
+// Result codes of the pxmpeg entry points (the imaging toolkit's codes: 1 success, negative errors)
+// and their texts. Shared by the decoder and the encoder; PxResultText never returns null.
+#pragma once
+
+#include <cstdint>
+
+enum PxResult : int32_t {
+  PX_OK = 1,
+  PX_END_OF_STREAM = 0,       // the stream ended before the page (also: no sequence header)
+  PX_ERR_NO_MEMORY = -1,
+  PX_ERR_WRITE = -5,          // the kernel wrote fewer bytes than asked (disk full)
+  PX_ERR_BAD_DATA = -9,       // not a usable MPEG video stream
+  PX_ERR_NO_FILE_NAME = -13,
+  PX_ERR_OPEN = -14,           // the kernel could not open the file (read or write)
+  PX_ERR_NOT_SUPPORTED = -16,  // saving through the filter interface
+  PX_ERR_BAD_DEPTH = -27,
+  PX_ERR_KERNEL_MISSING = -28,  // a kernel service ordinal could not be bound
+  PX_ERR_TOO_LARGE = -29,       // picture or memory above the caller's limits
+};
+
+inline const char* PxResultText(int32_t n) {
+  switch (n) {
+    case PX_OK: return "success";
+    case PX_END_OF_STREAM: return "stream ended before the requested picture";
+    case PX_ERR_NO_MEMORY: return "out of memory";
+    case PX_ERR_WRITE: return "write failed";
+    case PX_ERR_BAD_DATA: return "not a usable MPEG video stream";
+    case PX_ERR_NO_FILE_NAME: return "no file name";
+    case PX_ERR_OPEN: return "cannot open the file";
+    case PX_ERR_NOT_SUPPORTED: return "not supported";
+    case PX_ERR_BAD_DEPTH: return "unsupported bits per pixel";
+    case PX_ERR_KERNEL_MISSING: return "toolkit kernel service missing";
+    case PX_ERR_TOO_LARGE: return "picture exceeds the decoder limits";
+    default: return "error";
+  }
+}

@@ -1,0 +1,70 @@
+// One registry hive as an SQLite database (internal to platform/registry).
+// Schema: keys(id, parent, name, fold) with UNIQUE(parent, fold), the root key being id 1; vals(key, name,
+// fold, type, data) with PRIMARY KEY(key, fold), enumerated in insertion (rowid) order like Windows.
+// "fold" is the name upper-cased by platform::text (case-insensitive, case-preserving lookups; subkeys
+// enumerate in fold order, which is Windows' upper-case order). Key ids come from AUTOINCREMENT and are
+// never reused, so a handle to a deleted key can tell (ERROR_KEY_DELETED) even after a same-named key is
+// created again. The connection is opened once per process and hive file, in WAL mode with a busy time-out.
+#pragma once
+
+#include "platform/base/WinTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace platform::registry {
+
+enum class Root { CurrentUser, LocalMachine };
+
+constexpr int64_t kRootKeyId = 1;
+
+class Hive {
+ public:
+  // The hive of a root as the environment places it now (cached per file and process).
+  static std::shared_ptr<Hive> ForRoot(Root root, LONG* error);
+  // The hive directory of a root ("" for none), ending in "/".
+  static std::string DirectoryOf(Root root);
+
+  ~Hive();
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
+
+  bool writable() const { return m_writable; }
+  std::mutex& mutex() { return m_mutex; }
+
+  // A prepared statement (cached), reset and with its bindings cleared.
+  sqlite3_stmt* Statement(const char* sql);
+  sqlite3* db() { return m_db; }
+
+  // Transactions. Begin returns ERROR_SUCCESS or the mapped SQLite failure. End commits (after the
+  // commit hook) or rolls back; it returns the commit's result.
+  LONG BeginRead();
+  LONG BeginWrite();
+  LONG Commit(const char* operation);
+  void Rollback();
+
+ private:
+  Hive() = default;
+  LONG Open(const std::string& dir, const std::string& file, bool createDir);
+  LONG CreateSchema();
+
+  sqlite3* m_db = nullptr;
+  bool m_writable = false;
+  std::mutex m_mutex;
+  std::unordered_map<const char*, sqlite3_stmt*> m_statements;
+};
+
+// Maps an SQLite result code to the Win32 code a registry call reports.
+LONG ErrorFromSqlite(int rc);
+
+// The commit hook (tests): called inside every write transaction just before its COMMIT.
+void CallCommitHook(const char* operation);
+
+}  // namespace platform::registry

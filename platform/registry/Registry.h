@@ -1,0 +1,80 @@
+// The Windows registry on SQLite: one database file per hive (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE).
+// Callers: MyReg, the framework's profile calls, the marlin3-reg tool and tests.
+// Keeps the Win32 shape: LONG results (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ...),
+// key handles that must be closed, case-insensitive and case-preserving key and value names, subkeys
+// enumerated in case-insensitive name order. Every write is one SQLite transaction, so several processes
+// may share a hive and a killed writer never leaves it half-written. Hives live in $MARLIN3_REGISTRY_DIR
+// when it is set, else HKCU in ${XDG_CONFIG_HOME:-~/.config}/marlin3/ and HKLM in /var/lib/marlin3/.
+#pragma once
+
+#include "platform/base/WinTypes.h"
+
+#include <functional>
+#include <string>
+
+struct RegKeyObject;
+using HKEY = RegKeyObject*;
+
+extern HKEY const HKEY_CURRENT_USER;
+extern HKEY const HKEY_LOCAL_MACHINE;
+
+// Value types (winnt.h).
+enum : DWORD {
+  REG_NONE = 0,
+  REG_SZ = 1,
+  REG_EXPAND_SZ = 2,
+  REG_BINARY = 3,
+  REG_DWORD = 4,
+  REG_MULTI_SZ = 7,
+  REG_QWORD = 11,
+};
+
+// Access rights (winnt.h); read and write are enforced on the handle.
+enum : REGSAM {
+  KEY_QUERY_VALUE = 0x0001,
+  KEY_SET_VALUE = 0x0002,
+  KEY_CREATE_SUB_KEY = 0x0004,
+  KEY_ENUMERATE_SUB_KEYS = 0x0008,
+  KEY_READ = 0x20019,
+  KEY_WRITE = 0x20006,
+  KEY_ALL_ACCESS = 0xF003F,
+};
+
+enum : DWORD {
+  REG_OPTION_NON_VOLATILE = 0,
+  REG_CREATED_NEW_KEY = 1,
+  REG_OPENED_EXISTING_KEY = 2,
+};
+
+LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKEY* result);
+LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
+                     REGSAM sam, void* security, HKEY* result, DWORD* disposition);
+LONG RegCloseKey(HKEY key);
+// data may be null to ask for type and size; a short buffer gives ERROR_MORE_DATA and the needed size.
+// A REG_SZ's size counts its terminating zero, as on Windows.
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* cbData);
+LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD cbData);
+// cchName in: buffer size in characters; out: length without the terminating zero.
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved,
+                   char* keyClass, DWORD* cchClass, void* lastWriteTime);
+LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* cbData);
+// Deletes a key without subkeys (Windows refuses a key that has subkeys with ERROR_ACCESS_DENIED).
+LONG RegDeleteKeyA(HKEY key, const char* subKey);
+// Deletes a key and everything below it.
+LONG RegDeleteTreeA(HKEY key, const char* subKey);
+LONG RegDeleteValueA(HKEY key, const char* name);
+
+namespace platform::registry {
+
+// Where the hive files of this process live (resolved once per process from the environment).
+std::string HiveDirectory(HKEY root);
+
+// Test seam: when set, every operation first asks the hook with the operation's name ("open",
+// "create", "query", "set", "enum", "delete"); a result other than ERROR_SUCCESS fails the call with it.
+using FaultHook = std::function<LONG(const char* operation)>;
+void SetFaultHook(FaultHook hook);
+
+}  // namespace platform::registry

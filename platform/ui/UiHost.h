@@ -1,0 +1,44 @@
+// UiHost: what shows the control model to someone. The host is chosen once per process by MARLIN3_UI:
+// "qt" (default; Qt 6 Widgets in libm3uiqt.so, loaded when the first box or dialog is shown, so the
+// program starts fast and runs without a display) or "scripted" (ScriptedHost). Host() never fails: a
+// Qt host that cannot start stands in as a host that shows nothing (message boxes 0, dialogs -1).
+#pragma once
+
+#include "platform/resource/ResourceFormat.h"
+#include "platform/ui/UiTypes.h"
+
+#include <string>
+
+class CDialog;
+class CPropertySheet;
+class CFileDialog;
+
+class UiHost {
+ public:
+  virtual ~UiHost() = default;
+  // The ID of the button pressed, 0 when the box cannot be shown.
+  virtual int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) = 0;
+  // Run an initialised dialog (OnInitDialog done) until it ends; -1 when it cannot be shown.
+  virtual INT_PTR RunDialog(CDialog& dialog) = 0;
+  virtual INT_PTR RunSheet(CPropertySheet& sheet) = 0;
+  // IDOK after CFileDialog::Accept, IDCANCEL, or -1.
+  virtual INT_PTR RunFileDialog(CFileDialog& dialog) = 0;
+  virtual void SetWaitCursor(bool on) {}
+};
+
+namespace platform::ui {
+
+UiHost& Host();
+// Tests: use this host from now on (null returns to the one MARLIN3_UI chooses).
+void SetHostForTesting(UiHost* host);
+// The resource library dialogs are built from; loaded as "marlin3.dll" when never set.
+void SetResourceModule(HMODULE module);
+HMODULE ResourceModule();
+const M3ResDialog* FindDialogTemplate(UINT id);
+// A string of the resource library; false (empty text) when it is missing.
+bool LoadResourceString(UINT id, std::string& text);
+
+}  // namespace platform::ui
+
+// The entry point libm3uiqt.so exports: a new Qt host, or null when Qt cannot start.
+extern "C" UiHost* m3uiqt_create_host();

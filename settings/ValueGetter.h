@@ -1,0 +1,82 @@
+// ValueGetter: where a setting comes from. A command-line option of the same name wins for one run,
+// then the Quick Set record (a subkey of the main key), then the caller's default. Also the main-key
+// values, the product's device key and the small path, file-name and system services of the program.
+// Callers: start-up, scan job, wizard, device code. Every instance copies the framework's command line
+// when it is constructed; options use the prefix "/" and case-sensitive names.
+// The settings operations live in settings/; the services (file types, folders, names, identity,
+// processes) are implemented in app/.
+#pragma once
+
+#include "platform/base/WinTypes.h"
+#include "settings/SettingsSchema.h"
+
+#include <string>
+
+class CComboBox;  // the ui layer's combo box control
+
+class ValueGetter {
+ public:
+  ValueGetter();  // takes the framework's command line (AfxGetApp()->m_lpCmdLine)
+  explicit ValueGetter(const std::string& commandLine);
+  virtual ~ValueGetter();
+
+  const std::string& GetCommandLine() const { return m_strCmdLine; }
+
+  // --- Options and Quick Set records ---
+  bool GetFromCmdLine(const std::string& name, std::string& out, const std::string& defaultValue);
+  bool GetFromCmdLine(const std::string& name, int& out, int defaultValue, int min, int max);
+  bool GetFromReg(const std::string& name, std::string& out, const std::string& qs,
+                  const std::string& defaultValue);
+  bool GetFromReg(const std::string& name, int& out, const std::string& qs, int defaultValue, int min,
+                  int max);
+  bool GetSetting(const std::string& name, std::string& out, const std::string& qs,
+                  const std::string& defaultValue);
+  bool GetSetting(const std::string& name, int& out, const std::string& qs, int defaultValue, int min, int max);
+  bool GetSetting(const std::string& name, bool& out, const std::string& qs, bool defaultValue);
+  bool SetSetting(const std::string& name, const std::string& value, const std::string& qs);
+  bool SetSetting(const std::string& name, int value, const std::string& qs);
+  bool SetSetting(const std::string& name, bool value, const std::string& qs);
+  // The same through a schema declaration.
+  bool GetSetting(const settings::StrValue& value, std::string& out, const std::string& qs);
+  bool GetSetting(const settings::IntValue& value, int& out, const std::string& qs);
+  bool GetSetting(const settings::BoolValue& value, bool& out, const std::string& qs);
+  bool GetFromCmdLine(const settings::StrValue& value, std::string& out);
+  bool GetFromCmdLine(const settings::IntValue& value, int& out);
+
+  // --- Main key and product key ---
+  int GetMainInt(const std::string& name, int defaultValue);
+  bool SetMainInt(const std::string& name, int value);
+  std::string GetMainStr(const std::string& name);
+  bool SetMainStr(const std::string& name, const std::string& value, bool create);
+  std::string GetProductPortStr(const std::string& name);
+  // "SOFTWARE\Nexora\" + resource string 230 (the application name when the string is missing).
+  std::string GetMainKeyPath();
+
+  // --- Path, file-name and system services (implemented in app/) ---
+  int ConvertExtToType(const std::string& ext);
+  std::string ConvertTypeToExt(int type);
+  bool LoadFileTypeControl(CComboBox* combo, int type);
+  bool ShowFileDialog(bool open, std::string& fileName, int& type, std::string& folder, bool allFiles,
+                      bool include146, bool onlyThisType);
+  int CheckQualityLevel(int quality, int type);
+  bool IsMultiPageSupported(int type);
+  void GetTempDirectory(std::string& folder);
+  bool GetDataDirectory(std::string& folder);
+  void GetTempFilename(std::string& name, const std::string& ext, const std::string& folder);
+  void GetTempFilename(std::string& name, int type, const std::string& folder);
+  bool ValidateDir(std::string& folder, bool ask, bool addBackslash);
+  bool FindPathFromExe(std::string& path, const std::string& exeName, const std::string& valueName);
+  // invalid receives the first invalid character: its whole UTF-8 sequence, or the one byte that does
+  // not decode.
+  bool FindInvalidChar(const std::string& text, std::string& invalid);
+  void GetNetworkPrefix(std::string& prefix);
+  void DetermineUniquePcName(std::string& name);
+  bool IsNetworked();
+  bool IsScanToAvailable();
+  bool IsDupDevName(const std::string& deviceName, const std::string& qs);
+  bool CreateProcess(const std::string& commandLine, const std::string& failureText);
+
+ private:
+  std::string m_strCmdLine;
+  std::string m_strPrefix;
+};

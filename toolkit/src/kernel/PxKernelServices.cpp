@@ -1,0 +1,157 @@
+// The toolkit kernel's services on Linux, exported through one ordinal lookup.
+// Files map onto open/read/lseek/write; the Windows-style access flags and permission bits that
+// plug-ins pass are translated here. Memory is zero-filled (calloc) because callers rely on zeroed
+// contexts. Bitmap row access works on the PxBitmap record alone.
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "pxkernel/PxKernel.h"
+
+namespace {
+
+PxSequenceStartFn g_pfnSequenceHook = nullptr;
+
+int32_t KOpen(const char* pszName, int32_t nFlags, int32_t nPermission) {
+  if (!pszName || !*pszName) return -1;
+  int flags = O_CLOEXEC;
+  switch (nFlags & 3) {
+    case PX_O_WRONLY: flags |= O_WRONLY; break;
+    case PX_O_RDWR: flags |= O_RDWR; break;
+    default: flags |= O_RDONLY; break;
+  }
+  if (nFlags & PX_O_CREAT) flags |= O_CREAT;
+  if (nFlags & PX_O_TRUNC) flags |= O_TRUNC;
+  if (nFlags & PX_O_EXCL) flags |= O_EXCL;
+  if (nFlags & 0x0008) flags |= O_APPEND;
+  // A file created without write permission (Windows _S_IREAD only) is read-only for everyone.
+  const mode_t mode = (nPermission & PX_S_IWRITE) ? 0644 : 0444;
+  int fd;
+  do {
+    fd = ::open(pszName, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -1 : fd;
+}
+
+int32_t KClose(int32_t hFile) {
+  if (hFile < 0) return -1;
+  return ::close(hFile) == 0 ? 0 : -1;
+}
+
+int32_t KRead(int32_t hFile, void* pBuffer, int32_t nCount) {
+  if (hFile < 0 || !pBuffer || nCount < 0) return -1;
+  int32_t nDone = 0;
+  while (nDone < nCount) {
+    const ssize_t n = ::read(hFile, static_cast<char*>(pBuffer) + nDone, static_cast<size_t>(nCount - nDone));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return nDone ? nDone : -1;
+    }
+    if (n == 0) break;
+    nDone += static_cast<int32_t>(n);
+  }
+  return nDone;
+}
+
+int32_t KSeek(int32_t hFile, int32_t nOffset, int32_t nOrigin) {
+  if (hFile < 0) return -1;
+  const int whence = nOrigin == PX_SEEK_CUR ? SEEK_CUR : (nOrigin == PX_SEEK_END ? SEEK_END : SEEK_SET);
+  const off_t pos = ::lseek(hFile, nOffset, whence);
+  if (pos < 0 || pos > INT32_MAX) return -1;
+  return static_cast<int32_t>(pos);
+}
+
+int32_t KWrite(int32_t hFile, const void* pBuffer, int32_t nCount) {
+  if (hFile < 0 || !pBuffer || nCount < 0) return -1;
+  int32_t nDone = 0;
+  while (nDone < nCount) {
+    const ssize_t n =
+        ::write(hFile, static_cast<const char*>(pBuffer) + nDone, static_cast<size_t>(nCount - nDone));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return nDone ? nDone : -1;
+    }
+    if (n == 0) break;
+    nDone += static_cast<int32_t>(n);
+  }
+  return nDone;
+}
+
+void* KAlloc(size_t nBytes) { return nBytes ? std::calloc(1, nBytes) : nullptr; }
+
+void KFree(void* p) { std::free(p); }
+
+bool RowsUsable(const PxBitmap* b) {
+  return b && b->pPixels && b->nWidth > 0 && b->nHeight > 0 && b->nBytesPerRow > 0 &&
+         (b->nBitsPerPixel == 24 || b->nBitsPerPixel == 32 || b->nBitsPerPixel == 8) &&
+         static_cast<int64_t>(b->nWidth) * (b->nBitsPerPixel / 8) <= b->nBytesPerRow;
+}
+
+int32_t KBitmapBegin(PxBitmap* b) {
+  if (!RowsUsable(b)) return -1;
+  if ((b->nFlags & PX_BITMAP_NEEDS_PREPARE) && !b->nPrepared) return -1;
+  ++b->nAccessCount;
+  return 1;
+}
+
+int32_t KBitmapEnd(PxBitmap* b) {
+  if (!b || b->nAccessCount <= 0) return -1;
+  --b->nAccessCount;
+  return 1;
+}
+
+int32_t KBitmapGetRow(PxBitmap* b, uint8_t* pBuffer, int32_t nRow, int32_t nBytes) {
+  if (!RowsUsable(b) || !pBuffer || nRow < 0 || nRow >= b->nHeight || nBytes < 0) return -1;
+  if (b->nAccessCount <= 0) return -1;
+  const int32_t n = nBytes < b->nBytesPerRow ? nBytes : b->nBytesPerRow;
+  std::memcpy(pBuffer, b->pPixels + static_cast<size_t>(nRow) * static_cast<size_t>(b->nBytesPerRow),
+              static_cast<size_t>(n));
+  return 1;
+}
+
+int32_t KBitmapPrepare(PxBitmap* b) {
+  if (b) b->nPrepared = 1;
+  return 1;
+}
+
+int32_t KBitmapRelease(PxBitmap* b) {
+  if (!b) return -1;
+  if (b->nFlags & PX_BITMAP_OWNS_PIXELS) {
+    std::free(b->pPixels);
+    b->pPixels = nullptr;
+    b->nFlags &= ~PX_BITMAP_OWNS_PIXELS;
+  }
+  b->nAccessCount = 0;
+  return 1;
+}
+
+int32_t KSequenceStart() { return g_pfnSequenceHook ? g_pfnSequenceHook() : 1; }
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void* PxKernelProcByOrdinal(int32_t nOrdinal) {
+  switch (nOrdinal) {
+    case PX_ORD_OPEN: return reinterpret_cast<void*>(&KOpen);
+    case PX_ORD_CLOSE: return reinterpret_cast<void*>(&KClose);
+    case PX_ORD_READ: return reinterpret_cast<void*>(&KRead);
+    case PX_ORD_SEEK: return reinterpret_cast<void*>(&KSeek);
+    case PX_ORD_WRITE: return reinterpret_cast<void*>(&KWrite);
+    case PX_ORD_ALLOC: return reinterpret_cast<void*>(&KAlloc);
+    case PX_ORD_FREE: return reinterpret_cast<void*>(&KFree);
+    case PX_ORD_BITMAP_BEGIN: return reinterpret_cast<void*>(&KBitmapBegin);
+    case PX_ORD_BITMAP_END: return reinterpret_cast<void*>(&KBitmapEnd);
+    case PX_ORD_BITMAP_GET_ROW: return reinterpret_cast<void*>(&KBitmapGetRow);
+    case PX_ORD_BITMAP_PREPARE: return reinterpret_cast<void*>(&KBitmapPrepare);
+    case PX_ORD_BITMAP_RELEASE: return reinterpret_cast<void*>(&KBitmapRelease);
+    case PX_ORD_SEQUENCE_START: return reinterpret_cast<void*>(&KSequenceStart);
+    default: return nullptr;
+  }
+}
+
+extern "C" __attribute__((visibility("default"))) void PxKernelSetSequenceStartHook(PxSequenceStartFn pfnHook) {
+  g_pfnSequenceHook = pfnHook;
+}
