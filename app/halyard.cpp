@@ -129,7 +129,7 @@ BOOL ScanApp::InitInstance() {
   m_ValueGetter.GetFromCmdLine(settings::kOptTask, m_nTask);
   SetRegistryKey(settings::kRegistryKey);
 
-  SelectQuickSet();
+  SelectQuickSet(trace);
   ReadHideMask();
   if (m_nTask != kTaskReview) {
     if (m_nTask == kTaskConvert) m_nHide |= settings::kHideAll;
@@ -149,14 +149,14 @@ BOOL ScanApp::InitInstance() {
                     devDest.find(specialDest) != std::string::npos;
 
   if (m_nTask == kTaskDeviceSetup || specialRun) {
-    RunDeviceSetupDialog();
+    RunDeviceSetupDialog(trace);
   } else {
     switch (m_nTask) {
       case kTaskConvert:
         NotAvailableYet(trace, "Convert task (DoConvertFile)");
         break;
       case kTaskPoll:
-        RunPoll();
+        RunPoll(trace);
         break;
       case kTaskPublish:
         NotAvailableYet(trace, "Publishing (SendDestToDeviceNow)");
@@ -169,10 +169,10 @@ BOOL ScanApp::InitInstance() {
         break;
       case kTaskDeviceScan:
         m_nHide |= settings::kHideMainDialog;
-        RunInteractive();
+        RunInteractive(trace);
         break;
       default:
-        RunInteractive();
+        RunInteractive(trace);
         break;
     }
   }
@@ -181,8 +181,7 @@ BOOL ScanApp::InitInstance() {
   return FALSE;
 }
 
-void ScanApp::SelectQuickSet() {
-  DebugTrace trace("SelectQuickSet", __FILE__);
+void ScanApp::SelectQuickSet(DebugTrace& trace) {
   m_ValueGetter.GetFromCmdLine(settings::kMainQs.pszName, g_strQsName, g_strQsName);
   std::string devDest;
   m_ValueGetter.GetFromCmdLine(settings::kQsDevDest, devDest);
@@ -297,21 +296,18 @@ bool ScanApp::ClearMainRegistry() {
   return true;
 }
 
-void ScanApp::RunDeviceSetupDialog() {
-  DebugTrace trace("RunDeviceSetupDialog", __FILE__);
+void ScanApp::RunDeviceSetupDialog(DebugTrace& trace) {
   NotAvailableYet(trace, "Device setup dialog (SetupDevice)");
 }
 
-void ScanApp::RunPoll() {
-  DebugTrace trace("RunPoll", __FILE__);
+void ScanApp::RunPoll(DebugTrace& trace) {
   int poll = 0;
   m_ValueGetter.GetFromCmdLine(settings::kOptPoll, poll);
   m_ValueGetter.SetMainInt(settings::kMainScanToOn.pszName, poll);
   NotAvailableYet(trace, "Removing this PC's destinations from the device (DeviceTalk GetList/Update)");
 }
 
-void ScanApp::RunInteractive() {
-  DebugTrace trace("RunInteractive", __FILE__);
+void ScanApp::RunInteractive(DebugTrace& trace) {
   if ((m_nHide & settings::kHideMainDialog) == 0) {
     // Until the main dialog exists its run ends like a cancelled one.
     NotAvailableYet(trace, "Main dialog (halyardDlg)");

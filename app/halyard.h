@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class DebugTrace;
 struct ScanRequest;
 
 // The current Quick Set name of the run; empty until start-up selects one.
@@ -81,11 +82,12 @@ class ScanApp : public CWinApp {
   int m_nPageCount;
 
  private:
-  void SelectQuickSet();
+  // Steps of InitInstance; they log under InitInstance's tracer.
+  void SelectQuickSet(DebugTrace& trace);
   void ReadHideMask();
-  void RunDeviceSetupDialog();
-  void RunInteractive();
-  void RunPoll();
+  void RunDeviceSetupDialog(DebugTrace& trace);
+  void RunInteractive(DebugTrace& trace);
+  void RunPoll(DebugTrace& trace);
   void ReleaseResourceDll();
 };
 

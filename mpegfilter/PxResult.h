@@ -15,7 +15,7 @@ enum PxResult : int32_t {
   PX_ERR_NOT_SUPPORTED = -16,  // saving through the filter interface
   PX_ERR_BAD_DEPTH = -27,
   PX_ERR_KERNEL_MISSING = -28,  // a kernel service ordinal could not be bound
-  PX_ERR_TOO_LARGE = -29,       // picture or memory above the caller's limits
+  PX_ERR_READ = -4,             // the kernel read failed
 };
 
 inline const char* PxResultText(int32_t n) {
@@ -30,7 +30,7 @@ inline const char* PxResultText(int32_t n) {
     case PX_ERR_NOT_SUPPORTED: return "not supported";
     case PX_ERR_BAD_DEPTH: return "unsupported bits per pixel";
     case PX_ERR_KERNEL_MISSING: return "toolkit kernel service missing";
-    case PX_ERR_TOO_LARGE: return "picture exceeds the decoder limits";
+    case PX_ERR_READ: return "read failed";
     default: return "error";
   }
 }

@@ -120,7 +120,8 @@ def parse_int(token, where, what, low=-2**31, high=2**31 - 1):
 
 
 def source_lines(path):
-    with open(path, encoding="utf-8") as f:
+    # utf-8-sig: an editor's byte order mark is not part of the first line.
+    with open(path, encoding="utf-8-sig") as f:
         for number, line in enumerate(f, 1):
             line = line.rstrip("\n").rstrip("\r")
             if not line.strip() or line.lstrip().startswith("#"):
@@ -396,9 +397,10 @@ def check_dialog(dialog, errors):
                 continue
             if a.kind == "groupbox" and a.contains(b) or b.kind == "groupbox" and b.contains(a):
                 continue
-            # Two controls may share a place when one of them starts hidden: the program shows one
-            # or the other (a one-time scan replaces a radio button by its own label).
-            if (a.style | b.style) & STYLE_FLAGS["hidden"]:
+            # A control created hidden may take exactly another's place: the program shows one or the
+            # other (a one-time scan replaces a radio button by its own label).
+            same_place = (a.x, a.y, a.cx, a.cy) == (b.x, b.y, b.cx, b.cy)
+            if same_place and (a.style | b.style) & STYLE_FLAGS["hidden"]:
                 continue
             errors.add(b.where, f"template {dialog.id}: control {b.id} overlaps control {a.id} "
                        f"({a.where})")
@@ -609,14 +611,27 @@ def markdown(src):
     for sid, (check, role, _) in sorted(m.strings.items()):
         text = src.strings.get((sid, ENGLISH), ("", ""))[0].replace("|", "\\|").replace("\n", " ")
         out.append(f"| {sid} | {check} | {role} | {text} |")
-    out.append("")
-    out.append("| Template | Kind | Size | Role | Controls (number: class, role) |")
-    out.append("|---|---|---|---|---|")
+    names = {v: k for k, v in STYLE_FLAGS.items()}
     for did, (kind, role, _) in sorted(m.dialogs.items()):
-        d = src.dialogs.get(did)
-        size = f"{d.cx} x {d.cy}" if d else "-"
-        controls = "; ".join(f"{cid}: {cls}, {crole}" for cid, cls, crole, _ in m.controls[did])
-        out.append(f"| {did} | {kind} | {size} | {role} | {controls or '-'} |")
+        d = src.dialogs[did]
+        roles = {cid: (cls, crole) for cid, cls, crole, _ in m.controls[did]}
+        out.append("")
+        out.append(f"### Template {did}: {role}")
+        out.append("")
+        out.append(f"{kind}, {d.cx} x {d.cy} dialog units, caption \"{d.caption}\", "
+                   f"font {d.font[1]} pt {d.font[0]}.")
+        out.append("")
+        if not d.controls:
+            out.append("No controls.")
+            continue
+        out.append("| Control | Kind | x, y, cx, cy | Style | Text | Role |")
+        out.append("|---|---|---|---|---|---|")
+        for c in d.controls:
+            style = ",".join(names[1 << b] for b in range(32) if c.style & (1 << b)) or "-"
+            text = c.text.replace("|", "\\|")
+            crole = roles.get(c.id, ("", "label" if c.kind == "static" else ""))[1]
+            cid = "-1" if c.id == -1 else str(c.id)
+            out.append(f"| {cid} | {c.kind} | {c.x}, {c.y}, {c.cx}, {c.cy} | {style} | {text} | {crole} |")
     print("\n".join(out))
 
 

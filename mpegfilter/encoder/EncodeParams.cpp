@@ -157,11 +157,9 @@ int32_t ResolveEncodeParams(PxEncoderState* s, int32_t nWidth, int32_t nHeight, 
     return PX_ENC_ERR_DC_PRECISION;
   for (int i = 0; i < 3; ++i) {
     for (int c = 0; c < 2; ++c) {
-      for (int32_t f : {m[i].nForwardF[c], m[i].nBackwardF[c]}) {
-        if (f == 15 && &f != nullptr) continue;  // unused direction
-        if (f < 1 || f > (bMpeg2 ? 9 : 7)) return PX_ENC_ERR_F_CODE;
-        if (pLim && f > (c == 0 ? pLim->nFCodeH : pLim->nFCodeV)) return PX_ENC_ERR_F_CODE;
-      }
+      const int32_t nMax = pLim ? (c == 0 ? pLim->nFCodeH : pLim->nFCodeV) : (bMpeg2 ? 9 : 7);
+      const int32_t f = m[i].nForwardF[c], b = m[i].nBackwardF[c];
+      if (f < 1 || f > nMax || (i > 0 && (b < 1 || b > nMax))) return PX_ENC_ERR_F_CODE;
     }
   }
   for (int i = 0; i < 3; ++i)

@@ -53,6 +53,7 @@ constexpr MessageText kMessages[] = {
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
     {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
     {ERROR_MORE_DATA, "More data is available."},
+    {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_BADDB, "The configuration registry database is corrupt."},
     {ERROR_KEY_DELETED, "Illegal operation attempted on a registry key that has been marked for deletion."},

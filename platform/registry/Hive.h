@@ -53,7 +53,7 @@ class Hive {
  private:
   Hive() = default;
   LONG Open(const std::string& dir, const std::string& file, bool createDir);
-  LONG CreateSchema();
+  int CreateSchema();
 
   sqlite3* m_db = nullptr;
   bool m_writable = false;

@@ -66,6 +66,16 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey);
 // Deletes a key and everything below it.
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
 LONG RegDeleteValueA(HKEY key, const char* name);
+// Counts and maximum lengths of a key's subkeys and values (any pointer may be null). Lengths are in
+// bytes of the UTF-8 names without the terminating zero; the class is always empty.
+LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved, DWORD* subKeys,
+                      DWORD* maxSubKeyLen, DWORD* maxClassLen, DWORD* values, DWORD* maxValueNameLen,
+                      DWORD* maxValueLen, DWORD* securityDescriptor, void* lastWriteTime);
+
+// Limits enforced by this registry (Windows: key names 255 characters, value data "available memory").
+constexpr DWORD kRegMaxKeyNameLength = 255;       // bytes of one path component
+constexpr DWORD kRegMaxValueNameLength = 16383;   // bytes
+constexpr DWORD kRegMaxValueSize = 1024 * 1024;   // larger values fail with ERROR_INVALID_PARAMETER
 
 namespace platform::registry {
 
@@ -76,5 +86,10 @@ std::string HiveDirectory(HKEY root);
 // "create", "query", "set", "enum", "delete"); a result other than ERROR_SUCCESS fails the call with it.
 using FaultHook = std::function<LONG(const char* operation)>;
 void SetFaultHook(FaultHook hook);
+
+// Test seam: when set, called inside every write transaction just before its COMMIT, with the
+// operation's name. Tests kill the process here to prove a killed writer leaves nothing half-written.
+using CommitHook = std::function<void(const char* operation)>;
+void SetCommitHook(CommitHook hook);
 
 }  // namespace platform::registry

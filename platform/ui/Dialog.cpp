@@ -141,16 +141,12 @@ int CDialog::GetCheckedRadioButton(int firstId, int lastId) const {
 
 std::vector<int> CDialog::RadioGroup(int firstId) const {
   std::vector<int> ids;
-  auto it = std::find_if(m_controls.begin(), m_controls.end(),
-                         [&](CWnd* w) { return w->GetDlgCtrlID() == firstId && firstId != -1; });
-  for (; it != m_controls.end(); ++it) {
-    if (it != m_controls.begin() && !ids.empty() && ((*it)->GetStyle() & M3_GROUP) != 0) break;
-    if (ids.empty() && (*it)->GetDlgCtrlID() != firstId) break;
-    auto* b = dynamic_cast<CButton*>(*it);
-    if (b != nullptr && b->IsRadio())
-      ids.push_back(b->GetDlgCtrlID());
-    else if (ids.empty())
-      break;
+  if (firstId == -1) return ids;
+  auto it = std::find_if(m_controls.begin(), m_controls.end(), [&](CWnd* w) { return w->GetDlgCtrlID() == firstId; });
+  for (auto i = it; i != m_controls.end(); ++i) {
+    if (i != it && ((*i)->GetStyle() & M3_GROUP) != 0) break;
+    auto* b = dynamic_cast<CButton*>(*i);
+    if (b != nullptr && b->IsRadio()) ids.push_back(b->GetDlgCtrlID());
   }
   return ids;
 }
@@ -218,6 +214,11 @@ void CDialog::SetWindowText(const std::string& text) {
 
 INT_PTR CDialog::DoModal() {
   ResetEnd();
+  // Every run starts from the template again, as a new window would.
+  m_controls.clear();
+  m_owned.clear();
+  m_bCreated = false;
+  m_nFocusId = 0;
   return RunModal();
 }
 

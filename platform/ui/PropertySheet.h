@@ -46,6 +46,8 @@ class CPropertySheet : public CWnd {
   BOOL PressButton(int button);
 
   bool IsEnded() const { return m_bEnded; }
+  // Counts page activations, so a host sees a page shown again.
+  int GetActivationCount() const { return m_nActivations; }
   INT_PTR GetResult() const { return m_nResult; }
   void SetView(DialogView* view) { m_pView = view; }
   DialogView* GetView() const { return m_pView; }
@@ -66,5 +68,6 @@ class CPropertySheet : public CWnd {
   bool m_bWizard = false;
   bool m_bEnded = false;
   INT_PTR m_nResult = 0;
+  int m_nActivations = 0;
   DialogView* m_pView = nullptr;
 };

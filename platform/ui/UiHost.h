@@ -37,6 +37,8 @@ HMODULE ResourceModule();
 const M3ResDialog* FindDialogTemplate(UINT id);
 // A string of the resource library; false (empty text) when it is missing.
 bool LoadResourceString(UINT id, std::string& text);
+// An icon of the resource library (PNG bytes); null when it is missing.
+const M3ResIcon* FindResourceIcon(UINT id);
 
 }  // namespace platform::ui
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/base/WinTypes.h"
+#include "platform/ui/MessageBox.h"
 
 #include <cstdint>
 

@@ -1,0 +1,126 @@
+// The folder services of ValueGetter: the program's temporary folder, the user's data folder for scans,
+// and the check (and creation on request) of a folder a user or an option named.
+// Paths use "/". A text starting with "/" is a local absolute path and is examined; the root "/" itself,
+// relative texts and anything else are accepted as given, as drive roots and network paths always were.
+#include "log/DebugTrace.h"
+#include "platform/files/Files.h"
+#include "platform/folders/Folders.h"
+#include "platform/framework/Afx.h"
+#include "platform/ui/MessageBox.h"
+#include "settings/ValueGetter.h"
+
+#include <vector>
+
+namespace {
+
+constexpr UINT kIdsDataFolderName = 185;
+constexpr UINT kIdsCreateFolderQuestion = 245;
+
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A local absolute path other than the root: the only texts that are looked at on the disk.
+bool IsExamined(const std::string& folder) { return folder.size() > 1 && folder[0] == '/'; }
+
+// The text up to and including the "/" before the last one; "" when there is none.
+std::string ParentOf(const std::string& folder) {
+  if (folder.size() < 2) return std::string();
+  const size_t slash = folder.find_last_of('/', folder.size() - 2);
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+}  // namespace
+
+void ValueGetter::GetTempDirectory(std::string& folder) {
+  DebugTrace trace("GetTempDirectory", __FILE__);
+  std::string windows;
+  if (GetSpecialFolder(SpecialFolder::Windows, windows, false)) {
+    windows += '/';
+  } else {
+    windows.clear();
+    trace.Error("Failed to get user's sys directory");
+  }
+
+  char temp[MAX_PATH] = {};
+  const DWORD length = GetTempPathA(MAX_PATH, temp);
+  if (length >= 1 && length <= MAX_PATH - 1 && windows != temp) {
+    folder = std::string(temp) + "NxScan/";
+  } else {
+    trace.Error("GetTempPath failed or is system directory");
+    if (!GetDataDirectory(folder)) {
+      trace.Error("Failed to get data directory or temp directory");
+      folder = "/tmp/";
+    }
+  }
+  CreateDirectoryA(folder.c_str(), nullptr);  // an existing folder is the usual case
+}
+
+bool ValueGetter::GetDataDirectory(std::string& folder) {
+  DebugTrace trace("GetDataDirectory", __FILE__);
+  std::string documents;
+  if (!GetSpecialFolder(SpecialFolder::Personal, documents, true)) {
+    folder.clear();
+    trace.Error("Failed to get user's data directory");
+    return false;
+  }
+  std::string name;
+  if (!AfxLoadString(kIdsDataFolderName, name)) trace.Error(TRACE_NUMBERED("LoadString failed"));
+  folder = documents + "/" + name + "/";
+
+  const std::string withoutSlash = folder.substr(0, folder.size() - 1);
+  if (!FolderExists(withoutSlash)) {
+    trace.WriteFormat("Directory '%s' not present, creating it", withoutSlash);
+    if (!CreateDirectoryA(withoutSlash.c_str(), nullptr)) {
+      folder.clear();
+      trace.WriteFormat("Trouble creating directory '%s'", platform::FormatMessageText(platform::GetLastError()));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ValueGetter::ValidateDir(std::string& folder, bool ask, bool addBackslash) {
+  DebugTrace trace("ValidateDir", __FILE__);
+  if (folder.empty()) {
+    trace.Error("Input string is empty");
+    return false;
+  }
+  if (folder.back() != '/') {
+    if (!addBackslash) {
+      trace.Error("last char isn't backslash so returning");
+      return false;
+    }
+    folder += '/';
+  }
+  if (!IsExamined(folder)) return true;
+  if (FolderExists(folder)) return true;
+
+  if (ask) {
+    std::string question;
+    if (!AfxFormatString1(question, kIdsCreateFolderQuestion, folder.c_str()))
+      trace.Error(TRACE_NUMBERED("LoadString failed"));
+    if (AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      trace.Write("User doesn't want to create dir, exiting");
+      return false;
+    }
+  }
+
+  // Missing parents are created first, outermost first; walking up instead of recursing keeps a
+  // hostile path with thousands of levels from exhausting the stack.
+  std::vector<std::string> missing;
+  for (std::string parent = ParentOf(folder); IsExamined(parent) && !FolderExists(parent); parent = ParentOf(parent))
+    missing.push_back(parent);
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!CreateDirectoryA(it->c_str(), nullptr)) {
+      trace.SystemError("Creating directory failed");
+      break;
+    }
+  }
+  if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+    trace.SystemError("Creating directory failed");
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,175 @@
+// Chroma interpolation and YCbCr to BGR conversion. The kernels sum to 256: output =
+// (sum + 128) >> 8 through the clipping table (values -384..639).
+#include "mpegfilter/ColorConverter.h"
+
+#include <cstring>
+
+#include "mpegfilter/PxResult.h"
+#include "pxkernel/PxKernel.h"
+
+namespace {
+
+struct ClipTable {
+  uint8_t v[1024];
+  constexpr ClipTable() : v() {
+    for (int i = 0; i < 1024; ++i) {
+      const int x = i - 384;
+      v[i] = static_cast<uint8_t>(x < 0 ? 0 : (x > 255 ? 255 : x));
+    }
+  }
+};
+constexpr ClipTable kClip;
+inline uint8_t Clip(int x) { return kClip.v[(x < -384 ? -384 : (x > 639 ? 639 : x)) + 384]; }
+
+// Cr->R, Cb->B, Cb->G, Cr->G in 1/65536 by matrix_coefficients (ISO/IEC 13818-2 Table 6-9).
+constexpr int kMatrix[8][4] = {
+    {117504, 138453, 13954, 34903}, {117504, 138453, 13954, 34903}, {104597, 132201, 25675, 53279},
+    {104597, 132201, 25675, 53279}, {104448, 132798, 24759, 53109}, {104597, 132201, 25675, 53279},
+    {104597, 132201, 25675, 53279}, {117579, 136230, 16907, 35559},
+};
+
+inline int At(const uint8_t* s, int i, int n) { return s[i < 0 ? 0 : (i >= n ? n - 1 : i)]; }
+
+}  // namespace
+
+void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines,
+                                    bool bProgressive, uint8_t* pDst) {
+  auto line = [&](int i) { return pSrc + static_cast<long>(i < 0 ? 0 : (i >= nSrcLines ? nSrcLines - 1 : i)) * nStride; };
+  if (bProgressive) {
+    for (int i = 0; i < nSrcLines; ++i) {
+      const uint8_t *a = line(i - 3), *b = line(i - 2), *c = line(i - 1), *d = line(i), *e = line(i + 1),
+                    *f = line(i + 2), *g = line(i + 3);
+      uint8_t* o0 = pDst + static_cast<long>(2 * i) * nStride;
+      uint8_t* o1 = o0 + nStride;
+      for (int x = 0; x < nWidth; ++x) {
+        o0[x] = Clip((3 * a[x] - 16 * b[x] + 67 * c[x] + 227 * d[x] - 32 * e[x] + 7 * f[x] + 128) >> 8);
+        o1[x] = Clip((7 * b[x] - 32 * c[x] + 227 * d[x] + 67 * e[x] - 16 * f[x] + 3 * g[x] + 128) >> 8);
+      }
+    }
+    return;
+  }
+  // Interlaced: each field from its own lines; field f holds source lines f, f + 2, ...
+  for (int f = 0; f < 2; ++f) {
+    const int n = (nSrcLines - f + 1) / 2;
+    if (n <= 0) continue;
+    auto fl = [&](int k) { return pSrc + static_cast<long>(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f) * nStride; };
+    for (int k = 0; k < n; ++k) {
+      const uint8_t *m3 = fl(k - 3), *m2 = fl(k - 2), *m1 = fl(k - 1), *z = fl(k), *p1 = fl(k + 1), *p2 = fl(k + 2),
+                    *p3 = fl(k + 3);
+      uint8_t* o0 = pDst + static_cast<long>(4 * k + f) * nStride;  // line 2j or 2j+1
+      uint8_t* o1 = o0 + 2 * static_cast<long>(nStride);             // line 2j+2 or 2j+3
+      const bool bLast = 4 * k + f + 2 >= 2 * nSrcLines;
+      for (int x = 0; x < nWidth; ++x) {
+        if (f == 0) {
+          o0[x] = Clip((m3[x] - 7 * m2[x] + 30 * m1[x] + 248 * z[x] - 21 * p1[x] + 5 * p2[x] + 128) >> 8);
+          if (!bLast)
+            o1[x] = Clip((7 * m2[x] - 35 * m1[x] + 194 * z[x] + 110 * p1[x] - 24 * p2[x] + 4 * p3[x] + 128) >> 8);
+        } else {
+          o0[x] = Clip((4 * m3[x] - 24 * m2[x] + 110 * m1[x] + 194 * z[x] - 35 * p1[x] + 7 * p2[x] + 128) >> 8);
+          if (!bLast)
+            o1[x] = Clip((5 * m2[x] - 21 * m1[x] + 248 * z[x] + 30 * p1[x] - 7 * p2[x] + p3[x] + 128) >> 8);
+        }
+      }
+    }
+  }
+}
+
+void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint8_t* d) {
+  if (bMpeg1) {
+    for (int i = 0; i < n; ++i) {
+      d[2 * i] = Clip((5 * At(s, i - 3, n) - 21 * At(s, i - 2, n) + 70 * At(s, i - 1, n) + 228 * At(s, i, n) -
+                       37 * At(s, i + 1, n) + 11 * At(s, i + 2, n) + 128) >> 8);
+      d[2 * i + 1] = Clip((11 * At(s, i - 2, n) - 37 * At(s, i - 1, n) + 228 * At(s, i, n) + 70 * At(s, i + 1, n) -
+                           21 * At(s, i + 2, n) + 5 * At(s, i + 3, n) + 128) >> 8);
+    }
+    return;
+  }
+  for (int i = 0; i < n; ++i) {
+    d[2 * i] = s[i];
+    d[2 * i + 1] = Clip((21 * (At(s, i - 2, n) + At(s, i + 3, n)) - 52 * (At(s, i - 1, n) + At(s, i + 2, n)) +
+                         159 * (At(s, i, n) + At(s, i + 1, n)) + 128) >> 8);
+  }
+}
+
+void ColorConverter::ToBgr(int y, int cb, int cr, int nMatrix, uint8_t* p) {
+  const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
+  const int yy = 76309 * (y - 16);
+  const int u = cb - 128;
+  const int v = cr - 128;
+  p[2] = Clip((yy + c[0] * v + 32768) >> 16);
+  p[1] = Clip((yy - c[2] * u - c[3] * v + 32768) >> 16);
+  p[0] = Clip((yy + c[1] * u + 32768) >> 16);
+}
+
+int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& seq, const PlaneGeometry& geo,
+                                PxLoadInfo* pLoad, const DecoderLimits& limits) {
+  const PxKernelImports& k = PxKernel();
+  const int w = seq.nWidth;
+  const int h = seq.nHeight;
+  const bool bMpeg1 = !seq.bMpeg2;
+  // Chroma picture size (the coded planes are padded to whole macroblocks).
+  const int cw = (w + (1 << geo.nChromaShiftX) - 1) >> geo.nChromaShiftX;
+  const int ch = (h + (1 << geo.nChromaShiftY) - 1) >> geo.nChromaShiftY;
+  const int fullW = cw << geo.nChromaShiftX;  // >= w
+  const int fullH = ch << geo.nChromaShiftY;  // >= h
+  const int64_t nRowBytes = pLoad->nBytesPerRow > int64_t{w} * 3 ? pLoad->nBytesPerRow : int64_t{w} * 3;
+  const int64_t nPlane = int64_t{fullW} * fullH;
+  const int64_t nVert = int64_t{cw} * fullH;
+  const int64_t nTotal = 2 * nPlane + 2 * nVert + nRowBytes + 16;
+  if (nTotal > limits.nMaxMemory) return PX_ERR_NO_MEMORY;
+  uint8_t* pWork = static_cast<uint8_t*>(k.pfnAlloc(static_cast<size_t>(nTotal)));
+  if (!pWork) return PX_ERR_NO_MEMORY;
+  uint8_t* pFull[2] = {pWork, pWork + nPlane};
+  uint8_t* pVert = pWork + 2 * nPlane;
+  uint8_t* pRow = pVert + 2 * nVert;
+  const uint8_t* pChroma[2] = {frame.pCb, frame.pCr};
+  for (int c = 0; c < 2; ++c) {
+    const uint8_t* src = pChroma[c];
+    int srcStride = geo.nChromaStride;
+    if (geo.nChromaShiftY) {
+      // Vertical first, into a cw-wide buffer.
+      uint8_t* tmp = pVert + nVert;  // compact copy of the source chroma (stride cw)
+      for (int y = 0; y < ch; ++y) std::memcpy(tmp + static_cast<long>(y) * cw, src + static_cast<long>(y) * srcStride, cw);
+      DoubleVertical(tmp, cw, cw, ch, frame.bProgressive, pVert);
+      src = pVert;
+      srcStride = cw;
+    }
+    for (int y = 0; y < fullH; ++y) {
+      const uint8_t* line = src + static_cast<long>(y) * srcStride;
+      uint8_t* out = pFull[c] + static_cast<long>(y) * fullW;
+      if (geo.nChromaShiftX) DoubleHorizontal(line, cw, bMpeg1, out);
+      else std::memcpy(out, line, static_cast<size_t>(cw));
+    }
+  }
+  pLoad->nWidth = w;
+  pLoad->nHeight = h;
+  const int nMatrix = seq.nMatrixCoefficients;
+  const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
+  int32_t rc = PX_OK;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* py = frame.pY + static_cast<long>(y) * geo.nLumaStride;
+    const uint8_t* pb = pFull[0] + static_cast<long>(y) * fullW;
+    const uint8_t* pr = pFull[1] + static_cast<long>(y) * fullW;
+    uint8_t* o = pRow;
+    for (int x = 0; x < w; ++x, o += 3) {
+      const int yy = 76309 * (py[x] - 16);
+      const int u = pb[x] - 128;
+      const int v = pr[x] - 128;
+      o[2] = Clip((yy + c[0] * v + 32768) >> 16);
+      o[1] = Clip((yy - c[2] * u - c[3] * v + 32768) >> 16);
+      o[0] = Clip((yy + c[1] * u + 32768) >> 16);
+    }
+    int32_t nFlags = PX_ROW_VALID | PX_ROW_COLOR;
+    if (y == 0) nFlags |= PX_ROW_FIRST;
+    if (y + 1 == pLoad->nRows) nFlags |= PX_ROW_LAST;
+    if (pLoad->pfnRow) {
+      const int32_t r = pLoad->pfnRow(pLoad->pUser, pLoad, pRow, nFlags, y, 1, pLoad->nPassThrough);
+      if (r != 1) {
+        rc = r;
+        break;
+      }
+    }
+  }
+  k.pfnFree(pWork);
+  return rc;
+}

@@ -1,0 +1,27 @@
+// Turns a decoded frame into 24-bit rows (blue, green, red) for the toolkit: chroma is brought to
+// full size with the filter's fixed interpolation kernels, then each pixel is converted with the
+// colour-matrix coefficients chosen by matrix_coefficients (5 when the stream has none).
+// Callers: fltLoad and the command-line tool. Work buffers come from the kernel and are freed
+// before returning; the row callback's first result other than 1 ends the delivery.
+#pragma once
+
+#include <cstdint>
+
+#include "mpegfilter/HeaderParser.h"
+#include "mpegfilter/MpegTypes.h"
+#include "pxkernel/PxRecords.h"
+
+class ColorConverter {
+ public:
+  // PX_OK, PX_ERR_NO_MEMORY, or the callback's result.
+  static int32_t Deliver(const FrameStore& frame, const SequenceParams& seq, const PlaneGeometry& geo,
+                         PxLoadInfo* pLoad, const DecoderLimits& limits);
+
+  // Chroma lines doubled: nSrcLines lines in, 2 * nSrcLines out (line distance nStride both).
+  static void DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines, bool bProgressive,
+                             uint8_t* pDst);
+  // One line doubled horizontally: nSrcWidth samples in, 2 * nSrcWidth out.
+  static void DoubleHorizontal(const uint8_t* pSrc, int nSrcWidth, bool bMpeg1, uint8_t* pDst);
+  // Red, green and blue of one sample (matrix coefficients code as in the stream).
+  static void ToBgr(int y, int cb, int cr, int nMatrix, uint8_t* pBgr);
+};

@@ -1,0 +1,92 @@
+// Bit reader over an MPEG video stream read through the toolkit kernel, plain or inside an
+// ISO/IEC 11172-1 / 13818-1 program stream (only packets of stream 0xE0 carry video).
+// Callers: the stream scanner of fltInfo and the picture decoder. Data comes in 2048-byte reads;
+// after the last byte (or the program end code 0x1B9) the reader supplies zero bytes to a 4-byte
+// boundary and then sequence end codes forever, so every start-code search ends.
+// Guarantees: reads never run past the buffers whatever the data; a failed kernel read is
+// remembered (ReadFailed) and ends the data like the end of the file.
+#pragma once
+
+#include <cstdint>
+
+#include "pxkernel/PxKernel.h"
+
+class StreamReader {
+ public:
+  static constexpr int kBufferSize = 2048;
+  static constexpr uint32_t kSequenceEnd = 0x1B7;
+
+  // Binds to an open kernel handle (not owned). bSystem: demultiplex stream 0xE0.
+  void Start(int32_t hFile, bool bSystem);
+  // Rewinds the handle and starts again; false when the seek failed.
+  bool Rewind();
+
+  // --- bits, most significant first ---
+  inline uint32_t Peek(int n) {  // n = 1..32
+    if (m_nBits < n) Refill();
+    return static_cast<uint32_t>(m_nCache >> (64 - n));
+  }
+  inline uint32_t Peek32() {
+    if (m_nBits < 32) Refill();
+    return static_cast<uint32_t>(m_nCache >> 32);
+  }
+  inline void Skip(int n) {  // n = 0..32 and n <= bits made available by a Peek
+    if (m_nBits < n) Refill();
+    m_nCache <<= n;
+    m_nBits -= n;
+  }
+  inline uint32_t Get(int n) {
+    if (n == 0) return 0;
+    const uint32_t v = Peek(n);
+    m_nCache <<= n;
+    m_nBits -= n;
+    return v;
+  }
+  inline uint32_t Get1() { return Get(1); }
+
+  // Skips to the next byte boundary, then to the next start code prefix 00 00 01; returns the
+  // 32-bit start code without consuming it. Zero bits that follow slice data are part of this.
+  uint32_t NextStartCode();
+  // Consumes the 32-bit start code found by NextStartCode.
+  void SkipStartCode() { Skip(32); }
+  // Bits before the current position (for limits); the end-of-data state.
+  bool AtEnd() const { return m_bEnd && m_pPos >= m_pEnd && m_nBits <= 0; }
+  bool DataEnded() const { return m_bEnd; }
+  bool ReadFailed() const { return m_bReadFailed; }
+  // First bytes of the file as read by the first fill (for the format refusals).
+  const uint8_t* Head() const { return m_head; }
+  int HeadLength() const { return m_nHead; }
+
+ private:
+  void Refill();
+  // Fills m_payload (elementary: straight from the file; system: the video packets' bytes).
+  void FillPayload();
+  int FillFile();  // one 2048-byte read; returns the bytes got
+  int FileByte();  // next file byte, -1 at the end of data
+  void FillSystem();
+  void PadEnd(uint8_t* p, int nUsed, int nSize);
+
+  int32_t m_hFile = -1;
+  bool m_bSystem = false;
+  bool m_bEnd = false;  // data exhausted: the payload now holds padding and end codes
+  bool m_bReadFailed = false;
+  bool m_bFileEnd = false;
+
+  // file layer (system streams)
+  uint8_t m_file[kBufferSize + 8] = {};
+  int m_nFilePos = 0;
+  int m_nFileEnd = 0;
+  int m_nPacketLeft = 0;  // video payload bytes left in the current 0xE0 packet
+
+  // payload layer
+  uint8_t m_payload[kBufferSize + 8] = {};
+  const uint8_t* m_pPos = m_payload;
+  const uint8_t* m_pEnd = m_payload;
+  uint8_t m_head[132] = {};
+  int m_nHead = 0;
+  bool m_bHeadTaken = false;
+
+  // bit cache: valid bits are the top m_nBits of m_nCache
+  uint64_t m_nCache = 0;
+  int m_nBits = 0;
+};

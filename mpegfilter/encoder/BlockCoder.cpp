@@ -1,0 +1,166 @@
+// Quantisation, reconstruction and the block layer (ISO/IEC 13818-2 6.2.6, 7.2, 7.4).
+#include "mpegfilter/encoder/BlockCoder.h"
+
+#include <cstdlib>
+
+#include "mpegfilter/Idct.h"
+#include "mpegfilter/encoder/ForwardDct.h"
+
+namespace pxenc {
+
+const uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// ISO/IEC 13818-2 6.3.11 default intra matrix (raster order).
+const uint8_t kDefaultIntraMatrix[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
+                                         19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
+                                         22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
+                                         26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
+
+namespace {
+constexpr int kRecipBits = 20;
+// Intra levels round up from 5/8 of a step (plain rounding spends bits on levels that barely
+// matter); non-intra levels need a whole step (dead zone).
+constexpr uint64_t kIntraRound = (uint64_t{3} << kRecipBits) / 8;
+}  // namespace
+
+void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
+  m_bMpeg2 = bMpeg2;
+  m_nDcPrecision = nDcPrecision;
+  m_nIntraTable = bIntraTableOne ? 1 : 0;
+  m_nMaxLevel = bMpeg2 ? 2047 : 255;
+  for (int q = 1; q < 32; ++q) {
+    for (int i = 0; i < 64; ++i) m_intraRecip[q][i] = ((1u << kRecipBits) + kDefaultIntraMatrix[i] * q / 2) / (kDefaultIntraMatrix[i] * q);
+    m_interRecip[q] = ((1u << kRecipBits) + 8 * q) / (16 * q);
+  }
+}
+
+void BlockCoder::QuantIntra(short* b, short* pLevels, int q) const {
+  ForwardDct(b);
+  const int nMult = 8 >> m_nDcPrecision;
+  int dc = (b[0] + nMult / 2) / nMult;
+  const int nDcMax = (1 << (8 + m_nDcPrecision)) - 1;
+  pLevels[0] = static_cast<short>(dc < 0 ? 0 : (dc > nDcMax ? nDcMax : dc));
+  const uint32_t* r = m_intraRecip[q];
+  for (int i = 1; i < 64; ++i) {
+    const int v = b[i];
+    const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) * 8u;
+    int l = static_cast<int>((static_cast<uint64_t>(a) * r[i] + kIntraRound) >> kRecipBits);
+    if (l > m_nMaxLevel) l = m_nMaxLevel;
+    pLevels[i] = static_cast<short>(v < 0 ? -l : l);
+  }
+}
+
+bool BlockCoder::QuantInter(short* b, short* pLevels, int q, int nAbsSum) const {
+  // |F(u,v)| <= sum|r| / 4, and a non-zero level needs |F| >= 2q: skip the transform when the
+  // residual cannot reach it.
+  if (nAbsSum < 8 * q) return false;
+  ForwardDct(b);
+  const uint32_t r = m_interRecip[q];
+  int nAny = 0;
+  for (int i = 0; i < 64; ++i) {
+    const int v = b[i];
+    const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) * 8u;
+    int l = static_cast<int>((static_cast<uint64_t>(a) * r) >> kRecipBits);
+    if (l > m_nMaxLevel) l = m_nMaxLevel;
+    nAny |= l;
+    pLevels[i] = static_cast<short>(v < 0 ? -l : l);
+  }
+  return nAny != 0;
+}
+
+void BlockCoder::Reconstruct(const short* pLevels, short* pOut, int q, bool bIntra) const {
+  // ISO/IEC 13818-2 7.4.2 / ISO/IEC 11172-2 2.4.4.1-2.
+  if (m_bMpeg2) {
+    const int qs = 2 * q;
+    int nSum = 0;
+    for (int i = 0; i < 64; ++i) {
+      const int l = pLevels[i];
+      int v;
+      if (bIntra && i == 0) {
+        v = l * (8 >> m_nDcPrecision);
+      } else if (l == 0) {
+        v = 0;
+      } else if (bIntra) {
+        v = (2 * l * kDefaultIntraMatrix[i] * qs) / 32;
+      } else {
+        v = ((2 * l + (l > 0 ? 1 : -1)) * 16 * qs) / 32;
+      }
+      v = v < -2048 ? -2048 : (v > 2047 ? 2047 : v);
+      nSum += v;
+      pOut[i] = static_cast<short>(v);
+    }
+    if ((nSum & 1) == 0) pOut[63] = static_cast<short>((pOut[63] & 1) ? pOut[63] - 1 : pOut[63] + 1);
+  } else {
+    for (int i = 0; i < 64; ++i) {
+      const int l = pLevels[i];
+      int v;
+      if (bIntra && i == 0) {
+        v = l * 8;
+      } else if (l == 0) {
+        v = 0;
+      } else {
+        v = bIntra ? (2 * l * q * kDefaultIntraMatrix[i]) / 16 : ((2 * l + (l > 0 ? 1 : -1)) * q * 16) / 16;
+        if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
+      }
+      pOut[i] = static_cast<short>(v < -2048 ? -2048 : (v > 2047 ? 2047 : v));
+    }
+  }
+  IdctChenWang(pOut);
+}
+
+void BlockCoder::WriteIntra(BitSink& s, const short* pLevels, bool bLuma, int* pDcPred) const {
+  const VlcEncoder& v = VlcEncoder::Get();
+  const int nDiff = pLevels[0] - *pDcPred;
+  *pDcPred = pLevels[0];
+  const int nAbs = std::abs(nDiff);
+  int nSize = 0;
+  while ((1 << nSize) <= nAbs) ++nSize;
+  const VlcCode& c = bLuma ? v.dcLuma[nSize] : v.dcChroma[nSize];
+  s.Put(c.nCode, c.nLength);
+  if (nSize) s.Put(static_cast<uint32_t>(nDiff < 0 ? nDiff + (1 << nSize) - 1 : nDiff), nSize);
+  WriteAc(s, pLevels, 1, m_bMpeg2 ? m_nIntraTable : 0);
+}
+
+void BlockCoder::WriteInter(BitSink& s, const short* pLevels) const { WriteAc(s, pLevels, 0, 0); }
+
+void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable) const {
+  const VlcEncoder& v = VlcEncoder::Get();
+  int nRun = 0;
+  bool bFirst = nFirst == 0;
+  for (int i = nFirst; i < 64; ++i) {
+    const int l = pLevels[kZigzag[i]];
+    if (l == 0) {
+      ++nRun;
+      continue;
+    }
+    const int a = l < 0 ? -l : l;
+    const uint32_t nSign = l < 0 ? 1 : 0;
+    if (bFirst && nRun == 0 && a == 1) {
+      // ISO/IEC 13818-2 Table B.14 note: first coefficient of a non-intra block.
+      s.Put(2 | nSign, 2);
+    } else if (a <= 40 && v.dct[nTable][nRun][a].nLength) {
+      const VlcCode& c = v.dct[nTable][nRun][a];
+      s.Put((c.nCode << 1) | nSign, c.nLength + 1);
+    } else {
+      s.Put(v.dctEscape.nCode, v.dctEscape.nLength);
+      s.Put(static_cast<uint32_t>(nRun), 6);
+      if (m_bMpeg2) {
+        s.Put(static_cast<uint32_t>(l) & 0xFFF, 12);  // ISO/IEC 13818-2 7.2.2.3
+      } else if (a < 128) {
+        s.Put(static_cast<uint32_t>(l) & 0xFF, 8);  // ISO/IEC 11172-2 2.4.3.7
+      } else if (l > 0) {
+        s.Put(static_cast<uint32_t>(l), 16);
+      } else {
+        s.Put(0x8000u | static_cast<uint32_t>(l + 256), 16);
+      }
+    }
+    bFirst = false;
+    nRun = 0;
+  }
+  s.Put(v.dctEob[nTable].nCode, v.dctEob[nTable].nLength);
+}
+
+}  // namespace pxenc

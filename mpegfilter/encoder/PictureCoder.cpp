@@ -1,0 +1,549 @@
+// Picture, slice and macroblock layers; see PictureCoder.h.
+#include "mpegfilter/encoder/PictureCoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "mpegfilter/VlcTables.h"
+#include "mpegfilter/encoder/VlcEncoder.h"
+
+namespace pxenc {
+
+namespace {
+
+constexpr int kIntraBias = 384;      // intra must beat the best prediction by this much SAD
+constexpr int kFieldMvPenalty = 96;  // two vectors and a select bit more than frame prediction
+
+inline uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+Mv ChromaMv(Mv mv, const Geometry& g) {
+  // ISO/IEC 13818-2 7.6.3.7: division truncating toward zero.
+  return Mv{g.nChromaShiftX ? mv.x / 2 : mv.x, g.nChromaShiftY ? mv.y / 2 : mv.y};
+}
+
+int IntraCost(const uint8_t* p, int nStride) {
+  int nSum = 0;
+  for (int r = 0; r < 16; ++r)
+    for (int c = 0; c < 16; ++c) nSum += p[r * nStride + c];
+  const int nMean = (nSum + 128) >> 8;
+  int nCost = 0;
+  for (int r = 0; r < 16; ++r)
+    for (int c = 0; c < 16; ++c) nCost += std::abs(p[r * nStride + c] - nMean);
+  return nCost;
+}
+
+int Variance8(const uint8_t* p, int nStride) {
+  int s = 0, s2 = 0;
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) {
+      const int v = p[r * nStride + c];
+      s += v;
+      s2 += v * v;
+    }
+  return (s2 - (s * s >> 6)) >> 6;
+}
+
+}  // namespace
+
+bool PictureCoder::Motion::operator==(const Motion& o) const {
+  if (nType != o.nType) return false;
+  for (int r = 0; r < 2; ++r)
+    for (int s = 0; s < 2; ++s)
+      if (!(mv[r][s] == o.mv[r][s]) || sel[r][s] != o.sel[r][s]) return false;
+  return true;
+}
+
+void PictureCoder::Init(const SequenceSetup& seq, double* pActivity) {
+  m_seq = seq;
+  m_block.Init(seq.bMpeg2, seq.nDcPrecision, seq.bMpeg2);
+  m_pActivity = pActivity;
+  m_cw = 16 >> seq.g.nChromaShiftX;
+  m_ch = 16 >> seq.g.nChromaShiftY;
+  m_nChromaBlocks = (m_cw / 8) * (m_ch / 8);
+}
+
+void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const {
+  // ISO/IEC 13818-2 6.2.3 picture_header (ISO/IEC 11172-2 2.4.2.5).
+  s.StartCode(0x00);
+  s.Put(static_cast<uint32_t>(pic.nTemporalReference) & 1023, 10);
+  s.Put(static_cast<uint32_t>(pic.nType), 3);
+  s.Put(static_cast<uint32_t>(pic.nVbvDelay), 16);
+  if (pic.nType == kPictureP || pic.nType == kPictureB) {
+    s.Put(0, 1);
+    s.Put(m_seq.bMpeg2 ? 7 : static_cast<uint32_t>(pic.fwd.nFCode), 3);
+  }
+  if (pic.nType == kPictureB) {
+    s.Put(0, 1);
+    s.Put(m_seq.bMpeg2 ? 7 : static_cast<uint32_t>(pic.bwd.nFCode), 3);
+  }
+  s.Put(0, 1);  // extra_bit_picture
+  if (!m_seq.bMpeg2) return;
+  // ISO/IEC 13818-2 6.2.3.1 picture_coding_extension.
+  s.StartCode(0xB5);
+  s.Put(8, 4);
+  const uint32_t ff = pic.nType != kPictureI ? static_cast<uint32_t>(pic.fwd.nFCode) : 15;
+  const uint32_t bf = pic.nType == kPictureB ? static_cast<uint32_t>(pic.bwd.nFCode) : 15;
+  s.Put(ff, 4);
+  s.Put(ff, 4);
+  s.Put(bf, 4);
+  s.Put(bf, 4);
+  s.Put(static_cast<uint32_t>(m_seq.nDcPrecision), 2);
+  s.Put(static_cast<uint32_t>(pic.nStructure), 2);
+  const bool bFrame = pic.nStructure == kFramePicture;
+  s.Put(bFrame && !pic.bProgressiveFrame ? 1 : 0, 1);  // top_field_first (0 in field pictures)
+  s.Put(bFrame && pic.bProgressiveFrame ? 1 : 0, 1);   // frame_pred_frame_dct
+  s.Put(0, 1);                                          // concealment_motion_vectors
+  s.Put(0, 1);                                          // q_scale_type
+  s.Put(1, 1);                                          // intra_vlc_format
+  s.Put(0, 1);                                          // alternate_scan
+  s.Put(0, 1);                                          // repeat_first_field
+  s.Put(m_seq.g.nChromaFormat == 1 && pic.bProgressiveFrame ? 1 : 0, 1);  // chroma_420_type
+  s.Put(pic.bProgressiveFrame ? 1 : 0, 1);                                // progressive_frame
+  s.Put(0, 1);                                                            // composite_display_flag
+}
+
+void PictureCoder::ComputeActivity() {
+  // Test Model 5 spatial activity: 1 + the smallest luma block variance (frame and field blocks).
+  double dSum = 0;
+  const Plane& y = m_src.y;
+  for (int mby = 0; mby < m_nMbH; ++mby) {
+    for (int mbx = 0; mbx < m_nMbW; ++mbx) {
+      const uint8_t* p = y.p + static_cast<ptrdiff_t>(mby) * 16 * y.nStride + mbx * 16;
+      int v = 1 << 30;
+      for (int b = 0; b < 4; ++b) v = std::min(v, Variance8(p + (b >> 1) * 8 * y.nStride + (b & 1) * 8, y.nStride));
+      if (m_bFrameFieldModes)
+        for (int b = 0; b < 4; ++b) v = std::min(v, Variance8(p + (b >> 1) * y.nStride + (b & 1) * 8, 2 * y.nStride));
+      const double a = 1.0 + v;
+      m_pActivity[mby * m_nMbW + mbx] = a;
+      dSum += a;
+    }
+  }
+  m_dAvgAct = dSum / std::max(1, m_nMbW * m_nMbH);
+}
+
+Plane PictureCoder::RefPlane(int nComp, int nDir, int nSelect) const {
+  const PictureSetup& pic = *m_pic;
+  auto comp = [nComp](const Frame& f) -> const Plane& { return nComp == 0 ? f.y : (nComp == 1 ? f.cb : f.cr); };
+  if (!m_bFieldPic) return comp(nDir == 0 ? pic.past : pic.future);
+  // ISO/IEC 13818-2 7.6.2.1: the second field of a P frame may refer to the first field of its own
+  // frame (the opposite parity).
+  if (nDir == 0 && pic.nType == kPictureP && pic.bSecondField && nSelect != m_nParity)
+    return FieldOf(comp(pic.recon), nSelect);
+  return FieldOf(comp(nDir == 0 ? pic.past : pic.future), nSelect);
+}
+
+PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, int mby) {
+  const SearchWindow& w = nDir == 0 ? m_pic->fwd : m_pic->bwd;
+  const int x = mbx * 16, y = mby * 16;
+  const uint8_t* cur = m_src.y.p + static_cast<ptrdiff_t>(y) * m_src.y.nStride + x;
+  Mv pred[2] = {m_left[nDir], m_above[nDir][mbx]};
+  DirectionResult out;
+  if (!m_bFieldPic) {
+    const Plane ref = RefPlane(0, nDir, 0);
+    const SearchResult r = SearchBlock(cur, m_src.y.nStride, ref, x, y, 16, w, pred, 2);
+    out.frame.m.nType = 2;
+    out.frame.m.mv[0][nDir] = out.frame.m.mv[1][nDir] = r.mv;
+    out.frame.nSad = r.nSad;
+    if (m_bFrameFieldModes) {
+      SearchWindow wf = w;
+      wf.nRangeY = std::max(1, w.nRangeY / 2);
+      Mv fpred[2] = {Mv{pred[0].x, pred[0].y / 2}, Mv{pred[1].x, pred[1].y / 2}};
+      out.field.m.nType = 1;
+      out.field.nSad = kFieldMvPenalty;
+      for (int p = 0; p < 2; ++p) {
+        SearchResult best;
+        best.nSad = 1 << 30;
+        for (int sel = 0; sel < 2; ++sel) {
+          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride, FieldOf(ref, sel), x,
+                                              y / 2, 8, wf, fpred, 2);
+          if (r2.nSad < best.nSad) {
+            best = r2;
+            out.field.m.sel[p][nDir] = sel;
+          }
+        }
+        out.field.m.mv[p][nDir] = best.mv;
+        out.field.nSad += best.nSad;
+      }
+    }
+  } else {
+    out.frame.m.nType = 1;
+    for (int sel = 0; sel < 2; ++sel) {
+      const SearchResult r = SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2);
+      // The same parity is the nearer field in time for the first field; prefer it on ties.
+      const int nSad = r.nSad + (sel == m_nParity ? 0 : 16);
+      if (nSad < out.frame.nSad) {
+        out.frame.nSad = nSad;
+        out.frame.m.mv[0][nDir] = out.frame.m.mv[1][nDir] = r.mv;
+        out.frame.m.sel[0][nDir] = out.frame.m.sel[1][nDir] = sel;
+      }
+    }
+  }
+  return out;
+}
+
+void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr) {
+  const Geometry& g = m_seq.g;
+  const int x = mbx * 16, y = mby * 16;
+  const int cx = x >> g.nChromaShiftX, cy = y >> g.nChromaShiftY;
+  if (m_bFieldPic || m.nType == 2) {
+    const int sel = m.sel[0][s];
+    const Mv mv = m.mv[0][s], mc = ChromaMv(mv, g);
+    PredictBlock(RefPlane(0, s, sel), x, y, mv, 16, 16, pY, 16);
+    PredictBlock(RefPlane(1, s, sel), cx, cy, mc, m_cw, m_ch, pCb, m_cw);
+    PredictBlock(RefPlane(2, s, sel), cx, cy, mc, m_cw, m_ch, pCr, m_cw);
+    return;
+  }
+  // Field prediction in a frame picture: each field of the macroblock from a chosen field.
+  for (int r = 0; r < 2; ++r) {
+    const int sel = m.sel[r][s];
+    const Mv mv = m.mv[r][s], mc = ChromaMv(mv, g);
+    PredictBlock(FieldOf(RefPlane(0, s, 0), sel), x, y / 2, mv, 16, 8, pY + r * 16, 32);
+    PredictBlock(FieldOf(RefPlane(1, s, 0), sel), cx, cy / 2, mc, m_cw, m_ch / 2, pCb + r * m_cw, 2 * m_cw);
+    PredictBlock(FieldOf(RefPlane(2, s, 0), sel), cx, cy / 2, mc, m_cw, m_ch / 2, pCr + r * m_cw, 2 * m_cw);
+  }
+}
+
+void PictureCoder::BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr) {
+  const bool f = d.nFlags & vlc::kMbForward, b = d.nFlags & vlc::kMbBackward;
+  if (m_pic->nType == kPictureP && !f) {
+    // No motion compensation: zero vector, frame prediction (or the same-parity field).
+    Motion zero;
+    zero.nType = m_bFieldPic ? 1 : 2;
+    zero.sel[0][0] = zero.sel[1][0] = m_nParity;
+    PredictOne(zero, 0, mbx, mby, pY, pCb, pCr);
+    return;
+  }
+  if (f) PredictOne(d.m, 0, mbx, mby, pY, pCb, pCr);
+  if (b) {
+    if (!f) {
+      PredictOne(d.m, 1, mbx, mby, pY, pCb, pCr);
+    } else {
+      uint8_t y2[256], cb2[256], cr2[256];
+      PredictOne(d.m, 1, mbx, mby, y2, cb2, cr2);
+      AverageInto(pY, y2, 256);
+      AverageInto(pCb, cb2, m_cw * m_ch);
+      AverageInto(pCr, cr2, m_cw * m_ch);
+    }
+  }
+}
+
+bool PictureCoder::ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_t* pPred) const {
+  int r[16][16];
+  for (int i = 0; i < 16; ++i)
+    for (int j = 0; j < 16; ++j) r[i][j] = pSrc[i * nStride + j] - (pPred ? pPred[i * 16 + j] : 0);
+  int nFrame = 0, nField = 0;
+  for (int i = 0; i < 15; ++i)
+    for (int j = 0; j < 16; ++j) nFrame += std::abs(r[i][j] - r[i + 1][j]);
+  for (int i = 0; i < 14; ++i)
+    for (int j = 0; j < 16; ++j) nField += std::abs(r[i][j] - r[i + 2][j]);
+  return nField < nFrame;
+}
+
+PictureCoder::Decision PictureCoder::Decide(int mbx, int mby) {
+  Decision d;
+  const int x = mbx * 16, y = mby * 16;
+  const uint8_t* cur = m_src.y.p + static_cast<ptrdiff_t>(y) * m_src.y.nStride + x;
+  if (m_pic->nType == kPictureI) {
+    d.nFlags = vlc::kMbIntra;
+    d.bFieldDct = m_bFrameFieldModes && ChooseFieldDct(cur, m_src.y.nStride, nullptr);
+    return d;
+  }
+  const DirectionResult fw = SearchDirection(0, mbx, mby);
+  Candidate best = fw.frame;
+  d.nFlags = vlc::kMbForward;
+  if (m_bFrameFieldModes && fw.field.nSad < best.nSad) best = fw.field;
+  if (m_pic->nType == kPictureB) {
+    const DirectionResult bw = SearchDirection(1, mbx, mby);
+    auto consider = [&](const Candidate& c, int nFlags) {
+      if (c.nSad < best.nSad) {
+        best = c;
+        d.nFlags = nFlags;
+      }
+    };
+    consider(bw.frame, vlc::kMbBackward);
+    if (m_bFrameFieldModes) consider(bw.field, vlc::kMbBackward);
+    // Both directions with the same motion type.
+    const int nTypes = m_bFrameFieldModes ? 2 : 1;
+    for (int t = 0; t < nTypes; ++t) {
+      const Candidate& cf = t == 0 ? fw.frame : fw.field;
+      const Candidate& cb = t == 0 ? bw.frame : bw.field;
+      Candidate both;
+      both.m = cf.m;
+      for (int r = 0; r < 2; ++r) {
+        both.m.mv[r][1] = cb.m.mv[r][1];
+        both.m.sel[r][1] = cb.m.sel[r][1];
+      }
+      Decision tmp;
+      tmp.nFlags = vlc::kMbForward | vlc::kMbBackward;
+      tmp.m = both.m;
+      uint8_t py[256], pcb[256], pcr[256];
+      BuildPrediction(tmp, mbx, mby, py, pcb, pcr);
+      both.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16) + (t == 1 ? kFieldMvPenalty : 0) + 24;
+      consider(both, tmp.nFlags);
+    }
+  }
+  d.m = best.m;
+  d.nCost = best.nSad;
+  if (IntraCost(cur, m_src.y.nStride) + kIntraBias < best.nSad) {
+    d.nFlags = vlc::kMbIntra;
+    d.m = Motion{};
+    d.bFieldDct = m_bFrameFieldModes && ChooseFieldDct(cur, m_src.y.nStride, nullptr);
+  }
+  return d;
+}
+
+void PictureCoder::BlockGeometry(int b, bool bFieldDct, int* pComp, int* pX, int* pY, int* pStep) const {
+  if (b < 4) {
+    *pComp = 0;
+    *pX = (b & 1) * 8;
+    *pY = bFieldDct ? (b >> 1) : (b >> 1) * 8;
+    *pStep = bFieldDct ? 2 : 1;
+    return;
+  }
+  // ISO/IEC 13818-2 6.1.3.4: Cb, Cr alternate; within a component top-left, bottom-left, then the
+  // right column (4:4:4).
+  const int j = (b - 4) >> 1;
+  *pComp = 1 + ((b - 4) & 1);
+  *pX = (j >> 1) * 8;
+  const bool bField = bFieldDct && m_ch == 16;
+  *pY = bField ? (j & 1) : (j & 1) * 8;
+  *pStep = bField ? 2 : 1;
+}
+
+int PictureCoder::TransformBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY, const uint8_t* pCb,
+                                  const uint8_t* pCr, int q) {
+  const Geometry& g = m_seq.g;
+  const bool bIntra = d.nFlags & vlc::kMbIntra;
+  int nCbp = 0;
+  for (int b = 0; b < g.nBlocks; ++b) {
+    int comp, bx, by, step;
+    BlockGeometry(b, d.bFieldDct, &comp, &bx, &by, &step);
+    const Plane& src = comp == 0 ? m_src.y : (comp == 1 ? m_src.cb : m_src.cr);
+    const int ox = comp == 0 ? mbx * 16 : mbx * m_cw, oy = comp == 0 ? mby * 16 : mby * m_ch;
+    const uint8_t* s = src.p + static_cast<ptrdiff_t>(oy + by) * src.nStride + ox + bx;
+    const int nPredStride = comp == 0 ? 16 : m_cw;
+    const uint8_t* p = (comp == 0 ? pY : (comp == 1 ? pCb : pCr)) + by * nPredStride + bx;
+    short blk[64];
+    if (bIntra) {
+      for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) blk[r * 8 + c] = s[r * step * src.nStride + c];
+      m_block.QuantIntra(blk, m_levels[b], q);
+      nCbp |= 1 << (g.nBlocks - 1 - b);
+    } else {
+      int nAbs = 0;
+      for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+          const int v = s[r * step * src.nStride + c] - p[r * step * nPredStride + c];
+          blk[r * 8 + c] = static_cast<short>(v);
+          nAbs += std::abs(v);
+        }
+      if (m_block.QuantInter(blk, m_levels[b], q, nAbs)) nCbp |= 1 << (g.nBlocks - 1 - b);
+    }
+  }
+  return nCbp;
+}
+
+void PictureCoder::ReconstructBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY, const uint8_t* pCb,
+                                     const uint8_t* pCr, int nCbp, int q) {
+  const Geometry& g = m_seq.g;
+  const bool bIntra = d.nFlags & vlc::kMbIntra;
+  for (int b = 0; b < g.nBlocks; ++b) {
+    int comp, bx, by, step;
+    BlockGeometry(b, d.bFieldDct, &comp, &bx, &by, &step);
+    const Plane& dst = comp == 0 ? m_rec.y : (comp == 1 ? m_rec.cb : m_rec.cr);
+    const int ox = comp == 0 ? mbx * 16 : mbx * m_cw, oy = comp == 0 ? mby * 16 : mby * m_ch;
+    uint8_t* o = dst.p + static_cast<ptrdiff_t>(oy + by) * dst.nStride + ox + bx;
+    const int nPredStride = comp == 0 ? 16 : m_cw;
+    const uint8_t* p = (comp == 0 ? pY : (comp == 1 ? pCb : pCr)) + by * nPredStride + bx;
+    const bool bCoded = nCbp & (1 << (g.nBlocks - 1 - b));
+    if (!bCoded) {
+      for (int r = 0; r < 8; ++r) std::memcpy(o + r * step * dst.nStride, p + r * step * nPredStride, 8);
+      continue;
+    }
+    short res[64];
+    m_block.Reconstruct(m_levels[b], res, q, bIntra);
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c)
+        o[r * step * dst.nStride + c] = Clip255((bIntra ? 0 : p[r * step * nPredStride + c]) + res[r * 8 + c]);
+  }
+}
+
+void PictureCoder::WriteMotion(BitSink& s, const Decision& d, int nDir) {
+  // ISO/IEC 13818-2 6.2.5.2 motion_vectors(s) with 7.6.3 prediction.
+  const VlcEncoder& v = VlcEncoder::Get();
+  const int nF = (nDir == 0 ? m_pic->fwd : m_pic->bwd).nFCode;
+  const int f = 1 << (nF - 1);
+  auto code = [&](int nValue, int nPred) {
+    int nDelta = nValue - nPred;
+    if (nDelta < -16 * f) nDelta += 32 * f;
+    if (nDelta > 16 * f - 1) nDelta -= 32 * f;
+    v.PutMotionDelta(s, nDelta, nF);
+  };
+  const bool bFrameFieldMv = !m_bFieldPic && d.m.nType == 1;
+  if (!bFrameFieldMv) {
+    if (m_bFieldPic) s.Put(static_cast<uint32_t>(d.m.sel[0][nDir]), 1);
+    const Mv mv = d.m.mv[0][nDir];
+    code(mv.x, m_pmv[0][nDir].x);
+    code(mv.y, m_pmv[0][nDir].y);
+    m_pmv[0][nDir] = m_pmv[1][nDir] = mv;
+    return;
+  }
+  for (int r = 0; r < 2; ++r) {
+    s.Put(static_cast<uint32_t>(d.m.sel[r][nDir]), 1);
+    const Mv mv = d.m.mv[r][nDir];
+    code(mv.x, m_pmv[r][nDir].x);
+    code(mv.y, m_pmv[r][nDir].y >> 1);
+    m_pmv[r][nDir] = Mv{mv.x, mv.y * 2};
+  }
+}
+
+double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) {
+  const Geometry& g = m_seq.g;
+  const VlcEncoder& v = VlcEncoder::Get();
+  m_pic = &pic;
+  m_bFieldPic = pic.nStructure != kFramePicture;
+  m_nParity = pic.nStructure == kBottomField ? 1 : 0;
+  m_bFrameFieldModes = !m_bFieldPic && !pic.bProgressiveFrame;
+  m_src = m_bFieldPic ? FieldOf(pic.source, m_nParity) : pic.source;
+  m_rec = m_bFieldPic ? FieldOf(pic.recon, m_nParity) : pic.recon;
+  m_nMbW = g.nMbWidth;
+  m_nMbH = m_bFieldPic ? g.nMbHeight / 2 : g.nMbHeight;
+  const bool bRecon = pic.nType != kPictureB || m_bReconB;
+
+  WritePictureHeader(pic, s);
+  ComputeActivity();
+  rc.StartPicture(pic.nType, m_dAvgAct);
+  const int64_t nStart = s.BitCount();
+  for (auto& a : m_above) std::fill(std::begin(a), std::end(a), Mv{});
+
+  double dQSum = 0;
+  int nQCount = 0;
+  int nQ = 1;
+  int nLastAddr = -1;
+  int dcPred[3] = {0, 0, 0};
+  Decision prev;
+  bool bHavePrev = false;
+  const VlcCode* mbTypes = pic.nType == kPictureI ? v.mbTypeI : (pic.nType == kPictureP ? v.mbTypeP : v.mbTypeB);
+  const bool bDctTypeBit = !m_bFieldPic && !pic.bProgressiveFrame;
+  const bool bMotionTypeBits = !pic.bProgressiveFrame;  // frame_pred_frame_dct 0 or field picture
+
+  alignas(16) uint8_t py[256], pcb[256], pcr[256];
+  for (int mby = 0; mby < m_nMbH; ++mby) {
+    // ISO/IEC 11172-2 has slice_vertical_position 1..175; later rows continue the last slice.
+    const bool bNewSlice = m_seq.bMpeg2 || mby < 175;
+    const bool bSliceEnds = m_seq.bMpeg2 || mby + 1 == m_nMbH || mby + 1 < 175;
+    if (bNewSlice) {
+      const int q = rc.MbQuant(mby * m_nMbW, s.BitCount() - nStart, m_pActivity[mby * m_nMbW]);
+      // ISO/IEC 13818-2 6.2.4 slice(); the extension carries rows beyond 2800 lines.
+      s.StartCode(static_cast<uint32_t>((mby & 127) + 1));
+      if (m_seq.bMpeg2 && g.nHeight > 2800) s.Put(static_cast<uint32_t>(mby >> 7), 3);
+      s.Put(static_cast<uint32_t>(q), 5);
+      s.Put(0, 1);  // extra_bit_slice
+      nQ = q;
+      nLastAddr = mby * m_nMbW - 1;
+      dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
+      m_pmv[0][0] = m_pmv[0][1] = m_pmv[1][0] = m_pmv[1][1] = Mv{};
+      bHavePrev = false;
+    }
+    m_left[0] = m_left[1] = Mv{};
+    for (int mbx = 0; mbx < m_nMbW; ++mbx) {
+      const int nAddr = mby * m_nMbW + mbx;
+      const bool bFirst = bNewSlice && mbx == 0;
+      const bool bLast = bSliceEnds && mbx == m_nMbW - 1;
+      Decision d = Decide(mbx, mby);
+      const bool bIntra = d.nFlags & vlc::kMbIntra;
+      const int q = rc.MbQuant(nAddr, s.BitCount() - nStart, m_pActivity[nAddr]);
+      if (!bIntra) {
+        BuildPrediction(d, mbx, mby, py, pcb, pcr);
+        if (bDctTypeBit) {
+          const uint8_t* cur = m_src.y.p + static_cast<ptrdiff_t>(mby) * 16 * m_src.y.nStride + mbx * 16;
+          d.bFieldDct = ChooseFieldDct(cur, m_src.y.nStride, py);
+        }
+      }
+      int nCbp = TransformBlocks(d, mbx, mby, py, pcb, pcr, q);
+
+      // Skipped macroblocks (ISO/IEC 13818-2 7.6.6).
+      bool bSkip = false;
+      if (!bIntra && nCbp == 0 && !bFirst && !bLast) {
+        if (pic.nType == kPictureP) {
+          const bool bZero = d.m.mv[0][0] == Mv{} && d.m.nType == (m_bFieldPic ? 1 : 2) &&
+                             (!m_bFieldPic || d.m.sel[0][0] == m_nParity);
+          bSkip = bZero;
+        } else {
+          const int nDirs = d.nFlags & (vlc::kMbForward | vlc::kMbBackward);
+          bSkip = bHavePrev && !(prev.nFlags & vlc::kMbIntra) &&
+                  nDirs == (prev.nFlags & (vlc::kMbForward | vlc::kMbBackward)) && d.m == prev.m;
+        }
+      }
+      if (pic.nType == kPictureP && !bIntra) {
+        // A zero frame vector (same-parity field) needs no motion: "No MC" or skipped.
+        const bool bZero = d.m.mv[0][0] == Mv{} && d.m.nType == (m_bFieldPic ? 1 : 2) &&
+                           (!m_bFieldPic || d.m.sel[0][0] == m_nParity);
+        if (bZero && nCbp != 0) d.nFlags = 0;
+      }
+      if (bSkip) {
+        dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
+        if (pic.nType == kPictureP) m_pmv[0][0] = m_pmv[1][0] = Mv{};
+        if (bRecon) ReconstructBlocks(d, mbx, mby, py, pcb, pcr, 0, nQ);
+        m_left[0] = d.m.mv[0][0];
+        m_left[1] = d.m.mv[0][1];
+        m_above[0][mbx] = m_left[0];
+        m_above[1][mbx] = m_left[1];
+        dQSum += nQ;
+        ++nQCount;
+        continue;
+      }
+      int nFlags = d.nFlags;
+      if (nCbp) nFlags |= vlc::kMbPattern;
+      if (bIntra) nFlags = vlc::kMbIntra;
+      if ((bIntra || nCbp) && q != nQ) {
+        nFlags |= vlc::kMbQuant;
+        nQ = q;
+      }
+      // ISO/IEC 13818-2 6.2.5 macroblock().
+      v.PutAddressIncrement(s, nAddr - nLastAddr);
+      nLastAddr = nAddr;
+      s.Put(mbTypes[nFlags].nCode, mbTypes[nFlags].nLength);
+      if (bMotionTypeBits && (nFlags & (vlc::kMbForward | vlc::kMbBackward)))
+        s.Put(static_cast<uint32_t>(d.m.nType), 2);
+      if (bDctTypeBit && (nFlags & (vlc::kMbIntra | vlc::kMbPattern))) s.Put(d.bFieldDct ? 1 : 0, 1);
+      if (nFlags & vlc::kMbQuant) s.Put(static_cast<uint32_t>(nQ), 5);
+      if (nFlags & vlc::kMbForward) WriteMotion(s, d, 0);
+      if (nFlags & vlc::kMbBackward) WriteMotion(s, d, 1);
+      if (nFlags & vlc::kMbPattern) {
+        const int nExtra = g.nBlocks - 6;
+        const int c6 = nCbp >> nExtra;
+        s.Put(v.cbp[c6].nCode, v.cbp[c6].nLength);
+        if (nExtra) s.Put(static_cast<uint32_t>(nCbp) & ((1u << nExtra) - 1), nExtra);
+      }
+      for (int b = 0; b < g.nBlocks; ++b) {
+        if (bIntra) {
+          const int comp = b < 4 ? 0 : 1 + ((b - 4) & 1);
+          m_block.WriteIntra(s, m_levels[b], comp == 0, &dcPred[comp]);
+        } else if (nCbp & (1 << (g.nBlocks - 1 - b))) {
+          m_block.WriteInter(s, m_levels[b]);
+        }
+      }
+      // ISO/IEC 13818-2 7.2.1 and 7.6.3.4 predictor resets.
+      if (!bIntra) dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
+      if (bIntra || (pic.nType == kPictureP && !(nFlags & vlc::kMbForward)))
+        m_pmv[0][0] = m_pmv[0][1] = m_pmv[1][0] = m_pmv[1][1] = Mv{};
+      if (bRecon) ReconstructBlocks(d, mbx, mby, py, pcb, pcr, nCbp, nQ);
+      prev = d;
+      prev.nFlags = bIntra ? vlc::kMbIntra : (d.nFlags & (vlc::kMbForward | vlc::kMbBackward));
+      if (pic.nType == kPictureP && !(nFlags & vlc::kMbForward)) prev.nFlags = 0;
+      bHavePrev = true;
+      m_left[0] = bIntra ? Mv{} : d.m.mv[0][0];
+      m_left[1] = bIntra ? Mv{} : d.m.mv[0][1];
+      m_above[0][mbx] = m_left[0];
+      m_above[1][mbx] = m_left[1];
+      dQSum += nQ;
+      ++nQCount;
+    }
+  }
+  return nQCount ? dQSum / nQCount : 1.0;
+}
+
+}  // namespace pxenc

@@ -1,0 +1,105 @@
+// Codes one picture (a frame or one field) of the sequence: picture header and coding extension,
+// one slice per macroblock row, and per macroblock the mode decision (intra, forward, backward or
+// both; frame or field prediction and DCT in interlaced frames; skipped), quantisation under rate
+// control, the macroblock layer (ISO/IEC 13818-2 6.2.5, ISO/IEC 11172-2 2.4.2.7) and the
+// reconstruction into the picture's reference frame. The caller (SequenceCoder) owns the frames.
+#pragma once
+
+#include <cstdint>
+
+#include "mpegfilter/encoder/BitSink.h"
+#include "mpegfilter/encoder/BlockCoder.h"
+#include "mpegfilter/encoder/EncoderTypes.h"
+#include "mpegfilter/encoder/MotionSearch.h"
+#include "mpegfilter/encoder/RateControl.h"
+
+namespace pxenc {
+
+enum PictureType { kPictureI = 1, kPictureP = 2, kPictureB = 3 };
+enum PictureStructure { kTopField = 1, kBottomField = 2, kFramePicture = 3 };
+
+struct PictureSetup {
+  PictureType nType = kPictureI;
+  PictureStructure nStructure = kFramePicture;
+  bool bProgressiveFrame = true;  // frame_pred_frame_dct and progressive_frame
+  bool bSecondField = false;
+  int nTemporalReference = 0;
+  int nVbvDelay = 0xFFFF;
+  SearchWindow fwd, bwd;  // ranges and the f code (horizontal and vertical f codes are equal)
+  Frame source;  // whole frames; field pictures select their lines
+  Frame recon;
+  Frame past;    // forward reference (P, B)
+  Frame future;  // backward reference (B)
+};
+
+struct SequenceSetup {
+  bool bMpeg2 = true;
+  int nDcPrecision = 0;
+  Geometry g;
+};
+
+class PictureCoder {
+ public:
+  // pActivity: storage for one value per macroblock of a frame (kernel memory of the caller).
+  void Init(const SequenceSetup& seq, double* pActivity);
+  // Reconstruct B pictures too (only needed to inspect them).
+  void SetReconstructB(bool b) { m_bReconB = b; }
+  // Writes and reconstructs one picture. Returns the mean quantiser_scale_code used.
+  double Code(const PictureSetup& pic, BitSink& sink, RateControl& rc);
+
+ private:
+  struct Motion {
+    int nType = 2;            // frame_motion_type / field_motion_type: 1 field, 2 frame
+    Mv mv[2][2];              // [r][s]
+    int sel[2][2] = {{0, 0}, {0, 0}};
+    bool operator==(const Motion& o) const;
+  };
+  struct Decision {
+    int nFlags = 0;  // vlc::MbFlags
+    Motion m;
+    bool bFieldDct = false;
+    int nCost = 0;
+  };
+  struct Candidate {
+    Motion m;  // one direction's vectors in slot s
+    int nSad = 1 << 30;
+  };
+  struct DirectionResult {
+    Candidate frame, field;  // field: only in interlaced frame pictures
+  };
+
+  void WritePictureHeader(const PictureSetup& pic, BitSink& s) const;
+  void ComputeActivity();
+  Plane RefPlane(int nComponent, int nDirection, int nSelect) const;
+  DirectionResult SearchDirection(int nDir, int mbx, int mby);
+  Decision Decide(int mbx, int mby);
+  void BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
+  void PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
+  bool ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_t* pPred) const;
+  // Blocks of the macroblock: fills m_levels, returns the coded block pattern.
+  int TransformBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY, const uint8_t* pCb,
+                      const uint8_t* pCr, int q);
+  void ReconstructBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY, const uint8_t* pCb,
+                         const uint8_t* pCr, int nCbp, int q);
+  void WriteMotion(BitSink& s, const Decision& d, int nDir);
+  void BlockGeometry(int b, bool bFieldDct, int* pComp, int* pX, int* pY, int* pStep) const;
+
+  SequenceSetup m_seq;
+  BlockCoder m_block;
+  const PictureSetup* m_pic = nullptr;
+  Frame m_src, m_rec;  // frame or field views of the current picture
+  int m_nMbW = 0, m_nMbH = 0;
+  int m_cw = 8, m_ch = 8;  // chroma block area per macroblock
+  int m_nChromaBlocks = 1;  // per chroma component
+  Mv m_pmv[2][2];           // ISO/IEC 13818-2 7.6.3.4 PMV[r][s]
+  short m_levels[12][64];
+  double* m_pActivity = nullptr;
+  double m_dAvgAct = 1;
+  bool m_bFieldPic = false, m_bFrameFieldModes = false;
+  int m_nParity = 0;
+  bool m_bReconB = false;
+  Mv m_left[2];
+  Mv m_above[2][1024];
+};
+
+}  // namespace pxenc

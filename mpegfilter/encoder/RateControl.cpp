@@ -1,0 +1,82 @@
+// Test Model 5 steps 1 to 3 with the VBV cap; see RateControl.h.
+#include "mpegfilter/encoder/RateControl.h"
+
+#include <algorithm>
+
+namespace pxenc {
+
+namespace {
+constexpr double kKp = 1.0, kKb = 1.4;
+}
+
+void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32_t nMbCount, int64_t nVbvBits) {
+  m_dBitRate = static_cast<double>(nBitRate);
+  m_dPicRate = static_cast<double>(nFpsNum) / nFpsDen;
+  m_nMbCount = std::max(1, nMbCount);
+  m_dX[1] = 160.0 * m_dBitRate / 115.0;
+  m_dX[2] = 60.0 * m_dBitRate / 115.0;
+  m_dX[3] = 42.0 * m_dBitRate / 115.0;
+  m_dReact = 2.0 * m_dBitRate / m_dPicRate;
+  m_dD[1] = 10.0 * m_dReact / 31.0;
+  m_dD[2] = kKp * m_dD[1];
+  m_dD[3] = kKb * m_dD[1];
+  m_dR = 0;
+  m_dVbvSize = static_cast<double>(nVbvBits);
+  // The decoder starts after the buffer has filled to this level (vbv_delay of the first picture).
+  m_dVbv = m_dVbvSize * 0.9;
+}
+
+void RateControl::StartGop(int nI, int nP, int nB) {
+  m_dR += m_dBitRate * (nI + nP + nB) / m_dPicRate;
+  m_nLeft[1] = nI;
+  m_nLeft[2] = nP;
+  m_nLeft[3] = nB;
+}
+
+void RateControl::StartPicture(int nType, double dAvgActivity) {
+  m_nType = nType;
+  m_dAvgAct = dAvgActivity > 0 ? dAvgActivity : 1;
+  const double np = m_nLeft[2], nb = m_nLeft[3];
+  const double xi = m_dX[1], xp = m_dX[2], xb = m_dX[3];
+  double t;
+  const double r = std::max(m_dR, m_dBitRate / m_dPicRate);
+  if (nType == 1)
+    t = r / (1.0 + np * xp / (xi * kKp) + nb * xb / (xi * kKb));
+  else if (nType == 2)
+    t = r / (np + nb * kKp * xb / (kKb * xp));
+  else
+    t = r / (nb + np * kKb * xp / (kKp * xb));
+  t = std::max(t, m_dBitRate / (8.0 * m_dPicRate));
+  // Never plan more than the decoder's buffer will hold when the picture is removed.
+  m_dCap = m_dVbv * 0.92;
+  m_dTarget = std::min(t, m_dCap * 0.85);
+}
+
+int RateControl::MbQuant(int nIndex, int64_t nBitsSoFar, double dActivity) {
+  const double d = m_dD[m_nType] + static_cast<double>(nBitsSoFar) - m_dTarget * nIndex / m_nMbCount;
+  double q = d * 31.0 / m_dReact;
+  const double nAct = (2.0 * dActivity + m_dAvgAct) / (dActivity + 2.0 * m_dAvgAct);
+  q *= nAct;
+  // Close to the VBV cap: coarsest quantiser for the rest of the picture.
+  if (static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount)) q = 31;
+  const int n = static_cast<int>(q + 0.5);
+  return std::clamp(n, 1, 31);
+}
+
+int64_t RateControl::EndPicture(int64_t nBits, double dAvgQ) {
+  const double s = static_cast<double>(nBits);
+  m_dD[m_nType] += s - m_dTarget;
+  m_dX[m_nType] = std::max(1.0, s * dAvgQ);
+  m_dR -= s;
+  if (m_nLeft[m_nType] > 0) --m_nLeft[m_nType];
+  m_dVbv = m_dVbv - s + m_dBitRate / m_dPicRate;
+  int64_t nStuff = 0;
+  if (m_dVbv > m_dVbvSize) {
+    nStuff = static_cast<int64_t>((m_dVbv - m_dVbvSize) / 8.0) + 1;
+    m_dVbv -= 8.0 * static_cast<double>(nStuff);
+    m_dR -= 8.0 * static_cast<double>(nStuff);
+  }
+  return nStuff;
+}
+
+}  // namespace pxenc

@@ -1,0 +1,191 @@
+// Temporary and special folders, computer name and locale information (see Folders.h).
+#include "platform/folders/Folders.h"
+
+#include "platform/text/Text.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace platform::folders {
+
+namespace {
+
+std::string Home() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectories(const std::string& dir) {
+  for (size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos == dir.size() || dir[pos] == '/') {
+      const std::string part = dir.substr(0, pos);
+      if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return IsDirectory(dir);
+}
+
+// One value of user-dirs.dirs: XDG_DOCUMENTS_DIR="$HOME/Documents" (shell syntax: a double-quoted
+// text in which "$HOME" may start the value and backslash escapes the next character).
+bool ParseUserDir(const std::string& line, const std::string& key, std::string& value) {
+  size_t i = line.find_first_not_of(" \t");
+  if (i == std::string::npos || line.compare(i, key.size(), key) != 0) return false;
+  i += key.size();
+  if (i >= line.size() || line[i] != '=') return false;
+  ++i;
+  std::string raw;
+  if (i < line.size() && line[i] == '"') {
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      raw += line[i];
+    }
+  } else {
+    raw = line.substr(i);
+    while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t' || raw.back() == '\r')) raw.pop_back();
+  }
+  if (raw.compare(0, 5, "$HOME") == 0 && (raw.size() == 5 || raw[5] == '/')) {
+    raw = Home() + raw.substr(5);
+  } else if (raw.empty() || raw[0] != '/') {
+    return false;  // xdg-user-dirs accepts only $HOME-relative or absolute paths
+  }
+  value = WithoutSlash(raw);
+  return true;
+}
+
+}  // namespace
+
+std::string DocumentsFolder(const char* userDirsFile) {
+  std::string file;
+  if (userDirsFile) {
+    file = userDirsFile;
+  } else {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    file = ((xdg && *xdg) ? std::string(xdg) : Home() + "/.config") + "/user-dirs.dirs";
+  }
+  std::ifstream in(file);
+  std::string line, value, result;
+  while (std::getline(in, line)) {
+    if (ParseUserDir(line, "XDG_DOCUMENTS_DIR", value)) result = value;  // the last one counts, as in sh
+  }
+  return result.empty() ? WithoutSlash(Home()) + "/Documents" : result;
+}
+
+WORD LangIdOfLocale(const std::string& locale) {
+  if (locale.size() < 2) return 1033;
+  std::string lang, rest;
+  const size_t end = locale.find_first_of("_.@");
+  lang = locale.substr(0, end);
+  rest = end == std::string::npos ? std::string() : locale.substr(end);
+  for (char& c : lang) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  struct Entry {
+    const char* lang;
+    WORD id;
+  };
+  static const Entry kLanguages[] = {{"cs", 1029}, {"da", 1030}, {"de", 1031}, {"en", 1033}, {"es", 3082},
+                                     {"fi", 1035}, {"fr", 1036}, {"hu", 1038}, {"it", 1040}, {"ko", 1042},
+                                     {"nl", 1043}, {"nb", 1044}, {"nn", 1044}, {"no", 1044}, {"pl", 1045},
+                                     {"pt", 1046}, {"ru", 1049}, {"sv", 1053}, {"th", 1054}, {"tr", 1055}};
+  if (lang == "zh") {
+    const bool traditional = rest.find("_TW") == 0 || rest.find("_HK") == 0 || rest.find("_MO") == 0 ||
+                             rest.find("Hant") != std::string::npos;
+    return traditional ? 1028 : 2052;
+  }
+  for (const Entry& e : kLanguages) {
+    if (lang == e.lang) return e.id;
+  }
+  return 1033;
+}
+
+}  // namespace platform::folders
+
+DWORD GetTempPathA(DWORD size, char* buf) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = (tmp && *tmp) ? tmp : "/tmp/";
+  if (path.back() != '/') path += '/';
+  const auto length = static_cast<DWORD>(path.size());
+  if (!buf || size < length + 1) return length + 1;
+  std::memcpy(buf, path.c_str(), path.size() + 1);
+  return length;
+}
+
+bool GetSpecialFolder(SpecialFolder which, std::string& path, bool create) {
+  std::string folder;
+  switch (which) {
+    case SpecialFolder::Personal: folder = platform::folders::DocumentsFolder(); break;
+    case SpecialFolder::Windows: folder = "/etc"; break;
+    default: platform::SetLastError(ERROR_INVALID_PARAMETER); return false;
+  }
+  if (!platform::folders::IsDirectory(folder)) {
+    if (!create || !platform::folders::MakeDirectories(folder)) {
+      platform::SetLastError(create ? platform::ErrorFromErrno(errno) : static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+      return false;
+    }
+  }
+  path = folder;
+  return true;
+}
+
+BOOL GetComputerNameA(char* buf, DWORD* size) {
+  if (!size) {
+    platform::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
+    platform::SetLastError(platform::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  const auto length = static_cast<DWORD>(std::strlen(name));
+  if (!buf || *size < length + 1) {
+    *size = length + 1;
+    platform::SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::memcpy(buf, name, length + 1);
+  *size = length;
+  return TRUE;
+}
+
+int GetLocaleCountryCode() {
+  // A locale object of its own (from the environment, as setlocale(LC_TELEPHONE, "") would pick),
+  // so the process's global locale stays as the caller set it.
+  locale_t loc = newlocale(LC_TELEPHONE_MASK, "", static_cast<locale_t>(nullptr));
+  if (!loc) return 1;
+  const char* prefix = nl_langinfo_l(_NL_TELEPHONE_INT_PREFIX, loc);
+  int code = 0;
+  if (prefix) {
+    for (const char* p = prefix; *p >= '0' && *p <= '9' && code < 100000; ++p) code = code * 10 + (*p - '0');
+  }
+  freelocale(loc);
+  return code > 0 ? code : 1;
+}
+
+WORD GetUserDefaultLangID() {
+  for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (value && *value) return platform::folders::LangIdOfLocale(value);
+  }
+  return 1033;
+}

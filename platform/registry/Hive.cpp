@@ -1,0 +1,228 @@
+// Opening hive databases and running their transactions (see Hive.h).
+#include "platform/registry/Hive.h"
+
+#include "platform/registry/Registry.h"
+
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+namespace platform::registry {
+
+namespace {
+
+// How long a writer waits for another process's transaction before giving up with ERROR_BUSY.
+constexpr int kBusyTimeoutMs = 10000;
+
+std::mutex g_cacheMutex;
+std::mutex g_hookMutex;
+std::function<void(const char*)> g_commitHook;
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/tmp";
+}
+
+std::string WithSlash(std::string dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// mkdir -p; true when the directory exists afterwards.
+bool MakeDirectories(const std::string& dir, mode_t mode) {
+  struct stat st{};
+  if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  for (size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos == dir.size() || dir[pos] == '/') {
+      const std::string part = dir.substr(0, pos);
+      if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS keys("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " fold TEXT NOT NULL,"
+    " UNIQUE(parent, fold));"
+    "CREATE TABLE IF NOT EXISTS vals("
+    " key INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " fold TEXT NOT NULL,"
+    " type INTEGER NOT NULL,"
+    " data,"
+    " PRIMARY KEY(key, fold));"
+    "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');"
+    "PRAGMA user_version = 1;";
+
+}  // namespace
+
+LONG ErrorFromSqlite(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW: return ERROR_SUCCESS;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ERROR_BUSY;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_CANTOPEN: return ERROR_ACCESS_DENIED;
+    case SQLITE_FULL: return ERROR_DISK_FULL;
+    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_IOERR: return ERROR_WRITE_FAULT;
+    case SQLITE_TOOBIG: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_BADDB;  // SQLITE_CORRUPT, SQLITE_NOTADB, SQLITE_SCHEMA, ...
+  }
+}
+
+void CallCommitHook(const char* operation) {
+  std::function<void(const char*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    hook = g_commitHook;
+  }
+  if (hook) hook(operation);
+}
+
+void SetCommitHook(CommitHook hook) {
+  std::lock_guard<std::mutex> lock(g_hookMutex);
+  g_commitHook = std::move(hook);
+}
+
+std::string Hive::DirectoryOf(Root root) {
+  const char* override = std::getenv("MARLIN3_REGISTRY_DIR");
+  if (override && *override) return WithSlash(override);
+  if (root == Root::LocalMachine) return "/var/lib/marlin3/";
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string config = (xdg && *xdg) ? std::string(xdg) : HomeDirectory() + "/.config";
+  return WithSlash(config) + "marlin3/";
+}
+
+std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
+  const std::string dir = DirectoryOf(root);
+  const std::string file = dir + (root == Root::CurrentUser ? "HKCU.db" : "HKLM.db");
+  // Keyed by file and process: a forked child must not use its parent's connection.
+  const std::string cacheKey = std::to_string(getpid()) + ":" + file;
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  static auto* cache = new std::map<std::string, std::shared_ptr<Hive>>();  // lives until exit
+  auto it = cache->find(cacheKey);
+  if (it != cache->end()) return it->second;
+  std::shared_ptr<Hive> hive(new Hive());
+  const LONG rc = hive->Open(dir, file, true);
+  if (rc != ERROR_SUCCESS) {
+    if (error) *error = rc;
+    return nullptr;
+  }
+  (*cache)[cacheKey] = hive;
+  return hive;
+}
+
+LONG Hive::Open(const std::string& dir, const std::string& file, bool createDir) {
+  const bool haveDir = MakeDirectories(dir, dir.find("/var/lib/") == 0 ? 0755 : 0700);
+  int rc = SQLITE_CANTOPEN;
+  if (haveDir) {
+    rc = sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                         nullptr);
+  }
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    m_writable = sqlite3_db_readonly(m_db, "main") == 0;
+    if (m_writable) {
+      // WAL lets readers and one writer of several processes work at once; NORMAL sync keeps every
+      // committed transaction whole across a killed process (only a power cut may lose the last ones).
+      rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+      if (rc == SQLITE_OK) rc = CreateSchema();
+      if (rc != SQLITE_OK) m_writable = false;
+    }
+    if (!m_writable) {
+      sqlite3_close_v2(m_db);
+      m_db = nullptr;
+      rc = SQLITE_CANTOPEN;
+    }
+  }
+  if (rc != SQLITE_OK) {
+    // A hive folder that cannot be written (HKLM for a normal user): read what is there, refuse writes.
+    if (m_db) sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_writable = false;
+    if (access(file.c_str(), R_OK) == 0 &&
+        sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+      sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+      return ERROR_SUCCESS;
+    }
+    if (m_db) sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    // No hive file at all: an empty in-memory hive, so reads find nothing and writes are refused.
+    if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+      return ERROR_NOT_ENOUGH_MEMORY;
+    sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
+  }
+  return ERROR_SUCCESS;
+}
+
+int Hive::CreateSchema() {
+  sqlite3_stmt* st = nullptr;
+  int version = 0;
+  if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    version = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  if (version >= 1) return SQLITE_OK;
+  int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  rc = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return rc;
+}
+
+Hive::~Hive() {
+  for (auto& [sql, st] : m_statements) sqlite3_finalize(st);
+  if (m_db) sqlite3_close_v2(m_db);
+}
+
+sqlite3_stmt* Hive::Statement(const char* sql) {
+  auto it = m_statements.find(sql);
+  if (it != m_statements.end()) {
+    sqlite3_reset(it->second);
+    sqlite3_clear_bindings(it->second);
+    return it->second;
+  }
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
+  m_statements[sql] = st;
+  return st;
+}
+
+LONG Hive::BeginRead() { return ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr)); }
+
+LONG Hive::BeginWrite() {
+  if (!m_writable) return ERROR_ACCESS_DENIED;
+  return ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+}
+
+LONG Hive::Commit(const char* operation) {
+  for (auto& [sql, st] : m_statements) sqlite3_reset(st);
+  if (operation) CallCommitHook(operation);
+  const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Rollback();
+  return ErrorFromSqlite(rc);
+}
+
+void Hive::Rollback() {
+  for (auto& [sql, st] : m_statements) sqlite3_reset(st);
+  if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+}  // namespace platform::registry

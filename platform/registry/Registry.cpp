@@ -1,0 +1,590 @@
+// The registry API on the SQLite hives (see Registry.h and Hive.h).
+#include "platform/registry/Registry.h"
+
+#include "platform/registry/Hive.h"
+#include "platform/text/Text.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+using platform::registry::Hive;
+using platform::registry::Root;
+using platform::registry::kRootKeyId;
+
+struct RegKeyObject {
+  Root root;
+  bool predefined;
+  std::shared_ptr<Hive> hive;
+  int64_t id;
+  REGSAM sam;
+};
+
+namespace {
+
+RegKeyObject g_currentUser{Root::CurrentUser, true, nullptr, kRootKeyId, KEY_ALL_ACCESS};
+RegKeyObject g_localMachine{Root::LocalMachine, true, nullptr, kRootKeyId, KEY_ALL_ACCESS};
+
+constexpr REGSAM kDelete = 0x00010000;  // DELETE standard right
+constexpr REGSAM kWow64Flags = 0x0300;  // KEY_WOW64_64KEY / KEY_WOW64_32KEY: one view here
+
+std::mutex g_handleMutex;
+std::unordered_set<RegKeyObject*>& LiveHandles() {
+  static auto* live = new std::unordered_set<RegKeyObject*>();
+  return *live;
+}
+
+std::mutex g_faultMutex;
+platform::registry::FaultHook g_faultHook;
+
+LONG Fault(const char* operation) {
+  platform::registry::FaultHook hook;
+  {
+    std::lock_guard<std::mutex> lock(g_faultMutex);
+    hook = g_faultHook;
+  }
+  return hook ? hook(operation) : ERROR_SUCCESS;
+}
+
+// Registry calls return their code; on failure the thread's last error holds it too, so that a
+// caller's "system error" log line shows the reason (Windows leaves it unspecified).
+LONG Done(LONG rc) {
+  if (rc != ERROR_SUCCESS) platform::SetLastError(static_cast<DWORD>(rc));
+  return rc;
+}
+
+struct KeyRef {
+  std::shared_ptr<Hive> hive;
+  int64_t id = 0;
+  REGSAM sam = 0;
+};
+
+LONG Resolve(HKEY key, KeyRef& out) {
+  if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
+    LONG rc = ERROR_SUCCESS;
+    out.hive = Hive::ForRoot(key->root, &rc);
+    if (!out.hive) return rc == ERROR_SUCCESS ? ERROR_BADDB : rc;
+    out.id = kRootKeyId;
+    out.sam = KEY_ALL_ACCESS | kDelete;
+    return ERROR_SUCCESS;
+  }
+  std::lock_guard<std::mutex> lock(g_handleMutex);
+  if (!key || !LiveHandles().count(key)) return ERROR_INVALID_HANDLE;
+  out.hive = key->hive;
+  out.id = key->id;
+  out.sam = key->sam;
+  return ERROR_SUCCESS;
+}
+
+// Splits "A\\B\\C"; null or "" is the key itself. Empty components are refused.
+LONG ParsePath(const char* subKey, std::vector<std::string>& parts) {
+  parts.clear();
+  if (!subKey || !*subKey) return ERROR_SUCCESS;
+  const char* start = subKey;
+  for (const char* p = subKey;; ++p) {
+    if (*p == '\\' || *p == '\0') {
+      if (p == start) return ERROR_BAD_PATHNAME;
+      parts.emplace_back(start, p);
+      if (*p == '\0') break;
+      start = p + 1;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// Holds the hive's lock and an open transaction, rolled back unless committed.
+class Transaction {
+ public:
+  explicit Transaction(Hive& hive) : m_hive(hive), m_lock(hive.mutex()) {}
+  ~Transaction() {
+    if (m_active) m_hive.Rollback();
+  }
+  LONG BeginRead() {
+    const LONG rc = m_hive.BeginRead();
+    m_active = rc == ERROR_SUCCESS;
+    return rc;
+  }
+  LONG BeginWrite() {
+    const LONG rc = m_hive.BeginWrite();
+    m_active = rc == ERROR_SUCCESS;
+    return rc;
+  }
+  LONG Commit(const char* writeOperation) {
+    m_active = false;
+    return m_hive.Commit(writeOperation);
+  }
+
+ private:
+  Hive& m_hive;
+  std::lock_guard<std::mutex> m_lock;
+  bool m_active = false;
+};
+
+void BindText(sqlite3_stmt* st, int index, const std::string& text) {
+  sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string ColumnText(sqlite3_stmt* st, int column) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_blob(st, column));
+  return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st, column))) : std::string();
+}
+
+LONG StepError(Hive& hive, int rc) {
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
+}
+
+// ERROR_SUCCESS when the key still exists, ERROR_KEY_DELETED when another handle or process removed it.
+LONG CheckKey(Hive& hive, int64_t id) {
+  if (id == kRootKeyId) return ERROR_SUCCESS;
+  sqlite3_stmt* st = hive.Statement("SELECT 1 FROM keys WHERE id = ?1");
+  if (!st) return ERROR_BADDB;
+  sqlite3_bind_int64(st, 1, id);
+  const int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) return ERROR_SUCCESS;
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  return platform::registry::ErrorFromSqlite(rc);
+}
+
+// Finds the child of parent named name (ignoring case). ERROR_FILE_NOT_FOUND when there is none.
+LONG FindChild(Hive& hive, int64_t parent, const std::string& name, int64_t& child) {
+  sqlite3_stmt* st = hive.Statement("SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+  if (!st) return ERROR_BADDB;
+  sqlite3_bind_int64(st, 1, parent);
+  BindText(st, 2, platform::text::ToUpperUtf8(name));
+  const int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) {
+    child = sqlite3_column_int64(st, 0);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : platform::registry::ErrorFromSqlite(rc);
+}
+
+// Walks parts from id; on success id is the last key's. stopped tells how many parts were found.
+LONG Walk(Hive& hive, int64_t& id, const std::vector<std::string>& parts, size_t& found) {
+  found = 0;
+  for (const std::string& part : parts) {
+    int64_t child = 0;
+    const LONG rc = FindChild(hive, id, part, child);
+    if (rc != ERROR_SUCCESS) return rc;
+    id = child;
+    ++found;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG HasSubkeys(Hive& hive, int64_t id, bool& has) {
+  sqlite3_stmt* st = hive.Statement("SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+  if (!st) return ERROR_BADDB;
+  sqlite3_bind_int64(st, 1, id);
+  const int rc = sqlite3_step(st);
+  has = rc == SQLITE_ROW;
+  return StepError(hive, rc);
+}
+
+// The bytes RegQueryValueExA returns for a stored value: text gets its terminating zero, a 4-byte
+// REG_DWORD is stored as an integer, anything else is stored and returned as bytes.
+std::string ValueBytes(sqlite3_stmt* st, int column) {
+  switch (sqlite3_column_type(st, column)) {
+    case SQLITE_TEXT: {
+      std::string s = ColumnText(st, column);
+      s.push_back('\0');
+      return s;
+    }
+    case SQLITE_INTEGER: {
+      const auto v = static_cast<uint32_t>(sqlite3_column_int64(st, column));
+      std::string s(4, '\0');
+      for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+      return s;
+    }
+    case SQLITE_BLOB: return ColumnText(st, column);
+    default: return std::string();
+  }
+}
+
+// Deletes the subtree at id: its values and keys; with keepTop the key itself stays (values go).
+LONG DeleteSubtree(Hive& hive, int64_t id, bool keepTop) {
+  sqlite3_stmt* st = hive.Statement(
+      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
+      "DELETE FROM vals WHERE key IN sub");
+  if (!st) return ERROR_BADDB;
+  sqlite3_bind_int64(st, 1, id);
+  int rc = sqlite3_step(st);
+  if (rc != SQLITE_DONE) return platform::registry::ErrorFromSqlite(rc);
+  st = hive.Statement(
+      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
+      "DELETE FROM keys WHERE id IN sub AND (?2 = 0 OR id <> ?1)");
+  if (!st) return ERROR_BADDB;
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_bind_int(st, 2, keepTop ? 1 : 0);
+  rc = sqlite3_step(st);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
+}
+
+HKEY NewHandle(const KeyRef& parent, int64_t id, REGSAM sam) {
+  auto* key = new RegKeyObject{Root::CurrentUser, false, parent.hive, id, sam & ~kWow64Flags};
+  std::lock_guard<std::mutex> lock(g_handleMutex);
+  LiveHandles().insert(key);
+  return key;
+}
+
+}  // namespace
+
+HKEY const HKEY_CURRENT_USER = &g_currentUser;
+HKEY const HKEY_LOCAL_MACHINE = &g_localMachine;
+
+LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKEY* result) {
+  if (LONG rc = Fault("open")) return Done(rc);
+  if (!result) return Done(ERROR_INVALID_PARAMETER);
+  *result = nullptr;
+  KeyRef ref;
+  std::vector<std::string> parts;
+  if (LONG rc = Resolve(root, ref)) return Done(rc);
+  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
+  int64_t id = ref.id;
+  {
+    Transaction tx(*ref.hive);
+    if (LONG rc = tx.BeginRead()) return Done(rc);
+    if (LONG rc = CheckKey(*ref.hive, id)) return Done(rc);
+    size_t found = 0;
+    if (LONG rc = Walk(*ref.hive, id, parts, found)) return Done(rc);
+    tx.Commit(nullptr);
+  }
+  *result = NewHandle(ref, id, sam);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
+                     REGSAM sam, void* security, HKEY* result, DWORD* disposition) {
+  if (LONG rc = Fault("create")) return Done(rc);
+  if (!result) return Done(ERROR_INVALID_PARAMETER);
+  *result = nullptr;
+  KeyRef ref;
+  std::vector<std::string> parts;
+  if (LONG rc = Resolve(root, ref)) return Done(rc);
+  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
+  for (const std::string& part : parts) {
+    if (part.size() > kRegMaxKeyNameLength) return Done(ERROR_INVALID_PARAMETER);
+  }
+  Hive& hive = *ref.hive;
+  int64_t id = ref.id;
+  bool created = false;
+  LONG walked = ERROR_SUCCESS;
+  {
+    // Most calls open an existing key: look first without taking the hive's write lock.
+    Transaction tx(hive);
+    if (LONG rc = tx.BeginRead()) return Done(rc);
+    if (LONG rc = CheckKey(hive, id)) return Done(rc);
+    size_t found = 0;
+    walked = Walk(hive, id, parts, found);
+    if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return Done(walked);
+    tx.Commit(nullptr);
+  }
+  if (walked == ERROR_FILE_NOT_FOUND) {
+    if (!(ref.sam & KEY_CREATE_SUB_KEY)) return Done(ERROR_ACCESS_DENIED);
+    id = ref.id;
+    Transaction tx(hive);
+    if (LONG rc = tx.BeginWrite()) return Done(rc);
+    if (LONG rc = CheckKey(hive, id)) return Done(rc);
+    for (const std::string& part : parts) {
+      int64_t child = 0;
+      const LONG frc = FindChild(hive, id, part, child);
+      if (frc == ERROR_FILE_NOT_FOUND) {
+        sqlite3_stmt* st = hive.Statement("INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)");
+        if (!st) return Done(ERROR_BADDB);
+        sqlite3_bind_int64(st, 1, id);
+        BindText(st, 2, part);
+        BindText(st, 3, platform::text::ToUpperUtf8(part));
+        const int src = sqlite3_step(st);
+        if (src != SQLITE_DONE) return Done(platform::registry::ErrorFromSqlite(src));
+        child = sqlite3_last_insert_rowid(hive.db());
+        created = true;
+      } else if (frc != ERROR_SUCCESS) {
+        return Done(frc);
+      }
+      id = child;
+    }
+    if (LONG rc = tx.Commit("create")) return Done(rc);
+  }
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  *result = NewHandle(ref, id, sam);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+  {
+    std::lock_guard<std::mutex> lock(g_handleMutex);
+    if (!key || !LiveHandles().erase(key)) return Done(ERROR_INVALID_HANDLE);
+  }
+  delete key;
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData) {
+  if (LONG rc = Fault("query")) return Done(rc);
+  if (reserved || (data && !cbData)) return Done(ERROR_INVALID_PARAMETER);
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (!(ref.sam & KEY_QUERY_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  DWORD valueType = REG_NONE;
+  std::string bytes;
+  {
+    Transaction tx(hive);
+    if (LONG rc = tx.BeginRead()) return Done(rc);
+    if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+    sqlite3_stmt* st = hive.Statement("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
+    if (!st) return Done(ERROR_BADDB);
+    sqlite3_bind_int64(st, 1, ref.id);
+    BindText(st, 2, platform::text::ToUpperUtf8(name ? name : ""));
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) return Done(ERROR_FILE_NOT_FOUND);
+    if (rc != SQLITE_ROW) return Done(platform::registry::ErrorFromSqlite(rc));
+    valueType = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+    bytes = ValueBytes(st, 1);
+    tx.Commit(nullptr);
+  }
+  if (type) *type = valueType;
+  const auto size = static_cast<DWORD>(bytes.size());
+  if (data) {
+    if (*cbData < size) {
+      *cbData = size;
+      return Done(ERROR_MORE_DATA);
+    }
+    if (size) std::memcpy(data, bytes.data(), size);
+  }
+  if (cbData) *cbData = size;
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData) {
+  if (LONG rc = Fault("set")) return Done(rc);
+  if (cbData > kRegMaxValueSize || (!data && cbData)) return Done(ERROR_INVALID_PARAMETER);
+  const std::string valueName = name ? name : "";
+  if (valueName.size() > kRegMaxValueNameLength) return Done(ERROR_INVALID_PARAMETER);
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (!(ref.sam & KEY_SET_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginWrite()) return Done(rc);
+  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  // Setting an existing value keeps its name's case and its place in the enumeration, as on Windows.
+  sqlite3_stmt* st = hive.Statement(
+      "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+  if (!st) return Done(ERROR_BADDB);
+  sqlite3_bind_int64(st, 1, ref.id);
+  BindText(st, 2, valueName);
+  BindText(st, 3, platform::text::ToUpperUtf8(valueName));
+  sqlite3_bind_int64(st, 4, type);
+  const char* bytes = reinterpret_cast<const char*>(data);
+  if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    // A string is its text up to the first zero; it is always returned with one terminating zero.
+    size_t len = 0;
+    while (len < cbData && bytes[len] != '\0') ++len;
+    sqlite3_bind_text(st, 5, cbData ? bytes : "", static_cast<int>(len), SQLITE_TRANSIENT);
+  } else if (type == REG_DWORD && cbData == 4) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | data[i];
+    sqlite3_bind_int64(st, 5, v);
+  } else if (cbData == 0) {
+    sqlite3_bind_zeroblob(st, 5, 0);
+  } else {
+    sqlite3_bind_blob(st, 5, data, static_cast<int>(cbData), SQLITE_TRANSIENT);
+  }
+  const int rc = sqlite3_step(st);
+  if (rc != SQLITE_DONE) return Done(platform::registry::ErrorFromSqlite(rc));
+  return Done(tx.Commit("set"));
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, char* keyClass,
+                   DWORD* cchClass, void* lastWriteTime) {
+  if (LONG rc = Fault("enum")) return Done(rc);
+  if (!name || !cchName || reserved) return Done(ERROR_INVALID_PARAMETER);
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (!(ref.sam & KEY_ENUMERATE_SUB_KEYS)) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  std::string found;
+  {
+    Transaction tx(hive);
+    if (LONG rc = tx.BeginRead()) return Done(rc);
+    if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+    sqlite3_stmt* st = hive.Statement("SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
+    if (!st) return Done(ERROR_BADDB);
+    sqlite3_bind_int64(st, 1, ref.id);
+    sqlite3_bind_int64(st, 2, index);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) return Done(ERROR_NO_MORE_ITEMS);
+    if (rc != SQLITE_ROW) return Done(platform::registry::ErrorFromSqlite(rc));
+    found = ColumnText(st, 0);
+    tx.Commit(nullptr);
+  }
+  // Like Windows, a short buffer gets ERROR_MORE_DATA and cchName is left as it was.
+  if (found.size() + 1 > *cchName) return Done(ERROR_MORE_DATA);
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *cchName = static_cast<DWORD>(found.size());
+  if (keyClass && cchClass && *cchClass > 0) keyClass[0] = '\0';
+  if (cchClass) *cchClass = 0;
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* cbData) {
+  if (LONG rc = Fault("enum")) return Done(rc);
+  if (!name || !cchName || reserved || (data && !cbData)) return Done(ERROR_INVALID_PARAMETER);
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (!(ref.sam & KEY_QUERY_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  std::string valueName, bytes;
+  DWORD valueType = REG_NONE;
+  {
+    Transaction tx(hive);
+    if (LONG rc = tx.BeginRead()) return Done(rc);
+    if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+    sqlite3_stmt* st =
+        hive.Statement("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
+    if (!st) return Done(ERROR_BADDB);
+    sqlite3_bind_int64(st, 1, ref.id);
+    sqlite3_bind_int64(st, 2, index);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) return Done(ERROR_NO_MORE_ITEMS);
+    if (rc != SQLITE_ROW) return Done(platform::registry::ErrorFromSqlite(rc));
+    valueName = ColumnText(st, 0);
+    valueType = static_cast<DWORD>(sqlite3_column_int64(st, 1));
+    bytes = ValueBytes(st, 2);
+    tx.Commit(nullptr);
+  }
+  if (valueName.size() + 1 > *cchName) return Done(ERROR_MORE_DATA);
+  std::memcpy(name, valueName.c_str(), valueName.size() + 1);
+  *cchName = static_cast<DWORD>(valueName.size());
+  if (type) *type = valueType;
+  const auto size = static_cast<DWORD>(bytes.size());
+  if (data) {
+    if (*cbData < size) {
+      *cbData = size;
+      return Done(ERROR_MORE_DATA);
+    }
+    if (size) std::memcpy(data, bytes.data(), size);
+  }
+  if (cbData) *cbData = size;
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKeyA(HKEY key, const char* subKey) {
+  if (LONG rc = Fault("delete")) return Done(rc);
+  if (!subKey) return Done(ERROR_INVALID_PARAMETER);
+  KeyRef ref;
+  std::vector<std::string> parts;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
+  if (!(ref.sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kDelete))) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginWrite()) return Done(rc);
+  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  int64_t id = ref.id;
+  size_t found = 0;
+  if (LONG rc = Walk(hive, id, parts, found)) return Done(rc);
+  if (id == kRootKeyId) return Done(ERROR_ACCESS_DENIED);
+  bool has = false;
+  if (LONG rc = HasSubkeys(hive, id, has)) return Done(rc);
+  if (has) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = DeleteSubtree(hive, id, false)) return Done(rc);
+  return Done(tx.Commit("delete"));
+}
+
+LONG RegDeleteTreeA(HKEY key, const char* subKey) {
+  if (LONG rc = Fault("delete")) return Done(rc);
+  KeyRef ref;
+  std::vector<std::string> parts;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
+  if (!(ref.sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kDelete))) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginWrite()) return Done(rc);
+  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  int64_t id = ref.id;
+  size_t found = 0;
+  if (LONG rc = Walk(hive, id, parts, found)) return Done(rc);
+  // A null subKey empties the key itself (its values and subkeys) and keeps it, as Windows does.
+  const bool keepTop = !subKey || id == kRootKeyId;
+  if (LONG rc = DeleteSubtree(hive, id, keepTop)) return Done(rc);
+  return Done(tx.Commit("delete"));
+}
+
+LONG RegDeleteValueA(HKEY key, const char* name) {
+  if (LONG rc = Fault("delete")) return Done(rc);
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (!(ref.sam & KEY_SET_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginWrite()) return Done(rc);
+  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  sqlite3_stmt* st = hive.Statement("DELETE FROM vals WHERE key = ?1 AND fold = ?2");
+  if (!st) return Done(ERROR_BADDB);
+  sqlite3_bind_int64(st, 1, ref.id);
+  BindText(st, 2, platform::text::ToUpperUtf8(name ? name : ""));
+  const int rc = sqlite3_step(st);
+  if (rc != SQLITE_DONE) return Done(platform::registry::ErrorFromSqlite(rc));
+  if (sqlite3_changes(hive.db()) == 0) return Done(ERROR_FILE_NOT_FOUND);
+  return Done(tx.Commit("delete"));
+}
+
+LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved, DWORD* subKeys,
+                      DWORD* maxSubKeyLen, DWORD* maxClassLen, DWORD* values, DWORD* maxValueNameLen,
+                      DWORD* maxValueLen, DWORD* securityDescriptor, void* lastWriteTime) {
+  if (LONG rc = Fault("enum")) return Done(rc);
+  if (reserved) return Done(ERROR_INVALID_PARAMETER);
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  if (!(ref.sam & KEY_QUERY_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  Hive& hive = *ref.hive;
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginRead()) return Done(rc);
+  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  sqlite3_stmt* st =
+      hive.Statement("SELECT COUNT(*), IFNULL(MAX(length(CAST(name AS BLOB))), 0) FROM keys WHERE parent = ?1");
+  if (!st) return Done(ERROR_BADDB);
+  sqlite3_bind_int64(st, 1, ref.id);
+  if (sqlite3_step(st) != SQLITE_ROW) return Done(ERROR_BADDB);
+  if (subKeys) *subKeys = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+  if (maxSubKeyLen) *maxSubKeyLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
+  st = hive.Statement(
+      "SELECT COUNT(*), IFNULL(MAX(length(CAST(name AS BLOB))), 0), IFNULL(MAX(CASE typeof(data) "
+      "WHEN 'text' THEN length(CAST(data AS BLOB)) + 1 WHEN 'integer' THEN 4 WHEN 'blob' THEN length(data) "
+      "ELSE 0 END), 0) FROM vals WHERE key = ?1");
+  if (!st) return Done(ERROR_BADDB);
+  sqlite3_bind_int64(st, 1, ref.id);
+  if (sqlite3_step(st) != SQLITE_ROW) return Done(ERROR_BADDB);
+  if (values) *values = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+  if (maxValueNameLen) *maxValueNameLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
+  if (maxValueLen) *maxValueLen = static_cast<DWORD>(sqlite3_column_int64(st, 2));
+  tx.Commit(nullptr);
+  if (keyClass && cchClass && *cchClass > 0) keyClass[0] = '\0';
+  if (cchClass) *cchClass = 0;
+  if (maxClassLen) *maxClassLen = 0;
+  if (securityDescriptor) *securityDescriptor = 0;
+  return ERROR_SUCCESS;
+}
+
+namespace platform::registry {
+
+std::string HiveDirectory(HKEY root) {
+  if (root == HKEY_CURRENT_USER) return Hive::DirectoryOf(Root::CurrentUser);
+  if (root == HKEY_LOCAL_MACHINE) return Hive::DirectoryOf(Root::LocalMachine);
+  return std::string();
+}
+
+void SetFaultHook(FaultHook hook) {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  g_faultHook = std::move(hook);
+}
+
+}  // namespace platform::registry

@@ -1,0 +1,51 @@
+// ScriptedHost: shows boxes and dialogs to a script instead of a person, for tests and automation.
+// Each box, dialog, wizard and file dialog takes its answers from the script file, one action per line,
+// and writes what it showed to the transcript (format: docs/ui-scripting.md). A script that runs out,
+// does not match what is shown, or names a control that is missing, hidden or disabled ends the process
+// with exit code 70 after an "error: ..." line on standard error and in the transcript: never a hang.
+#pragma once
+
+#include "platform/ui/UiHost.h"
+
+#include <string>
+#include <vector>
+
+class CDialog;
+class CPropertySheet;
+
+class ScriptedHost : public UiHost {
+ public:
+  static constexpr int kFailureExitCode = 70;
+
+  ScriptedHost(std::string scriptPath, std::string transcriptPath);
+
+  int MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) override;
+  INT_PTR RunDialog(CDialog& dialog) override;
+  INT_PTR RunSheet(CPropertySheet& sheet) override;
+  INT_PTR RunFileDialog(CFileDialog& dialog) override;
+  void SetWaitCursor(bool on) override { m_nWaitCursor += on ? 1 : (m_nWaitCursor > 0 ? -1 : 0); }
+  int WaitCursorDepth() const { return m_nWaitCursor; }
+
+  // Transcript text of a value: quoted, with \\ \" \n \r escaped.
+  static std::string Quote(const std::string& text);
+
+ private:
+  struct Line {
+    int number = 0;
+    std::string text;
+  };
+  // The next action line; fails (exit 70) at the end of the script, naming what was waiting.
+  Line Next(const std::string& waiting);
+  [[noreturn]] void Fail(const std::string& message);
+  void Write(const std::string& line);
+  void WriteDialog(CDialog& dialog, const std::string& head);
+  // One action on a dialog or page; false when the verb is not a dialog action.
+  bool Act(CDialog& dialog, const std::string& verb, const std::string& rest, const Line& line);
+
+  std::string m_strScriptPath;
+  std::string m_strTranscriptPath;
+  std::vector<Line> m_lines;
+  std::size_t m_nNext = 0;
+  bool m_bLoaded = false;
+  int m_nWaitCursor = 0;
+};

@@ -1,0 +1,368 @@
+#include "platform/ui/qt/QtDialogView.h"
+
+#include "platform/ui/Button.h"
+#include "platform/ui/ComboBox.h"
+#include "platform/ui/Dialog.h"
+#include "platform/ui/Edit.h"
+#include "platform/ui/ListBox.h"
+#include "platform/ui/SliderCtrl.h"
+#include "platform/ui/TreeCtrl.h"
+#include "platform/ui/UiHost.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStyle>
+#include <QTimer>
+#include <QToolTip>
+#include <QTreeWidget>
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+
+// Win32 marks the access key with "&"; Qt does too, but a static shows "&&" as "&" only without one.
+QString Label(const std::string& s) { return Q(s); }
+
+// Asks the model for a control's tool tip when Qt wants to show one.
+class ToolTipFilter : public QObject {
+ public:
+  ToolTipFilter(CDialog& dialog, QObject* parent) : QObject(parent), m_dialog(dialog) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::ToolTip) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    const int id = w != nullptr ? w->property("m3id").toInt() : 0;
+    const std::string tip = m_dialog.ToolTipFor(id);
+    if (tip.empty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), Q(tip), w);
+    }
+    return true;
+  }
+
+ private:
+  CDialog& m_dialog;
+};
+
+QIcon StockIcon(int index) {
+  QStyle* style = QApplication::style();
+  switch (index) {
+    case CImageList::kFolder: return style->standardIcon(QStyle::SP_DirClosedIcon);
+    case CImageList::kFolderOpen: return style->standardIcon(QStyle::SP_DirOpenIcon);
+    case CImageList::kDrive: return style->standardIcon(QStyle::SP_DriveHDIcon);
+    default: return style->standardIcon(QStyle::SP_FileIcon);
+  }
+}
+
+void FillTree(QTreeWidget* view, CTreeCtrl& tree, QTreeWidgetItem* parent,
+              const std::vector<std::unique_ptr<TreeItem>>& items, QTreeWidgetItem*& selected) {
+  const bool icons = tree.GetImageList(TVSIL_NORMAL) != nullptr;
+  for (const auto& item : items) {
+    auto* q = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(view);
+    q->setText(0, Q(item->text));
+    q->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(item.get())));
+    const bool open = (item->state & TVIS_EXPANDED) != 0;
+    if (icons) q->setIcon(0, StockIcon(tree.GetSelectedItem() == item.get() || open ? item->selectedImage : item->image));
+    q->setChildIndicatorPolicy(item->children.empty() ? QTreeWidgetItem::DontShowIndicator
+                                                      : QTreeWidgetItem::ShowIndicator);
+    if (tree.GetSelectedItem() == item.get()) selected = q;
+    FillTree(view, tree, q, item->children, selected);
+    q->setExpanded(open);
+  }
+}
+
+}  // namespace
+
+QtDialogView::QtDialogView(CDialog& dialog, QWidget* surface)
+    : m_dialog(dialog), m_pSurface(surface), m_units(surface->font()) {
+  m_pFilter = new ToolTipFilter(dialog, surface);
+  Build();
+  dialog.SetView(this);
+}
+
+QtDialogView::~QtDialogView() {
+  if (m_dialog.GetView() == this) m_dialog.SetView(nullptr);
+  delete m_pFilter;
+}
+
+QSize QtDialogView::TemplateSize() const {
+  return QSize(m_units.X(m_dialog.GetTemplateWidth()), m_units.Y(m_dialog.GetTemplateHeight()));
+}
+
+QWidget* QtDialogView::Widget(int id) const {
+  const auto& controls = m_dialog.Controls();
+  for (std::size_t i = 0; i < controls.size() && i < m_widgets.size(); ++i)
+    if (controls[i]->GetDlgCtrlID() == id) return m_widgets[i];
+  return nullptr;
+}
+
+void QtDialogView::Build() {
+  const auto& controls = m_dialog.Controls();
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    CWnd* c = controls[i];
+    QWidget* w = nullptr;
+    switch (c->GetKind()) {
+      case M3_PUSHBUTTON:
+      case M3_DEFPUSHBUTTON: {
+        auto* b = new QPushButton(m_pSurface);
+        b->setAutoDefault(false);
+        b->setDefault(c->GetKind() == M3_DEFPUSHBUTTON);
+        QObject::connect(b, &QPushButton::clicked, [this, i] {
+          if (auto* m = dynamic_cast<CButton*>(m_dialog.Controls()[i])) m->UserClick();
+        });
+        w = b;
+        break;
+      }
+      case M3_CHECKBOX:
+      case M3_RADIOBUTTON: {
+        QAbstractButton* b = c->GetKind() == M3_CHECKBOX ? static_cast<QAbstractButton*>(new QCheckBox(m_pSurface))
+                                                         : new QRadioButton(m_pSurface);
+        // The model keeps radio groups exclusive, by the template's groups rather than Qt's parents.
+        b->setAutoExclusive(false);
+        QObject::connect(b, &QAbstractButton::clicked, [this, i] {
+          if (m_bUpdating) return;
+          if (auto* m = dynamic_cast<CButton*>(m_dialog.Controls()[i])) m->UserClick();
+          Flush();
+        });
+        w = b;
+        break;
+      }
+      case M3_EDIT:
+        if ((c->GetStyle() & M3_MULTILINE) != 0) {
+          auto* e = new QPlainTextEdit(m_pSurface);
+          QObject::connect(e, &QPlainTextEdit::textChanged, [this, i, e] {
+            if (m_bUpdating) return;
+            if (auto* m = dynamic_cast<CEdit*>(m_dialog.Controls()[i])) m->UserType(S(e->toPlainText()));
+          });
+          w = e;
+        } else {
+          auto* e = new QLineEdit(m_pSurface);
+          QObject::connect(e, &QLineEdit::textEdited, [this, i](const QString& text) {
+            if (auto* m = dynamic_cast<CEdit*>(m_dialog.Controls()[i])) m->UserType(S(text));
+          });
+          w = e;
+        }
+        break;
+      case M3_GROUPBOX:
+        w = new QGroupBox(m_pSurface);
+        break;
+      case M3_COMBO_DROPDOWN:
+      case M3_COMBO_DROPLIST: {
+        auto* cb = new QComboBox(m_pSurface);
+        cb->setEditable(c->GetKind() == M3_COMBO_DROPDOWN);
+        QObject::connect(cb, qOverload<int>(&QComboBox::activated), [this, i](int index) {
+          if (auto* m = dynamic_cast<CComboBox*>(m_dialog.Controls()[i])) m->UserSelect(index);
+        });
+        if (cb->lineEdit() != nullptr)
+          QObject::connect(cb->lineEdit(), &QLineEdit::textEdited, [this, i](const QString& text) {
+            if (auto* m = dynamic_cast<CComboBox*>(m_dialog.Controls()[i])) m->UserType(S(text));
+          });
+        w = cb;
+        break;
+      }
+      case M3_LISTBOX: {
+        auto* l = new QListWidget(m_pSurface);
+        QObject::connect(l, &QListWidget::currentRowChanged, [this, i](int row) {
+          if (m_bUpdating) return;
+          if (auto* m = dynamic_cast<CListBox*>(m_dialog.Controls()[i])) m->UserSelect(row);
+        });
+        QObject::connect(l, &QListWidget::itemDoubleClicked, [this, i, l](QListWidgetItem* item) {
+          if (auto* m = dynamic_cast<CListBox*>(m_dialog.Controls()[i])) m->UserDoubleClick(l->row(item));
+        });
+        w = l;
+        break;
+      }
+      case M3_SLIDER: {
+        auto* s = new QSlider(Qt::Horizontal, m_pSurface);
+        if ((c->GetStyle() & M3_TICKS) != 0) s->setTickPosition(QSlider::TicksBelow);
+        QObject::connect(s, &QSlider::valueChanged, [this, i](int value) {
+          if (m_bUpdating) return;
+          if (auto* m = dynamic_cast<CSliderCtrl*>(m_dialog.Controls()[i])) m->UserMove(value);
+        });
+        w = s;
+        break;
+      }
+      case M3_TREEVIEW:
+      case M3_LISTVIEW: {
+        auto* t = new QTreeWidget(m_pSurface);
+        t->setHeaderHidden(true);
+        t->setRootIsDecorated((c->GetStyle() & M3_HASBUTTONS) != 0 || c->GetKind() == M3_TREEVIEW);
+        auto item = [](QTreeWidgetItem* q) {
+          return q == nullptr ? nullptr : reinterpret_cast<HTREEITEM>(q->data(0, Qt::UserRole).value<quintptr>());
+        };
+        QObject::connect(t, &QTreeWidget::itemExpanded, [this, i, item](QTreeWidgetItem* q) {
+          if (m_bUpdating) return;
+          if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i])) m->UserExpand(item(q), true);
+        });
+        QObject::connect(t, &QTreeWidget::itemCollapsed, [this, i, item](QTreeWidgetItem* q) {
+          if (m_bUpdating) return;
+          if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i])) m->UserExpand(item(q), false);
+        });
+        QObject::connect(t, &QTreeWidget::currentItemChanged, [this, i, item](QTreeWidgetItem* q, QTreeWidgetItem*) {
+          if (m_bUpdating) return;
+          if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i])) m->UserSelect(item(q));
+        });
+        w = t;
+        break;
+      }
+      case M3_PROGRESS:
+        w = new QProgressBar(m_pSurface);
+        break;
+      case M3_ICON: {
+        auto* l = new QLabel(m_pSurface);
+        QPixmap pixmap;
+        const M3ResIcon* icon = platform::ui::FindResourceIcon(static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
+        if (icon == nullptr || !pixmap.loadFromData(icon->png, static_cast<uint>(icon->size)))
+          pixmap = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32);
+        l->setPixmap(pixmap.scaled(m_units.X(c->GetWidth()) > 0 ? QSize(32, 32) : QSize(32, 32), Qt::KeepAspectRatio,
+                                   Qt::SmoothTransformation));
+        w = l;
+        break;
+      }
+      default: {
+        auto* l = new QLabel(m_pSurface);
+        l->setWordWrap((c->GetStyle() & M3_CENTER) == 0 || c->GetHeight() > 10);
+        l->setAlignment(Qt::AlignTop | ((c->GetStyle() & M3_CENTER) != 0   ? Qt::AlignHCenter
+                                        : (c->GetStyle() & M3_RIGHT) != 0 ? Qt::AlignRight
+                                                                          : Qt::AlignLeft));
+        if ((c->GetStyle() & M3_BORDER) != 0) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        w = l;
+        break;
+      }
+    }
+    w->setObjectName(QStringLiteral("ctl_%1").arg(c->GetDlgCtrlID()));
+    w->setProperty("m3id", c->GetDlgCtrlID());
+    w->installEventFilter(m_pFilter);
+    int height = m_units.Y(c->GetHeight());
+    // A combo box's template height includes its drop-down list; the box itself is one line.
+    if (c->GetKind() == M3_COMBO_DROPDOWN || c->GetKind() == M3_COMBO_DROPLIST) height = w->sizeHint().height();
+    w->setGeometry(m_units.X(c->GetX()), m_units.Y(c->GetY()), m_units.X(c->GetWidth()), height);
+    if (c->GetKind() == M3_GROUPBOX) w->lower();
+    m_widgets.push_back(w);
+  }
+  for (std::size_t i = 0; i < m_widgets.size(); ++i) Refresh(i);
+  ApplyFocus();
+}
+
+void QtDialogView::Refresh(std::size_t index) {
+  const auto& controls = m_dialog.Controls();
+  if (index >= controls.size() || index >= m_widgets.size()) return;
+  CWnd* c = controls[index];
+  QWidget* w = m_widgets[index];
+  m_bUpdating = true;
+  w->setEnabled(c->IsWindowEnabled());
+  w->setVisible(c->IsWindowVisible());
+  if (auto* b = dynamic_cast<QAbstractButton*>(w)) {
+    b->setText(Label(c->GetWindowText()));
+    if (auto* m = dynamic_cast<CButton*>(c); m != nullptr && b->isCheckable()) b->setChecked(m->GetCheck() == BST_CHECKED);
+  } else if (auto* e = dynamic_cast<QLineEdit*>(w)) {
+    auto* m = dynamic_cast<CEdit*>(c);
+    if (e->text() != Q(c->GetWindowText())) e->setText(Q(c->GetWindowText()));
+    if (m != nullptr) e->setMaxLength(m->GetLimitText());
+    e->setReadOnly((c->GetStyle() & M3_READONLY) != 0);
+    if ((c->GetStyle() & M3_PASSWORD) != 0) e->setEchoMode(QLineEdit::Password);
+  } else if (auto* pe = dynamic_cast<QPlainTextEdit*>(w)) {
+    if (pe->toPlainText() != Q(c->GetWindowText())) pe->setPlainText(Q(c->GetWindowText()));
+    pe->setReadOnly((c->GetStyle() & M3_READONLY) != 0);
+  } else if (auto* g = dynamic_cast<QGroupBox*>(w)) {
+    g->setTitle(Label(c->GetWindowText()));
+  } else if (auto* cb = dynamic_cast<QComboBox*>(w)) {
+    auto* m = dynamic_cast<CComboBox*>(c);
+    if (m != nullptr) {
+      QStringList texts;
+      for (const auto& e : m->Items().Entries()) texts << Q(e.text);
+      QStringList shown;
+      for (int k = 0; k < cb->count(); ++k) shown << cb->itemText(k);
+      if (texts != shown) {
+        cb->clear();
+        cb->addItems(texts);
+      }
+      cb->setCurrentIndex(m->GetCurSel());
+      if (cb->isEditable() && cb->currentText() != Q(m->GetWindowText())) cb->setEditText(Q(m->GetWindowText()));
+    }
+  } else if (auto* l = dynamic_cast<QListWidget*>(w)) {
+    auto* m = dynamic_cast<CListBox*>(c);
+    if (m != nullptr) {
+      QStringList texts;
+      for (const auto& e : m->Items().Entries()) texts << Q(e.text);
+      bool same = l->count() == texts.size();
+      for (int k = 0; same && k < l->count(); ++k) same = l->item(k)->text() == texts[k];
+      if (!same) {
+        l->clear();
+        l->addItems(texts);
+      }
+      l->setCurrentRow(m->GetCurSel());
+      if (m->GetCurSel() < 0) l->clearSelection();
+      l->setHorizontalScrollBarPolicy(m->GetHorizontalExtent() > l->width() ? Qt::ScrollBarAlwaysOn
+                                                                            : Qt::ScrollBarAsNeeded);
+    }
+  } else if (auto* s = dynamic_cast<QSlider*>(w)) {
+    if (auto* m = dynamic_cast<CSliderCtrl*>(c)) {
+      s->setRange(m->GetRangeMin(), m->GetRangeMax());
+      s->setValue(m->GetPos());
+      s->setTickInterval(m->GetTicFreq());
+    }
+  } else if (auto* t = dynamic_cast<QTreeWidget*>(w)) {
+    if (auto* m = dynamic_cast<CTreeCtrl*>(c); m != nullptr && m->IsRedrawOn()) {
+      t->clear();
+      QTreeWidgetItem* selected = nullptr;
+      FillTree(t, *m, nullptr, m->TopItems(), selected);
+      t->setCurrentItem(selected);
+      if (selected != nullptr) t->scrollToItem(selected);
+    }
+  } else if (auto* label = dynamic_cast<QLabel*>(w)) {
+    if (c->GetKind() != M3_ICON) label->setText(Label(c->GetWindowText()));
+  }
+  m_bUpdating = false;
+}
+
+void QtDialogView::Schedule() {
+  if (m_bScheduled) return;
+  m_bScheduled = true;
+  QTimer::singleShot(0, m_pFilter, [this] { Flush(); });
+}
+
+void QtDialogView::Flush() {
+  m_bScheduled = false;
+  const std::set<std::size_t> dirty = std::move(m_dirty);
+  m_dirty.clear();
+  for (std::size_t i : dirty) Refresh(i);
+}
+
+void QtDialogView::ControlChanged(CWnd& control) {
+  const auto& controls = m_dialog.Controls();
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i] == &control) {
+      m_dirty.insert(i);
+      Schedule();
+      return;
+    }
+  }
+}
+
+void QtDialogView::ApplyFocus() {
+  if (QWidget* w = Widget(m_dialog.GetFocusId())) w->setFocus(Qt::OtherFocusReason);
+}
+
+void QtDialogView::DialogChanged(CDialog& dialog) {
+  ApplyFocus();
+  if (m_fnCaption) m_fnCaption();
+}
+
+void QtDialogView::Ended(INT_PTR result) {
+  if (m_fnEnded) m_fnEnded(result);
+}

@@ -1,0 +1,23 @@
+#include "scan/MultiFileWarnDialog.h"
+
+#include "log/DebugTrace.h"
+#include "platform/ui/DataExchange.h"
+#include "platform/framework/Afx.h"
+#include "settings/ValueGetter.h"
+
+void MultiFileWarnDialog::DoDataExchange(CDataExchange* pDX) {
+  CDialog::DoDataExchange(pDX);
+  DDX_Text(pDX, 1058, m_strText);
+  DDX_Check(pDX, 1057, m_nDontShow);
+}
+
+bool WarnMultiFile(ValueGetter& values, int pageCount, int fileType) {
+  DebugTrace trace("WarnMultiFile", __FILE__);
+  if (pageCount <= 1 || values.IsMultiPageSupported(fileType) || values.GetMainInt("DontShowMultiFileWarn", 0) != 0)
+    return false;
+  MultiFileWarnDialog dialog(nullptr);
+  if (!AfxLoadString(218, dialog.m_strText)) trace.Error(TRACE_NUMBERED("LoadString failed"));
+  dialog.DoModal();
+  if (dialog.m_nDontShow == 1) values.SetMainInt("DontShowMultiFileWarn", 1);
+  return true;
+}

@@ -1,0 +1,138 @@
+// Temporary folder, documents folder, computer name, locale country code and language identifier.
+#include "platform/folders/Folders.h"
+
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+#include <locale.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(FoldersTest, TempPathFollowsTmpdirWithWindowsReturnValues) {
+  {
+    testutil::ScopedEnv tmp("TMPDIR", nullptr);
+    char buf[260];
+    EXPECT_EQ(5u, GetTempPathA(sizeof buf, buf));
+    EXPECT_STREQ("/tmp/", buf);
+  }
+  testutil::ScopedEnv tmp("TMPDIR", "/var/scratch");
+  char buf[260];
+  EXPECT_EQ(13u, GetTempPathA(sizeof buf, buf));
+  EXPECT_STREQ("/var/scratch/", buf);
+  char small[5] = "xxxx";
+  EXPECT_EQ(14u, GetTempPathA(sizeof small, small));  // the size needed, zero included
+  EXPECT_STREQ("xxxx", small);
+  EXPECT_EQ(13u, GetTempPathA(14, buf));
+  testutil::ScopedEnv empty("TMPDIR", "");
+  EXPECT_EQ(5u, GetTempPathA(sizeof buf, buf));
+}
+
+TEST(FoldersTest, DocumentsFromUserDirsFile) {
+  testutil::TempDir dir;
+  testutil::ScopedEnv home("HOME", "/home/tester");
+  testutil::WriteAll(dir / "user-dirs.dirs",
+                     "# written by xdg-user-dirs-update\n"
+                     "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                     "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+  EXPECT_EQ("/home/tester/Dokumente", platform::folders::DocumentsFolder((dir / "user-dirs.dirs").c_str()));
+  testutil::WriteAll(dir / "abs.dirs", "XDG_DOCUMENTS_DIR=\"/data/My \\\"Docs\\\"/\"\n");
+  EXPECT_EQ("/data/My \"Docs\"", platform::folders::DocumentsFolder((dir / "abs.dirs").c_str()));
+  testutil::WriteAll(dir / "none.dirs", "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
+  EXPECT_EQ("/home/tester/Documents", platform::folders::DocumentsFolder((dir / "none.dirs").c_str()));
+  EXPECT_EQ("/home/tester/Documents", platform::folders::DocumentsFolder((dir / "missing").c_str()));
+}
+
+TEST(FoldersTest, SpecialFolderPersonalCreatesOnRequest) {
+  testutil::TempDir dir;
+  testutil::ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "config").c_str());
+  testutil::ScopedEnv home("HOME", dir.path().c_str());
+  std::filesystem::create_directories(dir / "config");
+  testutil::WriteAll(dir / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Docs/Mine\"\n");
+  std::string path;
+  EXPECT_FALSE(GetSpecialFolder(SpecialFolder::Personal, path, false));
+  ASSERT_TRUE(GetSpecialFolder(SpecialFolder::Personal, path, true));
+  EXPECT_EQ(dir / "Docs/Mine", path);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  ASSERT_TRUE(GetSpecialFolder(SpecialFolder::Windows, path, false));
+  EXPECT_EQ("/etc", path);
+}
+
+TEST(FoldersTest, ComputerNameWithWindowsBufferRules) {
+  char expected[256] = {};
+  gethostname(expected, sizeof expected - 1);
+  char buf[256];
+  DWORD size = sizeof buf;
+  ASSERT_TRUE(GetComputerNameA(buf, &size));
+  EXPECT_STREQ(expected, buf);
+  EXPECT_EQ(std::strlen(expected), size);
+  char small[1];
+  size = sizeof small;
+  EXPECT_FALSE(GetComputerNameA(small, &size));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_BUFFER_OVERFLOW), platform::GetLastError());
+  EXPECT_EQ(std::strlen(expected) + 1, size);
+}
+
+// Makes the named locale available: installed, or compiled from the glibc sources into a temporary
+// LOCPATH folder. False when neither works on this machine.
+bool ProvideLocale(const std::string& name, const std::string& source, testutil::TempDir& dir,
+                   std::optional<testutil::ScopedEnv>& locpath) {
+  if (locale_t l = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr))) {
+    freelocale(l);
+    return true;
+  }
+  const std::string cmd = "localedef -i " + source + " -f UTF-8 " + dir.path() + "/" + name + " >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0 && !std::filesystem::exists(dir / name)) return false;
+  locpath.emplace("LOCPATH", dir.path().c_str());
+  locale_t l = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+  if (!l) return false;
+  freelocale(l);
+  return true;
+}
+
+TEST(FoldersTest, CountryCodeIsTheTelephonePrefix) {
+  testutil::TempDir dir;
+  std::optional<testutil::ScopedEnv> locpath;
+  struct Case {
+    const char* name;
+    const char* source;
+    int code;
+  } cases[] = {{"en_US.UTF-8", "en_US", 1}, {"en_GB.UTF-8", "en_GB", 44}, {"de_DE.UTF-8", "de_DE", 49}};
+  testutil::ScopedEnv all("LC_ALL", nullptr);
+  int checked = 0;
+  for (const Case& c : cases) {
+    if (!ProvideLocale(c.name, c.source, dir, locpath)) continue;
+    testutil::ScopedEnv tel("LC_TELEPHONE", c.name);
+    EXPECT_EQ(c.code, GetLocaleCountryCode()) << c.name;
+    ++checked;
+  }
+  testutil::ScopedEnv unknown("LC_TELEPHONE", "xx_NOWHERE.UTF-8");
+  testutil::ScopedEnv lang("LANG", "C");
+  EXPECT_EQ(1, GetLocaleCountryCode());
+  if (checked == 0) GTEST_SKIP() << "no locale could be provided";
+}
+
+TEST(FoldersTest, LanguageIdentifiers) {
+  EXPECT_EQ(1031, platform::folders::LangIdOfLocale("de_DE.UTF-8"));
+  EXPECT_EQ(1033, platform::folders::LangIdOfLocale("en_GB.UTF-8"));
+  EXPECT_EQ(1036, platform::folders::LangIdOfLocale("fr_CA"));
+  EXPECT_EQ(3082, platform::folders::LangIdOfLocale("es_ES.UTF-8"));
+  EXPECT_EQ(2052, platform::folders::LangIdOfLocale("zh_CN.UTF-8"));
+  EXPECT_EQ(1028, platform::folders::LangIdOfLocale("zh_TW.UTF-8"));
+  EXPECT_EQ(1044, platform::folders::LangIdOfLocale("nb_NO.UTF-8"));
+  EXPECT_EQ(1046, platform::folders::LangIdOfLocale("pt_PT"));
+  EXPECT_EQ(1049, platform::folders::LangIdOfLocale("ru_RU.UTF-8"));
+  EXPECT_EQ(1033, platform::folders::LangIdOfLocale("C"));
+  EXPECT_EQ(1033, platform::folders::LangIdOfLocale("POSIX"));
+  EXPECT_EQ(1033, platform::folders::LangIdOfLocale("xx_YY"));
+
+  testutil::ScopedEnv all("LC_ALL", nullptr);
+  testutil::ScopedEnv messages("LC_MESSAGES", "sv_SE.UTF-8");
+  testutil::ScopedEnv lang("LANG", "de_DE.UTF-8");
+  EXPECT_EQ(1053, GetUserDefaultLangID());
+  testutil::ScopedEnv all2("LC_ALL", "it_IT.UTF-8");
+  EXPECT_EQ(1040, GetUserDefaultLangID());
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// The scripted host, run as a child process (a script that fails ends the process with 70): message
+// boxes, every control action of a dialog, the wizard's buttons and jumps, file dialogs, and the loud
+// failures on a script that runs out or names what is not there.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Run {
+  int exitCode = -1;
+  std::string out;
+  std::string transcript;
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class ScriptedHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = std::filesystem::temp_directory_path() /
+            ("m3ui-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+             std::to_string(::getpid()));
+    std::filesystem::create_directories(m_dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+  Run Start(const std::string& scenario, const std::string& script, const std::string& extra = "") {
+    std::ofstream(m_dir / "script.txt") << script;
+    const std::string command = "MARLIN3_UI=scripted MARLIN3_UI_SCRIPT='" + (m_dir / "script.txt").string() +
+                                "' MARLIN3_UI_TRANSCRIPT='" + (m_dir / "transcript.txt").string() + "' '" +
+                                MARLIN3_BIN_DIR + "/platform_ui_script_runner' " + scenario + " " + extra + " > '" +
+                                (m_dir / "out.txt").string() + "' 2>/dev/null";
+    Run run;
+    const int status = std::system(command.c_str());
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(m_dir / "out.txt");
+    run.transcript = ReadFile(m_dir / "transcript.txt");
+    return run;
+  }
+
+  std::filesystem::path m_dir;
+};
+
+TEST_F(ScriptedHostTest, MessageBoxesAnswerAndTranscribe) {
+  const Run run = Start("msgbox", "# answers\n\nmsgbox NO Replace\n   msgbox OK\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "first=7\nsecond=1\n");
+  EXPECT_EQ(run.transcript,
+            "msgbox caption=\"Question\" text=\"Replace \\\"a\\\\b\\\"?\\nSure\" buttons=YESNOCANCEL icon=question "
+            "answer=NO\n"
+            "msgbox caption=\"Error\" text=\"Done\" buttons=OK icon=none answer=OK\n");
+}
+
+TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
+  const struct {
+    const char* scenario;
+    const char* script;
+    const char* error;
+  } cases[] = {
+      {"msgbox", "msgbox NO\n", "the script ran out"},
+      {"msgbox", "msgbox OK\n", "OK is not a button of the box"},
+      {"msgbox", "msgbox YES Delete\n", "does not contain"},
+      {"msgbox", "click 1\n", "does not answer the message box"},
+      {"dialog", "dialog 501\n", "does not expect dialog 500"},
+      {"dialog", "dialog 500\nclick 999\n", "control 999 of dialog 500 does not exist"},
+      {"dialog", "dialog 500\ncheck 100\n", "is not a check box"},
+      {"dialog", "dialog 500\nselect 140 nothing\n", "has no entry \"nothing\""},
+      {"dialog", "dialog 500\nexpand 160 Top|Nope\n", "has no item"},
+      {"dialog", "dialog 500\n", "the script ran out; dialog 500 waits for an action"},
+      {"dialog", "dialog 500\nfrobnicate\n", "is not an action"},
+      {"wizard", "wizard\nback\n", "back button is not available"},
+      {"wizard", "wizard\nnext\nnext\nnext\n", "next button is not available"},
+  };
+  for (const auto& c : cases) {
+    const Run run = Start(c.scenario, c.script);
+    EXPECT_EQ(run.exitCode, 70) << c.script;
+    EXPECT_NE(run.transcript.find("error: "), std::string::npos) << c.script;
+    EXPECT_NE(run.transcript.find(c.error), std::string::npos) << c.script << "\n" << run.transcript;
+    std::filesystem::remove(m_dir / "transcript.txt");
+  }
+}
+
+TEST_F(ScriptedHostTest, DialogActionsReachTheModel) {
+  const Run run = Start("dialog",
+                        "dialog 500\n"
+                        "type 100 a name that is far too long\n"
+                        "type 100 Fred\n"
+                        "check 101\n"
+                        "check 101\n"  // already checked: no second click
+                        "radio 111\n"
+                        "select 130 Beta\n"
+                        "dblclick 140 beta\n"
+                        "slide 150 999\n"
+                        "type 170 4x2\n"
+                        "expand 160 Top\n"
+                        "treeselect 160 Top|Child B\n"
+                        "tooltip 180\n"
+                        "show\n"
+                        "ok\n");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.out.find("result=1\n"), std::string::npos);
+  EXPECT_NE(run.out.find("name=Fred\n"), std::string::npos);
+  EXPECT_NE(run.out.find("check=1\nradio=1\ndrop=Beta\nslider=255\nnumber=42\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("events=check;radio111;combo;dblclk beta;slider;tree;"), std::string::npos) << run.out;
+  // The typed text is cut at the edit's limit (12, from DDV_MaxChars).
+  EXPECT_NE(run.transcript.find("100 edit limit=12 text=\"a name that \""), std::string::npos) << run.transcript;
+  EXPECT_NE(run.transcript.find("    item \"Alpha\" data=0\n    item \"beta\" data=0\n    item \"zeta\""),
+            std::string::npos);
+  EXPECT_NE(run.transcript.find("tooltip 180 text=\"Press to rename\""), std::string::npos);
+  EXPECT_NE(run.transcript.find("    item \"Top\" expanded\n      item \"Child A\"\n      item \"Child B\" selected"),
+            std::string::npos)
+      << run.transcript;
+  EXPECT_NE(run.transcript.find("end dialog 500 result=1"), std::string::npos);
+}
+
+TEST_F(ScriptedHostTest, DialogCancelKeepsFieldsAndPushRuns) {
+  const Run run = Start("dialog", "dialog 500\nclick 180\ntype 100 changed\ncancel\n");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.out.find("result=2\nname=start\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("events=push;"), std::string::npos);
+}
+
+TEST_F(ScriptedHostTest, WizardRoutes) {
+  const struct {
+    const char* script;
+    const char* out;
+  } cases[] = {
+      // Next, Next, Finish.
+      {"wizard\nnext\nnext\nfinish\n", "result=12325\nactivations=1,1,1\n"},
+      // Next, Back, then stay (-1) with the check box, then jump from page 1 to page 3 by number.
+      {"wizard\nnext\nback\ncheck 301\nnext\nuncheck 301\ntype 300 jump 512\nnext\nfinish\n",
+       "result=12325\nactivations=2,1,1\n"},
+      // A jump to a template the sheet does not hold stays on the page.
+      {"wizard\ntype 300 jump 999\nnext\ntype 300\nnext\ncancel\n", "result=2\nactivations=1,1,0\n"},
+      // A page ends the sheet with -10.
+      {"wizard\nnext\ntype 300 end\nnext\n", "result=-10\nactivations=1,1,0\n"},
+      // Finish refused by the page (check box) keeps the wizard open.
+      {"wizard\nnext\nnext\ncheck 301\nfinish\nuncheck 301\nfinish\n", "result=12325\nactivations=1,1,1\n"},
+  };
+  for (const auto& c : cases) {
+    const Run run = Start("wizard", c.script);
+    EXPECT_EQ(run.exitCode, 0) << c.script << run.transcript;
+    EXPECT_EQ(run.out, c.out) << c.script;
+    std::filesystem::remove(m_dir / "transcript.txt");
+  }
+  const Run run = Start("wizard", "wizard\nnext\nnext\nfinish\n");
+  EXPECT_NE(run.transcript.find("wizard caption=\"Test Wizard\"\npage 510 buttons=NEXT caption=\"Page 510\""),
+            std::string::npos)
+      << run.transcript;
+  EXPECT_NE(run.transcript.find("page 512 buttons=BACK|FINISH finish=\"Done\""), std::string::npos);
+  EXPECT_NE(run.transcript.find("end wizard result=12325"), std::string::npos);
+}
+
+TEST_F(ScriptedHostTest, FileDialogs) {
+  std::ofstream(m_dir / "old.tif") << "x";
+  const std::string dir = m_dir.string() + "/";
+  const struct {
+    std::string script;
+    int exitCode;
+    std::string out;
+  } cases[] = {
+      {"file cancel\n", 0, "result=2\npath=\nfilter=1\n"},
+      {"file filter=2 " + dir + "new\n", 0, "result=1\npath=" + dir + "new.tif\nfilter=2\n"},
+      // Relative to the initial folder; an existing file asks first, No keeps the dialog open.
+      {"file old.tif\nmsgbox NO\nfile other.jpg\n", 0, "result=1\npath=" + dir + "other.jpg\nfilter=1\n"},
+      {"file old\nmsgbox YES replace\n", 0, "result=1\npath=" + dir + "old.tif\nfilter=1\n"},
+      {"file filter=4 x\n", 70, ""},
+  };
+  for (const auto& c : cases) {
+    const Run run = Start("file", c.script, "'" + dir + "scan.tif'");
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.script << run.transcript;
+    EXPECT_EQ(run.out, c.out) << c.script;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// ShowFileDialog through the scripted host: the three filter shapes, the filter the user leaves chosen
+// deciding the type, the cancel path, and the save dialog removing the file whose overwrite the user
+// confirmed (and nothing else).
+#include "platform/ui/ScriptedHost.h"
+#include "platform/ui/UiHost.h"
+
+#include "UtilsFixture.h"
+
+namespace utils_test {
+namespace {
+
+class FileDialogTest : public UtilsTest {
+ protected:
+  void SetUp() override {
+    UtilsTest::SetUp();
+    m_folder = (m_dir / "out").string() + "/";
+    fs::create_directories(m_folder);
+  }
+  void TearDown() override {
+    platform::ui::SetHostForTesting(nullptr);
+    m_host.reset();
+    UtilsTest::TearDown();
+  }
+  void Script(const std::string& lines) {
+    Touch(m_dir / "script.txt", lines);
+    m_host = std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
+    platform::ui::SetHostForTesting(m_host.get());
+  }
+  std::string Transcript() const { return ReadFile(m_dir / "transcript.txt"); }
+  // How the scripted host shows one filter: description, then its patterns in parentheses.
+  static std::string Shown(UINT desc, const std::string& pattern) {
+    std::string text;
+    AfxLoadString(desc, text);
+    return ScriptedHost::Quote(text + " (" + pattern + ")");
+  }
+
+  std::string m_folder;
+  std::unique_ptr<ScriptedHost> m_host;
+};
+
+TEST_F(FileDialogTest, TableFilterWithoutPdfAndChosenFilterDecidesType) {
+  Script("file filter=6 scan\n");
+  ValueGetter vg("");
+  std::string name;
+  std::string folder = m_folder;
+  int type = 75;
+  ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, false, false));
+  const std::string filters = Shown(18, "*.jpg") + "," + Shown(29, "*.tif") + "," + Shown(17, "*.tif") + "," +
+                              Shown(16, "*.bmp") + "," + Shown(19, "*.gif") + "," + Shown(22, "*.png");
+  // PNG is the sixth filter once PDF is left out; it starts selected with its extension as default.
+  EXPECT_NE(Transcript().find("filedialog save folder=" + ScriptedHost::Quote(m_folder) +
+                              " name=\"\" filter=6 filters=" + filters + " answer=OK"),
+            std::string::npos)
+      << Transcript();
+  EXPECT_EQ(name, "scan.png");
+  EXPECT_EQ(folder, m_folder);
+  EXPECT_EQ(type, 75);
+}
+
+TEST_F(FileDialogTest, ChosenFilterMapsByDescriptionNotTablePosition) {
+  struct Case {
+    int nStart;
+    bool bPdf;
+    int nFilter;
+    int nExpected;
+  };
+  const Case cases[] = {
+      {10, false, 6, 75},   // without PDF the sixth filter is PNG, not the sixth table entry
+      {10, false, 2, 17},   {10, false, 3, 3}, {6, false, 1, 10},
+      {146, true, 6, 146},  {146, true, 7, 75}, {10, true, 4, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.nStart) + " filter " + std::to_string(c.nFilter));
+    Script("file filter=" + std::to_string(c.nFilter) + " picked.x\n");
+    ValueGetter vg("");
+    std::string name;
+    std::string folder = m_folder;
+    int type = c.nStart;
+    ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, c.bPdf, false));
+    EXPECT_EQ(type, c.nExpected);
+    EXPECT_EQ(name, "picked.x");
+  }
+}
+
+TEST_F(FileDialogTest, OnlyThisTypeOffersOneFilterAndKeepsSharedExtensionType) {
+  Script("file page\n");
+  ValueGetter vg("");
+  std::string name;
+  std::string folder = m_folder;
+  int type = 3;  // shares its extension with 17, which comes first in the table
+  ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, true, true));
+  EXPECT_NE(Transcript().find("filter=1 filters=" + Shown(17, "*.tif") + " answer=OK"), std::string::npos)
+      << Transcript();
+  EXPECT_EQ(name, "page.tif");
+  EXPECT_EQ(type, 3);
+}
+
+TEST_F(FileDialogTest, AllFilesLeavesTypeAlone) {
+  Script("file notes.txt\n");
+  ValueGetter vg("");
+  std::string name;
+  std::string folder = m_folder;
+  int type = 146;
+  ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, true, false, false));
+  EXPECT_NE(Transcript().find("filedialog open folder=" + ScriptedHost::Quote(m_folder) + " name=\"\" filter=1 filters=" +
+                              Shown(31, "*.*") + " answer=OK path=" + ScriptedHost::Quote(m_folder + "notes.txt")),
+            std::string::npos)
+      << Transcript();
+  EXPECT_EQ(name, "notes.txt");
+  EXPECT_EQ(type, 146);
+}
+
+TEST_F(FileDialogTest, CancelReportsFailureAndKeepsOutputs) {
+  Script("file cancel\n");
+  ValueGetter vg("");
+  std::string name = "before";
+  std::string folder = m_folder;
+  int type = 10;
+  EXPECT_FALSE(vg.ShowFileDialog(false, name, type, folder, false, false, false));
+  EXPECT_EQ(name, "before");
+  EXPECT_EQ(folder, m_folder);
+  EXPECT_EQ(type, 10);
+  EXPECT_TRUE(Logged("FileDialogs.cpp", "ShowFileDialog", "File dialog not successful"));
+}
+
+TEST_F(FileDialogTest, PathOutsideStartFolderSplitsAtLastSlash) {
+  fs::create_directories(m_dir / "other dir");
+  const std::string chosen = (m_dir / "other dir").string() + "/my scan.jpg";
+  Script("file \"" + chosen + "\"\n");
+  ValueGetter vg("");
+  std::string name;
+  std::string folder = m_folder;
+  int type = 10;
+  ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, false, false, false));
+  EXPECT_EQ(name, "my scan.jpg");
+  EXPECT_EQ(folder, (m_dir / "other dir").string() + "/");
+}
+
+TEST_F(FileDialogTest, SaveDeletesConfirmedFileOnly) {
+  const fs::path existing = fs::path(m_folder) / "old.jpg";
+  const fs::path kept = fs::path(m_folder) / "keep.jpg";
+  Touch(existing, "old scan");
+  Touch(kept, "keep me");
+  // First the user declines replacing keep.jpg, then confirms old.jpg.
+  Script("file keep.jpg\nmsgbox NO\nfile old.jpg\nmsgbox YES\n");
+  ValueGetter vg("");
+  std::string name;
+  std::string folder = m_folder;
+  int type = 10;
+  ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, false, false));
+  EXPECT_EQ(name, "old.jpg");
+  EXPECT_FALSE(fs::exists(existing));
+  EXPECT_EQ(ReadFile(kept), "keep me");
+  EXPECT_TRUE(Logged("FileDialogs.cpp", "ShowFileDialog", "Deleted " + existing.string()));
+}
+
+TEST_F(FileDialogTest, OpenNeverDeletes) {
+  const fs::path existing = fs::path(m_folder) / "in.jpg";
+  Touch(existing, "input");
+  Script("file in.jpg\n");
+  ValueGetter vg("");
+  std::string name;
+  std::string folder = m_folder;
+  int type = 0;  // nothing preselected
+  ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, false, false, false));
+  EXPECT_EQ(ReadFile(existing), "input");
+  EXPECT_EQ(type, 10);  // the first filter stays chosen
+  EXPECT_EQ(Log().find("Deleted"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace utils_test
