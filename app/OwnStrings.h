@@ -4,9 +4,9 @@
 // Callers: ScanApp::LoadResourceDll.
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <string>
+
+#include "platform/base/WinTypes.h"
 
 class OwnStrings {
  public:

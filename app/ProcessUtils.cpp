@@ -17,14 +17,6 @@ namespace {
 // and a longer one is refused.
 constexpr size_t kMaxCommandLine = 32767;
 
-// "Name.exe" is the executable "Name" here; the search is for the name without the suffix.
-std::string ExecutableName(const std::string& exeName) {
-  const std::string suffix = ".exe";
-  if (exeName.size() > suffix.size() && exeName.compare(exeName.size() - suffix.size(), suffix.size(), suffix) == 0)
-    return exeName.substr(0, exeName.size() - suffix.size());
-  return exeName;
-}
-
 bool FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -75,7 +67,8 @@ bool ValueGetter::FindPathFromExe(std::string& path, const std::string& exeName,
     }
     if (!stored.empty()) SetMainStr(valueName, std::string(), false);
   }
-  const std::string name = ExecutableName(exeName);
+  // "Name.exe" is the executable "Name" here.
+  const std::string name = platform::process::ExecutableName(exeName);
   if (!name.empty()) path = FindRunning(trace, name);
   if (!valueName.empty()) SetMainStr(valueName, path, true);
   return true;
@@ -83,7 +76,9 @@ bool ValueGetter::FindPathFromExe(std::string& path, const std::string& exeName,
 
 bool ValueGetter::IsScanToAvailable() {
   DebugTrace trace("IsScanToAvailable", __FILE__);
-  if (GetMainStr(settings::kMainProductToUse.pszName) != settings::kKnownProduct) return false;
+  std::string product = GetMainStr(settings::kMainProductToUse.pszName);
+  if (product.empty()) product = settings::kMainProductToUse.pszDefault;
+  if (product != settings::kKnownProduct) return false;
   std::string path;
   return FindPathFromExe(path, "DEVWATCH.exe", settings::kMainToolboxExe.pszName) && !path.empty();
 }

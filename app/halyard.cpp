@@ -56,13 +56,20 @@ void NotAvailableYet(DebugTrace& trace, const char* what) {
 
 }  // namespace
 
-ScanApp* GetScanApp() { return static_cast<ScanApp*>(AfxGetApp()); }
+ScanApp* GetScanApp() {
+  return static_cast<ScanApp*>(AfxGetApp());
+}
 
 ScanApp::ScanApp()
-    : m_hResDll(nullptr), m_nFileType(0), m_nTask(kTaskInteractive), m_nHide(settings::kQsHide.nDefault),
+    : m_hResDll(nullptr),
+      m_nFileType(0),
+      m_nTask(kTaskInteractive),
+      m_nHide(settings::kQsHide.nDefault),
       m_nPageCount(0) {}
 
-ScanApp::~ScanApp() { ReleaseResourceDll(); }
+ScanApp::~ScanApp() {
+  ReleaseResourceDll();
+}
 
 void ScanApp::ReleaseResourceDll() {
   if (m_hResDll != nullptr) {
@@ -88,7 +95,8 @@ void ScanApp::SetupLogging() {
 
   DebugTrace trace("SetupLogging", __FILE__, path.c_str());
   int level = DebugTrace::GetLevel();
-  m_ValueGetter.GetFromCmdLine(settings::kOptLogDebug.pszName, level, level, settings::kAnyMin, settings::kAnyMax);
+  m_ValueGetter.GetFromCmdLine(settings::kOptLogDebug.pszName, level, level, settings::kAnyMin,
+                               settings::kAnyMax);
   DebugTrace::SetLevel(level);
 
   // Only the presence of "ShowDebug" counts, not its value.
@@ -190,13 +198,16 @@ void ScanApp::SelectQuickSet(DebugTrace& trace) {
     GetQsFromDeviceName(devDest, g_strQsName);
     if (g_strQsName.empty()) g_strQsName = LoadStr(kIdsScratchQs, trace, __LINE__);
   }
-  if (g_strQsName.empty() && devDest.empty()) g_strQsName = m_ValueGetter.GetMainStr(settings::kMainQs.pszName);
+  if (g_strQsName.empty() && devDest.empty())
+    g_strQsName = m_ValueGetter.GetMainStr(settings::kMainQs.pszName);
   if (g_strQsName.empty()) {
     if (!AfxLoadString(kIdsQsDefault, g_strQsName)) trace.Error(TRACE_NUMBERED("LoadString failed"));
   }
 }
 
-void ScanApp::ReadHideMask() { m_ValueGetter.GetSetting(settings::kQsHide, m_nHide, g_strQsName); }
+void ScanApp::ReadHideMask() {
+  m_ValueGetter.GetSetting(settings::kQsHide, m_nHide, g_strQsName);
+}
 
 bool ScanApp::LoadResourceDll(const std::string& name) {
   DebugTrace trace("LoadResourceDll", __FILE__);
@@ -321,8 +332,8 @@ void ScanApp::ShowErrorMessages() {
   DebugTrace trace("ShowErrorMessages", __FILE__);
   std::string caption = LoadStr(kIdsScanCaption, trace, __LINE__);
 
-  for (UINT id : {kIdsConvertUnsupported, kIdsFileConvertFailed, kIdsNoPaper, kIdsScanFailed,
-                  kIdsAcquireException}) {
+  for (UINT id :
+       {kIdsConvertUnsupported, kIdsFileConvertFailed, kIdsNoPaper, kIdsScanFailed, kIdsAcquireException}) {
     std::string text = LoadStr(id, trace, __LINE__);
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
   }
@@ -331,7 +342,8 @@ void ScanApp::ShowErrorMessages() {
     AfxMessageBox(text, MB_YESNO);
   }
 
-  NotAvailableYet(trace, "TWAIN acquisition review (TwainScan: scan-another-page question and source choice)");
+  NotAvailableYet(trace,
+                  "TWAIN acquisition review (TwainScan: scan-another-page question and source choice)");
 
   std::string text = LoadStr(kIdsNoMail, trace, __LINE__);
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
@@ -344,6 +356,7 @@ void ScanApp::ShowErrorMessages() {
   NotAvailableYet(trace, "Multi-file warning dialog (MultiFileWarnDialog)");
 
   std::string overwriteCaption = LoadStr(kIdsOverwriteCaption, trace, __LINE__);
-  if (!AfxFormatString1(text, kIdsOverwrite, "USER_DEFINED")) trace.Error(TRACE_NUMBERED("LoadString failed"));
+  if (!AfxFormatString1(text, kIdsOverwrite, "USER_DEFINED"))
+    trace.Error(TRACE_NUMBERED("LoadString failed"));
   MessageBoxA(nullptr, text.c_str(), overwriteCaption.c_str(), MB_YESNO);
 }

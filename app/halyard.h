@@ -6,11 +6,11 @@
 // Set name is process-wide (g_strQsName) because the main dialog and the wizard change it too.
 #pragma once
 
-#include "platform/framework/WinApp.h"
-#include "settings/ValueGetter.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/framework/WinApp.h"
+#include "settings/ValueGetter.h"
 
 class DebugTrace;
 struct ScanRequest;

@@ -4,9 +4,13 @@
 #include "app/halyard.h"
 #include "platform/process/Process.h"
 
+#include <string>
+#include <vector>
+
 int main(int argc, char** argv) {
   ScanApp app;
-  app.SetCommandLine(BuildCommandLine(argc, argv));
+  // The framework's command line is everything after the program name.
+  app.SetCommandLine(BuildCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc)));
   app.InitInstance();
   return 0;
 }

@@ -1,13 +1,13 @@
 #include "log/DebugTrace.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/base/WinTypes.h"
 #include "platform/debugout/DebugOut.h"
 #include "platform/files/Files.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/MessageBox.h"
-
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -26,7 +26,9 @@ LogState& State() {
   return state;
 }
 
-bool IsIntConversion(char c) { return std::strchr("diouxXc", c) != nullptr; }
+bool IsIntConversion(char c) {
+  return std::strchr("diouxXc", c) != nullptr;
+}
 
 // Copies the rest of a format after its one placeholder: "%%" still means "%", anything else is text.
 void AppendTail(std::string& out, const char* p) {
@@ -175,9 +177,13 @@ void DebugTrace::Detail(const std::string& text) {
   if (State().nLevel >= 2) WriteLine(text);
 }
 
-void DebugTrace::WriteFormat(const char* format, const std::string& arg) { WriteLine(FormatOne(format, arg)); }
+void DebugTrace::WriteFormat(const char* format, const std::string& arg) {
+  WriteLine(FormatOne(format, arg));
+}
 
-void DebugTrace::WriteFormat(const char* format, long long arg) { WriteLine(FormatOne(format, arg)); }
+void DebugTrace::WriteFormat(const char* format, long long arg) {
+  WriteLine(FormatOne(format, arg));
+}
 
 void DebugTrace::Error(const std::string& text, int n) {
   std::string message = n == -1 ? text : FormatOne(text.c_str(), n);
@@ -203,13 +209,21 @@ void DebugTrace::SystemError(const std::string& text) {
   Error(text + ": (" + std::to_string(static_cast<int>(code)) + ") " + systemText);
 }
 
-void DebugTrace::SetLevel(int level) { State().nLevel = level; }
+void DebugTrace::SetLevel(int level) {
+  State().nLevel = level;
+}
 
-int DebugTrace::GetLevel() { return State().nLevel; }
+int DebugTrace::GetLevel() {
+  return State().nLevel;
+}
 
-void DebugTrace::SetShowErrors(bool show) { State().bShowErrors = show; }
+void DebugTrace::SetShowErrors(bool show) {
+  State().bShowErrors = show;
+}
 
-bool DebugTrace::GetShowErrors() { return State().bShowErrors; }
+bool DebugTrace::GetShowErrors() {
+  return State().bShowErrors;
+}
 
 void DebugTrace::ResetForTest() {
   LogState& state = State();

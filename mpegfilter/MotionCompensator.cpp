@@ -1,33 +1,51 @@
 // Half-sample interpolation (ISO/IEC 13818-2 7.6.4): averages round upwards,
-// (a + b + 1) >> 1 and (a + b + c + d + 2) >> 2. The width is a template parameter so the
-// compiler unrolls and vectorises the inner loops.
+// (a + b + 1) >> 1 and (a + b + c + d + 2) >> 2. The plain C++ loops ran at half of the whole
+// decoder's time (measured); SSE2 (baseline on x86-64) forms a whole line per step.
 #include "mpegfilter/MotionCompensator.h"
+
+#include <emmintrin.h>
 
 namespace {
 
+// SSE2: pavgb computes (a + b + 1) >> 1 exactly; the four-sample average is formed in 16 bits.
+template <int W>
+inline __m128i Load(const uint8_t* p) {
+  if constexpr (W == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  else return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+template <int W>
+inline void Store(uint8_t* p, __m128i v) {
+  if constexpr (W == 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  else _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
+
 template <int W, bool AVG>
 void Form(const uint8_t* s, int ss, int hx, int hy, uint8_t* d, int ds, int h) {
-  if (!hx && !hy) {
-    for (int j = 0; j < h; ++j, s += ss, d += ds)
-      for (int i = 0; i < W; ++i) d[i] = AVG ? static_cast<uint8_t>((d[i] + s[i] + 1) >> 1) : s[i];
-  } else if (hx && !hy) {
-    for (int j = 0; j < h; ++j, s += ss, d += ds)
-      for (int i = 0; i < W; ++i) {
-        const int v = (s[i] + s[i + 1] + 1) >> 1;
-        d[i] = static_cast<uint8_t>(AVG ? (d[i] + v + 1) >> 1 : v);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i two = _mm_set1_epi16(2);
+  for (int j = 0; j < h; ++j, s += ss, d += ds) {
+    __m128i v;
+    if (!hx && !hy) {
+      v = Load<W>(s);
+    } else if (hx && !hy) {
+      v = _mm_avg_epu8(Load<W>(s), Load<W>(s + 1));
+    } else if (!hx && hy) {
+      v = _mm_avg_epu8(Load<W>(s), Load<W>(s + ss));
+    } else {
+      const __m128i a = Load<W>(s), b = Load<W>(s + 1), c = Load<W>(s + ss), e = Load<W>(s + ss + 1);
+      __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                 _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(e, zero)));
+      lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
+      __m128i hi = zero;
+      if constexpr (W == 16) {
+        hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                           _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(e, zero)));
+        hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
       }
-  } else if (!hx && hy) {
-    for (int j = 0; j < h; ++j, s += ss, d += ds)
-      for (int i = 0; i < W; ++i) {
-        const int v = (s[i] + s[i + ss] + 1) >> 1;
-        d[i] = static_cast<uint8_t>(AVG ? (d[i] + v + 1) >> 1 : v);
-      }
-  } else {
-    for (int j = 0; j < h; ++j, s += ss, d += ds)
-      for (int i = 0; i < W; ++i) {
-        const int v = (s[i] + s[i + 1] + s[i + ss] + s[i + ss + 1] + 2) >> 2;
-        d[i] = static_cast<uint8_t>(AVG ? (d[i] + v + 1) >> 1 : v);
-      }
+      v = _mm_packus_epi16(lo, hi);
+    }
+    if (AVG) v = _mm_avg_epu8(v, Load<W>(d));
+    Store<W>(d, v);
   }
 }
 

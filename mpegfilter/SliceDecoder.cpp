@@ -147,12 +147,17 @@ void SliceDecoder::SkipMacroblock(int nMbAddr) {
     FormPrediction(mbx, mby, m);
     m_last = m;
   } else if (pp.nType == kPicB) {
-    Motion m = m_last;
-    if (!(m.nFlags & (vlc::kMbForward | vlc::kMbBackward))) {
-      m = Motion{};
-      m.nFlags = vlc::kMbForward;
-      m.nType = m_bField ? 1 : 2;
-      m.sel[0][0] = m_nParity;
+    // 7.6.6.3/7.6.6.4: directions and field selects of the previous macroblock, vectors from the
+    // predictors, frame-based prediction in frame pictures and field-based in field pictures.
+    Motion m;
+    m.nFlags = m_last.nFlags & (vlc::kMbForward | vlc::kMbBackward);
+    if (!m.nFlags) m.nFlags = vlc::kMbForward;  // cannot follow an intra macroblock in a valid stream
+    m.nType = m_bField ? 1 : 2;
+    for (int s = 0; s < 2; ++s) {
+      const bool bFull = !m_bMpeg2 && (s == 0 ? pp.bFullPelForward : pp.bFullPelBackward);
+      m.vec[0][s][0] = m_pmv[0][s][0] * (bFull ? 2 : 1);
+      m.vec[0][s][1] = m_pmv[0][s][1] * (bFull ? 2 : 1);
+      m.sel[0][s] = m_bField ? m_last.sel[0][s] : 0;
     }
     FormPrediction(mbx, mby, m);
   }

@@ -12,7 +12,9 @@ MyReg::MyReg(HKEY root, const std::string& path, bool create, REGSAM access) : m
     Open(root, path, access, true);
 }
 
-MyReg::~MyReg() { Close(); }
+MyReg::~MyReg() {
+  Close();
+}
 
 void MyReg::Close() {
   if (m_hKey != nullptr) {
@@ -164,8 +166,8 @@ bool MyReg::Set(DWORD value, const std::string& name) {
     trace.Error("Key not open");
     return false;
   }
-  LONG rc = RegSetValueExA(m_hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                           sizeof value);
+  LONG rc =
+      RegSetValueExA(m_hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   if (rc != ERROR_SUCCESS) {
     platform::SetLastError(static_cast<DWORD>(rc));
     trace.SystemError("m_RegKey.SetValue() failed");

@@ -4,10 +4,10 @@
 // publishing, the wizard. Failures are results (false or an empty text), never exceptions.
 #pragma once
 
-#include "platform/registry/Registry.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/registry/Registry.h"
 
 class MyReg {
  public:

@@ -1,17 +1,19 @@
 #include "settings/ValueGetter.h"
 
+#include <cctype>
+
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
 #include "platform/framework/WinApp.h"
 #include "settings/MyReg.h"
 
-#include <cctype>
-
 namespace {
 
 constexpr UINT kIdsTitleScanReg = 230;
 
-bool IsBlank(char c) { return c == ' '; }
+bool IsBlank(char c) {
+  return c == ' ';
+}
 
 // Decimal conversion as the C library's atoi does it: leading white space and one sign, digits up to
 // the first other character, 0 without digits. Values beyond the int range are clamped instead of
@@ -110,8 +112,8 @@ bool ValueGetter::GetFromReg(const std::string& name, std::string& out, const st
   return true;
 }
 
-bool ValueGetter::GetFromReg(const std::string& name, int& out, const std::string& qs, int defaultValue, int min,
-                             int max) {
+bool ValueGetter::GetFromReg(const std::string& name, int& out, const std::string& qs, int defaultValue,
+                             int min, int max) {
   DebugTrace trace("GetFromReg (int)", __FILE__);
   out = defaultValue;
   std::string text;
@@ -129,8 +131,8 @@ bool ValueGetter::GetSetting(const std::string& name, std::string& out, const st
   return GetFromReg(name, out, qs, defaultValue);
 }
 
-bool ValueGetter::GetSetting(const std::string& name, int& out, const std::string& qs, int defaultValue, int min,
-                             int max) {
+bool ValueGetter::GetSetting(const std::string& name, int& out, const std::string& qs, int defaultValue,
+                             int min, int max) {
   DebugTrace trace("GetSetting (int)", __FILE__);
   if (GetFromCmdLine(name, out, defaultValue, min, max)) return true;
   return GetFromReg(name, out, qs, defaultValue, min, max);

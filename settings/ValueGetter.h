@@ -7,10 +7,10 @@
 // processes) are implemented in app/.
 #pragma once
 
+#include <string>
+
 #include "platform/base/WinTypes.h"
 #include "settings/SettingsSchema.h"
-
-#include <string>
 
 class CComboBox;  // the ui layer's combo box control
 
@@ -31,7 +31,8 @@ class ValueGetter {
                   int max);
   bool GetSetting(const std::string& name, std::string& out, const std::string& qs,
                   const std::string& defaultValue);
-  bool GetSetting(const std::string& name, int& out, const std::string& qs, int defaultValue, int min, int max);
+  bool GetSetting(const std::string& name, int& out, const std::string& qs, int defaultValue, int min,
+                  int max);
   bool GetSetting(const std::string& name, bool& out, const std::string& qs, bool defaultValue);
   bool SetSetting(const std::string& name, const std::string& value, const std::string& qs);
   bool SetSetting(const std::string& name, int value, const std::string& qs);

@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "marlin3 failed (status %d)\n", status);
       return 1;
     }
-    auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    auto elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (i == 0) continue;  // first run: first-run defaults
     millis.push_back(elapsed);
     peakKb = std::max(peakKb, usage.ru_maxrss);

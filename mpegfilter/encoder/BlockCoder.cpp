@@ -141,7 +141,7 @@ void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTabl
     if (bFirst && nRun == 0 && a == 1) {
       // ISO/IEC 13818-2 Table B.14 note: first coefficient of a non-intra block.
       s.Put(2 | nSign, 2);
-    } else if (a <= 40 && v.dct[nTable][nRun][a].nLength) {
+    } else if (a <= 40 && nRun < 32 && v.dct[nTable][nRun][a].nLength) {
       const VlcCode& c = v.dct[nTable][nRun][a];
       s.Put((c.nCode << 1) | nSign, c.nLength + 1);
     } else {

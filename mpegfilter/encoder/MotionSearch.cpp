@@ -35,6 +35,37 @@ void PredictBlock(const Plane& ref, int x, int y, Mv mv, int nW, int nH, uint8_t
   const bool hx = mv.x & 1, hy = mv.y & 1;
   const uint8_t* s = ref.p + static_cast<ptrdiff_t>(iy) * ref.nStride + ix;
   const int st = ref.nStride;
+#if defined(__SSE2__)
+  if (nW == 16) {
+    // (a + b + 1) >> 1 is pavgb; the four-sample mean is formed in 16 bits to stay exact.
+    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    for (int r = 0; r < nH; ++r) {
+      const uint8_t* a = s + r * st;
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+      __m128i o;
+      if (!hx && !hy) {
+        o = va;
+      } else if (hx && !hy) {
+        o = _mm_avg_epu8(va, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1)));
+      } else if (!hx) {
+        o = _mm_avg_epu8(va, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + st)));
+      } else {
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
+        const __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + st));
+        const __m128i vd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + st + 1));
+        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(va, z), _mm_unpacklo_epi8(vb, z)),
+                                   _mm_add_epi16(_mm_unpacklo_epi8(vc, z), _mm_unpacklo_epi8(vd, z)));
+        __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(va, z), _mm_unpackhi_epi8(vb, z)),
+                                   _mm_add_epi16(_mm_unpackhi_epi8(vc, z), _mm_unpackhi_epi8(vd, z)));
+        lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
+        hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
+        o = _mm_packus_epi16(lo, hi);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + r * nDstStride), o);
+    }
+    return;
+  }
+#endif
   if (!hx && !hy) {
     for (int r = 0; r < nH; ++r) std::copy_n(s + r * st, nW, dst + r * nDstStride);
   } else if (hx && !hy) {

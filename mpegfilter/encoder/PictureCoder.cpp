@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <iterator>
 
 #include "mpegfilter/VlcTables.h"
@@ -34,17 +35,6 @@ int IntraCost(const uint8_t* p, int nStride) {
   return nCost;
 }
 
-int Variance8(const uint8_t* p, int nStride) {
-  int s = 0, s2 = 0;
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) {
-      const int v = p[r * nStride + c];
-      s += v;
-      s2 += v * v;
-    }
-  return (s2 - (s * s >> 6)) >> 6;
-}
-
 }  // namespace
 
 bool PictureCoder::Motion::operator==(const Motion& o) const {
@@ -55,10 +45,9 @@ bool PictureCoder::Motion::operator==(const Motion& o) const {
   return true;
 }
 
-void PictureCoder::Init(const SequenceSetup& seq, double* pActivity) {
+void PictureCoder::Init(const SequenceSetup& seq) {
   m_seq = seq;
   m_block.Init(seq.bMpeg2, seq.nDcPrecision, seq.bMpeg2);
-  m_pActivity = pActivity;
   m_cw = 16 >> seq.g.nChromaShiftX;
   m_ch = 16 >> seq.g.nChromaShiftY;
   m_nChromaBlocks = (m_cw / 8) * (m_ch / 8);
@@ -102,25 +91,6 @@ void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const
   s.Put(m_seq.g.nChromaFormat == 1 && pic.bProgressiveFrame ? 1 : 0, 1);  // chroma_420_type
   s.Put(pic.bProgressiveFrame ? 1 : 0, 1);                                // progressive_frame
   s.Put(0, 1);                                                            // composite_display_flag
-}
-
-void PictureCoder::ComputeActivity() {
-  // Test Model 5 spatial activity: 1 + the smallest luma block variance (frame and field blocks).
-  double dSum = 0;
-  const Plane& y = m_src.y;
-  for (int mby = 0; mby < m_nMbH; ++mby) {
-    for (int mbx = 0; mbx < m_nMbW; ++mbx) {
-      const uint8_t* p = y.p + static_cast<ptrdiff_t>(mby) * 16 * y.nStride + mbx * 16;
-      int v = 1 << 30;
-      for (int b = 0; b < 4; ++b) v = std::min(v, Variance8(p + (b >> 1) * 8 * y.nStride + (b & 1) * 8, y.nStride));
-      if (m_bFrameFieldModes)
-        for (int b = 0; b < 4; ++b) v = std::min(v, Variance8(p + (b >> 1) * y.nStride + (b & 1) * 8, 2 * y.nStride));
-      const double a = 1.0 + v;
-      m_pActivity[mby * m_nMbW + mbx] = a;
-      dSum += a;
-    }
-  }
-  m_dAvgAct = dSum / std::max(1, m_nMbW * m_nMbH);
 }
 
 Plane PictureCoder::RefPlane(int nComp, int nDir, int nSelect) const {
@@ -413,8 +383,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
   const bool bRecon = pic.nType != kPictureB || m_bReconB;
 
   WritePictureHeader(pic, s);
-  ComputeActivity();
-  rc.StartPicture(pic.nType, m_dAvgAct);
+  rc.StartPicture(pic.nType);
   const int64_t nStart = s.BitCount();
   for (auto& a : m_above) std::fill(std::begin(a), std::end(a), Mv{});
 
@@ -435,7 +404,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
     const bool bNewSlice = m_seq.bMpeg2 || mby < 175;
     const bool bSliceEnds = m_seq.bMpeg2 || mby + 1 == m_nMbH || mby + 1 < 175;
     if (bNewSlice) {
-      const int q = rc.MbQuant(mby * m_nMbW, s.BitCount() - nStart, m_pActivity[mby * m_nMbW]);
+      const int q = rc.MbQuant(mby * m_nMbW, s.BitCount() - nStart);
       // ISO/IEC 13818-2 6.2.4 slice(); the extension carries rows beyond 2800 lines.
       s.StartCode(static_cast<uint32_t>((mby & 127) + 1));
       if (m_seq.bMpeg2 && g.nHeight > 2800) s.Put(static_cast<uint32_t>(mby >> 7), 3);
@@ -454,7 +423,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
       const bool bLast = bSliceEnds && mbx == m_nMbW - 1;
       Decision d = Decide(mbx, mby);
       const bool bIntra = d.nFlags & vlc::kMbIntra;
-      const int q = rc.MbQuant(nAddr, s.BitCount() - nStart, m_pActivity[nAddr]);
+      const int q = rc.MbQuant(nAddr, s.BitCount() - nStart);
       if (!bIntra) {
         BuildPrediction(d, mbx, mby, py, pcb, pcr);
         if (bDctTypeBit) {

@@ -40,8 +40,7 @@ struct SequenceSetup {
 
 class PictureCoder {
  public:
-  // pActivity: storage for one value per macroblock of a frame (kernel memory of the caller).
-  void Init(const SequenceSetup& seq, double* pActivity);
+  void Init(const SequenceSetup& seq);
   // Reconstruct B pictures too (only needed to inspect them).
   void SetReconstructB(bool b) { m_bReconB = b; }
   // Writes and reconstructs one picture. Returns the mean quantiser_scale_code used.
@@ -69,7 +68,6 @@ class PictureCoder {
   };
 
   void WritePictureHeader(const PictureSetup& pic, BitSink& s) const;
-  void ComputeActivity();
   Plane RefPlane(int nComponent, int nDirection, int nSelect) const;
   DirectionResult SearchDirection(int nDir, int mbx, int mby);
   Decision Decide(int mbx, int mby);
@@ -93,8 +91,6 @@ class PictureCoder {
   int m_nChromaBlocks = 1;  // per chroma component
   Mv m_pmv[2][2];           // ISO/IEC 13818-2 7.6.3.4 PMV[r][s]
   short m_levels[12][64];
-  double* m_pActivity = nullptr;
-  double m_dAvgAct = 1;
   bool m_bFieldPic = false, m_bFrameFieldModes = false;
   int m_nParity = 0;
   bool m_bReconB = false;

@@ -33,9 +33,8 @@ void RateControl::StartGop(int nI, int nP, int nB) {
   m_nLeft[3] = nB;
 }
 
-void RateControl::StartPicture(int nType, double dAvgActivity) {
+void RateControl::StartPicture(int nType) {
   m_nType = nType;
-  m_dAvgAct = dAvgActivity > 0 ? dAvgActivity : 1;
   const double np = m_nLeft[2], nb = m_nLeft[3];
   const double xi = m_dX[1], xp = m_dX[2], xb = m_dX[3];
   double t;
@@ -52,11 +51,9 @@ void RateControl::StartPicture(int nType, double dAvgActivity) {
   m_dTarget = std::min(t, m_dCap * 0.85);
 }
 
-int RateControl::MbQuant(int nIndex, int64_t nBitsSoFar, double dActivity) {
+int RateControl::MbQuant(int nIndex, int64_t nBitsSoFar) {
   const double d = m_dD[m_nType] + static_cast<double>(nBitsSoFar) - m_dTarget * nIndex / m_nMbCount;
   double q = d * 31.0 / m_dReact;
-  const double nAct = (2.0 * dActivity + m_dAvgAct) / (dActivity + 2.0 * m_dAvgAct);
-  q *= nAct;
   // Close to the VBV cap: coarsest quantiser for the rest of the picture.
   if (static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount)) q = 31;
   const int n = static_cast<int>(q + 0.5);

@@ -30,10 +30,6 @@ int32_t SequenceCoder::Init(const PxEncoderState& st) {
   m_g = g;
   bool bOk = AllocFrame(&m_source, g) && AllocFrame(&m_refs[0], g) && AllocFrame(&m_refs[1], g) &&
              AllocFrame(&m_bFrame, g);
-  if (bOk) {
-    m_pActivity = static_cast<double*>(KernelAlloc(sizeof(double) * static_cast<size_t>(g.nMbWidth) * g.nMbHeight));
-    bOk = m_pActivity != nullptr;
-  }
   if (!bOk) {
     Free();
     return PX_ERR_NO_MEMORY;
@@ -47,7 +43,7 @@ int32_t SequenceCoder::Init(const PxEncoderState& st) {
   seq.bMpeg2 = st.nMpeg2 != 0;
   seq.nDcPrecision = st.nIntraDcPrecision;
   seq.g = g;
-  m_picture.Init(seq, m_pActivity);
+  m_picture.Init(seq);
   return PX_OK;
 }
 
@@ -56,8 +52,6 @@ void SequenceCoder::Free() {
   FreeFrame(&m_refs[0]);
   FreeFrame(&m_refs[1]);
   FreeFrame(&m_bFrame);
-  KernelFree(m_pActivity);
-  m_pActivity = nullptr;
 }
 
 void SequenceCoder::SetReconHook(ReconHook pfn, void* pUser) {

@@ -48,7 +48,6 @@ class SequenceCoder {
   Geometry m_g;
   Frame m_source, m_refs[2], m_bFrame;
   int m_nNewestRef = 0;  // m_refs index of the most recent reference
-  double* m_pActivity = nullptr;
   ReconHook m_pfnHook = nullptr;
   void* m_pHookUser = nullptr;
   RateControl m_rc;

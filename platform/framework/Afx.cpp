@@ -10,15 +10,21 @@ HMODULE g_hResource = nullptr;
 
 }  // namespace
 
-void AfxSetResourceHandle(HMODULE module) { g_hResource = module; }
+void AfxSetResourceHandle(HMODULE module) {
+  g_hResource = module;
+}
 
-HMODULE AfxGetResourceHandle() { return g_hResource; }
+HMODULE AfxGetResourceHandle() {
+  return g_hResource;
+}
 
 int AfxMessageBox(const char* text, UINT type) {
   return MessageBoxA(nullptr, text != nullptr ? text : "", AfxGetAppName(), type);
 }
 
-int AfxMessageBox(const std::string& text, UINT type) { return AfxMessageBox(text.c_str(), type); }
+int AfxMessageBox(const std::string& text, UINT type) {
+  return AfxMessageBox(text.c_str(), type);
+}
 
 bool AfxLoadString(UINT id, std::string& text) {
   text.clear();

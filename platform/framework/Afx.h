@@ -4,9 +4,9 @@
 // A null resource handle means no resource library is loaded yet: string loads then fail.
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <string>
+
+#include "platform/base/WinTypes.h"
 
 void AfxSetResourceHandle(HMODULE module);
 HMODULE AfxGetResourceHandle();

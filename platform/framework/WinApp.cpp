@@ -1,9 +1,9 @@
 #include "platform/framework/WinApp.h"
 
-#include "platform/registry/Registry.h"
-
 #include <cerrno>
 #include <vector>
+
+#include "platform/registry/Registry.h"
 
 namespace {
 
@@ -27,16 +27,22 @@ CWinApp::~CWinApp() {
   if (g_pApp == this) g_pApp = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+  return TRUE;
+}
 
 void CWinApp::SetCommandLine(const std::string& commandLine) {
   m_strCmdLine = commandLine;
   m_lpCmdLine = m_strCmdLine.c_str();
 }
 
-void CWinApp::SetAppName(const std::string& name) { m_strAppName = name; }
+void CWinApp::SetAppName(const std::string& name) {
+  m_strAppName = name;
+}
 
-void CWinApp::SetRegistryKey(const char* key) { m_strRegistryKey = key != nullptr ? key : ""; }
+void CWinApp::SetRegistryKey(const char* key) {
+  m_strRegistryKey = key != nullptr ? key : "";
+}
 
 std::string CWinApp::ProfileKeyPath(const char* section) const {
   std::string path = "SOFTWARE\\" + m_strRegistryKey + "\\" + m_strAppName;
@@ -73,9 +79,8 @@ BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const c
 
   HKEY key = nullptr;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, ProfileKeyPath(section).c_str(), 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_READ, nullptr, &key,
-                      &disposition) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, ProfileKeyPath(section).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_WRITE | KEY_READ, nullptr, &key, &disposition) != ERROR_SUCCESS)
     return FALSE;
 
   LONG rc;
@@ -90,6 +95,10 @@ BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const c
   return rc == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+  return g_pApp;
+}
 
-const char* AfxGetAppName() { return g_pApp != nullptr ? g_pApp->GetAppName() : ""; }
+const char* AfxGetAppName() {
+  return g_pApp != nullptr ? g_pApp->GetAppName() : "";
+}

@@ -6,9 +6,9 @@
 // Until SetRegistryKey has been called there is no profile: reads give the default, writes fail.
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <string>
+
+#include "platform/base/WinTypes.h"
 
 class CWinApp {
  public:

@@ -3,11 +3,8 @@
 // registry values and resource strings.
 #pragma once
 
-#include "platform/module/Module.h"
-#include "platform/registry/Registry.h"
-#include "platform/resource/Resource.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +12,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "platform/module/Module.h"
+#include "platform/registry/Registry.h"
+#include "platform/resource/Resource.h"
 
 namespace app_test {
 
@@ -49,7 +49,9 @@ inline std::string ResString(UINT id) {
 
 inline const char* kProductKey = "SOFTWARE\\Nexora\\NX_Pressline_M10_M12_M15_M30\\Port";
 
-inline std::string MainKey() { return "SOFTWARE\\Nexora\\" + ResString(230); }
+inline std::string MainKey() {
+  return "SOFTWARE\\Nexora\\" + ResString(230);
+}
 
 inline void ClearRegistry() {
   Scratch();
@@ -59,7 +61,8 @@ inline void ClearRegistry() {
 
 inline void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1)),
             ERROR_SUCCESS);
@@ -68,9 +71,11 @@ inline void SetString(HKEY root, const std::string& path, const std::string& nam
 
 inline void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
             ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+      ERROR_SUCCESS);
   RegCloseKey(key);
 }
 

@@ -1,15 +1,14 @@
 // This PC's identity towards the device: connection type, destination-name prefix, host ID, and the
 // characters a destination name may hold. In-process against a scratch registry.
-#include "AppFixture.h"
+#include <algorithm>
+#include <memory>
 
+#include "AppFixture.h"
 #include "log/DebugTrace.h"
 #include "platform/folders/Folders.h"
 #include "platform/framework/Afx.h"
 #include "platform/framework/WinApp.h"
 #include "settings/ValueGetter.h"
-
-#include <algorithm>
-#include <memory>
 
 namespace app_test {
 namespace {
@@ -74,14 +73,16 @@ TEST_F(NetworkIdentityTest, FindInvalidChar) {
       {"a$b", true, "$"},          // 24
       {"tab\there", true, "\t"},   // control characters
       {"Caf\xC3\xA9", false, ""},  // U+00E9
-      {"\xC5\x81\xC3\xB3" "d\xC5\xBA", true, "\xC5\xBA"},  // U+0141 and U+00F3 valid, U+017A not
-      {"\xD0\x96\xD0\x81", false, ""},                 // Cyrillic U+0416, U+0401
-      {"\xE2\x82\xAC", true, "\xE2\x82\xAC"},          // euro sign U+20AC
-      {"\xE2\x86\x91", false, ""},                     // U+2191 allowed
-      {"\xE2\x86\x90", true, "\xE2\x86\x90"},          // U+2190 in range but forbidden
-      {"ok\xFFno", true, "\xFF"},                      // not UTF-8: the byte itself
-      {"cut\xC3", true, "\xC3"},                       // truncated sequence
-      {"\xC0\xAF", true, "\xC0"},                      // overlong form
+      {"\xC5\x81\xC3\xB3"
+       "d\xC5\xBA",
+       true, "\xC5\xBA"},                      // U+0141 and U+00F3 valid, U+017A not
+      {"\xD0\x96\xD0\x81", false, ""},         // Cyrillic U+0416, U+0401
+      {"\xE2\x82\xAC", true, "\xE2\x82\xAC"},  // euro sign U+20AC
+      {"\xE2\x86\x91", false, ""},             // U+2191 allowed
+      {"\xE2\x86\x90", true, "\xE2\x86\x90"},  // U+2190 in range but forbidden
+      {"ok\xFFno", true, "\xFF"},              // not UTF-8: the byte itself
+      {"cut\xC3", true, "\xC3"},               // truncated sequence
+      {"\xC0\xAF", true, "\xC0"},              // overlong form
   };
   ValueGetter getter("");
   for (const Case& c : cases) {
@@ -111,8 +112,9 @@ TEST_F(NetworkIdentityTest, ConnectionType) {
     size_t before = Log().size();
     ValueGetter getter("");
     EXPECT_EQ(getter.IsNetworked(), c.networked);
-    const std::string line = std::string("NetworkIdentity.cpp: IsNetworked> HKLM product Connection Type unknown (") +
-                             (c.stored != nullptr ? c.stored : "") + "), defaulting to direct\r\n";
+    const std::string line =
+        std::string("NetworkIdentity.cpp: IsNetworked> HKLM product Connection Type unknown (") +
+        (c.stored != nullptr ? c.stored : "") + "), defaulting to direct\r\n";
     EXPECT_EQ(Log().substr(before).find(line) != std::string::npos, c.error) << Log();
   }
 }
@@ -136,7 +138,8 @@ TEST_F(NetworkIdentityTest, NetworkedPrefixIsStoredOnceAndKept) {
   // Expected from the real computer name: invalid characters removed, four characters, ":".
   std::string name = ComputerName();
   std::string invalid;
-  while (getter.FindInvalidChar(name, invalid)) name.erase(std::remove(name.begin(), name.end(), invalid[0]), name.end());
+  while (getter.FindInvalidChar(name, invalid))
+    name.erase(std::remove(name.begin(), name.end(), invalid[0]), name.end());
   EXPECT_EQ(prefix, name.substr(0, 4) + ":");
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "DestPrefix"), prefix);
 

@@ -1,10 +1,10 @@
 // The program's own string 3000: twenty language variants, chosen by the user's language with the
 // primary language and then English as fallbacks.
-#include "app/OwnStrings.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include "app/OwnStrings.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 // address check, task 15, log levels, the one error box of "ShowDebug", the message review and the
 // missing resource library. Each run uses the scratch registry and temporary folder and the scripted
 // ui host, whose transcript records every message box.
-#include "AppFixture.h"
-
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <vector>
+
+#include "AppFixture.h"
 
 extern char** environ;
 
@@ -33,13 +33,14 @@ class StartupTest : public ::testing::Test {
   }
 
   RunResult Start(const std::vector<std::string>& args, const std::string& script = "",
-            const std::string& exe = MARLIN3_BIN_DIR "/marlin3", const std::vector<std::string>& extraEnv = {}) {
+                  const std::string& exe = MARLIN3_BIN_DIR "/marlin3",
+                  const std::vector<std::string>& extraEnv = {}) {
     const fs::path scriptPath = Scratch() / "script.txt";
     const fs::path transcriptPath = Scratch() / "transcript.txt";
     { std::ofstream(scriptPath) << script; }
     fs::remove(transcriptPath);
 
-    std::vector<std::string> env;
+    std::vector<std::string> env(extraEnv);  // first, so they win over the defaults below
     for (char** e = environ; *e != nullptr; ++e) {
       if (std::strncmp(*e, "MARLIN3_", 8) == 0 || std::strncmp(*e, "TMPDIR=", 7) == 0) continue;
       if (std::strncmp(*e, "LANG=", 5) == 0 || std::strncmp(*e, "LC_", 3) == 0) continue;
@@ -51,7 +52,6 @@ class StartupTest : public ::testing::Test {
     env.push_back("MARLIN3_UI_SCRIPT=" + scriptPath.string());
     env.push_back("MARLIN3_UI_TRANSCRIPT=" + transcriptPath.string());
     env.push_back("LANG=C");
-    for (const std::string& e : extraEnv) env.push_back(e);
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -89,11 +89,20 @@ class StartupTest : public ::testing::Test {
     std::string out;
     for (char c : text) {
       switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '"':
+          out += "\\\"";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        default:
+          out += c;
       }
     }
     return out;
@@ -105,7 +114,9 @@ class StartupTest : public ::testing::Test {
            " icon=" + icon + " answer=" + answer + "\n";
   }
 
-  static bool Has(const std::string& log, const std::string& line) { return log.find(line) != std::string::npos; }
+  static bool Has(const std::string& log, const std::string& line) {
+    return log.find(line) != std::string::npos;
+  }
 
   fs::path m_tmp;
   std::string m_s89, m_s88, m_s186, m_mainKey;
@@ -137,7 +148,8 @@ TEST_F(StartupTest, FirstRunCreatesTheDefaultQuickSets) {
     EXPECT_EQ(Stored(HKEY_CURRENT_USER, Qs(e.name), "AddToDevice"), "1");  // directly connected
   }
   // No options: task 3, whose main dialog is a later step.
-  EXPECT_TRUE(Has(run.log, "halyard.cpp: InitInstance> Main dialog (halyardDlg) not available yet\r\n")) << run.log;
+  EXPECT_TRUE(Has(run.log, "halyard.cpp: InitInstance> Main dialog (halyardDlg) not available yet\r\n"))
+      << run.log;
 }
 
 TEST_F(StartupTest, FirstRunOnANetworkedProductPrefixesTheDestinations) {
@@ -178,8 +190,8 @@ TEST_F(StartupTest, DeviceAddressMustMatchExactly) {
     bool selected;
   };
   const Case cases[] = {
-      {true, "MyPrinter", true},     {true, "192.168.1.20", true}, {true, "usb:0001", true},
-      {true, "myprinter", false},    {true, "MyPrinter2", false},  {false, "usb:0001", true},
+      {true, "MyPrinter", true},      {true, "192.168.1.20", true}, {true, "usb:0001", true},
+      {true, "myprinter", false},     {true, "MyPrinter2", false},  {false, "usb:0001", true},
       {false, "192.168.1.20", false}, {false, "USB:0001", false},
   };
   for (const Case& c : cases) {
@@ -226,16 +238,16 @@ TEST_F(StartupTest, Task15DeletesExactlyFourValues) {
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "DestPrefix"), "AB:");
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "UniquePcName"), "host-one");
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "LastTmpNum"), "dword:7");
-  for (const std::string& qs : {m_s186, m_s88, m_s89}) EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Qs(qs))) << qs;
+  for (const std::string& qs : {m_s186, m_s88, m_s89})
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Qs(qs))) << qs;
   EXPECT_FALSE(Has(run.log, "DeleteValue() failed")) << run.log;
 
   // Again: the values are gone (ProductToUse is rewritten at start-up), so three deletes fail and are logged.
   run = Start({"/Task", "15"});
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "ProductToUse"), "<absent>");
   size_t failures = 0;
-  for (size_t pos = run.log.find("MyReg.cpp: DeleteValue> m_RegKey.DeleteValue() failed\r\n"); pos != std::string::npos;
-       pos = run.log.find("m_RegKey.DeleteValue() failed", pos + 1))
-    ++failures;
+  const std::string failure = "MyReg.cpp: DeleteValue> m_RegKey.DeleteValue() failed\r\n";
+  for (size_t pos = run.log.find(failure); pos != std::string::npos; pos = run.log.find(failure, pos + 1)) ++failures;
   EXPECT_EQ(failures, 3u) << run.log;
 }
 
@@ -247,8 +259,13 @@ TEST_F(StartupTest, LogLevelsAndTheCommandLineLine) {
   EXPECT_FALSE(Has(quiet.log, "Exiting")) << quiet.log;
 
   RunResult verbose = Start({"/LogDebug", "3", "/Task", "15"});
-  // SetupLogging's tracer starts at level 1 (no entry line) and ends at level 3 (exit line).
-  EXPECT_EQ(verbose.log.rfind("halyard.cpp: SetupLogging> /LogDebug 3 /Task 15\r\n"
+  // SetupLogging's tracer starts at level 1 (no entry line) and ends at level 3 (exit line); reading
+  // "ShowDebug" already runs at level 3.
+  EXPECT_EQ(verbose.log.rfind("ValueGetter.cpp: GetFromCmdLine (int)> Entered\r\n"
+                              "ValueGetter.cpp: GetFromCmdLine (str)> Entered\r\n"
+                              "ValueGetter.cpp: GetFromCmdLine (str)> Exiting\r\n"
+                              "ValueGetter.cpp: GetFromCmdLine (int)> Exiting\r\n"
+                              "halyard.cpp: SetupLogging> /LogDebug 3 /Task 15\r\n"
                               "halyard.cpp: SetupLogging> Exiting\r\n"
                               "halyard.cpp: InitInstance> Entered\r\n",
                               0),
@@ -294,7 +311,8 @@ TEST_F(StartupTest, AllHideBitsAndTheConvertTaskSilenceErrorBoxes) {
   RunResult convert = Start({"/ShowDebug", "/Task", "8"});
   EXPECT_EQ(convert.exitCode, 0);
   EXPECT_EQ(convert.transcript, "");
-  EXPECT_TRUE(Has(convert.log, "halyard.cpp: InitInstance> Convert task (DoConvertFile) not available yet\r\n"));
+  EXPECT_TRUE(
+      Has(convert.log, "halyard.cpp: InitInstance> Convert task (DoConvertFile) not available yet\r\n"));
 }
 
 TEST_F(StartupTest, TasksOfLaterStepsSayTheyAreNotAvailable) {
@@ -327,7 +345,8 @@ TEST_F(StartupTest, DeviceDestinationSelectsTheQuickSet) {
   // Two Quick Sets with the same name on the device: the first in enumeration order wins.
   SetString(HKEY_CURRENT_USER, Qs("AAA copy"), "DevDest", ResString(210));
   RunResult run = Start({"/Task", "13", "/DevDest", ResString(210)});
-  EXPECT_TRUE(Has(run.log, "halyard.cpp: GetQsFromDeviceName> Matched " + ResString(210) + " deviceName with AAA copy\r\n"))
+  EXPECT_TRUE(Has(run.log, "halyard.cpp: GetQsFromDeviceName> Matched " + ResString(210) +
+                               " deviceName with AAA copy\r\n"))
       << run.log;
 
   // "Qs" given: no lookup.

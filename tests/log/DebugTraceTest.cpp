@@ -1,17 +1,16 @@
 // DebugTrace against the real log file: line format, levels, the numbered convention, system errors,
 // the one error box per run (through the scripted ui host's transcript) and the failed-open rule.
-#include "log/DebugTrace.h"
-
-#include "platform/base/WinTypes.h"
-#include "platform/framework/WinApp.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
+
+#include "log/DebugTrace.h"
+#include "platform/base/WinTypes.h"
+#include "platform/framework/WinApp.h"
 
 namespace fs = std::filesystem;
 
@@ -49,7 +48,8 @@ class DebugTraceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DebugTrace::ResetForTest();
-    m_path = g_scratch / (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
+    m_path =
+        g_scratch / (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
     fs::remove(m_path);
   }
   void TearDown() override { DebugTrace::ResetForTest(); }
@@ -91,9 +91,10 @@ TEST_F(DebugTraceTest, LevelsDecideEntryExitAndDetailLines) {
     SCOPED_TRACE(c.level);
     DebugTrace::ResetForTest();
     fs::remove(m_path);
+    { DebugTrace opener("Open", "o.cpp", m_path.c_str()); }  // opens the log at level 1, writes nothing
     DebugTrace::SetLevel(c.level);
     {
-      DebugTrace trace("F", "dir/s.cpp", m_path.c_str());
+      DebugTrace trace("F", "dir/s.cpp");
       trace.Write("plain");
       trace.Detail("detail");
       trace.Error("err");
@@ -180,7 +181,8 @@ TEST_F(DebugTraceTest, OnlyTheFirstErrorOfARunIsShownInABox) {
   std::string added = ReadFile(transcript).substr(before.size());
   EXPECT_EQ(added,
             "msgbox caption=\"marlin3test\" text=\"s.cpp:Func> first\" buttons=OK icon=none answer=OK\n");
-  EXPECT_EQ(Log(), "s.cpp: Func> plain lines never show a box\r\ns.cpp: Func> first\r\ns.cpp: Func> second one\r\n");
+  EXPECT_EQ(Log(),
+            "s.cpp: Func> plain lines never show a box\r\ns.cpp: Func> first\r\ns.cpp: Func> second one\r\n");
 }
 
 TEST_F(DebugTraceTest, ErrorBoxesOffWritesOnly) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-struct Run {
+struct ChildRun {
   int exitCode = -1;
   std::string out;
   std::string transcript;
@@ -36,13 +36,13 @@ class ScriptedHostTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(m_dir); }
 
-  Run Start(const std::string& scenario, const std::string& script, const std::string& extra = "") {
+  ChildRun Start(const std::string& scenario, const std::string& script, const std::string& extra = "") {
     std::ofstream(m_dir / "script.txt") << script;
     const std::string command = "MARLIN3_UI=scripted MARLIN3_UI_SCRIPT='" + (m_dir / "script.txt").string() +
                                 "' MARLIN3_UI_TRANSCRIPT='" + (m_dir / "transcript.txt").string() + "' '" +
                                 MARLIN3_BIN_DIR + "/platform_ui_script_runner' " + scenario + " " + extra + " > '" +
                                 (m_dir / "out.txt").string() + "' 2>/dev/null";
-    Run run;
+    ChildRun run;
     const int status = std::system(command.c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = ReadFile(m_dir / "out.txt");
@@ -54,7 +54,7 @@ class ScriptedHostTest : public ::testing::Test {
 };
 
 TEST_F(ScriptedHostTest, MessageBoxesAnswerAndTranscribe) {
-  const Run run = Start("msgbox", "# answers\n\nmsgbox NO Replace\n   msgbox OK\n");
+  const ChildRun run = Start("msgbox", "# answers\n\nmsgbox NO Replace\n   msgbox OK\n");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, "first=7\nsecond=1\n");
   EXPECT_EQ(run.transcript,
@@ -84,7 +84,7 @@ TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
       {"wizard", "wizard\nnext\nnext\nnext\n", "next button is not available"},
   };
   for (const auto& c : cases) {
-    const Run run = Start(c.scenario, c.script);
+    const ChildRun run = Start(c.scenario, c.script);
     EXPECT_EQ(run.exitCode, 70) << c.script;
     EXPECT_NE(run.transcript.find("error: "), std::string::npos) << c.script;
     EXPECT_NE(run.transcript.find(c.error), std::string::npos) << c.script << "\n" << run.transcript;
@@ -93,9 +93,10 @@ TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
 }
 
 TEST_F(ScriptedHostTest, DialogActionsReachTheModel) {
-  const Run run = Start("dialog",
+  const ChildRun run = Start("dialog",
                         "dialog 500\n"
                         "type 100 a name that is far too long\n"
+                        "show\n"
                         "type 100 Fred\n"
                         "check 101\n"
                         "check 101\n"  // already checked: no second click
@@ -126,7 +127,7 @@ TEST_F(ScriptedHostTest, DialogActionsReachTheModel) {
 }
 
 TEST_F(ScriptedHostTest, DialogCancelKeepsFieldsAndPushRuns) {
-  const Run run = Start("dialog", "dialog 500\nclick 180\ntype 100 changed\ncancel\n");
+  const ChildRun run = Start("dialog", "dialog 500\nclick 180\ntype 100 changed\ncancel\n");
   ASSERT_EQ(run.exitCode, 0) << run.transcript;
   EXPECT_NE(run.out.find("result=2\nname=start\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("events=push;"), std::string::npos);
@@ -150,12 +151,12 @@ TEST_F(ScriptedHostTest, WizardRoutes) {
       {"wizard\nnext\nnext\ncheck 301\nfinish\nuncheck 301\nfinish\n", "result=12325\nactivations=1,1,1\n"},
   };
   for (const auto& c : cases) {
-    const Run run = Start("wizard", c.script);
+    const ChildRun run = Start("wizard", c.script);
     EXPECT_EQ(run.exitCode, 0) << c.script << run.transcript;
     EXPECT_EQ(run.out, c.out) << c.script;
     std::filesystem::remove(m_dir / "transcript.txt");
   }
-  const Run run = Start("wizard", "wizard\nnext\nnext\nfinish\n");
+  const ChildRun run = Start("wizard", "wizard\nnext\nnext\nfinish\n");
   EXPECT_NE(run.transcript.find("wizard caption=\"Test Wizard\"\npage 510 buttons=NEXT caption=\"Page 510\""),
             std::string::npos)
       << run.transcript;
@@ -179,7 +180,7 @@ TEST_F(ScriptedHostTest, FileDialogs) {
       {"file filter=4 x\n", 70, ""},
   };
   for (const auto& c : cases) {
-    const Run run = Start("file", c.script, "'" + dir + "scan.tif'");
+    const ChildRun run = Start("file", c.script, "'" + dir + "scan.tif'");
     EXPECT_EQ(run.exitCode, c.exitCode) << c.script << run.transcript;
     EXPECT_EQ(run.out, c.out) << c.script;
   }

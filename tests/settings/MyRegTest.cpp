@@ -1,8 +1,7 @@
 // MyReg against a real registry: open/create results and their log lines, typed queries, expansion,
 // enumeration, deletes, and the "Key not open" guard.
-#include "settings/MyReg.h"
-
 #include "SettingsFixture.h"
+#include "settings/MyReg.h"
 
 namespace settings_test {
 namespace {
@@ -17,7 +16,8 @@ TEST_F(MyRegTest, OpenMissingKeyLogsOnlyWhenAsked) {
   EXPECT_FALSE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, false));
   EXPECT_EQ(Log().find("doesn't exist"), std::string::npos);
   EXPECT_FALSE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, true));
-  EXPECT_NE(Log().find("MyReg.cpp: Open> Open failed as " + m_path + " doesn't exist\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("MyReg.cpp: Open> Open failed as " + m_path + " doesn't exist\r\n"),
+            std::string::npos);
   // The logging constructor opens with logging on.
   MyReg logged(HKEY_CURRENT_USER, m_path + "\\Sub", false, KEY_READ);
   EXPECT_FALSE(logged.IsOpen());
@@ -133,7 +133,8 @@ TEST_F(MyRegTest, EveryOperationNeedsAnOpenKey) {
   EXPECT_FALSE(reg.DeleteValue("x"));
   EXPECT_FALSE(reg.DeleteSubKey("x"));
   const std::string log = Log();
-  for (const char* op : {"Query(CString)", "Query(DWORD)", "Set(string)", "Set(DWORD)", "DeleteValue", "DeleteSubKey"})
+  for (const char* op :
+       {"Query(CString)", "Query(DWORD)", "Set(string)", "Set(DWORD)", "DeleteValue", "DeleteSubKey"})
     EXPECT_NE(log.find(std::string("MyReg.cpp: ") + op + "> Key not open\r\n"), std::string::npos) << op;
 }
 

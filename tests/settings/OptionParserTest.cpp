@@ -1,10 +1,10 @@
 // The option syntax of the command line: prefix "/", case-sensitive names, blanks around, quoted
 // values, options without a value, and path values that start with "/".
-#include "settings/ValueGetter.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
+
+#include "settings/ValueGetter.h"
 
 namespace {
 
@@ -24,25 +24,25 @@ TEST(OptionParser, TextOptions) {
       {"/Dir \"\" /Res 1", "Dir", true, ""},
       {"/Dir \"never closed", "Dir", false, "DEF"},
       {"/Dir 'mixed\" quotes", "Dir", false, "DEF"},
-      {"/Res 300 /Dir", "Dir", true, "DEF"},             // last on the line: present, no value
-      {"/Dir /Res 300", "Dir", true, "DEF"},             // another option follows
-      {"/Dir    ", "Dir", true, ""},                     // only blanks: an empty text
-      {"/Dir   scans   /Res 1", "Dir", true, "scans"},   // extra blanks skipped
-      {"/res 300", "Res", false, "DEF"},                 // names are case-sensitive
-      {"x/Res 300", "Res", false, "DEF"},                // not after a blank
-      {"/Resolution 300", "Res", false, "DEF"},          // only a prefix of another name
-      {"/ResX 1 /Res 2", "Res", true, "2"},              // the search goes on after a miss
-      {"/Res 300 /Res 400", "Res", true, "300"},         // the first counts
-      {"a/Res", "Res", true, "DEF"},                     // a hit at the very end is not examined
-      {"/Res\t300", "Res", false, "DEF"},                // only a blank separates
+      {"/Res 300 /Dir", "Dir", true, "DEF"},            // last on the line: present, no value
+      {"/Dir /Res 300", "Dir", true, "DEF"},            // another option follows
+      {"/Dir    ", "Dir", true, ""},                    // only blanks: an empty text
+      {"/Dir   scans   /Res 1", "Dir", true, "scans"},  // extra blanks skipped
+      {"/res 300", "Res", false, "DEF"},                // names are case-sensitive
+      {"x/Res 300", "Res", false, "DEF"},               // not after a blank
+      {"/Resolution 300", "Res", false, "DEF"},         // only a prefix of another name
+      {"/ResX 1 /Res 2", "Res", true, "2"},             // the search goes on after a miss
+      {"/Res 300 /Res 400", "Res", true, "300"},        // the first counts
+      {"a/Res", "Res", true, "DEF"},                    // a hit at the very end is not examined
+      {"/Res\t300", "Res", false, "DEF"},               // only a blank separates
       {"", "Res", false, "DEF"},
       {"/Res 300", "", false, "DEF"},
       {"/Dir /home/me/scans/", "Dir", true, "/home/me/scans/"},  // path value
       {"/Dir /home/me /Res 3", "Dir", true, "/home/me"},
       {"/Dir /a/b /Res 3", "Res", true, "3"},
-      {"/Dir /home /Res 3", "Dir", true, "DEF"},         // no second "/" before the blank: an option
+      {"/Dir /home /Res 3", "Dir", true, "DEF"},  // no second "/" before the blank: an option
       {"/Dir / /Res 3", "Dir", true, "DEF"},
-      {"/Dir /x /a/b", "Dir", true, "DEF"},              // the second "/" is past the blank
+      {"/Dir /x /a/b", "Dir", true, "DEF"},  // the second "/" is past the blank
       {"/DevAddr 192.168.1.20 /Task 13", "DevAddr", true, "192.168.1.20"},
   };
   for (const TextCase& c : cases) {
@@ -65,16 +65,16 @@ struct IntCase {
 TEST(OptionParser, IntOptions) {
   const IntCase cases[] = {
       {"/Hide 300", 0, 286331153, true, 300},
-      {"/Hide abc", 0, 286331153, true, 0},          // no digits read as 0, which is in range
+      {"/Hide abc", 0, 286331153, true, 0},  // no digits read as 0, which is in range
       {"/Hide 12abc", 0, 286331153, true, 12},
-      {"/Hide -5", 0, 286331153, false, 77},          // out of range: default, false
+      {"/Hide -5", 0, 286331153, false, 77},  // out of range: default, false
       {"/Hide 286331154", 0, 286331153, false, 77},
       {"/Hide 286331153", 0, 286331153, true, 286331153},
       {"/Hide +7", INT_MIN, INT_MAX, true, 7},
       {"/Hide -7", INT_MIN, INT_MAX, true, -7},
-      {"/Hide", INT_MIN, INT_MAX, true, 77},          // present without value: the default
+      {"/Hide", INT_MIN, INT_MAX, true, 77},  // present without value: the default
       {"/Hide /Res 1", INT_MIN, INT_MAX, true, 77},
-      {"/Res 1", INT_MIN, INT_MAX, false, 77},        // absent
+      {"/Res 1", INT_MIN, INT_MAX, false, 77},  // absent
       {"/Res 1", 0, 10, false, 77},
       {"/Hide 99999999999999", INT_MIN, INT_MAX, true, INT_MAX},  // clamped, never overflows
       {"/Hide -99999999999999", INT_MIN, INT_MAX, true, INT_MIN},

@@ -3,14 +3,8 @@
 // and the resource library for the main key's name when it has been built.
 #pragma once
 
-#include "log/DebugTrace.h"
-#include "platform/framework/Afx.h"
-#include "platform/framework/WinApp.h"
-#include "platform/module/Module.h"
-#include "platform/registry/Registry.h"
-#include "settings/ValueGetter.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +13,13 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "log/DebugTrace.h"
+#include "platform/framework/Afx.h"
+#include "platform/framework/WinApp.h"
+#include "platform/module/Module.h"
+#include "platform/registry/Registry.h"
+#include "settings/ValueGetter.h"
 
 namespace settings_test {
 
@@ -49,7 +49,8 @@ class SettingsTest : public ::testing::Test {
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Nexora");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora");
     DebugTrace::ResetForTest();
-    m_logPath = Scratch() / (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
+    m_logPath =
+        Scratch() / (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
     fs::remove(m_logPath);
     m_trace = std::make_unique<DebugTrace>("Test", "test.cpp", m_logPath.c_str());
 
@@ -75,7 +76,8 @@ class SettingsTest : public ::testing::Test {
   void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
                  DWORD type = REG_SZ) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>(value.size() + 1)),
               ERROR_SUCCESS);
@@ -84,9 +86,11 @@ class SettingsTest : public ::testing::Test {
 
   void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+        ERROR_SUCCESS);
     RegCloseKey(key);
   }
 

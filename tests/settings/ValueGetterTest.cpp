@@ -1,8 +1,7 @@
 // ValueGetter against a real registry: option over record over default, the "ERROR" sentinel,
 // SetSetting refusing values given for the run, the main-key values and the product key.
-#include "settings/ValueGetter.h"
-
 #include "SettingsFixture.h"
+#include "settings/ValueGetter.h"
 
 namespace settings_test {
 namespace {
@@ -21,7 +20,7 @@ TEST_F(ValueGetterTest, OptionBeatsRecordBeatsDefault) {
   const Case cases[] = {
       {"/Res 300 /Dir \"/my scans/\"", 300, "/my scans/"},
       {"", 150, "/stored/"},
-      {"/Res 300 /Dir", 300, "DEF"},        // option without a value: the default, not the record
+      {"/Res 300 /Dir", 300, "DEF"},  // option without a value: the default, not the record
       {"/Dir /Res 300", 300, "DEF"},
       {"/Dir   ", 150, ""},                  // blanks only: empty text
       {"/res 300 /dir x", 150, "/stored/"},  // case-sensitive names
@@ -53,7 +52,8 @@ TEST_F(ValueGetterTest, MissingQuickSetAndValueGiveDefaults) {
   EXPECT_FALSE(flag);
   // Reading never creates the Quick Set.
   HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, QsKey("NoSuchSet").c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, QsKey("NoSuchSet").c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(ValueGetterTest, StoredErrorTextReadsAsAbsent) {
@@ -137,7 +137,8 @@ TEST_F(ValueGetterTest, MainValues) {
   EXPECT_EQ(getter.GetMainStr("Qs"), "");
   EXPECT_FALSE(getter.SetMainStr("ToolboxId", "1.2.3.4", false));
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "ToolboxId"), "<absent>");
-  EXPECT_NE(Log().find("MyReg.cpp: Open> Open failed as " + m_mainKey + " doesn't exist\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("MyReg.cpp: Open> Open failed as " + m_mainKey + " doesn't exist\r\n"),
+            std::string::npos);
 
   EXPECT_TRUE(getter.SetMainStr("Qs", "Save as TIFF", true));
   EXPECT_TRUE(getter.SetMainStr("ToolboxId", "1.2.3.4", false));
@@ -160,7 +161,7 @@ TEST_F(ValueGetterTest, ProductPortValues) {
 
   struct Case {
     const char* commandLine;
-    const char* mainProduct;  // null: absent
+    const char* mainProduct;    // null: absent
     const char* expectedError;  // null: none
   };
   const Case cases[] = {

@@ -1,0 +1,106 @@
+// Streams written by the encoder, checked by ffmpeg/ffprobe (an independent decoder) and by our
+// own decoder, whose frames must equal the encoder's reconstruction bit for bit.
+#include <gtest/gtest.h>
+
+#include "EncoderHarness.h"
+#include "mpegfilter/PxResult.h"
+
+namespace enctest {
+namespace {
+
+struct StreamCase {
+  const char* name;
+  int32_t nFormat;
+  int w, h, frames;
+  const char* source;
+  PxEncodeParams p;
+  // Expected from ffprobe.
+  const char* pixFmt;
+  const char* rate;
+  const char* dar;       // display_aspect_ratio
+  const char* profile;   // "" for MPEG-1
+  const char* level;
+  const char* fieldOrder;
+  double minPsnr;
+};
+
+PxEncodeParams P(int field = -1, int chroma = -1, int profile = -1, int level = -1, int aspect = -1, int rate = -1,
+                 int bitrate = -1, int gop = -1, int dc = -1) {
+  PxEncodeParams p = DefaultParams();
+  p.nFieldCoding = field;
+  p.nChromaFormat = chroma;
+  p.nProfile = profile;
+  p.nLevel = level;
+  p.nAspectRatio = aspect;
+  p.nFrameRateCode = rate;
+  p.nBitRate = bitrate;
+  p.nGopLength = gop;
+  p.nIntraDcPrecision = dc;
+  return p;
+}
+
+const StreamCase kCases[] = {
+    {"mpeg1_defaults", PX_FORMAT_MPEG1, 352, 288, 8, "testsrc2", P(), "yuv420p", "25/1", "", "", "", "progressive", 30},
+    {"mpeg1_odd_size", PX_FORMAT_MPEG1, 200, 120, 7, "smptebars", P(-1, -1, -1, -1, 3, 2, 800000, 3), "yuv420p",
+     "24/1", "", "", "", "progressive", 30},
+    {"mpeg2_defaults", PX_FORMAT_MPEG2, 352, 288, 8, "testsrc2", P(), "yuv420p", "30/1", "4:3", "Main", "8",
+     "progressive", 35},
+    {"mpeg2_field_pictures", PX_FORMAT_MPEG2, 320, 256, 7, "testsrc2", P(1, -1, -1, -1, 3, 3), "yuv420p", "25/1",
+     "16:9", "Main", "8", "tt", 32},
+    {"mpeg2_interlaced_frames", PX_FORMAT_MPEG2, 320, 256, 7, "mandelbrot", P(2, -1, -1, -1, -1, 3), "yuv420p",
+     "25/1", "4:3", "Main", "8", "tt", 30},
+    {"mpeg2_422_high", PX_FORMAT_MPEG2, 176, 144, 6, "smptebars", P(-1, 2, 1, 8, 1, 6), "yuv422p", "50/1", "",
+     "High", "8", "progressive", 32},
+    {"mpeg2_444_escape", PX_FORMAT_MPEG2, 176, 144, 6, "testsrc2", P(-1, 3, 8, -1, -1, 1, -1, 6), "yuv444p",
+     "24000/1001", "4:3", "", "", "progressive", 30},
+    {"mpeg2_dc10_gop3", PX_FORMAT_MPEG2, 352, 240, 7, "mandelbrot", P(-1, -1, 4, 8, 2, 4, 3000000, 3, 2),
+     "yuv420p", "30000/1001", "4:3", "Main", "8", "progressive", 30},
+};
+
+class EncodedStream : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(EncodedStream, DecodesInFfmpegAndMatchesReconstruction) {
+  if (!Harness::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  const StreamCase& c = GetParam();
+  Harness h;
+  const std::string yuv = h.MakeYuv(c.source, c.w, c.h, c.frames);
+  ASSERT_FALSE(yuv.empty());
+  const std::string out = h.Path(std::string(c.name) + (c.nFormat == PX_FORMAT_MPEG1 ? ".m1v" : ".m2v"));
+  const Harness::Encoded e = Harness::EncodeYuv(yuv, c.w, c.h, c.p, c.nFormat, out);
+  ASSERT_EQ(e.result, PX_OK);
+  ASSERT_EQ(static_cast<int>(e.recon.size()), c.frames);
+
+  std::string log;
+  EXPECT_EQ(Harness::Run("ffmpeg -v error -i '" + out + "' -f null -", &log), 0);
+  EXPECT_EQ(log, "") << "ffmpeg reports errors";
+
+  auto pr = Harness::Probe(out);
+  EXPECT_EQ(pr["codec_name"], c.nFormat == PX_FORMAT_MPEG1 ? "mpeg1video" : "mpeg2video");
+  EXPECT_EQ(pr["width"], std::to_string(c.w));
+  EXPECT_EQ(pr["height"], std::to_string(c.h));
+  EXPECT_EQ(pr["nb_read_frames"], std::to_string(c.frames));
+  EXPECT_EQ(pr["pix_fmt"], c.pixFmt);
+  EXPECT_EQ(pr["r_frame_rate"], c.rate);
+  if (*c.dar) EXPECT_EQ(pr["display_aspect_ratio"], c.dar);
+  if (*c.profile) EXPECT_EQ(pr["profile"], c.profile);
+  if (*c.level) EXPECT_EQ(pr["level"], c.level);
+  EXPECT_EQ(pr["field_order"], c.fieldOrder);
+
+  const double psnr = h.Psnr(out, yuv, c.w, c.h);
+  EXPECT_GE(psnr, c.minPsnr) << "ffmpeg's decode is far from the source";
+
+  // Our decoder: page P is display frame P - 1; the last displayed frame has no page.
+  for (int page = 1; page < c.frames; ++page) {
+    Planes dec;
+    ASSERT_TRUE(Harness::DecodePage(out, page, &dec)) << "page " << page;
+    const auto it = e.recon.find(page - 1);
+    ASSERT_NE(it, e.recon.end());
+    EXPECT_TRUE(dec == it->second) << "page " << page << " differs from the encoder's reconstruction";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, EncodedStream, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<StreamCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
+}  // namespace enctest
