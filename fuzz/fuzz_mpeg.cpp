@@ -18,7 +18,9 @@ int32_t MemOpen(const char*, int32_t, int32_t) {
   g_nPos = 0;
   return 7;
 }
-int32_t MemClose(int32_t) { return 0; }
+int32_t MemClose(int32_t) {
+  return 0;
+}
 int32_t MemRead(int32_t, void* p, int32_t n) {
   if (n < 0) return -1;
   size_t k = g_nSize - g_nPos;

@@ -19,7 +19,9 @@ struct ClipTable {
   }
 };
 constexpr ClipTable kClip;
-inline uint8_t Clip(int x) { return kClip.v[(x < -384 ? -384 : (x > 639 ? 639 : x)) + 384]; }
+inline uint8_t Clip(int x) {
+  return kClip.v[(x < -384 ? -384 : (x > 639 ? 639 : x)) + 384];
+}
 
 // Cr->R, Cb->B, Cb->G, Cr->G in 1/65536 by matrix_coefficients (ISO/IEC 13818-2 Table 6-9).
 constexpr int kMatrix[8][4] = {
@@ -28,13 +30,17 @@ constexpr int kMatrix[8][4] = {
     {104597, 132201, 25675, 53279}, {117579, 136230, 16907, 35559},
 };
 
-inline int At(const uint8_t* s, int i, int n) { return s[i < 0 ? 0 : (i >= n ? n - 1 : i)]; }
+inline int At(const uint8_t* s, int i, int n) {
+  return s[i < 0 ? 0 : (i >= n ? n - 1 : i)];
+}
 
 }  // namespace
 
 void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines,
                                     bool bProgressive, uint8_t* pDst) {
-  auto line = [&](int i) { return pSrc + static_cast<long>(i < 0 ? 0 : (i >= nSrcLines ? nSrcLines - 1 : i)) * nStride; };
+  auto line = [&](int i) {
+    return pSrc + static_cast<long>(i < 0 ? 0 : (i >= nSrcLines ? nSrcLines - 1 : i)) * nStride;
+  };
   if (bProgressive) {
     for (int i = 0; i < nSrcLines; ++i) {
       const uint8_t *a = line(i - 3), *b = line(i - 2), *c = line(i - 1), *d = line(i), *e = line(i + 1),
@@ -52,20 +58,24 @@ void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth
   for (int f = 0; f < 2; ++f) {
     const int n = (nSrcLines - f + 1) / 2;
     if (n <= 0) continue;
-    auto fl = [&](int k) { return pSrc + static_cast<long>(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f) * nStride; };
+    auto fl = [&](int k) {
+      return pSrc + static_cast<long>(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f) * nStride;
+    };
     for (int k = 0; k < n; ++k) {
-      const uint8_t *m3 = fl(k - 3), *m2 = fl(k - 2), *m1 = fl(k - 1), *z = fl(k), *p1 = fl(k + 1), *p2 = fl(k + 2),
-                    *p3 = fl(k + 3);
+      const uint8_t *m3 = fl(k - 3), *m2 = fl(k - 2), *m1 = fl(k - 1), *z = fl(k), *p1 = fl(k + 1),
+                    *p2 = fl(k + 2), *p3 = fl(k + 3);
       uint8_t* o0 = pDst + static_cast<long>(4 * k + f) * nStride;  // line 2j or 2j+1
-      uint8_t* o1 = o0 + 2 * static_cast<long>(nStride);             // line 2j+2 or 2j+3
+      uint8_t* o1 = o0 + 2 * static_cast<long>(nStride);            // line 2j+2 or 2j+3
       const bool bLast = 4 * k + f + 2 >= 2 * nSrcLines;
       for (int x = 0; x < nWidth; ++x) {
         if (f == 0) {
           o0[x] = Clip((m3[x] - 7 * m2[x] + 30 * m1[x] + 248 * z[x] - 21 * p1[x] + 5 * p2[x] + 128) >> 8);
           if (!bLast)
-            o1[x] = Clip((7 * m2[x] - 35 * m1[x] + 194 * z[x] + 110 * p1[x] - 24 * p2[x] + 4 * p3[x] + 128) >> 8);
+            o1[x] =
+                Clip((7 * m2[x] - 35 * m1[x] + 194 * z[x] + 110 * p1[x] - 24 * p2[x] + 4 * p3[x] + 128) >> 8);
         } else {
-          o0[x] = Clip((4 * m3[x] - 24 * m2[x] + 110 * m1[x] + 194 * z[x] - 35 * p1[x] + 7 * p2[x] + 128) >> 8);
+          o0[x] =
+              Clip((4 * m3[x] - 24 * m2[x] + 110 * m1[x] + 194 * z[x] - 35 * p1[x] + 7 * p2[x] + 128) >> 8);
           if (!bLast)
             o1[x] = Clip((5 * m2[x] - 21 * m1[x] + 248 * z[x] + 30 * p1[x] - 7 * p2[x] + p3[x] + 128) >> 8);
         }
@@ -78,16 +88,19 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
   if (bMpeg1) {
     for (int i = 0; i < n; ++i) {
       d[2 * i] = Clip((5 * At(s, i - 3, n) - 21 * At(s, i - 2, n) + 70 * At(s, i - 1, n) + 228 * At(s, i, n) -
-                       37 * At(s, i + 1, n) + 11 * At(s, i + 2, n) + 128) >> 8);
-      d[2 * i + 1] = Clip((11 * At(s, i - 2, n) - 37 * At(s, i - 1, n) + 228 * At(s, i, n) + 70 * At(s, i + 1, n) -
-                           21 * At(s, i + 2, n) + 5 * At(s, i + 3, n) + 128) >> 8);
+                       37 * At(s, i + 1, n) + 11 * At(s, i + 2, n) + 128) >>
+                      8);
+      d[2 * i + 1] = Clip((11 * At(s, i - 2, n) - 37 * At(s, i - 1, n) + 228 * At(s, i, n) +
+                           70 * At(s, i + 1, n) - 21 * At(s, i + 2, n) + 5 * At(s, i + 3, n) + 128) >>
+                          8);
     }
     return;
   }
   for (int i = 0; i < n; ++i) {
     d[2 * i] = s[i];
     d[2 * i + 1] = Clip((21 * (At(s, i - 2, n) + At(s, i + 3, n)) - 52 * (At(s, i - 1, n) + At(s, i + 2, n)) +
-                         159 * (At(s, i, n) + At(s, i + 1, n)) + 128) >> 8);
+                         159 * (At(s, i, n) + At(s, i + 1, n)) + 128) >>
+                        8);
   }
 }
 
@@ -129,7 +142,8 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
     if (geo.nChromaShiftY) {
       // Vertical first, into a cw-wide buffer.
       uint8_t* tmp = pVert + nVert;  // compact copy of the source chroma (stride cw)
-      for (int y = 0; y < ch; ++y) std::memcpy(tmp + static_cast<long>(y) * cw, src + static_cast<long>(y) * srcStride, cw);
+      for (int y = 0; y < ch; ++y)
+        std::memcpy(tmp + static_cast<long>(y) * cw, src + static_cast<long>(y) * srcStride, cw);
       DoubleVertical(tmp, cw, cw, ch, frame.bProgressive, pVert);
       src = pVert;
       srcStride = cw;
@@ -137,8 +151,10 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
     for (int y = 0; y < fullH; ++y) {
       const uint8_t* line = src + static_cast<long>(y) * srcStride;
       uint8_t* out = pFull[c] + static_cast<long>(y) * fullW;
-      if (geo.nChromaShiftX) DoubleHorizontal(line, cw, bMpeg1, out);
-      else std::memcpy(out, line, static_cast<size_t>(cw));
+      if (geo.nChromaShiftX)
+        DoubleHorizontal(line, cw, bMpeg1, out);
+      else
+        std::memcpy(out, line, static_cast<size_t>(cw));
     }
   }
   pLoad->nWidth = w;

@@ -31,8 +31,10 @@ double HeaderParser::FrameRate(int nCode) {
 
 void HeaderParser::DeriveMacroblocks(SequenceParams& seq) {
   seq.nMbWidth = (seq.nWidth + 15) / 16;
-  if (seq.bMpeg2 && !seq.bProgressiveSequence) seq.nMbHeight = 2 * ((seq.nHeight + 31) / 32);
-  else seq.nMbHeight = (seq.nHeight + 15) / 16;
+  if (seq.bMpeg2 && !seq.bProgressiveSequence)
+    seq.nMbHeight = 2 * ((seq.nHeight + 31) / 32);
+  else
+    seq.nMbHeight = (seq.nHeight + 15) / 16;
 }
 
 int32_t HeaderParser::SequenceHeader(StreamReader& r, SequenceParams& seq) {
@@ -89,7 +91,7 @@ int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PicturePar
       DeriveMacroblocks(seq);
       return PX_OK;
     }
-    case 2: {  // sequence display extension
+    case 2: {     // sequence display extension
       r.Skip(3);  // video_format
       if (r.Get1()) {
         r.Skip(8);  // colour_primaries

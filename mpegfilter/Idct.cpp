@@ -16,7 +16,9 @@ constexpr int kW5 = 1609;
 constexpr int kW6 = 1108;
 constexpr int kW7 = 565;
 
-inline short Clip256(int v) { return static_cast<short>(v < -256 ? -256 : (v > 255 ? 255 : v)); }
+inline short Clip256(int v) {
+  return static_cast<short>(v < -256 ? -256 : (v > 255 ? 255 : v));
+}
 
 void IdctRow(short* blk) {
   int x1 = blk[4] * 2048;

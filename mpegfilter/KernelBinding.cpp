@@ -23,7 +23,9 @@ bool AllSet(const PxKernelImports& k) {
          k.pfnBitmapRelease && k.pfnSequenceStart;
 }
 
-__attribute__((constructor)) void BindAtLoad() { PxKernelBind(); }
+__attribute__((constructor)) void BindAtLoad() {
+  PxKernelBind();
+}
 
 }  // namespace
 
@@ -48,11 +50,17 @@ bool PxKernelBind() {
   return ok;
 }
 
-const PxKernelImports& PxKernel() { return g_bSubstitute ? g_substitute : g_bound; }
+const PxKernelImports& PxKernel() {
+  return g_bSubstitute ? g_substitute : g_bound;
+}
 
-const PxKernelImports& PxKernelBoundImports() { return g_bound; }
+const PxKernelImports& PxKernelBoundImports() {
+  return g_bound;
+}
 
-bool PxKernelBound() { return g_bSubstitute ? AllSet(g_substitute) : g_bBound; }
+bool PxKernelBound() {
+  return g_bSubstitute ? AllSet(g_substitute) : g_bBound;
+}
 
 void PxKernelSetImports(const PxKernelImports* pImports) {
   if (pImports) {

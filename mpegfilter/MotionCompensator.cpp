@@ -10,13 +10,17 @@ namespace {
 // SSE2: pavgb computes (a + b + 1) >> 1 exactly; the four-sample average is formed in 16 bits.
 template <int W>
 inline __m128i Load(const uint8_t* p) {
-  if constexpr (W == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  else return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  if constexpr (W == 16)
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  else
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
 template <int W>
 inline void Store(uint8_t* p, __m128i v) {
-  if constexpr (W == 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-  else _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+  if constexpr (W == 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  else
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
 
 template <int W, bool AVG>
@@ -49,12 +53,14 @@ void Form(const uint8_t* s, int ss, int hx, int hy, uint8_t* d, int ds, int h) {
   }
 }
 
-inline int Clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+inline int Clamp(int v, int lo, int hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
 
 }  // namespace
 
-void MotionCompensator::Predict(const PlaneView& src, int x, int y, int vx, int vy, uint8_t* pDst, int nDstStride,
-                                int nW, int nH, bool bAverage) {
+void MotionCompensator::Predict(const PlaneView& src, int x, int y, int vx, int vy, uint8_t* pDst,
+                                int nDstStride, int nW, int nH, bool bAverage) {
   const int hx = vx & 1;
   const int hy = vy & 1;
   const int sx = x + (vx >> 1);
@@ -76,10 +82,14 @@ void MotionCompensator::Predict(const PlaneView& src, int x, int y, int vx, int 
     ss = 17;
   }
   if (nW == 16) {
-    if (bAverage) Form<16, true>(s, ss, hx, hy, pDst, nDstStride, nH);
-    else Form<16, false>(s, ss, hx, hy, pDst, nDstStride, nH);
+    if (bAverage)
+      Form<16, true>(s, ss, hx, hy, pDst, nDstStride, nH);
+    else
+      Form<16, false>(s, ss, hx, hy, pDst, nDstStride, nH);
   } else {
-    if (bAverage) Form<8, true>(s, ss, hx, hy, pDst, nDstStride, nH);
-    else Form<8, false>(s, ss, hx, hy, pDst, nDstStride, nH);
+    if (bAverage)
+      Form<8, true>(s, ss, hx, hy, pDst, nDstStride, nH);
+    else
+      Form<8, false>(s, ss, hx, hy, pDst, nDstStride, nH);
   }
 }

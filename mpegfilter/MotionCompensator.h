@@ -19,6 +19,6 @@ class MotionCompensator {
   // Forms a nW x nH block (nW 8 or 16, nH 4..16) at pDst from position (x + vx/2, y + vy/2) of
   // src, vx and vy in half samples; bAverage: average with what pDst holds (bi-directional and
   // dual-prime prediction, rounding up).
-  static void Predict(const PlaneView& src, int x, int y, int vx, int vy, uint8_t* pDst, int nDstStride, int nW,
-                      int nH, bool bAverage);
+  static void Predict(const PlaneView& src, int x, int y, int vx, int vy, uint8_t* pDst, int nDstStride,
+                      int nW, int nH, bool bAverage);
 };

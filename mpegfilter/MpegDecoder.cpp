@@ -12,10 +12,14 @@ constexpr uint32_t kUserData = 0x1B2;
 constexpr uint32_t kSequenceHeader = 0x1B3;
 constexpr uint32_t kExtension = 0x1B5;
 constexpr uint32_t kSequenceEnd = 0x1B7;
-inline bool IsSlice(uint32_t code) { return code >= 0x101 && code <= 0x1AF; }
+inline bool IsSlice(uint32_t code) {
+  return code >= 0x101 && code <= 0x1AF;
+}
 }  // namespace
 
-MpegDecoder::~MpegDecoder() { Free(); }
+MpegDecoder::~MpegDecoder() {
+  Free();
+}
 
 void MpegDecoder::Free() {
   const PxKernelImports& k = PxKernel();
@@ -63,8 +67,10 @@ int32_t MpegDecoder::CountFrames(int* pFrames) {
           if (m_r.Peek(4) == 8) HeaderParser::Extension(m_r, scratch, &pic);
           code = m_r.NextStartCode();
         }
-        if (pic.nStructure != kFramePicture) bToggle = !bToggle;
-        else bToggle = false;
+        if (pic.nStructure != kFramePicture)
+          bToggle = !bToggle;
+        else
+          bToggle = false;
         if (!bToggle) ++nFrames;
         continue;
       }

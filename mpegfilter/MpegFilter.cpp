@@ -56,8 +56,12 @@ int32_t Prime(StreamReader& r, int32_t hFile, bool bAcceptVideoPacket) {
 
 }  // namespace
 
-void MpegFilter::SetLimits(const DecoderLimits& limits) { g_limits = limits; }
-DecoderLimits MpegFilter::Limits() { return g_limits; }
+void MpegFilter::SetLimits(const DecoderLimits& limits) {
+  g_limits = limits;
+}
+DecoderLimits MpegFilter::Limits() {
+  return g_limits;
+}
 
 int32_t MpegFilter::Info(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
   if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
@@ -155,10 +159,18 @@ int32_t MpegFilter::Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* p
 int32_t MpegFilter::Load(const char* pszFileName, PxLoadInfo* pLoad) {
   if (!pLoad) return PX_ERR_BAD_DEPTH;
   switch (pLoad->nBitsPerPixel) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return PX_ERR_BAD_DEPTH;
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      break;
+    default:
+      return PX_ERR_BAD_DEPTH;
   }
-  auto sink = [](void* pUser, const FrameStore& f, const SequenceParams& seq, const PlaneGeometry& geo) -> int32_t {
+  auto sink = [](void* pUser, const FrameStore& f, const SequenceParams& seq,
+                 const PlaneGeometry& geo) -> int32_t {
     return ColorConverter::Deliver(f, seq, geo, static_cast<PxLoadInfo*>(pUser), g_limits);
   };
   return Decode(pszFileName, pLoad->nPage, pLoad, sink, pLoad);
@@ -173,6 +185,10 @@ extern "C" int32_t fltInfo(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
   return MpegFilter::Info(hFile, pInfo, nPage);
 }
 
-extern "C" int32_t fltLoad(const char* pszFileName, PxLoadInfo* pLoad) { return MpegFilter::Load(pszFileName, pLoad); }
+extern "C" int32_t fltLoad(const char* pszFileName, PxLoadInfo* pLoad) {
+  return MpegFilter::Load(pszFileName, pLoad);
+}
 
-extern "C" int32_t fltSave(const char*, void*) { return PX_ERR_NOT_SUPPORTED; }
+extern "C" int32_t fltSave(const char*, void*) {
+  return PX_ERR_NOT_SUPPORTED;
+}

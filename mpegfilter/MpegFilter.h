@@ -27,7 +27,8 @@ class MpegFilter {
  private:
   using FrameSink = int32_t (*)(void* pUser, const FrameStore& frame, const SequenceParams& seq,
                                 const PlaneGeometry& geo);
-  static int32_t Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* pLoad, FrameSink pfnSink, void* pUser);
+  static int32_t Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* pLoad, FrameSink pfnSink,
+                        void* pUser);
 };
 
 extern "C" {

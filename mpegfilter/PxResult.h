@@ -6,10 +6,10 @@
 
 enum PxResult : int32_t {
   PX_OK = 1,
-  PX_END_OF_STREAM = 0,       // the stream ended before the page (also: no sequence header)
+  PX_END_OF_STREAM = 0,  // the stream ended before the page (also: no sequence header)
   PX_ERR_NO_MEMORY = -1,
-  PX_ERR_WRITE = -5,          // the kernel wrote fewer bytes than asked (disk full)
-  PX_ERR_BAD_DATA = -9,       // not a usable MPEG video stream
+  PX_ERR_WRITE = -5,     // the kernel wrote fewer bytes than asked (disk full)
+  PX_ERR_BAD_DATA = -9,  // not a usable MPEG video stream
   PX_ERR_NO_FILE_NAME = -13,
   PX_ERR_OPEN = -14,           // the kernel could not open the file (read or write)
   PX_ERR_NOT_SUPPORTED = -16,  // saving through the filter interface
@@ -20,17 +20,29 @@ enum PxResult : int32_t {
 
 inline const char* PxResultText(int32_t n) {
   switch (n) {
-    case PX_OK: return "success";
-    case PX_END_OF_STREAM: return "stream ended before the requested picture";
-    case PX_ERR_NO_MEMORY: return "out of memory";
-    case PX_ERR_WRITE: return "write failed";
-    case PX_ERR_BAD_DATA: return "not a usable MPEG video stream";
-    case PX_ERR_NO_FILE_NAME: return "no file name";
-    case PX_ERR_OPEN: return "cannot open the file";
-    case PX_ERR_NOT_SUPPORTED: return "not supported";
-    case PX_ERR_BAD_DEPTH: return "unsupported bits per pixel";
-    case PX_ERR_KERNEL_MISSING: return "toolkit kernel service missing";
-    case PX_ERR_READ: return "read failed";
-    default: return "error";
+    case PX_OK:
+      return "success";
+    case PX_END_OF_STREAM:
+      return "stream ended before the requested picture";
+    case PX_ERR_NO_MEMORY:
+      return "out of memory";
+    case PX_ERR_WRITE:
+      return "write failed";
+    case PX_ERR_BAD_DATA:
+      return "not a usable MPEG video stream";
+    case PX_ERR_NO_FILE_NAME:
+      return "no file name";
+    case PX_ERR_OPEN:
+      return "cannot open the file";
+    case PX_ERR_NOT_SUPPORTED:
+      return "not supported";
+    case PX_ERR_BAD_DEPTH:
+      return "unsupported bits per pixel";
+    case PX_ERR_KERNEL_MISSING:
+      return "toolkit kernel service missing";
+    case PX_ERR_READ:
+      return "read failed";
+    default:
+      return "error";
   }
 }

@@ -15,13 +15,13 @@ constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
                                  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
                                  35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                  58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-constexpr uint8_t kAlternate[64] = {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
-                                    41, 33, 26, 18, 3,  11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
-                                    51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
-                                    53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
+constexpr uint8_t kAlternate[64] = {0,  8,  16, 24, 1, 9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
+                                    41, 33, 26, 18, 3, 11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
+                                    51, 59, 20, 28, 5, 13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
+                                    53, 61, 22, 30, 7, 15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
 
 // 7.4.2.2 Table 7-6: quantiser_scale for q_scale_type 1.
-constexpr uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18,  20,  22,
+constexpr uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18, 20,  22,
                                          24, 28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
 
 struct Lookups {
@@ -53,14 +53,20 @@ inline int Decode(const vlc::VlcLookup& t, const vlc::Table<vlc::Code>& codes, S
   return codes.pEntries[idx].nValue;
 }
 
-inline uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline uint8_t Clip255(int v) {
+  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // x // 2 of 7.6.3.6: halves rounded away from zero.
-inline int HalfRound(int x) { return (x + (x > 0 ? 1 : 0)) >> 1; }
+inline int HalfRound(int x) {
+  return (x + (x > 0 ? 1 : 0)) >> 1;
+}
 
 }  // namespace
 
-SliceDecoder::SliceDecoder() { Tables(); }
+SliceDecoder::SliceDecoder() {
+  Tables();
+}
 
 void SliceDecoder::BeginPicture(const Picture& pic) {
   m_pic = pic;
@@ -85,8 +91,10 @@ bool SliceDecoder::DecodeSlice(StreamReader& r, int nSliceCode) {
   if (m_bMpeg2 && seq.nHeight > 2800) nRow += static_cast<int>(r.Get(3)) << 7;
   if (nRow < 0 || nRow >= m_nMbRows) return false;
   const int nCode = static_cast<int>(r.Get(5));
-  if (m_bMpeg2) m_nQScale = pp.bQScaleType ? kNonLinearScale[nCode] : nCode * 2;
-  else m_nQScale = nCode * 2;
+  if (m_bMpeg2)
+    m_nQScale = pp.bQScaleType ? kNonLinearScale[nCode] : nCode * 2;
+  else
+    m_nQScale = nCode * 2;
   if (m_bMpeg2 && r.Peek(1)) r.Skip(9);  // intra_slice_flag, intra_slice, reserved_bits
   int nExtra = 0;
   while (r.Get1()) {  // extra_bit_slice + extra_information_slice
@@ -174,9 +182,15 @@ bool SliceDecoder::DecodeMacroblock(StreamReader& r, int nMbAddr) {
   // 6.2.5.1 macroblock_modes
   int nFlags;
   switch (pp.nType) {
-    case kPicI: nFlags = Decode(t.mbI, vlc::kMacroblockTypeI, r); break;
-    case kPicP: nFlags = Decode(t.mbP, vlc::kMacroblockTypeP, r); break;
-    case kPicB: nFlags = Decode(t.mbB, vlc::kMacroblockTypeB, r); break;
+    case kPicI:
+      nFlags = Decode(t.mbI, vlc::kMacroblockTypeI, r);
+      break;
+    case kPicP:
+      nFlags = Decode(t.mbP, vlc::kMacroblockTypeP, r);
+      break;
+    case kPicB:
+      nFlags = Decode(t.mbB, vlc::kMacroblockTypeB, r);
+      break;
     default:
       if (!r.Get1()) return false;  // ISO/IEC 11172-2 D picture: "1"
       nFlags = vlc::kMbIntra;
@@ -214,8 +228,10 @@ bool SliceDecoder::DecodeMacroblock(StreamReader& r, int nMbAddr) {
       bDual = true;
     }
   } else {
-    if (m.nType == 2) nCount = 2;
-    else if (m.nType == 3) bDual = true;
+    if (m.nType == 2)
+      nCount = 2;
+    else if (m.nType == 3)
+      bDual = true;
   }
   const bool bConceal = bIntra && pp.bConcealmentVectors;
   if ((m.nFlags & vlc::kMbForward) || bConceal) {
@@ -238,8 +254,10 @@ bool SliceDecoder::DecodeMacroblock(StreamReader& r, int nMbAddr) {
     const int v = Decode(t.cbp, vlc::kCodedBlockPattern, r);
     if (v < 0) return false;
     nPattern = v;
-    if (seq.nChromaFormat == kChroma422) nPattern = (nPattern << 2) | static_cast<int>(r.Get(2));
-    else if (seq.nChromaFormat == kChroma444) nPattern = (nPattern << 6) | static_cast<int>(r.Get(6));
+    if (seq.nChromaFormat == kChroma422)
+      nPattern = (nPattern << 2) | static_cast<int>(r.Get(2));
+    else if (seq.nChromaFormat == kChroma444)
+      nPattern = (nPattern << 6) | static_cast<int>(r.Get(6));
   }
 
   if (bIntra) {
@@ -316,7 +334,8 @@ int SliceDecoder::DecodeMotionComponent(StreamReader& r, int nFCode, int nPred, 
   return v;
 }
 
-bool SliceDecoder::DecodeVector(StreamReader& r, int nR, int s, bool bFieldFormat, bool bDualPrime, Motion& m) {
+bool SliceDecoder::DecodeVector(StreamReader& r, int nR, int s, bool bFieldFormat, bool bDualPrime,
+                                Motion& m) {
   const PictureParams& pp = *m_pic.pPic;
   bool ok = true;
   for (int tComp = 0; tComp < 2; ++tComp) {
@@ -380,7 +399,8 @@ void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int
   csrc.nWidth = g.nChromaStride;
   csrc.nHeight = g.nChromaHeight >> fieldRef;
   const long cRefOff = fieldRef ? nRefParity * g.nChromaStride : 0;
-  const long cDstOff = (fieldDst ? nDstParity * g.nChromaStride : 0) + static_cast<long>(cy) * cDstStride + cx;
+  const long cDstOff =
+      (fieldDst ? nDstParity * g.nChromaStride : 0) + static_cast<long>(cy) * cDstStride + cx;
   csrc.p = ref.pCb + cRefOff;
   MotionCompensator::Predict(csrc, cx, cy, cvx, cvy, m_pic.pCur->pCb + cDstOff, cDstStride, cw, ch, bAverage);
   csrc.p = ref.pCr + cRefOff;
@@ -409,12 +429,12 @@ void SliceDecoder::PredictDirection(int mbx, int mby, const Motion& m, int s, bo
     return *pRef;
   };
   if (m.nType == 1) {
-    PredictArea(refFor(m.sel[0][s]), m.sel[0][s], x, mby * 16, m.vec[0][s][0], m.vec[0][s][1], m_nParity, 0, 16,
-                16, bAverage);
+    PredictArea(refFor(m.sel[0][s]), m.sel[0][s], x, mby * 16, m.vec[0][s][0], m.vec[0][s][1], m_nParity, 0,
+                16, 16, bAverage);
   } else {  // 16x8
     for (int r = 0; r < 2; ++r)
-      PredictArea(refFor(m.sel[r][s]), m.sel[r][s], x, mby * 16, m.vec[r][s][0], m.vec[r][s][1], m_nParity, r * 8,
-                  16, 8, bAverage);
+      PredictArea(refFor(m.sel[r][s]), m.sel[r][s], x, mby * 16, m.vec[r][s][0], m.vec[r][s][1], m_nParity,
+                  r * 8, 16, 8, bAverage);
   }
 }
 
@@ -589,7 +609,8 @@ void SliceDecoder::PutBlock(int mbx, int mby, int nBlock, bool bFieldDct, bool b
   if (nBlock < 4) {
     const int ls = g.nLumaStride;
     stride = ls << fieldPic;
-    uint8_t* base = m_pic.pCur->pY + (fieldPic ? m_nParity * ls : 0) + static_cast<long>(mby) * 16 * stride + mbx * 16;
+    uint8_t* base =
+        m_pic.pCur->pY + (fieldPic ? m_nParity * ls : 0) + static_cast<long>(mby) * 16 * stride + mbx * 16;
     if (bFieldDct) {
       pDst = base + (nBlock >> 1) * ls + (nBlock & 1) * 8;
       stride = ls * 2;

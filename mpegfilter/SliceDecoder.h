@@ -30,8 +30,8 @@ class SliceDecoder {
 
  private:
   struct Motion {
-    int nFlags = 0;       // vlc::kMbForward | vlc::kMbBackward
-    int nType = 2;        // frame_motion_type / field_motion_type (1 field, 2 frame or 16x8, 3 dual prime)
+    int nFlags = 0;         // vlc::kMbForward | vlc::kMbBackward
+    int nType = 2;          // frame_motion_type / field_motion_type (1 field, 2 frame or 16x8, 3 dual prime)
     int vec[2][2][2] = {};  // [r][s][t] in half samples (field vectors in field units)
     int sel[2][2] = {};     // motion_vertical_field_select[r][s]
     int dmv[2] = {};        // dmvector
@@ -45,8 +45,8 @@ class SliceDecoder {
   void FormPrediction(int mbx, int mby, const Motion& m);
   void PredictDirection(int mbx, int mby, const Motion& m, int s, bool bAverage);
   void PredictDualPrime(int mbx, int mby, const Motion& m);
-  void PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy, int nDstParity, int nLine,
-                   int nW, int nH, bool bAverage);
+  void PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy, int nDstParity,
+                   int nLine, int nW, int nH, bool bAverage);
   bool DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pLast);
   void PutBlock(int mbx, int mby, int nBlock, bool bFieldDct, bool bIntra, int nLast);
 
@@ -57,7 +57,7 @@ class SliceDecoder {
   int m_nQScale = 2;
   int m_dcPred[3] = {};
   int m_pmv[2][2][2] = {};
-  Motion m_last;         // previous macroblock's prediction (B skipped macroblocks)
+  Motion m_last;  // previous macroblock's prediction (B skipped macroblocks)
   bool m_bMpeg2 = false;
   bool m_bField = false;  // field picture
   int m_nParity = 0;      // field picture: 0 top, 1 bottom

@@ -218,7 +218,9 @@ uint32_t StreamReader::NextStartCode() {
     const uint32_t w = Peek32();
     if ((w >> 8) == 1) return w;
     // Skip a byte, or more when the window cannot hold a prefix start.
-    if ((w & 0xFFFF) > 1 && (w & 0xFF) != 0) Skip(24);
-    else Skip(8);
+    if ((w & 0xFFFF) > 1 && (w & 0xFF) != 0)
+      Skip(24);
+    else
+      Skip(8);
   }
 }

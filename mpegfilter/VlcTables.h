@@ -56,15 +56,15 @@ constexpr int kEscapeRunBits = 6;
 constexpr int kEscapeLevelBitsMpeg2 = 12;
 
 extern const Table<Code> kMacroblockAddressIncrement;  // B.1
-extern const Table<Code> kMacroblockTypeI;              // B.2
-extern const Table<Code> kMacroblockTypeP;              // B.3
-extern const Table<Code> kMacroblockTypeB;              // B.4
-extern const Table<Code> kMacroblockTypeD;              // ISO/IEC 11172-2 D pictures: intra only
-extern const Table<Code> kCodedBlockPattern;            // B.9; value 0 (code 0000 0000 1) MPEG-2 only
-extern const Table<Code> kMotionCode;                   // B.10; magnitude 0..16, sign follows if > 0
-extern const Table<Code> kDmVector;                     // B.11; value -1, 0, 1 (no extra sign)
-extern const Table<Code> kDctDcSizeLuma;                // B.12; size 0..11
-extern const Table<Code> kDctDcSizeChroma;              // B.13; size 0..11
+extern const Table<Code> kMacroblockTypeI;             // B.2
+extern const Table<Code> kMacroblockTypeP;             // B.3
+extern const Table<Code> kMacroblockTypeB;             // B.4
+extern const Table<Code> kMacroblockTypeD;             // ISO/IEC 11172-2 D pictures: intra only
+extern const Table<Code> kCodedBlockPattern;           // B.9; value 0 (code 0000 0000 1) MPEG-2 only
+extern const Table<Code> kMotionCode;                  // B.10; magnitude 0..16, sign follows if > 0
+extern const Table<Code> kDmVector;                    // B.11; value -1, 0, 1 (no extra sign)
+extern const Table<Code> kDctDcSizeLuma;               // B.12; size 0..11
+extern const Table<Code> kDctDcSizeChroma;             // B.13; size 0..11
 
 // B.14 table zero. The first coefficient of a non-intra block codes run 0 level 1 as "1s"
 // (kDctFirstCode below) instead of "11s"; everywhere else "10" is end of block.
@@ -79,8 +79,8 @@ constexpr uint8_t kDctFirstLength = 1;
 class VlcLookup {
  public:
   struct Slot {
-    int16_t nIndex;   // entry index into the canonical table, -1 invalid; or sub-table start
-    int8_t nLength;   // code length; 0 = invalid code; negative = -(bits of sub-table index)
+    int16_t nIndex;  // entry index into the canonical table, -1 invalid; or sub-table start
+    int8_t nLength;  // code length; 0 = invalid code; negative = -(bits of sub-table index)
   };
   // nMaxEntries bounds the storage (static, no allocation).
   static constexpr int kMaxSlots = 4096;

@@ -11,7 +11,9 @@
 #include "pxkernel/PxKernel.h"
 
 namespace {
-int32_t Drop(void*, PxLoadInfo*, uint8_t*, int32_t, int32_t, int32_t, intptr_t) { return 1; }
+int32_t Drop(void*, PxLoadInfo*, uint8_t*, int32_t, int32_t, int32_t, intptr_t) {
+  return 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  std::printf("pxmpeg: result %d, %.3f s, %.1f pictures/s, peak RSS %ld KiB\n", rc, s, pictures / s, ru.ru_maxrss);
+  std::printf("pxmpeg: result %d, %.3f s, %.1f pictures/s, peak RSS %ld KiB\n", rc, s, pictures / s,
+              ru.ru_maxrss);
   return rc == PX_OK ? 0 : 1;
 }

@@ -27,14 +27,16 @@ int32_t CollectWrite(int32_t, const void* p, int32_t n) {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: bench_mpeg_encode IN.yuv WxH OUT.m2v [--kernel-writes] [--frame-rate-code N]\n");
+    std::fprintf(stderr,
+                 "usage: bench_mpeg_encode IN.yuv WxH OUT.m2v [--kernel-writes] [--frame-rate-code N]\n");
     return 2;
   }
   bool bKernelWrites = false;
   PxEncodeParams params = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, nullptr};
   for (int i = 4; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--kernel-writes")) bKernelWrites = true;
-    if (!std::strcmp(argv[i], "--frame-rate-code") && i + 1 < argc) params.nFrameRateCode = std::atoi(argv[++i]);
+    if (!std::strcmp(argv[i], "--frame-rate-code") && i + 1 < argc)
+      params.nFrameRateCode = std::atoi(argv[++i]);
   }
   PxBitmap desc{};
   if (std::sscanf(argv[2], "%dx%d", &desc.nWidth, &desc.nHeight) != 2) return 2;

@@ -32,7 +32,9 @@ void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
   m_nIntraTable = bIntraTableOne ? 1 : 0;
   m_nMaxLevel = bMpeg2 ? 2047 : 255;
   for (int q = 1; q < 32; ++q) {
-    for (int i = 0; i < 64; ++i) m_intraRecip[q][i] = ((1u << kRecipBits) + kDefaultIntraMatrix[i] * q / 2) / (kDefaultIntraMatrix[i] * q);
+    for (int i = 0; i < 64; ++i)
+      m_intraRecip[q][i] =
+          ((1u << kRecipBits) + kDefaultIntraMatrix[i] * q / 2) / (kDefaultIntraMatrix[i] * q);
     m_interRecip[q] = ((1u << kRecipBits) + 8 * q) / (16 * q);
   }
 }
@@ -124,7 +126,9 @@ void BlockCoder::WriteIntra(BitSink& s, const short* pLevels, bool bLuma, int* p
   WriteAc(s, pLevels, 1, m_bMpeg2 ? m_nIntraTable : 0);
 }
 
-void BlockCoder::WriteInter(BitSink& s, const short* pLevels) const { WriteAc(s, pLevels, 0, 0); }
+void BlockCoder::WriteInter(BitSink& s, const short* pLevels) const {
+  WriteAc(s, pLevels, 0, 0);
+}
 
 void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable) const {
   const VlcEncoder& v = VlcEncoder::Get();

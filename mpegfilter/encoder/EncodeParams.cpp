@@ -28,40 +28,70 @@ const LevelLimits* LimitsOf(int32_t nLevel) {
   return nullptr;
 }
 
-int32_t Pick(int32_t nAsked, int32_t nDefault) { return nAsked == -1 ? nDefault : nAsked; }
+int32_t Pick(int32_t nAsked, int32_t nDefault) {
+  return nAsked == -1 ? nDefault : nAsked;
+}
 
-bool ColourCodeOk(int32_t n) { return n >= 1 && n <= 7 && n != 3; }
+bool ColourCodeOk(int32_t n) {
+  return n >= 1 && n <= 7 && n != 3;
+}
 
 }  // namespace
 
 const char* PxEncodeResultText(int32_t n) {
   switch (n) {
-    case PX_ENC_ERR_ARGUMENT: return "missing argument";
-    case PX_ENC_ERR_WIDTH: return "width not allowed";
-    case PX_ENC_ERR_HEIGHT: return "height not allowed";
-    case PX_ENC_ERR_ASPECT: return "aspect ratio code not allowed";
-    case PX_ENC_ERR_BIT_RATE: return "bit rate not allowed";
-    case PX_ENC_ERR_BUFFER_SIZE: return "buffer size not allowed";
-    case PX_ENC_ERR_CHROMA: return "chroma format not allowed";
-    case PX_ENC_ERR_VIDEO_FORMAT: return "video format not allowed";
-    case PX_ENC_ERR_PRIMARIES: return "colour primaries not allowed";
-    case PX_ENC_ERR_TRANSFER: return "transfer characteristics not allowed";
-    case PX_ENC_ERR_MATRIX: return "matrix coefficients not allowed";
-    case PX_ENC_ERR_DISPLAY_WIDTH: return "display width not allowed";
-    case PX_ENC_ERR_DISPLAY_HEIGHT: return "display height not allowed";
-    case PX_ENC_ERR_DC_PRECISION: return "intra DC precision not allowed";
-    case PX_ENC_ERR_F_CODE: return "f code not allowed";
-    case PX_ENC_ERR_SEARCH_RANGE: return "search range not allowed";
-    case PX_ENC_ERR_PROFILE: return "profile not allowed";
-    case PX_ENC_ERR_LEVEL: return "level not allowed";
-    case PX_ENC_ERR_SCALABLE: return "scalable profiles are not supported";
-    case PX_ENC_ERR_PROFILE_LEVEL: return "profile and level pair not defined";
-    case PX_ENC_ERR_SIMPLE_M: return "simple profile needs M = 1";
-    case PX_ENC_ERR_FIELD_VALUE: return "frame rate code or field coding value not allowed";
-    case PX_ENC_ERR_SAMPLE_RATE: return "luma sample rate above the level's limit";
-    case PX_ENC_ERR_NO_FRAMES: return "no frames to code";
-    case PX_ENC_ERR_GOP: return "GOP length not a multiple of 3";
-    default: return PxResultText(n);
+    case PX_ENC_ERR_ARGUMENT:
+      return "missing argument";
+    case PX_ENC_ERR_WIDTH:
+      return "width not allowed";
+    case PX_ENC_ERR_HEIGHT:
+      return "height not allowed";
+    case PX_ENC_ERR_ASPECT:
+      return "aspect ratio code not allowed";
+    case PX_ENC_ERR_BIT_RATE:
+      return "bit rate not allowed";
+    case PX_ENC_ERR_BUFFER_SIZE:
+      return "buffer size not allowed";
+    case PX_ENC_ERR_CHROMA:
+      return "chroma format not allowed";
+    case PX_ENC_ERR_VIDEO_FORMAT:
+      return "video format not allowed";
+    case PX_ENC_ERR_PRIMARIES:
+      return "colour primaries not allowed";
+    case PX_ENC_ERR_TRANSFER:
+      return "transfer characteristics not allowed";
+    case PX_ENC_ERR_MATRIX:
+      return "matrix coefficients not allowed";
+    case PX_ENC_ERR_DISPLAY_WIDTH:
+      return "display width not allowed";
+    case PX_ENC_ERR_DISPLAY_HEIGHT:
+      return "display height not allowed";
+    case PX_ENC_ERR_DC_PRECISION:
+      return "intra DC precision not allowed";
+    case PX_ENC_ERR_F_CODE:
+      return "f code not allowed";
+    case PX_ENC_ERR_SEARCH_RANGE:
+      return "search range not allowed";
+    case PX_ENC_ERR_PROFILE:
+      return "profile not allowed";
+    case PX_ENC_ERR_LEVEL:
+      return "level not allowed";
+    case PX_ENC_ERR_SCALABLE:
+      return "scalable profiles are not supported";
+    case PX_ENC_ERR_PROFILE_LEVEL:
+      return "profile and level pair not defined";
+    case PX_ENC_ERR_SIMPLE_M:
+      return "simple profile needs M = 1";
+    case PX_ENC_ERR_FIELD_VALUE:
+      return "frame rate code or field coding value not allowed";
+    case PX_ENC_ERR_SAMPLE_RATE:
+      return "luma sample rate above the level's limit";
+    case PX_ENC_ERR_NO_FRAMES:
+      return "no frames to code";
+    case PX_ENC_ERR_GOP:
+      return "GOP length not a multiple of 3";
+    default:
+      return PxResultText(n);
   }
 }
 
@@ -164,7 +194,8 @@ int32_t ResolveEncodeParams(PxEncoderState* s, int32_t nWidth, int32_t nHeight, 
   }
   for (int i = 0; i < 3; ++i)
     for (int c = 0; c < 2; ++c)
-      if (m[i].nForwardRange[c] <= 0 || (i > 0 && m[i].nBackwardRange[c] <= 0)) return PX_ENC_ERR_SEARCH_RANGE;
+      if (m[i].nForwardRange[c] <= 0 || (i > 0 && m[i].nBackwardRange[c] <= 0))
+        return PX_ENC_ERR_SEARCH_RANGE;
   if (bMpeg2 && !bEscape) {
     if (s->nProfile < 0 || s->nProfile > 15 || s->nProfile < 1 || s->nProfile > 5) return PX_ENC_ERR_PROFILE;
     const bool bKnownLevel = s->nLevel == 4 || s->nLevel == 6 || s->nLevel == 8 || s->nLevel == 10;

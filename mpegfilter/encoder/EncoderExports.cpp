@@ -27,18 +27,23 @@ void SetReconHook(PxEncoderState* s, ReconHook pfn, void* pUser) {
   if (s && s->pCore) s->pCore->coder.SetReconHook(pfn, pUser);
 }
 
-const Geometry* GeometryOf(const PxEncoderState* s) { return s && s->pCore ? &s->pCore->coder.Geom() : nullptr; }
+const Geometry* GeometryOf(const PxEncoderState* s) {
+  return s && s->pCore ? &s->pCore->coder.Geom() : nullptr;
+}
 
 }  // namespace pxenc
 
 extern "C" {
 
-int32_t Px_EncodeSetParams(PxEncoderState* s, const PxBitmap* pImage, const PxEncodeParams* pParams, int32_t nFormat) {
+int32_t Px_EncodeSetParams(PxEncoderState* s, const PxBitmap* pImage, const PxEncodeParams* pParams,
+                           int32_t nFormat) {
   if (!s || !pImage) return PX_ENC_ERR_ARGUMENT;
+  // The output is closed until Px_InitBits: a zeroed record must not make Px_FreeEncodeParams close
+  // handle 0.
+  s->writer = PxBitWriter{-1, 8, 0};
   if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
   if (pParams && pParams->nGopLength != -1 && (pParams->nGopLength <= 0 || pParams->nGopLength % 3 != 0))
     return PX_ENC_ERR_GOP;
-  s->writer = PxBitWriter{-1, 8, 0};
   if (!s->pMotion) {
     s->pMotion = static_cast<PxEncoderState::MotionSetting*>(
         pxenc::KernelAlloc(3 * sizeof(PxEncoderState::MotionSetting)));
@@ -74,7 +79,8 @@ int32_t Px_InitBits(const char* pszFileName, PxBitWriter* w) {
   *w = PxBitWriter{-1, 8, 0};
   if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
   if (!pszFileName || !*pszFileName) return PX_ERR_OPEN;
-  const int32_t h = PxKernel().pfnOpen(pszFileName, PX_O_BINARY | PX_O_TRUNC | PX_O_CREAT | PX_O_WRONLY, PX_S_IWRITE);
+  const int32_t h =
+      PxKernel().pfnOpen(pszFileName, PX_O_BINARY | PX_O_TRUNC | PX_O_CREAT | PX_O_WRONLY, PX_S_IWRITE);
   if (h < 0) return PX_ERR_OPEN;
   w->hFile = h;
   return PX_OK;

@@ -22,13 +22,13 @@ struct Frame {
 
 // Geometry of the coded pictures.
 struct Geometry {
-  int32_t nWidth = 0, nHeight = 0;        // displayed size
-  int32_t nMbWidth = 0, nMbHeight = 0;    // macroblocks of a frame
-  int32_t nLumaW = 0, nLumaH = 0;         // padded luma size
-  int32_t nChromaW = 0, nChromaH = 0;     // padded chroma size
-  int32_t nChromaFormat = 1;              // 1 4:2:0, 2 4:2:2, 3 4:4:4
+  int32_t nWidth = 0, nHeight = 0;      // displayed size
+  int32_t nMbWidth = 0, nMbHeight = 0;  // macroblocks of a frame
+  int32_t nLumaW = 0, nLumaH = 0;       // padded luma size
+  int32_t nChromaW = 0, nChromaH = 0;   // padded chroma size
+  int32_t nChromaFormat = 1;            // 1 4:2:0, 2 4:2:2, 3 4:4:4
   int32_t nChromaShiftX = 1, nChromaShiftY = 1;
-  int32_t nBlocks = 6;                    // blocks per macroblock
+  int32_t nBlocks = 6;  // blocks per macroblock
 };
 
 inline Plane FieldOf(const Plane& frame, int nParity) {

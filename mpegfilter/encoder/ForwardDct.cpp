@@ -24,7 +24,9 @@ constexpr int32_t k2_053119869 = 16819;
 constexpr int32_t k2_562915447 = 20995;
 constexpr int32_t k3_072711026 = 25172;
 
-inline int32_t Descale(int32_t x, int n) { return (x + (1 << (n - 1))) >> n; }
+inline int32_t Descale(int32_t x, int n) {
+  return (x + (1 << (n - 1))) >> n;
+}
 
 // One 8-point pass over d[0], d[stride], ...; nShiftEven/nShiftOdd per output class.
 template <bool kSecond>

@@ -12,10 +12,18 @@ FrameIntake::FrameIntake(const PxEncoderState& st, const Geometry& g, PxFrameSou
     : m_st(st), m_g(g), m_pfn(pfn), m_pUser(pUser) {
   // ISO/IEC 13818-2 Table 6-9 (kr, kb) of the matrix coefficients the sequence declares.
   switch (st.nMatrixCoefficients) {
-    case 1: m_kr = 0.2126, m_kb = 0.0722; break;
-    case 4: m_kr = 0.30, m_kb = 0.11; break;
-    case 7: m_kr = 0.212, m_kb = 0.087; break;
-    default: m_kr = 0.299, m_kb = 0.114; break;
+    case 1:
+      m_kr = 0.2126, m_kb = 0.0722;
+      break;
+    case 4:
+      m_kr = 0.30, m_kb = 0.11;
+      break;
+    case 7:
+      m_kr = 0.212, m_kb = 0.087;
+      break;
+    default:
+      m_kr = 0.299, m_kb = 0.114;
+      break;
   }
   const size_t nPlane = static_cast<size_t>(g.nLumaW) * g.nLumaH;
   m_pRow = static_cast<uint8_t*>(KernelAlloc(static_cast<size_t>(g.nWidth) * 4 + 64));
@@ -115,7 +123,8 @@ void FrameIntake::ReduceChroma(const uint8_t* pCb, const uint8_t* pCr, const Geo
     const uint8_t* s = src[c];
     Plane& o = *out[c];
     if (g.nChromaFormat == 3) {
-      for (int y = 0; y < H; ++y) std::memcpy(o.p + static_cast<ptrdiff_t>(y) * o.nStride, s + static_cast<ptrdiff_t>(y) * W, W);
+      for (int y = 0; y < H; ++y)
+        std::memcpy(o.p + static_cast<ptrdiff_t>(y) * o.nStride, s + static_cast<ptrdiff_t>(y) * W, W);
       continue;
     }
     // Horizontal halving in place of the output rows first (4:2:2 siting: ISO/IEC 13818-2 places

@@ -21,8 +21,8 @@ class FrameIntake : public FrameSource {
   void Done() override;
 
   // Converts full-resolution 4:4:4 planes (padded size) into dst; also used for other inputs.
-  static void ReduceChroma(const uint8_t* pCb, const uint8_t* pCr, const Geometry& g, bool bMpeg2, bool bInterlaced,
-                           Frame& dst);
+  static void ReduceChroma(const uint8_t* pCb, const uint8_t* pCr, const Geometry& g, bool bMpeg2,
+                           bool bInterlaced, Frame& dst);
   // Repeats the last column and row of the w x h picture of a plane over its padding.
   static void PadPlane(uint8_t* p, int nStride, int w, int h, int nPadW, int nPadH);
 

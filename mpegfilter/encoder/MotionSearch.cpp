@@ -70,7 +70,8 @@ void PredictBlock(const Plane& ref, int x, int y, Mv mv, int nW, int nH, uint8_t
     for (int r = 0; r < nH; ++r) std::copy_n(s + r * st, nW, dst + r * nDstStride);
   } else if (hx && !hy) {
     for (int r = 0; r < nH; ++r)
-      for (int c = 0; c < nW; ++c) dst[r * nDstStride + c] = static_cast<uint8_t>((s[r * st + c] + s[r * st + c + 1] + 1) >> 1);
+      for (int c = 0; c < nW; ++c)
+        dst[r * nDstStride + c] = static_cast<uint8_t>((s[r * st + c] + s[r * st + c + 1] + 1) >> 1);
   } else if (!hx && hy) {
     for (int r = 0; r < nH; ++r)
       for (int c = 0; c < nW; ++c)
@@ -103,8 +104,16 @@ struct Bounds {
 
 class Searcher {
  public:
-  Searcher(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows, const Bounds& b, Mv pred)
-      : m_cur(cur), m_nCurStride(nCurStride), m_ref(ref), m_x(x), m_y(y), m_nRows(nRows), m_b(b), m_pred(pred) {}
+  Searcher(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows, const Bounds& b,
+           Mv pred)
+      : m_cur(cur),
+        m_nCurStride(nCurStride),
+        m_ref(ref),
+        m_x(x),
+        m_y(y),
+        m_nRows(nRows),
+        m_b(b),
+        m_pred(pred) {}
 
   // Integer position (samples); INT_MAX outside the window.
   int CostFull(int dx, int dy) const {
@@ -130,7 +139,9 @@ class Searcher {
   Mv m_pred;
 };
 
-int FloorDiv2(int v) { return v >> 1; }
+int FloorDiv2(int v) {
+  return v >> 1;
+}
 
 }  // namespace
 

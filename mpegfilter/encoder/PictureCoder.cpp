@@ -2,9 +2,9 @@
 #include "mpegfilter/encoder/PictureCoder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <iterator>
 
 #include "mpegfilter/VlcTables.h"
@@ -17,7 +17,9 @@ namespace {
 constexpr int kIntraBias = 384;      // intra must beat the best prediction by this much SAD
 constexpr int kFieldMvPenalty = 96;  // two vectors and a select bit more than frame prediction
 
-inline uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline uint8_t Clip255(int v) {
+  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 Mv ChromaMv(Mv mv, const Geometry& g) {
   // ISO/IEC 13818-2 7.6.3.7: division truncating toward zero.
@@ -83,11 +85,11 @@ void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const
   const bool bFrame = pic.nStructure == kFramePicture;
   s.Put(bFrame && !pic.bProgressiveFrame ? 1 : 0, 1);  // top_field_first (0 in field pictures)
   s.Put(bFrame && pic.bProgressiveFrame ? 1 : 0, 1);   // frame_pred_frame_dct
-  s.Put(0, 1);                                          // concealment_motion_vectors
-  s.Put(0, 1);                                          // q_scale_type
-  s.Put(1, 1);                                          // intra_vlc_format
-  s.Put(0, 1);                                          // alternate_scan
-  s.Put(0, 1);                                          // repeat_first_field
+  s.Put(0, 1);                                         // concealment_motion_vectors
+  s.Put(0, 1);                                         // q_scale_type
+  s.Put(1, 1);                                         // intra_vlc_format
+  s.Put(0, 1);                                         // alternate_scan
+  s.Put(0, 1);                                         // repeat_first_field
   s.Put(m_seq.g.nChromaFormat == 1 && pic.bProgressiveFrame ? 1 : 0, 1);  // chroma_420_type
   s.Put(pic.bProgressiveFrame ? 1 : 0, 1);                                // progressive_frame
   s.Put(0, 1);                                                            // composite_display_flag
@@ -95,7 +97,9 @@ void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const
 
 Plane PictureCoder::RefPlane(int nComp, int nDir, int nSelect) const {
   const PictureSetup& pic = *m_pic;
-  auto comp = [nComp](const Frame& f) -> const Plane& { return nComp == 0 ? f.y : (nComp == 1 ? f.cb : f.cr); };
+  auto comp = [nComp](const Frame& f) -> const Plane& {
+    return nComp == 0 ? f.y : (nComp == 1 ? f.cb : f.cr);
+  };
   if (!m_bFieldPic) return comp(nDir == 0 ? pic.past : pic.future);
   // ISO/IEC 13818-2 7.6.2.1: the second field of a P frame may refer to the first field of its own
   // frame (the opposite parity).
@@ -126,8 +130,8 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
         SearchResult best;
         best.nSad = 1 << 30;
         for (int sel = 0; sel < 2; ++sel) {
-          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride, FieldOf(ref, sel), x,
-                                              y / 2, 8, wf, fpred, 2);
+          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride,
+                                              FieldOf(ref, sel), x, y / 2, 8, wf, fpred, 2);
           if (r2.nSad < best.nSad) {
             best = r2;
             out.field.m.sel[p][nDir] = sel;
@@ -153,7 +157,8 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
   return out;
 }
 
-void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr) {
+void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb,
+                              uint8_t* pCr) {
   const Geometry& g = m_seq.g;
   const int x = mbx * 16, y = mby * 16;
   const int cx = x >> g.nChromaShiftX, cy = y >> g.nChromaShiftY;
@@ -175,7 +180,8 @@ void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t*
   }
 }
 
-void PictureCoder::BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr) {
+void PictureCoder::BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb,
+                                   uint8_t* pCr) {
   const bool f = d.nFlags & vlc::kMbForward, b = d.nFlags & vlc::kMbBackward;
   if (m_pic->nType == kPictureP && !f) {
     // No motion compensation: zero vector, frame prediction (or the same-parity field).
@@ -315,8 +321,8 @@ int PictureCoder::TransformBlocks(const Decision& d, int mbx, int mby, const uin
   return nCbp;
 }
 
-void PictureCoder::ReconstructBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY, const uint8_t* pCb,
-                                     const uint8_t* pCr, int nCbp, int q) {
+void PictureCoder::ReconstructBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY,
+                                     const uint8_t* pCb, const uint8_t* pCr, int nCbp, int q) {
   const Geometry& g = m_seq.g;
   const bool bIntra = d.nFlags & vlc::kMbIntra;
   for (int b = 0; b < g.nBlocks; ++b) {
@@ -336,7 +342,8 @@ void PictureCoder::ReconstructBlocks(const Decision& d, int mbx, int mby, const 
     m_block.Reconstruct(m_levels[b], res, q, bIntra);
     for (int r = 0; r < 8; ++r)
       for (int c = 0; c < 8; ++c)
-        o[r * step * dst.nStride + c] = Clip255((bIntra ? 0 : p[r * step * nPredStride + c]) + res[r * 8 + c]);
+        o[r * step * dst.nStride + c] =
+            Clip255((bIntra ? 0 : p[r * step * nPredStride + c]) + res[r * 8 + c]);
   }
 }
 
@@ -394,7 +401,8 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
   int dcPred[3] = {0, 0, 0};
   Decision prev;
   bool bHavePrev = false;
-  const VlcCode* mbTypes = pic.nType == kPictureI ? v.mbTypeI : (pic.nType == kPictureP ? v.mbTypeP : v.mbTypeB);
+  const VlcCode* mbTypes =
+      pic.nType == kPictureI ? v.mbTypeI : (pic.nType == kPictureP ? v.mbTypeP : v.mbTypeB);
   const bool bDctTypeBit = !m_bFieldPic && !pic.bProgressiveFrame;
   const bool bMotionTypeBits = !pic.bProgressiveFrame;  // frame_pred_frame_dct 0 or field picture
 

@@ -26,7 +26,7 @@ struct PictureSetup {
   int nTemporalReference = 0;
   int nVbvDelay = 0xFFFF;
   SearchWindow fwd, bwd;  // ranges and the f code (horizontal and vertical f codes are equal)
-  Frame source;  // whole frames; field pictures select their lines
+  Frame source;           // whole frames; field pictures select their lines
   Frame recon;
   Frame past;    // forward reference (P, B)
   Frame future;  // backward reference (B)
@@ -48,8 +48,8 @@ class PictureCoder {
 
  private:
   struct Motion {
-    int nType = 2;            // frame_motion_type / field_motion_type: 1 field, 2 frame
-    Mv mv[2][2];              // [r][s]
+    int nType = 2;  // frame_motion_type / field_motion_type: 1 field, 2 frame
+    Mv mv[2][2];    // [r][s]
     int sel[2][2] = {{0, 0}, {0, 0}};
     bool operator==(const Motion& o) const;
   };
@@ -87,7 +87,7 @@ class PictureCoder {
   const PictureSetup* m_pic = nullptr;
   Frame m_src, m_rec;  // frame or field views of the current picture
   int m_nMbW = 0, m_nMbH = 0;
-  int m_cw = 8, m_ch = 8;  // chroma block area per macroblock
+  int m_cw = 8, m_ch = 8;   // chroma block area per macroblock
   int m_nChromaBlocks = 1;  // per chroma component
   Mv m_pmv[2][2];           // ISO/IEC 13818-2 7.6.3.4 PMV[r][s]
   short m_levels[12][64];

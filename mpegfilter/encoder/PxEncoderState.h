@@ -71,11 +71,11 @@ struct PxEncoderState {
     int32_t nBackwardF[2];
     int32_t nForwardRange[2];
     int32_t nBackwardRange[2];
-  }* pMotion;  // 3 entries, kernel memory
+  } * pMotion;  // 3 entries, kernel memory
   // Placed by the caller between Px_EncodeSetParams and Px_PutSeq (both 0 after Px_EncodeSetParams):
-  int32_t nFirstFrame;  // index of the first source frame to code
-  int32_t nFrameCount;  // number of frames to code; 0 or less = all source frames from nFirstFrame
-  PxBitWriter writer;   // Px_InitBits(name, &state.writer)
+  int32_t nFirstFrame;   // index of the first source frame to code
+  int32_t nFrameCount;   // number of frames to code; 0 or less = all source frames from nFirstFrame
+  PxBitWriter writer;    // Px_InitBits(name, &state.writer)
   PxEncoderCore* pCore;  // Px_InitializeEncoder
 };
 
@@ -91,7 +91,8 @@ __attribute__((visibility("default"))) int32_t Px_EncodeSetParams(PxEncoderState
                                                                   int32_t nFormat);
 __attribute__((visibility("default"))) int32_t Px_InitializeEncoder(PxEncoderState* pState);
 __attribute__((visibility("default"))) int32_t Px_InitBits(const char* pszFileName, PxBitWriter* pWriter);
-__attribute__((visibility("default"))) int32_t Px_PutSeq(PxEncoderState* pState, const PxEncodeParams* pParams,
+__attribute__((visibility("default"))) int32_t Px_PutSeq(PxEncoderState* pState,
+                                                         const PxEncodeParams* pParams,
                                                          PxFrameSource pfnSource, void* pUser);
 __attribute__((visibility("default"))) int32_t Px_FreeEncodeParams(PxEncoderState* pState);
 

@@ -9,7 +9,8 @@ namespace {
 constexpr double kKp = 1.0, kKb = 1.4;
 }
 
-void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32_t nMbCount, int64_t nVbvBits) {
+void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32_t nMbCount,
+                       int64_t nVbvBits) {
   m_dBitRate = static_cast<double>(nBitRate);
   m_dPicRate = static_cast<double>(nFpsNum) / nFpsDen;
   m_nMbCount = std::max(1, nMbCount);

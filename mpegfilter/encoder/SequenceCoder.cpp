@@ -132,8 +132,10 @@ int32_t SequenceCoder::CodeFrame(const PxEncoderState& st, PictureType t, int nP
   PictureSetup pic;
   pic.nType = t;
   pic.nTemporalReference = nTemporalRef;
-  pic.fwd = SearchWindow{ms.nForwardRange[0], ms.nForwardRange[1], std::min(ms.nForwardF[0], ms.nForwardF[1])};
-  pic.bwd = SearchWindow{ms.nBackwardRange[0], ms.nBackwardRange[1], std::min(ms.nBackwardF[0], ms.nBackwardF[1])};
+  pic.fwd =
+      SearchWindow{ms.nForwardRange[0], ms.nForwardRange[1], std::min(ms.nForwardF[0], ms.nForwardF[1])};
+  pic.bwd =
+      SearchWindow{ms.nBackwardRange[0], ms.nBackwardRange[1], std::min(ms.nBackwardF[0], ms.nBackwardF[1])};
   if (t != kPictureB) pic.bwd.nFCode = 1;
   pic.source = m_source;
   pic.recon = recon;
@@ -154,7 +156,8 @@ int32_t SequenceCoder::CodeFrame(const PxEncoderState& st, PictureType t, int nP
   return PX_OK;
 }
 
-int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, FrameSource& src, PxBitWriter* pWriter) {
+int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, FrameSource& src,
+                           PxBitWriter* pWriter) {
   m_sink.Attach(pWriter);
   WriteSequenceHeader(st, pszUserData);
   if (m_sink.Drain() != PX_OK) return PX_ERR_WRITE;

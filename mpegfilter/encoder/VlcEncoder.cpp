@@ -15,7 +15,8 @@ VlcCode Of(uint32_t nCode, uint8_t nLength) {
 }
 
 void FillTypes(VlcCode* pOut, const vlc::Table<vlc::Code>& t) {
-  for (size_t i = 0; i < t.nCount; ++i) pOut[t.pEntries[i].nValue & 31] = Of(t.pEntries[i].nCode, t.pEntries[i].nLength);
+  for (size_t i = 0; i < t.nCount; ++i)
+    pOut[t.pEntries[i].nValue & 31] = Of(t.pEntries[i].nCode, t.pEntries[i].nLength);
 }
 
 void FillSized(VlcCode* pOut, int nMax, const vlc::Table<vlc::Code>& t) {

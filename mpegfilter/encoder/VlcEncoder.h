@@ -19,12 +19,12 @@ class VlcEncoder {
  public:
   static const VlcEncoder& Get();
 
-  VlcCode mba[34];       // 1..33; [0] the escape (adds 33)
-  VlcCode mbTypeI[32];   // by vlc::MbFlags
+  VlcCode mba[34];      // 1..33; [0] the escape (adds 33)
+  VlcCode mbTypeI[32];  // by vlc::MbFlags
   VlcCode mbTypeP[32];
   VlcCode mbTypeB[32];
   VlcCode cbp[64];
-  VlcCode motion[17];    // magnitude 0..16, sign bit follows when non-zero
+  VlcCode motion[17];  // magnitude 0..16, sign bit follows when non-zero
   VlcCode dcLuma[12];
   VlcCode dcChroma[12];
   // DCT run/level without the sign; [table][run][level], runs 0..31, levels 1..40.

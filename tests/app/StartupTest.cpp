@@ -247,7 +247,8 @@ TEST_F(StartupTest, Task15DeletesExactlyFourValues) {
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "ProductToUse"), "<absent>");
   size_t failures = 0;
   const std::string failure = "MyReg.cpp: DeleteValue> m_RegKey.DeleteValue() failed\r\n";
-  for (size_t pos = run.log.find(failure); pos != std::string::npos; pos = run.log.find(failure, pos + 1)) ++failures;
+  for (size_t pos = run.log.find(failure); pos != std::string::npos; pos = run.log.find(failure, pos + 1))
+    ++failures;
   EXPECT_EQ(failures, 3u) << run.log;
 }
 

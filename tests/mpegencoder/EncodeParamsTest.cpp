@@ -40,45 +40,73 @@ const CheckCase kChecks[] = {
     {"gop10", M2, 352, 288, With([](PxEncodeParams& p) { p.nGopLength = 10; }), PX_ENC_ERR_GOP},
     {"gop_before_width", M2, 0, 288, With([](PxEncodeParams& p) { p.nGopLength = 10; }), PX_ENC_ERR_GOP},
     {"gop0", M1, 352, 288, With([](PxEncodeParams& p) { p.nGopLength = 0; }), PX_ENC_ERR_GOP},
-    {"width0_before_aspect", M2, 0, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 9; }), PX_ENC_ERR_WIDTH},
+    {"width0_before_aspect", M2, 0, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 9; }),
+     PX_ENC_ERR_WIDTH},
     {"width4096", M2, 4096, 288, DefaultParams(), PX_ENC_ERR_WIDTH},
     {"mpeg1_width_4100", M1, 4100, 288, DefaultParams(), PX_ENC_ERR_WIDTH},
     {"odd_width_420", M2, 353, 288, DefaultParams(), PX_ENC_ERR_WIDTH},
     {"width_over_main_level", M2, 1920, 1080, DefaultParams(), PX_ENC_ERR_WIDTH},
     {"odd_height_420", M2, 352, 287, DefaultParams(), PX_ENC_ERR_HEIGHT},
-    {"field_height_not_4", M2, 352, 286, With([](PxEncodeParams& p) { p.nFieldCoding = 1; }), PX_ENC_ERR_HEIGHT},
+    {"field_height_not_4", M2, 352, 286, With([](PxEncodeParams& p) { p.nFieldCoding = 1; }),
+     PX_ENC_ERR_HEIGHT},
     {"aspect5_mpeg2", M2, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 5; }), PX_ENC_ERR_ASPECT},
     {"aspect14_mpeg1", M1, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 14; }), PX_OK},
     {"aspect15_mpeg1", M1, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 15; }), PX_ENC_ERR_ASPECT},
     {"bitrate0", M2, 352, 288, With([](PxEncodeParams& p) { p.nBitRate = 0; }), PX_ENC_ERR_BIT_RATE},
-    {"bitrate_over_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nBitRate = 16000000; }), PX_ENC_ERR_BIT_RATE},
-    {"low_level_buffer", M2, 352, 288, With([](PxEncodeParams& p) { p.nLevel = 10; p.nBitRate = 3000000; }),
+    {"bitrate_over_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nBitRate = 16000000; }),
+     PX_ENC_ERR_BIT_RATE},
+    {"low_level_buffer", M2, 352, 288, With([](PxEncodeParams& p) {
+       p.nLevel = 10;
+       p.nBitRate = 3000000;
+     }),
      PX_ENC_ERR_BUFFER_SIZE},
     {"chroma4", M2, 352, 288, With([](PxEncodeParams& p) { p.nChromaFormat = 4; }), PX_ENC_ERR_CHROMA},
     {"chroma422_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nChromaFormat = 2; }), PX_ENC_ERR_CHROMA},
-    {"chroma444_high", M2, 352, 288, With([](PxEncodeParams& p) { p.nChromaFormat = 3; p.nProfile = 1; }),
+    {"chroma444_high", M2, 352, 288, With([](PxEncodeParams& p) {
+       p.nChromaFormat = 3;
+       p.nProfile = 1;
+     }),
      PX_ENC_ERR_CHROMA},
-    {"video_format5", M2, 352, 288, With([](PxEncodeParams& p) { p.nVideoFormat = 5; }), PX_ENC_ERR_VIDEO_FORMAT},
-    {"dc3_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nIntraDcPrecision = 3; }), PX_ENC_ERR_DC_PRECISION},
-    {"dc3_high", M2, 352, 288, With([](PxEncodeParams& p) { p.nIntraDcPrecision = 3; p.nProfile = 1; }), PX_OK},
+    {"video_format5", M2, 352, 288, With([](PxEncodeParams& p) { p.nVideoFormat = 5; }),
+     PX_ENC_ERR_VIDEO_FORMAT},
+    {"dc3_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nIntraDcPrecision = 3; }),
+     PX_ENC_ERR_DC_PRECISION},
+    {"dc3_high", M2, 352, 288, With([](PxEncodeParams& p) {
+       p.nIntraDcPrecision = 3;
+       p.nProfile = 1;
+     }),
+     PX_OK},
     {"profile6", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 6; }), PX_ENC_ERR_PROFILE},
     {"profile16", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 16; }), PX_ENC_ERR_PROFILE},
     {"level9_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nLevel = 9; }), PX_ENC_ERR_LEVEL},
     {"profile2", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 2; }), PX_ENC_ERR_SCALABLE},
     {"profile3", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 3; }), PX_ENC_ERR_SCALABLE},
-    {"high_low", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 1; p.nLevel = 10; }),
-     PX_ENC_ERR_PROFILE_LEVEL},
-    {"simple_high1440", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 5; p.nLevel = 6; }),
+    {"simple_high1440", M2, 352, 288, With([](PxEncodeParams& p) {
+       p.nProfile = 5;
+       p.nLevel = 6;
+     }),
      PX_ENC_ERR_PROFILE_LEVEL},
     {"simple_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 5; }), PX_ENC_ERR_SIMPLE_M},
-    {"frame_rate_code9", M2, 352, 288, With([](PxEncodeParams& p) { p.nFrameRateCode = 9; }), PX_ENC_ERR_FIELD_VALUE},
-    {"field_coding3", M2, 352, 288, With([](PxEncodeParams& p) { p.nFieldCoding = 3; }), PX_ENC_ERR_FIELD_VALUE},
+    {"frame_rate_code9", M2, 352, 288, With([](PxEncodeParams& p) { p.nFrameRateCode = 9; }),
+     PX_ENC_ERR_FIELD_VALUE},
+    {"field_coding3", M2, 352, 288, With([](PxEncodeParams& p) { p.nFieldCoding = 3; }),
+     PX_ENC_ERR_FIELD_VALUE},
     {"pal_at_30", M2, 720, 576, DefaultParams(), PX_ENC_ERR_SAMPLE_RATE},
     {"pal_at_25", M2, 720, 576, With([](PxEncodeParams& p) { p.nFrameRateCode = 3; }), PX_OK},
-    {"hd_high_level", M2, 1920, 1088, With([](PxEncodeParams& p) { p.nLevel = 4; p.nFrameRateCode = 3; }), PX_OK},
-    {"escape_skips_checks", M2, 1920, 1080, With([](PxEncodeParams& p) { p.nProfile = 8; p.nChromaFormat = 3; }),
+    {"hd_high_level", M2, 1920, 1088, With([](PxEncodeParams& p) {
+       p.nLevel = 4;
+       p.nFrameRateCode = 3;
+     }),
      PX_OK},
-    {"mpeg1_ignores_profile", M1, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 2; p.nChromaFormat = 3; }),
+    {"escape_skips_checks", M2, 1920, 1080, With([](PxEncodeParams& p) {
+       p.nProfile = 8;
+       p.nChromaFormat = 3;
+     }),
+     PX_OK},
+    {"mpeg1_ignores_profile", M1, 352, 288, With([](PxEncodeParams& p) {
+       p.nProfile = 2;
+       p.nChromaFormat = 3;
+     }),
      PX_OK},
 };
 
@@ -88,10 +116,13 @@ TEST_P(ParamCheck, GivesTheFirstFailingCode) {
   const CheckCase& c = GetParam();
   Prepared s(c.w, c.h, c.p, c.nFormat);
   EXPECT_EQ(s.r, c.expected) << PxEncodeResultText(s.r);
+  EXPECT_EQ(s.st.writer.hFile, -1) << "a failed set-up must leave no handle to close";
 }
 
 INSTANTIATE_TEST_SUITE_P(Checks, ParamCheck, ::testing::ValuesIn(kChecks),
-                         [](const ::testing::TestParamInfo<CheckCase>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<CheckCase>& i) {
+                           return std::string(i.param.name);
+                         });
 
 TEST(EncodeParams, DefaultsPerStreamType) {
   Prepared m1(352, 288, DefaultParams(), M1);
@@ -128,7 +159,10 @@ TEST(EncodeParams, DefaultsPerStreamType) {
 TEST(EncodeParams, ConstrainedFlagAndMpeg1Forcing) {
   struct {
     int w, h, rate, bitrate, expected;
-  } cases[] = {{352, 288, -1, -1, 1}, {720, 576, -1, -1, 0}, {352, 288, 5, -1, 0}, {352, 240, 5, -1, 1},
+  } cases[] = {{352, 288, -1, -1, 1},
+               {720, 576, -1, -1, 0},
+               {352, 288, 5, -1, 0},
+               {352, 240, 5, -1, 1},
                {352, 288, -1, 3000000, 0}};
   for (const auto& c : cases) {
     PxEncodeParams p = DefaultParams();

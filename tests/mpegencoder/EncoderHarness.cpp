@@ -14,7 +14,9 @@
 
 namespace enctest {
 
-PxEncodeParams DefaultParams() { return PxEncodeParams{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, nullptr}; }
+PxEncodeParams DefaultParams() {
+  return PxEncodeParams{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, nullptr};
+}
 
 Harness::Harness() {
   char tmpl[] = "/tmp/mpegenc_test.XXXXXX";
@@ -76,7 +78,8 @@ int32_t KeepPlanes(void* pUser, const FrameStore& f, const SequenceParams& seq, 
   p.h = seq.nHeight;
   p.cw = (seq.nWidth + (1 << g.nChromaShiftX) - 1) >> g.nChromaShiftX;
   p.ch = (seq.nHeight + (1 << g.nChromaShiftY) - 1) >> g.nChromaShiftY;
-  for (int y = 0; y < p.h; ++y) p.y.insert(p.y.end(), f.pY + y * g.nLumaStride, f.pY + y * g.nLumaStride + p.w);
+  for (int y = 0; y < p.h; ++y)
+    p.y.insert(p.y.end(), f.pY + y * g.nLumaStride, f.pY + y * g.nLumaStride + p.w);
   for (int y = 0; y < p.ch; ++y) {
     p.cb.insert(p.cb.end(), f.pCb + y * g.nChromaStride, f.pCb + y * g.nChromaStride + p.cw);
     p.cr.insert(p.cr.end(), f.pCr + y * g.nChromaStride, f.pCr + y * g.nChromaStride + p.cw);
@@ -86,8 +89,8 @@ int32_t KeepPlanes(void* pUser, const FrameStore& f, const SequenceParams& seq, 
 
 }  // namespace
 
-Harness::Encoded Harness::EncodeYuv(const std::string& yuv, int w, int h, const PxEncodeParams& p, int32_t nFormat,
-                                    const std::string& out, int first, int count) {
+Harness::Encoded Harness::EncodeYuv(const std::string& yuv, int w, int h, const PxEncodeParams& p,
+                                    int32_t nFormat, const std::string& out, int first, int count) {
   Encoded e;
   PxBitmap desc{};
   desc.nWidth = w;
@@ -141,13 +144,14 @@ double Harness::Psnr(const std::string& file, const std::string& yuv, int w, int
   const std::string dec = Path("psnr_dec.yuv");
   const std::string size = std::to_string(w) + "x" + std::to_string(h);
   std::string out;
-  if (Run("ffmpeg -v error -y -i '" + file + "' -vsync passthrough -f rawvideo -pix_fmt yuv420p '" + dec + "'", &out) != 0)
+  if (Run("ffmpeg -v error -y -i '" + file + "' -vsync passthrough -f rawvideo -pix_fmt yuv420p '" + dec +
+              "'",
+          &out) != 0)
     return 0;
   Run("ffmpeg -s " + size + " -pix_fmt yuv420p -f rawvideo -i '" + dec + "' -s " + size +
           " -pix_fmt yuv420p -f rawvideo -i '" + yuv + "' -lavfi '[0:v][1:v]psnr' -f null -",
       &out);
   const size_t at = out.find("average:");
-  if (getenv("PSNRDBG")) fprintf(stderr, "%s\n", out.c_str());
   return at == std::string::npos ? 0 : std::atof(out.c_str() + at + 8);
 }
 

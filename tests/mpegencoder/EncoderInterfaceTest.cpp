@@ -93,8 +93,9 @@ class EncoderInterface : public ::testing::Test {
     if (!Harness::HaveFfmpeg()) return false;
     const std::string out = m_h.Path("src.bgr");
     std::string log;
-    if (Harness::Run("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" + std::to_string(h) +
-                         ":rate=25 -frames:v " + std::to_string(count) + " -pix_fmt bgr24 -f rawvideo '" + out + "'",
+    if (Harness::Run("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" +
+                         std::to_string(h) + ":rate=25 -frames:v " + std::to_string(count) +
+                         " -pix_fmt bgr24 -f rawvideo '" + out + "'",
                      &log) != 0)
       return false;
     std::ifstream in(out, std::ios::binary);
@@ -104,8 +105,8 @@ class EncoderInterface : public ::testing::Test {
     f->count = count;
     return f->data.size() == static_cast<size_t>(w) * h * 3 * count;
   }
-  int32_t Encode(BgrFrames& f, const std::string& out, const PxEncodeParams& p, int32_t nFormat, int first = 0,
-                 int count = 0) {
+  int32_t Encode(BgrFrames& f, const std::string& out, const PxEncodeParams& p, int32_t nFormat,
+                 int first = 0, int count = 0) {
     PxEncoderState st{};
     PxBitmap d{};
     d.nWidth = f.w;

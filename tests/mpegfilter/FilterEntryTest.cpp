@@ -63,8 +63,8 @@ int32_t Info(const std::string& file, PxFileInfo* pInfo, int page = 1) {
 
 std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   const std::string path = TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -109,7 +109,8 @@ TEST(FilterEntry, RefusesOtherData) {
 
 TEST(FilterEntry, PageNumberingInDisplayOrder) {
   // 4 frames with two B pictures: coding order I P B B, display I B B P.
-  const std::string f = MakeStream("ipbb.m2v", "life=s=64x48:r=25:ratio=0.5:mold=0", "-frames:v 4 -c:v mpeg2video -bf 2 -g 12 -q:v 2 -pix_fmt yuv420p");
+  const std::string f = MakeStream("ipbb.m2v", "life=s=64x48:r=25:ratio=0.5:mold=0",
+                                   "-frames:v 4 -c:v mpeg2video -bf 2 -g 12 -q:v 2 -pix_fmt yuv420p");
   ASSERT_FALSE(f.empty());
   PxFileInfo info{};
   ASSERT_EQ(Info(f, &info, 9), PX_OK);
@@ -149,7 +150,8 @@ TEST(FilterEntry, OnePictureHasNoPages) {
 }
 
 TEST(FilterEntry, RowFlagsAndCallbackResult) {
-  const std::string f = MakeStream("rows.m2v", "testsrc2=size=64x48:rate=25", "-frames:v 3 -c:v mpeg2video -bf 0");
+  const std::string f =
+      MakeStream("rows.m2v", "testsrc2=size=64x48:rate=25", "-frames:v 3 -c:v mpeg2video -bf 0");
   Rows rows;
   ASSERT_EQ(Load(f, 1, &rows, 24, 48), PX_OK);
   ASSERT_EQ(rows.flags.size(), 48u);
@@ -177,8 +179,9 @@ TEST(FilterEntry, BlackAndWhite) {
   }
   // End to end: a black and a white clip decode to exact planes and exact rows.
   for (const char* colour : {"black", "white"}) {
-    const std::string f = MakeStream(std::string(colour) + ".m2v", std::string("color=c=") + colour + ":size=64x48:rate=25",
-                                     "-frames:v 3 -c:v mpeg2video -b:v 2M");
+    const std::string f =
+        MakeStream(std::string(colour) + ".m2v", std::string("color=c=") + colour + ":size=64x48:rate=25",
+                   "-frames:v 3 -c:v mpeg2video -b:v 2M");
     Planes p;
     ASSERT_EQ(DecodePlanes(f, 1, &p), PX_OK);
     const int y = colour[0] == 'b' ? 16 : 235;
@@ -223,7 +226,8 @@ class KernelSeam : public ::testing::Test {
 };
 
 TEST_F(KernelSeam, ShortReadsGiveTheSamePicture) {
-  const std::string f = MakeStream("seam.m2v", "testsrc2=size=96x64:rate=25", "-frames:v 5 -c:v mpeg2video -bf 2");
+  const std::string f =
+      MakeStream("seam.m2v", "testsrc2=size=96x64:rate=25", "-frames:v 5 -c:v mpeg2video -bf 2");
   Planes a, b;
   ASSERT_EQ(DecodePlanes(f, 2, &a), PX_OK);
   PxKernelImports k = PxKernelBoundImports();
@@ -250,7 +254,8 @@ TEST_F(KernelSeam, ReadFailureIsAResult) {
 }
 
 TEST_F(KernelSeam, AllocationFailureFreesEverything) {
-  const std::string f = MakeStream("seam.m2v", "testsrc2=size=96x64:rate=25", "-frames:v 5 -c:v mpeg2video -bf 2");
+  const std::string f =
+      MakeStream("seam.m2v", "testsrc2=size=96x64:rate=25", "-frames:v 5 -c:v mpeg2video -bf 2");
   PxKernelImports k = PxKernelBoundImports();
   k.pfnAlloc = CountingAlloc;
   k.pfnFree = CountingFree;

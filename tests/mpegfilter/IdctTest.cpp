@@ -22,7 +22,9 @@ struct Ieee1180Random {
   }
 };
 
-double C(int k) { return k == 0 ? std::sqrt(0.125) : 0.5; }
+double C(int k) {
+  return k == 0 ? std::sqrt(0.125) : 0.5;
+}
 
 void ForwardDct(const double in[64], double out[64]) {
   for (int v = 0; v < 8; ++v)
@@ -91,8 +93,9 @@ TEST_P(Ieee1180, MeetsAccuracy) {
   }
   omse /= 64.0 * kBlocks;
   ome = std::fabs(ome) / (64.0 * kBlocks);
-  std::printf("[ measured ] IEEE 1180 L=%d H=%d sign=%+d: peak %d, pmse %.4f, omse %.4f, pme %.4f, ome %.5f\n", rg.L,
-              rg.H, rg.sign, peak, worstPmse, omse, worstPme, ome);
+  std::printf(
+      "[ measured ] IEEE 1180 L=%d H=%d sign=%+d: peak %d, pmse %.4f, omse %.4f, pme %.4f, ome %.5f\n", rg.L,
+      rg.H, rg.sign, peak, worstPmse, omse, worstPme, ome);
   EXPECT_LE(peak, 1);
   EXPECT_LE(worstPmse, 0.06);
   EXPECT_LE(omse, 0.02);
@@ -101,8 +104,8 @@ TEST_P(Ieee1180, MeetsAccuracy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, Ieee1180,
-                         ::testing::Values(Range{256, 255, 1}, Range{5, 5, 1}, Range{300, 300, 1}, Range{256, 255, -1},
-                                           Range{5, 5, -1}, Range{300, 300, -1}));
+                         ::testing::Values(Range{256, 255, 1}, Range{5, 5, 1}, Range{300, 300, 1},
+                                           Range{256, 255, -1}, Range{5, 5, -1}, Range{300, 300, -1}));
 
 TEST(Idct, ZeroInZeroOutAndDcShortcut) {
   short block[64] = {};

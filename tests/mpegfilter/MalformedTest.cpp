@@ -1,8 +1,7 @@
 // Truncated, corrupt and hostile streams end with a result code. The saved fuzz findings under
 // tests/data/mpegfilter/malformed/ run here too.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
@@ -25,12 +24,14 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 std::string Write(const std::string& name, const std::vector<uint8_t>& b) {
   const std::string path = TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                              static_cast<std::streamsize>(b.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
   return path;
 }
 
-int32_t Drop(void*, PxLoadInfo*, uint8_t*, int32_t, int32_t, int32_t, intptr_t) { return 1; }
+int32_t Drop(void*, PxLoadInfo*, uint8_t*, int32_t, int32_t, int32_t, intptr_t) {
+  return 1;
+}
 
 bool IsResult(int32_t rc) {
   return rc == PX_OK || rc == PX_END_OF_STREAM || rc == PX_ERR_BAD_DATA || rc == PX_ERR_NO_MEMORY ||
@@ -120,7 +121,8 @@ TEST_F(Malformed, HostileHeaders) {
     // 4095 x 4095 beyond the 64 MiB memory limit, with one picture and slices.
     std::vector<uint8_t> b = header(4095, 4095, 3);
     for (int i = 0; i < 3; ++i)
-      for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8, 0, 0, 1, 1, 0x12, 0x34}) b.push_back(static_cast<uint8_t>(v));
+      for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8, 0, 0, 1, 1, 0x12, 0x34})
+        b.push_back(static_cast<uint8_t>(v));
     cases.push_back({"huge picture", b, PX_OK});
   }
   {
@@ -137,7 +139,8 @@ TEST_F(Malformed, HostileHeaders) {
     for (int p = 0; p < 2; ++p) {
       for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8}) b.push_back(static_cast<uint8_t>(v));
       for (int s = 0; s < 20000; ++s)
-        for (int v : {0, 0, 1, 1 + s % 4, 0x10, 0x1E, 0x03, 0xC0, 0x78, 0x0F}) b.push_back(static_cast<uint8_t>(v));
+        for (int v : {0, 0, 1, 1 + s % 4, 0x10, 0x1E, 0x03, 0xC0, 0x78, 0x0F})
+          b.push_back(static_cast<uint8_t>(v));
     }
     cases.push_back({"many slices", b, PX_OK});
   }
@@ -145,7 +148,8 @@ TEST_F(Malformed, HostileHeaders) {
     // A program stream whose packets claim lengths past the end and nest pack headers.
     std::vector<uint8_t> b = {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xFF};
     for (int i = 0; i < 100; ++i)
-      for (uint8_t v : {0, 0, 1, 0xE0, 0xFF, 0xFF, 0x80, 0x80, 0xFF, 0, 0, 1, 0xBA}) b.push_back(static_cast<uint8_t>(v));
+      for (uint8_t v : {0, 0, 1, 0xE0, 0xFF, 0xFF, 0x80, 0x80, 0xFF, 0, 0, 1, 0xBA})
+        b.push_back(static_cast<uint8_t>(v));
     cases.push_back({"program stream lengths", b, PX_END_OF_STREAM});
   }
   for (const Case& c : cases) {

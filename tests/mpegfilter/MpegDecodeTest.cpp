@@ -31,7 +31,8 @@ const Case kCases[] = {
     {"intra.m2v", "testsrc2=size=176x144:rate=25", "-frames:v 4 -c:v mpeg2video -g 1 -b:v 4M", "yuv420p"},
     {"bframes.m2v", "testsrc2=size=176x144:rate=25", "-frames:v 9 -c:v mpeg2video -bf 2 -g 9", "yuv420p"},
     {"altscan_nlq_ivlc.m2v", "testsrc2=size=176x144:rate=25",
-     "-frames:v 8 -c:v mpeg2video -alternate_scan 1 -non_linear_quant 1 -qmax 28 -intra_vlc 1 -bf 2", "yuv420p"},
+     "-frames:v 8 -c:v mpeg2video -alternate_scan 1 -non_linear_quant 1 -qmax 28 -intra_vlc 1 -bf 2",
+     "yuv420p"},
     {"ps1.mpg", "testsrc2=size=176x144:rate=25", "-frames:v 8 -c:v mpeg1video -bf 2 -f mpeg", "yuv420p"},
     {"ps2.vob", "testsrc2=size=176x144:rate=25", "-frames:v 8 -c:v mpeg2video -bf 2 -f vob", "yuv420p"},
     {"odd_size.m2v", "testsrc2=size=200x120:rate=25", "-frames:v 6 -c:v mpeg2video -bf 1", "yuv420p"},
@@ -82,7 +83,8 @@ TEST_P(MpegDecodeTest, EveryPageMatchesFfmpeg) {
   ASSERT_GT(n, 0);
   const double avg = sum / n;
   EXPECT_GE(avg, 50.0) << c.name;
-  std::printf("[ measured ] %-22s pages %2d  PSNR min %.2f dB  avg %.2f dB\n", c.name, frames - 1, worst, avg);
+  std::printf("[ measured ] %-22s pages %2d  PSNR min %.2f dB  avg %.2f dB\n", c.name, frames - 1, worst,
+              avg);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, MpegDecodeTest, ::testing::ValuesIn(kCases),

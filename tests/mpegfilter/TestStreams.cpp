@@ -20,7 +20,9 @@ const std::string& TempDir() {
   return s_dir;
 }
 
-bool Run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
+bool Run(const std::string& cmd) {
+  return std::system(cmd.c_str()) == 0;
+}
 
 std::string MakeStream(const std::string& name, const std::string& source, const std::string& args) {
   const std::string path = TempDir() + "/" + name;
@@ -32,8 +34,8 @@ std::string MakeStream(const std::string& name, const std::string& source, const
 
 std::vector<unsigned char> ReferenceDecode(const std::string& file, const std::string& pixFmt) {
   std::vector<unsigned char> out;
-  const std::string cmd =
-      "ffmpeg -nostdin -v error -i '" + file + "' -fps_mode passthrough -f rawvideo -pix_fmt " + pixFmt + " -";
+  const std::string cmd = "ffmpeg -nostdin -v error -i '" + file +
+                          "' -fps_mode passthrough -f rawvideo -pix_fmt " + pixFmt + " -";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return out;
   unsigned char buf[65536];
@@ -44,8 +46,10 @@ std::vector<unsigned char> ReferenceDecode(const std::string& file, const std::s
 }
 
 int ProbeFrames(const std::string& file) {
-  const std::string cmd = "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
-                          "-of default=nokey=1:noprint_wrappers=1 '" + file + "'";
+  const std::string cmd =
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+      "-of default=nokey=1:noprint_wrappers=1 '" +
+      file + "'";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return -1;
   int n = -1;

@@ -62,14 +62,15 @@ TEST(VlcTables, CodeSpaceUse) {
   EXPECT_EQ(Kraft(vlc::kDctDcSizeChroma), 1.0);
   EXPECT_EQ(Kraft(vlc::kDmVector), 1.0);
   EXPECT_EQ(Kraft(vlc::kCodedBlockPattern), 1.0 - std::ldexp(1.0, -9));  // 0000 0000 0
-  EXPECT_EQ(Kraft(vlc::kDctTableZero), 1.0 - std::ldexp(1.0, -12));     // start-code prefix
+  EXPECT_EQ(Kraft(vlc::kDctTableZero), 1.0 - std::ldexp(1.0, -12));      // start-code prefix
   // Table one frees 6 codes of 12 bits and 4 of 13 bits that table zero uses.
   EXPECT_EQ(Kraft(vlc::kDctTableOne), 1.0 - 9 * std::ldexp(1.0, -12));
 }
 
 TEST(VlcTables, Contents) {
   std::set<int> cbp;
-  for (size_t i = 0; i < vlc::kCodedBlockPattern.nCount; ++i) cbp.insert(vlc::kCodedBlockPattern.pEntries[i].nValue);
+  for (size_t i = 0; i < vlc::kCodedBlockPattern.nCount; ++i)
+    cbp.insert(vlc::kCodedBlockPattern.pEntries[i].nValue);
   EXPECT_EQ(cbp.size(), 64u);
   EXPECT_EQ(*cbp.begin(), 0);
   EXPECT_EQ(*cbp.rbegin(), 63);

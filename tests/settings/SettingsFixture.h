@@ -25,14 +25,23 @@ namespace settings_test {
 
 namespace fs = std::filesystem;
 
+// Removes the scratch folder when the test process ends.
+struct ScratchDir {
+  fs::path path;
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 inline const fs::path& Scratch() {
-  static const fs::path scratch = [] {
+  static const ScratchDir scratch = [] {
     char pattern[] = "/tmp/m3settingstest.XXXXXX";
     fs::path dir = mkdtemp(pattern);
     setenv("MARLIN3_REGISTRY_DIR", dir.c_str(), 1);
-    return dir;
+    return ScratchDir{dir};
   }();
-  return scratch;
+  return scratch.path;
 }
 
 inline std::string ReadFile(const fs::path& path) {

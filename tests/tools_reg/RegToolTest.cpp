@@ -213,7 +213,7 @@ void BuildVariedHive() {
   };
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Nexora\\Scan To", 0, nullptr, 0,
                                            KEY_ALL_ACCESS, nullptr, &key, nullptr));
-  set("Qs", REG_SZ, std::string("My \"quoted\" set\\with\\backslashes", 34) + '\0');
+  set("Qs", REG_SZ, std::string("My \"quoted\" set\\with\\backslashes") + '\0');
   set("", REG_SZ, std::string("the default") + '\0');
   set("Multi\nLine", REG_SZ, std::string("line one\r\nline two") + '\0');
   set("Path", REG_EXPAND_SZ, std::string("%HOME%/Dokumente/Übersicht €") + '\0');

@@ -40,7 +40,8 @@ bool ReadPpmHeader(FILE* f, int* pW, int* pH, int* pMax) {
 }
 
 bool IsPng(const std::string& path) {
-  return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 || path.compare(path.size() - 4, 4, ".PNG") == 0);
+  return path.size() > 4 &&
+         (path.compare(path.size() - 4, 4, ".png") == 0 || path.compare(path.size() - 4, 4, ".PNG") == 0);
 }
 
 }  // namespace
@@ -123,7 +124,8 @@ bool LoadImageBitmap(const std::string& path, PxBitmap* b, std::string* pError) 
 }
 
 int32_t RawYuvSource::Count(int32_t* pnCount) {
-  const int64_t nFrame = static_cast<int64_t>(m_w) * m_h + 2 * static_cast<int64_t>((m_w + 1) / 2) * ((m_h + 1) / 2);
+  const int64_t nFrame =
+      static_cast<int64_t>(m_w) * m_h + 2 * static_cast<int64_t>((m_w + 1) / 2) * ((m_h + 1) / 2);
   if (std::fseek(m_f, 0, SEEK_END) != 0) return PX_ERR_READ;
   const long nSize = std::ftell(m_f);
   if (nSize < 0) return PX_ERR_READ;
@@ -139,7 +141,8 @@ int32_t RawYuvSource::Fetch(int32_t nIndex, pxenc::Frame& dst) {
   if (std::fseek(m_f, static_cast<long>(nIndex) * static_cast<long>(m_buf.size()), SEEK_SET) != 0 ||
       std::fread(m_buf.data(), 1, m_buf.size(), m_f) != m_buf.size())
     return PX_ERR_READ;
-  for (int y = 0; y < m_h; ++y) std::memcpy(dst.y.p + static_cast<size_t>(y) * dst.y.nStride, &m_buf[y * static_cast<size_t>(m_w)], m_w);
+  for (int y = 0; y < m_h; ++y)
+    std::memcpy(dst.y.p + static_cast<size_t>(y) * dst.y.nStride, &m_buf[y * static_cast<size_t>(m_w)], m_w);
   pxenc::FrameIntake::PadPlane(dst.y.p, dst.y.nStride, m_w, m_h, dst.y.nWidth, dst.y.nHeight);
   // Chroma of the file is 4:2:0; wider chroma formats repeat samples.
   const int sx = dst.cb.nWidth >= dst.y.nWidth ? 0 : 1;

@@ -21,7 +21,8 @@ bool ImageSize(const std::string& path, int* pW, int* pH, std::string* pError);
 // Raw yuv420p frames of w x h; chroma 4:2:2 / 4:4:4 targets get the chroma lines repeated.
 class RawYuvSource : public pxenc::FrameSource {
  public:
-  RawYuvSource(FILE* f, int w, int h, bool bInterlaced) : m_f(f), m_w(w), m_h(h), m_bInterlaced(bInterlaced) {}
+  RawYuvSource(FILE* f, int w, int h, bool bInterlaced)
+      : m_f(f), m_w(w), m_h(h), m_bInterlaced(bInterlaced) {}
   int32_t Count(int32_t* pnCount) override;
   int32_t Fetch(int32_t nIndex, pxenc::Frame& dst) override;
 

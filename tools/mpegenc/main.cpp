@@ -72,12 +72,18 @@ int main(int argc, char** argv) {
   struct IntOpt {
     const char* name;
     int32_t* p;
-  } intOpts[] = {{"--bitrate", &params.nBitRate},       {"--gop", &params.nGopLength},
-                 {"--field", &params.nFieldCoding},      {"--chroma", &params.nChromaFormat},
-                 {"--profile", &params.nProfile},        {"--level", &params.nLevel},
-                 {"--aspect", &params.nAspectRatio},     {"--frame-rate-code", &params.nFrameRateCode},
-                 {"--constrained", &params.nConstrained}, {"--video-format", &params.nVideoFormat},
-                 {"--dc-precision", &params.nIntraDcPrecision}, {"--first", &nFirst},
+  } intOpts[] = {{"--bitrate", &params.nBitRate},
+                 {"--gop", &params.nGopLength},
+                 {"--field", &params.nFieldCoding},
+                 {"--chroma", &params.nChromaFormat},
+                 {"--profile", &params.nProfile},
+                 {"--level", &params.nLevel},
+                 {"--aspect", &params.nAspectRatio},
+                 {"--frame-rate-code", &params.nFrameRateCode},
+                 {"--constrained", &params.nConstrained},
+                 {"--video-format", &params.nVideoFormat},
+                 {"--dc-precision", &params.nIntraDcPrecision},
+                 {"--first", &nFirst},
                  {"--frames", &nFrames}};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -121,7 +127,8 @@ int main(int argc, char** argv) {
   PxBitmap desc{};
   FILE* raw = nullptr;
   if (!size.empty()) {
-    if (std::sscanf(size.c_str(), "%dx%d", &desc.nWidth, &desc.nHeight) != 2 || inputs.size() != 1) return Usage();
+    if (std::sscanf(size.c_str(), "%dx%d", &desc.nWidth, &desc.nHeight) != 2 || inputs.size() != 1)
+      return Usage();
     raw = std::fopen(inputs[0].c_str(), "rb");
     if (!raw) {
       std::fprintf(stderr, "pxmpeg-enc: cannot open %s\n", inputs[0].c_str());
@@ -155,8 +162,8 @@ int main(int argc, char** argv) {
   Px_FreeEncodeParams(&st);
   if (raw) std::fclose(raw);
   if (r != PX_OK) {
-    std::fprintf(stderr, "pxmpeg-enc: error %d (%s)%s%s\n", r, PxEncodeResultText(r), images.error.empty() ? "" : ": ",
-                 images.error.c_str());
+    std::fprintf(stderr, "pxmpeg-enc: error %d (%s)%s%s\n", r, PxEncodeResultText(r),
+                 images.error.empty() ? "" : ": ", images.error.c_str());
     return 1;
   }
   std::printf("%s: %lld bytes\n", out.c_str(), static_cast<long long>(nBytes));

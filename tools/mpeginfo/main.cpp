@@ -57,8 +57,8 @@ bool WritePng(const char* name, const Image& img) {
     return false;
   }
   png_init_io(png, f);
-  png_set_IHDR(png, info, img.w, img.h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, img.w, img.h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   for (int y = 0; y < img.h; ++y)
     png_write_row(png, const_cast<png_bytep>(&img.rgb[static_cast<size_t>(y) * img.w * 3]));
@@ -114,12 +114,13 @@ int main(int argc, char** argv) {
     k.pfnClose(h);
     std::printf("result: %d (%s)\n", rc, PxResultText(rc));
     if (rc != PX_OK) return 1;
-    std::printf("format: %d %s\nwidth: %d\nheight: %d\nbits per pixel: %d\nbytes per row: %d\n"
-                "image size: %lld\npages: %d\ncurrent page: %d\nframe rate code: %d\naspect: %d\n"
-                "bit rate: %lld\nflags: 0x%x\n",
-                info.nFormat, info.szFormatName, info.nWidth, info.nHeight, info.nBitsPerPixel, info.nBytesPerRow,
-                static_cast<long long>(info.nImageSize), info.nPageCount, info.nCurrentPage, info.nFrameRateCode,
-                info.nAspectCode, static_cast<long long>(info.nBitRate), info.nFlags);
+    std::printf(
+        "format: %d %s\nwidth: %d\nheight: %d\nbits per pixel: %d\nbytes per row: %d\n"
+        "image size: %lld\npages: %d\ncurrent page: %d\nframe rate code: %d\naspect: %d\n"
+        "bit rate: %lld\nflags: 0x%x\n",
+        info.nFormat, info.szFormatName, info.nWidth, info.nHeight, info.nBitsPerPixel, info.nBytesPerRow,
+        static_cast<long long>(info.nImageSize), info.nPageCount, info.nCurrentPage, info.nFrameRateCode,
+        info.nAspectCode, static_cast<long long>(info.nBitRate), info.nFlags);
     return 0;
   }
   if (argc < 5) return Usage();

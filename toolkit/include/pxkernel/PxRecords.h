@@ -26,30 +26,30 @@ enum PxFormatCode : int32_t {
 
 // Flags of PxFileInfo::nFlags.
 enum : uint32_t {
-  PX_INFO_MULTIPAGE = 0x0001,  // more than one page can be loaded
+  PX_INFO_MULTIPAGE = 0x0001,      // more than one page can be loaded
   PX_INFO_SYSTEM_STREAM = 0x0002,  // the video is inside a pack/packet system stream
   PX_INFO_INTERLACED = 0x0004,
 };
 
 // File information record: filled by a filter's info entry point.
 struct PxFileInfo {
-  int32_t nFormat;            // format code (PxFormatCode)
-  char szFormatName[32];      // "MPEG-1", "MPEG-2", NUL-terminated
-  int32_t nWidth;             // pixels
-  int32_t nHeight;            // rows
-  int32_t nBitsPerPixel;      // depth the filter delivers (24 for MPEG)
-  int32_t nBytesPerRow;       // ((width * bpp + 31) / 32) * 4
-  int32_t nColorOrder;        // PxColorOrder of delivered rows
-  int32_t nPageCount;         // pages the filter can load
-  int32_t nCurrentPage;       // the page the caller asked for, clamped to 1..nPageCount
-  int32_t nFilterAccepted;    // set to 1 by the filter that recognised the file
-  uint32_t nFlags;            // PX_INFO_*
-  int64_t nImageSize;         // nBytesPerRow * nHeight
-  int32_t nXResolution;       // dots per inch, 0 when unknown
+  int32_t nFormat;          // format code (PxFormatCode)
+  char szFormatName[32];    // "MPEG-1", "MPEG-2", NUL-terminated
+  int32_t nWidth;           // pixels
+  int32_t nHeight;          // rows
+  int32_t nBitsPerPixel;    // depth the filter delivers (24 for MPEG)
+  int32_t nBytesPerRow;     // ((width * bpp + 31) / 32) * 4
+  int32_t nColorOrder;      // PxColorOrder of delivered rows
+  int32_t nPageCount;       // pages the filter can load
+  int32_t nCurrentPage;     // the page the caller asked for, clamped to 1..nPageCount
+  int32_t nFilterAccepted;  // set to 1 by the filter that recognised the file
+  uint32_t nFlags;          // PX_INFO_*
+  int64_t nImageSize;       // nBytesPerRow * nHeight
+  int32_t nXResolution;     // dots per inch, 0 when unknown
   int32_t nYResolution;
-  int32_t nFrameRateCode;     // format-specific extras (MPEG: frame_rate_code, aspect, bit rate)
+  int32_t nFrameRateCode;  // format-specific extras (MPEG: frame_rate_code, aspect, bit rate)
   int32_t nAspectCode;
-  int64_t nBitRate;           // bits per second, 0 when unknown
+  int64_t nBitRate;  // bits per second, 0 when unknown
 };
 
 struct PxLoadInfo;
@@ -70,16 +70,16 @@ typedef int (*PxRowCallback)(void* pUser, PxLoadInfo* pLoad, uint8_t* pRow, int3
 // Load record: the caller fills the request fields; the filter sets nLoadFlagA = 0 and
 // nLoadFlagB = 1 once its buffers are allocated (the toolkit reads them as "load under way").
 struct PxLoadInfo {
-  int32_t nBitsPerPixel;     // requested depth: 1, 4, 8, 16, 24 or 32
-  int32_t nPage;             // 1-based page to load
-  int32_t nBytesPerRow;      // of the target (the delivered row buffer has this many bytes)
-  int32_t nRows;             // target's row count
-  PxRowCallback pfnRow;      // row callback
-  void* pUser;               // handed to pfnRow as its first argument
-  intptr_t nPassThrough;     // handed to pfnRow as its last argument
-  int32_t nLoadFlagA;        // set to 0 by the filter
-  int32_t nLoadFlagB;        // set to 1 by the filter
-  int32_t nWidth;            // filled by the filter: delivered width and height
+  int32_t nBitsPerPixel;  // requested depth: 1, 4, 8, 16, 24 or 32
+  int32_t nPage;          // 1-based page to load
+  int32_t nBytesPerRow;   // of the target (the delivered row buffer has this many bytes)
+  int32_t nRows;          // target's row count
+  PxRowCallback pfnRow;   // row callback
+  void* pUser;            // handed to pfnRow as its first argument
+  intptr_t nPassThrough;  // handed to pfnRow as its last argument
+  int32_t nLoadFlagA;     // set to 0 by the filter
+  int32_t nLoadFlagB;     // set to 1 by the filter
+  int32_t nWidth;         // filled by the filter: delivered width and height
   int32_t nHeight;
 };
 

@@ -20,9 +20,15 @@ int32_t KOpen(const char* pszName, int32_t nFlags, int32_t nPermission) {
   if (!pszName || !*pszName) return -1;
   int flags = O_CLOEXEC;
   switch (nFlags & 3) {
-    case PX_O_WRONLY: flags |= O_WRONLY; break;
-    case PX_O_RDWR: flags |= O_RDWR; break;
-    default: flags |= O_RDONLY; break;
+    case PX_O_WRONLY:
+      flags |= O_WRONLY;
+      break;
+    case PX_O_RDWR:
+      flags |= O_RDWR;
+      break;
+    default:
+      flags |= O_RDONLY;
+      break;
   }
   if (nFlags & PX_O_CREAT) flags |= O_CREAT;
   if (nFlags & PX_O_TRUNC) flags |= O_TRUNC;
@@ -81,9 +87,13 @@ int32_t KWrite(int32_t hFile, const void* pBuffer, int32_t nCount) {
   return nDone;
 }
 
-void* KAlloc(size_t nBytes) { return nBytes ? std::calloc(1, nBytes) : nullptr; }
+void* KAlloc(size_t nBytes) {
+  return nBytes ? std::calloc(1, nBytes) : nullptr;
+}
 
-void KFree(void* p) { std::free(p); }
+void KFree(void* p) {
+  std::free(p);
+}
 
 bool RowsUsable(const PxBitmap* b) {
   return b && b->pPixels && b->nWidth > 0 && b->nHeight > 0 && b->nBytesPerRow > 0 &&
@@ -129,29 +139,46 @@ int32_t KBitmapRelease(PxBitmap* b) {
   return 1;
 }
 
-int32_t KSequenceStart() { return g_pfnSequenceHook ? g_pfnSequenceHook() : 1; }
+int32_t KSequenceStart() {
+  return g_pfnSequenceHook ? g_pfnSequenceHook() : 1;
+}
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void* PxKernelProcByOrdinal(int32_t nOrdinal) {
   switch (nOrdinal) {
-    case PX_ORD_OPEN: return reinterpret_cast<void*>(&KOpen);
-    case PX_ORD_CLOSE: return reinterpret_cast<void*>(&KClose);
-    case PX_ORD_READ: return reinterpret_cast<void*>(&KRead);
-    case PX_ORD_SEEK: return reinterpret_cast<void*>(&KSeek);
-    case PX_ORD_WRITE: return reinterpret_cast<void*>(&KWrite);
-    case PX_ORD_ALLOC: return reinterpret_cast<void*>(&KAlloc);
-    case PX_ORD_FREE: return reinterpret_cast<void*>(&KFree);
-    case PX_ORD_BITMAP_BEGIN: return reinterpret_cast<void*>(&KBitmapBegin);
-    case PX_ORD_BITMAP_END: return reinterpret_cast<void*>(&KBitmapEnd);
-    case PX_ORD_BITMAP_GET_ROW: return reinterpret_cast<void*>(&KBitmapGetRow);
-    case PX_ORD_BITMAP_PREPARE: return reinterpret_cast<void*>(&KBitmapPrepare);
-    case PX_ORD_BITMAP_RELEASE: return reinterpret_cast<void*>(&KBitmapRelease);
-    case PX_ORD_SEQUENCE_START: return reinterpret_cast<void*>(&KSequenceStart);
-    default: return nullptr;
+    case PX_ORD_OPEN:
+      return reinterpret_cast<void*>(&KOpen);
+    case PX_ORD_CLOSE:
+      return reinterpret_cast<void*>(&KClose);
+    case PX_ORD_READ:
+      return reinterpret_cast<void*>(&KRead);
+    case PX_ORD_SEEK:
+      return reinterpret_cast<void*>(&KSeek);
+    case PX_ORD_WRITE:
+      return reinterpret_cast<void*>(&KWrite);
+    case PX_ORD_ALLOC:
+      return reinterpret_cast<void*>(&KAlloc);
+    case PX_ORD_FREE:
+      return reinterpret_cast<void*>(&KFree);
+    case PX_ORD_BITMAP_BEGIN:
+      return reinterpret_cast<void*>(&KBitmapBegin);
+    case PX_ORD_BITMAP_END:
+      return reinterpret_cast<void*>(&KBitmapEnd);
+    case PX_ORD_BITMAP_GET_ROW:
+      return reinterpret_cast<void*>(&KBitmapGetRow);
+    case PX_ORD_BITMAP_PREPARE:
+      return reinterpret_cast<void*>(&KBitmapPrepare);
+    case PX_ORD_BITMAP_RELEASE:
+      return reinterpret_cast<void*>(&KBitmapRelease);
+    case PX_ORD_SEQUENCE_START:
+      return reinterpret_cast<void*>(&KSequenceStart);
+    default:
+      return nullptr;
   }
 }
 
-extern "C" __attribute__((visibility("default"))) void PxKernelSetSequenceStartHook(PxSequenceStartFn pfnHook) {
+extern "C" __attribute__((visibility("default"))) void PxKernelSetSequenceStartHook(
+    PxSequenceStartFn pfnHook) {
   g_pfnSequenceHook = pfnHook;
 }
