@@ -1,12 +1,12 @@
 // IsDupDevName of ValueGetter: whether another Quick Set already shows a name on the device's panel.
 // The wizard's save page and the device name prompt ask before a name is published.
+#include <vector>
+
 #include "log/DebugTrace.h"
 #include "platform/text/Text.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
 #include "settings/ValueGetter.h"
-
-#include <vector>
 
 bool ValueGetter::IsDupDevName(const std::string& deviceName, const std::string& qs) {
   DebugTrace trace("IsDupDevName", __FILE__);

@@ -1,13 +1,13 @@
 // ShowFileDialog of ValueGetter: the open and save dialogs whose filters come from the file type table.
 // The filter the user leaves selected decides the file type, so a save dialog doubles as a type choice.
+#include <vector>
+
 #include "app/FileTypeTable.h"
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/FileDialog.h"
 #include "settings/ValueGetter.h"
-
-#include <vector>
 
 namespace {
 

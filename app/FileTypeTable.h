@@ -4,9 +4,9 @@
 // Callers: the file-type services of ValueGetter (app/FileTypes.cpp, app/FileDialogs.cpp).
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <iterator>
+
+#include "platform/base/WinTypes.h"
 
 struct FileTypeEntry {
   int nType;

@@ -1,13 +1,13 @@
 // The file type table's services of ValueGetter: extension and type lookups, the type combo box, the
 // quality ranges and which types hold several pages in one file. The table itself is FileTypeTable.h.
+#include <algorithm>
+#include <iterator>
+
 #include "app/FileTypeTable.h"
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/ComboBox.h"
 #include "settings/ValueGetter.h"
-
-#include <algorithm>
-#include <iterator>
 
 namespace {
 

@@ -2,14 +2,15 @@
 // and the check (and creation on request) of a folder a user or an option named.
 // Paths use "/". A text starting with "/" is a local absolute path and is examined; the root "/" itself,
 // relative texts and anything else are accepted as given, as drive roots and network paths always were.
+#include "platform/folders/Folders.h"
+
+#include <vector>
+
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
-#include "platform/folders/Folders.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/MessageBox.h"
 #include "settings/ValueGetter.h"
-
-#include <vector>
 
 namespace {
 
@@ -22,7 +23,9 @@ bool FolderExists(const std::string& path) {
 }
 
 // A local absolute path other than the root: the only texts that are looked at on the disk.
-bool IsExamined(const std::string& folder) { return folder.size() > 1 && folder[0] == '/'; }
+bool IsExamined(const std::string& folder) {
+  return folder.size() > 1 && folder[0] == '/';
+}
 
 // The text up to and including the "/" before the last one; "" when there is none.
 std::string ParentOf(const std::string& folder) {
@@ -74,7 +77,8 @@ bool ValueGetter::GetDataDirectory(std::string& folder) {
     trace.WriteFormat("Directory '%s' not present, creating it", withoutSlash);
     if (!CreateDirectoryA(withoutSlash.c_str(), nullptr)) {
       folder.clear();
-      trace.WriteFormat("Trouble creating directory '%s'", platform::FormatMessageText(platform::GetLastError()));
+      trace.WriteFormat("Trouble creating directory '%s'",
+                        platform::FormatMessageText(platform::GetLastError()));
       return false;
     }
   }
@@ -110,7 +114,8 @@ bool ValueGetter::ValidateDir(std::string& folder, bool ask, bool addBackslash) 
   // Missing parents are created first, outermost first; walking up instead of recursing keeps a
   // hostile path with thousands of levels from exhausting the stack.
   std::vector<std::string> missing;
-  for (std::string parent = ParentOf(folder); IsExamined(parent) && !FolderExists(parent); parent = ParentOf(parent))
+  for (std::string parent = ParentOf(folder); IsExamined(parent) && !FolderExists(parent);
+       parent = ParentOf(parent))
     missing.push_back(parent);
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (!CreateDirectoryA(it->c_str(), nullptr)) {

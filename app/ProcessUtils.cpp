@@ -2,13 +2,13 @@
 // program's executable, and whether scans started at the device can be served.
 // Commands are split into arguments by the Windows rules and started without a shell, so a file name
 // holding blanks, quotes, semicolons or $(...) reaches the program as data and is never run.
+#include <vector>
+
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
 #include "platform/process/Process.h"
 #include "settings/SettingsSchema.h"
 #include "settings/ValueGetter.h"
-
-#include <vector>
 
 namespace {
 
@@ -56,7 +56,8 @@ std::string FindRunning(DebugTrace& trace, const std::string& name) {
 
 }  // namespace
 
-bool ValueGetter::FindPathFromExe(std::string& path, const std::string& exeName, const std::string& valueName) {
+bool ValueGetter::FindPathFromExe(std::string& path, const std::string& exeName,
+                                  const std::string& valueName) {
   DebugTrace trace("FindPathFromExe", __FILE__);
   path.clear();
   if (!valueName.empty()) {
@@ -104,7 +105,8 @@ bool ValueGetter::CreateProcess(const std::string& commandLine, const std::strin
     buffer.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    started = CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+    started =
+        CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
   }
   if (!started) {
     const std::string system = platform::FormatMessageText(platform::GetLastError());

@@ -28,12 +28,14 @@ void ValueGetter::GetTempFilename(std::string& name, const std::string& ext, con
   std::string dir = folder;
   if (dir.empty()) GetTempDirectory(dir);
 
-  DWORD number = static_cast<DWORD>(GetMainInt(settings::kMainLastTmpNum.pszName, settings::kMainLastTmpNum.nDefault));
+  DWORD number =
+      static_cast<DWORD>(GetMainInt(settings::kMainLastTmpNum.pszName, settings::kMainLastTmpNum.nDefault));
   // Every 32-bit number but -1 is tried at most once, so a full folder cannot hold the loop forever.
   for (DWORD tried = 0; tried < 0xFFFFFFFFu; ++tried) {
     number = NextNumber(number);
     name = FormName(dir, number, ext);
-    HANDLE reserved = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE reserved =
+        CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (reserved != INVALID_HANDLE_VALUE) {
       CloseHandle(reserved);
       break;

@@ -5,6 +5,8 @@
 // 64 bits: hostile coefficient blocks can push them past 32 bits, valid ones never do.
 #include "mpegfilter/Idct.h"
 
+#include <emmintrin.h>
+
 #include <cstdint>
 
 namespace {
@@ -118,9 +120,158 @@ void IdctColumn(short* blk) {
   blk[8 * 7] = Clip256((x7 - x1) >> 14);
 }
 
+// SSE2 form of the same arithmetic. Each weighted pair W_a * p + W_b * q is one pmaddwd (exact in
+// 32 bits), so the products equal the scalar ones term by term. The 181/256 product, which the scalar
+// code forms in 64 bits, is split as s = 256 * hi + lo: (181 * s + 128) >> 8 = 181 * hi +
+// ((181 * lo + 128) >> 8), exact in 32 bits. Row outputs are narrowed to 16 bits by truncation like
+// the scalar cast to short.
+inline void Transpose(__m128i* r) {
+  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4);
+  r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5);
+  r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6);
+  r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7);
+  r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+inline __m128i Pair(short a, short b) {
+  return _mm_set_epi16(b, a, b, a, b, a, b, a);
+}
+
+inline __m128i Mul181Round(__m128i s) {
+  const __m128i hi = _mm_srai_epi32(s, 8);
+  const __m128i lo = _mm_and_si128(s, _mm_set1_epi32(255));
+  auto m181 = [](__m128i x) {
+    return _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(x, 7), _mm_slli_epi32(x, 5)),
+                         _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(x, 4), _mm_slli_epi32(x, 2)), x));
+  };
+  return _mm_add_epi32(m181(hi), _mm_srai_epi32(_mm_add_epi32(m181(lo), _mm_set1_epi32(128)), 8));
+}
+
+// One 1-D pass over four lanes. p[k] holds the interleaved pairs the weights need; kRow selects the
+// row pass (input << 11, rounding 128, output >> 8) or the column pass (<< 8, 8192, +4 >> 3, >> 14).
+template <bool kRow>
+inline void Pass4(__m128i c04, __m128i c17, __m128i c53, __m128i c26, __m128i* out) {
+  const int nIn = kRow ? 2048 : 256;
+  const __m128i round0 = _mm_set1_epi32(kRow ? 128 : 8192);
+  const __m128i a = _mm_add_epi32(_mm_madd_epi16(c04, Pair(nIn, nIn)), round0);
+  const __m128i b = _mm_add_epi32(_mm_madd_epi16(c04, Pair(nIn, -nIn)), round0);
+  __m128i x4 = _mm_madd_epi16(c17, Pair(kW1, kW7));
+  __m128i x5 = _mm_madd_epi16(c17, Pair(kW7, -kW1));
+  __m128i x6 = _mm_madd_epi16(c53, Pair(kW5, kW3));
+  __m128i x7 = _mm_madd_epi16(c53, Pair(kW3, -kW5));
+  __m128i x2 = _mm_madd_epi16(c26, Pair(kW6, -kW2));
+  __m128i x3 = _mm_madd_epi16(c26, Pair(kW2, kW6));
+  if (!kRow) {
+    const __m128i four = _mm_set1_epi32(4);
+    x4 = _mm_srai_epi32(_mm_add_epi32(x4, four), 3);
+    x5 = _mm_srai_epi32(_mm_add_epi32(x5, four), 3);
+    x6 = _mm_srai_epi32(_mm_add_epi32(x6, four), 3);
+    x7 = _mm_srai_epi32(_mm_add_epi32(x7, four), 3);
+    x2 = _mm_srai_epi32(_mm_add_epi32(x2, four), 3);
+    x3 = _mm_srai_epi32(_mm_add_epi32(x3, four), 3);
+  }
+  const __m128i x1 = _mm_add_epi32(x4, x6);
+  x4 = _mm_sub_epi32(x4, x6);
+  x6 = _mm_add_epi32(x5, x7);
+  x5 = _mm_sub_epi32(x5, x7);
+  const __m128i y7 = _mm_add_epi32(a, x3);
+  const __m128i y8 = _mm_sub_epi32(a, x3);
+  const __m128i y3 = _mm_add_epi32(b, x2);
+  const __m128i y0 = _mm_sub_epi32(b, x2);
+  const __m128i z2 = Mul181Round(_mm_add_epi32(x4, x5));
+  const __m128i z4 = Mul181Round(_mm_sub_epi32(x4, x5));
+  const int nShift = kRow ? 8 : 14;
+  out[0] = _mm_srai_epi32(_mm_add_epi32(y7, x1), nShift);
+  out[1] = _mm_srai_epi32(_mm_add_epi32(y3, z2), nShift);
+  out[2] = _mm_srai_epi32(_mm_add_epi32(y0, z4), nShift);
+  out[3] = _mm_srai_epi32(_mm_add_epi32(y8, x6), nShift);
+  out[4] = _mm_srai_epi32(_mm_sub_epi32(y8, x6), nShift);
+  out[5] = _mm_srai_epi32(_mm_sub_epi32(y0, z4), nShift);
+  out[6] = _mm_srai_epi32(_mm_sub_epi32(y3, z2), nShift);
+  out[7] = _mm_srai_epi32(_mm_sub_epi32(y7, x1), nShift);
+}
+
+inline __m128i Truncate16(__m128i lo, __m128i hi) {
+  lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
+  hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
+  return _mm_packs_epi32(lo, hi);
+}
+
+// r[k]: element k of eight lanes (16 bits). Result: eight output elements of eight lanes.
+template <bool kRow>
+inline void Pass8(__m128i* r) {
+  __m128i lo[8], hi[8];
+  Pass4<kRow>(_mm_unpacklo_epi16(r[0], r[4]), _mm_unpacklo_epi16(r[1], r[7]), _mm_unpacklo_epi16(r[5], r[3]),
+              _mm_unpacklo_epi16(r[2], r[6]), lo);
+  Pass4<kRow>(_mm_unpackhi_epi16(r[0], r[4]), _mm_unpackhi_epi16(r[1], r[7]), _mm_unpackhi_epi16(r[5], r[3]),
+              _mm_unpackhi_epi16(r[2], r[6]), hi);
+  if (kRow) {
+    for (int k = 0; k < 8; ++k) r[k] = Truncate16(lo[k], hi[k]);
+  } else {
+    const __m128i vmin = _mm_set1_epi16(-256), vmax = _mm_set1_epi16(255);
+    for (int k = 0; k < 8; ++k) r[k] = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(lo[k], hi[k]), vmin), vmax);
+  }
+}
+
+inline void Transform(const short* block, __m128i* r) {
+  for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
+  Transpose(r);
+  Pass8<true>(r);
+  Transpose(r);
+  Pass8<false>(r);
+}
+
 }  // namespace
 
-void IdctChenWang(short* block) {
+void IdctChenWangReference(short* block) {
   for (int i = 0; i < 8; ++i) IdctRow(block + 8 * i);
   for (int i = 0; i < 8; ++i) IdctColumn(block + i);
+}
+
+void IdctChenWang(short* block) {
+  __m128i r[8];
+  Transform(block, r);
+  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), r[k]);
+}
+
+void IdctPut(short* block, uint8_t* pDst, ptrdiff_t nStride) {
+  __m128i r[8];
+  Transform(block, r);
+  const __m128i zero = _mm_setzero_si128();
+  for (int k = 0; k < 8; ++k, pDst += nStride) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst), _mm_packus_epi16(r[k], r[k]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), zero);
+  }
+}
+
+void IdctAdd(short* block, uint8_t* pDst, ptrdiff_t nStride) {
+  __m128i r[8];
+  Transform(block, r);
+  const __m128i zero = _mm_setzero_si128();
+  for (int k = 0; k < 8; ++k, pDst += nStride) {
+    const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pDst)), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst), _mm_packus_epi16(_mm_add_epi16(p, r[k]), r[k]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), zero);
+  }
+}
+
+void IdctAddConstant(int nValue, uint8_t* pDst, ptrdiff_t nStride) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i v = _mm_set1_epi16(static_cast<short>(nValue));
+  for (int k = 0; k < 8; ++k, pDst += nStride) {
+    const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pDst)), zero);
+    const __m128i s = _mm_add_epi16(p, v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst), _mm_packus_epi16(s, s));
+  }
 }

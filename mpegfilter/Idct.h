@@ -7,8 +7,19 @@
 // quantisation produces), no allocation, no table set-up needed; meets IEEE 1180-1990.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 // In place; block[0] is the DC term. Coefficients must lie in -2048..2047.
 void IdctChenWang(short* block);
+// The plain C++ form that the SSE2 one must equal bit for bit (tests compare them).
+void IdctChenWangReference(short* block);
+// Decoder write-back: transform, then store the residuals clipped to 0..255 (Put, intra) or add
+// them to the prediction with the same clipping (Add). Both leave block all zero.
+void IdctPut(short* block, uint8_t* pDst, ptrdiff_t nStride);
+void IdctAdd(short* block, uint8_t* pDst, ptrdiff_t nStride);
+// Adds a constant residual (-256..255) to an 8x8 area with clipping (blocks with only a DC term).
+void IdctAddConstant(int nValue, uint8_t* pDst, ptrdiff_t nStride);
 
 // Same result as IdctChenWang for a block whose only non-zero coefficient is block[0]:
 // the constant residual every sample takes.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "mpegfilter/DctVlc.h"
 #include "mpegfilter/Idct.h"
 #include "mpegfilter/VlcTables.h"
 
@@ -281,7 +282,10 @@ bool SliceDecoder::DecodeMacroblock(StreamReader& r, int nMbAddr) {
   for (int b = 0; b < m_nBlocks; ++b) {
     if (!(nPattern & (1 << (m_nBlocks - 1 - b)))) continue;
     int nLast = 0;
-    if (!DecodeBlock(r, b, bIntra, &nLast)) return false;
+    if (!DecodeBlock(r, b, bIntra, &nLast)) {
+      std::memset(m_block, 0, sizeof(m_block));  // a damaged block must not leak into the next
+      return false;
+    }
     PutBlock(mbx, mby, b, bFieldDct, bIntra, nLast);
   }
   if (pp.nType == kPicD && !r.Get1()) return false;  // end_of_macroblock
@@ -529,26 +533,32 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
       r.Skip(2);
       int val = ((2 + 1) * W[m_scan[0]] * qs) >> 5;
       if (!m_bMpeg2 && val && !(val & 1)) --val;
-      if (sgn) val = -val;
+      // 7.4.3 saturation (3 x 255 x 112 / 32 exceeds the range).
+      if (sgn)
+        val = -(val > 2048 ? 2048 : val);
+      else if (val > 2047)
+        val = 2047;
       blk[m_scan[0]] = static_cast<short>(val);
       sum += val;
       i = 1;
       nLast = m_scan[0];
     }
   }
+  const DctVlc& fast = DctVlc::Get(pTab == &t.dct1);
   for (;;) {
     const uint32_t w = r.Peek32();
-    int len = 0;
-    const int idx = pTab->Decode(w, &len);
-    if (idx < 0) return false;
-    const vlc::DctCode& c = pCodes[idx];
+    const DctVlc::Entry& e = fast.Look(w);
     int run, level;
     bool neg;
-    if (c.nRun == vlc::kDctEob) {
-      r.Skip(len);
+    if (e.nKind == DctVlc::kRunLevel) {
+      run = e.nRun;
+      neg = e.nLevel < 0;
+      level = neg ? -e.nLevel : e.nLevel;
+      r.Skip(e.nLength);
+    } else if (e.nKind == DctVlc::kEndOfBlock) {
+      r.Skip(e.nLength);
       break;
-    }
-    if (c.nRun == vlc::kDctEscape) {
+    } else if (e.nKind == DctVlc::kEscape) {
       r.Skip(6);
       run = static_cast<int>(r.Get(6));
       if (m_bMpeg2) {
@@ -572,6 +582,12 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
         level = neg ? -v : v;
       }
     } else {
+      // Codes of ten bits and more: the general two-level look-up.
+      int len = 0;
+      const int idx = pTab->Decode(w, &len);
+      if (idx < 0) return false;
+      const vlc::DctCode& c = pCodes[idx];
+      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) return false;  // short codes: not here
       run = c.nRun;
       level = c.nLevel;
       neg = (w >> (31 - len)) & 1;
@@ -642,18 +658,12 @@ void SliceDecoder::PutBlock(int mbx, int mby, int nBlock, bool bFieldDct, bool b
       const uint8_t c = Clip255(v);
       for (int y = 0; y < 8; ++y, pDst += stride) std::memset(pDst, c, 8);
     } else {
-      for (int y = 0; y < 8; ++y, pDst += stride)
-        for (int x = 0; x < 8; ++x) pDst[x] = Clip255(pDst[x] + v);
+      IdctAddConstant(v, pDst, stride);
     }
     return;
   }
-  IdctChenWang(blk);
-  if (bIntra) {
-    for (int y = 0; y < 8; ++y, pDst += stride)
-      for (int x = 0; x < 8; ++x) pDst[x] = Clip255(blk[y * 8 + x]);
-  } else {
-    for (int y = 0; y < 8; ++y, pDst += stride)
-      for (int x = 0; x < 8; ++x) pDst[x] = Clip255(pDst[x] + blk[y * 8 + x]);
-  }
-  std::memset(blk, 0, sizeof(m_block));
+  if (bIntra)
+    IdctPut(blk, pDst, stride);
+  else
+    IdctAdd(blk, pDst, stride);
 }

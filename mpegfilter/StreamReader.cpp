@@ -217,6 +217,34 @@ uint32_t StreamReader::NextStartCode() {
   for (;;) {
     const uint32_t w = Peek32();
     if ((w >> 8) == 1) return w;
+    // Hand the cached bytes back to the buffer and let memchr find the next 01 byte: most of a
+    // stream is slice data without start codes. Only when the cache came from this buffer.
+    const long nCached = m_nBits >> 3;
+    if (m_pPos - m_payload >= nCached && m_pEnd - m_pPos >= 16) {
+      const uint8_t* p = m_pPos - nCached + 1;  // the byte at the window start is not a prefix start
+      const uint8_t* q = p + 2;
+      const uint8_t* pFound = nullptr;
+      while (q < m_pEnd) {
+        q = static_cast<const uint8_t*>(std::memchr(q, 1, static_cast<size_t>(m_pEnd - q)));
+        if (!q) break;
+        if (q[-1] == 0 && q[-2] == 0) {
+          pFound = q - 2;
+          break;
+        }
+        q += 1;
+      }
+      // Not found: keep the last two bytes, they may begin a prefix that ends in the next buffer.
+      m_pPos = pFound ? pFound : m_pEnd - 2;
+      m_nCache = 0;
+      m_nBits = 0;
+      if (!pFound) {
+        // Step over the tail with the cache so the window spans the next buffer.
+        const uint32_t t = Peek32();
+        if ((t >> 8) == 1) return t;
+        Skip(8);
+      }
+      continue;
+    }
     // Skip a byte, or more when the window cannot hold a prefix start.
     if ((w & 0xFFFF) > 1 && (w & 0xFF) != 0)
       Skip(24);

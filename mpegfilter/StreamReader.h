@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "pxkernel/PxKernel.h"
 
@@ -23,15 +24,15 @@ class StreamReader {
 
   // --- bits, most significant first ---
   inline uint32_t Peek(int n) {  // n = 1..32
-    if (m_nBits < n) Refill();
+    if (m_nBits < n) Top();
     return static_cast<uint32_t>(m_nCache >> (64 - n));
   }
   inline uint32_t Peek32() {
-    if (m_nBits < 32) Refill();
+    if (m_nBits < 32) Top();
     return static_cast<uint32_t>(m_nCache >> 32);
   }
   inline void Skip(int n) {  // n = 0..32 and n <= bits made available by a Peek
-    if (m_nBits < n) Refill();
+    if (m_nBits < n) Top();
     m_nCache <<= n;
     m_nBits -= n;
   }
@@ -58,6 +59,22 @@ class StreamReader {
   int HeadLength() const { return m_nHead; }
 
  private:
+  // Tops the cache up to at least 33 bits: eight bytes at once inside the buffer, else Refill.
+  inline void Top() {
+    if (m_pEnd - m_pPos >= 8) {
+      uint64_t v;
+      std::memcpy(&v, m_pPos, 8);
+      v = __builtin_bswap64(v);
+      const int nBytes = (64 - m_nBits) >> 3;  // 4..8 since m_nBits <= 32 here
+      const int nDrop = 64 - 8 * nBytes;
+      v = (v >> nDrop) << nDrop;
+      m_nCache |= v >> m_nBits;
+      m_nBits += 8 * nBytes;
+      m_pPos += nBytes;
+      return;
+    }
+    Refill();
+  }
   void Refill();
   // Fills m_payload (elementary: straight from the file; system: the video packets' bytes).
   void FillPayload();

@@ -1,8 +1,9 @@
 #include "scan/MultiFileWarnDialog.h"
 
 #include "log/DebugTrace.h"
-#include "platform/ui/DataExchange.h"
 #include "platform/framework/Afx.h"
+#include "platform/ui/DataExchange.h"
+#include "settings/MyReg.h"
 #include "settings/ValueGetter.h"
 
 void MultiFileWarnDialog::DoDataExchange(CDataExchange* pDX) {
@@ -13,11 +14,18 @@ void MultiFileWarnDialog::DoDataExchange(CDataExchange* pDX) {
 
 bool WarnMultiFile(ValueGetter& values, int pageCount, int fileType) {
   DebugTrace trace("WarnMultiFile", __FILE__);
-  if (pageCount <= 1 || values.IsMultiPageSupported(fileType) || values.GetMainInt("DontShowMultiFileWarn", 0) != 0)
+  if (pageCount <= 1 || values.IsMultiPageSupported(fileType) ||
+      values.GetMainInt("DontShowMultiFileWarn", 0) != 0)
     return false;
   MultiFileWarnDialog dialog(nullptr);
   if (!AfxLoadString(218, dialog.m_strText)) trace.Error(TRACE_NUMBERED("LoadString failed"));
   dialog.DoModal();
-  if (dialog.m_nDontShow == 1) values.SetMainInt("DontShowMultiFileWarn", 1);
+  if (dialog.m_nDontShow == 1) {
+    // The main key is created when it is not there yet.
+    MyReg reg;
+    if (!reg.Create(HKEY_CURRENT_USER, values.GetMainKeyPath(), KEY_WRITE) ||
+        !reg.Set(DWORD{1}, "DontShowMultiFileWarn"))
+      trace.Error("Failed to store DontShowMultiFileWarn");
+  }
   return true;
 }

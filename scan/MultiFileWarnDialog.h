@@ -4,9 +4,9 @@
 // Cancel stores nothing. WarnMultiFile runs the whole rule of the scan job.
 #pragma once
 
-#include "platform/ui/Dialog.h"
-
 #include <string>
+
+#include "platform/ui/Dialog.h"
 
 class ValueGetter;
 

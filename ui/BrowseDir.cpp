@@ -18,7 +18,9 @@ BrowseDir::DataDirectoryFn& DataDirectorySource() {
 
 BrowseDir::BrowseDir(CWnd* parent, const std::string& currentFolder) : CDialog(IDD, parent) {}
 
-void BrowseDir::SetDataDirectorySource(DataDirectoryFn source) { DataDirectorySource() = std::move(source); }
+void BrowseDir::SetDataDirectorySource(DataDirectoryFn source) {
+  DataDirectorySource() = std::move(source);
+}
 
 void BrowseDir::DoDataExchange(CDataExchange* pDX) {
   CDialog::DoDataExchange(pDX);

@@ -4,11 +4,11 @@
 // when nothing is selected); callers append "/" to use it as a folder prefix.
 #pragma once
 
-#include "platform/ui/Dialog.h"
-#include "ui/DirTreeCtrl.h"
-
 #include <functional>
 #include <string>
+
+#include "platform/ui/Dialog.h"
+#include "ui/DirTreeCtrl.h"
 
 class BrowseDir : public CDialog {
  public:
@@ -26,5 +26,4 @@ class BrowseDir : public CDialog {
   // Seam for tests: where the data directory comes from (GetDataDirectory by default).
   using DataDirectoryFn = std::function<bool(std::string&)>;
   static void SetDataDirectorySource(DataDirectoryFn source);
-
 };

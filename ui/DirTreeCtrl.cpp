@@ -1,11 +1,11 @@
 #include "ui/DirTreeCtrl.h"
 
-#include "platform/files/Files.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <vector>
+
+#include "platform/files/Files.h"
 
 namespace {
 
@@ -25,7 +25,9 @@ bool LessNoCase(const std::string& a, const std::string& b) {
   });
 }
 
-bool IsDots(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+bool IsDots(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
 
 }  // namespace
 

@@ -5,9 +5,9 @@
 // so the root's path is "/" and any other has no final "/". Errors go into the error text.
 #pragma once
 
-#include "platform/ui/TreeCtrl.h"
-
 #include <string>
+
+#include "platform/ui/TreeCtrl.h"
 
 class DirTreeCtrl : public CTreeCtrl {
  public:

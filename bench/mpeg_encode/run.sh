@@ -17,7 +17,7 @@ esac
 ffmpeg -v error -f lavfi -i "$filter" -frames:v "$frames" -pix_fmt yuv420p "$work/src.yuv"
 
 psnr() {  # stream -> "y u v avg"
-  ffmpeg -v error -i "$1" -vsync passthrough -f rawvideo -pix_fmt yuv420p "$work/dec.yuv"
+  ffmpeg -v error -y -i "$1" -vsync passthrough -f rawvideo -pix_fmt yuv420p "$work/dec.yuv"
   ffmpeg -s $size -pix_fmt yuv420p -f rawvideo -i "$work/dec.yuv" -s $size -pix_fmt yuv420p -f rawvideo \
     -i "$work/src.yuv" -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | sed -n 's/.*PSNR y:\([0-9.]*\) u:\([0-9.]*\) v:\([0-9.]*\) average:\([0-9.]*\).*/\1 \2 \3 \4/p'
 }

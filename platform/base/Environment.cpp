@@ -87,5 +87,6 @@ void Sleep(DWORD ms) {
 DWORD GetTickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+  return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                            static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }

@@ -30,7 +30,8 @@ constexpr MessageText kMessages[] = {
     {ERROR_WRITE_FAULT, "The system cannot write to the specified device."},
     {ERROR_READ_FAULT, "The system cannot read from the specified device."},
     {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
-    {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
+    {ERROR_SHARING_VIOLATION,
+     "The process cannot access the file because it is being used by another process."},
     {ERROR_HANDLE_EOF, "Reached the end of the file."},
     {ERROR_NOT_SUPPORTED, "The request is not supported."},
     {ERROR_FILE_EXISTS, "The file exists."},
@@ -63,44 +64,72 @@ constexpr MessageText kMessages[] = {
 };
 }  // namespace
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError() {
+  return t_lastError;
+}
 
-void SetLastError(DWORD code) { t_lastError = code; }
+void SetLastError(DWORD code) {
+  t_lastError = code;
+}
 
 DWORD ErrorFromErrno(int err) {
   switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EEXIST: return ERROR_FILE_EXISTS;
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case EIO: return ERROR_GEN_FAILURE;
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EIO:
+      return ERROR_GEN_FAILURE;
     case EBUSY:
     case ETXTBSY:
-    case EAGAIN: return ERROR_BUSY;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
-    case ETIMEDOUT: return ERROR_TIMEOUT;
-    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
+    case EAGAIN:
+      return ERROR_BUSY;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
+    case ETIMEDOUT:
+      return ERROR_TIMEOUT;
+    case ENOEXEC:
+      return ERROR_BAD_EXE_FORMAT;
     case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
     case ENOSYS:
-    case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
-    case ECANCELED: return ERROR_CANCELLED;
-    case EFBIG: return ERROR_FILE_TOO_LARGE;
-    case ESPIPE: return ERROR_SEEK_ON_DEVICE;
-    case EPIPE: return ERROR_BROKEN_PIPE;
-    default: return ERROR_GEN_FAILURE;
+    case EOPNOTSUPP:
+      return ERROR_NOT_SUPPORTED;
+    case ECANCELED:
+      return ERROR_CANCELLED;
+    case EFBIG:
+      return ERROR_FILE_TOO_LARGE;
+    case ESPIPE:
+      return ERROR_SEEK_ON_DEVICE;
+    case EPIPE:
+      return ERROR_BROKEN_PIPE;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 

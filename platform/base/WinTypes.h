@@ -13,8 +13,8 @@ using UINT = unsigned int;
 using BOOL = int;
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
-using HMODULE = void*;   // a dlopen handle
-using HWND = void*;      // a window of the ui layer, or null
+using HMODULE = void*;  // a dlopen handle
+using HWND = void*;     // a window of the ui layer, or null
 using REGSAM = DWORD;
 
 #ifndef TRUE

@@ -1,17 +1,19 @@
 // GetLogicalDriveStringsA: this system's counterpart of the logical drives (see docs/platform.md).
-#include "platform/files/Files.h"
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 
+#include "platform/files/Files.h"
+
 namespace platform::files {
 
 namespace {
 
-bool IsOctal(char c) { return c >= '0' && c <= '7'; }
+bool IsOctal(char c) {
+  return c >= '0' && c <= '7';
+}
 
 // /proc/mounts escapes blanks, tabs, newlines and backslashes as \040, \011, \012, \134.
 std::string Unescape(const std::string& s) {
@@ -35,18 +37,19 @@ bool Under(const std::string& path, const char* folder) {
 // File systems that are never a user's volume.
 bool IsPseudo(const std::string& type) {
   static const std::set<std::string> kPseudo = {
-      "proc",     "sysfs",   "devtmpfs", "devpts",   "tmpfs",     "securityfs", "cgroup",    "cgroup2",
-      "pstore",   "bpf",     "debugfs",  "tracefs",  "configfs",  "fusectl",    "mqueue",    "hugetlbfs",
-      "autofs",   "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs", "overlay",  "squashfs",  "ramfs",
-      "selinuxfs", "fuse.gvfsd-fuse", "fuse.portal", "nfsd",  "devfs",  "sockfs", "pipefs", "none"};
+      "proc",    "sysfs",     "devtmpfs", "devpts",      "tmpfs",           "securityfs",  "cgroup",
+      "cgroup2", "pstore",    "bpf",      "debugfs",     "tracefs",         "configfs",    "fusectl",
+      "mqueue",  "hugetlbfs", "autofs",   "binfmt_misc", "efivarfs",        "rpc_pipefs",  "nsfs",
+      "overlay", "squashfs",  "ramfs",    "selinuxfs",   "fuse.gvfsd-fuse", "fuse.portal", "nfsd",
+      "devfs",   "sockfs",    "pipefs",   "none"};
   return kPseudo.count(type) > 0;
 }
 
 // Removable, optical and network file systems: shown wherever they are mounted (outside /boot).
 bool IsRemovableOrNetwork(const std::string& type) {
-  static const std::set<std::string> kTypes = {"vfat",  "msdos", "exfat", "ntfs", "ntfs3", "fuseblk", "iso9660",
-                                               "udf",   "hfs",   "hfsplus", "nfs", "nfs4", "cifs", "smb3",
-                                               "smbfs", "fuse.sshfs", "9p"};
+  static const std::set<std::string> kTypes = {"vfat",    "msdos", "exfat", "ntfs",       "ntfs3", "fuseblk",
+                                               "iso9660", "udf",   "hfs",   "hfsplus",    "nfs",   "nfs4",
+                                               "cifs",    "smb3",  "smbfs", "fuse.sshfs", "9p"};
   return kTypes.count(type) > 0;
 }
 
@@ -64,7 +67,8 @@ std::vector<std::string> LogicalDrives(const char* mountsFile) {
     if (!(fields >> device >> mountPoint >> type)) continue;
     mountPoint = Unescape(mountPoint);
     if (IsPseudo(type) || mountPoint.empty() || mountPoint[0] != '/') continue;
-    const bool userPlace = Under(mountPoint, "/media") || Under(mountPoint, "/mnt") || Under(mountPoint, "/run/media");
+    const bool userPlace =
+        Under(mountPoint, "/media") || Under(mountPoint, "/mnt") || Under(mountPoint, "/run/media");
     const bool systemPlace = mountPoint == "/boot" || Under(mountPoint, "/boot");
     if (!userPlace && (systemPlace || !IsRemovableOrNetwork(type))) continue;
     std::string drive = mountPoint;

@@ -1,18 +1,22 @@
 // The object behind a file HANDLE and helpers shared by the files layer (internal to platform/files).
 #pragma once
 
-#include "platform/base/Handle.h"
-
 #include <sys/stat.h>
 
 #include <string>
+
+#include "platform/base/Handle.h"
 
 namespace platform::files {
 
 class FileObject : public HandleObject {
  public:
   FileObject(int fd, DWORD access, std::string path, bool deleteOnClose)
-      : HandleObject(Kind::File), m_fd(fd), m_access(access), m_path(std::move(path)), m_deleteOnClose(deleteOnClose) {}
+      : HandleObject(Kind::File),
+        m_fd(fd),
+        m_access(access),
+        m_path(std::move(path)),
+        m_deleteOnClose(deleteOnClose) {}
   ~FileObject() override;
   int fd() const { return m_fd; }
   DWORD access() const { return m_access; }

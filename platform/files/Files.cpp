@@ -1,9 +1,6 @@
 // CreateFileA, ReadFile, WriteFile and the file-system operations (see Files.h).
 #include "platform/files/Files.h"
 
-#include "platform/files/FileObject.h"
-#include "platform/files/ShareLock.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+
+#include "platform/files/FileObject.h"
+#include "platform/files/ShareLock.h"
 
 namespace platform::files {
 
@@ -46,11 +46,13 @@ DWORD ErrorOfOpen(int err, const std::string& path) {
   return platform::ErrorFromErrno(err);
 }
 
-bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
+bool IsReadOnlyFile(const struct stat& st) {
+  return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
 
 // Opens like CreateFileA; on failure returns null and sets *error.
-FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags, DWORD* error,
-                     bool* existed) {
+FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                     DWORD* error, bool* existed) {
   *existed = false;
   if (!name || !*name) {
     *error = ERROR_PATH_NOT_FOUND;
@@ -59,7 +61,8 @@ FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposit
   const std::string path = name;
   const bool reads = access & GENERIC_READ;
   const bool writes = access & GENERIC_WRITE;
-  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING || (disposition == TRUNCATE_EXISTING && !writes)) {
+  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
+      (disposition == TRUNCATE_EXISTING && !writes)) {
     *error = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
@@ -90,7 +93,8 @@ FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposit
     break;
   }
   if (fd < 0) {
-    *error = (disposition == CREATE_NEW && err == EEXIST) ? static_cast<DWORD>(ERROR_FILE_EXISTS) : ErrorOfOpen(err, path);
+    *error = (disposition == CREATE_NEW && err == EEXIST) ? static_cast<DWORD>(ERROR_FILE_EXISTS)
+                                                          : ErrorOfOpen(err, path);
     return nullptr;
   }
   struct stat st {};
@@ -108,7 +112,8 @@ FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposit
       return nullptr;
     }
     // Truncate only after the sharing check, so a refused open never damages another handle's file.
-    if (*existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && ftruncate(fd, 0) != 0) {
+    if (*existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
+        ftruncate(fd, 0) != 0) {
       *error = platform::ErrorFromErrno(errno);
       close(fd);
       return nullptr;
@@ -150,7 +155,8 @@ DWORD CopyAcross(const std::string& from, const std::string& to, bool replace) {
   if (in < 0) return ErrorOfOpen(errno, from);
   struct stat st {};
   fstat(in, &st);
-  const std::string temp = Parent(to) + "/.marlin3-move-" + std::to_string(getpid()) + "-" + LastComponent(to);
+  const std::string temp =
+      Parent(to) + "/.marlin3-move-" + std::to_string(getpid()) + "-" + LastComponent(to);
   const int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
   if (out < 0) {
     const DWORD e = ErrorOfOpen(errno, to);
@@ -194,7 +200,8 @@ FileObject::~FileObject() {
 DWORD MissingError(const std::string& path) {
   struct stat st {};
   const std::string parent = Parent(path);
-  return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+  return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_PATH_NOT_FOUND;
 }
 
 DWORD AttributesOf(const struct stat& st, const std::string& name) {
@@ -271,7 +278,8 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written,
     if (platform::files::g_writeHook) fault = platform::files::g_writeHook(file->path(), toWrite);
   }
   DWORD limit = toWrite;
-  if (fault.error != ERROR_SUCCESS) limit = fault.bytesBeforeFailure < toWrite ? fault.bytesBeforeFailure : toWrite;
+  if (fault.error != ERROR_SUCCESS)
+    limit = fault.bytesBeforeFailure < toWrite ? fault.bytesBeforeFailure : toWrite;
   DWORD done = 0;
   while (done < limit) {
     const ssize_t n = ::write(file->fd(), static_cast<const char*>(buffer) + done, limit - done);
@@ -299,7 +307,10 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD met
   if (distanceHigh)
     offset = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
                                   static_cast<uint32_t>(distance));
-  const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+  const int whence = method == FILE_BEGIN     ? SEEK_SET
+                     : method == FILE_CURRENT ? SEEK_CUR
+                     : method == FILE_END     ? SEEK_END
+                                              : -1;
   if (whence < 0) {
     platform::SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_SET_FILE_POINTER;
@@ -337,7 +348,8 @@ BOOL SetEndOfFile(HANDLE handle) {
   if (!file) return platform::files::Fail(ERROR_INVALID_HANDLE);
   if (!(file->access() & GENERIC_WRITE)) return platform::files::Fail(ERROR_ACCESS_DENIED);
   const off_t pos = lseek(file->fd(), 0, SEEK_CUR);
-  if (pos < 0 || ftruncate(file->fd(), pos) != 0) return platform::files::Fail(platform::ErrorFromErrno(errno));
+  if (pos < 0 || ftruncate(file->fd(), pos) != 0)
+    return platform::files::Fail(platform::ErrorFromErrno(errno));
   return TRUE;
 }
 
@@ -353,7 +365,8 @@ BOOL DeleteFileA(const char* name) {
   if (!name || !*name) return platform::files::Fail(ERROR_PATH_NOT_FOUND);
   struct stat st {};
   if (lstat(name, &st) != 0) return platform::files::Fail(platform::files::ErrorOfOpen(errno, name));
-  if (S_ISDIR(st.st_mode) || platform::files::IsReadOnlyFile(st)) return platform::files::Fail(ERROR_ACCESS_DENIED);
+  if (S_ISDIR(st.st_mode) || platform::files::IsReadOnlyFile(st))
+    return platform::files::Fail(ERROR_ACCESS_DENIED);
   if (S_ISREG(st.st_mode)) {
     if (DWORD e = platform::files::CheckDeleteAllowed(name)) return platform::files::Fail(e);
   }
@@ -375,7 +388,8 @@ BOOL MoveFileExA(const char* from, const char* to, DWORD flags) {
     const bool same = dst.st_dev == src.st_dev && dst.st_ino == src.st_ino;
     if (!same) {
       if (!replace) return platform::files::Fail(ERROR_ALREADY_EXISTS);
-      if (S_ISDIR(dst.st_mode) || platform::files::IsReadOnlyFile(dst)) return platform::files::Fail(ERROR_ACCESS_DENIED);
+      if (S_ISDIR(dst.st_mode) || platform::files::IsReadOnlyFile(dst))
+        return platform::files::Fail(ERROR_ACCESS_DENIED);
       if (DWORD e = platform::files::CheckDeleteAllowed(to)) return platform::files::Fail(e);
     }
   }
@@ -395,13 +409,16 @@ BOOL MoveFileExA(const char* from, const char* to, DWORD flags) {
   return platform::files::Fail(platform::ErrorFromErrno(errno));
 }
 
-BOOL MoveFileA(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED); }
+BOOL MoveFileA(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED);
+}
 
 BOOL CopyFileA(const char* from, const char* to, BOOL failIfExists) {
   DWORD error = ERROR_SUCCESS;
   bool existed = false;
-  FileObject* in = platform::files::OpenFile(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             OPEN_EXISTING, 0, &error, &existed);
+  FileObject* in =
+      platform::files::OpenFile(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                OPEN_EXISTING, 0, &error, &existed);
   if (!in) return platform::files::Fail(error);
   struct stat st {};
   fstat(in->fd(), &st);

@@ -7,12 +7,12 @@
 // layer are not stopped by it. All descriptors are close-on-exec, so no handle leaks into a child.
 #pragma once
 
-#include "platform/base/Handle.h"
-#include "platform/base/WinTypes.h"
-
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/base/Handle.h"
+#include "platform/base/WinTypes.h"
 
 enum : DWORD {
   GENERIC_READ = 0x80000000u,
@@ -109,9 +109,10 @@ DWORD GetFileAttributesA(const char* path);
 
 // "folder/pattern" with '*' and '?' (ignoring case; "*.*" matches every name). "." and ".." are reported
 // first, except in the root of a volume (as Windows omits them in a drive's root); the other names follow
-// in case-insensitive order. A pattern without wildcards finds that one entry, spelled exactly (as CreateFileA sees it). No match:
-// INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND; a missing folder: ERROR_PATH_NOT_FOUND. Names longer
-// than 259 bytes are skipped. FindNextFileA gives ERROR_NO_MORE_FILES at the end.
+// in case-insensitive order. A pattern without wildcards finds that one entry, spelled exactly (as
+// CreateFileA sees it). No match: INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND; a missing folder:
+// ERROR_PATH_NOT_FOUND. Names longer than 259 bytes are skipped. FindNextFileA gives ERROR_NO_MORE_FILES at
+// the end.
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE find);

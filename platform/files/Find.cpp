@@ -1,14 +1,14 @@
 // FindFirstFileA / FindNextFileA / FindClose (see Files.h).
-#include "platform/files/FileObject.h"
-#include "platform/files/Files.h"
-#include "platform/text/Text.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "platform/files/FileObject.h"
+#include "platform/files/Files.h"
+#include "platform/text/Text.h"
 
 namespace platform::files {
 
@@ -21,7 +21,9 @@ class FindObject : public HandleObject {
   size_t next = 0;
 };
 
-bool HasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+bool HasWildcards(const std::string& s) {
+  return s.find_first_of("*?") != std::string::npos;
+}
 
 bool Describe(const std::string& path, const std::string& name, WIN32_FIND_DATAA& data) {
   struct stat st {};
@@ -43,7 +45,8 @@ bool Describe(const std::string& path, const std::string& name, WIN32_FIND_DATAA
 
 // The root of a volume: "/" or a mount point (its parent lies on another device).
 bool IsVolumeRoot(const std::string& dir) {
-  struct stat self {}, parent {};
+  struct stat self {
+  }, parent{};
   if (stat(dir.c_str(), &self) != 0 || stat((dir + "/..").c_str(), &parent) != 0) return false;
   return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }

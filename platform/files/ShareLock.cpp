@@ -1,11 +1,11 @@
 // FILE_SHARE_* emulation with OFD locks (see ShareLock.h).
 #include "platform/files/ShareLock.h"
 
-#include "platform/files/Files.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include "platform/files/Files.h"
 
 namespace platform::files {
 
@@ -46,7 +46,8 @@ DWORD AcquireShare(int fd, DWORD access, DWORD share, DWORD flags) {
   }
   DWORD result = ERROR_SUCCESS;
   if ((reads && HeldByOther(fd, kDeniesRead)) || (writes && HeldByOther(fd, kDeniesWrite)) ||
-      (deletes && HeldByOther(fd, kDeniesDelete)) || (!(share & FILE_SHARE_READ) && HeldByOther(fd, kHasRead)) ||
+      (deletes && HeldByOther(fd, kDeniesDelete)) ||
+      (!(share & FILE_SHARE_READ) && HeldByOther(fd, kHasRead)) ||
       (!(share & FILE_SHARE_WRITE) && HeldByOther(fd, kHasWrite))) {
     result = ERROR_SHARING_VIOLATION;
   } else {

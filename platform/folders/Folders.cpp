@@ -1,8 +1,6 @@
 // Temporary and special folders, computer name and locale information (see Folders.h).
 #include "platform/folders/Folders.h"
 
-#include "platform/text/Text.h"
-
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
@@ -15,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include "platform/text/Text.h"
 
 namespace platform::folders {
 
@@ -133,13 +133,20 @@ DWORD GetTempPathA(DWORD size, char* buf) {
 bool GetSpecialFolder(SpecialFolder which, std::string& path, bool create) {
   std::string folder;
   switch (which) {
-    case SpecialFolder::Personal: folder = platform::folders::DocumentsFolder(); break;
-    case SpecialFolder::Windows: folder = "/etc"; break;
-    default: platform::SetLastError(ERROR_INVALID_PARAMETER); return false;
+    case SpecialFolder::Personal:
+      folder = platform::folders::DocumentsFolder();
+      break;
+    case SpecialFolder::Windows:
+      folder = "/etc";
+      break;
+    default:
+      platform::SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
   }
   if (!platform::folders::IsDirectory(folder)) {
     if (!create || !platform::folders::MakeDirectories(folder)) {
-      platform::SetLastError(create ? platform::ErrorFromErrno(errno) : static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+      platform::SetLastError(create ? platform::ErrorFromErrno(errno)
+                                    : static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
       return false;
     }
   }

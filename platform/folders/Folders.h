@@ -6,9 +6,9 @@
 // DOCUMENTS` (read from user-dirs.dirs, no process is spawned) else ~/Documents; the Windows folder /etc.
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <string>
+
+#include "platform/base/WinTypes.h"
 
 // $TMPDIR (when set and not empty) else "/tmp/", always ending with "/". Returns the length without the
 // terminating zero; when size is too small, the size needed including it (and buf is not written).

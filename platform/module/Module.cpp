@@ -1,18 +1,18 @@
 // Loading shared libraries under their Windows names (see Module.h).
 #include "platform/module/Module.h"
 
-#include "platform/debugout/DebugOut.h"
-
 #include <dlfcn.h>
 #include <link.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <strings.h>
 #include <vector>
+
+#include "platform/debugout/DebugOut.h"
 
 namespace platform::module {
 
@@ -62,8 +62,9 @@ HMODULE LoadLibraryA(const char* name) {
     } else {
       const std::string base = given.substr(0, given.size() - 4);
       const size_t slash = base.rfind('/');
-      const std::string file =
-          slash == std::string::npos ? "lib" + base + ".so" : base.substr(0, slash + 1) + "lib" + base.substr(slash + 1) + ".so";
+      const std::string file = slash == std::string::npos
+                                   ? "lib" + base + ".so"
+                                   : base.substr(0, slash + 1) + "lib" + base.substr(slash + 1) + ".so";
       bool decided = false;
       if (slash != std::string::npos) {
         handle = Open(file);
@@ -75,7 +76,8 @@ HMODULE LoadLibraryA(const char* name) {
         size_t start = 0;
         while (start <= list.size()) {
           const size_t colon = list.find(':', start);
-          const std::string dir = list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+          const std::string dir =
+              list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
           if (!dir.empty()) folders.push_back(dir.back() == '/' ? dir : dir + "/");
           if (colon == std::string::npos) break;
           start = colon + 1;

@@ -10,9 +10,9 @@
 // happened (dlerror) goes to the debugger output (OutputDebugStringA).
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <string>
+
+#include "platform/base/WinTypes.h"
 
 // A module handle, or null with ERROR_MOD_NOT_FOUND.
 HMODULE LoadLibraryA(const char* name);

@@ -1,9 +1,6 @@
 // CreateProcessA, process handles and ShellExecuteOpen on posix_spawn (see Process.h).
 #include "platform/process/Process.h"
 
-#include "platform/files/FileObject.h"
-#include "platform/module/Module.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,6 +17,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "platform/files/FileObject.h"
+#include "platform/module/Module.h"
 
 extern char** environ;
 
@@ -38,7 +38,8 @@ struct ChildState {
 
 class ProcessObject : public HandleObject {
  public:
-  explicit ProcessObject(std::shared_ptr<ChildState> state) : HandleObject(Kind::Process), child(std::move(state)) {}
+  explicit ProcessObject(std::shared_ptr<ChildState> state)
+      : HandleObject(Kind::Process), child(std::move(state)) {}
   std::shared_ptr<ChildState> child;
 };
 
@@ -127,8 +128,8 @@ std::string ExecutableName(const std::string& windowsName) {
 }
 
 // Spawns program with argv; returns the pid or -1 with errno set.
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>* env,
-            const char* dir, const int stdFds[3], bool searchPath) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::vector<std::string>* env, const char* dir, const int stdFds[3], bool searchPath) {
   std::vector<std::string> argStore = args;
   std::vector<char*> argv;
   for (std::string& a : argStore) argv.push_back(a.data());
@@ -158,10 +159,10 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, co
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = -1;
-  const int rc = searchPath ? posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(),
-                                           env ? envp.data() : environ)
-                            : posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(),
-                                          env ? envp.data() : environ);
+  const int rc =
+      searchPath
+          ? posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), env ? envp.data() : environ)
+          : posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env ? envp.data() : environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
@@ -173,7 +174,8 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, co
 
 // The descriptor behind a file handle of the files layer, or -1.
 int DescriptorOfHandle(HANDLE handle) {
-  auto* file = static_cast<platform::files::FileObject*>(platform::LookupHandle(handle, HandleObject::Kind::File));
+  auto* file =
+      static_cast<platform::files::FileObject*>(platform::LookupHandle(handle, HandleObject::Kind::File));
   return file ? file->fd() : -1;
 }
 
@@ -181,8 +183,9 @@ int DescriptorOfHandle(HANDLE handle) {
 
 using namespace platform::process;
 
-BOOL CreateProcessA(const char* app, char* cmdLine, void* processAttributes, void* threadAttributes, BOOL inherit,
-                    DWORD flags, void* env, const char* dir, STARTUPINFOA* startupInfo, PROCESS_INFORMATION* pi) {
+BOOL CreateProcessA(const char* app, char* cmdLine, void* processAttributes, void* threadAttributes,
+                    BOOL inherit, DWORD flags, void* env, const char* dir, STARTUPINFOA* startupInfo,
+                    PROCESS_INFORMATION* pi) {
   if (!app && !cmdLine) return Fail(ERROR_INVALID_PARAMETER);
   const std::string cmd = cmdLine ? cmdLine : "";
   std::vector<std::string> args = SplitCommandLine(cmd);
@@ -238,7 +241,8 @@ BOOL CreateProcessA(const char* app, char* cmdLine, void* processAttributes, voi
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  auto* process = static_cast<ProcessObject*>(platform::LookupHandle(handle, platform::HandleObject::Kind::Process));
+  auto* process =
+      static_cast<ProcessObject*>(platform::LookupHandle(handle, platform::HandleObject::Kind::Process));
   if (!process) {
     platform::SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
@@ -255,7 +259,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL GetExitCodeProcess(HANDLE handle, DWORD* exitCode) {
-  auto* process = static_cast<ProcessObject*>(platform::LookupHandle(handle, platform::HandleObject::Kind::Process));
+  auto* process =
+      static_cast<ProcessObject*>(platform::LookupHandle(handle, platform::HandleObject::Kind::Process));
   if (!process || !exitCode) return Fail(process ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
   std::lock_guard<std::mutex> lock(process->child->mutex);
   *exitCode = process->child->done ? process->child->exitCode : static_cast<DWORD>(STILL_ACTIVE);
@@ -263,7 +268,8 @@ BOOL GetExitCodeProcess(HANDLE handle, DWORD* exitCode) {
 }
 
 BOOL TerminateProcess(HANDLE handle, UINT exitCode) {
-  auto* process = static_cast<ProcessObject*>(platform::LookupHandle(handle, platform::HandleObject::Kind::Process));
+  auto* process =
+      static_cast<ProcessObject*>(platform::LookupHandle(handle, platform::HandleObject::Kind::Process));
   if (!process) return Fail(ERROR_INVALID_HANDLE);
   std::lock_guard<std::mutex> lock(process->child->mutex);
   if (process->child->done) return Fail(ERROR_ACCESS_DENIED);  // as Windows says for an ended process
@@ -274,9 +280,12 @@ BOOL TerminateProcess(HANDLE handle, UINT exitCode) {
 BOOL ShellExecuteOpen(const char* file) {
   if (!file || !*file) return Fail(ERROR_FILE_NOT_FOUND);
   const pid_t pid = Spawn("xdg-open", {"xdg-open", file}, nullptr, nullptr, nullptr, true);
-  if (pid < 0) return Fail(errno == ENOENT ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : platform::ErrorFromErrno(errno));
+  if (pid < 0)
+    return Fail(errno == ENOENT ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : platform::ErrorFromErrno(errno));
   Watch(pid);
   return TRUE;
 }
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+DWORD GetCurrentProcessId() {
+  return static_cast<DWORD>(getpid());
+}

@@ -8,11 +8,11 @@
 // handler), so no zombie is left and the caller's own children and signal settings are untouched.
 #pragma once
 
-#include "platform/base/Handle.h"
-#include "platform/files/Files.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/base/Handle.h"
+#include "platform/files/Files.h"
 
 struct STARTUPINFOA {
   DWORD cb;
@@ -71,8 +71,9 @@ std::string BuildCommandLine(const std::vector<std::string>& args);
 // ignored: this layer opens every descriptor close-on-exec, and only standard input, output and error
 // (or the handles of STARTF_USESTDHANDLES) reach the child. Both handles of pi must be closed with
 // CloseHandle; the child runs on regardless.
-BOOL CreateProcessA(const char* app, char* cmdLine, void* processAttributes, void* threadAttributes, BOOL inherit,
-                    DWORD flags, void* env, const char* dir, STARTUPINFOA* startupInfo, PROCESS_INFORMATION* pi);
+BOOL CreateProcessA(const char* app, char* cmdLine, void* processAttributes, void* threadAttributes,
+                    BOOL inherit, DWORD flags, void* env, const char* dir, STARTUPINFOA* startupInfo,
+                    PROCESS_INFORMATION* pi);
 
 // Waits for a process handle: WAIT_OBJECT_0 when it ended, WAIT_TIMEOUT, or WAIT_FAILED.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

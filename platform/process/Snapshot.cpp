@@ -1,8 +1,4 @@
 // Process and module snapshots from /proc (see Process.h).
-#include "platform/process/Process.h"
-
-#include "platform/text/Text.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +9,9 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include "platform/process/Process.h"
+#include "platform/text/Text.h"
 
 namespace platform::process {
 
@@ -50,7 +49,8 @@ bool ReadExe(DWORD pid, std::string& path) {
   if (n <= 0) return false;
   path.assign(buf, static_cast<size_t>(n));
   const std::string deleted = " (deleted)";
-  if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+  if (path.size() > deleted.size() &&
+      path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
     path.resize(path.size() - deleted.size());
   return true;
 }
@@ -72,7 +72,7 @@ bool ReadProcess(DWORD pid, ProcessInfo& info) {
   long long fields[18] = {};
   rest >> state;
   for (long long& f : fields) rest >> f;
-  info.parent = static_cast<DWORD>(fields[0]);   // field 4: ppid
+  info.parent = static_cast<DWORD>(fields[0]);    // field 4: ppid
   info.threads = static_cast<DWORD>(fields[16]);  // field 20: num_threads
   std::string exe;
   info.exeFile = ReadExe(pid, exe) ? BaseName(exe) : line.substr(open + 1, close - open - 1);
@@ -189,7 +189,15 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD pid) {
   return platform::RegisterHandle(snapshot);
 }
 
-BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry) { return NextProcess(snapshot, entry, true); }
-BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) { return NextProcess(snapshot, entry, false); }
-BOOL Module32First(HANDLE snapshot, MODULEENTRY32* entry) { return NextModule(snapshot, entry, true); }
-BOOL Module32Next(HANDLE snapshot, MODULEENTRY32* entry) { return NextModule(snapshot, entry, false); }
+BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry) {
+  return NextProcess(snapshot, entry, true);
+}
+BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
+  return NextProcess(snapshot, entry, false);
+}
+BOOL Module32First(HANDLE snapshot, MODULEENTRY32* entry) {
+  return NextModule(snapshot, entry, true);
+}
+BOOL Module32Next(HANDLE snapshot, MODULEENTRY32* entry) {
+  return NextModule(snapshot, entry, false);
+}

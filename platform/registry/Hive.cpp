@@ -1,16 +1,17 @@
 // Opening hive databases and running their transactions (see Hive.h).
 #include "platform/registry/Hive.h"
 
-#include "platform/registry/Registry.h"
-
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+
+#include "platform/registry/Registry.h"
 
 namespace platform::registry {
 
@@ -37,7 +38,7 @@ std::string WithSlash(std::string dir) {
 
 // mkdir -p; true when the directory exists afterwards.
 bool MakeDirectories(const std::string& dir, mode_t mode) {
-  struct stat st{};
+  struct stat st {};
   if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos == dir.size() || dir[pos] == '/') {
@@ -71,18 +72,26 @@ LONG ErrorFromSqlite(int rc) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_DONE:
-    case SQLITE_ROW: return ERROR_SUCCESS;
+    case SQLITE_ROW:
+      return ERROR_SUCCESS;
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return ERROR_BUSY;
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-    case SQLITE_CANTOPEN: return ERROR_ACCESS_DENIED;
-    case SQLITE_FULL: return ERROR_DISK_FULL;
-    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case SQLITE_IOERR: return ERROR_WRITE_FAULT;
-    case SQLITE_TOOBIG: return ERROR_INVALID_PARAMETER;
-    default: return ERROR_BADDB;  // SQLITE_CORRUPT, SQLITE_NOTADB, SQLITE_SCHEMA, ...
+    case SQLITE_CANTOPEN:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_NOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_IOERR:
+      return ERROR_WRITE_FAULT;
+    case SQLITE_TOOBIG:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_BADDB;  // SQLITE_CORRUPT, SQLITE_NOTADB, SQLITE_SCHEMA, ...
   }
 }
 
@@ -119,7 +128,7 @@ std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
   auto it = cache->find(cacheKey);
   if (it != cache->end()) return it->second;
   std::shared_ptr<Hive> hive(new Hive());
-  const LONG rc = hive->Open(dir, file, true);
+  const LONG rc = hive->Open(dir, file);
   if (rc != ERROR_SUCCESS) {
     if (error) *error = rc;
     return nullptr;
@@ -128,12 +137,12 @@ std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
   return hive;
 }
 
-LONG Hive::Open(const std::string& dir, const std::string& file, bool createDir) {
+LONG Hive::Open(const std::string& dir, const std::string& file) {
   const bool haveDir = MakeDirectories(dir, dir.find("/var/lib/") == 0 ? 0755 : 0700);
   int rc = SQLITE_CANTOPEN;
   if (haveDir) {
-    rc = sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                         nullptr);
+    rc = sqlite3_open_v2(file.c_str(), &m_db,
+                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   }
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
@@ -141,7 +150,8 @@ LONG Hive::Open(const std::string& dir, const std::string& file, bool createDir)
     if (m_writable) {
       // WAL lets readers and one writer of several processes work at once; NORMAL sync keeps every
       // committed transaction whole across a killed process (only a power cut may lose the last ones).
-      rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+      rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                        nullptr);
       if (rc == SQLITE_OK) rc = CreateSchema();
       if (rc != SQLITE_OK) m_writable = false;
     }
@@ -156,19 +166,44 @@ LONG Hive::Open(const std::string& dir, const std::string& file, bool createDir)
     if (m_db) sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_writable = false;
-    if (access(file.c_str(), R_OK) == 0 &&
-        sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
-      sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-      return ERROR_SUCCESS;
+    if (access(file.c_str(), R_OK) == 0) {
+      if (OpenReadOnly(file, false) || OpenReadOnly(file, true)) return ERROR_SUCCESS;
     }
-    if (m_db) sqlite3_close_v2(m_db);
-    m_db = nullptr;
     // No hive file at all: an empty in-memory hive, so reads find nothing and writes are refused.
     if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
       return ERROR_NOT_ENOUGH_MEMORY;
     sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr);
   }
   return ERROR_SUCCESS;
+}
+
+// A WAL database needs its -shm file to be read; when the last writer has closed it and this process
+// may not create files in the folder (HKLM for a normal user), the hive is read as immutable instead:
+// consistent as of the moment it is read, which is what a reader of the installer's values needs.
+bool Hive::OpenReadOnly(const std::string& file, bool immutable) {
+  std::string name = file;
+  int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+  if (immutable) {
+    name = "file:";
+    for (char c : file) {
+      if (c == '%' || c == '?' || c == '#') {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+        name += hex;
+      } else {
+        name += c;
+      }
+    }
+    name += "?immutable=1";
+    flags |= SQLITE_OPEN_URI;
+  }
+  if (sqlite3_open_v2(name.c_str(), &m_db, flags, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    if (sqlite3_exec(m_db, "SELECT 1 FROM keys LIMIT 1", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  }
+  if (m_db) sqlite3_close_v2(m_db);
+  m_db = nullptr;
+  return false;
 }
 
 int Hive::CreateSchema() {
@@ -205,7 +240,9 @@ sqlite3_stmt* Hive::Statement(const char* sql) {
   return st;
 }
 
-LONG Hive::BeginRead() { return ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr)); }
+LONG Hive::BeginRead() {
+  return ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr));
+}
 
 LONG Hive::BeginWrite() {
   if (!m_writable) return ERROR_ACCESS_DENIED;

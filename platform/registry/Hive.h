@@ -7,14 +7,14 @@
 // created again. The connection is opened once per process and hive file, in WAL mode with a busy time-out.
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "platform/base/WinTypes.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -52,7 +52,8 @@ class Hive {
 
  private:
   Hive() = default;
-  LONG Open(const std::string& dir, const std::string& file, bool createDir);
+  LONG Open(const std::string& dir, const std::string& file);
+  bool OpenReadOnly(const std::string& file, bool immutable);
   int CreateSchema();
 
   sqlite3* m_db = nullptr;

@@ -1,18 +1,18 @@
 // The registry API on the SQLite hives (see Registry.h and Hive.h).
 #include "platform/registry/Registry.h"
 
-#include "platform/registry/Hive.h"
-#include "platform/text/Text.h"
-
 #include <sqlite3.h>
 
 #include <cstring>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/registry/Hive.h"
+#include "platform/text/Text.h"
+
 using platform::registry::Hive;
-using platform::registry::Root;
 using platform::registry::kRootKeyId;
+using platform::registry::Root;
 
 struct RegKeyObject {
   Root root;
@@ -198,22 +198,26 @@ std::string ValueBytes(sqlite3_stmt* st, int column) {
       for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
       return s;
     }
-    case SQLITE_BLOB: return ColumnText(st, column);
-    default: return std::string();
+    case SQLITE_BLOB:
+      return ColumnText(st, column);
+    default:
+      return std::string();
   }
 }
 
 // Deletes the subtree at id: its values and keys; with keepTop the key itself stays (values go).
 LONG DeleteSubtree(Hive& hive, int64_t id, bool keepTop) {
   sqlite3_stmt* st = hive.Statement(
-      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
+      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = "
+      "sub.id) "
       "DELETE FROM vals WHERE key IN sub");
   if (!st) return ERROR_BADDB;
   sqlite3_bind_int64(st, 1, id);
   int rc = sqlite3_step(st);
   if (rc != SQLITE_DONE) return platform::registry::ErrorFromSqlite(rc);
   st = hive.Statement(
-      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
+      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = "
+      "sub.id) "
       "DELETE FROM keys WHERE id IN sub AND (?2 = 0 OR id <> ?1)");
   if (!st) return ERROR_BADDB;
   sqlite3_bind_int64(st, 1, id);
@@ -255,8 +259,8 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKE
   return ERROR_SUCCESS;
 }
 
-LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
-                     REGSAM sam, void* security, HKEY* result, DWORD* disposition) {
+LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM sam,
+                     void* security, HKEY* result, DWORD* disposition) {
   if (LONG rc = Fault("create")) return Done(rc);
   if (!result) return Done(ERROR_INVALID_PARAMETER);
   *result = nullptr;
@@ -413,7 +417,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* res
     Transaction tx(hive);
     if (LONG rc = tx.BeginRead()) return Done(rc);
     if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
-    sqlite3_stmt* st = hive.Statement("SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
+    sqlite3_stmt* st =
+        hive.Statement("SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
     if (!st) return Done(ERROR_BADDB);
     sqlite3_bind_int64(st, 1, ref.id);
     sqlite3_bind_int64(st, 2, index);
@@ -549,8 +554,8 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved
   Transaction tx(hive);
   if (LONG rc = tx.BeginRead()) return Done(rc);
   if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
-  sqlite3_stmt* st =
-      hive.Statement("SELECT COUNT(*), IFNULL(MAX(length(CAST(name AS BLOB))), 0) FROM keys WHERE parent = ?1");
+  sqlite3_stmt* st = hive.Statement(
+      "SELECT COUNT(*), IFNULL(MAX(length(CAST(name AS BLOB))), 0) FROM keys WHERE parent = ?1");
   if (!st) return Done(ERROR_BADDB);
   sqlite3_bind_int64(st, 1, ref.id);
   if (sqlite3_step(st) != SQLITE_ROW) return Done(ERROR_BADDB);

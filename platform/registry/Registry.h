@@ -7,10 +7,10 @@
 // when it is set, else HKCU in ${XDG_CONFIG_HOME:-~/.config}/marlin3/ and HKLM in /var/lib/marlin3/.
 #pragma once
 
-#include "platform/base/WinTypes.h"
-
 #include <functional>
 #include <string>
+
+#include "platform/base/WinTypes.h"
 
 struct RegKeyObject;
 using HKEY = RegKeyObject*;
@@ -47,18 +47,16 @@ enum : DWORD {
 };
 
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKEY* result);
-LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
-                     REGSAM sam, void* security, HKEY* result, DWORD* disposition);
+LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM sam,
+                     void* security, HKEY* result, DWORD* disposition);
 LONG RegCloseKey(HKEY key);
 // data may be null to ask for type and size; a short buffer gives ERROR_MORE_DATA and the needed size.
 // A REG_SZ's size counts its terminating zero, as on Windows.
-LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
-                      DWORD* cbData);
-LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,
-                    DWORD cbData);
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData);
+LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData);
 // cchName in: buffer size in characters; out: length without the terminating zero.
-LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved,
-                   char* keyClass, DWORD* cchClass, void* lastWriteTime);
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, char* keyClass,
+                   DWORD* cchClass, void* lastWriteTime);
 LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* reserved, DWORD* type,
                    BYTE* data, DWORD* cbData);
 // Deletes a key without subkeys (Windows refuses a key that has subkeys with ERROR_ACCESS_DENIED).
@@ -73,9 +71,9 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved
                       DWORD* maxValueLen, DWORD* securityDescriptor, void* lastWriteTime);
 
 // Limits enforced by this registry (Windows: key names 255 characters, value data "available memory").
-constexpr DWORD kRegMaxKeyNameLength = 255;       // bytes of one path component
-constexpr DWORD kRegMaxValueNameLength = 16383;   // bytes
-constexpr DWORD kRegMaxValueSize = 1024 * 1024;   // larger values fail with ERROR_INVALID_PARAMETER
+constexpr DWORD kRegMaxKeyNameLength = 255;      // bytes of one path component
+constexpr DWORD kRegMaxValueNameLength = 16383;  // bytes
+constexpr DWORD kRegMaxValueSize = 1024 * 1024;  // larger values fail with ERROR_INVALID_PARAMETER
 
 namespace platform::registry {
 

@@ -119,7 +119,8 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 uint32_t ToUpper(uint32_t cp) {
   if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 0x20 : cp;
   const auto* end = kUpper + sizeof(kUpper) / sizeof(kUpper[0]);
-  const auto* it = std::lower_bound(kUpper, end, cp, [](const UpperPair& p, uint32_t v) { return p.lower < v; });
+  const auto* it =
+      std::lower_bound(kUpper, end, cp, [](const UpperPair& p, uint32_t v) { return p.lower < v; });
   return (it != end && it->lower == cp) ? it->upper : cp;
 }
 
@@ -179,7 +180,7 @@ bool CopyTruncated(char* dst, size_t size, std::string_view src) {
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   if (pattern == "*.*" || pattern == "*") return true;
-  if (pattern.size() > 1 && pattern.back() == '.' ) {
+  if (pattern.size() > 1 && pattern.back() == '.') {
     // "name." and "*." stand for names without an extension.
     if (name.find('.') != std::string_view::npos) return false;
     return MatchUnits(UpperUnits(pattern.substr(0, pattern.size() - 1)), UpperUnits(name));
@@ -187,7 +188,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   const auto n = UpperUnits(name);
   if (MatchUnits(UpperUnits(pattern), n)) return true;
   // DOS rule: a trailing ".*" also matches a name without any extension ("a*.*" matches "abc").
-  if (pattern.size() > 2 && pattern.substr(pattern.size() - 2) == ".*" && name.find('.') == std::string_view::npos)
+  if (pattern.size() > 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+      name.find('.') == std::string_view::npos)
     return MatchUnits(UpperUnits(pattern.substr(0, pattern.size() - 2)), n);
   return false;
 }

@@ -31,7 +31,9 @@ std::string ToUpperUtf8(std::string_view s);
 // Case-insensitive comparison: compares ToUpperUtf8(a) and ToUpperUtf8(b) byte by byte (which is code
 // point order). Returns <0, 0 or >0.
 int CompareNoCase(std::string_view a, std::string_view b);
-inline bool EqualsNoCase(std::string_view a, std::string_view b) { return CompareNoCase(a, b) == 0; }
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return CompareNoCase(a, b) == 0;
+}
 
 // Copies src into dst (size bytes including the terminating zero), cutting at a character boundary so
 // no UTF-8 character is split. Always zero-terminates when size > 0. Returns true when all of src fit.

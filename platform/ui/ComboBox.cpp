@@ -53,7 +53,9 @@ DWORD_PTR CComboBox::GetItemData(int index) const {
   return m_items.Valid(index) ? m_items.At(index).data : static_cast<DWORD_PTR>(CB_ERR);
 }
 
-int CComboBox::SetItemData(int index, DWORD_PTR data) { return m_items.SetData(index, data); }
+int CComboBox::SetItemData(int index, DWORD_PTR data) {
+  return m_items.SetData(index, data);
+}
 
 void CComboBox::SetWindowText(const std::string& text) {
   // A drop-down list has no edit part: its text is always the selected entry's.
@@ -77,7 +79,8 @@ void CComboBox::UserSelect(int index) {
 void CComboBox::UserType(const std::string& text) {
   if (IsDropList()) return;
   std::string kept = text;
-  if (m_nLimit > 0 && kept.size() > static_cast<std::size_t>(m_nLimit)) kept.resize(static_cast<std::size_t>(m_nLimit));
+  if (m_nLimit > 0 && kept.size() > static_cast<std::size_t>(m_nLimit))
+    kept.resize(static_cast<std::size_t>(m_nLimit));
   m_items.SetCurSel(-1);
   CWnd::SetWindowText(kept);
   Notify(CBN_EDITCHANGE);

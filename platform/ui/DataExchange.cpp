@@ -1,15 +1,15 @@
 #include "platform/ui/DataExchange.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Edit.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/SliderCtrl.h"
-
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 CWnd* CDataExchange::Control(int id) {
   m_idLastControl = id;

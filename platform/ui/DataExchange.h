@@ -3,13 +3,14 @@
 // failed (Fail); UpdateData then returns FALSE, and fields that were already exchanged keep their value.
 #pragma once
 
-#include "platform/ui/Dialog.h"
-
 #include <string>
+
+#include "platform/ui/Dialog.h"
 
 class CDataExchange {
  public:
-  CDataExchange(CDialog* dialog, BOOL saveAndValidate) : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+  CDataExchange(CDialog* dialog, BOOL saveAndValidate)
+      : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
   void Fail() { m_bFailed = true; }
   bool Failed() const { return m_bFailed; }
   // The control, or null after marking the exchange failed.

@@ -1,5 +1,8 @@
 #include "platform/ui/Dialog.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/DataExchange.h"
@@ -8,9 +11,6 @@
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
 #include "platform/ui/UiHost.h"
-
-#include <algorithm>
-#include <cstring>
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_nTemplateId(templateId), m_pParentWnd(parent) {}
 
@@ -142,7 +142,8 @@ int CDialog::GetCheckedRadioButton(int firstId, int lastId) const {
 std::vector<int> CDialog::RadioGroup(int firstId) const {
   std::vector<int> ids;
   if (firstId == -1) return ids;
-  auto it = std::find_if(m_controls.begin(), m_controls.end(), [&](CWnd* w) { return w->GetDlgCtrlID() == firstId; });
+  auto it = std::find_if(m_controls.begin(), m_controls.end(),
+                         [&](CWnd* w) { return w->GetDlgCtrlID() == firstId; });
   for (auto i = it; i != m_controls.end(); ++i) {
     if (i != it && ((*i)->GetStyle() & M3_GROUP) != 0) break;
     auto* b = dynamic_cast<CButton*>(*i);
@@ -152,7 +153,8 @@ std::vector<int> CDialog::RadioGroup(int firstId) const {
 }
 
 int CDialog::GroupStart(int id) const {
-  auto it = std::find_if(m_controls.begin(), m_controls.end(), [&](CWnd* w) { return w->GetDlgCtrlID() == id; });
+  auto it =
+      std::find_if(m_controls.begin(), m_controls.end(), [&](CWnd* w) { return w->GetDlgCtrlID() == id; });
   if (it == m_controls.end()) return id;
   while (it != m_controls.begin() && ((*it)->GetStyle() & M3_GROUP) == 0) --it;
   // Radio buttons before the first one of the group (a label that starts it) are not part of it.
@@ -174,7 +176,9 @@ void CDialog::OnOK() {
   EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+  EndDialog(IDCANCEL);
+}
 
 void CDialog::EndDialog(int result) {
   m_bEnded = true;
@@ -182,7 +186,9 @@ void CDialog::EndDialog(int result) {
   if (m_pView != nullptr) m_pView->Ended(result);
 }
 
-void CDialog::OnCommandMap(int id, UINT code, Handler handler) { m_handlers[{id, code}] = std::move(handler); }
+void CDialog::OnCommandMap(int id, UINT code, Handler handler) {
+  m_handlers[{id, code}] = std::move(handler);
+}
 
 BOOL CDialog::OnCommand(int id, UINT code) {
   auto it = m_handlers.find({id, code});

@@ -5,13 +5,13 @@
 // show the dialog. Controls are addressed by number; a control member is bound with BindControl.
 #pragma once
 
-#include "platform/ui/DialogView.h"
-#include "platform/ui/Wnd.h"
-
 #include <functional>
 #include <map>
 #include <memory>
 #include <vector>
+
+#include "platform/ui/DialogView.h"
+#include "platform/ui/Wnd.h"
 
 class CDataExchange;
 

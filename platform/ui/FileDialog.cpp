@@ -35,7 +35,9 @@ CFileDialog::CFileDialog(BOOL openFileDialog, const char* defExt, const char* fi
   }
 }
 
-static std::size_t LastSlash(const std::string& path) { return path.find_last_of('/'); }
+static std::size_t LastSlash(const std::string& path) {
+  return path.find_last_of('/');
+}
 
 std::string CFileDialog::GetFileName() const {
   const auto s = LastSlash(m_strPath);
@@ -70,7 +72,8 @@ std::string CFileDialog::InitialFolder() const {
 void CFileDialog::Accept(const std::string& path, int filterIndex) {
   m_strPath = path;
   const std::string name = GetFileName();
-  if (!m_strDefExt.empty() && !name.empty() && name.find('.') == std::string::npos) m_strPath += "." + m_strDefExt;
+  if (!m_strDefExt.empty() && !name.empty() && name.find('.') == std::string::npos)
+    m_strPath += "." + m_strDefExt;
   if (filterIndex >= 1 && filterIndex <= static_cast<int>(m_filters.size()))
     m_ofn.nFilterIndex = static_cast<DWORD>(filterIndex);
 }

@@ -4,11 +4,11 @@
 // else the folder of the initial file name. A name chosen without extension gets the default extension.
 #pragma once
 
-#include "platform/ui/Wnd.h"
-
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/ui/Wnd.h"
 
 struct OpenFileNameInfo {
   DWORD Flags = 0;

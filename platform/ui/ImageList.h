@@ -4,9 +4,9 @@
 // shows a path, closed or open. A path that does not exist has no icon.
 #pragma once
 
-#include "platform/ui/UiTypes.h"
-
 #include <string>
+
+#include "platform/ui/UiTypes.h"
 
 class CImageList {
  public:

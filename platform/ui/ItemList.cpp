@@ -22,8 +22,9 @@ bool ItemList::StartsWithNoCase(const std::string& text, const std::string& pref
 int ItemList::Add(const std::string& text) {
   if (!m_bSorted) return Insert(-1, text);
   // After the entries that sort equal, so equal texts keep their order of arrival.
-  auto pos = std::upper_bound(m_entries.begin(), m_entries.end(), text,
-                              [](const std::string& t, const Entry& e) { return CompareNoCase(t, e.text) < 0; });
+  auto pos =
+      std::upper_bound(m_entries.begin(), m_entries.end(), text,
+                       [](const std::string& t, const Entry& e) { return CompareNoCase(t, e.text) < 0; });
   return Insert(static_cast<int>(pos - m_entries.begin()), text);
 }
 

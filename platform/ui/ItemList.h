@@ -4,10 +4,10 @@
 // entry and one current selection that follows insertions and deletions.
 #pragma once
 
-#include "platform/ui/UiTypes.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/ui/UiTypes.h"
 
 class ItemList {
  public:

@@ -50,7 +50,9 @@ DWORD_PTR CListBox::GetItemData(int index) const {
   return m_items.Valid(index) ? m_items.At(index).data : static_cast<DWORD_PTR>(LB_ERR);
 }
 
-int CListBox::SetItemData(int index, DWORD_PTR data) { return m_items.SetData(index, data); }
+int CListBox::SetItemData(int index, DWORD_PTR data) {
+  return m_items.SetData(index, data);
+}
 
 void CListBox::SetHorizontalExtent(int pixels) {
   m_nExtent = pixels;

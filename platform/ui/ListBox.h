@@ -14,7 +14,9 @@ class CListBox : public CWnd {
   int InsertString(int index, const std::string& text);
   int DeleteString(UINT index);
   void ResetContent();
-  int FindString(int startAfter, const std::string& text) const { return m_items.FindPrefix(startAfter, text); }
+  int FindString(int startAfter, const std::string& text) const {
+    return m_items.FindPrefix(startAfter, text);
+  }
   int FindStringExact(int startAfter, const std::string& text) const {
     return m_items.FindExact(startAfter, text);
   }

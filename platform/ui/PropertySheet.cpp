@@ -1,8 +1,8 @@
 #include "platform/ui/PropertySheet.h"
 
-#include "platform/ui/UiHost.h"
-
 #include <algorithm>
+
+#include "platform/ui/UiHost.h"
 
 CPropertySheet::CPropertySheet(const std::string& caption, CWnd* parent, UINT selectPage)
     : m_nStartPage(selectPage) {
@@ -36,7 +36,9 @@ int CPropertySheet::IndexOfTemplate(LRESULT templateId) const {
   return -1;
 }
 
-bool CPropertySheet::CanNext() const { return !ShowsFinish() && (m_nButtons & PSWIZB_NEXT) != 0; }
+bool CPropertySheet::CanNext() const {
+  return !ShowsFinish() && (m_nButtons & PSWIZB_NEXT) != 0;
+}
 
 bool CPropertySheet::ShowsFinish() const {
   return !m_strFinishText.empty() || (m_nButtons & (PSWIZB_FINISH | PSWIZB_DISABLEDFINISH)) != 0;

@@ -6,11 +6,11 @@
 // without some optional pages simply stays where it is.
 #pragma once
 
-#include "platform/ui/DialogView.h"
-#include "platform/ui/PropertyPage.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/ui/DialogView.h"
+#include "platform/ui/PropertyPage.h"
 
 class CPropertySheet : public CWnd {
  public:

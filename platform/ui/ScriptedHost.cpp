@@ -1,5 +1,11 @@
 #include "platform/ui/ScriptedHost.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Dialog.h"
@@ -10,12 +16,6 @@
 #include "platform/ui/PropertySheet.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
-
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 
 namespace {
 
@@ -62,28 +62,45 @@ bool IntArg(const std::string& word, long& value) {
 
 const char* KindName(const CWnd& w) {
   switch (w.GetKind()) {
-    case M3_PUSHBUTTON: return "button";
-    case M3_DEFPUSHBUTTON: return "defbutton";
-    case M3_CHECKBOX: return "check";
-    case M3_RADIOBUTTON: return "radio";
-    case M3_EDIT: return "edit";
-    case M3_STATIC: return "static";
-    case M3_GROUPBOX: return "group";
-    case M3_COMBO_DROPDOWN: return "combo";
-    case M3_COMBO_DROPLIST: return "droplist";
-    case M3_LISTBOX: return "list";
-    case M3_SLIDER: return "slider";
-    case M3_TREEVIEW: return "tree";
-    case M3_ICON: return "icon";
-    case M3_PROGRESS: return "progress";
-    case M3_LISTVIEW: return "listview";
-    default: return "window";
+    case M3_PUSHBUTTON:
+      return "button";
+    case M3_DEFPUSHBUTTON:
+      return "defbutton";
+    case M3_CHECKBOX:
+      return "check";
+    case M3_RADIOBUTTON:
+      return "radio";
+    case M3_EDIT:
+      return "edit";
+    case M3_STATIC:
+      return "static";
+    case M3_GROUPBOX:
+      return "group";
+    case M3_COMBO_DROPDOWN:
+      return "combo";
+    case M3_COMBO_DROPLIST:
+      return "droplist";
+    case M3_LISTBOX:
+      return "list";
+    case M3_SLIDER:
+      return "slider";
+    case M3_TREEVIEW:
+      return "tree";
+    case M3_ICON:
+      return "icon";
+    case M3_PROGRESS:
+      return "progress";
+    case M3_LISTVIEW:
+      return "listview";
+    default:
+      return "window";
   }
 }
 
 void DescribeItems(const ItemList& items, std::vector<std::string>& out) {
   for (const auto& e : items.Entries())
-    out.push_back("    item " + ScriptedHost::Quote(e.text) + " data=" + std::to_string(static_cast<long long>(e.data)));
+    out.push_back("    item " + ScriptedHost::Quote(e.text) +
+                  " data=" + std::to_string(static_cast<long long>(e.data)));
 }
 
 void DescribeTree(const CTreeCtrl& tree, const std::vector<std::unique_ptr<TreeItem>>& items, int depth,
@@ -128,22 +145,33 @@ void Describe(CWnd& w, std::vector<std::string>& out) {
 
 std::string TypeName(UINT type) {
   switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return "OKCANCEL";
-    case MB_ABORTRETRYIGNORE: return "ABORTRETRYIGNORE";
-    case MB_YESNOCANCEL: return "YESNOCANCEL";
-    case MB_YESNO: return "YESNO";
-    case MB_RETRYCANCEL: return "RETRYCANCEL";
-    default: return "OK";
+    case MB_OKCANCEL:
+      return "OKCANCEL";
+    case MB_ABORTRETRYIGNORE:
+      return "ABORTRETRYIGNORE";
+    case MB_YESNOCANCEL:
+      return "YESNOCANCEL";
+    case MB_YESNO:
+      return "YESNO";
+    case MB_RETRYCANCEL:
+      return "RETRYCANCEL";
+    default:
+      return "OK";
   }
 }
 
 std::string IconName(UINT type) {
   switch (type & MB_ICONMASK) {
-    case MB_ICONERROR: return "error";
-    case MB_ICONQUESTION: return "question";
-    case MB_ICONEXCLAMATION: return "exclamation";
-    case MB_ICONINFORMATION: return "information";
-    default: return "none";
+    case MB_ICONERROR:
+      return "error";
+    case MB_ICONQUESTION:
+      return "question";
+    case MB_ICONEXCLAMATION:
+      return "exclamation";
+    case MB_ICONINFORMATION:
+      return "information";
+    default:
+      return "none";
   }
 }
 
@@ -151,8 +179,8 @@ int AnswerId(const std::string& answer) {
   static const struct {
     const char* name;
     int id;
-  } kAnswers[] = {{"OK", IDOK},         {"CANCEL", IDCANCEL}, {"YES", IDYES},      {"NO", IDNO},
-                  {"ABORT", IDABORT},   {"RETRY", IDRETRY},   {"IGNORE", IDIGNORE}};
+  } kAnswers[] = {{"OK", IDOK},       {"CANCEL", IDCANCEL}, {"YES", IDYES},      {"NO", IDNO},
+                  {"ABORT", IDABORT}, {"RETRY", IDRETRY},   {"IGNORE", IDIGNORE}};
   for (const auto& a : kAnswers)
     if (answer == a.name) return a.id;
   return 0;
@@ -160,12 +188,18 @@ int AnswerId(const std::string& answer) {
 
 bool BoxHas(UINT type, int id) {
   switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return id == IDOK || id == IDCANCEL;
-    case MB_ABORTRETRYIGNORE: return id == IDABORT || id == IDRETRY || id == IDIGNORE;
-    case MB_YESNOCANCEL: return id == IDYES || id == IDNO || id == IDCANCEL;
-    case MB_YESNO: return id == IDYES || id == IDNO;
-    case MB_RETRYCANCEL: return id == IDRETRY || id == IDCANCEL;
-    default: return id == IDOK;
+    case MB_OKCANCEL:
+      return id == IDOK || id == IDCANCEL;
+    case MB_ABORTRETRYIGNORE:
+      return id == IDABORT || id == IDRETRY || id == IDIGNORE;
+    case MB_YESNOCANCEL:
+      return id == IDYES || id == IDNO || id == IDCANCEL;
+    case MB_YESNO:
+      return id == IDYES || id == IDNO;
+    case MB_RETRYCANCEL:
+      return id == IDRETRY || id == IDCANCEL;
+    default:
+      return id == IDOK;
   }
 }
 
@@ -178,11 +212,20 @@ std::string ScriptedHost::Quote(const std::string& text) {
   std::string q = "\"";
   for (char c : text) {
     switch (c) {
-      case '\\': q += "\\\\"; break;
-      case '"': q += "\\\""; break;
-      case '\n': q += "\\n"; break;
-      case '\r': q += "\\r"; break;
-      default: q.push_back(c);
+      case '\\':
+        q += "\\\\";
+        break;
+      case '"':
+        q += "\\\"";
+        break;
+      case '\n':
+        q += "\\n";
+        break;
+      case '\r':
+        q += "\\r";
+        break;
+      default:
+        q.push_back(c);
     }
   }
   return q + "\"";
@@ -227,8 +270,8 @@ ScriptedHost::Line ScriptedHost::Next(const std::string& waiting) {
 }
 
 int ScriptedHost::MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
-  const std::string shown = "msgbox caption=" + Quote(caption) + " text=" + Quote(text) + " buttons=" + TypeName(type) +
-                            " icon=" + IconName(type);
+  const std::string shown = "msgbox caption=" + Quote(caption) + " text=" + Quote(text) +
+                            " buttons=" + TypeName(type) + " icon=" + IconName(type);
   const Line line = Next("waiting: " + shown);
   std::string rest;
   const std::string verb = Word(line.text, rest);
@@ -238,7 +281,8 @@ int ScriptedHost::MessageBox(HWND owner, const std::string& text, const std::str
   const std::string where = "line " + std::to_string(line.number) + " \"" + line.text + "\"";
   if (verb != "msgbox") Fail(where + " does not answer the message box; shown: " + shown);
   const int id = AnswerId(answer);
-  if (id == 0 || !BoxHas(type, id)) Fail(where + ": " + answer + " is not a button of the box; shown: " + shown);
+  if (id == 0 || !BoxHas(type, id))
+    Fail(where + ": " + answer + " is not a button of the box; shown: " + shown);
   if (!substring.empty() && text.find(substring) == std::string::npos)
     Fail(where + ": the box text does not contain " + Quote(substring) + "; shown: " + shown);
   Write(shown + " answer=" + answer);
@@ -287,9 +331,9 @@ bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::stri
     WriteDialog(dialog, "state " + std::to_string(dialog.GetTemplateId()));
     return true;
   }
-  static const char* const kControlVerbs[] = {"click",  "dblclick", "check",    "uncheck",    "radio",
-                                              "type",   "select",   "slide",    "expand",     "collapse",
-                                              "treeselect", "tooltip"};
+  static const char* const kControlVerbs[] = {"click",  "dblclick", "check",      "uncheck",
+                                              "radio",  "type",     "select",     "slide",
+                                              "expand", "collapse", "treeselect", "tooltip"};
   bool known = false;
   for (const char* v : kControlVerbs) known = known || verb == v;
   if (!known) return false;
@@ -299,7 +343,8 @@ bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::stri
   long id = 0;
   if (!IntArg(idWord, id)) Fail(where + ": a control number is missing");
   CWnd* w = dialog.GetDlgItem(static_cast<int>(id));
-  const std::string name = "control " + std::to_string(id) + " of dialog " + std::to_string(dialog.GetTemplateId());
+  const std::string name =
+      "control " + std::to_string(id) + " of dialog " + std::to_string(dialog.GetTemplateId());
   if (w == nullptr) Fail(where + ": " + name + " does not exist");
   if (verb == "tooltip") {
     Write("tooltip " + std::to_string(id) + " text=" + Quote(dialog.ToolTipFor(static_cast<int>(id))));
@@ -390,7 +435,8 @@ INT_PTR ScriptedHost::RunDialog(CDialog& dialog) {
 INT_PTR ScriptedHost::RunSheet(CPropertySheet& sheet) {
   const std::string head = "wizard caption=" + Quote(sheet.GetWindowText());
   const Line open = Next(head + " opened");
-  if (open.text != "wizard") Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect the wizard");
+  if (open.text != "wizard")
+    Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect the wizard");
   Write(head);
   int seen = -1;
   auto writePage = [&](bool always) {
@@ -401,15 +447,16 @@ INT_PTR ScriptedHost::RunSheet(CPropertySheet& sheet) {
     if (sheet.CanBack()) buttons += "|BACK";
     if (sheet.CanNext()) buttons += "|NEXT";
     if (sheet.ShowsFinish()) buttons += sheet.CanFinish() ? "|FINISH" : "|DISABLEDFINISH";
-    std::string pageHead = "page " + std::to_string(page->GetTemplateId()) + " buttons=" +
-                           (buttons.empty() ? std::string("none") : buttons.substr(1));
+    std::string pageHead = "page " + std::to_string(page->GetTemplateId()) +
+                           " buttons=" + (buttons.empty() ? std::string("none") : buttons.substr(1));
     if (!sheet.GetFinishText().empty()) pageHead += " finish=" + Quote(sheet.GetFinishText());
     WriteDialog(*page, pageHead);
   };
   writePage(true);
   while (!sheet.IsEnded()) {
     CPropertyPage* page = sheet.GetActivePage();
-    const std::string waiting = "page " + std::to_string(page->GetTemplateId()) + " of the wizard waits for an action";
+    const std::string waiting =
+        "page " + std::to_string(page->GetTemplateId()) + " of the wizard waits for an action";
     const Line a = Next(waiting);
     std::string rest;
     const std::string verb = Word(a.text, rest);
@@ -418,7 +465,8 @@ INT_PTR ScriptedHost::RunSheet(CPropertySheet& sheet) {
     static const struct {
       const char* verb;
       int button;
-    } kButtons[] = {{"back", PSBTN_BACK}, {"next", PSBTN_NEXT}, {"finish", PSBTN_FINISH}, {"cancel", PSBTN_CANCEL}};
+    } kButtons[] = {
+        {"back", PSBTN_BACK}, {"next", PSBTN_NEXT}, {"finish", PSBTN_FINISH}, {"cancel", PSBTN_CANCEL}};
     bool pressed = false;
     for (const auto& b : kButtons) {
       if (verb != b.verb) continue;
@@ -444,7 +492,8 @@ INT_PTR ScriptedHost::RunFileDialog(CFileDialog& dialog) {
     filters += (filters.empty() ? "" : ",") + Quote(f.first + " (" + patterns + ")");
   }
   const std::string shown = std::string("filedialog ") + (dialog.IsOpen() ? "open" : "save") +
-                            " folder=" + Quote(dialog.InitialFolder()) + " name=" + Quote(dialog.GetInitialFileName()) +
+                            " folder=" + Quote(dialog.InitialFolder()) +
+                            " name=" + Quote(dialog.GetInitialFileName()) +
                             " filter=" + std::to_string(dialog.m_ofn.nFilterIndex) + " filters=" + filters;
   while (true) {
     const Line a = Next("waiting: " + shown);
@@ -459,7 +508,8 @@ INT_PTR ScriptedHost::RunFileDialog(CFileDialog& dialog) {
     }
     long filter = static_cast<long>(dialog.m_ofn.nFilterIndex);
     if (first.rfind("filter=", 0) == 0) {
-      if (!IntArg(first.substr(7), filter) || filter < 1 || filter > static_cast<long>(dialog.Filters().size()))
+      if (!IntArg(first.substr(7), filter) || filter < 1 ||
+          filter > static_cast<long>(dialog.Filters().size()))
         Fail(where + ": the dialog has no filter " + first.substr(7));
     } else {
       args = rest;
@@ -478,7 +528,8 @@ INT_PTR ScriptedHost::RunFileDialog(CFileDialog& dialog) {
     const bool exists = ::stat(path.c_str(), &st) == 0;
     // The questions the dialog itself asks before it closes; each is a message box of the script.
     if (dialog.IsOpen() && (dialog.m_ofn.Flags & OFN_FILEMUSTEXIST) != 0 && !exists) {
-      MessageBox(nullptr, path + "\nFile not found.\nCheck the file name and try again.", "Open", MB_OK | MB_ICONEXCLAMATION);
+      MessageBox(nullptr, path + "\nFile not found.\nCheck the file name and try again.", "Open",
+                 MB_OK | MB_ICONEXCLAMATION);
       continue;
     }
     if (!dialog.IsOpen() && (dialog.m_ofn.Flags & OFN_OVERWRITEPROMPT) != 0 && exists &&
@@ -486,7 +537,8 @@ INT_PTR ScriptedHost::RunFileDialog(CFileDialog& dialog) {
                    MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
       continue;
     dialog.Accept(path, static_cast<int>(filter));
-    Write(shown + " answer=OK path=" + Quote(dialog.GetPathName()) + " chosen=" + std::to_string(dialog.m_ofn.nFilterIndex));
+    Write(shown + " answer=OK path=" + Quote(dialog.GetPathName()) +
+          " chosen=" + std::to_string(dialog.m_ofn.nFilterIndex));
     return IDOK;
   }
 }

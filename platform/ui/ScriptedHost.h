@@ -5,10 +5,10 @@
 // with exit code 70 after an "error: ..." line on standard error and in the transcript: never a hang.
 #pragma once
 
-#include "platform/ui/UiHost.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/ui/UiHost.h"
 
 class CDialog;
 class CPropertySheet;

@@ -1,8 +1,8 @@
 #include "platform/ui/TreeCtrl.h"
 
-#include "platform/ui/Dialog.h"
-
 #include <algorithm>
+
+#include "platform/ui/Dialog.h"
 
 std::vector<std::unique_ptr<TreeItem>>* CTreeCtrl::ChildList(HTREEITEM parent) {
   if (parent == TVI_ROOT || parent == nullptr) return &m_top;
@@ -108,9 +108,13 @@ BOOL CTreeCtrl::SelectItem(HTREEITEM item) {
   return TRUE;
 }
 
-HTREEITEM CTreeCtrl::GetRootItem() const { return m_top.empty() ? nullptr : m_top.front().get(); }
+HTREEITEM CTreeCtrl::GetRootItem() const {
+  return m_top.empty() ? nullptr : m_top.front().get();
+}
 
-HTREEITEM CTreeCtrl::GetParentItem(HTREEITEM item) const { return IsItem(item) ? item->parent : nullptr; }
+HTREEITEM CTreeCtrl::GetParentItem(HTREEITEM item) const {
+  return IsItem(item) ? item->parent : nullptr;
+}
 
 HTREEITEM CTreeCtrl::GetChildItem(HTREEITEM item) const {
   if (item == TVI_ROOT || item == nullptr) return GetRootItem();
@@ -134,9 +138,13 @@ HTREEITEM CTreeCtrl::GetPrevSiblingItem(HTREEITEM item) const {
   return nullptr;
 }
 
-BOOL CTreeCtrl::ItemHasChildren(HTREEITEM item) const { return IsItem(item) && !item->children.empty(); }
+BOOL CTreeCtrl::ItemHasChildren(HTREEITEM item) const {
+  return IsItem(item) && !item->children.empty();
+}
 
-std::string CTreeCtrl::GetItemText(HTREEITEM item) const { return IsItem(item) ? item->text : std::string(); }
+std::string CTreeCtrl::GetItemText(HTREEITEM item) const {
+  return IsItem(item) ? item->text : std::string();
+}
 
 BOOL CTreeCtrl::SetItemText(HTREEITEM item, const std::string& text) {
   if (!IsItem(item)) return FALSE;
@@ -159,7 +167,9 @@ BOOL CTreeCtrl::GetItemImage(HTREEITEM item, int& image, int& selectedImage) con
   return TRUE;
 }
 
-DWORD_PTR CTreeCtrl::GetItemData(HTREEITEM item) const { return IsItem(item) ? item->data : 0; }
+DWORD_PTR CTreeCtrl::GetItemData(HTREEITEM item) const {
+  return IsItem(item) ? item->data : 0;
+}
 
 BOOL CTreeCtrl::SetItemData(HTREEITEM item, DWORD_PTR data) {
   if (!IsItem(item)) return FALSE;
@@ -188,4 +198,6 @@ void CTreeCtrl::UserExpand(HTREEITEM item, bool expand) {
   }
 }
 
-void CTreeCtrl::UserSelect(HTREEITEM item) { SelectItem(item); }
+void CTreeCtrl::UserSelect(HTREEITEM item) {
+  SelectItem(item);
+}

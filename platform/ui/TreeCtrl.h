@@ -5,12 +5,12 @@
 // the user always notifies. The notification is reflected to the control first (OnItemExpanded).
 #pragma once
 
-#include "platform/ui/ImageList.h"
-#include "platform/ui/Wnd.h"
-
 #include <memory>
 #include <unordered_set>
 #include <vector>
+
+#include "platform/ui/ImageList.h"
+#include "platform/ui/Wnd.h"
 
 struct TreeItem {
   std::string text;

@@ -1,15 +1,15 @@
 #include "platform/ui/UiHost.h"
 
-#include "platform/ui/ScriptedHost.h"
-
 #include <dlfcn.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <strings.h>
+
+#include "platform/ui/ScriptedHost.h"
 
 namespace {
 
@@ -97,7 +97,9 @@ UiHost& Host() {
   return *host;
 }
 
-void SetHostForTesting(UiHost* host) { g_pTestHost = host; }
+void SetHostForTesting(UiHost* host) {
+  g_pTestHost = host;
+}
 
 void SetResourceModule(HMODULE module) {
   g_hResources = module;

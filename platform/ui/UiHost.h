@@ -4,10 +4,10 @@
 // Qt host that cannot start stands in as a host that shows nothing (message boxes 0, dialogs -1).
 #pragma once
 
+#include <string>
+
 #include "platform/resource/ResourceFormat.h"
 #include "platform/ui/UiTypes.h"
-
-#include <string>
 
 class CDialog;
 class CPropertySheet;

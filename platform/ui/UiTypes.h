@@ -3,10 +3,10 @@
 // model, the hosts and the system's dialogs. Values are the winuser.h/commctrl.h ones where they exist.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/base/WinTypes.h"
 #include "platform/ui/MessageBox.h"
-
-#include <cstdint>
 
 using INT_PTR = std::intptr_t;
 using LRESULT = std::intptr_t;

@@ -41,8 +41,12 @@ void CWnd::SetRedraw(BOOL redraw) {
 }
 
 // The wait cursor is one per process, as the framework's is; nesting is counted by the host.
-void CWnd::BeginWaitCursor() { platform::ui::Host().SetWaitCursor(true); }
-void CWnd::EndWaitCursor() { platform::ui::Host().SetWaitCursor(false); }
+void CWnd::BeginWaitCursor() {
+  platform::ui::Host().SetWaitCursor(true);
+}
+void CWnd::EndWaitCursor() {
+  platform::ui::Host().SetWaitCursor(false);
+}
 
 void CWnd::AttachToDialog(CDialog* dialog, const M3ResControl& control) {
   m_pDialog = dialog;

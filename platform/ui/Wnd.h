@@ -4,10 +4,10 @@
 // the host showing it; the model alone decides behaviour, so the scripted and the Qt host agree.
 #pragma once
 
+#include <string>
+
 #include "platform/resource/ResourceFormat.h"
 #include "platform/ui/UiTypes.h"
-
-#include <string>
 
 class CDialog;
 

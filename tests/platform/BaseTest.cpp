@@ -1,15 +1,13 @@
 // Base services: last error, errno mapping, message texts, environment expansion, time.
-#include "platform/base/Environment.h"
-#include "platform/base/WinTypes.h"
-
-#include "TestUtil.h"
-
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include <cerrno>
+#include <cstring>
 #include <thread>
+
+#include "TestUtil.h"
+#include "platform/base/Environment.h"
+#include "platform/base/WinTypes.h"
 
 namespace {
 

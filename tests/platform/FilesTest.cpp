@@ -1,13 +1,12 @@
 // Files layer: dispositions, sharing between handles and processes, faults, moves, attributes,
 // FindFirstFile wildcards, logical drives.
-#include "platform/files/Files.h"
-
-#include "TestUtil.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstring>
+
+#include "TestUtil.h"
+#include "platform/files/Files.h"
 
 namespace {
 
@@ -18,7 +17,8 @@ class FilesTest : public ::testing::Test {
   }
   static bool Write(HANDLE h, const std::string& text) {
     DWORD written = 0;
-    return WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+    return WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
   }
   testutil::TempDir m_dir;
 };
@@ -100,7 +100,8 @@ TEST_F(FilesTest, SharingCollidesLikeWindows) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS));
   EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), platform::GetLastError());
   // A refused CREATE_ALWAYS truncates nothing.
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS));
+  EXPECT_EQ(INVALID_HANDLE_VALUE,
+            Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS));
   EXPECT_EQ("line one\r\n", testutil::ReadAll(path));
   // A reader that lets others write may look in; one that denies writing may not (the log writes).
   HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
@@ -140,7 +141,8 @@ TEST_F(FilesTest, ExclusiveOpenKeepsEveryoneOut) {
   const std::string path = m_dir / "excl.txt";
   HANDLE h = Open(path, GENERIC_READ, 0, CREATE_ALWAYS);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+  EXPECT_EQ(INVALID_HANDLE_VALUE,
+            Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
   CloseHandle(h);
   h = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   HANDLE h2 = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -150,8 +152,8 @@ TEST_F(FilesTest, ExclusiveOpenKeepsEveryoneOut) {
 }
 
 TEST_F(FilesTest, WriteFaultsGiveWindowsCodes) {
-  HANDLE full = CreateFileA("/dev/full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE full = CreateFileA("/dev/full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, full);
   DWORD written = 99;
   EXPECT_FALSE(WriteFile(full, "abc", 3, &written, nullptr));
@@ -215,7 +217,8 @@ TEST_F(FilesTest, MoveCopyDeleteAndDirectories) {
 
 TEST_F(FilesTest, MoveAcrossFileSystemsCopies) {
   // /dev/shm is a tmpfs on Linux; the test folder is usually elsewhere.
-  struct stat shm {}, here {};
+  struct stat shm {
+  }, here{};
   if (stat("/dev/shm", &shm) != 0 || stat(m_dir.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
     GTEST_SKIP() << "no second file system to move to";
   const std::string from = m_dir / "cross.txt";
@@ -249,10 +252,11 @@ std::vector<std::string> FindAll(const std::string& pattern) {
 }
 
 TEST_F(FilesTest, FindFirstFileMatchesWindowsWildcards) {
-  for (const char* name : {"marlin1.jpg", "Marlin2.JPG", "marlin10.tif", "README", "b.txt"}) testutil::WriteAll(m_dir / name, "x");
+  for (const char* name : {"marlin1.jpg", "Marlin2.JPG", "marlin10.tif", "README", "b.txt"})
+    testutil::WriteAll(m_dir / name, "x");
   std::filesystem::create_directory(m_dir / "Folder");
-  EXPECT_EQ((std::vector<std::string>{".", "..", "b.txt", "Folder", "marlin1.jpg", "marlin10.tif", "Marlin2.JPG",
-                                      "README"}),
+  EXPECT_EQ((std::vector<std::string>{".", "..", "b.txt", "Folder", "marlin1.jpg", "marlin10.tif",
+                                      "Marlin2.JPG", "README"}),
             FindAll(m_dir / "*.*"));
   EXPECT_EQ((std::vector<std::string>{"marlin1.jpg", "Marlin2.JPG"}), FindAll(m_dir / "*.jpg"));
   EXPECT_EQ((std::vector<std::string>{"marlin1.jpg", "Marlin2.JPG"}), FindAll(m_dir / "marlin?.*"));
@@ -294,7 +298,8 @@ TEST(LogicalDrivesTest, RootAndUserVolumesFromMounts) {
                      "server:/share /srv/nfs nfs4 rw 0 0\n"
                      "/dev/sr0 /run/media/me/CDROM iso9660 ro 0 0\n"
                      "tmpfs /media/ram tmpfs rw 0 0\n");
-  EXPECT_EQ((std::vector<std::string>{"/", "/media/me/USB STICK/", "/mnt/backup/", "/run/media/me/CDROM/", "/srv/nfs/"}),
+  EXPECT_EQ((std::vector<std::string>{"/", "/media/me/USB STICK/", "/mnt/backup/", "/run/media/me/CDROM/",
+                                      "/srv/nfs/"}),
             platform::files::LogicalDrives((dir / "mounts").c_str()));
 }
 

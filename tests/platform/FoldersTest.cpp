@@ -1,12 +1,11 @@
 // Temporary folder, documents folder, computer name, locale country code and language identifier.
-#include "platform/folders/Folders.h"
-
-#include "TestUtil.h"
-
 #include <gtest/gtest.h>
 #include <locale.h>
 
 #include <cstring>
+
+#include "TestUtil.h"
+#include "platform/folders/Folders.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -16,7 +15,9 @@ struct LocpathLeakIgnored {
   ~LocpathLeakIgnored() { __lsan_enable(); }
 };
 #else
-struct LocpathLeakIgnored {};
+struct LocpathLeakIgnored {
+  LocpathLeakIgnored() {}  // user-provided, so the guard variable does not count as unused
+};
 #endif
 
 namespace {
@@ -93,7 +94,8 @@ bool ProvideLocale(const std::string& name, const std::string& source, testutil:
     freelocale(l);
     return true;
   }
-  const std::string cmd = "localedef -i " + source + " -f UTF-8 " + dir.path() + "/" + name + " >/dev/null 2>&1";
+  const std::string cmd =
+      "localedef -i " + source + " -f UTF-8 " + dir.path() + "/" + name + " >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0 && !std::filesystem::exists(dir / name)) return false;
   locpath.emplace("LOCPATH", dir.path().c_str());
   locale_t l = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));

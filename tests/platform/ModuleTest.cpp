@@ -1,10 +1,9 @@
 // LoadLibraryA's search order and the module functions; the debugger output switch.
-#include "platform/debugout/DebugOut.h"
-#include "platform/module/Module.h"
+#include <gtest/gtest.h>
 
 #include "TestUtil.h"
-
-#include <gtest/gtest.h>
+#include "platform/debugout/DebugOut.h"
+#include "platform/module/Module.h"
 
 namespace {
 
@@ -60,7 +59,8 @@ TEST(ModuleTest, SystemOrderAndNamesWithoutDll) {
   ASSERT_NE(nullptr, libc);
   EXPECT_NE(nullptr, GetProcAddress(libc, "strlen"));
   FreeLibrary(libc);
-  if (!std::filesystem::exists("/usr/lib/x86_64-linux-gnu/libz.so") && !std::filesystem::exists("/usr/lib/libz.so"))
+  if (!std::filesystem::exists("/usr/lib/x86_64-linux-gnu/libz.so") &&
+      !std::filesystem::exists("/usr/lib/libz.so"))
     GTEST_SKIP() << "no libz.so development link";
   HMODULE z = LoadLibraryA("z.dll");  // libz.so from the system
   ASSERT_NE(nullptr, z);

@@ -1,13 +1,12 @@
 // Command-line splitting and quoting, CreateProcessA against a recorder program (no shell ever runs),
 // reaping, ShellExecuteOpen, and process/module snapshots.
-#include "platform/process/Process.h"
-
-#include "TestUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+
+#include "TestUtil.h"
+#include "platform/process/Process.h"
 
 namespace {
 
@@ -99,9 +98,12 @@ std::optional<Record> ReadRecord(const std::string& path) {
     const size_t len = std::stoul(text.substr(space + 1), &pos);
     const std::string value = text.substr(space + 1 + pos + 1, len);
     i = space + 1 + pos + 1 + len + 1;
-    if (tag == "cwd") r.cwd = value;
-    else if (tag == "argv0") r.argv0 = value;
-    else r.args.push_back(value);
+    if (tag == "cwd")
+      r.cwd = value;
+    else if (tag == "argv0")
+      r.argv0 = value;
+    else
+      r.args.push_back(value);
   }
   return r;
 }
@@ -113,14 +115,15 @@ class CreateProcessTest : public ::testing::Test {
     m_env.emplace("M3_RECORD_FILE", m_record.c_str());
   }
   // Runs a command line, waits for the child and returns what it recorded.
-  std::optional<Record> Run(const std::string& commandLine, const char* dir = nullptr, const char* app = nullptr,
-                            void* env = nullptr) {
+  std::optional<Record> Run(const std::string& commandLine, const char* dir = nullptr,
+                            const char* app = nullptr, void* env = nullptr) {
     std::filesystem::remove(m_record);
     std::string buffer = commandLine;
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(app, buffer.data(), nullptr, nullptr, FALSE, 0, env, dir, &si, &pi)) return std::nullopt;
+    if (!CreateProcessA(app, buffer.data(), nullptr, nullptr, FALSE, 0, env, dir, &si, &pi))
+      return std::nullopt;
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 10000));
     DWORD code = 99;
     EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
@@ -184,7 +187,8 @@ TEST_F(CreateProcessTest, WorkingFolderAndEnvironmentBlock) {
   ASSERT_TRUE(record);
   EXPECT_EQ(std::filesystem::canonical(m_dir.path()).string(), record->cwd);
 
-  const std::string block = "M3_RECORD_FILE=" + m_record + std::string(1, '\0') + "OTHER=1" + std::string(2, '\0');
+  const std::string block =
+      "M3_RECORD_FILE=" + m_record + std::string(1, '\0') + "OTHER=1" + std::string(2, '\0');
   record = Run("\"" + Recorder() + "\" y", nullptr, nullptr, const_cast<char*>(block.data()));
   ASSERT_TRUE(record);
   EXPECT_EQ((Args{"y"}), record->args);
@@ -203,7 +207,8 @@ TEST_F(CreateProcessTest, FailuresSetWindowsCodes) {
   EXPECT_FALSE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), platform::GetLastError());
   line = "\"" + Recorder() + "\"";
-  EXPECT_FALSE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, "/no/such/dir", &si, &pi));
+  EXPECT_FALSE(
+      CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, "/no/such/dir", &si, &pi));
   EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), platform::GetLastError());
   // A file that is not executable is not run.
   testutil::WriteAll(m_dir / "notexe", "#!/bin/sh\ntouch " + (m_dir / "ran") + "\n");
@@ -289,7 +294,8 @@ TEST(SnapshotTest, UnreadableExecutableIsAccessDenied) {
   // A zombie's executable cannot be read, like a process of another user.
   const pid_t pid = fork();
   if (pid == 0) _exit(0);
-  for (int i = 0; i < 200 && ProcessState(pid) != 'Z'; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 200 && ProcessState(pid) != 'Z'; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, static_cast<DWORD>(pid));
   ASSERT_NE(INVALID_HANDLE_VALUE, snap);
   MODULEENTRY32 me{};

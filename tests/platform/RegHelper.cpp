@@ -4,14 +4,14 @@
 //   loop                  writes keys and values for ever (the test kills it at a random moment)
 //   killmid OPERATION     kills itself with SIGKILL inside the transaction of OPERATION:
 //                         "create" (a deep key path), "deletetree" (a big tree), "set"
-#include "platform/registry/Registry.h"
-
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "platform/registry/Registry.h"
 
 namespace {
 
@@ -38,13 +38,15 @@ int Loop() {
   for (int i = 0;; ++i) {
     HKEY key = nullptr;
     const std::string path = "SOFTWARE\\Loop\\K" + std::to_string(i % 50) + "\\Deep\\Er";
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr))
       return 2;
     const std::string text(1000 + i % 5000, 'x');
     RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>(text.size() + 1));
     RegCloseKey(key);
-    if (i % 7 == 6) RegDeleteTreeA(HKEY_CURRENT_USER, ("SOFTWARE\\Loop\\K" + std::to_string((i / 7) % 50)).c_str());
+    if (i % 7 == 6)
+      RegDeleteTreeA(HKEY_CURRENT_USER, ("SOFTWARE\\Loop\\K" + std::to_string((i / 7) % 50)).c_str());
   }
 }
 
@@ -54,7 +56,8 @@ int KillMid(const std::string& operation) {
     for (int i = 0; i < 200; ++i) {
       HKEY key = nullptr;
       const std::string path = "SOFTWARE\\Big\\K" + std::to_string(i) + "\\Sub";
-      if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                          nullptr))
         return 2;
       const DWORD v = static_cast<DWORD>(i);
       RegSetValueExA(key, "N", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
@@ -64,18 +67,20 @@ int KillMid(const std::string& operation) {
     std::fflush(stdout);
   }
   platform::registry::SetCommitHook([operation](const char* op) {
-    if (operation == op || (operation == "deletetree" && std::strcmp(op, "delete") == 0)) kill(getpid(), SIGKILL);
+    if (operation == op || (operation == "deletetree" && std::strcmp(op, "delete") == 0))
+      kill(getpid(), SIGKILL);
   });
   if (operation == "create") {
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Half\\A\\B\\C\\D\\E\\F\\G\\H", 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Half\\A\\B\\C\\D\\E\\F\\G\\H", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &key, nullptr);
   } else if (operation == "deletetree") {
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Big");
   } else if (operation == "set") {
     HKEY key = nullptr;
     platform::registry::SetCommitHook(nullptr);
-    RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Half", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Half", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
     const char old[] = "old";
     RegSetValueExA(key, "Value", 0, REG_SZ, reinterpret_cast<const BYTE*>(old), sizeof old);
     platform::registry::SetCommitHook([](const char*) { kill(getpid(), SIGKILL); });

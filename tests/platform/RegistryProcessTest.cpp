@@ -1,8 +1,4 @@
 // Several processes on one hive, and writers killed in the middle of a transaction.
-#include "platform/registry/Registry.h"
-
-#include "TestUtil.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -10,6 +6,9 @@
 #include <chrono>
 #include <random>
 #include <thread>
+
+#include "TestUtil.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 
@@ -24,7 +23,8 @@ class RegistryProcessTest : public ::testing::Test {
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open_v2((m_dir / "HKCU.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
     EXPECT_EQ("ok", Scalar(db, "PRAGMA integrity_check"));
-    EXPECT_EQ("0", Scalar(db, "SELECT COUNT(*) FROM keys WHERE id <> 1 AND parent NOT IN (SELECT id FROM keys)"));
+    EXPECT_EQ("0",
+              Scalar(db, "SELECT COUNT(*) FROM keys WHERE id <> 1 AND parent NOT IN (SELECT id FROM keys)"));
     EXPECT_EQ("0", Scalar(db, "SELECT COUNT(*) FROM vals WHERE key NOT IN (SELECT id FROM keys)"));
     sqlite3_close(db);
   }
@@ -40,8 +40,8 @@ class RegistryProcessTest : public ::testing::Test {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key)) return 0;
     DWORD values = 0;
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                     nullptr);
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                     nullptr, nullptr);
     RegCloseKey(key);
     return values;
   }
@@ -49,8 +49,8 @@ class RegistryProcessTest : public ::testing::Test {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key)) return 0;
     DWORD subKeys = 0;
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr);
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
     RegCloseKey(key);
     return subKeys;
   }
@@ -66,8 +66,8 @@ TEST_F(RegistryProcessTest, ConcurrentWritersLoseNothing) {
   ASSERT_GT(a, 0);
   ASSERT_GT(b, 0);
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
   for (int i = 0; i < kCount; ++i) {
     const DWORD v = static_cast<DWORD>(i);
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, ("M" + std::to_string(i)).c_str(), 0, REG_DWORD,
@@ -113,7 +113,8 @@ TEST_F(RegistryProcessTest, KilledInsideSetKeepsTheOldValue) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Half", 0, KEY_READ, &key));
   char buf[16];
   DWORD size = sizeof buf;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Value", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "Value", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_STREQ("old", buf);
   RegCloseKey(key);
   ExpectHiveConsistent();
@@ -131,8 +132,8 @@ TEST_F(RegistryProcessTest, KilledAtRandomMomentsLeavesAConsistentHive) {
   }
   // The hive still takes writes after the killed writers.
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\After", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\After", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
   EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "ok", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2));
   RegCloseKey(key);
 }
@@ -140,8 +141,8 @@ TEST_F(RegistryProcessTest, KilledAtRandomMomentsLeavesAConsistentHive) {
 TEST_F(RegistryProcessTest, ChangesOfAnotherProcessAreSeenAtOnce) {
   // Open the hive here first, so that this process keeps its connection while another one writes.
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Seen", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Seen", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
   const pid_t pid = testutil::Spawn(kHelper, {"hammer", "C", "3"});
   testutil::Wait(pid);
   EXPECT_EQ(3u, CountValues("SOFTWARE\\Hammer\\C"));

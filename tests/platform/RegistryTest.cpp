@@ -1,13 +1,12 @@
 // Registry semantics: names, order, types, sizes, access, delete rules, default value, hooks, hives.
-#include "platform/registry/Registry.h"
-
-#include "TestUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "TestUtil.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 
@@ -86,7 +85,8 @@ TEST_F(RegistryTest, HivesAreSeparate) {
 TEST_F(RegistryTest, KeyNamesIgnoreCaseAndKeepIt) {
   RegCloseKey(Create("SOFTWARE\\Nexora\\MyQuickSet"));
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\NEXORA\\myquickset", 0, KEY_READ, &key));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "software\\NEXORA\\myquickset", 0, KEY_READ, &key));
   RegCloseKey(key);
   HKEY parent = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Nexora", 0, KEY_READ, &parent));
@@ -100,7 +100,8 @@ TEST_F(RegistryTest, KeyNamesIgnoreCaseAndKeepIt) {
 TEST_F(RegistryTest, NonAsciiNamesFoldToo) {
   RegCloseKey(Create("SOFTWARE\\Ärger\\Привет\\Ελλάδα"));
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\ärger\\ПРИВЕТ\\ΕΛΛΆΔΑ", 0, KEY_READ, &key));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "software\\ärger\\ПРИВЕТ\\ΕΛΛΆΔΑ", 0, KEY_READ, &key));
   RegCloseKey(key);
 }
 
@@ -109,7 +110,8 @@ TEST_F(RegistryTest, SubkeysEnumerateInCaseInsensitiveOrder) {
   for (const char* name : {"beta", "Alpha", "_under", "Zulu", "alpha2", "10", "9", "ÉCOLE", "delta"})
     RegCloseKey(Create((std::string("SOFTWARE\\Order\\") + name).c_str()));
   // Windows compares upper-cased names: '_' (0x5F) sorts after 'Z' (0x5A); digits compare as text.
-  const std::vector<std::string> expected{"10", "9", "Alpha", "alpha2", "beta", "delta", "Zulu", "_under", "ÉCOLE"};
+  const std::vector<std::string> expected{"10",    "9",    "Alpha",  "alpha2", "beta",
+                                          "delta", "Zulu", "_under", "ÉCOLE"};
   EXPECT_EQ(expected, SubKeys(parent));
   char name[8];
   DWORD len = sizeof name;
@@ -126,7 +128,8 @@ TEST_F(RegistryTest, ValueNamesIgnoreCaseKeepCaseAndInsertionOrder) {
   EXPECT_EQ((std::vector<std::string>{"Zeta", "Alpha", "Mid"}), ValueNames(key));
   char buf[32];
   DWORD size = sizeof buf, type = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "alpha", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "alpha", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_STREQ("changed", buf);
   EXPECT_EQ(8u, size);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
@@ -141,7 +144,8 @@ TEST_F(RegistryTest, TypesRoundTrip) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Bin", 0, REG_BINARY, bin, sizeof bin));
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Empty", 0, REG_BINARY, nullptr, 0));
   const char multi[] = "a\0b\0";
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), 5));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(key, "Multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), 5));
   const BYTE shortDword[] = {7, 0};
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Short", 0, REG_DWORD, shortDword, 2));
 
@@ -154,7 +158,8 @@ TEST_F(RegistryTest, TypesRoundTrip) {
 
   DWORD value = 0;
   size = 4;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Count", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "Count", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
   EXPECT_EQ(0xDEADBEEFu, value);
   EXPECT_EQ(4u, size);
@@ -188,11 +193,13 @@ TEST_F(RegistryTest, StringWithoutZeroIsReturnedWithOne) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Empty", 0, REG_SZ, nullptr, 0));
   char buf[8];
   DWORD size = sizeof buf;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "NoZero", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "NoZero", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_EQ(4u, size);
   EXPECT_STREQ("abc", buf);
   size = sizeof buf;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Empty", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "Empty", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_EQ(1u, size);
   EXPECT_STREQ("", buf);
   RegCloseKey(key);
@@ -207,7 +214,8 @@ TEST_F(RegistryTest, MoreDataGivesTheNeededSize) {
   EXPECT_EQ(11u, size);
   char small[4];
   size = sizeof small;
-  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(small), &size));
+  EXPECT_EQ(ERROR_MORE_DATA,
+            RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(small), &size));
   EXPECT_EQ(11u, size);
 
   RegCloseKey(Create("SOFTWARE\\Sizes\\LongSubkeyName"));
@@ -226,8 +234,8 @@ TEST_F(RegistryTest, MoreDataGivesTheNeededSize) {
   EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(key, 0, vname, &vlen, nullptr, nullptr, nullptr, nullptr));
 
   DWORD subKeys = 0, maxSub = 0, values = 0, maxName = 0, maxValue = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, &maxSub, nullptr, &values,
-                                            &maxName, &maxValue, nullptr, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, &maxSub, nullptr,
+                                            &values, &maxName, &maxValue, nullptr, nullptr));
   EXPECT_EQ(1u, subKeys);
   EXPECT_EQ(14u, maxSub);
   EXPECT_EQ(1u, values);
@@ -243,7 +251,8 @@ TEST_F(RegistryTest, MissingValueAndKey) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), platform::GetLastError());
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key, "Nope"));
   HKEY other = nullptr;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Missing\\No", 0, KEY_READ, &other));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Missing\\No", 0, KEY_READ, &other));
   EXPECT_EQ(nullptr, other);
   RegCloseKey(key);
 }
@@ -256,7 +265,8 @@ TEST_F(RegistryTest, HandlesEnforceAccessRights) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(reader, "X"));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(reader, "Sub"));
   HKEY sub = nullptr;
-  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(reader, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegCreateKeyExA(reader, "Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
   RegCloseKey(reader);
 
   HKEY writer = nullptr;
@@ -310,7 +320,8 @@ TEST_F(RegistryTest, DefaultValueHasTheEmptyName) {
   EXPECT_STREQ("by null", buf);
   ASSERT_EQ(ERROR_SUCCESS, SetString(key, "", "by empty"));
   size = sizeof buf;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_STREQ("by empty", buf);
   EXPECT_EQ(std::vector<std::string>{""}, ValueNames(key));
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, nullptr));
@@ -343,14 +354,15 @@ TEST_F(RegistryTest, EmptyPathComponentsAreRejected) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &key));
   RegCloseKey(key);
   const std::string tooLong(256, 'k');
-  EXPECT_EQ(ERROR_INVALID_PARAMETER,
-            RegCreateKeyExA(HKEY_CURRENT_USER, tooLong.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_CURRENT_USER, tooLong.c_str(), 0, nullptr, 0,
+                                                     KEY_ALL_ACCESS, nullptr, &key, nullptr));
 }
 
 TEST_F(RegistryTest, ValuesAboveOneMebibyteAreRefused) {
   HKEY key = Create("SOFTWARE\\Big");
   std::vector<BYTE> data(1024 * 1024 + 1, 0xAB);
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, "TooBig", 0, REG_BINARY, data.data(), 1024 * 1024 + 1));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER,
+            RegSetValueExA(key, "TooBig", 0, REG_BINARY, data.data(), 1024 * 1024 + 1));
   EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Fits", 0, REG_BINARY, data.data(), 1024 * 1024));
   DWORD size = 0;
   EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Fits", nullptr, nullptr, nullptr, &size));
@@ -360,9 +372,8 @@ TEST_F(RegistryTest, ValuesAboveOneMebibyteAreRefused) {
 
 TEST_F(RegistryTest, FaultHookFailsTheNamedOperation) {
   HKEY key = Create("SOFTWARE\\Faults");
-  platform::registry::SetFaultHook([](const char* op) -> LONG {
-    return std::strcmp(op, "set") == 0 ? ERROR_DISK_FULL : ERROR_SUCCESS;
-  });
+  platform::registry::SetFaultHook(
+      [](const char* op) -> LONG { return std::strcmp(op, "set") == 0 ? ERROR_DISK_FULL : ERROR_SUCCESS; });
   EXPECT_EQ(ERROR_DISK_FULL, SetString(key, "v", "1"));
   DWORD size = 0;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size));
@@ -389,10 +400,10 @@ TEST_F(RegistryTest, UnwritableHiveFolderReadsEmptyAndRefusesWrites) {
   testutil::ScopedEnv env("MARLIN3_REGISTRY_DIR", (m_dir / "plainfile/hives").c_str());
   HKEY key = nullptr;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, nullptr, 0,
+                                                 KEY_WRITE, nullptr, &key, nullptr));
   EXPECT_EQ(ERROR_ACCESS_DENIED,
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_SZ,
-                                                reinterpret_cast<const BYTE*>("x"), 2));
+            RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2));
 }
 
 TEST(RegistryDirectoryTest, DefaultsFollowXdgConfigHome) {

@@ -25,7 +25,8 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
   }
   const std::string& path() const { return m_path; }
@@ -68,7 +69,9 @@ inline void WriteAll(const std::string& path, const std::string& text) {
   out << text;
 }
 
-inline std::string BinDir() { return MARLIN3_BIN_DIR; }
+inline std::string BinDir() {
+  return MARLIN3_BIN_DIR;
+}
 
 // Starts a helper program of the bin folder with arguments; returns its pid.
 inline pid_t Spawn(const std::string& program, const std::vector<std::string>& args) {

@@ -1,12 +1,12 @@
 // UTF-8 rules, upper-casing (checked against glibc's C.UTF-8 as an independent reference), truncation,
 // wildcards.
-#include "platform/text/Text.h"
-
 #include <gtest/gtest.h>
-
-#include <cstring>
 #include <locale.h>
 #include <wctype.h>
+
+#include <cstring>
+
+#include "platform/text/Text.h"
 
 namespace {
 
@@ -52,7 +52,11 @@ TEST(TextTest, UpperTableMatchesGlibc) {
 
 TEST(TextTest, UpperCasingAndComparison) {
   EXPECT_EQ("ÄRGER ÉCOLE ПРИВЕТ", ToUpperUtf8("ärger école привет"));
-  EXPECT_EQ("A\xFF" "B", ToUpperUtf8("a\xFF" "b"));  // malformed bytes stay
+  EXPECT_EQ(
+      "A\xFF"
+      "B",
+      ToUpperUtf8("a\xFF"
+                  "b"));  // malformed bytes stay
   EXPECT_TRUE(EqualsNoCase("Straße", "STRAßE"));
   EXPECT_TRUE(EqualsNoCase("Ölfeld", "öLFELD"));
   EXPECT_LT(CompareNoCase("alpha", "BETA"), 0);
@@ -83,13 +87,24 @@ TEST(TextTest, WildcardsFollowWindows) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.*", "README", true},   {"*.*", "a.b.c", true},     {"*", ".hidden", true},
-      {"*.jpg", "PHOTO.JPG", true}, {"*.jpg", "photo.jpeg", false}, {"scan?.tif", "scan1.tif", true},
-      {"scan?.tif", "scan12.tif", false}, {"a*.*", "abc", true}, {"*.", "README", true},
-      {"*.", "a.txt", false},    {"marlin*", "Marlin3.log", true}, {"é*", "École", true},
-      {"*x*y", "axbxcy", true},  {"?", "€", true},              {"", "a", false},
+      {"*.*", "README", true},
+      {"*.*", "a.b.c", true},
+      {"*", ".hidden", true},
+      {"*.jpg", "PHOTO.JPG", true},
+      {"*.jpg", "photo.jpeg", false},
+      {"scan?.tif", "scan1.tif", true},
+      {"scan?.tif", "scan12.tif", false},
+      {"a*.*", "abc", true},
+      {"*.", "README", true},
+      {"*.", "a.txt", false},
+      {"marlin*", "Marlin3.log", true},
+      {"é*", "École", true},
+      {"*x*y", "axbxcy", true},
+      {"?", "€", true},
+      {"", "a", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.match, WildcardMatch(c.pattern, c.name)) << c.pattern << " " << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(c.match, WildcardMatch(c.pattern, c.name)) << c.pattern << " " << c.name;
 }
 
 }  // namespace

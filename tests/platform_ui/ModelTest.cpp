@@ -1,5 +1,7 @@
 // The control model on its own (no host): list and combo searches, item data and selection, radio
 // groups and data exchange in both directions, the tree view's expansion rules and handle checks.
+#include <gtest/gtest.h>
+
 #include "TestDialogs.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
@@ -9,8 +11,6 @@
 #include "platform/ui/ListBox.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -23,9 +23,9 @@ TEST(ItemListTest, SearchesIgnoreCaseFromAfterTheStartAndWrap) {
     int prefix;
     int exact;
   } cases[] = {
-      {-1, "scan", 0, 3},       {0, "scan", 1, 3},  {1, "SCAN TO", 0, -1}, {3, "scan to", 0, -1},
-      {-1, "other", 2, 2},      {-1, "x", -1, -1},  {-1, "", 0, -1},       {99, "scan", 0, 3},
-      {-1, "Scan to File!", -1, -1},
+      {-1, "scan", 0, 3},    {0, "scan", 1, 3},   {1, "SCAN TO", 0, -1},
+      {3, "scan to", 0, -1}, {-1, "other", 2, 2}, {-1, "x", -1, -1},
+      {-1, "", 0, -1},       {99, "scan", 0, 3},  {-1, "Scan to File!", -1, -1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(items.FindPrefix(c.startAfter, c.text), c.prefix) << c.text << " after " << c.startAfter;

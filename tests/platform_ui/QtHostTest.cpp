@@ -1,8 +1,7 @@
 // The Qt host, offscreen: a message box, the dialog with every control kind and the three-page wizard
 // driven through their widgets with QTest, checking that the model sees what the user did and that
 // the widgets show what the model holds.
-#include "TestDialogs.h"
-#include "platform/ui/MessageBox.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,10 +15,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <functional>
+
+#include "TestDialogs.h"
+#include "platform/ui/MessageBox.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // boxes, every control action of a dialog, the wizard's buttons and jumps, file dialogs, and the loud
 // failures on a script that runs out or names what is not there.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -40,8 +39,8 @@ class ScriptedHostTest : public ::testing::Test {
     std::ofstream(m_dir / "script.txt") << script;
     const std::string command = "MARLIN3_UI=scripted MARLIN3_UI_SCRIPT='" + (m_dir / "script.txt").string() +
                                 "' MARLIN3_UI_TRANSCRIPT='" + (m_dir / "transcript.txt").string() + "' '" +
-                                MARLIN3_BIN_DIR + "/platform_ui_script_runner' " + scenario + " " + extra + " > '" +
-                                (m_dir / "out.txt").string() + "' 2>/dev/null";
+                                MARLIN3_BIN_DIR + "/platform_ui_script_runner' " + scenario + " " + extra +
+                                " > '" + (m_dir / "out.txt").string() + "' 2>/dev/null";
     ChildRun run;
     const int status = std::system(command.c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -57,10 +56,11 @@ TEST_F(ScriptedHostTest, MessageBoxesAnswerAndTranscribe) {
   const ChildRun run = Start("msgbox", "# answers\n\nmsgbox NO Replace\n   msgbox OK\n");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, "first=7\nsecond=1\n");
-  EXPECT_EQ(run.transcript,
-            "msgbox caption=\"Question\" text=\"Replace \\\"a\\\\b\\\"?\\nSure\" buttons=YESNOCANCEL icon=question "
-            "answer=NO\n"
-            "msgbox caption=\"Error\" text=\"Done\" buttons=OK icon=none answer=OK\n");
+  EXPECT_EQ(
+      run.transcript,
+      "msgbox caption=\"Question\" text=\"Replace \\\"a\\\\b\\\"?\\nSure\" buttons=YESNOCANCEL icon=question "
+      "answer=NO\n"
+      "msgbox caption=\"Error\" text=\"Done\" buttons=OK icon=none answer=OK\n");
 }
 
 TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
@@ -94,33 +94,37 @@ TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
 
 TEST_F(ScriptedHostTest, DialogActionsReachTheModel) {
   const ChildRun run = Start("dialog",
-                        "dialog 500\n"
-                        "type 100 a name that is far too long\n"
-                        "show\n"
-                        "type 100 Fred\n"
-                        "check 101\n"
-                        "check 101\n"  // already checked: no second click
-                        "radio 111\n"
-                        "select 130 Beta\n"
-                        "dblclick 140 beta\n"
-                        "slide 150 999\n"
-                        "type 170 4x2\n"
-                        "expand 160 Top\n"
-                        "treeselect 160 Top|Child B\n"
-                        "tooltip 180\n"
-                        "show\n"
-                        "ok\n");
+                             "dialog 500\n"
+                             "type 100 a name that is far too long\n"
+                             "show\n"
+                             "type 100 Fred\n"
+                             "check 101\n"
+                             "check 101\n"  // already checked: no second click
+                             "radio 111\n"
+                             "select 130 Beta\n"
+                             "dblclick 140 beta\n"
+                             "slide 150 999\n"
+                             "type 170 4x2\n"
+                             "expand 160 Top\n"
+                             "treeselect 160 Top|Child B\n"
+                             "tooltip 180\n"
+                             "show\n"
+                             "ok\n");
   ASSERT_EQ(run.exitCode, 0) << run.transcript;
   EXPECT_NE(run.out.find("result=1\n"), std::string::npos);
   EXPECT_NE(run.out.find("name=Fred\n"), std::string::npos);
-  EXPECT_NE(run.out.find("check=1\nradio=1\ndrop=Beta\nslider=255\nnumber=42\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("events=check;radio111;combo;dblclk beta;slider;tree;"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("check=1\nradio=1\ndrop=Beta\nslider=255\nnumber=42\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("events=check;radio111;combo;dblclk beta;slider;tree;"), std::string::npos)
+      << run.out;
   // The typed text is cut at the edit's limit (12, from DDV_MaxChars).
-  EXPECT_NE(run.transcript.find("100 edit limit=12 text=\"a name that \""), std::string::npos) << run.transcript;
+  EXPECT_NE(run.transcript.find("100 edit limit=12 text=\"a name that \""), std::string::npos)
+      << run.transcript;
   EXPECT_NE(run.transcript.find("    item \"Alpha\" data=0\n    item \"beta\" data=0\n    item \"zeta\""),
             std::string::npos);
   EXPECT_NE(run.transcript.find("tooltip 180 text=\"Press to rename\""), std::string::npos);
-  EXPECT_NE(run.transcript.find("    item \"Top\" expanded\n      item \"Child A\"\n      item \"Child B\" selected"),
+  EXPECT_NE(run.transcript.find(
+                "    item \"Top\" expanded\n      item \"Child A\"\n      item \"Child B\" selected"),
             std::string::npos)
       << run.transcript;
   EXPECT_NE(run.transcript.find("end dialog 500 result=1"), std::string::npos);

@@ -1,16 +1,16 @@
 #include "TestDialogs.h"
 
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/DataExchange.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
 #include "platform/ui/UiHost.h"
-
-#include <dlfcn.h>
-
-#include <cstdlib>
-#include <cstring>
 
 bool UseTestResources() {
   void* module = ::dlopen(MARLIN3_BIN_DIR "/libm3uitestres.so", RTLD_NOW | RTLD_LOCAL);

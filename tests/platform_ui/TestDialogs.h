@@ -3,10 +3,10 @@
 // and end the sheet depending on what the user entered.
 #pragma once
 
+#include <string>
+
 #include "platform/ui/Dialog.h"
 #include "platform/ui/PropertySheet.h"
-
-#include <string>
 
 class EveryControlDialog : public CDialog {
  public:

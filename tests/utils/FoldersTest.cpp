@@ -1,10 +1,9 @@
 // The program's temporary folder, the user's data folder and ValidateDir against a real file system:
 // the fallbacks, the folder creation with its log lines, the texts that are accepted without looking,
 // missing parents, and the question through the scripted host.
+#include "UtilsFixture.h"
 #include "platform/ui/ScriptedHost.h"
 #include "platform/ui/UiHost.h"
-
-#include "UtilsFixture.h"
 
 namespace utils_test {
 namespace {
@@ -18,7 +17,8 @@ class FoldersTest : public UtilsTest {
   }
   void Script(const std::string& lines) {
     Touch(m_dir / "script.txt", lines);
-    m_host = std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
+    m_host =
+        std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
     platform::ui::SetHostForTesting(m_host.get());
   }
   std::string Transcript() const { return ReadFile(m_dir / "transcript.txt"); }
@@ -93,7 +93,7 @@ TEST_F(FoldersTest, ValidateDirCases) {
     std::string strIn;
     bool bAdd;
     bool bResult;
-    std::string strOut;     // the folder text afterwards
+    std::string strOut;      // the folder text afterwards
     std::string strCreated;  // a folder that must exist afterwards ("" none)
     std::string strError;    // an error line of ValidateDir ("" none)
   };
@@ -103,9 +103,9 @@ TEST_F(FoldersTest, ValidateDirCases) {
       {base + "/new", true, true, base + "/new/", base + "/new", ""},
       {base + "/there/", false, true, base + "/there/", base + "/there", ""},
       {base + "/a/b/c/", false, true, base + "/a/b/c/", base + "/a/b/c", ""},
-      {"D:", true, true, "D:/", "", ""},            // not a local absolute path: not looked at
+      {"D:", true, true, "D:/", "", ""},              // not a local absolute path: not looked at
       {"rel/dir/", false, true, "rel/dir/", "", ""},  // relative: not looked at
-      {"/", false, true, "/", "", ""},               // the root
+      {"/", false, true, "/", "", ""},                // the root
       {base + "/plain.txt/", false, false, base + "/plain.txt/", "", "Creating directory failed: ("},
       {base + "/plain.txt/sub/", false, false, base + "/plain.txt/sub/", "", "Creating directory failed: ("},
   };

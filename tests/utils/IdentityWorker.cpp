@@ -2,18 +2,18 @@
 // itself into a new host-name namespace (root only), sets the name, and writes the destination prefix
 // and the unique PC name ValueGetter gives, one a line.
 // Usage: m3utils_identity COMPUTERNAME OUTFILE. Exit code 77 when the namespace cannot be had.
-#include "log/DebugTrace.h"
-#include "platform/framework/Afx.h"
-#include "platform/framework/WinApp.h"
-#include "platform/module/Module.h"
-#include "settings/ValueGetter.h"
+#include <sched.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include <sched.h>
-#include <unistd.h>
+#include "log/DebugTrace.h"
+#include "platform/framework/Afx.h"
+#include "platform/framework/WinApp.h"
+#include "platform/module/Module.h"
+#include "settings/ValueGetter.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;

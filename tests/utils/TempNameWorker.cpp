@@ -3,11 +3,7 @@
 // Usage: m3utils_tempnames FOLDER COUNT OUTFILE GOFILE. Waits (at most 60 s) until GOFILE exists, so
 // both workers start asking together, then writes each name it was given to OUTFILE, one a line.
 // Its log goes to OUTFILE.log. Exit code 0 when all names were written.
-#include "log/DebugTrace.h"
-#include "platform/framework/Afx.h"
-#include "platform/framework/WinApp.h"
-#include "platform/module/Module.h"
-#include "settings/ValueGetter.h"
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,7 +11,11 @@
 #include <string>
 #include <thread>
 
-#include <sys/stat.h>
+#include "log/DebugTrace.h"
+#include "platform/framework/Afx.h"
+#include "platform/framework/WinApp.h"
+#include "platform/module/Module.h"
+#include "settings/ValueGetter.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) return 2;

@@ -1,11 +1,12 @@
 // Temporary names against a real folder and registry: continuing from "LastTmpNum", skipping names in
 // use, the 32-bit wrap, types without an extension, and two processes asking at the same moment.
-#include "UtilsFixture.h"
-
-#include <set>
 #include <spawn.h>
 #include <sys/wait.h>
+
+#include <set>
 #include <vector>
+
+#include "UtilsFixture.h"
 
 extern char** environ;
 
@@ -38,15 +39,15 @@ TEST_F(TempNamesTest, ContinuesAfterNamesInUse) {
 
 TEST_F(TempNamesTest, NumberingCases) {
   struct Case {
-    DWORD nLast;       // "LastTmpNum" before
+    DWORD nLast;  // "LastTmpNum" before
     std::string strExt;
     std::string strName;  // expected file name
-    DWORD nStored;     // "LastTmpNum" after
+    DWORD nStored;        // "LastTmpNum" after
   };
   const Case cases[] = {
       {0, "jpg", "marlin1.jpg", 1},
       {41, "jpg", "marlin42.jpg", 42},
-      {0xFFFFFFFEu, "tif", "marlin0.tif", 0},                 // after -2 comes 0, never -1
+      {0xFFFFFFFEu, "tif", "marlin0.tif", 0},                      // after -2 comes 0, never -1
       {0x7FFFFFFFu, "tif", "marlin-2147483648.tif", 0x80000000u},  // signed, as "%d" shows it
       {0, "", "marlin1.", 1},
   };
@@ -95,7 +96,8 @@ TEST_F(TempNamesTest, MissingFolderStillGivesName) {
   vg.GetTempFilename(name, "tif", missing);
   EXPECT_EQ(name, missing + "marlin1.tif");
   EXPECT_FALSE(fs::exists(m_dir / "later"));
-  EXPECT_NE(Log().find("TempFiles.cpp: GetTempFilename> Could not reserve '" + name + "': ("), std::string::npos);
+  EXPECT_NE(Log().find("TempFiles.cpp: GetTempFilename> Could not reserve '" + name + "': ("),
+            std::string::npos);
 }
 
 TEST_F(TempNamesTest, NoNameTwiceEvenWhenNumberCannotBeStored) {

@@ -5,14 +5,8 @@
 // exists, as the first start of the program leaves it.
 #pragma once
 
-#include "log/DebugTrace.h"
-#include "platform/framework/Afx.h"
-#include "platform/framework/WinApp.h"
-#include "platform/module/Module.h"
-#include "platform/registry/Registry.h"
-#include "settings/ValueGetter.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +15,13 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "log/DebugTrace.h"
+#include "platform/framework/Afx.h"
+#include "platform/framework/WinApp.h"
+#include "platform/module/Module.h"
+#include "platform/registry/Registry.h"
+#include "settings/ValueGetter.h"
 
 namespace utils_test {
 
@@ -37,7 +37,8 @@ inline const fs::path& Scratch() {
     setenv("MARLIN3_REGISTRY_DIR", (dir / "reg").c_str(), 1);
     setenv("HOME", (dir / "home").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "home/.config").c_str(), 1);
-    std::ofstream((dir / "home/.config/user-dirs.dirs").string()) << "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n";
+    std::ofstream((dir / "home/.config/user-dirs.dirs").string())
+        << "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n";
     return dir;
   }();
   return scratch;
@@ -79,7 +80,8 @@ class UtilsTest : public ::testing::Test {
     m_app->SetRegistryKey("Nexora");
     m_mainKey = ValueGetter("").GetMainKeyPath();
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, m_mainKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, m_mainKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegCloseKey(key);
   }
@@ -100,7 +102,8 @@ class UtilsTest : public ::testing::Test {
 
   void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>(value.size() + 1)),
               ERROR_SUCCESS);
@@ -109,9 +112,11 @@ class UtilsTest : public ::testing::Test {
 
   void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+        ERROR_SUCCESS);
     RegCloseKey(key);
   }
 

@@ -1,10 +1,10 @@
 // Key names, whole-value reads and the .reg text format of marlin3-reg (see RegFile.h).
 #include "tools/reg/RegFile.h"
 
-#include "platform/text/Text.h"
-
 #include <cstdio>
 #include <cstring>
+
+#include "platform/text/Text.h"
 
 namespace regtool {
 
@@ -13,7 +13,9 @@ namespace {
 constexpr const char* kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr const char* kHeader4 = "REGEDIT4";
 
-std::string Upper(std::string s) { return platform::text::ToUpperUtf8(s); }
+std::string Upper(std::string s) {
+  return platform::text::ToUpperUtf8(s);
+}
 
 // regedit breaks hex data after this many characters on a line, continuing with "\" and two blanks.
 constexpr size_t kHexLineLimit = 77;
@@ -55,16 +57,19 @@ void ExportValue(std::string& text, const Value& v) {
   text += head;
   std::string str = v.data;
   if ((v.type == REG_SZ || v.type == REG_EXPAND_SZ) && !str.empty() && str.back() == '\0') str.pop_back();
-  if (v.type == REG_SZ && str.find_first_of("\r\n") == std::string::npos && str.find('\0') == std::string::npos) {
+  if (v.type == REG_SZ && str.find_first_of("\r\n") == std::string::npos &&
+      str.find('\0') == std::string::npos) {
     text += "\"" + Escape(str) + "\"";
   } else if (v.type == REG_DWORD && v.data.size() == 4) {
     uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(v.data[static_cast<size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+      value = (value << 8) | static_cast<unsigned char>(v.data[static_cast<size_t>(i)]);
     char buf[32];
     std::snprintf(buf, sizeof buf, "dword:%08x", value);
     text += buf;
   } else if (v.type == REG_SZ || v.type == REG_EXPAND_SZ) {
-    AppendHex(text, head.size(), v.type == REG_SZ ? "hex(1):" : "hex(2):", Utf8ToUtf16Le(str) + std::string(2, '\0'));
+    AppendHex(text, head.size(),
+              v.type == REG_SZ ? "hex(1):" : "hex(2):", Utf8ToUtf16Le(str) + std::string(2, '\0'));
   } else if (v.type == REG_MULTI_SZ) {
     AppendHex(text, head.size(), "hex(7):", Utf8ToUtf16Le(v.data));
   } else if (v.type == REG_BINARY) {
@@ -103,7 +108,8 @@ std::string StoredPath(HKEY root, const std::string& path) {
   size_t start = 0;
   while (start <= path.size()) {
     const size_t slash = path.find('\\', start);
-    const std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    const std::string part =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     std::vector<std::string> names;
     std::string stored = part;
     if (ReadSubkeys(current, names) == ERROR_SUCCESS) {
@@ -190,15 +196,18 @@ class Importer {
     size_t start = 0;
     while (start <= text.size()) {
       const size_t nl = text.find('\n', start);
-      lines.push_back(TrimRight(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start)));
+      lines.push_back(
+          TrimRight(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start)));
       if (nl == std::string::npos) break;
       start = nl + 1;
     }
     size_t i = 0;
     while (i < lines.size() && lines[i].empty()) ++i;
     if (i >= lines.size() || (lines[i] != kHeader5 && lines[i] != kHeader4)) {
-      error = "The specified file is not a registry script. You can only import binary registry files from within "
-              "the registry editor.";
+      error =
+          "The specified file is not a registry script. You can only import binary registry files from "
+          "within "
+          "the registry editor.";
       return false;
     }
     m_unicode = lines[i] == kHeader5;
@@ -244,7 +253,8 @@ class Importer {
       if (!key.path.empty()) RegDeleteTreeA(key.root, key.path.c_str());
       return true;
     }
-    const LONG rc = RegCreateKeyExA(key.root, key.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
+    const LONG rc =
+        RegCreateKeyExA(key.root, key.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
     if (rc) {
       m_key = nullptr;
       error = "Error accessing the registry.";
@@ -297,7 +307,8 @@ class Importer {
         type = parsed;
       }
       if (!ParseHexBytes(data.substr(colon + 1), bytes)) return Bad(error);
-      if (m_unicode && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) bytes = Utf16LeToUtf8(bytes);
+      if (m_unicode && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
+        bytes = Utf16LeToUtf8(bytes);
     } else {
       return Bad(error);
     }
@@ -310,8 +321,9 @@ class Importer {
   }
 
   static bool Bad(std::string& error) {
-    error = "The specified file is not a registry script. You can only import binary registry files from within "
-            "the registry editor.";
+    error =
+        "The specified file is not a registry script. You can only import binary registry files from within "
+        "the registry editor.";
     return false;
   }
 

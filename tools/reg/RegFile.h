@@ -6,10 +6,10 @@
 // value survives export and import unchanged.
 #pragma once
 
-#include "platform/registry/Registry.h"
-
 #include <string>
 #include <vector>
+
+#include "platform/registry/Registry.h"
 
 namespace regtool {
 

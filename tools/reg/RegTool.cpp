@@ -1,18 +1,17 @@
 // marlin3-reg: reg.exe's query, add, delete, export and import on the platform registry, with reg.exe's
 // syntax, output shapes and exit codes (0 success, 1 failure). Used by installers (the product key
 // under HKLM), people and tests. Prompts ("(Yes/No)?") read a line from standard input; no input is No.
-#include "tools/reg/RegFile.h"
-
-#include "platform/base/WinTypes.h"
-#include "platform/files/Files.h"
-#include "platform/text/Text.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include "platform/base/WinTypes.h"
+#include "platform/files/Files.h"
+#include "platform/text/Text.h"
+#include "tools/reg/RegFile.h"
 
 namespace {
 
@@ -48,7 +47,8 @@ int Succeeded() {
   return 0;
 }
 
-// Asks (the question ends with "(Yes/No)") on standard output and reads the answer; only Yes (or Y) in any case counts, no input is No.
+// Asks (the question ends with "(Yes/No)") on standard output and reads the answer; only Yes (or Y) in any
+// case counts, no input is No.
 bool Confirm(const std::string& question) {
   for (;;) {
     std::printf("%s? ", question.c_str());
@@ -134,18 +134,30 @@ bool ParseOptions(const std::string& operation, int argc, char** argv, Options& 
 
 std::string TypeName(DWORD type) {
   switch (type) {
-    case REG_NONE: return "REG_NONE";
-    case REG_SZ: return "REG_SZ";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case 5: return "REG_DWORD_BIG_ENDIAN";
-    case 6: return "REG_LINK";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case 8: return "REG_RESOURCE_LIST";
-    case 9: return "REG_FULL_RESOURCE_DESCRIPTOR";
-    case 10: return "REG_RESOURCE_REQUIREMENTS_LIST";
-    case REG_QWORD: return "REG_QWORD";
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case 5:
+      return "REG_DWORD_BIG_ENDIAN";
+    case 6:
+      return "REG_LINK";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case 8:
+      return "REG_RESOURCE_LIST";
+    case 9:
+      return "REG_FULL_RESOURCE_DESCRIPTOR";
+    case 10:
+      return "REG_RESOURCE_REQUIREMENTS_LIST";
+    case REG_QWORD:
+      return "REG_QWORD";
     default: {
       char buf[16];
       std::snprintf(buf, sizeof buf, "0x%x", type);
@@ -183,7 +195,8 @@ std::string ValueLine(const Value& v) {
   } else {
     data = HexBytes(v.data);
   }
-  return "    " + (v.name.empty() ? std::string("(Default)") : v.name) + "    " + TypeName(v.type) + "    " + data;
+  return "    " + (v.name.empty() ? std::string("(Default)") : v.name) + "    " + TypeName(v.type) + "    " +
+         data;
 }
 
 // /s: the key's block and its subkeys' blocks, depth first; with a value filter only matching values.
@@ -273,13 +286,15 @@ bool EncodeData(const Options& o, DWORD& type, std::string& bytes) {
     type = typeName == "REG_DWORD" ? REG_DWORD : REG_QWORD;
     unsigned long long value = 0;
     if (o.hasData && !ParseNumber(d, type == REG_DWORD ? 0xFFFFFFFFull : ~0ull, value)) return false;
-    for (int i = 0; i < (type == REG_DWORD ? 4 : 8); ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    for (int i = 0; i < (type == REG_DWORD ? 4 : 8); ++i)
+      bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
   } else if (typeName == "REG_BINARY" || typeName == "REG_NONE") {
     type = typeName == "REG_BINARY" ? REG_BINARY : REG_NONE;
     if (d.size() % 2) return false;
     for (size_t i = 0; i < d.size(); i += 2) {
       unsigned value = 0;
-      if (!std::isxdigit(static_cast<unsigned char>(d[i])) || !std::isxdigit(static_cast<unsigned char>(d[i + 1])) ||
+      if (!std::isxdigit(static_cast<unsigned char>(d[i])) ||
+          !std::isxdigit(static_cast<unsigned char>(d[i + 1])) ||
           std::sscanf(d.substr(i, 2).c_str(), "%x", &value) != 1)
         return false;
       bytes += static_cast<char>(value);
@@ -307,19 +322,22 @@ bool EncodeData(const Options& o, DWORD& type, std::string& bytes) {
 int Add(const KeyName& keyName, const Options& o) {
   DWORD type = REG_SZ;
   std::string bytes;
-  if ((o.hasValue || o.defaultValue || o.hasData || o.hasType) && !EncodeData(o, type, bytes)) return Syntax("ADD");
+  if ((o.hasValue || o.defaultValue || o.hasData || o.hasType) && !EncodeData(o, type, bytes))
+    return Syntax("ADD");
   if (keyName.path.empty() && !(o.hasValue || o.defaultValue)) return InvalidKey("ADD");
   HKEY key = nullptr;
-  if (LONG rc = RegCreateKeyExA(keyName.root, keyName.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                nullptr))
+  if (LONG rc = RegCreateKeyExA(keyName.root, keyName.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr))
     return Failure(rc);
   int result = 0;
   if (o.hasValue || o.defaultValue || o.hasData || o.hasType) {
     const std::string name = o.hasValue ? o.value : std::string();
     DWORD size = 0;
-    const bool exists = RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+    const bool exists =
+        RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
     if (exists && !o.force &&
-        !Confirm("Value " + (name.empty() ? std::string("(Default)") : name) + " exists, overwrite(Yes/No)")) {
+        !Confirm("Value " + (name.empty() ? std::string("(Default)") : name) +
+                 " exists, overwrite(Yes/No)")) {
       RegCloseKey(key);
       return Cancelled();
     }
@@ -333,14 +351,16 @@ int Add(const KeyName& keyName, const Options& o) {
 
 int Delete(const KeyName& keyName, const Options& o) {
   HKEY key = nullptr;
-  if (LONG rc = RegOpenKeyExA(keyName.root, keyName.path.c_str(), 0, KEY_ALL_ACCESS, &key)) return Failure(rc);
+  if (LONG rc = RegOpenKeyExA(keyName.root, keyName.path.c_str(), 0, KEY_ALL_ACCESS, &key))
+    return Failure(rc);
   int result = 0;
   if (o.hasValue || o.defaultValue) {
     const std::string name = o.hasValue ? o.value : std::string();
     DWORD size = 0;
     if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
       result = Failure(ERROR_FILE_NOT_FOUND);
-    } else if (!o.force && !Confirm("Delete the registry value " + (name.empty() ? std::string("(Default)") : name) + " (Yes/No)")) {
+    } else if (!o.force && !Confirm("Delete the registry value " +
+                                    (name.empty() ? std::string("(Default)") : name) + " (Yes/No)")) {
       result = Cancelled();
     } else if (LONG rc = RegDeleteValueA(key, name.c_str())) {
       result = Failure(rc);
@@ -373,7 +393,8 @@ int Delete(const KeyName& keyName, const Options& o) {
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& text, DWORD& error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = platform::GetLastError();
     return false;

@@ -4,7 +4,8 @@
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics fm(font);
-  const int width = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int width =
+      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   m_nBaseX = (width / 26 + 1) / 2;
   m_nBaseY = fm.height();
   if (m_nBaseX < 1) m_nBaseX = 1;

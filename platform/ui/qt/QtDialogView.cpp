@@ -1,14 +1,5 @@
 #include "platform/ui/qt/QtDialogView.h"
 
-#include "platform/ui/Button.h"
-#include "platform/ui/ComboBox.h"
-#include "platform/ui/Dialog.h"
-#include "platform/ui/Edit.h"
-#include "platform/ui/ListBox.h"
-#include "platform/ui/SliderCtrl.h"
-#include "platform/ui/TreeCtrl.h"
-#include "platform/ui/UiHost.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,13 +20,37 @@
 #include <QToolTip>
 #include <QTreeWidget>
 
+#include "platform/ui/Button.h"
+#include "platform/ui/ComboBox.h"
+#include "platform/ui/Dialog.h"
+#include "platform/ui/Edit.h"
+#include "platform/ui/ListBox.h"
+#include "platform/ui/SliderCtrl.h"
+#include "platform/ui/TreeCtrl.h"
+#include "platform/ui/UiHost.h"
+
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string S(const QString& s) {
+  return s.toUtf8().toStdString();
+}
 
-// Win32 marks the access key with "&"; Qt does too, but a static shows "&&" as "&" only without one.
-QString Label(const std::string& s) { return Q(s); }
+// Win32 marks the access key with "&" ("&&" is one "&"). Buttons and labels with a buddy read it the
+// same way in Qt; a label without a buddy would show it, so it is dropped there.
+QString Label(const std::string& s) {
+  return Q(s);
+}
+QString WithoutMnemonic(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '&' && i + 1 < s.size()) ++i;
+    out.push_back(s[i]);
+  }
+  return Q(out);
+}
 
 // Asks the model for a control's tool tip when Qt wants to show one.
 class ToolTipFilter : public QObject {
@@ -61,10 +76,14 @@ class ToolTipFilter : public QObject {
 QIcon StockIcon(int index) {
   QStyle* style = QApplication::style();
   switch (index) {
-    case CImageList::kFolder: return style->standardIcon(QStyle::SP_DirClosedIcon);
-    case CImageList::kFolderOpen: return style->standardIcon(QStyle::SP_DirOpenIcon);
-    case CImageList::kDrive: return style->standardIcon(QStyle::SP_DriveHDIcon);
-    default: return style->standardIcon(QStyle::SP_FileIcon);
+    case CImageList::kFolder:
+      return style->standardIcon(QStyle::SP_DirClosedIcon);
+    case CImageList::kFolderOpen:
+      return style->standardIcon(QStyle::SP_DirOpenIcon);
+    case CImageList::kDrive:
+      return style->standardIcon(QStyle::SP_DriveHDIcon);
+    default:
+      return style->standardIcon(QStyle::SP_FileIcon);
   }
 }
 
@@ -76,7 +95,9 @@ void FillTree(QTreeWidget* view, CTreeCtrl& tree, QTreeWidgetItem* parent,
     q->setText(0, Q(item->text));
     q->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(item.get())));
     const bool open = (item->state & TVIS_EXPANDED) != 0;
-    if (icons) q->setIcon(0, StockIcon(tree.GetSelectedItem() == item.get() || open ? item->selectedImage : item->image));
+    if (icons)
+      q->setIcon(0,
+                 StockIcon(tree.GetSelectedItem() == item.get() || open ? item->selectedImage : item->image));
     q->setChildIndicatorPolicy(item->children.empty() ? QTreeWidgetItem::DontShowIndicator
                                                       : QTreeWidgetItem::ShowIndicator);
     if (tree.GetSelectedItem() == item.get()) selected = q;
@@ -129,8 +150,9 @@ void QtDialogView::Build() {
       }
       case M3_CHECKBOX:
       case M3_RADIOBUTTON: {
-        QAbstractButton* b = c->GetKind() == M3_CHECKBOX ? static_cast<QAbstractButton*>(new QCheckBox(m_pSurface))
-                                                         : new QRadioButton(m_pSurface);
+        QAbstractButton* b = c->GetKind() == M3_CHECKBOX
+                                 ? static_cast<QAbstractButton*>(new QCheckBox(m_pSurface))
+                                 : new QRadioButton(m_pSurface);
         // The model keeps radio groups exclusive, by the template's groups rather than Qt's parents.
         b->setAutoExclusive(false);
         QObject::connect(b, &QAbstractButton::clicked, [this, i] {
@@ -202,7 +224,8 @@ void QtDialogView::Build() {
         t->setHeaderHidden(true);
         t->setRootIsDecorated((c->GetStyle() & M3_HASBUTTONS) != 0 || c->GetKind() == M3_TREEVIEW);
         auto item = [](QTreeWidgetItem* q) {
-          return q == nullptr ? nullptr : reinterpret_cast<HTREEITEM>(q->data(0, Qt::UserRole).value<quintptr>());
+          return q == nullptr ? nullptr
+                              : reinterpret_cast<HTREEITEM>(q->data(0, Qt::UserRole).value<quintptr>());
         };
         QObject::connect(t, &QTreeWidget::itemExpanded, [this, i, item](QTreeWidgetItem* q) {
           if (m_bUpdating) return;
@@ -212,10 +235,12 @@ void QtDialogView::Build() {
           if (m_bUpdating) return;
           if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i])) m->UserExpand(item(q), false);
         });
-        QObject::connect(t, &QTreeWidget::currentItemChanged, [this, i, item](QTreeWidgetItem* q, QTreeWidgetItem*) {
-          if (m_bUpdating) return;
-          if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i])) m->UserSelect(item(q));
-        });
+        QObject::connect(t, &QTreeWidget::currentItemChanged,
+                         [this, i, item](QTreeWidgetItem* q, QTreeWidgetItem*) {
+                           if (m_bUpdating) return;
+                           if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i]))
+                             m->UserSelect(item(q));
+                         });
         w = t;
         break;
       }
@@ -225,18 +250,19 @@ void QtDialogView::Build() {
       case M3_ICON: {
         auto* l = new QLabel(m_pSurface);
         QPixmap pixmap;
-        const M3ResIcon* icon = platform::ui::FindResourceIcon(static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
+        const M3ResIcon* icon =
+            platform::ui::FindResourceIcon(static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
         if (icon == nullptr || !pixmap.loadFromData(icon->png, static_cast<uint>(icon->size)))
           pixmap = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32);
-        l->setPixmap(pixmap.scaled(m_units.X(c->GetWidth()) > 0 ? QSize(32, 32) : QSize(32, 32), Qt::KeepAspectRatio,
-                                   Qt::SmoothTransformation));
+        l->setPixmap(pixmap.scaled(m_units.X(c->GetWidth()) > 0 ? QSize(32, 32) : QSize(32, 32),
+                                   Qt::KeepAspectRatio, Qt::SmoothTransformation));
         w = l;
         break;
       }
       default: {
         auto* l = new QLabel(m_pSurface);
         l->setWordWrap((c->GetStyle() & M3_CENTER) == 0 || c->GetHeight() > 10);
-        l->setAlignment(Qt::AlignTop | ((c->GetStyle() & M3_CENTER) != 0   ? Qt::AlignHCenter
+        l->setAlignment(Qt::AlignTop | ((c->GetStyle() & M3_CENTER) != 0  ? Qt::AlignHCenter
                                         : (c->GetStyle() & M3_RIGHT) != 0 ? Qt::AlignRight
                                                                           : Qt::AlignLeft));
         if ((c->GetStyle() & M3_BORDER) != 0) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -249,10 +275,20 @@ void QtDialogView::Build() {
     w->installEventFilter(m_pFilter);
     int height = m_units.Y(c->GetHeight());
     // A combo box's template height includes its drop-down list; the box itself is one line.
-    if (c->GetKind() == M3_COMBO_DROPDOWN || c->GetKind() == M3_COMBO_DROPLIST) height = w->sizeHint().height();
+    if (c->GetKind() == M3_COMBO_DROPDOWN || c->GetKind() == M3_COMBO_DROPLIST)
+      height = w->sizeHint().height();
     w->setGeometry(m_units.X(c->GetX()), m_units.Y(c->GetY()), m_units.X(c->GetWidth()), height);
     if (c->GetKind() == M3_GROUPBOX) w->lower();
     m_widgets.push_back(w);
+  }
+  // A label's access key moves the focus to the control after it, as in a Win32 dialog.
+  for (std::size_t i = 0; i + 1 < m_widgets.size(); ++i) {
+    auto* label = qobject_cast<QLabel*>(m_widgets[i]);
+    const CWnd* c = controls[i];
+    if (label == nullptr || c->GetKind() != M3_STATIC || (c->GetStyle() & M3_NOPREFIX) != 0) continue;
+    const std::uint16_t next = controls[i + 1]->GetKind();
+    if (next != M3_STATIC && next != M3_GROUPBOX && next != M3_ICON && next != M3_PROGRESS)
+      label->setBuddy(m_widgets[i + 1]);
   }
   for (std::size_t i = 0; i < m_widgets.size(); ++i) Refresh(i);
   ApplyFocus();
@@ -268,7 +304,8 @@ void QtDialogView::Refresh(std::size_t index) {
   w->setVisible(c->IsWindowVisible());
   if (auto* b = dynamic_cast<QAbstractButton*>(w)) {
     b->setText(Label(c->GetWindowText()));
-    if (auto* m = dynamic_cast<CButton*>(c); m != nullptr && b->isCheckable()) b->setChecked(m->GetCheck() == BST_CHECKED);
+    if (auto* m = dynamic_cast<CButton*>(c); m != nullptr && b->isCheckable())
+      b->setChecked(m->GetCheck() == BST_CHECKED);
   } else if (auto* e = dynamic_cast<QLineEdit*>(w)) {
     auto* m = dynamic_cast<CEdit*>(c);
     if (e->text() != Q(c->GetWindowText())) e->setText(Q(c->GetWindowText()));
@@ -292,7 +329,8 @@ void QtDialogView::Refresh(std::size_t index) {
         cb->addItems(texts);
       }
       cb->setCurrentIndex(m->GetCurSel());
-      if (cb->isEditable() && cb->currentText() != Q(m->GetWindowText())) cb->setEditText(Q(m->GetWindowText()));
+      if (cb->isEditable() && cb->currentText() != Q(m->GetWindowText()))
+        cb->setEditText(Q(m->GetWindowText()));
     }
   } else if (auto* l = dynamic_cast<QListWidget*>(w)) {
     auto* m = dynamic_cast<CListBox*>(c);
@@ -325,7 +363,12 @@ void QtDialogView::Refresh(std::size_t index) {
       if (selected != nullptr) t->scrollToItem(selected);
     }
   } else if (auto* label = dynamic_cast<QLabel*>(w)) {
-    if (c->GetKind() != M3_ICON) label->setText(Label(c->GetWindowText()));
+    if (c->GetKind() != M3_ICON) {
+      const bool plain = (c->GetStyle() & M3_NOPREFIX) != 0;
+      label->setTextFormat(Qt::PlainText);
+      label->setText(plain || label->buddy() != nullptr ? Q(c->GetWindowText())
+                                                        : WithoutMnemonic(c->GetWindowText()));
+    }
   }
   m_bUpdating = false;
 }

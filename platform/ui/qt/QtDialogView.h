@@ -5,14 +5,13 @@
 // Every control widget is named "ctl_<id>" so tests can find it.
 #pragma once
 
-#include "platform/ui/DialogView.h"
-#include "platform/ui/qt/DialogUnits.h"
-
 #include <QWidget>
-
 #include <functional>
 #include <set>
 #include <vector>
+
+#include "platform/ui/DialogView.h"
+#include "platform/ui/qt/DialogUnits.h"
 
 class CDialog;
 class CWnd;

@@ -1,12 +1,5 @@
 #include "platform/ui/qt/QtHost.h"
 
-#include "platform/ui/Dialog.h"
-#include "platform/ui/FileDialog.h"
-#include "platform/ui/MessageBox.h"
-#include "platform/ui/PropertySheet.h"
-#include "platform/ui/qt/QtDialogView.h"
-#include "platform/ui/qt/QtSheetView.h"
-
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -14,11 +7,22 @@
 #include <QPushButton>
 #include <QStyleFactory>
 
+#include "platform/ui/Dialog.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/PropertySheet.h"
+#include "platform/ui/qt/QtDialogView.h"
+#include "platform/ui/qt/QtSheetView.h"
+
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
-QWidget* ModalParent() { return QApplication::activeModalWidget(); }
+QWidget* ModalParent() {
+  return QApplication::activeModalWidget();
+}
 
 class ModelDialog : public QDialog {
  public:
@@ -34,7 +38,8 @@ class ModelDialog : public QDialog {
 }  // namespace
 
 bool QtHost::EnsureApplication() {
-  if (QApplication::instance() != nullptr) return qobject_cast<QApplication*>(QApplication::instance()) != nullptr;
+  if (QApplication::instance() != nullptr)
+    return qobject_cast<QApplication*>(QApplication::instance()) != nullptr;
   static int argc = 1;
   static char name[] = "marlin3";
   static char* argv[] = {name, nullptr};
@@ -49,11 +54,20 @@ int QtHost::MessageBox(HWND owner, const std::string& text, const std::string& c
   box.setText(Q(text));
   box.setTextFormat(Qt::PlainText);
   switch (type & MB_ICONMASK) {
-    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon);
+    case MB_ICONERROR:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MB_ICONQUESTION:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case MB_ICONEXCLAMATION:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MB_ICONINFORMATION:
+      box.setIcon(QMessageBox::Information);
+      break;
+    default:
+      box.setIcon(QMessageBox::NoIcon);
   }
   struct Choice {
     QMessageBox::StandardButton button;
@@ -61,16 +75,24 @@ int QtHost::MessageBox(HWND owner, const std::string& text, const std::string& c
   };
   std::vector<Choice> choices;
   switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+    case MB_OKCANCEL:
+      choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
     case MB_ABORTRETRYIGNORE:
-      choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+      choices = {
+          {QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
       break;
     case MB_YESNOCANCEL:
       choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
       break;
-    case MB_YESNO: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
-    case MB_RETRYCANCEL: choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}; break;
-    default: choices = {{QMessageBox::Ok, IDOK}};
+    case MB_YESNO:
+      choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+      break;
+    case MB_RETRYCANCEL:
+      choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
+    default:
+      choices = {{QMessageBox::Ok, IDOK}};
   }
   QMessageBox::StandardButtons buttons;
   for (const auto& c : choices) buttons |= c.button;
@@ -102,7 +124,9 @@ INT_PTR QtHost::RunDialog(CDialog& dialog) {
   return dialog.GetResult();
 }
 
-INT_PTR QtHost::RunSheet(CPropertySheet& sheet) { return RunQtSheet(sheet, ModalParent()); }
+INT_PTR QtHost::RunSheet(CPropertySheet& sheet) {
+  return RunQtSheet(sheet, ModalParent());
+}
 
 QStringList QtHost::NameFilters(const CFileDialog& dialog) {
   QStringList filters;
@@ -122,8 +146,9 @@ INT_PTR QtHost::RunFileDialog(CFileDialog& dialog) {
   QFileDialog window(ModalParent());
   window.setOption(QFileDialog::DontUseNativeDialog, true);
   window.setAcceptMode(dialog.IsOpen() ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-  window.setFileMode(dialog.IsOpen() && (dialog.m_ofn.Flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
-                                                                                      : QFileDialog::AnyFile);
+  window.setFileMode(dialog.IsOpen() && (dialog.m_ofn.Flags & OFN_FILEMUSTEXIST) != 0
+                         ? QFileDialog::ExistingFile
+                         : QFileDialog::AnyFile);
   window.setOption(QFileDialog::DontConfirmOverwrite, (dialog.m_ofn.Flags & OFN_OVERWRITEPROMPT) == 0);
   if (!dialog.m_ofn.lpstrTitle.empty()) window.setWindowTitle(Q(dialog.m_ofn.lpstrTitle));
   const QStringList filters = NameFilters(dialog);

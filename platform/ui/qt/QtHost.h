@@ -3,9 +3,9 @@
 // shown; it makes the QApplication then, unless the process (a QTest program) already has one.
 #pragma once
 
-#include "platform/ui/UiHost.h"
-
 #include <QStringList>
+
+#include "platform/ui/UiHost.h"
 
 class QtHost : public UiHost {
  public:

@@ -1,8 +1,5 @@
 #include "platform/ui/qt/QtSheetView.h"
 
-#include "platform/ui/PropertySheet.h"
-#include "platform/ui/qt/QtDialogView.h"
-
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -10,13 +7,17 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-
 #include <map>
 #include <memory>
 
+#include "platform/ui/PropertySheet.h"
+#include "platform/ui/qt/QtDialogView.h"
+
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 class SheetDialog : public QDialog, public DialogView {
  public:
@@ -91,7 +92,8 @@ class SheetDialog : public QDialog, public DialogView {
     b->setAutoDefault(false);
     connect(b, &QPushButton::clicked, this, [this, button] {
       // Pending control changes reach the model's page before its handler reads them.
-      if (auto it = m_views.find(m_sheet.GetActivePage()); it != m_views.end() && it->second) it->second->Flush();
+      if (auto it = m_views.find(m_sheet.GetActivePage()); it != m_views.end() && it->second)
+        it->second->Flush();
       m_sheet.PressButton(button);
     });
     row->addWidget(b);

@@ -1,0 +1,102 @@
+// DirTreeCtrl on a real temporary folder tree: order ignoring case, placeholders only where there is
+// something to show, a fresh read on every expand, SelectPath and its failures, full paths.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ui/DirTreeCtrl.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DirTreeCtrlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_root = fs::temp_directory_path() / ("m3dirtree-" + std::to_string(::getpid()));
+    for (const char* d : {"Zeta", "alpha", "Beta", "beta2/inner/deep", "onlyfiles", "empty"})
+      fs::create_directories(m_root / d);
+    std::ofstream(m_root / "onlyfiles" / "a.txt") << "x";
+    std::ofstream(m_root / "file.txt") << "x";
+  }
+  void TearDown() override { fs::remove_all(m_root); }
+
+  std::vector<std::string> Children(HTREEITEM item) {
+    std::vector<std::string> names;
+    for (HTREEITEM c = m_tree.GetChildItem(item); c != nullptr; c = m_tree.GetNextSiblingItem(c))
+      names.push_back(m_tree.GetItemText(c));
+    return names;
+  }
+  HTREEITEM Child(HTREEITEM item, const std::string& name) {
+    for (HTREEITEM c = m_tree.GetChildItem(item); c != nullptr; c = m_tree.GetNextSiblingItem(c))
+      if (m_tree.GetItemText(c) == name) return c;
+    return nullptr;
+  }
+
+  fs::path m_root;
+  DirTreeCtrl m_tree;
+};
+
+TEST_F(DirTreeCtrlTest, RootFolderListsSortedFoldersWithPlaceholders) {
+  ASSERT_TRUE(m_tree.Initialize(m_root.string(), false));
+  HTREEITEM top = m_tree.GetRootItem();
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(m_tree.GetFullPath(top), m_root.string());
+  EXPECT_EQ(Children(top),
+            (std::vector<std::string>{"alpha", "Beta", "beta2", "empty", "onlyfiles", "Zeta"}));
+  // Only beta2 has a folder inside; a folder of files shows nothing while files are hidden.
+  for (const char* name : {"alpha", "Beta", "empty", "onlyfiles", "Zeta"})
+    EXPECT_FALSE(m_tree.ItemHasChildren(Child(top, name))) << name;
+  EXPECT_EQ(Children(Child(top, "beta2")), (std::vector<std::string>{""}));
+  EXPECT_EQ(m_tree.GetFullPath(Child(top, "beta2")), (m_root / "beta2").string());
+}
+
+TEST_F(DirTreeCtrlTest, FilesShownWhenAsked) {
+  ASSERT_TRUE(m_tree.Initialize(m_root.string() + "/", true));
+  HTREEITEM top = m_tree.GetRootItem();
+  EXPECT_EQ(Children(top).back(), "file.txt");
+  EXPECT_TRUE(m_tree.ItemHasChildren(Child(top, "onlyfiles")));
+}
+
+TEST_F(DirTreeCtrlTest, EveryExpandReadsTheFolderAgain) {
+  ASSERT_TRUE(m_tree.Initialize(m_root.string(), false));
+  HTREEITEM beta2 = Child(m_tree.GetRootItem(), "beta2");
+  m_tree.UserExpand(beta2, true);
+  EXPECT_EQ(Children(beta2), (std::vector<std::string>{"inner"}));
+  fs::create_directories(m_root / "beta2" / "Added");
+  m_tree.UserExpand(beta2, false);
+  EXPECT_EQ(Children(beta2), (std::vector<std::string>{""}));
+  m_tree.UserExpand(beta2, true);
+  EXPECT_EQ(Children(beta2), (std::vector<std::string>{"Added", "inner"}));
+}
+
+TEST_F(DirTreeCtrlTest, SelectPathWalksAndFailsSafely) {
+  ASSERT_TRUE(m_tree.Initialize("", false));
+  // The file system root is a top item whose text and path are "/".
+  HTREEITEM slash = nullptr;
+  for (HTREEITEM t = m_tree.GetRootItem(); t != nullptr; t = m_tree.GetNextSiblingItem(t))
+    if (m_tree.GetItemText(t) == "/") slash = t;
+  ASSERT_NE(slash, nullptr);
+  EXPECT_EQ(m_tree.GetFullPath(slash), "/");
+
+  const std::string deep = (m_root / "beta2" / "inner" / "deep").string();
+  ASSERT_TRUE(m_tree.SelectPath(deep + "/"));
+  EXPECT_EQ(m_tree.GetFullPath(m_tree.GetSelectedItem()), deep);
+  // Selecting again re-reads the folders on the way (they were expanded before).
+  fs::create_directories(m_root / "beta2" / "inner" / "newer");
+  ASSERT_TRUE(m_tree.SelectPath((m_root / "beta2" / "inner" / "newer").string()));
+  EXPECT_EQ(m_tree.GetItemText(m_tree.GetSelectedItem()), "newer");
+
+  const std::string failures[] = {(m_root / "missing").string(), (m_root / "file.txt").string(),
+                                  "relative/path", ""};
+  for (const auto& path : failures) EXPECT_FALSE(m_tree.SelectPath(path)) << path;
+
+  // A folder the tree cannot reach from its top items: no selection, the way found stays open.
+  ASSERT_TRUE(m_tree.Initialize((m_root / "beta2").string(), false));
+  EXPECT_FALSE(m_tree.SelectPath((m_root / "Zeta").string()));
+  EXPECT_EQ(m_tree.GetSelectedItem(), nullptr);
+}
+
+}  // namespace
