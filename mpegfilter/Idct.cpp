@@ -125,7 +125,7 @@ void IdctColumn(short* blk) {
 // code forms in 64 bits, is split as s = 256 * hi + lo: (181 * s + 128) >> 8 = 181 * hi +
 // ((181 * lo + 128) >> 8), exact in 32 bits. Row outputs are narrowed to 16 bits by truncation like
 // the scalar cast to short.
-inline void Transpose(__m128i* r) {
+[[gnu::always_inline]] inline void Transpose(__m128i* r) {
   const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
   const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
   const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
@@ -148,7 +148,7 @@ inline __m128i Pair(short a, short b) {
   return _mm_set_epi16(b, a, b, a, b, a, b, a);
 }
 
-inline __m128i Mul181Round(__m128i s) {
+[[gnu::always_inline]] inline __m128i Mul181Round(__m128i s) {
   const __m128i hi = _mm_srai_epi32(s, 8);
   const __m128i lo = _mm_and_si128(s, _mm_set1_epi32(255));
   auto m181 = [](__m128i x) {
@@ -161,7 +161,7 @@ inline __m128i Mul181Round(__m128i s) {
 // One 1-D pass over four lanes. p[k] holds the interleaved pairs the weights need; kRow selects the
 // row pass (input << 11, rounding 128, output >> 8) or the column pass (<< 8, 8192, +4 >> 3, >> 14).
 template <bool kRow>
-inline void Pass4(__m128i c04, __m128i c17, __m128i c53, __m128i c26, __m128i* out) {
+[[gnu::always_inline]] inline void Pass4(__m128i c04, __m128i c17, __m128i c53, __m128i c26, __m128i* out) {
   const int nIn = kRow ? 2048 : 256;
   const __m128i round0 = _mm_set1_epi32(kRow ? 128 : 8192);
   const __m128i a = _mm_add_epi32(_mm_madd_epi16(c04, Pair(nIn, nIn)), round0);
@@ -202,7 +202,7 @@ inline void Pass4(__m128i c04, __m128i c17, __m128i c53, __m128i c26, __m128i* o
   out[7] = _mm_srai_epi32(_mm_sub_epi32(y7, x1), nShift);
 }
 
-inline __m128i Truncate16(__m128i lo, __m128i hi) {
+[[gnu::always_inline]] inline __m128i Truncate16(__m128i lo, __m128i hi) {
   lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
   hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
   return _mm_packs_epi32(lo, hi);
@@ -210,7 +210,7 @@ inline __m128i Truncate16(__m128i lo, __m128i hi) {
 
 // r[k]: element k of eight lanes (16 bits). Result: eight output elements of eight lanes.
 template <bool kRow>
-inline void Pass8(__m128i* r) {
+[[gnu::always_inline]] inline void Pass8(__m128i* r) {
   __m128i lo[8], hi[8];
   Pass4<kRow>(_mm_unpacklo_epi16(r[0], r[4]), _mm_unpacklo_epi16(r[1], r[7]), _mm_unpacklo_epi16(r[5], r[3]),
               _mm_unpacklo_epi16(r[2], r[6]), lo);
@@ -224,7 +224,7 @@ inline void Pass8(__m128i* r) {
   }
 }
 
-inline void Transform(const short* block, __m128i* r) {
+[[gnu::always_inline]] inline void Transform(const short* block, __m128i* r) {
   for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
   Transpose(r);
   Pass8<true>(r);

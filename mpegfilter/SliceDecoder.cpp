@@ -63,6 +63,82 @@ inline int HalfRound(int x) {
   return (x + (x > 0 ? 1 : 0)) >> 1;
 }
 
+// 7.2.2 to 7.4: run/level codes of one block after its first coefficient, with inverse
+// quantisation and saturation; specialised so the per-coefficient work has no mode tests.
+template <bool kIntra, bool kMpeg2>
+bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& general, const vlc::DctCode* pCodes,
+                  const uint8_t* W, int qs, const uint8_t* scan, short* blk, int i, int* pSum, int* pLast) {
+  int sum = *pSum;
+  int nLast = *pLast;
+  for (;;) {
+    const uint32_t w = r.Peek32();
+    const DctVlc::Entry& e = fast.Look(w);
+    int run, level;
+    bool neg;
+    if (e.nKind == DctVlc::kRunLevel) {
+      run = e.nRun;
+      neg = e.nLevel < 0;
+      level = neg ? -e.nLevel : e.nLevel;
+      r.Skip(e.nLength);
+    } else if (e.nKind == DctVlc::kEndOfBlock) {
+      r.Skip(e.nLength);
+      break;
+    } else if (e.nKind == DctVlc::kEscape) {
+      r.Skip(6);
+      run = static_cast<int>(r.Get(6));
+      if (kMpeg2) {
+        int v = static_cast<int>(r.Get(12));
+        if (v & 0x800) v -= 4096;
+        if (v == 0 || v == -2048) return false;
+        neg = v < 0;
+        level = neg ? -v : v;
+      } else {
+        int v = static_cast<int>(r.Get(8));
+        if (v == 0) {
+          v = static_cast<int>(r.Get(8));
+          if (v < 128) return false;
+        } else if (v == 128) {
+          v = static_cast<int>(r.Get(8)) - 256;
+          if (v > -128) return false;
+        } else if (v > 128) {
+          v -= 256;
+        }
+        neg = v < 0;
+        level = neg ? -v : v;
+      }
+    } else {
+      // Codes of ten bits and more: the general two-level look-up.
+      int len = 0;
+      const int idx = general.Decode(w, &len);
+      if (idx < 0) return false;
+      const vlc::DctCode& c = pCodes[idx];
+      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) return false;  // short codes: not here
+      run = c.nRun;
+      level = c.nLevel;
+      neg = (w >> (31 - len)) & 1;
+      r.Skip(len + 1);
+    }
+    i += run;
+    if (i > 63) return false;
+    const int pos = scan[i];
+    int val = kIntra ? (level * W[pos] * qs) >> 4 : ((2 * level + 1) * W[pos] * qs) >> 5;
+    if (!kMpeg2 && !(val & 1) && val) --val;  // ISO/IEC 11172-2 oddification
+    if (neg) {
+      if (val > 2048) val = 2048;
+      val = -val;
+    } else if (val > 2047) {
+      val = 2047;
+    }
+    blk[pos] = static_cast<short>(val);
+    sum += val;
+    if (pos > nLast) nLast = pos;
+    ++i;
+  }
+  *pSum = sum;
+  *pLast = nLast;
+  return true;
+}
+
 }  // namespace
 
 SliceDecoder::SliceDecoder() {
@@ -545,70 +621,14 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
     }
   }
   const DctVlc& fast = DctVlc::Get(pTab == &t.dct1);
-  for (;;) {
-    const uint32_t w = r.Peek32();
-    const DctVlc::Entry& e = fast.Look(w);
-    int run, level;
-    bool neg;
-    if (e.nKind == DctVlc::kRunLevel) {
-      run = e.nRun;
-      neg = e.nLevel < 0;
-      level = neg ? -e.nLevel : e.nLevel;
-      r.Skip(e.nLength);
-    } else if (e.nKind == DctVlc::kEndOfBlock) {
-      r.Skip(e.nLength);
-      break;
-    } else if (e.nKind == DctVlc::kEscape) {
-      r.Skip(6);
-      run = static_cast<int>(r.Get(6));
-      if (m_bMpeg2) {
-        int v = static_cast<int>(r.Get(12));
-        if (v & 0x800) v -= 4096;
-        if (v == 0 || v == -2048) return false;
-        neg = v < 0;
-        level = neg ? -v : v;
-      } else {
-        int v = static_cast<int>(r.Get(8));
-        if (v == 0) {
-          v = static_cast<int>(r.Get(8));
-          if (v < 128) return false;
-        } else if (v == 128) {
-          v = static_cast<int>(r.Get(8)) - 256;
-          if (v > -128) return false;
-        } else if (v > 128) {
-          v -= 256;
-        }
-        neg = v < 0;
-        level = neg ? -v : v;
-      }
-    } else {
-      // Codes of ten bits and more: the general two-level look-up.
-      int len = 0;
-      const int idx = pTab->Decode(w, &len);
-      if (idx < 0) return false;
-      const vlc::DctCode& c = pCodes[idx];
-      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) return false;  // short codes: not here
-      run = c.nRun;
-      level = c.nLevel;
-      neg = (w >> (31 - len)) & 1;
-      r.Skip(len + 1);
-    }
-    i += run;
-    if (i > 63) return false;
-    const int pos = m_scan[i];
-    int val = bIntra ? (level * W[pos] * qs) >> 4 : ((2 * level + 1) * W[pos] * qs) >> 5;
-    if (!m_bMpeg2 && !(val & 1) && val) --val;  // ISO/IEC 11172-2 oddification
-    if (neg) {
-      if (val > 2048) val = 2048;
-      val = -val;
-    } else if (val > 2047) {
-      val = 2047;
-    }
-    blk[pos] = static_cast<short>(val);
-    sum += val;
-    if (pos > nLast) nLast = pos;
-    ++i;
-  }
+  bool ok;
+  if (bIntra)
+    ok = m_bMpeg2 ? Coefficients<true, true>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast)
+                  : Coefficients<true, false>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast);
+  else
+    ok = m_bMpeg2 ? Coefficients<false, true>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast)
+                  : Coefficients<false, false>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast);
+  if (!ok) return false;
   if (m_bMpeg2 && !(sum & 1)) {  // 7.4.4 mismatch control
     blk[63] ^= 1;
     nLast = 63;

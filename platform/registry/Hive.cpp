@@ -121,7 +121,9 @@ std::string Hive::DirectoryOf(Root root) {
 std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
   const std::string dir = DirectoryOf(root);
   const std::string file = dir + (root == Root::CurrentUser ? "HKCU.db" : "HKLM.db");
-  // Keyed by file and process: a forked child must not use its parent's connection.
+  // Keyed by file and process: a forked child must not use its parent's connection (SQLite's rule).
+  // Such a child should still exec before it uses the registry: SQLite's in-process lock bookkeeping
+  // is copied from the parent.
   const std::string cacheKey = std::to_string(getpid()) + ":" + file;
   std::lock_guard<std::mutex> lock(g_cacheMutex);
   static auto* cache = new std::map<std::string, std::shared_ptr<Hive>>();  // lives until exit

@@ -65,7 +65,7 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey);
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
 LONG RegDeleteValueA(HKEY key, const char* name);
 // Counts and maximum lengths of a key's subkeys and values (any pointer may be null). Lengths are in
-// bytes of the UTF-8 names without the terminating zero; the class is always empty.
+// bytes of the UTF-8 names without the terminating zero; the class is always empty. Fault hook: "enum".
 LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved, DWORD* subKeys,
                       DWORD* maxSubKeyLen, DWORD* maxClassLen, DWORD* values, DWORD* maxValueNameLen,
                       DWORD* maxValueLen, DWORD* securityDescriptor, void* lastWriteTime);
@@ -78,6 +78,8 @@ constexpr DWORD kRegMaxValueSize = 1024 * 1024;  // larger values fail with ERRO
 namespace platform::registry {
 
 // Where the hive files of this process live (resolved once per process from the environment).
+// (The environment is read again at each call on HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE, so a test
+// may switch folders; each hive file is still opened only once per process.)
 std::string HiveDirectory(HKEY root);
 
 // Test seam: when set, every operation first asks the hook with the operation's name ("open",

@@ -81,14 +81,21 @@ TEST_P(EncodedStream, DecodesInFfmpegAndMatchesReconstruction) {
   EXPECT_EQ(pr["nb_read_frames"], std::to_string(c.frames));
   EXPECT_EQ(pr["pix_fmt"], c.pixFmt);
   EXPECT_EQ(pr["r_frame_rate"], c.rate);
-  if (*c.dar) EXPECT_EQ(pr["display_aspect_ratio"], c.dar);
-  if (*c.profile) EXPECT_EQ(pr["profile"], c.profile);
-  if (*c.level) EXPECT_EQ(pr["level"], c.level);
+  if (*c.dar) {
+    EXPECT_EQ(pr["display_aspect_ratio"], c.dar);
+  }
+  if (*c.profile) {
+    EXPECT_EQ(pr["profile"], c.profile);
+  }
+  if (*c.level) {
+    EXPECT_EQ(pr["level"], c.level);
+  }
   // Field pictures carry top_field_first 0 (ISO/IEC 13818-2 6.3.10), which ffprobe reads as "bb".
-  if (std::string(c.fieldOrder) == "interlaced")
+  if (std::string(c.fieldOrder) == "interlaced") {
     EXPECT_NE(pr["field_order"], "progressive");
-  else if (*c.fieldOrder)
+  } else if (*c.fieldOrder) {
     EXPECT_EQ(pr["field_order"], c.fieldOrder);
+  }
 
   const double psnr = h.Psnr(out, yuv, c.w, c.h);
   EXPECT_GE(psnr, c.minPsnr) << "ffmpeg's decode is far from the source";

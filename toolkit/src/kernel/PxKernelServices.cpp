@@ -6,15 +6,63 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 #include "pxkernel/PxKernel.h"
 
 namespace {
 
 PxSequenceStartFn g_pfnSequenceHook = nullptr;
+
+// Plug-ins write streams one byte per call (the MPEG bit writer does), so a handle opened for writing
+// only gets a write-behind buffer: one system call per 64 KiB instead of one per byte. A failed flush
+// poisons the handle: that write and every later write, seek and close report the failure, so a full
+// disk is never reported as success. Seek (a position query included) and close flush first.
+constexpr size_t kWriteBehind = 64 * 1024;
+
+struct WriteBuffer {
+  size_t nUsed = 0;
+  bool bFailed = false;
+  unsigned char data[kWriteBehind];
+};
+
+std::mutex g_buffersLock;
+std::unordered_map<int32_t, std::unique_ptr<WriteBuffer>> g_buffers;
+
+bool WriteAll(int32_t hFile, const void* pBuffer, size_t nCount) {
+  size_t nDone = 0;
+  while (nDone < nCount) {
+    const ssize_t n = ::write(hFile, static_cast<const char*>(pBuffer) + nDone, nCount - nDone);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    nDone += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Caller holds g_buffersLock. False when the handle's data could not all be written.
+bool FlushLocked(int32_t hFile, WriteBuffer& buf) {
+  if (buf.bFailed) return false;
+  if (buf.nUsed && !WriteAll(hFile, buf.data, buf.nUsed)) buf.bFailed = true;
+  buf.nUsed = 0;
+  return !buf.bFailed;
+}
+
+// False when a buffered handle's earlier data could not be written.
+bool FlushHandle(int32_t hFile) {
+  std::lock_guard<std::mutex> lock(g_buffersLock);
+  auto it = g_buffers.find(hFile);
+  return it == g_buffers.end() || FlushLocked(hFile, *it->second);
+}
 
 int32_t KOpen(const char* pszName, int32_t nFlags, int32_t nPermission) {
   if (!pszName || !*pszName) return -1;
@@ -40,16 +88,35 @@ int32_t KOpen(const char* pszName, int32_t nFlags, int32_t nPermission) {
   do {
     fd = ::open(pszName, flags, mode);
   } while (fd < 0 && errno == EINTR);
-  return fd < 0 ? -1 : fd;
+  if (fd < 0) return -1;
+  if ((flags & O_ACCMODE) == O_WRONLY && !(flags & O_APPEND)) {
+    auto buf = std::unique_ptr<WriteBuffer>(new (std::nothrow) WriteBuffer);
+    if (buf) {
+      std::lock_guard<std::mutex> lock(g_buffersLock);
+      g_buffers[fd] = std::move(buf);
+    }
+  }
+  return fd;
 }
 
 int32_t KClose(int32_t hFile) {
   if (hFile < 0) return -1;
-  return ::close(hFile) == 0 ? 0 : -1;
+  bool bFlushed = true;
+  {
+    std::lock_guard<std::mutex> lock(g_buffersLock);
+    auto it = g_buffers.find(hFile);
+    if (it != g_buffers.end()) {
+      bFlushed = FlushLocked(hFile, *it->second);
+      g_buffers.erase(it);
+    }
+  }
+  const bool bClosed = ::close(hFile) == 0;
+  return bFlushed && bClosed ? 0 : -1;
 }
 
 int32_t KRead(int32_t hFile, void* pBuffer, int32_t nCount) {
   if (hFile < 0 || !pBuffer || nCount < 0) return -1;
+  if (!FlushHandle(hFile)) return -1;
   int32_t nDone = 0;
   while (nDone < nCount) {
     const ssize_t n = ::read(hFile, static_cast<char*>(pBuffer) + nDone, static_cast<size_t>(nCount - nDone));
@@ -65,6 +132,7 @@ int32_t KRead(int32_t hFile, void* pBuffer, int32_t nCount) {
 
 int32_t KSeek(int32_t hFile, int32_t nOffset, int32_t nOrigin) {
   if (hFile < 0) return -1;
+  if (!FlushHandle(hFile)) return -1;
   const int whence = nOrigin == PX_SEEK_CUR ? SEEK_CUR : (nOrigin == PX_SEEK_END ? SEEK_END : SEEK_SET);
   const off_t pos = ::lseek(hFile, nOffset, whence);
   if (pos < 0 || pos > INT32_MAX) return -1;
@@ -73,6 +141,25 @@ int32_t KSeek(int32_t hFile, int32_t nOffset, int32_t nOrigin) {
 
 int32_t KWrite(int32_t hFile, const void* pBuffer, int32_t nCount) {
   if (hFile < 0 || !pBuffer || nCount < 0) return -1;
+  {
+    std::lock_guard<std::mutex> lock(g_buffersLock);
+    auto it = g_buffers.find(hFile);
+    if (it != g_buffers.end()) {
+      WriteBuffer& buf = *it->second;
+      if (buf.bFailed) return 0;
+      const auto* p = static_cast<const unsigned char*>(pBuffer);
+      size_t nLeft = static_cast<size_t>(nCount);
+      while (nLeft) {
+        if (buf.nUsed == kWriteBehind && !FlushLocked(hFile, buf)) return 0;
+        const size_t n = std::min(nLeft, kWriteBehind - buf.nUsed);
+        std::memcpy(buf.data + buf.nUsed, p, n);
+        buf.nUsed += n;
+        p += n;
+        nLeft -= n;
+      }
+      return nCount;
+    }
+  }
   int32_t nDone = 0;
   while (nDone < nCount) {
     const ssize_t n =
