@@ -59,36 +59,36 @@ std::string FormatWith(const char* format, Fill fill) {
     }
     // Parse flags, width and precision; length modifiers are dropped and chosen by the argument.
     const char* start = p++;
-    std::string spec = "%";
-    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) spec += *p++;
-    while (*p >= '0' && *p <= '9') spec += *p++;
+    std::string directive = "%";
+    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) directive += *p++;
+    while (*p >= '0' && *p <= '9') directive += *p++;
     if (*p == '.') {
-      spec += *p++;
-      while (*p >= '0' && *p <= '9') spec += *p++;
+      directive += *p++;
+      while (*p >= '0' && *p <= '9') directive += *p++;
     }
     while (*p != '\0' && std::strchr("hlLqjzt", *p) != nullptr) ++p;
     if (*p == '\0' || *p == '*') {
       out.append(start);  // not a placeholder we understand: keep it as text
       return out;
     }
-    fill(out, spec, *p);
+    fill(out, directive, *p);
     AppendTail(out, p + 1);
     return out;
   }
   return out;
 }
 
-std::string Printf(const std::string& spec, long long value) {
+std::string Printf(const std::string& directive, long long value) {
   char buffer[128];
-  std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+  std::snprintf(buffer, sizeof buffer, directive.c_str(), value);
   return buffer;
 }
 
-std::string PrintfText(const std::string& spec, const std::string& value) {
-  int n = std::snprintf(nullptr, 0, spec.c_str(), value.c_str());
+std::string PrintfText(const std::string& directive, const std::string& value) {
+  int n = std::snprintf(nullptr, 0, directive.c_str(), value.c_str());
   if (n <= 0) return std::string();
   std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), spec.c_str(), value.c_str());
+  std::snprintf(out.data(), out.size(), directive.c_str(), value.c_str());
   out.resize(static_cast<size_t>(n));
   return out;
 }
@@ -96,13 +96,13 @@ std::string PrintfText(const std::string& spec, const std::string& value) {
 }  // namespace
 
 std::string DebugTrace::FormatOne(const char* format, long long arg) {
-  return FormatWith(format, [arg](std::string& out, const std::string& spec, char conversion) {
+  return FormatWith(format, [arg](std::string& out, const std::string& directive, char conversion) {
     if (conversion == 'c') {
       out += static_cast<char>(arg);
     } else if (IsIntConversion(conversion)) {
-      out += Printf(spec + "ll" + conversion, arg);
+      out += Printf(directive + "ll" + conversion, arg);
     } else if (conversion == 's') {
-      out += PrintfText(spec + 's', std::to_string(arg));
+      out += PrintfText(directive + 's', std::to_string(arg));
     } else {
       out += std::to_string(arg);
     }
@@ -110,9 +110,9 @@ std::string DebugTrace::FormatOne(const char* format, long long arg) {
 }
 
 std::string DebugTrace::FormatOne(const char* format, const std::string& arg) {
-  return FormatWith(format, [&arg](std::string& out, const std::string& spec, char conversion) {
+  return FormatWith(format, [&arg](std::string& out, const std::string& directive, char conversion) {
     if (conversion == 's') {
-      out += PrintfText(spec + 's', arg);
+      out += PrintfText(directive + 's', arg);
     } else {
       out += arg;  // a text given for a number placeholder is shown as it is
     }

@@ -1,7 +1,12 @@
 // Quantisation, reconstruction and the block layer (ISO/IEC 13818-2 6.2.6, 7.2, 7.4).
 #include "mpegfilter/encoder/BlockCoder.h"
 
+#include <cmath>
 #include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mpegfilter/Idct.h"
 #include "mpegfilter/encoder/ForwardDct.h"
@@ -20,10 +25,45 @@ const uint8_t kDefaultIntraMatrix[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16,
                                          26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
 
 namespace {
-constexpr int kRecipBits = 20;
+
 // Intra levels round up from 5/8 of a step (plain rounding spends bits on levels that barely
-// matter); non-intra levels need a whole step (dead zone).
-constexpr uint64_t kIntraRound = (uint64_t{3} << kRecipBits) / 8;
+// matter); non-intra levels need a whole step (dead zone). Both measure |F| rounded to an integer,
+// hence the extra half of F in the offsets.
+constexpr float kIntraRound = 0.375f;
+
+// pLevels[i] = sign(x) * min(trunc(|x| + add[i]), nMax) with x = f[i] * mul[i]; returns whether
+// any level is non-zero.
+bool QuantiseBlock(const float* f, const float* mul, const float* add, short* pLevels, int nMax) {
+#if defined(__SSE2__)
+  const __m128 signBit = _mm_set1_ps(-0.0f), zero = _mm_setzero_ps();
+  const __m128i vMax = _mm_set1_epi16(static_cast<short>(nMax));
+  __m128i any = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 8) {
+    const __m128 x0 = _mm_mul_ps(_mm_load_ps(f + i), _mm_load_ps(mul + i));
+    const __m128 x1 = _mm_mul_ps(_mm_load_ps(f + i + 4), _mm_load_ps(mul + i + 4));
+    const __m128i l0 = _mm_cvttps_epi32(_mm_add_ps(_mm_andnot_ps(signBit, x0), _mm_load_ps(add + i)));
+    const __m128i l1 = _mm_cvttps_epi32(_mm_add_ps(_mm_andnot_ps(signBit, x1), _mm_load_ps(add + i + 4)));
+    const __m128i l = _mm_min_epi16(_mm_packs_epi32(l0, l1), vMax);
+    const __m128i neg =
+        _mm_packs_epi32(_mm_castps_si128(_mm_cmplt_ps(x0, zero)), _mm_castps_si128(_mm_cmplt_ps(x1, zero)));
+    const __m128i out = _mm_sub_epi16(_mm_xor_si128(l, neg), neg);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pLevels + i), out);
+    any = _mm_or_si128(any, out);
+  }
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF;
+#else
+  int nAny = 0;
+  for (int i = 0; i < 64; ++i) {
+    const float x = f[i] * mul[i];
+    int l = static_cast<int>(std::fabs(x) + add[i]);
+    if (l > nMax) l = nMax;
+    pLevels[i] = static_cast<short>(x < 0 ? -l : l);
+    nAny |= l;
+  }
+  return nAny != 0;
+#endif
+}
+
 }  // namespace
 
 void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
@@ -31,46 +71,36 @@ void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
   m_nDcPrecision = nDcPrecision;
   m_nIntraTable = bIntraTableOne ? 1 : 0;
   m_nMaxLevel = bMpeg2 ? 2047 : 255;
+  for (int i = 0; i < 64; ++i) m_descale[i] = AanDescale(i);
   for (int q = 1; q < 32; ++q) {
-    for (int i = 0; i < 64; ++i)
-      m_intraRecip[q][i] =
-          ((1u << kRecipBits) + kDefaultIntraMatrix[i] * q / 2) / (kDefaultIntraMatrix[i] * q);
-    m_interRecip[q] = ((1u << kRecipBits) + 8 * q) / (16 * q);
+    for (int i = 0; i < 64; ++i) {
+      // Intra: |F| * 8 / (W q); non-intra: |F| / (2q) (ISO/IEC 13818-2 7.4.2.3 inverted).
+      const float fIntra = 8.0f / (kDefaultIntraMatrix[i] * q), fInter = 1.0f / (2 * q);
+      m_intraMul[q][i] = m_descale[i] * fIntra;
+      m_intraAdd[q][i] = kIntraRound + 0.5f * fIntra;
+      m_interMul[q][i] = m_descale[i] * fInter;
+      m_interAdd[q][i] = 0.5f * fInter;
+    }
   }
 }
 
-void BlockCoder::QuantIntra(short* b, short* pLevels, int q) const {
-  ForwardDct(b);
+void BlockCoder::QuantIntra(const short* pBlock, short* pLevels, int q) const {
+  alignas(16) float f[64];
+  ForwardDctAan(pBlock, f);
+  QuantiseBlock(f, m_intraMul[q], m_intraAdd[q], pLevels, m_nMaxLevel);
   const int nMult = 8 >> m_nDcPrecision;
-  int dc = (b[0] + nMult / 2) / nMult;
+  const int dc = static_cast<int>(std::floor(f[0] * m_descale[0] / nMult + 0.5f));
   const int nDcMax = (1 << (8 + m_nDcPrecision)) - 1;
   pLevels[0] = static_cast<short>(dc < 0 ? 0 : (dc > nDcMax ? nDcMax : dc));
-  const uint32_t* r = m_intraRecip[q];
-  for (int i = 1; i < 64; ++i) {
-    const int v = b[i];
-    const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) * 8u;
-    int l = static_cast<int>((static_cast<uint64_t>(a) * r[i] + kIntraRound) >> kRecipBits);
-    if (l > m_nMaxLevel) l = m_nMaxLevel;
-    pLevels[i] = static_cast<short>(v < 0 ? -l : l);
-  }
 }
 
-bool BlockCoder::QuantInter(short* b, short* pLevels, int q, int nAbsSum) const {
+bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum) const {
   // |F(u,v)| <= sum|r| / 4, and a non-zero level needs |F| >= 2q: skip the transform when the
   // residual cannot reach it.
   if (nAbsSum < 8 * q) return false;
-  ForwardDct(b);
-  const uint32_t r = m_interRecip[q];
-  int nAny = 0;
-  for (int i = 0; i < 64; ++i) {
-    const int v = b[i];
-    const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) * 8u;
-    int l = static_cast<int>((static_cast<uint64_t>(a) * r) >> kRecipBits);
-    if (l > m_nMaxLevel) l = m_nMaxLevel;
-    nAny |= l;
-    pLevels[i] = static_cast<short>(v < 0 ? -l : l);
-  }
-  return nAny != 0;
+  alignas(16) float f[64];
+  ForwardDctAan(pBlock, f);
+  return QuantiseBlock(f, m_interMul[q], m_interAdd[q], pLevels, m_nMaxLevel);
 }
 
 void BlockCoder::Reconstruct(const short* pLevels, short* pOut, int q, bool bIntra) const {

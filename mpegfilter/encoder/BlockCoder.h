@@ -1,6 +1,6 @@
 // One 8x8 block through quantisation, variable-length coding and reconstruction.
 // Quantisation is the encoder's choice (rounding for intra, a dead zone for non-intra, reciprocal
-// tables per quantiser_scale_code); inverse quantisation and mismatch control follow ISO/IEC
+// multipliers per quantiser_scale_code); inverse quantisation and mismatch control follow ISO/IEC
 // 13818-2 7.4 and ISO/IEC 11172-2 2.4.4 exactly and the inverse DCT is IdctChenWang, so the
 // reconstruction equals what any conforming decoder (and ours bit for bit) produces.
 // quantiser_scale_code q is 1..31 (q_scale_type 0: MPEG-2 quantiser_scale 2q, MPEG-1 q).
@@ -21,10 +21,10 @@ class BlockCoder {
   void Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne);
 
   // Intra: pBlock holds samples 0..255 on entry; on return pLevels holds QF (raster).
-  void QuantIntra(short* pBlock, short* pLevels, int q) const;
+  void QuantIntra(const short* pBlock, short* pLevels, int q) const;
   // Non-intra: pBlock holds the residual; returns false (and leaves pLevels unspecified) when
   // every level is zero.
-  bool QuantInter(short* pBlock, short* pLevels, int q, int nAbsSum) const;
+  bool QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum) const;
   // Inverse quantisation, mismatch control and IdctChenWang: pOut receives residuals (or samples).
   void Reconstruct(const short* pLevels, short* pOut, int q, bool bIntra) const;
   // ISO/IEC 13818-2 7.2.1 intra DC differential and 7.2.2 coefficients.
@@ -38,8 +38,12 @@ class BlockCoder {
   int m_nDcPrecision = 0;
   int m_nIntraTable = 0;
   int m_nMaxLevel = 2047;
-  uint32_t m_intraRecip[32][64];  // 2^20 / (W * q)
-  uint32_t m_interRecip[32];      // 2^20 / (16 * q)
+  // Per quantiser_scale_code: multipliers from the DCT output to levels, and rounding offsets.
+  alignas(16) float m_intraMul[32][64];
+  alignas(16) float m_intraAdd[32][64];
+  alignas(16) float m_interMul[32][64];
+  alignas(16) float m_interAdd[32][64];
+  float m_descale[64];
 };
 
 }  // namespace pxenc

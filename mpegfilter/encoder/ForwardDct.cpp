@@ -1,79 +1,111 @@
-// Rows first with two extra fraction bits, then columns; the final shift folds in the factor 8
-// by which the factorisation exceeds the orthonormal transform.
+// One 8-point AAN pass: 5 multiplications, 29 additions; the output k is sqrt(2)cos(k pi/16)
+// (1 for k = 0) times the plain DCT sum, which AanDescale undoes together with the 2-D factor.
 #include "mpegfilter/encoder/ForwardDct.h"
 
-#include <cstdint>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pxenc {
 
 namespace {
 
-constexpr int kConstBits = 13;
-constexpr int kPass1Bits = 2;
-// round(x * 2^13) of the rotation constants.
-constexpr int32_t k0_298631336 = 2446;
-constexpr int32_t k0_390180644 = 3196;
-constexpr int32_t k0_541196100 = 4433;
-constexpr int32_t k0_765366865 = 6270;
-constexpr int32_t k0_899976223 = 7373;
-constexpr int32_t k1_175875602 = 9633;
-constexpr int32_t k1_501321110 = 12299;
-constexpr int32_t k1_847759065 = 15137;
-constexpr int32_t k1_961570560 = 16069;
-constexpr int32_t k2_053119869 = 16819;
-constexpr int32_t k2_562915447 = 20995;
-constexpr int32_t k3_072711026 = 25172;
+constexpr float kC4 = 0.707106781f;   // cos(4 pi/16)
+constexpr float kC6 = 0.382683433f;   // cos(6 pi/16)
+constexpr float kC2mC6 = 0.541196100f;  // cos(2 pi/16) - cos(6 pi/16)
+constexpr float kC2pC6 = 1.306562965f;  // cos(2 pi/16) + cos(6 pi/16)
 
-inline int32_t Descale(int32_t x, int n) {
-  return (x + (1 << (n - 1))) >> n;
+inline float Add(float a, float b) { return a + b; }
+inline float Sub(float a, float b) { return a - b; }
+inline float Mul(float a, float k) { return a * k; }
+#if defined(__SSE2__)
+inline __m128 Add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
+inline __m128 Sub(__m128 a, __m128 b) { return _mm_sub_ps(a, b); }
+inline __m128 Mul(__m128 a, float k) { return _mm_mul_ps(a, _mm_set1_ps(k)); }
+#endif
+
+// In place on d[0], d[s], ... d[7s].
+template <typename V>
+inline void Aan8(V* d, int s) {
+  const V t0 = Add(d[0], d[7 * s]), t7 = Sub(d[0], d[7 * s]);
+  const V t1 = Add(d[s], d[6 * s]), t6 = Sub(d[s], d[6 * s]);
+  const V t2 = Add(d[2 * s], d[5 * s]), t5 = Sub(d[2 * s], d[5 * s]);
+  const V t3 = Add(d[3 * s], d[4 * s]), t4 = Sub(d[3 * s], d[4 * s]);
+  // Even part.
+  const V e10 = Add(t0, t3), e13 = Sub(t0, t3), e11 = Add(t1, t2), e12 = Sub(t1, t2);
+  d[0] = Add(e10, e11);
+  d[4 * s] = Sub(e10, e11);
+  const V z1 = Mul(Add(e12, e13), kC4);
+  d[2 * s] = Add(e13, z1);
+  d[6 * s] = Sub(e13, z1);
+  // Odd part.
+  const V o10 = Add(t4, t5), o11 = Add(t5, t6), o12 = Add(t6, t7);
+  const V z5 = Mul(Sub(o10, o12), kC6);
+  const V z2 = Add(Mul(o10, kC2mC6), z5);
+  const V z4 = Add(Mul(o12, kC2pC6), z5);
+  const V z3 = Mul(o11, kC4);
+  const V z11 = Add(t7, z3), z13 = Sub(t7, z3);
+  d[5 * s] = Add(z13, z2);
+  d[3 * s] = Sub(z13, z2);
+  d[1 * s] = Add(z11, z4);
+  d[7 * s] = Sub(z11, z4);
 }
 
-// One 8-point pass over d[0], d[stride], ...; nShiftEven/nShiftOdd per output class.
-template <bool kSecond>
-inline void Pass(int32_t* d, int stride) {
-  const int32_t t0 = d[0] + d[7 * stride], t7 = d[0] - d[7 * stride];
-  const int32_t t1 = d[stride] + d[6 * stride], t6 = d[stride] - d[6 * stride];
-  const int32_t t2 = d[2 * stride] + d[5 * stride], t5 = d[2 * stride] - d[5 * stride];
-  const int32_t t3 = d[3 * stride] + d[4 * stride], t4 = d[3 * stride] - d[4 * stride];
-
-  const int32_t t10 = t0 + t3, t13 = t0 - t3, t11 = t1 + t2, t12 = t1 - t2;
-  constexpr int kRot = kSecond ? kConstBits + kPass1Bits + 3 : kConstBits - kPass1Bits;
-  if (kSecond) {
-    d[0] = Descale(t10 + t11, kPass1Bits + 3);
-    d[4 * stride] = Descale(t10 - t11, kPass1Bits + 3);
-  } else {
-    d[0] = (t10 + t11) * (1 << kPass1Bits);
-    d[4 * stride] = (t10 - t11) * (1 << kPass1Bits);
-  }
-  const int32_t z1 = (t12 + t13) * k0_541196100;
-  d[2 * stride] = Descale(z1 + t13 * k0_765366865, kRot);
-  d[6 * stride] = Descale(z1 - t12 * k1_847759065, kRot);
-
-  int32_t z1o = t4 + t7, z2 = t5 + t6, z3 = t4 + t6, z4 = t5 + t7;
-  const int32_t z5 = (z3 + z4) * k1_175875602;
-  const int32_t a4 = t4 * k0_298631336, a5 = t5 * k2_053119869;
-  const int32_t a6 = t6 * k3_072711026, a7 = t7 * k1_501321110;
-  z1o *= -k0_899976223;
-  z2 *= -k2_562915447;
-  z3 = z3 * -k1_961570560 + z5;
-  z4 = z4 * -k0_390180644 + z5;
-  d[7 * stride] = Descale(a4 + z1o + z3, kRot);
-  d[5 * stride] = Descale(a5 + z2 + z4, kRot);
-  d[3 * stride] = Descale(a6 + z2 + z3, kRot);
-  d[1 * stride] = Descale(a7 + z1o + z4, kRot);
+#if defined(__SSE2__)
+// r[i][h]: row i, columns 4h..4h+3.
+inline void Transpose8(__m128 r[8][2]) {
+  __m128 a0 = r[0][0], a1 = r[1][0], a2 = r[2][0], a3 = r[3][0];
+  __m128 b0 = r[0][1], b1 = r[1][1], b2 = r[2][1], b3 = r[3][1];
+  __m128 c0 = r[4][0], c1 = r[5][0], c2 = r[6][0], c3 = r[7][0];
+  __m128 e0 = r[4][1], e1 = r[5][1], e2 = r[6][1], e3 = r[7][1];
+  _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+  _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+  _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+  _MM_TRANSPOSE4_PS(e0, e1, e2, e3);
+  r[0][0] = a0, r[1][0] = a1, r[2][0] = a2, r[3][0] = a3;
+  r[0][1] = c0, r[1][1] = c1, r[2][1] = c2, r[3][1] = c3;
+  r[4][0] = b0, r[5][0] = b1, r[6][0] = b2, r[7][0] = b3;
+  r[4][1] = e0, r[5][1] = e1, r[6][1] = e2, r[7][1] = e3;
 }
+#endif
 
 }  // namespace
 
-void ForwardDct(short* pBlock) {
-  int32_t w[64];
-  for (int i = 0; i < 64; ++i) w[i] = pBlock[i];
-  for (int r = 0; r < 8; ++r) Pass<false>(w + 8 * r, 1);
-  for (int c = 0; c < 8; ++c) Pass<true>(w + c, 8);
-  for (int i = 0; i < 64; ++i) {
-    const int32_t v = w[i];
-    pBlock[i] = static_cast<short>(v < -2048 ? -2048 : (v > 2047 ? 2047 : v));
+float AanDescale(int i) {
+  const int u = i & 7, v = i >> 3;
+  const double kPi = 3.14159265358979323846;
+  auto a = [&](int k) { return k == 0 ? 1.0 : std::sqrt(2.0) * std::cos(k * kPi / 16); };
+  // The orthonormal transform has 1/8 for DC and 1/4 cos-products otherwise; together with
+  // the AAN factors a(u)a(v) that is 1 / (8 a(u) a(v)).
+  return static_cast<float>(1.0 / (8.0 * a(u) * a(v)));
+}
+
+void ForwardDctAan(const short* pIn, float* pOut) {
+#if defined(__SSE2__)
+  __m128 r[8][2];
+  for (int i = 0; i < 8; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pIn + 8 * i));
+    r[i][0] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+    r[i][1] = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));
   }
+  // Columns (vertical frequencies), then rows after a transpose, then back to raster.
+  Aan8(&r[0][0], 2);
+  Aan8(&r[0][1], 2);
+  Transpose8(r);
+  Aan8(&r[0][0], 2);
+  Aan8(&r[0][1], 2);
+  Transpose8(r);
+  for (int i = 0; i < 8; ++i) {
+    _mm_store_ps(pOut + 8 * i, r[i][0]);
+    _mm_store_ps(pOut + 8 * i + 4, r[i][1]);
+  }
+#else
+  for (int i = 0; i < 64; ++i) pOut[i] = pIn[i];
+  for (int c = 0; c < 8; ++c) Aan8(pOut + c, 8);
+  for (int r = 0; r < 8; ++r) Aan8(pOut + 8 * r, 1);
+#endif
 }
 
 }  // namespace pxenc

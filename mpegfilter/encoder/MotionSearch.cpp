@@ -12,20 +12,70 @@
 
 namespace pxenc {
 
-int Sad16(const uint8_t* a, int sa, const uint8_t* b, int sb, int nRows) {
+#if defined(__SSE2__)
+namespace {
+
+template <bool kWide>
+inline __m128i LoadRow(const uint8_t* p) {
+  return kWide ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
+               : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+// One predicted row of 16 (or 8) samples (ISO/IEC 13818-2 7.6.4): (a + b + 1) >> 1 is pavgb; the
+// four-sample mean is formed in 16 bits to stay exact.
+template <bool kWide>
+inline __m128i PredRow(const uint8_t* a, int st, int nHalf) {
+  const __m128i va = LoadRow<kWide>(a);
+  switch (nHalf) {
+    case 0:
+      return va;
+    case 1:
+      return _mm_avg_epu8(va, LoadRow<kWide>(a + 1));
+    case 2:
+      return _mm_avg_epu8(va, LoadRow<kWide>(a + st));
+    default: {
+      const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+      const __m128i vb = LoadRow<kWide>(a + 1), vc = LoadRow<kWide>(a + st), vd = LoadRow<kWide>(a + st + 1);
+      __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(va, z), _mm_unpacklo_epi8(vb, z)),
+                                 _mm_add_epi16(_mm_unpacklo_epi8(vc, z), _mm_unpacklo_epi8(vd, z)));
+      lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
+      if (!kWide) return _mm_packus_epi16(lo, lo);
+      __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(va, z), _mm_unpackhi_epi8(vb, z)),
+                                 _mm_add_epi16(_mm_unpackhi_epi8(vc, z), _mm_unpackhi_epi8(vd, z)));
+      hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
+      return _mm_packus_epi16(lo, hi);
+    }
+  }
+}
+
+template <bool kWide>
+inline void PredictRows(const uint8_t* s, int st, int nHalf, int nH, uint8_t* dst, int nDstStride) {
+  for (int r = 0; r < nH; ++r) {
+    const __m128i o = PredRow<kWide>(s + r * st, st, nHalf);
+    if (kWide)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + r * nDstStride), o);
+    else
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r * nDstStride), o);
+  }
+}
+
+}  // namespace
+#endif
+
+int SadHalf16(const uint8_t* cur, int nCurStride, const uint8_t* ref, int nRefStride, int nHalf, int nRows) {
 #if defined(__SSE2__)
   __m128i acc = _mm_setzero_si128();
   for (int i = 0; i < nRows; ++i) {
-    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i * sa));
-    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i * sb));
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
+    const __m128i p = PredRow<true>(ref + i * nRefStride, nRefStride, nHalf);
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i * nCurStride));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(c, p));
   }
   return _mm_cvtsi128_si32(acc) + _mm_extract_epi16(acc, 4);
 #else
-  int s = 0;
-  for (int i = 0; i < nRows; ++i)
-    for (int j = 0; j < 16; ++j) s += std::abs(a[i * sa + j] - b[i * sb + j]);
-  return s;
+  uint8_t tmp[16 * 16];
+  Plane pl{const_cast<uint8_t*>(ref), nRefStride, 32767, 32767};
+  PredictBlock(pl, 0, 0, Mv{nHalf & 1, nHalf >> 1}, 16, nRows, tmp, 16);
+  return Sad16(cur, nCurStride, tmp, 16, nRows);
 #endif
 }
 
@@ -36,33 +86,12 @@ void PredictBlock(const Plane& ref, int x, int y, Mv mv, int nW, int nH, uint8_t
   const uint8_t* s = ref.p + static_cast<ptrdiff_t>(iy) * ref.nStride + ix;
   const int st = ref.nStride;
 #if defined(__SSE2__)
-  if (nW == 16) {
-    // (a + b + 1) >> 1 is pavgb; the four-sample mean is formed in 16 bits to stay exact.
-    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-    for (int r = 0; r < nH; ++r) {
-      const uint8_t* a = s + r * st;
-      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-      __m128i o;
-      if (!hx && !hy) {
-        o = va;
-      } else if (hx && !hy) {
-        o = _mm_avg_epu8(va, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1)));
-      } else if (!hx) {
-        o = _mm_avg_epu8(va, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + st)));
-      } else {
-        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
-        const __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + st));
-        const __m128i vd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + st + 1));
-        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(va, z), _mm_unpacklo_epi8(vb, z)),
-                                   _mm_add_epi16(_mm_unpacklo_epi8(vc, z), _mm_unpacklo_epi8(vd, z)));
-        __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(va, z), _mm_unpackhi_epi8(vb, z)),
-                                   _mm_add_epi16(_mm_unpackhi_epi8(vc, z), _mm_unpackhi_epi8(vd, z)));
-        lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
-        hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
-        o = _mm_packus_epi16(lo, hi);
-      }
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + r * nDstStride), o);
-    }
+  if (nW == 16 || nW == 8) {
+    const int nHalf = (hx ? 1 : 0) | (hy ? 2 : 0);
+    if (nW == 16)
+      PredictRows<true>(s, st, nHalf, nH, dst, nDstStride);
+    else
+      PredictRows<false>(s, st, nHalf, nH, dst, nDstStride);
     return;
   }
 #endif
@@ -115,16 +144,29 @@ class Searcher {
         m_b(b),
         m_pred(pred) {}
 
-  // Integer position (samples); INT_MAX outside the window.
-  int CostFull(int dx, int dy) const {
+  // Integer position (samples); 1 << 30 outside the window or when it cannot beat nBest.
+  int CostFull(int dx, int dy, int nBest) {
     if (2 * dx < m_b.x0 || 2 * dx > m_b.x1 || 2 * dy < m_b.y0 || 2 * dy > m_b.y1) return 1 << 30;
+    // Each position once: the diamond steps revisit their neighbours.
+    const unsigned ux = static_cast<unsigned>(dx + 32), uy = static_cast<unsigned>(dy + 32);
+    if (ux < 64 && uy < 64) {
+      const uint64_t bit = uint64_t{1} << ux;
+      if (m_visited[uy] & bit) return 1 << 30;
+      m_visited[uy] |= bit;
+    }
+    const int nPenalty = Penalty(2 * dx, 2 * dy);
     const uint8_t* r = m_ref.p + static_cast<ptrdiff_t>(m_y + dy) * m_ref.nStride + m_x + dx;
-    return Sad16(m_cur, m_nCurStride, r, m_ref.nStride, m_nRows) + Penalty(2 * dx, 2 * dy);
+    // Half the rows first: most candidates are already worse than the best there.
+    const int nHalfRows = m_nRows / 2;
+    const int nTop = Sad16(m_cur, m_nCurStride, r, m_ref.nStride, nHalfRows) + nPenalty;
+    if (nTop >= nBest) return 1 << 30;
+    return nTop + Sad16(m_cur + nHalfRows * m_nCurStride, m_nCurStride, r + nHalfRows * m_ref.nStride,
+                        m_ref.nStride, m_nRows - nHalfRows);
   }
   int SadHalf(Mv mv) const {
-    uint8_t tmp[16 * 16];
-    PredictBlock(m_ref, m_x, m_y, mv, 16, m_nRows, tmp, 16);
-    return Sad16(m_cur, m_nCurStride, tmp, 16, m_nRows);
+    const uint8_t* r =
+        m_ref.p + static_cast<ptrdiff_t>(m_y + (mv.y >> 1)) * m_ref.nStride + m_x + (mv.x >> 1);
+    return SadHalf16(m_cur, m_nCurStride, r, m_ref.nStride, (mv.x & 1) | ((mv.y & 1) << 1), m_nRows);
   }
   bool InHalf(Mv mv) const { return mv.x >= m_b.x0 && mv.x <= m_b.x1 && mv.y >= m_b.y0 && mv.y <= m_b.y1; }
   // Vectors far from the prediction cost bits; a light penalty keeps the field smooth.
@@ -137,6 +179,7 @@ class Searcher {
   int m_x, m_y, m_nRows;
   Bounds m_b;
   Mv m_pred;
+  uint64_t m_visited[64] = {};  // integer positions -32..31 tried
 };
 
 int FloorDiv2(int v) {
@@ -157,11 +200,11 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
   Searcher s(cur, nCurStride, ref, x, y, nRows, b, pred0);
 
   int bx = 0, by = 0;
-  int best = s.CostFull(0, 0);
+  int best = s.CostFull(0, 0, 1 << 30);
   for (int i = 0; i < nPred; ++i) {
     const int px = FloorDiv2(pPred[i].x + 1), py = FloorDiv2(pPred[i].y + 1);
     if (px == bx && py == by) continue;
-    const int c = s.CostFull(px, py);
+    const int c = s.CostFull(px, py, best);
     if (c < best) best = c, bx = px, by = py;
   }
   static constexpr int kLarge[8][2] = {{-2, 0}, {2, 0}, {0, -2}, {0, 2}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
@@ -169,14 +212,14 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
   for (int it = 0; it < 24; ++it) {
     int nx = bx, ny = by;
     for (const auto& d : kLarge) {
-      const int c = s.CostFull(bx + d[0], by + d[1]);
+      const int c = s.CostFull(bx + d[0], by + d[1], best);
       if (c < best) best = c, nx = bx + d[0], ny = by + d[1];
     }
     if (nx == bx && ny == by) break;
     bx = nx, by = ny;
   }
   for (const auto& d : kSmall) {
-    const int c = s.CostFull(bx + d[0], by + d[1]);
+    const int c = s.CostFull(bx + d[0], by + d[1], best);
     if (c < best) best = c, bx = bx + d[0], by = by + d[1];
   }
   // Half-sample refinement on plain SAD.

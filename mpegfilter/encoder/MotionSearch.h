@@ -7,6 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mpegfilter/encoder/EncoderTypes.h"
 
@@ -17,7 +22,26 @@ struct Mv {
   bool operator==(const Mv& o) const { return x == o.x && y == o.y; }
 };
 
-int Sad16(const uint8_t* a, int nStrideA, const uint8_t* b, int nStrideB, int nRows);
+// SAD of 16-wide blocks of nRows rows.
+inline int Sad16(const uint8_t* a, int sa, const uint8_t* b, int sb, int nRows) {
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (int i = 0; i < nRows; ++i) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i * sa));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i * sb));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
+  }
+  return _mm_cvtsi128_si32(acc) + _mm_extract_epi16(acc, 4);
+#else
+  int s = 0;
+  for (int i = 0; i < nRows; ++i)
+    for (int j = 0; j < 16; ++j) s += std::abs(a[i * sa + j] - b[i * sb + j]);
+  return s;
+#endif
+}
+// SAD of the 16-wide block cur against the half-sample prediction from ref (the integer position;
+// nHalf bit 0 horizontal, bit 1 vertical half sample).
+int SadHalf16(const uint8_t* cur, int nCurStride, const uint8_t* ref, int nRefStride, int nHalf, int nRows);
 
 // Prediction of a nW x nH block at (x, y) of ref displaced by mv (half samples), into dst.
 void PredictBlock(const Plane& ref, int x, int y, Mv mv, int nW, int nH, uint8_t* dst, int nDstStride);

@@ -7,6 +7,10 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "mpegfilter/VlcTables.h"
 #include "mpegfilter/encoder/VlcEncoder.h"
 
@@ -24,6 +28,60 @@ inline uint8_t Clip255(int v) {
 Mv ChromaMv(Mv mv, const Geometry& g) {
   // ISO/IEC 13818-2 7.6.3.7: division truncating toward zero.
   return Mv{g.nChromaShiftX ? mv.x / 2 : mv.x, g.nChromaShiftY ? mv.y / 2 : mv.y};
+}
+
+// 8x8 samples as 16-bit values.
+inline void LoadSamples(const uint8_t* s, int ss, short* out) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  for (int r = 0; r < 8; ++r) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * ss));
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * r), _mm_unpacklo_epi8(a, z));
+  }
+#else
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) out[8 * r + c] = s[r * ss + c];
+#endif
+}
+
+// out = s - p over 8x8; returns the sum of |s - p|.
+inline int LoadResidual(const uint8_t* s, int ss, const uint8_t* p, int ps, short* out) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  __m128i sad = z;
+  for (int r = 0; r < 8; ++r) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + r * ss));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps));
+    sad = _mm_add_epi32(sad, _mm_sad_epu8(a, b));
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * r),
+                    _mm_sub_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)));
+  }
+  return _mm_cvtsi128_si32(sad);
+#else
+  int n = 0;
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) {
+      const int v = s[r * ss + c] - p[r * ps + c];
+      out[8 * r + c] = static_cast<short>(v);
+      n += std::abs(v);
+    }
+  return n;
+#endif
+}
+
+// o = clamp(p + res) (p null: clamp(res)) over 8x8.
+inline void AddClamp(const uint8_t* p, int ps, const short* res, uint8_t* o, int os) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  for (int r = 0; r < 8; ++r) {
+    __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(res + 8 * r));
+    if (p) v = _mm_adds_epi16(v, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o + r * os), _mm_packus_epi16(v, v));
+  }
+#else
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) o[r * os + c] = Clip255((p ? p[r * ps + c] : 0) + res[r * 8 + c]);
+#endif
 }
 
 int IntraCost(const uint8_t* p, int nStride) {
@@ -301,20 +359,13 @@ int PictureCoder::TransformBlocks(const Decision& d, int mbx, int mby, const uin
     const uint8_t* s = src.p + static_cast<ptrdiff_t>(oy + by) * src.nStride + ox + bx;
     const int nPredStride = comp == 0 ? 16 : m_cw;
     const uint8_t* p = (comp == 0 ? pY : (comp == 1 ? pCb : pCr)) + by * nPredStride + bx;
-    short blk[64];
+    alignas(16) short blk[64];
     if (bIntra) {
-      for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) blk[r * 8 + c] = s[r * step * src.nStride + c];
+      LoadSamples(s, step * src.nStride, blk);
       m_block.QuantIntra(blk, m_levels[b], q);
       nCbp |= 1 << (g.nBlocks - 1 - b);
     } else {
-      int nAbs = 0;
-      for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) {
-          const int v = s[r * step * src.nStride + c] - p[r * step * nPredStride + c];
-          blk[r * 8 + c] = static_cast<short>(v);
-          nAbs += std::abs(v);
-        }
+      const int nAbs = LoadResidual(s, step * src.nStride, p, step * nPredStride, blk);
       if (m_block.QuantInter(blk, m_levels[b], q, nAbs)) nCbp |= 1 << (g.nBlocks - 1 - b);
     }
   }
@@ -338,12 +389,9 @@ void PictureCoder::ReconstructBlocks(const Decision& d, int mbx, int mby, const 
       for (int r = 0; r < 8; ++r) std::memcpy(o + r * step * dst.nStride, p + r * step * nPredStride, 8);
       continue;
     }
-    short res[64];
+    alignas(16) short res[64];
     m_block.Reconstruct(m_levels[b], res, q, bIntra);
-    for (int r = 0; r < 8; ++r)
-      for (int c = 0; c < 8; ++c)
-        o[r * step * dst.nStride + c] =
-            Clip255((bIntra ? 0 : p[r * step * nPredStride + c]) + res[r * 8 + c]);
+    AddClamp(bIntra ? nullptr : p, step * nPredStride, res, o, step * dst.nStride);
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "mpegfilter/PxResult.h"
 #include "mpegfilter/encoder/EncodeParams.h"
+#include "pxkernel/PxKernel.h"
 
 namespace pxenc {
 
@@ -212,7 +213,12 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
     }
   }
   m_sink.StartCode(0xB7);  // ISO/IEC 13818-2 6.2.1 sequence_end_code
-  return m_sink.Drain() == PX_OK ? PX_OK : PX_ERR_WRITE;
+  if (m_sink.Drain() != PX_OK) return PX_ERR_WRITE;
+  // The kernel buffers writes: only a flush shows whether the tail reached the disk. A position
+  // query flushes and reports a failed flush (now or earlier) as a negative position.
+  const PxSeekFn pfnSeek = PxKernel().pfnSeek;
+  if (!pfnSeek || pfnSeek(pWriter->hFile, 0, PX_SEEK_CUR) < 0) return PX_ERR_WRITE;
+  return PX_OK;
 }
 
 }  // namespace pxenc

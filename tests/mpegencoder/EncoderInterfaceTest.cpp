@@ -195,11 +195,76 @@ TEST_F(EncoderInterface, FailedAllocationsAreFreedAndReported) {
 TEST_F(EncoderInterface, FullDiskGivesWriteErrorAndBadNameGivesOpenError) {
   BgrFrames f;
   if (!LoadFrames(&f, 64, 48, 4)) GTEST_SKIP() << "ffmpeg not available";
+  // A stream this small fits the kernel's write-behind buffer: only the flush at the end fails.
   EXPECT_EQ(Encode(f, "/dev/full", DefaultParams(), PX_FORMAT_MPEG2), PX_ERR_WRITE);
   EXPECT_EQ(Encode(f, m_h.Path("no/such/folder.m2v"), DefaultParams(), PX_FORMAT_MPEG2), PX_ERR_OPEN);
   PxBitWriter w{};
   EXPECT_EQ(Px_InitBits(nullptr, &w), PX_ERR_OPEN);
   EXPECT_EQ(Encode(f, m_h.Path("none.m2v"), DefaultParams(), PX_FORMAT_MPEG2, 4), PX_ENC_ERR_NO_FRAMES);
+}
+
+// Substitute for kernel writes (a mock, as no real device fails after a chosen byte): accepts
+// nLimit bytes through the real kernel, then reports a full disk; seek can be made to fail as the
+// kernel's does after a failed flush of its write-behind buffer.
+struct FailingDisk {
+  static inline int64_t nLimit = -1, nWritten = 0, nCallsAfterFailure = 0;
+  static inline bool bFailed = false, bSeekFails = false;
+  static inline int nSeeks = 0;
+  static int32_t Write(int32_t h, const void* p, int32_t n) {
+    if (bFailed) ++nCallsAfterFailure;
+    if (nLimit >= 0 && nWritten + n > nLimit) {
+      bFailed = true;
+      return 0;
+    }
+    nWritten += n;
+    return PxKernelBoundImports().pfnWrite(h, p, n);
+  }
+  static int32_t Seek(int32_t h, int32_t nOffset, int32_t nOrigin) {
+    ++nSeeks;
+    return bSeekFails ? -1 : PxKernelBoundImports().pfnSeek(h, nOffset, nOrigin);
+  }
+  static void Install(int64_t limit, bool seekFails) {
+    nLimit = limit;
+    nWritten = nCallsAfterFailure = 0;
+    bFailed = false;
+    bSeekFails = seekFails;
+    nSeeks = 0;
+    PxKernelImports k = PxKernelBoundImports();
+    k.pfnWrite = Write;
+    k.pfnSeek = Seek;
+    PxKernelSetImports(&k);
+  }
+};
+
+TEST_F(EncoderInterface, WriteFailureAnywhereGivesWriteErrorAndStopsWriting) {
+  BgrFrames f;
+  if (!LoadFrames(&f, 160, 96, 9)) GTEST_SKIP() << "ffmpeg not available";
+  FailingDisk::Install(-1, false);
+  const std::string out = m_h.Path("disk.m2v");
+  ASSERT_EQ(Encode(f, out, DefaultParams(), PX_FORMAT_MPEG2), PX_OK);
+  const int64_t nFull = FailingDisk::nWritten;
+  EXPECT_EQ(FailingDisk::nSeeks, 1) << "the end of the sequence asks for the position once";
+  ASSERT_GT(nFull, 4000);
+  struct Case {
+    int64_t nLimit;  // bytes accepted, -1 all
+    bool bSeekFails;
+    bool bAllFramesAsked;
+  };
+  const Case cases[] = {
+      {0, false, false},          // inside the sequence header
+      {nFull / 3, false, false},  // mid-stream
+      {nFull - 1, false, true},   // the last byte of the end code
+      {-1, true, true},           // every write buffered, the flush at the end fails
+  };
+  for (const Case& c : cases) {
+    f.asked.clear();
+    FailingDisk::Install(c.nLimit, c.bSeekFails);
+    EXPECT_EQ(Encode(f, out, DefaultParams(), PX_FORMAT_MPEG2), PX_ERR_WRITE) << c.nLimit;
+    EXPECT_EQ(FailingDisk::nCallsAfterFailure, 0) << c.nLimit;
+    EXPECT_EQ(f.asked.size() == 9u, c.bAllFramesAsked) << c.nLimit;
+    std::ifstream in(out, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<int64_t>(in.tellg()), c.nLimit >= 0 ? c.nLimit : nFull) << c.nLimit;
+  }
 }
 
 TEST_F(EncoderInterface, FrameOfAnotherSizeIsRefused) {

@@ -74,7 +74,8 @@ BOOL TestPage::OnSetActive() {
   ++m_nActivations;
   const bool last = GetSheet()->GetPageIndex(this) == GetSheet()->GetPageCount() - 1;
   const bool first = GetSheet()->GetPageIndex(this) == 0;
-  GetSheet()->SetWizardButtons((first ? 0 : PSWIZB_BACK) | (last ? PSWIZB_FINISH : PSWIZB_NEXT));
+  GetSheet()->SetWizardButtons((first ? DWORD{0} : DWORD{PSWIZB_BACK}) |
+                               (last ? DWORD{PSWIZB_FINISH} : DWORD{PSWIZB_NEXT}));
   if (last) GetSheet()->SetFinishText("Done");
   return CPropertyPage::OnSetActive();
 }

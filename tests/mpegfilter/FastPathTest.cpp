@@ -1,0 +1,238 @@
+// The decoder's fast paths against their plain references on random data: the SSE2 inverse DCT
+// and its fused write-back against the scalar Chen-Wang code, the one-look-up coefficient tables
+// against the general two-level look-up, and the reader's start-code scan and eight-byte refill
+// against a byte-by-byte model of the same data.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TestStreams.h"
+#include "mpegfilter/DctVlc.h"
+#include "mpegfilter/Idct.h"
+#include "mpegfilter/StreamReader.h"
+#include "mpegfilter/VlcTables.h"
+#include "pxkernel/PxKernel.h"
+
+namespace {
+
+// Coefficient blocks of several shapes: dense over the whole 16-bit range, dense over the range
+// inverse quantisation produces, and sparse ones like real streams.
+void RandomBlock(std::mt19937& rng, int nShape, short* b) {
+  std::uniform_int_distribution<int> any(-32768, 32767), valid(-2048, 2047), small(-40, 40), pos(0, 63);
+  for (int i = 0; i < 64; ++i) b[i] = 0;
+  switch (nShape) {
+    case 0:
+      for (int i = 0; i < 64; ++i) b[i] = static_cast<short>(any(rng));
+      break;
+    case 1:
+      for (int i = 0; i < 64; ++i) b[i] = static_cast<short>(valid(rng));
+      break;
+    case 2:
+      for (int k = 0; k < 1 + (pos(rng) & 7); ++k) b[pos(rng)] = static_cast<short>(small(rng));
+      break;
+    default:  // extremes only
+      for (int i = 0; i < 64; ++i) b[i] = (pos(rng) & 1) ? 2047 : -2048;
+      break;
+  }
+}
+
+TEST(FastPaths, SimdIdctEqualsScalar) {
+  std::mt19937 rng(1180);
+  std::uniform_int_distribution<int> pix(0, 255);
+  for (int n = 0; n < 40000; ++n) {
+    alignas(16) short in[64], a[64], b[64], c[64];
+    RandomBlock(rng, n & 3, in);
+    std::copy(in, in + 64, a);
+    std::copy(in, in + 64, b);
+    IdctChenWangReference(a);
+    IdctChenWang(b);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], b[i]) << "block " << n << " sample " << i;
+
+    // Fused write-back: intra store and prediction add, both with 0..255 clipping.
+    uint8_t pred[8 * 11], put[8 * 11], add[8 * 11];
+    for (uint8_t& v : pred) v = static_cast<uint8_t>(pix(rng));
+    std::copy(pred, pred + sizeof(pred), put);
+    std::copy(pred, pred + sizeof(pred), add);
+    std::copy(in, in + 64, b);
+    std::copy(in, in + 64, c);
+    IdctPut(b, put, 11);
+    IdctAdd(c, add, 11);
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 11; ++x) {
+        const int k = y * 11 + x;
+        if (x >= 8) {  // outside the block: untouched
+          ASSERT_EQ(put[k], pred[k]);
+          ASSERT_EQ(add[k], pred[k]);
+          continue;
+        }
+        const int r = a[y * 8 + x];
+        ASSERT_EQ(put[k], r < 0 ? 0 : (r > 255 ? 255 : r));
+        const int s = pred[k] + r;
+        ASSERT_EQ(add[k], s < 0 ? 0 : (s > 255 ? 255 : s));
+      }
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(b[i] | c[i], 0) << "block left dirty";
+  }
+  for (int v : {-256, -255, -17, -1, 0, 1, 99, 255}) {
+    uint8_t area[8 * 9];
+    for (int i = 0; i < 72; ++i) area[i] = static_cast<uint8_t>(i * 37);
+    uint8_t want[72];
+    for (int i = 0; i < 72; ++i) {
+      const int s = area[i] + ((i % 9) < 8 ? v : 0);
+      want[i] = static_cast<uint8_t>(s < 0 ? 0 : (s > 255 ? 255 : s));
+    }
+    IdctAddConstant(v, area, 9);
+    for (int i = 0; i < 72; ++i) ASSERT_EQ(area[i], want[i]) << v;
+  }
+}
+
+TEST(FastPaths, CoefficientTableAgreesWithGeneralLookup) {
+  struct Case {
+    const vlc::Table<vlc::DctCode>* pTable;
+    bool bOne;
+  } cases[] = {{&vlc::kDctTableZero, false}, {&vlc::kDctTableOne, true}};
+  for (const Case& c : cases) {
+    vlc::VlcLookup general;
+    general.Build(*c.pTable, 10);
+    const DctVlc& fast = DctVlc::Get(c.bOne);
+    int nFast = 0;
+    for (uint32_t top = 0; top < 65536; ++top) {
+      const uint32_t w = (top << 16) | 0xA5A5;
+      int len = 0;
+      const int idx = general.Decode(w, &len);
+      const DctVlc::Entry& e = fast.Look(w);
+      if (idx < 0) {  // not a code: the fast table must not claim one
+        ASSERT_EQ(e.nKind, DctVlc::kLong) << top;
+        continue;
+      }
+      const vlc::DctCode& d = c.pTable->pEntries[idx];
+      if (d.nRun == vlc::kDctEob) {
+        ASSERT_EQ(e.nKind, DctVlc::kEndOfBlock);
+        ASSERT_EQ(e.nLength, len);
+      } else if (d.nRun == vlc::kDctEscape) {
+        ASSERT_EQ(e.nKind, DctVlc::kEscape);
+      } else if (len + 1 > DctVlc::kBits) {
+        ASSERT_EQ(e.nKind, DctVlc::kLong);
+      } else {
+        ++nFast;
+        ASSERT_EQ(e.nKind, DctVlc::kRunLevel) << top;
+        ASSERT_EQ(e.nRun, d.nRun);
+        ASSERT_EQ(e.nLength, len + 1);
+        const bool neg = (w >> (31 - len)) & 1;
+        ASSERT_EQ(e.nLevel, neg ? -d.nLevel : d.nLevel);
+      }
+    }
+    EXPECT_GT(nFast, 40000) << "most code space resolves in one look-up";
+  }
+}
+
+// Writes bytes to a file in the test folder and opens it through the kernel.
+struct KernelFile {
+  int32_t h = -1;
+  explicit KernelFile(const std::vector<uint8_t>& data, const std::string& name) {
+    const std::string path = testmpeg::TempDir() + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+      std::fwrite(data.data(), 1, data.size(), f);
+      std::fclose(f);
+    }
+    h = PxKernel().pfnOpen(path.c_str(), PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
+  }
+  ~KernelFile() {
+    if (h >= 0) PxKernel().pfnClose(h);
+  }
+};
+
+// The data as the reader must present it: the bytes, zeros to a 4-byte boundary, end codes.
+std::vector<uint8_t> Padded(std::vector<uint8_t> d) {
+  while (d.size() & 3) d.push_back(0);
+  for (int i = 0; i < 4096; ++i) d.insert(d.end(), {0, 0, 1, 0xB7});
+  return d;
+}
+
+TEST(FastPaths, StartCodeScanFindsWhatAByteScanFinds) {
+  std::mt19937 rng(2048);
+  for (int round = 0; round < 12; ++round) {
+    // Mostly random bytes (few zeros, like coded data), runs of zeros, and start codes planted
+    // around the 2048-byte buffer edges and at random places.
+    std::vector<uint8_t> d(9000 + round * 517);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (uint8_t& v : d) v = static_cast<uint8_t>(byte(rng));
+    for (size_t edge = 2048; edge < d.size(); edge += 2048)
+      for (int off : {-5, -3, -2, -1, 0, 1}) {
+        const size_t at = edge + off + round % 3;
+        if (at + 4 < d.size() && (byte(rng) & 1)) {
+          d[at] = 0, d[at + 1] = 0, d[at + 2] = 1, d[at + 3] = static_cast<uint8_t>(1 + byte(rng) % 0xAF);
+        }
+      }
+    for (int k = 0; k < 40; ++k) {
+      const size_t at = static_cast<size_t>(byte(rng)) * 30 % (d.size() - 8);
+      d[at] = 0, d[at + 1] = 0, d[at + 2] = (k % 5) ? 1 : 0, d[at + 3] = static_cast<uint8_t>(byte(rng) % 0xB0);
+    }
+    const std::vector<uint8_t> p = Padded(d);
+    std::vector<uint32_t> want;  // code and the byte after it
+    for (size_t i = 0; i + 4 < p.size();) {
+      if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+        want.push_back((0x100u | p[i + 3]) << 8 | p[i + 4]);
+        if (p[i + 3] == 0xB7) break;
+        i += 5;  // the reader below takes three bits of the next byte before searching again
+      } else {
+        ++i;
+      }
+    }
+    KernelFile f(d, "scan" + std::to_string(round) + ".bin");
+    ASSERT_GE(f.h, 0);
+    auto* r = new StreamReader();
+    r->Start(f.h, false);
+    ASSERT_TRUE(r->Rewind());
+    std::vector<uint32_t> got;
+    for (size_t n = 0; n < want.size() + 2; ++n) {
+      const uint32_t code = r->NextStartCode();
+      r->SkipStartCode();
+      // Read a few odd-sized fields before the next search, as header parsing does.
+      const uint32_t next = r->Peek(8);
+      got.push_back(code << 8 | next);
+      if (code == 0x1B7) break;
+      r->Get(3);
+    }
+    delete r;
+    ASSERT_EQ(got, want) << "round " << round;
+  }
+}
+
+TEST(FastPaths, BitFieldsMatchAByteModel) {
+  std::mt19937 rng(33);
+  std::vector<uint8_t> d(20000);
+  for (uint8_t& v : d) v = static_cast<uint8_t>(rng());
+  const std::vector<uint8_t> p = Padded(d);
+  KernelFile f(d, "bits.bin");
+  ASSERT_GE(f.h, 0);
+  auto* r = new StreamReader();
+  r->Start(f.h, false);
+  ASSERT_TRUE(r->Rewind());
+  size_t bit = 0;
+  auto model = [&](int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++bit) v = v << 1 | ((p[bit >> 3] >> (7 - (bit & 7))) & 1);
+    return v;
+  };
+  std::uniform_int_distribution<int> width(1, 32);
+  while (bit < d.size() * 8 + 4000) {
+    const int n = width(rng);
+    if (n == 32) {
+      const size_t keep = bit;
+      ASSERT_EQ(r->Peek32(), model(32)) << keep;
+      bit = keep;
+      const int nSkip = static_cast<int>(rng() % 17);
+      r->Skip(nSkip);
+      model(nSkip);
+      continue;
+    }
+    ASSERT_EQ(r->Get(n), model(n)) << "at bit " << bit;
+  }
+  delete r;
+}
+
+}  // namespace
