@@ -36,7 +36,7 @@ enum : UINT {
   kIdsOverwriteCaption = 220,
   kIdsConvertUnsupported = 221,
   kIdsTitleScanReg = 230,
-  kIdsSpecialDest = 244,
+  kIdsSetupDest = 244,
   kIdsCreateFolder = 245,
 };
 
@@ -145,18 +145,18 @@ BOOL ScanApp::InitInstance() {
   }
   m_ValueGetter.GetSetting(settings::kQsTypeAtStartup, m_nFileType, g_strQsName);
 
-  std::string specialDest;
-  if (!AfxLoadString(kIdsSpecialDest, specialDest)) trace.Error(TRACE_NUMBERED("LoadString failed"));
+  std::string setupDest;
+  if (!AfxLoadString(kIdsSetupDest, setupDest)) trace.Error(TRACE_NUMBERED("LoadString failed"));
   std::string scratchQs;
   AfxLoadString(kIdsScratchQs, scratchQs);
 
   std::string devDest;
   m_ValueGetter.GetFromCmdLine(settings::kQsDevDest, devDest);
-  // An empty special-destination text (failed load) would be "found" in every name: require a text.
-  bool specialRun = m_nTask == kTaskDeviceScan && g_strQsName == scratchQs && !specialDest.empty() &&
-                    devDest.find(specialDest) != std::string::npos;
+  // An empty setup-destination text (failed load) would be "found" in every name: require a text.
+  bool setupRun = m_nTask == kTaskDeviceScan && g_strQsName == scratchQs && !setupDest.empty() &&
+                  devDest.find(setupDest) != std::string::npos;
 
-  if (m_nTask == kTaskDeviceSetup || specialRun) {
+  if (m_nTask == kTaskDeviceSetup || setupRun) {
     RunDeviceSetupDialog(trace);
   } else {
     switch (m_nTask) {

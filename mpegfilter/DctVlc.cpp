@@ -27,7 +27,8 @@ DctVlc::DctVlc(bool bTableOne) {
         e = Entry{0, 0, c.nLength, kEscape};
       } else {
         const bool bNeg = (k >> (kBits - c.nLength - 1)) & 1;
-        e = Entry{static_cast<int16_t>(bNeg ? -c.nLevel : c.nLevel), c.nRun, static_cast<uint8_t>(nBits), kRunLevel};
+        e = Entry{static_cast<int16_t>(bNeg ? -c.nLevel : c.nLevel), c.nRun, static_cast<uint8_t>(nBits),
+                  kRunLevel};
       }
     }
   }

@@ -220,7 +220,8 @@ template <bool kRow>
     for (int k = 0; k < 8; ++k) r[k] = Truncate16(lo[k], hi[k]);
   } else {
     const __m128i vmin = _mm_set1_epi16(-256), vmax = _mm_set1_epi16(255);
-    for (int k = 0; k < 8; ++k) r[k] = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(lo[k], hi[k]), vmin), vmax);
+    for (int k = 0; k < 8; ++k)
+      r[k] = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(lo[k], hi[k]), vmin), vmax);
   }
 }
 

@@ -66,8 +66,9 @@ inline int HalfRound(int x) {
 // 7.2.2 to 7.4: run/level codes of one block after its first coefficient, with inverse
 // quantisation and saturation; specialised so the per-coefficient work has no mode tests.
 template <bool kIntra, bool kMpeg2>
-bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& general, const vlc::DctCode* pCodes,
-                  const uint8_t* W, int qs, const uint8_t* scan, short* blk, int i, int* pSum, int* pLast) {
+bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& general,
+                  const vlc::DctCode* pCodes, const uint8_t* W, int qs, const uint8_t* scan, short* blk,
+                  int i, int* pSum, int* pLast) {
   int sum = *pSum;
   int nLast = *pLast;
   for (;;) {

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
       if (std::sscanf(line, "VmHWM: %ld", &nPeakKiB) == 1) break;
     std::fclose(f);
   }
-  std::printf("pxmpeg: result %d, %.3f s, %.1f pictures/s, cpu %.3f s, %.1f pictures/cpu-s, peak RSS %ld KiB\n",
-              rc, s, pictures / s, cpu, pictures / cpu, nPeakKiB);
+  std::printf(
+      "pxmpeg: result %d, %.3f s, %.1f pictures/s, cpu %.3f s, %.1f pictures/cpu-s, peak RSS %ld KiB\n", rc,
+      s, pictures / s, cpu, pictures / cpu, nPeakKiB);
   return rc == PX_OK ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 // Times the encoder on a raw yuv420p file: bench_mpeg_encode IN.yuv WxH OUT.m2v [--kernel-writes]
 // By default the kernel write (192) is replaced through the kernel test seam by one that collects
 // the bytes in memory (still one call per byte) and writes them at the end, so the time measured is
-// the encoder's; --kernel-writes keeps the toolkit kernel's one system call per byte.
+// the encoder's; --kernel-writes uses the toolkit kernel's write (one call per byte into its
+// write-behind buffer), as the plug-in does in use.
 #include <chrono>
 #include <cstdio>
 #include <cstring>

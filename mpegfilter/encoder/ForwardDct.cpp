@@ -12,18 +12,30 @@ namespace pxenc {
 
 namespace {
 
-constexpr float kC4 = 0.707106781f;   // cos(4 pi/16)
-constexpr float kC6 = 0.382683433f;   // cos(6 pi/16)
+constexpr float kC4 = 0.707106781f;     // cos(4 pi/16)
+constexpr float kC6 = 0.382683433f;     // cos(6 pi/16)
 constexpr float kC2mC6 = 0.541196100f;  // cos(2 pi/16) - cos(6 pi/16)
 constexpr float kC2pC6 = 1.306562965f;  // cos(2 pi/16) + cos(6 pi/16)
 
-inline float Add(float a, float b) { return a + b; }
-inline float Sub(float a, float b) { return a - b; }
-inline float Mul(float a, float k) { return a * k; }
+inline float Add(float a, float b) {
+  return a + b;
+}
+inline float Sub(float a, float b) {
+  return a - b;
+}
+inline float Mul(float a, float k) {
+  return a * k;
+}
 #if defined(__SSE2__)
-inline __m128 Add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
-inline __m128 Sub(__m128 a, __m128 b) { return _mm_sub_ps(a, b); }
-inline __m128 Mul(__m128 a, float k) { return _mm_mul_ps(a, _mm_set1_ps(k)); }
+inline __m128 Add(__m128 a, __m128 b) {
+  return _mm_add_ps(a, b);
+}
+inline __m128 Sub(__m128 a, __m128 b) {
+  return _mm_sub_ps(a, b);
+}
+inline __m128 Mul(__m128 a, float k) {
+  return _mm_mul_ps(a, _mm_set1_ps(k));
+}
 #endif
 
 // In place on d[0], d[s], ... d[7s].

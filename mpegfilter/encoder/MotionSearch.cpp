@@ -22,36 +22,29 @@ inline __m128i LoadRow(const uint8_t* p) {
 }
 
 // One predicted row of 16 (or 8) samples (ISO/IEC 13818-2 7.6.4): (a + b + 1) >> 1 is pavgb; the
-// four-sample mean is formed in 16 bits to stay exact.
-template <bool kWide>
-inline __m128i PredRow(const uint8_t* a, int st, int nHalf) {
+// four-sample mean is formed in 16 bits to stay exact. kHalf bit 0: horizontal, bit 1: vertical.
+template <bool kWide, int kHalf>
+inline __m128i PredRow(const uint8_t* a, int st) {
   const __m128i va = LoadRow<kWide>(a);
-  switch (nHalf) {
-    case 0:
-      return va;
-    case 1:
-      return _mm_avg_epu8(va, LoadRow<kWide>(a + 1));
-    case 2:
-      return _mm_avg_epu8(va, LoadRow<kWide>(a + st));
-    default: {
-      const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-      const __m128i vb = LoadRow<kWide>(a + 1), vc = LoadRow<kWide>(a + st), vd = LoadRow<kWide>(a + st + 1);
-      __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(va, z), _mm_unpacklo_epi8(vb, z)),
-                                 _mm_add_epi16(_mm_unpacklo_epi8(vc, z), _mm_unpacklo_epi8(vd, z)));
-      lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
-      if (!kWide) return _mm_packus_epi16(lo, lo);
-      __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(va, z), _mm_unpackhi_epi8(vb, z)),
-                                 _mm_add_epi16(_mm_unpackhi_epi8(vc, z), _mm_unpackhi_epi8(vd, z)));
-      hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
-      return _mm_packus_epi16(lo, hi);
-    }
-  }
+  if (kHalf == 0) return va;
+  if (kHalf == 1) return _mm_avg_epu8(va, LoadRow<kWide>(a + 1));
+  if (kHalf == 2) return _mm_avg_epu8(va, LoadRow<kWide>(a + st));
+  const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+  const __m128i vb = LoadRow<kWide>(a + 1), vc = LoadRow<kWide>(a + st), vd = LoadRow<kWide>(a + st + 1);
+  __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(va, z), _mm_unpacklo_epi8(vb, z)),
+                             _mm_add_epi16(_mm_unpacklo_epi8(vc, z), _mm_unpacklo_epi8(vd, z)));
+  lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
+  if (!kWide) return _mm_packus_epi16(lo, lo);
+  __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(va, z), _mm_unpackhi_epi8(vb, z)),
+                             _mm_add_epi16(_mm_unpackhi_epi8(vc, z), _mm_unpackhi_epi8(vd, z)));
+  hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
+  return _mm_packus_epi16(lo, hi);
 }
 
-template <bool kWide>
-inline void PredictRows(const uint8_t* s, int st, int nHalf, int nH, uint8_t* dst, int nDstStride) {
+template <bool kWide, int kHalf>
+void PredictRows(const uint8_t* s, int st, int nH, uint8_t* dst, int nDstStride) {
   for (int r = 0; r < nH; ++r) {
-    const __m128i o = PredRow<kWide>(s + r * st, st, nHalf);
+    const __m128i o = PredRow<kWide, kHalf>(s + r * st, st);
     if (kWide)
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + r * nDstStride), o);
     else
@@ -59,18 +52,46 @@ inline void PredictRows(const uint8_t* s, int st, int nHalf, int nH, uint8_t* ds
   }
 }
 
+template <bool kWide>
+void PredictRowsAny(const uint8_t* s, int st, int nHalf, int nH, uint8_t* dst, int nDstStride) {
+  switch (nHalf) {
+    case 0:
+      return PredictRows<kWide, 0>(s, st, nH, dst, nDstStride);
+    case 1:
+      return PredictRows<kWide, 1>(s, st, nH, dst, nDstStride);
+    case 2:
+      return PredictRows<kWide, 2>(s, st, nH, dst, nDstStride);
+    default:
+      return PredictRows<kWide, 3>(s, st, nH, dst, nDstStride);
+  }
+}
+
+template <int kHalf>
+int SadHalfRows(const uint8_t* cur, int nCurStride, const uint8_t* ref, int nRefStride, int nRows) {
+  __m128i acc = _mm_setzero_si128();
+  for (int i = 0; i < nRows; ++i) {
+    const __m128i p = PredRow<true, kHalf>(ref + i * nRefStride, nRefStride);
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i * nCurStride));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(c, p));
+  }
+  return _mm_cvtsi128_si32(acc) + _mm_extract_epi16(acc, 4);
+}
+
 }  // namespace
 #endif
 
 int SadHalf16(const uint8_t* cur, int nCurStride, const uint8_t* ref, int nRefStride, int nHalf, int nRows) {
 #if defined(__SSE2__)
-  __m128i acc = _mm_setzero_si128();
-  for (int i = 0; i < nRows; ++i) {
-    const __m128i p = PredRow<true>(ref + i * nRefStride, nRefStride, nHalf);
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i * nCurStride));
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(c, p));
+  switch (nHalf) {
+    case 0:
+      return Sad16(cur, nCurStride, ref, nRefStride, nRows);
+    case 1:
+      return SadHalfRows<1>(cur, nCurStride, ref, nRefStride, nRows);
+    case 2:
+      return SadHalfRows<2>(cur, nCurStride, ref, nRefStride, nRows);
+    default:
+      return SadHalfRows<3>(cur, nCurStride, ref, nRefStride, nRows);
   }
-  return _mm_cvtsi128_si32(acc) + _mm_extract_epi16(acc, 4);
 #else
   uint8_t tmp[16 * 16];
   Plane pl{const_cast<uint8_t*>(ref), nRefStride, 32767, 32767};
@@ -89,9 +110,9 @@ void PredictBlock(const Plane& ref, int x, int y, Mv mv, int nW, int nH, uint8_t
   if (nW == 16 || nW == 8) {
     const int nHalf = (hx ? 1 : 0) | (hy ? 2 : 0);
     if (nW == 16)
-      PredictRows<true>(s, st, nHalf, nH, dst, nDstStride);
+      PredictRowsAny<true>(s, st, nHalf, nH, dst, nDstStride);
     else
-      PredictRows<false>(s, st, nHalf, nH, dst, nDstStride);
+      PredictRowsAny<false>(s, st, nHalf, nH, dst, nDstStride);
     return;
   }
 #endif
@@ -207,34 +228,39 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
     const int c = s.CostFull(px, py, best);
     if (c < best) best = c, bx = px, by = py;
   }
-  static constexpr int kLarge[8][2] = {{-2, 0}, {2, 0}, {0, -2}, {0, 2}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+  // Small diamond steps until no neighbour is better (the vectors of camera-like material change
+  // little from their predictors, so larger patterns mostly test positions that lose).
   static constexpr int kSmall[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-  for (int it = 0; it < 24; ++it) {
+  for (int it = 0; it < 32; ++it) {
     int nx = bx, ny = by;
-    for (const auto& d : kLarge) {
+    for (const auto& d : kSmall) {
       const int c = s.CostFull(bx + d[0], by + d[1], best);
       if (c < best) best = c, nx = bx + d[0], ny = by + d[1];
     }
     if (nx == bx && ny == by) break;
     bx = nx, by = ny;
   }
-  for (const auto& d : kSmall) {
-    const int c = s.CostFull(bx + d[0], by + d[1], best);
-    if (c < best) best = c, bx = bx + d[0], by = by + d[1];
-  }
-  // Half-sample refinement on plain SAD.
+  // Half-sample refinement on plain SAD: the better horizontal and vertical neighbour, then the
+  // diagonal between them.
   Mv bestMv{2 * bx, 2 * by};
   int bestSad = best - s.Penalty(2 * bx, 2 * by);
   const Mv center = bestMv;
-  for (int dy = -1; dy <= 1; ++dy) {
-    for (int dx = -1; dx <= 1; ++dx) {
-      if (!dx && !dy) continue;
-      const Mv m{center.x + dx, center.y + dy};
-      if (!s.InHalf(m)) continue;
-      const int c = s.SadHalf(m);
-      if (c < bestSad) bestSad = c, bestMv = m;
-    }
-  }
+  auto sadAt = [&](int dx, int dy) {
+    const Mv m{center.x + dx, center.y + dy};
+    return s.InHalf(m) ? s.SadHalf(m) : 1 << 30;
+  };
+  auto consider = [&](int nSad, int dx, int dy) {
+    if (nSad < bestSad) bestSad = nSad, bestMv = Mv{center.x + dx, center.y + dy};
+  };
+  const int nCenter = bestSad;
+  const int l = sadAt(-1, 0), r = sadAt(1, 0), u = sadAt(0, -1), d = sadAt(0, 1);
+  const int hx = l < r ? (l < nCenter ? -1 : 0) : (r < nCenter ? 1 : 0);
+  const int hy = u < d ? (u < nCenter ? -1 : 0) : (d < nCenter ? 1 : 0);
+  consider(l, -1, 0);
+  consider(r, 1, 0);
+  consider(u, 0, -1);
+  consider(d, 0, 1);
+  if (hx && hy) consider(sadAt(hx, hy), hx, hy);
   return SearchResult{bestMv, bestSad};
 }
 

@@ -75,7 +75,9 @@ inline void AddClamp(const uint8_t* p, int ps, const short* res, uint8_t* o, int
   const __m128i z = _mm_setzero_si128();
   for (int r = 0; r < 8; ++r) {
     __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(res + 8 * r));
-    if (p) v = _mm_adds_epi16(v, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
+    if (p)
+      v = _mm_adds_epi16(v,
+                         _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + r * ps)), z));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(o + r * os), _mm_packus_epi16(v, v));
   }
 #else
@@ -84,7 +86,22 @@ inline void AddClamp(const uint8_t* p, int ps, const short* res, uint8_t* o, int
 #endif
 }
 
+// Sum of |sample - mean| over the 16x16 block: the cost of coding it without prediction.
 int IntraCost(const uint8_t* p, int nStride) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  __m128i acc = z;
+  for (int r = 0; r < 16; ++r)
+    acc = _mm_add_epi64(acc,
+                        _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + r * nStride)), z));
+  const int nSum = _mm_cvtsi128_si32(acc) + _mm_extract_epi16(acc, 4);
+  const __m128i mean = _mm_set1_epi8(static_cast<char>((nSum + 128) >> 8));
+  acc = z;
+  for (int r = 0; r < 16; ++r)
+    acc = _mm_add_epi64(
+        acc, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + r * nStride)), mean));
+  return _mm_cvtsi128_si32(acc) + _mm_extract_epi16(acc, 4);
+#else
   int nSum = 0;
   for (int r = 0; r < 16; ++r)
     for (int c = 0; c < 16; ++c) nSum += p[r * nStride + c];
@@ -93,6 +110,7 @@ int IntraCost(const uint8_t* p, int nStride) {
   for (int r = 0; r < 16; ++r)
     for (int c = 0; c < 16; ++c) nCost += std::abs(p[r * nStride + c] - nMean);
   return nCost;
+#endif
 }
 
 }  // namespace
@@ -224,6 +242,7 @@ void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t*
     const int sel = m.sel[0][s];
     const Mv mv = m.mv[0][s], mc = ChromaMv(mv, g);
     PredictBlock(RefPlane(0, s, sel), x, y, mv, 16, 16, pY, 16);
+    if (!pCb) return;  // luma only (mode decision)
     PredictBlock(RefPlane(1, s, sel), cx, cy, mc, m_cw, m_ch, pCb, m_cw);
     PredictBlock(RefPlane(2, s, sel), cx, cy, mc, m_cw, m_ch, pCr, m_cw);
     return;
@@ -233,6 +252,7 @@ void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t*
     const int sel = m.sel[r][s];
     const Mv mv = m.mv[r][s], mc = ChromaMv(mv, g);
     PredictBlock(FieldOf(RefPlane(0, s, 0), sel), x, y / 2, mv, 16, 8, pY + r * 16, 32);
+    if (!pCb) continue;
     PredictBlock(FieldOf(RefPlane(1, s, 0), sel), cx, cy / 2, mc, m_cw, m_ch / 2, pCb + r * m_cw, 2 * m_cw);
     PredictBlock(FieldOf(RefPlane(2, s, 0), sel), cx, cy / 2, mc, m_cw, m_ch / 2, pCr + r * m_cw, 2 * m_cw);
   }
@@ -255,8 +275,9 @@ void PictureCoder::BuildPrediction(const Decision& d, int mbx, int mby, uint8_t*
       PredictOne(d.m, 1, mbx, mby, pY, pCb, pCr);
     } else {
       uint8_t y2[256], cb2[256], cr2[256];
-      PredictOne(d.m, 1, mbx, mby, y2, cb2, cr2);
+      PredictOne(d.m, 1, mbx, mby, y2, pCb ? cb2 : nullptr, cr2);
       AverageInto(pY, y2, 256);
+      if (!pCb) return;
       AverageInto(pCb, cb2, m_cw * m_ch);
       AverageInto(pCr, cr2, m_cw * m_ch);
     }
@@ -312,8 +333,8 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby) {
       Decision tmp;
       tmp.nFlags = vlc::kMbForward | vlc::kMbBackward;
       tmp.m = both.m;
-      uint8_t py[256], pcb[256], pcr[256];
-      BuildPrediction(tmp, mbx, mby, py, pcb, pcr);
+      uint8_t py[256];
+      BuildPrediction(tmp, mbx, mby, py, nullptr, nullptr);
       both.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16) + (t == 1 ? kFieldMvPenalty : 0) + 24;
       consider(both, tmp.nFlags);
     }

@@ -169,7 +169,8 @@ TEST(FastPaths, StartCodeScanFindsWhatAByteScanFinds) {
       }
     for (int k = 0; k < 40; ++k) {
       const size_t at = static_cast<size_t>(byte(rng)) * 30 % (d.size() - 8);
-      d[at] = 0, d[at + 1] = 0, d[at + 2] = (k % 5) ? 1 : 0, d[at + 3] = static_cast<uint8_t>(byte(rng) % 0xB0);
+      d[at] = 0, d[at + 1] = 0, d[at + 2] = (k % 5) ? 1 : 0,
+      d[at + 3] = static_cast<uint8_t>(byte(rng) % 0xB0);
     }
     const std::vector<uint8_t> p = Padded(d);
     std::vector<uint32_t> want;  // code and the byte after it

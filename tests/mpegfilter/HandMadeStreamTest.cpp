@@ -41,13 +41,13 @@ void SequenceHeader(TestBitWriter& b, const Seq& s) {
   b.StartCode(0xB3);
   b.Put(s.w, 12);
   b.Put(s.h, 12);
-  b.Put(1, 4);        // square samples
-  b.Put(3, 4);        // 25 Hz
-  b.Put(5000, 18);    // bit rate
-  b.Put(1, 1);        // marker
-  b.Put(112, 10);     // vbv buffer size
-  b.Put(0, 1);        // constrained parameters
-  b.Put(0, 2);        // no matrices
+  b.Put(1, 4);      // square samples
+  b.Put(3, 4);      // 25 Hz
+  b.Put(5000, 18);  // bit rate
+  b.Put(1, 1);      // marker
+  b.Put(112, 10);   // vbv buffer size
+  b.Put(0, 1);      // constrained parameters
+  b.Put(0, 2);      // no matrices
   if (!s.bMpeg2) return;
   b.StartCode(0xB5);
   b.Put(1, 4);
@@ -85,7 +85,7 @@ void PictureHeader(TestBitWriter& b, const Seq& s, const Pic& p) {
   b.StartCode(0xB5);  // 6.2.3.1 picture coding extension
   b.Put(8, 4);
   b.Put(p.nType == 2 || p.bConceal ? 0x11FF : 0xFFFF, 16);  // f_code: forward 1/1 where vectors are coded
-  b.Put(0, 2);                                // intra_dc_precision 8 bits
+  b.Put(0, 2);                                              // intra_dc_precision 8 bits
   b.Put(p.nStructure, 2);
   b.Put(p.bTopFirst ? 1 : 0, 1);
   b.Put(p.bFramePredFrameDct ? 1 : 0, 1);
@@ -181,9 +181,9 @@ std::string FieldStream() {
       PictureHeader(b, s, p);
       Slice(b, 0);
       for (int mb = 0; mb < 2; ++mb) {
-        b.Code("1");    // address increment
-        b.Code("001");  // P: motion compensated, not coded
-        b.Put(1, 2);    // field_motion_type: field
+        b.Code("1");               // address increment
+        b.Code("001");             // P: motion compensated, not coded
+        b.Put(1, 2);               // field_motion_type: field
         b.Put(parity ? 0 : 1, 1);  // top field from the bottom one, bottom field from the top one
         b.MotionCode(0);
         b.MotionCode(0);
@@ -279,7 +279,8 @@ TEST(HandMadeStreams, DualPrimeAveragesBothParities) {
   ExpectSameAsFfmpeg(path, 1, "yuv420p");
   // Half samples and differentials over a picture that varies by macroblock.
   for (int d : {-1, 0, 1}) {
-    const std::string varied = DualPrimeStream("dualprime" + std::to_string(d + 2) + ".m2v", d, d ? 1 : 0, true);
+    const std::string varied =
+        DualPrimeStream("dualprime" + std::to_string(d + 2) + ".m2v", d, d ? 1 : 0, true);
     ExpectSameAsFfmpeg(varied, 1, "yuv420p");
   }
 }
@@ -305,7 +306,7 @@ TEST(HandMadeStreams, ConcealmentVectorsAreSkipped) {
           b.Code("1");
           b.Code("1");
           if (!bFramePred) b.Put(0, 1);  // dct_type frame
-          b.MotionCode(mb + 1);           // concealment vector (frame format), then marker
+          b.MotionCode(mb + 1);          // concealment vector (frame format), then marker
           b.MotionCode(-2 - row);
           b.Put(1, 1);
           const int y = 40 + 50 * (row * 2 + mb) + n;

@@ -33,7 +33,8 @@ void TestBitWriter::StartCode(uint32_t nLowByte) {
 
 void TestBitWriter::DcDifferential(bool bLuma, int nDiff) {
   static const char* const kLuma[] = {"100", "00", "01", "101", "110", "1110", "11110", "111110", "1111110"};
-  static const char* const kChroma[] = {"00", "01", "10", "110", "1110", "11110", "111110", "1111110", "11111110"};
+  static const char* const kChroma[] = {"00",    "01",     "10",      "110",     "1110",
+                                        "11110", "111110", "1111110", "11111110"};
   int size = 0;
   for (int a = std::abs(nDiff); a; a >>= 1) ++size;
   Code(bLuma ? kLuma[size] : kChroma[size]);

@@ -13,9 +13,9 @@ namespace testmpeg {
 class TestBitWriter {
  public:
   void Put(uint32_t nValue, int nBits);  // nBits 0..32
-  void Code(const char* pszBits);         // "0010 1": spaces ignored
-  void Align();                           // zero bits to a byte boundary
-  void StartCode(uint32_t nLowByte);      // aligns, then 00 00 01 nLowByte
+  void Code(const char* pszBits);        // "0010 1": spaces ignored
+  void Align();                          // zero bits to a byte boundary
+  void StartCode(uint32_t nLowByte);     // aligns, then 00 00 01 nLowByte
   // Intra DC differential (ISO/IEC 13818-2 7.2.1, Tables B.12/B.13) for luma or chroma.
   void DcDifferential(bool bLuma, int nDiff);
   // motion_code (Table B.10) for f_code 1: magnitude 0..16 with its sign bit.

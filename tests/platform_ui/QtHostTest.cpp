@@ -21,6 +21,11 @@
 #include "TestDialogs.h"
 #include "platform/ui/MessageBox.h"
 
+// fontconfig keeps a cache for the life of the process; under the leak checker that is not our leak.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
+
 namespace {
 
 QApplication& App() {

@@ -16,6 +16,11 @@
 
 namespace fs = std::filesystem;
 
+// fontconfig keeps a cache for the life of the process; under the leak checker that is not our leak.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
+
 namespace {
 
 std::string ReadFile(const fs::path& path) {

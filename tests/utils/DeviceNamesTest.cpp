@@ -118,7 +118,9 @@ TEST_F(DeviceNamesTest, InvalidCharacters) {
   for (const Case& c : cases) {
     std::string invalid;
     EXPECT_EQ(vg.FindInvalidChar(c.text, invalid), c.bFound) << c.text;
-    if (c.bFound) EXPECT_EQ(invalid, c.invalid) << c.text;
+    if (c.bFound) {
+      EXPECT_EQ(invalid, c.invalid) << c.text;
+    }
   }
 }
 

@@ -116,12 +116,15 @@ TEST_F(FoldersTest, ValidateDirCases) {
     std::string folder = c.strIn;
     EXPECT_EQ(vg.ValidateDir(folder, false, c.bAdd), c.bResult);
     EXPECT_EQ(folder, c.strOut);
-    if (!c.strCreated.empty()) EXPECT_TRUE(fs::is_directory(c.strCreated));
+    if (!c.strCreated.empty()) {
+      EXPECT_TRUE(fs::is_directory(c.strCreated));
+    }
     const std::string log = Log().substr(logged);
-    if (c.strError.empty())
+    if (c.strError.empty()) {
       EXPECT_EQ(log.find("ValidateDir> "), std::string::npos) << log;
-    else
+    } else {
       EXPECT_NE(log.find("Folders.cpp: ValidateDir> " + c.strError), std::string::npos) << log;
+    }
   }
   EXPECT_FALSE(fs::exists(base + "/new") && !fs::is_directory(base + "/new"));
   EXPECT_FALSE(fs::exists("D:"));

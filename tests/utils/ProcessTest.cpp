@@ -148,10 +148,11 @@ TEST_F(ProcessTest, FailuresAreLoggedWithFailureText) {
     const std::string log = Log().substr(logged);
     EXPECT_NE(log.find("ProcessUtils.cpp: CreateProcess> Notifying toolbox failed ("), std::string::npos)
         << log;
-    if (c.nError != 0)
+    if (c.nError != 0) {
       EXPECT_NE(log.find("Notifying toolbox failed (" + platform::FormatMessageText(c.nError) + ")"),
                 std::string::npos)
           << log;
+    }
   }
   EXPECT_FALSE(fs::exists(m_out));  // nothing was started
 }

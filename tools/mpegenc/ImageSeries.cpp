@@ -155,7 +155,10 @@ int32_t RawYuvSource::Fetch(int32_t nIndex, pxenc::Frame& dst) {
       const int syy = sy ? y : (m_bInterlaced ? ((y >> 2) * 2 + (y & 1)) : y / 2);
       const uint8_t* row = src + static_cast<size_t>(std::min(syy, ch - 1)) * cw;
       uint8_t* orow = o.p + static_cast<size_t>(y) * o.nStride;
-      for (int x = 0; x < outW; ++x) orow[x] = row[sx ? x : x / 2];
+      if (sx)
+        std::memcpy(orow, row, static_cast<size_t>(outW));
+      else
+        for (int x = 0; x < outW; ++x) orow[x] = row[x / 2];
     }
     pxenc::FrameIntake::PadPlane(o.p, o.nStride, outW, outH, o.nWidth, o.nHeight);
   }
