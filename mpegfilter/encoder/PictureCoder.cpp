@@ -220,6 +220,7 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
   } else {
     out.frame.m.nType = 1;
     for (int sel = 0; sel < 2; ++sel) {
+      if (m_pic->bOwnFrameOnly && sel == m_nParity) continue;
       const SearchResult r = SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2);
       // The same parity is the nearer field in time for the first field; prefer it on ties.
       const int nSad = r.nSad + (sel == m_nParity ? 0 : 16);

@@ -23,6 +23,7 @@ struct PictureSetup {
   PictureStructure nStructure = kFramePicture;
   bool bProgressiveFrame = true;  // frame_pred_frame_dct and progressive_frame
   bool bSecondField = false;
+  bool bOwnFrameOnly = false;  // P second field of an I frame: predicts from the first field only
   int nTemporalReference = 0;
   int nVbvDelay = 0xFFFF;
   SearchWindow fwd, bwd;  // ranges and the f code (horizontal and vertical f codes are equal)

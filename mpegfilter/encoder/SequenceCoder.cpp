@@ -147,6 +147,16 @@ int32_t SequenceCoder::CodeFrame(const PxEncoderState& st, PictureType t, int nP
   for (int f = 0; f < (bFields ? 2 : 1); ++f) {
     pic.nStructure = bFields ? (f == 0 ? kTopField : kBottomField) : kFramePicture;
     pic.bSecondField = f == 1;
+    if (t == kPictureI && f == 1) {
+      // ISO/IEC 13818-2 6.1.1.6: the second field of an I frame may be a P picture. It predicts
+      // from the first field only, so each GOP still decodes on its own, and costs far fewer bits
+      // than a second intra field.
+      const PxEncoderState::MotionSetting& mp = st.pMotion[0];
+      pic.nType = kPictureP;
+      pic.fwd =
+          SearchWindow{mp.nForwardRange[0], mp.nForwardRange[1], std::min(mp.nForwardF[0], mp.nForwardF[1])};
+      pic.bOwnFrameOnly = true;
+    }
     const int64_t nBefore = m_sink.BitCount();
     const double dQ = m_picture.Code(pic, m_sink, m_rc);
     const int64_t nStuff = m_rc.EndPicture(m_sink.BitCount() - nBefore, dQ);
@@ -191,7 +201,11 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
       for (int64_t j = k; j < nRefs; ++j) {
         const int64_t rj = refAt(j);
         if (j > k && rj % nN == 0) break;
-        (rj % nN == 0 ? nI : nP) += nPerFrame;
+        // An I frame of two fields is an I and a P picture.
+        if (rj % nN == 0)
+          ++nI, nP += nPerFrame - 1;
+        else
+          nP += nPerFrame;
         nB += static_cast<int>(rj - (j ? refAt(j - 1) : -1) - 1) * nPerFrame;
       }
       WriteGopHeader(st, static_cast<int>(nGopStart), k == 0);

@@ -2,6 +2,10 @@
 // own decoder, whose frames must equal the encoder's reconstruction bit for bit.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <string>
+
 #include "EncoderHarness.h"
 #include "mpegfilter/PxResult.h"
 
@@ -47,6 +51,8 @@ const StreamCase kCases[] = {
      "progressive", 35},
     {"mpeg2_field_pictures", PX_FORMAT_MPEG2, 320, 256, 7, "testsrc2", P(1, -1, -1, -1, 3, 3), "yuv420p",
      "25/1", "16:9", "Main", "8", "interlaced", 32},
+    {"mpeg2_field_pictures_gop3", PX_FORMAT_MPEG2, 320, 256, 8, "mandelbrot", P(1, -1, -1, -1, 3, 3, -1, 3),
+     "yuv420p", "25/1", "16:9", "Main", "8", "interlaced", 30},
     {"mpeg2_interlaced_frames", PX_FORMAT_MPEG2, 320, 256, 7, "mandelbrot", P(2, -1, -1, -1, -1, 3),
      "yuv420p", "25/1", "4:3", "Main", "8", "tt", 30},
     {"mpeg2_422_high", PX_FORMAT_MPEG2, 176, 144, 6, "smptebars", P(-1, 2, 1, 8, 1, 6), "yuv422p", "50/1", "",
@@ -114,6 +120,29 @@ INSTANTIATE_TEST_SUITE_P(Streams, EncodedStream, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<StreamCase>& i) {
                            return std::string(i.param.name);
                          });
+
+// picture_coding_type of every picture header (ISO/IEC 13818-2 6.2.3), in stream order.
+std::string PictureTypes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string b((std::istreambuf_iterator<char>(in)), {});
+  std::string types;
+  for (size_t at = b.find(std::string("\0\0\1\0", 4)); at != std::string::npos && at + 5 < b.size();
+       at = b.find(std::string("\0\0\1\0", 4), at + 4))
+    types += "?IPB"[(static_cast<uint8_t>(b[at + 5]) >> 3) & 3];
+  return types;
+}
+
+TEST(EncodedFields, SecondFieldOfAnIFrameIsPredicted) {
+  if (!Harness::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  Harness h;
+  const std::string yuv = h.MakeYuv("testsrc2", 160, 128, 7);
+  ASSERT_FALSE(yuv.empty());
+  PxEncodeParams p = P(1, -1, -1, -1, -1, 3, -1, 6);
+  const std::string out = h.Path("fields.m2v");
+  ASSERT_EQ(Harness::EncodeYuv(yuv, 160, 128, p, PX_FORMAT_MPEG2, out).result, PX_OK);
+  // Coding order I0 P3 B1 B2 I6 B4 B5, two fields each; only first fields of I frames are intra.
+  EXPECT_EQ(PictureTypes(out), "IPPPBBBBIPBBBB");
+}
 
 }  // namespace
 }  // namespace enctest

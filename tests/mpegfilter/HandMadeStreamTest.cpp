@@ -201,17 +201,17 @@ TEST(HandMadeStreams, FieldPicturesPageByFramePairs) {
   ASSERT_EQ(testmpeg::DecodePlanes(path, 2, &p2), PX_OK);
   EXPECT_EQ(testmpeg::DecodePlanes(path, 3, &p3), PX_END_OF_STREAM);
   // Frame 1: even lines from the top field, odd lines from the bottom one; chroma the same way.
-  const int kTop[2] = {60, 90}, kBottom[2] = {200, 170};
-  const int kCbTop[2] = {100, 110}, kCbBot[2] = {30, 40};
+  const int kLuma[2][2] = {{60, 90}, {200, 170}};  // [top, bottom field][macroblock column]
+  const int kCb[2][2] = {{100, 110}, {30, 40}};
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x) {
-      ASSERT_EQ(p1.y[y * 32 + x], (y & 1 ? kBottom : kTop)[x / 16]) << x << "," << y;
-      ASSERT_EQ(p2.y[y * 32 + x], kBottom[x / 16]) << x << "," << y;
+      ASSERT_EQ(p1.y[y * 32 + x], kLuma[y % 2][x / 16]) << x << "," << y;
+      ASSERT_EQ(p2.y[y * 32 + x], kLuma[1][x / 16]) << x << "," << y;
     }
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) {
-      ASSERT_EQ(p1.cb[y * 16 + x], (y & 1 ? kCbBot : kCbTop)[x / 8]) << x << "," << y;
-      ASSERT_EQ(p2.cb[y * 16 + x], kCbBot[x / 8]) << x << "," << y;
+      ASSERT_EQ(p1.cb[y * 16 + x], kCb[y % 2][x / 8]) << x << "," << y;
+      ASSERT_EQ(p2.cb[y * 16 + x], kCb[1][x / 8]) << x << "," << y;
     }
   ExpectSameAsFfmpeg(path, 0, "yuv420p");
   ExpectSameAsFfmpeg(path, 1, "yuv420p");

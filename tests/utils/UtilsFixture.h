@@ -41,6 +41,13 @@ inline const fs::path& Scratch() {
         << "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n";
     return dir;
   }();
+  // The scratch folder goes when the process ends.
+  static const struct Cleanup {
+    ~Cleanup() {
+      std::error_code ignored;
+      fs::remove_all(scratch, ignored);
+    }
+  } cleanup;
   return scratch;
 }
 
