@@ -53,8 +53,14 @@ bool ValueGetter::GetFromCmdLine(const std::string& name, std::string& out, cons
   size_t valueStart = std::string::npos;
   for (size_t pos = line.find(option); pos != std::string::npos; pos = line.find(option, pos + 1)) {
     size_t end = pos + option.size();
-    if (end == line.size()) return true;  // last thing on the line: present, no value
-    if ((pos == 0 || IsBlank(line[pos - 1])) && IsBlank(line[end])) {
+    const bool bAfterBlank = pos == 0 || IsBlank(line[pos - 1]);
+    // Last thing on the line: present, no value. Windows did not look at the character before it,
+    // but here an unquoted path such as "/Dir /home/me/Res" ends with "/Res" and is no option.
+    if (end == line.size()) {
+      if (bAfterBlank || line[pos - 1] != '/') return true;
+      continue;
+    }
+    if (bAfterBlank && IsBlank(line[end])) {
       valueStart = end;
       break;
     }

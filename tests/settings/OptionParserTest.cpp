@@ -34,6 +34,8 @@ TEST(OptionParser, TextOptions) {
       {"/ResX 1 /Res 2", "Res", true, "2"},             // the search goes on after a miss
       {"/Res 300 /Res 400", "Res", true, "300"},        // the first counts
       {"a/Res", "Res", true, "DEF"},                    // a hit at the very end is not examined
+      {"/Dir /home/me/Res", "Res", false, "DEF"},       // ...unless it ends a path value
+      {"/Dir /home/me/Res", "Dir", true, "/home/me/Res"},
       {"/Res\t300", "Res", false, "DEF"},               // only a blank separates
       {"", "Res", false, "DEF"},
       {"/Res 300", "", false, "DEF"},
