@@ -55,9 +55,10 @@ bool ValueGetter::GetFromCmdLine(const std::string& name, std::string& out, cons
     size_t end = pos + option.size();
     const bool bAfterBlank = pos == 0 || IsBlank(line[pos - 1]);
     // Last thing on the line: present, no value. Windows did not look at the character before it,
-    // but here an unquoted path such as "/Dir /home/me/Res" ends with "/Res" and is no option.
+    // but here "/" also separates path components, so an unquoted "/Dir /home/me/Res" would make
+    // option "Res" present: the hit must start the line or follow a blank, as elsewhere.
     if (end == line.size()) {
-      if (bAfterBlank || line[pos - 1] != '/') return true;
+      if (bAfterBlank) return true;
       continue;
     }
     if (bAfterBlank && IsBlank(line[end])) {

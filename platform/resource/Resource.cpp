@@ -114,4 +114,12 @@ const M3ResIcon* FindIcon(HMODULE module, UINT id) {
   return FindById<M3ResIcon>(module, "m3res_icons", id);
 }
 
+std::vector<UINT> DialogIds(HMODULE module) {
+  const Table<M3ResDialog> table = GetTable<M3ResDialog>(module, "m3res_dialogs");
+  std::vector<UINT> ids;
+  ids.reserve(table.count);
+  for (std::size_t i = 0; i < table.count; ++i) ids.push_back(table.entries[i].id);
+  return ids;
+}
+
 }  // namespace platform::resource

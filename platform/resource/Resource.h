@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/base/WinTypes.h"
 #include "platform/resource/ResourceFormat.h"
@@ -41,5 +42,8 @@ bool LoadString(HMODULE module, UINT id, WORD language, std::string& text);
 // Null when the library has no such template or icon.
 const M3ResDialog* FindDialog(HMODULE module, UINT id);
 const M3ResIcon* FindIcon(HMODULE module, UINT id);
+
+// The numbers of every dialog template the library holds, ascending; empty for a null module.
+std::vector<UINT> DialogIds(HMODULE module);
 
 }  // namespace platform::resource

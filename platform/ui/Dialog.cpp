@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/resource/Resource.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/DataExchange.h"
@@ -41,7 +42,7 @@ static std::unique_ptr<CWnd> MakeControl(std::uint16_t kind) {
 
 bool CDialog::CreateControls() {
   if (m_bCreated) return true;
-  const M3ResDialog* t = platform::ui::FindDialogTemplate(m_nTemplateId);
+  const M3ResDialog* t = platform::resource::FindDialog(platform::ui::ResourceModule(), m_nTemplateId);
   if (t == nullptr || (t->controlCount > 0 && t->controls == nullptr)) return false;
   m_nId = 0;
   m_nKind = 0;

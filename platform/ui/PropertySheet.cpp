@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/resource/Resource.h"
 #include "platform/ui/UiHost.h"
 
 CPropertySheet::CPropertySheet(const std::string& caption, CWnd* parent, UINT selectPage)
@@ -10,7 +11,7 @@ CPropertySheet::CPropertySheet(const std::string& caption, CWnd* parent, UINT se
 }
 
 CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage) : m_nStartPage(selectPage) {
-  platform::ui::LoadResourceString(captionId, m_strText);
+  platform::resource::LoadString(platform::ui::ResourceModule(), captionId, m_strText);
 }
 
 CPropertySheet::~CPropertySheet() = default;
@@ -70,7 +71,7 @@ void CPropertySheet::SheetChanged() {
 void CPropertySheet::PageArea(int& cx, int& cy) const {
   cx = cy = 0;
   for (CPropertyPage* p : m_pages) {
-    const M3ResDialog* t = platform::ui::FindDialogTemplate(p->GetTemplateId());
+    const M3ResDialog* t = platform::resource::FindDialog(platform::ui::ResourceModule(), p->GetTemplateId());
     if (t == nullptr) continue;
     cx = std::max<int>(cx, t->cx);
     cy = std::max<int>(cy, t->cy);

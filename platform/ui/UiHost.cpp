@@ -1,14 +1,10 @@
 #include "platform/ui/UiHost.h"
 
-#include <dlfcn.h>
 #include <strings.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 
+#include "platform/module/Module.h"
 #include "platform/ui/ScriptedHost.h"
 
 namespace {
@@ -16,20 +12,6 @@ namespace {
 UiHost* g_pTestHost = nullptr;
 HMODULE g_hResources = nullptr;
 bool g_bResourcesTried = false;
-
-// dlopen of "lib<name>.so" beside the executable first, then in the system's order: the rule by which
-// the module layer finds "Name.dll". Kept local so the ui layer loads without the module layer's help.
-void* LoadBesideExecutable(const char* fileName) {
-  char exe[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) {
-    exe[n] = '\0';
-    std::string path(exe);
-    path = path.substr(0, path.find_last_of('/') + 1) + fileName;
-    if (void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-  }
-  return ::dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
-}
 
 // Stands in when nothing can be shown: boxes answer 0 and dialogs -1, as Windows does without a desktop.
 class NoHost : public UiHost {
@@ -68,9 +50,9 @@ class LazyQtHost : public UiHost {
     if ((qpa == nullptr || *qpa == '\0') && (x11 == nullptr || *x11 == '\0') &&
         (wayland == nullptr || *wayland == '\0'))
       return &none;
-    void* lib = LoadBesideExecutable("libm3uiqt.so");
+    HMODULE lib = LoadLibraryA("m3uiqt.dll");
     if (lib == nullptr) return &none;
-    auto create = reinterpret_cast<UiHost* (*)()>(::dlsym(lib, "m3uiqt_create_host"));
+    auto create = reinterpret_cast<UiHost* (*)()>(GetProcAddress(lib, "m3uiqt_create_host"));
     UiHost* host = create != nullptr ? create() : nullptr;
     return host != nullptr ? host : &none;
   }
@@ -109,52 +91,9 @@ void SetResourceModule(HMODULE module) {
 HMODULE ResourceModule() {
   if (!g_bResourcesTried) {
     g_bResourcesTried = true;
-    g_hResources = LoadBesideExecutable("libmarlin3.so");
+    g_hResources = LoadLibraryA("marlin3.dll");
   }
   return g_hResources;
-}
-
-const M3ResDialog* FindDialogTemplate(UINT id) {
-  HMODULE module = ResourceModule();
-  if (module == nullptr) return nullptr;
-  auto dialogs = reinterpret_cast<const M3ResDialog* (*)(std::size_t*)>(::dlsym(module, "m3res_dialogs"));
-  if (dialogs == nullptr) return nullptr;
-  std::size_t count = 0;
-  const M3ResDialog* table = dialogs(&count);
-  if (table == nullptr) return nullptr;
-  for (std::size_t i = 0; i < count; ++i)
-    if (table[i].id == id) return &table[i];
-  return nullptr;
-}
-
-bool LoadResourceString(UINT id, std::string& text) {
-  text.clear();
-  HMODULE module = ResourceModule();
-  if (module == nullptr) return false;
-  auto strings = reinterpret_cast<const M3ResString* (*)(std::size_t*)>(::dlsym(module, "m3res_strings"));
-  if (strings == nullptr) return false;
-  std::size_t count = 0;
-  const M3ResString* table = strings(&count);
-  const M3ResString* found = nullptr;
-  for (std::size_t i = 0; table != nullptr && i < count; ++i) {
-    if (table[i].id != id || table[i].text == nullptr) continue;
-    if (found == nullptr || table[i].language == 1033) found = &table[i];
-  }
-  if (found == nullptr) return false;
-  text = found->text;
-  return true;
-}
-
-const M3ResIcon* FindResourceIcon(UINT id) {
-  HMODULE module = ResourceModule();
-  if (module == nullptr) return nullptr;
-  auto icons = reinterpret_cast<const M3ResIcon* (*)(std::size_t*)>(::dlsym(module, "m3res_icons"));
-  if (icons == nullptr) return nullptr;
-  std::size_t count = 0;
-  const M3ResIcon* table = icons(&count);
-  for (std::size_t i = 0; table != nullptr && i < count; ++i)
-    if (table[i].id == id && table[i].png != nullptr) return &table[i];
-  return nullptr;
 }
 
 }  // namespace platform::ui

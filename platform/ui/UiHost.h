@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "platform/resource/ResourceFormat.h"
 #include "platform/ui/UiTypes.h"
 
 class CDialog;
@@ -31,14 +30,11 @@ namespace platform::ui {
 UiHost& Host();
 // Tests: use this host from now on (null returns to the one MARLIN3_UI chooses).
 void SetHostForTesting(UiHost* host);
-// The resource library dialogs are built from; loaded as "marlin3.dll" when never set.
+// The resource library dialogs, page titles and icons come from: the one the application set (the
+// framework's resource handle passes it on), else "marlin3.dll" loaded on first use. Lookups go
+// through platform/resource with this handle.
 void SetResourceModule(HMODULE module);
 HMODULE ResourceModule();
-const M3ResDialog* FindDialogTemplate(UINT id);
-// A string of the resource library; false (empty text) when it is missing.
-bool LoadResourceString(UINT id, std::string& text);
-// An icon of the resource library (PNG bytes); null when it is missing.
-const M3ResIcon* FindResourceIcon(UINT id);
 
 }  // namespace platform::ui
 

@@ -11,6 +11,7 @@
 #include "platform/ui/ListBox.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
+#include "platform/ui/UiHost.h"
 
 namespace {
 
@@ -52,6 +53,24 @@ TEST(ItemListTest, SortedInsertSelectionFollowsAndDataStays) {
   EXPECT_EQ(items.Delete(7), LB_ERR);
   EXPECT_EQ(items.Insert(9, "x"), LB_ERR);
   EXPECT_EQ(items.SetCurSel(5), LB_ERR);
+}
+
+TEST(ResourceModuleTest, TemplatesAndCaptionsComeFromTheModuleSet) {
+  // Set to nothing, the layer has no templates: it does not load a library of its own behind the
+  // application's back.
+  platform::ui::SetResourceModule(nullptr);
+  EXPECT_EQ(platform::ui::ResourceModule(), nullptr);
+  CDialog none(500);
+  EXPECT_FALSE(none.CreateControls());
+  EXPECT_EQ(CPropertySheet(1u).GetWindowText(), "");
+
+  ASSERT_TRUE(UseTestResources());
+  CDialog dialog(500);
+  EXPECT_TRUE(dialog.CreateControls());
+  EXPECT_EQ(dialog.GetWindowText(), "Every Control");
+  EXPECT_EQ(CPropertySheet(1u).GetWindowText(), "Test Wizard");
+  CDialog missing(4242);
+  EXPECT_FALSE(missing.CreateControls());
 }
 
 class ModelDialogTest : public ::testing::Test {

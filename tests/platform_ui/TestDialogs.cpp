@@ -1,10 +1,9 @@
 #include "TestDialogs.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/module/Module.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/DataExchange.h"
 #include "platform/ui/ListBox.h"
@@ -13,7 +12,7 @@
 #include "platform/ui/UiHost.h"
 
 bool UseTestResources() {
-  void* module = ::dlopen(MARLIN3_BIN_DIR "/libm3uitestres.so", RTLD_NOW | RTLD_LOCAL);
+  HMODULE module = LoadLibraryA("m3uitestres.dll");
   platform::ui::SetResourceModule(module);
   return module != nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/module/Module.h"
 #include "platform/resource/Resource.h"
@@ -169,6 +170,8 @@ TEST_F(ResourceAccessTest, FindsTemplatesAndIconsByNumber) {
   EXPECT_EQ(platform::resource::FindDialog(s_module, 11), nullptr);
   EXPECT_EQ(platform::resource::FindDialog(s_module, 9), nullptr);
   EXPECT_EQ(platform::resource::FindDialog(nullptr, 10), nullptr);
+  EXPECT_EQ(platform::resource::DialogIds(s_module), std::vector<UINT>{10});
+  EXPECT_TRUE(platform::resource::DialogIds(nullptr).empty());
 
   const M3ResIcon* icon = platform::resource::FindIcon(s_module, 5);
   ASSERT_NE(icon, nullptr);
@@ -185,6 +188,7 @@ TEST_F(ResourceAccessTest, ALibraryWithoutTheTablesHoldsNothing) {
   EXPECT_EQ(platform::GetLastError(), kErrorResourceNameNotFound);
   EXPECT_EQ(platform::resource::FindDialog(other, 10), nullptr);
   EXPECT_EQ(platform::resource::FindIcon(other, 5), nullptr);
+  EXPECT_TRUE(platform::resource::DialogIds(other).empty());
   FreeLibrary(other);
 }
 

@@ -33,8 +33,9 @@ TEST(OptionParser, TextOptions) {
       {"/Resolution 300", "Res", false, "DEF"},         // only a prefix of another name
       {"/ResX 1 /Res 2", "Res", true, "2"},             // the search goes on after a miss
       {"/Res 300 /Res 400", "Res", true, "300"},        // the first counts
-      {"a/Res", "Res", true, "DEF"},                    // a hit at the very end is not examined
-      {"/Dir /home/me/Res", "Res", false, "DEF"},       // ...unless it ends a path value
+      {"/Res", "Res", true, "DEF"},                     // the whole line
+      {"a/Res", "Res", false, "DEF"},                   // at the end too, only after a blank...
+      {"/Dir /home/me/Res", "Res", false, "DEF"},       // ...so a path value can end in an option name
       {"/Dir /home/me/Res", "Dir", true, "/home/me/Res"},
       {"/Res\t300", "Res", false, "DEF"},               // only a blank separates
       {"", "Res", false, "DEF"},

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/framework/Afx.h"
+#include "platform/module/Module.h"
 #include "platform/ui/UiHost.h"
 #include "scan/MultiFileWarnDialog.h"
 #include "settings/ValueGetter.h"
@@ -13,7 +14,11 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string scenario = argv[1];
   // As the application does at start-up: one resource library for the framework and the ui layer.
-  AfxSetResourceHandle(platform::ui::ResourceModule());
+  HMODULE resources = LoadLibraryA("marlin3.dll");
+  if (resources == nullptr) return 3;
+  AfxSetResourceHandle(resources);
+  // Redundant once AfxSetResourceHandle passes the handle on to the ui layer itself.
+  platform::ui::SetResourceModule(resources);
   if (scenario == "browse" && argc > 2) {
     const std::string dataDir = argv[2];
     BrowseDir::SetDataDirectorySource([dataDir](std::string& folder) {

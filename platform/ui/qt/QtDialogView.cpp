@@ -20,6 +20,7 @@
 #include <QToolTip>
 #include <QTreeWidget>
 
+#include "platform/resource/Resource.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Dialog.h"
@@ -251,7 +252,8 @@ void QtDialogView::Build() {
         auto* l = new QLabel(m_pSurface);
         QPixmap pixmap;
         const M3ResIcon* icon =
-            platform::ui::FindResourceIcon(static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
+platform::resource::FindIcon(platform::ui::ResourceModule(),
+                                         static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
         if (icon == nullptr || !pixmap.loadFromData(icon->png, static_cast<uint>(icon->size)))
           pixmap = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32);
         l->setPixmap(pixmap.scaled(m_units.X(c->GetWidth()) > 0 ? QSize(32, 32) : QSize(32, 32),
