@@ -3,6 +3,7 @@
 #include "platform/framework/WinApp.h"
 #include "platform/resource/Resource.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/UiHost.h"
 
 namespace {
 
@@ -12,6 +13,8 @@ HMODULE g_hResource = nullptr;
 
 void AfxSetResourceHandle(HMODULE module) {
   g_hResource = module;
+  // Dialogs take their templates from the same library as the strings, and never keep a freed one.
+  platform::ui::SetResourceModule(module);
 }
 
 HMODULE AfxGetResourceHandle() {

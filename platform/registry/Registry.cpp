@@ -78,6 +78,12 @@ LONG Resolve(HKEY key, KeyRef& out) {
   return ERROR_SUCCESS;
 }
 
+// Resolves key and checks that its handle was opened with one of the rights in access.
+LONG ResolveFor(HKEY key, REGSAM access, KeyRef& ref) {
+  if (LONG rc = Resolve(key, ref)) return rc;
+  return ref.sam & access ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 // Splits "A\\B\\C"; null or "" is the key itself. Empty components are refused.
 LONG ParsePath(const char* subKey, std::vector<std::string>& parts) {
   parts.clear();
@@ -94,33 +100,15 @@ LONG ParsePath(const char* subKey, std::vector<std::string>& parts) {
   return ERROR_SUCCESS;
 }
 
-// Holds the hive's lock and an open transaction, rolled back unless committed.
-class Transaction {
- public:
-  explicit Transaction(Hive& hive) : m_hive(hive), m_lock(hive.mutex()) {}
-  ~Transaction() {
-    if (m_active) m_hive.Rollback();
-  }
-  LONG BeginRead() {
-    const LONG rc = m_hive.BeginRead();
-    m_active = rc == ERROR_SUCCESS;
-    return rc;
-  }
-  LONG BeginWrite() {
-    const LONG rc = m_hive.BeginWrite();
-    m_active = rc == ERROR_SUCCESS;
-    return rc;
-  }
-  LONG Commit(const char* writeOperation) {
-    m_active = false;
-    return m_hive.Commit(writeOperation);
-  }
-
- private:
-  Hive& m_hive;
-  std::lock_guard<std::mutex> m_lock;
-  bool m_active = false;
-};
+// The common start of RegOpenKeyExA and RegCreateKeyExA: result cleared, root resolved, path split.
+LONG StartOpen(const char* operation, HKEY root, const char* subKey, HKEY* result, KeyRef& ref,
+               std::vector<std::string>& parts) {
+  if (LONG rc = Fault(operation)) return rc;
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  if (LONG rc = Resolve(root, ref)) return rc;
+  return ParsePath(subKey, parts);
+}
 
 void BindText(sqlite3_stmt* st, int index, const std::string& text) {
   sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -146,6 +134,32 @@ LONG CheckKey(Hive& hive, int64_t id) {
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
   return platform::registry::ErrorFromSqlite(rc);
 }
+
+// Holds the hive's lock and an open transaction, rolled back unless committed. Beginning checks that
+// the key worked on still exists.
+class Transaction {
+ public:
+  explicit Transaction(Hive& hive) : m_hive(hive), m_lock(hive.mutex()) {}
+  ~Transaction() {
+    if (m_active) m_hive.Rollback();
+  }
+  LONG BeginRead(int64_t key) { return Begin(m_hive.BeginRead(), key); }
+  LONG BeginWrite(int64_t key) { return Begin(m_hive.BeginWrite(), key); }
+  LONG Commit(const char* writeOperation) {
+    m_active = false;
+    return m_hive.Commit(writeOperation);
+  }
+
+ private:
+  LONG Begin(LONG rc, int64_t key) {
+    m_active = rc == ERROR_SUCCESS;
+    return m_active ? CheckKey(m_hive, key) : rc;
+  }
+
+  Hive& m_hive;
+  std::lock_guard<std::mutex> m_lock;
+  bool m_active = false;
+};
 
 // Finds the child of parent named name (ignoring case). ERROR_FILE_NOT_FOUND when there is none.
 LONG FindChild(Hive& hive, int64_t parent, const std::string& name, int64_t& child) {
@@ -226,6 +240,67 @@ LONG DeleteSubtree(Hive& hive, int64_t id, bool keepTop) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
 }
 
+// Walks parts from id in a read transaction, so that opening an existing key takes no write lock.
+LONG LookUp(Hive& hive, int64_t& id, const std::vector<std::string>& parts) {
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginRead(id)) return rc;
+  size_t found = 0;
+  const LONG walked = Walk(hive, id, parts, found);
+  if (walked == ERROR_SUCCESS || walked == ERROR_FILE_NOT_FOUND) tx.Commit(nullptr);
+  return walked;
+}
+
+// Steps st, a listing of key's subkeys or values, to the row at index; ERROR_NO_MORE_ITEMS past the end.
+LONG StepToItem(sqlite3_stmt* st, int64_t key, DWORD index) {
+  if (!st) return ERROR_BADDB;
+  sqlite3_bind_int64(st, 1, key);
+  sqlite3_bind_int64(st, 2, index);
+  const int rc = sqlite3_step(st);
+  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
+}
+
+// Like Windows, a short name buffer gets ERROR_MORE_DATA and cchName is left as it was.
+LONG CopyName(const std::string& text, char* name, DWORD* cchName) {
+  if (text.size() + 1 > *cchName) return ERROR_MORE_DATA;
+  std::memcpy(name, text.c_str(), text.size() + 1);
+  *cchName = static_cast<DWORD>(text.size());
+  return ERROR_SUCCESS;
+}
+
+// Hands a value's bytes out; a short data buffer gets ERROR_MORE_DATA and the size it needs.
+LONG CopyData(const std::string& bytes, BYTE* data, DWORD* cbData) {
+  const auto size = static_cast<DWORD>(bytes.size());
+  if (data) {
+    if (*cbData < size) {
+      *cbData = size;
+      return ERROR_MORE_DATA;
+    }
+    if (size) std::memcpy(data, bytes.data(), size);
+  }
+  if (cbData) *cbData = size;
+  return ERROR_SUCCESS;
+}
+
+// The common path of RegDeleteKeyA and RegDeleteTreeA: finds subKey below key in a write transaction,
+// lets remove take away what is at the key found, and commits.
+template <typename Remove>
+LONG DeleteBelow(HKEY key, const char* subKey, Remove remove) {
+  KeyRef ref;
+  std::vector<std::string> parts;
+  if (LONG rc = Resolve(key, ref)) return rc;
+  if (LONG rc = ParsePath(subKey, parts)) return rc;
+  if (!(ref.sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kDelete))) return ERROR_ACCESS_DENIED;
+  Hive& hive = *ref.hive;
+  Transaction tx(hive);
+  if (LONG rc = tx.BeginWrite(ref.id)) return rc;
+  int64_t id = ref.id;
+  size_t found = 0;
+  if (LONG rc = Walk(hive, id, parts, found)) return rc;
+  if (LONG rc = remove(hive, id)) return rc;
+  return tx.Commit("delete");
+}
+
 HKEY NewHandle(const KeyRef& parent, int64_t id, REGSAM sam) {
   auto* key = new RegKeyObject{Root::CurrentUser, false, parent.hive, id, sam & ~kWow64Flags};
   std::lock_guard<std::mutex> lock(g_handleMutex);
@@ -239,58 +314,34 @@ HKEY const HKEY_CURRENT_USER = &g_currentUser;
 HKEY const HKEY_LOCAL_MACHINE = &g_localMachine;
 
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKEY* result) {
-  if (LONG rc = Fault("open")) return Done(rc);
-  if (!result) return Done(ERROR_INVALID_PARAMETER);
-  *result = nullptr;
   KeyRef ref;
   std::vector<std::string> parts;
-  if (LONG rc = Resolve(root, ref)) return Done(rc);
-  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
+  if (LONG rc = StartOpen("open", root, subKey, result, ref, parts)) return Done(rc);
   int64_t id = ref.id;
-  {
-    Transaction tx(*ref.hive);
-    if (LONG rc = tx.BeginRead()) return Done(rc);
-    if (LONG rc = CheckKey(*ref.hive, id)) return Done(rc);
-    size_t found = 0;
-    if (LONG rc = Walk(*ref.hive, id, parts, found)) return Done(rc);
-    tx.Commit(nullptr);
-  }
+  if (LONG rc = LookUp(*ref.hive, id, parts)) return Done(rc);
   *result = NewHandle(ref, id, sam);
   return ERROR_SUCCESS;
 }
 
 LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM sam,
                      void* security, HKEY* result, DWORD* disposition) {
-  if (LONG rc = Fault("create")) return Done(rc);
-  if (!result) return Done(ERROR_INVALID_PARAMETER);
-  *result = nullptr;
   KeyRef ref;
   std::vector<std::string> parts;
-  if (LONG rc = Resolve(root, ref)) return Done(rc);
-  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
+  if (LONG rc = StartOpen("create", root, subKey, result, ref, parts)) return Done(rc);
   for (const std::string& part : parts) {
     if (part.size() > kRegMaxKeyNameLength) return Done(ERROR_INVALID_PARAMETER);
   }
   Hive& hive = *ref.hive;
   int64_t id = ref.id;
   bool created = false;
-  LONG walked = ERROR_SUCCESS;
-  {
-    // Most calls open an existing key: look first without taking the hive's write lock.
-    Transaction tx(hive);
-    if (LONG rc = tx.BeginRead()) return Done(rc);
-    if (LONG rc = CheckKey(hive, id)) return Done(rc);
-    size_t found = 0;
-    walked = Walk(hive, id, parts, found);
-    if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return Done(walked);
-    tx.Commit(nullptr);
-  }
+  // Most calls open an existing key: look first without taking the hive's write lock.
+  const LONG walked = LookUp(hive, id, parts);
+  if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return Done(walked);
   if (walked == ERROR_FILE_NOT_FOUND) {
     if (!(ref.sam & KEY_CREATE_SUB_KEY)) return Done(ERROR_ACCESS_DENIED);
     id = ref.id;
     Transaction tx(hive);
-    if (LONG rc = tx.BeginWrite()) return Done(rc);
-    if (LONG rc = CheckKey(hive, id)) return Done(rc);
+    if (LONG rc = tx.BeginWrite(id)) return Done(rc);
     for (const std::string& part : parts) {
       int64_t child = 0;
       const LONG frc = FindChild(hive, id, part, child);
@@ -330,15 +381,13 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
   if (LONG rc = Fault("query")) return Done(rc);
   if (reserved || (data && !cbData)) return Done(ERROR_INVALID_PARAMETER);
   KeyRef ref;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (!(ref.sam & KEY_QUERY_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = ResolveFor(key, KEY_QUERY_VALUE, ref)) return Done(rc);
   Hive& hive = *ref.hive;
   DWORD valueType = REG_NONE;
   std::string bytes;
   {
     Transaction tx(hive);
-    if (LONG rc = tx.BeginRead()) return Done(rc);
-    if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+    if (LONG rc = tx.BeginRead(ref.id)) return Done(rc);
     sqlite3_stmt* st = hive.Statement("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
     if (!st) return Done(ERROR_BADDB);
     sqlite3_bind_int64(st, 1, ref.id);
@@ -351,16 +400,7 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
     tx.Commit(nullptr);
   }
   if (type) *type = valueType;
-  const auto size = static_cast<DWORD>(bytes.size());
-  if (data) {
-    if (*cbData < size) {
-      *cbData = size;
-      return Done(ERROR_MORE_DATA);
-    }
-    if (size) std::memcpy(data, bytes.data(), size);
-  }
-  if (cbData) *cbData = size;
-  return ERROR_SUCCESS;
+  return Done(CopyData(bytes, data, cbData));
 }
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData) {
@@ -369,12 +409,10 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
   const std::string valueName = name ? name : "";
   if (valueName.size() > kRegMaxValueNameLength) return Done(ERROR_INVALID_PARAMETER);
   KeyRef ref;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (!(ref.sam & KEY_SET_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = ResolveFor(key, KEY_SET_VALUE, ref)) return Done(rc);
   Hive& hive = *ref.hive;
   Transaction tx(hive);
-  if (LONG rc = tx.BeginWrite()) return Done(rc);
-  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  if (LONG rc = tx.BeginWrite(ref.id)) return Done(rc);
   // Setting an existing value keeps its name's case and its place in the enumeration, as on Windows.
   sqlite3_stmt* st = hive.Statement(
       "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
@@ -409,29 +447,19 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* res
   if (LONG rc = Fault("enum")) return Done(rc);
   if (!name || !cchName || reserved) return Done(ERROR_INVALID_PARAMETER);
   KeyRef ref;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (!(ref.sam & KEY_ENUMERATE_SUB_KEYS)) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS, ref)) return Done(rc);
   Hive& hive = *ref.hive;
   std::string found;
   {
     Transaction tx(hive);
-    if (LONG rc = tx.BeginRead()) return Done(rc);
-    if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+    if (LONG rc = tx.BeginRead(ref.id)) return Done(rc);
     sqlite3_stmt* st =
         hive.Statement("SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
-    if (!st) return Done(ERROR_BADDB);
-    sqlite3_bind_int64(st, 1, ref.id);
-    sqlite3_bind_int64(st, 2, index);
-    const int rc = sqlite3_step(st);
-    if (rc == SQLITE_DONE) return Done(ERROR_NO_MORE_ITEMS);
-    if (rc != SQLITE_ROW) return Done(platform::registry::ErrorFromSqlite(rc));
+    if (LONG rc = StepToItem(st, ref.id, index)) return Done(rc);
     found = ColumnText(st, 0);
     tx.Commit(nullptr);
   }
-  // Like Windows, a short buffer gets ERROR_MORE_DATA and cchName is left as it was.
-  if (found.size() + 1 > *cchName) return Done(ERROR_MORE_DATA);
-  std::memcpy(name, found.c_str(), found.size() + 1);
-  *cchName = static_cast<DWORD>(found.size());
+  if (LONG rc = CopyName(found, name, cchName)) return Done(rc);
   if (keyClass && cchClass && *cchClass > 0) keyClass[0] = '\0';
   if (cchClass) *cchClass = 0;
   return ERROR_SUCCESS;
@@ -442,96 +470,53 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* res
   if (LONG rc = Fault("enum")) return Done(rc);
   if (!name || !cchName || reserved || (data && !cbData)) return Done(ERROR_INVALID_PARAMETER);
   KeyRef ref;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (!(ref.sam & KEY_QUERY_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = ResolveFor(key, KEY_QUERY_VALUE, ref)) return Done(rc);
   Hive& hive = *ref.hive;
   std::string valueName, bytes;
   DWORD valueType = REG_NONE;
   {
     Transaction tx(hive);
-    if (LONG rc = tx.BeginRead()) return Done(rc);
-    if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+    if (LONG rc = tx.BeginRead(ref.id)) return Done(rc);
     sqlite3_stmt* st =
         hive.Statement("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-    if (!st) return Done(ERROR_BADDB);
-    sqlite3_bind_int64(st, 1, ref.id);
-    sqlite3_bind_int64(st, 2, index);
-    const int rc = sqlite3_step(st);
-    if (rc == SQLITE_DONE) return Done(ERROR_NO_MORE_ITEMS);
-    if (rc != SQLITE_ROW) return Done(platform::registry::ErrorFromSqlite(rc));
+    if (LONG rc = StepToItem(st, ref.id, index)) return Done(rc);
     valueName = ColumnText(st, 0);
     valueType = static_cast<DWORD>(sqlite3_column_int64(st, 1));
     bytes = ValueBytes(st, 2);
     tx.Commit(nullptr);
   }
-  if (valueName.size() + 1 > *cchName) return Done(ERROR_MORE_DATA);
-  std::memcpy(name, valueName.c_str(), valueName.size() + 1);
-  *cchName = static_cast<DWORD>(valueName.size());
+  if (LONG rc = CopyName(valueName, name, cchName)) return Done(rc);
   if (type) *type = valueType;
-  const auto size = static_cast<DWORD>(bytes.size());
-  if (data) {
-    if (*cbData < size) {
-      *cbData = size;
-      return Done(ERROR_MORE_DATA);
-    }
-    if (size) std::memcpy(data, bytes.data(), size);
-  }
-  if (cbData) *cbData = size;
-  return ERROR_SUCCESS;
+  return Done(CopyData(bytes, data, cbData));
 }
 
 LONG RegDeleteKeyA(HKEY key, const char* subKey) {
   if (LONG rc = Fault("delete")) return Done(rc);
   if (!subKey) return Done(ERROR_INVALID_PARAMETER);
-  KeyRef ref;
-  std::vector<std::string> parts;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
-  if (!(ref.sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kDelete))) return Done(ERROR_ACCESS_DENIED);
-  Hive& hive = *ref.hive;
-  Transaction tx(hive);
-  if (LONG rc = tx.BeginWrite()) return Done(rc);
-  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
-  int64_t id = ref.id;
-  size_t found = 0;
-  if (LONG rc = Walk(hive, id, parts, found)) return Done(rc);
-  if (id == kRootKeyId) return Done(ERROR_ACCESS_DENIED);
-  bool has = false;
-  if (LONG rc = HasSubkeys(hive, id, has)) return Done(rc);
-  if (has) return Done(ERROR_ACCESS_DENIED);
-  if (LONG rc = DeleteSubtree(hive, id, false)) return Done(rc);
-  return Done(tx.Commit("delete"));
+  return Done(DeleteBelow(key, subKey, [](Hive& hive, int64_t id) -> LONG {
+    if (id == kRootKeyId) return ERROR_ACCESS_DENIED;
+    bool has = false;
+    if (LONG rc = HasSubkeys(hive, id, has)) return rc;
+    if (has) return ERROR_ACCESS_DENIED;
+    return DeleteSubtree(hive, id, false);
+  }));
 }
 
 LONG RegDeleteTreeA(HKEY key, const char* subKey) {
   if (LONG rc = Fault("delete")) return Done(rc);
-  KeyRef ref;
-  std::vector<std::string> parts;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (LONG rc = ParsePath(subKey, parts)) return Done(rc);
-  if (!(ref.sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kDelete))) return Done(ERROR_ACCESS_DENIED);
-  Hive& hive = *ref.hive;
-  Transaction tx(hive);
-  if (LONG rc = tx.BeginWrite()) return Done(rc);
-  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
-  int64_t id = ref.id;
-  size_t found = 0;
-  if (LONG rc = Walk(hive, id, parts, found)) return Done(rc);
-  // A null subKey empties the key itself (its values and subkeys) and keeps it, as Windows does.
-  const bool keepTop = !subKey || id == kRootKeyId;
-  if (LONG rc = DeleteSubtree(hive, id, keepTop)) return Done(rc);
-  return Done(tx.Commit("delete"));
+  return Done(DeleteBelow(key, subKey, [subKey](Hive& hive, int64_t id) {
+    // A null subKey empties the key itself (its values and subkeys) and keeps it, as Windows does.
+    return DeleteSubtree(hive, id, !subKey || id == kRootKeyId);
+  }));
 }
 
 LONG RegDeleteValueA(HKEY key, const char* name) {
   if (LONG rc = Fault("delete")) return Done(rc);
   KeyRef ref;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (!(ref.sam & KEY_SET_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = ResolveFor(key, KEY_SET_VALUE, ref)) return Done(rc);
   Hive& hive = *ref.hive;
   Transaction tx(hive);
-  if (LONG rc = tx.BeginWrite()) return Done(rc);
-  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  if (LONG rc = tx.BeginWrite(ref.id)) return Done(rc);
   sqlite3_stmt* st = hive.Statement("DELETE FROM vals WHERE key = ?1 AND fold = ?2");
   if (!st) return Done(ERROR_BADDB);
   sqlite3_bind_int64(st, 1, ref.id);
@@ -548,12 +533,10 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved
   if (LONG rc = Fault("enum")) return Done(rc);
   if (reserved) return Done(ERROR_INVALID_PARAMETER);
   KeyRef ref;
-  if (LONG rc = Resolve(key, ref)) return Done(rc);
-  if (!(ref.sam & KEY_QUERY_VALUE)) return Done(ERROR_ACCESS_DENIED);
+  if (LONG rc = ResolveFor(key, KEY_QUERY_VALUE, ref)) return Done(rc);
   Hive& hive = *ref.hive;
   Transaction tx(hive);
-  if (LONG rc = tx.BeginRead()) return Done(rc);
-  if (LONG rc = CheckKey(hive, ref.id)) return Done(rc);
+  if (LONG rc = tx.BeginRead(ref.id)) return Done(rc);
   sqlite3_stmt* st = hive.Statement(
       "SELECT COUNT(*), IFNULL(MAX(length(CAST(name AS BLOB))), 0) FROM keys WHERE parent = ?1");
   if (!st) return Done(ERROR_BADDB);

@@ -9,46 +9,28 @@
 #include "platform/framework/Afx.h"
 #include "platform/framework/WinApp.h"
 #include "settings/ValueGetter.h"
+#include "tests/common/FrameworkTest.h"
 
 namespace app_test {
 namespace {
 
-class NetworkIdentityTest : public ::testing::Test {
+class NetworkIdentityTest : public test_common::FrameworkTest {
  protected:
   void SetUp() override {
     ClearRegistry();
-    DebugTrace::ResetForTest();
-    m_logPath = Scratch() / "identity.log";
-    fs::remove(m_logPath);
-    m_trace = std::make_unique<DebugTrace>("Test", "test.cpp", m_logPath.c_str());
-    m_hRes = LoadLibraryA("marlin3.dll");
-    AfxSetResourceHandle(m_hRes);
+    StartTrace(Scratch() / "identity.log");
+    LoadResources();
     m_app = std::make_unique<CWinApp>(ResString(230).c_str());
     m_app->SetRegistryKey("Nexora");
     m_mainKey = MainKey();
     SetString(HKEY_CURRENT_USER, m_mainKey, "ProductToUse", "Kyte");
   }
-  void TearDown() override {
-    m_app.reset();
-    AfxSetResourceHandle(nullptr);
-    if (m_hRes != nullptr) FreeLibrary(m_hRes);
-    m_trace.reset();
-    DebugTrace::ResetForTest();
-  }
-
-  std::string Log() const { return ReadFile(m_logPath); }
 
   static std::string ComputerName() {
     char buffer[260];
     DWORD size = sizeof buffer;
     return GetComputerNameA(buffer, &size) ? std::string(buffer, size) : std::string();
   }
-
-  fs::path m_logPath;
-  std::unique_ptr<DebugTrace> m_trace;
-  std::unique_ptr<CWinApp> m_app;
-  HMODULE m_hRes = nullptr;
-  std::string m_mainKey;
 };
 
 TEST_F(NetworkIdentityTest, FindInvalidChar) {

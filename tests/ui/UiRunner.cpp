@@ -16,9 +16,7 @@ int main(int argc, char** argv) {
   // As the application does at start-up: one resource library for the framework and the ui layer.
   HMODULE resources = LoadLibraryA("marlin3.dll");
   if (resources == nullptr) return 3;
-  AfxSetResourceHandle(resources);
-  // Redundant once AfxSetResourceHandle passes the handle on to the ui layer itself.
-  platform::ui::SetResourceModule(resources);
+  AfxSetResourceHandle(resources);  // also the ui layer's template source
   if (scenario == "browse" && argc > 2) {
     const std::string dataDir = argv[2];
     BrowseDir::SetDataDirectorySource([dataDir](std::string& folder) {

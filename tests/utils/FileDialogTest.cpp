@@ -8,25 +8,13 @@
 namespace utils_test {
 namespace {
 
-class FileDialogTest : public UtilsTest {
+class FileDialogTest : public ScriptedUtilsTest {
  protected:
   void SetUp() override {
-    UtilsTest::SetUp();
+    ScriptedUtilsTest::SetUp();
     m_folder = (m_dir / "out").string() + "/";
     fs::create_directories(m_folder);
   }
-  void TearDown() override {
-    platform::ui::SetHostForTesting(nullptr);
-    m_host.reset();
-    UtilsTest::TearDown();
-  }
-  void Script(const std::string& lines) {
-    Touch(m_dir / "script.txt", lines);
-    m_host =
-        std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
-    platform::ui::SetHostForTesting(m_host.get());
-  }
-  std::string Transcript() const { return ReadFile(m_dir / "transcript.txt"); }
   // How the scripted host shows one filter: description, then its patterns in parentheses.
   static std::string Shown(UINT desc, const std::string& pattern) {
     std::string text;
@@ -35,7 +23,6 @@ class FileDialogTest : public UtilsTest {
   }
 
   std::string m_folder;
-  std::unique_ptr<ScriptedHost> m_host;
 };
 
 TEST_F(FileDialogTest, TableFilterWithoutPdfAndChosenFilterDecidesType) {

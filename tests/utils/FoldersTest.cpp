@@ -8,26 +8,13 @@
 namespace utils_test {
 namespace {
 
-class FoldersTest : public UtilsTest {
+class FoldersTest : public ScriptedUtilsTest {
  protected:
-  void TearDown() override {
-    platform::ui::SetHostForTesting(nullptr);
-    m_host.reset();
-    UtilsTest::TearDown();
-  }
-  void Script(const std::string& lines) {
-    Touch(m_dir / "script.txt", lines);
-    m_host =
-        std::make_unique<ScriptedHost>((m_dir / "script.txt").string(), (m_dir / "transcript.txt").string());
-    platform::ui::SetHostForTesting(m_host.get());
-  }
-  std::string Transcript() const { return ReadFile(m_dir / "transcript.txt"); }
   static std::string DataFolder() {
     std::string name;
     AfxLoadString(185, name);
     return (Scratch() / "home/Documents").string() + "/" + name + "/";
   }
-  std::unique_ptr<ScriptedHost> m_host;
 };
 
 TEST_F(FoldersTest, TempDirectoryIsNxScanUnderTmpdirAndExists) {

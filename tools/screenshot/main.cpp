@@ -42,15 +42,17 @@ struct KnownSample {
   UINT nString;
 };
 constexpr KnownSample kKnownSamples[] = {
-    {147, 1056, "Scan to the shared archive of the accounting department, 300 dpi, searchable PDF, weekly..", 0},
+    {147, 1056, "Scan to the shared archive of the accounting department, 300 dpi, searchable PDF, weekly..",
+     0},
     {148, 1058, nullptr, 218},
 };
 
 void FillSamples(CDialog& dialog) {
   for (CWnd* w : dialog.Controls()) {
-    const auto known = std::find_if(std::begin(kKnownSamples), std::end(kKnownSamples), [&](const KnownSample& k) {
-      return k.nDialog == dialog.GetTemplateId() && k.nControl == w->GetDlgCtrlID();
-    });
+    const auto known =
+        std::find_if(std::begin(kKnownSamples), std::end(kKnownSamples), [&](const KnownSample& k) {
+          return k.nDialog == dialog.GetTemplateId() && k.nControl == w->GetDlgCtrlID();
+        });
     std::string text;
     if (known != std::end(kKnownSamples)) {
       if (known->pszText == nullptr)
@@ -213,7 +215,8 @@ int main(int argc, char** argv) {
   const std::vector<UINT> ids = platform::resource::DialogIds(resources);
   std::vector<UINT> pages;
   for (UINT id : kWizardOrder)
-    if (const M3ResDialog* t = platform::resource::FindDialog(resources, id); t && t->kind == M3_PROPERTY_PAGE)
+    if (const M3ResDialog* t = platform::resource::FindDialog(resources, id);
+        t && t->kind == M3_PROPERTY_PAGE)
       pages.push_back(id);
   for (UINT id : ids) {
     const M3ResDialog* t = platform::resource::FindDialog(resources, id);

@@ -251,9 +251,8 @@ void QtDialogView::Build() {
       case M3_ICON: {
         auto* l = new QLabel(m_pSurface);
         QPixmap pixmap;
-        const M3ResIcon* icon =
-platform::resource::FindIcon(platform::ui::ResourceModule(),
-                                         static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
+        const M3ResIcon* icon = platform::resource::FindIcon(
+            platform::ui::ResourceModule(), static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
         if (icon == nullptr || !pixmap.loadFromData(icon->png, static_cast<uint>(icon->size)))
           pixmap = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32);
         l->setPixmap(pixmap.scaled(m_units.X(c->GetWidth()) > 0 ? QSize(32, 32) : QSize(32, 32),
