@@ -17,3 +17,8 @@ function(marlin3_test name)
     MARLIN3_SOURCE_DIR="${CMAKE_SOURCE_DIR}" MARLIN3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
 endfunction()
+
+# Fuzzing: every object gets libFuzzer's coverage instrumentation; only the fuzz targets link its driver.
+if(MARLIN3_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
