@@ -4,22 +4,12 @@
 #include "mpegfilter/HeaderParser.h"
 
 #include "mpegfilter/PxResult.h"
+#include "mpegfilter/ScanTables.h"
 
 namespace {
 
-constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-// 6.3.11: default intra quantiser matrix, raster order.
-constexpr uint8_t kDefaultIntra[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
-                                       19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
-                                       22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
-                                       26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
-
 void LoadMatrix(StreamReader& r, uint8_t* m) {
-  for (int i = 0; i < 64; ++i) m[kZigzag[i]] = static_cast<uint8_t>(r.Get(8));
+  for (int i = 0; i < 64; ++i) m[pxscan::kZigzag[i]] = static_cast<uint8_t>(r.Get(8));
 }
 
 }  // namespace
@@ -49,7 +39,7 @@ int32_t HeaderParser::SequenceHeader(StreamReader& r, SequenceParams& seq) {
   if (r.Get1()) {
     LoadMatrix(r, seq.intraMatrix);
   } else {
-    for (int i = 0; i < 64; ++i) seq.intraMatrix[i] = kDefaultIntra[i];
+    for (int i = 0; i < 64; ++i) seq.intraMatrix[i] = pxscan::kDefaultIntraMatrix[i];
   }
   if (r.Get1()) {
     LoadMatrix(r, seq.nonIntraMatrix);

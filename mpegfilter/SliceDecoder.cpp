@@ -7,19 +7,10 @@
 
 #include "mpegfilter/DctVlc.h"
 #include "mpegfilter/Idct.h"
+#include "mpegfilter/ScanTables.h"
 #include "mpegfilter/VlcTables.h"
 
 namespace {
-
-// 7.3, Figure 7-2 and 7-3: scan position to raster position.
-constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-constexpr uint8_t kAlternate[64] = {0,  8,  16, 24, 1, 9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
-                                    41, 33, 26, 18, 3, 11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
-                                    51, 59, 20, 28, 5, 13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
-                                    53, 61, 22, 30, 7, 15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
 
 // 7.4.2.2 Table 7-6: quantiser_scale for q_scale_type 1.
 constexpr uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18, 20,  22,
@@ -156,7 +147,7 @@ void SliceDecoder::BeginPicture(const Picture& pic) {
   m_nMbWidth = seq.nMbWidth;
   m_nMbRows = m_bField ? seq.nMbHeight / 2 : seq.nMbHeight;
   m_nBlocks = seq.nChromaFormat == kChroma444 ? 12 : (seq.nChromaFormat == kChroma422 ? 8 : 6);
-  m_scan = pp.bAlternateScan ? kAlternate : kZigzag;
+  m_scan = pp.bAlternateScan ? pxscan::kAlternate : pxscan::kZigzag;
   m_last = Motion{};
   std::memset(m_block, 0, sizeof(m_block));
 }

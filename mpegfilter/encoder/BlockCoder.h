@@ -8,13 +8,14 @@
 
 #include <cstdint>
 
+#include "mpegfilter/ScanTables.h"
 #include "mpegfilter/encoder/BitSink.h"
 #include "mpegfilter/encoder/VlcEncoder.h"
 
 namespace pxenc {
 
-extern const uint8_t kZigzag[64];
-extern const uint8_t kDefaultIntraMatrix[64];
+using pxscan::kDefaultIntraMatrix;
+using pxscan::kZigzag;
 
 class BlockCoder {
  public:
