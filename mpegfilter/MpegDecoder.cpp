@@ -5,16 +5,15 @@
 #include <utility>
 
 #include "mpegfilter/PxResult.h"
+#include "mpegfilter/StartCodes.h"
 
 namespace {
-constexpr uint32_t kPictureStart = 0x100;
-constexpr uint32_t kUserData = 0x1B2;
-constexpr uint32_t kSequenceHeader = 0x1B3;
-constexpr uint32_t kExtension = 0x1B5;
-constexpr uint32_t kSequenceEnd = 0x1B7;
-inline bool IsSlice(uint32_t code) {
-  return code >= 0x101 && code <= 0x1AF;
-}
+using pxstart::IsSlice;
+using pxstart::kExtension;
+using pxstart::kSequenceEnd;
+using pxstart::kSequenceHeader;
+using pxstart::kUserData;
+constexpr uint32_t kPictureStart = pxstart::kPicture;
 }  // namespace
 
 MpegDecoder::~MpegDecoder() {

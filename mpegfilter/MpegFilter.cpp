@@ -8,6 +8,7 @@
 #include "mpegfilter/ColorConverter.h"
 #include "mpegfilter/MpegDecoder.h"
 #include "mpegfilter/PxResult.h"
+#include "mpegfilter/StartCodes.h"
 #include "mpegfilter/StreamReader.h"
 #include "pxkernel/PxKernel.h"
 
@@ -15,9 +16,9 @@ namespace {
 
 DecoderLimits g_limits;
 
-constexpr uint32_t kPackStart = 0x1BA;
-constexpr uint32_t kSequenceHeader = 0x1B3;
-constexpr uint32_t kVideoPacket = 0x1E0;
+constexpr uint32_t kPackStart = pxstart::kPack;
+using pxstart::kSequenceHeader;
+using pxstart::kVideoPacket;
 
 uint32_t Be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];

@@ -10,12 +10,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mpegfilter/StartCodes.h"
 #include "pxkernel/PxKernel.h"
 
 class StreamReader {
  public:
   static constexpr int kBufferSize = 2048;
-  static constexpr uint32_t kSequenceEnd = 0x1B7;
+  static constexpr uint32_t kSequenceEnd = pxstart::kSequenceEnd;
 
   // Binds to an open kernel handle (not owned). bSystem: demultiplex stream 0xE0.
   void Start(int32_t hFile, bool bSystem);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "mpegfilter/StartCodes.h"
 #include "mpegfilter/encoder/PxEncoderState.h"
 
 namespace pxenc {

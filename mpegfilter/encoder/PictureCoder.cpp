@@ -133,7 +133,7 @@ void PictureCoder::Init(const SequenceSetup& seq) {
 
 void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const {
   // ISO/IEC 13818-2 6.2.3 picture_header (ISO/IEC 11172-2 2.4.2.5).
-  s.StartCode(0x00);
+  s.StartCode(pxstart::kPicture);
   s.Put(static_cast<uint32_t>(pic.nTemporalReference) & 1023, 10);
   s.Put(static_cast<uint32_t>(pic.nType), 3);
   s.Put(static_cast<uint32_t>(pic.nVbvDelay), 16);
@@ -148,7 +148,7 @@ void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const
   s.Put(0, 1);  // extra_bit_picture
   if (!m_seq.bMpeg2) return;
   // ISO/IEC 13818-2 6.2.3.1 picture_coding_extension.
-  s.StartCode(0xB5);
+  s.StartCode(pxstart::kExtension);
   s.Put(8, 4);
   const uint32_t ff = pic.nType != kPictureI ? static_cast<uint32_t>(pic.fwd.nFCode) : 15;
   const uint32_t bf = pic.nType == kPictureB ? static_cast<uint32_t>(pic.bwd.nFCode) : 15;

@@ -65,7 +65,7 @@ void SequenceCoder::WriteSequenceHeader(const PxEncoderState& st, const char* ps
   BitSink& s = m_sink;
   // ISO/IEC 13818-2 6.2.2.1 sequence_header (ISO/IEC 11172-2 2.4.2.3); bit rate in units of 400.
   const uint32_t nRate = static_cast<uint32_t>((static_cast<int64_t>(st.nBitRate) + 399) / 400);
-  s.StartCode(0xB3);
+  s.StartCode(pxstart::kSequenceHeader);
   s.Put(static_cast<uint32_t>(st.nWidth) & 0xFFF, 12);
   s.Put(static_cast<uint32_t>(st.nHeight) & 0xFFF, 12);
   s.Put(static_cast<uint32_t>(st.nAspectRatio), 4);
@@ -78,7 +78,7 @@ void SequenceCoder::WriteSequenceHeader(const PxEncoderState& st, const char* ps
   s.Put(0, 1);  // load_non_intra_quantiser_matrix
   if (st.nMpeg2) {
     // 6.2.2.3 sequence_extension
-    s.StartCode(0xB5);
+    s.StartCode(pxstart::kExtension);
     s.Put(1, 4);
     s.Put(static_cast<uint32_t>(((st.nProfile & 15) << 4) | (st.nLevel & 15)), 8);
     s.Put(st.nFieldCoding == 0 ? 1 : 0, 1);  // progressive_sequence
@@ -92,7 +92,7 @@ void SequenceCoder::WriteSequenceHeader(const PxEncoderState& st, const char* ps
     s.Put(0, 2);  // frame_rate_extension_n
     s.Put(0, 5);  // frame_rate_extension_d
     // 6.2.2.4 sequence_display_extension
-    s.StartCode(0xB5);
+    s.StartCode(pxstart::kExtension);
     s.Put(2, 4);
     s.Put(static_cast<uint32_t>(st.nVideoFormat), 3);
     s.Put(1, 1);
@@ -105,7 +105,7 @@ void SequenceCoder::WriteSequenceHeader(const PxEncoderState& st, const char* ps
   }
   if (pszUserData && *pszUserData) {
     // 6.2.2.2.2 user_data: a C text holds no zero byte, so no start code prefix can occur in it.
-    s.StartCode(0xB2);
+    s.StartCode(pxstart::kUserData);
     for (const char* p = pszUserData; *p; ++p) s.Put(static_cast<uint8_t>(*p), 8);
   }
 }
@@ -116,7 +116,7 @@ void SequenceCoder::WriteGopHeader(const PxEncoderState& st, int nDisplayIndex, 
   const int nPictures = nDisplayIndex % nFps;
   const int nSeconds = nDisplayIndex / nFps;
   BitSink& s = m_sink;
-  s.StartCode(0xB8);
+  s.StartCode(pxstart::kGroup);
   s.Put(0, 1);  // drop_frame_flag
   s.Put(static_cast<uint32_t>((nSeconds / 3600) % 24), 5);
   s.Put(static_cast<uint32_t>((nSeconds / 60) % 60), 6);
@@ -226,7 +226,7 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
       if (m_pfnHook) m_pfnHook(m_pHookUser, static_cast<int32_t>(d), recon, m_g);
     }
   }
-  m_sink.StartCode(0xB7);  // ISO/IEC 13818-2 6.2.1 sequence_end_code
+  m_sink.StartCode(pxstart::kSequenceEnd);  // ISO/IEC 13818-2 6.2.1 sequence_end_code
   if (m_sink.Drain() != PX_OK) return PX_ERR_WRITE;
   // The kernel buffers writes: only a flush shows whether the tail reached the disk. A position
   // query flushes and reports a failed flush (now or earlier) as a negative position.
