@@ -57,6 +57,9 @@ constexpr MessageText kMessages[] = {
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_BADDB, "The configuration registry database is corrupt."},
+    {ERROR_REGISTRY_IO_FAILED,
+     "An I/O operation initiated by the registry failed unrecoverably. The registry could not read in, or "
+     "write out, or flush, one of the files that contain the system's image of the registry."},
     {ERROR_KEY_DELETED, "Illegal operation attempted on a registry key that has been marked for deletion."},
     {ERROR_CANCELLED, "The operation was canceled by the user."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "platform/registry/Registry.h"
@@ -36,17 +37,49 @@ std::string WithSlash(std::string dir) {
   return dir;
 }
 
-// mkdir -p; true when the directory exists afterwards.
-bool MakeDirectories(const std::string& dir, mode_t mode) {
+// mkdir -p; true when the directory exists afterwards, else *err holds the reason (ENOTDIR when a part
+// of the path is something other than a folder).
+bool MakeDirectories(const std::string& dir, mode_t mode, int* err) {
   struct stat st {};
-  if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  *err = 0;
+  if (stat(dir.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) *err = ENOTDIR;
+    return *err == 0;
+  }
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos == dir.size() || dir[pos] == '/') {
       const std::string part = dir.substr(0, pos);
-      if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+      if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) {
+        *err = errno;
+        return false;
+      }
     }
   }
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (stat(dir.c_str(), &st) != 0) {
+    *err = errno;
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) *err = ENOTDIR;
+  return *err == 0;
+}
+
+std::string Quoted(const std::string& path) {
+  return "'" + path + "'";
+}
+
+std::mutex g_problemMutex;
+
+std::map<Root, std::string>& Problems() {
+  static auto* problems = new std::map<Root, std::string>();  // lives until exit
+  return *problems;
+}
+
+void SetProblem(Root root, const std::string& text) {
+  std::lock_guard<std::mutex> lock(g_problemMutex);
+  if (text.empty())
+    Problems().erase(root);
+  else
+    Problems()[root] = text;
 }
 
 const char* kSchema =
@@ -118,19 +151,26 @@ std::string Hive::DirectoryOf(Root root) {
   return WithSlash(config) + "marlin3/";
 }
 
+std::map<std::string, std::shared_ptr<Hive>>& Hive::Cache() {
+  static auto* cache = new std::map<std::string, std::shared_ptr<Hive>>();  // lives until exit
+  return *cache;
+}
+
 std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
   const std::string dir = DirectoryOf(root);
-  const std::string file = dir + (root == Root::CurrentUser ? "HKCU.db" : "HKLM.db");
+  const std::string file = FileOf(root);
   // Keyed by file and process: a forked child must not use its parent's connection (SQLite's rule).
   // Such a child should still exec before it uses the registry: SQLite's in-process lock bookkeeping
   // is copied from the parent.
   const std::string cacheKey = std::to_string(getpid()) + ":" + file;
   std::lock_guard<std::mutex> lock(g_cacheMutex);
-  static auto* cache = new std::map<std::string, std::shared_ptr<Hive>>();  // lives until exit
+  auto* cache = &Cache();
   auto it = cache->find(cacheKey);
   if (it != cache->end()) return it->second;
   std::shared_ptr<Hive> hive(new Hive());
-  const LONG rc = hive->Open(dir, file);
+  std::string problem;
+  const LONG rc = hive->Open(dir, file, problem);
+  SetProblem(root, problem);
   if (rc != ERROR_SUCCESS) {
     if (error) *error = rc;
     return nullptr;
@@ -139,8 +179,105 @@ std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
   return hive;
 }
 
-LONG Hive::Open(const std::string& dir, const std::string& file) {
-  const bool haveDir = MakeDirectories(dir, dir.find("/var/lib/") == 0 ? 0755 : 0700);
+std::string Hive::FileOf(Root root) {
+  return DirectoryOf(root) + (root == Root::CurrentUser ? "HKCU.db" : "HKLM.db");
+}
+
+std::string Hive::ProblemOf(Root root) {
+  std::lock_guard<std::mutex> lock(g_problemMutex);
+  auto it = Problems().find(root);
+  return it == Problems().end() ? std::string() : it->second;
+}
+
+void Hive::Forget(Root root) {
+  const std::string cacheKey = std::to_string(getpid()) + ":" + FileOf(root);
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  Cache().erase(cacheKey);
+}
+
+// Looks at an existing hive file without writing to it: a file SQLite cannot read, one whose pages do
+// not pass the quick check, or a database of something else is damaged, and must never be opened for
+// writing (SQLite would build on the broken pages, and a fallback empty hive would hide every value).
+LONG Hive::Examine(const std::string& file, std::string& problem) {
+  sqlite3* db = nullptr;
+  auto damaged = [&](const std::string& why) {
+    problem = "The registry file " + Quoted(file) + " is damaged: " + why;
+    return ERROR_BADDB;
+  };
+  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    problem = "The registry file " + Quoted(file) + " cannot be opened: " + why;
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  std::string first;
+  char* message = nullptr;
+  rc = sqlite3_exec(
+      db, "PRAGMA quick_check(1)",
+      [](void* out, int, char** values, char**) {
+        auto* text = static_cast<std::string*>(out);
+        if (text->empty() && values[0]) *text = values[0];
+        return 0;
+      },
+      &first, &message);
+  std::string why = message ? message : "";
+  sqlite3_free(message);
+  LONG result = ERROR_SUCCESS;
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    result = ERROR_SUCCESS;  // a writer of another process holds it: not a sign of damage
+  } else if (rc == SQLITE_CANTOPEN || rc == SQLITE_PERM || rc == SQLITE_READONLY) {
+    result = ERROR_SUCCESS;  // WAL index not creatable here (read-only folder): the later open decides
+  } else if (rc != SQLITE_OK) {
+    result = damaged(why.empty() ? sqlite3_errstr(rc) : why);
+  } else if (first != "ok") {
+    result = damaged(first.empty() ? "the integrity check gave no answer" : first);
+  } else {
+    // A healthy database must be a hive (both tables) or still empty.
+    int tables = 0, ours = 0;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT count(*), sum(name IN ('keys','vals')) FROM sqlite_master "
+                           "WHERE type='table' AND name NOT LIKE 'sqlite_%'",
+                           -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      tables = sqlite3_column_int(st, 0);
+      ours = sqlite3_column_int(st, 1);
+    }
+    sqlite3_finalize(st);
+    if (tables != 0 && ours != 2) result = damaged("it is not a registry hive");
+  }
+  sqlite3_close_v2(db);
+  return result;
+}
+
+LONG Hive::Open(const std::string& dir, const std::string& file, std::string& problem) {
+  int dirError = 0;
+  const bool haveDir = MakeDirectories(dir, dir.find("/var/lib/") == 0 ? 0755 : 0700, &dirError);
+  // A folder that may not be made (HKLM for a normal user before set-up) just means "no hive yet";
+  // anything else in the way is a store that cannot be opened, and is said so.
+  if (!haveDir && dirError != EACCES && dirError != EPERM && dirError != EROFS) {
+    problem = "The registry folder " + Quoted(dir) + " cannot be opened: " + std::strerror(dirError);
+    return ERROR_REGISTRY_IO_FAILED;
+  }
+  struct stat st {};
+  if (stat(file.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) {
+      problem = "The registry file " + Quoted(file) + " cannot be opened: it is not a regular file";
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (access(file.c_str(), R_OK) != 0) {
+      problem = "The registry file " + Quoted(file) + " cannot be opened: " + std::strerror(errno);
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (st.st_size > 0) {
+      if (LONG rc = Examine(file, problem)) return rc;
+    }
+  } else if (errno != ENOENT) {
+    problem = "The registry file " + Quoted(file) + " cannot be opened: " + std::strerror(errno);
+    return ERROR_REGISTRY_IO_FAILED;
+  }
   int rc = SQLITE_CANTOPEN;
   if (haveDir) {
     rc = sqlite3_open_v2(file.c_str(), &m_db,
@@ -242,17 +379,21 @@ sqlite3_stmt* Hive::Statement(const char* sql) {
   return st;
 }
 
+// Inside a batch each operation is a savepoint of the batch's one transaction, so a failed operation
+// still undoes only itself and the batch decides at its end whether anything is kept.
 LONG Hive::BeginRead() {
-  return ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr));
+  return ErrorFromSqlite(sqlite3_exec(m_db, m_inBatch ? "SAVEPOINT op" : "BEGIN", nullptr, nullptr, nullptr));
 }
 
 LONG Hive::BeginWrite() {
   if (!m_writable) return ERROR_ACCESS_DENIED;
-  return ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  return ErrorFromSqlite(
+      sqlite3_exec(m_db, m_inBatch ? "SAVEPOINT op" : "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
 }
 
 LONG Hive::Commit(const char* operation) {
   for (auto& [sql, st] : m_statements) sqlite3_reset(st);
+  if (m_inBatch) return ErrorFromSqlite(sqlite3_exec(m_db, "RELEASE op", nullptr, nullptr, nullptr));
   if (operation) CallCommitHook(operation);
   const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) Rollback();
@@ -261,7 +402,33 @@ LONG Hive::Commit(const char* operation) {
 
 void Hive::Rollback() {
   for (auto& [sql, st] : m_statements) sqlite3_reset(st);
+  if (m_inBatch) {
+    sqlite3_exec(m_db, "ROLLBACK TO op; RELEASE op", nullptr, nullptr, nullptr);
+    return;
+  }
   if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+LONG Hive::BeginBatch() {
+  if (m_inBatch) return ERROR_BUSY;
+  if (!m_writable) return ERROR_ACCESS_DENIED;
+  const LONG rc = ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  m_inBatch = rc == ERROR_SUCCESS;
+  return rc;
+}
+
+LONG Hive::EndBatch(bool commit) {
+  if (!m_inBatch) return ERROR_INVALID_PARAMETER;
+  m_inBatch = false;
+  for (auto& [sql, st] : m_statements) sqlite3_reset(st);
+  if (!commit) {
+    Rollback();
+    return ERROR_SUCCESS;
+  }
+  CallCommitHook("batch");
+  const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Rollback();
+  return ErrorFromSqlite(rc);
 }
 
 }  // namespace platform::registry

@@ -9,12 +9,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "platform/base/WinTypes.h"
+#include "platform/registry/Registry.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -31,6 +33,12 @@ class Hive {
   static std::shared_ptr<Hive> ForRoot(Root root, LONG* error);
   // The hive directory of a root ("" for none), ending in "/".
   static std::string DirectoryOf(Root root);
+  // The hive file of a root as the environment places it now.
+  static std::string FileOf(Root root);
+  // Why the last open of a root's hive failed ("" after a success): names the file and the reason.
+  static std::string ProblemOf(Root root);
+  // Drops this process's open connection to a root's hive (after its file was replaced).
+  static void Forget(Root root);
 
   ~Hive();
   Hive(const Hive&) = delete;
@@ -49,18 +57,28 @@ class Hive {
   LONG BeginWrite();
   LONG Commit(const char* operation);
   void Rollback();
+  // A batch: every later operation of this process on the hive joins one transaction until EndBatch,
+  // which commits it whole or rolls it back whole. Callers hold mutex() around each call.
+  LONG BeginBatch();
+  LONG EndBatch(bool commit);
 
  private:
   Hive() = default;
-  LONG Open(const std::string& dir, const std::string& file);
+  static std::map<std::string, std::shared_ptr<Hive>>& Cache();
+  LONG Open(const std::string& dir, const std::string& file, std::string& problem);
+  static LONG Examine(const std::string& file, std::string& problem);
   bool OpenReadOnly(const std::string& file, bool immutable);
   int CreateSchema();
 
   sqlite3* m_db = nullptr;
   bool m_writable = false;
+  bool m_inBatch = false;
   std::mutex m_mutex;
   std::unordered_map<const char*, sqlite3_stmt*> m_statements;
 };
+
+// The root of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE; false for any other handle.
+bool PredefinedRoot(HKEY key, Root& root);
 
 // Maps an SQLite result code to the Win32 code a registry call reports.
 LONG ErrorFromSqlite(int rc);

@@ -570,6 +570,36 @@ std::string HiveDirectory(HKEY root) {
   return std::string();
 }
 
+bool PredefinedRoot(HKEY key, Root& root) {
+  if (key != HKEY_CURRENT_USER && key != HKEY_LOCAL_MACHINE) return false;
+  root = key->root;
+  return true;
+}
+
+std::string StoreProblem(HKEY root) {
+  Root which;
+  if (!PredefinedRoot(root, which)) return std::string();
+  LONG rc = ERROR_SUCCESS;
+  Hive::ForRoot(which, &rc);
+  return rc == ERROR_SUCCESS ? std::string() : Hive::ProblemOf(which);
+}
+
+LONG BeginBatch(HKEY root) {
+  KeyRef ref;
+  if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (LONG rc = Resolve(root, ref)) return rc;
+  std::lock_guard<std::mutex> lock(ref.hive->mutex());
+  return ref.hive->BeginBatch();
+}
+
+LONG EndBatch(HKEY root, BatchEnd end) {
+  KeyRef ref;
+  if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (LONG rc = Resolve(root, ref)) return rc;
+  std::lock_guard<std::mutex> lock(ref.hive->mutex());
+  return ref.hive->EndBatch(end == BatchEnd::Commit);
+}
+
 void SetFaultHook(FaultHook hook) {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   g_faultHook = std::move(hook);

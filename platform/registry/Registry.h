@@ -82,6 +82,26 @@ namespace platform::registry {
 // may switch folders; each hive file is still opened only once per process.)
 std::string HiveDirectory(HKEY root);
 
+// Why the store of a root (HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE) cannot be used, naming the file or
+// folder and the reason; "" when it can. Calls on such a store fail with ERROR_BADDB (the file is
+// damaged) or ERROR_REGISTRY_IO_FAILED (it cannot be opened), and nothing is ever written to it.
+std::string StoreProblem(HKEY root);
+
+// All of this process's operations on a root's hive between BeginBatch and EndBatch form one
+// transaction: EndBatch with Commit keeps them all, with Rollback none (marlin3-reg import).
+enum class BatchEnd { Commit, Rollback };
+LONG BeginBatch(HKEY root);
+LONG EndBatch(HKEY root, BatchEnd end);
+
+// Rescue of a damaged hive: every key and value that can still be read goes into a new hive file in
+// its place; the damaged file (with its journal files) is kept beside it under a new name.
+struct RescueReport {
+  std::string damagedCopy;  // where the damaged file was moved ("" when there was no file)
+  size_t keys = 0, values = 0;          // rescued
+  size_t lostKeys = 0, lostValues = 0;  // read but without their parent key
+};
+LONG RescueHive(HKEY root, RescueReport& report);
+
 // Test seam: when set, every operation first asks the hook with the operation's name ("open",
 // "create", "query", "set", "enum", "delete"); a result other than ERROR_SUCCESS fails the call with it.
 using FaultHook = std::function<LONG(const char* operation)>;

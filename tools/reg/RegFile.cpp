@@ -1,6 +1,7 @@
 // Key names, whole-value reads and the .reg text format of marlin3-reg (see RegFile.h).
 #include "tools/reg/RegFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -189,9 +190,26 @@ bool ParseQuoted(const std::string& s, size_t& i, std::string& out) {
   return false;
 }
 
+// One change a .reg file asks for, read and checked before anything is written.
+struct Operation {
+  enum Kind { kDeleteTree, kCreateKey, kSetValue, kDeleteValue } kind;
+  KeyName key;
+  std::string name;
+  DWORD type = REG_NONE;
+  std::string bytes;
+  size_t line = 0;
+};
+
+// A .reg import is all or nothing: the whole file is parsed first (a bad line names itself and nothing
+// is written), then applied inside one batch per hive, rolled back whole when any write fails.
 class Importer {
  public:
   bool Run(const std::string& text, std::string& error) {
+    return Parse(text, error) && Apply(error);
+  }
+
+ private:
+  bool Parse(const std::string& text, std::string& error) {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start <= text.size()) {
@@ -206,16 +224,17 @@ class Importer {
     if (i >= lines.size() || (lines[i] != kHeader5 && lines[i] != kHeader4)) {
       error =
           "The specified file is not a registry script. You can only import binary registry files from "
-          "within "
-          "the registry editor.";
+          "within the registry editor.";
       return false;
     }
     m_unicode = lines[i] == kHeader5;
     for (++i; i < lines.size(); ++i) {
+      const size_t lineNumber = i + 1;
       std::string line = TrimLeft(lines[i]);
       if (line.empty() || line[0] == ';') continue;
+      std::string why;
       if (line[0] == '[') {
-        if (!OpenKey(line, error)) return false;
+        if (!ParseKey(line, lineNumber, why)) return LineError(lineNumber, why, error);
         continue;
       }
       // Hex data may continue over lines ending with a backslash.
@@ -226,108 +245,166 @@ class Importer {
           line += TrimLeft(lines[++i]);
         }
       }
-      if (!SetValue(line, error)) return false;
+      if (!ParseValue(line, lineNumber, why)) return LineError(lineNumber, why, error);
     }
-    Close();
     return true;
   }
-  ~Importer() { Close(); }
 
- private:
-  void Close() {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
+  static bool LineError(size_t line, const std::string& why, std::string& error) {
+    error = "Line " + std::to_string(line) + ": " + why + ". Nothing was imported.";
+    return false;
   }
 
-  bool OpenKey(const std::string& line, std::string& error) {
-    Close();
+  bool ParseKey(const std::string& line, size_t lineNumber, std::string& why) {
+    m_haveKey = false;
     const size_t end = line.rfind(']');
-    if (end == std::string::npos) return true;  // not a key line: regedit skips it
+    if (end == std::string::npos) {
+      why = "the key line has no closing \"]\"";
+      return false;
+    }
+    if (!TrimLeft(line.substr(end + 1)).empty()) {
+      why = "text after the closing \"]\" of a key line";
+      return false;
+    }
     const bool remove = line.size() > 1 && line[1] == '-';
-    KeyName key;
-    if (!ParseKeyName(line.substr(remove ? 2 : 1, end - (remove ? 2 : 1)), key)) {
-      error = "Error accessing the registry.";
+    Operation op{remove ? Operation::kDeleteTree : Operation::kCreateKey, {}, {}, REG_NONE, {}, lineNumber};
+    if (!ParseKeyName(line.substr(remove ? 2 : 1, end - (remove ? 2 : 1)), op.key)) {
+      why = "\"" + line.substr(0, end + 1) + "\" is not a key of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE";
       return false;
     }
-    if (remove) {
-      if (!key.path.empty()) RegDeleteTreeA(key.root, key.path.c_str());
-      return true;
-    }
-    const LONG rc =
-        RegCreateKeyExA(key.root, key.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
-    if (rc) {
-      m_key = nullptr;
-      error = "Error accessing the registry.";
+    if (remove && op.key.path.empty()) {
+      why = "a whole hive cannot be deleted";
       return false;
     }
+    m_haveKey = !remove;
+    m_key = op.key;
+    m_ops.push_back(std::move(op));
     return true;
   }
 
-  bool SetValue(const std::string& line, std::string& error) {
-    if (!m_key) return true;  // values outside a key (or under a deleted one) are ignored, as regedit does
-    std::string name;
+  bool ParseValue(const std::string& line, size_t lineNumber, std::string& why) {
+    Operation op{Operation::kSetValue, m_key, {}, REG_SZ, {}, lineNumber};
     size_t i = 0;
     if (line[0] == '@') {
       i = 1;
     } else if (line[0] == '"') {
-      if (!ParseQuoted(line, i, name)) return Bad(error);
+      if (!ParseQuoted(line, i, op.name)) return Bad(why, "the value name has no closing quote");
     } else {
-      return Bad(error);
+      return Bad(why, "neither a key nor a value");
     }
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i >= line.size() || line[i] != '=') return Bad(error);
-    std::string data = TrimLeft(line.substr(i + 1));
-    DWORD type = REG_SZ;
-    std::string bytes;
+    if (i >= line.size() || line[i] != '=') return Bad(why, "\"=\" is missing after the value name");
+    const std::string data = TrimLeft(line.substr(i + 1));
     if (data == "-") {
-      RegDeleteValueA(m_key, name.c_str());
-      return true;
-    }
-    if (!data.empty() && data[0] == '"') {
+      op.kind = Operation::kDeleteValue;
+    } else if (!data.empty() && data[0] == '"') {
       size_t j = 0;
-      if (!ParseQuoted(data, j, bytes)) return Bad(error);
-      bytes += '\0';
+      if (!ParseQuoted(data, j, op.bytes)) return Bad(why, "the text has no closing quote");
+      if (!TrimLeft(data.substr(j)).empty()) return Bad(why, "text after the closing quote");
+      op.bytes += '\0';
     } else if (data.compare(0, 6, "dword:") == 0) {
       const std::string digits = data.substr(6);
-      if (digits.empty() || digits.size() > 8) return Bad(error);
+      if (digits.empty() || digits.size() > 8) return Bad(why, "a dword needs 1 to 8 hexadecimal digits");
       uint32_t value = 0;
       for (char c : digits) {
-        if (HexDigit(c) < 0) return Bad(error);
+        if (HexDigit(c) < 0) return Bad(why, "a dword needs 1 to 8 hexadecimal digits");
         value = value * 16 + static_cast<uint32_t>(HexDigit(c));
       }
-      type = REG_DWORD;
-      for (int k = 0; k < 4; ++k) bytes += static_cast<char>((value >> (8 * k)) & 0xFF);
+      op.type = REG_DWORD;
+      for (int k = 0; k < 4; ++k) op.bytes += static_cast<char>((value >> (8 * k)) & 0xFF);
     } else if (data.compare(0, 3, "hex") == 0) {
-      size_t colon = data.find(':');
-      if (colon == std::string::npos) return Bad(error);
-      type = REG_BINARY;
-      if (data[3] == '(') {
+      const size_t colon = data.find(':');
+      if (colon == std::string::npos) return Bad(why, "\":\" is missing after hex");
+      op.type = REG_BINARY;
+      if (data.size() > 3 && data[3] == '(') {
         unsigned parsed = 0;
-        if (std::sscanf(data.c_str() + 4, "%x", &parsed) != 1) return Bad(error);
-        type = parsed;
+        char close = 0;
+        if (std::sscanf(data.c_str() + 4, "%x%c", &parsed, &close) != 2 || close != ')')
+          return Bad(why, "the hex type is not a hexadecimal number in brackets");
+        op.type = parsed;
+      } else if (colon != 3) {
+        return Bad(why, "unknown data type");
       }
-      if (!ParseHexBytes(data.substr(colon + 1), bytes)) return Bad(error);
-      if (m_unicode && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
-        bytes = Utf16LeToUtf8(bytes);
+      if (!ParseHexBytes(data.substr(colon + 1), op.bytes)) return Bad(why, "malformed hex bytes");
+      if (m_unicode && (op.type == REG_SZ || op.type == REG_EXPAND_SZ || op.type == REG_MULTI_SZ))
+        op.bytes = Utf16LeToUtf8(op.bytes);
     } else {
-      return Bad(error);
+      return Bad(why, "unknown data type");
     }
-    if (RegSetValueExA(m_key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                       static_cast<DWORD>(bytes.size()))) {
-      error = "Error accessing the registry.";
-      return false;
-    }
+    if (op.bytes.size() > kRegMaxValueSize) return Bad(why, "the value is larger than the registry allows");
+    // Values outside a key (or under a deleted one) are ignored, as regedit does.
+    if (m_haveKey) m_ops.push_back(std::move(op));
     return true;
   }
 
-  static bool Bad(std::string& error) {
-    error =
-        "The specified file is not a registry script. You can only import binary registry files from within "
-        "the registry editor.";
+  static bool Bad(std::string& why, const char* what) {
+    why = what;
     return false;
   }
 
-  HKEY m_key = nullptr;
+  bool Apply(std::string& error) {
+    std::vector<HKEY> batches;
+    for (const Operation& op : m_ops) {
+      if (std::find(batches.begin(), batches.end(), op.key.root) != batches.end()) continue;
+      if (LONG rc = platform::registry::BeginBatch(op.key.root)) {
+        for (HKEY root : batches) platform::registry::EndBatch(root, platform::registry::BatchEnd::Rollback);
+        return Failed(rc, op, error);
+      }
+      batches.push_back(op.key.root);
+    }
+    LONG rc = ERROR_SUCCESS;
+    const Operation* failed = nullptr;
+    for (const Operation& op : m_ops) {
+      if ((rc = ApplyOne(op))) {
+        failed = &op;
+        break;
+      }
+    }
+    // Two hives are two files: the second commit is the only step that could leave the first alone.
+    for (HKEY root : batches) {
+      const auto end = failed ? platform::registry::BatchEnd::Rollback : platform::registry::BatchEnd::Commit;
+      const LONG ended = platform::registry::EndBatch(root, end);
+      if (!failed && ended) {
+        rc = ended;
+        failed = &m_ops.front();
+      }
+    }
+    return failed ? Failed(rc, *failed, error) : true;
+  }
+
+  static LONG ApplyOne(const Operation& op) {
+    if (op.kind == Operation::kDeleteTree) {
+      const LONG rc = RegDeleteTreeA(op.key.root, op.key.path.c_str());
+      return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+    }
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExA(op.key.root, op.key.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr);
+    if (rc) return rc;
+    if (op.kind == Operation::kSetValue) {
+      rc = RegSetValueExA(key, op.name.c_str(), 0, op.type, reinterpret_cast<const BYTE*>(op.bytes.data()),
+                          static_cast<DWORD>(op.bytes.size()));
+    } else if (op.kind == Operation::kDeleteValue) {
+      rc = RegDeleteValueA(key, op.name.c_str());
+      if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return rc;
+  }
+
+  static bool Failed(LONG rc, const Operation& op, std::string& error) {
+    std::string text = platform::registry::StoreProblem(op.key.root);
+    if (text.empty()) {
+      text = platform::FormatMessageText(static_cast<DWORD>(rc));
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    }
+    error = "Line " + std::to_string(op.line) + ": " + text + " Nothing was imported.";
+    return false;
+  }
+
+  std::vector<Operation> m_ops;
+  KeyName m_key;
+  bool m_haveKey = false;
   bool m_unicode = true;
 };
 

@@ -31,8 +31,20 @@ int InvalidKey(const std::string& operation) {
   return 1;
 }
 
+// The root the command works on, so a failure of its store can be told with the file and the reason.
+HKEY g_root = nullptr;
+
 int Failure(LONG code) {
-  if (code == ERROR_FILE_NOT_FOUND) {
+  const std::string problem =
+      (code == ERROR_BADDB || code == ERROR_REGISTRY_IO_FAILED) && g_root
+          ? platform::registry::StoreProblem(g_root)
+          : std::string();
+  if (!problem.empty()) {
+    std::fprintf(stderr, "ERROR: %s\n", problem.c_str());
+    if (code == ERROR_BADDB)
+      std::fprintf(stderr, "Nothing was changed. \"marlin3-reg repair %s\" rescues what can still be read.\n",
+                   g_root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU");
+  } else if (code == ERROR_FILE_NOT_FOUND) {
     std::fprintf(stderr, "%s\n", kNotFound);
   } else {
     std::string text = platform::FormatMessageText(static_cast<DWORD>(code));
@@ -445,6 +457,25 @@ int Import(const std::string& path) {
   return Succeeded();
 }
 
+// Rescues what can be read of a damaged hive into a new one; the damaged file is kept aside.
+int Repair(const KeyName& key) {
+  if (!key.path.empty()) return InvalidKey("REPAIR");
+  const std::string problem = platform::registry::StoreProblem(key.root);
+  if (problem.empty()) {
+    std::printf("The hive %s is not damaged; nothing to repair.\n", key.rootName.c_str());
+    return 0;
+  }
+  std::printf("%s\n", problem.c_str());
+  platform::registry::RescueReport report;
+  if (LONG rc = platform::registry::RescueHive(key.root, report)) return Failure(rc);
+  std::printf("Rescued %zu keys and %zu values into a new hive.\n", report.keys, report.values);
+  if (report.lostKeys || report.lostValues)
+    std::printf("Lost %zu keys and %zu values whose parent key could not be read.\n", report.lostKeys,
+                report.lostValues);
+  if (!report.damagedCopy.empty()) std::printf("The damaged file is kept as '%s'.\n", report.damagedCopy.c_str());
+  return Succeeded();
+}
+
 void Usage() {
   std::printf(
       "marlin3-reg: reg.exe's operations on the marlin3 registry.\n\n"
@@ -452,7 +483,8 @@ void Usage() {
       "  marlin3-reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
       "  marlin3-reg delete KEY [/v NAME | /ve | /va] [/f]\n"
       "  marlin3-reg export KEY FILE [/y]\n"
-      "  marlin3-reg import FILE\n\n"
+      "  marlin3-reg import FILE\n"
+      "  marlin3-reg repair HKCU|HKLM\n\n"
       "KEY: HKCU, HKLM, HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE, then \\SubKey\\...\n"
       "TYPE: REG_SZ (default), REG_EXPAND_SZ, REG_DWORD, REG_QWORD, REG_BINARY, REG_MULTI_SZ, REG_NONE\n"
       "Hives: $MARLIN3_REGISTRY_DIR, else HKCU in ${XDG_CONFIG_HOME:-~/.config}/marlin3/ and HKLM in "
@@ -472,7 +504,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (operation != "QUERY" && operation != "ADD" && operation != "DELETE" && operation != "EXPORT" &&
-      operation != "IMPORT") {
+      operation != "IMPORT" && operation != "REPAIR") {
     std::fprintf(stderr, "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n");
     return 1;
   }
@@ -486,6 +518,11 @@ int main(int argc, char** argv) {
   if (o.positional.size() != wanted) return Syntax(operation);
   KeyName key;
   if (!regtool::ParseKeyName(o.positional[0], key)) return InvalidKey(operation);
+  g_root = key.root;
+  if (operation == "REPAIR") {
+    if (o.hasValue || o.defaultValue || o.force) return Syntax(operation);
+    return Repair(key);
+  }
   if (operation == "QUERY") return Query(key, o);
   if (operation == "ADD") return Add(key, o);
   if (operation == "DELETE") return Delete(key, o);
