@@ -117,13 +117,14 @@ bool ValueGetter::ValidateDir(std::string& folder, bool ask, bool addBackslash) 
   for (std::string parent = ParentOf(folder); IsExamined(parent) && !FolderExists(parent);
        parent = ParentOf(parent))
     missing.push_back(parent);
+  // A path through ".." names a folder again that an earlier step made: existing afterwards is success.
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!CreateDirectoryA(it->c_str(), nullptr)) {
+    if (!CreateDirectoryA(it->c_str(), nullptr) && !FolderExists(*it)) {
       trace.SystemError("Creating directory failed");
       break;
     }
   }
-  if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+  if (!CreateDirectoryA(folder.c_str(), nullptr) && !FolderExists(folder)) {
     trace.SystemError("Creating directory failed");
     return false;
   }

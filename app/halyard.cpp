@@ -112,9 +112,18 @@ BOOL ScanApp::InitInstance() {
   m_ValueGetter = ValueGetter(m_strCmdLine);
   SetupLogging();
   DebugTrace trace("InitInstance", __FILE__);
+  // An error met before the hide mask is known waits with its box (logged at once): task 8 and a mask
+  // with every bit set must never block an unattended run on a box.
+  struct BoxGate {
+    ~BoxGate() { DebugTrace::ReleaseErrorBoxes(); }
+  } boxGate;
+  DebugTrace::HoldErrorBoxes();
 
   Enable3dControls();
-  if (!LoadResourceDll(kResourceLibrary)) return FALSE;
+  if (!LoadResourceDll(kResourceLibrary)) {
+    if (IsQuietRun()) DebugTrace::SetShowErrors(false);
+    return FALSE;
+  }
 
   std::string title;
   if (AfxLoadString(kIdsTitleScanReg, title) && !title.empty())
@@ -128,6 +137,7 @@ BOOL ScanApp::InitInstance() {
   m_ValueGetter.GetFromCmdLine(settings::kOptDevAddr, devAddr);
   if (!devAddr.empty()) {
     if (!IsThisSelected(devAddr)) {
+      if (IsQuietRun()) DebugTrace::SetShowErrors(false);
       ReleaseResourceDll();
       return FALSE;  // another product's device: end silently
     }
@@ -143,6 +153,7 @@ BOOL ScanApp::InitInstance() {
     if (m_nTask == kTaskConvert) m_nHide |= settings::kHideAll;
     if (m_nHide == settings::kHideAll) DebugTrace::SetShowErrors(false);
   }
+  DebugTrace::ReleaseErrorBoxes();
   m_ValueGetter.GetSetting(settings::kQsTypeAtStartup, m_nFileType, g_strQsName);
 
   std::string setupDest;
@@ -209,6 +220,19 @@ void ScanApp::ReadHideMask() {
   m_ValueGetter.GetSetting(settings::kQsHide, m_nHide, g_strQsName);
 }
 
+bool ScanApp::IsQuietRun() {
+  int task = settings::kOptTask.nDefault;
+  m_ValueGetter.GetFromCmdLine(settings::kOptTask, task);
+  if (task == kTaskConvert) return true;
+  // The Quick Set as far as it is known without the resource library (its default name is a string).
+  std::string qs;
+  m_ValueGetter.GetFromCmdLine(settings::kMainQs.pszName, qs, qs);
+  if (qs.empty()) qs = m_ValueGetter.GetMainStr(settings::kMainQs.pszName);
+  int hide = settings::kQsHide.nDefault;
+  m_ValueGetter.GetSetting(settings::kQsHide, hide, qs);
+  return hide == settings::kHideAll;
+}
+
 bool ScanApp::LoadResourceDll(const std::string& name) {
   DebugTrace trace("LoadResourceDll", __FILE__);
   HMODULE module = LoadLibraryA(name.c_str());
@@ -221,6 +245,7 @@ bool ScanApp::LoadResourceDll(const std::string& name) {
   trace.Error("Can't find Resource DLL");
   std::string text;
   if (!OwnStrings::Load(OwnStrings::kIdsNoResources, text)) trace.Error(TRACE_NUMBERED("LoadString failed"));
+  if (IsQuietRun()) return false;  // logged above; an unattended run must not wait on a box
   if (AfxMessageBox(text, MB_OK) == 0) trace.Error(TRACE_NUMBERED("AfxMsgBox failed"));
   return false;
 }
@@ -230,7 +255,17 @@ void ScanApp::SetupRegistry() {
   const std::string mainKey = m_ValueGetter.GetMainKeyPath();
 
   MyReg reg;
-  bool firstRun = !reg.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, false);
+  const bool opened = reg.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, false);
+  const DWORD openError = opened ? ERROR_SUCCESS : platform::GetLastError();
+  // Only a missing main key is a first run; a store that cannot be read is said so, and defaults are
+  // not written over it on every start.
+  const bool firstRun = !opened && openError == ERROR_FILE_NOT_FOUND;
+  if (!opened && !firstRun) {
+    platform::SetLastError(openError);
+    trace.SystemError(DebugTrace::FormatOne("Opening the main key %s failed", mainKey));
+    const std::string problem = MyReg::StoreProblem(HKEY_CURRENT_USER);
+    if (!problem.empty()) trace.Error(problem);
+  }
   if (firstRun && reg.Create(HKEY_CURRENT_USER, mainKey, KEY_WRITE))
     reg.Set(LoadStr(kIdsQsDefault, trace, __LINE__), settings::kMainQs.pszName);
   reg.Close();

@@ -85,6 +85,9 @@ class ScanApp : public CWinApp {
   // Steps of InitInstance; they log under InitInstance's tracer.
   void SelectQuickSet(DebugTrace& trace);
   void ReadHideMask();
+  // True when this run must show no message box at all, as far as is known before the resource
+  // library and the current Quick Set: task 8, or a hide mask with every bit set.
+  bool IsQuietRun();
   void RunDeviceSetupDialog(DebugTrace& trace);
   void RunInteractive(DebugTrace& trace);
   void RunPoll(DebugTrace& trace);

@@ -19,6 +19,8 @@ struct LogState {
   int nLevel = 1;
   bool bShowErrors = false;
   bool bErrorShown = false;
+  bool bHoldBoxes = false;
+  std::string strHeldBox;  // the first error box met while boxes were held
 };
 
 LogState& State() {
@@ -93,6 +95,34 @@ std::string PrintfText(const std::string& directive, const std::string& value) {
   return out;
 }
 
+// Control characters inside a message are written escaped ("\\r", "\\n", "\\t", "\\xNN"), so a value
+// read from a command line, the registry or a device can never start a line of its own in the log.
+// Line breaks at the very end are the program's own (the numbered "%d->%s\\n" form) and stay.
+std::string Escaped(const std::string& message) {
+  size_t end = message.size();
+  while (end > 0 && (message[end - 1] == '\n' || message[end - 1] == '\r')) --end;
+  std::string out;
+  out.reserve(message.size());
+  for (size_t i = 0; i < end; ++i) {
+    const auto c = static_cast<unsigned char>(message[i]);
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  out.append(message, end, std::string::npos);
+  return out;
+}
+
 }  // namespace
 
 std::string DebugTrace::FormatOne(const char* format, long long arg) {
@@ -151,7 +181,7 @@ void DebugTrace::OpenLog() {
 }
 
 void DebugTrace::WriteLine(const std::string& message) {
-  m_strLine = m_strFile + ": " + m_strFunction + "> " + message + "\r\n";
+  m_strLine = m_strFile + ": " + m_strFunction + "> " + Escaped(message) + "\r\n";
   std::string debugLine = "***" + m_strLine;
   OutputDebugStringA(debugLine.c_str());
 
@@ -165,6 +195,25 @@ void DebugTrace::ShowErrorBox(const std::string& message) {
   LogState& state = State();
   if (!state.bShowErrors || state.bErrorShown) return;
   std::string text = m_strFile + ":" + m_strFunction + "> " + message;
+  if (state.bHoldBoxes) {
+    if (state.strHeldBox.empty()) state.strHeldBox = text;
+    return;
+  }
+  AfxMessageBox(text, MB_OK);
+  state.bErrorShown = true;
+}
+
+void DebugTrace::HoldErrorBoxes() {
+  State().bHoldBoxes = true;
+}
+
+void DebugTrace::ReleaseErrorBoxes() {
+  LogState& state = State();
+  if (!state.bHoldBoxes) return;
+  state.bHoldBoxes = false;
+  std::string text;
+  text.swap(state.strHeldBox);
+  if (text.empty() || !state.bShowErrors || state.bErrorShown) return;
   AfxMessageBox(text, MB_OK);
   state.bErrorShown = true;
 }

@@ -2,6 +2,7 @@
 // process-wide log state behind it (log path, open handle, level, error-box switch).
 // Lines read "source: function> message\r\n"; each goes to the debugger output with "***" in front and
 // is written through to the log file at once, so the log is complete even if the process dies.
+// Control characters inside a message are escaped, so one line of the log is one line of the program.
 // Level 3 adds "Entered"/"Exiting", level 2 adds detail lines. With the error-box switch on, the first
 // error of the run is also shown in a message box. One thread; the state is unguarded on purpose.
 #pragma once
@@ -31,6 +32,10 @@ class DebugTrace {
   static int GetLevel();
   static void SetShowErrors(bool show);
   static bool GetShowErrors();
+  // Start-up holds the error box until it knows whether this run may show boxes at all (task 8 and a
+  // hide mask with every bit set never do); Release shows the first held error if the switch is still on.
+  static void HoldErrorBoxes();
+  static void ReleaseErrorBoxes();
 
   // The numbered convention of error texts: "%d->%s\n" with the reporting place and the message.
   static std::string Numbered(int place, const std::string& message);

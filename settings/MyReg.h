@@ -22,6 +22,8 @@ class MyReg {
   bool Create(HKEY root, const std::string& path, REGSAM access);
   void Close();
   bool IsOpen() const { return m_hKey != nullptr; }
+  // Why a root's store cannot be used (the file and the reason), "" when it can.
+  static std::string StoreProblem(HKEY root) { return platform::registry::StoreProblem(root); }
 
   // Appends the names of the open key's subkeys; always true (nothing when no key is open).
   bool EnumKeys(std::vector<std::string>& names);

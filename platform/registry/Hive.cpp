@@ -151,6 +151,23 @@ std::string Hive::DirectoryOf(Root root) {
   return WithSlash(config) + "marlin3/";
 }
 
+// Opens a hive file for reading only, without ever writing to it: no statement may write, and closing
+// does not fold the write-ahead log into the file. Read-write (never create) where allowed, since a
+// WAL database opened read-only cannot be read without its index file; read-only otherwise.
+int OpenForExamining(const std::string& file, sqlite3** db) {
+  int rc = sqlite3_open_v2(file.c_str(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(*db);
+    *db = nullptr;
+    rc = sqlite3_open_v2(file.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return rc;
+  }
+  sqlite3_db_config(*db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_exec(*db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+  sqlite3_busy_timeout(*db, kBusyTimeoutMs);
+  return SQLITE_OK;
+}
+
 std::map<std::string, std::shared_ptr<Hive>>& Hive::Cache() {
   static auto* cache = new std::map<std::string, std::shared_ptr<Hive>>();  // lives until exit
   return *cache;
@@ -204,14 +221,13 @@ LONG Hive::Examine(const std::string& file, std::string& problem) {
     problem = "The registry file " + Quoted(file) + " is damaged: " + why;
     return ERROR_BADDB;
   };
-  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = OpenForExamining(file, &db);
   if (rc != SQLITE_OK) {
     const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
     problem = "The registry file " + Quoted(file) + " cannot be opened: " + why;
     return ERROR_REGISTRY_IO_FAILED;
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
   std::string first;
   char* message = nullptr;
   rc = sqlite3_exec(

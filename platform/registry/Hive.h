@@ -77,6 +77,9 @@ class Hive {
   std::unordered_map<const char*, sqlite3_stmt*> m_statements;
 };
 
+// Opens an existing hive file so that nothing is ever written to it (examining, rescuing).
+int OpenForExamining(const std::string& file, sqlite3** db);
+
 // The root of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE; false for any other handle.
 bool PredefinedRoot(HKEY key, Root& root);
 

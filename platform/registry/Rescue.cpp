@@ -47,7 +47,7 @@ void Scan(sqlite3* db, const char* sql, Take take) {
 void ReadDamaged(const std::string& file, std::map<int64_t, KeyRow>& keys,
                  std::map<int64_t, ValueRow>& values) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+  if (OpenForExamining(file, &db) != SQLITE_OK) {
     sqlite3_close_v2(db);
     return;
   }

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <sstream>
 #include <vector>
 
 #include "AppFixture.h"
@@ -404,6 +405,70 @@ TEST_F(StartupTest, MissingResourceLibraryShowsTheProgramsOwnMessage) {
     EXPECT_TRUE(Has(run.log, "halyard.cpp: LoadResourceDll> Can't find Resource DLL\r\n")) << run.log;
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "SOFTWARE\\Nexora"));  // the run ended before the registry
   }
+}
+
+
+TEST_F(StartupTest, UnattendedRunsShowNoBoxEvenForErrorsBeforeTheMaskIsRead) {
+  // No product key: IsNetworked's error comes before the hide mask is known. An empty script fails
+  // the run (exit 70) at the first box.
+  const std::vector<std::vector<std::string>> quiet = {
+      {"/ShowDebug", "1", "/Task", "8"},
+      {"/ShowDebug", "1", "/Task", "15", "/Hide", "286331153"},
+  };
+  for (const auto& args : quiet) {
+    SCOPED_TRACE(args[3]);
+    RunResult run = Start(args);
+    EXPECT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_EQ(run.transcript, "");
+    EXPECT_TRUE(Has(run.log, "HKLM product Connection Type unknown")) << run.log;
+  }
+
+  // Every hide bit set in the Quick Set record itself, not on the command line.
+  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  SetString(HKEY_CURRENT_USER, Qs(m_s89), "Hide", "286331153");
+  RunResult run = Start({"/ShowDebug", "1", "/Task", "15"});
+  EXPECT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_EQ(run.transcript, "");
+
+  // Without the quiet mask the same early error is still shown, once.
+  SetString(HKEY_CURRENT_USER, Qs(m_s89), "Hide", "16");
+  run = Start({"/ShowDebug", "1", "/Task", "15"}, "msgbox OK\n");
+  EXPECT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_NE(run.transcript.find("Connection Type unknown"), std::string::npos) << run.transcript;
+}
+
+TEST_F(StartupTest, DamagedSettingsStoreIsNamedAndLeftAlone) {
+  const fs::path dir = Scratch() / "damaged-store";
+  fs::create_directories(dir);
+  std::string noise(4096, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 131 + 7) % 256);
+  { std::ofstream(dir / "HKCU.db", std::ios::binary) << noise; }
+
+  RunResult run = Start({"/Task", "15"}, "", MARLIN3_BIN_DIR "/marlin3", {"MARLIN3_REGISTRY_DIR=" + dir.string()});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Has(run.log, "halyard.cpp: SetupRegistry> The registry file '" + (dir / "HKCU.db").string() +
+                               "' is damaged: file is not a database\r\n"))
+      << run.log;
+  EXPECT_TRUE(Has(run.log, "Opening the main key")) << run.log;
+  EXPECT_EQ(ReadFile(dir / "HKCU.db"), noise);
+  EXPECT_FALSE(fs::exists(dir / "HKCU.db-wal"));
+}
+
+TEST_F(StartupTest, ValuesCannotForgeLogLines) {
+  SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
+  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  SetString(HKEY_CURRENT_USER, Qs("Evil\r\nhalyard.cpp: InitInstance> forged"), "DevDest", "Dest 1");
+
+  RunResult run = Start({"/Qs", "A\r\nhalyard.cpp: InitInstance> forged too", "/Task", "15", "/LogDebug", "3"});
+  RunResult byDevice = Start({"/DevDest", "Dest 1", "/Task", "15"});
+  for (const RunResult* r : {&run, &byDevice}) {
+    EXPECT_EQ(r->exitCode, 0);
+    std::istringstream lines(r->log);
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_NE(line.rfind("halyard.cpp: InitInstance> forged", 0), 0u) << line;
+  }
+  EXPECT_TRUE(Has(run.log, "A\\r\\nhalyard.cpp: InitInstance> forged too")) << run.log;
+  EXPECT_TRUE(Has(byDevice.log, "with Evil\\r\\nhalyard.cpp: InitInstance> forged\r\n")) << byDevice.log;
 }
 
 }  // namespace

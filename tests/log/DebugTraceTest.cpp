@@ -228,3 +228,43 @@ TEST_F(DebugTraceTest, WritingStartsAtTheBeginningOfAnExistingFile) {
 }
 
 }  // namespace
+
+TEST_F(DebugTraceTest, ControlCharactersInsideAMessageCannotForgeALine) {
+  DebugTrace trace("F", "s.cpp", m_path.c_str());
+  trace.WriteFormat("Using source '%s'", std::string("A\r\ns.cpp: F> forged\tline\x01\x7F"));
+  trace.Error(DebugTrace::Numbered(7, "name\nwith break"));  // the program's own trailing "\n" stays
+  EXPECT_EQ(Log(),
+            "s.cpp: F> Using source 'A\\r\\ns.cpp: F> forged\\tline\\x01\\x7F'\r\n"
+            "s.cpp: F> 7->name\\nwith break\n\r\n");
+}
+
+TEST_F(DebugTraceTest, HeldErrorBoxShowsOnReleaseOnlyWhileBoxesAreOn) {
+  CWinApp app("marlin3test");
+  const fs::path transcript = g_scratch / "transcript.txt";
+  const std::string before = ReadFile(transcript);
+  DebugTrace::SetShowErrors(true);
+  DebugTrace::HoldErrorBoxes();
+  {
+    DebugTrace trace("Func", "s.cpp", m_path.c_str());
+    trace.Error("held");
+    trace.Error("second");
+  }
+  EXPECT_EQ(ReadFile(transcript), before);  // nothing shown while held
+  DebugTrace::ReleaseErrorBoxes();
+  EXPECT_EQ(ReadFile(transcript).substr(before.size()),
+            "msgbox caption=\"marlin3test\" text=\"s.cpp:Func> held\" buttons=OK icon=none answer=OK\n");
+
+  // A run that turns boxes off before the release (task 8, every hide bit) shows nothing at all.
+  DebugTrace::ResetForTest();
+  const std::string mid = ReadFile(transcript);
+  DebugTrace::SetShowErrors(true);
+  DebugTrace::HoldErrorBoxes();
+  {
+    DebugTrace trace("Func", "s.cpp", m_path.c_str());
+    trace.Error("never shown");
+  }
+  DebugTrace::SetShowErrors(false);
+  DebugTrace::ReleaseErrorBoxes();
+  EXPECT_EQ(ReadFile(transcript), mid);
+  EXPECT_NE(Log().find("s.cpp: Func> never shown\r\n"), std::string::npos);
+}

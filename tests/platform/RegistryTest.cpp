@@ -395,15 +395,17 @@ TEST_F(RegistryTest, ClosedHandleIsInvalid) {
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_CURRENT_USER));
 }
 
-TEST_F(RegistryTest, UnwritableHiveFolderReadsEmptyAndRefusesWrites) {
+TEST_F(RegistryTest, HiveFolderBehindAFileIsAStoreThatCannotBeOpened) {
   testutil::WriteAll(m_dir / "plainfile", "x");
   testutil::ScopedEnv env("MARLIN3_REGISTRY_DIR", (m_dir / "plainfile/hives").c_str());
   HKEY key = nullptr;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, KEY_READ, &key));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, nullptr, 0,
-                                                 KEY_WRITE, nullptr, &key, nullptr));
-  EXPECT_EQ(ERROR_ACCESS_DENIED,
+  EXPECT_EQ(ERROR_REGISTRY_IO_FAILED,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_REGISTRY_IO_FAILED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora", 0, nullptr, 0,
+                                                      KEY_WRITE, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_REGISTRY_IO_FAILED,
             RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2));
+  EXPECT_EQ(testutil::ReadAll(m_dir / "plainfile"), "x");
 }
 
 TEST(RegistryDirectoryTest, DefaultsFollowXdgConfigHome) {

@@ -372,3 +372,84 @@ TEST_F(RegToolTest, MachineHiveIsReadOnlyForOtherUsers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RegToolTest, ImportIsAllOrNothingAndNamesTheBadLine) {
+  ASSERT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora\\Kept", "/v", "x", "/d", "before"}).exitCode);
+  ASSERT_EQ(0, Reg({"add", "HKLM\\SOFTWARE\\Nexora\\Product", "/v", "Port", "/d", "old"}).exitCode);
+  const std::string before = m_dir + "/before.reg", after = m_dir + "/after.reg";
+  const std::string beforeLm = m_dir + "/before-lm.reg", afterLm = m_dir + "/after-lm.reg";
+  ASSERT_EQ(0, Reg({"export", "HKCU\\SOFTWARE", before}).exitCode);
+  ASSERT_EQ(0, Reg({"export", "HKLM\\SOFTWARE", beforeLm}).exitCode);
+
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string good =
+      "[HKEY_CURRENT_USER\\SOFTWARE\\Nexora\\Kept]\r\n\"x\"=\"changed\"\r\n"
+      "[-HKEY_CURRENT_USER\\SOFTWARE\\Nexora\\Kept]\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Nexora\\Product]\r\n\"Port\"=\"new\"\r\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"first line", head + "[HKEY_CURRENT_USER\\SOFTWARE\\Nexora\\New\r\n" + good,
+       "ERROR: Line 3: the key line has no closing \"]\". Nothing was imported.\n"},
+      {"middle line", head + good + "\"y\"=dword:123456789\r\n" + good,
+       "ERROR: Line 8: a dword needs 1 to 8 hexadecimal digits. Nothing was imported.\n"},
+      {"last line", head + good + "[HKEY_CLASSES_ROOT\\x]",
+       "ERROR: Line 8: \"[HKEY_CLASSES_ROOT\\x]\" is not a key of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE. "
+       "Nothing was imported.\n"},
+      {"unterminated text", head + good + "\"z\"=\"no end\r\n", "ERROR: Line 8: the text has no closing quote."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteAll(m_dir + "/bad.reg", c.text);
+    const Result r = Reg({"import", m_dir + "/bad.reg"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(0u, r.err.find(c.message)) << r.err;
+    ASSERT_EQ(0, Reg({"export", "HKCU\\SOFTWARE", after, "/y"}).exitCode);
+    ASSERT_EQ(0, Reg({"export", "HKLM\\SOFTWARE", afterLm, "/y"}).exitCode);
+    EXPECT_EQ(ReadAll(before), ReadAll(after));
+    EXPECT_EQ(ReadAll(beforeLm), ReadAll(afterLm));
+  }
+
+  // The same operations without the bad line go through, across both hives.
+  WriteAll(m_dir + "/good.reg", head + good);
+  EXPECT_EQ(0, Reg({"import", m_dir + "/good.reg"}).exitCode);
+  EXPECT_EQ(1, Reg({"query", "HKCU\\SOFTWARE\\Nexora\\Kept"}).exitCode);
+  EXPECT_NE(std::string::npos, Reg({"query", "HKLM\\SOFTWARE\\Nexora\\Product"}).out.find("new"));
+}
+
+TEST_F(RegToolTest, DamagedHiveIsNamedAndRepairRescuesIt) {
+  ASSERT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora", "/v", "Qs", "/d", "Default"}).exitCode);
+  const std::string hive = m_dir + "/hives/HKCU.db";
+  std::filesystem::remove(hive + "-wal");
+  std::filesystem::remove(hive + "-shm");
+  std::string noise(8192, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
+  WriteAll(hive, noise);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"query", "HKCU\\SOFTWARE\\Nexora"},
+        std::vector<std::string>{"add", "HKCU\\SOFTWARE\\Nexora", "/v", "Qs", "/d", "x", "/f"}}) {
+    SCOPED_TRACE(args[0]);
+    const Result r = Reg(args);
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(0u, r.err.find("ERROR: The registry file '" + hive + "' is damaged: file is not a database\n"
+                             "Nothing was changed. \"marlin3-reg repair HKCU\" rescues what can still be read.\n"))
+        << r.err;
+  }
+  EXPECT_EQ(noise, ReadAll(hive));  // never written over
+
+  const Result repaired = Reg({"repair", "HKCU"});
+  EXPECT_EQ(0, repaired.exitCode) << repaired.err;
+  EXPECT_NE(std::string::npos, repaired.out.find("The damaged file is kept as '" + hive + ".damaged'."));
+  EXPECT_EQ(noise, ReadAll(hive + ".damaged"));
+  EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora", "/v", "Qs", "/d", "x"}).exitCode);
+  EXPECT_EQ("The hive HKEY_CURRENT_USER is not damaged; nothing to repair.\n", Reg({"repair", "HKCU"}).out);
+}
+
+}  // namespace
