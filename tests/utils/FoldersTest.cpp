@@ -90,6 +90,7 @@ TEST_F(FoldersTest, ValidateDirCases) {
       {base + "/new", true, true, base + "/new/", base + "/new", ""},
       {base + "/there/", false, true, base + "/there/", base + "/there", ""},
       {base + "/a/b/c/", false, true, base + "/a/b/c/", base + "/a/b/c", ""},
+      {base + "/up/../made/", false, true, base + "/up/../made/", base + "/made", ""},
       {"D:", true, true, "D:/", "", ""},              // not a local absolute path: not looked at
       {"rel/dir/", false, true, "rel/dir/", "", ""},  // relative: not looked at
       {"/", false, true, "/", "", ""},                // the root
