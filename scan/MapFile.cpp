@@ -22,31 +22,53 @@ uint32_t Le32(const uint8_t* p) {
 uint32_t Be32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
 }
-uint32_t Be16(const uint8_t* p) { return uint32_t{p[0]} << 8 | uint32_t{p[1]}; }
+uint32_t Be16(const uint8_t* p) {
+  return uint32_t{p[0]} << 8 | uint32_t{p[1]};
+}
 
-uint32_t HeaderLength(uint32_t word) { return word & 0xFFFFu; }
-uint32_t Kind(uint32_t word) { return word >> 24; }
+uint32_t HeaderLength(uint32_t word) {
+  return word & 0xFFFFu;
+}
+uint32_t Kind(uint32_t word) {
+  return word >> 24;
+}
 
 }  // namespace
 
 const char* MapFile::ResultText(Result result) {
   switch (result) {
-    case Result::Ok: return "no error";
-    case Result::InputUnreadable: return "the fax file cannot be read";
-    case Result::InputTooLarge: return "the fax file is larger than the reader holds";
-    case Result::OutputUnwritable: return "the intermediate file cannot be written";
-    case Result::NoMemory: return "out of memory";
-    case Result::BadBlockLength: return "a block is shorter than its header";
-    case Result::TruncatedBlock: return "a block reaches past the end of the file";
-    case Result::BadHeaderLength: return "a block header is longer than its block";
-    case Result::TruncatedRecord: return "a record reaches past the end of its block";
-    case Result::RasterTooLong: return "a raster record is longer than the reader holds";
-    case Result::OutputFull: return "the fax data is larger than the output area";
-    case Result::UnknownRecord: return "a record of unknown type inside fax data";
-    case Result::DataBeforePage: return "fax data before the start of a page";
-    case Result::BadPage: return "a page of impossible size or resolution";
-    case Result::NoPage: return "no page with fax data";
-    case Result::Refused: return "the reader has already failed";
+    case Result::Ok:
+      return "no error";
+    case Result::InputUnreadable:
+      return "the fax file cannot be read";
+    case Result::InputTooLarge:
+      return "the fax file is larger than the reader holds";
+    case Result::OutputUnwritable:
+      return "the intermediate file cannot be written";
+    case Result::NoMemory:
+      return "out of memory";
+    case Result::BadBlockLength:
+      return "a block is shorter than its header";
+    case Result::TruncatedBlock:
+      return "a block reaches past the end of the file";
+    case Result::BadHeaderLength:
+      return "a block header is longer than its block";
+    case Result::TruncatedRecord:
+      return "a record reaches past the end of its block";
+    case Result::RasterTooLong:
+      return "a raster record is longer than the reader holds";
+    case Result::OutputFull:
+      return "the fax data is larger than the output area";
+    case Result::UnknownRecord:
+      return "a record of unknown type inside fax data";
+    case Result::DataBeforePage:
+      return "fax data before the start of a page";
+    case Result::BadPage:
+      return "a page of impossible size or resolution";
+    case Result::NoPage:
+      return "no page with fax data";
+    case Result::Refused:
+      return "the reader has already failed";
   }
   return "unknown error";
 }
@@ -105,15 +127,16 @@ bool MapFile::Initialize(const std::string& input, const std::string& output) {
     return false;
   }
 
-  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+  HANDLE out =
+      CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
     trace.SystemError("Creating " + output + " failed");
     return Fail(Result::OutputUnwritable);
   }
   DWORD written = 0;
-  const bool wrote = WriteFile(out, m_output.data(), static_cast<DWORD>(m_output.size()), &written, nullptr) &&
-                     written == m_output.size();
+  const bool wrote =
+      WriteFile(out, m_output.data(), static_cast<DWORD>(m_output.size()), &written, nullptr) &&
+      written == m_output.size();
   if (!wrote) trace.SystemError("Writing " + output + " failed");
   CloseHandle(out);
   if (!wrote) {

@@ -21,17 +21,17 @@ class MapFile {
     InputTooLarge,     // the input is larger than Limits::maxInput
     OutputUnwritable,  // the intermediate file cannot be written
     NoMemory,
-    BadBlockLength,    // a block shorter than its own 8-byte header
-    TruncatedBlock,    // a block (or its header) reaches past the end of the data
-    BadHeaderLength,   // a header longer than its block
-    TruncatedRecord,   // a record reaches past the end of its block
-    RasterTooLong,     // a raster record longer than Limits::maxRasterRecord
-    OutputFull,        // the fax data would pass the output area
-    UnknownRecord,     // a record type without a known size while fax data is being copied
-    DataBeforePage,    // fax data before any start of page
-    BadPage,           // a page of zero or too large size, or of zero resolution
-    NoPage,            // no page with fax data
-    Refused,           // Initialize was called again after a failure
+    BadBlockLength,   // a block shorter than its own 8-byte header
+    TruncatedBlock,   // a block (or its header) reaches past the end of the data
+    BadHeaderLength,  // a header longer than its block
+    TruncatedRecord,  // a record reaches past the end of its block
+    RasterTooLong,    // a raster record longer than Limits::maxRasterRecord
+    OutputFull,       // the fax data would pass the output area
+    UnknownRecord,    // a record type without a known size while fax data is being copied
+    DataBeforePage,   // fax data before any start of page
+    BadPage,          // a page of zero or too large size, or of zero resolution
+    NoPage,           // no page with fax data
+    Refused,          // Initialize was called again after a failure
   };
   static const char* ResultText(Result result);
 
@@ -48,7 +48,7 @@ class MapFile {
   struct Page {
     int32_t xRes = 0;  // dots per inch
     int32_t yRes = 0;
-    int32_t width = 0;  // pixels
+    int32_t width = 0;   // pixels
     int32_t height = 0;  // lines
     uint32_t offset = 0;
     uint32_t length = 0;

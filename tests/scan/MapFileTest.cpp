@@ -49,10 +49,12 @@ TEST(MapFileTest, GoodStreamsGiveBackTheFaxData) {
       {"one page, one byte records", {MakePage(1728, 10, 300, 2)}, {1, 3, 8, true}},
       {"largest records", {MakePage(1728, 2200, 100000, 3)}, {32767, 2, 8, true}},
       {"long block headers", {MakePage(864, 500, 9000, 4)}, {1000, 2, 24, true}},
-      {"three pages with filler", {MakePage(1728, 100, 5000, 5), MakePage(1728, 200, 7001, 6),
-                                   MakePage(2048, 300, 3, 7, 200, 200)}, {}},
-      {"three pages, no filler", {MakePage(1728, 100, 5000, 8), MakePage(1728, 200, 1, 9),
-                                  MakePage(1728, 50, 4097, 10)}, {4096, 1, 8, false}},
+      {"three pages with filler",
+       {MakePage(1728, 100, 5000, 5), MakePage(1728, 200, 7001, 6), MakePage(2048, 300, 3, 7, 200, 200)},
+       {}},
+      {"three pages, no filler",
+       {MakePage(1728, 100, 5000, 8), MakePage(1728, 200, 1, 9), MakePage(1728, 50, 4097, 10)},
+       {4096, 1, 8, false}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,13 +183,13 @@ TEST(MapFileTest, InitializeWritesTheIntermediateFileOnlyOnSuccess) {
   fs::create_directories(dir);
   const std::vector<W::Page> pages = {MakePage(1728, 100, 3000, 1), MakePage(1728, 100, 2000, 2)};
   const std::vector<uint8_t> good = W::Wrap(pages, {});
-  std::ofstream(dir / "good.mfp", std::ios::binary).write(reinterpret_cast<const char*>(good.data()),
-                                                           static_cast<std::streamsize>(good.size()));
+  std::ofstream(dir / "good.mfp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(good.data()), static_cast<std::streamsize>(good.size()));
   std::ofstream(dir / "0bad.raw") << "stale";
   std::vector<uint8_t> bad = good;
   bad.resize(100);  // cut inside the first data block
-  std::ofstream(dir / "bad.mfp", std::ios::binary).write(reinterpret_cast<const char*>(bad.data()),
-                                                          static_cast<std::streamsize>(bad.size()));
+  std::ofstream(dir / "bad.mfp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
 
   MapFile map;
   ASSERT_TRUE(map.Initialize((dir / "good.mfp").string(), (dir / "0good.raw").string()));

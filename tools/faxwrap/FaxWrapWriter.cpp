@@ -92,7 +92,8 @@ std::vector<uint8_t> FaxWrapWriter::Wrap(const std::vector<Page>& pages, const O
   return out;
 }
 
-std::vector<uint8_t> FaxWrapWriter::EncodeG3(const std::vector<uint8_t>& rows, int32_t width, int32_t height) {
+std::vector<uint8_t> FaxWrapWriter::EncodeG3(const std::vector<uint8_t>& rows, int32_t width,
+                                             int32_t height) {
   const size_t rowBytes = (static_cast<size_t>(width) + 7) / 8;
   if (width <= 0 || height <= 0 || rows.size() < rowBytes * static_cast<size_t>(height)) return {};
   const std::string name = TempName();

@@ -20,10 +20,10 @@ class FaxWrapWriter {
     std::vector<uint8_t> fax;  // raw Group 3 data
   };
   struct Options {
-    uint32_t recordBytes = 4096;    // fax bytes per raster record (at most 32767)
-    uint32_t recordsPerBlock = 4;   // raster records per data block
-    uint32_t headerLength = 8;      // header length of data blocks; bytes beyond 8 are filled with 0xEE
-    bool fillerBetweenPages = true; // bytes between a suspend and the next resume
+    uint32_t recordBytes = 4096;     // fax bytes per raster record (at most 32767)
+    uint32_t recordsPerBlock = 4;    // raster records per data block
+    uint32_t headerLength = 8;       // header length of data blocks; bytes beyond 8 are filled with 0xEE
+    bool fillerBetweenPages = true;  // bytes between a suspend and the next resume
   };
 
   // The whole stream for pages.
