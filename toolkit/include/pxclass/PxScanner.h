@@ -2,7 +2,8 @@
 // bitmap that receives each acquired page, and declares the operations every scanner class offers.
 // PxTwain (TWAIN over SANE) implements them; an application derives from PxTwain and overrides
 // EnumSourcesCallBack and AcquireCallBack, which are called only after EnableCallBack(1).
-// Results: 1 (or more) success, negative PX_TWN_E_* codes (pxtwain/PxTwainApi.h) on failure.
+// Results: 1 (or more) success; negative on failure: -29 the user cancelled, PX_ERR_NO_LIBRARY (-1)
+// without the TWAIN library, PX_TWN_E_* (pxtwain/PxTwainApi.h, -40 and below) from the library.
 #pragma once
 
 #include "platform/base/WinTypes.h"
@@ -17,10 +18,9 @@ class PxScanner : public PxBase {
   PxScanner(const PxScanner&) = delete;
   PxScanner& operator=(const PxScanner&) = delete;
 
-  // Virtual operations in the toolkit's slot order.
-  // Status of a long operation (code PX_SCN_STATUS_*, value: page number); 1 goes on, 0 asks to stop.
-  virtual int StatusCallBack(int code, int value);
-  virtual ~PxScanner();
+  // Virtual operations in the toolkit's slot order, after PxBase's destructor and StatusCallBack
+  // (which Acquire calls with the percentage of the page read; returning 0 cancels the scan).
+  ~PxScanner() override;
   virtual int SetWindow(HWND window);
   // The bitmap that receives each page (not owned; null detaches).
   virtual int SetBitmap(PxBitmapBase* bitmap);
@@ -43,10 +43,4 @@ class PxScanner : public PxBase {
  protected:
   HWND m_hWindow = nullptr;
   PxBitmapBase* m_pBitmap = nullptr;
-};
-
-// StatusCallBack codes.
-enum PxScannerStatus : int {
-  PX_SCN_STATUS_PAGE_START = 1,  // value: page number from 1
-  PX_SCN_STATUS_PAGE_DONE = 2,
 };

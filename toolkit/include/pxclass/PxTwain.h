@@ -17,10 +17,8 @@
 #include <string>
 
 #include "pxclass/PxScanner.h"
+#include "pxclass/PxTwainUi.h"
 
-struct PxTwnSession;
-struct PxPage;
-class PxTwainUi;
 
 class PxTwain : public PxScanner {
  public:
@@ -38,21 +36,24 @@ class PxTwain : public PxScanner {
   // Text of the last failure (the library's code and what SANE said), empty when none.
   const std::string& GetLastErrorText() const { return m_strLastError; }
 
-  // Tests and automation: the windows of Acquire and Select (null: the ui layer's own).
+  // The windows of Acquire and Select (not owned; null: the ui layer's own windows).
   void SetUi(PxTwainUi* ui) { m_pUi = ui; }
 
  private:
-  // The session, opened on first use; null when the TWAIN library is not loaded or SANE fails.
+  struct Api;
+  // The session, opened on first use; null with *error set when the library is missing or SANE fails.
   PxTwnSession* Session(int* error);
-  int Fail(int code);
+  PxTwainUi& Ui();
+  int Failed(int code);
   static int SourceThunk(void* self, const char* name);
   static int PageThunk(void* self, PxPage* page);
   static int ProgressThunk(void* self, int page, long long done, long long total);
 
+  std::unique_ptr<Api> m_pApi;
   PxTwnSession* m_pSession = nullptr;
   std::unique_ptr<PxTwainUi> m_pOwnUi;
   PxTwainUi* m_pUi = nullptr;
   std::string m_strLastError;
-  int m_nPagesThisAcquire = 0;
-  bool m_bStopRequested = false;
+  bool m_bProgress = false;
+  bool m_bUserCancelled = false;
 };

@@ -13,26 +13,26 @@
 extern "C" {
 #endif
 
+/* Codes of their own (-40 and below) beside the toolkit's PxError; a user's cancel is -29 in both. */
 typedef enum PxTwnError {
   PX_TWN_OK = 1,
-  PX_TWN_E_NO_MANAGER = -2,   /* SANE could not be initialised */
-  PX_TWN_E_NO_SOURCE = -3,    /* no such source, or none at all */
-  PX_TWN_E_OPEN = -4,         /* the device would not open (busy, access denied, gone) */
-  PX_TWN_E_ARGUMENT = -5,     /* a bad record, text too long, null pointer */
-  PX_TWN_E_OPTION = -6,       /* the device refused a setting */
-  PX_TWN_E_START = -7,        /* the scan would not start */
-  PX_TWN_E_IO = -8,           /* the device failed while sending (unplugged, I/O error) */
-  PX_TWN_E_JAMMED = -9,       /* paper jam */
-  PX_TWN_E_NO_DOCS = -10,     /* the feeder is empty */
-  PX_TWN_E_COVER_OPEN = -11,
-  PX_TWN_E_STALLED = -12,     /* no data for stallMs */
-  PX_TWN_E_NO_MEMORY = -13,
-  PX_TWN_E_FORMAT = -14,      /* a frame format or depth the library cannot deliver */
-  PX_TWN_E_TOO_LARGE = -15,   /* the page would exceed the page size limit */
-  PX_TWN_E_STATE = -16,       /* wrong order of calls, or the session was abandoned after a stall */
-  PX_TWN_E_NOT_LOADED = -17,  /* the TWAIN library is not loaded (class library only) */
-  PX_TWN_E_NO_PAGE = -18,     /* the device ended the scan without a page */
-  PX_TWN_E_UI = -19,          /* a window could not be shown */
+  PX_TWN_E_NO_MANAGER = -40,   /* SANE could not be initialised */
+  PX_TWN_E_NO_SOURCE = -41,    /* no such source, or none at all */
+  PX_TWN_E_OPEN = -42,         /* the device would not open (busy, access denied, gone) */
+  PX_TWN_E_ARGUMENT = -43,     /* a bad record, text too long, null pointer */
+  PX_TWN_E_OPTION = -44,       /* the device refused a setting */
+  PX_TWN_E_START = -45,        /* the scan would not start */
+  PX_TWN_E_IO = -46,           /* the device failed while sending (unplugged, I/O error) */
+  PX_TWN_E_JAMMED = -47,       /* paper jam */
+  PX_TWN_E_NO_DOCS = -48,     /* the feeder is empty */
+  PX_TWN_E_COVER_OPEN = -49,
+  PX_TWN_E_STALLED = -50,     /* no data for stallMs */
+  PX_TWN_E_NO_MEMORY = -51,
+  PX_TWN_E_FORMAT = -52,      /* a frame format or depth the library cannot deliver */
+  PX_TWN_E_TOO_LARGE = -53,   /* the page would exceed the page size limit */
+  PX_TWN_E_STATE = -54,       /* wrong order of calls, or the session was abandoned after a stall */
+  PX_TWN_E_NO_PAGE = -56,     /* the device ended the scan without a page */
+  PX_TWN_E_UI = -57,          /* a window could not be shown */
   PX_TWN_E_CANCELLED = -29    /* the user cancelled */
 } PxTwnError;
 
