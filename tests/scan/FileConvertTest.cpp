@@ -129,7 +129,7 @@ TEST_F(FileConvertTest, OutputNamesWithoutExtension) {
 }
 
 TEST_F(FileConvertTest, SecondOutputFromUnresizedCopies) {
-  Magick("-size 1700x2200 xc:white xc:gray " + Quote(P("pages.tif")));
+  Magick("-size 1700x2200 xc:white -size 170x220 xc:gray " + Quote(P("pages.tif")));
   std::vector<std::string> outputs;
   ASSERT_EQ(Run({P("pages.tif")}, P("x.tif"), 3, outputs,
                 [](ConvertRequest& r) {
