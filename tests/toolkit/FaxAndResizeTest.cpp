@@ -28,7 +28,8 @@ struct Memory {
 };
 tmsize_t MRead(thandle_t h, void* b, tmsize_t n) {
   auto* m = static_cast<Memory*>(h);
-  const uint64_t take = std::min<uint64_t>(uint64_t(n), m->data.size() - std::min<uint64_t>(m->pos, m->data.size()));
+  const uint64_t take =
+      std::min<uint64_t>(uint64_t(n), m->data.size() - std::min<uint64_t>(m->pos, m->data.size()));
   std::memcpy(b, m->data.data() + m->pos, take);
   m->pos += take;
   return tmsize_t(take);
@@ -45,9 +46,15 @@ toff_t MSeek(thandle_t h, toff_t o, int w) {
   m->pos = (w == SEEK_SET ? 0 : w == SEEK_CUR ? m->pos : m->data.size()) + o;
   return m->pos;
 }
-int MClose(thandle_t) { return 0; }
-toff_t MSize(thandle_t h) { return static_cast<Memory*>(h)->data.size(); }
-int MMap(thandle_t, void**, toff_t*) { return 0; }
+int MClose(thandle_t) {
+  return 0;
+}
+toff_t MSize(thandle_t h) {
+  return static_cast<Memory*>(h)->data.size();
+}
+int MMap(thandle_t, void**, toff_t*) {
+  return 0;
+}
 void MUnmap(thandle_t, void*, toff_t) {}
 
 // The page coded by libtiff's fax encoder, as the bare strip (no TIFF around it).
@@ -126,14 +133,14 @@ TEST_P(RawFax, DecodesWhatLibtiffEncoded) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codings, RawFax,
-                         ::testing::Values(FaxCase{"G3_1D_EOL", COMPRESSION_CCITTFAX3, 0, PX_FAX_G3_1D},
-                                           FaxCase{"G3_1D_EOL_aligned", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS,
-                                                   PX_FAX_G3_1D},
-                                           FaxCase{"G3_1D_no_EOL", COMPRESSION_CCITTRLE, 0, PX_FAX_G3_1D},
-                                           FaxCase{"G3_2D", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, PX_FAX_G3_2D},
-                                           FaxCase{"G4", COMPRESSION_CCITTFAX4, 0, PX_FAX_G4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Codings, RawFax,
+    ::testing::Values(FaxCase{"G3_1D_EOL", COMPRESSION_CCITTFAX3, 0, PX_FAX_G3_1D},
+                      FaxCase{"G3_1D_EOL_aligned", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, PX_FAX_G3_1D},
+                      FaxCase{"G3_1D_no_EOL", COMPRESSION_CCITTRLE, 0, PX_FAX_G3_1D},
+                      FaxCase{"G3_2D", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, PX_FAX_G3_2D},
+                      FaxCase{"G4", COMPRESSION_CCITTFAX4, 0, PX_FAX_G4}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ToolkitTest, RawFaxRecordOutOfRangeIsRefused) {
   const std::string name = Path("fax.raw");
@@ -158,7 +165,8 @@ TEST_F(ToolkitTest, RawFaxRecordOutOfRangeIsRefused) {
 
 TEST_F(ToolkitTest, ResizeAveragesWhenShrinkingAndInterpolatesWhenEnlarging) {
   PxPage* page = PxPageAlloc(2, 2, 8);
-  PxPageRow(page, 0)[0] = 0, PxPageRow(page, 0)[1] = 100, PxPageRow(page, 1)[0] = 200, PxPageRow(page, 1)[1] = 50;
+  PxPageRow(page, 0)[0] = 0, PxPageRow(page, 0)[1] = 100, PxPageRow(page, 1)[0] = 200,
+                  PxPageRow(page, 1)[1] = 50;
   PxBitmapBase bitmap;
   bitmap.AttachPage(page);
   ASSERT_EQ(bitmap.Resize(1, 1), PX_OK);
@@ -176,7 +184,10 @@ TEST_F(ToolkitTest, ResizeAveragesWhenShrinkingAndInterpolatesWhenEnlarging) {
 
   const struct {
     int bpp, w, h, toW, toH;
-  } sizes[] = {{24, 301, 203, 150, 101}, {24, 100, 80, 333, 77}, {8, 2550, 3300, 850, 1100}, {1, 1728, 1000, 1728, 2000}};
+  } sizes[] = {{24, 301, 203, 150, 101},
+               {24, 100, 80, 333, 77},
+               {8, 2550, 3300, 850, 1100},
+               {1, 1728, 1000, 1728, 2000}};
   for (const auto& s : sizes) {
     PxBitmapBase b;
     MakePage(b, s.w, s.h, s.bpp, 300, 300);

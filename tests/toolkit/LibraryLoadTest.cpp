@@ -22,7 +22,8 @@ class Libraries : public ToolkitTest {
 };
 
 TEST_F(Libraries, LoadUnloadAndMissingLibraries) {
-  EXPECT_EQ(PxBase::GetLoadedLibraries() & (PxBase::PX_KRN | PxBase::PX_FIL), PxBase::PX_KRN | PxBase::PX_FIL);
+  EXPECT_EQ(PxBase::GetLoadedLibraries() & (PxBase::PX_KRN | PxBase::PX_FIL),
+            PxBase::PX_KRN | PxBase::PX_FIL);
   EXPECT_NE(PxBase::LibraryHandle(PxBase::PX_FIL), nullptr);
   EXPECT_EQ(PxBase::UnloadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL, 0);
   EXPECT_EQ(PxBase::LibraryHandle(PxBase::PX_FIL), nullptr);
@@ -56,15 +57,17 @@ TEST_F(Libraries, Marlin3StartsWithoutTheImagingLibraries) {
   if (!fs::exists(exe)) GTEST_SKIP() << "marlin3 not built";
   const std::string needed = Shell("readelf -d '" + exe + "' | grep NEEDED");
   ASSERT_FALSE(needed.empty());
-  for (const char* lib : {"pxkernel", "pxfile", "pxtwain", "tiff", "jpeg", "png", "gif", "poppler", "qpdf", "sane"})
+  for (const char* lib :
+       {"pxkernel", "pxfile", "pxtwain", "tiff", "jpeg", "png", "gif", "poppler", "qpdf", "sane"})
     EXPECT_EQ(needed.find(lib), std::string::npos) << lib << " in " << needed;
 
   const fs::path tmp = m_dir / "tmp";
   fs::create_directories(tmp);
   int status = -1;
   Shell("env MARLIN3_MODULE_DIR='" + HideFolder() + "' MARLIN3_REGISTRY_DIR='" + m_dir.string() +
-          "' TMPDIR='" + tmp.string() + "/' MARLIN3_UI=scripted MARLIN3_UI_SCRIPT=/dev/null '" + exe + "' /Task 15",
-      &status);
+            "' TMPDIR='" + tmp.string() + "/' MARLIN3_UI=scripted MARLIN3_UI_SCRIPT=/dev/null '" + exe +
+            "' /Task 15",
+        &status);
   EXPECT_EQ(status, 0);
 }
 

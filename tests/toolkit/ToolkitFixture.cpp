@@ -63,7 +63,8 @@ std::string Shell(const std::string& command, int* status) {
 }
 
 int MaxDifference(const PxBitmapBase& a, const PxBitmapBase& b) {
-  if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetBitsPerPixel() != b.GetBitsPerPixel())
+  if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() ||
+      a.GetBitsPerPixel() != b.GetBitsPerPixel())
     return -1;
   int worst = 0;
   for (int y = 0; y < a.GetHeight(); ++y)
@@ -75,6 +76,21 @@ int MaxDifference(const PxBitmapBase& a, const PxBitmapBase& b) {
       }
     }
   return worst;
+}
+
+double MeanDifference(const PxBitmapBase& a, const PxBitmapBase& b) {
+  if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() ||
+      a.GetBitsPerPixel() != b.GetBitsPerPixel())
+    return -1;
+  double total = 0;
+  for (int y = 0; y < a.GetHeight(); ++y)
+    for (int x = 0; x < a.GetWidth(); ++x) {
+      const int p = a.GetPixel(y, x), q = b.GetPixel(y, x);
+      for (int shift = 0; shift < 24; shift += 8)
+        total += std::abs(((p >> shift) & 255) - ((q >> shift) & 255));
+    }
+  const int channels = a.GetBitsPerPixel() == 24 ? 3 : 1;
+  return total / (double(a.GetWidth()) * a.GetHeight() * channels);
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {

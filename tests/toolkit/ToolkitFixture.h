@@ -33,6 +33,8 @@ void MakePage(PxBitmapBase& bitmap, int width, int height, int bpp, int xDpi = 2
 std::string Shell(const std::string& command, int* status = nullptr);
 // Largest per-channel difference between two pages of equal size and depth (-1 when they differ).
 int MaxDifference(const PxBitmapBase& a, const PxBitmapBase& b);
+// Mean per-channel difference (-1 when the pages differ in size or depth).
+double MeanDifference(const PxBitmapBase& a, const PxBitmapBase& b);
 // Writes bytes to a file.
 void WriteBytes(const std::string& path, const std::string& bytes);
 
