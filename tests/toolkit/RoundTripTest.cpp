@@ -242,7 +242,7 @@ TEST_F(ToolkitTest, RendersPdfPagesWithoutImages) {
              "2 0 obj<</Type/Pages/Count 1/Kids[3 0 R]>>endobj\n"
              "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 72 36]/Contents 4 0 R"
              "/Resources<</Font<</F1 5 0 R>>>>>>endobj\n"
-             "4 0 obj<</Length 44>>stream\nBT /F1 24 Tf 5 10 Td (Hi) Tj ET 0 0 9 9 re f\nendstream endobj\n"
+             "4 0 obj<</Length 53>>stream\nBT /F1 24 Tf 5 10 Td (Hi) Tj ET 1 0 0 rg 0 0 9 9 re f\nendstream endobj\n"
              "5 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
              "trailer<</Root 1 0 R>>\n%%EOF\n");
   PxFile file;
@@ -255,7 +255,7 @@ TEST_F(ToolkitTest, RendersPdfPagesWithoutImages) {
   EXPECT_EQ(page.GetWidth(), 150);
   EXPECT_EQ(page.GetHeight(), 75);
   EXPECT_EQ(page.GetBitsPerPixel(), 24);
-  EXPECT_EQ(page.GetPixel(74, 2), 0) << "the filled square, bottom left";
+  EXPECT_EQ(page.GetPixel(74, 2), 0xFF0000) << "the red square, bottom left";
   EXPECT_EQ(page.GetPixel(0, 149), 0xFFFFFF);
 }
 
