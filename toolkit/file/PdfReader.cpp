@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <qpdf/JSON.hh>  // complete before QPDF.hh for clang
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -193,18 +194,20 @@ int Render(const std::vector<uint8_t>& data, int index, PageImage& pi, PxPage** 
   PageHolder holder(NewPage(image.width(), image.height(), pi.depth, int(xDpi), int(yDpi)));
   if (!holder.get()) return PX_ERR_NO_MEMORY;
   const int format = image.format();
-  // rgb24 and argb32 are 32-bit words (0xffRRGGBB) in native order, bgr24 three bytes: B, G, R.
-  const int bytes = format == poppler::image::format_bgr24 ? 3 : 4;
-  if (format != poppler::image::format_bgr24 && format != poppler::image::format_rgb24 &&
-      format != poppler::image::format_argb32)
+  // rgb24 is three bytes R, G, B; bgr24 three bytes B, G, R; argb32 a native-order word: B, G, R, A.
+  const int bytes = format == poppler::image::format_argb32 ? 4 : 3;
+  const bool rgb = format == poppler::image::format_rgb24;
+  if (format != poppler::image::format_bgr24 && !rgb && format != poppler::image::format_argb32)
     return PX_ERR_UNSUPPORTED;
+  if (image.bytes_per_row() < 0 || size_t(image.bytes_per_row()) < size_t(image.width()) * size_t(bytes))
+    return PX_ERR_INTERNAL;
   for (int y = 0; y < image.height(); ++y) {
     const uint8_t* src =
         reinterpret_cast<const uint8_t*>(image.const_data()) + size_t(y) * size_t(image.bytes_per_row());
     uint8_t* dst = PxPageRow(holder.get(), y);
     for (int x = 0; x < image.width(); ++x) {
       const uint8_t* p = src + size_t(x) * size_t(bytes);
-      const int r = p[2], g = p[1], b = p[0];
+      const int r = rgb ? p[0] : p[2], g = p[1], b = rgb ? p[2] : p[0];
       if (holder->bitsPerPixel == 24)
         dst[x * 3] = uint8_t(r), dst[x * 3 + 1] = uint8_t(g), dst[x * 3 + 2] = uint8_t(b);
       else if (holder->bitsPerPixel == 8)

@@ -4,22 +4,43 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace pxfile {
 
 namespace {
 
-// libtiff reports through handlers; the file library answers with result codes instead.
-int QuietHandler(TIFF*, void*, const char*, const char*, va_list) {
+// libtiff reports through handlers; the file library answers with result codes instead, and keeps
+// only whether the decoder met damaged data (libtiff's fax decoders warn and pad the rest of the
+// strip with white; a truncated page must fail). PXFILE_TRACE shows every message.
+struct Diagnostics {
+  bool damaged = false;
+};
+
+int Handler(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
+  if (std::getenv("PXFILE_TRACE")) {
+    va_list copy;
+    va_copy(copy, args);
+    std::fprintf(stderr, "libtiff %s: ", module ? module : "");
+    std::vfprintf(stderr, fmt, copy);
+    std::fputc('\n', stderr);
+    va_end(copy);
+  }
+  if (user && fmt &&
+      (std::strstr(fmt, "Premature EOF") || std::strstr(fmt, "code word") ||
+       std::strstr(fmt, "Line length mismatch") || std::strstr(fmt, "Uncompressed data")))
+    static_cast<Diagnostics*>(user)->damaged = true;
   return 1;
 }
 
-TIFFOpenOptions* Options() {
+TIFFOpenOptions* Options(Diagnostics* diagnostics = nullptr) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(PX_MAX_PAGE_BYTES));
-  TIFFOpenOptionsSetErrorHandlerExtR(options, QuietHandler, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, QuietHandler, nullptr);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, Handler, diagnostics);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, Handler, diagnostics);
   return options;
 }
 
@@ -65,16 +86,16 @@ int MemMap(thandle_t, void**, toff_t*) {
 }
 void MemUnmap(thandle_t, void*, toff_t) {}
 
-TIFF* OpenMemory(MemoryTiff& m, const char* mode) {
-  TIFFOpenOptions* options = Options();
+TIFF* OpenMemory(MemoryTiff& m, const char* mode, Diagnostics* diagnostics = nullptr) {
+  TIFFOpenOptions* options = Options(diagnostics);
   TIFF* tif = TIFFClientOpenExt("memory", mode, &m, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap,
                                 MemUnmap, options);
   TIFFOpenOptionsFree(options);
   return tif;
 }
 
-TIFF* OpenFile(const std::string& path, const char* mode) {
-  TIFFOpenOptions* options = Options();
+TIFF* OpenFile(const std::string& path, const char* mode, Diagnostics* diagnostics = nullptr) {
+  TIFFOpenOptions* options = Options(diagnostics);
   TIFF* tif = TIFFOpenExt(path.c_str(), mode, options);
   TIFFOpenOptionsFree(options);
   return tif;
@@ -240,7 +261,7 @@ int WriteDirectory(TIFF* tif, const PxPage* page, bool compressed) {
 }  // namespace
 
 int TiffInfo(const std::string& path, PxFileInfo* info) {
-  TiffCloser tc{OpenFile(path, "rm")};
+  TiffCloser tc{OpenFile(path, "r")};
   if (!tc.tif) return PX_ERR_CORRUPT;
   Layout l;
   const int result = ReadLayout(tc.tif, l);
@@ -255,11 +276,20 @@ int TiffInfo(const std::string& path, PxFileInfo* info) {
 }
 
 int TiffLoad(const std::string& path, int page, PxPage** out) {
-  TiffCloser tc{OpenFile(path, "rm")};
+  Diagnostics diagnostics;
+  TiffCloser tc{OpenFile(path, "r", &diagnostics)};
   if (!tc.tif) return PX_ERR_CORRUPT;
   for (int i = 1; i < page; ++i)
     if (!TIFFReadDirectory(tc.tif)) return PX_ERR_PAGE;
-  return LoadCurrent(tc.tif, out);
+  diagnostics.damaged = false;
+  PxPage* loaded = nullptr;
+  const int result = LoadCurrent(tc.tif, &loaded);
+  if (result == PX_OK && diagnostics.damaged) {
+    PxPageFree(loaded);
+    return PX_ERR_CORRUPT;
+  }
+  *out = loaded;
+  return result;
 }
 
 int TiffSave(const PxPage* page, const std::string& path, bool compressed, bool append) {
@@ -348,7 +378,8 @@ int DecodeFax(const uint8_t* data, size_t size, int width, int height, int flags
     if (!TIFFWriteDirectory(t)) return PX_ERR_INTERNAL;
   }
   m.pos = 0;
-  TiffCloser tc{OpenMemory(m, "r")};
+  Diagnostics diagnostics;
+  TiffCloser tc{OpenMemory(m, "r", &diagnostics)};
   if (!tc.tif) return PX_ERR_CORRUPT;
   PageHolder page(NewPage(width, height, 1, xDpi, yDpi));
   if (!page.get()) return PX_ERR_NO_MEMORY;
@@ -359,7 +390,7 @@ int DecodeFax(const uint8_t* data, size_t size, int width, int height, int flags
   const bool invert = !(flags & PX_FAX_BLACK_IS_1);
   int rows = 0;
   for (int y = 0; y < height; ++y) {
-    if (TIFFReadScanline(tc.tif, row.data(), uint32_t(y), 0) < 0) break;
+    if (TIFFReadScanline(tc.tif, row.data(), uint32_t(y), 0) < 0 || diagnostics.damaged) break;
     uint8_t* dst = PxPageRow(page.get(), y);
     std::memcpy(dst, row.data(), rowBytes);
     if (invert)
