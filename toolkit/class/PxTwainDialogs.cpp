@@ -82,7 +82,8 @@ class SourceDialog : public CDialog {
     for (int id : {IDC_LEFT, IDC_TOP, IDC_WIDTH, IDC_HEIGHT}) GetDlgItem(id)->EnableWindow(area);
     SetLevel(IDC_BRIGHTNESS, m_options.hasBrightness, m_props.brightness);
     SetLevel(IDC_CONTRAST, m_options.hasContrast, m_props.contrast);
-    GetDlgItem(IDC_PREVIEW)->EnableWindow(m_options.hasPreview && m_preview != nullptr);
+    // Any device can preview: a low-resolution scan of the whole area, with its preview mode when it has one.
+    GetDlgItem(IDC_PREVIEW)->EnableWindow(m_preview != nullptr);
     return TRUE;
   }
 

@@ -69,7 +69,7 @@ typedef struct PxTwnDeviceOptions {
   int32_t hasFeeder;
   int32_t sourceCount;     /* the device's source names as SANE gives them */
   char sources[PX_TWN_MAX_CHOICES][PX_TWN_CHOICE_LEN + 1];
-  int32_t hasPreview;      /* the device has a preview option */
+  int32_t hasPreview;      /* the device has a preview mode (a preview is a low-resolution scan either way) */
 } PxTwnDeviceOptions;
 
 int PxTwn_Open(PxTwnSession** session);
