@@ -199,8 +199,12 @@ void QtDialogView::Build() {
       }
       case M3_LISTBOX: {
         auto* l = new QListWidget(m_pSurface);
-        QObject::connect(l, &QListWidget::currentRowChanged, [this, i](int row) {
+        // The selection, not the current row: focus alone makes the first row current without
+        // selecting it, and a Win32 list box has no selection then either.
+        QObject::connect(l, &QListWidget::itemSelectionChanged, [this, i, l] {
           if (m_bUpdating) return;
+          const QList<QListWidgetItem*> selected = l->selectedItems();
+          const int row = selected.isEmpty() ? -1 : l->row(selected.front());
           if (auto* m = dynamic_cast<CListBox*>(m_dialog.Controls()[i])) m->UserSelect(row);
         });
         QObject::connect(l, &QListWidget::itemDoubleClicked, [this, i, l](QListWidgetItem* item) {

@@ -21,7 +21,7 @@ typedef struct PxPage {
   int32_t stride;       /* bytes per row */
   int32_t xDpi;         /* dots per inch, 0 when unknown */
   int32_t yDpi;
-  uint8_t* pixels;      /* height * stride bytes, malloc'ed */
+  uint8_t* pixels; /* height * stride bytes, malloc'ed */
 } PxPage;
 
 #ifdef __cplusplus

@@ -1,0 +1,295 @@
+#include "scan/FileConvert.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "log/DebugTrace.h"
+#include "platform/files/Files.h"
+#include "platform/folders/Folders.h"
+#include "pxclass/PxFileTypes.h"
+#include "pxclass/PxSaveOptions.h"
+#include "scan/MapFile.h"
+#include "scan/ToolkitErrorText.h"
+
+namespace {
+
+bool FileExists(const std::string& name) {
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A file type whose first page's depth decides between the bilevel and the colour PDF.
+int PdfByDepth(int type, int bitsPerPixel) {
+  if (type != PX_TYPE_PDF) return type;
+  return bitsPerPixel < 8 ? PX_TYPE_PDF_BILEVEL : PX_TYPE_PDF_COLOUR;
+}
+
+}  // namespace
+
+FileConvert::FileConvert() {
+  SetBitmap(&m_Bitmap);
+}
+
+FileConvert::~FileConvert() {
+  m_Bitmap.Free();
+}
+
+bool FileConvert::IsMultiPage(int type) {
+  switch (type) {
+    case 3:
+    case 17:
+    case 146:
+    case 149:
+    case 150:
+    case 151:
+    case 152:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool FileConvert::SetupDlls() {
+  DebugTrace trace("SetupDlls", __FILE__);
+  if ((PxBase::LoadLibraries(PxBase::PX_KRN) & PxBase::PX_KRN) == 0) {
+    trace.Write("LoadLibraries PX_KRN failed");
+    return false;
+  }
+  if ((PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL) == 0) {
+    trace.Write("LoadLibraries PX_FIL failed");
+    return false;
+  }
+  return true;
+}
+
+int FileConvert::Convert(ConvertRequest& request) {
+  DebugTrace trace("Convert", __FILE__);
+  if (request.saInputs.empty() || request.saOutputs.size() != 1 || request.nType == 0 ||
+      request.saOutputs.front().size() >= 257) {
+    trace.Write("Input parameters invalid");
+    return 2;
+  }
+  m_nQuality = request.nQuality != -1 ? request.nQuality : (request.nType == 75 ? 7 : 100);
+  m_nOutX = request.nOutX;
+  m_nOutY = request.nOutY;
+  m_nOutX2 = request.nOutX2;
+  m_nOutY2 = request.nOutY2;
+  if (!SetupDlls()) {
+    trace.Write("SetupDlls failed");
+    return 1;
+  }
+
+  const std::string& output = request.saOutputs.front();
+  const size_t slash = output.rfind('/');
+  const size_t dot = output.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || slash < dot)) {
+    m_strStem = output.substr(0, dot);
+    m_strExt = output.substr(dot + 1);
+  } else {
+    m_strStem = output;
+    m_strExt.clear();
+  }
+  m_strExt2 = request.strExt2;
+  m_nType = request.nType;
+  m_nType2 = request.nType2;
+  m_pOutputs = &request.saOutputs;
+
+  for (const std::string& name : request.saOutputs)
+    if (DeleteFileA(name.c_str())) trace.WriteFormat("Deleted %s", name);
+  request.saOutputs.clear();
+
+  int converted = 0;
+  for (const std::string& input : request.saInputs) {
+    if (!FileExists(input)) {
+      trace.WriteFormat("%s not found, skipping as input file", input);
+      continue;
+    }
+    if (request.bMfpDtf) {
+      if (!ConvertFaxFile(input)) {
+        trace.Write("Converting fax file failed");
+        return 3;
+      }
+    } else if (!ConvertFile(input)) {
+      trace.Write("Converting file fails");
+      return 3;
+    }
+    ++converted;
+  }
+  if (converted == 0) {
+    // Nothing was there to convert: no output exists, which is not a finished conversion.
+    trace.Write("No input file found");
+    return 3;
+  }
+  return 0;
+}
+
+bool FileConvert::ConvertFile(const std::string& input) {
+  DebugTrace trace("ConvertFile", __FILE__);
+  SetFileName(input.c_str());
+  PxFileInfo info{};
+  if (GetInfo(&info, 1) < 1) {
+    trace.WriteFormat("GetInfo Failed on %s", input);
+    return false;
+  }
+  for (int page = 1; page <= info.nPages; ++page) {
+    ++m_nSequence;
+    if (m_Bitmap.Load(input.c_str(), 0, PX_COLOUR_ORDER_RGB, page, &info) < 0) {
+      trace.Error(TOOLKIT_ERROR("Bitmap load failed",
+                                m_Bitmap.Load(input.c_str(), 0, PX_COLOUR_ORDER_RGB, page, &info)));
+      return false;
+    }
+    m_nType = PdfByDepth(m_nType, info.nBitsPerPixel);
+    m_nType2 = PdfByDepth(m_nType2, info.nBitsPerPixel);
+    if (!SavePage()) {
+      trace.Write("SavePage failed");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool FileConvert::ConvertFaxFile(const std::string& input) {
+  DebugTrace trace("ConvertFaxFile", __FILE__);
+  ++m_nSequence;
+  char temp[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof temp, temp);
+  const std::string folder = length > 0 && length < sizeof temp ? std::string(temp, length) : "/tmp/";
+  const size_t slash = input.rfind('/');
+  const std::string intermediate =
+      folder + "0" + (slash == std::string::npos ? input : input.substr(slash + 1));
+  DeleteFileA(intermediate.c_str());
+
+  MapFile map;
+  if (!map.Initialize(input, intermediate)) {
+    trace.Write(
+        TRACE_NUMBERED(std::string("Unpacking fax file failed: ") + MapFile::ResultText(map.GetResult())));
+    return false;
+  }
+  if (!IsLoadInfoCallBackEnabled()) EnableLoadInfoCallBack(1);
+  SetFileName(intermediate.c_str());
+  const std::vector<MapFile::Page>& pages = map.Pages();
+  // Each page of the stream is loaded from its own place in the intermediate file.
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (i > 0) ++m_nSequence;
+    m_nFaxXRes = pages[i].xRes;
+    m_nFaxYRes = pages[i].yRes;
+    m_nFaxWidth = pages[i].width & 0xFFFF;
+    m_nFaxHeight = pages[i].height;
+    m_nFaxOffset = static_cast<int>(pages[i].offset);
+    if (LoadFile(0, PX_COLOUR_ORDER_RGB, 3) < 0) {
+      trace.Error(TOOLKIT_ERROR("Loading fax file failed", LoadFile(0, PX_COLOUR_ORDER_RGB, 3)));
+      return false;
+    }
+    if (m_nType == PX_TYPE_PDF) m_nType = PX_TYPE_PDF_BILEVEL;
+    if (m_nType2 == PX_TYPE_PDF) m_nType2 = PX_TYPE_PDF_BILEVEL;
+    if (!SavePage()) {
+      trace.Write("SavePage failed");
+      return false;
+    }
+  }
+  return true;
+}
+
+int FileConvert::LoadInfoCallBack(PxLoadInfo* record) {
+  DebugTrace trace("LoadInfoCallBack", __FILE__);
+  record->nFormat = PX_RAW_FAX;
+  record->nWidth = m_nFaxWidth;
+  record->nHeight = m_nFaxHeight;
+  record->nBitsPerPixel = 1;
+  record->nXDpi = m_nFaxXRes;
+  record->nYDpi = m_nFaxYRes;
+  record->nOffset = m_nFaxOffset;
+  record->nFlags = PX_FAX_G3_1D;
+  return 1;
+}
+
+std::string FileConvert::PageName(const std::string& ext, int type) const {
+  std::string name = m_strStem;
+  if (!IsMultiPage(type) && m_nPagesSaved > 1) name += std::to_string(m_nSequence);
+  if (!ext.empty()) name += "." + ext;
+  return name;
+}
+
+bool FileConvert::SaveTo(PxBitmapBase& bitmap, const std::string& name, int type, const char* failure) {
+  DebugTrace trace("SavePage", __FILE__);
+  if (!IsMultiPage(type) || m_nPagesSaved == 1) DeleteFileA(name.c_str());
+  const PxSaveOptions options = PxSaveOptions::ForPage(m_nPagesSaved + 1);
+  // A failed save is not repeated for its code: a second save could append a page or leave a file
+  // behind a failure that has already been reported.
+  const int saved = bitmap.Save(name.c_str(), type, 0, m_nQuality, 3, &options);
+  if (saved < 0) {
+    trace.Error(TOOLKIT_ERROR(failure, saved));
+    return false;
+  }
+  // Listed once: with a second output the names alternate, and a caller moves each listed file once.
+  if (std::find(m_pOutputs->begin(), m_pOutputs->end(), name) == m_pOutputs->end())
+    m_pOutputs->push_back(name);
+  return true;
+}
+
+bool FileConvert::SavePage() {
+  DebugTrace trace("SavePage", __FILE__);
+  ++m_nPagesSaved;
+  PxBitmapBase copy;
+  if (m_nType2 != 0 && copy.Copy(m_Bitmap) < 1) {
+    trace.Error(TRACE_NUMBERED("Copying the page for the second output failed"));
+    return false;
+  }
+  if (m_nFaxXRes != m_nFaxYRes) ReSizeRes(m_Bitmap, m_nType);
+  if (m_nOutX != -1 || m_nOutY != -1) ReSizePixels(m_Bitmap, m_nOutX, m_nOutY);
+  if (!SaveTo(m_Bitmap, PageName(m_strExt, m_nType), m_nType, "Bitmap Save failed")) return false;
+  if (m_nType2 != 0) {
+    if (m_nFaxXRes != m_nFaxYRes) ReSizeRes(copy, m_nType2);
+    if (m_nOutX2 != -1 || m_nOutY2 != -1) ReSizePixels(copy, m_nOutX2, m_nOutY2);
+    if (!SaveTo(copy, PageName(m_strExt2, m_nType2), m_nType2, "Second Bitmap Save failed")) return false;
+    copy.Free();
+  }
+  return true;
+}
+
+bool FileConvert::ReSizeRes(PxBitmapBase& bitmap, int type) {
+  DebugTrace trace("ReSizeRes", __FILE__);
+  if (type >= 149 && type <= 152) type = 146;
+  const uint32_t width = static_cast<uint32_t>(m_nFaxWidth);
+  const uint32_t height = static_cast<uint32_t>(m_nFaxHeight);
+  const uint32_t xRes = static_cast<uint32_t>(m_nFaxXRes);
+  const uint32_t yRes = static_cast<uint32_t>(m_nFaxYRes);
+  switch (type) {
+    case 10:
+      if (yRes == 0) return false;
+      return bitmap.Resize(static_cast<int>(width), static_cast<int>(height * xRes / yRes)) >= 1;
+    case 6:
+    case 2:
+      if (xRes == 0) return false;
+      return bitmap.Resize(static_cast<int>(width * yRes / xRes), static_cast<int>(height)) >= 1;
+    case 17:
+    case 3:
+    case 146:
+    case 75:
+      return true;
+    default:
+      trace.Write(TRACE_NUMBERED("No resolution rule for this file type"));
+      return false;
+  }
+}
+
+bool FileConvert::ReSizePixels(PxBitmapBase& bitmap, int width, int height) {
+  DebugTrace trace("ReSizePixels", __FILE__);
+  if (width < 0 && height < 0) {
+    trace.Write("Both pixel resize directions are less than 0");
+    return false;
+  }
+  const int64_t bw = bitmap.GetWidth();
+  const int64_t bh = bitmap.GetHeight();
+  int64_t w = width;
+  int64_t h = height;
+  // Product first, truncated toward zero; in 64 bits, so a large size cannot overflow.
+  if (w < 0) w = bh > 0 ? h * bw / bh : 0;
+  if (h < 0) h = bw > 0 ? w * bh / bw : 0;
+  if (w < 1 || h < 1 || w > std::numeric_limits<int32_t>::max() || h > std::numeric_limits<int32_t>::max()) {
+    trace.Write(TRACE_NUMBERED("Resize to an impossible size"));
+    return false;
+  }
+  return bitmap.Resize(static_cast<int>(w), static_cast<int>(h)) >= 1;
+}

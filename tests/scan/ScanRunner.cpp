@@ -1,0 +1,83 @@
+// Child process of the scan tests on the scripted host (a failing script ends its process with 70):
+// runs the source choice or a whole scan, and prints what the caller reads afterwards.
+//   scan_test_runner select MODE [NAME...]
+//   scan_test_runner scan MODE TYPE FIRSTNAME SOURCE ASK DEPTH RES WIDTH HEIGHT
+// A scan first writes the TWAIN source table from sources.txt in the current folder ("name=device"
+// lines), as the product set-up tool would.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/framework/Afx.h"
+#include "platform/module/Module.h"
+#include "platform/registry/Registry.h"
+#include "scan/SelectSourceDialog.h"
+#include "scan/TwainScan.h"
+
+namespace {
+
+bool WriteSourceTable() {
+  std::ifstream in("sources.txt");
+  HKEY key = nullptr;
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TWAIN\\Sources");
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TWAIN\\Sources", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = line.substr(0, eq);
+    const std::string device = line.substr(eq + 1);
+    RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(device.c_str()),
+                   static_cast<DWORD>(device.size() + 1));
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const std::string scenario = argv[1];
+  HMODULE resources = LoadLibraryA("marlin3.dll");
+  if (resources == nullptr) return 3;
+  AfxSetResourceHandle(resources);
+  if (scenario == "select" && argc > 2) {
+    SelectSourceDialog dialog(std::stoi(argv[2]));
+    for (int i = 3; i < argc; ++i) dialog.m_saSources.push_back(argv[i]);
+    const INT_PTR result = dialog.DoModal();
+    std::printf("result=%ld\nsource=%s\n", static_cast<long>(result), dialog.m_strSource.c_str());
+    return 0;
+  }
+  if (scenario == "scan" && argc > 10) {
+    if (!WriteSourceTable()) return 4;
+    std::vector<std::string> files = {argv[4]};
+    ScanRequest request(files);
+    std::strncpy(request.szProductName, "marlin3 Scan", sizeof request.szProductName);
+    std::strncpy(request.szSourceName, argv[5], sizeof request.szSourceName);
+    request.bAskForMore = std::stoi(argv[6]) != 0;
+    request.nBitDepth = std::stoi(argv[7]);
+    request.nResolution = std::stoi(argv[8]);
+    request.nUnset1 = request.nUnset2 = -1;
+    request.nWidth = std::stoi(argv[9]);
+    request.nHeight = std::stoi(argv[10]);
+    request.nBrightness = request.nContrast = 2000;
+    request.nFileType = std::stoi(argv[3]);
+    request.nQuality = 100;
+    int result = 0;
+    int pages = 0;
+    {
+      TwainScan scan;
+      result = scan.Scan(std::stoi(argv[2]), request);
+      pages = scan.GetPageCount();
+    }
+    std::printf("result=%d\npages=%d\n", result, pages);
+    for (const std::string& f : files) std::printf("file=%s\n", f.c_str());
+    return 0;
+  }
+  return 2;
+}

@@ -1,0 +1,38 @@
+// SANE's test backend set up for one test process: a scratch folder holding dll.conf (naming only
+// "test") and a test.conf written per test, with SANE_CONFIG_DIR pointing at it, plus a scratch
+// registry. The machine's own SANE set-up is never read or changed. The backend reads test.conf when a
+// session initialises SANE, so each test writes its options before it opens a session.
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "tests/common/ScratchEnvironment.h"
+
+namespace twain_test {
+
+class SaneTestBackend {
+ public:
+  SaneTestBackend() {
+    m_dir.path = test_common::NewScratch("/tmp/m3twain.XXXXXX", "registry");
+    std::ofstream(m_dir.path / "dll.conf") << "test\n";
+    setenv("SANE_CONFIG_DIR", m_dir.path.c_str(), 1);
+  }
+
+  // Writes test.conf: two devices, a 300 mm square area without steps, then the given options
+  // (test.conf's own names, e.g. {"test-picture", "\"Solid white\""}).
+  void Configure(const std::map<std::string, std::string>& options = {}) {
+    std::ofstream conf(m_dir.path / "test.conf");
+    conf << "number_of_devices 2\ngeometry_max 300.0\ngeometry_quant 0.0\nbr_x 300.0\nbr_y 300.0\n";
+    for (const auto& [name, value] : options) conf << name << ' ' << value << '\n';
+  }
+
+  const test_common::fs::path& Dir() const { return m_dir.path; }
+
+ private:
+  test_common::ScratchDir m_dir;
+};
+
+}  // namespace twain_test

@@ -1,0 +1,106 @@
+// marlin3-product run as a program against a scratch registry and SANE's test backend: the product key
+// values and source table entry it writes (read back through the registry layer), the devices it lists,
+// and the input it refuses without writing anything.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/common/ScratchEnvironment.h"
+#include "toolkit/twain/SourceTable.h"
+
+namespace {
+
+using test_common::kProductKey;
+using test_common::Stored;
+
+class ProductTool : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_dir = new test_common::ScratchDir{test_common::NewScratch("/tmp/m3product.XXXXXX", "registry")};
+    std::ofstream(s_dir->path / "dll.conf") << "test\n";
+    std::ofstream(s_dir->path / "test.conf") << "number_of_devices 2\n";
+    setenv("SANE_CONFIG_DIR", s_dir->path.c_str(), 1);
+  }
+  static void TearDownTestSuite() { delete s_dir; }
+  void SetUp() override {
+    test_common::ClearNexoraKeys();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey);
+  }
+
+  // Runs the tool (its environment is ours); exit code, standard output in out.
+  int Run(const std::string& args, std::string* out = nullptr) {
+    const std::string outPath = (s_dir->path / "out.txt").string();
+    const std::string command =
+        std::string("'") + MARLIN3_BIN_DIR + "/marlin3-product' " + args + " > '" + outPath + "' 2>/dev/null </dev/null";
+    const int status = std::system(command.c_str());
+    if (out != nullptr) *out = test_common::ReadFile(outPath);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  static std::string Table(const std::string& name) { return Stored(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey, name); }
+
+  static test_common::ScratchDir* s_dir;
+};
+
+test_common::ScratchDir* ProductTool::s_dir = nullptr;
+
+TEST_F(ProductTool, NetworkThenDirectWritesTheProductKeyAndTheSourceTable) {
+  std::string out;
+  ASSERT_EQ(Run("network --ip 127.0.0.1 --hostname printer-1.local --device test:1", &out), 0);
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type"), "Network");
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "IP Address"), "127.0.0.1");
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "Hostname"), "printer-1.local");
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "TWAIN"), "NX Pressline");
+  EXPECT_EQ(Table("NX Pressline TWAIN"), "test:1");
+  EXPECT_NE(out.find("NX Pressline TWAIN -> test:1"), std::string::npos) << out;
+
+  // Direct: the network values go, the table entry stays; a renamed source takes its entry along.
+  ASSERT_EQ(Run("direct --port localhost:60000 --twain \"NX Office\""), 0);
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type"), "Direct");
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "Port"), "localhost:60000");
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "IP Address"), "<absent>");
+  EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kProductKey, "Hostname"), "<absent>");
+  EXPECT_EQ(Table("NX Pressline TWAIN"), "<absent>");
+  EXPECT_EQ(Table("NX Office TWAIN"), "test:1");
+
+  ASSERT_EQ(Run("show", &out), 0);
+  EXPECT_NE(out.find("Direct"), std::string::npos);
+  ASSERT_EQ(Run("remove"), 0);
+  EXPECT_FALSE(test_common::KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+  EXPECT_EQ(Table("NX Office TWAIN"), "<absent>");
+}
+
+TEST_F(ProductTool, RefusedInputWritesNothing) {
+  const struct {
+    const char* args;
+    int code;
+  } cases[] = {
+      {"network", 1},
+      {"network --ip 300.1.1.1", 1},
+      {"network --hostname -bad-.example", 1},
+      {"network --ip 127.0.0.1 --twain Scanner", 1},  // not a qualifying name
+      {"network --ip 127.0.0.1 --twain \"NX A Name Much Too Long For A Source\"", 1},
+      {"network --ip 127.0.0.1 --twain \"WIA NX\"", 1},
+      {"direct", 1},
+      {"direct --ip 127.0.0.1", 1},
+      {"direct --port", 1},
+      {"frobnicate", 1},
+      {"network --ip 127.0.0.1 --device choose", 2},  // no terminal to choose on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(Run(c.args), c.code);
+    EXPECT_FALSE(test_common::KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+  }
+}
+
+TEST_F(ProductTool, DevicesListsWhatSaneFinds) {
+  std::string out;
+  ASSERT_EQ(Run("devices", &out), 0);
+  EXPECT_NE(out.find("1. test:0  (Noname frontend-tester, virtual device)"), std::string::npos) << out;
+  EXPECT_NE(out.find("2. test:1"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// TWAIN acquisition through libpxtwain.so's C entry points (see PxTwain.h for the acquire flags).
+#include "pxclass/PxTwain.h"
+
+#include <cstring>
+
+#include "platform/module/Module.h"
+#include "pxclass/PxBitmapBase.h"
+#include "pxclass/PxError.h"
+#include "pxclass/PxPageAlloc.h"
+#include "pxclass/PxTwainDialogs.h"
+
+struct PxTwain::Api {
+  HMODULE hModule = nullptr;  // the library the entry points belong to
+  PxTwn_Open_t open = nullptr;
+  PxTwn_Close_t close = nullptr;
+  PxTwn_EnumSources_t enumSources = nullptr;
+  PxTwn_GetProperties_t getProperties = nullptr;
+  PxTwn_SetProperties_t setProperties = nullptr;
+  PxTwn_GetDeviceOptions_t getDeviceOptions = nullptr;
+  PxTwn_Acquire_t acquire = nullptr;
+  PxTwn_ErrorText_t errorText = nullptr;
+  PxTwn_LastError_t lastError = nullptr;
+
+  bool Resolve(HMODULE module) {
+    hModule = module;
+    auto get = [&](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(GetProcAddress(module, name));
+      return fn != nullptr;
+    };
+    return get(open, "PxTwn_Open") && get(close, "PxTwn_Close") && get(enumSources, "PxTwn_EnumSources") &&
+           get(getProperties, "PxTwn_GetProperties") && get(setProperties, "PxTwn_SetProperties") &&
+           get(getDeviceOptions, "PxTwn_GetDeviceOptions") && get(acquire, "PxTwn_Acquire") &&
+           get(errorText, "PxTwn_ErrorText") && get(lastError, "PxTwn_LastError");
+  }
+  // The library is still the one loaded (an unloaded library takes its session with it).
+  bool Loaded() const { return hModule != nullptr && PxBase::LibraryHandle(PxBase::PX_TWN) == hModule; }
+};
+
+PxTwain::PxTwain() : m_pApi(std::make_unique<Api>()) {}
+
+PxTwain::~PxTwain() { CloseSession(); }
+
+PxTwnSession* PxTwain::Session(int* error) {
+  *error = PX_OK;
+  if (m_pSession != nullptr && m_pApi->Loaded()) return m_pSession;
+  m_pSession = nullptr;
+  auto* module = static_cast<HMODULE>(PxBase::LibraryHandle(PxBase::PX_TWN));
+  if (module == nullptr || !m_pApi->Resolve(module)) {
+    m_pApi->hModule = nullptr;
+    m_strLastError = "the TWAIN library is not loaded";
+    *error = PX_ERR_NO_LIBRARY;
+    return nullptr;
+  }
+  const int rc = m_pApi->open(&m_pSession);
+  if (rc != PX_TWN_OK) {
+    m_pSession = nullptr;
+    m_strLastError = m_pApi->errorText(rc);
+    *error = rc;
+  }
+  return m_pSession;
+}
+
+PxTwainUi& PxTwain::Ui() {
+  if (m_pUi != nullptr) return *m_pUi;
+  if (!m_pOwnUi) m_pOwnUi = std::make_unique<PxTwainDialogs>(m_hWindow);
+  return *m_pOwnUi;
+}
+
+int PxTwain::Failed(int code) {
+  if (m_pSession != nullptr && m_pApi->Loaded()) m_strLastError = m_pApi->lastError(m_pSession);
+  return code;
+}
+
+int PxTwain::IsAvailable() {
+  int error = 0;
+  return Session(&error) != nullptr ? 1 : 0;
+}
+
+int PxTwain::SourceThunk(void* self, const char* name) {
+  auto* twain = static_cast<PxTwain*>(self);
+  return twain->IsCallBackEnabled() ? twain->EnumSourcesCallBack(name) : 1;
+}
+
+int PxTwain::EnumSources() {
+  int error = 0;
+  PxTwnSession* session = Session(&error);
+  if (session == nullptr) return error;
+  const int rc = m_pApi->enumSources(session, &PxTwain::SourceThunk, this);
+  return rc == PX_TWN_OK ? PX_OK : Failed(rc);
+}
+
+int PxTwain::GetProperties(PxTwainProps* props) {
+  int error = 0;
+  PxTwnSession* session = Session(&error);
+  if (session == nullptr) return error;
+  const int rc = m_pApi->getProperties(session, props);
+  return rc == PX_TWN_OK ? PX_OK : Failed(rc);
+}
+
+int PxTwain::SetProperties(PxTwainProps* props, int flags) {
+  int error = 0;
+  PxTwnSession* session = Session(&error);
+  if (session == nullptr) return error;
+  const int rc = m_pApi->setProperties(session, props, flags);
+  return rc == PX_TWN_OK ? PX_OK : Failed(rc);
+}
+
+int PxTwain::Select() {
+  int error = 0;
+  PxTwnSession* session = Session(&error);
+  if (session == nullptr) return error;
+  std::vector<std::string> names;
+  auto collect = [](void* list, const char* name) {
+    static_cast<std::vector<std::string>*>(list)->emplace_back(name);
+    return 1;
+  };
+  if (int rc = m_pApi->enumSources(session, collect, &names); rc != PX_TWN_OK) return Failed(rc);
+  std::string chosen;
+  const int shown = Ui().ChooseSource(names, chosen);
+  if (shown == 0) return PX_TWN_E_CANCELLED;
+  if (shown < 0) return PX_TWN_E_UI;
+  PxTwainProps props{};
+  if (int rc = m_pApi->getProperties(session, &props); rc != PX_TWN_OK) return Failed(rc);
+  if (chosen.size() > PX_TWN_NAME_LEN) return PX_TWN_E_ARGUMENT;
+  std::memset(props.sourceName, 0, sizeof props.sourceName);
+  std::memcpy(props.sourceName, chosen.data(), chosen.size());
+  const int rc = m_pApi->setProperties(session, &props, PX_TWN_SET_IDENTITY);
+  return rc == PX_TWN_OK ? PX_OK : Failed(rc);
+}
+
+int PxTwain::PageThunk(void* self, PxPage* page) {
+  auto* twain = static_cast<PxTwain*>(self);
+  twain->m_pBitmap->AttachPage(page);  // the bitmap owns the page from here on
+  return twain->IsCallBackEnabled() ? twain->AcquireCallBack() : 1;
+}
+
+int PxTwain::ProgressThunk(void* self, int page, long long done, long long total) {
+  auto* twain = static_cast<PxTwain*>(self);
+  const int percent = total > 0 ? static_cast<int>(std::min<long long>(100, done * 100 / total)) : 0;
+  bool goOn = true;
+  if (twain->m_bProgress) goOn = twain->Ui().Progress(page, percent);
+  if (goOn && twain->IsCallBackEnabled()) goOn = twain->StatusCallBack(percent) != 0;
+  if (!goOn) twain->m_bUserCancelled = true;
+  return goOn ? 0 : 1;
+}
+
+int PxTwain::Acquire(int flags) {
+  if (flags < 1 || flags > 4) return PX_TWN_E_ARGUMENT;
+  if (m_pBitmap == nullptr) return PX_ERR_NO_BITMAP;
+  int error = 0;
+  PxTwnSession* session = Session(&error);
+  if (session == nullptr) return error;
+  m_strLastError.clear();
+  m_bUserCancelled = false;
+  if (flags == 1 || flags == 3) {
+    PxTwnDeviceOptions options{};
+    PxTwainProps props{};
+    if (int rc = m_pApi->getDeviceOptions(session, &options); rc != PX_TWN_OK) return Failed(rc);
+    if (int rc = m_pApi->getProperties(session, &props); rc != PX_TWN_OK) return Failed(rc);
+    PxTwainUi::Preview preview = [this, session](PxPage** out) {
+      *out = nullptr;
+      PxTwnAcquire request{};
+      request.preview = 1;
+      request.context = out;
+      request.page = [](void* target, PxPage* page) {
+        *static_cast<PxPage**>(target) = page;
+        return 0;
+      };
+      const int rc = m_pApi->acquire(session, &request);
+      return rc >= 1 ? PX_OK : Failed(rc);
+    };
+    const int shown = Ui().SourceDialog(props.sourceName, options, props, preview);
+    if (shown == 0) return PX_TWN_E_CANCELLED;
+    if (shown < 0) return PX_TWN_E_UI;
+    if (int rc = m_pApi->setProperties(session, &props, PX_TWN_SET_IMAGE); rc != PX_TWN_OK) return Failed(rc);
+  }
+  m_bProgress = flags == 2 || flags == 3;
+  if (m_bProgress) Ui().ProgressOpen();
+  PxTwnAcquire request{};
+  request.page = &PxTwain::PageThunk;
+  request.progress = &PxTwain::ProgressThunk;
+  request.context = this;
+  const int rc = m_pApi->acquire(session, &request);
+  if (m_bProgress) Ui().ProgressClose();
+  m_bProgress = false;
+  if (rc >= 1) return rc;
+  return Failed(rc);
+}
+
+int PxTwain::CloseSession() {
+  if (m_pSession != nullptr && m_pApi->Loaded()) m_pApi->close(m_pSession);
+  m_pSession = nullptr;
+  return PX_OK;
+}

@@ -1,0 +1,52 @@
+// Allocation of PxPage records with checked sizes, used on both sides of the library boundary (the
+// class library and the file library each compile these inline helpers; a page made by one is freed
+// correctly by the other because both use malloc/free).
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "pxclass/PxLimits.h"
+#include "pxclass/PxPage.h"
+
+// Bytes per row, a multiple of 4; 0 when the sizes are out of range.
+inline int32_t PxPageStride(int32_t width, int32_t bitsPerPixel) {
+  if (width <= 0 || width > PX_MAX_DIMENSION) return 0;
+  if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) return 0;
+  int64_t bits = int64_t(width) * bitsPerPixel;
+  int64_t bytes = (bits + 7) / 8;
+  return int32_t((bytes + 3) & ~int64_t(3));
+}
+
+// A zero-filled page, or null when the sizes break PxLimits.h or memory runs out. 1-bit pages start
+// white (all ones), since 0 is black there; others start black.
+inline PxPage* PxPageAlloc(int32_t width, int32_t height, int32_t bitsPerPixel) {
+  int32_t stride = PxPageStride(width, bitsPerPixel);
+  if (stride == 0 || height <= 0 || height > PX_MAX_DIMENSION) return nullptr;
+  int64_t total = int64_t(stride) * height;
+  if (total > PX_MAX_PAGE_BYTES) return nullptr;
+  auto* page = static_cast<PxPage*>(std::calloc(1, sizeof(PxPage)));
+  if (!page) return nullptr;
+  page->pixels = static_cast<uint8_t*>(std::malloc(size_t(total)));
+  if (!page->pixels) {
+    std::free(page);
+    return nullptr;
+  }
+  std::memset(page->pixels, bitsPerPixel == 1 ? 0xFF : 0, size_t(total));
+  page->width = width;
+  page->height = height;
+  page->bitsPerPixel = bitsPerPixel;
+  page->stride = stride;
+  return page;
+}
+
+inline void PxPageFree(PxPage* page) {
+  if (!page) return;
+  std::free(page->pixels);
+  std::free(page);
+}
+
+inline uint8_t* PxPageRow(const PxPage* page, int32_t row) {
+  return page->pixels + size_t(row) * size_t(page->stride);
+}

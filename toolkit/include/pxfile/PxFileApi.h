@@ -1,0 +1,33 @@
+// The C interface of the file library (libpxfile.so, "pxfile.dll", PxBase::PX_FIL). The class
+// library resolves these by name from PxBase::LibraryHandle(PX_FIL). Pages are PxPage records
+// (malloc'ed pixels); a page returned through `out` is the caller's, freed with PxfFreePage.
+// Results: 1 success, negative PxError. Every entry point catches everything: no exception leaves.
+#pragma once
+
+#include "pxclass/PxFileInfo.h"
+#include "pxclass/PxPage.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+int32_t PxfGetInfo(const char* name, PxFileInfo* info);
+int32_t PxfLoadPage(const char* name, int32_t page, PxPage** out);
+int32_t PxfLoadRaw(const char* name, const PxLoadInfo* raw, PxPage** out);
+// pageNumber > 1 appends to an existing multi-page file; 0 or 1 writes a new one.
+int32_t PxfSavePage(const PxPage* page, const char* name, int32_t type, int32_t quality, int32_t flags,
+                    int32_t pageNumber);
+int32_t PxfResize(const PxPage* in, int32_t width, int32_t height, PxPage** out);
+int32_t PxfConvertDepth(const PxPage* in, int32_t bitsPerPixel, PxPage** out);
+void PxfFreePage(PxPage* page);
+
+typedef int32_t (*PxfGetInfoFn)(const char*, PxFileInfo*);
+typedef int32_t (*PxfLoadPageFn)(const char*, int32_t, PxPage**);
+typedef int32_t (*PxfLoadRawFn)(const char*, const PxLoadInfo*, PxPage**);
+typedef int32_t (*PxfSavePageFn)(const PxPage*, const char*, int32_t, int32_t, int32_t, int32_t);
+typedef int32_t (*PxfResizeFn)(const PxPage*, int32_t, int32_t, PxPage**);
+typedef int32_t (*PxfConvertDepthFn)(const PxPage*, int32_t, PxPage**);
+
+#ifdef __cplusplus
+}
+#endif

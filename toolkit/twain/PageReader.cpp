@@ -1,0 +1,362 @@
+#include "toolkit/twain/PageReader.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace pxtwain {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollMs = 100;          // progress reports and stall checks
+constexpr int kStopGraceMs = 2000;    // after a stop request, before sane_cancel is called
+constexpr int kAbandonMs = 5000;      // after a stop request, before the worker is abandoned
+constexpr int kReadChunk = 256 * 1024;
+constexpr int kMaxWidth = 1 << 20;    // pixels per line
+
+struct Shared {
+  std::mutex mutex;
+  std::condition_variable changed;
+  long long done = 0;
+  long long total = -1;
+  Clock::time_point lastActivity = Clock::now();
+  bool finished = false;
+  std::atomic<bool> stop{false};
+  PageResult result;
+};
+
+int Stride(int width, int bitsPerPixel) {
+  const long long bytes = (static_cast<long long>(width) * bitsPerPixel + 7) / 8;
+  return static_cast<int>((bytes + 3) & ~3LL);
+}
+
+// Builds the page line by line from the frames SANE sends.
+class Assembler {
+ public:
+  ~Assembler() { PageReader::FreePage(m_page); }
+
+  // Checks a frame's parameters and prepares for its lines; false with an error text.
+  bool BeginFrame(const SANE_Parameters& p, std::string& error) {
+    const bool single = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB;
+    const bool pass = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
+    if (!single && !pass) return Bad(error, "frame format " + std::to_string(p.format));
+    if (p.depth != 1 && p.depth != 8 && p.depth != 16) return Bad(error, "depth " + std::to_string(p.depth));
+    if (p.pixels_per_line <= 0 || p.pixels_per_line > kMaxWidth || p.lines == 0 || p.lines < -1)
+      return Bad(error, "frame size " + std::to_string(p.pixels_per_line) + "x" + std::to_string(p.lines));
+    const int samples = p.format == SANE_FRAME_RGB ? 3 : 1;
+    const long long needed = (static_cast<long long>(p.pixels_per_line) * samples * p.depth + 7) / 8;
+    if (p.bytes_per_line < needed || p.bytes_per_line > needed + 65536)
+      return Bad(error, "bytes per line " + std::to_string(p.bytes_per_line));
+    const int bits = (p.format == SANE_FRAME_GRAY) ? (p.depth == 1 ? 1 : 8) : 24;
+    if (m_page == nullptr) {
+      m_bits = bits;
+      m_width = p.pixels_per_line;
+      m_declaredLines = p.lines;
+      m_page = PageReader::NewPage(m_width, p.lines > 0 ? p.lines : 64, bits);
+      if (m_page == nullptr) return Bad(error, "page too large or out of memory");
+    } else if (!pass || bits != m_bits || p.pixels_per_line != m_width) {
+      return Bad(error, "a later frame does not match the first");
+    }
+    m_params = p;
+    m_channel = p.format == SANE_FRAME_GREEN ? 1 : p.format == SANE_FRAME_BLUE ? 2 : 0;
+    m_row = 0;
+    m_line.assign(static_cast<size_t>(p.bytes_per_line), 0);
+    m_fill = 0;
+    return true;
+  }
+
+  // Consumes bytes of the current frame; false with an error text when the page cannot grow.
+  bool Add(const unsigned char* data, size_t length, std::string& error) {
+    while (length > 0) {
+      const size_t take = std::min(length, m_line.size() - m_fill);
+      std::memcpy(m_line.data() + m_fill, data, take);
+      m_fill += take;
+      data += take;
+      length -= take;
+      if (m_fill == m_line.size()) {
+        if (!StoreLine(error)) return false;
+        m_fill = 0;
+      }
+    }
+    return true;
+  }
+
+  // Hands over the finished page (height = the rows that arrived); null when no row did.
+  PxPage* Finish() {
+    if (m_page == nullptr || m_rows == 0) return nullptr;
+    m_page->height = m_rows;
+    PxPage* page = m_page;
+    m_page = nullptr;
+    return page;
+  }
+
+  long long ExpectedBytes() const {
+    return m_params.lines > 0 ? static_cast<long long>(m_params.lines) * m_params.bytes_per_line : -1;
+  }
+
+ private:
+  static bool Bad(std::string& error, const std::string& what) {
+    error = "unusable frame: " + what;
+    return false;
+  }
+
+  bool StoreLine(std::string& error) {
+    if (m_declaredLines > 0 && m_row >= m_declaredLines) return true;  // lines beyond the declared height
+    if (m_row >= m_page->height && !Grow(error)) return false;
+    unsigned char* out = m_page->pixels + static_cast<size_t>(m_row) * m_page->stride;
+    const unsigned char* in = m_line.data();
+    const int w = m_width;
+    const int depth = m_params.depth;
+    auto sample = [&](long long index) -> unsigned char {
+      if (depth == 8) return in[index];
+      if (depth == 16) {
+        uint16_t v;
+        std::memcpy(&v, in + index * 2, 2);  // host byte order, as SANE sends it
+        return static_cast<unsigned char>(v >> 8);
+      }
+      return (in[index / 8] >> (7 - index % 8)) & 1 ? 0 : 255;  // one-bit samples: 1 is black
+    };
+    if (m_params.format == SANE_FRAME_GRAY && depth == 1) {
+      const int bytes = (w + 7) / 8;
+      for (int i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(~in[i]);  // SANE: 1 is black
+    } else if (m_params.format == SANE_FRAME_GRAY) {
+      for (int x = 0; x < w; ++x) out[x] = sample(x);
+    } else if (m_params.format == SANE_FRAME_RGB) {
+      for (long long i = 0; i < 3LL * w; ++i) out[i] = sample(i);
+    } else {
+      for (int x = 0; x < w; ++x) out[3LL * x + m_channel] = sample(x);
+    }
+    ++m_row;
+    if (m_row > m_rows) m_rows = m_row;
+    return true;
+  }
+
+  bool Grow(std::string& error) {
+    const long long rows = static_cast<long long>(m_page->height) * 2;
+    const long long bytes = rows * m_page->stride;
+    if (bytes > kMaxPageBytes) {
+      error = "page larger than the limit";
+      return false;
+    }
+    auto* grown = static_cast<uint8_t*>(std::realloc(m_page->pixels, static_cast<size_t>(bytes)));
+    if (grown == nullptr) {
+      error = "out of memory";
+      return false;
+    }
+    std::memset(grown + static_cast<size_t>(m_page->height) * m_page->stride, 0xff,
+                static_cast<size_t>(bytes) - static_cast<size_t>(m_page->height) * m_page->stride);
+    m_page->pixels = grown;
+    m_page->height = static_cast<int32_t>(rows);
+    return true;
+  }
+
+  PxPage* m_page = nullptr;
+  SANE_Parameters m_params{};
+  std::vector<unsigned char> m_line;
+  size_t m_fill = 0;
+  int m_bits = 0;
+  int m_width = 0;
+  int m_declaredLines = 0;
+  int m_channel = 0;
+  int m_row = 0;
+  int m_rows = 0;
+};
+
+void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
+  PageResult result;
+  Assembler assembler;
+  std::vector<unsigned char> buffer(kReadChunk);
+  auto touch = [&](long long add, long long total) {
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->done += add;
+    if (total >= 0) shared->total = total;
+    shared->lastActivity = Clock::now();
+  };
+  for (bool last = false; !last && result.code == PX_TWN_OK;) {
+    SANE_Status status = sane_start(handle);
+    if (status != SANE_STATUS_GOOD) {
+      result.code = PageReader::MapStatus(status, true);
+      result.error = std::string("sane_start: ") + sane_strstatus(status);
+      break;
+    }
+    SANE_Parameters params{};
+    status = sane_get_parameters(handle, &params);
+    if (status != SANE_STATUS_GOOD) {
+      result.code = PX_TWN_E_START;
+      result.error = std::string("sane_get_parameters: ") + sane_strstatus(status);
+      break;
+    }
+    if (!assembler.BeginFrame(params, result.error)) {
+      result.code = PX_TWN_E_FORMAT;
+      break;
+    }
+    touch(0, assembler.ExpectedBytes());
+    last = params.last_frame != SANE_FALSE;
+    for (;;) {
+      if (shared->stop.load()) {
+        result.code = PX_TWN_E_CANCELLED;  // the caller knows whether it was a cancel or a stall
+        break;
+      }
+      SANE_Int length = 0;
+      status = sane_read(handle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
+      if (status == SANE_STATUS_EOF) break;
+      if (status != SANE_STATUS_GOOD) {
+        result.code = PageReader::MapStatus(status, false);
+        result.error = std::string("sane_read: ") + sane_strstatus(status);
+        break;
+      }
+      if (length < 0 || length > static_cast<SANE_Int>(buffer.size())) {
+        result.code = PX_TWN_E_IO;
+        result.error = "sane_read gave a bad length";
+        break;
+      }
+      if (!assembler.Add(buffer.data(), static_cast<size_t>(length), result.error)) {
+        result.code = PX_TWN_E_TOO_LARGE;
+        break;
+      }
+      touch(length, -1);
+    }
+  }
+  if (result.code == PX_TWN_OK) {
+    result.page = assembler.Finish();
+    if (result.page == nullptr) {
+      result.code = PX_TWN_E_NO_PAGE;
+      result.error = "the device sent no lines";
+    }
+  }
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  shared->result = std::move(result);
+  shared->finished = true;
+  shared->changed.notify_all();
+}
+
+}  // namespace
+
+int PageReader::MapStatus(SANE_Status status, bool start) {
+  switch (status) {
+    case SANE_STATUS_GOOD:
+      return PX_TWN_OK;
+    case SANE_STATUS_CANCELLED:
+      return PX_TWN_E_CANCELLED;
+    case SANE_STATUS_JAMMED:
+      return PX_TWN_E_JAMMED;
+    case SANE_STATUS_NO_DOCS:
+      return PX_TWN_E_NO_DOCS;
+    case SANE_STATUS_COVER_OPEN:
+      return PX_TWN_E_COVER_OPEN;
+    case SANE_STATUS_NO_MEM:
+      return PX_TWN_E_NO_MEMORY;
+    case SANE_STATUS_EOF:
+      return PX_TWN_E_NO_PAGE;
+    default:
+      return start ? PX_TWN_E_START : PX_TWN_E_IO;
+  }
+}
+
+void PageReader::FreePage(PxPage* page) {
+  if (page == nullptr) return;
+  std::free(page->pixels);
+  std::free(page);
+}
+
+PxPage* PageReader::NewPage(int width, int height, int bitsPerPixel) {
+  if (width <= 0 || height <= 0 || width > kMaxWidth) return nullptr;
+  const int stride = Stride(width, bitsPerPixel);
+  const long long bytes = static_cast<long long>(stride) * height;
+  if (bytes > kMaxPageBytes) return nullptr;
+  auto* page = static_cast<PxPage*>(std::calloc(1, sizeof(PxPage)));
+  if (page == nullptr) return nullptr;
+  page->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
+  if (page->pixels == nullptr) {
+    std::free(page);
+    return nullptr;
+  }
+  std::memset(page->pixels, 0xff, static_cast<size_t>(bytes));
+  page->width = width;
+  page->height = height;
+  page->bitsPerPixel = bitsPerPixel;
+  page->stride = stride;
+  return page;
+}
+
+PxPage* PageReader::Threshold(PxPage* grey) {
+  if (grey == nullptr || grey->bitsPerPixel != 8) return grey;
+  PxPage* bw = NewPage(grey->width, grey->height, 1);
+  if (bw == nullptr) return grey;  // keep the grey page rather than lose it
+  bw->xDpi = grey->xDpi;
+  bw->yDpi = grey->yDpi;
+  for (int y = 0; y < grey->height; ++y) {
+    const uint8_t* in = grey->pixels + static_cast<size_t>(y) * grey->stride;
+    uint8_t* out = bw->pixels + static_cast<size_t>(y) * bw->stride;
+    std::memset(out, 0, static_cast<size_t>(bw->stride));
+    for (int x = 0; x < grey->width; ++x)
+      if (in[x] >= 128) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  }
+  FreePage(grey);
+  return bw;
+}
+
+PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
+  auto shared = std::make_shared<Shared>();
+  std::thread worker(Work, handle, shared);
+  const auto stall = std::chrono::milliseconds(request.stallMs > 0 ? request.stallMs : 30000);
+  int reason = PX_TWN_OK;
+  Clock::time_point stopAt{};
+  bool cancelSent = false;
+  for (;;) {
+    long long done = 0;
+    long long total = -1;
+    Clock::time_point lastActivity;
+    {
+      std::unique_lock<std::mutex> lock(shared->mutex);
+      shared->changed.wait_for(lock, std::chrono::milliseconds(kPollMs), [&] { return shared->finished; });
+      if (shared->finished) break;
+      done = shared->done;
+      total = shared->total;
+      lastActivity = shared->lastActivity;
+    }
+    const auto now = Clock::now();
+    if (reason == PX_TWN_OK) {
+      if (request.progress != nullptr && request.progress(request.context, request.pageNumber, done, total) != 0)
+        reason = PX_TWN_E_CANCELLED;
+      else if (now - lastActivity > stall)
+        reason = PX_TWN_E_STALLED;
+      if (reason != PX_TWN_OK) {
+        shared->stop = true;
+        stopAt = now;
+      }
+    } else if (!cancelSent && now - stopAt > std::chrono::milliseconds(kStopGraceMs)) {
+      // The worker is stuck inside the backend: SANE allows sane_cancel from another thread for this.
+      sane_cancel(handle);
+      cancelSent = true;
+    } else if (now - stopAt > std::chrono::milliseconds(kAbandonMs)) {
+      worker.detach();  // it keeps its own reference to the shared state
+      PageResult result;
+      result.code = reason;
+      result.error = "the device did not return from a read; the session is abandoned";
+      result.abandoned = true;
+      return result;
+    }
+  }
+  worker.join();
+  PageResult result = std::move(shared->result);
+  if (reason != PX_TWN_OK) {
+    FreePage(result.page);
+    result.page = nullptr;
+    result.code = reason;
+    result.error = reason == PX_TWN_E_STALLED
+                       ? "no data from the device for " + std::to_string(stall.count()) + " ms"
+                       : "cancelled by the user";
+  }
+  return result;
+}
+
+}  // namespace pxtwain

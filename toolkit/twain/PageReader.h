@@ -1,0 +1,48 @@
+// Reads one page from an open SANE device: sane_start, the frame's parameters, sane_read until the
+// last frame ends, the lines turned into a PxPage (1-bit line art with 0 = black, 8-bit grey, 24-bit
+// RGB; 16-bit samples keep their high byte; three-pass colour is assembled). The device is read on a
+// worker thread while the calling thread reports progress and watches for a cancel or a stall, so a
+// device that stops sending ends the page in bounded time: the worker is asked to stop, then the read
+// is cancelled through sane_cancel, and a worker that still does not return is abandoned (the handle
+// is then never used again).
+#pragma once
+
+#include <sane/sane.h>
+
+#include <string>
+
+#include "pxtwain/PxTwainApi.h"
+
+namespace pxtwain {
+
+struct PageRequest {
+  int pageNumber = 1;
+  int stallMs = 30000;
+  PxTwnProgressFn progress = nullptr;
+  void* context = nullptr;
+};
+
+struct PageResult {
+  int code = PX_TWN_OK;   // PX_TWN_OK with a page, else a negative code and no page
+  PxPage* page = nullptr; // owned by the caller
+  std::string error;      // what failed, for the session's error text
+  bool abandoned = false; // the worker did not return: the handle must not be used again
+};
+
+// Largest page the library will hold in memory (a letter page at 1200 dpi in colour is 404 MB).
+inline constexpr long long kMaxPageBytes = 1LL << 30;
+
+class PageReader {
+ public:
+  static PageResult Read(SANE_Handle handle, const PageRequest& request);
+  // The library's code for a status SANE gave while starting (start) or reading.
+  static int MapStatus(SANE_Status status, bool start);
+  // Frees a page and its pixels; null is fine.
+  static void FreePage(PxPage* page);
+  // A new page of that size, pixels white; null when it is too large or memory runs out.
+  static PxPage* NewPage(int width, int height, int bitsPerPixel);
+  // Line art from an 8-bit grey page (threshold at the middle); the grey page is freed.
+  static PxPage* Threshold(PxPage* grey);
+};
+
+}  // namespace pxtwain
