@@ -7,6 +7,7 @@
 #include "platform/framework/Afx.h"
 #include "platform/module/Module.h"
 #include "platform/ui/MessageBox.h"
+#include "scan/TwainScan.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
 
@@ -172,7 +173,7 @@ BOOL ScanApp::InitInstance() {
   } else {
     switch (m_nTask) {
       case kTaskConvert:
-        NotAvailableYet(trace, "Convert task (DoConvertFile)");
+        DoConvertFile();
         break;
       case kTaskPoll:
         RunPoll(trace);
@@ -360,7 +361,15 @@ void ScanApp::RunInteractive(DebugTrace& trace) {
     if (m_nTask == kTaskReview) ShowErrorMessages();
     return;
   }
-  NotAvailableYet(trace, "Scan (DoScan) and delivery (DoFile, DoEmail, DoApp)");
+  if (!DoScan()) return;
+  int dest = settings::kQsDest.nDefault;
+  m_ValueGetter.GetSetting(settings::kQsDest, dest, g_strQsName);
+  if (dest == 1)
+    DoEmail();
+  else if (dest == 2)
+    DoApp();
+  else
+    DoFile();
 }
 
 void ScanApp::ShowErrorMessages() {
@@ -377,8 +386,7 @@ void ScanApp::ShowErrorMessages() {
     AfxMessageBox(text, MB_YESNO);
   }
 
-  NotAvailableYet(trace,
-                  "TWAIN acquisition review (TwainScan: scan-another-page question and source choice)");
+  TwainScan::ShowErrorMessages();
 
   std::string text = LoadStr(kIdsNoMail, trace, __LINE__);
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);

@@ -66,6 +66,11 @@ class ScanApp : public CWinApp {
   bool DoConvertFile();
   bool GetInFileNames(std::vector<std::string>& names);
   bool FindIris();
+  // Steps the scan job shares: the replace question for an existing output (or "OverWrite" when every
+  // hide bit is set; false keeps the file), a free temporary-style name in folder, the multi-file warning.
+  bool AskForReplacement(const std::string& name, DebugTrace& trace);
+  std::string ReserveName(int type, const std::string& folder);
+  void WarnMultiFileIfNeeded();
 
   ValueGetter& GetValueGetter() { return m_ValueGetter; }
   HMODULE GetResourceDll() const { return m_hResDll; }

@@ -76,6 +76,13 @@ bool ParseUserDir(const std::string& line, const std::string& key, std::string& 
 
 }  // namespace
 
+std::string WindowsFolder() {
+  const char* dir = std::getenv("MARLIN3_WINDOWS_DIR");
+  std::string folder = dir && *dir == '/' ? dir : "/etc";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
 std::string DocumentsFolder(const char* userDirsFile) {
   std::string file;
   if (userDirsFile) {
@@ -137,7 +144,7 @@ bool GetSpecialFolder(SpecialFolder which, std::string& path, bool create) {
       folder = platform::folders::DocumentsFolder();
       break;
     case SpecialFolder::Windows:
-      folder = "/etc";
+      folder = platform::folders::WindowsFolder();
       break;
     default:
       platform::SetLastError(ERROR_INVALID_PARAMETER);

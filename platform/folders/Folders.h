@@ -45,6 +45,10 @@ namespace platform::folders {
 // user's ${XDG_CONFIG_HOME:-~/.config}/user-dirs.dirs); ~/Documents when it does not say.
 std::string DocumentsFolder(const char* userDirsFile = nullptr);
 
+// The Windows folder without its final "/": /etc, or $MARLIN3_WINDOWS_DIR when it is an absolute path
+// (tests and demos place the OCR application's readiris.ini there).
+std::string WindowsFolder();
+
 // The language identifier of a locale name such as "de_DE.UTF-8" (1033 when unknown).
 WORD LangIdOfLocale(const std::string& locale);
 

@@ -1,0 +1,328 @@
+// Whole runs of the real marlin3 from the scanner to the delivery: SANE's test backend (configured in
+// the test's own folder through SANE_CONFIG_DIR) as the product's scanner, the scripted ui host for
+// every box and dialog, the output checked by independent readers (pdfinfo, tiffinfo, identify).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Runs a shell command and gives its standard output.
+std::string Capture(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+int PdfPages(const fs::path& pdf) {
+  const std::string info = Capture("pdfinfo " + Quote(pdf.string()) + " 2>/dev/null");
+  const size_t at = info.find("Pages:");
+  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
+}
+
+struct RunResult {
+  int exitCode = -1;
+  std::string log;
+  std::string transcript;
+};
+
+class ScanJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/m3scanjob.XXXXXX";
+    m_dir = mkdtemp(pattern);
+    for (const char* sub : {"sane", "registry", "tmp", "out", "cwd"}) fs::create_directories(m_dir / sub);
+    std::ofstream(m_dir / "sane" / "dll.conf") << "test\n";
+    // A 300 mm square glass, so paper sizes are not cut by the backend's small default area.
+    std::ofstream(m_dir / "sane" / "test.conf")
+        << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+    // The product set up as its installer would, with SANE's test device as its scanner.
+    Shell(Bin("marlin3-product") + " direct --port 60000 --device test:0 >/dev/null");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+
+  static std::string Bin(const char* name) { return std::string(MARLIN3_BIN_DIR) + "/" + name; }
+
+  std::string Env() const {
+    return "SANE_CONFIG_DIR=" + Quote((m_dir / "sane").string()) +
+           " MARLIN3_REGISTRY_DIR=" + Quote((m_dir / "registry").string()) +
+           " TMPDIR=" + Quote((m_dir / "tmp").string() + "/") + " MARLIN3_UI=scripted" +
+           " MARLIN3_UI_SCRIPT=" + Quote((m_dir / "script.txt").string()) +
+           " MARLIN3_UI_TRANSCRIPT=" + Quote((m_dir / "transcript.txt").string()) + " LANG=C ";
+  }
+
+  int Shell(const std::string& command) const {
+    const int status = std::system(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // marlin3 with the arguments (each one argument) and the script for the scripted host.
+  RunResult Marlin(const std::vector<std::string>& args, const std::string& script = "") {
+    std::ofstream(m_dir / "script.txt") << script;
+    fs::remove(m_dir / "transcript.txt");
+    std::string command = Bin("marlin3");
+    for (const std::string& a : args) command += " " + Quote(a);
+    RunResult run;
+    run.exitCode = Shell(command);
+    run.log = ReadFile(m_dir / "tmp" / "marlin3.log");
+    run.transcript = ReadFile(m_dir / "transcript.txt");
+    return run;
+  }
+
+  // The Quick Set values that make an unattended scan: every hide bit set, 50 dpi colour, a 2 x 2 inch
+  // area, so a page is small and quick.
+  static std::vector<std::string> Unattended(std::vector<std::string> more) {
+    std::vector<std::string> args = {"/Task", "3", "/Hide", "286331153", "/Res", "50", "/InX", "2880", "/InY", "2880"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
+  fs::path Out(const std::string& name) const { return m_dir / "out" / name; }
+
+  // A Quick Set value as the wizard stores it (a string under the main key).
+  void SetQs(const std::string& qs, const std::string& name, const std::string& value) const {
+    ASSERT_EQ(0, Shell(Bin("marlin3-reg") + " add " + Quote("HKCU\\SOFTWARE\\Nexora\\marlin3\\" + qs) + " /v " +
+                       Quote(name) + " /d " + Quote(value) + " /f >/dev/null"));
+  }
+  fs::path m_dir;
+};
+
+// The scanner's own dialog, driven by the script: the feeder delivers its batch of ten pages.
+const char* kFeederScript = "dialog 160\nselect 1603 Automatic Document Feeder\nselect 1602 75\nclick 1\n";
+
+TEST_F(ScanJobTest, FeederBatchBecomesOneMultiPageFileOfEachType) {
+  struct Case {
+    int type;
+    const char* name;
+  };
+  for (const Case& c : {Case{146, "batch.pdf"}, Case{17, "batch.tif"}}) {
+    SCOPED_TRACE(c.name);
+    // Main dialog and file prompts hidden; the scanner's dialog shows (hide bit 10 clear).
+    const RunResult run = Marlin({"/Task", "3", "/Hide", "4097", "/Type", std::to_string(c.type), "/OutFile",
+                            Out(c.name).string()},
+                           kFeederScript);
+    EXPECT_EQ(run.exitCode, 0) << run.log;
+    ASSERT_TRUE(fs::exists(Out(c.name))) << run.log << run.transcript;
+    if (c.type == 146) {
+      EXPECT_EQ(PdfPages(Out(c.name)), 10);
+    } else {
+      const std::string info = Capture("tiffinfo " + Quote(Out(c.name).string()) + " 2>/dev/null");
+      size_t pages = 0;
+      for (size_t at = info.find("TIFF Directory"); at != std::string::npos; at = info.find("TIFF Directory", at + 1))
+        ++pages;
+      EXPECT_EQ(pages, 10u) << info;
+    }
+    EXPECT_NE(run.log.find("Using source 'NX Pressline TWAIN'"), std::string::npos) << run.log;
+  }
+}
+
+TEST_F(ScanJobTest, SinglePageTypeGivesNumberedFilesAfterTheMultiFileWarning) {
+  const RunResult run = Marlin({"/Task", "3", "/Hide", "4097", "/Type", "10", "/OutFile", Out("scan.jpg").string()},
+                         std::string(kFeederScript) + "dialog 148\nclick 1057\nok\n");
+  EXPECT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_TRUE(fs::exists(Out("scan.jpg")));
+  for (int i = 2; i <= 10; ++i) EXPECT_TRUE(fs::exists(Out("scan" + std::to_string(i) + ".jpg"))) << i;
+  EXPECT_FALSE(fs::exists(Out("scan11.jpg")));
+  EXPECT_NE(Capture("identify -format '%m %w' " + Quote(Out("scan2.jpg").string())).find("JPEG"),
+            std::string::npos);
+  // The ticked box is remembered: no warning the next time.
+  EXPECT_NE(Capture(Env() + Bin("marlin3-reg") + " query 'HKCU\\SOFTWARE\\Nexora\\marlin3' /v DontShowMultiFileWarn")
+                .find("0x1"),
+            std::string::npos);
+  fs::remove_all(m_dir / "out");
+  fs::create_directories(m_dir / "out");
+  const RunResult again = Marlin({"/Task", "3", "/Hide", "4097", "/Type", "10", "/OutFile", Out("scan.jpg").string()},
+                           kFeederScript);
+  EXPECT_EQ(again.exitCode, 0) << again.transcript;
+  EXPECT_EQ(again.transcript.find("dialog 148"), std::string::npos);
+}
+
+TEST_F(ScanJobTest, ScanSettingsFromTheQuickSetReachTheScanner) {
+  struct Case {
+    std::vector<std::string> args;
+    int width, height;  // pixels at 50 dpi; -1 not checked
+    const char* logged;
+  };
+  const Case cases[] = {
+      // A4 (8.27 x 11.69 in): 413 x 584 pixels.
+      {{"/PaperSize", "6"}, 413, 584, "Using passed in Src: NX Pressline TWAIN"},
+      // The custom area of "InX" and "InY" (2 x 2 inches).
+      {{"/PaperSize", "29"}, 100, 100, nullptr},
+      // Not in the table: 0 x 0, the whole glass (300 mm = 590 pixels).
+      {{"/PaperSize", "30"}, 590, 590, nullptr},
+      // An invalid depth is logged and 24 used.
+      {{"/BitDepth", "16"}, 100, 100, "Invalid BitDepth found, resetting"},  // no PaperSize: custom
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const std::string name = "page" + std::to_string(++n) + ".png";
+    std::vector<std::string> args = Unattended({"/Type", "75", "/OutFile", Out(name).string()});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult run = Marlin(args);
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string size = Capture("identify -format '%w %h %[type]' " + Quote(Out(name).string()) + " 2>&1");
+    int w = 0, h = 0;
+    std::istringstream(size) >> w >> h;
+    EXPECT_NEAR(w, c.width, 2) << size << run.log;
+    EXPECT_NEAR(h, c.height, 2) << size;
+    if (c.logged) EXPECT_NE(run.log.find(c.logged), std::string::npos) << run.log;
+  }
+}
+
+TEST_F(ScanJobTest, ExistingOutputIsReplacedOnlyWhenAllowed) {
+  std::ofstream(Out("keep.pdf")) << "the user's own file";
+  // Every hide bit set and no "OverWrite": the job ends, the file stays.
+  RunResult run = Marlin(Unattended({"/Type", "146", "/OutFile", Out("keep.pdf").string()}));
+  EXPECT_EQ(ReadFile(Out("keep.pdf")), "the user's own file");
+  EXPECT_NE(run.log.find("hidden Ui, no confirm, outfile already exists, exiting"), std::string::npos) << run.log;
+
+  run = Marlin(Unattended({"/Type", "146", "/OutFile", Out("keep.pdf").string(), "/OverWrite", "1"}));
+  EXPECT_EQ(PdfPages(Out("keep.pdf")), 1) << run.log;
+
+  // With boxes allowed the question is asked; No keeps the file and the job ends without a name.
+  std::ofstream(Out("ask.pdf")) << "mine";
+  run = Marlin({"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
+               "msgbox NO\n");
+  EXPECT_EQ(ReadFile(Out("ask.pdf")), "mine") << run.transcript;
+  run = Marlin({"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
+               "msgbox YES\n");
+  EXPECT_EQ(PdfPages(Out("ask.pdf")), 1) << run.transcript << run.log;
+}
+
+TEST_F(ScanJobTest, OutputNamesAreDataNeverCommands) {
+  const std::string trap = (m_dir / "ran").string();
+  const std::vector<std::string> names = {
+      "my scan.pdf", "-leading dash.pdf", "$(touch " + trap + ").pdf",
+      "`touch " + trap + "`.pdf", "caf\xC3\xA9 \xE2\x82\xAC.pdf",
+  };
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const RunResult run = Marlin(Unattended({"/Type", "146", "/OutFile", Out(name).string()}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(PdfPages(Out(name)), 1) << run.log;
+  }
+  // Quotes cannot stand inside an option's value; a Quick Set holds them.
+  const std::string odd = "quote\"and'apostrophe.pdf";
+  SetQs("Odd", "OutFile", Out(odd).string());
+  const RunResult run = Marlin(Unattended({"/Qs", "Odd", "/Type", "146"}));
+  EXPECT_EQ(PdfPages(Out(odd)), 1) << run.log;
+  EXPECT_FALSE(fs::exists(trap));
+}
+
+TEST_F(ScanJobTest, PlainOutFileLandsInTheCurrentFolderAndDirWithoutSlashIsAFolder) {
+  RunResult run = Marlin(Unattended({"/Type", "146", "/OutFile", "plain"}));
+  EXPECT_TRUE(fs::exists(m_dir / "cwd" / "plain.pdf")) << run.log;
+
+  // File prompts hidden and no "OutFile": a unique name inside "Dir", also when "Dir" lacks its "/".
+  run = Marlin(Unattended({"/Type", "146", "/Dir", (m_dir / "out" / "sub").string()}));
+  size_t found = 0;
+  for (const auto& entry : fs::directory_iterator(m_dir / "out" / "sub")) {
+    EXPECT_EQ(entry.path().extension(), ".pdf");
+    ++found;
+  }
+  EXPECT_EQ(found, 1u) << run.log;
+}
+
+TEST_F(ScanJobTest, ApplicationGetsEachFileAsItsOwnArgument) {
+  const fs::path app = m_dir / "viewer app";
+  const fs::path record = m_dir / "record.txt";
+  std::ofstream(app) << "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>\\n' \"$a\" >> " << Quote(record.string())
+                     << "; done\n";
+  fs::permissions(app, fs::perms::owner_all);
+  SetQs("Viewer", "AppExe", " \"" + app.string() + "\" ");  // stored with quotes around it
+  const RunResult run = Marlin(Unattended({"/Qs", "Viewer", "/Dest", "2", "/Type", "146", "/Dir",
+                                           (m_dir / "out").string() + "/", "/Sleep", "0"}));
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string got = ReadFile(record);
+  ASSERT_EQ(got.rfind("<" + (m_dir / "out").string() + "/marlin", 0), 0u) << got << run.log;
+  EXPECT_EQ(got.find(".pdf>\n"), got.size() - 6);
+  EXPECT_NE(run.log.find("\"" + app.string() + "\" \"" + (m_dir / "out").string()), std::string::npos);
+}
+
+TEST_F(ScanJobTest, FailuresShowTheirMessageAndKeepTheScannedFiles) {
+  // No scanner at all: the source choice opens with nothing to choose; Cancel ends the job quietly.
+  std::ofstream(m_dir / "sane" / "dll.conf") << "";
+  Shell(Bin("marlin3-product") + " remove >/dev/null");
+  RunResult run = Marlin({"/Task", "3", "/Hide", "4113", "/Type", "146", "/OutFile", Out("none.pdf").string()},
+                         "dialog 143\ncancel\n");
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("148 list count=0"), std::string::npos) << run.transcript;
+  EXPECT_NE(run.log.find("user canceled from scanner selection dialog"), std::string::npos) << run.log;
+  EXPECT_FALSE(fs::exists(Out("none.pdf")));
+  std::ofstream(m_dir / "sane" / "dll.conf") << "test\n";
+  Shell(Bin("marlin3-product") + " direct --port 60000 --device test:0 >/dev/null");
+
+  // A folder that cannot be made (a file is in the way) with prompts hidden: the page stays in the
+  // temporary folder.
+  std::ofstream(Out("blocker")) << "x";
+  run = Marlin(Unattended({"/Type", "146", "/OutFile", Out("blocker").string() + "/sub/x.pdf"}));
+  EXPECT_EQ(run.exitCode, 0);
+  size_t kept = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(m_dir / "tmp"))
+    if (entry.path().extension() == ".pdf" && fs::file_size(entry.path()) > 0) ++kept;
+  EXPECT_EQ(kept, 1u) << run.log;
+  EXPECT_NE(run.log.find("and the hide level prevents asking for another"), std::string::npos) << run.log;
+
+  // A cancelled Save As: nothing written, the scan stays.
+  run = Marlin({"/Task", "3", "/Hide", "17", "/Res", "50", "/Type", "146", "/Dir", (m_dir / "out").string() + "/"},
+               "file cancel\n");
+  EXPECT_NE(run.log.find("User cancelled out of saveAs dialog"), std::string::npos) << run.log << run.transcript;
+}
+
+TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
+  for (int i = 1; i <= 3; ++i)
+    Shell("convert -size 64x48 xc:'rgb(" + std::to_string(i * 60) + ",20,20)' " +
+          Quote((m_dir / "cwd" / ("in" + std::to_string(i) + ".png")).string()));
+  RunResult run = Marlin({"/Task", "8", "/InFile", "in.png", "/NumInFiles", "3", "/Type", "17", "/OutFile",
+                    Out("all.tif").string()});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.transcript, "");
+  const std::string info = Capture("tiffinfo " + Quote(Out("all.tif").string()) + " 2>/dev/null");
+  size_t pages = 0;
+  for (size_t at = info.find("Image Width: 64"); at != std::string::npos; at = info.find("Image Width: 64", at + 1))
+    ++pages;
+  EXPECT_EQ(pages, 3u) << info << run.log;
+  EXPECT_NE(run.log.find("No directory given so using current"), std::string::npos);
+
+  // InFile1, InFile2 (InFile3 absent) joined to "Dir".
+  run = Marlin({"/Task", "8", "/InFile1", "in1.png", "/InFile2", "in3.png", "/Dir", (m_dir / "cwd").string(),
+                "/Type", "146", "/OutFile", Out("two.pdf").string()});
+  EXPECT_EQ(PdfPages(Out("two.pdf")), 2) << run.log;
+
+  // No input and every prompt hidden: a log line, no box.
+  run = Marlin({"/Task", "8", "/Type", "146", "/OutFile", Out("x.pdf").string()});
+  EXPECT_EQ(run.transcript, "");
+  EXPECT_NE(run.log.find("No filename given, hide level prevents user prompt"), std::string::npos);
+}
+
+}  // namespace
