@@ -5,6 +5,7 @@
 // A scan first writes the TWAIN source table from sources.txt in the current folder ("name=device"
 // lines), as the product set-up tool would.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>

@@ -162,6 +162,13 @@ TEST_F(TwainScanTest, CancelAndFailures) {
   EXPECT_NE(Log().find("->Failed to write to " + F("none/c.jpg") + " (error"), std::string::npos) << Log();
   EXPECT_NE(Log().find("Aquire returned a failure"), std::string::npos);
 
+  // A source whose device is gone: the properties cannot be set.
+  Sources({{"NX Ghost", "test:9"}});
+  ASSERT_EQ(Scan(F("c.jpg"), "NX Ghost", 10, false, "", out), 0) << m_transcript;
+  EXPECT_EQ(out.substr(0, 17), "result=4\npages=0\n");
+  EXPECT_NE(Log().find("->SetProperties failed (error -"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("Scan> Trouble setting up parameters"), std::string::npos);
+
   // No qualifying source at all: the dialog opens empty; OK cannot choose, Cancel ends.
   Sources({});
   ASSERT_EQ(Scan(F("c.jpg"), "NX Flatbed TWAIN", 10, false, "dialog 143\ncancel\n", out), 0) << m_transcript;
