@@ -146,6 +146,21 @@ TEST_F(TwainScanTest, MultiPageTypesGoIntoTheFirstFile) {
   EXPECT_EQ(PdfPages(F("s.pdf")), 1);
 }
 
+TEST_F(TwainScanTest, ModesChooseTheSourceDialog) {
+  // Modes 2 and 3 show the source's own dialog (acquire flags 1 and 3); 0 and 1 do not (4 and 2), and
+  // their empty script would fail the child if a dialog opened.
+  const struct {
+    int mode;
+    const char* script;
+  } cases[] = {{0, ""}, {1, ""}, {2, "dialog 160\nok\n"}, {3, "dialog 160\nok\n"}};
+  for (const auto& c : cases) {
+    std::string out;
+    ASSERT_EQ(Scan(F("m.jpg"), "NX Flatbed TWAIN", 10, false, c.script, out, "8 50 1440 1440", c.mode), 0)
+        << c.mode << m_transcript;
+    EXPECT_EQ(out.substr(0, 17), "result=0\npages=1\n") << c.mode;
+  }
+}
+
 TEST_F(TwainScanTest, CancelAndFailures) {
   std::string out;
   // Mode 2 shows the source's own dialog; Cancel there is the user's cancel.
