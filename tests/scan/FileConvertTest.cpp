@@ -191,7 +191,9 @@ TEST_F(FileConvertTest, FaxIsDecodedAndStretchedToSquarePixels) {
               0)
         << Log();
     EXPECT_EQ(outputs, std::vector<std::string>{P(c.output)});
-    if (c.size != nullptr) EXPECT_EQ(Sizes(P(c.output)), c.size) << c.output;
+    if (c.size != nullptr) {
+      EXPECT_EQ(Sizes(P(c.output)), c.size) << c.output;
+    }
   }
   EXPECT_TRUE(fs::exists(m_dir / "tmp" / "0fax.mfp")) << "the intermediate file stays";
   // The TIFF holds exactly the page that was coded: compare pixel by pixel through ImageMagick.

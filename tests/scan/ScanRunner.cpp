@@ -4,6 +4,7 @@
 //   scan_test_runner scan MODE TYPE FIRSTNAME SOURCE ASK DEPTH RES WIDTH HEIGHT
 // A scan first writes the TWAIN source table from sources.txt in the current folder ("name=device"
 // lines), as the product set-up tool would.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,8 +59,9 @@ int main(int argc, char** argv) {
     if (!WriteSourceTable()) return 4;
     std::vector<std::string> files = {argv[4]};
     ScanRequest request(files);
-    std::strncpy(request.szProductName, "marlin3 Scan", sizeof request.szProductName);
-    std::strncpy(request.szSourceName, argv[5], sizeof request.szSourceName);
+    // A full 36-character field has no terminating zero, as in the request itself.
+    std::memcpy(request.szProductName, "marlin3 Scan", 12);
+    std::memcpy(request.szSourceName, argv[5], std::min(std::strlen(argv[5]), sizeof request.szSourceName));
     request.bAskForMore = std::stoi(argv[6]) != 0;
     request.nBitDepth = std::stoi(argv[7]);
     request.nResolution = std::stoi(argv[8]);

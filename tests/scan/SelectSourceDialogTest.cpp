@@ -54,7 +54,9 @@ TEST(SelectSourceDialogTest, ChooseAndPreviewOnTheScriptedHost) {
     SCOPED_TRACE(c.name);
     std::string out, transcript;
     EXPECT_EQ(child.Run(c.args, c.script, out, transcript), c.exit) << transcript;
-    if (c.exit == 0) EXPECT_EQ(out, c.out);
+    if (c.exit == 0) {
+      EXPECT_EQ(out, c.out);
+    }
     EXPECT_NE(transcript.find("148 list count="), std::string::npos) << transcript;
     EXPECT_NE(transcript.find("sel=-1"), std::string::npos) << "nothing is selected at the start";
   }
