@@ -17,6 +17,7 @@
 #include "pxclass/PxTwain.h"
 #include "pxclass/PxTwainDialogs.h"
 #include "tests/toolkit_twain/SaneTestBackend.h"
+#include "toolkit/twain/SourceTable.h"
 
 namespace {
 
@@ -123,6 +124,22 @@ TEST_F(PxTwainTest, EnumeratesAndAcquiresWithoutWindows) {
   EXPECT_NEAR(m_twain.pages[0].first, 100, 2);
   EXPECT_EQ(m_twain.pages[0].second, 24);
   EXPECT_EQ(m_ui.opened, 0);
+}
+
+TEST_F(PxTwainTest, TheRegistrysSourceTableComesFirst) {
+  Backend().Configure();
+  ASSERT_EQ(pxtwain::SourceTable::Write({"NX Pressline TWAIN", "test:1"}), pxtwain::TableResult::kOk);
+  // A name too long for the record is not a source.
+  test_common::SetString(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey, std::string(40, 'N'), "test:0");
+  EXPECT_EQ(m_twain.EnumSources(), PX_OK);
+  EXPECT_EQ(m_twain.sources, (std::vector<std::string>{"NX Pressline TWAIN", "Noname frontend-tester"}));
+  PxTwainProps props{};
+  ASSERT_EQ(m_twain.GetProperties(&props), PX_OK);
+  std::strcpy(props.sourceName, "NX Pressline TWAIN");
+  ASSERT_EQ(m_twain.SetProperties(&props, 0x10), PX_OK);
+  ASSERT_EQ(m_twain.GetProperties(&props), PX_OK);
+  EXPECT_STREQ(props.saneDevice, "test:1");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey);
 }
 
 TEST_F(PxTwainTest, AFeederBatchCallsBackOncePerPage) {

@@ -90,8 +90,9 @@ std::set<int> Values(const PxPage& page) {
 }
 
 TEST(TwainLibrary, SourcesAreTheTableThenTheOtherDevicesByVendorAndModel) {
-  auto names = [] {
+  auto names = [](const std::vector<PxTwnSourceEntry>& table) {
     Session session;
+    EXPECT_EQ(PxTwn_SetSourceTable(session.get(), table.data(), static_cast<int>(table.size())), PX_TWN_OK);
     std::vector<std::string> list;
     EXPECT_EQ(PxTwn_EnumSources(session.get(),
                                 [](void* l, const char* name) {
@@ -102,19 +103,24 @@ TEST(TwainLibrary, SourcesAreTheTableThenTheOtherDevicesByVendorAndModel) {
               PX_TWN_OK);
     return list;
   };
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey);
-  EXPECT_EQ(names(), (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
-  ASSERT_EQ(pxtwain::SourceTable::Write({"NX Pressline TWAIN", "test:1"}), pxtwain::TableResult::kOk);
-  EXPECT_EQ(names(), (std::vector<std::string>{"NX Pressline TWAIN", "Noname frontend-tester"}));
+  EXPECT_EQ(names({}), (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
+  const std::vector<PxTwnSourceEntry> table = {{"NX Pressline TWAIN", "test:1"}};
+  EXPECT_EQ(names(table), (std::vector<std::string>{"NX Pressline TWAIN", "Noname frontend-tester"}));
   // The table's name reaches the device it names.
   Session session;
+  ASSERT_EQ(PxTwn_SetSourceTable(session.get(), table.data(), 1), PX_TWN_OK);
   PxTwainProps props{};
   ASSERT_EQ(PxTwn_GetProperties(session.get(), &props), PX_TWN_OK);
   std::strcpy(props.sourceName, "NX Pressline TWAIN");
   ASSERT_EQ(PxTwn_SetProperties(session.get(), &props, PX_TWN_SET_IDENTITY), PX_TWN_OK);
   ASSERT_EQ(PxTwn_GetProperties(session.get(), &props), PX_TWN_OK);
   EXPECT_STREQ(props.saneDevice, "test:1");
-  EXPECT_EQ(pxtwain::SourceTable::Remove("NX Pressline TWAIN"), pxtwain::TableResult::kOk);
+  // Entries that are empty or unterminated are refused whole.
+  PxTwnSourceEntry bad{};
+  std::memset(bad.name, 'x', sizeof bad.name);
+  std::strcpy(bad.device, "test:0");
+  EXPECT_EQ(PxTwn_SetSourceTable(session.get(), &bad, 1), PX_TWN_E_ARGUMENT);
+  EXPECT_EQ(PxTwn_SetSourceTable(session.get(), nullptr, 3), PX_TWN_E_ARGUMENT);
 }
 
 TEST(TwainLibrary, DeviceNamesAreCutToTheRecordAndMadeUnique) {
@@ -304,13 +310,13 @@ TEST(TwainLibrary, BadRecordsAndCallsAreRefused) {
 }
 
 TEST(TwainLibrary, ATableEntryForAMissingDeviceFailsToOpen) {
-  ASSERT_EQ(pxtwain::SourceTable::Write({"NX Gone TWAIN", "test:7"}), pxtwain::TableResult::kOk);
   Session session;
+  const PxTwnSourceEntry gone = {"NX Gone TWAIN", "test:7"};
+  ASSERT_EQ(PxTwn_SetSourceTable(session.get(), &gone, 1), PX_TWN_OK);
   PxTwainProps props{};
   ASSERT_EQ(PxTwn_GetProperties(session.get(), &props), PX_TWN_OK);
   std::strcpy(props.sourceName, "NX Gone TWAIN");
   EXPECT_EQ(PxTwn_SetProperties(session.get(), &props, PX_TWN_SET_IDENTITY), PX_TWN_E_OPEN);
-  EXPECT_EQ(pxtwain::SourceTable::Remove("NX Gone TWAIN"), pxtwain::TableResult::kOk);
 }
 
 TEST(TwainLibrary, DeviceOptionsDescribeTheTestDevice) {

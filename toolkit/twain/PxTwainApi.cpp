@@ -47,6 +47,11 @@ __attribute__((visibility("default"))) void PxTwn_Close(PxTwnSession* session) {
   delete session;
 }
 
+__attribute__((visibility("default"))) int PxTwn_SetSourceTable(PxTwnSession* s, const PxTwnSourceEntry* entries,
+                                                                int count) {
+  return Guard(s, [&](pxtwain::TwainSession& t) { return t.SetSourceTable(entries, count); });
+}
+
 __attribute__((visibility("default"))) int PxTwn_EnumSources(PxTwnSession* s, PxTwnSourceFn fn, void* ctx) {
   return Guard(s, [&](pxtwain::TwainSession& t) { return t.EnumSources(fn, ctx); });
 }

@@ -120,10 +120,22 @@ std::vector<SourceEntry> TwainSession::NameDevices(const std::vector<SourceEntry
   return named;
 }
 
-int TwainSession::ListSources() {
+int TwainSession::SetSourceTable(const PxTwnSourceEntry* entries, int count) {
+  if (count < 0 || count > 256 || (count > 0 && entries == nullptr)) return Fail(PX_TWN_E_ARGUMENT, "bad table");
   std::vector<SourceEntry> table;
-  if (SourceTable::Read(table) == TableResult::kFailed)
-    return Fail(PX_TWN_E_NO_MANAGER, "the source table could not be read");
+  for (int i = 0; i < count; ++i) {
+    const PxTwnSourceEntry& e = entries[i];
+    if (!Terminated(e.name, sizeof e.name) || !Terminated(e.device, sizeof e.device) || e.name[0] == '\0' ||
+        e.device[0] == '\0')
+      return Fail(PX_TWN_E_ARGUMENT, "table entry " + std::to_string(i) + " is empty or unterminated");
+    table.push_back({e.name, e.device});
+  }
+  m_table = std::move(table);
+  m_bListed = false;
+  return PX_TWN_OK;
+}
+
+int TwainSession::ListSources() {
   const SANE_Device** devices = nullptr;
   const SANE_Status status = sane_get_devices(&devices, SANE_FALSE);
   std::vector<SourceEntry> found;
@@ -134,7 +146,7 @@ int TwainSession::ListSources() {
       found.push_back({name, (*d)->name});
     }
   }
-  m_sources = NameDevices(table, found);
+  m_sources = NameDevices(m_table, found);
   m_bListed = true;
   return PX_TWN_OK;
 }

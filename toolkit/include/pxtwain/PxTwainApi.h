@@ -72,7 +72,16 @@ typedef struct PxTwnDeviceOptions {
   int32_t hasPreview;      /* the device has a preview mode (a preview is a low-resolution scan either way) */
 } PxTwnDeviceOptions;
 
+/* One installed source: the table the class library reads from the registry and hands in. */
+typedef struct PxTwnSourceEntry {
+  char name[PX_TWN_NAME_LEN + 1];
+  char device[PX_TWN_DEVICE_LEN + 1];
+} PxTwnSourceEntry;
+
 int PxTwn_Open(PxTwnSession** session);
+/* The installed sources, listed before the SANE devices they do not name (replaces the previous table;
+   at most 256 entries; an entry with an empty or unterminated text is refused). */
+int PxTwn_SetSourceTable(PxTwnSession* session, const PxTwnSourceEntry* entries, int count);
 void PxTwn_Close(PxTwnSession* session);
 int PxTwn_EnumSources(PxTwnSession* session, PxTwnSourceFn callback, void* context);
 int PxTwn_GetProperties(PxTwnSession* session, PxTwainProps* props);
@@ -88,6 +97,7 @@ const char* PxTwn_LastError(PxTwnSession* session);
 
 typedef int (*PxTwn_Open_t)(PxTwnSession**);
 typedef void (*PxTwn_Close_t)(PxTwnSession*);
+typedef int (*PxTwn_SetSourceTable_t)(PxTwnSession*, const PxTwnSourceEntry*, int);
 typedef int (*PxTwn_EnumSources_t)(PxTwnSession*, PxTwnSourceFn, void*);
 typedef int (*PxTwn_GetProperties_t)(PxTwnSession*, PxTwainProps*);
 typedef int (*PxTwn_SetProperties_t)(PxTwnSession*, const PxTwainProps*, int);
