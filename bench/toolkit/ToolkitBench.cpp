@@ -1,0 +1,152 @@
+// Conversion speed and peak memory of the toolkit beside ImageMagick's convert (one thread each,
+// MAGICK_THREAD_LIMIT=1; the toolkit is single-threaded). Each job runs in a child process so that
+// its peak resident memory (wait4's ru_maxrss) is its own.
+//   bench_toolkit [work folder] [pages]     (default /tmp/pxtk-bench, 20 pages)
+// Inputs, made once by the toolkit: colour letter pages at 300 dpi (2550 x 3300) as JPEG files and
+// as one compressed TIFF. ImageMagick writes PDF through its PDFA coder (Debian's policy blocks
+// "PDF"; the writer is the same).
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pxclass/PxBitmapBase.h"
+#include "pxclass/PxFile.h"
+#include "pxclass/PxFileTypes.h"
+
+extern char** environ;
+
+namespace {
+
+struct Result {
+  double seconds = 0;
+  long peakKb = 0;
+  bool ok = false;
+};
+
+Result InChild(const std::function<bool()>& job) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) _exit(job() ? 0 : 1);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Result r;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.peakKb = usage.ru_maxrss;
+  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return r;
+}
+
+Result Command(const std::vector<std::string>& args) {
+  return InChild([&] {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    setenv("MAGICK_THREAD_LIMIT", "1", 1);
+    execvp(argv[0], argv.data());
+    return false;
+  });
+}
+
+// A colour page with detail JPEG has to work for: gradients, a grid and pseudo-random speckle.
+void MakeColourPage(PxBitmapBase& bitmap, int seed) {
+  PxPage* page = PxPageAlloc(2550, 3300, 24);
+  uint32_t state = 0x9E3779B9u * uint32_t(seed + 1);
+  for (int y = 0; y < page->height; ++y) {
+    uint8_t* row = PxPageRow(page, y);
+    for (int x = 0; x < page->width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const int noise = int(state >> 28);
+      const bool grid = (x % 150) < 3 || (y % 110) < 3;
+      row[x * 3] = uint8_t(grid ? 20 : (x * 255 / page->width + noise) & 255);
+      row[x * 3 + 1] = uint8_t(grid ? 20 : (y * 255 / page->height + noise) & 255);
+      row[x * 3 + 2] = uint8_t(grid ? 20 : ((x + y + seed * 40) * 255 / 5850 + noise) & 255);
+    }
+  }
+  page->xDpi = page->yDpi = 300;
+  bitmap.AttachPage(page);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+void Report(const char* what, const Result& ours, const Result& peer) {
+  std::printf("%-34s toolkit %7.2f s %7.1f MB | convert %7.2f s %7.1f MB | speed x%.2f, memory x%.2f%s\n", what,
+              ours.seconds, ours.peakKb / 1024.0, peer.seconds, peer.peakKb / 1024.0,
+              ours.seconds > 0 ? peer.seconds / ours.seconds : 0.0,
+              ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0, ours.ok && peer.ok ? "" : "  (A JOB FAILED)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string dir = argc > 1 ? argv[1] : "/tmp/pxtk-bench";
+  const int pages = argc > 2 ? std::atoi(argv[2]) : 20;
+  mkdir(dir.c_str(), 0755);
+  if ((PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL) == 0) {
+    std::fprintf(stderr, "file library did not load: %s\n", PxBase::LastLoadError().c_str());
+    return 1;
+  }
+  const std::string tiff = dir + "/pages.tif";
+  std::vector<std::string> jpegs;
+  for (int i = 1; i <= pages; ++i) jpegs.push_back(dir + "/page" + std::to_string(i) + ".jpg");
+  if (!Exists(tiff) || !Exists(jpegs.back())) {
+    std::printf("making %d colour 300 dpi letter pages in %s ...\n", pages, dir.c_str());
+    for (int i = 1; i <= pages; ++i) {
+      PxBitmapBase page;
+      MakeColourPage(page, i);
+      const PxSaveOptions options = PxSaveOptions::ForPage(i);
+      if (page.Save(jpegs[size_t(i - 1)].c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr) < 1 ||
+          page.Save(tiff.c_str(), PX_TYPE_TIFF_PACKED, 0, 100, 1, &options) < 1) {
+        std::fprintf(stderr, "making the inputs failed\n");
+        return 1;
+      }
+    }
+  }
+
+  // 1. JPEG pages to one PDF (JPEG pages in the PDF, quality 75 on both sides).
+  const std::string pdf = dir + "/ours.pdf";
+  const Result oursPdf = InChild([&] {
+    for (int i = 1; i <= pages; ++i) {
+      PxBitmapBase page;
+      const PxSaveOptions options = PxSaveOptions::ForPage(i);
+      if (page.Load(jpegs[size_t(i - 1)].c_str(), 0, 4, 1) < 1) return false;
+      if (page.Save(pdf.c_str(), PX_TYPE_PDF, 0, 100, 1, &options) < 1) return false;
+    }
+    return true;
+  });
+  std::vector<std::string> args = {"convert"};
+  args.insert(args.end(), jpegs.begin(), jpegs.end());
+  args.insert(args.end(), {"-quality", "75", "PDFA:" + dir + "/magick.pdf"});
+  const Result peerPdf = Command(args);
+  Report((std::to_string(pages) + " JPEG pages -> one PDF").c_str(), oursPdf, peerPdf);
+
+  // 2. A multi-page TIFF to one JPEG file per page.
+  const Result oursJpeg = InChild([&] {
+    PxFile file;
+    PxFileInfo info{};
+    file.SetFileName(tiff.c_str());
+    if (file.GetInfo(&info, 1) < 1) return false;
+    for (int i = 1; i <= info.nPages; ++i) {
+      PxBitmapBase page;
+      if (page.Load(tiff.c_str(), 0, 4, i) < 1) return false;
+      const std::string out = dir + "/ours-" + std::to_string(i) + ".jpg";
+      if (page.Save(out.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr) < 1) return false;
+    }
+    return true;
+  });
+  const Result peerJpeg = Command({"convert", tiff, "-quality", "75", dir + "/magick-%d.jpg"});
+  Report((std::to_string(pages) + "-page TIFF -> JPEG files").c_str(), oursJpeg, peerJpeg);
+  return oursPdf.ok && peerPdf.ok && oursJpeg.ok && peerJpeg.ok ? 0 : 1;
+}

@@ -1,0 +1,75 @@
+// The run-time libraries: loading and unloading by mask, and a missing library (or one that does not
+// load) giving a failure result instead of a crash, for the toolkit and for marlin3 itself.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "ToolkitFixture.h"
+
+namespace toolkit_test {
+namespace {
+
+class Libraries : public ToolkitTest {
+ protected:
+  // An empty file named like the library hides it from the module layer (see Module.h).
+  std::string HideFolder() {
+    const fs::path hide = m_dir / "hide";
+    fs::create_directories(hide);
+    for (const char* lib : {"libpxkernel.so", "libpxfile.so", "libpxtwain.so"}) std::ofstream(hide / lib);
+    return hide.string();
+  }
+};
+
+TEST_F(Libraries, LoadUnloadAndMissingLibraries) {
+  EXPECT_EQ(PxBase::GetLoadedLibraries() & (PxBase::PX_KRN | PxBase::PX_FIL),
+            PxBase::PX_KRN | PxBase::PX_FIL);
+  EXPECT_NE(PxBase::LibraryHandle(PxBase::PX_FIL), nullptr);
+  EXPECT_EQ(PxBase::UnloadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL, 0);
+  EXPECT_EQ(PxBase::LibraryHandle(PxBase::PX_FIL), nullptr);
+
+  PxBitmapBase bitmap;
+  MakePage(bitmap, 10, 10, 8);
+  EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), 75, 0, 6, 1, nullptr), PX_ERR_NO_LIBRARY);
+  EXPECT_EQ(bitmap.Resize(5, 5), PX_ERR_NO_LIBRARY);
+  EXPECT_EQ(bitmap.Trim(0, 0, 5, 5), PX_OK) << "trim needs no library";
+
+  setenv("MARLIN3_MODULE_DIR", HideFolder().c_str(), 1);
+  const int mask = PxBase::LoadLibraries(PxBase::PX_FIL | PxBase::PX_TWN);
+  unsetenv("MARLIN3_MODULE_DIR");
+  EXPECT_EQ(mask & (PxBase::PX_FIL | PxBase::PX_TWN), 0);
+  EXPECT_EQ(mask & PxBase::PX_KRN, PxBase::PX_KRN) << "a library already loaded stays";
+  EXPECT_NE(PxBase::LastLoadError().find("pxfile.dll"), std::string::npos);
+  PxFile file;
+  PxFileInfo info{};
+  file.SetFileName(Path("x.png").c_str());
+  EXPECT_EQ(file.GetInfo(&info, 1), PX_ERR_NO_LIBRARY);
+
+  EXPECT_EQ(PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL, PxBase::PX_FIL);
+  EXPECT_EQ(PxBase::LastLoadError(), "");
+  EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), 75, 0, 6, 1, nullptr), PX_OK);
+}
+
+// marlin3 needs none of the imaging libraries to start: no load-time dependency on them, and a
+// task that neither scans nor converts runs with the toolkit's libraries hidden.
+TEST_F(Libraries, Marlin3StartsWithoutTheImagingLibraries) {
+  const std::string exe = MARLIN3_BIN_DIR "/marlin3";
+  if (!fs::exists(exe)) GTEST_SKIP() << "marlin3 not built";
+  const std::string needed = Shell("readelf -d '" + exe + "' | grep NEEDED");
+  ASSERT_FALSE(needed.empty());
+  for (const char* lib :
+       {"pxkernel", "pxfile", "pxtwain", "tiff", "jpeg", "png", "gif", "poppler", "qpdf", "sane"})
+    EXPECT_EQ(needed.find(lib), std::string::npos) << lib << " in " << needed;
+
+  const fs::path tmp = m_dir / "tmp";
+  fs::create_directories(tmp);
+  int status = -1;
+  Shell("env MARLIN3_MODULE_DIR='" + HideFolder() + "' MARLIN3_REGISTRY_DIR='" + m_dir.string() +
+            "' TMPDIR='" + tmp.string() + "/' MARLIN3_UI=scripted MARLIN3_UI_SCRIPT=/dev/null '" + exe +
+            "' /Task 15",
+        &status);
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace toolkit_test

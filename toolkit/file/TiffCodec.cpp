@@ -1,0 +1,406 @@
+// TIFF through libtiff (see TiffCodec.h).
+#include "toolkit/file/TiffCodec.h"
+
+#include <tiffio.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace pxfile {
+
+namespace {
+
+// libtiff reports through handlers; the file library answers with result codes instead, and keeps
+// only whether the decoder met damaged data (libtiff's fax decoders warn and pad the rest of the
+// strip with white; a truncated page must fail). PXFILE_TRACE shows every message.
+struct Diagnostics {
+  bool damaged = false;
+};
+
+int Handler(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
+  if (std::getenv("PXFILE_TRACE")) {
+    va_list copy;
+    va_copy(copy, args);
+    std::fprintf(stderr, "libtiff %s: ", module ? module : "");
+    std::vfprintf(stderr, fmt, copy);
+    std::fputc('\n', stderr);
+    va_end(copy);
+  }
+  if (user && fmt &&
+      (std::strstr(fmt, "Premature EOF") || std::strstr(fmt, "code word") ||
+       std::strstr(fmt, "Line length mismatch") || std::strstr(fmt, "Uncompressed data")))
+    static_cast<Diagnostics*>(user)->damaged = true;
+  return 1;
+}
+
+TIFFOpenOptions* Options(Diagnostics* diagnostics = nullptr) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(PX_MAX_PAGE_BYTES));
+  TIFFOpenOptionsSetErrorHandlerExtR(options, Handler, diagnostics);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, Handler, diagnostics);
+  return options;
+}
+
+// A TIFF in a growable memory buffer, for libtiff's client interface.
+struct MemoryTiff {
+  std::vector<uint8_t> data;
+  uint64_t pos = 0;
+};
+
+tmsize_t MemRead(thandle_t h, void* buf, tmsize_t n) {
+  auto* m = static_cast<MemoryTiff*>(h);
+  if (n < 0 || m->pos >= m->data.size()) return 0;
+  const uint64_t left = m->data.size() - m->pos;
+  const uint64_t take = uint64_t(n) < left ? uint64_t(n) : left;
+  std::memcpy(buf, m->data.data() + m->pos, size_t(take));
+  m->pos += take;
+  return tmsize_t(take);
+}
+tmsize_t MemWrite(thandle_t h, void* buf, tmsize_t n) {
+  auto* m = static_cast<MemoryTiff*>(h);
+  if (n < 0) return -1;
+  const uint64_t end = m->pos + uint64_t(n);
+  if (end > uint64_t(kMaxFileBytes)) return -1;
+  if (end > m->data.size()) m->data.resize(size_t(end));
+  std::memcpy(m->data.data() + m->pos, buf, size_t(n));
+  m->pos = end;
+  return n;
+}
+toff_t MemSeek(thandle_t h, toff_t off, int whence) {
+  auto* m = static_cast<MemoryTiff*>(h);
+  uint64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : m->data.size();
+  m->pos = base + off;
+  return m->pos;
+}
+int MemClose(thandle_t) {
+  return 0;
+}
+toff_t MemSize(thandle_t h) {
+  return static_cast<MemoryTiff*>(h)->data.size();
+}
+int MemMap(thandle_t, void**, toff_t*) {
+  return 0;
+}
+void MemUnmap(thandle_t, void*, toff_t) {}
+
+TIFF* OpenMemory(MemoryTiff& m, const char* mode, Diagnostics* diagnostics = nullptr) {
+  TIFFOpenOptions* options = Options(diagnostics);
+  TIFF* tif = TIFFClientOpenExt("memory", mode, &m, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap,
+                                MemUnmap, options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
+
+TIFF* OpenFile(const std::string& path, const char* mode, Diagnostics* diagnostics = nullptr) {
+  TIFFOpenOptions* options = Options(diagnostics);
+  TIFF* tif = TIFFOpenExt(path.c_str(), mode, options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
+
+struct TiffCloser {
+  TIFF* tif;
+  ~TiffCloser() {
+    if (tif) TIFFClose(tif);
+  }
+};
+
+void DirectoryResolution(TIFF* tif, int& x, int& y) {
+  float fx = 0, fy = 0;
+  uint16_t unit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  x = y = 0;
+  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &fx) != 1 || !std::isfinite(fx)) fx = 0;
+  if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &fy) != 1 || !std::isfinite(fy)) fy = fx;
+  if (unit == RESUNIT_CENTIMETER) fx *= 2.54f, fy *= 2.54f;
+  if (unit == RESUNIT_NONE) fx = fy = 0;
+  if (fx > 0 && fx <= PX_MAX_DPI) x = int(std::lround(fx));
+  if (fy > 0 && fy <= PX_MAX_DPI) y = int(std::lround(fy));
+}
+
+struct Layout {
+  uint32_t width = 0, height = 0;
+  uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISWHITE, planar = PLANARCONFIG_CONTIG;
+  int depth = 1;        // depth the page loads at
+  bool direct = false;  // rows read as they are (bilevel or grey, 8 bits or less, strips)
+};
+
+int ReadLayout(TIFF* tif, Layout& l) {
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &l.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &l.height))
+    return PX_ERR_CORRUPT;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &l.bps);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &l.spp);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &l.planar);
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &l.photometric))
+    l.photometric = l.spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISWHITE;
+  const bool grey = l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK;
+  if (grey && l.bps == 1 && l.spp == 1)
+    l.depth = 1;
+  else if (grey)
+    l.depth = 8;
+  else
+    l.depth = 24;
+  l.direct = grey && l.spp == 1 && (l.bps == 1 || l.bps == 8) && !TIFFIsTiled(tif);
+  return CheckPageSize(l.width, l.height);
+}
+
+int LoadDirect(TIFF* tif, const Layout& l, PxPage* page) {
+  const tmsize_t scan = TIFFScanlineSize(tif);
+  const int32_t need = l.bps == 1 ? (int32_t(l.width) + 7) / 8 : int32_t(l.width);
+  if (scan < need) return PX_ERR_CORRUPT;
+  std::vector<uint8_t> row(static_cast<size_t>(scan));
+  const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
+  for (uint32_t y = 0; y < l.height; ++y) {
+    if (TIFFReadScanline(tif, row.data(), y, 0) < 0) return PX_ERR_CORRUPT;
+    uint8_t* dst = PxPageRow(page, int32_t(y));
+    std::memcpy(dst, row.data(), size_t(need));
+    if (invert)
+      for (int32_t i = 0; i < need; ++i) dst[i] = uint8_t(~dst[i]);
+  }
+  return PX_OK;
+}
+
+int LoadRgba(TIFF* tif, const Layout& l, PxPage* page) {
+  char message[1024];
+  if (!TIFFRGBAImageOK(tif, message)) return PX_ERR_UNSUPPORTED;
+  TIFFRGBAImage image;
+  if (!TIFFRGBAImageBegin(&image, tif, 0, message)) return PX_ERR_UNSUPPORTED;
+  image.req_orientation = ORIENTATION_TOPLEFT;
+  std::vector<uint32_t> raster;
+  try {
+    raster.resize(size_t(l.width) * l.height);
+  } catch (...) {
+    TIFFRGBAImageEnd(&image);
+    return PX_ERR_NO_MEMORY;
+  }
+  const int ok = TIFFRGBAImageGet(&image, raster.data(), l.width, l.height);
+  TIFFRGBAImageEnd(&image);
+  if (!ok) return PX_ERR_CORRUPT;
+  for (uint32_t y = 0; y < l.height; ++y) {
+    uint8_t* dst = PxPageRow(page, int32_t(y));
+    const uint32_t* src = raster.data() + size_t(y) * l.width;
+    for (uint32_t x = 0; x < l.width; ++x) {
+      const uint32_t p = src[x];
+      // Composite alpha onto white, as a page would be printed.
+      const uint32_t a = TIFFGetA(p);
+      const uint32_t r = (TIFFGetR(p) * a + 255 * (255 - a)) / 255;
+      const uint32_t g = (TIFFGetG(p) * a + 255 * (255 - a)) / 255;
+      const uint32_t b = (TIFFGetB(p) * a + 255 * (255 - a)) / 255;
+      if (page->bitsPerPixel == 24) {
+        dst[x * 3] = uint8_t(r), dst[x * 3 + 1] = uint8_t(g), dst[x * 3 + 2] = uint8_t(b);
+      } else if (page->bitsPerPixel == 8) {
+        dst[x] = uint8_t((r * 77 + g * 150 + b * 29) >> 8);
+      } else {
+        SetBit(dst, int(x), g >= 128);
+      }
+    }
+  }
+  return PX_OK;
+}
+
+int LoadCurrent(TIFF* tif, PxPage** out) {
+  Layout l;
+  int result = ReadLayout(tif, l);
+  if (result != PX_OK) return result;
+  int x = 0, y = 0;
+  DirectoryResolution(tif, x, y);
+  PageHolder page(NewPage(int32_t(l.width), int32_t(l.height), l.depth, x, y));
+  if (!page.get()) return PX_ERR_NO_MEMORY;
+  result = l.direct ? LoadDirect(tif, l, page.get()) : LoadRgba(tif, l, page.get());
+  if (result != PX_OK) return result;
+  *out = page.release();
+  return PX_OK;
+}
+
+int CountPages(TIFF* tif) {
+  int pages = 1;
+  while (TIFFReadDirectory(tif)) {
+    if (++pages >= PX_MAX_PAGES) break;
+  }
+  return pages;
+}
+
+int WriteDirectory(TIFF* tif, const PxPage* page, bool compressed) {
+  const int bpp = page->bitsPerPixel;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(page->width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(page->height));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(bpp == 1 ? 1 : 8));
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(bpp == 24 ? 3 : 1));
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+  // Bilevel pages are written min-is-white, what fax readers expect of Group 4.
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+               bpp == 1   ? PHOTOMETRIC_MINISWHITE
+               : bpp == 8 ? PHOTOMETRIC_MINISBLACK
+                          : PHOTOMETRIC_RGB);
+  uint16_t compression = COMPRESSION_NONE;
+  if (compressed) compression = bpp == 1 ? COMPRESSION_CCITTFAX4 : COMPRESSION_ADOBE_DEFLATE;
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+               compression == COMPRESSION_CCITTFAX4 ? uint32_t(page->height) : TIFFDefaultStripSize(tif, 0));
+  if (page->xDpi > 0 && page->yDpi > 0) {
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(page->xDpi));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(page->yDpi));
+  }
+  const size_t bytes = bpp == 1 ? size_t(page->width + 7) / 8 : size_t(page->width) * size_t(bpp / 8);
+  std::vector<uint8_t> row(bytes);
+  for (int32_t y = 0; y < page->height; ++y) {
+    std::memcpy(row.data(), PxPageRow(page, y), bytes);
+    if (bpp == 1)
+      for (uint8_t& b : row) b = uint8_t(~b);
+    if (TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) < 0) return PX_ERR_WRITE;
+  }
+  return TIFFWriteDirectory(tif) ? PX_OK : PX_ERR_WRITE;
+}
+
+}  // namespace
+
+int TiffInfo(const std::string& path, PxFileInfo* info) {
+  TiffCloser tc{OpenFile(path, "r")};
+  if (!tc.tif) return PX_ERR_CORRUPT;
+  Layout l;
+  const int result = ReadLayout(tc.tif, l);
+  if (result != PX_OK && result != PX_ERR_TOO_LARGE) return result;
+  info->nFileType = 3;
+  info->nWidth = int32_t(l.width);
+  info->nHeight = int32_t(l.height);
+  info->nBitsPerPixel = l.depth;
+  DirectoryResolution(tc.tif, info->nXDpi, info->nYDpi);
+  info->nPages = CountPages(tc.tif);
+  return PX_OK;
+}
+
+int TiffLoad(const std::string& path, int page, PxPage** out) {
+  Diagnostics diagnostics;
+  TiffCloser tc{OpenFile(path, "r", &diagnostics)};
+  if (!tc.tif) return PX_ERR_CORRUPT;
+  for (int i = 1; i < page; ++i)
+    if (!TIFFReadDirectory(tc.tif)) return PX_ERR_PAGE;
+  diagnostics.damaged = false;
+  PxPage* loaded = nullptr;
+  const int result = LoadCurrent(tc.tif, &loaded);
+  if (result == PX_OK && diagnostics.damaged) {
+    PxPageFree(loaded);
+    return PX_ERR_CORRUPT;
+  }
+  *out = loaded;
+  return result;
+}
+
+int TiffSave(const PxPage* page, const std::string& path, bool compressed, bool append) {
+  TiffCloser tc{OpenFile(path, append ? "a" : "w")};
+  if (!tc.tif) return append ? PX_ERR_APPEND : PX_ERR_WRITE;
+  int result = WriteDirectory(tc.tif, page, compressed);
+  TIFFClose(tc.tif);
+  tc.tif = nullptr;
+  return result;
+}
+
+int EncodeG4(const PxPage* page, std::vector<uint8_t>& out) {
+  if (page->bitsPerPixel != 1) return PX_ERR_PARAMETER;
+  MemoryTiff m;
+  {
+    TiffCloser tc{OpenMemory(m, "w")};
+    if (!tc.tif) return PX_ERR_INTERNAL;
+    if (WriteDirectory(tc.tif, page, true) != PX_OK) return PX_ERR_INTERNAL;
+  }
+  m.pos = 0;
+  TiffCloser tc{OpenMemory(m, "r")};
+  if (!tc.tif) return PX_ERR_INTERNAL;
+  uint64_t* counts = nullptr;
+  if (!TIFFGetField(tc.tif, TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts) return PX_ERR_INTERNAL;
+  out.resize(size_t(counts[0]));
+  if (TIFFReadRawStrip(tc.tif, 0, out.data(), tmsize_t(out.size())) != tmsize_t(out.size()))
+    return PX_ERR_INTERNAL;
+  return PX_OK;
+}
+
+int DecodeFax(const uint8_t* data, size_t size, int width, int height, int flags, int xDpi, int yDpi,
+              PxPage** out) {
+  if (width <= 0 || width > PX_MAX_DIMENSION || height < 0) return PX_ERR_PARAMETER;
+  if (size == 0) return PX_ERR_CORRUPT;
+  const bool heightGiven = height != 0;
+  if (!heightGiven) {
+    // Unknown length: at most one row per bit of data, within the pixel budget.
+    int64_t rows = PixelLimit() / width;
+    if (rows > PX_MAX_DIMENSION) rows = PX_MAX_DIMENSION;
+    if (int64_t(size) * 8 < rows) rows = int64_t(size) * 8;
+    height = int(rows);
+  }
+  int result = CheckPageSize(width, height);
+  if (result != PX_OK) return result;
+  // Group 3 one-dimensional data is read as TIFF's CCITT Group 3 when it carries EOL codes, and
+  // as Modified Huffman (TIFF compression 2, byte-aligned rows) when it does not.
+  uint16_t compression = COMPRESSION_CCITTFAX3;
+  uint32_t g3options = 0;
+  if (flags & PX_FAX_G4) {
+    compression = COMPRESSION_CCITTFAX4;
+  } else if (flags & PX_FAX_G3_2D) {
+    g3options = GROUP3OPT_2DENCODING;
+  } else {
+    // EOL-coded data starts with an EOL: eleven or more 0 bits (fill included) before the first 1.
+    // A Modified Huffman row starts with a white run code, which has at most seven leading zeros
+    // (T.4 tables 1 to 3).
+    int zeros = 0;
+    for (size_t i = 0; i < size && i < 16 && zeros == int(i) * 8; ++i)
+      for (int b = 7; b >= 0; --b) {
+        const int bit = (flags & PX_FAX_LSB_FIRST) ? (data[i] >> (7 - b)) & 1 : (data[i] >> b) & 1;
+        if (bit) break;
+        ++zeros;
+      }
+    const bool eol = zeros >= 11;
+    if (!eol) compression = COMPRESSION_CCITTRLE;
+  }
+  MemoryTiff m;
+  {
+    TiffCloser tc{OpenMemory(m, "w")};
+    if (!tc.tif) return PX_ERR_INTERNAL;
+    TIFF* t = tc.tif;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(1));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, g3options);
+    TIFFSetField(t, TIFFTAG_FILLORDER, (flags & PX_FAX_LSB_FIRST) ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(height));
+    if (TIFFWriteRawStrip(t, 0, const_cast<uint8_t*>(data), tmsize_t(size)) < 0) return PX_ERR_INTERNAL;
+    if (!TIFFWriteDirectory(t)) return PX_ERR_INTERNAL;
+  }
+  m.pos = 0;
+  Diagnostics diagnostics;
+  TiffCloser tc{OpenMemory(m, "r", &diagnostics)};
+  if (!tc.tif) return PX_ERR_CORRUPT;
+  PageHolder page(NewPage(width, height, 1, xDpi, yDpi));
+  if (!page.get()) return PX_ERR_NO_MEMORY;
+  // A strip that ends early leaves the decoder failing on the rest: keep the rows it produced when
+  // the length was unknown, fail when the caller gave one.
+  const size_t rowBytes = size_t(width + 7) / 8;
+  std::vector<uint8_t> row(size_t(TIFFScanlineSize(tc.tif)) + 1);
+  const bool invert = !(flags & PX_FAX_BLACK_IS_1);
+  int rows = 0;
+  for (int y = 0; y < height; ++y) {
+    if (TIFFReadScanline(tc.tif, row.data(), uint32_t(y), 0) < 0 || diagnostics.damaged) break;
+    uint8_t* dst = PxPageRow(page.get(), y);
+    std::memcpy(dst, row.data(), rowBytes);
+    if (invert)
+      for (size_t i = 0; i < rowBytes; ++i) dst[i] = uint8_t(~dst[i]);
+    rows = y + 1;
+  }
+  if (rows == 0) return PX_ERR_CORRUPT;
+  if (rows < height) {
+    // Height given (the wrapped fax records carry it): a short page is damaged data.
+    if (heightGiven) return PX_ERR_CORRUPT;
+    page->height = rows;
+  }
+  *out = page.release();
+  return PX_OK;
+}
+
+}  // namespace pxfile
