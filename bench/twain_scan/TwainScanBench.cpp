@@ -4,7 +4,7 @@
 // same scratch SANE set-up (the area limit raised to 300 mm, since the test device's default glass is
 // 200 mm); wall time is the median of the runs, memory the largest peak resident size (ru_maxrss).
 //
-// Usage: bench_twain_scan [runs] [toolkit quality factor]
+// Usage: bench_twain_scan [runs] [toolkit quality factor; 100 = JPEG quality 75, scanimage's]
 //        bench_twain_scan --child OUT.jpg QUALITY     (one toolkit scan; what the parent times)
 #include <spawn.h>
 #include <sys/resource.h>
@@ -109,7 +109,7 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return Child(argv[2], std::atoi(argv[3]));
   const int runs = std::max(1, argc > 1 ? std::atoi(argv[1]) : 5);
-  const std::string quality = argc > 2 ? argv[2] : "40";
+  const std::string quality = argc > 2 ? argv[2] : "100";  // JPEG quality 75, as scanimage writes
 
   char pattern[] = "/tmp/m3scanbench.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;

@@ -124,7 +124,13 @@ class Assembler {
       }
       return (in[index / 8] >> (7 - index % 8)) & 1 ? 0 : 255;  // one-bit samples: 1 is black
     };
-    if (m_params.format == SANE_FRAME_GRAY && depth == 1) {
+    // Rows are not pre-filled (a page only ever holds the rows that arrived), so clear the padding.
+    const size_t used = (static_cast<size_t>(w) * m_bits + 7) / 8;
+    std::memset(out + used, 0, static_cast<size_t>(m_page->stride) - used);
+    if (depth == 8 && m_params.format != SANE_FRAME_RED && m_params.format != SANE_FRAME_GREEN &&
+        m_params.format != SANE_FRAME_BLUE) {
+      std::memcpy(out, in, used);  // grey and RGB bytes are already the page's layout
+    } else if (m_params.format == SANE_FRAME_GRAY && depth == 1) {
       const int bytes = (w + 7) / 8;
       for (int i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(~in[i]);  // SANE: 1 is black
     } else if (m_params.format == SANE_FRAME_GRAY) {
@@ -151,8 +157,6 @@ class Assembler {
       error = "out of memory";
       return false;
     }
-    std::memset(grown + static_cast<size_t>(m_page->height) * m_page->stride, 0xff,
-                static_cast<size_t>(bytes) - static_cast<size_t>(m_page->height) * m_page->stride);
     m_page->pixels = grown;
     m_page->height = static_cast<int32_t>(rows);
     return true;
@@ -279,7 +283,6 @@ PxPage* PageReader::NewPage(int width, int height, int bitsPerPixel) {
     std::free(page);
     return nullptr;
   }
-  std::memset(page->pixels, 0xff, static_cast<size_t>(bytes));
   page->width = width;
   page->height = height;
   page->bitsPerPixel = bitsPerPixel;

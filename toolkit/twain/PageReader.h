@@ -39,7 +39,7 @@ class PageReader {
   static int MapStatus(SANE_Status status, bool start);
   // Frees a page and its pixels; null is fine.
   static void FreePage(PxPage* page);
-  // A new page of that size, pixels white; null when it is too large or memory runs out.
+  // A new page of that size, pixels not initialised; null when it is too large or memory runs out.
   static PxPage* NewPage(int width, int height, int bitsPerPixel);
   // Line art from an 8-bit grey page (threshold at the middle); the grey page is freed.
   static PxPage* Threshold(PxPage* grey);
