@@ -30,8 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kLetterWidth = 12240;  // 8.5 inch in 1/1440 inch
-constexpr int kLetterHeight = 15840; // 11 inch
+constexpr int kLetterWidth = 12240;   // 8.5 inch in 1/1440 inch
+constexpr int kLetterHeight = 15840;  // 11 inch
 
 class SavingTwain : public PxTwain {
  public:
@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   long oursKb = 0, theirsKb = 0;
   for (int i = 0; i <= runs; ++i) {  // the first round warms the caches and is not counted
     const Run a = Spawn({self, "--child", ours, quality});
-    const Run b = Spawn({"scanimage", "-d", "test:0", "--mode", "Color", "--resolution", "300", "-l", "0", "-t", "0",
-                         "-x", "215.9", "-y", "279.4", "--format=jpeg", "-o", theirs});
+    const Run b = Spawn({"scanimage", "-d", "test:0", "--mode", "Color", "--resolution", "300", "-l", "0",
+                         "-t", "0", "-x", "215.9", "-y", "279.4", "--format=jpeg", "-o", theirs});
     if (a.status != 0 || b.status != 0) {
       std::fprintf(stderr, "a run failed: toolkit %d, scanimage %d\n", a.status, b.status);
       fs::remove_all(dir);

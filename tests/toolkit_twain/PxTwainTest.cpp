@@ -119,7 +119,8 @@ TEST_F(PxTwainTest, EnumeratesAndAcquiresWithoutWindows) {
   Backend().Configure();
   EXPECT_EQ(m_twain.IsAvailable(), 1);
   EXPECT_EQ(m_twain.EnumSources(), PX_OK);
-  EXPECT_EQ(m_twain.sources, (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
+  EXPECT_EQ(m_twain.sources,
+            (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
   Prepare();
   EXPECT_EQ(m_twain.Acquire(4), 1);
   ASSERT_EQ(m_twain.pages.size(), 1u);
@@ -180,7 +181,9 @@ TEST_F(PxTwainTest, TheScannerDialogSetsThePageOrCancels) {
 }
 
 TEST_F(PxTwainTest, CancelThroughTheStatusCallbackGivesTheCancelResult) {
-  Backend().Configure(Options{{"read-limit", "true"}, {"read-limit-size", "1"}, {"read-delay", "true"},
+  Backend().Configure(Options{{"read-limit", "true"},
+                              {"read-limit-size", "1"},
+                              {"read-delay", "true"},
                               {"read-delay-duration", "200000"}});
   Prepare();
   m_twain.cancelInStatus = true;

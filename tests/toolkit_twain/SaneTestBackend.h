@@ -29,7 +29,8 @@ class SaneTestBackend {
     // SANE unloads its backend at sane_exit, and unloading the TWAIN library unloads SANE; held open
     // here, their own leaks are reported with their names and the suppressions below tell them from ours.
     m_sane = dlopen("libsane.so.1", RTLD_NOW | RTLD_NODELETE);
-    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/sane/", "/usr/lib/aarch64-linux-gnu/sane/", "/usr/lib/sane/"}) {
+    for (const char* dir :
+         {"/usr/lib/x86_64-linux-gnu/sane/", "/usr/lib/aarch64-linux-gnu/sane/", "/usr/lib/sane/"}) {
       m_backend = dlopen((std::string(dir) + "libsane-test.so.1").c_str(), RTLD_NOW | RTLD_NODELETE);
       if (m_backend != nullptr) break;
     }

@@ -94,12 +94,13 @@ TEST(TwainLibrary, SourcesAreTheTableThenTheOtherDevicesByVendorAndModel) {
     Session session;
     EXPECT_EQ(PxTwn_SetSourceTable(session.get(), table.data(), static_cast<int>(table.size())), PX_TWN_OK);
     std::vector<std::string> list;
-    EXPECT_EQ(PxTwn_EnumSources(session.get(),
-                                [](void* l, const char* name) {
-                                  static_cast<std::vector<std::string>*>(l)->push_back(name);
-                                  return 1;
-                                },
-                                &list),
+    EXPECT_EQ(PxTwn_EnumSources(
+                  session.get(),
+                  [](void* l, const char* name) {
+                    static_cast<std::vector<std::string>*>(l)->push_back(name);
+                    return 1;
+                  },
+                  &list),
               PX_TWN_OK);
     return list;
   };
@@ -193,7 +194,7 @@ TEST(TwainLibrary, AreaAndResolutionDecideThePageSize) {
   } const cases[] = {
       {50, 0, 0, 1440 * 2, 1440 * 3, 100, 150},
       {150, 0, 0, 1440, 720, 150, 75},
-      {300, 1440, 1440, 720, 360, 150, 75},  // offset from the corner keeps the size
+      {300, 1440, 1440, 720, 360, 150, 75},           // offset from the corner keeps the size
       {200, 0, 0, 1440 * 20, 1440 * 20, 2362, 2362},  // beyond the glass: clamped to 300 mm
   };
   Session session(Options{{"test-picture", "\"Solid white\""}});
@@ -239,9 +240,9 @@ TEST(TwainLibrary, DeviceFaultsEndTheAcquisitionWithTheirCode) {
     const char* status;
     int code;
   } cases[] = {
-      {"SANE_STATUS_JAMMED", PX_TWN_E_JAMMED},       {"SANE_STATUS_NO_DOCS", PX_TWN_E_NO_DOCS},
+      {"SANE_STATUS_JAMMED", PX_TWN_E_JAMMED},         {"SANE_STATUS_NO_DOCS", PX_TWN_E_NO_DOCS},
       {"SANE_STATUS_COVER_OPEN", PX_TWN_E_COVER_OPEN}, {"SANE_STATUS_IO_ERROR", PX_TWN_E_IO},
-      {"SANE_STATUS_NO_MEM", PX_TWN_E_NO_MEMORY},    {"SANE_STATUS_ACCESS_DENIED", PX_TWN_E_IO},
+      {"SANE_STATUS_NO_MEM", PX_TWN_E_NO_MEMORY},      {"SANE_STATUS_ACCESS_DENIED", PX_TWN_E_IO},
       {"SANE_STATUS_CANCELLED", PX_TWN_E_CANCELLED},
   };
   for (const auto& c : cases) {
@@ -255,8 +256,10 @@ TEST(TwainLibrary, DeviceFaultsEndTheAcquisitionWithTheirCode) {
 }
 
 // A device that sends one byte per 200 ms: slow enough to cancel and to count as stalled.
-const std::map<std::string, std::string> kSlowDevice = {
-    {"read-limit", "true"}, {"read-limit-size", "1"}, {"read-delay", "true"}, {"read-delay-duration", "200000"}};
+const std::map<std::string, std::string> kSlowDevice = {{"read-limit", "true"},
+                                                        {"read-limit-size", "1"},
+                                                        {"read-delay", "true"},
+                                                        {"read-delay-duration", "200000"}};
 
 TEST(TwainLibrary, AStalledDeviceEndsInBoundedTime) {
   Session session(kSlowDevice);
@@ -293,8 +296,8 @@ TEST(TwainLibrary, BadRecordsAndCallsAreRefused) {
       {"negative width", [](PxTwainProps& p) { p.width = -5; }, PX_TWN_SET_IMAGE, PX_TWN_E_ARGUMENT},
       {"unterminated name", [](PxTwainProps& p) { std::memset(p.sourceName, 'x', sizeof p.sourceName); },
        PX_TWN_SET_IDENTITY, PX_TWN_E_ARGUMENT},
-      {"unknown source", [](PxTwainProps& p) { std::strcpy(p.sourceName, "NX Nowhere"); }, PX_TWN_SET_IDENTITY,
-       PX_TWN_E_NO_SOURCE},
+      {"unknown source", [](PxTwainProps& p) { std::strcpy(p.sourceName, "NX Nowhere"); },
+       PX_TWN_SET_IDENTITY, PX_TWN_E_NO_SOURCE},
       {"unknown flag", [](PxTwainProps&) {}, 0x40, PX_TWN_E_ARGUMENT},
   };
   for (const Case& c : cases) {

@@ -43,7 +43,9 @@ struct PxTwain::Api {
 
 PxTwain::PxTwain() : m_pApi(std::make_unique<Api>()) {}
 
-PxTwain::~PxTwain() { CloseSession(); }
+PxTwain::~PxTwain() {
+  CloseSession();
+}
 
 PxTwnSession* PxTwain::Session(int* error) {
   *error = PX_OK;

@@ -16,11 +16,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPollMs = 100;          // progress reports and stall checks
-constexpr int kStopGraceMs = 2000;    // after a stop request, before sane_cancel is called
-constexpr int kAbandonMs = 5000;      // after a stop request, before the worker is abandoned
+constexpr int kPollMs = 100;        // progress reports and stall checks
+constexpr int kStopGraceMs = 2000;  // after a stop request, before sane_cancel is called
+constexpr int kAbandonMs = 5000;    // after a stop request, before the worker is abandoned
 constexpr int kReadChunk = 256 * 1024;
-constexpr int kMaxWidth = 1 << 20;    // pixels per line
+constexpr int kMaxWidth = 1 << 20;  // pixels per line
 
 struct Shared {
   std::mutex mutex;
@@ -46,7 +46,8 @@ class Assembler {
   // Checks a frame's parameters and prepares for its lines; false with an error text.
   bool BeginFrame(const SANE_Parameters& p, std::string& error) {
     const bool single = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB;
-    const bool pass = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
+    const bool pass =
+        p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
     if (!single && !pass) return Bad(error, "frame format " + std::to_string(p.format));
     if (p.depth != 1 && p.depth != 8 && p.depth != 16) return Bad(error, "depth " + std::to_string(p.depth));
     if (p.pixels_per_line <= 0 || p.pixels_per_line > kMaxWidth || p.lines == 0 || p.lines < -1)
@@ -328,7 +329,8 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
     }
     const auto now = Clock::now();
     if (reason == PX_TWN_OK) {
-      if (request.progress != nullptr && request.progress(request.context, request.pageNumber, done, total) != 0)
+      if (request.progress != nullptr &&
+          request.progress(request.context, request.pageNumber, done, total) != 0)
         reason = PX_TWN_E_CANCELLED;
       else if (now - lastActivity > stall)
         reason = PX_TWN_E_STALLED;

@@ -23,10 +23,10 @@ struct PageRequest {
 };
 
 struct PageResult {
-  int code = PX_TWN_OK;   // PX_TWN_OK with a page, else a negative code and no page
-  PxPage* page = nullptr; // owned by the caller
-  std::string error;      // what failed, for the session's error text
-  bool abandoned = false; // the worker did not return: the handle must not be used again
+  int code = PX_TWN_OK;    // PX_TWN_OK with a page, else a negative code and no page
+  PxPage* page = nullptr;  // owned by the caller
+  std::string error;       // what failed, for the session's error text
+  bool abandoned = false;  // the worker did not return: the handle must not be used again
 };
 
 // Largest page the library will hold in memory (a letter page at 1200 dpi in colour is 404 MB).

@@ -1,7 +1,7 @@
 // One session of the TWAIN library: SANE initialised once, the list of sources (the installed table,
-// handed in by the class library, first; then the SANE devices it does not name, as "vendor model"), the property record, the open
-// device, and acquisition of a page or a feeder batch. Behind the C entry points of PxTwainApi.h.
-// One session per process at a time (SANE has one global state); a second Open fails with
+// handed in by the class library, first; then the SANE devices it does not name, as "vendor model"), the
+// property record, the open device, and acquisition of a page or a feeder batch. Behind the C entry points of
+// PxTwainApi.h. One session per process at a time (SANE has one global state); a second Open fails with
 // PX_TWN_E_STATE. After a device stopped returning from a read, the session is abandoned: the stuck
 // handle is never touched again and SANE is not shut down under it.
 #pragma once

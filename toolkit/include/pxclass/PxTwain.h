@@ -19,7 +19,6 @@
 #include "pxclass/PxScanner.h"
 #include "pxclass/PxTwainUi.h"
 
-
 class PxTwain : public PxScanner {
  public:
   PxTwain();
