@@ -173,18 +173,27 @@ TEST(TwainLibrary, PagesOfEachPixelTypeHoldWhatTheDeviceSent) {
   }
 }
 
-TEST(TwainLibrary, ColourPatternAndThreePassColourGiveColourPages) {
+TEST(TwainLibrary, ColourPatternThreePassAndHandScannerPages) {
   {
     Session session(Options{{"test-picture", "\"Color pattern\""}});
     Pages pages;
     ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 75, 2880, 2880), pages), 1);
     EXPECT_GT(Values(*pages.pages[0]).size(), 4u);
   }
-  Session session(Options{{"three-pass", "true"}, {"test-picture", "\"Solid white\""}});
+  {
+    Session session(Options{{"three-pass", "true"}, {"test-picture", "\"Solid white\""}});
+    Pages pages;
+    ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 50, 1440, 1440), pages), 1);
+    EXPECT_EQ(pages.pages[0]->bitsPerPixel, 24);
+    EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{0xFFFFFF});
+  }
+  // A hand scanner does not know the height in advance: the page grows to what arrives.
+  Session session(Options{{"hand-scanner", "true"}, {"test-picture", "\"Solid white\""}});
   Pages pages;
-  ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 50, 1440, 1440), pages), 1);
-  EXPECT_EQ(pages.pages[0]->bitsPerPixel, 24);
-  EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{0xFFFFFF});
+  ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_GRAY, 50, -1, -1), pages), 1);
+  EXPECT_NEAR(pages.pages[0]->width, 110 / 25.4 * 50, 2);  // the hand scanner's fixed 11 cm
+  EXPECT_GT(pages.pages[0]->height, 64);
+  EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{255});
 }
 
 TEST(TwainLibrary, AreaAndResolutionDecideThePageSize) {

@@ -144,6 +144,10 @@ int PxTwain::Select() {
     return 1;
   };
   if (int rc = m_pApi->enumSources(session, collect, &names); rc != PX_TWN_OK) return Failed(rc);
+  if (names.empty()) {
+    m_strLastError = "there is no source to choose";
+    return PX_TWN_E_NO_SOURCE;
+  }
   std::string chosen;
   const int shown = Ui().ChooseSource(names, chosen);
   if (shown == 0) return PX_TWN_E_CANCELLED;
