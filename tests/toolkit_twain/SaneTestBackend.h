@@ -44,7 +44,8 @@ class SaneTestBackend {
     // and keeps the values of the last test.conf it read for the options a new one leaves out.
     conf << "number_of_devices 2\ngeometry_max 300.0\ngeometry_quant 0.0\nbr_x 300.0\nbr_y 300.0\n"
             "test-picture \"Solid black\"\nthree-pass false\nhand-scanner false\nread-limit false\n"
-            "read-limit-size 1\nread-delay false\nread-delay-duration 1000\nread-status-code \"Default\"\n";
+            "read-limit-size 1\nread-delay false\nread-delay-duration 1000\nread-status-code \"Default\"\n"
+            "ppl-loss 0\n";
     for (const auto& [name, value] : options) conf << name << ' ' << value << '\n';
   }
 

@@ -187,6 +187,19 @@ TEST(TwainLibrary, ColourPatternThreePassAndHandScannerPages) {
     EXPECT_EQ(pages.pages[0]->bitsPerPixel, 24);
     EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{0xFFFFFF});
   }
+  {
+    // Lines longer than their pixels (bytes wasted at each line's end) keep their pixels in place.
+    Session session(Options{{"ppl-loss", "7"}, {"test-picture", "Grid"}});
+    Pages pages;
+    ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 254, 1440, 1440), pages), 1);
+    const PxPage& page = *pages.pages[0];
+    EXPECT_NEAR(page.width, 254 - 7, 2);
+    // The grid's 10 mm squares (100 pixels at 254 dpi) alternate: each square is one colour, and the
+    // squares of one row differ, which a shift of the lines would break.
+    EXPECT_EQ(Pixel(page, 5, 50), Pixel(page, 95, 50));
+    EXPECT_EQ(Pixel(page, 5, 250), Pixel(page, 95, 250));
+    EXPECT_NE(Pixel(page, 50, 50), Pixel(page, 150, 50));
+  }
   // A hand scanner does not know the height in advance: the page grows to what arrives.
   Session session(Options{{"hand-scanner", "true"}, {"test-picture", "\"Solid white\""}});
   Pages pages;
