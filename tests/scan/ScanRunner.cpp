@@ -1,6 +1,7 @@
 // Child process of the scan tests on the scripted host (a failing script ends its process with 70):
 // runs the source choice or a whole scan, and prints what the caller reads afterwards.
 //   scan_test_runner select MODE [NAME...]
+//   scan_test_runner review
 //   scan_test_runner scan MODE TYPE FIRSTNAME SOURCE ASK DEPTH RES WIDTH HEIGHT
 // A scan first writes the TWAIN source table from sources.txt in the current folder ("name=device"
 // lines), as the product set-up tool would.
@@ -60,6 +61,11 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) dialog.m_saSources.push_back(argv[i]);
     const INT_PTR result = dialog.DoModal();
     std::printf("result=%ld\nsource=%s\n", static_cast<long>(result), dialog.m_strSource.c_str());
+    return 0;
+  }
+  if (scenario == "review") {
+    TwainScan::ShowErrorMessages();
+    std::printf("reviewed\n");
     return 0;
   }
   if (scenario == "scan" && argc > 10) {

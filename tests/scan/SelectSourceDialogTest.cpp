@@ -69,6 +69,17 @@ TEST(SelectSourceDialogTest, ChooseAndPreviewOnTheScriptedHost) {
   EXPECT_NE(transcript.find("item \"NX Feeder\""), std::string::npos);
 }
 
+TEST(SelectSourceDialogTest, MessageReviewShowsTheQuestionThenThePreview) {
+  ScanChild child("review");
+  std::string out, transcript;
+  ASSERT_EQ(child.Run("", "msgbox NO \"scan another page\"\ndialog 143\nok\nmsgbox OK\n", out, transcript), 0)
+      << transcript;
+  EXPECT_EQ(out, "reviewed\n");
+  EXPECT_NE(transcript.find("buttons=YESNO"), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("item \"SCAN SOURCE 3\""), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("end dialog 143 result=1"), std::string::npos) << transcript;
+}
+
 TEST(SelectSourceDialogTest, QtHostOkWithoutSelectionThenDoubleClick) {
   static int argc = 1;
   static char name[] = "scan_tests";
