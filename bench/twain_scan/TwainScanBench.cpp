@@ -4,7 +4,7 @@
 // same scratch SANE set-up (the area limit raised to 300 mm, since the test device's default glass is
 // 200 mm); wall time is the median of the runs, memory the largest peak resident size (ru_maxrss).
 //
-// Usage: bench_twain_scan [runs] [toolkit quality factor]
+// Usage: bench_twain_scan [runs] [toolkit quality factor; 100 = JPEG quality 75, scanimage's]
 //        bench_twain_scan --child OUT.jpg QUALITY     (one toolkit scan; what the parent times)
 #include <spawn.h>
 #include <sys/resource.h>
@@ -30,8 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kLetterWidth = 12240;  // 8.5 inch in 1/1440 inch
-constexpr int kLetterHeight = 15840; // 11 inch
+constexpr int kLetterWidth = 12240;   // 8.5 inch in 1/1440 inch
+constexpr int kLetterHeight = 15840;  // 11 inch
 
 class SavingTwain : public PxTwain {
  public:
@@ -109,7 +109,7 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return Child(argv[2], std::atoi(argv[3]));
   const int runs = std::max(1, argc > 1 ? std::atoi(argv[1]) : 5);
-  const std::string quality = argc > 2 ? argv[2] : "40";
+  const std::string quality = argc > 2 ? argv[2] : "100";  // JPEG quality 75, as scanimage writes
 
   char pattern[] = "/tmp/m3scanbench.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;
@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   long oursKb = 0, theirsKb = 0;
   for (int i = 0; i <= runs; ++i) {  // the first round warms the caches and is not counted
     const Run a = Spawn({self, "--child", ours, quality});
-    const Run b = Spawn({"scanimage", "-d", "test:0", "--mode", "Color", "--resolution", "300", "-l", "0", "-t", "0",
-                         "-x", "215.9", "-y", "279.4", "--format=jpeg", "-o", theirs});
+    const Run b = Spawn({"scanimage", "-d", "test:0", "--mode", "Color", "--resolution", "300", "-l", "0",
+                         "-t", "0", "-x", "215.9", "-y", "279.4", "--format=jpeg", "-o", theirs});
     if (a.status != 0 || b.status != 0) {
       std::fprintf(stderr, "a run failed: toolkit %d, scanimage %d\n", a.status, b.status);
       fs::remove_all(dir);

@@ -8,6 +8,7 @@
 
 #include "log/DebugTrace.h"
 #include "scan/FileConvert.h"
+#include "tests/scan/ScanChild.h"
 #include "tests/scan/ToolOracle.h"
 #include "tools/faxwrap/FaxWrapWriter.h"
 
@@ -173,6 +174,21 @@ TEST_F(FileConvertTest, ResizeRules) {
   EXPECT_NE(Log().find("Both pixel resize directions are less than 0"), std::string::npos);
 }
 
+TEST_F(FileConvertTest, QualityMinusOneIsTheTypesDefault) {
+  Magick("-size 120x90 plasma:fractal -seed 3 " + Quote(P("q.png")));
+  auto bytes = [&](int type, int quality, const std::string& output) {
+    std::vector<std::string> outputs;
+    EXPECT_EQ(Run({P("q.png")}, P(output), type, outputs, [&](ConvertRequest& r) { r.nQuality = quality; }),
+              0);
+    return ScanChild::Read(P(output));
+  };
+  // The same bytes as the explicit default, and other bytes for another quality.
+  EXPECT_EQ(bytes(75, -1, "d.png"), bytes(75, 7, "e.png"));
+  EXPECT_NE(bytes(75, -1, "d.png"), bytes(75, 1, "f.png"));
+  EXPECT_EQ(bytes(10, -1, "d.jpg"), bytes(10, 100, "e.jpg"));
+  EXPECT_NE(bytes(10, 40, "d.jpg"), bytes(10, 100, "e.jpg"));
+}
+
 TEST_F(FileConvertTest, FaxIsDecodedAndStretchedToSquarePixels) {
   WriteFax("fax.mfp", {{1728, 98}}, 204, 98);
   const struct {
@@ -191,7 +207,9 @@ TEST_F(FileConvertTest, FaxIsDecodedAndStretchedToSquarePixels) {
               0)
         << Log();
     EXPECT_EQ(outputs, std::vector<std::string>{P(c.output)});
-    if (c.size != nullptr) EXPECT_EQ(Sizes(P(c.output)), c.size) << c.output;
+    if (c.size != nullptr) {
+      EXPECT_EQ(Sizes(P(c.output)), c.size) << c.output;
+    }
   }
   EXPECT_TRUE(fs::exists(m_dir / "tmp" / "0fax.mfp")) << "the intermediate file stays";
   // The TIFF holds exactly the page that was coded: compare pixel by pixel through ImageMagick.

@@ -54,7 +54,9 @@ TEST(SelectSourceDialogTest, ChooseAndPreviewOnTheScriptedHost) {
     SCOPED_TRACE(c.name);
     std::string out, transcript;
     EXPECT_EQ(child.Run(c.args, c.script, out, transcript), c.exit) << transcript;
-    if (c.exit == 0) EXPECT_EQ(out, c.out);
+    if (c.exit == 0) {
+      EXPECT_EQ(out, c.out);
+    }
     EXPECT_NE(transcript.find("148 list count="), std::string::npos) << transcript;
     EXPECT_NE(transcript.find("sel=-1"), std::string::npos) << "nothing is selected at the start";
   }
@@ -65,6 +67,17 @@ TEST(SelectSourceDialogTest, ChooseAndPreviewOnTheScriptedHost) {
             std::string::npos)
       << transcript;
   EXPECT_NE(transcript.find("item \"NX Feeder\""), std::string::npos);
+}
+
+TEST(SelectSourceDialogTest, MessageReviewShowsTheQuestionThenThePreview) {
+  ScanChild child("review");
+  std::string out, transcript;
+  ASSERT_EQ(child.Run("", "msgbox NO \"scan another page\"\ndialog 143\nok\nmsgbox OK\n", out, transcript), 0)
+      << transcript;
+  EXPECT_EQ(out, "reviewed\n");
+  EXPECT_NE(transcript.find("buttons=YESNO"), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("item \"SCAN SOURCE 3\""), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("end dialog 143 result=1"), std::string::npos) << transcript;
 }
 
 TEST(SelectSourceDialogTest, QtHostOkWithoutSelectionThenDoubleClick) {

@@ -146,6 +146,21 @@ TEST_F(TwainScanTest, MultiPageTypesGoIntoTheFirstFile) {
   EXPECT_EQ(PdfPages(F("s.pdf")), 1);
 }
 
+TEST_F(TwainScanTest, ModesChooseTheSourceDialog) {
+  // Modes 2 and 3 show the source's own dialog (acquire flags 1 and 3); 0 and 1 do not (4 and 2), and
+  // their empty script would fail the child if a dialog opened.
+  const struct {
+    int mode;
+    const char* script;
+  } cases[] = {{0, ""}, {1, ""}, {2, "dialog 160\nok\n"}, {3, "dialog 160\nok\n"}};
+  for (const auto& c : cases) {
+    std::string out;
+    ASSERT_EQ(Scan(F("m.jpg"), "NX Flatbed TWAIN", 10, false, c.script, out, "8 50 1440 1440", c.mode), 0)
+        << c.mode << m_transcript;
+    EXPECT_EQ(out.substr(0, 17), "result=0\npages=1\n") << c.mode;
+  }
+}
+
 TEST_F(TwainScanTest, CancelAndFailures) {
   std::string out;
   // Mode 2 shows the source's own dialog; Cancel there is the user's cancel.
@@ -161,6 +176,13 @@ TEST_F(TwainScanTest, CancelAndFailures) {
   EXPECT_EQ(out.substr(0, 17), "result=5\npages=0\n");
   EXPECT_NE(Log().find("->Failed to write to " + F("none/c.jpg") + " (error"), std::string::npos) << Log();
   EXPECT_NE(Log().find("Aquire returned a failure"), std::string::npos);
+
+  // A source whose device is gone: the properties cannot be set.
+  Sources({{"NX Ghost", "test:9"}});
+  ASSERT_EQ(Scan(F("c.jpg"), "NX Ghost", 10, false, "", out), 0) << m_transcript;
+  EXPECT_EQ(out.substr(0, 17), "result=4\npages=0\n");
+  EXPECT_NE(Log().find("->SetProperties failed (error -"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("Scan> Trouble setting up parameters"), std::string::npos);
 
   // No qualifying source at all: the dialog opens empty; OK cannot choose, Cancel ends.
   Sources({});

@@ -4,6 +4,7 @@
 // last test, which drives the ui layer's real dialogs on the scripted host.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -14,9 +15,11 @@
 #include "platform/ui/UiHost.h"
 #include "pxclass/PxBitmapBase.h"
 #include "pxclass/PxError.h"
+#include "pxclass/PxSaveOptions.h"
 #include "pxclass/PxTwain.h"
 #include "pxclass/PxTwainDialogs.h"
 #include "tests/toolkit_twain/SaneTestBackend.h"
+#include "toolkit/twain/SourceTable.h"
 
 namespace {
 
@@ -116,13 +119,30 @@ TEST_F(PxTwainTest, EnumeratesAndAcquiresWithoutWindows) {
   Backend().Configure();
   EXPECT_EQ(m_twain.IsAvailable(), 1);
   EXPECT_EQ(m_twain.EnumSources(), PX_OK);
-  EXPECT_EQ(m_twain.sources, (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
+  EXPECT_EQ(m_twain.sources,
+            (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
   Prepare();
   EXPECT_EQ(m_twain.Acquire(4), 1);
   ASSERT_EQ(m_twain.pages.size(), 1u);
   EXPECT_NEAR(m_twain.pages[0].first, 100, 2);
   EXPECT_EQ(m_twain.pages[0].second, 24);
   EXPECT_EQ(m_ui.opened, 0);
+}
+
+TEST_F(PxTwainTest, TheRegistrysSourceTableComesFirst) {
+  Backend().Configure();
+  ASSERT_EQ(pxtwain::SourceTable::Write({"NX Pressline TWAIN", "test:1"}), pxtwain::TableResult::kOk);
+  // A name too long for the record is not a source.
+  test_common::SetString(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey, std::string(40, 'N'), "test:0");
+  EXPECT_EQ(m_twain.EnumSources(), PX_OK);
+  EXPECT_EQ(m_twain.sources, (std::vector<std::string>{"NX Pressline TWAIN", "Noname frontend-tester"}));
+  PxTwainProps props{};
+  ASSERT_EQ(m_twain.GetProperties(&props), PX_OK);
+  std::strcpy(props.sourceName, "NX Pressline TWAIN");
+  ASSERT_EQ(m_twain.SetProperties(&props, 0x10), PX_OK);
+  ASSERT_EQ(m_twain.GetProperties(&props), PX_OK);
+  EXPECT_STREQ(props.saneDevice, "test:1");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey);
 }
 
 TEST_F(PxTwainTest, AFeederBatchCallsBackOncePerPage) {
@@ -161,7 +181,9 @@ TEST_F(PxTwainTest, TheScannerDialogSetsThePageOrCancels) {
 }
 
 TEST_F(PxTwainTest, CancelThroughTheStatusCallbackGivesTheCancelResult) {
-  Backend().Configure(Options{{"read-limit", "true"}, {"read-limit-size", "1"}, {"read-delay", "true"},
+  Backend().Configure(Options{{"read-limit", "true"},
+                              {"read-limit-size", "1"},
+                              {"read-delay", "true"},
                               {"read-delay-duration", "200000"}});
   Prepare();
   m_twain.cancelInStatus = true;
@@ -188,6 +210,72 @@ TEST_F(PxTwainTest, BadFlagsAndAMissingBitmapAreRefused) {
   EXPECT_EQ(m_twain.Acquire(5), PX_TWN_E_ARGUMENT);
   m_twain.SetBitmap(nullptr);
   EXPECT_EQ(m_twain.Acquire(4), PX_ERR_NO_BITMAP);
+}
+
+// The docs' few lines: a page from the test device saved as each file type, read back by ImageMagick.
+class ScanToFile : public PxTwain {
+ public:
+  int type = 10;
+  std::string name;
+  int saved = 0;
+  int AcquireCallBack() override {
+    PxSaveOptions options = PxSaveOptions::ForPage(1);
+    saved = GetBitmap()->Save(name.c_str(), type, 0, 100, 1, &options);
+    GetBitmap()->Free();
+    return 1;
+  }
+};
+
+// "width height" of the image in the file: ImageMagick's identify, or poppler's pdfimages for a PDF.
+std::string Identify(const std::string& path) {
+  const bool pdf = path.size() > 4 && path.compare(path.size() - 4, 4, ".pdf") == 0;
+  const std::string command = pdf ? "pdfimages -list '" + path + "' 2>/dev/null | awk 'NR==3 {print $4, $5}'"
+                                  : "identify -format '%w %h|' '" + path + "' 2>/dev/null";
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+    pclose(pipe);
+  }
+  return text;
+}
+
+TEST(PxTwainScanToFile, EveryFileTypeFromTheTestDevice) {
+  const int wanted = PxBase::PX_KRN | PxBase::PX_FIL | PxBase::PX_TWN;
+  if ((PxBase::LoadLibraries(wanted) & wanted) != wanted) GTEST_SKIP() << PxBase::LastLoadError();
+  Backend().Configure(Options{{"test-picture", "\"Color pattern\""}});
+  const struct {
+    int type;
+    const char* extension;
+    int pixelType;
+  } cases[] = {{10, "jpg", PX_TWN_PIXEL_RGB}, {3, "tif", PX_TWN_PIXEL_GRAY}, {17, "tif", PX_TWN_PIXEL_BW},
+               {6, "bmp", PX_TWN_PIXEL_RGB},  {2, "gif", PX_TWN_PIXEL_RGB},  {75, "png", PX_TWN_PIXEL_GRAY},
+               {146, "pdf", PX_TWN_PIXEL_RGB}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    ScanToFile twain;
+    PxBitmapBase bitmap;
+    twain.SetBitmap(&bitmap);
+    twain.EnableCallBack(1);
+    twain.type = c.type;
+    twain.name = (Backend().Dir() / ("scan." + std::string(c.extension))).string();
+    PxTwainProps props{};
+    ASSERT_EQ(twain.GetProperties(&props), PX_OK);
+    props.pixelType = c.pixelType;
+    props.resolution = 100;
+    props.width = 1440 * 2;
+    props.height = 1440;
+    ASSERT_EQ(twain.SetProperties(&props, 0x30), PX_OK);
+    ASSERT_EQ(twain.Acquire(4), 1) << twain.GetLastErrorText();
+    twain.CloseSession();
+    EXPECT_EQ(twain.saved, 1);
+    const std::string found = Identify(twain.name);
+    int w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(found.c_str(), "%d %d", &w, &h), 2) << found;
+    EXPECT_NEAR(w, 200, 2);
+    EXPECT_NEAR(h, 100, 2);
+  }
+  PxBase::UnloadLibraries(wanted);
 }
 
 TEST(PxTwainWithoutLibrary, EveryCallFailsCleanly) {

@@ -90,31 +90,38 @@ std::set<int> Values(const PxPage& page) {
 }
 
 TEST(TwainLibrary, SourcesAreTheTableThenTheOtherDevicesByVendorAndModel) {
-  auto names = [] {
+  auto names = [](const std::vector<PxTwnSourceEntry>& table) {
     Session session;
+    EXPECT_EQ(PxTwn_SetSourceTable(session.get(), table.data(), static_cast<int>(table.size())), PX_TWN_OK);
     std::vector<std::string> list;
-    EXPECT_EQ(PxTwn_EnumSources(session.get(),
-                                [](void* l, const char* name) {
-                                  static_cast<std::vector<std::string>*>(l)->push_back(name);
-                                  return 1;
-                                },
-                                &list),
+    EXPECT_EQ(PxTwn_EnumSources(
+                  session.get(),
+                  [](void* l, const char* name) {
+                    static_cast<std::vector<std::string>*>(l)->push_back(name);
+                    return 1;
+                  },
+                  &list),
               PX_TWN_OK);
     return list;
   };
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey);
-  EXPECT_EQ(names(), (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
-  ASSERT_EQ(pxtwain::SourceTable::Write({"NX Pressline TWAIN", "test:1"}), pxtwain::TableResult::kOk);
-  EXPECT_EQ(names(), (std::vector<std::string>{"NX Pressline TWAIN", "Noname frontend-tester"}));
+  EXPECT_EQ(names({}), (std::vector<std::string>{"Noname frontend-tester", "Noname frontend-tester #2"}));
+  const std::vector<PxTwnSourceEntry> table = {{"NX Pressline TWAIN", "test:1"}};
+  EXPECT_EQ(names(table), (std::vector<std::string>{"NX Pressline TWAIN", "Noname frontend-tester"}));
   // The table's name reaches the device it names.
   Session session;
+  ASSERT_EQ(PxTwn_SetSourceTable(session.get(), table.data(), 1), PX_TWN_OK);
   PxTwainProps props{};
   ASSERT_EQ(PxTwn_GetProperties(session.get(), &props), PX_TWN_OK);
   std::strcpy(props.sourceName, "NX Pressline TWAIN");
   ASSERT_EQ(PxTwn_SetProperties(session.get(), &props, PX_TWN_SET_IDENTITY), PX_TWN_OK);
   ASSERT_EQ(PxTwn_GetProperties(session.get(), &props), PX_TWN_OK);
   EXPECT_STREQ(props.saneDevice, "test:1");
-  EXPECT_EQ(pxtwain::SourceTable::Remove("NX Pressline TWAIN"), pxtwain::TableResult::kOk);
+  // Entries that are empty or unterminated are refused whole.
+  PxTwnSourceEntry bad{};
+  std::memset(bad.name, 'x', sizeof bad.name);
+  std::strcpy(bad.device, "test:0");
+  EXPECT_EQ(PxTwn_SetSourceTable(session.get(), &bad, 1), PX_TWN_E_ARGUMENT);
+  EXPECT_EQ(PxTwn_SetSourceTable(session.get(), nullptr, 3), PX_TWN_E_ARGUMENT);
 }
 
 TEST(TwainLibrary, DeviceNamesAreCutToTheRecordAndMadeUnique) {
@@ -166,18 +173,40 @@ TEST(TwainLibrary, PagesOfEachPixelTypeHoldWhatTheDeviceSent) {
   }
 }
 
-TEST(TwainLibrary, ColourPatternAndThreePassColourGiveColourPages) {
+TEST(TwainLibrary, ColourPatternThreePassAndHandScannerPages) {
   {
     Session session(Options{{"test-picture", "\"Color pattern\""}});
     Pages pages;
     ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 75, 2880, 2880), pages), 1);
     EXPECT_GT(Values(*pages.pages[0]).size(), 4u);
   }
-  Session session(Options{{"three-pass", "true"}, {"test-picture", "\"Solid white\""}});
+  {
+    Session session(Options{{"three-pass", "true"}, {"test-picture", "\"Solid white\""}});
+    Pages pages;
+    ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 50, 1440, 1440), pages), 1);
+    EXPECT_EQ(pages.pages[0]->bitsPerPixel, 24);
+    EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{0xFFFFFF});
+  }
+  {
+    // Lines longer than their pixels (bytes wasted at each line's end) keep their pixels in place.
+    Session session(Options{{"ppl-loss", "7"}, {"test-picture", "Grid"}});
+    Pages pages;
+    ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 254, 1440, 1440), pages), 1);
+    const PxPage& page = *pages.pages[0];
+    EXPECT_NEAR(page.width, 254 - 7, 2);
+    // The grid's 10 mm squares (100 pixels at 254 dpi) alternate: each square is one colour, and the
+    // squares of one row differ, which a shift of the lines would break.
+    EXPECT_EQ(Pixel(page, 5, 50), Pixel(page, 95, 50));
+    EXPECT_EQ(Pixel(page, 5, 250), Pixel(page, 95, 250));
+    EXPECT_NE(Pixel(page, 50, 50), Pixel(page, 150, 50));
+  }
+  // A hand scanner does not know the height in advance: the page grows to what arrives.
+  Session session(Options{{"hand-scanner", "true"}, {"test-picture", "\"Solid white\""}});
   Pages pages;
-  ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_RGB, 50, 1440, 1440), pages), 1);
-  EXPECT_EQ(pages.pages[0]->bitsPerPixel, 24);
-  EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{0xFFFFFF});
+  ASSERT_EQ(session.Acquire(session.Props(PX_TWN_PIXEL_GRAY, 50, -1, -1), pages), 1);
+  EXPECT_NEAR(pages.pages[0]->width, 110 / 25.4 * 50, 2);  // the hand scanner's fixed 11 cm
+  EXPECT_GT(pages.pages[0]->height, 64);
+  EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{255});
 }
 
 TEST(TwainLibrary, AreaAndResolutionDecideThePageSize) {
@@ -187,7 +216,7 @@ TEST(TwainLibrary, AreaAndResolutionDecideThePageSize) {
   } const cases[] = {
       {50, 0, 0, 1440 * 2, 1440 * 3, 100, 150},
       {150, 0, 0, 1440, 720, 150, 75},
-      {300, 1440, 1440, 720, 360, 150, 75},  // offset from the corner keeps the size
+      {300, 1440, 1440, 720, 360, 150, 75},           // offset from the corner keeps the size
       {200, 0, 0, 1440 * 20, 1440 * 20, 2362, 2362},  // beyond the glass: clamped to 300 mm
   };
   Session session(Options{{"test-picture", "\"Solid white\""}});
@@ -233,9 +262,9 @@ TEST(TwainLibrary, DeviceFaultsEndTheAcquisitionWithTheirCode) {
     const char* status;
     int code;
   } cases[] = {
-      {"SANE_STATUS_JAMMED", PX_TWN_E_JAMMED},       {"SANE_STATUS_NO_DOCS", PX_TWN_E_NO_DOCS},
+      {"SANE_STATUS_JAMMED", PX_TWN_E_JAMMED},         {"SANE_STATUS_NO_DOCS", PX_TWN_E_NO_DOCS},
       {"SANE_STATUS_COVER_OPEN", PX_TWN_E_COVER_OPEN}, {"SANE_STATUS_IO_ERROR", PX_TWN_E_IO},
-      {"SANE_STATUS_NO_MEM", PX_TWN_E_NO_MEMORY},    {"SANE_STATUS_ACCESS_DENIED", PX_TWN_E_IO},
+      {"SANE_STATUS_NO_MEM", PX_TWN_E_NO_MEMORY},      {"SANE_STATUS_ACCESS_DENIED", PX_TWN_E_IO},
       {"SANE_STATUS_CANCELLED", PX_TWN_E_CANCELLED},
   };
   for (const auto& c : cases) {
@@ -249,8 +278,10 @@ TEST(TwainLibrary, DeviceFaultsEndTheAcquisitionWithTheirCode) {
 }
 
 // A device that sends one byte per 200 ms: slow enough to cancel and to count as stalled.
-const std::map<std::string, std::string> kSlowDevice = {
-    {"read-limit", "true"}, {"read-limit-size", "1"}, {"read-delay", "true"}, {"read-delay-duration", "200000"}};
+const std::map<std::string, std::string> kSlowDevice = {{"read-limit", "true"},
+                                                        {"read-limit-size", "1"},
+                                                        {"read-delay", "true"},
+                                                        {"read-delay-duration", "200000"}};
 
 TEST(TwainLibrary, AStalledDeviceEndsInBoundedTime) {
   Session session(kSlowDevice);
@@ -287,8 +318,8 @@ TEST(TwainLibrary, BadRecordsAndCallsAreRefused) {
       {"negative width", [](PxTwainProps& p) { p.width = -5; }, PX_TWN_SET_IMAGE, PX_TWN_E_ARGUMENT},
       {"unterminated name", [](PxTwainProps& p) { std::memset(p.sourceName, 'x', sizeof p.sourceName); },
        PX_TWN_SET_IDENTITY, PX_TWN_E_ARGUMENT},
-      {"unknown source", [](PxTwainProps& p) { std::strcpy(p.sourceName, "NX Nowhere"); }, PX_TWN_SET_IDENTITY,
-       PX_TWN_E_NO_SOURCE},
+      {"unknown source", [](PxTwainProps& p) { std::strcpy(p.sourceName, "NX Nowhere"); },
+       PX_TWN_SET_IDENTITY, PX_TWN_E_NO_SOURCE},
       {"unknown flag", [](PxTwainProps&) {}, 0x40, PX_TWN_E_ARGUMENT},
   };
   for (const Case& c : cases) {
@@ -304,13 +335,13 @@ TEST(TwainLibrary, BadRecordsAndCallsAreRefused) {
 }
 
 TEST(TwainLibrary, ATableEntryForAMissingDeviceFailsToOpen) {
-  ASSERT_EQ(pxtwain::SourceTable::Write({"NX Gone TWAIN", "test:7"}), pxtwain::TableResult::kOk);
   Session session;
+  const PxTwnSourceEntry gone = {"NX Gone TWAIN", "test:7"};
+  ASSERT_EQ(PxTwn_SetSourceTable(session.get(), &gone, 1), PX_TWN_OK);
   PxTwainProps props{};
   ASSERT_EQ(PxTwn_GetProperties(session.get(), &props), PX_TWN_OK);
   std::strcpy(props.sourceName, "NX Gone TWAIN");
   EXPECT_EQ(PxTwn_SetProperties(session.get(), &props, PX_TWN_SET_IDENTITY), PX_TWN_E_OPEN);
-  EXPECT_EQ(pxtwain::SourceTable::Remove("NX Gone TWAIN"), pxtwain::TableResult::kOk);
 }
 
 TEST(TwainLibrary, DeviceOptionsDescribeTheTestDevice) {

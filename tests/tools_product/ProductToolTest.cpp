@@ -32,14 +32,16 @@ class ProductTool : public ::testing::Test {
   // Runs the tool (its environment is ours); exit code, standard output in out.
   int Run(const std::string& args, std::string* out = nullptr) {
     const std::string outPath = (s_dir->path / "out.txt").string();
-    const std::string command =
-        std::string("'") + MARLIN3_BIN_DIR + "/marlin3-product' " + args + " > '" + outPath + "' 2>/dev/null </dev/null";
+    const std::string command = std::string("'") + MARLIN3_BIN_DIR + "/marlin3-product' " + args + " > '" +
+                                outPath + "' 2>/dev/null </dev/null";
     const int status = std::system(command.c_str());
     if (out != nullptr) *out = test_common::ReadFile(outPath);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  static std::string Table(const std::string& name) { return Stored(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey, name); }
+  static std::string Table(const std::string& name) {
+    return Stored(HKEY_LOCAL_MACHINE, pxtwain::kSourceTableKey, name);
+  }
 
   static test_common::ScratchDir* s_dir;
 };

@@ -15,12 +15,30 @@ int PxScanner::SetBitmap(PxBitmapBase* bitmap) {
   return PX_OK;
 }
 
-int PxScanner::EnumSourcesCallBack(const char* /*name*/) { return 1; }
-int PxScanner::AcquireCallBack() { return 1; }
-int PxScanner::Acquire(int /*flags*/) { return PX_ERR_UNSUPPORTED; }
-int PxScanner::IsAvailable() { return 0; }
-int PxScanner::EnumSources() { return PX_ERR_UNSUPPORTED; }
-int PxScanner::Select() { return PX_ERR_UNSUPPORTED; }
-int PxScanner::SetProperties(PxTwainProps* /*props*/, int /*flags*/) { return PX_ERR_UNSUPPORTED; }
-int PxScanner::GetProperties(PxTwainProps* /*props*/) { return PX_ERR_UNSUPPORTED; }
-int PxScanner::CloseSession() { return PX_OK; }
+int PxScanner::EnumSourcesCallBack(const char* /*name*/) {
+  return 1;
+}
+int PxScanner::AcquireCallBack() {
+  return 1;
+}
+int PxScanner::Acquire(int /*flags*/) {
+  return PX_ERR_UNSUPPORTED;
+}
+int PxScanner::IsAvailable() {
+  return 0;
+}
+int PxScanner::EnumSources() {
+  return PX_ERR_UNSUPPORTED;
+}
+int PxScanner::Select() {
+  return PX_ERR_UNSUPPORTED;
+}
+int PxScanner::SetProperties(PxTwainProps* /*props*/, int /*flags*/) {
+  return PX_ERR_UNSUPPORTED;
+}
+int PxScanner::GetProperties(PxTwainProps* /*props*/) {
+  return PX_ERR_UNSUPPORTED;
+}
+int PxScanner::CloseSession() {
+  return PX_OK;
+}

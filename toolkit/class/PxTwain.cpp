@@ -1,18 +1,22 @@
 // TWAIN acquisition through libpxtwain.so's C entry points (see PxTwain.h for the acquire flags).
 #include "pxclass/PxTwain.h"
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/module/Module.h"
 #include "pxclass/PxBitmapBase.h"
 #include "pxclass/PxError.h"
 #include "pxclass/PxPageAlloc.h"
 #include "pxclass/PxTwainDialogs.h"
+#include "toolkit/twain/SourceTable.h"
 
 struct PxTwain::Api {
   HMODULE hModule = nullptr;  // the library the entry points belong to
   PxTwn_Open_t open = nullptr;
   PxTwn_Close_t close = nullptr;
+  PxTwn_SetSourceTable_t setSourceTable = nullptr;
   PxTwn_EnumSources_t enumSources = nullptr;
   PxTwn_GetProperties_t getProperties = nullptr;
   PxTwn_SetProperties_t setProperties = nullptr;
@@ -27,7 +31,8 @@ struct PxTwain::Api {
       fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(GetProcAddress(module, name));
       return fn != nullptr;
     };
-    return get(open, "PxTwn_Open") && get(close, "PxTwn_Close") && get(enumSources, "PxTwn_EnumSources") &&
+    return get(open, "PxTwn_Open") && get(close, "PxTwn_Close") &&
+           get(setSourceTable, "PxTwn_SetSourceTable") && get(enumSources, "PxTwn_EnumSources") &&
            get(getProperties, "PxTwn_GetProperties") && get(setProperties, "PxTwn_SetProperties") &&
            get(getDeviceOptions, "PxTwn_GetDeviceOptions") && get(acquire, "PxTwn_Acquire") &&
            get(errorText, "PxTwn_ErrorText") && get(lastError, "PxTwn_LastError");
@@ -38,7 +43,9 @@ struct PxTwain::Api {
 
 PxTwain::PxTwain() : m_pApi(std::make_unique<Api>()) {}
 
-PxTwain::~PxTwain() { CloseSession(); }
+PxTwain::~PxTwain() {
+  CloseSession();
+}
 
 PxTwnSession* PxTwain::Session(int* error) {
   *error = PX_OK;
@@ -56,6 +63,12 @@ PxTwnSession* PxTwain::Session(int* error) {
     m_pSession = nullptr;
     m_strLastError = m_pApi->errorText(rc);
     *error = rc;
+    return nullptr;
+  }
+  if (int table = LoadSourceTable(m_pSession); table != PX_OK) {
+    CloseSession();
+    *error = table;
+    return nullptr;
   }
   return m_pSession;
 }
@@ -69,6 +82,21 @@ PxTwainUi& PxTwain::Ui() {
 int PxTwain::Failed(int code) {
   if (m_pSession != nullptr && m_pApi->Loaded()) m_strLastError = m_pApi->lastError(m_pSession);
   return code;
+}
+
+int PxTwain::LoadSourceTable(PxTwnSession* session) {
+  std::vector<pxtwain::SourceEntry> table;
+  if (pxtwain::SourceTable::Read(table) == pxtwain::TableResult::kFailed) {
+    m_strLastError = "the TWAIN source table could not be read";
+    return PX_TWN_E_NO_MANAGER;
+  }
+  std::vector<PxTwnSourceEntry> entries(table.size());
+  for (size_t i = 0; i < table.size(); ++i) {  // Read keeps only entries that fit
+    std::snprintf(entries[i].name, sizeof entries[i].name, "%s", table[i].name.c_str());
+    std::snprintf(entries[i].device, sizeof entries[i].device, "%s", table[i].device.c_str());
+  }
+  const int rc = m_pApi->setSourceTable(session, entries.data(), static_cast<int>(entries.size()));
+  return rc == PX_TWN_OK ? PX_OK : Failed(rc);
 }
 
 int PxTwain::IsAvailable() {
@@ -85,6 +113,7 @@ int PxTwain::EnumSources() {
   int error = 0;
   PxTwnSession* session = Session(&error);
   if (session == nullptr) return error;
+  if (int table = LoadSourceTable(session); table != PX_OK) return table;  // sources installed meanwhile
   const int rc = m_pApi->enumSources(session, &PxTwain::SourceThunk, this);
   return rc == PX_TWN_OK ? PX_OK : Failed(rc);
 }
@@ -115,6 +144,10 @@ int PxTwain::Select() {
     return 1;
   };
   if (int rc = m_pApi->enumSources(session, collect, &names); rc != PX_TWN_OK) return Failed(rc);
+  if (names.empty()) {
+    m_strLastError = "there is no source to choose";
+    return PX_TWN_E_NO_SOURCE;
+  }
   std::string chosen;
   const int shown = Ui().ChooseSource(names, chosen);
   if (shown == 0) return PX_TWN_E_CANCELLED;

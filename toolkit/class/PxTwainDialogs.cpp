@@ -33,8 +33,12 @@ enum : int {
   IDC_SOURCES = 1612,
 };
 
-int ToMm(int twips) { return static_cast<int>(twips / kTwipsPerMm + 0.5); }
-int ToTwips(int mm) { return static_cast<int>(mm * kTwipsPerMm + 0.5); }
+int ToMm(int twips) {
+  return static_cast<int>(twips / kTwipsPerMm + 0.5);
+}
+int ToTwips(int mm) {
+  return static_cast<int>(mm * kTwipsPerMm + 0.5);
+}
 
 class SourceDialog : public CDialog {
  public:
@@ -91,20 +95,24 @@ class SourceDialog : public CDialog {
     auto* mode = GetDlgItemAs<CComboBox>(IDC_MODE);
     if (mode->GetCurSel() >= 0) {
       m_props.pixelType = static_cast<int32_t>(mode->GetItemData(mode->GetCurSel()));
-      m_props.bitDepth = m_props.pixelType == PX_TWN_PIXEL_BW ? 1 : m_props.pixelType == PX_TWN_PIXEL_GRAY ? 8 : 24;
+      m_props.bitDepth = m_props.pixelType == PX_TWN_PIXEL_BW     ? 1
+                         : m_props.pixelType == PX_TWN_PIXEL_GRAY ? 8
+                                                                  : 24;
     }
     auto* resolution = GetDlgItemAs<CComboBox>(IDC_RESOLUTION);
     if (resolution->GetCurSel() >= 0)
       m_props.resolution = static_cast<int32_t>(resolution->GetItemData(resolution->GetCurSel()));
     auto* source = GetDlgItemAs<CComboBox>(IDC_SOURCE);
-    if (source->GetCurSel() >= 0) m_props.feederSource = static_cast<int32_t>(source->GetItemData(source->GetCurSel()));
+    if (source->GetCurSel() >= 0)
+      m_props.feederSource = static_cast<int32_t>(source->GetItemData(source->GetCurSel()));
     if (m_options.maxWidth > 0) {
       const int maxMm = ToMm(std::max(m_options.maxWidth, m_options.maxHeight));
       auto number = [&](int id, int fallback) {
         const std::string text = GetDlgItemText(id);
         char* end = nullptr;
         const long value = std::strtol(text.c_str(), &end, 10);
-        return (text.empty() || *end != '\0' || value < 0 || value > maxMm) ? fallback : static_cast<int>(value);
+        return (text.empty() || *end != '\0' || value < 0 || value > maxMm) ? fallback
+                                                                            : static_cast<int>(value);
       };
       m_props.left = ToTwips(number(IDC_LEFT, 0));
       m_props.top = ToTwips(number(IDC_TOP, 0));
@@ -193,9 +201,12 @@ bool PxTwainDialogs::ContentBox(const PxPage& page, int& left, int& top, int& ri
     const uint8_t* row = page.pixels + static_cast<size_t>(y) * page.stride;
     for (int x = 0; x < page.width; ++x) {
       int level = 255;
-      if (page.bitsPerPixel == 1) level = (row[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
-      else if (page.bitsPerPixel == 8) level = row[x];
-      else level = std::min({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
+      if (page.bitsPerPixel == 1)
+        level = (row[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+      else if (page.bitsPerPixel == 8)
+        level = row[x];
+      else
+        level = std::min({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
       if (level >= kWhiteLevel) continue;
       left = std::min(left, x);
       right = std::max(right, x);
@@ -224,6 +235,10 @@ int PxTwainDialogs::ChooseSource(const std::vector<std::string>& names, std::str
   return result == IDOK ? 1 : result == IDCANCEL ? 0 : -1;
 }
 
-void PxTwainDialogs::ProgressOpen() { platform::ui::Host().SetWaitCursor(true); }
+void PxTwainDialogs::ProgressOpen() {
+  platform::ui::Host().SetWaitCursor(true);
+}
 
-void PxTwainDialogs::ProgressClose() { platform::ui::Host().SetWaitCursor(false); }
+void PxTwainDialogs::ProgressClose() {
+  platform::ui::Host().SetWaitCursor(false);
+}

@@ -343,21 +343,17 @@ int DecodeFax(const uint8_t* data, size_t size, int width, int height, int flags
   } else if (flags & PX_FAX_G3_2D) {
     g3options = GROUP3OPT_2DENCODING;
   } else {
-    // An EOL (eleven 0 bits then a 1) within the first bytes marks EOL-coded data.
-    bool eol = false;
+    // EOL-coded data starts with an EOL: eleven or more 0 bits (fill included) before the first 1.
+    // A Modified Huffman row starts with a white run code, which has at most seven leading zeros
+    // (T.4 tables 1 to 3).
     int zeros = 0;
-    for (size_t i = 0; i < size && i < 16 && !eol; ++i)
+    for (size_t i = 0; i < size && i < 16 && zeros == int(i) * 8; ++i)
       for (int b = 7; b >= 0; --b) {
         const int bit = (flags & PX_FAX_LSB_FIRST) ? (data[i] >> (7 - b)) & 1 : (data[i] >> b) & 1;
-        if (bit == 0) {
-          ++zeros;
-        } else {
-          if (zeros >= 11) eol = true;
-          zeros = 0;
-          if (!eol) break;
-        }
-        if (eol) break;
+        if (bit) break;
+        ++zeros;
       }
+    const bool eol = zeros >= 11;
     if (!eol) compression = COMPRESSION_CCITTRLE;
   }
   MemoryTiff m;

@@ -16,11 +16,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPollMs = 100;          // progress reports and stall checks
-constexpr int kStopGraceMs = 2000;    // after a stop request, before sane_cancel is called
-constexpr int kAbandonMs = 5000;      // after a stop request, before the worker is abandoned
+constexpr int kPollMs = 100;        // progress reports and stall checks
+constexpr int kStopGraceMs = 2000;  // after a stop request, before sane_cancel is called
+constexpr int kAbandonMs = 5000;    // after a stop request, before the worker is abandoned
 constexpr int kReadChunk = 256 * 1024;
-constexpr int kMaxWidth = 1 << 20;    // pixels per line
+constexpr int kMaxWidth = 1 << 20;  // pixels per line
 
 struct Shared {
   std::mutex mutex;
@@ -46,7 +46,8 @@ class Assembler {
   // Checks a frame's parameters and prepares for its lines; false with an error text.
   bool BeginFrame(const SANE_Parameters& p, std::string& error) {
     const bool single = p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB;
-    const bool pass = p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
+    const bool pass =
+        p.format == SANE_FRAME_RED || p.format == SANE_FRAME_GREEN || p.format == SANE_FRAME_BLUE;
     if (!single && !pass) return Bad(error, "frame format " + std::to_string(p.format));
     if (p.depth != 1 && p.depth != 8 && p.depth != 16) return Bad(error, "depth " + std::to_string(p.depth));
     if (p.pixels_per_line <= 0 || p.pixels_per_line > kMaxWidth || p.lines == 0 || p.lines < -1)
@@ -124,7 +125,13 @@ class Assembler {
       }
       return (in[index / 8] >> (7 - index % 8)) & 1 ? 0 : 255;  // one-bit samples: 1 is black
     };
-    if (m_params.format == SANE_FRAME_GRAY && depth == 1) {
+    // Rows are not pre-filled (a page only ever holds the rows that arrived), so clear the padding.
+    const size_t used = (static_cast<size_t>(w) * m_bits + 7) / 8;
+    std::memset(out + used, 0, static_cast<size_t>(m_page->stride) - used);
+    if (depth == 8 && m_params.format != SANE_FRAME_RED && m_params.format != SANE_FRAME_GREEN &&
+        m_params.format != SANE_FRAME_BLUE) {
+      std::memcpy(out, in, used);  // grey and RGB bytes are already the page's layout
+    } else if (m_params.format == SANE_FRAME_GRAY && depth == 1) {
       const int bytes = (w + 7) / 8;
       for (int i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(~in[i]);  // SANE: 1 is black
     } else if (m_params.format == SANE_FRAME_GRAY) {
@@ -151,8 +158,6 @@ class Assembler {
       error = "out of memory";
       return false;
     }
-    std::memset(grown + static_cast<size_t>(m_page->height) * m_page->stride, 0xff,
-                static_cast<size_t>(bytes) - static_cast<size_t>(m_page->height) * m_page->stride);
     m_page->pixels = grown;
     m_page->height = static_cast<int32_t>(rows);
     return true;
@@ -279,7 +284,6 @@ PxPage* PageReader::NewPage(int width, int height, int bitsPerPixel) {
     std::free(page);
     return nullptr;
   }
-  std::memset(page->pixels, 0xff, static_cast<size_t>(bytes));
   page->width = width;
   page->height = height;
   page->bitsPerPixel = bitsPerPixel;
@@ -325,7 +329,8 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
     }
     const auto now = Clock::now();
     if (reason == PX_TWN_OK) {
-      if (request.progress != nullptr && request.progress(request.context, request.pageNumber, done, total) != 0)
+      if (request.progress != nullptr &&
+          request.progress(request.context, request.pageNumber, done, total) != 0)
         reason = PX_TWN_E_CANCELLED;
       else if (now - lastActivity > stall)
         reason = PX_TWN_E_STALLED;

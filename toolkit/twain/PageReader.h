@@ -23,10 +23,10 @@ struct PageRequest {
 };
 
 struct PageResult {
-  int code = PX_TWN_OK;   // PX_TWN_OK with a page, else a negative code and no page
-  PxPage* page = nullptr; // owned by the caller
-  std::string error;      // what failed, for the session's error text
-  bool abandoned = false; // the worker did not return: the handle must not be used again
+  int code = PX_TWN_OK;    // PX_TWN_OK with a page, else a negative code and no page
+  PxPage* page = nullptr;  // owned by the caller
+  std::string error;       // what failed, for the session's error text
+  bool abandoned = false;  // the worker did not return: the handle must not be used again
 };
 
 // Largest page the library will hold in memory (a letter page at 1200 dpi in colour is 404 MB).
@@ -39,7 +39,7 @@ class PageReader {
   static int MapStatus(SANE_Status status, bool start);
   // Frees a page and its pixels; null is fine.
   static void FreePage(PxPage* page);
-  // A new page of that size, pixels white; null when it is too large or memory runs out.
+  // A new page of that size, pixels not initialised; null when it is too large or memory runs out.
   static PxPage* NewPage(int width, int height, int bitsPerPixel);
   // Line art from an 8-bit grey page (threshold at the middle); the grey page is freed.
   static PxPage* Threshold(PxPage* grey);

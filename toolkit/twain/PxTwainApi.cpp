@@ -47,6 +47,11 @@ __attribute__((visibility("default"))) void PxTwn_Close(PxTwnSession* session) {
   delete session;
 }
 
+__attribute__((visibility("default"))) int PxTwn_SetSourceTable(PxTwnSession* s,
+                                                                const PxTwnSourceEntry* entries, int count) {
+  return Guard(s, [&](pxtwain::TwainSession& t) { return t.SetSourceTable(entries, count); });
+}
+
 __attribute__((visibility("default"))) int PxTwn_EnumSources(PxTwnSession* s, PxTwnSourceFn fn, void* ctx) {
   return Guard(s, [&](pxtwain::TwainSession& t) { return t.EnumSources(fn, ctx); });
 }
@@ -70,26 +75,46 @@ __attribute__((visibility("default"))) int PxTwn_Acquire(PxTwnSession* s, const 
 
 __attribute__((visibility("default"))) const char* PxTwn_ErrorText(int code) {
   switch (code) {
-    case PX_TWN_OK: return "success";
-    case PX_TWN_E_NO_MANAGER: return "SANE could not be initialised";
-    case PX_TWN_E_NO_SOURCE: return "no such source";
-    case PX_TWN_E_OPEN: return "the device would not open";
-    case PX_TWN_E_ARGUMENT: return "bad argument";
-    case PX_TWN_E_OPTION: return "the device refused a setting";
-    case PX_TWN_E_START: return "the scan would not start";
-    case PX_TWN_E_IO: return "the device failed while sending";
-    case PX_TWN_E_JAMMED: return "paper jam";
-    case PX_TWN_E_NO_DOCS: return "the document feeder is empty";
-    case PX_TWN_E_COVER_OPEN: return "the cover is open";
-    case PX_TWN_E_STALLED: return "the device stopped sending";
-    case PX_TWN_E_NO_MEMORY: return "out of memory";
-    case PX_TWN_E_FORMAT: return "unsupported image format";
-    case PX_TWN_E_TOO_LARGE: return "page too large";
-    case PX_TWN_E_STATE: return "wrong state";
-    case PX_TWN_E_NO_PAGE: return "no page";
-    case PX_TWN_E_UI: return "a window could not be shown";
-    case PX_TWN_E_CANCELLED: return "cancelled by the user";
-    default: return "unknown error";
+    case PX_TWN_OK:
+      return "success";
+    case PX_TWN_E_NO_MANAGER:
+      return "SANE could not be initialised";
+    case PX_TWN_E_NO_SOURCE:
+      return "no such source";
+    case PX_TWN_E_OPEN:
+      return "the device would not open";
+    case PX_TWN_E_ARGUMENT:
+      return "bad argument";
+    case PX_TWN_E_OPTION:
+      return "the device refused a setting";
+    case PX_TWN_E_START:
+      return "the scan would not start";
+    case PX_TWN_E_IO:
+      return "the device failed while sending";
+    case PX_TWN_E_JAMMED:
+      return "paper jam";
+    case PX_TWN_E_NO_DOCS:
+      return "the document feeder is empty";
+    case PX_TWN_E_COVER_OPEN:
+      return "the cover is open";
+    case PX_TWN_E_STALLED:
+      return "the device stopped sending";
+    case PX_TWN_E_NO_MEMORY:
+      return "out of memory";
+    case PX_TWN_E_FORMAT:
+      return "unsupported image format";
+    case PX_TWN_E_TOO_LARGE:
+      return "page too large";
+    case PX_TWN_E_STATE:
+      return "wrong state";
+    case PX_TWN_E_NO_PAGE:
+      return "no page";
+    case PX_TWN_E_UI:
+      return "a window could not be shown";
+    case PX_TWN_E_CANCELLED:
+      return "cancelled by the user";
+    default:
+      return "unknown error";
   }
 }
 

@@ -19,7 +19,9 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool Contains(const std::string& lowerText, const char* part) { return lowerText.find(part) != std::string::npos; }
+bool Contains(const std::string& lowerText, const char* part) {
+  return lowerText.find(part) != std::string::npos;
+}
 
 std::vector<std::string> StringList(const SANE_Option_Descriptor* d) {
   std::vector<std::string> items;
@@ -77,8 +79,8 @@ bool SaneOptions::IsFeederName(const std::string& name) {
 SaneOptions::Found SaneOptions::Find(const char* name) const {
   const SANE_Option_Descriptor* first = sane_get_option_descriptor(m_handle, 0);
   SANE_Int count = 0;
-  if (first == nullptr || sane_control_option(m_handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr) !=
-                              SANE_STATUS_GOOD)
+  if (first == nullptr ||
+      sane_control_option(m_handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD)
     return {};
   for (SANE_Int i = 1; i < count; ++i) {
     const SANE_Option_Descriptor* d = sane_get_option_descriptor(m_handle, i);
@@ -99,7 +101,8 @@ int SaneOptions::SetString(const char* name, const std::string& value) {
   if (f.index < 0 || f.descriptor->type != SANE_TYPE_STRING) return PX_TWN_E_OPTION;
   std::vector<char> buffer(std::max<size_t>(f.descriptor->size, value.size() + 1), '\0');
   std::memcpy(buffer.data(), value.c_str(), value.size());
-  const SANE_Status status = sane_control_option(m_handle, f.index, SANE_ACTION_SET_VALUE, buffer.data(), nullptr);
+  const SANE_Status status =
+      sane_control_option(m_handle, f.index, SANE_ACTION_SET_VALUE, buffer.data(), nullptr);
   return status == SANE_STATUS_GOOD ? PX_TWN_OK : Refused(name, status);
 }
 
@@ -107,7 +110,8 @@ bool SaneOptions::GetString(const char* name, std::string& value) const {
   const Found f = Find(name);
   if (f.index < 0 || f.descriptor->type != SANE_TYPE_STRING || f.descriptor->size <= 0) return false;
   std::vector<char> buffer(static_cast<size_t>(f.descriptor->size) + 1, '\0');
-  if (sane_control_option(m_handle, f.index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) != SANE_STATUS_GOOD)
+  if (sane_control_option(m_handle, f.index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) !=
+      SANE_STATUS_GOOD)
     return false;
   value = buffer.data();
   return true;
@@ -138,7 +142,8 @@ bool SaneOptions::GetNumber(const char* name, double& value) const {
 
 bool SaneOptions::Range(const char* name, double& low, double& high) const {
   const Found f = Find(name);
-  if (f.index < 0 || (f.descriptor->type != SANE_TYPE_INT && f.descriptor->type != SANE_TYPE_FIXED)) return false;
+  if (f.index < 0 || (f.descriptor->type != SANE_TYPE_INT && f.descriptor->type != SANE_TYPE_FIXED))
+    return false;
   const SANE_Option_Descriptor* d = f.descriptor;
   if (d->constraint_type == SANE_CONSTRAINT_RANGE && d->constraint.range != nullptr) {
     low = ToDouble(d, d->constraint.range->min);
@@ -207,7 +212,8 @@ int SaneOptions::ApplyMode(int pixelType) {
   // Depth per sample: 1 for line art, else 8 (the library delivers 8 and 24 bits per pixel). A true
   // line-art mode usually makes the depth option inactive, and Find then skips it.
   if (Find(SANE_NAME_BIT_DEPTH).index >= 0) {
-    if (int rc = SetNumber(SANE_NAME_BIT_DEPTH, pixelType == PX_TWN_PIXEL_BW ? 1 : 8); rc != PX_TWN_OK) return rc;
+    if (int rc = SetNumber(SANE_NAME_BIT_DEPTH, pixelType == PX_TWN_PIXEL_BW ? 1 : 8); rc != PX_TWN_OK)
+      return rc;
   }
   return PX_TWN_OK;
 }
@@ -262,7 +268,9 @@ int SaneOptions::ApplySource(int source) {
 
 int SaneOptions::Resolution() const {
   double dpi = 0;
-  return GetNumber(SANE_NAME_SCAN_RESOLUTION, dpi) && dpi > 0 && dpi < 1e6 ? static_cast<int>(std::lround(dpi)) : 0;
+  return GetNumber(SANE_NAME_SCAN_RESOLUTION, dpi) && dpi > 0 && dpi < 1e6
+             ? static_cast<int>(std::lround(dpi))
+             : 0;
 }
 
 bool SaneOptions::FeederSelected() {

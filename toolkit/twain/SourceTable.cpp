@@ -48,9 +48,9 @@ TableResult SourceTable::Write(const SourceEntry& entry) {
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSourceTableKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                       nullptr, &key, nullptr) != ERROR_SUCCESS)
     return TableResult::kFailed;
-  const LONG result = RegSetValueExA(key, entry.name.c_str(), 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(entry.device.c_str()),
-                                     static_cast<DWORD>(entry.device.size() + 1));
+  const LONG result =
+      RegSetValueExA(key, entry.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.device.c_str()),
+                     static_cast<DWORD>(entry.device.size() + 1));
   RegCloseKey(key);
   return result == ERROR_SUCCESS ? TableResult::kOk : TableResult::kFailed;
 }

@@ -18,7 +18,9 @@ std::atomic<bool> g_bPoisoned{false};
 constexpr int kMaxLength = 1440 * 1000;  // 1000 inches
 constexpr int kMaxResolution = 19200;
 
-bool Terminated(const char* text, size_t size) { return std::memchr(text, 0, size) != nullptr; }
+bool Terminated(const char* text, size_t size) {
+  return std::memchr(text, 0, size) != nullptr;
+}
 
 // Cuts UTF-8 text to at most max bytes without splitting a character.
 std::string Cut(const std::string& text, size_t max) {
@@ -120,21 +122,35 @@ std::vector<SourceEntry> TwainSession::NameDevices(const std::vector<SourceEntry
   return named;
 }
 
-int TwainSession::ListSources() {
+int TwainSession::SetSourceTable(const PxTwnSourceEntry* entries, int count) {
+  if (count < 0 || count > 256 || (count > 0 && entries == nullptr))
+    return Fail(PX_TWN_E_ARGUMENT, "bad table");
   std::vector<SourceEntry> table;
-  if (SourceTable::Read(table) == TableResult::kFailed)
-    return Fail(PX_TWN_E_NO_MANAGER, "the source table could not be read");
+  for (int i = 0; i < count; ++i) {
+    const PxTwnSourceEntry& e = entries[i];
+    if (!Terminated(e.name, sizeof e.name) || !Terminated(e.device, sizeof e.device) || e.name[0] == '\0' ||
+        e.device[0] == '\0')
+      return Fail(PX_TWN_E_ARGUMENT, "table entry " + std::to_string(i) + " is empty or unterminated");
+    table.push_back({e.name, e.device});
+  }
+  m_table = std::move(table);
+  m_bListed = false;
+  return PX_TWN_OK;
+}
+
+int TwainSession::ListSources() {
   const SANE_Device** devices = nullptr;
   const SANE_Status status = sane_get_devices(&devices, SANE_FALSE);
   std::vector<SourceEntry> found;
   if (status == SANE_STATUS_GOOD && devices != nullptr) {
     for (const SANE_Device** d = devices; *d != nullptr; ++d) {
       if ((*d)->name == nullptr || std::strlen((*d)->name) > PX_TWN_DEVICE_LEN) continue;
-      std::string name = std::string((*d)->vendor ? (*d)->vendor : "") + " " + ((*d)->model ? (*d)->model : "");
+      std::string name =
+          std::string((*d)->vendor ? (*d)->vendor : "") + " " + ((*d)->model ? (*d)->model : "");
       found.push_back({name, (*d)->name});
     }
   }
-  m_sources = NameDevices(table, found);
+  m_sources = NameDevices(m_table, found);
   m_bListed = true;
   return PX_TWN_OK;
 }
@@ -180,7 +196,8 @@ int TwainSession::SelectSource(const std::string& name) {
 int TwainSession::SetProperties(const PxTwainProps* props, int flags) {
   if (props == nullptr) return Fail(PX_TWN_E_ARGUMENT, "no record");
   if (m_bAbandoned) return Fail(PX_TWN_E_STATE, "the session was abandoned");
-  if ((flags & ~(PX_TWN_SET_IDENTITY | PX_TWN_SET_IMAGE)) != 0) return Fail(PX_TWN_E_ARGUMENT, "unknown flags");
+  if ((flags & ~(PX_TWN_SET_IDENTITY | PX_TWN_SET_IMAGE)) != 0)
+    return Fail(PX_TWN_E_ARGUMENT, "unknown flags");
   if (flags & PX_TWN_SET_IDENTITY) {
     if (!Terminated(props->manufacturer, sizeof props->manufacturer) ||
         !Terminated(props->productFamily, sizeof props->productFamily) ||
@@ -200,7 +217,9 @@ int TwainSession::SetProperties(const PxTwainProps* props, int flags) {
     next.bitDepth = props->bitDepth;
     // The depth alone names the pixel type when the type is left open.
     if (next.pixelType == -1 && next.bitDepth != -1)
-      next.pixelType = next.bitDepth == 1 ? PX_TWN_PIXEL_BW : next.bitDepth == 8 ? PX_TWN_PIXEL_GRAY : PX_TWN_PIXEL_RGB;
+      next.pixelType = next.bitDepth == 1   ? PX_TWN_PIXEL_BW
+                       : next.bitDepth == 8 ? PX_TWN_PIXEL_GRAY
+                                            : PX_TWN_PIXEL_RGB;
     next.resolution = props->resolution;
     next.spare1 = props->spare1;
     next.spare2 = props->spare2;

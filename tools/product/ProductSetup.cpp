@@ -58,8 +58,10 @@ std::string Query(HKEY key, const char* name) {
 
 std::string ProductSetup::Check(const Setup& s) {
   if (s.networked) {
-    if (s.ipAddress.empty() && s.hostname.empty()) return "a network connection needs an IP address or a host name";
-    if (!s.ipAddress.empty() && !IsIpAddress(s.ipAddress)) return "\"" + s.ipAddress + "\" is not an IP address";
+    if (s.ipAddress.empty() && s.hostname.empty())
+      return "a network connection needs an IP address or a host name";
+    if (!s.ipAddress.empty() && !IsIpAddress(s.ipAddress))
+      return "\"" + s.ipAddress + "\" is not an IP address";
     if (!s.hostname.empty() && !IsHostname(s.hostname)) return "\"" + s.hostname + "\" is not a host name";
   } else if (s.port.empty() || s.port.size() > kMaxText || !Printable(s.port)) {
     return "a direct connection needs a port (at most 255 printable characters)";
@@ -70,7 +72,8 @@ std::string ProductSetup::Check(const Setup& s) {
   if (s.twain.rfind("WIA", 0) == 0) return "the TWAIN name must not start with \"WIA\"";
   if (SourceName(s.twain).size() > PX_TWN_NAME_LEN || !Printable(s.twain))
     return "the TWAIN name is too long (at most " + std::to_string(PX_TWN_NAME_LEN - 6) + " characters)";
-  if (s.device.size() > PX_TWN_DEVICE_LEN || !Printable(s.device)) return "the SANE device name is not usable";
+  if (s.device.size() > PX_TWN_DEVICE_LEN || !Printable(s.device))
+    return "the SANE device name is not usable";
   return "";
 }
 
@@ -78,8 +81,8 @@ SetupResult ProductSetup::Write(const Setup& s, std::string& error) {
   error = Check(s);
   if (!error.empty()) return SetupResult::kBadValue;
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
     error = "the product key could not be created (is the registry folder writable?)";
     return SetupResult::kRegistryFailed;
   }
@@ -112,7 +115,8 @@ SetupResult ProductSetup::Write(const Setup& s, std::string& error) {
     error = "writing the product key failed";
     return SetupResult::kRegistryFailed;
   }
-  if (!device.empty() && pxtwain::SourceTable::Write({SourceName(s.twain), device}) != pxtwain::TableResult::kOk) {
+  if (!device.empty() &&
+      pxtwain::SourceTable::Write({SourceName(s.twain), device}) != pxtwain::TableResult::kOk) {
     error = "writing the TWAIN source table failed";
     return SetupResult::kRegistryFailed;
   }

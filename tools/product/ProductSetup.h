@@ -19,9 +19,9 @@ struct Setup {
   bool networked = true;
   std::string ipAddress;  // network: at least one of address and host name
   std::string hostname;
-  std::string port;       // direct: the endpoint of the USB channel
+  std::string port;                   // direct: the endpoint of the USB channel
   std::string twain = kDefaultTwain;  // without the " TWAIN" suffix
-  std::string device;     // SANE device of the product's scanner; empty keeps the table as it is
+  std::string device;                 // SANE device of the product's scanner; empty keeps the table as it is
 };
 
 struct Device {

@@ -14,7 +14,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: marlin3-product network (--ip ADDRESS | --hostname NAME)... [--device SANE-DEVICE] [--twain NAME]\n"
+    "usage: marlin3-product network (--ip ADDRESS | --hostname NAME)... [--device SANE-DEVICE] [--twain "
+    "NAME]\n"
     "       marlin3-product direct --port PORT [--device SANE-DEVICE] [--twain NAME]\n"
     "       marlin3-product devices\n"
     "       marlin3-product show\n"
@@ -93,12 +94,18 @@ int main(int argc, char** argv) {
     const std::string option = argv[i];
     if (i + 1 >= argc) return Usage(("missing value after " + option).c_str());
     const std::string value = argv[i + 1];
-    if (option == "--ip" && setup.networked) setup.ipAddress = value;
-    else if (option == "--hostname" && setup.networked) setup.hostname = value;
-    else if (option == "--port" && !setup.networked) setup.port = value;
-    else if (option == "--device") setup.device = value;
-    else if (option == "--twain") setup.twain = value;
-    else return Usage(("unknown option " + option).c_str());
+    if (option == "--ip" && setup.networked)
+      setup.ipAddress = value;
+    else if (option == "--hostname" && setup.networked)
+      setup.hostname = value;
+    else if (option == "--port" && !setup.networked)
+      setup.port = value;
+    else if (option == "--device")
+      setup.device = value;
+    else if (option == "--twain")
+      setup.twain = value;
+    else
+      return Usage(("unknown option " + option).c_str());
   }
   if (setup.device == "choose") {
     setup.device = Choose();

@@ -19,7 +19,6 @@
 #include "pxclass/PxScanner.h"
 #include "pxclass/PxTwainUi.h"
 
-
 class PxTwain : public PxScanner {
  public:
   PxTwain();
@@ -44,6 +43,8 @@ class PxTwain : public PxScanner {
   // The session, opened on first use; null with *error set when the library is missing or SANE fails.
   PxTwnSession* Session(int* error);
   PxTwainUi& Ui();
+  // Hands the registry's source table to the library.
+  int LoadSourceTable(PxTwnSession* session);
   int Failed(int code);
   static int SourceThunk(void* self, const char* name);
   static int PageThunk(void* self, PxPage* page);

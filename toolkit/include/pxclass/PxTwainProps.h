@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-#define PX_TWN_NAME_LEN 36 /* characters of an identity text or a source name */
+#define PX_TWN_NAME_LEN 36    /* characters of an identity text or a source name */
 #define PX_TWN_DEVICE_LEN 255 /* characters of a SANE device name */
 
 #define PX_TWN_SET_IDENTITY 0x10
@@ -45,12 +45,12 @@ typedef struct PxTwainProps {
   int32_t resolution; /* dots per inch, both directions; -1 device setting */
   int32_t spare1;     /* kept as given, unused */
   int32_t spare2;
-  int32_t width;      /* scan area in 1/1440 inch from the top-left corner; -1 device setting */
+  int32_t width; /* scan area in 1/1440 inch from the top-left corner; -1 device setting */
   int32_t height;
   int32_t brightness; /* -1000..1000 mapped onto the device's range; 2000 device setting */
   int32_t contrast;
   /* Beyond TWAIN: what a SANE backend needs. */
-  int32_t left;         /* area offset from the top-left corner in 1/1440 inch (0: the corner) */
+  int32_t left; /* area offset from the top-left corner in 1/1440 inch (0: the corner) */
   int32_t top;
   int32_t feederSource; /* PX_TWN_SOURCE_* */
   int32_t stallMs;      /* a read that brings nothing for this long ends the scan; 0: 30000 */

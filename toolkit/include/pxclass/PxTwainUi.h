@@ -18,8 +18,8 @@ class PxTwainUi {
   virtual ~PxTwainUi() = default;
   // The source's own dialog: shows props, lets the user change them within what options offers.
   // 1 OK (props changed), 0 cancelled, negative when it cannot be shown.
-  virtual int SourceDialog(const std::string& sourceName, const PxTwnDeviceOptions& options, PxTwainProps& props,
-                           const Preview& preview) = 0;
+  virtual int SourceDialog(const std::string& sourceName, const PxTwnDeviceOptions& options,
+                           PxTwainProps& props, const Preview& preview) = 0;
   // The choice of a source among names: 1 chosen (chosen set), 0 cancelled, negative when not shown.
   virtual int ChooseSource(const std::vector<std::string>& names, std::string& chosen) = 0;
   // The progress window: opened before the first page, told the page and percentage while pages are

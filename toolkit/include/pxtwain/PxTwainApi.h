@@ -16,24 +16,24 @@ extern "C" {
 /* Codes of their own (-40 and below) beside the toolkit's PxError; a user's cancel is -29 in both. */
 typedef enum PxTwnError {
   PX_TWN_OK = 1,
-  PX_TWN_E_NO_MANAGER = -40,   /* SANE could not be initialised */
-  PX_TWN_E_NO_SOURCE = -41,    /* no such source, or none at all */
-  PX_TWN_E_OPEN = -42,         /* the device would not open (busy, access denied, gone) */
-  PX_TWN_E_ARGUMENT = -43,     /* a bad record, text too long, null pointer */
-  PX_TWN_E_OPTION = -44,       /* the device refused a setting */
-  PX_TWN_E_START = -45,        /* the scan would not start */
-  PX_TWN_E_IO = -46,           /* the device failed while sending (unplugged, I/O error) */
-  PX_TWN_E_JAMMED = -47,       /* paper jam */
-  PX_TWN_E_NO_DOCS = -48,     /* the feeder is empty */
+  PX_TWN_E_NO_MANAGER = -40, /* SANE could not be initialised */
+  PX_TWN_E_NO_SOURCE = -41,  /* no such source, or none at all */
+  PX_TWN_E_OPEN = -42,       /* the device would not open (busy, access denied, gone) */
+  PX_TWN_E_ARGUMENT = -43,   /* a bad record, text too long, null pointer */
+  PX_TWN_E_OPTION = -44,     /* the device refused a setting */
+  PX_TWN_E_START = -45,      /* the scan would not start */
+  PX_TWN_E_IO = -46,         /* the device failed while sending (unplugged, I/O error) */
+  PX_TWN_E_JAMMED = -47,     /* paper jam */
+  PX_TWN_E_NO_DOCS = -48,    /* the feeder is empty */
   PX_TWN_E_COVER_OPEN = -49,
-  PX_TWN_E_STALLED = -50,     /* no data for stallMs */
+  PX_TWN_E_STALLED = -50, /* no data for stallMs */
   PX_TWN_E_NO_MEMORY = -51,
-  PX_TWN_E_FORMAT = -52,      /* a frame format or depth the library cannot deliver */
-  PX_TWN_E_TOO_LARGE = -53,   /* the page would exceed the page size limit */
-  PX_TWN_E_STATE = -54,       /* wrong order of calls, or the session was abandoned after a stall */
-  PX_TWN_E_NO_PAGE = -56,     /* the device ended the scan without a page */
-  PX_TWN_E_UI = -57,          /* a window could not be shown */
-  PX_TWN_E_CANCELLED = -29    /* the user cancelled */
+  PX_TWN_E_FORMAT = -52,    /* a frame format or depth the library cannot deliver */
+  PX_TWN_E_TOO_LARGE = -53, /* the page would exceed the page size limit */
+  PX_TWN_E_STATE = -54,     /* wrong order of calls, or the session was abandoned after a stall */
+  PX_TWN_E_NO_PAGE = -56,   /* the device ended the scan without a page */
+  PX_TWN_E_UI = -57,        /* a window could not be shown */
+  PX_TWN_E_CANCELLED = -29  /* the user cancelled */
 } PxTwnError;
 
 typedef struct PxTwnSession PxTwnSession;
@@ -51,8 +51,8 @@ typedef struct PxTwnAcquire {
   PxTwnPageFn page;         /* required */
   PxTwnProgressFn progress; /* may be null */
   void* context;
-  int32_t preview;          /* 1: one low-resolution colour page of the whole area, nothing kept */
-  int32_t maxPages;         /* 0: every page of the batch */
+  int32_t preview;  /* 1: one low-resolution colour page of the whole area, nothing kept */
+  int32_t maxPages; /* 0: every page of the batch */
 } PxTwnAcquire;
 
 /* What the chosen device offers, for the source's own dialog. Lengths in 1/1440 inch. */
@@ -62,17 +62,26 @@ typedef struct PxTwnDeviceOptions {
   int32_t pixelTypes;      /* bit (1 << PX_TWN_PIXEL_*) for each pixel type the device can give */
   int32_t resolutionCount; /* offered resolutions, ascending */
   int32_t resolutions[PX_TWN_MAX_CHOICES];
-  int32_t maxWidth;        /* the largest area; 0 when the device has no area options */
+  int32_t maxWidth; /* the largest area; 0 when the device has no area options */
   int32_t maxHeight;
   int32_t hasBrightness;
   int32_t hasContrast;
   int32_t hasFeeder;
-  int32_t sourceCount;     /* the device's source names as SANE gives them */
+  int32_t sourceCount; /* the device's source names as SANE gives them */
   char sources[PX_TWN_MAX_CHOICES][PX_TWN_CHOICE_LEN + 1];
-  int32_t hasPreview;      /* the device has a preview mode (a preview is a low-resolution scan either way) */
+  int32_t hasPreview; /* the device has a preview mode (a preview is a low-resolution scan either way) */
 } PxTwnDeviceOptions;
 
+/* One installed source: the table the class library reads from the registry and hands in. */
+typedef struct PxTwnSourceEntry {
+  char name[PX_TWN_NAME_LEN + 1];
+  char device[PX_TWN_DEVICE_LEN + 1];
+} PxTwnSourceEntry;
+
 int PxTwn_Open(PxTwnSession** session);
+/* The installed sources, listed before the SANE devices they do not name (replaces the previous table;
+   at most 256 entries; an entry with an empty or unterminated text is refused). */
+int PxTwn_SetSourceTable(PxTwnSession* session, const PxTwnSourceEntry* entries, int count);
 void PxTwn_Close(PxTwnSession* session);
 int PxTwn_EnumSources(PxTwnSession* session, PxTwnSourceFn callback, void* context);
 int PxTwn_GetProperties(PxTwnSession* session, PxTwainProps* props);
@@ -88,6 +97,7 @@ const char* PxTwn_LastError(PxTwnSession* session);
 
 typedef int (*PxTwn_Open_t)(PxTwnSession**);
 typedef void (*PxTwn_Close_t)(PxTwnSession*);
+typedef int (*PxTwn_SetSourceTable_t)(PxTwnSession*, const PxTwnSourceEntry*, int);
 typedef int (*PxTwn_EnumSources_t)(PxTwnSession*, PxTwnSourceFn, void*);
 typedef int (*PxTwn_GetProperties_t)(PxTwnSession*, PxTwainProps*);
 typedef int (*PxTwn_SetProperties_t)(PxTwnSession*, const PxTwainProps*, int);
