@@ -72,9 +72,12 @@ std::string BlankControls(const std::string& text) {
 std::size_t Utf8Length(const std::string& text, std::size_t i) {
   const unsigned char c = static_cast<unsigned char>(text[i]);
   std::size_t n = 1;
-  if (c >= 0xF0 && c < 0xF8) n = 4;
-  else if (c >= 0xE0) n = 3;
-  else if (c >= 0xC0) n = 2;
+  if (c >= 0xF0 && c < 0xF8)
+    n = 4;
+  else if (c >= 0xE0)
+    n = 3;
+  else if (c >= 0xC0)
+    n = 2;
   if (c >= 0xF8) n = 1;
   if (i + n > text.size()) return 1;
   for (std::size_t k = 1; k < n; ++k)
@@ -255,11 +258,16 @@ MimeError WriteAttachment(Output& out, const AttachmentFile& file, std::string* 
 
 const char* MimeErrorText(MimeError error) {
   switch (error) {
-    case MimeError::None: return "no error";
-    case MimeError::BadAddress: return "an address is not a plain address";
-    case MimeError::AttachmentNotFound: return "an attachment was not found";
-    case MimeError::AttachmentUnreadable: return "an attachment could not be read";
-    case MimeError::WriteFailed: return "the message could not be written";
+    case MimeError::None:
+      return "no error";
+    case MimeError::BadAddress:
+      return "an address is not a plain address";
+    case MimeError::AttachmentNotFound:
+      return "an attachment was not found";
+    case MimeError::AttachmentUnreadable:
+      return "an attachment could not be read";
+    case MimeError::WriteFailed:
+      return "the message could not be written";
   }
   return "unknown error";
 }
@@ -339,7 +347,7 @@ std::string FormatDate(std::time_t when) {
   static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local {};
+  std::tm local{};
   localtime_r(&when, &local);
   const long offset = local.tm_gmtoff / 60;
   const long absolute = offset < 0 ? -offset : offset;
@@ -359,7 +367,7 @@ std::string MimeTypeOf(const std::string& name) {
   static const struct {
     const char* ext;
     const char* type;
-  } table[] = {{"pdf", "application/pdf"}, {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"},
+  } table[] = {{"pdf", "application/pdf"}, {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},
                {"tif", "image/tiff"},      {"tiff", "image/tiff"}, {"png", "image/png"},
                {"gif", "image/gif"},       {"bmp", "image/bmp"},   {"txt", "text/plain"},
                {"mpg", "video/mpeg"},      {"mpeg", "video/mpeg"}, {"rtf", "application/rtf"}};

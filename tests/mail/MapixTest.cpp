@@ -50,9 +50,11 @@ TEST(MailProfileTest, GoodAndMalformedFiles) {
     EXPECT_EQ(line, test.line) << test.text;
   }
   mapix::MailProfile profile;
-  EXPECT_EQ(mapix::LoadProfile((TheScratch().root / "absent.conf").string(), profile), mapix::ProfileError::NotFound);
+  EXPECT_EQ(mapix::LoadProfile((TheScratch().root / "absent.conf").string(), profile),
+            mapix::ProfileError::NotFound);
   // What FormatProfile writes loads back the same.
-  WriteAll(path, base + "security = tls\nuser = me\npassword = file:~/pw\n[addresses]\nBob B = bob@example.org\n");
+  WriteAll(path,
+           base + "security = tls\nuser = me\npassword = file:~/pw\n[addresses]\nBob B = bob@example.org\n");
   ASSERT_EQ(mapix::LoadProfile(path, profile), mapix::ProfileError::None);
   EXPECT_EQ(profile.port, 465);
   EXPECT_EQ(profile.passwordSource, "file:" + TheScratch().root.string() + "/pw");
@@ -91,7 +93,8 @@ TEST(MailProfileTest, AddressesAndMailboxes) {
       EXPECT_EQ(address, test.address);
     }
   }
-  for (const char* host : {"127.0.0.1", "localhost", "::1", "127.1.2.3"}) EXPECT_TRUE(mapix::IsLoopbackHost(host));
+  for (const char* host : {"127.0.0.1", "localhost", "::1", "127.1.2.3"})
+    EXPECT_TRUE(mapix::IsLoopbackHost(host));
   for (const char* host : {"128.0.0.1", "127.0.0.1.example.org", "example.org", "127.0.0"})
     EXPECT_FALSE(mapix::IsLoopbackHost(host)) << host;
 }

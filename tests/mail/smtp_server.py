@@ -19,10 +19,11 @@ from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class Handler:
-    def __init__(self, maildir, refuse):
+    def __init__(self, maildir, refuse, refuse_data):
         self.box = mailbox.Maildir(maildir, create=True)
         self.envelopes = os.path.join(os.path.dirname(os.path.abspath(maildir)), "envelopes.txt")
         self.refuse = refuse
+        self.refuse_data = refuse_data
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refuse:
@@ -31,6 +32,8 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.refuse_data:
+            return "554 5.6.0 Message refused"
         key = self.box.add(mailbox.MaildirMessage(envelope.original_content))
         with open(self.envelopes, "a") as out:
             out.write("%s %s %s\n" % (key, envelope.mail_from, ",".join(envelope.rcpt_tos)))
@@ -86,12 +89,13 @@ def main():
     parser.add_argument("--tls-key")
     parser.add_argument("--auth", help="user:password")
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--refuse-data", action="store_true")
     args = parser.parse_args()
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     if args.mode == "normal":
-        handler = Handler(args.maildir, set(args.refuse))
+        handler = Handler(args.maildir, set(args.refuse), args.refuse_data)
         options = {}
         if args.tls_cert:
             context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
