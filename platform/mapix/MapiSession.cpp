@@ -28,8 +28,8 @@ void Trace(const std::string& text) {
 }
 
 std::vector<BYTE> MakeEntryId(const std::string& text) {
-  std::vector<BYTE> bytes(4, 0);
-  bytes.insert(bytes.end(), text.begin(), text.end());
+  std::vector<BYTE> bytes(4 + text.size(), 0);
+  if (!text.empty()) std::memcpy(bytes.data() + 4, text.data(), text.size());
   return bytes;
 }
 

@@ -22,29 +22,37 @@ constexpr std::size_t kChunkLines = 1024;
 // within the 75 characters RFC 2047 2 allows.
 constexpr std::size_t kWordBytes = 45;
 
-std::string Base64(const unsigned char* data, std::size_t size) {
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
+// Appends the base64 form of data to out (RFC 4648 4).
+void AppendBase64(const unsigned char* data, std::size_t size, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + (size + 2) / 3 * 4);
+  char* put = out.data() + start;
   std::size_t i = 0;
   for (; i + 3 <= size; i += 3) {
     const unsigned v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += kBase64[(v >> 18) & 63];
-    out += kBase64[(v >> 12) & 63];
-    out += kBase64[(v >> 6) & 63];
-    out += kBase64[v & 63];
+    *put++ = kBase64[(v >> 18) & 63];
+    *put++ = kBase64[(v >> 12) & 63];
+    *put++ = kBase64[(v >> 6) & 63];
+    *put++ = kBase64[v & 63];
   }
   if (i + 1 == size) {
     const unsigned v = data[i] << 16;
-    out += kBase64[(v >> 18) & 63];
-    out += kBase64[(v >> 12) & 63];
-    out += "==";
+    *put++ = kBase64[(v >> 18) & 63];
+    *put++ = kBase64[(v >> 12) & 63];
+    *put++ = '=';
+    *put++ = '=';
   } else if (i + 2 == size) {
     const unsigned v = (data[i] << 16) | (data[i + 1] << 8);
-    out += kBase64[(v >> 18) & 63];
-    out += kBase64[(v >> 12) & 63];
-    out += kBase64[(v >> 6) & 63];
-    out += '=';
+    *put++ = kBase64[(v >> 18) & 63];
+    *put++ = kBase64[(v >> 12) & 63];
+    *put++ = kBase64[(v >> 6) & 63];
+    *put++ = '=';
   }
+}
+
+std::string Base64(const unsigned char* data, std::size_t size) {
+  std::string out;
+  AppendBase64(data, size, out);
   return out;
 }
 
@@ -226,6 +234,7 @@ MimeError WriteAttachment(Output& out, const AttachmentFile& file, std::string* 
   // One chunk of whole base64 lines at a time: memory stays at a few tens of kilobytes.
   std::vector<unsigned char> chunk(kLineBytes * kChunkLines);
   std::string encoded;
+  encoded.reserve(kChunkLines * 78);
   std::size_t filled = 0;
   bool done = false;
   while (!done) {
@@ -241,7 +250,7 @@ MimeError WriteAttachment(Output& out, const AttachmentFile& file, std::string* 
     if (filled < chunk.size() && !done) continue;
     encoded.clear();
     for (std::size_t i = 0; i < filled; i += kLineBytes) {
-      encoded += Base64(chunk.data() + i, std::min(kLineBytes, filled - i));
+      AppendBase64(chunk.data() + i, std::min(kLineBytes, filled - i), encoded);
       encoded += "\r\n";
     }
     filled = 0;

@@ -172,7 +172,8 @@ SmtpError SendMessageFile(const MailProfile& profile, const std::string& from,
   SmtpError result = FromCurl(code, upload.readError);
   // libcurl reports a refused MAIL, RCPT or DATA with general codes; the last reply code and its text
   // tell which step the server refused.
-  if (code != CURLE_OK && response >= 400 && (result == SmtpError::Failed || result == SmtpError::ConnectionLost)) {
+  if (code != CURLE_OK && response >= 400 &&
+      (result == SmtpError::Failed || result == SmtpError::ConnectionLost)) {
     const std::string text = errorText;
     if (text.find("MAIL") != std::string::npos)
       result = SmtpError::SenderRefused;
