@@ -64,6 +64,37 @@ TEST(MailProfileTest, GoodAndMalformedFiles) {
   EXPECT_EQ(mapix::FormatProfile(again), mapix::FormatProfile(profile));
 }
 
+// A mock secret-tool (no secret service runs in tests): answers for one attribute pair only.
+TEST(MailProfileTest, PasswordSources) {
+  const fs::path bin = TheScratch().root / "mockbin";
+  WriteAll(bin / "secret-tool",
+           "#!/bin/sh\n[ \"$1 $2 $3\" = \"lookup service marlin3\" ] && printf 'from-store\\n' && exit "
+           "0\nexit 1\n",
+           0700);
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  mapix::MailProfile profile;
+  std::string password;
+  profile.passwordSource = "secret:service marlin3";
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::None);
+  EXPECT_EQ(password, "from-store");
+  profile.passwordSource = "secret:service other";
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::PasswordUnavailable);
+  setenv("PATH", path.c_str(), 1);
+  const fs::path file = TheScratch().root / "pw-file";
+  profile.passwordSource = "file:" + file.string();
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::PasswordUnavailable);
+  WriteAll(file, "line one\nline two\n", 0600);
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::None);
+  EXPECT_EQ(password, "line one");
+  chmod(file.c_str(), 0640);
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::PasswordFileUnsafe);
+  fs::remove(file);
+  fs::create_symlink("/etc/hostname", file);
+  EXPECT_NE(mapix::ReadPassword(profile, password), mapix::ProfileError::None);
+  fs::remove(file);
+}
+
 TEST(MailProfileTest, AddressesAndMailboxes) {
   const struct {
     const char* text;
