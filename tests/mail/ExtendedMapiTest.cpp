@@ -186,6 +186,22 @@ TEST_F(ExtendedMapiTest, SubjectWithLineBreaksAddsNoHeader) {
   EXPECT_THAT(Inspect(server.Messages().at(0)), HasSubstr("Subject: Hi Bcc: evil@example.org\n"));
 }
 
+TEST_F(ExtendedMapiTest, ImplicitTlsWithAuthentication) {
+  fs::path cert;
+  fs::path key;
+  TestCertificate(cert, key);
+  SmtpServer server(
+      {"--tls-cert", cert.string(), "--tls-key", key.string(), "--implicit-tls", "--auth", "u:pw"});
+  const fs::path password = TheScratch().root / "password-tls";
+  WriteAll(password, "pw", 0600);
+  WriteProfile(server.Port(), "tls",
+               "user = u\npassword = file:" + password.string() + "\nca-file = " + cert.string() + "\n");
+  LogFile log;
+  EXPECT_TRUE(Send("ann@example.org"));
+  EXPECT_EQ(server.Messages().size(), 1u);
+  EXPECT_EQ(SentItems(), 1u);
+}
+
 TEST(ExtendedMapiLogError, TableAndLineFormat) {
   const struct {
     std::uint32_t code;
