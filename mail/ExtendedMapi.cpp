@@ -69,7 +69,8 @@ bool ExtendedMapi::SendMail(const std::string& to, const std::string& cc, const 
   }
   if (m_nRecipCount > 0) {
     ReleaseObject(m_pAddrBook);
-    hr = m_pSession->OpenAddressBook(reinterpret_cast<ULONG_PTR>(m_hWnd), nullptr, AB_NO_DIALOG, &m_pAddrBook);
+    hr =
+        m_pSession->OpenAddressBook(reinterpret_cast<ULONG_PTR>(m_hWnd), nullptr, AB_NO_DIALOG, &m_pAddrBook);
     if (FAILED(hr)) {
       trace.Error(TRACE_NUMBERED("Trouble in OpenAddressBook()"));
       return false;
@@ -115,8 +116,8 @@ bool ExtendedMapi::Logon() {
   }
   m_bInitialized = true;
   hr = MAPILogonEx(reinterpret_cast<ULONG_PTR>(m_hWnd), m_strProfile.empty() ? nullptr : m_strProfile.c_str(),
-                   m_strPassword.empty() ? nullptr : m_strPassword.c_str(), m_nFlags | MAPI_EXTENDED | MAPI_USE_DEFAULT,
-                   &m_pSession);
+                   m_strPassword.empty() ? nullptr : m_strPassword.c_str(),
+                   m_nFlags | MAPI_EXTENDED | MAPI_USE_DEFAULT, &m_pSession);
   if (FAILED(hr)) {
     trace.Error(TRACE_NUMBERED("MAPILogonEx failed"));
     return false;
@@ -242,7 +243,8 @@ bool ExtendedMapi::SetupAddresses() {
     m_pAddrList->aEntries[i].cValues = 2;
     m_pAddrList->aEntries[i].rgPropVals = props;
   }
-  const HRESULT hr = m_pAddrBook->ResolveName(reinterpret_cast<ULONG_PTR>(m_hWnd), MAPI_DIALOG, nullptr, m_pAddrList);
+  const HRESULT hr =
+      m_pAddrBook->ResolveName(reinterpret_cast<ULONG_PTR>(m_hWnd), MAPI_DIALOG, nullptr, m_pAddrList);
   if (FAILED(hr)) {
     trace.Error(TRACE_NUMBERED("Trouble resolving recipient names"));
     return false;
@@ -253,7 +255,8 @@ bool ExtendedMapi::SetupAddresses() {
 bool ExtendedMapi::SetupAttachments(const std::vector<std::string>& paths) {
   DebugTrace trace("SetupAttachments", __FILE__);
   for (const std::string& path : paths) {
-    HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path.c_str(), nullptr, &m_pFileStream);
+    HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ, path.c_str(), nullptr,
+                                  &m_pFileStream);
     if (FAILED(hr)) {
       LogError(hr);
       return false;
@@ -280,7 +283,8 @@ bool ExtendedMapi::SetupAttachments(const std::vector<std::string>& paths) {
       return false;
     }
     // The name shown is the path's last part.
-    std::string fileName = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+    std::string fileName =
+        path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
     SPropValue props[3] = {};
     props[0].ulPropTag = PR_ATTACH_FILENAME;
     props[0].Value.lpszA = fileName.data();
@@ -291,7 +295,8 @@ bool ExtendedMapi::SetupAttachments(const std::vector<std::string>& paths) {
     SPropProblemArray* problems = nullptr;
     hr = m_pAttach->SetProps(3, props, &problems);
     if (problems != nullptr) {
-      for (ULONG i = 0; i < problems->cProblem; ++i) LogError(problems->aProblem[i].scode, "Error in SetProps(): ");
+      for (ULONG i = 0; i < problems->cProblem; ++i)
+        LogError(problems->aProblem[i].scode, "Error in SetProps(): ");
       MAPIFreeBuffer(problems);
     } else if (FAILED(hr)) {
       LogError(hr, "Error in SetProps(): ");
@@ -317,7 +322,8 @@ bool ExtendedMapi::SetupOtherProps(const std::string& note, const std::string& s
     return false;
   }
   auto* props = static_cast<SPropValue*>(buffer);
-  if (!mailtext::CopyCut(note, m_szBody, sizeof m_szBody)) trace.Write("Note text longer than 259 characters was cut");
+  if (!mailtext::CopyCut(note, m_szBody, sizeof m_szBody))
+    trace.Write("Note text longer than 259 characters was cut");
   if (!mailtext::CopyCut(subject, m_szSubject, sizeof m_szSubject))
     trace.Write("Subject longer than 259 characters was cut");
   props[0].ulPropTag = PR_BODY;
@@ -360,36 +366,51 @@ bool ExtendedMapi::SendMailMessage() {
 
 std::string ExtendedMapi::ErrorText(HRESULT code) {
   switch (static_cast<std::uint32_t>(code)) {
-    case 0x8000000A: return "E_PENDING";
-    case 0x80004002: return "The requested interface is not supported for this property.";
+    case 0x8000000A:
+      return "E_PENDING";
+    case 0x80004002:
+      return "The requested interface is not supported for this property.";
     case 0x80030005:
       return "The caller does not have enough permissions for accessing statistics for this storage object.";
-    case 0x80030008: return "The STATSTG structure was not returned due to a lack of memory.";
+    case 0x80030008:
+      return "The STATSTG structure was not returned due to a lack of memory.";
     case 0x80030009:
       return "The pStatStg pointer is not valid. The value of one of the pointer parameters is not valid.";
-    case 0x80030070: return "The stream is not copied because there is no space left on the storage device.";
-    case 0x800300FF: return "The value for the grfStateFlag parameter is not valid.";
-    case 0x80030102: return "STG_E_REVERTED";
-    case 0x80040102: return "The object cannot provide access to this property through the requested interface.";
+    case 0x80030070:
+      return "The stream is not copied because there is no space left on the storage device.";
+    case 0x800300FF:
+      return "The value for the grfStateFlag parameter is not valid.";
+    case 0x80030102:
+      return "STG_E_REVERTED";
+    case 0x80040102:
+      return "The object cannot provide access to this property through the requested interface.";
     case 0x80040103:
       return "Either the MAPI_UNICODE flag was set and the implementation does not support Unicode, or "
              "MAPI_UNICODE was not set and the implementation only supports Unicode.";
-    case 0x8004010F: return "MAPI_E_NOT_FOUND";
+    case 0x8004010F:
+      return "MAPI_E_NOT_FOUND";
     case 0x8004011A:
       return "The property cannot be updated because it is read-only, computed by the service provider "
              "responsible for the object.";
-    case 0x80040302: return "The property type is invalid.";
-    case 0x80040304: return "The property type is not the type expected by the calling implementation.";
-    case 0x80040607: return "Failed to SubmitMessage";
-    case 0x80070005: return "MAPI_E_NO_ACCESS";
-    case 0x8007000E: return "The property cannot be updated because it is larger than the RPC buffer size.";
-    case 0x80070057: return "The property type in the tag is set to PT_UNSPECIFIED.";
-    default: return "Unknown error";
+    case 0x80040302:
+      return "The property type is invalid.";
+    case 0x80040304:
+      return "The property type is not the type expected by the calling implementation.";
+    case 0x80040607:
+      return "Failed to SubmitMessage";
+    case 0x80070005:
+      return "MAPI_E_NO_ACCESS";
+    case 0x8007000E:
+      return "The property cannot be updated because it is larger than the RPC buffer size.";
+    case 0x80070057:
+      return "The property type in the tag is set to PT_UNSPECIFIED.";
+    default:
+      return "Unknown error";
   }
 }
 
 void ExtendedMapi::LogError(HRESULT code, const std::string& prefix) {
   DebugTrace trace("LogError", __FILE__);
-  trace.Error(prefix + DebugTrace::FormatOne("MAPI error %d: ", static_cast<long long>(code)) + ErrorText(code) +
-              DebugTrace::FormatOne(" (%d)", static_cast<long long>(code)));
+  trace.Error(prefix + DebugTrace::FormatOne("MAPI error %d: ", static_cast<long long>(code)) +
+              ErrorText(code) + DebugTrace::FormatOne(" (%d)", static_cast<long long>(code)));
 }

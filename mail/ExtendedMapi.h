@@ -22,8 +22,8 @@ class ExtendedMapi {
   ExtendedMapi& operator=(const ExtendedMapi&) = delete;
 
   // True when the message was submitted. names is not used (the file's own name is shown).
-  bool SendMail(const std::string& to, const std::string& cc, const std::string& bcc, const std::string& subject,
-                const std::string& note, const std::vector<std::string>& paths,
+  bool SendMail(const std::string& to, const std::string& cc, const std::string& bcc,
+                const std::string& subject, const std::string& note, const std::vector<std::string>& paths,
                 const std::vector<std::string>& names, bool highImportance);
 
   int RecipientCount() const { return m_nRecipCount; }

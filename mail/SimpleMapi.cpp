@@ -10,64 +10,95 @@ namespace {
 
 const char* LogOnText(ULONG code) {
   switch (code) {
-    case 1: return "The user canceled the logon dialog box. No session handle was returned.";
-    case 2: return "One or more unspecified errors occurred during logon. No session handle was returned.";
+    case 1:
+      return "The user canceled the logon dialog box. No session handle was returned.";
+    case 2:
+      return "One or more unspecified errors occurred during logon. No session handle was returned.";
     case 3:
-      return "There was no default logon, and the user failed to log on successfully when the logon dialog box "
+      return "There was no default logon, and the user failed to log on successfully when the logon dialog "
+             "box "
              "was displayed. No session handle was returned.";
-    case 5: return "There was insufficient memory to proceed. No session handle was returned.";
-    case 8: return "The user had too many sessions open simultaneously. No session handle was returned.";
-    default: return "Unknown logOn error code.";
+    case 5:
+      return "There was insufficient memory to proceed. No session handle was returned.";
+    case 8:
+      return "The user had too many sessions open simultaneously. No session handle was returned.";
+    default:
+      return "Unknown logOn error code.";
   }
 }
 
 const char* LogOffText(ULONG code) {
   switch (code) {
-    case 2: return "The flFlags parameter is invalid or one or more unspecified errors occurred.";
-    case 5: return "There was insufficient memory to proceed. The session was not terminated.";
+    case 2:
+      return "The flFlags parameter is invalid or one or more unspecified errors occurred.";
+    case 5:
+      return "There was insufficient memory to proceed. The session was not terminated.";
     case 19:
-      return "An invalid session handle was used for the lhSession parameter. The session was not terminated.";
-    default: return "Unknown logOff error code.";
+      return "An invalid session handle was used for the lhSession parameter. The session was not "
+             "terminated.";
+    default:
+      return "Unknown logOff error code.";
   }
 }
 
 const char* SendText(ULONG code) {
   switch (code) {
-    case 1: return "The user canceled one of the dialog boxes. No message was sent.";
-    case 2: return "One or more unspecified errors occurred. No message was sent.";
+    case 1:
+      return "The user canceled one of the dialog boxes. No message was sent.";
+    case 2:
+      return "One or more unspecified errors occurred. No message was sent.";
     case 3:
-      return "There was no default logon, and the user failed to log on successfully when the logon dialog box "
+      return "There was no default logon, and the user failed to log on successfully when the logon dialog "
+             "box "
              "was displayed. No message was sent.";
-    case 5: return "There was insufficient memory to proceed. No message was sent.";
-    case 9: return "There were too many file attachments. No message was sent.";
-    case 10: return "There were too many recipients. No message was sent.";
-    case 11: return "The specified attachment was not found. No message was sent.";
-    case 12: return "The specified attachment could not be opened. No message was sent.";
-    case 14: return "A recipient did not appear in the address list. No message was sent.";
-    case 15: return "The type of a recipient was not MAPI_TO, MAPI_CC, or MAPI_BCC. No message was sent.";
-    case 18: return "The text in the message was too large. No message was sent.";
+    case 5:
+      return "There was insufficient memory to proceed. No message was sent.";
+    case 9:
+      return "There were too many file attachments. No message was sent.";
+    case 10:
+      return "There were too many recipients. No message was sent.";
+    case 11:
+      return "The specified attachment was not found. No message was sent.";
+    case 12:
+      return "The specified attachment could not be opened. No message was sent.";
+    case 14:
+      return "A recipient did not appear in the address list. No message was sent.";
+    case 15:
+      return "The type of a recipient was not MAPI_TO, MAPI_CC, or MAPI_BCC. No message was sent.";
+    case 18:
+      return "The text in the message was too large. No message was sent.";
     case 21:
-      return "A recipient matched more than one of the recipient descriptor structures and MAPI_DIALOG was not "
+      return "A recipient matched more than one of the recipient descriptor structures and MAPI_DIALOG was "
+             "not "
              "set. No message was sent.";
-    case 25: return "One or more recipients were invalid or did not resolve to any address.";
-    default: return "Unknown error code.";
+    case 25:
+      return "One or more recipients were invalid or did not resolve to any address.";
+    default:
+      return "Unknown error code.";
   }
 }
 
 const char* ResolveText(ULONG code) {
   switch (code) {
-    case 1: return "The user canceled one of the dialog boxes. The name was not resolved.";
-    case 2: return "One or more unspecified errors occurred. The name was not resolved.";
+    case 1:
+      return "The user canceled one of the dialog boxes. The name was not resolved.";
+    case 2:
+      return "One or more unspecified errors occurred. The name was not resolved.";
     case 3:
-      return "There was no default logon, and the user failed to log on successfully when the logon dialog box "
+      return "There was no default logon, and the user failed to log on successfully when the logon dialog "
+             "box "
              "was displayed. The name was not resolved.";
-    case 5: return "There was insufficient memory to proceed. The name was not resolved.";
+    case 5:
+      return "There was insufficient memory to proceed. The name was not resolved.";
     case 14:
       return "The recipient could not be resolved to any address. The recipient might not exist or might be "
              "unknown.";
-    case 21: return "The recipient requested has not been or could not be resolved to a unique address list entry.";
-    case 26: return "The operation was not supported by the underlying messaging system.";
-    default: return "Unknown ResolveName error";
+    case 21:
+      return "The recipient requested has not been or could not be resolved to a unique address list entry.";
+    case 26:
+      return "The operation was not supported by the underlying messaging system.";
+    default:
+      return "Unknown ResolveName error";
   }
 }
 
@@ -98,7 +129,9 @@ SimpleMapi::~SimpleMapi() {
 }
 
 // Without the library every look-up fails (a null module would otherwise mean the executable).
-void* SimpleMapi::Lookup(const char* name) { return m_hMapi == nullptr ? nullptr : GetProcAddress(m_hMapi, name); }
+void* SimpleMapi::Lookup(const char* name) {
+  return m_hMapi == nullptr ? nullptr : GetProcAddress(m_hMapi, name);
+}
 
 bool SimpleMapi::SendMail(const std::string& to, const std::string& cc, const std::string& bcc,
                           const std::string& from, const std::string& subject, const std::string& note,
@@ -197,11 +230,13 @@ MapiRecipDesc* SimpleMapi::ResolveAddress(const std::string& address) {
   return desc;
 }
 
-bool SimpleMapi::SetupAttachments(const std::vector<std::string>& paths, const std::vector<std::string>& names) {
+bool SimpleMapi::SetupAttachments(const std::vector<std::string>& paths,
+                                  const std::vector<std::string>& names) {
   DebugTrace trace("SetupAttachments", __FILE__);
   m_saPaths = paths;
   m_saNames = names;
-  if (m_saPaths.size() != m_saNames.size()) trace.Error("Incompatibility between filenames and filetext arrays");
+  if (m_saPaths.size() != m_saNames.size())
+    trace.Error("Incompatibility between filenames and filetext arrays");
   // One entry per path. A path without a name gets none (the file's own name is shown), so nothing is
   // read past the shorter list and no file is dropped.
   const std::size_t count = m_saPaths.size();

@@ -40,8 +40,10 @@ void RemoveTree(const std::string& path) {
       if (name == "." || name == "..") continue;
       const std::string child = path + "/" + name;
       struct stat info {};
-      if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) RemoveTree(child);
-      else unlink(child.c_str());
+      if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        RemoveTree(child);
+      else
+        unlink(child.c_str());
     }
     closedir(dir);
   }
@@ -122,7 +124,8 @@ std::string MailtoEncode(const std::string& text) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || std::strchr("-._~@", c)) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        std::strchr("-._~@", c)) {
       out += static_cast<char>(c);
     } else {
       out += '%';
@@ -181,10 +184,10 @@ ULONG ComposeInMailProgram(const CheckedMessage& message) {
     }
     RemoveOldCopies(root);
     static std::atomic<unsigned> calls{0};
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::string callFolder = root + "/" + std::to_string(now.tv_sec) + "-" + std::to_string(getpid()) + "-" +
-                                   std::to_string(++calls);
+    const std::string callFolder = root + "/" + std::to_string(now.tv_sec) + "-" + std::to_string(getpid()) +
+                                   "-" + std::to_string(++calls);
     if (!MakeFolder(callFolder)) return MAPI_E_ATTACHMENT_WRITE_FAILURE;
     for (std::size_t i = 0; i < message.attachments.size(); ++i) {
       // One folder per file keeps every shown name as it is, even when two are the same.
@@ -200,7 +203,8 @@ ULONG ComposeInMailProgram(const CheckedMessage& message) {
     }
   }
   std::string mailto = "mailto:";
-  for (std::size_t i = 0; i < message.to.size(); ++i) mailto += (i > 0 ? "," : "") + MailtoEncode(message.to[i].address);
+  for (std::size_t i = 0; i < message.to.size(); ++i)
+    mailto += (i > 0 ? "," : "") + MailtoEncode(message.to[i].address);
   if (!message.to.empty()) args.push_back(mailto);
 
   std::vector<char*> argv;

@@ -98,8 +98,8 @@ __attribute__((visibility("default"))) ULONG MAPILogoff(LHANDLE session, ULONG_P
 // Resolves an address, "Name <address>", or a name of the profile's address list (exact, ignoring
 // case). With MAPI_DIALOG the text may also be the beginning of exactly one listed name: what a resolve
 // dialog's "check names" would have offered the user as the only choice.
-__attribute__((visibility("default"))) ULONG MAPIResolveName(LHANDLE session, ULONG_PTR, LPSTR name, FLAGS flags,
-                                                             ULONG, MapiRecipDesc** recip) {
+__attribute__((visibility("default"))) ULONG MAPIResolveName(LHANDLE session, ULONG_PTR, LPSTR name,
+                                                             FLAGS flags, ULONG, MapiRecipDesc** recip) {
   if (recip == nullptr) return MAPI_E_FAILURE;
   *recip = nullptr;
   std::shared_ptr<ProviderSession> current;
@@ -110,11 +110,12 @@ __attribute__((visibility("default"))) ULONG MAPIResolveName(LHANDLE session, UL
     current = FindSession(session);
     if (!current) return MAPI_E_INVALID_SESSION;
   }
-  if (name == nullptr || name[0] == '\0' || std::strlen(name) > kMaxNameBytes) return MAPI_E_UNKNOWN_RECIPIENT;
+  if (name == nullptr || name[0] == '\0' || std::strlen(name) > kMaxNameBytes)
+    return MAPI_E_UNKNOWN_RECIPIENT;
   std::string display;
   std::string address;
-  const mapix::Resolution result = mapix::ResolveRecipient(current->hasProfile ? &current->profile : nullptr, name,
-                                                           (flags & MAPI_DIALOG) != 0, display, address);
+  const mapix::Resolution result = mapix::ResolveRecipient(
+      current->hasProfile ? &current->profile : nullptr, name, (flags & MAPI_DIALOG) != 0, display, address);
   if (result == mapix::Resolution::Ambiguous) return MAPI_E_AMBIGUOUS_RECIPIENT;
   if (result != mapix::Resolution::Resolved) return MAPI_E_UNKNOWN_RECIPIENT;
   if (display.empty()) display = address;

@@ -47,7 +47,9 @@ ULONG CheckRecipient(const ProviderSession& session, const MapiRecipDesc& recip,
     return MAPI_E_UNKNOWN_RECIPIENT;
   }
   if (box.name == box.address) box.name.clear();
-  auto& list = recip.ulRecipClass == MAPI_TO ? checked.to : recip.ulRecipClass == MAPI_CC ? checked.cc : checked.bcc;
+  auto& list = recip.ulRecipClass == MAPI_TO   ? checked.to
+               : recip.ulRecipClass == MAPI_CC ? checked.cc
+                                               : checked.bcc;
   list.push_back(box);
   return SUCCESS_SUCCESS;
 }

@@ -17,13 +17,18 @@ namespace {
 
 ULONG CodeOf(mapix::SmtpError error) {
   switch (error) {
-    case mapix::SmtpError::None: return SUCCESS_SUCCESS;
+    case mapix::SmtpError::None:
+      return SUCCESS_SUCCESS;
     case mapix::SmtpError::NoPassword:
-    case mapix::SmtpError::AuthFailed: return MAPI_E_LOGON_FAILURE;
+    case mapix::SmtpError::AuthFailed:
+      return MAPI_E_LOGON_FAILURE;
     case mapix::SmtpError::RecipientRefused:
-    case mapix::SmtpError::NoRecipients: return MAPI_E_INVALID_RECIPS;
-    case mapix::SmtpError::MessageUnreadable: return MAPI_E_ATTACHMENT_OPEN_FAILURE;
-    default: return MAPI_E_FAILURE;
+    case mapix::SmtpError::NoRecipients:
+      return MAPI_E_INVALID_RECIPS;
+    case mapix::SmtpError::MessageUnreadable:
+      return MAPI_E_ATTACHMENT_OPEN_FAILURE;
+    default:
+      return MAPI_E_FAILURE;
   }
 }
 
@@ -80,7 +85,8 @@ ULONG SendSilently(const ProviderSession& session, const CheckedMessage& checked
   for (const auto* list : {&checked.to, &checked.cc, &checked.bcc})
     for (const auto& box : *list) envelope.push_back(box.address);
   std::string detail;
-  const mapix::SmtpError sent = mapix::SendMessageFile(profile, profile.senderAddress, envelope, path, &detail);
+  const mapix::SmtpError sent =
+      mapix::SendMessageFile(profile, profile.senderAddress, envelope, path, &detail);
   if (sent != mapix::SmtpError::None) {
     unlink(path.c_str());
     Trace(std::string(mapix::SmtpErrorText(sent)) + " (" + detail + ")");

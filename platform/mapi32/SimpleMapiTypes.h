@@ -91,13 +91,13 @@ enum : ULONG {
   MAPI_E_NOT_SUPPORTED = 26,
 };
 
-using LPMAPILOGON = ULONG (*)(ULONG_PTR uiParam, LPSTR profileName, LPSTR password, FLAGS flags, ULONG reserved,
-                              LHANDLE* session);
+using LPMAPILOGON = ULONG (*)(ULONG_PTR uiParam, LPSTR profileName, LPSTR password, FLAGS flags,
+                              ULONG reserved, LHANDLE* session);
 using LPMAPILOGOFF = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, FLAGS flags, ULONG reserved);
 using LPMAPISENDMAIL = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, MapiMessage* message, FLAGS flags,
                                  ULONG reserved);
-using LPMAPIRESOLVENAME = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, LPSTR name, FLAGS flags, ULONG reserved,
-                                    MapiRecipDesc** recip);
+using LPMAPIRESOLVENAME = ULONG (*)(LHANDLE session, ULONG_PTR uiParam, LPSTR name, FLAGS flags,
+                                    ULONG reserved, MapiRecipDesc** recip);
 using LPMAPIFREEBUFFER = ULONG (*)(void* buffer);
 
 }  // namespace simplemapi

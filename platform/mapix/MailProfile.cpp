@@ -130,18 +130,18 @@ ProfileError ReadSecretStore(const std::vector<std::string>& attributes, std::st
     return ProfileError::PasswordUnavailable;
   }
   std::string text;
-  timespec start {};
+  timespec start{};
   clock_gettime(CLOCK_MONOTONIC, &start);
   bool timedOut = false;
   for (;;) {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
     if (elapsed >= kSecretToolTimeoutMs) {
       timedOut = true;
       break;
     }
-    pollfd entry {pipeFds[0], POLLIN, 0};
+    pollfd entry{pipeFds[0], POLLIN, 0};
     const int ready = poll(&entry, 1, static_cast<int>(kSecretToolTimeoutMs - elapsed));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) continue;
@@ -168,31 +168,49 @@ ProfileError ReadSecretStore(const std::vector<std::string>& attributes, std::st
 
 const char* ProfileErrorText(ProfileError error) {
   switch (error) {
-    case ProfileError::None: return "no error";
-    case ProfileError::NotFound: return "no mail profile";
-    case ProfileError::Unreadable: return "the mail profile cannot be read";
-    case ProfileError::Syntax: return "a line is not \"key = value\", a [section] or a comment";
-    case ProfileError::UnknownKey: return "unknown key";
-    case ProfileError::MissingSender: return "[sender] address is missing or not an address";
-    case ProfileError::MissingServer: return "[smtp] host is missing";
-    case ProfileError::BadPort: return "[smtp] port must be 1 to 65535";
-    case ProfileError::BadSecurity: return "[smtp] security must be tls, starttls or none";
-    case ProfileError::InsecureRemote: return "[smtp] security none is allowed only for a loopback host";
+    case ProfileError::None:
+      return "no error";
+    case ProfileError::NotFound:
+      return "no mail profile";
+    case ProfileError::Unreadable:
+      return "the mail profile cannot be read";
+    case ProfileError::Syntax:
+      return "a line is not \"key = value\", a [section] or a comment";
+    case ProfileError::UnknownKey:
+      return "unknown key";
+    case ProfileError::MissingSender:
+      return "[sender] address is missing or not an address";
+    case ProfileError::MissingServer:
+      return "[smtp] host is missing";
+    case ProfileError::BadPort:
+      return "[smtp] port must be 1 to 65535";
+    case ProfileError::BadSecurity:
+      return "[smtp] security must be tls, starttls or none";
+    case ProfileError::InsecureRemote:
+      return "[smtp] security none is allowed only for a loopback host";
     case ProfileError::BadPasswordSource:
       return "[smtp] password must be file:PATH or secret:ATTRIBUTE VALUE..., and is needed with a user";
     case ProfileError::PasswordFileUnsafe:
       return "the password file must be a regular file of this user, readable by nobody else (chmod 600)";
-    case ProfileError::PasswordUnavailable: return "the password source gave no password";
-    case ProfileError::BadTimeout: return "[smtp] timeout must be 1 to 3600 seconds";
-    case ProfileError::BadAddressEntry: return "an [addresses] entry is not \"Name = address\"";
-    case ProfileError::MissingStore: return "[store] folder is missing or not an absolute path";
+    case ProfileError::PasswordUnavailable:
+      return "the password source gave no password";
+    case ProfileError::BadTimeout:
+      return "[smtp] timeout must be 1 to 3600 seconds";
+    case ProfileError::BadAddressEntry:
+      return "an [addresses] entry is not \"Name = address\"";
+    case ProfileError::MissingStore:
+      return "[store] folder is missing or not an absolute path";
   }
   return "unknown error";
 }
 
-std::string DefaultProfilePath() { return XdgFolder("XDG_CONFIG_HOME", "/.config") + "/marlin3/mail-profile.conf"; }
+std::string DefaultProfilePath() {
+  return XdgFolder("XDG_CONFIG_HOME", "/.config") + "/marlin3/mail-profile.conf";
+}
 
-std::string DefaultStoreFolder() { return XdgFolder("XDG_DATA_HOME", "/.local/share") + "/marlin3/Mail"; }
+std::string DefaultStoreFolder() {
+  return XdgFolder("XDG_DATA_HOME", "/.local/share") + "/marlin3/Mail";
+}
 
 bool IsLoopbackHost(const std::string& host) {
   const std::string lower = Lower(host);
@@ -200,8 +218,10 @@ bool IsLoopbackHost(const std::string& host) {
   if (lower.rfind("127.", 0) != 0) return false;
   int dots = 0;
   for (char c : lower) {
-    if (c == '.') ++dots;
-    else if (c < '0' || c > '9') return false;
+    if (c == '.')
+      ++dots;
+    else if (c < '0' || c > '9')
+      return false;
   }
   return dots == 3;
 }
@@ -245,11 +265,21 @@ bool ParseMailbox(const std::string& input, std::string& name, std::string& addr
 ProfileError LoadProfile(const std::string& path, MailProfile& profile, int* errorLine) {
   if (errorLine != nullptr) *errorLine = 0;
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? ProfileError::NotFound : ProfileError::Unreadable;
+  if (stat(path.c_str(), &info) != 0)
+    return errno == ENOENT ? ProfileError::NotFound : ProfileError::Unreadable;
   if (!S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) > kMaxProfileBytes)
     return ProfileError::Unreadable;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return ProfileError::Unreadable;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return ProfileError::Unreadable;
+  std::stringstream text;
+  text << file.rdbuf();
+  return ParseProfile(text.str(), profile, errorLine);
+}
+
+ProfileError ParseProfile(const std::string& content, MailProfile& profile, int* errorLine) {
+  if (errorLine != nullptr) *errorLine = 0;
+  if (content.size() > kMaxProfileBytes) return ProfileError::Unreadable;
+  std::istringstream in(content);
   MailProfile result;
   result.storeFolder.clear();
   std::string section;
@@ -363,7 +393,9 @@ std::string FormatProfile(const MailProfile& profile) {
   out << "host = " << profile.host << "\n";
   out << "port = " << profile.port << "\n";
   out << "security = "
-      << (profile.security == Security::Tls ? "tls" : profile.security == Security::StartTls ? "starttls" : "none")
+      << (profile.security == Security::Tls        ? "tls"
+          : profile.security == Security::StartTls ? "starttls"
+                                                   : "none")
       << "\n";
   if (!profile.user.empty()) out << "user = " << profile.user << "\n";
   if (!profile.passwordSource.empty()) out << "password = " << profile.passwordSource << "\n";

@@ -15,21 +15,21 @@ namespace mapix {
 
 enum class ProfileError {
   None,
-  NotFound,          // no profile file
-  Unreadable,        // exists but cannot be read, or is larger than the limit
-  Syntax,            // a line that is neither a comment, a section nor "key = value"
-  UnknownKey,        // a key this version does not know (a typo would otherwise be silently ignored)
-  MissingSender,     // [sender] address absent or not an address
-  MissingServer,     // [smtp] host absent
-  BadPort,           // port not 1..65535
-  BadSecurity,       // security not tls, starttls or none
-  InsecureRemote,    // security none with a host that is not on loopback
-  BadPasswordSource, // password source neither file: nor secret:, or user without a password source
-  PasswordFileUnsafe,// the password file is readable by others, not a regular file, or not the user's
-  PasswordUnavailable,// the file or the secret store gave no password
-  BadTimeout,        // timeout not 1..3600 seconds
-  BadAddressEntry,   // an [addresses] entry whose value is not an address
-  MissingStore,      // [store] folder absent or not absolute
+  NotFound,             // no profile file
+  Unreadable,           // exists but cannot be read, or is larger than the limit
+  Syntax,               // a line that is neither a comment, a section nor "key = value"
+  UnknownKey,           // a key this version does not know (a typo would otherwise be silently ignored)
+  MissingSender,        // [sender] address absent or not an address
+  MissingServer,        // [smtp] host absent
+  BadPort,              // port not 1..65535
+  BadSecurity,          // security not tls, starttls or none
+  InsecureRemote,       // security none with a host that is not on loopback
+  BadPasswordSource,    // password source neither file: nor secret:, or user without a password source
+  PasswordFileUnsafe,   // the password file is readable by others, not a regular file, or not the user's
+  PasswordUnavailable,  // the file or the secret store gave no password
+  BadTimeout,           // timeout not 1..3600 seconds
+  BadAddressEntry,      // an [addresses] entry whose value is not an address
+  MissingStore,         // [store] folder absent or not absolute
 };
 
 const char* ProfileErrorText(ProfileError error);
@@ -63,6 +63,8 @@ std::string DefaultStoreFolder();
 
 // Reads and checks a profile; line is the 1-based line of a Syntax or UnknownKey error (0 otherwise).
 ProfileError LoadProfile(const std::string& path, MailProfile& profile, int* line = nullptr);
+// The same for the file's text (at most 256 KiB).
+ProfileError ParseProfile(const std::string& text, MailProfile& profile, int* line = nullptr);
 
 // Fetches the password from the profile's source. An empty source gives an empty password.
 ProfileError ReadPassword(const MailProfile& profile, std::string& password);

@@ -27,16 +27,22 @@ bool MakeFolders(const std::string& path) {
   return MakeFolder(path);
 }
 
-std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string BaseName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
 
 }  // namespace
 
 const char* StoreErrorText(StoreError error) {
   switch (error) {
-    case StoreError::None: return "no error";
-    case StoreError::CannotCreate: return "the message store folder could not be created";
-    case StoreError::CannotWrite: return "the message could not be stored";
-    case StoreError::NotFound: return "the message is not in the store";
+    case StoreError::None:
+      return "no error";
+    case StoreError::CannotCreate:
+      return "the message store folder could not be created";
+    case StoreError::CannotWrite:
+      return "the message could not be stored";
+    case StoreError::NotFound:
+      return "the message is not in the store";
   }
   return "unknown error";
 }
@@ -52,7 +58,8 @@ std::string MaildirStore::FolderPath(Folder folder) const {
 StoreError MaildirStore::Open() {
   if (m_strRoot.empty() || m_strRoot[0] != '/') return StoreError::CannotCreate;
   if (!MakeFolders(m_strRoot)) return StoreError::CannotCreate;
-  for (const std::string& base : {m_strRoot + "/", FolderPath(Folder::Outbox), FolderPath(Folder::SentItems)}) {
+  for (const std::string& base :
+       {m_strRoot + "/", FolderPath(Folder::Outbox), FolderPath(Folder::SentItems)}) {
     if (!MakeFolder(base.substr(0, base.size() - 1))) return StoreError::CannotCreate;
     for (const char* sub : {"tmp", "new", "cur"})
       if (!MakeFolder(base + sub)) return StoreError::CannotCreate;
@@ -68,15 +75,15 @@ StoreError MaildirStore::Open() {
 std::string MaildirStore::UniqueName() const {
   // time.M<microseconds>P<pid>Q<counter>.host, the usual unique Maildir name.
   static std::atomic<unsigned> counter{0};
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   char host[256] = "localhost";
   gethostname(host, sizeof host - 1);
   for (char* c = host; *c != '\0'; ++c)
     if (*c == '/' || *c == ':') *c = '_';
   char name[400];
-  std::snprintf(name, sizeof name, "%lld.M%ldP%dQ%u.%s", static_cast<long long>(now.tv_sec), now.tv_nsec / 1000,
-                static_cast<int>(getpid()), ++counter, host);
+  std::snprintf(name, sizeof name, "%lld.M%ldP%dQ%u.%s", static_cast<long long>(now.tv_sec),
+                now.tv_nsec / 1000, static_cast<int>(getpid()), ++counter, host);
   return name;
 }
 

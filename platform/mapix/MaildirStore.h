@@ -11,9 +11,9 @@ namespace mapix {
 
 enum class StoreError {
   None,
-  CannotCreate,   // a folder of the tree could not be made (or is not a folder)
-  CannotWrite,    // a message file could not be created or placed
-  NotFound,       // the message is not where it was said to be
+  CannotCreate,  // a folder of the tree could not be made (or is not a folder)
+  CannotWrite,   // a message file could not be created or placed
+  NotFound,      // the message is not where it was said to be
 };
 
 const char* StoreErrorText(StoreError error);

@@ -22,7 +22,9 @@ std::unordered_set<void*>& Roots() {
   return roots;
 }
 
-BlockHeader* HeaderOf(void* buffer) { return reinterpret_cast<BlockHeader*>(buffer) - 1; }
+BlockHeader* HeaderOf(void* buffer) {
+  return reinterpret_cast<BlockHeader*>(buffer) - 1;
+}
 
 }  // namespace
 

@@ -53,7 +53,8 @@ class FileStream : public RefCounted<IStream> {
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override;
   HRESULT Write(const void* buffer, ULONG size, ULONG* written) override;
   HRESULT Stat(STATSTG* stat, DWORD flags) override;
-  HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
+  HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
+                 ULARGE_INTEGER* written) override;
   HRESULT Commit(DWORD flags) override;
 
  private:

@@ -23,11 +23,13 @@ std::atomic<int> g_initialized{0};
 const char* const kOutboxEntry = "marlin3:folder:Outbox";
 const char* const kSentItemsEntry = "marlin3:folder:Sent Items";
 
-void Trace(const std::string& text) { OutputDebugStringA(("mapix: " + text + "\n").c_str()); }
+void Trace(const std::string& text) {
+  OutputDebugStringA(("mapix: " + text + "\n").c_str());
+}
 
 std::vector<BYTE> MakeEntryId(const std::string& text) {
-  std::vector<BYTE> bytes(4, 0);
-  bytes.insert(bytes.end(), text.begin(), text.end());
+  std::vector<BYTE> bytes(4 + text.size(), 0);
+  if (!text.empty()) std::memcpy(bytes.data() + 4, text.data(), text.size());
   return bytes;
 }
 
@@ -89,7 +91,8 @@ HRESULT FileStream::Write(const void* buffer, ULONG size, ULONG* written) {
   while (done < size) {
     const ssize_t put = ::write(m_nFd, static_cast<const char*>(buffer) + done, size - done);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return (put < 0 && (errno == ENOSPC || errno == EDQUOT)) ? STG_E_MEDIUMFULL : MAPI_E_CALL_FAILED;
+    if (put <= 0)
+      return (put < 0 && (errno == ENOSPC || errno == EDQUOT)) ? STG_E_MEDIUMFULL : MAPI_E_CALL_FAILED;
     done += static_cast<ULONG>(put);
   }
   if (written != nullptr) *written = done;
@@ -106,7 +109,8 @@ HRESULT FileStream::Stat(STATSTG* stat, DWORD flags) {
   return S_OK;
 }
 
-HRESULT FileStream::CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) {
+HRESULT FileStream::CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
+                           ULARGE_INTEGER* written) {
   if (target == nullptr) return MAPI_E_INVALID_PARAMETER;
   // Bounded chunks: a file of any size passes through 64 KiB of memory.
   std::vector<char> chunk(64 * 1024);
@@ -131,7 +135,9 @@ HRESULT FileStream::CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER*
   return result;
 }
 
-HRESULT FileStream::Commit(DWORD) { return S_OK; }
+HRESULT FileStream::Commit(DWORD) {
+  return S_OK;
+}
 
 // ---- session
 
@@ -165,7 +171,9 @@ HRESULT MapiSession::OpenAddressBook(ULONG_PTR, LPCIID, ULONG, IAddrBook** book)
   return S_OK;
 }
 
-HRESULT MapiSession::Logoff(ULONG_PTR, ULONG, ULONG) { return S_OK; }
+HRESULT MapiSession::Logoff(ULONG_PTR, ULONG, ULONG) {
+  return S_OK;
+}
 
 // ---- message-store table
 
@@ -182,7 +190,8 @@ HRESULT StoresTable::QueryRows(LONG rowCount, ULONG, SRowSet** rows) {
   if (rows == nullptr || rowCount < 0) return MAPI_E_INVALID_PARAMETER;
   *rows = nullptr;
   const ULONG available = m_pContext->profile.hasStore ? 1 : 0;
-  const ULONG count = std::min<ULONG>(static_cast<ULONG>(rowCount), available - std::min(available, m_nPosition));
+  const ULONG count =
+      std::min<ULONG>(static_cast<ULONG>(rowCount), available - std::min(available, m_nPosition));
   void* buffer = nullptr;
   HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSRowSet(count == 0 ? 1 : count)), &buffer);
   if (FAILED(hr)) return hr;
@@ -245,9 +254,9 @@ HRESULT AddressBook::ResolveName(ULONG_PTR, ULONG, LPSTR, ADRLIST* list) {
     if (resolved) continue;
     std::string name;
     std::string address;
-    const Resolution result =
-        display == nullptr ? Resolution::Unknown
-                           : ResolveRecipient(&m_pContext->profile, display, false, name, address);
+    const Resolution result = display == nullptr
+                                  ? Resolution::Unknown
+                                  : ResolveRecipient(&m_pContext->profile, display, false, name, address);
     if (result != Resolution::Resolved) {
       (result == Resolution::Ambiguous ? ambiguous : unresolved) = true;
       Trace(std::string(result == Resolution::Ambiguous ? "ambiguous" : "unknown") + " recipient name");

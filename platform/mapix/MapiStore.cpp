@@ -20,7 +20,8 @@ HRESULT g_saveFault = S_OK;
 // MAPI_E_NOT_FOUND.
 using PropertySource = std::function<HRESULT(ULONG tag, void* root, SPropValue& value)>;
 
-HRESULT AnswerGetProps(const SPropTagArray* tags, ULONG* count, SPropValue** props, const PropertySource& source) {
+HRESULT AnswerGetProps(const SPropTagArray* tags, ULONG* count, SPropValue** props,
+                       const PropertySource& source) {
   if (tags == nullptr || count == nullptr || props == nullptr || tags->cValues == 0 || tags->cValues > 256)
     return MAPI_E_INVALID_PARAMETER;
   *count = 0;
@@ -52,7 +53,8 @@ HRESULT ReportProblems(const std::vector<SPropProblem>& found, SPropProblemArray
   if (found.empty() || problems == nullptr) return S_OK;
   void* buffer = nullptr;
   const HRESULT hr = MAPIAllocateBuffer(
-      static_cast<ULONG>(offsetof(SPropProblemArray, aProblem) + found.size() * sizeof(SPropProblem)), &buffer);
+      static_cast<ULONG>(offsetof(SPropProblemArray, aProblem) + found.size() * sizeof(SPropProblem)),
+      &buffer);
   if (FAILED(hr)) return hr;
   auto* array = static_cast<SPropProblemArray*>(buffer);
   array->cProblem = static_cast<ULONG>(found.size());
@@ -68,7 +70,9 @@ MaildirStore::Folder FolderOfEntry(const std::string& text, bool& known) {
 
 }  // namespace
 
-void SetSaveFaultForTest(HRESULT code) { g_saveFault = code; }
+void SetSaveFaultForTest(HRESULT code) {
+  g_saveFault = code;
+}
 
 // ---- store
 
@@ -78,9 +82,12 @@ MsgStore::MsgStore(std::shared_ptr<ProfileContext> context, std::shared_ptr<Mail
 HRESULT MsgStore::GetProps(const SPropTagArray* tags, ULONG, ULONG* count, SPropValue** props) {
   return AnswerGetProps(tags, count, props, [this](ULONG tag, void* root, SPropValue& value) -> HRESULT {
     if (tag == PR_IPM_OUTBOX_ENTRYID) return CopyBinary(MakeEntryId(kOutboxEntry), root, &value.Value.bin);
-    if (tag == PR_IPM_SENTMAIL_ENTRYID) return CopyBinary(MakeEntryId(kSentItemsEntry), root, &value.Value.bin);
-    if (tag == PR_ENTRYID) return CopyBinary(MakeEntryId(StoreEntryText(*m_pContext)), root, &value.Value.bin);
-    if (tag == PR_DISPLAY_NAME) return CopyString("Mail (" + m_pStore->Root() + ")", root, &value.Value.lpszA);
+    if (tag == PR_IPM_SENTMAIL_ENTRYID)
+      return CopyBinary(MakeEntryId(kSentItemsEntry), root, &value.Value.bin);
+    if (tag == PR_ENTRYID)
+      return CopyBinary(MakeEntryId(StoreEntryText(*m_pContext)), root, &value.Value.bin);
+    if (tag == PR_DISPLAY_NAME)
+      return CopyString("Mail (" + m_pStore->Root() + ")", root, &value.Value.lpszA);
     return MAPI_E_NOT_FOUND;
   });
 }
@@ -90,7 +97,9 @@ HRESULT MsgStore::SetProps(ULONG, const SPropValue*, SPropProblemArray** problem
   return MAPI_E_NO_ACCESS;
 }
 
-HRESULT MsgStore::SaveChanges(ULONG) { return S_OK; }
+HRESULT MsgStore::SaveChanges(ULONG) {
+  return S_OK;
+}
 
 HRESULT MsgStore::OpenProperty(ULONG, LPCIID, ULONG, ULONG, IUnknown** out) {
   if (out != nullptr) *out = nullptr;
@@ -130,7 +139,9 @@ HRESULT MailFolder::SetProps(ULONG, const SPropValue*, SPropProblemArray** probl
   return MAPI_E_NO_ACCESS;
 }
 
-HRESULT MailFolder::SaveChanges(ULONG) { return S_OK; }
+HRESULT MailFolder::SaveChanges(ULONG) {
+  return S_OK;
+}
 
 HRESULT MailFolder::OpenProperty(ULONG, LPCIID, ULONG, ULONG, IUnknown** out) {
   if (out != nullptr) *out = nullptr;
@@ -194,7 +205,8 @@ HRESULT Attachment::SetProps(ULONG count, const SPropValue* props, SPropProblemA
 
 HRESULT Attachment::SaveChanges(ULONG) {
   if (g_saveFault != S_OK) return g_saveFault;
-  if (m_pData->method != static_cast<LONG>(ATTACH_BY_VALUE) || m_pData->dataPath.empty()) return MAPI_E_CALL_FAILED;
+  if (m_pData->method != static_cast<LONG>(ATTACH_BY_VALUE) || m_pData->dataPath.empty())
+    return MAPI_E_CALL_FAILED;
   m_pData->saved = true;
   return S_OK;
 }
@@ -203,12 +215,14 @@ HRESULT Attachment::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, IUnk
   if (out == nullptr) return MAPI_E_INVALID_PARAMETER;
   *out = nullptr;
   if (tag != PR_ATTACH_DATA_BIN) return MAPI_E_NO_SUPPORT;
-  if (iid == nullptr || std::memcmp(iid, &IID_IStream, sizeof(IID)) != 0) return MAPI_E_INTERFACE_NOT_SUPPORTED;
+  if (iid == nullptr || std::memcmp(iid, &IID_IStream, sizeof(IID)) != 0)
+    return MAPI_E_INTERFACE_NOT_SUPPORTED;
   if ((flags & MAPI_CREATE) == 0 && m_pData->dataPath.empty()) return MAPI_E_NOT_FOUND;
   std::string path;
   int fd = -1;
   if (m_pData->dataPath.empty() || (flags & MAPI_CREATE) != 0) {
-    if (m_pStore->CreateTemp(MaildirStore::Folder::Outbox, path, fd) != StoreError::None) return MAPI_E_NO_ACCESS;
+    if (m_pStore->CreateTemp(MaildirStore::Folder::Outbox, path, fd) != StoreError::None)
+      return MAPI_E_NO_ACCESS;
     if (!m_pData->dataPath.empty()) unlink(m_pData->dataPath.c_str());
     m_pData->dataPath = path;
   } else {
@@ -249,7 +263,8 @@ HRESULT Message::SetProps(ULONG count, const SPropValue* props, SPropProblemArra
     } else if (value.ulPropTag == PR_IMPORTANCE) {
       m_nImportance = value.Value.l;
     } else if (value.ulPropTag == PR_SENTMAIL_ENTRYID) {
-      m_strSentMailEntry = EntryIdText(value.Value.bin.cb, reinterpret_cast<const ENTRYID*>(value.Value.bin.lpb));
+      m_strSentMailEntry =
+          EntryIdText(value.Value.bin.cb, reinterpret_cast<const ENTRYID*>(value.Value.bin.lpb));
     } else {
       found.push_back({i, value.ulPropTag, MAPI_E_NO_SUPPORT});
     }
@@ -280,8 +295,10 @@ HRESULT Message::ModifyRecipients(ULONG flags, const ADRLIST* mods) {
     Recipient recipient{MAPI_TO, std::string(), std::string()};
     for (ULONG p = 0; p < entry.cValues && entry.rgPropVals != nullptr; ++p) {
       const SPropValue& value = entry.rgPropVals[p];
-      if (value.ulPropTag == PR_DISPLAY_NAME && value.Value.lpszA != nullptr) recipient.name = value.Value.lpszA;
-      if (value.ulPropTag == PR_EMAIL_ADDRESS && value.Value.lpszA != nullptr) recipient.address = value.Value.lpszA;
+      if (value.ulPropTag == PR_DISPLAY_NAME && value.Value.lpszA != nullptr)
+        recipient.name = value.Value.lpszA;
+      if (value.ulPropTag == PR_EMAIL_ADDRESS && value.Value.lpszA != nullptr)
+        recipient.address = value.Value.lpszA;
       if (value.ulPropTag == PR_RECIPIENT_TYPE) recipient.type = static_cast<ULONG>(value.Value.l);
     }
     // Only resolved entries (with an address the address book checked) can become recipients.
@@ -344,10 +361,11 @@ HRESULT Message::SubmitMessage(ULONG) {
   std::vector<std::string> envelope;
   for (const auto& recipient : m_aRecipients) envelope.push_back(recipient.address);
   std::string detail;
-  const SmtpError error =
-      SendMessageFile(m_pContext->profile, m_pContext->profile.senderAddress, envelope, m_strPlacedPath, &detail);
+  const SmtpError error = SendMessageFile(m_pContext->profile, m_pContext->profile.senderAddress, envelope,
+                                          m_strPlacedPath, &detail);
   if (error != SmtpError::None) {
-    Trace(std::string("submission failed: ") + SmtpErrorText(error) + " (" + detail + "); it stays in the Outbox");
+    Trace(std::string("submission failed: ") + SmtpErrorText(error) + " (" + detail +
+          "); it stays in the Outbox");
     return MAPI_E_NO_RECIPIENTS;
   }
   m_bSubmitted = true;

@@ -38,8 +38,12 @@ constexpr HRESULT MAPI_E_NO_RECIPIENTS = static_cast<HRESULT>(0x80040607);
 constexpr HRESULT MAPI_E_AMBIGUOUS_RECIP = static_cast<HRESULT>(0x80040700);
 constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070);
 
-inline bool FAILED(HRESULT hr) { return hr < 0; }
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
+inline bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
 
 // Property types and tags.
 constexpr ULONG PT_UNSPECIFIED = 0x0000;
@@ -48,9 +52,15 @@ constexpr ULONG PT_ERROR = 0x000A;
 constexpr ULONG PT_BOOLEAN = 0x000B;
 constexpr ULONG PT_STRING8 = 0x001E;
 constexpr ULONG PT_BINARY = 0x0102;
-constexpr ULONG PROP_TYPE(ULONG tag) { return tag & 0xFFFF; }
-constexpr ULONG PROP_ID(ULONG tag) { return tag >> 16; }
-constexpr ULONG CHANGE_PROP_TYPE(ULONG tag, ULONG type) { return (tag & 0xFFFF0000u) | type; }
+constexpr ULONG PROP_TYPE(ULONG tag) {
+  return tag & 0xFFFF;
+}
+constexpr ULONG PROP_ID(ULONG tag) {
+  return tag >> 16;
+}
+constexpr ULONG CHANGE_PROP_TYPE(ULONG tag, ULONG type) {
+  return (tag & 0xFFFF0000u) | type;
+}
 
 constexpr ULONG PR_IMPORTANCE = 0x00170003;
 constexpr ULONG PR_SUBJECT = 0x0037001E;
@@ -168,7 +178,9 @@ struct ADRLIST {
 constexpr std::size_t CbNewADRLIST(ULONG entries) {
   return offsetof(ADRLIST, aEntries) + entries * sizeof(ADRENTRY);
 }
-constexpr std::size_t CbNewSRowSet(ULONG rows) { return offsetof(SRowSet, aRow) + rows * sizeof(SRow); }
+constexpr std::size_t CbNewSRowSet(ULONG rows) {
+  return offsetof(SRowSet, aRow) + rows * sizeof(SRow);
+}
 
 struct SPropProblem {
   ULONG ulIndex;
@@ -206,7 +218,8 @@ class IStream : public IUnknown {
   virtual HRESULT Write(const void* buffer, ULONG size, ULONG* written) = 0;
   virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;
   // Copies up to size bytes from this stream's position into target, in bounded chunks.
-  virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) = 0;
+  virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
+                         ULARGE_INTEGER* written) = 0;
   virtual HRESULT Commit(DWORD flags) = 0;
 };
 
@@ -215,7 +228,8 @@ class IMAPIProp : public IUnknown {
   virtual HRESULT GetProps(const SPropTagArray* tags, ULONG flags, ULONG* count, SPropValue** props) = 0;
   virtual HRESULT SetProps(ULONG count, const SPropValue* props, SPropProblemArray** problems) = 0;
   virtual HRESULT SaveChanges(ULONG flags) = 0;
-  virtual HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG interfaceOptions, ULONG flags, IUnknown** out) = 0;
+  virtual HRESULT OpenProperty(ULONG tag, LPCIID iid, ULONG interfaceOptions, ULONG flags,
+                               IUnknown** out) = 0;
 };
 
 class IMAPITable : public IUnknown {
@@ -240,8 +254,8 @@ class IMAPIFolder : public IMAPIProp {
 
 class IMsgStore : public IMAPIProp {
  public:
-  virtual HRESULT OpenEntry(ULONG entryIdSize, const ENTRYID* entryId, LPCIID iid, ULONG flags, ULONG* objectType,
-                            IUnknown** out) = 0;
+  virtual HRESULT OpenEntry(ULONG entryIdSize, const ENTRYID* entryId, LPCIID iid, ULONG flags,
+                            ULONG* objectType, IUnknown** out) = 0;
 };
 
 class IAddrBook : public IUnknown {
@@ -255,8 +269,8 @@ class IAddrBook : public IUnknown {
 class IMAPISession : public IUnknown {
  public:
   virtual HRESULT GetMsgStoresTable(ULONG flags, IMAPITable** table) = 0;
-  virtual HRESULT OpenMsgStore(ULONG_PTR uiParam, ULONG entryIdSize, const ENTRYID* entryId, LPCIID iid, ULONG flags,
-                               IMsgStore** store) = 0;
+  virtual HRESULT OpenMsgStore(ULONG_PTR uiParam, ULONG entryIdSize, const ENTRYID* entryId, LPCIID iid,
+                               ULONG flags, IMsgStore** store) = 0;
   virtual HRESULT OpenAddressBook(ULONG_PTR uiParam, LPCIID iid, ULONG flags, IAddrBook** book) = 0;
   virtual HRESULT Logoff(ULONG_PTR uiParam, ULONG flags, ULONG reserved) = 0;
 };

@@ -22,29 +22,37 @@ constexpr std::size_t kChunkLines = 1024;
 // within the 75 characters RFC 2047 2 allows.
 constexpr std::size_t kWordBytes = 45;
 
-std::string Base64(const unsigned char* data, std::size_t size) {
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
+// Appends the base64 form of data to out (RFC 4648 4).
+void AppendBase64(const unsigned char* data, std::size_t size, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + (size + 2) / 3 * 4);
+  char* put = out.data() + start;
   std::size_t i = 0;
   for (; i + 3 <= size; i += 3) {
     const unsigned v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += kBase64[(v >> 18) & 63];
-    out += kBase64[(v >> 12) & 63];
-    out += kBase64[(v >> 6) & 63];
-    out += kBase64[v & 63];
+    *put++ = kBase64[(v >> 18) & 63];
+    *put++ = kBase64[(v >> 12) & 63];
+    *put++ = kBase64[(v >> 6) & 63];
+    *put++ = kBase64[v & 63];
   }
   if (i + 1 == size) {
     const unsigned v = data[i] << 16;
-    out += kBase64[(v >> 18) & 63];
-    out += kBase64[(v >> 12) & 63];
-    out += "==";
+    *put++ = kBase64[(v >> 18) & 63];
+    *put++ = kBase64[(v >> 12) & 63];
+    *put++ = '=';
+    *put++ = '=';
   } else if (i + 2 == size) {
     const unsigned v = (data[i] << 16) | (data[i + 1] << 8);
-    out += kBase64[(v >> 18) & 63];
-    out += kBase64[(v >> 12) & 63];
-    out += kBase64[(v >> 6) & 63];
-    out += '=';
+    *put++ = kBase64[(v >> 18) & 63];
+    *put++ = kBase64[(v >> 12) & 63];
+    *put++ = kBase64[(v >> 6) & 63];
+    *put++ = '=';
   }
+}
+
+std::string Base64(const unsigned char* data, std::size_t size) {
+  std::string out;
+  AppendBase64(data, size, out);
   return out;
 }
 
@@ -72,9 +80,12 @@ std::string BlankControls(const std::string& text) {
 std::size_t Utf8Length(const std::string& text, std::size_t i) {
   const unsigned char c = static_cast<unsigned char>(text[i]);
   std::size_t n = 1;
-  if (c >= 0xF0 && c < 0xF8) n = 4;
-  else if (c >= 0xE0) n = 3;
-  else if (c >= 0xC0) n = 2;
+  if (c >= 0xF0 && c < 0xF8)
+    n = 4;
+  else if (c >= 0xE0)
+    n = 3;
+  else if (c >= 0xC0)
+    n = 2;
   if (c >= 0xF8) n = 1;
   if (i + n > text.size()) return 1;
   for (std::size_t k = 1; k < n; ++k)
@@ -223,6 +234,7 @@ MimeError WriteAttachment(Output& out, const AttachmentFile& file, std::string* 
   // One chunk of whole base64 lines at a time: memory stays at a few tens of kilobytes.
   std::vector<unsigned char> chunk(kLineBytes * kChunkLines);
   std::string encoded;
+  encoded.reserve(kChunkLines * 78);
   std::size_t filled = 0;
   bool done = false;
   while (!done) {
@@ -238,7 +250,7 @@ MimeError WriteAttachment(Output& out, const AttachmentFile& file, std::string* 
     if (filled < chunk.size() && !done) continue;
     encoded.clear();
     for (std::size_t i = 0; i < filled; i += kLineBytes) {
-      encoded += Base64(chunk.data() + i, std::min(kLineBytes, filled - i));
+      AppendBase64(chunk.data() + i, std::min(kLineBytes, filled - i), encoded);
       encoded += "\r\n";
     }
     filled = 0;
@@ -255,11 +267,16 @@ MimeError WriteAttachment(Output& out, const AttachmentFile& file, std::string* 
 
 const char* MimeErrorText(MimeError error) {
   switch (error) {
-    case MimeError::None: return "no error";
-    case MimeError::BadAddress: return "an address is not a plain address";
-    case MimeError::AttachmentNotFound: return "an attachment was not found";
-    case MimeError::AttachmentUnreadable: return "an attachment could not be read";
-    case MimeError::WriteFailed: return "the message could not be written";
+    case MimeError::None:
+      return "no error";
+    case MimeError::BadAddress:
+      return "an address is not a plain address";
+    case MimeError::AttachmentNotFound:
+      return "an attachment was not found";
+    case MimeError::AttachmentUnreadable:
+      return "an attachment could not be read";
+    case MimeError::WriteFailed:
+      return "the message could not be written";
   }
   return "unknown error";
 }
@@ -339,7 +356,7 @@ std::string FormatDate(std::time_t when) {
   static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local {};
+  std::tm local{};
   localtime_r(&when, &local);
   const long offset = local.tm_gmtoff / 60;
   const long absolute = offset < 0 ? -offset : offset;
@@ -359,7 +376,7 @@ std::string MimeTypeOf(const std::string& name) {
   static const struct {
     const char* ext;
     const char* type;
-  } table[] = {{"pdf", "application/pdf"}, {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"},
+  } table[] = {{"pdf", "application/pdf"}, {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},
                {"tif", "image/tiff"},      {"tiff", "image/tiff"}, {"png", "image/png"},
                {"gif", "image/gif"},       {"bmp", "image/bmp"},   {"txt", "text/plain"},
                {"mpg", "video/mpeg"},      {"mpeg", "video/mpeg"}, {"rtf", "application/rtf"}};

@@ -32,8 +32,8 @@ struct OutgoingMessage {
   std::string body;
   std::vector<AttachmentFile> attachments;
   bool highImportance = false;
-  std::time_t date = 0;     // 0: now
-  std::string messageId;    // empty: made up from the time, random bytes and the sender's domain
+  std::time_t date = 0;   // 0: now
+  std::string messageId;  // empty: made up from the time, random bytes and the sender's domain
 };
 
 enum class MimeError {

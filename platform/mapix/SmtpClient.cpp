@@ -32,30 +32,37 @@ void InitCurlOnce() {
 }
 
 // The SMTP reply code libcurl saw last tells which step the server refused.
-SmtpError FromCurl(CURLcode code, long response, bool readError) {
+SmtpError FromCurl(CURLcode code, bool readError) {
   if (readError) return SmtpError::MessageUnreadable;
   switch (code) {
-    case CURLE_OK: return SmtpError::None;
+    case CURLE_OK:
+      return SmtpError::None;
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return SmtpError::ConnectFailed;
-    case CURLE_OPERATION_TIMEDOUT: return SmtpError::TimedOut;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return SmtpError::ConnectFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+      return SmtpError::TimedOut;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_USE_SSL_FAILED: return SmtpError::TlsFailed;
-    case CURLE_LOGIN_DENIED: return SmtpError::AuthFailed;
+    case CURLE_USE_SSL_FAILED:
+      return SmtpError::TlsFailed;
+    case CURLE_LOGIN_DENIED:
+      return SmtpError::AuthFailed;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
-    case CURLE_WEIRD_SERVER_REPLY: return SmtpError::ConnectionLost;
+    case CURLE_WEIRD_SERVER_REPLY:
+      return SmtpError::ConnectionLost;
     case CURLE_ABORTED_BY_CALLBACK:
-    case CURLE_READ_ERROR: return SmtpError::MessageUnreadable;
-    default: break;
+    case CURLE_READ_ERROR:
+      return SmtpError::MessageUnreadable;
+    default:
+      break;
   }
-  (void)response;
   return SmtpError::Failed;
 }
 
@@ -63,24 +70,39 @@ SmtpError FromCurl(CURLcode code, long response, bool readError) {
 
 const char* SmtpErrorText(SmtpError error) {
   switch (error) {
-    case SmtpError::None: return "sent";
-    case SmtpError::NoPassword: return "the password source gave no password";
-    case SmtpError::ConnectFailed: return "the mail server could not be reached";
-    case SmtpError::TlsFailed: return "the secure connection to the mail server failed";
-    case SmtpError::AuthFailed: return "the mail server refused the user name or password";
-    case SmtpError::SenderRefused: return "the mail server refused the sender";
-    case SmtpError::RecipientRefused: return "the mail server refused a recipient";
-    case SmtpError::DataRefused: return "the mail server refused the message";
-    case SmtpError::ConnectionLost: return "the mail server closed the connection before taking the message";
-    case SmtpError::TimedOut: return "the mail server stopped answering";
-    case SmtpError::MessageUnreadable: return "the message file could not be read";
-    case SmtpError::NoRecipients: return "the message has no recipients";
-    case SmtpError::Failed: return "sending failed";
+    case SmtpError::None:
+      return "sent";
+    case SmtpError::NoPassword:
+      return "the password source gave no password";
+    case SmtpError::ConnectFailed:
+      return "the mail server could not be reached";
+    case SmtpError::TlsFailed:
+      return "the secure connection to the mail server failed";
+    case SmtpError::AuthFailed:
+      return "the mail server refused the user name or password";
+    case SmtpError::SenderRefused:
+      return "the mail server refused the sender";
+    case SmtpError::RecipientRefused:
+      return "the mail server refused a recipient";
+    case SmtpError::DataRefused:
+      return "the mail server refused the message";
+    case SmtpError::ConnectionLost:
+      return "the mail server closed the connection before taking the message";
+    case SmtpError::TimedOut:
+      return "the mail server stopped answering";
+    case SmtpError::MessageUnreadable:
+      return "the message file could not be read";
+    case SmtpError::NoRecipients:
+      return "the message has no recipients";
+    case SmtpError::Failed:
+      return "sending failed";
   }
   return "unknown error";
 }
 
-void SetSmtpFaultForTest(SmtpError error) { g_faultForTest = error; }
+void SetSmtpFaultForTest(SmtpError error) {
+  g_faultForTest = error;
+}
 
 SmtpError SendMessageFile(const MailProfile& profile, const std::string& from,
                           const std::vector<std::string>& recipients, const std::string& messagePath,
@@ -109,8 +131,8 @@ SmtpError SendMessageFile(const MailProfile& profile, const std::string& from,
   }
   std::string host = profile.host;
   if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-  const std::string url = std::string(profile.security == Security::Tls ? "smtps://" : "smtp://") + host + ":" +
-                          std::to_string(profile.port);
+  const std::string url = std::string(profile.security == Security::Tls ? "smtps://" : "smtp://") + host +
+                          ":" + std::to_string(profile.port);
   const std::string mailFrom = "<" + from + ">";
   curl_slist* rcpt = nullptr;
   for (const auto& to : recipients) rcpt = curl_slist_append(rcpt, ("<" + to + ">").c_str());
@@ -119,7 +141,8 @@ SmtpError SendMessageFile(const MailProfile& profile, const std::string& from,
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-  if (profile.security == Security::StartTls) curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  if (profile.security == Security::StartTls)
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
   if (!profile.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, profile.caFile.c_str());
   if (!profile.user.empty()) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, profile.user.c_str());
@@ -146,17 +169,18 @@ SmtpError SendMessageFile(const MailProfile& profile, const std::string& from,
   // Overwrite the copy of the password before its memory is given back.
   for (char& c : password) c = '\0';
   if (detail != nullptr) *detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
-  SmtpError result = FromCurl(code, response, upload.readError);
-  if (result == SmtpError::Failed || result == SmtpError::ConnectionLost) {
-    // libcurl reports a refused MAIL, RCPT or DATA by its own codes (7.88: CURLE_SEND_ERROR for
-    // some); the reply code tells them apart.
-    if (code == CURLE_SEND_ERROR && response >= 400) result = SmtpError::Failed;
-  }
-  if (code != CURLE_OK && response >= 400) {
+  SmtpError result = FromCurl(code, upload.readError);
+  // libcurl reports a refused MAIL, RCPT or DATA with general codes; the last reply code and its text
+  // tell which step the server refused.
+  if (code != CURLE_OK && response >= 400 &&
+      (result == SmtpError::Failed || result == SmtpError::ConnectionLost)) {
     const std::string text = errorText;
-    if (text.find("MAIL") != std::string::npos) result = SmtpError::SenderRefused;
-    else if (text.find("RCPT") != std::string::npos) result = SmtpError::RecipientRefused;
-    else if (text.find("DATA") != std::string::npos || code == CURLE_SEND_ERROR) result = SmtpError::DataRefused;
+    if (text.find("MAIL") != std::string::npos)
+      result = SmtpError::SenderRefused;
+    else if (text.find("RCPT") != std::string::npos)
+      result = SmtpError::RecipientRefused;
+    else
+      result = SmtpError::DataRefused;
   }
   return result;
 }

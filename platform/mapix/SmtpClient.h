@@ -15,18 +15,18 @@ namespace mapix {
 
 enum class SmtpError {
   None,
-  NoPassword,          // the profile's password source gave nothing
-  ConnectFailed,       // no connection (refused, unreachable, name unknown)
-  TlsFailed,           // TLS handshake, certificate check or STARTTLS refused
-  AuthFailed,          // the server refused the login
-  SenderRefused,       // MAIL FROM refused
-  RecipientRefused,    // a RCPT TO refused
-  DataRefused,         // the message was refused after DATA
-  ConnectionLost,      // the server dropped the connection before taking the message
-  TimedOut,            // the server stopped answering
-  MessageUnreadable,   // the message file could not be read
-  NoRecipients,        // nothing to send to
-  Failed,              // any other transfer failure
+  NoPassword,         // the profile's password source gave nothing
+  ConnectFailed,      // no connection (refused, unreachable, name unknown)
+  TlsFailed,          // TLS handshake, certificate check or STARTTLS refused
+  AuthFailed,         // the server refused the login
+  SenderRefused,      // MAIL FROM refused
+  RecipientRefused,   // a RCPT TO refused
+  DataRefused,        // the message was refused after DATA
+  ConnectionLost,     // the server dropped the connection before taking the message
+  TimedOut,           // the server stopped answering
+  MessageUnreadable,  // the message file could not be read
+  NoRecipients,       // nothing to send to
+  Failed,             // any other transfer failure
 };
 
 const char* SmtpErrorText(SmtpError error);

@@ -42,15 +42,16 @@ TEST_F(ExtendedMapiTest, SubmitsThroughTheOutboxAndFilesInSentItems) {
   const fs::path page = MakeFile("page.tif", 1, 8);
   {
     ExtendedMapi mapi(nullptr, "", "", 0);
-    ASSERT_TRUE(mapi.SendMail("ann@example.org, dora diaz", "Bob Bauer <bob@example.org>", "hidden@example.org",
-                              "Überweisung März", "Hello\r\nThere", {scan.string(), page.string()}, {"ignored"},
-                              true));
+    ASSERT_TRUE(mapi.SendMail("ann@example.org, dora diaz", "Bob Bauer <bob@example.org>",
+                              "hidden@example.org", "Überweisung März", "Hello\r\nThere",
+                              {scan.string(), page.string()}, {"ignored"}, true));
     EXPECT_EQ(mapi.RecipientCount(), 4);
     EXPECT_EQ(mapi.RecipientType(2), MAPI_CC);
     EXPECT_EQ(mapi.RecipientType(3), MAPI_BCC);
   }
   ASSERT_EQ(server.Messages().size(), 1u);
-  EXPECT_THAT(server.Envelopes(), HasSubstr(" ann@example.org,dora@example.org,bob@example.org,hidden@example.org"));
+  EXPECT_THAT(server.Envelopes(),
+              HasSubstr(" ann@example.org,dora@example.org,bob@example.org,hidden@example.org"));
   const std::string report = Inspect(server.Messages()[0], {scan.string(), page.string()});
   EXPECT_THAT(report, HasSubstr("To: ann@example.org, Dora Diaz <dora@example.org>"));
   EXPECT_THAT(report, HasSubstr("Cc: Bob Bauer <bob@example.org>"));
@@ -103,23 +104,44 @@ TEST_F(ExtendedMapiTest, StepFailuresLogTheirLine) {
     std::vector<std::string> paths;
     std::vector<const char*> lines;
   } cases[] = {
-      {"no profile", "-", "ann@example.org", {}, {"Logon> ", "->MAPILogonEx failed\n", "SendMail> ", "->Can't logon\n"}},
-      {"no default store", "none", "ann@example.org", {},
+      {"no profile",
+       "-",
+       "ann@example.org",
+       {},
+       {"Logon> ", "->MAPILogonEx failed\n", "SendMail> ", "->Can't logon\n"}},
+      {"no default store",
+       "none",
+       "ann@example.org",
+       {},
        {"OpenStores> ", "->Something about rows is bad!\n", "->Trouble opening stores\n"}},
-      {"unknown name", "", "nobody known", {},
+      {"unknown name",
+       "",
+       "nobody known",
+       {},
        {"->Trouble resolving recipient names\n", "->Trouble setting up the addresses\n"}},
-      {"missing attachment", "", "ann@example.org", {"/nonexistent/scan.jpg"},
+      {"missing attachment",
+       "",
+       "ann@example.org",
+       {"/nonexistent/scan.jpg"},
        {"LogError> MAPI error -2147221233: MAPI_E_NOT_FOUND (-2147221233)\r\n",
         "->Trouble setting up attachments\n"}},
-      {"folder as attachment", "", "ann@example.org", {"/tmp"},
+      {"folder as attachment",
+       "",
+       "ann@example.org",
+       {"/tmp"},
        {"MAPI error -2147024891: MAPI_E_NO_ACCESS (-2147024891)"}},
-      {"address too long", "", std::string(300, 'a') + "@example.org", {},
+      {"address too long",
+       "",
+       std::string(300, 'a') + "@example.org",
+       {},
        {"->Address longer than 259 characters\n", "->Trouble parsing To string\n"}},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.label);
-    if (test.store == "-") RemoveProfile();
-    else WriteProfile(server.Port(), "none", "", "", test.store);
+    if (test.store == "-")
+      RemoveProfile();
+    else
+      WriteProfile(server.Port(), "none", "", "", test.store);
     LogFile log;
     EXPECT_FALSE(Send(test.to, test.paths));
     for (const char* line : test.lines) EXPECT_THAT(log.Text(), HasSubstr(line));
@@ -149,8 +171,9 @@ TEST_F(ExtendedMapiTest, AttachmentSaveFaultLogsTheStorageText) {
   mapix::SetSaveFaultForTest(STG_E_MEDIUMFULL);
   EXPECT_FALSE(Send("ann@example.org", {MakeFile("x.png", 100, 2).string()}));
   EXPECT_THAT(log.Text(), HasSubstr("->Trouble saving attachment changes\n"));
-  EXPECT_THAT(log.Text(), HasSubstr("MAPI error -2147286928: The stream is not copied because there is no space "
-                                    "left on the storage device. (-2147286928)"));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("MAPI error -2147286928: The stream is not copied because there is no space "
+                        "left on the storage device. (-2147286928)"));
   EXPECT_TRUE(server.Messages().empty());
 }
 
@@ -163,13 +186,30 @@ TEST_F(ExtendedMapiTest, SubjectWithLineBreaksAddsNoHeader) {
   EXPECT_THAT(Inspect(server.Messages().at(0)), HasSubstr("Subject: Hi Bcc: evil@example.org\n"));
 }
 
+TEST_F(ExtendedMapiTest, ImplicitTlsWithAuthentication) {
+  fs::path cert;
+  fs::path key;
+  TestCertificate(cert, key);
+  SmtpServer server(
+      {"--tls-cert", cert.string(), "--tls-key", key.string(), "--implicit-tls", "--auth", "u:pw"});
+  const fs::path password = TheScratch().root / "password-tls";
+  WriteAll(password, "pw", 0600);
+  WriteProfile(server.Port(), "tls",
+               "user = u\npassword = file:" + password.string() + "\nca-file = " + cert.string() + "\n");
+  LogFile log;
+  EXPECT_TRUE(Send("ann@example.org"));
+  EXPECT_EQ(server.Messages().size(), 1u);
+  EXPECT_EQ(SentItems(), 1u);
+}
+
 TEST(ExtendedMapiLogError, TableAndLineFormat) {
   const struct {
     std::uint32_t code;
     const char* text;
   } table[] = {
       {0x8000000A, "E_PENDING"},
-      {0x80030009, "The pStatStg pointer is not valid. The value of one of the pointer parameters is not valid."},
+      {0x80030009,
+       "The pStatStg pointer is not valid. The value of one of the pointer parameters is not valid."},
       {0x80030102, "STG_E_REVERTED"},
       {0x8004010F, "MAPI_E_NOT_FOUND"},
       {0x80040607, "Failed to SubmitMessage"},
@@ -184,9 +224,10 @@ TEST(ExtendedMapiLogError, TableAndLineFormat) {
   LogFile log;
   ExtendedMapi mapi(nullptr, "", "", 0);
   mapi.LogError(MAPI_E_NO_SUPPORT, "Error in SetProps(): ");
-  EXPECT_THAT(log.Text(), HasSubstr("LogError> Error in SetProps(): MAPI error -2147221246: The object cannot "
-                                    "provide access to this property through the requested interface. "
-                                    "(-2147221246)\r\n"));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("LogError> Error in SetProps(): MAPI error -2147221246: The object cannot "
+                        "provide access to this property through the requested interface. "
+                        "(-2147221246)\r\n"));
 }
 
 }  // namespace

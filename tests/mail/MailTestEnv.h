@@ -70,7 +70,9 @@ inline std::string RunCapture(const std::vector<std::string>& args, int* status 
   return out;
 }
 
-inline std::string SourceFile(const std::string& name) { return std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/" + name; }
+inline std::string SourceFile(const std::string& name) {
+  return std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/" + name;
+}
 
 // The scratch home of this test program: XDG folders point into it, and it is removed at exit.
 struct Scratch {
@@ -96,8 +98,8 @@ struct Scratch {
              "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + std::string(MARLIN3_PYTHON) + " " +
                  SourceFile("recorder.py") + " %u\nMimeType=x-scheme-handler/mailto;\n",
              0644);
-    WriteAll(root / "config/mimeapps.list", "[Default Applications]\nx-scheme-handler/mailto=m3recorder.desktop\n",
-             0644);
+    WriteAll(root / "config/mimeapps.list",
+             "[Default Applications]\nx-scheme-handler/mailto=m3recorder.desktop\n", 0644);
     setenv("M3_RECORDER_OUT", (root / "recorder.txt").c_str(), 1);
   }
   ~Scratch() {
@@ -117,7 +119,8 @@ inline void TestCertificate(fs::path& cert, fs::path& key) {
   key = TheScratch().root / "key.pem";
   if (fs::exists(cert)) return;
   RunCapture({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key.string(), "-out",
-              cert.string(), "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+              cert.string(), "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+              "subjectAltName=IP:127.0.0.1"});
 }
 
 // A loopback SMTP server for one test.
@@ -125,7 +128,8 @@ class SmtpServer {
  public:
   explicit SmtpServer(const std::vector<std::string>& options = {}) {
     m_maildir = TheScratch().root / ("received-" + std::to_string(++Counter()));
-    std::vector<std::string> args = {MARLIN3_PYTHON, SourceFile("smtp_server.py"), "--maildir", m_maildir.string()};
+    std::vector<std::string> args = {MARLIN3_PYTHON, SourceFile("smtp_server.py"), "--maildir",
+                                     m_maildir.string()};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -190,14 +194,19 @@ inline std::string Inspect(const fs::path& message, const std::vector<std::strin
   return RunCapture(args);
 }
 
-inline fs::path ProfilePath() { return TheScratch().root / "config/marlin3/mail-profile.conf"; }
-inline fs::path StoreRoot() { return TheScratch().root / "store"; }
+inline fs::path ProfilePath() {
+  return TheScratch().root / "config/marlin3/mail-profile.conf";
+}
+inline fs::path StoreRoot() {
+  return TheScratch().root / "store";
+}
 
 // The scratch profile: the server on 127.0.0.1, a short timeout so failing servers end fast, more
 // [smtp] lines, [addresses] lines, and the store folder (empty: the scratch store).
 inline void WriteProfile(int port, const std::string& security = "none", const std::string& extraSmtp = "",
                          const std::string& addresses = "", const std::string& store = "") {
-  std::string text = "[sender]\nname = Scan Desk\naddress = scanner@example.org\n\n[smtp]\nhost = 127.0.0.1\n";
+  std::string text =
+      "[sender]\nname = Scan Desk\naddress = scanner@example.org\n\n[smtp]\nhost = 127.0.0.1\n";
   text += "port = " + std::to_string(port) + "\nsecurity = " + security + "\ntimeout = 2\n";
   text += extraSmtp;
   text += "\n[store]\nfolder = " + (store.empty() ? StoreRoot().string() : store) + "\n";

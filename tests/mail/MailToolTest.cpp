@@ -31,12 +31,25 @@ TEST(MailToolTest, CreateCheckAndSendTest) {
   SmtpServer server;
   const fs::path password = TheScratch().root / "tool-password";
   WriteAll(password, "tool-secret\n", 0644);
-  const std::vector<std::string> create = {"create", "--name", "Scan Desk", "--address", "scanner@example.org",
-                                           "--host", "127.0.0.1", "--port", std::to_string(server.Port()),
-                                           "--security", "none", "--store", StoreRoot().string(), "--timeout", "2"};
+  const std::vector<std::string> create = {"create",
+                                           "--name",
+                                           "Scan Desk",
+                                           "--address",
+                                           "scanner@example.org",
+                                           "--host",
+                                           "127.0.0.1",
+                                           "--port",
+                                           std::to_string(server.Port()),
+                                           "--security",
+                                           "none",
+                                           "--store",
+                                           StoreRoot().string(),
+                                           "--timeout",
+                                           "2"};
   EXPECT_THAT(Tool(create, &code), HasSubstr("created"));
   EXPECT_EQ(code, 0);
-  EXPECT_EQ(fs::status(ProfilePath()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(ProfilePath()).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   Tool(create, &code);
   EXPECT_EQ(code, 1);  // exists: not replaced without --force
   // A remote server without security is refused and the old profile stays.

@@ -50,9 +50,11 @@ TEST(MailProfileTest, GoodAndMalformedFiles) {
     EXPECT_EQ(line, test.line) << test.text;
   }
   mapix::MailProfile profile;
-  EXPECT_EQ(mapix::LoadProfile((TheScratch().root / "absent.conf").string(), profile), mapix::ProfileError::NotFound);
+  EXPECT_EQ(mapix::LoadProfile((TheScratch().root / "absent.conf").string(), profile),
+            mapix::ProfileError::NotFound);
   // What FormatProfile writes loads back the same.
-  WriteAll(path, base + "security = tls\nuser = me\npassword = file:~/pw\n[addresses]\nBob B = bob@example.org\n");
+  WriteAll(path,
+           base + "security = tls\nuser = me\npassword = file:~/pw\n[addresses]\nBob B = bob@example.org\n");
   ASSERT_EQ(mapix::LoadProfile(path, profile), mapix::ProfileError::None);
   EXPECT_EQ(profile.port, 465);
   EXPECT_EQ(profile.passwordSource, "file:" + TheScratch().root.string() + "/pw");
@@ -60,6 +62,37 @@ TEST(MailProfileTest, GoodAndMalformedFiles) {
   mapix::MailProfile again;
   ASSERT_EQ(mapix::LoadProfile(path, again), mapix::ProfileError::None);
   EXPECT_EQ(mapix::FormatProfile(again), mapix::FormatProfile(profile));
+}
+
+// A mock secret-tool (no secret service runs in tests): answers for one attribute pair only.
+TEST(MailProfileTest, PasswordSources) {
+  const fs::path bin = TheScratch().root / "mockbin";
+  WriteAll(bin / "secret-tool",
+           "#!/bin/sh\n[ \"$1 $2 $3\" = \"lookup service marlin3\" ] && printf 'from-store\\n' && exit "
+           "0\nexit 1\n",
+           0700);
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  mapix::MailProfile profile;
+  std::string password;
+  profile.passwordSource = "secret:service marlin3";
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::None);
+  EXPECT_EQ(password, "from-store");
+  profile.passwordSource = "secret:service other";
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::PasswordUnavailable);
+  setenv("PATH", path.c_str(), 1);
+  const fs::path file = TheScratch().root / "pw-file";
+  profile.passwordSource = "file:" + file.string();
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::PasswordUnavailable);
+  WriteAll(file, "line one\nline two\n", 0600);
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::None);
+  EXPECT_EQ(password, "line one");
+  chmod(file.c_str(), 0640);
+  EXPECT_EQ(mapix::ReadPassword(profile, password), mapix::ProfileError::PasswordFileUnsafe);
+  fs::remove(file);
+  fs::create_symlink("/etc/hostname", file);
+  EXPECT_NE(mapix::ReadPassword(profile, password), mapix::ProfileError::None);
+  fs::remove(file);
 }
 
 TEST(MailProfileTest, AddressesAndMailboxes) {
@@ -91,7 +124,8 @@ TEST(MailProfileTest, AddressesAndMailboxes) {
       EXPECT_EQ(address, test.address);
     }
   }
-  for (const char* host : {"127.0.0.1", "localhost", "::1", "127.1.2.3"}) EXPECT_TRUE(mapix::IsLoopbackHost(host));
+  for (const char* host : {"127.0.0.1", "localhost", "::1", "127.1.2.3"})
+    EXPECT_TRUE(mapix::IsLoopbackHost(host));
   for (const char* host : {"128.0.0.1", "127.0.0.1.example.org", "example.org", "127.0.0"})
     EXPECT_FALSE(mapix::IsLoopbackHost(host)) << host;
 }

@@ -47,8 +47,9 @@ TEST_F(SimpleMapiTest, SendsSilentlyWithAttachmentsAndEncodedTexts) {
   }
   const auto messages = server.Messages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_THAT(server.Envelopes(),
-              HasSubstr("scanner@example.org ann@example.org,bob@example.org,cc@example.org,hidden@example.org"));
+  EXPECT_THAT(
+      server.Envelopes(),
+      HasSubstr("scanner@example.org ann@example.org,bob@example.org,cc@example.org,hidden@example.org"));
   const std::string report = Inspect(messages[0], {scan.string(), page.string()});
   EXPECT_THAT(report, HasSubstr("From: Scan Desk <scanner@example.org>"));
   EXPECT_THAT(report, HasSubstr("To: ann@example.org, Bob Bauer <bob@example.org>"));
@@ -123,8 +124,8 @@ TEST_F(SimpleMapiTest, HeaderInjectionCannotAddHeadersOrRecipients) {
   LogFile log;
   {
     SimpleMapi mapi(true);
-    ASSERT_TRUE(mapi.SendMail("ann@example.org", "", "", "", "Hi\r\nBcc: evil@example.org\r\nX-Evil: 1", "Body",
-                              {}, {}, true));
+    ASSERT_TRUE(mapi.SendMail("ann@example.org", "", "", "", "Hi\r\nBcc: evil@example.org\r\nX-Evil: 1",
+                              "Body", {}, {}, true));
   }
   ASSERT_EQ(server.Messages().size(), 1u);
   EXPECT_THAT(server.Envelopes(), Not(HasSubstr("evil")));
@@ -177,7 +178,8 @@ TEST_F(SimpleMapiTest, ShorterNameListNeverReadPastAndNoFileDropped) {
   const fs::path a = MakeFile("a.jpg", 1000, 3);
   const fs::path b = MakeFile("b.jpg", 2000, 4);
   SimpleMapi mapi(true);
-  ASSERT_TRUE(mapi.SendMail("ann@example.org", "", "", "", "S", "", {a.string(), b.string()}, {"First.jpg"}, true));
+  ASSERT_TRUE(
+      mapi.SendMail("ann@example.org", "", "", "", "S", "", {a.string(), b.string()}, {"First.jpg"}, true));
   EXPECT_EQ(log.Count("SetupAttachments> Incompatibility between filenames and filetext arrays"), 1u);
   const std::string report = Inspect(server.Messages().at(0), {a.string(), b.string()});
   EXPECT_THAT(report, HasSubstr("Attachment: 'First.jpg' 1000 same"));
@@ -189,11 +191,13 @@ TEST_F(SimpleMapiTest, StartTlsWithAuthenticationAndThePasswordNeverLogged) {
   fs::path key;
   TestCertificate(cert, key);
   ASSERT_TRUE(fs::exists(cert));
-  SmtpServer server({"--tls-cert", cert.string(), "--tls-key", key.string(), "--auth", "scanuser:S3cret-pw!"});
+  SmtpServer server(
+      {"--tls-cert", cert.string(), "--tls-key", key.string(), "--auth", "scanuser:S3cret-pw!"});
   const fs::path password = TheScratch().root / "password";
   WriteAll(password, "S3cret-pw!\n", 0600);
-  WriteProfile(server.Port(), "starttls",
-                "user = scanuser\npassword = file:" + password.string() + "\nca-file = " + cert.string() + "\n");
+  WriteProfile(
+      server.Port(), "starttls",
+      "user = scanuser\npassword = file:" + password.string() + "\nca-file = " + cert.string() + "\n");
   LogFile log;
   DebugTrace::SetLevel(3);
   {
@@ -207,8 +211,9 @@ TEST_F(SimpleMapiTest, StartTlsWithAuthenticationAndThePasswordNeverLogged) {
     SimpleMapi mapi(true);
     EXPECT_FALSE(mapi.SendMail("ann@example.org", "", "", "", "Secure", "Body", {}, {}, true));
   }
-  EXPECT_THAT(log.Text(), HasSubstr("SendMailMessage> There was no default logon, and the user failed to log on "
-                                    "successfully when the logon dialog box was displayed. No message was sent."));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("SendMailMessage> There was no default logon, and the user failed to log on "
+                        "successfully when the logon dialog box was displayed. No message was sent."));
   // A password file others can read is refused before anything is sent.
   WriteAll(password, "S3cret-pw!\n", 0644);
   {
@@ -232,23 +237,33 @@ struct FailingServerCase {
   const char* label;
   std::vector<std::string> options;
   const char* logLine;
+  const char* security = "none";
 };
 
 TEST_F(SimpleMapiTest, FailingServersEndWithTheirResultAndNothingReportedSent) {
   const FailingServerCase cases[] = {
-      {"refuses a recipient", {"--refuse", "bob@example.org"},
+      {"refuses a recipient",
+       {"--refuse", "bob@example.org"},
        "SendMailMessage> One or more recipients were invalid or did not resolve to any address.\r\n"},
-      {"drops mid-DATA", {"--mode", "drop"},
+      {"refuses the message", {"--refuse-data"},
        "SendMailMessage> One or more unspecified errors occurred. No message was sent.\r\n"},
-      {"never answers", {"--mode", "silent"},
+      {"drops mid-DATA",
+       {"--mode", "drop"},
        "SendMailMessage> One or more unspecified errors occurred. No message was sent.\r\n"},
+      {"never answers",
+       {"--mode", "silent"},
+       "SendMailMessage> One or more unspecified errors occurred. No message was sent.\r\n"},
+      {"offers no STARTTLS",
+       {},
+       "SendMailMessage> One or more unspecified errors occurred. No message was sent.\r\n",
+       "starttls"},
   };
   const fs::path big = MakeFile("big.bin", 2 * 1024 * 1024, 9);
   for (const auto& test : cases) {
     SCOPED_TRACE(test.label);
     SmtpServer server(test.options);
     ASSERT_GT(server.Port(), 0);
-    WriteProfile(server.Port());
+    WriteProfile(server.Port(), test.security);
     LogFile log;
     const auto start = std::chrono::steady_clock::now();
     {
@@ -269,8 +284,9 @@ TEST_F(SimpleMapiTest, NoProfileSilentSendFailsWithTheLogonResult) {
   LogFile log;
   SimpleMapi mapi(true);
   EXPECT_FALSE(mapi.SendMail("ann@example.org", "", "", "", "S", "N", {}, {}, true));
-  EXPECT_THAT(log.Text(), HasSubstr("SendMailMessage> There was no default logon, and the user failed to log on "
-                                    "successfully when the logon dialog box was displayed. No message was sent.\r\n"));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("SendMailMessage> There was no default logon, and the user failed to log on "
+                        "successfully when the logon dialog box was displayed. No message was sent.\r\n"));
   // Without a mail program either, even the logon fails.
   const std::string path = std::getenv("PATH");
   setenv("PATH", "/nonexistent", 1);
@@ -279,8 +295,9 @@ TEST_F(SimpleMapiTest, NoProfileSilentSendFailsWithTheLogonResult) {
     EXPECT_FALSE(other.SendMail("ann@example.org", "", "", "", "S", "N", {}, {}, true));
   }
   setenv("PATH", path.c_str(), 1);
-  EXPECT_THAT(log.Text(), HasSubstr("LogOn> There was no default logon, and the user failed to log on successfully "
-                                    "when the logon dialog box was displayed. No session handle was returned.\r\n"));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("LogOn> There was no default logon, and the user failed to log on successfully "
+                        "when the logon dialog box was displayed. No session handle was returned.\r\n"));
   EXPECT_THAT(log.Text(), HasSubstr("ResolveAddress> LogOn failed\r\n"));
 }
 
@@ -305,8 +322,8 @@ TEST_F(SimpleMapiTest, ComposeRoadOpensTheMailProgramWithPrivateCopies) {
   {
     SimpleMapi mapi(false);
     // No recipients and send silently: flags 9, the mail program's window opens.
-    ASSERT_TRUE(mapi.SendMail("", "", "", "", "Scan & more", "Line 1\nLine 2", {scan.string()}, {"Scan 1.pdf"},
-                              true));
+    ASSERT_TRUE(mapi.SendMail("", "", "", "", "Scan & more", "Line 1\nLine 2", {scan.string()},
+                              {"Scan 1.pdf"}, true));
     EXPECT_EQ(mapi.LastSendFlags(), simplemapi::MAPI_LOGON_UI | simplemapi::MAPI_DIALOG);
   }
   std::string recorded = ReadAll(TheScratch().root / "recorder.txt");
@@ -325,8 +342,8 @@ TEST_F(SimpleMapiTest, ComposeRoadOpensTheMailProgramWithPrivateCopies) {
   fs::remove(TheScratch().root / "recorder.txt");
   {
     SimpleMapi mapi(false);
-    ASSERT_TRUE(mapi.SendMail("ann@example.org, Bob <bob@example.org>", "cc@example.org", "", "", "S", "", {}, {},
-                              false));
+    ASSERT_TRUE(mapi.SendMail("ann@example.org, Bob <bob@example.org>", "cc@example.org", "", "", "S", "", {},
+                              {}, false));
     EXPECT_EQ(mapi.LastSendFlags(), simplemapi::MAPI_LOGON_UI | simplemapi::MAPI_DIALOG);
   }
   recorded = ReadAll(TheScratch().root / "recorder.txt");

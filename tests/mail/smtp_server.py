@@ -19,10 +19,11 @@ from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class Handler:
-    def __init__(self, maildir, refuse):
+    def __init__(self, maildir, refuse, refuse_data):
         self.box = mailbox.Maildir(maildir, create=True)
         self.envelopes = os.path.join(os.path.dirname(os.path.abspath(maildir)), "envelopes.txt")
         self.refuse = refuse
+        self.refuse_data = refuse_data
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refuse:
@@ -31,6 +32,8 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.refuse_data:
+            return "554 5.6.0 Message refused"
         key = self.box.add(mailbox.MaildirMessage(envelope.original_content))
         with open(self.envelopes, "a") as out:
             out.write("%s %s %s\n" % (key, envelope.mail_from, ",".join(envelope.rcpt_tos)))
@@ -84,16 +87,18 @@ def main():
     parser.add_argument("--mode", default="normal", choices=["normal", "drop", "silent"])
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
+    parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte (smtps)")
     parser.add_argument("--auth", help="user:password")
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--refuse-data", action="store_true")
     args = parser.parse_args()
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     if args.mode == "normal":
-        handler = Handler(args.maildir, set(args.refuse))
+        handler = Handler(args.maildir, set(args.refuse), args.refuse_data)
         options = {}
-        if args.tls_cert:
+        if args.tls_cert and not args.implicit_tls:
             context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             context.load_cert_chain(args.tls_cert, args.tls_key)
             options.update(tls_context=context, require_starttls=True)
@@ -104,13 +109,18 @@ def main():
                 ok = auth_data.login == user.encode() and auth_data.password == password.encode()
                 return AuthResult(success=ok, handled=False)
 
-            options.update(authenticator=check, auth_required=True, auth_require_tls=bool(args.tls_cert))
+            options.update(authenticator=check, auth_required=True,
+                           auth_require_tls=bool(args.tls_cert) and not args.implicit_tls)
         factory = lambda: SMTP(handler, hostname="m3test", **options)
     elif args.mode == "drop":
         factory = Dropper
     else:
         factory = Silent
-    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", 0))
+    listen_ssl = None
+    if args.implicit_tls:
+        listen_ssl = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        listen_ssl.load_cert_chain(args.tls_cert, args.tls_key)
+    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", 0, ssl=listen_ssl))
     port = server.sockets[0].getsockname()[1]
     print("PORT %d" % port, flush=True)
 

@@ -38,7 +38,8 @@ int Usage() {
 }
 
 std::string Describe(const std::string& path, mapix::ProfileError error, int line) {
-  return path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + mapix::ProfileErrorText(error);
+  return path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+         mapix::ProfileErrorText(error);
 }
 
 bool MakeParents(const std::string& path) {
@@ -61,8 +62,9 @@ int Create(const std::vector<std::string>& args) {
     options[args[i].substr(2)] = args[i + 1];
     ++i;
   }
-  static const char* const known[] = {"address", "host",     "name",    "port",    "security",
-                                      "user",    "password-file", "password-secret", "ca-file", "timeout", "store"};
+  static const char* const known[] = {"address",  "host",    "name",          "port",
+                                      "security", "user",    "password-file", "password-secret",
+                                      "ca-file",  "timeout", "store"};
   for (const auto& [key, value] : options) {
     bool ok = false;
     for (const char* name : known) ok = ok || key == name;
@@ -82,14 +84,16 @@ int Create(const std::vector<std::string>& args) {
     std::fprintf(stderr, "marlin3-mail: %s exists (use --force to replace it)\n", path.c_str());
     return 1;
   }
-  std::string text = "# marlin3 default mail profile (docs/mail.md). Check it with: marlin3-mail check\n[sender]\n";
+  std::string text =
+      "# marlin3 default mail profile (docs/mail.md). Check it with: marlin3-mail check\n[sender]\n";
   if (options.count("name")) text += "name = " + options["name"] + "\n";
   text += "address = " + options["address"] + "\n\n[smtp]\nhost = " + options["host"] + "\n";
   for (const char* key : {"port", "security", "user", "ca-file", "timeout"})
     if (options.count(key)) text += std::string(key) + " = " + options[key] + "\n";
   if (options.count("password-file")) text += "password = file:" + options["password-file"] + "\n";
   if (options.count("password-secret")) text += "password = secret:" + options["password-secret"] + "\n";
-  text += "\n[store]\nfolder = " + (options.count("store") ? options["store"] : mapix::DefaultStoreFolder()) + "\n";
+  text += "\n[store]\nfolder = " + (options.count("store") ? options["store"] : mapix::DefaultStoreFolder()) +
+          "\n";
   text += "\n[addresses]\n# Name = address\n";
   if (!MakeParents(path)) {
     std::fprintf(stderr, "marlin3-mail: cannot create the folder of %s\n", path.c_str());
@@ -156,8 +160,9 @@ int Check() {
   } else {
     mapix::MaildirStore store(profile.storeFolder);
     const mapix::StoreError opened = store.Open();
-    std::printf("store     %s: %s\n", profile.storeFolder.c_str(),
-                opened == mapix::StoreError::None ? "Outbox and Sent Items ready" : mapix::StoreErrorText(opened));
+    std::printf(
+        "store     %s: %s\n", profile.storeFolder.c_str(),
+        opened == mapix::StoreError::None ? "Outbox and Sent Items ready" : mapix::StoreErrorText(opened));
     if (opened != mapix::StoreError::None) result = 1;
   }
   std::printf("addresses %zu\n", profile.addresses.size());
@@ -196,8 +201,8 @@ int SendTest(const std::string& to) {
   ULONG type = 0;
   std::string name = to;
   const std::string subject = "marlin3 test message";
-  const std::string body = "This test message was sent by marlin3-mail at " + std::to_string(std::time(nullptr)) +
-                           ".\nThe mail profile works.\n";
+  const std::string body = "This test message was sent by marlin3-mail at " +
+                           std::to_string(std::time(nullptr)) + ".\nThe mail profile works.\n";
   if (FAILED(session->GetMsgStoresTable(0, &table)) || FAILED(table->SetColumns(columns.get(), 0)) ||
       FAILED(table->QueryRows(1, 0, &rows)) || rows->cRows != 1) {
     failure = "the profile has no message store";
@@ -206,14 +211,16 @@ int SendTest(const std::string& to) {
                                           nullptr, MDB_NO_DIALOG | MAPI_BEST_ACCESS, &store))) {
     failure = "the message store cannot be opened";
   } else if (FAILED(store->GetProps(outboxTag.get(), 0, &count, &outboxId)) ||
-             FAILED(store->OpenEntry(outboxId[0].Value.bin.cb, reinterpret_cast<ENTRYID*>(outboxId[0].Value.bin.lpb),
-                                     nullptr, MAPI_BEST_ACCESS, &type, &folder))) {
+             FAILED(store->OpenEntry(outboxId[0].Value.bin.cb,
+                                     reinterpret_cast<ENTRYID*>(outboxId[0].Value.bin.lpb), nullptr,
+                                     MAPI_BEST_ACCESS, &type, &folder))) {
     failure = "the Outbox cannot be opened";
   } else {
     outbox = static_cast<IMAPIFolder*>(folder);
     void* buffer = nullptr;
     void* props = nullptr;
-    if (FAILED(outbox->CreateMessage(nullptr, 0, &message)) || FAILED(session->OpenAddressBook(0, nullptr, 1, &book)) ||
+    if (FAILED(outbox->CreateMessage(nullptr, 0, &message)) ||
+        FAILED(session->OpenAddressBook(0, nullptr, 1, &book)) ||
         FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewADRLIST(1)), &buffer)) ||
         FAILED(MAPIAllocateBuffer(sizeof(SPropValue) * 2, &props))) {
       failure = "out of memory";
@@ -242,7 +249,8 @@ int SendTest(const std::string& to) {
       } else {
         values[3].ulPropTag = PR_SENTMAIL_ENTRYID;
         values[3].Value.bin = sentId[0].Value.bin;
-        if (FAILED(message->SetProps(4, values, nullptr)) || FAILED(message->SaveChanges(KEEP_OPEN_READWRITE))) {
+        if (FAILED(message->SetProps(4, values, nullptr)) ||
+            FAILED(message->SaveChanges(KEEP_OPEN_READWRITE))) {
           failure = "the message cannot be saved in the Outbox";
         } else if (FAILED(message->SubmitMessage(0))) {
           failure = "sending failed; the message stays in the Outbox (MARLIN3_DEBUGOUT=1 shows why)";
