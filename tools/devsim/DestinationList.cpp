@@ -28,7 +28,8 @@ DestinationList::DestinationList(int nSlots) : m_nSlots(std::clamp(nSlots, 1, kM
 
 std::optional<int> DestinationList::Add(const std::string& hostId, const std::string& display,
                                         const std::string& type) {
-  if (display.empty() || !UsableText(hostId) || !UsableText(display) || !UsableText(type)) return std::nullopt;
+  if (display.empty() || !UsableText(hostId) || !UsableText(display) || !UsableText(type))
+    return std::nullopt;
   for (const Destination& entry : m_entries) {
     if (entry.strHostId == hostId && entry.strDisplay == display) return entry.nId;
   }
@@ -50,7 +51,8 @@ int DestinationList::RemoveByName(const std::string& display) {
 
 bool DestinationList::Place(const Destination& entry) {
   if (entry.nId < 0 || entry.nId >= m_nSlots) return false;
-  if (!UsableText(entry.strHostId) || !UsableText(entry.strDisplay) || !UsableText(entry.strType)) return false;
+  if (!UsableText(entry.strHostId) || !UsableText(entry.strDisplay) || !UsableText(entry.strType))
+    return false;
   auto at = std::lower_bound(m_entries.begin(), m_entries.end(), entry.nId,
                              [](const Destination& e, int id) { return e.nId < id; });
   if (at != m_entries.end() && at->nId == entry.nId) return false;
@@ -71,7 +73,8 @@ UpdateResult DestinationList::ApplyForm(const std::string& body) {
         continue;
       }
       const std::string host = value.substr(0, first);
-      const std::string name = first == last ? value.substr(first + 1) : value.substr(first + 1, last - first - 1);
+      const std::string name =
+          first == last ? value.substr(first + 1) : value.substr(first + 1, last - first - 1);
       const std::string type = first == last ? std::string() : value.substr(last + 1);
       if (Add(host, name, type)) {
         ++result.nAdded;
@@ -91,12 +94,23 @@ std::string DestinationList::XmlEscape(const std::string& text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -153,9 +167,11 @@ bool DestinationList::Seed(const std::string& text, std::string& why) {
 }
 
 std::string DestinationList::Dump() const {
-  std::string out = "# slots=" + std::to_string(m_nSlots) + " pending=" + std::to_string(m_pending.size()) + "\n";
+  std::string out =
+      "# slots=" + std::to_string(m_nSlots) + " pending=" + std::to_string(m_pending.size()) + "\n";
   for (const Destination& entry : m_entries) {
-    out += std::to_string(entry.nId) + "^" + entry.strHostId + "^" + entry.strDisplay + "^" + entry.strType + "\n";
+    out += std::to_string(entry.nId) + "^" + entry.strHostId + "^" + entry.strDisplay + "^" + entry.strType +
+           "\n";
   }
   return out;
 }

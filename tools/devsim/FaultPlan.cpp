@@ -36,11 +36,16 @@ bool FaultPlan::Parse(const std::string& spec, FaultPlan& plan, std::string& why
     std::int64_t n = 0;
     bool ok = true;
     if (key == "on") {
-      if (value == "any") plan.target = Target::Any;
-      else if (value == "list") plan.target = Target::List;
-      else if (value == "update") plan.target = Target::Update;
-      else if (value == "request") plan.target = Target::Request;
-      else ok = false;
+      if (value == "any")
+        plan.target = Target::Any;
+      else if (value == "list")
+        plan.target = Target::List;
+      else if (value == "update")
+        plan.target = Target::Update;
+      else if (value == "request")
+        plan.target = Target::Request;
+      else
+        ok = false;
     } else if (key == "times") {
       ok = Number(value, 0, 1000000, n);
       plan.nTimes = static_cast<int>(n);
@@ -49,10 +54,14 @@ bool FaultPlan::Parse(const std::string& spec, FaultPlan& plan, std::string& why
       plan.nChunk = static_cast<std::size_t>(n);
     } else if (key == "framing") {
       plan.bFramingSet = true;
-      if (value == "chunked") plan.framing = Framing::Chunked;
-      else if (value == "length") plan.framing = Framing::Length;
-      else if (value == "close") plan.framing = Framing::Close;
-      else ok = false;
+      if (value == "chunked")
+        plan.framing = Framing::Chunked;
+      else if (value == "length")
+        plan.framing = Framing::Length;
+      else if (value == "close")
+        plan.framing = Framing::Close;
+      else
+        ok = false;
     } else if (key == "delay") {
       ok = Number(value, 0, kMaxDelayMs, n);
       plan.nDelayMs = static_cast<int>(n);
@@ -67,13 +76,19 @@ bool FaultPlan::Parse(const std::string& spec, FaultPlan& plan, std::string& why
       ok = Number(value, -kMaxBytes, kMaxBytes, plan.nLengthDelta);
       if (!plan.bFramingSet) plan.framing = Framing::Length;
     } else if (key == "badchunk") {
-      if (value == "hex") plan.badChunk = BadChunk::Hex;
-      else if (value == "short") plan.badChunk = BadChunk::Short;
-      else if (value == "noend") plan.badChunk = BadChunk::NoEnd;
-      else ok = false;
+      if (value == "hex")
+        plan.badChunk = BadChunk::Hex;
+      else if (value == "short")
+        plan.badChunk = BadChunk::Short;
+      else if (value == "noend")
+        plan.badChunk = BadChunk::NoEnd;
+      else
+        ok = false;
     } else if (key == "pad") {
-      if (value == "endless") plan.nPad = kEndless;
-      else ok = Number(value, 0, kMaxBytes, plan.nPad);
+      if (value == "endless")
+        plan.nPad = kEndless;
+      else
+        ok = Number(value, 0, kMaxBytes, plan.nPad);
     } else if (key == "status") {
       ok = Number(value, 100, 599, n);
       plan.nStatus = static_cast<int>(n);

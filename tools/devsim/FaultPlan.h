@@ -18,7 +18,7 @@ struct FaultPlan {
   static constexpr int kMaxDelayMs = 600 * 1000;
 
   Target target = Target::Any;
-  int nTimes = 0;  // 0: no limit
+  int nTimes = 0;          // 0: no limit
   std::size_t nChunk = 0;  // 0: the server's default
   Framing framing = Framing::Chunked;
   bool bFramingSet = false;
@@ -28,8 +28,8 @@ struct FaultPlan {
   std::int64_t nDropAfter = -1;   // bytes sent before the connection is closed; -1 never
   std::int64_t nLengthDelta = 0;  // Content-Length minus the real length (framing=length)
   BadChunk badChunk = BadChunk::None;
-  std::int64_t nPad = 0;  // filler bytes inside the body; kEndless for a body without end
-  int nStatus = 0;        // an error page with this status instead of the answer
+  std::int64_t nPad = 0;    // filler bytes inside the body; kEndless for a body without end
+  int nStatus = 0;          // an error page with this status instead of the answer
   std::string strBodyFile;  // the body is this file's bytes, sent as they are
 
   // Parses a spec; false with the reason when a setting is unknown or out of range.

@@ -1,12 +1,15 @@
 #include "HttpRequestReader.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <charconv>
-#include <strings.h>
 
 namespace devsim {
 
-std::string HttpRequest::Path() const { return strTarget.substr(0, strTarget.find('?')); }
+std::string HttpRequest::Path() const {
+  return strTarget.substr(0, strTarget.find('?'));
+}
 
 std::string HttpRequest::Query() const {
   const std::size_t q = strTarget.find('?');
@@ -59,7 +62,8 @@ HttpRequestReader::Status HttpRequestReader::Feed(std::string& buffer, HttpReque
     while (lineEnd != std::string::npos) {
       const std::size_t start = lineEnd + 2;
       lineEnd = head.find("\r\n", start);
-      const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+      const std::string line =
+          head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
       const std::size_t colon = line.find(':');
       if (colon == std::string::npos || colon == 0) return Fail(400);
       m_pending.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));

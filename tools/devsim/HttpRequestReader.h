@@ -17,8 +17,8 @@ struct HttpRequest {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string strBody;
 
-  std::string Path() const;   // target without the query
-  std::string Query() const;  // text after "?", empty when none
+  std::string Path() const;                           // target without the query
+  std::string Query() const;                          // text after "?", empty when none
   std::string Header(const std::string& name) const;  // first value, name without regard to case
 };
 

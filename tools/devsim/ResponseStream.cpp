@@ -7,16 +7,26 @@ namespace devsim {
 
 const char* ResponseStream::Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 413: return "Content Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 413:
+      return "Content Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -31,8 +41,8 @@ ResponseStream::ResponseStream(int status, const std::string& contentType, std::
       m_nChunk(plan.nChunk != 0 ? plan.nChunk : std::max<std::size_t>(defaultChunk, 1)) {
   // An endless body cannot announce a length.
   if (m_nFiller == FaultPlan::kEndless && m_framing == Framing::Length) m_framing = Framing::Close;
-  m_strHeadLines = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\nContent-Type: " +
-                   contentType + "\r\n";
+  m_strHeadLines = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
+                   "\r\nContent-Type: " + contentType + "\r\n";
   if (m_framing == Framing::Chunked) {
     m_strHeadLines += "Transfer-Encoding: chunked\r\n";
     if (m_badChunk == BadChunk::NoEnd) m_bCloseAfter = true;
@@ -65,7 +75,8 @@ std::string ResponseStream::TakeBody(std::size_t max) {
     } else if (m_nFiller == FaultPlan::kEndless || m_nFillerSent < m_nFiller) {
       std::size_t n = room;
       if (m_nFiller != FaultPlan::kEndless) {
-        n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(room), m_nFiller - m_nFillerSent));
+        n = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(room), m_nFiller - m_nFillerSent));
       }
       out.append(n, 'x');
       m_nFillerSent += static_cast<std::int64_t>(n);

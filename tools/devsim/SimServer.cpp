@@ -36,7 +36,9 @@ constexpr std::size_t kMaxBodyFile = 256 * 1024 * 1024;
 
 volatile sig_atomic_t g_stopSignal = 0;
 
-void OnStopSignal(int signal) { g_stopSignal = signal; }
+void OnStopSignal(int signal) {
+  g_stopSignal = signal;
+}
 
 bool IsLoopback(const std::string& host) {
   in_addr v4{};
@@ -46,9 +48,12 @@ bool IsLoopback(const std::string& host) {
 
 const char* KindName(EndpointKind kind) {
   switch (kind) {
-    case EndpointKind::Http: return "http";
-    case EndpointKind::Usb: return "usb";
-    case EndpointKind::Control: return "control";
+    case EndpointKind::Http:
+      return "http";
+    case EndpointKind::Usb:
+      return "usb";
+    case EndpointKind::Control:
+      return "control";
   }
   return "?";
 }
@@ -260,7 +265,8 @@ void SimServer::ReadFrom(Connection& conn) {
       conn.in.clear();
       conn.bCloseAfter = true;
       if (!conn.response) {
-        Respond(conn, conn.reader.ErrorStatus(), "text/html", "<html><body>bad request</body></html>", FaultPlan());
+        Respond(conn, conn.reader.ErrorStatus(), "text/html", "<html><body>bad request</body></html>",
+                FaultPlan());
       }
       break;
     }
@@ -296,8 +302,8 @@ void SimServer::Respond(Connection& conn, int status, const std::string& type, c
     tail = "-->" + body.substr(at);
     filler = plan.nPad;
   }
-  conn.response = std::make_unique<ResponseStream>(status, type, std::move(head), filler, std::move(tail), plan,
-                                                   m_options.nChunk, !conn.bCloseAfter);
+  conn.response = std::make_unique<ResponseStream>(status, type, std::move(head), filler, std::move(tail),
+                                                   plan, m_options.nChunk, !conn.bCloseAfter);
   conn.nSent = 0;
   conn.nStallAfter = plan.nStallAfter;
   conn.nDropAfter = plan.nDropAfter;
@@ -314,7 +320,8 @@ void SimServer::AnswerControl(Connection& conn, const HttpRequest& request) {
   } else if (path == "/sim/panel") {
     const std::string dest = FormCodec::Field(form, "dest");
     const bool raised = m_list.RaiseScanRequest(dest);
-    Log("panel: scan request for \"%s\" %s", dest.c_str(), raised ? "raised" : "refused (no such destination)");
+    Log("panel: scan request for \"%s\" %s", dest.c_str(),
+        raised ? "raised" : "refused (no such destination)");
     if (raised) SaveState();
     Respond(conn, raised ? 200 : 404, "text/plain", raised ? "raised\n" : "no such destination\n", none);
   } else if (path == "/sim/fault") {
@@ -357,9 +364,12 @@ void SimServer::Answer(Connection& conn, const HttpRequest& request) {
     return;
   }
   Target target = Target::Any;
-  if (path == kListPath) target = Target::List;
-  else if (path == kUpdatePath) target = Target::Update;
-  else if (path == kRequestPath) target = Target::Request;
+  if (path == kListPath)
+    target = Target::List;
+  else if (path == kUpdatePath)
+    target = Target::Update;
+  else if (path == kRequestPath)
+    target = Target::Request;
   if (target == Target::Any) {
     Respond(conn, 404, "text/html", "<html><body><h1>404 Not Found</h1></body></html>", FaultPlan());
     return;
@@ -479,7 +489,8 @@ int SimServer::Run() {
   SaveState();
   if (!m_options.strReadyFile.empty()) {
     std::ofstream ready(m_options.strReadyFile + ".tmp");
-    for (const auto& listener : m_listeners) ready << KindName(listener->spec.kind) << "=" << listener->spec.Describe() << "\n";
+    for (const auto& listener : m_listeners)
+      ready << KindName(listener->spec.kind) << "=" << listener->spec.Describe() << "\n";
     ready.close();
     std::rename((m_options.strReadyFile + ".tmp").c_str(), m_options.strReadyFile.c_str());
   }
@@ -512,7 +523,8 @@ int SimServer::Run() {
       const auto at = m_start + std::chrono::milliseconds(it->first);
       if (now >= at) {
         const bool raised = m_list.RaiseScanRequest(it->second);
-        Log("panel: scan request for \"%s\" %s", it->second.c_str(), raised ? "raised" : "refused (no such destination)");
+        Log("panel: scan request for \"%s\" %s", it->second.c_str(),
+            raised ? "raised" : "refused (no such destination)");
         if (raised) SaveState();
         it = panel.erase(it);
       } else {
@@ -530,12 +542,14 @@ int SimServer::Run() {
     for (const auto& listener : m_listeners) fds.push_back({listener->fd, POLLIN, 0});
     for (const auto& conn : m_connections) {
       short events = 0;
-      if (!conn->bReadClosed && conn->in.size() < HttpRequestReader::kMaxHeaderBytes + HttpRequestReader::kMaxBodyBytes) {
+      if (!conn->bReadClosed &&
+          conn->in.size() < HttpRequestReader::kMaxHeaderBytes + HttpRequestReader::kMaxBodyBytes) {
         events |= POLLIN;
       }
       const bool stalled = conn->nStallAfter >= 0 && conn->nSent >= conn->nStallAfter;
       if (!conn->out.empty() && !stalled) events |= POLLOUT;
-      if (conn->response && !conn->response->Done() && conn->out.empty()) timeout = std::min(timeout, MsLeft(conn->notBefore));
+      if (conn->response && !conn->response->Done() && conn->out.empty())
+        timeout = std::min(timeout, MsLeft(conn->notBefore));
       fds.push_back({conn->fd, events, 0});
     }
     const int ready = poll(fds.data(), fds.size(), timeout);
@@ -555,8 +569,10 @@ int SimServer::Run() {
       if (revents & (POLLIN | POLLHUP | POLLERR)) ReadFrom(conn);
       if ((revents & POLLOUT) && !conn.bDead) {
         std::size_t allowed = conn.out.size();
-        if (conn.nStallAfter >= 0) allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(conn.nStallAfter - conn.nSent));
-        if (conn.nDropAfter >= 0) allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(conn.nDropAfter - conn.nSent));
+        if (conn.nStallAfter >= 0)
+          allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(conn.nStallAfter - conn.nSent));
+        if (conn.nDropAfter >= 0)
+          allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(conn.nDropAfter - conn.nSent));
         const ssize_t n = send(conn.fd, conn.out.data(), allowed, MSG_NOSIGNAL);
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
           conn.bDead = true;
