@@ -74,6 +74,10 @@ bool EndpointSpec::Parse(const std::string& text, EndpointKind kind, EndpointSpe
     return true;
   }
   if (rest.starts_with("tcp:")) rest = rest.substr(4);
+  // A bare number is a port of 127.0.0.1, as the USB channel library reads its "Port" value.
+  if (!rest.empty() && rest.size() <= 5 && rest.find_first_not_of("0123456789") == std::string::npos) {
+    rest = "127.0.0.1:" + rest;
+  }
   std::string port;
   if (rest.starts_with("[")) {
     const std::size_t close = rest.find(']');

@@ -27,7 +27,7 @@ struct EndpointSpec {
   int nPort = 80;
   std::string strPath;  // Unix socket path
 
-  // "unix:PATH", "/PATH", "tcp:HOST:PORT", "HOST:PORT", "[V6]:PORT", or "HOST" (port 80).
+  // "unix:PATH", "/PATH", "tcp:HOST:PORT", "HOST:PORT", "[V6]:PORT", "PORT" (127.0.0.1) or "HOST" (80).
   static bool Parse(const std::string& text, EndpointKind kind, EndpointSpec& spec, std::string& why);
   std::string Describe() const;
 };
