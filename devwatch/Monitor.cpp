@@ -58,6 +58,7 @@ Monitor::Monitor(std::filesystem::path stateFile, std::FILE* log)
       m_log(log),
       m_strMarlin3(DefaultMarlin3()),
       m_nPollMs(EnvInt("DEVWATCH_POLL_MS", 2000, 20, 600000)),
+      m_nTimeoutMs(EnvInt("DEVWATCH_TIMEOUT_MS", 5000, 100, 60000)),
       m_nLifetimeSec(EnvInt("DEVWATCH_LIFETIME", 0, 0, 365 * 86400)) {}
 
 void Monitor::Log(const char* format, ...) {
@@ -121,7 +122,8 @@ bool Monitor::Apply(const Notification& notification) {
 void Monitor::LookAtDevice() {
   ScanRequestStatus status;
   std::string why;
-  if (!DeviceStatus::Fetch(m_state.strDevAddr, m_state.strHostId, status, why)) {
+  if (!DeviceStatus::Fetch(m_state.strDevAddr, m_state.strHostId, status, why,
+                           std::chrono::milliseconds(m_nTimeoutMs))) {
     if (why != m_strLastProblem)
       Log("cannot look at the device %s: %s", m_state.strDevAddr.c_str(), why.c_str());
     m_strLastProblem = why;

@@ -2,8 +2,8 @@
 // starts, looks at the device every poll interval while polling is on, and starts marlin3 with task 13
 // for each scan request the device reports for this PC. One thread, one poll loop.
 // Settings from the environment (tests, installers): DEVWATCH_MARLIN3 (marlin3's path; default the
-// marlin3 beside DEVWATCH, else marlin3 on PATH), DEVWATCH_POLL_MS (2000), DEVWATCH_LIFETIME (seconds,
-// 0 = none).
+// marlin3 beside DEVWATCH, else marlin3 on PATH), DEVWATCH_POLL_MS (2000), DEVWATCH_TIMEOUT_MS (the
+// bound of one look, 5000), DEVWATCH_LIFETIME (seconds, 0 = none).
 #pragma once
 
 #include <chrono>
@@ -40,6 +40,7 @@ class Monitor {
   Notification m_state;
   std::string m_strMarlin3;
   int m_nPollMs = 2000;
+  int m_nTimeoutMs = 5000;
   int m_nLifetimeSec = 0;
   std::string
       m_strLastProblem;  // logged once until it changes, so a device that is away does not fill the log

@@ -67,8 +67,15 @@ class Child {
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // env entries ("NAME=value") replace the inherited ones of the same name.
     std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) envText.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      bool replaced = false;
+      for (const auto& given : env) replaced = replaced || given.starts_with(name);
+      if (!replaced) envText.push_back(entry);
+    }
     for (const auto& e : env) envText.push_back(e);
     std::vector<char*> envp;
     for (auto& e : envText) envp.push_back(e.data());
