@@ -148,6 +148,9 @@ int Monitor::Run(SingleInstance& instance) {
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // The instance outlives the marlin3 that started it: out of its session, so a terminal's signals to
+  // that program's group do not end the watch.
+  setsid();
   Log("watching %s for host %s every %d ms", m_state.strDevAddr.c_str(), m_state.strHostId.c_str(),
       m_nPollMs);
   const auto start = Clock::now();
@@ -219,18 +222,22 @@ int Monitor::Main(const std::vector<std::string>& args) {
     return 1;
   }
   SingleInstance instance(folder);
-  if (!instance.Claim(why)) {
+  // Two rounds: an instance that was ending (polling turned off) when we looked has let go of the lock
+  // by the time the hand-over fails, and this start becomes the instance.
+  for (int round = 0; !instance.Claim(why); ++round) {
     if (kind == NotificationLine::Result::NoNotification) {
       Log("%s; nothing to hand over", why.c_str());
       return 0;
     }
     std::string answer;
-    if (!instance.HandOver(NotificationLine::Format(notification), answer, why)) {
+    if (instance.HandOver(NotificationLine::Format(notification), answer, why)) {
+      Log("notification handed to the running DEVWATCH: %s", answer.c_str());
+      return answer.starts_with("OK") ? 0 : 1;
+    }
+    if (round == 1) {
       Log("notification not delivered: %s", why.c_str());
       return 1;
     }
-    Log("notification handed to the running DEVWATCH: %s", answer.c_str());
-    return answer.starts_with("OK") ? 0 : 1;
   }
   if (!MonitorState::Load(m_stateFile, m_state)) m_state = Notification();
   if (kind == NotificationLine::Result::Notification) Apply(notification);
