@@ -138,6 +138,27 @@ TEST_F(DevwatchTest, ASecondStartHandsItsNotificationOver) {
   EXPECT_NE(log.find("polling is off; stopping"), std::string::npos);
 }
 
+TEST_F(DevwatchTest, TwoStartsAtOnceLeaveOneInstance) {
+  StartSimulator({});
+  const std::vector<std::string> a = {kDevwatch,
+                                      "/notifications:DevAddr=" + Usb() + "  DevMon=On  DevHostId=PCA"};
+  const std::vector<std::string> b = {kDevwatch,
+                                      "/notifications:DevAddr=" + Usb() + "  DevMon=On  DevHostId=PCB"};
+  Child first(a, m_env);
+  Child second(b, m_env);
+  ASSERT_TRUE(WaitFor("notification handed to the running DEVWATCH: OK polling on"));
+  const int codeFirst = first.Wait(300ms);
+  const int codeSecond = second.Wait(300ms);
+  EXPECT_TRUE((codeFirst == 0 && codeSecond == -1) || (codeFirst == -1 && codeSecond == 0))
+      << codeFirst << " " << codeSecond;
+  // Whichever came last is the state, and the instance took both.
+  const std::string log = LogText();
+  EXPECT_NE(log.find("DevHostId=PCA"), std::string::npos);
+  EXPECT_NE(log.find("DevHostId=PCB"), std::string::npos);
+  EXPECT_EQ(RunOnce({"/notifications:DevAddr=" + Usb() + "  DevMon=Off DevHostId=PCA"}), 0);
+  EXPECT_EQ(first.Wait(3000ms) + second.Wait(3000ms), -1) << "exactly one was still running, and now ended";
+}
+
 TEST_F(DevwatchTest, RemembersThePollingStateAcrossStarts) {
   EXPECT_EQ(RunOnce({}), 0);  // no state yet: nothing to watch
   EXPECT_NE(LogText().find("polling is off; nothing to watch"), std::string::npos);
