@@ -112,10 +112,17 @@ void Monitor::Reap() {
 bool Monitor::Apply(const Notification& notification) {
   Log("notification: DevAddr=%s DevMon=%s DevHostId=%s", notification.strDevAddr.c_str(),
       notification.bPollingOn ? "On" : "Off", notification.strHostId.c_str());
-  m_state = notification;
+  // An empty value keeps what was known: marlin3 has no device address until the monitor gave it one.
+  if (!notification.strDevAddr.empty()) m_state.strDevAddr = notification.strDevAddr;
+  if (!notification.strHostId.empty()) m_state.strHostId = notification.strHostId;
+  m_state.bPollingOn = notification.bPollingOn;
   m_strLastProblem.clear();
   std::string why;
   if (!MonitorState::Save(m_stateFile, m_state, why)) Log("cannot keep the polling state: %s", why.c_str());
+  if (m_state.bPollingOn && (m_state.strDevAddr.empty() || m_state.strHostId.empty())) {
+    Log("polling is on, but no device address or host ID is known yet; nothing to watch");
+    return false;
+  }
   return m_state.bPollingOn;
 }
 
@@ -184,7 +191,7 @@ int Monitor::Run(SingleInstance& instance) {
       switch (NotificationLine::Parse(text, notification, why)) {
         case NotificationLine::Result::Notification:
           keepGoing = Apply(notification);
-          SingleInstance::Answer(fd, keepGoing ? "OK polling on" : "OK polling off");
+          SingleInstance::Answer(fd, m_state.bPollingOn ? "OK polling on" : "OK polling off");
           break;
         case NotificationLine::Result::NoNotification:
           SingleInstance::Answer(fd, "OK running");
@@ -197,7 +204,7 @@ int Monitor::Run(SingleInstance& instance) {
     }
     close(fd);
     if (!keepGoing) {
-      Log("polling is off; stopping");
+      Log(m_state.bPollingOn ? "nothing to watch; stopping" : "polling is off; stopping");
       break;
     }
     if (m_state.bPollingOn) nextLook = std::min(nextLook, Clock::now());
@@ -240,9 +247,11 @@ int Monitor::Main(const std::vector<std::string>& args) {
     }
   }
   if (!MonitorState::Load(m_stateFile, m_state)) m_state = Notification();
-  if (kind == NotificationLine::Result::Notification) Apply(notification);
-  if (!m_state.bPollingOn) {
-    Log("polling is off; nothing to watch");
+  const bool watch = kind == NotificationLine::Result::Notification
+                         ? Apply(notification)
+                         : m_state.bPollingOn && !m_state.strDevAddr.empty() && !m_state.strHostId.empty();
+  if (!watch) {
+    if (!m_state.bPollingOn) Log("polling is off; nothing to watch");
     return 0;
   }
   return Run(instance);

@@ -124,6 +124,8 @@ TEST_F(DevwatchTest, ASecondStartHandsItsNotificationOver) {
   // The three spacings, one argument or several; each goes to the running instance.
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=" + Usb() + "  DevMon=On DevHostId=PC8"}), 0);
   EXPECT_EQ(State(), "DevAddr=" + Usb() + "\nDevMon=On\nDevHostId=PC8\n");
+  EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=On  DevHostId=PC8"}), 0);  // marlin3's first runs
+  EXPECT_EQ(State(), "DevAddr=" + Usb() + "\nDevMon=On\nDevHostId=PC8\n");
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=" + Usb(), "DevMon=On", "DevHostId=PC9"}), 0);
   EXPECT_EQ(State(), "DevAddr=" + Usb() + "\nDevMon=On\nDevHostId=PC9\n");
   EXPECT_EQ(RunOnce({}), 0);  // plain start: nothing to hand over
@@ -164,6 +166,10 @@ TEST_F(DevwatchTest, RemembersThePollingStateAcrossStarts) {
   EXPECT_NE(LogText().find("polling is off; nothing to watch"), std::string::npos);
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=Off DevHostId="}), 0);
   EXPECT_NE(State().find("DevMon=Off"), std::string::npos);
+  // Polling on without any known address: remembered, nothing to watch.
+  EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=On  DevHostId=PC7"}), 0);
+  EXPECT_EQ(State(), "DevAddr=\nDevMon=On\nDevHostId=PC7\n");
+  EXPECT_NE(LogText().find("no device address or host ID is known yet"), std::string::npos);
   // A plain start with polling on watches the remembered device; a stale socket does not matter.
   std::ofstream(m_dir / "state/marlin3/devwatch.state")
       << "DevAddr=" << Usb() << "\nDevMon=On\nDevHostId=PC7\n";
