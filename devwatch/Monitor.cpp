@@ -16,6 +16,7 @@
 
 #include "DeviceStatus.h"
 #include "MonitorState.h"
+#include "ProductDevice.h"
 
 extern char** environ;
 
@@ -116,6 +117,11 @@ bool Monitor::Apply(const Notification& notification) {
   if (!notification.strDevAddr.empty()) m_state.strDevAddr = notification.strDevAddr;
   if (!notification.strHostId.empty()) m_state.strHostId = notification.strHostId;
   m_state.bPollingOn = notification.bPollingOn;
+  if (m_state.bPollingOn && m_state.strDevAddr.empty()) {
+    m_state.strDevAddr = ProductDevice::Address();
+    if (!m_state.strDevAddr.empty())
+      Log("no device address known; using the product's: %s", m_state.strDevAddr.c_str());
+  }
   m_strLastProblem.clear();
   std::string why;
   if (!MonitorState::Save(m_stateFile, m_state, why)) Log("cannot keep the polling state: %s", why.c_str());

@@ -21,12 +21,12 @@ class DevwatchTest : public ::testing::Test {
     m_recorder = m_dir / "recorder";
     std::ofstream(m_recorder) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$0.args\"\necho end >> \"$0.args\"\n";
     fs::permissions(m_recorder, fs::perms::owner_all);
-    m_env = {"XDG_STATE_HOME=" + (m_dir / "state").string(),
-             "XDG_RUNTIME_DIR=" + (m_dir / "run").string(),
-             "DEVWATCH_MARLIN3=" + m_recorder.string(),
-             "DEVWATCH_POLL_MS=50",
-             "DEVWATCH_LIFETIME=30",
-             "DEVWATCH_TIMEOUT_MS=400"};
+    m_env = {"XDG_STATE_HOME=" + (m_dir / "state").string(), "XDG_RUNTIME_DIR=" + (m_dir / "run").string(),
+             "DEVWATCH_MARLIN3=" + m_recorder.string(), "DEVWATCH_POLL_MS=50", "DEVWATCH_LIFETIME=30",
+             "DEVWATCH_TIMEOUT_MS=400",
+             // The registry of this test only: never the machine's hives.
+             "MARLIN3_REGISTRY_DIR=" + (m_dir / "registry").string()};
+    fs::create_directories(m_dir / "registry");
   }
   void TearDown() override {
     m_watch.Stop();
@@ -140,6 +140,21 @@ TEST_F(DevwatchTest, ASecondStartHandsItsNotificationOver) {
   EXPECT_NE(log.find("polling is off; stopping"), std::string::npos);
 }
 
+// marlin3 has no device address before the monitor first starts it: the product key gives it.
+TEST_F(DevwatchTest, TakesTheProductsAddressWhenMarlin3HasNone) {
+  StartSimulator({"--entry", "3^PC7^Scan A^F", "--panel", "3"});
+  const std::string product = "HKLM\\SOFTWARE\\Nexora\\NX_Pressline_M10_M12_M15_M30\\Port";
+  const std::pair<std::string, std::string> values[] = {{"Connection Type", "Direct"}, {"Port", Usb()}};
+  for (const auto& [name, value] : values) {
+    Child reg({std::string(MARLIN3_BIN_DIR) + "/marlin3-reg", "add", product, "/v", name, "/d", value, "/f"},
+              m_env);
+    ASSERT_EQ(reg.Wait(5000ms), 0);
+  }
+  StartInstance({"/notifications:DevAddr=  DevMon=On  DevHostId=PC7"});
+  EXPECT_EQ(Recorded(1), "/Task\n13\n/DevAddr\n" + Usb() + "\n/DevDest\nScan A\nend\n");
+  EXPECT_NE(LogText().find("using the product's: " + Usb()), std::string::npos);
+}
+
 TEST_F(DevwatchTest, TwoStartsAtOnceLeaveOneInstance) {
   StartSimulator({});
   const std::vector<std::string> a = {kDevwatch,
@@ -166,7 +181,7 @@ TEST_F(DevwatchTest, RemembersThePollingStateAcrossStarts) {
   EXPECT_NE(LogText().find("polling is off; nothing to watch"), std::string::npos);
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=Off DevHostId="}), 0);
   EXPECT_NE(State().find("DevMon=Off"), std::string::npos);
-  // Polling on without any known address: remembered, nothing to watch.
+  // Polling on without any known address, and no product key: remembered, nothing to watch.
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=On  DevHostId=PC7"}), 0);
   EXPECT_EQ(State(), "DevAddr=\nDevMon=On\nDevHostId=PC7\n");
   EXPECT_NE(LogText().find("no device address or host ID is known yet"), std::string::npos);
