@@ -3,14 +3,17 @@
 // its peak resident memory (wait4's ru_maxrss) is its own.
 //   bench_toolkit [work folder] [pages]     (default /tmp/pxtk-bench, 20 pages)
 // Inputs, made once by the toolkit: colour letter pages at 300 dpi (2550 x 3300) as JPEG files and
-// as one compressed TIFF. ImageMagick writes PDF through its PDFA coder (Debian's policy blocks
-// "PDF"; the writer is the same).
+// as one compressed TIFF (Deflate). ImageMagick writes PDF through its PDFA coder (Debian's policy
+// blocks "PDF"; the writer is the same). convert holds every page in its pixel cache, which Debian's
+// resource policy (1 GiB of disk) refuses for 20 letter pages, so the peer runs with a policy of its
+// own in the work folder (MAGICK_CONFIGURE_PATH) that raises the resource limits, nothing else.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +28,8 @@
 extern char** environ;
 
 namespace {
+
+std::string g_magickConfig;
 
 struct Result {
   double seconds = 0;
@@ -52,6 +57,7 @@ Result Command(const std::vector<std::string>& args) {
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     setenv("MAGICK_THREAD_LIMIT", "1", 1);
+    setenv("MAGICK_CONFIGURE_PATH", g_magickConfig.c_str(), 1);
     execvp(argv[0], argv.data());
     return false;
   });
@@ -82,10 +88,11 @@ bool Exists(const std::string& path) {
 }
 
 void Report(const char* what, const Result& ours, const Result& peer) {
-  std::printf("%-34s toolkit %7.2f s %7.1f MB | convert %7.2f s %7.1f MB | speed x%.2f, memory x%.2f%s\n", what,
-              ours.seconds, ours.peakKb / 1024.0, peer.seconds, peer.peakKb / 1024.0,
+  std::printf("%-34s toolkit %7.2f s %7.1f MB | convert %7.2f s %7.1f MB | speed x%.2f, memory x%.2f%s\n",
+              what, ours.seconds, ours.peakKb / 1024.0, peer.seconds, peer.peakKb / 1024.0,
               ours.seconds > 0 ? peer.seconds / ours.seconds : 0.0,
-              ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0, ours.ok && peer.ok ? "" : "  (A JOB FAILED)");
+              ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0,
+              ours.ok && peer.ok ? "" : "  (A JOB FAILED)");
 }
 
 }  // namespace
@@ -94,6 +101,19 @@ int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : "/tmp/pxtk-bench";
   const int pages = argc > 2 ? std::atoi(argv[2]) : 20;
   mkdir(dir.c_str(), 0755);
+  g_magickConfig = dir + "/magick";
+  mkdir(g_magickConfig.c_str(), 0755);
+  if (FILE* policy = std::fopen((g_magickConfig + "/policy.xml").c_str(), "w")) {
+    std::fputs(
+        "<policymap>\n"
+        "  <policy domain=\"resource\" name=\"memory\" value=\"2GiB\"/>\n"
+        "  <policy domain=\"resource\" name=\"map\" value=\"4GiB\"/>\n"
+        "  <policy domain=\"resource\" name=\"disk\" value=\"8GiB\"/>\n"
+        "  <policy domain=\"resource\" name=\"area\" value=\"1GP\"/>\n"
+        "</policymap>\n",
+        policy);
+    std::fclose(policy);
+  }
   if ((PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL) == 0) {
     std::fprintf(stderr, "file library did not load: %s\n", PxBase::LastLoadError().c_str());
     return 1;
