@@ -33,6 +33,7 @@ std::string g_magickConfig;
 
 struct Result {
   double seconds = 0;
+  double cpu = 0;  // user + system seconds: steadier than wall time on a shared machine
   long peakKb = 0;
   bool ok = false;
 };
@@ -47,6 +48,8 @@ Result InChild(const std::function<bool()>& job) {
   Result r;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.peakKb = usage.ru_maxrss;
+  r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return r;
 }
@@ -88,11 +91,14 @@ bool Exists(const std::string& path) {
 }
 
 void Report(const char* what, const Result& ours, const Result& peer) {
-  std::printf("%-34s toolkit %7.2f s %7.1f MB | convert %7.2f s %7.1f MB | speed x%.2f, memory x%.2f%s\n",
-              what, ours.seconds, ours.peakKb / 1024.0, peer.seconds, peer.peakKb / 1024.0,
-              ours.seconds > 0 ? peer.seconds / ours.seconds : 0.0,
-              ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0,
-              ours.ok && peer.ok ? "" : "  (A JOB FAILED)");
+  std::printf(
+      "%s\n  toolkit: %7.2f s wall, %7.2f s cpu, peak %7.1f MB\n  convert: %7.2f s wall, %7.2f s cpu, peak "
+      "%7.1f MB\n"
+      "  convert / toolkit: wall x%.2f, cpu x%.2f, memory x%.2f%s\n",
+      what, ours.seconds, ours.cpu, ours.peakKb / 1024.0, peer.seconds, peer.cpu, peer.peakKb / 1024.0,
+      ours.seconds > 0 ? peer.seconds / ours.seconds : 0.0, ours.cpu > 0 ? peer.cpu / ours.cpu : 0.0,
+      ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0,
+      ours.ok && peer.ok ? "" : "  (A JOB FAILED)");
 }
 
 }  // namespace
