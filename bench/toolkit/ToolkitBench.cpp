@@ -124,17 +124,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "file library did not load: %s\n", PxBase::LastLoadError().c_str());
     return 1;
   }
-  const std::string tiff = dir + "/pages.tif";
+  const std::string tiff = dir + "/pages.tif";         // compressed (17: Deflate)
+  const std::string plain = dir + "/pages-plain.tif";  // uncompressed (3)
   std::vector<std::string> jpegs;
   for (int i = 1; i <= pages; ++i) jpegs.push_back(dir + "/page" + std::to_string(i) + ".jpg");
-  if (!Exists(tiff) || !Exists(jpegs.back())) {
+  if (!Exists(tiff) || !Exists(plain) || !Exists(jpegs.back())) {
     std::printf("making %d colour 300 dpi letter pages in %s ...\n", pages, dir.c_str());
     for (int i = 1; i <= pages; ++i) {
       PxBitmapBase page;
       MakeColourPage(page, i);
       const PxSaveOptions options = PxSaveOptions::ForPage(i);
       if (page.Save(jpegs[size_t(i - 1)].c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr) < 1 ||
-          page.Save(tiff.c_str(), PX_TYPE_TIFF_PACKED, 0, 100, 1, &options) < 1) {
+          page.Save(tiff.c_str(), PX_TYPE_TIFF_PACKED, 0, 100, 1, &options) < 1 ||
+          page.Save(plain.c_str(), PX_TYPE_TIFF, 0, 100, 1, &options) < 1) {
         std::fprintf(stderr, "making the inputs failed\n");
         return 1;
       }
@@ -158,21 +160,28 @@ int main(int argc, char** argv) {
   const Result peerPdf = Command(args);
   Report((std::to_string(pages) + " JPEG pages -> one PDF").c_str(), oursPdf, peerPdf);
 
-  // 2. A multi-page TIFF to one JPEG file per page.
-  const Result oursJpeg = InChild([&] {
-    PxFile file;
-    PxFileInfo info{};
-    file.SetFileName(tiff.c_str());
-    if (file.GetInfo(&info, 1) < 1) return false;
-    for (int i = 1; i <= info.nPages; ++i) {
-      PxBitmapBase page;
-      if (page.Load(tiff.c_str(), 0, 4, i) < 1) return false;
-      const std::string out = dir + "/ours-" + std::to_string(i) + ".jpg";
-      if (page.Save(out.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr) < 1) return false;
-    }
-    return true;
-  });
-  const Result peerJpeg = Command({"convert", tiff, "-quality", "75", dir + "/magick-%d.jpg"});
-  Report((std::to_string(pages) + "-page TIFF -> JPEG files").c_str(), oursJpeg, peerJpeg);
-  return oursPdf.ok && peerPdf.ok && oursJpeg.ok && peerJpeg.ok ? 0 : 1;
+  // 2. A multi-page TIFF to one JPEG file per page, compressed and uncompressed.
+  bool allOk = oursPdf.ok && peerPdf.ok;
+  for (const std::string& input : {tiff, plain}) {
+    const Result ours = InChild([&] {
+      PxFile file;
+      PxFileInfo info{};
+      file.SetFileName(input.c_str());
+      if (file.GetInfo(&info, 1) < 1) return false;
+      for (int i = 1; i <= info.nPages; ++i) {
+        PxBitmapBase page;
+        if (page.Load(input.c_str(), 0, 4, i) < 1) return false;
+        const std::string out = dir + "/ours-" + std::to_string(i) + ".jpg";
+        if (page.Save(out.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr) < 1) return false;
+      }
+      return true;
+    });
+    const Result peer = Command({"convert", input, "-quality", "75", dir + "/magick-%d.jpg"});
+    Report((std::to_string(pages) + "-page TIFF (" + (input == tiff ? "Deflate" : "uncompressed") +
+            ") -> JPEG files")
+               .c_str(),
+           ours, peer);
+    allOk = allOk && ours.ok && peer.ok;
+  }
+  return allOk ? 0 : 1;
 }
