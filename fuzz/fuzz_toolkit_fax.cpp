@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   record.nFlags = data[3] & 0x37;
   PxPage* out = nullptr;
   if (PxfLoadRaw(path.c_str(), &record, &out) == 1) {
-    if (!out || out->width != record.nWidth || (record.nHeight && out->height != record.nHeight)) __builtin_trap();
+    if (!out || out->width != record.nWidth || (record.nHeight && out->height != record.nHeight))
+      __builtin_trap();
     PxfFreePage(out);
   }
   return 0;

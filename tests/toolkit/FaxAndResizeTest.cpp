@@ -58,7 +58,7 @@ int MMap(thandle_t, void**, toff_t*) {
 void MUnmap(thandle_t, void*, toff_t) {}
 
 // The page coded by libtiff's fax encoder, as the bare strip (no TIFF around it).
-std::vector<uint8_t> LibtiffFax(const PxPage* page, uint16_t compression, uint32_t g3options) {
+std::vector<uint8_t> LibtiffFax(const PxPage* page, uint16_t compression, uint32_t g3options, bool lsbFirst) {
   Memory m;
   TIFF* t = TIFFClientOpen("fax", "w", &m, MRead, MWrite, MSeek, MClose, MSize, MMap, MUnmap);
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(page->width));
@@ -69,6 +69,7 @@ std::vector<uint8_t> LibtiffFax(const PxPage* page, uint16_t compression, uint32
   TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
   if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, g3options);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(page->height));
+  TIFFSetField(t, TIFFTAG_FILLORDER, lsbFirst ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB);
   std::vector<uint8_t> row(size_t(page->stride));
   for (int y = 0; y < page->height; ++y) {
     for (int i = 0; i < page->stride; ++i) row[size_t(i)] = uint8_t(~PxPageRow(page, y)[i]);
@@ -102,7 +103,8 @@ TEST_P(RawFax, DecodesWhatLibtiffEncoded) {
   const FaxCase& c = GetParam();
   PxBitmapBase original;
   MakePage(original, 1728, 150, 1, 204, 98);
-  const std::vector<uint8_t> strip = LibtiffFax(original.Page(), c.compression, c.g3options);
+  const std::vector<uint8_t> strip =
+      LibtiffFax(original.Page(), c.compression, c.g3options, (c.flags & PX_FAX_LSB_FIRST) != 0);
   ASSERT_FALSE(strip.empty());
   const std::string name = Path("fax.raw");
   WriteBytes(name, std::string(strip.begin(), strip.end()));
@@ -139,7 +141,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FaxCase{"G3_1D_EOL_aligned", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, PX_FAX_G3_1D},
                       FaxCase{"G3_1D_no_EOL", COMPRESSION_CCITTRLE, 0, PX_FAX_G3_1D},
                       FaxCase{"G3_2D", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, PX_FAX_G3_2D},
-                      FaxCase{"G4", COMPRESSION_CCITTFAX4, 0, PX_FAX_G4}),
+                      FaxCase{"G4", COMPRESSION_CCITTFAX4, 0, PX_FAX_G4},
+                      FaxCase{"G3_1D_EOL_lsb_first", COMPRESSION_CCITTFAX3, 0,
+                              PX_FAX_G3_1D | PX_FAX_LSB_FIRST},
+                      FaxCase{"G4_lsb_first", COMPRESSION_CCITTFAX4, 0, PX_FAX_G4 | PX_FAX_LSB_FIRST}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ToolkitTest, RawFaxRecordOutOfRangeIsRefused) {

@@ -237,14 +237,15 @@ TEST_F(ToolkitTest, LoadsFilesOfOtherWriters) {
 // A page that is not one image is rendered (poppler) at 150 dpi.
 TEST_F(ToolkitTest, RendersPdfPagesWithoutImages) {
   const std::string name = Path("text.pdf");
-  WriteBytes(name,
-             "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
-             "2 0 obj<</Type/Pages/Count 1/Kids[3 0 R]>>endobj\n"
-             "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 72 36]/Contents 4 0 R"
-             "/Resources<</Font<</F1 5 0 R>>>>>>endobj\n"
-             "4 0 obj<</Length 53>>stream\nBT /F1 24 Tf 5 10 Td (Hi) Tj ET 1 0 0 rg 0 0 9 9 re f\nendstream endobj\n"
-             "5 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
-             "trailer<</Root 1 0 R>>\n%%EOF\n");
+  WriteBytes(
+      name,
+      "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+      "2 0 obj<</Type/Pages/Count 1/Kids[3 0 R]>>endobj\n"
+      "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 72 36]/Contents 4 0 R"
+      "/Resources<</Font<</F1 5 0 R>>>>>>endobj\n"
+      "4 0 obj<</Length 53>>stream\nBT /F1 24 Tf 5 10 Td (Hi) Tj ET 1 0 0 rg 0 0 9 9 re f\nendstream endobj\n"
+      "5 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
+      "trailer<</Root 1 0 R>>\n%%EOF\n");
   PxFile file;
   PxFileInfo info{};
   file.SetFileName(name.c_str());

@@ -3,6 +3,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -125,7 +126,7 @@ struct Layout {
   uint32_t width = 0, height = 0;
   uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISWHITE, planar = PLANARCONFIG_CONTIG;
   int depth = 1;        // depth the page loads at
-  bool direct = false;  // rows read as they are (bilevel or grey, 8 bits or less, strips)
+  bool direct = false;  // rows read as they are (bilevel, grey or RGB, 8 bits or less, strips)
 };
 
 int ReadLayout(TIFF* tif, Layout& l) {
@@ -143,13 +144,17 @@ int ReadLayout(TIFF* tif, Layout& l) {
     l.depth = 8;
   else
     l.depth = 24;
-  l.direct = grey && l.spp == 1 && (l.bps == 1 || l.bps == 8) && !TIFFIsTiled(tif);
+  // Rows that are already in the page's layout are read as they are; everything else (palette, 16
+  // bits, YCbCr, CMYK, tiles, separate planes) goes through libtiff's RGBA reader.
+  const bool rgb8 =
+      l.photometric == PHOTOMETRIC_RGB && l.spp == 3 && l.bps == 8 && l.planar == PLANARCONFIG_CONTIG;
+  l.direct = ((grey && l.spp == 1 && (l.bps == 1 || l.bps == 8)) || rgb8) && !TIFFIsTiled(tif);
   return CheckPageSize(l.width, l.height);
 }
 
 int LoadDirect(TIFF* tif, const Layout& l, PxPage* page) {
   const tmsize_t scan = TIFFScanlineSize(tif);
-  const int32_t need = l.bps == 1 ? (int32_t(l.width) + 7) / 8 : int32_t(l.width);
+  const int32_t need = l.bps == 1 ? (int32_t(l.width) + 7) / 8 : int32_t(l.width) * l.spp;
   if (scan < need) return PX_ERR_CORRUPT;
   std::vector<uint8_t> row(static_cast<size_t>(scan));
   const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
@@ -240,8 +245,15 @@ int WriteDirectory(TIFF* tif, const PxPage* page, bool compressed) {
   if (compressed) compression = bpp == 1 ? COMPRESSION_CCITTFAX4 : COMPRESSION_ADOBE_DEFLATE;
   TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
   if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
-               compression == COMPRESSION_CCITTFAX4 ? uint32_t(page->height) : TIFFDefaultStripSize(tif, 0));
+  // Strips of about 256 KB: libtiff's 8 KB default means one zlib stream per row of a colour page,
+  // which costs more than the compression. Group 4 pages are one strip (as PDF embeds them).
+  const uint64_t stripRowBytes =
+      bpp == 1 ? uint64_t(page->width + 7) / 8 : uint64_t(page->width) * uint64_t(bpp / 8);
+  const uint32_t rowsPerStrip =
+      compression == COMPRESSION_CCITTFAX4
+          ? uint32_t(page->height)
+          : uint32_t(std::max<uint64_t>(1, std::min<uint64_t>(page->height, 262144 / stripRowBytes)));
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
   if (page->xDpi > 0 && page->yDpi > 0) {
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(page->xDpi));
