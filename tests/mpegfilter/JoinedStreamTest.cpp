@@ -103,6 +103,7 @@ TEST_P(JoinedStreamTest, EveryPageMatchesItsPart) {
     EXPECT_GE(Psnr(p.cb.data(), ref.data() + ny, nc), 45.0) << j.name << " page " << page;
     EXPECT_GE(Psnr(p.cr.data(), ref.data() + ny + nc, nc), 45.0) << j.name << " page " << page;
   }
+  EXPECT_EQ(ExpectKeptEqualsFresh(joined), total - 1);
   // Whole rows through fltLoad on both sides of the join.
   for (int page : {static_cast<int>(fa.size()), static_cast<int>(fa.size()) + 1, total - 1}) {
     PxLoadInfo load{};
