@@ -22,6 +22,10 @@ constexpr ClipTable kClip;
 inline uint8_t Clip(int x) {
   return kClip.v[(x < -384 ? -384 : (x > 639 ? 639 : x)) + 384];
 }
+// The clipping table's result for every int, without the look-up, so loops can vectorise.
+inline uint8_t Clamp(int x) {
+  return static_cast<uint8_t>(x < 0 ? 0 : (x > 255 ? 255 : x));
+}
 
 // Cr->R, Cb->B, Cb->G, Cr->G in 1/65536 by matrix_coefficients (ISO/IEC 13818-2 Table 6-9).
 constexpr int kMatrix[8][4] = {
@@ -48,8 +52,8 @@ void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth
       uint8_t* o0 = pDst + static_cast<long>(2 * i) * nStride;
       uint8_t* o1 = o0 + nStride;
       for (int x = 0; x < nWidth; ++x) {
-        o0[x] = Clip((3 * a[x] - 16 * b[x] + 67 * c[x] + 227 * d[x] - 32 * e[x] + 7 * f[x] + 128) >> 8);
-        o1[x] = Clip((7 * b[x] - 32 * c[x] + 227 * d[x] + 67 * e[x] - 16 * f[x] + 3 * g[x] + 128) >> 8);
+        o0[x] = Clamp((3 * a[x] - 16 * b[x] + 67 * c[x] + 227 * d[x] - 32 * e[x] + 7 * f[x] + 128) >> 8);
+        o1[x] = Clamp((7 * b[x] - 32 * c[x] + 227 * d[x] + 67 * e[x] - 16 * f[x] + 3 * g[x] + 128) >> 8);
       }
     }
     return;
@@ -69,15 +73,15 @@ void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth
       const bool bLast = 4 * k + f + 2 >= 2 * nSrcLines;
       for (int x = 0; x < nWidth; ++x) {
         if (f == 0) {
-          o0[x] = Clip((m3[x] - 7 * m2[x] + 30 * m1[x] + 248 * z[x] - 21 * p1[x] + 5 * p2[x] + 128) >> 8);
+          o0[x] = Clamp((m3[x] - 7 * m2[x] + 30 * m1[x] + 248 * z[x] - 21 * p1[x] + 5 * p2[x] + 128) >> 8);
           if (!bLast)
-            o1[x] =
-                Clip((7 * m2[x] - 35 * m1[x] + 194 * z[x] + 110 * p1[x] - 24 * p2[x] + 4 * p3[x] + 128) >> 8);
+            o1[x] = Clamp(
+                (7 * m2[x] - 35 * m1[x] + 194 * z[x] + 110 * p1[x] - 24 * p2[x] + 4 * p3[x] + 128) >> 8);
         } else {
           o0[x] =
-              Clip((4 * m3[x] - 24 * m2[x] + 110 * m1[x] + 194 * z[x] - 35 * p1[x] + 7 * p2[x] + 128) >> 8);
+              Clamp((4 * m3[x] - 24 * m2[x] + 110 * m1[x] + 194 * z[x] - 35 * p1[x] + 7 * p2[x] + 128) >> 8);
           if (!bLast)
-            o1[x] = Clip((5 * m2[x] - 21 * m1[x] + 248 * z[x] + 30 * p1[x] - 7 * p2[x] + p3[x] + 128) >> 8);
+            o1[x] = Clamp((5 * m2[x] - 21 * m1[x] + 248 * z[x] + 30 * p1[x] - 7 * p2[x] + p3[x] + 128) >> 8);
         }
       }
     }
@@ -85,8 +89,19 @@ void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth
 }
 
 void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint8_t* d) {
+  // Edges repeat the nearest sample (At); the inside needs no bounds, so it runs without them.
+  const int lo = n < 3 ? n : 3, hi = n - 3 > lo ? n - 3 : lo;
   if (bMpeg1) {
+    for (int i = lo; i < hi; ++i) {
+      d[2 * i] = Clamp(
+          (5 * s[i - 3] - 21 * s[i - 2] + 70 * s[i - 1] + 228 * s[i] - 37 * s[i + 1] + 11 * s[i + 2] + 128) >>
+          8);
+      d[2 * i + 1] = Clamp(
+          (11 * s[i - 2] - 37 * s[i - 1] + 228 * s[i] + 70 * s[i + 1] - 21 * s[i + 2] + 5 * s[i + 3] + 128) >>
+          8);
+    }
     for (int i = 0; i < n; ++i) {
+      if (i == lo && hi > lo) i = hi;
       d[2 * i] = Clip((5 * At(s, i - 3, n) - 21 * At(s, i - 2, n) + 70 * At(s, i - 1, n) + 228 * At(s, i, n) -
                        37 * At(s, i + 1, n) + 11 * At(s, i + 2, n) + 128) >>
                       8);
@@ -96,7 +111,13 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
     }
     return;
   }
+  for (int i = lo; i < hi; ++i) {
+    d[2 * i] = s[i];
+    d[2 * i + 1] =
+        Clamp((21 * (s[i - 2] + s[i + 3]) - 52 * (s[i - 1] + s[i + 2]) + 159 * (s[i] + s[i + 1]) + 128) >> 8);
+  }
   for (int i = 0; i < n; ++i) {
+    if (i == lo && hi > lo) i = hi;
     d[2 * i] = s[i];
     d[2 * i + 1] = Clip((21 * (At(s, i - 2, n) + At(s, i + 3, n)) - 52 * (At(s, i - 1, n) + At(s, i + 2, n)) +
                          159 * (At(s, i, n) + At(s, i + 1, n)) + 128) >>
@@ -171,9 +192,9 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
       const int yy = 76309 * (py[x] - 16);
       const int u = pb[x] - 128;
       const int v = pr[x] - 128;
-      o[2] = Clip((yy + c[0] * v + 32768) >> 16);
-      o[1] = Clip((yy - c[2] * u - c[3] * v + 32768) >> 16);
-      o[0] = Clip((yy + c[1] * u + 32768) >> 16);
+      o[2] = Clamp((yy + c[0] * v + 32768) >> 16);
+      o[1] = Clamp((yy - c[2] * u - c[3] * v + 32768) >> 16);
+      o[0] = Clamp((yy + c[1] * u + 32768) >> 16);
     }
     int32_t nFlags = PX_ROW_VALID | PX_ROW_COLOR;
     if (y == 0) nFlags |= PX_ROW_FIRST;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestStreams.h"
+#include "mpegfilter/ColorConverter.h"
 #include "mpegfilter/DctVlc.h"
 #include "mpegfilter/Idct.h"
 #include "mpegfilter/StreamReader.h"
@@ -234,6 +235,44 @@ TEST(FastPaths, BitFieldsMatchAByteModel) {
     ASSERT_EQ(r->Get(n), model(n)) << "at bit " << bit;
   }
   delete r;
+}
+
+// Horizontal chroma doubling runs without bounds inside the line: the same samples as the
+// formula with every tap's index clamped to the line, for every width around the edges.
+TEST(FastPaths, HorizontalDoublingEqualsTheClampedFormula) {
+  std::mt19937 rng(7);
+  auto at = [](const std::vector<uint8_t>& s, int i) {
+    return static_cast<int>(s[i < 0 ? 0 : (i >= static_cast<int>(s.size()) ? s.size() - 1 : i)]);
+  };
+  auto clip = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
+  for (int n = 1; n <= 40; ++n) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<uint8_t> s(n);
+      for (uint8_t& v : s) v = static_cast<uint8_t>(round < 4 ? (round & 1) * 255 : rng() & 255);
+      for (bool bMpeg1 : {false, true}) {
+        std::vector<uint8_t> d(2 * n);
+        ColorConverter::DoubleHorizontal(s.data(), n, bMpeg1, d.data());
+        for (int i = 0; i < n; ++i) {
+          int e0, e1;
+          if (bMpeg1) {
+            e0 = clip((5 * at(s, i - 3) - 21 * at(s, i - 2) + 70 * at(s, i - 1) + 228 * at(s, i) -
+                       37 * at(s, i + 1) + 11 * at(s, i + 2) + 128) >>
+                      8);
+            e1 = clip((11 * at(s, i - 2) - 37 * at(s, i - 1) + 228 * at(s, i) + 70 * at(s, i + 1) -
+                       21 * at(s, i + 2) + 5 * at(s, i + 3) + 128) >>
+                      8);
+          } else {
+            e0 = s[i];
+            e1 = clip((21 * (at(s, i - 2) + at(s, i + 3)) - 52 * (at(s, i - 1) + at(s, i + 2)) +
+                       159 * (at(s, i) + at(s, i + 1)) + 128) >>
+                      8);
+          }
+          ASSERT_EQ(d[2 * i], e0) << n << " " << i << " mpeg1 " << bMpeg1;
+          ASSERT_EQ(d[2 * i + 1], e1) << n << " " << i << " mpeg1 " << bMpeg1;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
