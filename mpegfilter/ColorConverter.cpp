@@ -2,6 +2,8 @@
 // (sum + 128) >> 8 through the clipping table (values -384..639).
 #include "mpegfilter/ColorConverter.h"
 
+#include <tmmintrin.h>
+
 #include <cstring>
 
 #include "mpegfilter/PxResult.h"
@@ -36,6 +38,77 @@ constexpr int kMatrix[8][4] = {
 
 inline int At(const uint8_t* s, int i, int n) {
   return s[i < 0 ? 0 : (i >= n ? n - 1 : i)];
+}
+
+// Sixteen pixels of the colour formula at a time, exact: each coefficient K is split into
+// K_hi * 256 + K_lo so that pmaddwd's 16-bit factors hold it, and (hi << 8) + lo rebuilds the same
+// 32-bit sum; packing with saturation is the clamp; pshufb interleaves blue, green and red.
+// Returns the pixels done (0 without SSSE3).
+__attribute__((target("ssse3"))) int ConvertRowSsse3(const uint8_t* py, const uint8_t* pb, const uint8_t* pr,
+                                                     int w, const int* c, uint8_t* o) {
+  auto pair = [](int a, int b) { return _mm_set1_epi32((a & 0xFFFF) | (b << 16)); };
+  auto hi = [](int k) { return k >= 0 ? k >> 8 : -((-k) >> 8); };
+  auto lo = [&](int k) { return k - hi(k) * 256; };
+  const int ky = 76309;
+  const __m128i rH = pair(hi(ky), hi(c[0])), rL = pair(lo(ky), lo(c[0]));
+  const __m128i bH = pair(hi(ky), hi(c[1])), bL = pair(lo(ky), lo(c[1]));
+  const __m128i gH = pair(hi(ky), hi(-c[2])), gL = pair(lo(ky), lo(-c[2]));
+  const __m128i vH = pair(hi(-c[3]), 0), vL = pair(lo(-c[3]), 0);
+  const __m128i k16 = _mm_set1_epi16(16), k128 = _mm_set1_epi16(128), zero = _mm_setzero_si128();
+  const __m128i kRound = _mm_set1_epi32(32768);
+  auto sum = [&](__m128i p, __m128i h, __m128i l) {
+    return _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(p, h), 8), _mm_madd_epi16(p, l));
+  };
+  // Output byte j of each 16-byte block takes byte m[j] of blue (0..15), green or red.
+  auto mask = [](int nBlock, int nChannel) {
+    alignas(16) int8_t m[16];
+    for (int j = 0; j < 16; ++j) {
+      const int n = 16 * nBlock + j;
+      m[j] = static_cast<int8_t>(n % 3 == nChannel ? n / 3 : -1);
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+  };
+  __m128i sh[3][3];
+  for (int blk = 0; blk < 3; ++blk)
+    for (int k = 0; k < 3; ++k) sh[blk][k] = mask(blk, k);
+  int x = 0;
+  for (; x + 16 <= w; x += 16) {
+    const __m128i vy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(py + x));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb + x));
+    const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pr + x));
+    __m128i res[3][2];
+    for (int half = 0; half < 2; ++half) {
+      const __m128i y8 = half ? _mm_unpackhi_epi8(vy, zero) : _mm_unpacklo_epi8(vy, zero);
+      const __m128i u8 = half ? _mm_unpackhi_epi8(vb, zero) : _mm_unpacklo_epi8(vb, zero);
+      const __m128i v8 = half ? _mm_unpackhi_epi8(vr, zero) : _mm_unpacklo_epi8(vr, zero);
+      const __m128i y16 = _mm_sub_epi16(y8, k16), u16 = _mm_sub_epi16(u8, k128),
+                    v16 = _mm_sub_epi16(v8, k128);
+      __m128i ch[3][2];
+      for (int q = 0; q < 2; ++q) {
+        const __m128i yv = q ? _mm_unpackhi_epi16(y16, v16) : _mm_unpacklo_epi16(y16, v16);
+        const __m128i yu = q ? _mm_unpackhi_epi16(y16, u16) : _mm_unpacklo_epi16(y16, u16);
+        const __m128i v0 = q ? _mm_unpackhi_epi16(v16, zero) : _mm_unpacklo_epi16(v16, zero);
+        ch[0][q] = _mm_srai_epi32(_mm_add_epi32(sum(yu, bH, bL), kRound), 16);
+        ch[1][q] = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(sum(yu, gH, gL), sum(v0, vH, vL)), kRound), 16);
+        ch[2][q] = _mm_srai_epi32(_mm_add_epi32(sum(yv, rH, rL), kRound), 16);
+      }
+      for (int k = 0; k < 3; ++k) res[k][half] = _mm_packs_epi32(ch[k][0], ch[k][1]);
+    }
+    __m128i bgr[3];
+    for (int k = 0; k < 3; ++k) bgr[k] = _mm_packus_epi16(res[k][0], res[k][1]);
+    for (int blk = 0; blk < 3; ++blk) {
+      const __m128i v = _mm_or_si128(
+          _mm_or_si128(_mm_shuffle_epi8(bgr[0], sh[blk][0]), _mm_shuffle_epi8(bgr[1], sh[blk][1])),
+          _mm_shuffle_epi8(bgr[2], sh[blk][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 3 * x + 16 * blk), v);
+    }
+  }
+  return x;
+}
+
+int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, const int* c, uint8_t* o) {
+  static const bool s_bSsse3 = __builtin_cpu_supports("ssse3");
+  return s_bSsse3 ? ConvertRowSsse3(py, pb, pr, w, c, o) : 0;
 }
 
 }  // namespace
@@ -187,8 +260,9 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
     const uint8_t* py = frame.pY + static_cast<long>(y) * geo.nLumaStride;
     const uint8_t* pb = pFull[0] + static_cast<long>(y) * fullW;
     const uint8_t* pr = pFull[1] + static_cast<long>(y) * fullW;
-    uint8_t* o = pRow;
-    for (int x = 0; x < w; ++x, o += 3) {
+    const int x0 = ConvertRowFast(py, pb, pr, w, c, pRow);
+    uint8_t* o = pRow + 3 * x0;
+    for (int x = x0; x < w; ++x, o += 3) {
       const int yy = 76309 * (py[x] - 16);
       const int u = pb[x] - 128;
       const int v = pr[x] - 128;
