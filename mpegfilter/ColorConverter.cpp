@@ -2,6 +2,7 @@
 // (sum + 128) >> 8 through the clipping table (values -384..639).
 #include "mpegfilter/ColorConverter.h"
 
+#include <emmintrin.h>
 #include <tmmintrin.h>
 
 #include <cstring>
@@ -40,13 +41,50 @@ inline int At(const uint8_t* s, int i, int n) {
   return s[i < 0 ? 0 : (i >= n ? n - 1 : i)];
 }
 
+// out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap vertical
+// kernel. Sixteen samples at a time in pmaddwd pairs (taps and samples fit 16 bits, sums 32).
+void Tap6(const uint8_t* const* s, const int* k, int n, uint8_t* out) {
+  int x = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), kRound = _mm_set1_epi32(128);
+  __m128i kk[3];
+  for (int p = 0; p < 3; ++p)
+    kk[p] = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(k[2 * p]) & 0xFFFF) |
+                                            (static_cast<uint32_t>(k[2 * p + 1]) << 16)));
+  for (; x + 16 <= n; x += 16) {
+    __m128i acc[4] = {kRound, kRound, kRound, kRound};
+    for (int p = 0; p < 3; ++p) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p] + x));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p + 1] + x));
+      const __m128i al = _mm_unpacklo_epi8(a, zero), ah = _mm_unpackhi_epi8(a, zero);
+      const __m128i bl = _mm_unpacklo_epi8(b, zero), bh = _mm_unpackhi_epi8(b, zero);
+      acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(al, bl), kk[p]));
+      acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(al, bl), kk[p]));
+      acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(ah, bh), kk[p]));
+      acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(ah, bh), kk[p]));
+    }
+    const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc[0], 8), _mm_srai_epi32(acc[1], 8));
+    const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc[2], 8), _mm_srai_epi32(acc[3], 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; x < n; ++x) {
+    int v = 128;
+    for (int i = 0; i < 6; ++i) v += k[i] * s[i][x];
+    out[x] = Clamp(v >> 8);
+  }
+}
+
 // Sixteen pixels of the colour formula at a time, exact: each coefficient K is split into
 // K_hi * 256 + K_lo so that pmaddwd's 16-bit factors hold it, and (hi << 8) + lo rebuilds the same
 // 32-bit sum; packing with saturation is the clamp; pshufb interleaves blue, green and red.
 // Returns the pixels done (0 without SSSE3).
 __attribute__((target("ssse3"))) int ConvertRowSsse3(const uint8_t* py, const uint8_t* pb, const uint8_t* pr,
                                                      int w, const int* c, uint8_t* o) {
-  auto pair = [](int a, int b) { return _mm_set1_epi32((a & 0xFFFF) | (b << 16)); };
+  auto pair = [](int a, int b) {
+    return _mm_set1_epi32(
+        static_cast<int>((static_cast<uint32_t>(a) & 0xFFFF) | (static_cast<uint32_t>(b) << 16)));
+  };
   auto hi = [](int k) { return k >= 0 ? k >> 8 : -((-k) >> 8); };
   auto lo = [&](int k) { return k - hi(k) * 256; };
   const int ky = 76309;
@@ -119,19 +157,19 @@ void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth
     return pSrc + static_cast<long>(i < 0 ? 0 : (i >= nSrcLines ? nSrcLines - 1 : i)) * nStride;
   };
   if (bProgressive) {
+    static const int k0[6] = {3, -16, 67, 227, -32, 7}, k1[6] = {7, -32, 227, 67, -16, 3};
     for (int i = 0; i < nSrcLines; ++i) {
-      const uint8_t *a = line(i - 3), *b = line(i - 2), *c = line(i - 1), *d = line(i), *e = line(i + 1),
-                    *f = line(i + 2), *g = line(i + 3);
+      const uint8_t* t[7] = {line(i - 3), line(i - 2), line(i - 1), line(i),
+                             line(i + 1), line(i + 2), line(i + 3)};
       uint8_t* o0 = pDst + static_cast<long>(2 * i) * nStride;
-      uint8_t* o1 = o0 + nStride;
-      for (int x = 0; x < nWidth; ++x) {
-        o0[x] = Clamp((3 * a[x] - 16 * b[x] + 67 * c[x] + 227 * d[x] - 32 * e[x] + 7 * f[x] + 128) >> 8);
-        o1[x] = Clamp((7 * b[x] - 32 * c[x] + 227 * d[x] + 67 * e[x] - 16 * f[x] + 3 * g[x] + 128) >> 8);
-      }
+      Tap6(t, k0, nWidth, o0);
+      Tap6(t + 1, k1, nWidth, o0 + nStride);
     }
     return;
   }
   // Interlaced: each field from its own lines; field f holds source lines f, f + 2, ...
+  static const int kField[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
+                                      {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
   for (int f = 0; f < 2; ++f) {
     const int n = (nSrcLines - f + 1) / 2;
     if (n <= 0) continue;
@@ -139,24 +177,11 @@ void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth
       return pSrc + static_cast<long>(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f) * nStride;
     };
     for (int k = 0; k < n; ++k) {
-      const uint8_t *m3 = fl(k - 3), *m2 = fl(k - 2), *m1 = fl(k - 1), *z = fl(k), *p1 = fl(k + 1),
-                    *p2 = fl(k + 2), *p3 = fl(k + 3);
+      const uint8_t* t[7] = {fl(k - 3), fl(k - 2), fl(k - 1), fl(k), fl(k + 1), fl(k + 2), fl(k + 3)};
       uint8_t* o0 = pDst + static_cast<long>(4 * k + f) * nStride;  // line 2j or 2j+1
-      uint8_t* o1 = o0 + 2 * static_cast<long>(nStride);            // line 2j+2 or 2j+3
-      const bool bLast = 4 * k + f + 2 >= 2 * nSrcLines;
-      for (int x = 0; x < nWidth; ++x) {
-        if (f == 0) {
-          o0[x] = Clamp((m3[x] - 7 * m2[x] + 30 * m1[x] + 248 * z[x] - 21 * p1[x] + 5 * p2[x] + 128) >> 8);
-          if (!bLast)
-            o1[x] = Clamp(
-                (7 * m2[x] - 35 * m1[x] + 194 * z[x] + 110 * p1[x] - 24 * p2[x] + 4 * p3[x] + 128) >> 8);
-        } else {
-          o0[x] =
-              Clamp((4 * m3[x] - 24 * m2[x] + 110 * m1[x] + 194 * z[x] - 35 * p1[x] + 7 * p2[x] + 128) >> 8);
-          if (!bLast)
-            o1[x] = Clamp((5 * m2[x] - 21 * m1[x] + 248 * z[x] + 30 * p1[x] - 7 * p2[x] + p3[x] + 128) >> 8);
-        }
-      }
+      Tap6(t, kField[f][0], nWidth, o0);
+      if (4 * k + f + 2 < 2 * nSrcLines)
+        Tap6(t + 1, kField[f][1], nWidth, o0 + 2 * static_cast<long>(nStride));
     }
   }
 }

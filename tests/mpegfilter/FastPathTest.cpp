@@ -323,4 +323,54 @@ TEST(FastPaths, RowConversionEqualsTheFormula) {
   }
 }
 
+// Vertical chroma doubling (16 samples at a time): the kernels applied sample by sample, lines
+// beyond the picture repeating the nearest line of the same field.
+TEST(FastPaths, VerticalDoublingEqualsTheKernels) {
+  std::mt19937 rng(5);
+  auto clip = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
+  for (int lines : {1, 2, 3, 5, 8, 13}) {
+    for (int w : {7, 16, 40}) {
+      std::vector<uint8_t> src(static_cast<size_t>(w) * lines);
+      for (size_t i = 0; i < src.size(); ++i)
+        src[i] = static_cast<uint8_t>(i % 5 == 0 ? 255 * (i & 1) : rng() & 255);
+      for (bool bProgressive : {true, false}) {
+        std::vector<uint8_t> out(2 * src.size(), 0), want(2 * src.size(), 0);
+        ColorConverter::DoubleVertical(src.data(), w, w, lines, bProgressive, out.data());
+        auto s = [&](int l, int x) { return static_cast<int>(src[static_cast<size_t>(l) * w + x]); };
+        for (int x = 0; x < w; ++x) {
+          if (bProgressive) {
+            auto at = [&](int i) { return s(i < 0 ? 0 : (i >= lines ? lines - 1 : i), x); };
+            for (int i = 0; i < lines; ++i) {
+              want[(2 * i) * w + x] =
+                  static_cast<uint8_t>(clip((3 * at(i - 3) - 16 * at(i - 2) + 67 * at(i - 1) + 227 * at(i) -
+                                             32 * at(i + 1) + 7 * at(i + 2) + 128) >>
+                                            8));
+              want[(2 * i + 1) * w + x] =
+                  static_cast<uint8_t>(clip((7 * at(i - 2) - 32 * at(i - 1) + 227 * at(i) + 67 * at(i + 1) -
+                                             16 * at(i + 2) + 3 * at(i + 3) + 128) >>
+                                            8));
+            }
+          } else {
+            for (int f = 0; f < 2; ++f) {
+              const int n = (lines - f + 1) / 2;
+              auto at = [&](int k) { return s(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f, x); };
+              static const int kK[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
+                                              {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
+              for (int k = 0; k < n; ++k)
+                for (int o = 0; o < 2; ++o) {
+                  const int line = 4 * k + f + 2 * o;
+                  if (line >= 2 * lines) continue;
+                  int v = 128;
+                  for (int t = 0; t < 6; ++t) v += kK[f][o][t] * at(k - 3 + o + t);
+                  want[static_cast<size_t>(line) * w + x] = static_cast<uint8_t>(clip(v >> 8));
+                }
+            }
+          }
+        }
+        ASSERT_EQ(out, want) << "lines " << lines << " width " << w << " progressive " << bProgressive;
+      }
+    }
+  }
+}
+
 }  // namespace
