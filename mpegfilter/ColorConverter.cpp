@@ -75,6 +75,25 @@ void Tap6(const uint8_t* const* s, const int* k, int n, uint8_t* out) {
   }
 }
 
+// d[2x] = a[x], d[2x + 1] = b[x] for x < n.
+void Interleave(const uint8_t* a, const uint8_t* b, int n, uint8_t* d) {
+  int x = 0;
+#if defined(__SSE2__)
+  for (; x + 16 <= n; x += 16) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * x), _mm_unpacklo_epi8(va, vb));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * x + 16), _mm_unpackhi_epi8(va, vb));
+  }
+#endif
+  for (; x < n; ++x) {
+    d[2 * x] = a[x];
+    d[2 * x + 1] = b[x];
+  }
+}
+
+constexpr int kChunk = 256;  // interior samples filtered per pass (stack buffers)
+
 // Sixteen pixels of the colour formula at a time, exact: each coefficient K is split into
 // K_hi * 256 + K_lo so that pmaddwd's 16-bit factors hold it, and (hi << 8) + lo rebuilds the same
 // 32-bit sum; packing with saturation is the clamp; pshufb interleaves blue, green and red.
@@ -190,13 +209,14 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
   // Edges repeat the nearest sample (At); the inside needs no bounds, so it runs without them.
   const int lo = n < 3 ? n : 3, hi = n - 3 > lo ? n - 3 : lo;
   if (bMpeg1) {
-    for (int i = lo; i < hi; ++i) {
-      d[2 * i] = Clamp(
-          (5 * s[i - 3] - 21 * s[i - 2] + 70 * s[i - 1] + 228 * s[i] - 37 * s[i + 1] + 11 * s[i + 2] + 128) >>
-          8);
-      d[2 * i + 1] = Clamp(
-          (11 * s[i - 2] - 37 * s[i - 1] + 228 * s[i] + 70 * s[i + 1] - 21 * s[i + 2] + 5 * s[i + 3] + 128) >>
-          8);
+    static const int k0[6] = {5, -21, 70, 228, -37, 11}, k1[6] = {11, -37, 228, 70, -21, 5};
+    for (int i0 = lo; i0 < hi; i0 += kChunk) {
+      const int m = hi - i0 < kChunk ? hi - i0 : kChunk;
+      uint8_t e0[kChunk], e1[kChunk];
+      const uint8_t* t[7] = {s + i0 - 3, s + i0 - 2, s + i0 - 1, s + i0, s + i0 + 1, s + i0 + 2, s + i0 + 3};
+      Tap6(t, k0, m, e0);
+      Tap6(t + 1, k1, m, e1);
+      Interleave(e0, e1, m, d + 2 * i0);
     }
     for (int i = 0; i < n; ++i) {
       if (i == lo && hi > lo) i = hi;
@@ -209,10 +229,13 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
     }
     return;
   }
-  for (int i = lo; i < hi; ++i) {
-    d[2 * i] = s[i];
-    d[2 * i + 1] =
-        Clamp((21 * (s[i - 2] + s[i + 3]) - 52 * (s[i - 1] + s[i + 2]) + 159 * (s[i] + s[i + 1]) + 128) >> 8);
+  static const int k2[6] = {21, -52, 159, 159, -52, 21};
+  for (int i0 = lo; i0 < hi; i0 += kChunk) {
+    const int m = hi - i0 < kChunk ? hi - i0 : kChunk;
+    uint8_t e1[kChunk];
+    const uint8_t* t[6] = {s + i0 - 2, s + i0 - 1, s + i0, s + i0 + 1, s + i0 + 2, s + i0 + 3};
+    Tap6(t, k2, m, e1);
+    Interleave(s + i0, e1, m, d + 2 * i0);
   }
   for (int i = 0; i < n; ++i) {
     if (i == lo && hi > lo) i = hi;
