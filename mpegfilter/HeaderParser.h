@@ -10,10 +10,24 @@
 #include "mpegfilter/MpegTypes.h"
 #include "mpegfilter/StreamReader.h"
 
+// Bytes one load needs for a sequence: three frame stores of nLumaW x nLumaH (padded to whole
+// macroblocks) plus the delivery's work buffers (full-size chroma, one row).
+constexpr int64_t DecodeMemory(int64_t nLumaW, int64_t nLumaH, int nChromaFormat) {
+  const int sx = nChromaFormat == 3 ? 0 : 1;
+  const int sy = nChromaFormat == 1 ? 1 : 0;
+  const int64_t luma = nLumaW * nLumaH;
+  const int64_t store = luma + 2 * ((nLumaW >> sx) * (nLumaH >> sy));
+  const int64_t delivery = 2 * luma + 2 * ((nLumaW >> sx) * nLumaH) + nLumaW * 3 + 16;
+  return 3 * store + delivery;
+}
+
+// What a load may use. The default memory is what the largest picture of MPEG-2 High level
+// (1920 x 1152) needs in the widest chroma format (4:4:4), about 27.4 MiB; larger pictures are
+// refused by fltInfo and fltLoad alike.
 struct DecoderLimits {
   int nMaxWidth = 16383;
   int nMaxHeight = 16383;
-  int64_t nMaxMemory = int64_t{1} << 30;  // frame stores plus delivery buffers
+  int64_t nMaxMemory = DecodeMemory(1920, 1152, 3);
 };
 
 class HeaderParser {

@@ -2,6 +2,7 @@
 // A Windows loader binds ordinal imports before the DLL's entry point runs and refuses the load when
 // one is missing; the library constructor is the closest moment here. dlopen cannot be refused from a
 // constructor, so a missing ordinal is recorded and every entry point answers PX_ERR_KERNEL_MISSING.
+#include "mpegfilter/MpegFilter.h"
 #include "pxkernel/PxKernel.h"
 
 namespace {
@@ -45,6 +46,7 @@ bool PxKernelBind() {
   ok &= Resolve(&k.pfnBitmapPrepare, PX_ORD_BITMAP_PREPARE);
   ok &= Resolve(&k.pfnBitmapRelease, PX_ORD_BITMAP_RELEASE);
   ok &= Resolve(&k.pfnSequenceStart, PX_ORD_SEQUENCE_START);
+  Resolve(&k.pfnFileIdentity, PX_ORD_FILE_IDENTITY);  // optional
   g_bound = k;
   g_bBound = ok;
   return ok;
@@ -63,6 +65,8 @@ bool PxKernelBound() {
 }
 
 void PxKernelSetImports(const PxKernelImports* pImports) {
+  // A kept load holds a handle and memory of the table in use: give them back to it first.
+  MpegFilter::ReleaseKept();
   if (pImports) {
     g_substitute = *pImports;
     g_bSubstitute = true;

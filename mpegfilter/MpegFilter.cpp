@@ -2,10 +2,13 @@
 // values and allocates only through the kernel, so there is nothing to catch.
 #include "mpegfilter/MpegFilter.h"
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "mpegfilter/ColorConverter.h"
+#include "mpegfilter/KeptDecoder.h"
 #include "mpegfilter/MpegDecoder.h"
 #include "mpegfilter/PxResult.h"
 #include "mpegfilter/StartCodes.h"
@@ -16,49 +19,53 @@ namespace {
 
 DecoderLimits g_limits;
 
-constexpr uint32_t kPackStart = pxstart::kPack;
-using pxstart::kSequenceHeader;
-using pxstart::kVideoPacket;
+// The load kept between fltLoad calls (one file at a time). try_lock: a second thread never waits
+// for it but decodes afresh.
+std::mutex g_keptLock;
+KeptDecoder* g_pKept = nullptr;
 
-uint32_t Be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+void DropKeptLocked() {
+  delete g_pKept;
+  g_pKept = nullptr;
 }
 
-// Files of other kinds that the toolkit may hand to every filter.
-bool RefusedKind(const uint8_t* p, int n) {
-  if (n >= 2 && ((p[0] == 0x1B && p[1] == 0x25) || (p[0] == 0x4D && p[1] == 0x5A))) return true;
-  if (n >= 132 && std::memcmp(p + 128, "DICM", 4) == 0) return true;
-  return false;
+// File times have the file system's granularity (a few milliseconds, up to 2 s on some), so a
+// file changed within that window of its last change may keep equal times. A file changed less
+// than this long ago is not kept (the same rule as version control uses for "racily clean" files).
+int64_t g_nSettledNs = MpegFilter::kDefaultSettleNs;
+
+bool Settled(const PxFileIdentity& id) {
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  const int64_t last = id.nModifiedNs > id.nChangedNs ? id.nModifiedNs : id.nChangedNs;
+  return now - last >= g_nSettledNs;
 }
 
-// Opens the stream for reading on hFile: checks the first start code and primes the reader.
-int32_t Prime(StreamReader& r, int32_t hFile, bool bAcceptVideoPacket) {
-  const PxKernelImports& k = PxKernel();
-  if (k.pfnSeek(hFile, 0, PX_SEEK_SET) != 0) return PX_ERR_BAD_DATA;
-  uint8_t head[4] = {};
-  int got = 0;
-  while (got < 4) {
-    const int32_t n = k.pfnRead(hFile, head + got, 4 - got);
-    if (n < 0) return PX_ERR_READ;
-    if (n == 0) break;
-    got += n;
-  }
-  if (got < 4) return PX_ERR_BAD_DATA;
-  const uint32_t code = Be32(head);
-  const bool bSystem = code == kPackStart || (bAcceptVideoPacket && code == kVideoPacket);
-  if (!bSystem && code != kSequenceHeader) return PX_ERR_BAD_DATA;
-  r.Start(hFile, bSystem);
-  if (!r.Rewind()) return PX_ERR_BAD_DATA;
-  r.Peek32();  // first fill
-  if (r.ReadFailed()) return PX_ERR_READ;
-  if (RefusedKind(r.Head(), r.HeadLength())) return PX_ERR_BAD_DATA;
-  return PX_OK;
-}
+struct KeptRelease {
+  ~KeptRelease() { DropKeptLocked(); }
+} g_keptRelease;
 
 }  // namespace
 
 void MpegFilter::SetLimits(const DecoderLimits& limits) {
+  ReleaseKept();
   g_limits = limits;
+}
+
+void MpegFilter::SetSettleTime(int64_t nNanoseconds) {
+  std::lock_guard<std::mutex> lock(g_keptLock);
+  g_nSettledNs = nNanoseconds;
+}
+
+void MpegFilter::ReleaseKept() {
+  std::lock_guard<std::mutex> lock(g_keptLock);
+  DropKeptLocked();
+}
+
+int64_t MpegFilter::KeptBytes() {
+  std::lock_guard<std::mutex> lock(g_keptLock);
+  return g_pKept ? g_pKept->StoreBytes() : 0;
 }
 DecoderLimits MpegFilter::Limits() {
   return g_limits;
@@ -70,7 +77,7 @@ int32_t MpegFilter::Info(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
   StreamReader* pReader = new (std::nothrow) StreamReader();
   if (!pReader) return PX_ERR_NO_MEMORY;
   StreamReader& r = *pReader;
-  int32_t rc = Prime(r, hFile, false);
+  int32_t rc = r.Prime(hFile, false);
   int nFrames = 0;
   SequenceParams seq;
   bool bSystem = false;
@@ -86,11 +93,10 @@ int32_t MpegFilter::Info(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
       }
       delete pDec;
     }
-    bSystem = Be32(r.Head()) == kPackStart;
+    bSystem = r.HeadLength() >= 4 && r.Head()[3] == (pxstart::kPack & 0xFF);
   }
   delete pReader;
   if (rc != PX_OK) return rc;
-  if (seq.nWidth > g_limits.nMaxWidth || seq.nHeight > g_limits.nMaxHeight) return PX_ERR_BAD_DATA;
 
   const int nPages = nFrames > 1 ? nFrames - 1 : 0;
   const int64_t nBytesPerRow = ((int64_t{seq.nWidth} * 24 + 31) / 32) * 4;
@@ -120,40 +126,44 @@ int32_t MpegFilter::Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* p
   if (!pszFileName || !*pszFileName) return PX_ERR_NO_FILE_NAME;
   if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
   const PxKernelImports& k = PxKernel();
-  const int32_t hFile = k.pfnOpen(pszFileName, PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
-  if (hFile < 0) return PX_ERR_OPEN;
   if (nPage < 1) nPage = 1;
-  StreamReader* pReader = new (std::nothrow) StreamReader();
-  MpegDecoder* pDec = nullptr;
-  int32_t rc = pReader ? Prime(*pReader, hFile, true) : PX_ERR_NO_MEMORY;
-  if (rc == PX_OK) {
-    // Count the frames first: a page beyond the last shown frame ends at once.
-    pDec = new (std::nothrow) MpegDecoder(*pReader, g_limits);
-    int nFrames = 0;
-    rc = pDec ? pDec->FindFirstPicture() : PX_ERR_NO_MEMORY;
-    if (rc == PX_OK) rc = pDec->CountFrames(&nFrames);
-    delete pDec;
-    pDec = nullptr;
-    if (rc == PX_OK && nPage > nFrames - 1) rc = PX_END_OF_STREAM;
-    if (rc == PX_OK && !pReader->Rewind()) rc = PX_ERR_READ;
+  // Go on from the kept load when it is this very file; else start afresh.
+  std::unique_lock<std::mutex> lock(g_keptLock, std::try_to_lock);
+  PxFileIdentity id{};
+  const bool bKeep =
+      lock.owns_lock() && k.pfnFileIdentity && k.pfnFileIdentity(pszFileName, &id) == 1 && Settled(id);
+  KeptDecoder* pLoadState = nullptr;
+  if (bKeep && g_pKept && g_pKept->Serves(pszFileName, id, g_limits, nPage)) {
+    pLoadState = g_pKept;
+    g_pKept = nullptr;
+  } else if (lock.owns_lock()) {
+    DropKeptLocked();
   }
+  int32_t rc = PX_OK;
+  if (!pLoadState) {
+    pLoadState = new (std::nothrow) KeptDecoder(g_limits);
+    rc = pLoadState ? pLoadState->Open(pszFileName) : PX_ERR_NO_MEMORY;
+    if (pLoadState) pLoadState->SetIdentity(id);
+  }
+  if (rc == PX_OK && nPage > pLoadState->Frames() - 1) rc = PX_END_OF_STREAM;
+  bool bDecoded = false;
   if (rc == PX_OK) {
-    pDec = new (std::nothrow) MpegDecoder(*pReader, g_limits);
-    rc = pDec ? pDec->FindFirstPicture() : PX_ERR_NO_MEMORY;
-    if (rc == PX_OK) rc = pDec->Allocate();
-    if (rc == PX_OK) {
-      if (pLoad) {
-        pLoad->nLoadFlagA = 0;
-        pLoad->nLoadFlagB = 1;
-      }
-      const FrameStore* pFrame = nullptr;
-      rc = pDec->DecodeToPage(nPage, &pFrame);
-      if (rc == PX_OK && pFrame) rc = pfnSink(pUser, *pFrame, pDec->Sequence(), pDec->Geometry());
+    if (pLoad) {
+      pLoad->nLoadFlagA = 0;
+      pLoad->nLoadFlagB = 1;
+    }
+    const FrameStore* pFrame = nullptr;
+    rc = pLoadState->Decoder().DecodeToPage(nPage, &pFrame);
+    if (rc == PX_OK && pFrame) {
+      bDecoded = true;
+      rc = pfnSink(pUser, *pFrame, pFrame->seq, pFrame->geo);
     }
   }
-  delete pDec;
-  delete pReader;
-  k.pfnClose(hFile);
+  // Kept while more pages lie ahead; a failed decode, the last page or no identity releases it.
+  if (bKeep && bDecoded && nPage < pLoadState->Frames() - 1)
+    g_pKept = pLoadState;
+  else
+    delete pLoadState;
   return rc;
 }
 

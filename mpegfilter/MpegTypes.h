@@ -47,15 +47,6 @@ struct PictureParams {
   bool bSecondField = false;  // this field picture is the second of its frame
 };
 
-// One frame: three planes with padding to whole macroblocks.
-struct FrameStore {
-  uint8_t* pY = nullptr;
-  uint8_t* pCb = nullptr;
-  uint8_t* pCr = nullptr;
-  int nPictureType = 0;
-  bool bProgressive = true;
-};
-
 struct PlaneGeometry {
   int nLumaStride = 0;  // = luma width (macroblock width x 16)
   int nLumaHeight = 0;
@@ -63,4 +54,18 @@ struct PlaneGeometry {
   int nChromaHeight = 0;
   int nChromaShiftX = 1;  // 1 when chroma is half width
   int nChromaShiftY = 1;  // 1 when chroma is half height
+  bool operator==(const PlaneGeometry&) const = default;
+};
+
+// One frame: three planes with padding to whole macroblocks. Each store carries the sequence it
+// was decoded under, so a frame outlives a change of sequence (joined streams) with its own shape.
+struct FrameStore {
+  uint8_t* pY = nullptr;
+  uint8_t* pCb = nullptr;
+  uint8_t* pCr = nullptr;
+  int64_t nBytes = 0;  // allocated; at least what geo needs
+  int nPictureType = 0;
+  bool bProgressive = true;
+  PlaneGeometry geo;
+  SequenceParams seq;
 };

@@ -25,7 +25,7 @@ inline const char* PxResultText(int32_t n) {
     case PX_END_OF_STREAM:
       return "stream ended before the requested picture";
     case PX_ERR_NO_MEMORY:
-      return "out of memory";
+      return "out of memory, or the picture needs more than the memory limit";
     case PX_ERR_WRITE:
       return "write failed";
     case PX_ERR_BAD_DATA:

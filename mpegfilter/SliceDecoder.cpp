@@ -146,6 +146,8 @@ void SliceDecoder::BeginPicture(const Picture& pic) {
   m_nParity = pp.nStructure == kBottomField ? 1 : 0;
   m_nMbWidth = seq.nMbWidth;
   m_nMbRows = m_bField ? seq.nMbHeight / 2 : seq.nMbHeight;
+  // The stores must hold every macroblock the sequence may address; otherwise no slice is taken.
+  if (seq.nMbWidth * 16 > pic.geo.nLumaStride || seq.nMbHeight * 16 > pic.geo.nLumaHeight) m_nMbRows = 0;
   m_nBlocks = seq.nChromaFormat == kChroma444 ? 12 : (seq.nChromaFormat == kChroma422 ? 8 : 6);
   m_scan = pp.bAlternateScan ? pxscan::kAlternate : pxscan::kZigzag;
   m_last = Motion{};

@@ -32,6 +32,14 @@ class RateControl {
   int m_nType = 1;
   double m_dTarget = 0, m_dReact = 0, m_dCap = 0;
   int32_t m_nMbCount = 1;
+  // Where in the picture the bits went: share of the last picture of each type spent before
+  // each of kBins equal runs of macroblocks (cumulative; m_bProfile false until one was coded),
+  // and this picture's bits at the same points.
+  static constexpr int kBins = 64;
+  double ExpectedShare(double dPos) const;
+  float m_profile[4][kBins + 1] = {};
+  bool m_bProfile[4] = {};
+  float m_spent[kBins + 1] = {};
 };
 
 }  // namespace pxenc

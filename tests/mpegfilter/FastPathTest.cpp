@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestStreams.h"
+#include "mpegfilter/ColorConverter.h"
 #include "mpegfilter/DctVlc.h"
 #include "mpegfilter/Idct.h"
 #include "mpegfilter/StreamReader.h"
@@ -234,6 +235,142 @@ TEST(FastPaths, BitFieldsMatchAByteModel) {
     ASSERT_EQ(r->Get(n), model(n)) << "at bit " << bit;
   }
   delete r;
+}
+
+// Horizontal chroma doubling runs without bounds inside the line: the same samples as the
+// formula with every tap's index clamped to the line, for every width around the edges.
+TEST(FastPaths, HorizontalDoublingEqualsTheClampedFormula) {
+  std::mt19937 rng(7);
+  auto at = [](const std::vector<uint8_t>& s, int i) {
+    return static_cast<int>(s[i < 0 ? 0 : (i >= static_cast<int>(s.size()) ? s.size() - 1 : i)]);
+  };
+  auto clip = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
+  for (int n = 1; n <= 40; ++n) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<uint8_t> s(n);
+      for (uint8_t& v : s) v = static_cast<uint8_t>(round < 4 ? (round & 1) * 255 : rng() & 255);
+      for (bool bMpeg1 : {false, true}) {
+        std::vector<uint8_t> d(2 * n);
+        ColorConverter::DoubleHorizontal(s.data(), n, bMpeg1, d.data());
+        for (int i = 0; i < n; ++i) {
+          int e0, e1;
+          if (bMpeg1) {
+            e0 = clip((5 * at(s, i - 3) - 21 * at(s, i - 2) + 70 * at(s, i - 1) + 228 * at(s, i) -
+                       37 * at(s, i + 1) + 11 * at(s, i + 2) + 128) >>
+                      8);
+            e1 = clip((11 * at(s, i - 2) - 37 * at(s, i - 1) + 228 * at(s, i) + 70 * at(s, i + 1) -
+                       21 * at(s, i + 2) + 5 * at(s, i + 3) + 128) >>
+                      8);
+          } else {
+            e0 = s[i];
+            e1 = clip((21 * (at(s, i - 2) + at(s, i + 3)) - 52 * (at(s, i - 1) + at(s, i + 2)) +
+                       159 * (at(s, i) + at(s, i + 1)) + 128) >>
+                      8);
+          }
+          ASSERT_EQ(d[2 * i], e0) << n << " " << i << " mpeg1 " << bMpeg1;
+          ASSERT_EQ(d[2 * i + 1], e1) << n << " " << i << " mpeg1 " << bMpeg1;
+        }
+      }
+    }
+  }
+}
+
+// The row conversion (SIMD where the processor has it) gives ToBgr's bytes for every pixel, with
+// every matrix, extreme and random samples, and widths that leave a remainder.
+TEST(FastPaths, RowConversionEqualsTheFormula) {
+  std::mt19937 rng(11);
+  for (int w : {16, 37, 70}) {
+    const int h = 6;
+    std::vector<uint8_t> planes(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < planes.size(); ++i)
+      planes[i] = static_cast<uint8_t>(i % 7 == 0 ? 0 : (i % 7 == 1 ? 255 : rng() & 255));
+    FrameStore f;
+    f.pY = planes.data();
+    f.pCb = f.pY + w * h;
+    f.pCr = f.pCb + w * h;
+    PlaneGeometry g;
+    g.nLumaStride = g.nChromaStride = w;
+    g.nLumaHeight = g.nChromaHeight = h;
+    g.nChromaShiftX = g.nChromaShiftY = 0;  // 4:4:4: no chroma filter, the formula alone
+    for (int m = 0; m <= 8; ++m) {
+      SequenceParams seq;
+      seq.nWidth = w;
+      seq.nHeight = h;
+      seq.bMpeg2 = true;
+      seq.nChromaFormat = kChroma444;
+      seq.nMatrixCoefficients = m;
+      struct Sink {
+        std::vector<uint8_t> rows;
+      } sink;
+      PxLoadInfo load{};
+      load.nBitsPerPixel = 24;
+      load.pUser = &sink;
+      load.pfnRow = [](void* u, PxLoadInfo* l, uint8_t* p, int32_t, int32_t, int32_t, intptr_t) -> int32_t {
+        auto& r = static_cast<Sink*>(u)->rows;
+        r.insert(r.end(), p, p + 3 * l->nWidth);
+        return 1;
+      };
+      ASSERT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), 1);
+      ASSERT_EQ(sink.rows.size(), static_cast<size_t>(w) * h * 3);
+      for (int i = 0; i < w * h; ++i) {
+        uint8_t want[3];
+        ColorConverter::ToBgr(f.pY[i], f.pCb[i], f.pCr[i], m, want);
+        ASSERT_TRUE(sink.rows[3 * i] == want[0] && sink.rows[3 * i + 1] == want[1] &&
+                    sink.rows[3 * i + 2] == want[2])
+            << "width " << w << " pixel " << i << " matrix " << m;
+      }
+    }
+  }
+}
+
+// Vertical chroma doubling (16 samples at a time): the kernels applied sample by sample, lines
+// beyond the picture repeating the nearest line of the same field.
+TEST(FastPaths, VerticalDoublingEqualsTheKernels) {
+  std::mt19937 rng(5);
+  auto clip = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
+  for (int lines : {1, 2, 3, 5, 8, 13}) {
+    for (int w : {7, 16, 40}) {
+      std::vector<uint8_t> src(static_cast<size_t>(w) * lines);
+      for (size_t i = 0; i < src.size(); ++i)
+        src[i] = static_cast<uint8_t>(i % 5 == 0 ? 255 * (i & 1) : rng() & 255);
+      for (bool bProgressive : {true, false}) {
+        std::vector<uint8_t> out(2 * src.size(), 0), want(2 * src.size(), 0);
+        ColorConverter::DoubleVertical(src.data(), w, w, lines, bProgressive, out.data());
+        auto s = [&](int l, int x) { return static_cast<int>(src[static_cast<size_t>(l) * w + x]); };
+        for (int x = 0; x < w; ++x) {
+          if (bProgressive) {
+            auto at = [&](int i) { return s(i < 0 ? 0 : (i >= lines ? lines - 1 : i), x); };
+            for (int i = 0; i < lines; ++i) {
+              want[(2 * i) * w + x] =
+                  static_cast<uint8_t>(clip((3 * at(i - 3) - 16 * at(i - 2) + 67 * at(i - 1) + 227 * at(i) -
+                                             32 * at(i + 1) + 7 * at(i + 2) + 128) >>
+                                            8));
+              want[(2 * i + 1) * w + x] =
+                  static_cast<uint8_t>(clip((7 * at(i - 2) - 32 * at(i - 1) + 227 * at(i) + 67 * at(i + 1) -
+                                             16 * at(i + 2) + 3 * at(i + 3) + 128) >>
+                                            8));
+            }
+          } else {
+            for (int f = 0; f < 2; ++f) {
+              const int n = (lines - f + 1) / 2;
+              auto at = [&](int k) { return s(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f, x); };
+              static const int kK[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
+                                              {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
+              for (int k = 0; k < n; ++k)
+                for (int o = 0; o < 2; ++o) {
+                  const int line = 4 * k + f + 2 * o;
+                  if (line >= 2 * lines) continue;
+                  int v = 128;
+                  for (int t = 0; t < 6; ++t) v += kK[f][o][t] * at(k - 3 + o + t);
+                  want[static_cast<size_t>(line) * w + x] = static_cast<uint8_t>(clip(v >> 8));
+                }
+            }
+          }
+        }
+        ASSERT_EQ(out, want) << "lines " << lines << " width " << w << " progressive " << bProgressive;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -200,6 +200,7 @@ TEST(HandMadeStreams, FieldPicturesPageByFramePairs) {
   ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p1), PX_OK);
   ASSERT_EQ(testmpeg::DecodePlanes(path, 2, &p2), PX_OK);
   EXPECT_EQ(testmpeg::DecodePlanes(path, 3, &p3), PX_END_OF_STREAM);
+  EXPECT_EQ(testmpeg::ExpectKeptEqualsFresh(path), 2);
   // Frame 1: even lines from the top field, odd lines from the bottom one; chroma the same way.
   const int kLuma[2][2] = {{60, 90}, {200, 170}};  // [top, bottom field][macroblock column]
   const int kCb[2][2] = {{100, 110}, {30, 40}};
@@ -277,6 +278,7 @@ TEST(HandMadeStreams, DualPrimeAveragesBothParities) {
   for (unsigned char v : p.cb) ASSERT_EQ(v, 90);
   for (unsigned char v : p.cr) ASSERT_EQ(v, 170);
   ExpectSameAsFfmpeg(path, 1, "yuv420p");
+  EXPECT_EQ(testmpeg::ExpectKeptEqualsFresh(path), 2);
   // Half samples and differentials over a picture that varies by macroblock.
   for (int d : {-1, 0, 1}) {
     const std::string varied =
@@ -396,6 +398,7 @@ TEST(HandMadeStreams, DcPicturesOfMpeg1) {
   }
   const std::string path = Save(b, "dpictures.m1v");
   EXPECT_EQ(PageCount(path), 2);
+  EXPECT_EQ(testmpeg::ExpectKeptEqualsFresh(path), 2);
   for (int page = 1; page <= 2; ++page) {
     Planes p;
     ASSERT_EQ(testmpeg::DecodePlanes(path, page, &p), PX_OK);

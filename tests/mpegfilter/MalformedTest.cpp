@@ -118,12 +118,13 @@ TEST_F(Malformed, HostileHeaders) {
   cases.push_back({"no frame rate", header(64, 64, 0), PX_ERR_BAD_DATA});
   cases.push_back({"header only", header(64, 64, 3), PX_END_OF_STREAM});
   {
-    // 4095 x 4095 beyond the 64 MiB memory limit, with one picture and slices.
+    // 4095 x 4095 beyond the 64 MiB memory limit, with one picture and slices: fltInfo already
+    // refuses what no load could deliver.
     std::vector<uint8_t> b = header(4095, 4095, 3);
     for (int i = 0; i < 3; ++i)
       for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8, 0, 0, 1, 1, 0x12, 0x34})
         b.push_back(static_cast<uint8_t>(v));
-    cases.push_back({"huge picture", b, PX_OK});
+    cases.push_back({"huge picture", b, PX_ERR_NO_MEMORY});
   }
   {
     // A picture followed by a megabyte of zeros, then one of 0xFF.
@@ -175,6 +176,51 @@ TEST_F(Malformed, SavedFindings) {
   }
   closedir(d);
   EXPECT_GT(n, 0);
+}
+
+// The default memory limit is what the largest MPEG-2 High-level picture needs: such a picture is
+// accepted, a larger one is refused by fltInfo already (no page count promising what cannot
+// load) and by fltLoad, with -1, before anything large is allocated.
+TEST(DefaultLimits, HighLevelPictureFitsLargerIsRefused) {
+  MpegFilter::SetLimits(DecoderLimits{});
+  auto stream = [](int w, int h) {
+    std::vector<uint8_t> b = {0,
+                              0,
+                              1,
+                              0xB3,
+                              static_cast<uint8_t>(w >> 4),
+                              static_cast<uint8_t>(((w & 15) << 4) | (h >> 8)),
+                              static_cast<uint8_t>(h & 255),
+                              0x13,
+                              0xFF,
+                              0xFF,
+                              0xE0,
+                              0x18};
+    for (int i = 0; i < 3; ++i)
+      for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8, 0, 0, 1, 1, 0x12, 0x34})
+        b.push_back(static_cast<uint8_t>(v));
+    return b;
+  };
+  struct Case {
+    int w, h;
+    int32_t expect;
+  } cases[] = {{1920, 1152, PX_OK},
+               {1920, 1088, PX_OK},
+               {4095, 2304, PX_ERR_NO_MEMORY},
+               {4095, 4095, PX_ERR_NO_MEMORY}};
+  for (const Case& c : cases) {
+    const std::string path = Write("limits.m1v", stream(c.w, c.h));
+    const PxKernelImports& k = PxKernel();
+    const int32_t h = k.pfnOpen(path.c_str(), PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
+    PxFileInfo info{};
+    EXPECT_EQ(fltInfo(h, &info, 1), c.expect) << c.w << "x" << c.h;
+    k.pfnClose(h);
+    PxLoadInfo load{};
+    load.nBitsPerPixel = 24;
+    load.nPage = 1;
+    load.pfnRow = Drop;
+    EXPECT_EQ(fltLoad(path.c_str(), &load), c.expect) << c.w << "x" << c.h;
+  }
 }
 
 }  // namespace

@@ -80,6 +80,8 @@ TEST_P(MpegDecodeTest, EveryPageMatchesFfmpeg) {
   }
   // The page after the last loadable one is past the end of the stream.
   EXPECT_EQ(DecodePlanes(file, frames, &p), PX_END_OF_STREAM);
+  // Pages read one after the other through the kept decoder equal fresh decodes.
+  EXPECT_EQ(ExpectKeptEqualsFresh(file), frames - 1);
   ASSERT_GT(n, 0);
   const double avg = sum / n;
   EXPECT_GE(avg, 50.0) << c.name;

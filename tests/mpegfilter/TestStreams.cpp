@@ -1,5 +1,6 @@
 #include "TestStreams.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -89,6 +90,40 @@ double Psnr(const unsigned char* a, const unsigned char* b, size_t n) {
   }
   if (se == 0) return 99.0;
   return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / se);
+}
+
+int ExpectKeptEqualsFresh(const std::string& file) {
+  MpegFilter::SetSettleTime(0);
+  MpegFilter::ReleaseKept();
+  std::vector<Planes> kept;
+  std::vector<int64_t> keptBytes;
+  for (int page = 1;; ++page) {
+    Planes p, again;
+    const int rc = DecodePlanes(file, page, &p);
+    if (rc != PX_OK) {
+      EXPECT_EQ(rc, PX_END_OF_STREAM) << file << " page " << page;
+      break;
+    }
+    keptBytes.push_back(MpegFilter::KeptBytes());
+    EXPECT_EQ(DecodePlanes(file, page, &again), PX_OK);
+    EXPECT_TRUE(again.y == p.y && again.cb == p.cb && again.cr == p.cr)
+        << file << " page " << page << " twice";
+    kept.push_back(std::move(p));
+  }
+  // Kept while pages lie ahead, released after the last.
+  for (size_t i = 0; i < keptBytes.size(); ++i)
+    EXPECT_EQ(keptBytes[i] > 0, i + 1 < keptBytes.size()) << file << " page " << i + 1;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    MpegFilter::ReleaseKept();
+    Planes fresh;
+    EXPECT_EQ(DecodePlanes(file, static_cast<int>(i) + 1, &fresh), PX_OK);
+    EXPECT_TRUE(fresh.w == kept[i].w && fresh.h == kept[i].h && fresh.y == kept[i].y &&
+                fresh.cb == kept[i].cb && fresh.cr == kept[i].cr)
+        << file << " page " << i + 1 << " differs from a fresh decode";
+  }
+  MpegFilter::ReleaseKept();
+  MpegFilter::SetSettleTime(MpegFilter::kDefaultSettleNs);
+  return static_cast<int>(kept.size());
 }
 
 }  // namespace testmpeg

@@ -25,5 +25,8 @@ struct Planes {
 // Our decode of page nPage; returns the filter's result code.
 int DecodePlanes(const std::string& file, int nPage, Planes* pOut);
 double Psnr(const unsigned char* a, const unsigned char* b, size_t n);
+// Reads pages 1..N of file one call at a time through the kept decoder, each page twice, and
+// checks every one equal, sample for sample, to a fresh decode of that page; returns N.
+int ExpectKeptEqualsFresh(const std::string& file);
 
 }  // namespace testmpeg

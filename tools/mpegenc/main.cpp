@@ -142,6 +142,33 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (params.nFrameRateCode == -1) {
+    // Images and raw files carry no frame rate. Pick the usual rate of the picture height (25 for
+    // 576/288 lines, 29.97 for 480/240), else the fastest the level allows, and say so.
+    std::vector<int32_t> codes;
+    if (desc.nHeight == 576 || desc.nHeight == 288) codes.push_back(3);
+    if (desc.nHeight == 480 || desc.nHeight == 240) codes.push_back(4);
+    for (int32_t c : {nFormat == PX_FORMAT_MPEG1 ? 3 : 5, 4, 3, 2, 1}) codes.push_back(c);
+    for (int32_t c : codes) {
+      PxEncodeParams trial = params;
+      trial.nFrameRateCode = c;
+      PxEncoderState probe{};
+      const int32_t rc = Px_EncodeSetParams(&probe, &desc, &trial, nFormat);
+      Px_FreeEncodeParams(&probe);
+      if (rc != PX_ENC_ERR_SAMPLE_RATE) {
+        params.nFrameRateCode = c;
+        break;
+      }
+    }
+    if (params.nFrameRateCode != -1) {
+      static const char* const kRates[] = {"", "23.976", "24", "25", "29.97", "30", "50", "59.94", "60"};
+      std::fprintf(
+          stderr,
+          "pxmpeg-enc: %dx%d at %s frames per second (frame rate code %d; --frame-rate-code to change)\n",
+          desc.nWidth, desc.nHeight, kRates[params.nFrameRateCode], params.nFrameRateCode);
+    }
+  }
+
   PxEncoderState st{};
   int32_t r = Px_EncodeSetParams(&st, &desc, &params, nFormat);
   if (r == PX_OK) r = Px_InitializeEncoder(&st);

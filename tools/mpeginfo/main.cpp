@@ -4,6 +4,9 @@
 //   pxmpeg-tool planes FILE N PREFIX  writes PREFIX.y, PREFIX.cb, PREFIX.cr (raw, picture size)
 #include <png.h>
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,7 +127,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc < 5) return Usage();
-  const int page = std::atoi(argv[3]);
+  // Pages are 1-based: anything but a positive decimal integer is refused, never read as page 1.
+  char* end = nullptr;
+  errno = 0;
+  const long nParsed = std::strtol(argv[3], &end, 10);
+  if (!std::isdigit(static_cast<unsigned char>(argv[3][0])) || *end || errno == ERANGE || nParsed < 1 ||
+      nParsed > INT32_MAX) {
+    std::fprintf(stderr, "pxmpeg-tool: page must be a positive integer, not \"%s\"\n", argv[3]);
+    return 2;
+  }
+  const int page = static_cast<int>(nParsed);
   const char* out = argv[4];
   if (cmd == "page") {
     Image img;

@@ -45,6 +45,17 @@ enum PxOrdinal : int32_t {
   PX_ORD_BITMAP_PREPARE = 221,
   PX_ORD_ALLOC = 282,
   PX_ORD_FREE = 283,
+  PX_ORD_FILE_IDENTITY = 290,  // optional: plug-ins work without it
+};
+
+// What tells one version of a file from another: the file (device, inode) and its state (size,
+// modification and change times). A rewrite in place or a replacement changes at least one field.
+struct PxFileIdentity {
+  uint64_t nDevice;
+  uint64_t nInode;
+  int64_t nSize;
+  int64_t nModifiedNs;
+  int64_t nChangedNs;
 };
 
 // 189: returns a handle >= 0, negative on failure.
@@ -72,6 +83,8 @@ typedef int32_t (*PxBitmapPrepareFn)(PxBitmap* pBitmap);
 typedef int32_t (*PxBitmapReleaseFn)(PxBitmap* pBitmap);
 // 171: called once when an encoder starts a sequence; returns 1 unless a toolkit hook objects.
 typedef int32_t (*PxSequenceStartFn)(void);
+// 290: identity of the file a name refers to now; 1 on success, negative when there is none.
+typedef int32_t (*PxFileIdentityFn)(const char* pszName, PxFileIdentity* pIdentity);
 
 // Exported by libpxkernel.so: the service with this ordinal, or null.
 void* PxKernelProcByOrdinal(int32_t nOrdinal);
@@ -96,6 +109,7 @@ struct PxKernelImports {
   PxBitmapPrepareFn pfnBitmapPrepare;  // 221
   PxBitmapReleaseFn pfnBitmapRelease;  // 125
   PxSequenceStartFn pfnSequenceStart;  // 171
+  PxFileIdentityFn pfnFileIdentity;    // 290, may be null (not part of PxKernelBound)
 };
 
 // Implemented by the plug-in (mpegfilter/KernelBinding.cpp), not by libpxkernel.

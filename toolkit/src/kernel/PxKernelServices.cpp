@@ -4,6 +4,7 @@
 // contexts. Bitmap row access works on the PxBitmap record alone.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -226,6 +227,17 @@ int32_t KBitmapRelease(PxBitmap* b) {
   return 1;
 }
 
+int32_t KFileIdentity(const char* pszName, PxFileIdentity* pId) {
+  struct stat st {};
+  if (!pszName || !pId || ::stat(pszName, &st) != 0) return -1;
+  pId->nDevice = static_cast<uint64_t>(st.st_dev);
+  pId->nInode = static_cast<uint64_t>(st.st_ino);
+  pId->nSize = static_cast<int64_t>(st.st_size);
+  pId->nModifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  pId->nChangedNs = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return 1;
+}
+
 int32_t KSequenceStart() {
   return g_pfnSequenceHook ? g_pfnSequenceHook() : 1;
 }
@@ -260,6 +272,8 @@ extern "C" __attribute__((visibility("default"))) void* PxKernelProcByOrdinal(in
       return reinterpret_cast<void*>(&KBitmapRelease);
     case PX_ORD_SEQUENCE_START:
       return reinterpret_cast<void*>(&KSequenceStart);
+    case PX_ORD_FILE_IDENTITY:
+      return reinterpret_cast<void*>(&KFileIdentity);
     default:
       return nullptr;
   }
