@@ -396,6 +396,11 @@ void QtHost::SetWaitCursor(bool on) {
   }
 }
 
+// For the screenshot tool, which makes its own QApplication: the look the host gives every window.
+extern "C" __attribute__((visibility("default"))) void m3uiqt_apply_look() {
+  QtHost::ApplyLook();
+}
+
 extern "C" __attribute__((visibility("default"))) UiHost* m3uiqt_create_host() {
   if (!QtHost::EnsureApplication()) return nullptr;
   static QtHost host;
