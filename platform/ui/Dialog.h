@@ -109,6 +109,8 @@ class CDialog : public CWnd {
   // Creates the controls, runs OnInitDialog and the host; what DoModal does after the checks.
   INT_PTR RunModal();
   INT_PTR RunCreated();
+  // A property page has its window while its sheet shows it.
+  void SetHasWindow(bool has) { m_bHasWindow = has; }
   void ResetEnd() {
     m_bEnded = false;
     m_nResult = 0;

@@ -26,6 +26,8 @@ class NoHost : public UiHost {
  public:
   int MessageBox(HWND, const std::string&, const std::string&, UINT) override { return 0; }
   INT_PTR RunDialog(CDialog&) override { return -1; }
+  // A modeless window needs nobody to answer it: it exists in the model (the hidden TWAIN window).
+  bool CreateModeless(CDialog&) override { return true; }
   INT_PTR RunSheet(CPropertySheet&) override { return -1; }
   INT_PTR RunFileDialog(CFileDialog&) override { return -1; }
 };
@@ -39,6 +41,10 @@ class LazyQtHost : public UiHost {
   INT_PTR RunDialog(CDialog& dialog) override { return Real().RunDialog(dialog); }
   INT_PTR RunSheet(CPropertySheet& sheet) override { return Real().RunSheet(sheet); }
   INT_PTR RunFileDialog(CFileDialog& dialog) override { return Real().RunFileDialog(dialog); }
+  bool CreateModeless(CDialog& dialog) override { return Real().CreateModeless(dialog); }
+  void DestroyModeless(CDialog& dialog) override {
+    if (m_pReal != nullptr) m_pReal->DestroyModeless(dialog);
+  }
   void SetWaitCursor(bool on) override {
     // Before anything is shown there is no cursor to change; do not load Qt for it.
     if (m_pReal != nullptr) m_pReal->SetWaitCursor(on);

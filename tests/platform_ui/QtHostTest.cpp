@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +30,8 @@
 
 #include "TestDialogs.h"
 #include "platform/ui/FileDialog.h"
+#include "platform/ui/ListBox.h"
+#include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/TreeCtrl.h"
 
@@ -372,6 +376,65 @@ TEST(HostChoiceTest, UnreachableDisplayAndUnknownHostShowNothing) {
     EXPECT_NE(e.str().find("message boxes and dialogs are not shown"), std::string::npos) << e.str();
   }
   std::filesystem::remove_all(dir);
+}
+
+class AboutDialog : public EveryControlDialog {
+ public:
+  BOOL OnInitDialog() override {
+    EveryControlDialog::OnInitDialog();
+    GetSystemMenu(FALSE)->AppendMenu(MF_SEPARATOR);
+    GetSystemMenu(FALSE)->AppendMenu(MF_STRING, 16, "&About Test...");
+    GetDlgItemAs<CListBox>(141)->SetHorizontalExtent(900);
+    return TRUE;
+  }
+  void OnSysCommand(UINT id, LPARAM param) override {
+    if ((id & 0xFFF0) == 16) m_strEvents += "about;";
+  }
+};
+
+TEST_F(QtHostTest, WindowMenuItemsAreTheDialogsContextMenuAndExtentsScroll) {
+  AboutDialog dialog;
+  QStringList shown;
+  int scrollMax = -1;
+  WhenShown([&](QWidget* w) {
+    ASSERT_NE(w, nullptr);
+    scrollMax = Find<QListWidget>(w, "ctl_141")->horizontalScrollBar()->maximum();
+    QTimer::singleShot(0, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      for (QAction* a : menu->actions())
+        if (!a->isSeparator()) shown << a->text();
+      if (!menu->actions().isEmpty()) menu->actions().back()->trigger();
+      menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), w->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(w, &event);
+    Find<QPushButton>(w, "ctl_2")->click();
+  });
+  dialog.DoModal();
+  EXPECT_EQ(shown, QStringList{QStringLiteral("&About Test...")});
+  EXPECT_EQ(dialog.m_strEvents, "about;");
+  EXPECT_GT(scrollMax, 0);
+}
+
+TEST_F(QtHostTest, ModelessDialogLivesUntilDestroyed) {
+  EveryControlDialog dialog;
+  ASSERT_TRUE(dialog.Create(500));
+  auto findWindow = [] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->findChild<QWidget*>(QStringLiteral("ctl_160")) != nullptr) return top;
+    return static_cast<QWidget*>(nullptr);
+  };
+  QWidget* window = findWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(window->isVisible());
+  dialog.ShowWindow(SW_SHOW);
+  QApplication::processEvents();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Every Control"));
+  EXPECT_TRUE(dialog.DestroyWindow());
+  EXPECT_EQ(findWindow(), nullptr);
+  EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
 }
 
 }  // namespace

@@ -450,8 +450,14 @@ void QtDialogView::Refresh(std::size_t index) {
       }
       l->setCurrentRow(m->GetCurSel());
       if (m->GetCurSel() < 0) l->clearSelection();
-      l->setHorizontalScrollBarPolicy(m->GetHorizontalExtent() > l->width() ? Qt::ScrollBarAlwaysOn
-                                                                            : Qt::ScrollBarAsNeeded);
+      // The horizontal extent (pixels) is the width the list scrolls over, as LB_SETHORIZONTALEXTENT.
+      const int extent = m->GetHorizontalExtent();
+      const int rowHeight = l->fontMetrics().height() + 2;
+      for (int k = 0; k < l->count(); ++k) {
+        const QSize hint = extent > 0 ? QSize(extent, rowHeight) : QSize();
+        if (l->item(k)->sizeHint() != hint) l->item(k)->setSizeHint(hint);
+      }
+      l->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     }
   } else if (auto* s = dynamic_cast<QSlider*>(w)) {
     if (auto* m = dynamic_cast<CSliderCtrl*>(c)) {

@@ -69,9 +69,10 @@ class ModelDialog : public QDialog {
       }
       QAction* action = menu.addAction(Q(item.text.substr(0, item.text.find('\t'))));
       action->setEnabled((item.flags & (MF_GRAYED | MF_DISABLED)) == 0);
-      action->setData(item.id);
+      const UINT id = item.id;
+      connect(action, &QAction::triggered, this, [this, id] { m_dialog.UserSysCommand(id); });
     }
-    if (QAction* chosen = menu.exec(event->globalPos())) m_dialog.UserSysCommand(chosen->data().toUInt());
+    menu.exec(event->globalPos());
   }
 
  private:
