@@ -8,8 +8,10 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -131,6 +133,12 @@ bool WaylandReachable(const char* name) {
   return ok;
 }
 
+// Is Qt's platform plugin of that name installed? Qt aborts on a missing one as on a missing display.
+bool HasPlugin(const char* fileStart) {
+  const QDir dir(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+  return !dir.entryList({QString::fromLatin1(fileStart) + QStringLiteral("*.so")}, QDir::Files).isEmpty();
+}
+
 // The platform plugin to start Qt with: the one QT_QPA_PLATFORM names (trusted, except X11 whose
 // display is checked), else a reachable Wayland or X11 display. Empty with why set when none.
 std::string ChoosePlatform(std::string& why) {
@@ -147,15 +155,18 @@ std::string ChoosePlatform(std::string& why) {
     }
     return X11Reachable(display, why) ? named : std::string();
   }
-  if (wayland != nullptr && *wayland != '\0' && WaylandReachable(wayland)) {
-    // Qt's Wayland plugin may be missing; X11 (XWayland) then serves.
-    if (!hasX) return "wayland";
+  const bool hasWayland = wayland != nullptr && *wayland != '\0';
+  if (hasWayland && WaylandReachable(wayland) && HasPlugin("libqwayland")) {
     std::string ignored;
-    return X11Reachable(display, ignored) ? "wayland;xcb" : "wayland";
+    return hasX && HasPlugin("libqxcb") && X11Reachable(display, ignored) ? "wayland;xcb" : "wayland";
   }
   if (!hasX) {
-    why =
-        std::string("the Wayland display \"") + (wayland != nullptr ? wayland : "") + "\" cannot be reached";
+    why = std::string("the Wayland display \"") + (hasWayland ? wayland : "") +
+          "\" cannot be reached, or Qt has no Wayland support";
+    return {};
+  }
+  if (!HasPlugin("libqxcb")) {
+    why = "Qt has no X11 support (platform plugin xcb)";
     return {};
   }
   return X11Reachable(display, why) ? "xcb" : std::string();
