@@ -180,9 +180,6 @@ void QtHost::ApplyLook() {
   if (QApplication::style() != nullptr &&
       QApplication::style()->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) == 0)
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-  // Without a desktop icon theme, the stock icons fall back to the style's bundled ones.
-  if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor"))
-    QIcon::setFallbackThemeName(QStringLiteral("breeze"));
   // Every window carries the program's icon.
   const QIcon icon = QtIcon(platform::ui::LoadIcon(128));
   if (!icon.isNull()) QApplication::setWindowIcon(icon);
