@@ -8,6 +8,7 @@
 #include "platform/module/Module.h"
 #include "platform/ui/MessageBox.h"
 #include "scan/TwainScan.h"
+#include "scan/MultiFileWarnDialog.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
 
@@ -395,8 +396,9 @@ void ScanApp::ShowErrorMessages() {
     trace.Error(TRACE_NUMBERED("LoadString failed"));
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
 
-  LoadStr(kIdsMultiFileWarn, trace, __LINE__);
-  NotAvailableYet(trace, "Multi-file warning dialog (MultiFileWarnDialog)");
+  MultiFileWarnDialog multiFile(nullptr);
+  multiFile.m_strText = LoadStr(kIdsMultiFileWarn, trace, __LINE__);
+  multiFile.DoModal();
 
   std::string overwriteCaption = LoadStr(kIdsOverwriteCaption, trace, __LINE__);
   if (!AfxFormatString1(text, kIdsOverwrite, "USER_DEFINED"))

@@ -19,8 +19,14 @@ bool WarnMultiFile(ValueGetter& values, int pageCount, int fileType) {
     return false;
   MultiFileWarnDialog dialog(nullptr);
   if (!AfxLoadString(218, dialog.m_strText)) trace.Error(TRACE_NUMBERED("LoadString failed"));
-  dialog.DoModal();
-  if (dialog.m_nDontShow == 1) {
+  // The check box counts only when the user closed the dialog with OK (Cancel exchanges nothing);
+  // a dialog that could not be shown was not shown.
+  const INT_PTR result = dialog.DoModal();
+  if (result == -1) {
+    trace.Error("Multi-file warning dialog could not be shown");
+    return false;
+  }
+  if (result == IDOK && dialog.m_nDontShow == 1) {
     // The main key is created when it is not there yet.
     MyReg reg;
     if (!reg.Create(HKEY_CURRENT_USER, values.GetMainKeyPath(), KEY_WRITE) ||

@@ -23,5 +23,6 @@ class MultiFileWarnDialog : public CDialog {
 
 // The multi-file warning of DoFile and DoApp: shown only when pageCount is above 1, the type cannot hold
 // several pages and main value "DontShowMultiFileWarn" is 0; a ticked check box then sets that value
-// to 1. Returns true when the dialog was shown.
+// to 1 (after OK only). Returns true when the dialog was shown, false when it was not due or could
+// not be shown (no template, no display).
 bool WarnMultiFile(ValueGetter& values, int pageCount, int fileType);

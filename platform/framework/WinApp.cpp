@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/registry/Registry.h"
+#include "platform/ui/UiHost.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ CWinApp::CWinApp(const char* appName)
     : m_lpCmdLine(""), m_strAppName(appName != nullptr ? appName : DefaultAppName()) {
   m_lpCmdLine = m_strCmdLine.c_str();
   g_pApp = this;
+  platform::ui::SetAppName(m_strAppName);
 }
 
 CWinApp::~CWinApp() {
@@ -38,6 +40,19 @@ void CWinApp::SetCommandLine(const std::string& commandLine) {
 
 void CWinApp::SetAppName(const std::string& name) {
   m_strAppName = name;
+  platform::ui::SetAppName(m_strAppName);
+}
+
+HICON CWinApp::LoadIcon(UINT id) const {
+  return platform::ui::LoadIcon(id);
+}
+
+void CWinApp::BeginWaitCursor() {
+  platform::ui::Host().SetWaitCursor(true);
+}
+
+void CWinApp::EndWaitCursor() {
+  platform::ui::Host().SetWaitCursor(false);
 }
 
 void CWinApp::SetRegistryKey(const char* key) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/base/WinTypes.h"
+#include "platform/ui/UiTypes.h"
 
 class CWinApp {
  public:
@@ -34,6 +35,12 @@ class CWinApp {
   std::string GetProfileString(const char* section, const char* entry, const char* defaultValue = nullptr);
   // Writes a REG_SZ, creating the keys on the way. False when there is no profile or the write fails.
   BOOL WriteProfileString(const char* section, const char* entry, const char* value);
+
+  // An icon of the resource library (the program's is 128), or a stock IDI_ icon; null when missing.
+  HICON LoadIcon(UINT id) const;
+  // One level of the wait cursor more or less (CWaitCursor does both).
+  void BeginWaitCursor();
+  void EndWaitCursor();
 
   // Three-dimensional controls are the only look the ui layer has; kept for the call's shape.
   void Enable3dControls() {}

@@ -1,5 +1,7 @@
 #include "platform/ui/ComboBox.h"
 
+#include "platform/ui/Utf8Text.h"
+
 int CComboBox::AddString(const std::string& text) {
   m_items.SetSorted((m_nStyle & M3_SORT) != 0);
   const int i = m_items.Add(text);
@@ -78,9 +80,8 @@ void CComboBox::UserSelect(int index) {
 
 void CComboBox::UserType(const std::string& text) {
   if (IsDropList()) return;
-  std::string kept = text;
-  if (m_nLimit > 0 && kept.size() > static_cast<std::size_t>(m_nLimit))
-    kept.resize(static_cast<std::size_t>(m_nLimit));
+  // The limit counts characters; a UTF-8 sequence is never cut in half.
+  const std::string kept = m_nLimit > 0 ? platform::ui::Utf8Left(text, m_nLimit) : text;
   m_items.SetCurSel(-1);
   CWnd::SetWindowText(kept);
   Notify(CBN_EDITCHANGE);

@@ -10,8 +10,36 @@
 #include "platform/ui/Edit.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/SliderCtrl.h"
+#include "platform/ui/UiHost.h"
+
+namespace {
+
+// The framework's own texts; they are not in the program's resource library.
+constexpr const char* kParseInt = "Please enter an integer.";
+constexpr const char* kParseReal = "Please enter a number.";
+constexpr const char* kStringSize = "Please enter no more than %d characters.";
+
+}  // namespace
+
+void CDataExchange::Fail() {
+  if (m_bFailed) return;
+  m_bFailed = true;
+  if (!m_bSaveAndValidate || m_pDlgWnd == nullptr) return;
+  CWnd* w = m_pDlgWnd->GetDlgItem(m_idLastControl);
+  if (w == nullptr) return;
+  m_pDlgWnd->GotoDlgCtrl(w);
+  if (auto* e = dynamic_cast<CEdit*>(w)) e->SetSel(0, -1);
+}
+
+void CDataExchange::FailWithMessage(const std::string& text) {
+  if (m_bFailed) return;
+  MessageBoxA(nullptr, text.c_str(), platform::ui::AppName().c_str(), MB_OK | MB_ICONEXCLAMATION);
+  Fail();
+}
 
 CWnd* CDataExchange::Control(int id) {
+  // The framework's exchange ends at the first failure.
+  if (m_bFailed) return nullptr;
   m_idLastControl = id;
   CWnd* w = m_pDlgWnd != nullptr ? m_pDlgWnd->GetDlgItem(id) : nullptr;
   if (w == nullptr) Fail();
@@ -26,6 +54,7 @@ static T* Typed(CDataExchange* pDX, int id) {
 }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+  if (pDX->Failed()) return;
   if (pDX->m_pDlgWnd == nullptr || !pDX->m_pDlgWnd->BindControl(id, control)) pDX->Fail();
 }
 
@@ -56,7 +85,7 @@ void DDX_Text(CDataExchange* pDX, int id, int& value) {
   errno = 0;
   const long v = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
-    pDX->Fail();
+    pDX->FailWithMessage(kParseInt);
     return;
   }
   value = static_cast<int>(v);
@@ -77,7 +106,7 @@ void DDX_Text(CDataExchange* pDX, int id, double& value) {
   errno = 0;
   const double v = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0' || errno == ERANGE) {
-    pDX->Fail();
+    pDX->FailWithMessage(kParseReal);
     return;
   }
   value = v;
@@ -161,8 +190,16 @@ void DDX_Slider(CDataExchange* pDX, int id, int& value) {
 }
 
 void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int count) {
+  if (pDX->Failed()) return;
   if (pDX->m_bSaveAndValidate) {
-    if (static_cast<int>(value.size()) > count) pDX->Fail();
+    // Characters, not bytes: a UTF-8 sequence is one character.
+    int chars = 0;
+    for (unsigned char c : value) chars += (c & 0xC0) != 0x80 ? 1 : 0;
+    if (chars > count) {
+      char text[96];
+      std::snprintf(text, sizeof text, kStringSize, count);
+      pDX->FailWithMessage(text);
+    }
     return;
   }
   if (pDX->m_pDlgWnd == nullptr) return;

@@ -1,6 +1,9 @@
 // CDataExchange and the DDX_ functions: moving values between a dialog's controls and its fields in
 // either direction (UpdateData). A missing control or a text that does not convert marks the exchange
 // failed (Fail); UpdateData then returns FALSE, and fields that were already exchanged keep their value.
+// As in the framework, the exchange stops at the first failure; a text the user must correct (not a
+// number, too long) is reported in a message box and the focus goes to its control, an edit box with
+// its text selected.
 #pragma once
 
 #include <string>
@@ -11,7 +14,10 @@ class CDataExchange {
  public:
   CDataExchange(CDialog* dialog, BOOL saveAndValidate)
       : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
-  void Fail() { m_bFailed = true; }
+  // Marks the exchange failed; when saving, the focus goes to the last control exchanged.
+  void Fail();
+  // Shows the framework's message about the last control's text, then fails.
+  void FailWithMessage(const std::string& text);
   bool Failed() const { return m_bFailed; }
   // The control, or null after marking the exchange failed.
   CWnd* Control(int id);

@@ -13,9 +13,13 @@
 #include "platform/ui/TreeCtrl.h"
 #include "platform/ui/UiHost.h"
 
-CDialog::CDialog(UINT templateId, CWnd* parent) : m_nTemplateId(templateId), m_pParentWnd(parent) {}
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_nTemplateId(templateId), m_pParentWnd(parent) {
+  m_systemMenu.ResetToDialogDefaults();
+}
 
-CDialog::~CDialog() = default;
+CDialog::~CDialog() {
+  if (m_bModeless) DestroyWindow();
+}
 
 static std::unique_ptr<CWnd> MakeControl(std::uint16_t kind) {
   switch (kind) {
@@ -219,6 +223,66 @@ void CDialog::SetWindowText(const std::string& text) {
   if (m_pView != nullptr) m_pView->DialogChanged(*this);
 }
 
+BOOL CDialog::Create(UINT templateId, CWnd* parent) {
+  if (m_bHasWindow) return FALSE;
+  m_nTemplateId = templateId;
+  m_pParentWnd = parent;
+  ResetEnd();
+  m_controls.clear();
+  m_owned.clear();
+  m_bCreated = false;
+  m_nFocusId = 0;
+  if (!CreateControls()) return FALSE;
+  // A template without the visible style: the window stays hidden until the program shows it.
+  m_bVisible = false;
+  m_bModeless = true;
+  m_bHasWindow = true;
+  OnInitDialog();
+  if (!platform::ui::Host().CreateModeless(*this)) {
+    m_bModeless = false;
+    m_bHasWindow = false;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CDialog::DestroyWindow() {
+  if (!m_bHasWindow) return FALSE;
+  if (m_bModeless) platform::ui::Host().DestroyModeless(*this);
+  m_bModeless = false;
+  m_bHasWindow = false;
+  m_pView = nullptr;
+  return TRUE;
+}
+
+BOOL CDialog::ShowWindow(int command) {
+  const BOOL was = CWnd::ShowWindow(command);
+  if (m_pView != nullptr && was != m_bVisible) m_pView->DialogChanged(*this);
+  return was;
+}
+
+CMenu* CDialog::GetSystemMenu(BOOL revert) {
+  if (revert) {
+    m_systemMenu.ResetToDialogDefaults();
+    if (m_pView != nullptr) m_pView->DialogChanged(*this);
+    return nullptr;
+  }
+  return &m_systemMenu;
+}
+
+void CDialog::OnSysCommand(UINT id, LPARAM) {
+  // The system's commands keep their low four bits for itself.
+  if ((id & 0xFFF0) == SC_CLOSE) OnCommand(IDCANCEL, BN_CLICKED);
+}
+
+HICON CDialog::SetIcon(HICON icon, BOOL big) {
+  HICON& slot = big ? m_hBigIcon : m_hSmallIcon;
+  HICON old = slot;
+  slot = icon;
+  if (m_pView != nullptr) m_pView->DialogChanged(*this);
+  return old;
+}
+
 INT_PTR CDialog::DoModal() {
   ResetEnd();
   // Every run starts from the template again, as a new window would.
@@ -231,6 +295,13 @@ INT_PTR CDialog::DoModal() {
 
 INT_PTR CDialog::RunModal() {
   if (!CreateControls()) return -1;
+  m_bHasWindow = true;
+  const INT_PTR result = RunCreated();
+  m_bHasWindow = false;
+  return result;
+}
+
+INT_PTR CDialog::RunCreated() {
   if (OnInitDialog() && m_nFocusId == 0) {
     // TRUE from OnInitDialog: the focus goes to the first control that can take it.
     for (CWnd* w : m_controls) {

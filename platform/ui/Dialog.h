@@ -1,8 +1,11 @@
-// CDialog: a modal dialog of the control model, built from a dialog template of the resource library
-// and shown by the process's host (Qt or scripted). Subclasses override OnInitDialog, OnOK, OnCancel
+// CDialog: a dialog of the control model, built from a dialog template of the resource library and
+// shown by the process's host (Qt or scripted). Subclasses override OnInitDialog, OnOK, OnCancel
 // and DoDataExchange, and map control notifications to handlers with OnCommandMap. DoModal returns the
 // EndDialog value (IDOK, IDCANCEL or any other), or -1 when the template is missing or no host can
 // show the dialog. Controls are addressed by number; a control member is bound with BindControl.
+// Create makes a modeless dialog instead (hidden until ShowWindow(SW_SHOW)), which lives until
+// DestroyWindow. The window menu (GetSystemMenu) takes the program's items; choosing one calls
+// OnSysCommand. SetIcon gives the window its title-bar (small) and task-switcher (big) icon.
 #pragma once
 
 #include <functional>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "platform/ui/DialogView.h"
+#include "platform/ui/Menu.h"
 #include "platform/ui/Wnd.h"
 
 class CDataExchange;
@@ -22,6 +26,24 @@ class CDialog : public CWnd {
 
   virtual INT_PTR DoModal();
   virtual void EndDialog(int result);
+  // Modeless: creates the controls, runs OnInitDialog and hands the dialog to the host. FALSE when
+  // the template is missing or the host cannot make the window.
+  virtual BOOL Create(UINT templateId, CWnd* parent = nullptr);
+  // Ends a modeless dialog's window (its controls go); FALSE when there is none.
+  virtual BOOL DestroyWindow();
+  bool IsModeless() const { return m_bModeless; }
+  // The window while it exists (between Create and DestroyWindow, or while DoModal runs), else null.
+  HWND GetSafeHwnd() { return m_bHasWindow ? static_cast<HWND>(this) : nullptr; }
+  BOOL ShowWindow(int command) override;
+
+  // The window menu; revert TRUE puts back the standard items and returns null, as Win32 does.
+  CMenu* GetSystemMenu(BOOL revert);
+  const CMenu& SystemMenu() const { return m_systemMenu; }
+  // A window-menu command (low four bits are the system's): SC_CLOSE cancels, others do nothing.
+  virtual void OnSysCommand(UINT id, LPARAM param);
+  // Returns the icon set before for that size.
+  HICON SetIcon(HICON icon, BOOL big);
+  HICON GetIcon(BOOL big) const { return big ? m_hBigIcon : m_hSmallIcon; }
   UINT GetTemplateId() const { return m_nTemplateId; }
 
   CWnd* GetDlgItem(int id) const;
@@ -61,6 +83,9 @@ class CDialog : public CWnd {
   // Asks OnToolTipText for a control's tip, when tool tips are on; empty when there is none.
   std::string ToolTipFor(int id);
 
+  // What a host calls when the user picks a window-menu item.
+  void UserSysCommand(UINT id) { OnSysCommand(id, 0); }
+
   // Framework part used by the hosts and the property sheet.
   bool CreateControls();
   bool ControlsCreated() const { return m_bCreated; }
@@ -83,6 +108,9 @@ class CDialog : public CWnd {
   void OnClicked(int id, Handler handler) { OnCommandMap(id, BN_CLICKED, std::move(handler)); }
   // Creates the controls, runs OnInitDialog and the host; what DoModal does after the checks.
   INT_PTR RunModal();
+  INT_PTR RunCreated();
+  // A property page has its window while its sheet shows it.
+  void SetHasWindow(bool has) { m_bHasWindow = has; }
   void ResetEnd() {
     m_bEnded = false;
     m_nResult = 0;
@@ -103,4 +131,9 @@ class CDialog : public CWnd {
   bool m_bToolTips = false;
   INT_PTR m_nResult = 0;
   int m_nFocusId = 0;
+  CMenu m_systemMenu;
+  HICON m_hBigIcon = nullptr;
+  HICON m_hSmallIcon = nullptr;
+  bool m_bModeless = false;
+  bool m_bHasWindow = false;
 };

@@ -1,5 +1,7 @@
 #include "platform/ui/FileDialog.h"
 
+#include <sys/stat.h>
+
 #include "platform/ui/UiHost.h"
 
 CFileDialog::CFileDialog(BOOL openFileDialog, const char* defExt, const char* fileName, DWORD flags,
@@ -76,6 +78,43 @@ void CFileDialog::Accept(const std::string& path, int filterIndex) {
     m_strPath += "." + m_strDefExt;
   if (filterIndex >= 1 && filterIndex <= static_cast<int>(m_filters.size()))
     m_ofn.nFilterIndex = static_cast<DWORD>(filterIndex);
+}
+
+std::string CFileDialog::ResolveChoice(const std::string& typed) const {
+  std::string path = typed;
+  if (path.empty()) return path;
+  if (path[0] != '/') {
+    std::string folder = InitialFolder();
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    path = folder + path;
+  }
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  if (!m_strDefExt.empty() && !name.empty() && name.find('.') == std::string::npos) path += "." + m_strDefExt;
+  return path;
+}
+
+bool CFileDialog::ConfirmChoice(const std::string& path) const {
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  const std::string title = !m_ofn.lpstrTitle.empty() ? m_ofn.lpstrTitle : m_bOpen ? "Open" : "Save As";
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  struct stat fst {};
+  if ((m_ofn.Flags & (OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST)) != 0 &&
+      (::stat(folder.c_str(), &fst) != 0 || !S_ISDIR(fst.st_mode))) {
+    MessageBoxA(nullptr, (path + "\nPath does not exist.\nCheck the path and try again.").c_str(),
+                title.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  if (m_bOpen && (m_ofn.Flags & OFN_FILEMUSTEXIST) != 0 && !exists) {
+    MessageBoxA(nullptr, (path + "\nFile not found.\nCheck the file name and try again.").c_str(),
+                title.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  if (!m_bOpen && (m_ofn.Flags & OFN_OVERWRITEPROMPT) != 0 && exists)
+    return MessageBoxA(nullptr, (path + " already exists.\nDo you want to replace it?").c_str(),
+                       "Confirm Save As", MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+  return true;
 }
 
 INT_PTR CFileDialog::DoModal() {

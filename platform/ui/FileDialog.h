@@ -40,6 +40,13 @@ class CFileDialog {
   std::string InitialFolder() const;
   // Framework: what a host reports after OK. Adds the default extension when the name has none.
   void Accept(const std::string& path, int filterIndex);
+  // Framework, for the hosts: the path a typed name stands for (relative to the start folder, with
+  // the default extension when the name has none), and the questions the dialog asks before it may
+  // close with it, as message boxes of the process's host: a missing file or folder (OFN_FILEMUSTEXIST,
+  // OFN_PATHMUSTEXIST) and replacing an existing file (OFN_OVERWRITEPROMPT, asked after the extension
+  // is added). False keeps the dialog open.
+  std::string ResolveChoice(const std::string& typed) const;
+  bool ConfirmChoice(const std::string& path) const;
 
   OpenFileNameInfo m_ofn;
 

@@ -18,6 +18,7 @@ bool CPropertyPage::Open() {
   if (m_bInitialised) return true;
   if (!CreateControls()) return false;
   m_bInitialised = true;
+  SetHasWindow(true);
   OnInitDialog();
   return true;
 }

@@ -106,11 +106,11 @@ BOOL CPropertySheet::SetActivePage(int index) {
   return Activate(index, +1) ? TRUE : FALSE;
 }
 
-void CPropertySheet::Go(LRESULT result, int direction) {
-  if (result == -1) return;
+void CPropertySheet::Go(LRESULT result, int direction, bool leftAlready) {
+  if (result == -1 || m_bEnded) return;
   const int target = result == 0 ? m_nActive + direction : IndexOfTemplate(result);
   if (GetPage(target) == nullptr) return;
-  if (!GetActivePage()->OnKillActive()) return;
+  if (!leftAlready && !GetActivePage()->OnKillActive()) return;
   Activate(target, target >= m_nActive ? +1 : -1);
 }
 
@@ -118,15 +118,19 @@ BOOL CPropertySheet::PressButton(int button) {
   if (m_bEnded || GetActivePage() == nullptr) return FALSE;
   switch (button) {
     case PSBTN_BACK:
+      // Back asks the page first and lets it go (kill-active) only when there is a page to go to.
       if (!CanBack()) return FALSE;
-      Go(GetActivePage()->OnWizardBack(), -1);
+      Go(GetActivePage()->OnWizardBack(), -1, false);
       return TRUE;
     case PSBTN_NEXT:
+      // Next and Finish let the page go first: a refused exchange stops before the page's handler.
       if (!CanNext()) return FALSE;
-      Go(GetActivePage()->OnWizardNext(), +1);
+      if (!GetActivePage()->OnKillActive()) return TRUE;
+      Go(GetActivePage()->OnWizardNext(), +1, true);
       return TRUE;
     case PSBTN_FINISH:
       if (!CanFinish()) return FALSE;
+      if (!GetActivePage()->OnKillActive()) return TRUE;
       if (GetActivePage()->OnWizardFinish() && !m_bEnded) EndDialog(ID_WIZFINISH);
       return TRUE;
     case PSBTN_CANCEL:

@@ -1,9 +1,11 @@
 // CPropertySheet: a property sheet in wizard mode. Pages are added in order and identified by their
 // template numbers; Back, Next, Finish and Cancel run the page handlers and move between pages by their
-// results. DoModal returns ID_WIZFINISH (12325) after Finish, IDCANCEL after Cancel, any value a page
-// gives EndDialog (the system uses -10), or -1 when no page can be shown. A page result that names a
-// template the sheet does not hold keeps the current page, and nothing is logged: a wizard built
-// without some optional pages simply stays where it is.
+// results. As in the common controls, Next and Finish call the page's OnKillActive (data exchange)
+// before OnWizardNext / OnWizardFinish, so a refusal stops before the page's handler; Back calls
+// OnWizardBack first and OnKillActive only when there is a page to go to. DoModal returns ID_WIZFINISH
+// (12325) after Finish, IDCANCEL after Cancel, any value a page gives EndDialog (the system uses -10), or -1
+// when no page can be shown. A page result that names a template the sheet does not hold keeps the current
+// page, and nothing is logged: a wizard built without some optional pages simply stays where it is.
 #pragma once
 
 #include <string>
@@ -57,7 +59,7 @@ class CPropertySheet : public CWnd {
 
  private:
   bool Activate(int index, int direction);
-  void Go(LRESULT result, int direction);
+  void Go(LRESULT result, int direction, bool leftAlready);
   void SheetChanged();
 
   std::vector<CPropertyPage*> m_pages;

@@ -1,10 +1,13 @@
 #include "platform/ui/ScriptedHost.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
@@ -27,37 +30,70 @@ std::string Word(std::string text, std::string& rest) {
     return {};
   }
   const auto e = text.find_first_of(" \t", b);
-  rest = e == std::string::npos ? std::string() : text.substr(e + 1);
+  // The rest keeps its blanks, so a blank after the last word can be told from none.
+  rest = e == std::string::npos ? std::string() : text.substr(e);
   return text.substr(b, e == std::string::npos ? std::string::npos : e - b);
 }
 
+enum class TextResult { kOk, kUnterminated, kTrailing };
+
 // The text argument: a quoted string with \\ \" \n \r \t escapes, or the rest of the line without the
-// blanks around it.
-bool TextArg(const std::string& rest, std::string& text) {
+// blanks around it. Nothing but blanks may follow a closing quote.
+TextResult TextArg(const std::string& rest, std::string& text) {
   const auto b = rest.find_first_not_of(" \t");
   text.clear();
-  if (b == std::string::npos) return true;
+  if (b == std::string::npos) return TextResult::kOk;
   if (rest[b] != '"') {
     text = rest.substr(b, rest.find_last_not_of(" \t") - b + 1);
-    return true;
+    return TextResult::kOk;
   }
   for (std::size_t i = b + 1; i < rest.size(); ++i) {
     char c = rest[i];
-    if (c == '"') return rest.find_first_not_of(" \t", i + 1) == std::string::npos;
+    if (c == '"')
+      return rest.find_first_not_of(" \t", i + 1) == std::string::npos ? TextResult::kOk
+                                                                       : TextResult::kTrailing;
     if (c == '\\' && i + 1 < rest.size()) {
       c = rest[++i];
       c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
     }
     text.push_back(c);
   }
-  return false;
+  return TextResult::kUnterminated;
 }
 
+// A whole number: an optional "-" and digits, nothing else (no blanks, no "+", no hex).
 bool IntArg(const std::string& word, long& value) {
-  if (word.empty()) return false;
-  char* end = nullptr;
-  value = std::strtol(word.c_str(), &end, 10);
-  return *end == '\0';
+  std::size_t i = word.size() > 1 && word[0] == '-' ? 1 : 0;
+  if (i >= word.size() || word.size() > 10) return false;
+  for (std::size_t k = i; k < word.size(); ++k)
+    if (word[k] < '0' || word[k] > '9') return false;
+  value = std::strtol(word.c_str(), nullptr, 10);
+  return true;
+}
+
+bool Blank(const std::string& text) {
+  return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+// A tree path: item texts joined with "|"; "\\|" is a "|" inside a text and "\\\\" a backslash.
+std::vector<std::string> SplitTreePath(const std::string& path) {
+  std::vector<std::string> parts(1);
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\' && i + 1 < path.size() && (path[i + 1] == '|' || path[i + 1] == '\\')) {
+      parts.back().push_back(path[++i]);
+    } else if (path[i] == '|') {
+      parts.emplace_back();
+    } else {
+      parts.back().push_back(path[i]);
+    }
+  }
+  return parts;
+}
+
+ScriptedHost* g_pCheckedHost = nullptr;
+
+void CheckLeftoversAtExit() {
+  if (g_pCheckedHost != nullptr) g_pCheckedHost->CheckLeftovers();
 }
 
 const char* KindName(const CWnd& w) {
@@ -109,7 +145,7 @@ void DescribeTree(const CTreeCtrl& tree, const std::vector<std::unique_ptr<TreeI
     std::string line(static_cast<std::size_t>(4 + 2 * depth), ' ');
     line += "item " + ScriptedHost::Quote(item->text);
     if (!item->children.empty()) line += (item->state & TVIS_EXPANDED) != 0 ? " expanded" : " collapsed";
-    if (tree.GetSelectedItem() == item.get()) line += " selected";
+    if (tree.GetSelectedItem() == item->handle) line += " selected";
     out.push_back(line);
     if ((item->state & TVIS_EXPANDED) != 0) DescribeTree(tree, item->children, depth + 1, out);
   }
@@ -242,29 +278,87 @@ void ScriptedHost::Write(const std::string& line) {
 }
 
 void ScriptedHost::Fail(const std::string& message) {
+  // One error is enough: the check for lines left over does not run after it.
+  if (g_pCheckedHost == this) g_pCheckedHost = nullptr;
   const std::string line = "error: " + message;
   Write(line);
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
+  if (m_bExiting) {
+    // Already inside exit: end here, with what the program wrote flushed.
+    std::fflush(nullptr);
+    std::_Exit(kFailureExitCode);
+  }
   std::exit(kFailureExitCode);
 }
 
-ScriptedHost::Line ScriptedHost::Next(const std::string& waiting) {
+void ScriptedHost::EnableLeftoverCheck() {
+  if (g_pCheckedHost == nullptr) std::atexit(CheckLeftoversAtExit);
+  g_pCheckedHost = this;
+}
+
+void ScriptedHost::CheckLeftovers() {
+  if (m_strScriptPath.empty()) return;
   if (!m_bLoaded) {
-    m_bLoaded = true;
-    if (m_strScriptPath.empty()) Fail("MARLIN3_UI_SCRIPT is not set; " + waiting);
-    std::ifstream in(m_strScriptPath);
-    if (!in) Fail("cannot read the script " + m_strScriptPath + "; " + waiting);
-    std::string text;
-    int number = 0;
-    while (std::getline(in, text)) {
-      ++number;
-      if (!text.empty() && text.back() == '\r') text.pop_back();
-      const auto b = text.find_first_not_of(" \t");
-      if (b == std::string::npos || text[b] == '#') continue;
-      m_lines.push_back(Line{number, text.substr(b)});
-    }
+    // Nothing was shown: only a readable script can have lines left over.
+    struct stat st {};
+    if (::stat(m_strScriptPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   }
+  m_bExiting = true;
+  Load("the program ends");
+  if (m_nNext >= m_lines.size()) return;
+  const Line& line = m_lines[m_nNext];
+  Fail("the program ended with " + std::to_string(m_lines.size() - m_nNext) +
+       " script line(s) left, the first is line " + std::to_string(line.number) + " \"" + line.text + "\"");
+}
+
+void ScriptedHost::Load(const std::string& waiting) {
+  if (m_bLoaded) return;
+  m_bLoaded = true;
+  if (m_strScriptPath.empty()) Fail("MARLIN3_UI_SCRIPT is not set; " + waiting);
+  // Never wait: a FIFO or a device would block the open or the read, so neither is accepted.
+  const int fd = ::open(m_strScriptPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0)
+    Fail("cannot read the script " + m_strScriptPath + " (" + std::strerror(errno) + "); " + waiting);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Fail("the script " + m_strScriptPath + " is not a regular file; " + waiting);
+  }
+  if (st.st_size > kMaxScriptBytes) {
+    ::close(fd);
+    Fail("the script " + m_strScriptPath + " is larger than " + std::to_string(kMaxScriptBytes) + " bytes");
+  }
+  std::string content;
+  char buffer[8192];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      Fail("cannot read the script " + m_strScriptPath + " (" + std::strerror(errno) + ")");
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+    if (content.size() > static_cast<std::size_t>(kMaxScriptBytes)) break;
+  }
+  ::close(fd);
+  int number = 0;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const std::size_t end = content.find('\n', pos);
+    std::string text = content.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    pos = end == std::string::npos ? content.size() : end + 1;
+    ++number;
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    const auto b = text.find_first_not_of(" \t");
+    if (b == std::string::npos || text[b] == '#') continue;
+    m_lines.push_back(Line{number, text.substr(b)});
+  }
+}
+
+ScriptedHost::Line ScriptedHost::Next(const std::string& waiting) {
+  Load(waiting);
   if (m_nNext >= m_lines.size()) Fail("the script ran out; " + waiting);
   return m_lines[m_nNext++];
 }
@@ -277,9 +371,11 @@ int ScriptedHost::MessageBox(HWND owner, const std::string& text, const std::str
   const std::string verb = Word(line.text, rest);
   std::string answer = Word(rest, rest);
   std::string substring;
-  TextArg(rest, substring);
+  const TextResult parsed = TextArg(rest, substring);
   const std::string where = "line " + std::to_string(line.number) + " \"" + line.text + "\"";
   if (verb != "msgbox") Fail(where + " does not answer the message box; shown: " + shown);
+  if (parsed == TextResult::kUnterminated) Fail(where + ": unterminated quoted text");
+  if (parsed == TextResult::kTrailing) Fail(where + ": extra text after the closing quote");
   const int id = AnswerId(answer);
   if (id == 0 || !BoxHas(type, id))
     Fail(where + ": " + answer + " is not a button of the box; shown: " + shown);
@@ -293,7 +389,15 @@ void ScriptedHost::WriteDialog(CDialog& dialog, const std::string& head) {
   std::vector<std::string> lines;
   std::string first = head + " caption=" + Quote(dialog.GetWindowText());
   if (dialog.GetFocusId() != 0) first += " focus=" + std::to_string(dialog.GetFocusId());
+  if (HICON icon = dialog.GetIcon(FALSE) != nullptr ? dialog.GetIcon(FALSE) : dialog.GetIcon(TRUE))
+    first += " icon=" + std::to_string(IconId(icon));
   lines.push_back(first);
+  for (const auto& item : dialog.SystemMenu().AddedItems()) {
+    if ((item.flags & MF_SEPARATOR) != 0)
+      lines.push_back("  sysmenu separator");
+    else
+      lines.push_back("  sysmenu " + std::to_string(item.id) + " text=" + Quote(item.text));
+  }
   for (CWnd* w : dialog.Controls()) Describe(*w, lines);
   for (const auto& l : lines) Write(l);
 }
@@ -302,20 +406,25 @@ namespace {
 
 HTREEITEM FindTreePath(CTreeCtrl& tree, const std::string& path) {
   const std::vector<std::unique_ptr<TreeItem>>* items = &tree.TopItems();
-  HTREEITEM found = nullptr;
-  std::size_t pos = 0;
-  while (true) {
-    const auto bar = path.find('|', pos);
-    const std::string part = path.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
+  const TreeItem* found = nullptr;
+  for (const std::string& part : SplitTreePath(path)) {
+    if (found != nullptr) items = &found->children;
     found = nullptr;
     for (const auto& item : *items)
-      if (item->text == part) found = item.get();
+      if (found == nullptr && item->text == part) found = item.get();
     if (found == nullptr) return nullptr;
-    if (bar == std::string::npos) return found;
-    items = &found->children;
-    pos = bar + 1;
   }
+  return found != nullptr ? found->handle : nullptr;
 }
+
+// The text of a stock or resource icon: its number.
+}  // namespace
+
+unsigned ScriptedHost::IconId(HICON icon) {
+  return icon != nullptr ? icon->id : 0;
+}
+
+namespace {
 
 int FindEntry(const ItemList& items, const std::string& text) {
   for (int i = 0; i < items.Count(); ++i)
@@ -325,11 +434,48 @@ int FindEntry(const ItemList& items, const std::string& text) {
 
 }  // namespace
 
+void ScriptedHost::NoMore(const std::string& rest, const Line& line, const std::string& after) {
+  if (rest.empty()) return;
+  const std::string where = "line " + std::to_string(line.number) + " \"" + line.text + "\"";
+  if (Blank(rest)) Fail(where + ": blank after " + after + " (quote a text to keep blanks)");
+  Fail(where + ": extra text after " + after);
+}
+
+long ScriptedHost::Number(const std::string& word, const Line& line, const std::string& what) {
+  long value = 0;
+  if (!IntArg(word, value))
+    Fail("line " + std::to_string(line.number) + " \"" + line.text + "\": " + what +
+         (word.empty() ? " is missing" : " \"" + word + "\" is not a number"));
+  return value;
+}
+
 bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::string& rest, const Line& line) {
   const std::string where = "line " + std::to_string(line.number) + " \"" + line.text + "\"";
   if (verb == "show") {
+    NoMore(rest, line, "\"show\"");
     WriteDialog(dialog, "state " + std::to_string(dialog.GetTemplateId()));
     return true;
+  }
+  if (verb == "sysmenu") {
+    std::string text;
+    const TextResult parsed = TextArg(rest, text);
+    if (parsed == TextResult::kUnterminated) Fail(where + ": unterminated quoted text");
+    if (parsed == TextResult::kTrailing) Fail(where + ": extra text after the closing quote");
+    for (const auto& item : dialog.SystemMenu().Items()) {
+      if ((item.flags & MF_SEPARATOR) != 0 || (item.flags & (MF_GRAYED | MF_DISABLED)) != 0) continue;
+      // The text as the transcript shows it, or without its access-key "&" and shortcut.
+      std::string plain;
+      for (std::size_t i = 0; i < item.text.size() && item.text[i] != '\t'; ++i) {
+        if (item.text[i] == '&' && i + 1 < item.text.size()) ++i;
+        plain.push_back(item.text[i]);
+      }
+      if (item.text == text || plain == text) {
+        dialog.UserSysCommand(item.id);
+        return true;
+      }
+    }
+    Fail(where + ": the window menu of dialog " + std::to_string(dialog.GetTemplateId()) + " has no item " +
+         Quote(text));
   }
   static const char* const kControlVerbs[] = {"click",  "dblclick", "check",      "uncheck",
                                               "radio",  "type",     "select",     "slide",
@@ -340,11 +486,15 @@ bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::stri
 
   std::string args;
   const std::string idWord = Word(rest, args);
-  long id = 0;
-  if (!IntArg(idWord, id)) Fail(where + ": a control number is missing");
+  if (idWord.empty()) Fail(where + ": a control number is missing");
+  const long id = Number(idWord, line, "the control number");
   CWnd* w = dialog.GetDlgItem(static_cast<int>(id));
   const std::string name =
       "control " + std::to_string(id) + " of dialog " + std::to_string(dialog.GetTemplateId());
+  // Actions that take nothing after the control number.
+  const bool bare =
+      verb == "click" || verb == "check" || verb == "uncheck" || verb == "radio" || verb == "tooltip";
+  if (bare) NoMore(args, line, "the control number " + idWord);
   if (w == nullptr) Fail(where + ": " + name + " does not exist");
   if (verb == "tooltip") {
     Write("tooltip " + std::to_string(id) + " text=" + Quote(dialog.ToolTipFor(static_cast<int>(id))));
@@ -353,7 +503,16 @@ bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::stri
   if (!w->IsWindowVisible()) Fail(where + ": " + name + " is hidden");
   if (!w->IsWindowEnabled()) Fail(where + ": " + name + " is disabled");
   std::string text;
-  if (!TextArg(args, text)) Fail(where + ": unterminated quoted text");
+  if (verb == "slide") {
+    std::string extra;
+    const std::string posWord = Word(args, extra);
+    text = posWord;
+    NoMore(extra, line, "the position " + posWord);
+  } else {
+    const TextResult parsed = TextArg(args, text);
+    if (parsed == TextResult::kUnterminated) Fail(where + ": unterminated quoted text");
+    if (parsed == TextResult::kTrailing) Fail(where + ": extra text after the closing quote");
+  }
 
   auto* button = dynamic_cast<CButton*>(w);
   auto* list = dynamic_cast<CListBox*>(w);
@@ -393,10 +552,9 @@ bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::stri
       combo->UserSelect(index);
   } else if (verb == "slide") {
     auto* slider = dynamic_cast<CSliderCtrl*>(w);
-    long pos = 0;
     if (slider == nullptr) wrong("a slider");
-    if (!IntArg(text, pos)) Fail(where + ": a slider position is missing");
-    slider->UserMove(static_cast<int>(pos));
+    if (text.empty()) Fail(where + ": a slider position is missing");
+    slider->UserMove(static_cast<int>(Number(text, line, "the slider position")));
   } else {
     if (tree == nullptr) wrong("a tree view");
     HTREEITEM item = FindTreePath(*tree, text);
@@ -412,18 +570,27 @@ bool ScriptedHost::Act(CDialog& dialog, const std::string& verb, const std::stri
 INT_PTR ScriptedHost::RunDialog(CDialog& dialog) {
   const std::string head = "dialog " + std::to_string(dialog.GetTemplateId());
   const Line open = Next(head + " opened");
-  if (open.text != head)
-    Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect " + head);
+  {
+    std::string rest;
+    const std::string verb = Word(open.text, rest);
+    std::string extra;
+    const std::string number = Word(rest, extra);
+    if (verb != "dialog")
+      Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect " + head);
+    const long id = Number(number, open, "the dialog number");
+    NoMore(extra, open, "the dialog number " + number);
+    if (id != static_cast<long>(dialog.GetTemplateId()))
+      Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect " + head);
+  }
   WriteDialog(dialog, head);
   while (!dialog.IsEnded()) {
     const Line a = Next(head + " waits for an action");
     std::string rest;
     const std::string verb = Word(a.text, rest);
     Write("> " + a.text);
-    if (verb == "ok") {
-      dialog.OnCommand(IDOK, BN_CLICKED);
-    } else if (verb == "cancel") {
-      dialog.OnCommand(IDCANCEL, BN_CLICKED);
+    if (verb == "ok" || verb == "cancel") {
+      NoMore(rest, a, "\"" + verb + "\"");
+      dialog.OnCommand(verb == "ok" ? IDOK : IDCANCEL, BN_CLICKED);
     } else if (!Act(dialog, verb, rest, a)) {
       Fail("line " + std::to_string(a.number) + " \"" + a.text + "\" is not an action for " + head);
     }
@@ -432,11 +599,34 @@ INT_PTR ScriptedHost::RunDialog(CDialog& dialog) {
   return dialog.GetResult();
 }
 
+bool ScriptedHost::CreateModeless(CDialog& dialog) {
+  // A modeless window takes no script lines: it is there, and the transcript says so.
+  WriteDialog(dialog, "modeless " + std::to_string(dialog.GetTemplateId()) +
+                          (dialog.IsWindowVisible() ? "" : " hidden"));
+  return true;
+}
+
+void ScriptedHost::DestroyModeless(CDialog& dialog) {
+  Write("end modeless " + std::to_string(dialog.GetTemplateId()));
+}
+
+void ScriptedHost::SetWaitCursor(bool on) {
+  if (on) {
+    if (m_nWaitCursor++ == 0) Write("cursor wait");
+  } else if (m_nWaitCursor > 0 && --m_nWaitCursor == 0) {
+    Write("cursor normal");
+  }
+}
+
 INT_PTR ScriptedHost::RunSheet(CPropertySheet& sheet) {
   const std::string head = "wizard caption=" + Quote(sheet.GetWindowText());
   const Line open = Next(head + " opened");
-  if (open.text != "wizard")
-    Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect the wizard");
+  {
+    std::string rest;
+    if (Word(open.text, rest) != "wizard")
+      Fail("line " + std::to_string(open.number) + " \"" + open.text + "\" does not expect the wizard");
+    NoMore(rest, open, "\"wizard\"");
+  }
   Write(head);
   int seen = -1;
   auto writePage = [&](bool always) {
@@ -471,9 +661,11 @@ INT_PTR ScriptedHost::RunSheet(CPropertySheet& sheet) {
     for (const auto& b : kButtons) {
       if (verb != b.verb) continue;
       pressed = true;
+      NoMore(rest, a, "\"" + verb + "\"");
       if (!sheet.PressButton(b.button)) Fail(where + ": the wizard's " + verb + " button is not available");
     }
     if (!pressed && verb == "show") {
+      NoMore(rest, a, "\"show\"");
       writePage(true);
       continue;
     }
@@ -514,28 +706,14 @@ INT_PTR ScriptedHost::RunFileDialog(CFileDialog& dialog) {
     } else {
       args = rest;
     }
-    std::string path;
-    TextArg(args, path);
-    if (path.empty()) Fail(where + ": a file name is missing");
-    if (path[0] != '/') {
-      std::string folder = dialog.InitialFolder();
-      if (!folder.empty() && folder.back() != '/') folder += '/';
-      path = folder + path;
-    }
-    const std::string name = path.substr(path.find_last_of('/') + 1);
-    if (!dialog.GetDefExt().empty() && name.find('.') == std::string::npos) path += "." + dialog.GetDefExt();
-    struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
+    std::string typed;
+    const TextResult parsed = TextArg(args, typed);
+    if (parsed == TextResult::kUnterminated) Fail(where + ": unterminated quoted text");
+    if (parsed == TextResult::kTrailing) Fail(where + ": extra text after the closing quote");
+    if (typed.empty()) Fail(where + ": a file name is missing");
+    const std::string path = dialog.ResolveChoice(typed);
     // The questions the dialog itself asks before it closes; each is a message box of the script.
-    if (dialog.IsOpen() && (dialog.m_ofn.Flags & OFN_FILEMUSTEXIST) != 0 && !exists) {
-      MessageBox(nullptr, path + "\nFile not found.\nCheck the file name and try again.", "Open",
-                 MB_OK | MB_ICONEXCLAMATION);
-      continue;
-    }
-    if (!dialog.IsOpen() && (dialog.m_ofn.Flags & OFN_OVERWRITEPROMPT) != 0 && exists &&
-        MessageBox(nullptr, path + " already exists.\nDo you want to replace it?", "Confirm Save As",
-                   MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
-      continue;
+    if (!dialog.ConfirmChoice(path)) continue;
     dialog.Accept(path, static_cast<int>(filter));
     Write(shown + " answer=OK path=" + Quote(dialog.GetPathName()) +
           " chosen=" + std::to_string(dialog.m_ofn.nFilterIndex));

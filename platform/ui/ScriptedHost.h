@@ -3,6 +3,8 @@
 // and writes what it showed to the transcript (format: docs/ui-scripting.md). A script that runs out,
 // does not match what is shown, or names a control that is missing, hidden or disabled ends the process
 // with exit code 70 after an "error: ..." line on standard error and in the transcript: never a hang.
+// The script must be a regular file (a FIFO would make the run wait), and lines still unused when the
+// process ends are an error too (checked at exit for the process's own host).
 #pragma once
 
 #include <string>
@@ -16,6 +18,7 @@ class CPropertySheet;
 class ScriptedHost : public UiHost {
  public:
   static constexpr int kFailureExitCode = 70;
+  static constexpr long kMaxScriptBytes = 4L << 20;
 
   ScriptedHost(std::string scriptPath, std::string transcriptPath);
 
@@ -23,8 +26,15 @@ class ScriptedHost : public UiHost {
   INT_PTR RunDialog(CDialog& dialog) override;
   INT_PTR RunSheet(CPropertySheet& sheet) override;
   INT_PTR RunFileDialog(CFileDialog& dialog) override;
-  void SetWaitCursor(bool on) override { m_nWaitCursor += on ? 1 : (m_nWaitCursor > 0 ? -1 : 0); }
+  // Writes "cursor wait" when the first level begins and "cursor normal" when the last one ends.
+  void SetWaitCursor(bool on) override;
   int WaitCursorDepth() const { return m_nWaitCursor; }
+  bool CreateModeless(CDialog& dialog) override;
+  void DestroyModeless(CDialog& dialog) override;
+
+  // The process's host: at exit, script lines not used are an error (exit 70).
+  void EnableLeftoverCheck();
+  void CheckLeftovers();
 
   // Transcript text of a value: quoted, with \\ \" \n \r escaped.
   static std::string Quote(const std::string& text);
@@ -36,7 +46,12 @@ class ScriptedHost : public UiHost {
   };
   // The next action line; fails (exit 70) at the end of the script, naming what was waiting.
   Line Next(const std::string& waiting);
+  void Load(const std::string& waiting);
   [[noreturn]] void Fail(const std::string& message);
+  // Fails unless rest is empty: extra words, or a blank after a number, name what they follow.
+  void NoMore(const std::string& rest, const Line& line, const std::string& after);
+  long Number(const std::string& word, const Line& line, const std::string& what);
+  static unsigned IconId(HICON icon);
   void Write(const std::string& line);
   void WriteDialog(CDialog& dialog, const std::string& head);
   // One action on a dialog or page; false when the verb is not a dialog action.
@@ -47,5 +62,6 @@ class ScriptedHost : public UiHost {
   std::vector<Line> m_lines;
   std::size_t m_nNext = 0;
   bool m_bLoaded = false;
+  bool m_bExiting = false;
   int m_nWaitCursor = 0;
 };

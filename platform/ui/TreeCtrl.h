@@ -1,18 +1,20 @@
-// CTreeCtrl: a tree view of the control model with Win32 semantics. Items are opaque handles; every
-// handle is checked, so a deleted or foreign handle fails instead of crashing. Expansion follows the
+// CTreeCtrl: a tree view of the control model with Win32 semantics. Items are opaque handles: a serial
+// number, never an address, so the handle of a deleted item stays dead even when a new item takes its
+// memory, and a deleted or foreign handle fails instead of crashing. Expansion follows the
 // common controls: an expand requested by the program notifies (TVN_ITEMEXPANDED) only the first time,
 // until a collapse with TVE_COLLAPSERESET drops the children and that memory; an expand or collapse by
 // the user always notifies. The notification is reflected to the control first (OnItemExpanded).
 #pragma once
 
 #include <memory>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ui/ImageList.h"
 #include "platform/ui/Wnd.h"
 
 struct TreeItem {
+  HTREEITEM handle = nullptr;  // what callers hold; resolved through the control
   std::string text;
   int image = 0;
   int selectedImage = 0;
@@ -48,7 +50,9 @@ class CTreeCtrl : public CWnd {
   DWORD_PTR GetItemData(HTREEITEM item) const;
   BOOL SetItemData(HTREEITEM item, DWORD_PTR data);
   UINT GetCount() const { return static_cast<UINT>(m_live.size()); }
-  bool IsItem(HTREEITEM item) const { return item != nullptr && m_live.count(item) != 0; }
+  bool IsItem(HTREEITEM item) const { return Find(item) != nullptr; }
+  // The item behind a live handle of this control, else null.
+  TreeItem* Find(HTREEITEM item) const;
   // Returns the list attached before (not owned: the caller keeps both).
   CImageList* SetImageList(CImageList* list, int kind);
   CImageList* GetImageList(int kind) const { return m_pImageList; }
@@ -68,7 +72,7 @@ class CTreeCtrl : public CWnd {
   void SendExpanded(HTREEITEM item, UINT action);
 
   std::vector<std::unique_ptr<TreeItem>> m_top;
-  std::unordered_set<const TreeItem*> m_live;
-  TreeItem* m_pSelected = nullptr;
+  std::unordered_map<HTREEITEM, TreeItem*> m_live;
+  HTREEITEM m_pSelected = nullptr;
   CImageList* m_pImageList = nullptr;
 };

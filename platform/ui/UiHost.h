@@ -1,7 +1,9 @@
 // UiHost: what shows the control model to someone. The host is chosen once per process by MARLIN3_UI:
 // "qt" (default; Qt 6 Widgets in libm3uiqt.so, loaded when the first box or dialog is shown, so the
 // program starts fast and runs without a display) or "scripted" (ScriptedHost). Host() never fails: a
-// Qt host that cannot start stands in as a host that shows nothing (message boxes 0, dialogs -1).
+// Qt host that cannot start (no display, an unreachable one, no Qt) and an unknown MARLIN3_UI value
+// stand in as a host that shows nothing (message boxes 0, dialogs -1), after one line on standard
+// error saying why.
 #pragma once
 
 #include <string>
@@ -22,7 +24,12 @@ class UiHost {
   virtual INT_PTR RunSheet(CPropertySheet& sheet) = 0;
   // IDOK after CFileDialog::Accept, IDCANCEL, or -1.
   virtual INT_PTR RunFileDialog(CFileDialog& dialog) = 0;
+  // Begin (true) or end (false) one level of the wait cursor; the hosts count the levels.
   virtual void SetWaitCursor(bool on) {}
+  // A modeless dialog after its OnInitDialog (CDialog::Create), shown when its template is visible;
+  // false when it cannot be made. DestroyModeless takes it away again.
+  virtual bool CreateModeless(CDialog& dialog) { return true; }
+  virtual void DestroyModeless(CDialog& dialog) {}
 };
 
 namespace platform::ui {
@@ -35,6 +42,12 @@ void SetHostForTesting(UiHost* host);
 // through platform/resource with this handle.
 void SetResourceModule(HMODULE module);
 HMODULE ResourceModule();
+// An icon of the resource library by number, or a stock icon (IDI_WARNING ...); null when missing.
+HICON LoadIcon(UINT id);
+// The caption of the framework's own message boxes (data exchange): the application's name, set by
+// the application object; the executable's name until then.
+void SetAppName(const std::string& name);
+std::string AppName();
 
 }  // namespace platform::ui
 

@@ -11,6 +11,20 @@
 using INT_PTR = std::intptr_t;
 using LRESULT = std::intptr_t;
 using DWORD_PTR = std::uintptr_t;
+using UINT_PTR = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+// An icon: one of the resource library's icons (LoadIcon), or a stock icon (IDI_*) without image data,
+// which a host draws from its desktop's theme.
+struct M3ResIcon;
+using HICON = const M3ResIcon*;
+enum : UINT {
+  IDI_APPLICATION = 32512,
+  IDI_ERROR = 32513,
+  IDI_QUESTION = 32514,
+  IDI_WARNING = 32515,
+  IDI_INFORMATION = 32516,
+};
 
 struct TreeItem;
 using HTREEITEM = TreeItem*;

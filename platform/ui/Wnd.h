@@ -35,7 +35,7 @@ class CWnd {
   // Both return the previous state, as Win32 does (EnableWindow: nonzero when it was disabled).
   BOOL EnableWindow(BOOL enable);
   BOOL IsWindowEnabled() const { return m_bEnabled; }
-  BOOL ShowWindow(int command);
+  virtual BOOL ShowWindow(int command);
   BOOL IsWindowVisible() const { return m_bVisible; }
   // Moves the keyboard focus to this window; returns the window that had it (or null).
   CWnd* SetFocus();

@@ -1,6 +1,12 @@
 // The control model on its own (no host): list and combo searches, item data and selection, radio
 // groups and data exchange in both directions, the tree view's expansion rules and handle checks.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "TestDialogs.h"
 #include "platform/ui/Button.h"
@@ -9,6 +15,7 @@
 #include "platform/ui/Edit.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/ListBox.h"
+#include "platform/ui/ScriptedHost.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
 #include "platform/ui/UiHost.h"
@@ -168,16 +175,112 @@ TEST_F(ModelDialogTest, DataExchangeBothWaysAndFailure) {
   EXPECT_EQ(m_dialog.m_nNumber, 99);
   EXPECT_EQ(m_dialog.m_nSlider, 255);
 
+  // Each failure shows the framework's message (answered by the script) and focuses the field.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("m3ddx-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "script") << "msgbox OK integer\nmsgbox OK integer\nmsgbox OK integer\n"
+                                   "msgbox OK \"no more than 12 characters\"\n";
+  ScriptedHost host((dir / "script").string(), (dir / "transcript").string());
+  platform::ui::SetHostForTesting(&host);
   const char* bad[] = {"", "12a", "99999999999"};
   for (const char* text : bad) {
+    m_dialog.SetFocusId(100);
     m_dialog.SetDlgItemText(170, text);
     EXPECT_FALSE(m_dialog.UpdateData(TRUE)) << text;
     EXPECT_EQ(m_dialog.m_nNumber, 99) << text;
+    EXPECT_EQ(m_dialog.GetFocusId(), 170) << text;
+    int start = -1, end = -1;
+    m_dialog.GetDlgItemAs<CEdit>(170)->GetSel(start, end);
+    EXPECT_EQ(end - start, static_cast<int>(std::strlen(text))) << text;
   }
-  // Saving a text longer than DDV_MaxChars allows fails too (the program set it, bypassing the limit).
+  // Saving a text longer than DDV_MaxChars allows fails too (the program set it, bypassing the limit);
+  // twelve characters of two bytes each are within it.
   m_dialog.SetDlgItemText(170, "5");
   m_dialog.SetDlgItemText(100, "thirteen char");
   EXPECT_FALSE(m_dialog.UpdateData(TRUE));
+  EXPECT_EQ(m_dialog.GetFocusId(), 100);
+  m_dialog.SetDlgItemText(100, "éééééééééééé");
+  EXPECT_TRUE(m_dialog.UpdateData(TRUE));
+  platform::ui::SetHostForTesting(nullptr);
+  std::ifstream in(dir / "transcript");
+  std::stringstream t;
+  t << in.rdbuf();
+  EXPECT_NE(t.str().find("text=\"Please enter no more than 12 characters.\" buttons=OK icon=exclamation"),
+            std::string::npos)
+      << t.str();
+  std::filesystem::remove_all(dir);
+}
+
+TEST(TreeModelTest, DeletedHandlesStayDeadWhenMemoryIsReused) {
+  CTreeCtrl tree;
+  HTREEITEM root = tree.InsertItem("root");
+  for (int i = 0; i < 50; ++i) {
+    HTREEITEM old = tree.InsertItem("old", root);
+    ASSERT_TRUE(tree.DeleteItem(old));
+    HTREEITEM fresh = tree.InsertItem("new", root);
+    EXPECT_NE(fresh, old);
+    EXPECT_FALSE(tree.IsItem(old));
+    EXPECT_FALSE(tree.DeleteItem(old));
+    EXPECT_EQ(tree.GetItemText(fresh), "new");
+    ASSERT_TRUE(tree.DeleteItem(fresh));
+  }
+  // A handle of another tree is foreign.
+  CTreeCtrl other;
+  EXPECT_FALSE(other.IsItem(root));
+  EXPECT_FALSE(other.SelectItem(root));
+}
+
+TEST(TreeModelTest, SelectingOpensTheParents) {
+  CTreeCtrl tree;
+  HTREEITEM a = tree.InsertItem("a");
+  HTREEITEM b = tree.InsertItem("b", a);
+  HTREEITEM c = tree.InsertItem("c", b);
+  ASSERT_TRUE(tree.SelectItem(c));
+  EXPECT_EQ(tree.GetItemState(a, TVIS_EXPANDED), UINT{TVIS_EXPANDED});
+  EXPECT_EQ(tree.GetItemState(b, TVIS_EXPANDED), UINT{TVIS_EXPANDED});
+  EXPECT_EQ(tree.GetItemState(c, TVIS_EXPANDED), 0u);
+  // Collapsing a branch moves the selection inside it to the branch.
+  tree.UserExpand(a, false);
+  EXPECT_EQ(tree.GetSelectedItem(), a);
+}
+
+TEST(EditModelTest, SelectionAndReplaceCountCharacters) {
+  const struct {
+    const char* text;
+    int start, end;
+    const char* insert;
+    const char* result;
+    int caret;
+  } cases[] = {
+      {"hello world", 0, 5, "HELLO", "HELLO world", 5},
+      {"hello", 0, -1, "x", "x", 1},      // -1: to the end
+      {"hello", 5, 5, "!", "hello!", 6},  // at the caret
+      {"héllo", 1, 2, "e", "hello", 2},   // "é" is one character
+      {"abc", 9, 1, "Z", "aZ", 2},        // start past the end: from the end backwards
+      {"abc", -1, 0, "Z", "Zabc", 1},     // no selection: the caret (at 0 after setting the text)
+  };
+  for (const auto& c : cases) {
+    CEdit edit;
+    edit.SetWindowText(c.text);
+    edit.SetSel(c.start, c.end);
+    edit.ReplaceSel(c.insert);
+    EXPECT_EQ(edit.GetWindowText(), c.result) << c.text;
+    int s = -1, e = -1;
+    edit.GetSel(s, e);
+    EXPECT_EQ(s, c.caret) << c.text;
+    EXPECT_EQ(e, c.caret) << c.text;
+  }
+}
+
+TEST_F(ModelDialogTest, ComboLimitNeverCutsACharacter) {
+  auto* combo = m_dialog.GetDlgItemAs<CComboBox>(131);
+  ASSERT_NE(combo, nullptr);
+  combo->LimitText(3);
+  combo->UserType("aé€x");
+  EXPECT_EQ(combo->GetWindowText(), "aé€");
+  combo->UserType("ééééé");
+  EXPECT_EQ(combo->GetWindowText(), "ééé");
 }
 
 TEST_F(ModelDialogTest, MissingControlFailsTheExchange) {

@@ -2,24 +2,38 @@
 // driven through their widgets with QTest, checking that the model sees what the user did and that
 // the widgets show what the model holds.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "TestDialogs.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/ListBox.h"
+#include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/TreeCtrl.h"
 
 // fontconfig keeps a cache for the life of the process; under the leak checker that is not our leak.
 extern "C" const char* __lsan_default_suppressions() {
@@ -166,6 +180,261 @@ TEST_F(QtHostTest, WizardRoutesThroughItsButtons) {
     EXPECT_EQ(wizard.DoModal(), c.result);
     EXPECT_EQ(wizard.m_page1.m_nActivations, c.activations1);
   }
+}
+
+// The every-control dialog with a big tree: 400 folders under Top, each fifth with a child, and one
+// name far wider than the control.
+class BigTreeDialog : public EveryControlDialog {
+ public:
+  BOOL OnInitDialog() override {
+    EveryControlDialog::OnInitDialog();
+    auto* tree = GetDlgItemAs<CTreeCtrl>(160);
+    HTREEITEM top = tree->GetRootItem();
+    for (int i = 0; i < 400; ++i) {
+      HTREEITEM item = tree->InsertItem("folder " + std::to_string(i), top);
+      if (i % 5 == 0) tree->InsertItem("inner", item);
+    }
+    tree->InsertItem(std::string(200, 'W'), top);
+    tree->Expand(top, TVE_EXPAND);
+    return TRUE;
+  }
+};
+
+QTreeWidgetItem* Named(QTreeWidgetItem* parent, const QString& text) {
+  for (int i = 0; i < parent->childCount(); ++i)
+    if (parent->child(i)->text(0) == text) return parent->child(i);
+  return nullptr;
+}
+
+TEST_F(QtHostTest, TreeUpdatesInPlaceAndKeepsTheScrollPosition) {
+  BigTreeDialog dialog;
+  bool checked = false;
+  WhenShown([&](QWidget* w) {
+    auto* tree = Find<QTreeWidget>(w, "ctl_160");
+    ASSERT_NE(tree, nullptr);
+    QApplication::processEvents();
+    QTreeWidgetItem* top = tree->topLevelItem(0);
+    ASSERT_NE(top, nullptr);
+    QTreeWidgetItem* far = Named(top, QStringLiteral("folder 390"));
+    QTreeWidgetItem* plain = Named(top, QStringLiteral("folder 391"));
+    ASSERT_NE(far, nullptr);
+    // The expand button only where there is something below.
+    EXPECT_EQ(far->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    EXPECT_EQ(plain->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
+    // The widest name scrolls sideways.
+    EXPECT_GT(tree->horizontalScrollBar()->maximum(), 0);
+    tree->scrollToItem(far);
+    QApplication::processEvents();
+    const int scrolled = tree->verticalScrollBar()->value();
+    EXPECT_GT(scrolled, 0);
+    // Expanding a folder away from the selection keeps the view where the user put it, and the
+    // widget items that did not change are the same objects.
+    far->setExpanded(true);
+    QApplication::processEvents();
+    EXPECT_EQ(tree->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(Named(top, QStringLiteral("folder 390")), far);
+    EXPECT_EQ(Named(top, QStringLiteral("folder 391")), plain);
+    EXPECT_EQ(dialog.GetDlgItemAs<CTreeCtrl>(160)->GetItemState(
+                  dialog.GetDlgItemAs<CTreeCtrl>(160)->GetRootItem(), TVIS_EXPANDED),
+              UINT{TVIS_EXPANDED});
+    checked = true;
+    Find<QPushButton>(w, "ctl_2")->click();
+  });
+  dialog.DoModal();
+  EXPECT_TRUE(checked);
+}
+
+TEST_F(QtHostTest, DialogsWithListsGrowButNeverShrinkBelowTheTemplate) {
+  EveryControlDialog dialog;
+  WhenShown([&](QWidget* w) {
+    ASSERT_NE(w, nullptr);
+    const QSize base = w->size();
+    EXPECT_EQ(w->minimumSize(), base);
+    EXPECT_GT(w->maximumSize().width(), base.width());
+    auto* ok = Find<QPushButton>(w, "ctl_1");
+    const QRect okBefore = ok->geometry();
+    const QList<QWidget*> growers = {Find<QListWidget>(w, "ctl_140"), Find<QTreeWidget>(w, "ctl_160")};
+    int grownBefore = 0;
+    for (QWidget* g : growers) grownBefore += g->width() + g->height();
+    w->resize(base + QSize(120, 90));
+    QApplication::processEvents();
+    int grownAfter = 0;
+    for (QWidget* g : growers) grownAfter += g->width() + g->height();
+    EXPECT_GT(grownAfter, grownBefore);
+    // Nothing leaves the window, and OK stays in it.
+    for (QWidget* c : w->findChildren<QWidget*>(QRegularExpression(QStringLiteral("^ctl_"))))
+      EXPECT_LE(c->geometry().right(), w->width()) << c->objectName().toStdString();
+    EXPECT_TRUE(w->rect().contains(ok->geometry())) << okBefore.x();
+    Find<QPushButton>(w, "ctl_2")->click();
+  });
+  dialog.DoModal();
+}
+
+// The Qt file dialog asks the model's questions after adding the default extension, as Windows does.
+class QtFileDialogTest : public QtHostTest {
+ protected:
+  void SetUp() override {
+    QtHostTest::SetUp();
+    m_dir = std::filesystem::temp_directory_path() / ("m3qtfile-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(m_dir);
+    std::ofstream(m_dir / "old.tif") << "x";
+  }
+  void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+  // Types name and presses the dialog's accept; a box that comes up is answered with answer and its
+  // text kept.
+  static void Choose(QWidget* window, const QString& name, QMessageBox::StandardButton answer,
+                     QString* boxText) {
+    auto* fileDialog = qobject_cast<QFileDialog*>(window);
+    ASSERT_NE(fileDialog, nullptr);
+    auto* edit = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(name);
+    QTimer::singleShot(0, [answer, boxText] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      if (boxText != nullptr) *boxText = box->text();
+      box->button(answer)->click();
+    });
+    QMetaObject::invokeMethod(fileDialog, "accept", Qt::DirectConnection);
+    QApplication::processEvents();
+  }
+
+  std::filesystem::path m_dir;
+};
+
+TEST_F(QtFileDialogTest, SaveAsAsksBeforeReplacingAfterTheExtensionIsAdded) {
+  const std::string dir = m_dir.string() + "/";
+  CFileDialog dialog(FALSE, "tif", (dir + "scan.tif").c_str(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                     "TIFF image (*.tif)|*.tif|All files|*.*||");
+  QString asked;
+  WhenShown([&](QWidget* w) {
+    Choose(w, QStringLiteral("old"), QMessageBox::No, &asked);
+    ASSERT_EQ(QApplication::activeModalWidget(), w) << "No keeps the dialog open";
+    Choose(w, QStringLiteral("new"), QMessageBox::Yes, nullptr);
+  });
+  EXPECT_EQ(dialog.DoModal(), IDOK);
+  EXPECT_EQ(asked.toStdString(), dir + "old.tif already exists.\nDo you want to replace it?");
+  EXPECT_EQ(dialog.GetPathName(), dir + "new.tif");
+
+  CFileDialog again(FALSE, "tif", (dir + "scan.tif").c_str(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                    "TIFF image (*.tif)|*.tif||");
+  WhenShown([&](QWidget* w) { Choose(w, QStringLiteral("old"), QMessageBox::Yes, nullptr); });
+  EXPECT_EQ(again.DoModal(), IDOK);
+  EXPECT_EQ(again.GetPathName(), dir + "old.tif");
+  EXPECT_EQ(again.m_ofn.nFilterIndex, 1u);
+}
+
+TEST_F(QtFileDialogTest, OpenRefusesAMissingFileAndFiltersComeFromTheModel) {
+  const std::string dir = m_dir.string() + "/";
+  CFileDialog dialog(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST,
+                     "TIFF image (*.tif)|*.tif|JPEG|*.jpg;*.jpeg||");
+  dialog.m_ofn.lpstrInitialDir = dir;
+  dialog.m_ofn.nFilterIndex = 2;
+  QString asked, filter;
+  WhenShown([&](QWidget* w) {
+    auto* fileDialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(fileDialog, nullptr);
+    filter = fileDialog->selectedNameFilter();
+    Choose(w, QStringLiteral("missing.tif"), QMessageBox::Ok, &asked);
+    ASSERT_EQ(QApplication::activeModalWidget(), w);
+    Choose(w, QStringLiteral("old.tif"), QMessageBox::Ok, nullptr);
+  });
+  EXPECT_EQ(dialog.DoModal(), IDOK);
+  EXPECT_EQ(filter, QStringLiteral("JPEG (*.jpg *.jpeg)"));
+  EXPECT_EQ(asked.toStdString(), dir + "missing.tif\nFile not found.\nCheck the file name and try again.");
+  EXPECT_EQ(dialog.GetPathName(), dir + "old.tif");
+}
+
+// A display that cannot be reached and an unknown host name both end in the documented behaviour:
+// boxes answer 0, after one clear line on standard error; never an abort.
+TEST(HostChoiceTest, UnreachableDisplayAndUnknownHostShowNothing) {
+  const struct {
+    const char* env;
+    const char* message;
+  } cases[] = {
+      {"env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u MARLIN3_UI DISPLAY=:87",
+       "the display \":87\" cannot be reached"},
+      {"env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u DISPLAY -u MARLIN3_UI", "no display"},
+      {"env MARLIN3_UI=qtt", "MARLIN3_UI=\"qtt\" is not a user interface (qt or scripted)"},
+  };
+  const auto dir = std::filesystem::temp_directory_path() / ("m3host-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  for (const auto& c : cases) {
+    const std::string command = std::string(c.env) + " '" + MARLIN3_BIN_DIR +
+                                "/platform_ui_script_runner' msgbox > '" + (dir / "out").string() + "' 2> '" +
+                                (dir / "err").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.env;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << c.env;
+    std::ifstream out(dir / "out"), err(dir / "err");
+    std::stringstream o, e;
+    o << out.rdbuf();
+    e << err.rdbuf();
+    EXPECT_EQ(o.str(), "first=0\nsecond=0\n") << c.env;
+    EXPECT_NE(e.str().find(c.message), std::string::npos) << c.env << ": " << e.str();
+    EXPECT_NE(e.str().find("message boxes and dialogs are not shown"), std::string::npos) << e.str();
+  }
+  std::filesystem::remove_all(dir);
+}
+
+class AboutDialog : public EveryControlDialog {
+ public:
+  BOOL OnInitDialog() override {
+    EveryControlDialog::OnInitDialog();
+    GetSystemMenu(FALSE)->AppendMenu(MF_SEPARATOR);
+    GetSystemMenu(FALSE)->AppendMenu(MF_STRING, 16, "&About Test...");
+    GetDlgItemAs<CListBox>(141)->SetHorizontalExtent(900);
+    return TRUE;
+  }
+  void OnSysCommand(UINT id, LPARAM param) override {
+    if ((id & 0xFFF0) == 16) m_strEvents += "about;";
+  }
+};
+
+TEST_F(QtHostTest, WindowMenuItemsAreTheDialogsContextMenuAndExtentsScroll) {
+  AboutDialog dialog;
+  QStringList shown;
+  int scrollMax = -1;
+  WhenShown([&](QWidget* w) {
+    ASSERT_NE(w, nullptr);
+    scrollMax = Find<QListWidget>(w, "ctl_141")->horizontalScrollBar()->maximum();
+    QTimer::singleShot(0, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      for (QAction* a : menu->actions())
+        if (!a->isSeparator()) shown << a->text();
+      if (!menu->actions().isEmpty()) menu->actions().back()->trigger();
+      menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), w->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(w, &event);
+    Find<QPushButton>(w, "ctl_2")->click();
+  });
+  dialog.DoModal();
+  EXPECT_EQ(shown, QStringList{QStringLiteral("&About Test...")});
+  EXPECT_EQ(dialog.m_strEvents, "about;");
+  EXPECT_GT(scrollMax, 0);
+}
+
+TEST_F(QtHostTest, ModelessDialogLivesUntilDestroyed) {
+  EveryControlDialog dialog;
+  ASSERT_TRUE(dialog.Create(500));
+  auto findWindow = [] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->findChild<QWidget*>(QStringLiteral("ctl_160")) != nullptr) return top;
+    return static_cast<QWidget*>(nullptr);
+  };
+  QWidget* window = findWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(window->isVisible());
+  dialog.ShowWindow(SW_SHOW);
+  QApplication::processEvents();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Every Control"));
+  EXPECT_TRUE(dialog.DestroyWindow());
+  EXPECT_EQ(findWindow(), nullptr);
+  EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // boxes, every control action of a dialog, the wizard's buttons and jumps, file dialogs, and the loud
 // failures on a script that runs out or names what is not there.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -82,6 +83,20 @@ TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
       {"dialog", "dialog 500\nfrobnicate\n", "is not an action"},
       {"wizard", "wizard\nback\n", "back button is not available"},
       {"wizard", "wizard\nnext\nnext\nnext\n", "next button is not available"},
+      // Extra words, blanks after numbers, bad numbers and unterminated quotes are refused.
+      {"dialog", "dialog 500\nok now\n", "extra text after \"ok\""},
+      {"dialog", "dialog 500\nclick 101 twice\n", "extra text after the control number 101"},
+      {"dialog", "dialog 500\nclick 101 \n", "blank after the control number 101"},
+      {"dialog", "dialog 500\nslide 150 5 \n", "blank after the position 5"},
+      {"dialog", "dialog 500 \n", "blank after the dialog number 500"},
+      {"dialog", "dialog 500\nclick 1x\n", "\"1x\" is not a number"},
+      {"dialog", "dialog 500\nslide 150 +5\n", "\"+5\" is not a number"},
+      {"dialog", "dialog 500\nshow all\n", "extra text after \"show\""},
+      {"dialog", "dialog 500\ntype 100 \"a\" b\n", "extra text after the closing quote"},
+      {"wizard", "wizard\nnext please\n", "extra text after \"next\""},
+      {"msgbox", "msgbox NO \"Replace\n", "unterminated quoted text"},
+      // Lines the program never asked for.
+      {"msgbox", "msgbox NO\nmsgbox OK\nmsgbox OK\n", "1 script line(s) left, the first is line 3"},
   };
   for (const auto& c : cases) {
     const ChildRun run = Start(c.scenario, c.script);
@@ -128,6 +143,71 @@ TEST_F(ScriptedHostTest, DialogActionsReachTheModel) {
             std::string::npos)
       << run.transcript;
   EXPECT_NE(run.transcript.find("end dialog 500 result=1"), std::string::npos);
+}
+
+TEST_F(ScriptedHostTest, AFifoScriptFailsInsteadOfWaiting) {
+  const std::string fifo = (m_dir / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string command = "timeout 20 env MARLIN3_UI=scripted MARLIN3_UI_SCRIPT='" + fifo +
+                              "' MARLIN3_UI_TRANSCRIPT='" + (m_dir / "t.txt").string() + "' '" +
+                              MARLIN3_BIN_DIR + "/platform_ui_script_runner' msgbox >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 70);  // 124 would be the timeout: a hang
+  EXPECT_NE(ReadFile(m_dir / "t.txt").find("is not a regular file"), std::string::npos);
+}
+
+TEST_F(ScriptedHostTest, TreePathEscapesTheBar) {
+  const ChildRun run = Start("dialog", "dialog 500\nexpand 160 Top\ntreeselect 160 Top|a\\|b\nshow\nok\n");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("      item \"a|b\" selected"), std::string::npos) << run.transcript;
+  // The dialog opens with the focus on its first tab stop.
+  EXPECT_NE(run.transcript.find("dialog 500 caption=\"Every Control\" focus=100\n"), std::string::npos)
+      << run.transcript;
+}
+
+TEST_F(ScriptedHostTest, ExchangeFailureShowsTheMessageAndFocusesTheField) {
+  const ChildRun run =
+      Start("dialog", "dialog 500\ntype 170 \"\"\nok\nmsgbox OK integer\nshow\ntype 170 5\nok\n");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_NE(run.transcript.find("text=\"Please enter an integer.\" buttons=OK icon=exclamation answer=OK\n"
+                                "> show\nstate 500 caption=\"Every Control\" focus=170"),
+            std::string::npos)
+      << run.transcript;
+  EXPECT_NE(run.out.find("result=1\n"), std::string::npos);
+  EXPECT_NE(run.out.find("number=5\n"), std::string::npos);
+}
+
+TEST_F(ScriptedHostTest, WindowMenuAndIcon) {
+  const ChildRun run = Start("sysmenu", "dialog 500\nsysmenu About Test...\nsysmenu \"&Close\tAlt+F4\"\n");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_EQ(run.out, "result=2\nevents=about;\n");
+  EXPECT_NE(run.transcript.find(
+                "focus=100 icon=32515\n  sysmenu separator\n  sysmenu 16 text=\"&About Test...\"\n"),
+            std::string::npos)
+      << run.transcript;
+  const ChildRun missing = Start("sysmenu", "dialog 500\nsysmenu Help\n");
+  EXPECT_EQ(missing.exitCode, 70);
+}
+
+TEST_F(ScriptedHostTest, ModelessDialogAndWaitCursorInTheTranscript) {
+  const ChildRun run = Start("modeless", "");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_EQ(run.out, "created=1 window=1\ndestroyed=1 window=0 again=0\n");
+  EXPECT_EQ(run.transcript.rfind("modeless 500 hidden caption=\"Every Control\"", 0), 0u) << run.transcript;
+  // Nested levels show one change each way; the extra end changes nothing.
+  const std::string tail = run.transcript.substr(run.transcript.find("cursor"));
+  EXPECT_EQ(tail, "cursor wait\ncursor normal\nend modeless 500\n");
+}
+
+TEST_F(ScriptedHostTest, WizardLetsThePageGoBeforeItsNextHandler) {
+  const ChildRun refused = Start("wizardorder", "wizard\ntype 300 abc\nnext\nmsgbox OK\ncancel\n");
+  ASSERT_EQ(refused.exitCode, 0) << refused.transcript;
+  EXPECT_EQ(refused.out, "result=2\norder=kill;\n");
+  std::filesystem::remove(m_dir / "transcript.txt");
+  const ChildRun ok = Start("wizardorder", "wizard\nnext\nfinish\n");
+  ASSERT_EQ(ok.exitCode, 0) << ok.transcript;
+  EXPECT_EQ(ok.out, "result=12325\norder=kill;next;kill;finish;\n");
 }
 
 TEST_F(ScriptedHostTest, DialogCancelKeepsFieldsAndPushRuns) {

@@ -48,6 +48,7 @@ BOOL EveryControlDialog::OnInitDialog() {
   HTREEITEM top = tree->InsertItem("Top");
   tree->InsertItem("Child A", top);
   tree->InsertItem("Child B", top);
+  tree->InsertItem("a|b", top);  // a folder name may hold the path separator of the script
   CDialog::OnInitDialog();
   EnableToolTips(TRUE);
   return TRUE;

@@ -115,11 +115,38 @@ TEST_F(UiDialogTest, MultiFileRule) {
   EXPECT_EQ(out, "shown=0\nvalue=0\n");
   ASSERT_EQ(Start("warn 3 10", "dialog 148\nok\n", out, transcript), 0) << transcript;
   EXPECT_EQ(out, "shown=1\nvalue=0\n");
+  // Cancel stores nothing, however the check box stands.
+  ASSERT_EQ(Start("warn 3 10", "dialog 148\ncheck 1057\ncancel\n", out, transcript), 0) << transcript;
+  EXPECT_EQ(out, "shown=1\nvalue=0\n");
+  // A dialog that cannot be shown (here: a host name nobody knows) was not shown.
+  ASSERT_EQ(Start("warn 3 10 bogus", "", out, transcript), 0) << transcript;
+  EXPECT_EQ(out, "shown=0\nvalue=0\n");
   ASSERT_EQ(Start("warn 3 10", "dialog 148\ncheck 1057\nok\n", out, transcript), 0) << transcript;
   EXPECT_EQ(out, "shown=1\nvalue=1\n");
   // From now on the warning stays away.
   ASSERT_EQ(Start("warn 3 10", "", out, transcript), 0) << transcript;
   EXPECT_EQ(out, "shown=0\nvalue=1\n");
+}
+
+// Mounted volumes are drives of their own: SelectPath starts at the longest one a path begins with,
+// and a volume's text has no final "/". Needs a private mount namespace (unshare), else skipped.
+TEST_F(UiDialogTest, SelectPathStartsAtTheLongestDrive) {
+  if (std::system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mount namespaces here";
+  // A folder of the test bound to /media/usb (over a private /media), so the volume has a real file
+  // system type.
+  fs::create_directories(m_dir / "volume" / "Scans");
+  const std::string command =
+      "unshare -rm sh -c 'mount -t tmpfs none /media && mkdir -p /media/usb && "
+      "mount --bind \"" +
+      (m_dir / "volume").string() +
+      "\" /media/usb && MARLIN3_UI=scripted \"" MARLIN3_BIN_DIR
+      "/ui_test_runner\" drives /media/usb/Scans/' > '" +
+      (m_dir / "out.txt").string() + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(m_dir / "out.txt");
+  const std::string out = ReadFile(m_dir / "out.txt");
+  EXPECT_NE(out.find("top=/\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("top=/media/usb\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("selected=1\nchain=/media/usb|Scans\n"), std::string::npos) << out;
 }
 
 TEST(BrowseDirQtTest, SelectsTheDataDirectoryAndReturnsTheChoice) {

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "platform/ui/ScriptedHost.h"
 #include "ui/DirTreeCtrl.h"
 
 namespace fs = std::filesystem;
@@ -97,6 +99,41 @@ TEST_F(DirTreeCtrlTest, SelectPathWalksAndFailsSafely) {
   ASSERT_TRUE(m_tree.Initialize((m_root / "beta2").string(), false));
   EXPECT_FALSE(m_tree.SelectPath((m_root / "Zeta").string()));
   EXPECT_EQ(m_tree.GetSelectedItem(), nullptr);
+}
+
+TEST_F(DirTreeCtrlTest, HiddenFilesDoNotCountHiddenFoldersDo) {
+  fs::create_directories(m_root / "dotfile");
+  std::ofstream(m_root / "dotfile" / ".hidden") << "x";
+  fs::create_directories(m_root / "dotfolder" / ".git");
+  ASSERT_TRUE(m_tree.Initialize(m_root.string(), true));
+  HTREEITEM root = m_tree.GetRootItem();
+  // Files shown: a folder holding only a hidden file has nothing to show, one holding a hidden
+  // folder has (folders are listed whatever their name).
+  EXPECT_FALSE(m_tree.ItemHasChildren(Child(root, "dotfile")));
+  EXPECT_TRUE(m_tree.ItemHasChildren(Child(root, "dotfolder")));
+  EXPECT_TRUE(m_tree.ItemHasChildren(Child(root, "onlyfiles")));
+}
+
+TEST_F(DirTreeCtrlTest, ExactNameFirstAndTheWaitCursorEndsBalanced) {
+  fs::create_directories(m_root / "Case" / "upper");
+  fs::create_directories(m_root / "case" / "lower");
+  const fs::path dir = m_root / "host";
+  fs::create_directories(dir);
+  ScriptedHost host((dir / "script").string(), (dir / "transcript").string());
+  platform::ui::SetHostForTesting(&host);
+  ASSERT_TRUE(m_tree.Initialize("", false));
+  for (const char* name : {"Case", "case"}) {
+    ASSERT_TRUE(m_tree.SelectPath((m_root / name).string())) << name;
+    EXPECT_EQ(m_tree.GetItemText(m_tree.GetSelectedItem()), name);
+    EXPECT_EQ(m_tree.GetFullPath(m_tree.GetSelectedItem()), (m_root / name).string());
+  }
+  EXPECT_EQ(host.WaitCursorDepth(), 0);
+  platform::ui::SetHostForTesting(nullptr);
+  std::ifstream in(dir / "transcript");
+  const std::string transcript((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Every folder read shows the wait cursor and takes it away again.
+  EXPECT_EQ(transcript.rfind("cursor wait\ncursor normal\n", 0), 0u) << transcript;
+  EXPECT_EQ(transcript.substr(transcript.size() - 14), "cursor normal\n");
 }
 
 }  // namespace

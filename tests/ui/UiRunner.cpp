@@ -1,6 +1,7 @@
 // Child process of the ui tests on the scripted host: runs BrowseDir (data directory from argv[2]) or
 // the multi-file warning, and prints what the caller reads afterwards.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/framework/Afx.h"
@@ -9,6 +10,7 @@
 #include "scan/MultiFileWarnDialog.h"
 #include "settings/ValueGetter.h"
 #include "ui/BrowseDir.h"
+#include "ui/DirTreeCtrl.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
@@ -32,9 +34,22 @@ int main(int argc, char** argv) {
     const INT_PTR result = dialog.DoModal();
     std::printf("result=%ld\ndontshow=%d\n", static_cast<long>(result), dialog.m_nDontShow);
   } else if (scenario == "warn" && argc > 3) {
+    // A fourth argument is the MARLIN3_UI value to run with (the host is chosen at its first use).
+    if (argc > 4) ::setenv("MARLIN3_UI", argv[4], 1);
     ValueGetter values("");
     const bool shown = WarnMultiFile(values, std::stoi(argv[2]), std::stoi(argv[3]));
     std::printf("shown=%d\nvalue=%d\n", shown ? 1 : 0, values.GetMainInt("DontShowMultiFileWarn", 0));
+  } else if (scenario == "drives" && argc > 2) {
+    // The tree's drives and where SelectPath starts for argv[2]: "TOP|...|SELECTED".
+    DirTreeCtrl tree;
+    if (!tree.Initialize("", false)) return 4;
+    for (HTREEITEM t = tree.GetRootItem(); t != nullptr; t = tree.GetNextSiblingItem(t))
+      std::printf("top=%s\n", tree.GetItemText(t).c_str());
+    const bool selected = tree.SelectPath(argv[2]);
+    std::string chain;
+    for (HTREEITEM p = tree.GetSelectedItem(); p != nullptr; p = tree.GetParentItem(p))
+      chain = tree.GetItemText(p) + (chain.empty() ? "" : "|") + chain;
+    std::printf("selected=%d\nchain=%s\n", selected ? 1 : 0, chain.c_str());
   } else {
     return 2;
   }

@@ -1,6 +1,7 @@
 // marlin3-screenshot: renders dialog templates of the resource library offscreen to PNG, filled with
-// sample content, to check layouts by eye: "marlin3-screenshot 146 out.png" or "--all DIR"
-// (DIR/<number>.png for every template). Each dialog runs through the Qt host as the program shows it
+// the content of their role (Quick Set names, scanner names, settings lists, a finish summary), to check
+// layouts by eye: "marlin3-screenshot [--scale F] 146 out.png" or "--all DIR" (DIR/<number>.png for
+// every template). Each dialog runs through the Qt host as the program shows it
 // and is captured with a drawn title bar (offscreen Qt has no window manager to draw one); a property
 // page is shown inside the wizard, with the program's wizard caption and its Back/Next/Finish/Cancel row.
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/module/Module.h"
 #include "platform/resource/Resource.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ComboBox.h"
@@ -31,40 +33,156 @@ namespace {
 // The program's wizard: its caption string and its pages in the order the sheet adds them.
 constexpr UINT kWizardCaption = 102;
 constexpr UINT kFinishText = 106;
+constexpr UINT kDeleteText = 107;
 constexpr UINT kWizardOrder[] = {145, 141, 140, 130, 131, 133, 132, 134, 150, 137, 139};
 
-// Data statics whose content is known: the longest Quick Set name (90 characters) and texts the
-// program loads from the string table.
-struct KnownSample {
-  UINT nDialog;
-  int nControl;
-  const char* pszText;  // null: string nString of the library
-  UINT nString;
-};
-constexpr KnownSample kKnownSamples[] = {
-    {147, 1056, "Scan to the shared archive of the accounting department, 300 dpi, searchable PDF, weekly..",
-     0},
-    {148, 1058, nullptr, 218},
-};
+std::string Str(UINT id) {
+  std::string text;
+  platform::resource::LoadString(platform::ui::ResourceModule(), id, text);
+  return text;
+}
+
+// The framework's two-placeholder formatting, for the finish page's summary lines.
+std::string Format2(UINT id, const std::string& one, const std::string& two) {
+  std::string out;
+  const std::string format = Str(id);
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && (format[i + 1] == '1' || format[i + 1] == '2')) {
+      out += format[i + 1] == '1' ? one : two;
+      ++i;
+    } else {
+      out += format[i];
+    }
+  }
+  return out;
+}
+
+// Content a user would see, by template and control: Quick Set names, scanner names, the settings
+// lists, a summary. Texts of the resource library where the program takes them from there.
+const char* const kQuickSets[] = {"Invoices to archive", "Contracts (searchable PDF)", "Photos 300 dpi"};
+const char* const kFileTypes[] = {"PDF document (*.pdf)", "TIFF multi-page (*.tif)", "JPEG image (*.jpg)",
+                                  "PNG image (*.png)"};
+const char* const kFolder = "/home/anna/Documents/Scans";
+const char* const kLongQuickSet =
+    "Scan to the shared archive of the accounting department, 300 dpi, searchable PDF, weekly..";
+
+void FillList(CWnd* w, const std::vector<std::string>& entries, int select) {
+  if (auto* l = dynamic_cast<CListBox*>(w)) {
+    for (const auto& e : entries) l->AddString(e);
+    l->SetCurSel(select);
+  } else if (auto* c = dynamic_cast<CComboBox*>(w)) {
+    for (const auto& e : entries) c->AddString(e);
+    c->SetCurSel(select);
+  }
+}
+
+std::vector<std::string> QuickSetNames(bool withOneTime) {
+  std::vector<std::string> names = {Str(89), Str(88)};
+  for (const char* q : kQuickSets) names.emplace_back(q);
+  if (withOneTime) names.push_back(Str(85));
+  return names;
+}
+
+// Fills what a template's role gives it; false for a control it has no content for.
+bool FillKnown(CDialog& dialog, CWnd* w) {
+  const UINT d = dialog.GetTemplateId();
+  const int id = w->GetDlgCtrlID();
+  auto set = [&](const std::string& text) {
+    w->SetWindowText(text);
+    return true;
+  };
+  auto list = [&](const std::vector<std::string>& entries, int select) {
+    FillList(w, entries, select);
+    return true;
+  };
+  const std::vector<std::string> types(std::begin(kFileTypes), std::end(kFileTypes));
+  switch (d) {
+    case 102:
+      if (id == 1001) return list(QuickSetNames(true), 0);
+      if (id == 1048) return set(Str(95));
+      break;
+    case 129:
+      if (id == 1004) return list({kQuickSets[1], kQuickSets[2]}, 0);
+      if (id == 1005) return list({Str(89), Str(88), kQuickSets[0]}, -1);
+      if (id == 2) return set(Str(109));
+      break;
+    case 131:
+      if (id == 42) return list({Str(113), Str(114), Str(115), Str(116), Str(117), Str(118)}, 2);
+      if (id == 44) return list({Str(119), Str(121), Str(120)}, 2);
+      if (id == 48) return list({Str(136), Str(137), Str(135), Str(124), Str(125), Str(126)}, 3);
+      if (id == 50) return list({Str(142), Str(143)}, 1);
+      if (id == 52) return set("297");
+      if (id == 54) return set("210");
+      break;
+    case 132:
+      if (id == 57 || id == 60) return set(kFolder);
+      if (id == 63 || id == 62) return list(types, 0);
+      break;
+    case 133:
+      if (id == 69) return list(types, 0);
+      if (id == 64) return set("anna.berg@example.com");
+      if (id == 65) return set("Scanned contract, 4 pages");
+      if (id == 67) return set("Hello, here is the signed contract. Best regards, Anna");
+      break;
+    case 134:
+      if (id == 75) return set("/usr/bin/document-viewer");
+      if (id == 77) return list(types, 0);
+      if (id == 78) return set(kFolder);
+      break;
+    case 137:
+      if (id == 1021) return set(kQuickSets[0]);
+      if (id == 1030) return set("Invoices");
+      if (id == 1059) return set("ANNA-PC:");
+      break;
+    case 139: {
+      // A real summary: the lines the finish page writes for a new file Quick Set.
+      const std::vector<std::string> lines = {
+          Str(148),
+          Format2(205, Str(154), kQuickSets[0]),
+          Format2(205, Str(149), Str(150)),
+          Format2(205, Str(175), kFolder),
+          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(160), Format2(206, "300", Str(164))),
+          Format2(205, Str(161), Str(209)),
+          Format2(205, Str(162), Str(124)),
+          Format2(205, Str(155), Format2(204, Str(158), "Invoices")),
+      };
+      if (id >= 1028 && id <= 1041)
+        return set(id - 1028 < static_cast<int>(lines.size()) ? lines[static_cast<std::size_t>(id - 1028)]
+                                                              : std::string());
+      break;
+    }
+    case 140:
+    case 141:
+      if (id == 1044) return list(QuickSetNames(false), 2);
+      break;
+    case 143:
+      if (id == 148)
+        return list(
+            {"nx MFP 4100 (USB)", "nx MFP 4100 on ANNA-PC (network)", "Flatbed scanner (test device)"}, 0);
+      break;
+    case 147:
+      if (id == 1056) return set(kLongQuickSet);
+      if (id == 1061) return set("ANNA-PC:");
+      if (id == 1021) return set("Accounting");
+      break;
+    case 148:
+      if (id == 1058) return set(Str(218));
+      if (id == 1057) return true;  // opens unticked
+      break;
+    default:
+      break;
+  }
+  return false;
+}
 
 void FillSamples(CDialog& dialog) {
   for (CWnd* w : dialog.Controls()) {
-    const auto known =
-        std::find_if(std::begin(kKnownSamples), std::end(kKnownSamples), [&](const KnownSample& k) {
-          return k.nDialog == dialog.GetTemplateId() && k.nControl == w->GetDlgCtrlID();
-        });
-    std::string text;
-    if (known != std::end(kKnownSamples)) {
-      if (known->pszText == nullptr)
-        platform::resource::LoadString(platform::ui::ResourceModule(), known->nString, text);
-      w->SetWindowText(known->pszText != nullptr ? known->pszText : text);
-    } else if (auto* l = dynamic_cast<CListBox*>(w)) {
-      for (const char* t : {"Scan to File", "Scan to E-mail", "Documents (archive)"}) l->AddString(t);
-      l->SetCurSel(0);
+    if (FillKnown(dialog, w)) continue;
+    if (auto* l = dynamic_cast<CListBox*>(w)) {
+      FillList(l, QuickSetNames(false), 0);
     } else if (auto* c = dynamic_cast<CComboBox*>(w)) {
-      c->AddString("Sample entry");
-      c->AddString("Another entry");
-      c->SetCurSel(0);
+      FillList(c, {kFileTypes[0], kFileTypes[1]}, 0);
     } else if (auto* s = dynamic_cast<CSliderCtrl*>(w)) {
       s->SetRange(0, 100);
       s->SetPos(60);
@@ -74,16 +192,19 @@ void FillSamples(CDialog& dialog) {
       HTREEITEM root = t->InsertItem("/", CImageList::kDrive, CImageList::kDrive);
       HTREEITEM home = t->InsertItem("home", CImageList::kFolder, CImageList::kFolderOpen, root);
       t->InsertItem("media", CImageList::kFolder, CImageList::kFolderOpen, root);
-      HTREEITEM me = t->InsertItem("me", CImageList::kFolder, CImageList::kFolderOpen, home);
-      t->InsertItem("Documents", CImageList::kFolder, CImageList::kFolderOpen, me);
-      t->SelectItem(me);
+      t->InsertItem("srv", CImageList::kFolder, CImageList::kFolderOpen, root);
+      HTREEITEM me = t->InsertItem("anna", CImageList::kFolder, CImageList::kFolderOpen, home);
+      HTREEITEM docs = t->InsertItem("Documents", CImageList::kFolder, CImageList::kFolderOpen, me);
+      t->InsertItem("Pictures", CImageList::kFolder, CImageList::kFolderOpen, me);
+      HTREEITEM scans = t->InsertItem("Scans", CImageList::kFolder, CImageList::kFolderOpen, docs);
+      t->InsertItem("2026", CImageList::kFolder, CImageList::kFolderOpen, scans);
+      t->InsertItem("Invoices of the accounting department, second quarter", CImageList::kFolder,
+                    CImageList::kFolderOpen, docs);
+      HTREEITEM usb = t->InsertItem("/media/usb", CImageList::kDrive, CImageList::kDrive);
+      t->InsertItem("DCIM", CImageList::kFolder, CImageList::kFolderOpen, usb);
+      t->SelectItem(scans);
     } else if (w->GetKind() == M3_EDIT && w->GetWindowText().empty()) {
-      w->SetWindowText("Sample text");
-    } else if (w->GetKind() == M3_STATIC && w->GetWindowText().empty()) {
-      // Narrow statics hold short values (a network prefix of wide letters); wide ones the longest
-      // summary line the program shows (60 characters and "...").
-      w->SetWindowText(w->GetWidth() < 60 ? "WWWW:"
-                                          : "Destination folder: /home/someone/Documents/Scans/Quarter-r...");
+      w->SetWindowText(kFolder);
     } else if (auto* b = dynamic_cast<CButton*>(w); b != nullptr && (b->IsCheckBox() || b->IsRadio())) {
       if (dialog.GroupStart(b->GetDlgCtrlID()) == b->GetDlgCtrlID() || b->IsCheckBox())
         b->SetCheck(BST_CHECKED);
@@ -105,20 +226,30 @@ class WithSamples : public Base {
 
 using SampleDialog = WithSamples<CDialog>;
 
-// A wizard page with the buttons its place in the wizard gives it.
+// A wizard page with the buttons its role gives it: the task page starts the wizard, the save, finish
+// and delete pages end it (with the Finish texts the program sets there).
 class SamplePage : public WithSamples<CPropertyPage> {
  public:
   explicit SamplePage(UINT id) : WithSamples<CPropertyPage>(id) {}
   BOOL OnSetActive() override {
     CPropertySheet* sheet = GetSheet();
-    const int index = sheet->GetPageIndex(this);
-    if (index == sheet->GetPageCount() - 1) {
-      sheet->SetWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
-      std::string finish;
-      if (platform::resource::LoadString(platform::ui::ResourceModule(), kFinishText, finish))
-        sheet->SetFinishText(finish);
-    } else {
-      sheet->SetWizardButtons(index == 0 ? DWORD{PSWIZB_NEXT} : DWORD{PSWIZB_BACK | PSWIZB_NEXT});
+    switch (GetTemplateId()) {
+      case 145:
+        sheet->SetWizardButtons(PSWIZB_NEXT);
+        break;
+      case 137:
+        sheet->SetWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+        sheet->SetFinishText(Str(kFinishText));
+        break;
+      case 139:
+        sheet->SetWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+        break;
+      case 140:
+        sheet->SetWizardButtons(PSWIZB_BACK | PSWIZB_FINISH);
+        sheet->SetFinishText(Str(kDeleteText));
+        break;
+      default:
+        sheet->SetWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
     }
     return CPropertyPage::OnSetActive();
   }
@@ -126,27 +257,39 @@ class SamplePage : public WithSamples<CPropertyPage> {
 
 // The window as a desktop draws it: a one-pixel border and a caption bar with the title and a close
 // button above the client area.
-QImage Framed(const QPixmap& client, const QString& caption) {
+QImage Framed(const QPixmap& client, const QString& caption, const QIcon& icon) {
+  // Drawn in logical pixels on an image of the client's device pixel ratio, so a scaled screen gets a
+  // sharp picture of the same layout.
+  const qreal ratio = client.devicePixelRatio();
+  const QSize logical = (QSizeF(client.size()) / ratio).toSize();
   QFont font = QApplication::font();
   font.setBold(true);
   const QFontMetrics metrics(font);
   const int border = 1;
   const int bar = metrics.height() + 12;
-  QImage image(client.width() + 2 * border, client.height() + bar + 2 * border, QImage::Format_RGB32);
+  const QSize size(logical.width() + 2 * border, logical.height() + bar + 2 * border);
+  QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_RGB32);
+  image.setDevicePixelRatio(ratio);
   image.fill(QColor(0x3b, 0x4a, 0x5e));
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
-  painter.fillRect(border, border, image.width() - 2 * border, bar, QColor(0x4a, 0x5d, 0x76));
+  painter.fillRect(border, border, size.width() - 2 * border, bar, QColor(0x4a, 0x5d, 0x76));
   const int close = bar - 12;
-  const QRect closeBox(image.width() - border - 8 - close, border + 6, close, close);
+  const QRect closeBox(size.width() - border - 8 - close, border + 6, close, close);
   painter.setPen(QPen(Qt::white, 1.6));
   painter.drawLine(closeBox.topLeft() + QPoint(3, 3), closeBox.bottomRight() - QPoint(3, 3));
   painter.drawLine(closeBox.topRight() + QPoint(-3, 3), closeBox.bottomLeft() + QPoint(3, -3));
+  int left = border + 8;
+  if (!icon.isNull()) {
+    const int side = bar - 10;
+    painter.drawPixmap(QRect(left, border + 5, side, side), icon.pixmap(QSize(side, side), ratio));
+    left += side + 6;
+  }
   painter.setFont(font);
-  const QRect text(border + 8, border, closeBox.left() - border - 16, bar);
+  const QRect text(left, border, closeBox.left() - left - 8, bar);
   painter.drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
                    metrics.elidedText(caption, Qt::ElideRight, text.width()));
-  painter.drawPixmap(border, border + bar, client);
+  painter.drawPixmap(QRect(QPoint(border, border + bar), logical), client);
   return image;
 }
 
@@ -166,7 +309,7 @@ class Capture {
     m_timer.stop();
     // Let the view show its pending changes and the layouts settle before the picture is taken.
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
-    m_image = Framed(window->grab(), window->windowTitle());
+    m_image = Framed(window->grab(), window->windowTitle(), window->windowIcon());
     window->done(0);
   }
   QTimer m_timer;
@@ -198,14 +341,23 @@ bool Render(const M3ResDialog& t, const std::vector<UINT>& pages, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
+  // "--scale F" first: render as on a screen scaled by F (1.5, 2).
+  if (argc == 5 && std::strcmp(argv[1], "--scale") == 0) {
+    ::setenv("QT_SCALE_FACTOR", argv[2], 1);
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: marlin3-screenshot NUMBER OUT.png | --all DIR\n");
+    std::fprintf(stderr, "usage: marlin3-screenshot [--scale F] NUMBER OUT.png | --all DIR\n");
     return 2;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::setenv("MARLIN3_UI", "qt", 1);
   QApplication app(argc, argv);
-  app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  // The host's look: the desktop's style where there is one, Fusion otherwise, the program's icon.
+  using ApplyLookFn = void (*)();
+  if (HMODULE qt = LoadLibraryA("m3uiqt.dll"))
+    if (auto look = reinterpret_cast<ApplyLookFn>(GetProcAddress(qt, "m3uiqt_apply_look"))) look();
   HMODULE resources = platform::ui::ResourceModule();
   if (resources == nullptr) {
     std::fprintf(stderr, "marlin3-screenshot: the resource library libmarlin3.so was not found\n");

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "platform/resource/Resource.h"
 #include "platform/ui/Button.h"
@@ -74,40 +75,102 @@ class ToolTipFilter : public QObject {
   CDialog& m_dialog;
 };
 
+// The desktop's icon theme where there is one, else the style's own (bundled with Qt).
 QIcon StockIcon(int index) {
   QStyle* style = QApplication::style();
   switch (index) {
     case CImageList::kFolder:
-      return style->standardIcon(QStyle::SP_DirClosedIcon);
+      return QIcon::fromTheme(QStringLiteral("folder"), style->standardIcon(QStyle::SP_DirClosedIcon));
     case CImageList::kFolderOpen:
-      return style->standardIcon(QStyle::SP_DirOpenIcon);
+      return QIcon::fromTheme(QStringLiteral("folder-open"), style->standardIcon(QStyle::SP_DirOpenIcon));
     case CImageList::kDrive:
-      return style->standardIcon(QStyle::SP_DriveHDIcon);
+      return QIcon::fromTheme(QStringLiteral("drive-harddisk"), style->standardIcon(QStyle::SP_DriveHDIcon));
     default:
-      return style->standardIcon(QStyle::SP_FileIcon);
+      return QIcon::fromTheme(QStringLiteral("text-x-generic"), style->standardIcon(QStyle::SP_FileIcon));
   }
 }
 
-void FillTree(QTreeWidget* view, CTreeCtrl& tree, QTreeWidgetItem* parent,
+HTREEITEM HandleOf(const QTreeWidgetItem* q) {
+  return q == nullptr ? nullptr : reinterpret_cast<HTREEITEM>(q->data(0, Qt::UserRole).value<quintptr>());
+}
+
+// Brings the widget items under parent (or the view's top level) in line with the model's items, in
+// place: items still there keep their widget item (and so the view its scroll position); only what
+// changed is touched.
+void SyncTree(QTreeWidget* view, CTreeCtrl& tree, QTreeWidgetItem* parent,
               const std::vector<std::unique_ptr<TreeItem>>& items, QTreeWidgetItem*& selected) {
   const bool icons = tree.GetImageList(TVSIL_NORMAL) != nullptr;
-  for (const auto& item : items) {
-    auto* q = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(view);
-    q->setText(0, Q(item->text));
-    q->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(item.get())));
-    const bool open = (item->state & TVIS_EXPANDED) != 0;
-    if (icons)
-      q->setIcon(0,
-                 StockIcon(tree.GetSelectedItem() == item.get() || open ? item->selectedImage : item->image));
-    q->setChildIndicatorPolicy(item->children.empty() ? QTreeWidgetItem::DontShowIndicator
-                                                      : QTreeWidgetItem::ShowIndicator);
-    if (tree.GetSelectedItem() == item.get()) selected = q;
-    FillTree(view, tree, q, item->children, selected);
-    q->setExpanded(open);
+  auto count = [&] { return parent != nullptr ? parent->childCount() : view->topLevelItemCount(); };
+  auto at = [&](int i) { return parent != nullptr ? parent->child(i) : view->topLevelItem(i); };
+  auto take = [&](int i) { return parent != nullptr ? parent->takeChild(i) : view->takeTopLevelItem(i); };
+  auto insert = [&](int i, QTreeWidgetItem* q) {
+    if (parent != nullptr)
+      parent->insertChild(i, q);
+    else
+      view->insertTopLevelItem(i, q);
+  };
+  // Widget items whose model item is gone go first.
+  for (int i = count() - 1; i >= 0; --i)
+    if (!tree.IsItem(HandleOf(at(i)))) delete take(i);
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const TreeItem& item = *items[k];
+    const int i = static_cast<int>(k);
+    QTreeWidgetItem* q = i < count() ? at(i) : nullptr;
+    if (q == nullptr || HandleOf(q) != item.handle) {
+      // Inserted in the model: a new widget item (a handle is never reused, so no other can match).
+      q = new QTreeWidgetItem();
+      q->setData(0, Qt::UserRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(item.handle)));
+      insert(i, q);
+    }
+    const QString text = QString::fromUtf8(item.text.data(), static_cast<qsizetype>(item.text.size()));
+    if (q->text(0) != text) q->setText(0, text);
+    const bool open = (item.state & TVIS_EXPANDED) != 0;
+    const bool isSelected = tree.GetSelectedItem() == item.handle;
+    if (icons) {
+      const int image = isSelected || open ? item.selectedImage : item.image;
+      if (q->data(0, Qt::UserRole + 1).toInt() != image + 1 || q->icon(0).isNull()) {
+        q->setIcon(0, StockIcon(image));
+        q->setData(0, Qt::UserRole + 1, image + 1);
+      }
+    }
+    const auto policy =
+        item.children.empty() ? QTreeWidgetItem::DontShowIndicator : QTreeWidgetItem::ShowIndicator;
+    if (q->childIndicatorPolicy() != policy) q->setChildIndicatorPolicy(policy);
+    if (isSelected) selected = q;
+    SyncTree(view, tree, q, item.children, selected);
+    if (q->isExpanded() != open) q->setExpanded(open);
   }
+  while (count() > static_cast<int>(items.size())) delete take(count() - 1);
 }
 
 }  // namespace
+
+QIcon QtIcon(HICON icon) {
+  if (icon == nullptr) return {};
+  if (icon->png == nullptr) {
+    // Stock icons: the desktop's theme, else the style's.
+    QStyle* style = QApplication::style();
+    switch (icon->id) {
+      case IDI_ERROR:
+        return QIcon::fromTheme(QStringLiteral("dialog-error"),
+                                style->standardIcon(QStyle::SP_MessageBoxCritical));
+      case IDI_QUESTION:
+        return QIcon::fromTheme(QStringLiteral("dialog-question"),
+                                style->standardIcon(QStyle::SP_MessageBoxQuestion));
+      case IDI_WARNING:
+        return QIcon::fromTheme(QStringLiteral("dialog-warning"),
+                                style->standardIcon(QStyle::SP_MessageBoxWarning));
+      case IDI_INFORMATION:
+        return QIcon::fromTheme(QStringLiteral("dialog-information"),
+                                style->standardIcon(QStyle::SP_MessageBoxInformation));
+      default:
+        return QApplication::windowIcon();
+    }
+  }
+  QPixmap pixmap;
+  if (!pixmap.loadFromData(icon->png, static_cast<uint>(icon->size))) return {};
+  return QIcon(pixmap);
+}
 
 QtDialogView::QtDialogView(CDialog& dialog, QWidget* surface)
     : m_dialog(dialog), m_pSurface(surface), m_units(surface->font()) {
@@ -123,6 +186,45 @@ QtDialogView::~QtDialogView() {
 
 QSize QtDialogView::TemplateSize() const {
   return QSize(m_units.X(m_dialog.GetTemplateWidth()), m_units.Y(m_dialog.GetTemplateHeight()));
+}
+
+static bool Grows(const CWnd& c) {
+  return c.GetKind() == M3_LISTBOX || c.GetKind() == M3_TREEVIEW || c.GetKind() == M3_LISTVIEW ||
+         (c.GetKind() == M3_EDIT && (c.GetStyle() & M3_MULTILINE) != 0);
+}
+
+bool QtDialogView::CanGrow() const {
+  for (CWnd* c : m_dialog.Controls())
+    if (Grows(*c)) return true;
+  return false;
+}
+
+void QtDialogView::Layout(QSize size) {
+  const auto& controls = m_dialog.Controls();
+  const QSize base = TemplateSize();
+  const int dx = std::max(0, size.width() - base.width());
+  const int dy = std::max(0, size.height() - base.height());
+  QRect grower;
+  for (std::size_t i = 0; i < controls.size() && i < m_base.size(); ++i)
+    if (Grows(*controls[i])) {
+      grower = m_base[i];
+      break;
+    }
+  if (grower.isNull()) return;
+  for (std::size_t i = 0; i < controls.size() && i < m_base.size(); ++i) {
+    QRect r = m_base[i];
+    const QRect b = m_base[i];
+    if (b.left() >= grower.right())
+      r.translate(dx, 0);
+    else if (b.right() >= grower.right() - 2)
+      r.setWidth(b.width() + dx);
+    if (b.top() >= grower.bottom())
+      r.translate(0, dy);
+    else if (b.bottom() >= grower.bottom() - 2 &&
+             (Grows(*controls[i]) || controls[i]->GetKind() == M3_GROUPBOX))
+      r.setHeight(b.height() + dy);
+    m_widgets[i]->setGeometry(r);
+  }
 }
 
 QWidget* QtDialogView::Widget(int id) const {
@@ -228,10 +330,12 @@ void QtDialogView::Build() {
         auto* t = new QTreeWidget(m_pSurface);
         t->setHeaderHidden(true);
         t->setRootIsDecorated((c->GetStyle() & M3_HASBUTTONS) != 0 || c->GetKind() == M3_TREEVIEW);
-        auto item = [](QTreeWidgetItem* q) {
-          return q == nullptr ? nullptr
-                              : reinterpret_cast<HTREEITEM>(q->data(0, Qt::UserRole).value<quintptr>());
-        };
+        auto item = [](QTreeWidgetItem* q) { return HandleOf(q); };
+        // Long paths scroll sideways instead of being cut off.
+        t->header()->setStretchLastSection(false);
+        t->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        t->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        t->setUniformRowHeights(true);
         QObject::connect(t, &QTreeWidget::itemExpanded, [this, i, item](QTreeWidgetItem* q) {
           if (m_bUpdating) return;
           if (auto* m = dynamic_cast<CTreeCtrl*>(m_dialog.Controls()[i])) m->UserExpand(item(q), true);
@@ -254,13 +358,12 @@ void QtDialogView::Build() {
         break;
       case M3_ICON: {
         auto* l = new QLabel(m_pSurface);
-        QPixmap pixmap;
-        const M3ResIcon* icon = platform::resource::FindIcon(
-            platform::ui::ResourceModule(), static_cast<UINT>(std::atoi(c->GetWindowText().c_str())));
-        if (icon == nullptr || !pixmap.loadFromData(icon->png, static_cast<uint>(icon->size)))
-          pixmap = QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32);
-        l->setPixmap(pixmap.scaled(m_units.X(c->GetWidth()) > 0 ? QSize(32, 32) : QSize(32, 32),
-                                   Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        const QIcon icon =
+            QtIcon(platform::ui::LoadIcon(static_cast<UINT>(std::atoi(c->GetWindowText().c_str()))));
+        // Drawn at the device's pixel ratio, so it stays sharp on scaled screens.
+        l->setPixmap(
+            (icon.isNull() ? QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation) : icon)
+                .pixmap(QSize(32, 32), m_pSurface->devicePixelRatioF()));
         w = l;
         break;
       }
@@ -285,6 +388,7 @@ void QtDialogView::Build() {
     w->setGeometry(m_units.X(c->GetX()), m_units.Y(c->GetY()), m_units.X(c->GetWidth()), height);
     if (c->GetKind() == M3_GROUPBOX) w->lower();
     m_widgets.push_back(w);
+    m_base.push_back(w->geometry());
   }
   // A label's access key moves the focus to the control after it, as in a Win32 dialog.
   for (std::size_t i = 0; i + 1 < m_widgets.size(); ++i) {
@@ -350,8 +454,14 @@ void QtDialogView::Refresh(std::size_t index) {
       }
       l->setCurrentRow(m->GetCurSel());
       if (m->GetCurSel() < 0) l->clearSelection();
-      l->setHorizontalScrollBarPolicy(m->GetHorizontalExtent() > l->width() ? Qt::ScrollBarAlwaysOn
-                                                                            : Qt::ScrollBarAsNeeded);
+      // The horizontal extent (pixels) is the width the list scrolls over, as LB_SETHORIZONTALEXTENT.
+      const int extent = m->GetHorizontalExtent();
+      const int rowHeight = l->fontMetrics().height() + 2;
+      for (int k = 0; k < l->count(); ++k) {
+        const QSize hint = extent > 0 ? QSize(extent, rowHeight) : QSize();
+        if (l->item(k)->sizeHint() != hint) l->item(k)->setSizeHint(hint);
+      }
+      l->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     }
   } else if (auto* s = dynamic_cast<QSlider*>(w)) {
     if (auto* m = dynamic_cast<CSliderCtrl*>(c)) {
@@ -361,11 +471,16 @@ void QtDialogView::Refresh(std::size_t index) {
     }
   } else if (auto* t = dynamic_cast<QTreeWidget*>(w)) {
     if (auto* m = dynamic_cast<CTreeCtrl*>(c); m != nullptr && m->IsRedrawOn()) {
-      t->clear();
       QTreeWidgetItem* selected = nullptr;
-      FillTree(t, *m, nullptr, m->TopItems(), selected);
-      t->setCurrentItem(selected);
-      if (selected != nullptr) t->scrollToItem(selected);
+      SyncTree(t, *m, nullptr, m->TopItems(), selected);
+      // The view follows the selection only when the selection moved; an expand elsewhere keeps the
+      // user's scroll position.
+      const HTREEITEM now = m->GetSelectedItem();
+      const bool moved = t->property("m3sel").value<quintptr>() != reinterpret_cast<quintptr>(now);
+      t->setProperty("m3sel", QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(now)));
+      if (t->currentItem() != selected) t->setCurrentItem(selected);
+      if (selected == nullptr) t->clearSelection();
+      if (moved && selected != nullptr) t->scrollToItem(selected);
     }
   } else if (auto* label = dynamic_cast<QLabel*>(w)) {
     if (c->GetKind() != M3_ICON) {

@@ -5,6 +5,7 @@
 // Every control widget is named "ctl_<id>" so tests can find it.
 #pragma once
 
+#include <QIcon>
 #include <QWidget>
 #include <functional>
 #include <set>
@@ -15,6 +16,9 @@
 
 class CDialog;
 class CWnd;
+
+// A Qt icon for an icon of the model (resource PNG or stock icon); null for none.
+QIcon QtIcon(HICON icon);
 
 class QtDialogView : public DialogView {
  public:
@@ -29,6 +33,12 @@ class QtDialogView : public DialogView {
   QWidget* Widget(int id) const;
   // The surface's size for the template, in pixels.
   QSize TemplateSize() const;
+  // True when the dialog holds a list, tree or multi-line edit that can use more room: its window is
+  // then resizable, never below the template's size.
+  bool CanGrow() const;
+  // Places the controls for a surface of this size: the first list or tree takes the extra room,
+  // controls right of it or below it move, controls spanning it widen.
+  void Layout(QSize size);
 
   std::function<void(INT_PTR)> m_fnEnded;
   std::function<void()> m_fnCaption;
@@ -43,6 +53,7 @@ class QtDialogView : public DialogView {
   QWidget* m_pSurface;
   DialogUnits m_units;
   std::vector<QWidget*> m_widgets;  // parallel to the dialog's controls
+  std::vector<QRect> m_base;        // their template places, in pixels
   std::set<std::size_t> m_dirty;
   bool m_bScheduled = false;
   bool m_bUpdating = false;

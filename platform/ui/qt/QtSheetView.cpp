@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <map>
@@ -18,6 +19,19 @@ namespace {
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+// Lays a growing page out again whenever its surface changes size.
+class GrowFilter : public QObject {
+ public:
+  GrowFilter(QtDialogView* view, QObject* parent) : QObject(parent), m_pView(view) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Resize) m_pView->Layout(static_cast<QResizeEvent*>(event)->size());
+    return false;
+  }
+
+ private:
+  QtDialogView* m_pView;
+};
 
 class SheetDialog : public QDialog, public DialogView {
  public:
@@ -61,13 +75,20 @@ class SheetDialog : public QDialog, public DialogView {
     if (!view) {
       auto* surface = new QWidget();
       view = std::make_unique<QtDialogView>(*page, surface);
-      surface->setFixedSize(view->TemplateSize());
       m_surfaces[page] = surface;
       auto* holder = new QWidget();
       auto* l = new QVBoxLayout(holder);
       l->setContentsMargins(0, 0, 0, 0);
-      l->addWidget(surface, 0, Qt::AlignLeft | Qt::AlignTop);
-      l->addStretch(1);
+      if (view->CanGrow()) {
+        // A page with a list or tree takes the room the user gives the wizard.
+        surface->setMinimumSize(view->TemplateSize());
+        surface->installEventFilter(new GrowFilter(view.get(), surface));
+        l->addWidget(surface, 1);
+      } else {
+        surface->setFixedSize(view->TemplateSize());
+        l->addWidget(surface, 0, Qt::AlignLeft | Qt::AlignTop);
+        l->addStretch(1);
+      }
       m_pStack->addWidget(holder);
       m_holders[page] = holder;
     }
