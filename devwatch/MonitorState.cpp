@@ -1,0 +1,98 @@
+#include "MonitorState.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace devwatch {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool MakePrivateFolder(const fs::path& folder, std::string& why) {
+  std::error_code ec;
+  fs::create_directories(folder.parent_path(), ec);
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = "cannot make " + folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+      (st.st_mode & 077) != 0) {
+    why = folder.string() + " is not a private folder of this user";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+fs::path MonitorState::StateFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return fs::path(state) / "marlin3";
+  const char* home = std::getenv("HOME");
+  return fs::path(home != nullptr && home[0] == '/' ? home : "/tmp") / ".local/state/marlin3";
+}
+
+fs::path MonitorState::RuntimeFolder(std::string& why) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  fs::path folder = runtime != nullptr && runtime[0] == '/'
+                        ? fs::path(runtime) / "marlin3"
+                        : fs::path("/tmp") / ("marlin3-devwatch-" + std::to_string(geteuid()));
+  if (!MakePrivateFolder(folder, why)) return fs::path();
+  return folder;
+}
+
+bool MonitorState::Load(const fs::path& file, Notification& state) {
+  std::ifstream in(file);
+  if (!in) return false;
+  Notification loaded;
+  int seen = 0;
+  for (std::string line; std::getline(in, line) && seen < 16;) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) return false;
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    if (value.size() > NotificationLine::kMaxValueBytes) return false;
+    if (key == "DevAddr")
+      loaded.strDevAddr = value;
+    else if (key == "DevHostId")
+      loaded.strHostId = value;
+    else if (key == "DevMon")
+      loaded.bPollingOn = value == "On";
+    else
+      return false;
+    ++seen;
+  }
+  state = loaded;
+  return true;
+}
+
+bool MonitorState::Save(const fs::path& file, const Notification& state, std::string& why) {
+  std::error_code ec;
+  fs::create_directories(file.parent_path(), ec);
+  const fs::path temp = file.string() + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << "DevAddr=" << state.strDevAddr << "\nDevMon=" << (state.bPollingOn ? "On" : "Off")
+        << "\nDevHostId=" << state.strHostId << "\n";
+    out.flush();
+    if (!out) {
+      why = "cannot write " + temp.string();
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), file.c_str()) != 0) {
+    why = "cannot replace " + file.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace devwatch
