@@ -335,18 +335,36 @@ bool DeviceTalk::RemoveHttpFooter(std::string& text) {
 
 void DeviceTalk::RemoveHttpChunkData(std::string& text) {
   DebugTrace trace("RemoveHttpChunkData", __FILE__);
-  // Every pass removes at least two characters, so the loop ends on any input.
-  std::size_t a = 0;
-  while ((a = text.find("\r\n")) != std::string::npos) {
-    text.erase(a, 2);
-    std::size_t b = text.find("\r\n", a);
-    if (b == std::string::npos) {
-      text.insert(a, "\r\n");
-      trace.Error("didn't find end of chuck data");
-      return;
+  // The device's rule, applied in one pass: take the first CR LF away, then delete from there through
+  // the next CR LF; repeat. Deleting in place would cost quadratic time on a hostile body of CR LFs, so
+  // the kept text is built in out and the rest read from text at pos. out never holds a CR LF, so the
+  // first one is either where out's last CR meets a LF at pos, or the first one from pos on.
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  for (;;) {
+    if (!out.empty() && out.back() == '\r' && pos < text.size() && text[pos] == '\n') {
+      out.pop_back();
+      ++pos;
+    } else {
+      std::size_t first = text.find("\r\n", pos);
+      if (first == std::string::npos) {
+        out.append(text, pos, std::string::npos);
+        break;
+      }
+      out.append(text, pos, first - pos);
+      pos = first + 2;
     }
-    text.erase(a, b + 2 - a);
+    std::size_t next = text.find("\r\n", pos);
+    if (next == std::string::npos) {
+      out += "\r\n";
+      out.append(text, pos, std::string::npos);
+      trace.Error("didn't find end of chuck data");
+      break;
+    }
+    pos = next + 2;
   }
+  text.swap(out);
 }
 
 std::string DeviceTalk::UrlAndUtf8Encode(const std::string& text) {
