@@ -3,12 +3,15 @@
 // and starts the monitor (a recorder program here) with its exact command line, task 10 removes this
 // PC's destinations, task 15 clears the program-wide device values. Over HTTP on port 80 of a loopback
 // address and over the USB channel (a Unix socket endpoint).
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "DeviceFixture.h"
@@ -218,6 +221,131 @@ TEST_F(PublishTest, Task15LeavesQuickSetsAndIdentity) {
   EXPECT_TRUE(test_common::KeyExists(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(89)))
       << log;
   EXPECT_TRUE(m_server.Requests().empty());
+}
+
+// The device simulator (tools/devsim) as a child: HTTP on port 80 of a loopback address of this test
+// process and the USB-tunnel endpoint on a Unix socket; its list is written to a state file.
+class SimulatorRun : public PublishTest {
+ protected:
+  void TearDown() override {
+    StopSimulator();
+    PublishTest::TearDown();
+  }
+
+  bool StartSimulator(const std::vector<std::string>& extra) {
+    StopSimulator();
+    m_ready = Scratch() / "sim.ready";
+    m_state = Scratch() / "sim.state";
+    fs::remove(m_ready);
+    m_simAddress = "127.78." + std::to_string(getpid() % 200 + 1) + ".1";
+    std::vector<std::string> args{MARLIN3_BIN_DIR "/marlin3-devsim", "--http", m_simAddress, "--usb", "unix:" + m_socket,
+                                  "--ready-file", m_ready.string(), "--state-out", m_state.string(),
+                                  "--log", (Scratch() / "sim.log").string(), "--lifetime", "120"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    int spawned = posix_spawn(&m_sim, argv[0], &quiet, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) return false;
+    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!fs::exists(m_ready)) return false;
+    test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", m_simAddress);
+    test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Port", "unix:" + m_socket);
+    return true;
+  }
+
+  void StopSimulator() {
+    if (m_sim <= 0) return;
+    kill(m_sim, SIGTERM);
+    int status = 0;
+    waitpid(m_sim, &status, 0);
+    m_sim = 0;
+  }
+
+  void Connect(bool usb) {
+    test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Connection Type",
+                           usb ? "Direct" : "Network");
+  }
+
+  // The simulator's list, one "ID^HostID^DeviceDisplay^ScanToType" a line, without the header line.
+  std::vector<std::string> State() {
+    std::vector<std::string> lines;
+    std::istringstream in(test_common::ReadFile(m_state));
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty() && line[0] != '#') lines.push_back(line);
+    return lines;
+  }
+
+  pid_t m_sim = 0;
+  fs::path m_ready;
+  fs::path m_state;
+  std::string m_simAddress;
+};
+
+TEST_F(SimulatorRun, PublishThenWithdrawOverHttpAndUsb) {
+  for (bool usb : {true, false}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    test_common::ClearNexoraKeys();
+    Connect(usb);
+    ASSERT_TRUE(StartSimulator({"--entry", "0^OTHER^Theirs^1", "--fault", "on=list,times=1,chunk=7,chunk-delay=5"}));
+    Prepare();
+    std::string log = Run({"/Task", "11"});
+    std::vector<std::string> state = State();
+    // Three default Quick Sets: marked on a direct product only, plus the special destination.
+    ASSERT_EQ(state.size(), usb ? 5u : 1u) << log;
+    if (usb) EXPECT_EQ(state[1], "1^PC7^" + ResString(244) + "^DestFolder");
+
+    std::vector<std::string> thisPc;
+    log = Run({"/Task", "10", "/Poll", "1"});
+    EXPECT_EQ(State(), std::vector<std::string>{"0^OTHER^Theirs^1"}) << log;
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
+
+    // Task 14 with polling on: publishes again and starts the monitor.
+    log = Run({"/Task", "14"});
+    EXPECT_EQ(State().size(), usb ? 5u : 1u) << log;
+    EXPECT_NE(WaitForRecord().find("DevMon=On"), std::string::npos);
+    fs::remove(m_record);
+    Run({"/Task", "15"});
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "<absent>");
+  }
+}
+
+TEST_F(SimulatorRun, RefusedOpensAndHostileListsEndWithALoggedFailure) {
+  Connect(true);
+  ASSERT_TRUE(StartSimulator({"--refuse", "3", "--entry", "2^PC7^Mine^1"}));
+  Prepare();
+  std::string log = Run({"/Task", "10"});
+  EXPECT_NE(log.find("Couldn't OpenBulk, re-trying (2)"), std::string::npos) << log;
+  EXPECT_TRUE(State().empty()) << log;
+
+  struct Case {
+    bool usb;
+    std::string fault;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {false, "on=list,pad=104857600", "HttpSendRequest failed"},
+      {true, "on=list,pad=104857600", "USB response has no HTTP status line"},
+      {false, "on=list,stall=60", "HttpSendRequest failed: (12002)"},
+      {false, "on=list,badchunk=hex", "HttpSendRequest failed"},
+      // Over USB chunk sizes are never read: a cut document is what fails there.
+      {true, "on=list,drop=150", "Getting the original XML data failed over PortBridge"},
+      {false, "on=list,status=500", "Device answered with HTTP status 500"},
+      {true, "on=update,drop=0", "Getting the original XML data failed over PortBridge"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Connect(c.usb);
+    ASSERT_TRUE(StartSimulator({"--entry", "2^PC7^Mine^1", "--fault", c.fault}));
+    auto start = std::chrono::steady_clock::now();
+    log = Run({"/Task", "10"});
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 15.0);
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+  }
 }
 
 }  // namespace
