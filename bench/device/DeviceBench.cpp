@@ -82,8 +82,17 @@ int main(int argc, char** argv) {
   const std::string socket = (scratch / "usb.sock").string();
   const std::string ready = (scratch / "ready").string();
   std::string sim = platform::module::ExecutableFolder() + "marlin3-devsim";
-  std::vector<std::string> args{sim, "--http", address, "--usb", "unix:" + socket, "--ready-file", ready,
-                                "--log", (scratch / "sim.log").string(), "--lifetime", "600"};
+  std::vector<std::string> args{sim,
+                                "--http",
+                                address,
+                                "--usb",
+                                "unix:" + socket,
+                                "--ready-file",
+                                ready,
+                                "--log",
+                                (scratch / "sim.log").string(),
+                                "--lifetime",
+                                "600"};
   std::vector<char*> argvSim;
   for (std::string& a : args) argvSim.push_back(a.data());
   argvSim.push_back(nullptr);
@@ -92,7 +101,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot start %s\n", sim.c_str());
     return 1;
   }
-  for (int i = 0; i < 250 && !fs::exists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int i = 0; i < 250 && !fs::exists(ready); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
   std::vector<std::string> names;
   for (int i = 1; i <= 10; ++i) names.push_back("Bench destination " + std::to_string(i));
@@ -114,9 +124,11 @@ int main(int argc, char** argv) {
     }
     double median = Median(totals);
     double waited = Median(waits);
-    std::printf("%-7s GetList + Update(10 names): median %.1f ms, max %.1f ms; designed waits %.1f ms, rest %.2f ms%s\n",
-                std::string(connection) == "Network" ? "http" : "usb", median,
-                *std::max_element(totals.begin(), totals.end()), waited, median - waited, ok ? "" : " (FAILED)");
+    std::printf(
+        "%-7s GetList + Update(10 names): median %.1f ms, max %.1f ms; designed waits %.1f ms, rest %.2f "
+        "ms%s\n",
+        std::string(connection) == "Network" ? "http" : "usb", median,
+        *std::max_element(totals.begin(), totals.end()), waited, median - waited, ok ? "" : " (FAILED)");
     if (!ok) status = 1;
   }
   kill(pid, SIGTERM);

@@ -199,8 +199,8 @@ TEST_F(StartupTest, DeviceAddressMustMatchExactly) {
     bool selected;
   };
   const Case cases[] = {
-      {true, "MyPrinter", true},      {true, "127.77.250.20", true}, {true, "usb:0001", true},
-      {true, "myprinter", false},     {true, "MyPrinter2", false},  {false, "usb:0001", true},
+      {true, "MyPrinter", true},       {true, "127.77.250.20", true}, {true, "usb:0001", true},
+      {true, "myprinter", false},      {true, "MyPrinter2", false},   {false, "usb:0001", true},
       {false, "127.77.250.20", false}, {false, "USB:0001", false},
   };
   for (const Case& c : cases) {

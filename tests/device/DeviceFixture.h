@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -48,8 +47,9 @@ struct Dest {
 };
 
 inline std::string Document(int maxDest, int availDest, const std::vector<Dest>& dests) {
-  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ScanToDestinations>\n  <MaxScanToDestinations>" +
-                     std::to_string(maxDest) + "</MaxScanToDestinations>\n  <ScanToDestinationList>\n";
+  std::string text =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ScanToDestinations>\n  <MaxScanToDestinations>" +
+      std::to_string(maxDest) + "</MaxScanToDestinations>\n  <ScanToDestinationList>\n";
   for (const Dest& dest : dests) {
     text += dest.id < 0 ? "    <ScanToDestination>"
                         : "    <ScanToDestination DestinationID=\"" + std::to_string(dest.id) + "\">";

@@ -26,15 +26,37 @@ TEST_F(DeviceFixture, GetListSortsTheDocumentByHost) {
   const std::vector<Dest> mine = {{0, "PC7", "Scan A"}, {4, "PC7", "Photos"}, {9, "OTHER", "Their"}};
   const Case cases[] = {
       {"counts agree", 7, three, true, {"Scan A", "Photos"}, {"Their"}, {}},
-      {"one fewer in use", 8, three, true, {"Scan A"}, {"Their"},
+      {"one fewer in use",
+       8,
+       three,
+       true,
+       {"Scan A"},
+       {"Their"},
        {"Mismatch between iNumDests and m_saIndexes.GetSize()"}},
-      {"one more in use", 6, mine, false, {"Scan A", "Photos"}, {"Their"},
-       {"Mismatch between iNumDests and m_saIndexes.GetSize()", "MaxDest=10; AvailDest=6; ThisPc=2; OtherPc=1"}},
-      {"host ID differs in case", 8, {{1, "pc7", "Lower"}, {2, "PC7", "Mine"}}, true, {"Mine"}, {"Lower"}, {}},
+      {"one more in use",
+       6,
+       mine,
+       false,
+       {"Scan A", "Photos"},
+       {"Their"},
+       {"Mismatch between iNumDests and m_saIndexes.GetSize()",
+        "MaxDest=10; AvailDest=6; ThisPc=2; OtherPc=1"}},
+      {"host ID differs in case",
+       8,
+       {{1, "pc7", "Lower"}, {2, "PC7", "Mine"}},
+       true,
+       {"Mine"},
+       {"Lower"},
+       {}},
       {"nothing in use", 10, {}, true, {}, {}, {"No dests on device"}},
       {"negative count", 11, {}, false, {}, {}, {"Number of dests invalid"}},
       {"same ID twice", 8, {{3, "PC7", "First"}, {3, "PC7", "Second"}}, true, {"Second", "Second"}, {}, {}},
-      {"ID outside 0 to 29", 8, {{30, "PC7", "Far"}, {2, "PC7", "Near"}}, false, {"Near"}, {},
+      {"ID outside 0 to 29",
+       8,
+       {{30, "PC7", "Far"}, {2, "PC7", "Near"}},
+       false,
+       {"Near"},
+       {},
        {"DestinationID 30 is outside 0 to 29; destination skipped", "Memory not allocated"}},
       {"no DestinationID at all", 9, {{-1, "PC7", "x"}}, false, {}, {}, {"Memory not allocated"}},
   };
@@ -91,7 +113,8 @@ TEST_F(DeviceFixture, UpdatePostsTheFormOnOneKeptConnection) {
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << NewLog();
   Names add{"Scan A", "Photos"};
   ASSERT_TRUE(device.Update(&add, true));
-  EXPECT_EQ(device.GetBody(), "AddScanToDest_1=PC7%5eScan+A%5eDestFolder&AddScanToDest_2=PC7%5ePhotos%5eDestFolder");
+  EXPECT_EQ(device.GetBody(),
+            "AddScanToDest_1=PC7%5eScan+A%5eDestFolder&AddScanToDest_2=PC7%5ePhotos%5eDestFolder");
   Names remove{"Scan A"};
   ASSERT_TRUE(device.Update(&remove, false));
   EXPECT_EQ(device.GetBody(), "RemoveScanToDest_1=Scan+A");
@@ -125,16 +148,18 @@ TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << Log();
   EXPECT_EQ(thisPc, Names{"Caf\xC3\xA9"});
   EXPECT_EQ(otherPcs, Names{"Y"});
-  EXPECT_EQ(device.GetRequest(),
-            "GET /nx/device/info_scanto_destinations.xml HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:0\r\n"
-            "\r\n\r\n\r\n");
+  EXPECT_EQ(
+      device.GetRequest(),
+      "GET /nx/device/info_scanto_destinations.xml HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:0\r\n"
+      "\r\n\r\n\r\n");
   EXPECT_TRUE(Logged("OpenBulk worked on first try"));
 
   Names add{"Caf\xC3\xA9 \xE2\x82\xAC"};
   ASSERT_TRUE(device.Update(&add, true));
   const std::string body = "AddScanToDest_1=PC7%5eCaf%C3%A9+%E2%82%AC%5eDestFolder";
-  EXPECT_EQ(device.GetRequest(), "POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:" +
-                                     std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n\r\n");
+  EXPECT_EQ(device.GetRequest(),
+            "POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:" +
+                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n\r\n");
   std::vector<std::string> requests = m_server.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4), body);
@@ -223,18 +248,90 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
   };
   const std::string ok = "HTTP/1.1 200 OK\r\n";
   const Case cases[] = {
-      {"100 MB body, http", [ok] { Reply r; r.pieces.push_back({ok + "Content-Length: 100000000\r\n\r\n<a>", 0}); r.repeatBytes = 100000000; return r; }, false, "HttpSendRequest failed: (223)"},
-      {"100 MB body, usb", [ok] { Reply r; r.pieces.push_back({ok + "Content-Length: 100000000\r\n\r\n<a>", 0}); r.repeatBytes = 100000000; return r; }, true, "USB response has no HTTP status line"},
-      {"stall after headers, http", [ok] { Reply r; r.pieces.push_back({ok + "Content-Length: 50\r\n\r\n<a>", 0}); r.stallMs = 4000; return r; }, false, "HttpSendRequest failed: (12002)"},
-      {"stall after headers, usb", [ok] { Reply r; r.pieces.push_back({ok + "Content-Length: 50\r\n\r\n<a>", 0}); r.stallMs = 4000; return r; }, true, "Didn't find any footer info to remove"},
-      {"silent device, usb", [] { Reply r; r.stallMs = 4000; return r; }, true, "USB response has no HTTP status line"},
-      {"broken chunks, http", [ok] { Reply r; r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n<a/>\r\n0\r\n\r\n", 0}); return r; }, false, "HttpSendRequest failed"},
-      {"short body then reset, http", [ok] { Reply r; r.pieces.push_back({ok + "Content-Length: 5000\r\n\r\n<a>", 0}); r.reset = true; return r; }, false, "HttpSendRequest failed"},
-      {"error page, http", [] { Reply r; r.pieces.push_back({"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\n<b>no</b>", 0}); return r; }, false, "Device answered with HTTP status 500"},
-      {"error page, usb", [] { Reply r; r.pieces.push_back({"HTTP/1.1 404 No\r\nContent-Length: 9\r\n\r\n<b>no</b>", 0}); return r; }, true, "Device answered with HTTP status 404"},
-      {"entity bomb", [] { return LoopbackServer::Ok("<!DOCTYPE l [<!ENTITY a \"aaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]><l>&b;</l>"); }, false, "not a well-formed XML document"},
-      {"invalid UTF-8", [] { return LoopbackServer::Ok("<ScanToDestinations>\xFF\xFE</ScanToDestinations>", 8); }, true, "not a well-formed XML document"},
-      {"not a response, usb", [] { Reply r; r.pieces.push_back({"garbage without lines", 0}); return r; }, true, "USB response has no HTTP status line"},
+      {"100 MB body, http",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Content-Length: 100000000\r\n\r\n<a>", 0});
+         r.repeatBytes = 100000000;
+         return r;
+       },
+       false, "HttpSendRequest failed: (223)"},
+      {"100 MB body, usb",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Content-Length: 100000000\r\n\r\n<a>", 0});
+         r.repeatBytes = 100000000;
+         return r;
+       },
+       true, "USB response has no HTTP status line"},
+      {"stall after headers, http",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Content-Length: 50\r\n\r\n<a>", 0});
+         r.stallMs = 4000;
+         return r;
+       },
+       false, "HttpSendRequest failed: (12002)"},
+      {"stall after headers, usb",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Content-Length: 50\r\n\r\n<a>", 0});
+         r.stallMs = 4000;
+         return r;
+       },
+       true, "Didn't find any footer info to remove"},
+      {"silent device, usb",
+       [] {
+         Reply r;
+         r.stallMs = 4000;
+         return r;
+       },
+       true, "USB response has no HTTP status line"},
+      {"broken chunks, http",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n<a/>\r\n0\r\n\r\n", 0});
+         return r;
+       },
+       false, "HttpSendRequest failed"},
+      {"short body then reset, http",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Content-Length: 5000\r\n\r\n<a>", 0});
+         r.reset = true;
+         return r;
+       },
+       false, "HttpSendRequest failed"},
+      {"error page, http",
+       [] {
+         Reply r;
+         r.pieces.push_back({"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\n<b>no</b>", 0});
+         return r;
+       },
+       false, "Device answered with HTTP status 500"},
+      {"error page, usb",
+       [] {
+         Reply r;
+         r.pieces.push_back({"HTTP/1.1 404 No\r\nContent-Length: 9\r\n\r\n<b>no</b>", 0});
+         return r;
+       },
+       true, "Device answered with HTTP status 404"},
+      {"entity bomb",
+       [] {
+         return LoopbackServer::Ok(
+             "<!DOCTYPE l [<!ENTITY a \"aaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]><l>&b;</l>");
+       },
+       false, "not a well-formed XML document"},
+      {"invalid UTF-8",
+       [] { return LoopbackServer::Ok("<ScanToDestinations>\xFF\xFE</ScanToDestinations>", 8); }, true,
+       "not a well-formed XML document"},
+      {"not a response, usb",
+       [] {
+         Reply r;
+         r.pieces.push_back({"garbage without lines", 0});
+         return r;
+       },
+       true, "USB response has no HTTP status line"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -265,8 +362,8 @@ TEST(DeviceTalkCleanUp, StripsHeaderFooterAndChunkLines) {
   const Case cases[] = {
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nf\r\n<a><b>x</b></a>\r\n0\r\n\r\n", true, true,
        "<a><b>x</b></a>"},
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<a><\r\n5\r\nb/></\r\n2\r\na>\r\n0\r\n\r\n", true,
-       true, "<a><b/></a>"},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<a><\r\n5\r\nb/></\r\n2\r\na>\r\n0\r\n\r\n",
+       true, true, "<a><b/></a>"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n", false, false, ""},
       {"HTTP/1.1 200 OK\r\n\r\n<a/>", true, false, ""},
       {"", false, false, ""},
@@ -292,14 +389,10 @@ TEST(DeviceTalkCleanUp, StripsHeaderFooterAndChunkLines) {
 
 TEST(DeviceTalkEncode, PercentEncodesPerCharacter) {
   const std::pair<std::string, std::string> cases[] = {
-      {"My Docs 10^x", "My+Docs+1%30%5ex"},
-      {"\xC3\xA9", "%C3%A9"},
-      {"\xE2\x82\xAC", "%E2%82%AC"},
-      {"a/b&c=d%", "a%2fb%26c%3dd%25"},
-      {".-_!*()~", ".-_!*()%7e"},
-      {"x\xFFy\xC3", "xy"},  // bytes that do not convert are dropped
-      {"\xF0\x9F\x93\xB7", "%F0%9F%93%B7"},
-      {"", ""},
+      {"My Docs 10^x", "My+Docs+1%30%5ex"}, {"\xC3\xA9", "%C3%A9"},
+      {"\xE2\x82\xAC", "%E2%82%AC"},        {"a/b&c=d%", "a%2fb%26c%3dd%25"},
+      {".-_!*()~", ".-_!*()%7e"},           {"x\xFFy\xC3", "xy"},  // bytes that do not convert are dropped
+      {"\xF0\x9F\x93\xB7", "%F0%9F%93%B7"}, {"", ""},
   };
   DeviceTalk device;
   for (const auto& [in, out] : cases) EXPECT_EQ(device.UrlAndUtf8Encode(in), out) << in;

@@ -38,7 +38,8 @@ std::string ReadRequest(int fd, std::string& pending, const std::atomic<bool>& s
       std::string headers = pending.substr(0, end);
       for (const char* key : {"Content-Length:", "content-length:"}) {
         std::size_t at = headers.find(key);
-        if (at != std::string::npos) length = std::strtoul(headers.c_str() + at + std::strlen(key), nullptr, 10);
+        if (at != std::string::npos)
+          length = std::strtoul(headers.c_str() + at + std::strlen(key), nullptr, 10);
       }
       if (pending.size() >= end + 4 + length) {
         std::string request = pending.substr(0, end + 4 + length);

@@ -19,9 +19,9 @@ struct Reply {
     int delayMs = 0;  // before this piece
   };
   std::vector<Piece> pieces;
-  bool close = true;    // close after the last piece (else keep the connection for the next request)
-  int stallMs = 0;      // hold the connection silent this long before closing
-  bool reset = false;   // end with a reset instead of a close
+  bool close = true;            // close after the last piece (else keep the connection for the next request)
+  int stallMs = 0;              // hold the connection silent this long before closing
+  bool reset = false;           // end with a reset instead of a close
   std::size_t repeatBytes = 0;  // then send this many filler bytes ('x') in 64 KiB writes
 };
 

@@ -86,7 +86,8 @@ class PublishTest : public DeviceFixture {
   void Prepare() {
     Run({"/Task", "15"});
     test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "UniquePcName", "PC7");
-    test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/platform_arg_recorder");
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe",
+                           MARLIN3_BIN_DIR "/platform_arg_recorder");
     test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", "dev-1");
     test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "UsbWait", 20);
   }
@@ -100,7 +101,8 @@ class PublishTest : public DeviceFixture {
 
   // The monitor is not waited for: give the recorder its moment to write.
   std::string WaitForRecord() {
-    for (int i = 0; i < 250 && !fs::exists(m_record); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 250 && !fs::exists(m_record); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return test_common::ReadFile(m_record);
   }
 
@@ -176,7 +178,8 @@ TEST_F(PublishTest, Task14DecidesPollingOnTheFirstRun) {
   EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
   ASSERT_EQ(Bodies().size(), 1u) << log;
   EXPECT_EQ(Bodies()[0].compare(0, 16, "AddScanToDest_1="), 0);
-  const std::string line = MARLIN3_BIN_DIR "/platform_arg_recorder /notifications:DevAddr=dev-1  DevMon=On  DevHostId=PC7";
+  const std::string line =
+      MARLIN3_BIN_DIR "/platform_arg_recorder /notifications:DevAddr=dev-1  DevMon=On  DevHostId=PC7";
   EXPECT_NE(log.find(line), std::string::npos) << log;
   std::string record = WaitForRecord();
   EXPECT_NE(record.find("/notifications:DevAddr=dev-1\narg 9 DevMon=On\narg 13 DevHostId=PC7\n"),
@@ -218,8 +221,7 @@ TEST_F(PublishTest, Task15LeavesQuickSetsAndIdentity) {
   for (const char* gone : {"ProductToUse", "ScanToOn", "ToolboxExe", "ToolboxId"})
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, gone), "<absent>") << gone;
   EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "UniquePcName"), "PC7");
-  EXPECT_TRUE(test_common::KeyExists(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(89)))
-      << log;
+  EXPECT_TRUE(test_common::KeyExists(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(89))) << log;
   EXPECT_TRUE(m_server.Requests().empty());
 }
 
@@ -238,9 +240,19 @@ class SimulatorRun : public PublishTest {
     m_state = Scratch() / "sim.state";
     fs::remove(m_ready);
     m_simAddress = "127.78." + std::to_string(getpid() % 200 + 1) + ".1";
-    std::vector<std::string> args{MARLIN3_BIN_DIR "/marlin3-devsim", "--http", m_simAddress, "--usb", "unix:" + m_socket,
-                                  "--ready-file", m_ready.string(), "--state-out", m_state.string(),
-                                  "--log", (Scratch() / "sim.log").string(), "--lifetime", "120"};
+    std::vector<std::string> args{MARLIN3_BIN_DIR "/marlin3-devsim",
+                                  "--http",
+                                  m_simAddress,
+                                  "--usb",
+                                  "unix:" + m_socket,
+                                  "--ready-file",
+                                  m_ready.string(),
+                                  "--state-out",
+                                  m_state.string(),
+                                  "--log",
+                                  (Scratch() / "sim.log").string(),
+                                  "--lifetime",
+                                  "120"};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -251,7 +263,8 @@ class SimulatorRun : public PublishTest {
     int spawned = posix_spawn(&m_sim, argv[0], &quiet, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&quiet);
     if (spawned != 0) return false;
-    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (!fs::exists(m_ready)) return false;
     test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", m_simAddress);
     test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Port", "unix:" + m_socket);
@@ -291,7 +304,8 @@ TEST_F(SimulatorRun, PublishThenWithdrawOverHttpAndUsb) {
     SCOPED_TRACE(usb ? "usb" : "http");
     test_common::ClearNexoraKeys();
     Connect(usb);
-    ASSERT_TRUE(StartSimulator({"--entry", "0^OTHER^Theirs^1", "--fault", "on=list,times=1,chunk=7,chunk-delay=5"}));
+    ASSERT_TRUE(
+        StartSimulator({"--entry", "0^OTHER^Theirs^1", "--fault", "on=list,times=1,chunk=7,chunk-delay=5"}));
     Prepare();
     std::string log = Run({"/Task", "11"});
     std::vector<std::string> state = State();

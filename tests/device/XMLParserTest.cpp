@@ -69,8 +69,8 @@ TEST(XMLParserTest, TextValueOfAnElementRestoresItsFields) {
   EXPECT_EQ(parser.probedText, "t");  // the first text child; CDATA children are skipped
   EXPECT_EQ(parser.tagAfterProbe, "<b>");
   EXPECT_EQ(parser.nameAfterProbe, "b");
-  EXPECT_EQ(Tags(parser), (std::vector<std::string>{"<#document>", "<a>", "<b>", "<#CDATA#>", "<c>", "<#TEXT#>",
-                                                    "<#comment>", "<#TEXT#>"}));
+  EXPECT_EQ(Tags(parser), (std::vector<std::string>{"<#document>", "<a>", "<b>", "<#CDATA#>", "<c>",
+                                                    "<#TEXT#>", "<#comment>", "<#TEXT#>"}));
 }
 
 TEST(XMLParserTest, DeclarationIsOneExtraVisitWithTheDocumentFields) {
@@ -99,7 +99,8 @@ TEST(XMLParserTest, ParentPathTestsTheFirstOccurrenceOnly) {
   };
   const Case cases[] = {
       {"<#document><ScanToDestinations>", "<ScanToDestination>", false},
-      {"<#document><ScanToDestinations><ScanToDestinationList><ScanToDestination>", "<ScanToDestination>", true},
+      {"<#document><ScanToDestinations><ScanToDestinationList><ScanToDestination>", "<ScanToDestination>",
+       true},
       {"<#document><a><b><a>", "<a>", false},
       {"<#document><a>", "<a>", true},
       {"", "<a>", false},
