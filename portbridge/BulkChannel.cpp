@@ -174,6 +174,9 @@ bool BulkChannel::Write(const char* bytes, std::size_t length) {
   if (m_fd < 0) return Fail(BridgeError::kNotOpen);
   m_response.clear();
   m_readAt = 0;
+  m_chunkAt = 0;
+  m_headerEnd = std::string::npos;
+  m_headerSearched = 0;
   m_received = false;
   const int timeout = TimeoutMs();
   std::size_t done = 0;
@@ -194,14 +197,22 @@ bool BulkChannel::Write(const char* bytes, std::size_t length) {
 
 // RFC 9112 6.3: the body ends after Content-Length bytes, after the last chunk (7.1), or when the
 // server closes; this only decides when to stop waiting, the caller strips the framing itself.
-bool BulkChannel::ResponseComplete() const {
-  std::size_t headerEnd = m_response.find("\r\n\r\n");
-  if (headerEnd == std::string::npos) return false;
+bool BulkChannel::ResponseComplete() {
+  if (m_headerEnd == std::string::npos) {
+    m_headerEnd = m_response.find("\r\n\r\n", m_headerSearched);
+    if (m_headerEnd == std::string::npos) {
+      m_headerSearched = m_response.size() < 3 ? 0 : m_response.size() - 3;
+      return false;
+    }
+  }
+  const std::size_t headerEnd = m_headerEnd;
   std::string headers = "\r\n" + m_response.substr(0, headerEnd + 2);
   std::size_t bodyStart = headerEnd + 4;
   if (HeaderValue(headers, "transfer-encoding").find("chunked") != std::string::npos) {
-    std::size_t at = bodyStart;
+    // Whole chunks already seen are not walked again: a device trickling tiny chunks costs linear time.
+    std::size_t at = m_chunkAt != 0 ? m_chunkAt : bodyStart;
     for (;;) {
+      m_chunkAt = at;
       std::size_t lineEnd = m_response.find("\r\n", at);
       if (lineEnd == std::string::npos) return false;
       char* end = nullptr;
@@ -287,6 +298,9 @@ void BulkChannel::Close() {
   m_fd = -1;
   m_response.clear();
   m_readAt = 0;
+  m_chunkAt = 0;
+  m_headerEnd = std::string::npos;
+  m_headerSearched = 0;
   m_received = false;
 }
 

@@ -59,11 +59,14 @@ class BulkChannel {
  private:
   bool Fail(BridgeError error);
   void Receive();
-  bool ResponseComplete() const;
+  bool ResponseComplete();
 
   int m_fd = -1;
   std::string m_response;
   std::size_t m_readAt = 0;
+  std::size_t m_chunkAt = 0;  // start of the first chunk not yet known to be whole
+  std::size_t m_headerEnd = std::string::npos;
+  std::size_t m_headerSearched = 0;
   bool m_received = false;
   BridgeError m_error = BridgeError::kNone;
 };
