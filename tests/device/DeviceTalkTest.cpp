@@ -138,6 +138,25 @@ TEST_F(DeviceFixture, UpdatePostsTheFormOnOneKeptConnection) {
   EXPECT_TRUE(Logged("Passed in array is null or empty"));
 }
 
+// A document larger than one availability piece (8 KB), sent in small chunks with pauses.
+TEST_F(DeviceFixture, NetworkResponseInSeveralPiecesIsReadWhole) {
+  std::string longName(20000, 'n');
+  longName += "end";
+  const std::string document = Document(10, 8, {{0, "PC7", longName}, {29, "X", "Y"}});
+  ASSERT_TRUE(StartNetwork([document](const std::string&) {
+    Reply reply = LoopbackServer::Ok(document, 700);
+    Reply slow;
+    const std::string& text = reply.pieces[0].bytes;
+    for (std::size_t at = 0; at < text.size(); at += 5000) slow.pieces.push_back({text.substr(at, 5000), 5});
+    return slow;
+  }));
+  DeviceTalk device;
+  Names thisPc, otherPcs;
+  ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << NewLog();
+  EXPECT_EQ(thisPc, Names{longName});
+  EXPECT_EQ(otherPcs, Names{"Y"});
+}
+
 TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
   const std::string document = Document(10, 8, {{0, "PC7", "Caf\xC3\xA9"}, {5, "X", "Y"}});
   ASSERT_TRUE(StartUsb([document](const std::string& request) {
