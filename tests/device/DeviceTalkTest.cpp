@@ -372,7 +372,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
   }
 }
 
-TEST(DeviceTalkCleanUp, StripsHeaderFooterAndChunkLines) {
+TEST_F(DeviceFixture, CleanUpStripsHeaderFooterAndChunkLines) {
   struct Case {
     std::string raw;
     bool header, footer;
@@ -402,11 +402,13 @@ TEST(DeviceTalkCleanUp, StripsHeaderFooterAndChunkLines) {
   device.RemoveHttpChunkData(unmatched);
   EXPECT_EQ(unmatched, "x");
   std::string dangling = "\r\n<a>";
+  MarkLog();
   device.RemoveHttpChunkData(dangling);
   EXPECT_EQ(dangling, "\r\n<a>");
+  EXPECT_TRUE(Logged("didn't find end of chuck data"));
 }
 
-TEST(DeviceTalkEncode, PercentEncodesPerCharacter) {
+TEST_F(DeviceFixture, EncodePercentEncodesPerCharacter) {
   const std::pair<std::string, std::string> cases[] = {
       {"My Docs 10^x", "My+Docs+1%30%5ex"}, {"\xC3\xA9", "%C3%A9"},
       {"\xE2\x82\xAC", "%E2%82%AC"},        {"a/b&c=d%", "a%2fb%26c%3dd%25"},
