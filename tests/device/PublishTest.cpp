@@ -235,11 +235,21 @@ class SimulatorRun : public PublishTest {
   }
 
   bool StartSimulator(const std::vector<std::string>& extra) {
+    // Another test process may hold port 80 of the first address: the simulator then exits, try the next.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      if (StartSimulatorAt("127.78." + std::to_string(getpid() % 200 + 1) + "." + std::to_string(attempt + 1),
+                           extra))
+        return true;
+    }
+    return false;
+  }
+
+  bool StartSimulatorAt(const std::string& address, const std::vector<std::string>& extra) {
     StopSimulator();
     m_ready = Scratch() / "sim.ready";
     m_state = Scratch() / "sim.state";
     fs::remove(m_ready);
-    m_simAddress = "127.78." + std::to_string(getpid() % 200 + 1) + ".1";
+    m_simAddress = address;
     std::vector<std::string> args{MARLIN3_BIN_DIR "/marlin3-devsim",
                                   "--http",
                                   m_simAddress,
@@ -260,11 +270,18 @@ class SimulatorRun : public PublishTest {
     posix_spawn_file_actions_t quiet;
     posix_spawn_file_actions_init(&quiet);
     posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
     int spawned = posix_spawn(&m_sim, argv[0], &quiet, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&quiet);
     if (spawned != 0) return false;
-    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i)
+    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i) {
+      int status = 0;
+      if (waitpid(m_sim, &status, WNOHANG) == m_sim) {
+        m_sim = 0;
+        return false;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (!fs::exists(m_ready)) return false;
     test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", m_simAddress);
     test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Port", "unix:" + m_socket);
