@@ -16,6 +16,7 @@
 
 #include "DeviceStatus.h"
 #include "MonitorState.h"
+#include "ProductDevice.h"
 
 extern char** environ;
 
@@ -112,10 +113,22 @@ void Monitor::Reap() {
 bool Monitor::Apply(const Notification& notification) {
   Log("notification: DevAddr=%s DevMon=%s DevHostId=%s", notification.strDevAddr.c_str(),
       notification.bPollingOn ? "On" : "Off", notification.strHostId.c_str());
-  m_state = notification;
+  // An empty value keeps what was known: marlin3 has no device address until the monitor gave it one.
+  if (!notification.strDevAddr.empty()) m_state.strDevAddr = notification.strDevAddr;
+  if (!notification.strHostId.empty()) m_state.strHostId = notification.strHostId;
+  m_state.bPollingOn = notification.bPollingOn;
+  if (m_state.bPollingOn && m_state.strDevAddr.empty()) {
+    m_state.strDevAddr = ProductDevice::Address();
+    if (!m_state.strDevAddr.empty())
+      Log("no device address known; using the product's: %s", m_state.strDevAddr.c_str());
+  }
   m_strLastProblem.clear();
   std::string why;
   if (!MonitorState::Save(m_stateFile, m_state, why)) Log("cannot keep the polling state: %s", why.c_str());
+  if (m_state.bPollingOn && (m_state.strDevAddr.empty() || m_state.strHostId.empty())) {
+    Log("polling is on, but no device address or host ID is known yet; nothing to watch");
+    return false;
+  }
   return m_state.bPollingOn;
 }
 
@@ -148,6 +161,9 @@ int Monitor::Run(SingleInstance& instance) {
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // The instance outlives the marlin3 that started it: out of its session, so a terminal's signals to
+  // that program's group do not end the watch.
+  setsid();
   Log("watching %s for host %s every %d ms", m_state.strDevAddr.c_str(), m_state.strHostId.c_str(),
       m_nPollMs);
   const auto start = Clock::now();
@@ -181,7 +197,7 @@ int Monitor::Run(SingleInstance& instance) {
       switch (NotificationLine::Parse(text, notification, why)) {
         case NotificationLine::Result::Notification:
           keepGoing = Apply(notification);
-          SingleInstance::Answer(fd, keepGoing ? "OK polling on" : "OK polling off");
+          SingleInstance::Answer(fd, m_state.bPollingOn ? "OK polling on" : "OK polling off");
           break;
         case NotificationLine::Result::NoNotification:
           SingleInstance::Answer(fd, "OK running");
@@ -194,7 +210,7 @@ int Monitor::Run(SingleInstance& instance) {
     }
     close(fd);
     if (!keepGoing) {
-      Log("polling is off; stopping");
+      Log(m_state.bPollingOn ? "nothing to watch; stopping" : "polling is off; stopping");
       break;
     }
     if (m_state.bPollingOn) nextLook = std::min(nextLook, Clock::now());
@@ -219,23 +235,29 @@ int Monitor::Main(const std::vector<std::string>& args) {
     return 1;
   }
   SingleInstance instance(folder);
-  if (!instance.Claim(why)) {
+  // Two rounds: an instance that was ending (polling turned off) when we looked has let go of the lock
+  // by the time the hand-over fails, and this start becomes the instance.
+  for (int round = 0; !instance.Claim(why); ++round) {
     if (kind == NotificationLine::Result::NoNotification) {
       Log("%s; nothing to hand over", why.c_str());
       return 0;
     }
     std::string answer;
-    if (!instance.HandOver(NotificationLine::Format(notification), answer, why)) {
+    if (instance.HandOver(NotificationLine::Format(notification), answer, why)) {
+      Log("notification handed to the running DEVWATCH: %s", answer.c_str());
+      return answer.starts_with("OK") ? 0 : 1;
+    }
+    if (round == 1) {
       Log("notification not delivered: %s", why.c_str());
       return 1;
     }
-    Log("notification handed to the running DEVWATCH: %s", answer.c_str());
-    return answer.starts_with("OK") ? 0 : 1;
   }
   if (!MonitorState::Load(m_stateFile, m_state)) m_state = Notification();
-  if (kind == NotificationLine::Result::Notification) Apply(notification);
-  if (!m_state.bPollingOn) {
-    Log("polling is off; nothing to watch");
+  const bool watch = kind == NotificationLine::Result::Notification
+                         ? Apply(notification)
+                         : m_state.bPollingOn && !m_state.strDevAddr.empty() && !m_state.strHostId.empty();
+  if (!watch) {
+    if (!m_state.bPollingOn) Log("polling is off; nothing to watch");
     return 0;
   }
   return Run(instance);

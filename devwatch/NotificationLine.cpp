@@ -69,10 +69,6 @@ NotificationLine::Result NotificationLine::Parse(const std::string& text, Notifi
   }
   notification.strDevAddr = values[0];
   notification.strHostId = values[2];
-  if (notification.bPollingOn && (notification.strDevAddr.empty() || notification.strHostId.empty())) {
-    why = "polling on needs both DevAddr and DevHostId";
-    return Result::Bad;
-  }
   return Result::Notification;
 }
 

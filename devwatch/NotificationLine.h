@@ -21,7 +21,8 @@ class NotificationLine {
   enum class Result { Notification, NoNotification, Bad };
 
   // NoNotification when the text holds no "/notifications:" (a plain start); Bad with the reason when a
-  // field is missing, too long, or DevMon is neither On nor Off.
+  // field is missing, too long, or DevMon is neither On nor Off. An empty value is not an error: marlin3
+  // sends an empty DevAddr until it has been started by the monitor once (the monitor keeps what it knows).
   static Result Parse(const std::string& text, Notification& notification, std::string& why);
   // The text again, in the form marlin3's InitializePolling writes.
   static std::string Format(const Notification& notification);

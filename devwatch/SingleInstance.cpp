@@ -42,7 +42,9 @@ SingleInstance::~SingleInstance() {
 }
 
 bool SingleInstance::Claim(std::string& why) {
+  if (m_nListenFd >= 0) return true;
   const auto lockPath = m_folder / "devwatch.lock";
+  if (m_nLockFd >= 0) close(m_nLockFd);
   m_nLockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (m_nLockFd < 0) {
     why = "cannot open " + lockPath.string() + ": " + std::strerror(errno);
@@ -65,6 +67,10 @@ bool SingleInstance::Claim(std::string& why) {
   if (m_nListenFd < 0 || bind(m_nListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       listen(m_nListenFd, 8) != 0) {
     why = "cannot listen on " + socketPath.string() + ": " + std::strerror(errno);
+    if (m_nListenFd >= 0) close(m_nListenFd);
+    m_nListenFd = -1;
+    close(m_nLockFd);  // let a later start try
+    m_nLockFd = -1;
     return false;
   }
   return true;

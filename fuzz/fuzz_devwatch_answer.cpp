@@ -12,8 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   devwatch::HttpResponse response;
   for (const bool closed : {false, true}) {
-    if (devwatch::HttpResponseParser::Parse(input, closed, 4096, response) == devwatch::ResponseStatus::Complete) {
-      if (response.strBody.size() > 4096 && input.find("Content-Length") == std::string::npos) __builtin_trap();
+    if (devwatch::HttpResponseParser::Parse(input, closed, 4096, response) ==
+        devwatch::ResponseStatus::Complete) {
+      if (response.strBody.size() > 4096 && input.find("Content-Length") == std::string::npos)
+        __builtin_trap();
       devwatch::ScanRequestStatus status;
       std::string why;
       devwatch::DeviceStatus::ParseDocument(response.strBody, status, why);

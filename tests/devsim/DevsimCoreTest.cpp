@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DestinationList.h"
+#include "EndpointSpec.h"
 #include "FaultPlan.h"
 #include "FormCodec.h"
 #include "HttpRequestReader.h"
@@ -228,4 +229,36 @@ TEST(ResponseStream, FramesBodiesAsAsked) {
   for (int i = 0; i < 2000; ++i) total += endless.Next().size();
   EXPECT_FALSE(endless.Done());
   EXPECT_GT(total, 1000u * 1024u);
+}
+
+TEST(EndpointSpec, AcceptsLoopbackAndUnixFormsOnly) {
+  const struct {
+    const char* text;
+    bool ok;
+    const char* described;
+  } cases[] = {
+      {"127.0.0.5", true, "127.0.0.5:80"},
+      {"127.1.2.3:8080", true, "127.1.2.3:8080"},
+      {"tcp:127.0.0.1:0", true, "127.0.0.1:0"},
+      {"5225", true, "127.0.0.1:5225"},
+      {"[::1]:81", true, "[::1]:81"},
+      {"unix:/tmp/x.sock", true, "unix:/tmp/x.sock"},
+      {"/tmp/y.sock", true, "unix:/tmp/y.sock"},
+      {"10.0.0.1:80", false, ""},
+      {"0.0.0.0:80", false, ""},
+      {"localhost:80", false, ""},
+      {"[::1", false, ""},
+      {"127.0.0.1:65536", false, ""},
+      {"unix:", false, ""},
+  };
+  for (const auto& c : cases) {
+    EndpointSpec spec;
+    std::string why;
+    ASSERT_EQ(EndpointSpec::Parse(c.text, EndpointKind::Usb, spec, why), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(spec.Describe(), c.described);
+    } else {
+      EXPECT_FALSE(why.empty());
+    }
+  }
 }

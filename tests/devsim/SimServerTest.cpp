@@ -251,19 +251,32 @@ TEST(SimServerCommandLine, RefusesBadArguments) {
   }
 }
 
-// The real set-up: port 80 of an address of its own; inside a user and network namespace when not root.
+// The real set-up: port 80 of an address of its own; as root directly, and in a user and network namespace
+// of its own (where the loopback interface starts down) as anyone.
 TEST(SimServerPort80, ListensOnPort80OfItsOwnAddress) {
   const fs::path dir = ScratchDir("devsim-80");
   const std::string sim = std::string(MARLIN3_BIN_DIR) + "/marlin3-devsim";
   const std::string ready = (dir / "ready").string();
-  Child child;
   if (geteuid() == 0) {
-    ASSERT_TRUE(child.Start({sim, "--http", "127.0.83.1", "--ready-file", ready, "--lifetime", "1"}));
-  } else {
-    if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "no unshare to make a namespace";
-    ASSERT_TRUE(child.Start(
-        {"/usr/bin/unshare", "-rn", sim, "--http", "127.0.83.1", "--ready-file", ready, "--lifetime", "1"}));
+    Child child({sim, "--http", "127.0.83.1", "--ready-file", ready, "--entry", "7^PC7^Scan A^F",
+                 "--lifetime", "20"});
+    ASSERT_TRUE(WaitForFile(ready));
+    EXPECT_EQ(Slurp(ready), "http=127.0.83.1:80\n");
+    bool ok = false;
+    EXPECT_NE(
+        Dechunk(
+            Exchange("127.0.83.1:80", "GET /nx/device/info_scanto_destinations.xml HTTP/1.1\r\n\r\n").bytes,
+            ok)
+            .find("DestinationID=\"7\""),
+        std::string::npos);
+    EXPECT_TRUE(
+        Exchange("127.0.83.1:80", "POST /sim/quit HTTP/1.1\r\n\r\n").bytes.starts_with("HTTP/1.1 200"));
+    EXPECT_EQ(child.Wait(3000ms), 0);
+    fs::remove(ready);
   }
+  if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "no unshare to make a namespace";
+  Child child({"/usr/bin/unshare", "-rn", sim, "--loopback-up", "--http", "127.0.83.1", "--ready-file", ready,
+               "--lifetime", "1"});
   const bool came = WaitForFile(ready);
   const int code = child.Wait(4000ms);
   if (!came && geteuid() != 0) GTEST_SKIP() << "user namespaces not available here";

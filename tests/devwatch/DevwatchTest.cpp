@@ -21,12 +21,12 @@ class DevwatchTest : public ::testing::Test {
     m_recorder = m_dir / "recorder";
     std::ofstream(m_recorder) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$0.args\"\necho end >> \"$0.args\"\n";
     fs::permissions(m_recorder, fs::perms::owner_all);
-    m_env = {"XDG_STATE_HOME=" + (m_dir / "state").string(),
-             "XDG_RUNTIME_DIR=" + (m_dir / "run").string(),
-             "DEVWATCH_MARLIN3=" + m_recorder.string(),
-             "DEVWATCH_POLL_MS=50",
-             "DEVWATCH_LIFETIME=30",
-             "DEVWATCH_TIMEOUT_MS=400"};
+    m_env = {"XDG_STATE_HOME=" + (m_dir / "state").string(), "XDG_RUNTIME_DIR=" + (m_dir / "run").string(),
+             "DEVWATCH_MARLIN3=" + m_recorder.string(), "DEVWATCH_POLL_MS=50", "DEVWATCH_LIFETIME=30",
+             "DEVWATCH_TIMEOUT_MS=400",
+             // The registry of this test only: never the machine's hives.
+             "MARLIN3_REGISTRY_DIR=" + (m_dir / "registry").string()};
+    fs::create_directories(m_dir / "registry");
   }
   void TearDown() override {
     m_watch.Stop();
@@ -124,6 +124,8 @@ TEST_F(DevwatchTest, ASecondStartHandsItsNotificationOver) {
   // The three spacings, one argument or several; each goes to the running instance.
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=" + Usb() + "  DevMon=On DevHostId=PC8"}), 0);
   EXPECT_EQ(State(), "DevAddr=" + Usb() + "\nDevMon=On\nDevHostId=PC8\n");
+  EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=On  DevHostId=PC8"}), 0);  // marlin3's first runs
+  EXPECT_EQ(State(), "DevAddr=" + Usb() + "\nDevMon=On\nDevHostId=PC8\n");
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=" + Usb(), "DevMon=On", "DevHostId=PC9"}), 0);
   EXPECT_EQ(State(), "DevAddr=" + Usb() + "\nDevMon=On\nDevHostId=PC9\n");
   EXPECT_EQ(RunOnce({}), 0);  // plain start: nothing to hand over
@@ -138,11 +140,51 @@ TEST_F(DevwatchTest, ASecondStartHandsItsNotificationOver) {
   EXPECT_NE(log.find("polling is off; stopping"), std::string::npos);
 }
 
+// marlin3 has no device address before the monitor first starts it: the product key gives it.
+TEST_F(DevwatchTest, TakesTheProductsAddressWhenMarlin3HasNone) {
+  StartSimulator({"--entry", "3^PC7^Scan A^F", "--panel", "3"});
+  const std::string product = "HKLM\\SOFTWARE\\Nexora\\NX_Pressline_M10_M12_M15_M30\\Port";
+  const std::pair<std::string, std::string> values[] = {{"Connection Type", "Direct"}, {"Port", Usb()}};
+  for (const auto& [name, value] : values) {
+    Child reg({std::string(MARLIN3_BIN_DIR) + "/marlin3-reg", "add", product, "/v", name, "/d", value, "/f"},
+              m_env);
+    ASSERT_EQ(reg.Wait(5000ms), 0);
+  }
+  StartInstance({"/notifications:DevAddr=  DevMon=On  DevHostId=PC7"});
+  EXPECT_EQ(Recorded(1), "/Task\n13\n/DevAddr\n" + Usb() + "\n/DevDest\nScan A\nend\n");
+  EXPECT_NE(LogText().find("using the product's: " + Usb()), std::string::npos);
+}
+
+TEST_F(DevwatchTest, TwoStartsAtOnceLeaveOneInstance) {
+  StartSimulator({});
+  const std::vector<std::string> a = {kDevwatch,
+                                      "/notifications:DevAddr=" + Usb() + "  DevMon=On  DevHostId=PCA"};
+  const std::vector<std::string> b = {kDevwatch,
+                                      "/notifications:DevAddr=" + Usb() + "  DevMon=On  DevHostId=PCB"};
+  Child first(a, m_env);
+  Child second(b, m_env);
+  ASSERT_TRUE(WaitFor("notification handed to the running DEVWATCH: OK polling on"));
+  const int codeFirst = first.Wait(300ms);
+  const int codeSecond = second.Wait(300ms);
+  EXPECT_TRUE((codeFirst == 0 && codeSecond == -1) || (codeFirst == -1 && codeSecond == 0))
+      << codeFirst << " " << codeSecond;
+  // Whichever came last is the state, and the instance took both.
+  const std::string log = LogText();
+  EXPECT_NE(log.find("DevHostId=PCA"), std::string::npos);
+  EXPECT_NE(log.find("DevHostId=PCB"), std::string::npos);
+  EXPECT_EQ(RunOnce({"/notifications:DevAddr=" + Usb() + "  DevMon=Off DevHostId=PCA"}), 0);
+  EXPECT_EQ(first.Wait(3000ms) + second.Wait(3000ms), -1) << "exactly one was still running, and now ended";
+}
+
 TEST_F(DevwatchTest, RemembersThePollingStateAcrossStarts) {
   EXPECT_EQ(RunOnce({}), 0);  // no state yet: nothing to watch
   EXPECT_NE(LogText().find("polling is off; nothing to watch"), std::string::npos);
   EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=Off DevHostId="}), 0);
   EXPECT_NE(State().find("DevMon=Off"), std::string::npos);
+  // Polling on without any known address, and no product key: remembered, nothing to watch.
+  EXPECT_EQ(RunOnce({"/notifications:DevAddr=  DevMon=On  DevHostId=PC7"}), 0);
+  EXPECT_EQ(State(), "DevAddr=\nDevMon=On\nDevHostId=PC7\n");
+  EXPECT_NE(LogText().find("no device address or host ID is known yet"), std::string::npos);
   // A plain start with polling on watches the remembered device; a stale socket does not matter.
   std::ofstream(m_dir / "state/marlin3/devwatch.state")
       << "DevAddr=" << Usb() << "\nDevMon=On\nDevHostId=PC7\n";

@@ -14,23 +14,10 @@
 #include <vector>
 
 #include "DestinationList.h"
+#include "EndpointSpec.h"
 #include "FaultPlan.h"
 
 namespace devsim {
-
-enum class EndpointKind { Http, Usb, Control };
-
-struct EndpointSpec {
-  EndpointKind kind = EndpointKind::Http;
-  bool bUnix = false;
-  std::string strHost;  // numeric loopback address
-  int nPort = 80;
-  std::string strPath;  // Unix socket path
-
-  // "unix:PATH", "/PATH", "tcp:HOST:PORT", "HOST:PORT", "[V6]:PORT", "PORT" (127.0.0.1) or "HOST" (80).
-  static bool Parse(const std::string& text, EndpointKind kind, EndpointSpec& spec, std::string& why);
-  std::string Describe() const;
-};
 
 struct SimOptions {
   std::vector<EndpointSpec> endpoints;

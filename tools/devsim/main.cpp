@@ -1,6 +1,12 @@
 // marlin3-devsim: a stand-in for the device's embedded web server, for tests and demonstrations.
 // Serves the destination list and its update form over loopback HTTP and over USB-tunnel endpoints,
 // with faults chosen on the command line or through "/sim/" control requests; docs/device-simulator.md.
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +36,8 @@ const char kUsage[] =
     "  --state-out FILE        the list written here after every change and at the end\n"
     "  --ready-file FILE       written with the endpoints once they listen\n"
     "  --log FILE              log file (standard error by default)\n"
-    "  --lifetime SECONDS      stop after this long, 1..86400 (600)\n";
+    "  --lifetime SECONDS      stop after this long, 1..86400 (600)\n"
+    "  --loopback-up           bring the loopback interface up (in a network namespace of its own)\n";
 
 bool ToInt(const char* text, int low, int high, int& out) {
   char* end = nullptr;
@@ -39,6 +46,21 @@ bool ToInt(const char* text, int low, int high, int& out) {
   if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
   out = static_cast<int>(value);
   return true;
+}
+
+// In a network namespace of its own (unshare -rn) the loopback interface starts down.
+bool LoopbackUp(std::string& why) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  bool ok = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+  if (ok && (request.ifr_flags & IFF_UP) == 0) {
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    ok = ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+  }
+  if (!ok) why = std::string("cannot bring the loopback interface up: ") + std::strerror(errno);
+  if (fd >= 0) close(fd);
+  return ok;
 }
 
 int Fail(const std::string& why) {
@@ -57,6 +79,11 @@ int main(int argc, char** argv) {
     if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    }
+    if (option == "--loopback-up") {
+      std::string why;
+      if (!LoopbackUp(why)) return Fail(why);
+      continue;
     }
     if (i + 1 >= argc) return Fail("missing value after " + option);
     const char* value = argv[++i];
