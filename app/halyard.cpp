@@ -1,6 +1,7 @@
 #include "app/halyard.h"
 
 #include "app/OwnStrings.h"
+#include "device/DeviceTalk.h"
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
 #include "platform/folders/Folders.h"
@@ -180,10 +181,10 @@ BOOL ScanApp::InitInstance() {
         RunPoll(trace);
         break;
       case kTaskPublish:
-        NotAvailableYet(trace, "Publishing (SendDestToDeviceNow)");
+        SendDestToDeviceNow();
         break;
       case kTaskInitPolling:
-        NotAvailableYet(trace, "Initialize polling (InitializePolling)");
+        InitializePolling();
         break;
       case kTaskClear:
         ClearMainRegistry();
@@ -352,7 +353,16 @@ void ScanApp::RunPoll(DebugTrace& trace) {
   int poll = 0;
   m_ValueGetter.GetFromCmdLine(settings::kOptPoll, poll);
   m_ValueGetter.SetMainInt(settings::kMainScanToOn.pszName, poll);
-  NotAvailableYet(trace, "Removing this PC's destinations from the device (DeviceTalk GetList/Update)");
+  // Whatever the new value, this PC's destinations leave the device; both calls log their failures.
+  try {
+    DeviceTalk device;
+    std::vector<std::string> thisPc;
+    std::vector<std::string> otherPcs;
+    device.GetList(thisPc, otherPcs);
+    device.Update(&thisPc, false);
+  } catch (const platform::xmldom::ComError& error) {
+    trace.Error("Caught exception removing this PC's destinations: " + error.ErrorMessage());
+  }
 }
 
 void ScanApp::RunInteractive(DebugTrace& trace) {

@@ -1,0 +1,383 @@
+// Whole runs of the real marlin3 with the device tasks against a loopback device: task 11 publishes
+// the marked Quick Sets (the special destination first on a direct product), task 14 decides polling
+// and starts the monitor (a recorder program here) with its exact command line, task 10 removes this
+// PC's destinations, task 15 clears the program-wide device values. Over HTTP on port 80 of a loopback
+// address and over the USB channel (a Unix socket endpoint).
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "DeviceFixture.h"
+#include "platform/module/Module.h"
+#include "platform/resource/Resource.h"
+#include "platform/text/Text.h"
+
+extern char** environ;
+
+namespace device_test {
+namespace {
+
+std::string ResString(UINT id) {
+  static HMODULE module = LoadLibraryA("marlin3.dll");
+  std::string text;
+  EXPECT_NE(module, nullptr) << "libmarlin3.so not built";
+  if (module != nullptr) platform::resource::LoadString(module, id, text);
+  return text;
+}
+
+class PublishTest : public DeviceFixture {
+ protected:
+  void SetUp() override {
+    DeviceFixture::SetUp();
+    test_common::ClearNexoraKeys();  // so marlin3's first run writes its defaults
+    m_tmp = Scratch() / "tmp";
+    fs::create_directories(m_tmp);
+    fs::remove(m_tmp / "marlin3.log");
+    m_record = Scratch() / "monitor.txt";
+    fs::remove(m_record);
+    m_mainKey = "SOFTWARE\\Nexora\\" + ResString(230);
+  }
+
+  // Runs marlin3 with the scratch registry; returns its log.
+  std::string Run(const std::vector<std::string>& args) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::strncmp(*e, "MARLIN3_", 8) == 0 || std::strncmp(*e, "TMPDIR=", 7) == 0) continue;
+      env.emplace_back(*e);
+    }
+    env.push_back("MARLIN3_REGISTRY_DIR=" + Scratch().string());
+    env.push_back("TMPDIR=" + m_tmp.string() + "/");
+    env.push_back("MARLIN3_UI=scripted");
+    env.push_back("MARLIN3_INET_TIMEOUT_MS=2000");
+    env.push_back("MARLIN3_PORTBRIDGE_TIMEOUT_MS=2000");
+    env.push_back("M3_RECORD_FILE=" + m_record.string());
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string exe = MARLIN3_BIN_DIR "/marlin3";
+    std::vector<std::string> argText{exe};
+    argText.insert(argText.end(), args.begin(), args.end());
+    argText.push_back("/LogDebug");
+    argText.push_back("2");
+    std::vector<char*> argv;
+    for (std::string& a : argText) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+      ADD_FAILURE() << "cannot start marlin3";
+      return std::string();
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string log = test_common::ReadFile(m_tmp / "marlin3.log");
+    fs::remove(m_tmp / "marlin3.log");
+    return log;
+  }
+
+  // The first run's defaults, this PC's host ID and the monitor's path.
+  void Prepare() {
+    Run({"/Task", "15"});
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "UniquePcName", "PC7");
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe",
+                           MARLIN3_BIN_DIR "/platform_arg_recorder");
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", "dev-1");
+    test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "UsbWait", 20);
+  }
+
+  std::vector<std::string> Bodies() {
+    std::vector<std::string> bodies;
+    for (const std::string& request : m_server.Requests())
+      if (request.compare(0, 5, "POST ") == 0) bodies.push_back(request.substr(request.find("\r\n\r\n") + 4));
+    return bodies;
+  }
+
+  // The monitor is not waited for: give the recorder its moment to write.
+  std::string WaitForRecord() {
+    for (int i = 0; i < 250 && !fs::exists(m_record); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return test_common::ReadFile(m_record);
+  }
+
+  std::string Encoded(const std::string& text) { return DeviceTalk().UrlAndUtf8Encode(text); }
+
+  fs::path m_tmp;
+  fs::path m_record;
+  std::string m_mainKey;
+};
+
+TEST_F(PublishTest, Task11PublishesTheMarkedQuickSetsWithTheSpecialOneFirst) {
+  for (bool usb : {true, false}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    m_server.Stop();
+    test_common::ClearNexoraKeys();
+    auto handler = [](const std::string&) { return LoopbackServer::Ok("<ok/>", 16); };
+    ASSERT_TRUE(usb ? StartUsb(handler) : StartNetwork(handler));
+    Prepare();
+    // Of the three default Quick Sets, two stay marked.
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(88), "AddToDevice", "0");
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(89), "AddToDevice", "1");
+    test_common::SetString(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(186), "AddToDevice", "1");
+    std::string log = Run({"/Task", "11"});
+
+    std::vector<std::string> bodies = Bodies();
+    ASSERT_EQ(bodies.size(), 1u) << log;
+    std::string prefix = usb ? "" : test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "DestPrefix");
+    std::vector<std::string> names;
+    if (usb) names.push_back(ResString(244));
+    // Enumeration order of the Quick Sets is case-insensitive name order.
+    std::vector<std::pair<std::string, UINT>> marked{{ResString(89), 210}, {ResString(186), 212}};
+    std::sort(marked.begin(), marked.end(), [](const auto& a, const auto& b) {
+      return platform::text::CompareNoCase(a.first, b.first) < 0;
+    });
+    for (const auto& [qs, dest] : marked) names.push_back(prefix + ResString(dest));
+    std::string expected;
+    for (std::size_t i = 0; i < names.size(); ++i)
+      expected += (i ? "&" : "") + std::string("AddScanToDest_") + std::to_string(i + 1) + "=" +
+                  Encoded("PC7^" + names[i] + "^DestFolder");
+    EXPECT_EQ(bodies[0], expected);
+    EXPECT_EQ(log.find("Failed to send dests to device"), std::string::npos) << log;
+  }
+}
+
+TEST_F(PublishTest, Task11ReportsARefusedUpdate) {
+  ASSERT_TRUE(StartNetwork([](const std::string&) {
+    Reply reply;
+    reply.pieces.push_back({"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", 0});
+    return reply;
+  }));
+  Prepare();
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(89), "AddToDevice", "1");
+  std::string log = Run({"/Task", "11"});
+  EXPECT_NE(log.find("Device answered with HTTP status 403"), std::string::npos) << log;
+  EXPECT_NE(log.find("Failed to send dests to device because update failed"), std::string::npos);
+}
+
+TEST_F(PublishTest, Task14DecidesPollingOnTheFirstRun) {
+  // Networked: polling off, nothing sent, no monitor.
+  ASSERT_TRUE(StartNetwork([](const std::string&) { return LoopbackServer::Ok("<ok/>", 16); }));
+  Prepare();
+  std::string log = Run({"/Task", "14"});
+  EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:0");
+  EXPECT_TRUE(m_server.Requests().empty());
+  EXPECT_EQ(log.find("CreateProcess on"), std::string::npos);
+
+  // Direct: polling on, the destinations sent, the monitor started with DevMon=On.
+  m_server.Stop();
+  test_common::ClearNexoraKeys();
+  ASSERT_TRUE(StartUsb([](const std::string&) { return LoopbackServer::Ok("<ok/>", 16); }));
+  Prepare();
+  log = Run({"/Task", "14"});
+  EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
+  ASSERT_EQ(Bodies().size(), 1u) << log;
+  EXPECT_EQ(Bodies()[0].compare(0, 16, "AddScanToDest_1="), 0);
+  const std::string line =
+      MARLIN3_BIN_DIR "/platform_arg_recorder /notifications:DevAddr=dev-1  DevMon=On  DevHostId=PC7";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  std::string record = WaitForRecord();
+  EXPECT_NE(record.find("/notifications:DevAddr=dev-1\narg 9 DevMon=On\narg 13 DevHostId=PC7\n"),
+            std::string::npos)
+      << record;
+
+  // Decided off: nothing happens.
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 0);
+  log = Run({"/Task", "14"});
+  EXPECT_EQ(Bodies().size(), 1u);
+  EXPECT_EQ(log.find("CreateProcess on"), std::string::npos);
+}
+
+TEST_F(PublishTest, Task10RemovesThisPcsDestinations) {
+  for (bool usb : {false, true}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    m_server.Stop();
+    test_common::ClearNexoraKeys();
+    const std::string document =
+        Document(10, 7, {{0, "PC7", "Scan A"}, {4, "OTHER", "Theirs"}, {9, "PC7", "Caf\xC3\xA9"}});
+    auto handler = [document](const std::string& request) {
+      return LoopbackServer::Ok(request.compare(0, 4, "GET ") == 0 ? document : "<ok/>", 64);
+    };
+    ASSERT_TRUE(usb ? StartUsb(handler) : StartNetwork(handler));
+    Prepare();
+    std::string log = Run({"/Task", "10", "/Poll", "0"});
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:0");
+    std::vector<std::string> bodies = Bodies();
+    ASSERT_EQ(bodies.size(), 1u) << log;
+    EXPECT_EQ(bodies[0], "RemoveScanToDest_1=Scan+A&RemoveScanToDest_2=Caf%C3%A9");
+  }
+}
+
+TEST_F(PublishTest, Task15LeavesQuickSetsAndIdentity) {
+  ASSERT_TRUE(StartNetwork([](const std::string&) { return LoopbackServer::Ok("<ok/>", 16); }));
+  Prepare();
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+  std::string log = Run({"/Task", "15"});
+  for (const char* gone : {"ProductToUse", "ScanToOn", "ToolboxExe", "ToolboxId"})
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, gone), "<absent>") << gone;
+  EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "UniquePcName"), "PC7");
+  EXPECT_TRUE(test_common::KeyExists(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(89))) << log;
+  EXPECT_TRUE(m_server.Requests().empty());
+}
+
+// The device simulator (tools/devsim) as a child: HTTP on port 80 of a loopback address of this test
+// process and the USB-tunnel endpoint on a Unix socket; its list is written to a state file.
+class SimulatorRun : public PublishTest {
+ protected:
+  void TearDown() override {
+    StopSimulator();
+    PublishTest::TearDown();
+  }
+
+  bool StartSimulator(const std::vector<std::string>& extra) {
+    // Another test process may hold port 80 of the first address: the simulator then exits, try the next.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      if (StartSimulatorAt("127.78." + std::to_string(getpid() % 200 + 1) + "." + std::to_string(attempt + 1),
+                           extra))
+        return true;
+    }
+    return false;
+  }
+
+  bool StartSimulatorAt(const std::string& address, const std::vector<std::string>& extra) {
+    StopSimulator();
+    m_ready = Scratch() / "sim.ready";
+    m_state = Scratch() / "sim.state";
+    fs::remove(m_ready);
+    m_simAddress = address;
+    std::vector<std::string> args{MARLIN3_BIN_DIR "/marlin3-devsim",
+                                  "--http",
+                                  m_simAddress,
+                                  "--usb",
+                                  "unix:" + m_socket,
+                                  "--ready-file",
+                                  m_ready.string(),
+                                  "--state-out",
+                                  m_state.string(),
+                                  "--log",
+                                  (Scratch() / "sim.log").string(),
+                                  "--lifetime",
+                                  "120"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    int spawned = posix_spawn(&m_sim, argv[0], &quiet, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) return false;
+    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i) {
+      int status = 0;
+      if (waitpid(m_sim, &status, WNOHANG) == m_sim) {
+        m_sim = 0;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!fs::exists(m_ready)) return false;
+    test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", m_simAddress);
+    test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Port", "unix:" + m_socket);
+    return true;
+  }
+
+  void StopSimulator() {
+    if (m_sim <= 0) return;
+    kill(m_sim, SIGTERM);
+    int status = 0;
+    waitpid(m_sim, &status, 0);
+    m_sim = 0;
+  }
+
+  void Connect(bool usb) {
+    test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Connection Type",
+                           usb ? "Direct" : "Network");
+  }
+
+  // The simulator's list, one "ID^HostID^DeviceDisplay^ScanToType" a line, without the header line.
+  std::vector<std::string> State() {
+    std::vector<std::string> lines;
+    std::istringstream in(test_common::ReadFile(m_state));
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty() && line[0] != '#') lines.push_back(line);
+    return lines;
+  }
+
+  pid_t m_sim = 0;
+  fs::path m_ready;
+  fs::path m_state;
+  std::string m_simAddress;
+};
+
+TEST_F(SimulatorRun, PublishThenWithdrawOverHttpAndUsb) {
+  for (bool usb : {true, false}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    test_common::ClearNexoraKeys();
+    Connect(usb);
+    ASSERT_TRUE(
+        StartSimulator({"--entry", "0^OTHER^Theirs^1", "--fault", "on=list,times=1,chunk=7,chunk-delay=5"}));
+    Prepare();
+    std::string log = Run({"/Task", "11"});
+    std::vector<std::string> state = State();
+    // Three default Quick Sets: marked on a direct product only, plus the special destination.
+    ASSERT_EQ(state.size(), usb ? 5u : 1u) << log;
+    if (usb) EXPECT_EQ(state[1], "1^PC7^" + ResString(244) + "^DestFolder");
+
+    std::vector<std::string> thisPc;
+    log = Run({"/Task", "10", "/Poll", "1"});
+    EXPECT_EQ(State(), std::vector<std::string>{"0^OTHER^Theirs^1"}) << log;
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
+
+    // Task 14 with polling on: publishes again and starts the monitor.
+    log = Run({"/Task", "14"});
+    EXPECT_EQ(State().size(), usb ? 5u : 1u) << log;
+    EXPECT_NE(WaitForRecord().find("DevMon=On"), std::string::npos);
+    fs::remove(m_record);
+    Run({"/Task", "15"});
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "<absent>");
+  }
+}
+
+TEST_F(SimulatorRun, RefusedOpensAndHostileListsEndWithALoggedFailure) {
+  Connect(true);
+  ASSERT_TRUE(StartSimulator({"--refuse", "3", "--entry", "2^PC7^Mine^1"}));
+  Prepare();
+  std::string log = Run({"/Task", "10"});
+  EXPECT_NE(log.find("Couldn't OpenBulk, re-trying (2)"), std::string::npos) << log;
+  EXPECT_TRUE(State().empty()) << log;
+
+  struct Case {
+    bool usb;
+    std::string fault;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {false, "on=list,pad=104857600", "HttpSendRequest failed"},
+      {true, "on=list,pad=104857600", "USB response has no HTTP status line"},
+      {false, "on=list,stall=60", "HttpSendRequest failed: (12002)"},
+      {false, "on=list,badchunk=hex", "HttpSendRequest failed"},
+      // Over USB chunk sizes are never read: a cut document is what fails there.
+      {true, "on=list,drop=150", "Getting the original XML data failed over PortBridge"},
+      {false, "on=list,status=500", "Device answered with HTTP status 500"},
+      {true, "on=update,drop=0", "Getting the original XML data failed over PortBridge"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Connect(c.usb);
+    ASSERT_TRUE(StartSimulator({"--entry", "2^PC7^Mine^1", "--fault", c.fault}));
+    auto start = std::chrono::steady_clock::now();
+    log = Run({"/Task", "10"});
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 15.0);
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+  }
+}
+
+}  // namespace
+}  // namespace device_test
