@@ -55,6 +55,7 @@ class StartupTest : public ::testing::Test {
     env.push_back("MARLIN3_UI_SCRIPT=" + scriptPath.string());
     env.push_back("MARLIN3_UI_TRANSCRIPT=" + transcriptPath.string());
     env.push_back("LANG=C");
+    env.push_back("SANE_CONFIG_DIR=" + NoScanners().string());  // never the machine's SANE set-up
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -83,6 +84,14 @@ class StartupTest : public ::testing::Test {
     const fs::path dir = Scratch() / "nobridge";
     fs::create_directories(dir);
     if (!fs::exists(dir / "libDvPortBridge.so")) std::ofstream(dir / "libDvPortBridge.so") << "";
+    return dir;
+  }
+
+  // A SANE set-up of the test's own with no backend at all.
+  static fs::path NoScanners() {
+    const fs::path dir = Scratch() / "sane-none";
+    fs::create_directories(dir);
+    if (!fs::exists(dir / "dll.conf")) std::ofstream(dir / "dll.conf") << "";
     return dir;
   }
 
@@ -209,7 +218,7 @@ TEST_F(StartupTest, DeviceAddressMustMatchExactly) {
     ClearRegistry();
     MakeNetworked();
     if (!c.networked) SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
-    ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);  // first run, main key exists
+    ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);  // first run, main key exists
 
     RunResult run = Start({"/DevAddr", c.address, "/Task", "10", "/Poll", "1"});
     EXPECT_EQ(run.exitCode, 0);
@@ -232,7 +241,7 @@ TEST_F(StartupTest, DeviceAddressIsStoredOnAFirstRunToo) {
 
 TEST_F(StartupTest, Task15DeletesExactlyFourValues) {
   MakeNetworked();
-  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
   SetString(HKEY_CURRENT_USER, m_mainKey, "DestPrefix", "AB:");
   SetString(HKEY_CURRENT_USER, m_mainKey, "UniquePcName", "host-one");
   SetDword(HKEY_CURRENT_USER, m_mainKey, "LastTmpNum", 7);
@@ -305,7 +314,7 @@ TEST_F(StartupTest, ShowDebugShowsTheFirstErrorOnly) {
 
 TEST_F(StartupTest, AllHideBitsAndTheConvertTaskSilenceErrorBoxes) {
   SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
-  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
 
   // Errors after start-up: ScanToOn, ToolboxExe and ToolboxId are absent, so task 15 logs failures.
   RunResult shown = Start({"/ShowDebug", "/Task", "15"}, "msgbox OK\n");
@@ -322,23 +331,19 @@ TEST_F(StartupTest, AllHideBitsAndTheConvertTaskSilenceErrorBoxes) {
   RunResult convert = Start({"/ShowDebug", "/Task", "8"});
   EXPECT_EQ(convert.exitCode, 0);
   EXPECT_EQ(convert.transcript, "");
-  EXPECT_TRUE(
-      Has(convert.log, "halyard.cpp: InitInstance> Convert task (DoConvertFile) not available yet\r\n"));
+  EXPECT_TRUE(Has(convert.log, "GetInFileNames> No filename given, hide level prevents user prompt")) << convert.log;
 }
 
 TEST_F(StartupTest, TasksOfLaterStepsSayTheyAreNotAvailable) {
   SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
-  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
   struct Case {
     std::vector<std::string> args;
     const char* line;
   };
   const Case cases[] = {
       {{"/Task", "7"}, "Device setup dialog (SetupDevice) not available yet"},
-      {{"/Task", "abc"}, "Main dialog (halyardDlg) not available yet"},  // read as 0: interactive
-      {{"/Task", "3", "/Hide", "1"}, "Scan (DoScan) and delivery (DoFile, DoEmail, DoApp) not available yet"},
       {{"/Task", "13", "/DevDest", "[Setup] on PC"}, "Device setup dialog (SetupDevice) not available yet"},
-      {{"/Task", "13", "/DevDest", "Nothing"}, "Scan (DoScan) and delivery"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -348,18 +353,35 @@ TEST_F(StartupTest, TasksOfLaterStepsSayTheyAreNotAvailable) {
   }
 }
 
+TEST_F(StartupTest, ScanTasksRunTheScanJob) {
+  SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
+  // No scanner here: the scan job offers the source choice, and its Cancel ends the run quietly.
+  const std::vector<std::vector<std::string>> scans = {
+      {"/Task", "3", "/Hide", "1"},
+      {"/Task", "13", "/DevDest", "Nothing"},  // no Quick Set of that name: the scratch Quick Set
+  };
+  for (const auto& args : scans) {
+    SCOPED_TRACE(args[1]);
+    RunResult run = Start(args, "dialog 143\ncancel\n");
+    EXPECT_EQ(run.exitCode, 0) << run.transcript;
+    EXPECT_TRUE(Has(run.log, "TwainScan.cpp: SelectSource> user canceled from scanner selection dialog")) << run.log;
+    EXPECT_FALSE(Has(run.log, "not available yet")) << run.log;
+  }
+}
+
 TEST_F(StartupTest, DeviceDestinationSelectsTheQuickSet) {
   SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
-  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
   // Two Quick Sets with the same name on the device: the first in enumeration order wins.
   SetString(HKEY_CURRENT_USER, Qs("AAA copy"), "DevDest", ResString(210));
-  RunResult run = Start({"/Task", "13", "/DevDest", ResString(210)});
+  RunResult run = Start({"/Task", "15", "/DevDest", ResString(210)});
   EXPECT_TRUE(Has(run.log, "halyard.cpp: GetQsFromDeviceName> Matched " + ResString(210) +
                                " deviceName with AAA copy\r\n"))
       << run.log;
 
   // "Qs" given: no lookup.
-  run = Start({"/Task", "13", "/Qs", m_s89, "/DevDest", ResString(210)});
+  run = Start({"/Task", "15", "/Qs", m_s89, "/DevDest", ResString(210)});
   EXPECT_FALSE(Has(run.log, "Matched")) << run.log;
 }
 
@@ -368,36 +390,46 @@ TEST_F(StartupTest, MessageReviewShowsEveryBoxInOrder) {
   const std::string script =
       "msgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\n"
       "msgbox YES\nmsgbox NO\n"
+      "msgbox NO\ndialog 143\nok\nmsgbox OK\n"
       "msgbox OK\nmsgbox OK\ndialog 148\nok\nmsgbox NO\n";
   RunResult run = Start({"/Task", "9"}, script);
   EXPECT_EQ(run.exitCode, 0) << run.transcript;
   const std::string caption = ResString(193);
-  std::string expected;
+  std::string start;
   for (UINT id : {221u, 191u, 199u, 200u, 201u})
-    expected += Box(caption, ResString(id), "OK", "exclamation", "OK");
-  expected += Box(ResString(230), ResString(245), "YESNO", "none", "YES");
-  expected += Box(ResString(230), ResString(192), "YESNO", "none", "NO");
-  expected += Box(caption, ResString(215), "OK", "exclamation", "OK");
+    start += Box(caption, ResString(id), "OK", "exclamation", "OK");
+  start += Box(ResString(230), ResString(245), "YESNO", "none", "YES");
+  start += Box(ResString(230), ResString(192), "YESNO", "none", "NO");
+  EXPECT_EQ(run.transcript.substr(0, start.size()), start);
+
+  // Then the acquisition's review: the more-pages question and the source choice in preview mode,
+  // whose OK shows its "nothing chosen" box.
+  const std::string rest = run.transcript.substr(start.size());
+  const size_t more = rest.find(Box(ResString(230), ResString(146), "YESNO", "question", "NO"));
+  const size_t sources = rest.find("dialog 143 caption=");
+  const size_t preview = rest.find("item \"SCAN SOURCE 1\"");
+  const size_t mail = rest.find(Box(caption, ResString(215), "OK", "exclamation", "OK"));
   std::string s216 = ResString(216);
   s216.replace(s216.find("%1"), 2, "USER_DEFINED");
-  expected += Box(caption, s216, "OK", "exclamation", "OK");
-  // Then the multi-file warning dialog with string 218 as its text, closed with OK.
-  const std::string before = expected;
-  expected.clear();
-  std::string s219 = ResString(219);
-  s219.replace(s219.find("%1"), 2, "USER_DEFINED");
-  expected += Box(ResString(220), s219, "YESNO", "none", "NO");
-  ASSERT_GT(run.transcript.size(), before.size() + expected.size()) << run.transcript;
-  EXPECT_EQ(run.transcript.substr(0, before.size()), before);
-  EXPECT_EQ(run.transcript.substr(run.transcript.size() - expected.size()), expected);
-  const std::string dialog =
-      run.transcript.substr(before.size(), run.transcript.size() - before.size() - expected.size());
-  EXPECT_EQ(dialog.rfind("dialog 148 caption=", 0), 0u) << dialog;
+  const size_t app = rest.find(Box(caption, s216, "OK", "exclamation", "OK"));
+  const size_t multi = rest.find("dialog 148 caption=");
+  EXPECT_EQ(more, 0u) << rest;
+  EXPECT_LT(more, sources);
+  EXPECT_LT(sources, preview);
+  EXPECT_LT(preview, mail);
+  EXPECT_LT(mail, app);
+  EXPECT_LT(app, multi);
+  ASSERT_NE(multi, std::string::npos) << rest;
+  const std::string dialog = rest.substr(multi);
   EXPECT_TRUE(Has(dialog, "  1058 static text=\"" + ResString(218) + "\"\n")) << dialog;
   EXPECT_TRUE(Has(dialog, "  1057 check unchecked")) << dialog;
   EXPECT_TRUE(Has(dialog, "> ok\nend dialog 148 result=1\n")) << dialog;
-  EXPECT_TRUE(Has(run.log, "TWAIN acquisition review"));
-  EXPECT_FALSE(Has(run.log, "Multi-file warning dialog")) << run.log;
+  std::string s219 = ResString(219);
+  s219.replace(s219.find("%1"), 2, "USER_DEFINED");
+  const std::string last = Box(ResString(220), s219, "YESNO", "none", "NO");
+  EXPECT_EQ(run.transcript.substr(run.transcript.size() - last.size()), last);
+  EXPECT_FALSE(Has(run.log, "TWAIN acquisition review not available yet")) << run.log;
+  EXPECT_FALSE(Has(run.log, "Multi-file warning dialog (MultiFileWarnDialog) not available yet")) << run.log;
 }
 
 TEST_F(StartupTest, MissingResourceLibraryShowsTheProgramsOwnMessage) {
@@ -442,7 +474,7 @@ TEST_F(StartupTest, UnattendedRunsShowNoBoxEvenForErrorsBeforeTheMaskIsRead) {
   }
 
   // Every hide bit set in the Quick Set record itself, not on the command line.
-  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
   SetString(HKEY_CURRENT_USER, Qs(m_s89), "Hide", "286331153");
   RunResult run = Start({"/ShowDebug", "1", "/Task", "15"});
   EXPECT_EQ(run.exitCode, 0) << run.log;
@@ -474,7 +506,7 @@ TEST_F(StartupTest, DamagedSettingsStoreIsNamedAndLeftAlone) {
 
 TEST_F(StartupTest, ValuesCannotForgeLogLines) {
   SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
-  ASSERT_EQ(Start({"/Task", "0", "/Hide", "1"}).exitCode, 0);
+  ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
   SetString(HKEY_CURRENT_USER, Qs("Evil\r\nhalyard.cpp: InitInstance> forged"), "DevDest", "Dest 1");
 
   RunResult run = Start({"/Qs", "A\r\nhalyard.cpp: InitInstance> forged too", "/Task", "15", "/LogDebug", "3"});
