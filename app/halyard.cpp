@@ -10,6 +10,7 @@
 #include "scan/TwainScan.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
+#include "ui/HalyardDlg.h"
 
 std::string g_strQsName;
 
@@ -356,10 +357,19 @@ void ScanApp::RunPoll(DebugTrace& trace) {
 
 void ScanApp::RunInteractive(DebugTrace& trace) {
   if ((m_nHide & settings::kHideMainDialog) == 0) {
-    // Until the main dialog exists its run ends like a cancelled one.
-    NotAvailableYet(trace, "Main dialog (halyardDlg)");
-    if (m_nTask == kTaskReview) ShowErrorMessages();
-    return;
+    CHalyardDlg dlg(g_strQsName);
+    dlg.m_nTask = m_nTask;
+    dlg.m_FindIris = [this] { return FindIris(); };
+    const INT_PTR result = dlg.DoModal();
+    // The review never scans, whatever ended the dialog.
+    if (m_nTask == kTaskReview) {
+      ShowErrorMessages();
+      return;
+    }
+    if (result == IDCANCEL) return;
+    m_nTask = dlg.m_nTask;
+    if (m_nTask == kTaskInteractive) g_strQsName = LoadStr(104, trace, __LINE__);
+    ReadHideMask();
   }
   if (!DoScan()) return;
   int dest = settings::kQsDest.nDefault;
