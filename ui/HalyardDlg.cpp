@@ -99,7 +99,8 @@ bool CHalyardDlg::LoadQsCombo() {
     }
     DWORD entryTask = kTaskSaved;
     MyReg sub;
-    if (sub.Open(HKEY_CURRENT_USER, path + "\\" + name, KEY_READ, false)) sub.Query(entryTask, settings::kQsTask);
+    if (sub.Open(HKEY_CURRENT_USER, path + "\\" + name, KEY_READ, false))
+      sub.Query(entryTask, settings::kQsTask);
     if (m_QsCombo.SetItemData(index, entryTask) == CB_ERR) trace.Error(TRACE_NUMBERED("SetItemData failed"));
     if (name == last) task = static_cast<int>(entryTask);
   }
@@ -236,7 +237,8 @@ void CHalyardDlg::OnSetup() {
     if (index < 0) {
       trace.Error(TRACE_NUMBERED("AddString failed"));
     } else {
-      if (m_QsCombo.SetItemData(index, kTaskSaved) == CB_ERR) trace.Error(TRACE_NUMBERED("SetItemData failed"));
+      if (m_QsCombo.SetItemData(index, kTaskSaved) == CB_ERR)
+        trace.Error(TRACE_NUMBERED("SetItemData failed"));
       // Selected by its index: a prefix search could pick a longer name listed earlier.
       if (m_QsCombo.SetCurSel(index) == CB_ERR) trace.Error(TRACE_NUMBERED("SelectString failed"));
       UpdateBtnTxt(kTaskSaved);
