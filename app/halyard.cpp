@@ -367,6 +367,11 @@ void ScanApp::RunInteractive(DebugTrace& trace) {
       return;
     }
     if (result == IDCANCEL) return;
+    // A dialog that could not be shown chose nothing: scanning without the user's word would surprise.
+    if (result != IDOK) {
+      trace.Error("Main dialog failed to display");
+      return;
+    }
     m_nTask = dlg.m_nTask;
     if (m_nTask == kTaskInteractive) g_strQsName = LoadStr(104, trace, __LINE__);
     ReadHideMask();
