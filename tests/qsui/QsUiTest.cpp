@@ -220,4 +220,58 @@ TEST_F(QsUiTest, ReviewModeAlternatesTheScanCaption) {
   EXPECT_FALSE(Has(run.transcript, "end dialog 102 result=1")) << run.transcript;
 }
 
+// A new Quick Set named like the start of an existing one: the box selects and later deletes the new
+// one by its whole name (a prefix search would act on "Save as TIFF", listed before it).
+TEST_F(QsUiTest, ShortNameIsSelectedAndDeletedByItsWholeName) {
+  const std::string folder = (m_dir / "out").string() + "/";
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\ncheck 40\nnext\nradio 1062\ntype 57 " + folder +
+      "\nnext\ntype 1021 save\nnext\nfinish\nshow\n" +
+      "click 3\nwizard\nradio 1017\nnext\nselect 1044 save\nnext\nfinish\nshow\ncancel\n";
+  const RunResult run = Marlin(script);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  const size_t first = run.transcript.find("> show");
+  const size_t second = run.transcript.find("> show", first + 1);
+  ASSERT_NE(second, std::string::npos) << run.transcript;
+  const std::string afterNew = run.transcript.substr(first, second - first);
+  EXPECT_TRUE(Has(afterNew, "sel=4 text=\"save\"")) << afterNew;
+  const std::string afterDelete = run.transcript.substr(second);
+  EXPECT_TRUE(Has(afterDelete, "item \"Save as TIFF\"")) << afterDelete;
+  EXPECT_FALSE(Has(afterDelete, "item \"save\"")) << afterDelete;
+  EXPECT_TRUE(Has(QueryQs("Save as TIFF"), "Dest"));
+}
+
+// Custom sizes: below the least width is refused with a message; 8.5 by 15 inches is stored in twips.
+TEST_F(QsUiTest, CustomPaperIsCheckedAndStoredInTwips) {
+  const std::string folder = (m_dir / "out").string() + "/";
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nnext\n"
+      "radio 47\ntype 54 0.99\ntype 52 15\nnext\nmsgbox OK\n"
+      "type 54 8.5\nnext\nradio 1062\ntype 57 " +
+      folder +
+      "\nnext\n"
+      "type 1021 Tall\nnext\nfinish\ncancel\n";
+  const RunResult run = Marlin(script);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  const std::string qs = QueryQs("Tall");
+  EXPECT_TRUE(Has(qs, "12240")) << qs;
+  EXPECT_TRUE(Has(qs, "21600")) << qs;
+  EXPECT_TRUE(Has(qs, "PaperSize    REG_SZ    29")) << qs;
+}
+
+// The e-mail page: without the mail window, To and Subject are needed; the focus goes to the empty one.
+TEST_F(QsUiTest, MailPageNeedsToAndSubjectWithoutTheMailWindow) {
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nradio 1001\ncheck 40\nnext\n"
+      "uncheck 1025\ntype 65 Scans\nnext\nmsgbox OK\nshow\n"
+      "type 64 \" me@example.org \"\nnext\nnext\ntype 1021 Mail me\nnext\nfinish\ncancel\n";
+  const RunResult run = Marlin(script);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "page 133 buttons=BACK|NEXT caption=\"E-mail\" focus=64"))
+      << run.transcript;
+  const std::string qs = QueryQs("Mail me");
+  EXPECT_TRUE(Has(qs, " me@example.org ")) << qs;  // stored as typed
+  EXPECT_TRUE(Has(qs, "Dest    REG_SZ    1")) << qs;
+}
+
 }  // namespace
