@@ -274,4 +274,22 @@ TEST_F(QsUiTest, MailPageNeedsToAndSubjectWithoutTheMailWindow) {
   EXPECT_TRUE(Has(qs, "Dest    REG_SZ    1")) << qs;
 }
 
+// Modifying a Quick Set: the pages open with its values and Finish stores the change under its name.
+TEST_F(QsUiTest, ModifyChangesTheChosenQuickSet) {
+  Marlin("dialog 102\ncancel\n");
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1049\nnext\nselect 1044 Save as TIFF\nnext\nshow\nnext\n"
+      "select 42 300 dpi\nnext\nnext\n";
+  // The save page appears when the device takes scan-to destinations; the name is hidden there.
+  const RunResult probe = Marlin(script + "show\ncancel\ncancel\n");
+  const bool savePage = Has(probe.transcript, "page 137");
+  const RunResult run = Marlin(script + (savePage ? "next\n" : "") + "finish\ncancel\n");
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "1000 radio checked")) << run.transcript;  // its file destination
+  if (savePage) EXPECT_TRUE(Has(run.transcript, "1021 edit hidden")) << run.transcript;
+  const std::string qs = QueryQs("Save as TIFF");
+  EXPECT_TRUE(Has(qs, "Res    REG_SZ    300")) << qs;
+  EXPECT_TRUE(Has(qs, "Type    REG_SZ    17")) << qs;
+}
+
 }  // namespace
