@@ -189,7 +189,12 @@ LRESULT PPFile::CheckOneTimePath() {
   // A three-letter extension is needed; anything else gets the type's one appended.
   if (dot == std::string::npos || dot < slash || dot + 4 != path.size()) {
     if (wiz->m_nType == 0) wiz->m_nType = 10;
-    path += "." + wiz->m_ValueGetter.ConvertTypeToExt(wiz->m_nType);
+    const std::string ext = wiz->m_ValueGetter.ConvertTypeToExt(wiz->m_nType);
+    // Without the resource library there is no extension to add: a bare "." would help nobody.
+    if (ext.empty())
+      trace.Error(TRACE_NUMBERED("No extension for the file type"));
+    else
+      path += "." + ext;
   }
   std::error_code ec;
   if (std::filesystem::exists(path, ec)) {
