@@ -292,4 +292,19 @@ TEST_F(QsUiTest, ModifyChangesTheChosenQuickSet) {
   EXPECT_TRUE(Has(qs, "Type    REG_SZ    17")) << qs;
 }
 
+// The application page: a path to a missing program is refused; the folder is needed only when the
+// file name is not asked for.
+TEST_F(QsUiTest, ApplicationPageChecksTheProgramAndTheFolder) {
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nradio 1002\ncheck 40\nnext\n"
+      "type 75 /no/such/program\nnext\nmsgbox OK\n"
+      "type 75 /bin/true\ncheck 1046\ntype 78 \" \"\nnext\nmsgbox OK\n"
+      "uncheck 1046\nnext\nnext\ntype 1021 Open it\nnext\nfinish\ncancel\n";
+  const RunResult run = Marlin(script);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  const std::string qs = QueryQs("Open it");
+  EXPECT_TRUE(Has(qs, "AppExe    REG_SZ    /bin/true")) << qs;
+  EXPECT_TRUE(Has(qs, "Dest    REG_SZ    2")) << qs;
+}
+
 }  // namespace
