@@ -143,6 +143,8 @@ TEST_F(QsUiTest, NewQuickSetToAFolderIsListedSelectedAndScansThere) {
   EXPECT_TRUE(Has(qs, "Task")) << qs;
   EXPECT_TRUE(Has(qs, "Type") && Has(qs, "75")) << qs;
   EXPECT_TRUE(Has(qs, "Quality") && Has(qs, "3")) << qs;
+  // Saved without asking (0x1000), own scan settings (0x10), the mail window shown (0x10000 clear).
+  EXPECT_TRUE(Has(qs, "Hide    REG_SZ    4112")) << qs;
   EXPECT_TRUE(Has(run.transcript, "sel=3 text=\"My Folder Set\"") ||
               Has(run.transcript, "text=\"My Folder Set\""))
       << run.transcript;
