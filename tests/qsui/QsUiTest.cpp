@@ -309,4 +309,36 @@ TEST_F(QsUiTest, ApplicationPageChecksTheProgramAndTheFolder) {
   EXPECT_TRUE(Has(qs, "Dest    REG_SZ    2")) << qs;
 }
 
+// Review mode's wizard: every page in the order added, each showing its messages instead of checking;
+// Finish stays twice (the summaries) and closes on the third press; nothing is saved.
+TEST_F(QsUiTest, ReviewWizardShowsEveryPageAndSavesNothing) {
+  Marlin("dialog 102\ncancel\n");
+  const std::string before = QueryMain();
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nnext\nnext\nmsgbox OK\nnext\nmsgbox OK\nnext\n"
+      "next\nmsgbox OK\nmsgbox OK\nmsgbox OK\nnext\nmsgbox OK\nnext\nnext\ndialog 146\nok\nmsgbox OK\nmsgbox "
+      "OK\n"
+      "next\nmsgbox OK\nnext\nnext\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\n"
+      "finish\nfinish\nshow\nfinish\n";
+  const RunResult run = Marlin(script, {"/Task", "9"});
+  std::string pages;
+  for (size_t at = run.transcript.find("\npage "); at != std::string::npos;
+       at = run.transcript.find("\npage ", at + 1))
+    pages += run.transcript.substr(at + 6, 3) + " ";
+  // The finish page twice: once shown, once written again by "show".
+  EXPECT_EQ(pages, "145 141 140 130 131 133 132 134 150 137 139 139 ") << run.transcript;
+  const size_t end = run.transcript.find("end wizard result=12325");
+  ASSERT_NE(end, std::string::npos) << run.transcript;
+  // The second Finish press left the wizard open: "show" ran on the finish page.
+  EXPECT_LT(run.transcript.find("> show"), end);
+  // The same Quick Sets as before: no key added, none removed.
+  auto keys = [](const std::string& listing) {
+    std::string out;
+    for (size_t at = listing.find("\nHKEY_"); at != std::string::npos; at = listing.find("\nHKEY_", at + 1))
+      out += listing.substr(at, listing.find('\n', at + 1) - at);
+    return out;
+  };
+  EXPECT_EQ(keys(QueryMain()), keys(before));
+}
+
 }  // namespace
