@@ -12,6 +12,7 @@
 #include "scan/MultiFileWarnDialog.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
+#include "ui/HalyardDlg.h"
 
 std::string g_strQsName;
 
@@ -367,10 +368,24 @@ void ScanApp::RunPoll(DebugTrace& trace) {
 
 void ScanApp::RunInteractive(DebugTrace& trace) {
   if ((m_nHide & settings::kHideMainDialog) == 0) {
-    // Until the main dialog exists its run ends like a cancelled one.
-    NotAvailableYet(trace, "Main dialog (halyardDlg)");
-    if (m_nTask == kTaskReview) ShowErrorMessages();
-    return;
+    CHalyardDlg dlg(g_strQsName);
+    dlg.m_nTask = m_nTask;
+    dlg.m_FindIris = [this] { return FindIris(); };
+    const INT_PTR result = dlg.DoModal();
+    // The review never scans, whatever ended the dialog.
+    if (m_nTask == kTaskReview) {
+      ShowErrorMessages();
+      return;
+    }
+    if (result == IDCANCEL) return;
+    // A dialog that could not be shown chose nothing: scanning without the user's word would surprise.
+    if (result != IDOK) {
+      trace.Error("Main dialog failed to display");
+      return;
+    }
+    m_nTask = dlg.m_nTask;
+    if (m_nTask == kTaskInteractive) g_strQsName = LoadStr(104, trace, __LINE__);
+    ReadHideMask();
   }
   if (!DoScan()) return;
   int dest = settings::kQsDest.nDefault;

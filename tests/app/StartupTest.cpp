@@ -142,9 +142,10 @@ class StartupTest : public ::testing::Test {
 };
 
 TEST_F(StartupTest, FirstRunCreatesTheDefaultQuickSets) {
-  RunResult run = Start({});
+  // No options: task 3, the main dialog; closing it ends the run without a scan.
+  RunResult run = Start({}, "dialog 102\ncancel\n");
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.transcript, "");
+  EXPECT_TRUE(Has(run.transcript, "end dialog 102 result=2\n")) << run.transcript;
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "Qs"), m_s89);
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "ProductToUse"), "Kyte");
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "DestPrefix"), "");
@@ -166,9 +167,6 @@ TEST_F(StartupTest, FirstRunCreatesTheDefaultQuickSets) {
     EXPECT_EQ(Stored(HKEY_CURRENT_USER, Qs(e.name), "Type"), e.type);
     EXPECT_EQ(Stored(HKEY_CURRENT_USER, Qs(e.name), "AddToDevice"), "1");  // directly connected
   }
-  // No options: task 3, whose main dialog is a later step.
-  EXPECT_TRUE(Has(run.log, "halyard.cpp: InitInstance> Main dialog (halyardDlg) not available yet\r\n"))
-      << run.log;
 }
 
 TEST_F(StartupTest, FirstRunOnANetworkedProductPrefixesTheDestinations) {
@@ -387,13 +385,19 @@ TEST_F(StartupTest, DeviceDestinationSelectsTheQuickSet) {
 
 TEST_F(StartupTest, MessageReviewShowsEveryBoxInOrder) {
   SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
+  // The main dialog in review mode first; closing it starts the boxes.
   const std::string script =
+      "dialog 102\ncancel\n"
       "msgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\n"
       "msgbox YES\nmsgbox NO\n"
       "msgbox NO\ndialog 143\nok\nmsgbox OK\n"
       "msgbox OK\nmsgbox OK\ndialog 148\nok\nmsgbox NO\n";
-  RunResult run = Start({"/Task", "9"}, script);
+  // The main dialog in review mode first; its Cancel leads to the boxes.
+  RunResult run = Start({"/Task", "9"}, "dialog 102\ncancel\n" + script);
   EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  const std::string closed = "end dialog 102 result=2\n";
+  ASSERT_NE(run.transcript.find(closed), std::string::npos) << run.transcript;
+  run.transcript = run.transcript.substr(run.transcript.find(closed) + closed.size());
   const std::string caption = ResString(193);
   std::string start;
   for (UINT id : {221u, 191u, 199u, 200u, 201u})
