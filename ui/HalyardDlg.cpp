@@ -4,6 +4,10 @@
 
 #include "platform/ui/DataExchange.h"
 #include "platform/ui/UiTypes.h"
+#include "app/halyard.h"
+#include "device/DeviceTalk.h"
+#include "platform/framework/Afx.h"
+#include "platform/ui/MessageBox.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
 #include "settings/ValueGetter.h"
@@ -17,7 +21,6 @@ constexpr int kIdScan = 1048;
 constexpr int kIdSetup = 3;
 constexpr int kTaskSaved = 2;
 constexpr int kTaskOneTime = 3;
-constexpr int kTaskReview = 9;
 
 struct Caption {
   int nTask;
@@ -243,11 +246,9 @@ void CHalyardDlg::OnSetup() {
       if (m_QsCombo.SetCurSel(index) == CB_ERR) trace.Error(TRACE_NUMBERED("SelectString failed"));
       UpdateBtnTxt(kTaskSaved);
     }
-    // The device's destination list (SendDestToDevice) is updated by the device code, which this
-    // build does not have yet.
-    if (wizard.m_bAddToDevice) trace.Error("Sending the destination to the device not available yet");
+    if (wizard.m_bAddToDevice) GetScanApp()->SendDestToDevice(wizard.m_strDevDest);
   } else if (wizard.m_nMode == ModifyQs) {
-    if (values.IsScanToAvailable()) trace.Error("Updating the device's destination list not available yet");
+    if (values.IsScanToAvailable()) UpdateModifiedOnDevice(wizard);
   } else if (wizard.m_nMode == RemoveQs) {
     m_QsList.clear();
     GetQsList();
@@ -269,6 +270,41 @@ void CHalyardDlg::OnSetup() {
         values.SetMainStr(settings::kMainQs.pszName, m_strQsName, false);
       }
     }
+  }
+}
+
+// A changed Quick Set: its old name leaves the device and its new one arrives, as the change asks.
+void CHalyardDlg::UpdateModifiedOnDevice(const CQsWizard& wizard) {
+  DebugTrace trace("UpdateModifiedOnDevice", __FILE__);
+  ValueGetter& values = GetScanApp()->GetValueGetter();
+  std::string oldName;
+  bool wasOnDevice = false;
+  values.GetSetting(settings::kQsDevDestOld, oldName, wizard.m_strQsName);
+  values.GetSetting(settings::kQsAddToDeviceOld, wasOnDevice, wizard.m_strQsName);
+  if (!wasOnDevice) {
+    if (wizard.m_bAddToDevice) GetScanApp()->SendDestToDevice(wizard.m_strDevDest);
+    return;
+  }
+  DeviceTalk device;
+  const std::vector<std::string> oldNames{oldName};
+  bool ok = true;
+  const char* failure = nullptr;
+  if (wizard.m_bAddToDevice) {
+    if (oldName == wizard.m_strDevDest) return;
+    const std::vector<std::string> newNames{wizard.m_strDevDest};
+    ok = device.Update(&oldNames, false);
+    ok = device.Update(&newNames, true) && ok;  // both are always attempted
+    failure = "Failed to modify dest name on device";
+  } else {
+    ok = device.Update(&oldNames, false);
+    failure = "Failed to remove modified dest from device";
+  }
+  if (!ok) {
+    std::string text, caption;
+    AfxLoadString(108, text);
+    AfxLoadString(176, caption);
+    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+    trace.Error(failure);
   }
 }
 

@@ -13,6 +13,8 @@
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Dialog.h"
 
+class CQsWizard;
+
 class CHalyardDlg : public CDialog {
  public:
   enum { IDD = 102 };
@@ -30,6 +32,8 @@ class CHalyardDlg : public CDialog {
   void OnScan();
   void OnSetup();
   void SetupDevice();
+  // The device steps of a changed Quick Set (remove the old name, add the new one).
+  void UpdateModifiedOnDevice(const CQsWizard& wizard);
 
   int m_nTask = 3;
   std::vector<std::string> m_QsList;
