@@ -212,7 +212,8 @@ bool ScanApp::FindIris() {
   if (path.empty()) {
     trace.Write("Readiris path Not find in general search!");
     MyReg iris;
-    if (iris.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\I.R.I.S.\\Readiris\\10.0\\", KEY_READ, false)) {
+    // Windows reads "...\\10.0\\" as the key itself; this registry refuses the empty last component.
+    if (iris.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\I.R.I.S.\\Readiris\\10.0", KEY_READ, false)) {
       std::string complete, folder;
       iris.Query(complete, "CompleteInstall");
       if (complete == "1") {

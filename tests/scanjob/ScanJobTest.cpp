@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -323,6 +324,72 @@ TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
   run = Marlin({"/Task", "8", "/Type", "146", "/OutFile", Out("x.pdf").string()});
   EXPECT_EQ(run.transcript, "");
   EXPECT_NE(run.log.find("No filename given, hide level prevents user prompt"), std::string::npos);
+}
+
+
+TEST_F(ScanJobTest, FindIrisMakesTheOcrQuickSetOnceFromEachSource) {
+  const fs::path windows = m_dir / "windows";
+  fs::create_directories(windows);
+  auto exe = [&](const std::string& folder) {
+    fs::create_directories(m_dir / folder);
+    std::ofstream(m_dir / folder / "readiris.exe") << "";
+    return (m_dir / folder).string();
+  };
+  const std::string main = "HKCU\\SOFTWARE\\Nexora\\marlin3";
+  auto appExe = [&]() {
+    return Capture(Env() + Bin("marlin3-reg") + " query " + Quote(main + "\\Scan to OCR") + " /v AppExe 2>/dev/null");
+  };
+  auto startMainDialog = [&]() {
+    std::ofstream(m_dir / "script.txt") << "dialog 102\ncancel\n";
+    return Shell("MARLIN3_WINDOWS_DIR=" + Quote(windows.string()) + " " + Bin("marlin3"));
+  };
+  struct Case {
+    const char* name;
+    std::function<std::string()> install;  // gives the folder it installed to
+  };
+  const Case cases[] = {
+      {"ini current-version-path, CR LF line",
+       [&] {
+         const std::string folder = exe("iris-ini");
+         std::ofstream(windows / "readiris.ini") << "[x]\r\ncurrent-version-path= " << folder << "  \r\nmore=1\r\n";
+         return folder;
+       }},
+      {"machine key",
+       [&] {
+         const std::string folder = exe("iris-key");
+         const std::string key = "HKLM\\SOFTWARE\\I.R.I.S.\\Readiris\\10.0";
+         Shell(Bin("marlin3-reg") + " add " + Quote(key) + " /v CompleteInstall /d 1 /f >/dev/null");
+         Shell(Bin("marlin3-reg") + " add " + Quote(key) + " /v Path /d " + Quote(folder) + " /f >/dev/null");
+         return folder;
+       }},
+      {"profile full_path9",
+       [&] {
+         const std::string folder = exe("iris-profile");
+         std::ofstream(windows / "readiris.ini") << "[Readiris]\nfull_path9=" << folder << "\n";
+         return folder;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Shell(Bin("marlin3-reg") + " delete " + Quote(main + "\\Scan to OCR") + " /f >/dev/null 2>&1");
+    Shell(Bin("marlin3-reg") + " delete " + Quote("HKLM\\SOFTWARE\\I.R.I.S.") + " /f >/dev/null 2>&1");
+    fs::remove(windows / "readiris.ini");
+    const std::string folder = c.install();
+    EXPECT_EQ(startMainDialog(), 0) << ReadFile(m_dir / "tmp" / "marlin3.log");
+    EXPECT_NE(appExe().find(folder + "/readiris.exe"), std::string::npos) << appExe();
+  }
+  // Present once: never rewritten, even when the application has moved.
+  const std::string before = appExe();
+  std::ofstream(windows / "readiris.ini") << "current-version-path=" << exe("moved") << "\n";
+  EXPECT_EQ(startMainDialog(), 0);
+  EXPECT_EQ(appExe(), before);
+  // No application anywhere: no Quick Set.
+  Shell(Bin("marlin3-reg") + " delete " + Quote(main + "\\Scan to OCR") + " /f >/dev/null 2>&1");
+  fs::remove(windows / "readiris.ini");
+  fs::remove_all(m_dir / "iris-profile");
+  Shell(Bin("marlin3-reg") + " delete " + Quote("HKLM\\SOFTWARE\\I.R.I.S.") + " /f >/dev/null 2>&1");
+  EXPECT_EQ(startMainDialog(), 0);
+  EXPECT_EQ(appExe(), "");
 }
 
 }  // namespace
