@@ -3,6 +3,7 @@
 // every box and dialog, the output checked by independent readers (pdfinfo, tiffinfo, identify).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -326,6 +327,54 @@ TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
   EXPECT_NE(run.log.find("No filename given, hide level prevents user prompt"), std::string::npos);
 }
 
+
+// The mail road: every prompt and the mail window hidden (silent), the scanner's dialog picks the
+// feeder, Extended MAPI submits to a real SMTP server on loopback (the mail tests' aiosmtpd server).
+TEST_F(ScanJobTest, MailRoadSendsEveryPageAsAnAttachment) {
+  const fs::path received = m_dir / "received";
+  const fs::path portFile = m_dir / "smtp-port.txt";
+  FILE* server = popen(("/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/smtp_server.py") +
+                        " --maildir " + Quote(received.string()) + " > " + Quote(portFile.string()))
+                           .c_str(),
+                       "w");
+  ASSERT_NE(server, nullptr);
+  std::string port;
+  for (int i = 0; i < 100 && port.empty(); ++i) {
+    const std::string text = ReadFile(portFile);
+    if (text.rfind("PORT ", 0) == 0) port = text.substr(5, text.find('\n') - 5);
+    if (port.empty()) usleep(50000);
+  }
+  ASSERT_FALSE(port.empty()) << "the SMTP server did not start";
+  const std::string xdg = "XDG_CONFIG_HOME=" + Quote((m_dir / "config").string()) + " ";
+  ASSERT_EQ(0, Shell(xdg + Bin("marlin3-mail") + " create --address scanner@example.org --host 127.0.0.1 --port " +
+                     port + " --security none --store " + Quote((m_dir / "store").string()) + " >/dev/null"));
+
+  std::ofstream(m_dir / "script.txt") << kFeederScript;
+  // 0x11111101: all hidden but the scanner's dialog (it chooses the feeder); 0x10000: send silently.
+  const int rc = Shell(xdg + Bin("marlin3") + " /Task 3 /Hide 286331137 /Dest 1 /Type 10 /To bob@example.org" +
+                       " /Subject 'Scanned pages' /AttachName report.jpg");
+  pclose(server);
+  EXPECT_EQ(rc, 0);
+  size_t messages = 0;
+  std::string raw;
+  for (const auto& entry : fs::directory_iterator(received / "new")) {
+    raw = ReadFile(entry.path());
+    ++messages;
+  }
+  ASSERT_EQ(messages, 1u) << ReadFile(m_dir / "tmp" / "marlin3.log");
+  EXPECT_NE(raw.find("Subject: Scanned pages"), std::string::npos);
+  EXPECT_NE(raw.find("bob@example.org"), std::string::npos);
+  // Extended MAPI names each attachment after its file (the attachment names are Simple MAPI's).
+  size_t attachments = 0;
+  for (size_t at = raw.find("filename=\"marlin"); at != std::string::npos; at = raw.find("filename=\"marlin", at + 1))
+    ++attachments;
+  EXPECT_EQ(attachments, 10u) << raw.substr(0, 2000);
+  // The scanned files stay where they were: mail takes copies.
+  size_t kept = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(m_dir / "tmp"))
+    if (entry.path().extension() == ".jpg") ++kept;
+  EXPECT_EQ(kept, 10u);
+}
 
 TEST_F(ScanJobTest, FindIrisMakesTheOcrQuickSetOnceFromEachSource) {
   const fs::path windows = m_dir / "windows";
