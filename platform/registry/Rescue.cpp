@@ -27,7 +27,8 @@ struct ValueRow {
   std::string name, fold;
   int64_t type;
   std::string data;
-  bool isNull;
+  int storage;  // the SQLite storage class: text, integer and blob values are read back differently
+  int64_t number;
 };
 
 std::string Text(sqlite3_stmt* st, int column) {
@@ -58,8 +59,8 @@ void ReadDamaged(const std::string& file, std::map<int64_t, KeyRow>& keys,
   };
   auto value = [&values](sqlite3_stmt* st, int64_t rowid) {
     values.try_emplace(rowid, ValueRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3),
-                                       sqlite3_column_int64(st, 4), Text(st, 5),
-                                       sqlite3_column_type(st, 5) == SQLITE_NULL});
+                                       sqlite3_column_int64(st, 4), Text(st, 5), sqlite3_column_type(st, 5),
+                                       sqlite3_column_int64(st, 5)});
   };
   Scan(db, "SELECT id, parent, name, fold FROM keys ORDER BY id", key);
   Scan(db, "SELECT id, parent, name, fold FROM keys ORDER BY id DESC", key);
@@ -154,10 +155,19 @@ LONG RescueHive(HKEY root, RescueReport& report) {
     sqlite3_bind_text(st, 2, row.name.data(), static_cast<int>(row.name.size()), SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 3, row.fold.data(), static_cast<int>(row.fold.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int64(st, 4, row.type);
-    if (row.isNull)
-      sqlite3_bind_null(st, 5);
-    else
-      sqlite3_bind_blob(st, 5, row.data.data(), static_cast<int>(row.data.size()), SQLITE_TRANSIENT);
+    switch (row.storage) {
+      case SQLITE_NULL:
+        sqlite3_bind_null(st, 5);
+        break;
+      case SQLITE_INTEGER:
+        sqlite3_bind_int64(st, 5, row.number);
+        break;
+      case SQLITE_TEXT:
+        sqlite3_bind_text(st, 5, row.data.data(), static_cast<int>(row.data.size()), SQLITE_TRANSIENT);
+        break;
+      default:
+        sqlite3_bind_blob(st, 5, row.data.data(), static_cast<int>(row.data.size()), SQLITE_TRANSIENT);
+    }
     if (sqlite3_step(st) == SQLITE_DONE && sqlite3_changes(db) == 1) ++report.values;
   }
   sqlite3_finalize(st);

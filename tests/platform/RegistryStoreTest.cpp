@@ -160,6 +160,13 @@ TEST_F(RegistryStoreTest, RescueKeepsWhatCanBeReadAndTheDamagedFileAside) {
   EXPECT_LT(report.values, 300u);
   EXPECT_EQ("", platform::registry::StoreProblem(HKEY_CURRENT_USER));
   EXPECT_EQ(filler + "1", Query("Software\\K1", "v"));
+  DWORD type = 0, size = 0;
+  HKEY k1 = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\K1", 0, KEY_READ, &k1));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(k1, "v", nullptr, &type, nullptr, &size));
+  RegCloseKey(k1);
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+  EXPECT_EQ(filler.size() + 2, size);  // text and its terminating zero, as before the damage
   EXPECT_EQ(ERROR_SUCCESS, SetValue("Software\\New", "v", "written after the rescue"));
 
   // Random bytes: nothing to rescue, an empty working hive, the bytes kept.
