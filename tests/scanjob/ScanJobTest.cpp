@@ -13,25 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/ProductRun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using product_run::Quote;
+using product_run::ReadFile;
+using product_run::RunResult;
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Runs a shell command and gives its standard output.
-std::string Capture(const std::string& command) {
+// Standard output of a shell command.
+std::string Output(const std::string& command) {
   std::string out;
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char buf[4096];
@@ -43,79 +36,30 @@ std::string Capture(const std::string& command) {
 }
 
 int PdfPages(const fs::path& pdf) {
-  const std::string info = Capture("pdfinfo " + Quote(pdf.string()) + " 2>/dev/null");
+  const std::string info = Output("pdfinfo " + Quote(pdf.string()) + " 2>/dev/null");
   const size_t at = info.find("Pages:");
   return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
 }
 
-struct RunResult {
-  int exitCode = -1;
-  std::string log;
-  std::string transcript;
-};
-
-class ScanJobTest : public ::testing::Test {
+class ScanJobTest : public product_run::ProductRun {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/m3scanjob.XXXXXX";
-    m_dir = mkdtemp(pattern);
-    for (const char* sub : {"sane", "registry", "tmp", "out", "cwd"}) fs::create_directories(m_dir / sub);
-    std::ofstream(m_dir / "sane" / "dll.conf") << "test\n";
-    // A 300 mm square glass, so paper sizes are not cut by the backend's small default area.
-    std::ofstream(m_dir / "sane" / "test.conf")
-        << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
-    // The product set up as its installer would, with SANE's test device as its scanner.
-    Shell(Bin("marlin3-product") + " direct --port 60000 --device test:0 >/dev/null");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
-  }
-
-  static std::string Bin(const char* name) { return std::string(MARLIN3_BIN_DIR) + "/" + name; }
-
-  std::string Env() const {
-    return "SANE_CONFIG_DIR=" + Quote((m_dir / "sane").string()) +
-           " MARLIN3_REGISTRY_DIR=" + Quote((m_dir / "registry").string()) +
-           " TMPDIR=" + Quote((m_dir / "tmp").string() + "/") + " MARLIN3_UI=scripted" +
-           " MARLIN3_UI_SCRIPT=" + Quote((m_dir / "script.txt").string()) +
-           " MARLIN3_UI_TRANSCRIPT=" + Quote((m_dir / "transcript.txt").string()) + " LANG=C ";
-  }
-
-  int Shell(const std::string& command) const {
-    const int status = std::system(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  // marlin3 with the arguments (each one argument) and the script for the scripted host.
   RunResult Marlin(const std::vector<std::string>& args, const std::string& script = "") {
-    std::ofstream(m_dir / "script.txt") << script;
-    fs::remove(m_dir / "transcript.txt");
-    std::string command = Bin("marlin3");
-    for (const std::string& a : args) command += " " + Quote(a);
-    RunResult run;
-    run.exitCode = Shell(command);
-    run.log = ReadFile(m_dir / "tmp" / "marlin3.log");
-    run.transcript = ReadFile(m_dir / "transcript.txt");
-    return run;
+    return RunMarlin(args, script);
   }
 
-  // The Quick Set values that make an unattended scan: every hide bit set, 50 dpi colour, a 2 x 2 inch
-  // area, so a page is small and quick.
+  // The Quick Set values that make an unattended scan: every hide bit set, 50 dpi, a 2 x 2 inch
+  // custom area, so a page is small and quick.
   static std::vector<std::string> Unattended(std::vector<std::string> more) {
     std::vector<std::string> args = {"/Task", "3", "/Hide", "286331153", "/Res", "50", "/InX", "2880", "/InY", "2880"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
 
-  fs::path Out(const std::string& name) const { return m_dir / "out" / name; }
-
   // A Quick Set value as the wizard stores it (a string under the main key).
   void SetQs(const std::string& qs, const std::string& name, const std::string& value) const {
     ASSERT_EQ(0, Shell(Bin("marlin3-reg") + " add " + Quote("HKCU\\SOFTWARE\\Nexora\\marlin3\\" + qs) + " /v " +
                        Quote(name) + " /d " + Quote(value) + " /f >/dev/null"));
   }
-  fs::path m_dir;
 };
 
 // The scanner's own dialog, driven by the script: the feeder delivers its batch of ten pages.
@@ -265,7 +209,12 @@ TEST_F(ScanJobTest, ApplicationGetsEachFileAsItsOwnArgument) {
   const RunResult run = Marlin(Unattended({"/Qs", "Viewer", "/Dest", "2", "/Type", "146", "/Dir",
                                            (m_dir / "out").string() + "/", "/Sleep", "0"}));
   EXPECT_EQ(run.exitCode, 0);
-  const std::string got = ReadFile(record);
+  // The application runs on its own after marlin3 has ended: wait for its record.
+  std::string got;
+  for (int i = 0; i < 100 && got.find(".pdf>\n") == std::string::npos; ++i) {
+    usleep(50000);
+    got = ReadFile(record);
+  }
   ASSERT_EQ(got.rfind("<" + (m_dir / "out").string() + "/marlin", 0), 0u) << got << run.log;
   EXPECT_EQ(got.find(".pdf>\n"), got.size() - 6);
   EXPECT_NE(run.log.find("\"" + app.string() + "\" \"" + (m_dir / "out").string()), std::string::npos);

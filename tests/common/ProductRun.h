@@ -1,0 +1,102 @@
+// Whole runs of the real programs as a user meets them: a scratch folder per test with its own registry,
+// temporary folder and SANE set-up (SANE's test backend with a 300 mm glass, set up as the product's
+// scanner by marlin3-product), the scripted ui host answering from script.txt, commands run from the
+// folder's "cwd". Shared by the scan job and the Quick Set ui tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace product_run {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One argument for the shell, whatever it holds.
+inline std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+struct RunResult {
+  int exitCode = -1;
+  std::string log;
+  std::string transcript;
+};
+
+class ProductRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/m3run.XXXXXX";
+    m_dir = mkdtemp(pattern);
+    for (const char* sub : {"sane", "registry", "tmp", "out", "cwd"}) fs::create_directories(m_dir / sub);
+    std::ofstream(m_dir / "sane" / "dll.conf") << "test\n";
+    std::ofstream(m_dir / "sane" / "test.conf")
+        << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+    Shell(Bin("marlin3-product") + " direct --port 60000 --device test:0 >/dev/null");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+
+  static std::string Bin(const char* name) { return std::string(MARLIN3_BIN_DIR) + "/" + name; }
+
+  std::string Env() const {
+    return "SANE_CONFIG_DIR=" + Quote((m_dir / "sane").string()) +
+           " MARLIN3_REGISTRY_DIR=" + Quote((m_dir / "registry").string()) +
+           " TMPDIR=" + Quote((m_dir / "tmp").string() + "/") + " MARLIN3_UI=scripted" +
+           " MARLIN3_UI_SCRIPT=" + Quote((m_dir / "script.txt").string()) +
+           " MARLIN3_UI_TRANSCRIPT=" + Quote((m_dir / "transcript.txt").string()) + " LANG=C LC_TELEPHONE=C ";
+  }
+
+  int Shell(const std::string& command) const {
+    const int status = std::system(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Standard output of a command run like Shell's.
+  std::string Capture(const std::string& command) const {
+    std::string out;
+    if (FILE* pipe = popen(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str(), "r")) {
+      char buf[4096];
+      size_t n = 0;
+      while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+      pclose(pipe);
+    }
+    return out;
+  }
+
+  // marlin3 with the arguments (each one argument) and the script for the scripted host.
+  RunResult RunMarlin(const std::vector<std::string>& args, const std::string& script) {
+    std::ofstream(m_dir / "script.txt") << script;
+    fs::remove(m_dir / "transcript.txt");
+    std::string command = Bin("marlin3");
+    for (const std::string& a : args) command += " " + Quote(a);
+    RunResult run;
+    run.exitCode = Shell(command);
+    run.log = ReadFile(m_dir / "tmp" / "marlin3.log");
+    run.transcript = ReadFile(m_dir / "transcript.txt");
+    return run;
+  }
+
+  fs::path Out(const std::string& name) const { return m_dir / "out" / name; }
+
+  fs::path m_dir;
+};
+
+}  // namespace product_run
