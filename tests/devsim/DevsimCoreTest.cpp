@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DestinationList.h"
-#include "EndpointSpec.h"
+#include "EndpointAddress.h"
 #include "FaultPlan.h"
 #include "FormCodec.h"
 #include "HttpRequestReader.h"
@@ -231,7 +231,7 @@ TEST(ResponseStream, FramesBodiesAsAsked) {
   EXPECT_GT(total, 1000u * 1024u);
 }
 
-TEST(EndpointSpec, AcceptsLoopbackAndUnixFormsOnly) {
+TEST(EndpointAddress, AcceptsLoopbackAndUnixFormsOnly) {
   const struct {
     const char* text;
     bool ok;
@@ -252,9 +252,9 @@ TEST(EndpointSpec, AcceptsLoopbackAndUnixFormsOnly) {
       {"unix:", false, ""},
   };
   for (const auto& c : cases) {
-    EndpointSpec spec;
+    EndpointAddress spec;
     std::string why;
-    ASSERT_EQ(EndpointSpec::Parse(c.text, EndpointKind::Usb, spec, why), c.ok) << c.text;
+    ASSERT_EQ(EndpointAddress::Parse(c.text, EndpointKind::Usb, spec, why), c.ok) << c.text;
     if (c.ok) {
       EXPECT_EQ(spec.Describe(), c.described);
     } else {

@@ -55,7 +55,7 @@ const char* KindName(EndpointKind kind) {
 }  // namespace
 
 struct SimServer::Listener {
-  EndpointSpec spec;
+  EndpointAddress spec;
   int fd = -1;
 };
 
@@ -110,7 +110,7 @@ int SimServer::MsLeft(Clock::time_point when) const {
   return static_cast<int>(std::clamp<long long>(left, 0, 250));
 }
 
-bool SimServer::OpenListener(const EndpointSpec& spec) {
+bool SimServer::OpenListener(const EndpointAddress& spec) {
   auto listener = std::make_unique<Listener>();
   listener->spec = spec;
   int fd = -1;
@@ -414,8 +414,8 @@ int SimServer::Run() {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::vector<EndpointSpec> delayed;
-  for (const EndpointSpec& spec : m_options.endpoints) {
+  std::vector<EndpointAddress> delayed;
+  for (const EndpointAddress& spec : m_options.endpoints) {
     if (m_options.nListenDelayMs > 0 && spec.kind != EndpointKind::Control) {
       delayed.push_back(spec);
     } else if (!OpenListener(spec)) {
@@ -451,7 +451,7 @@ int SimServer::Run() {
     int timeout = MsLeft(endAt);
     if (!delayed.empty()) {
       if (now >= listenAt) {
-        for (const EndpointSpec& spec : delayed) {
+        for (const EndpointAddress& spec : delayed) {
           if (!OpenListener(spec)) return 2;
         }
         delayed.clear();

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "DestinationList.h"
-#include "EndpointSpec.h"
+#include "EndpointAddress.h"
 #include "FaultPlan.h"
 
 namespace devsim {
 
 struct SimOptions {
-  std::vector<EndpointSpec> endpoints;
+  std::vector<EndpointAddress> endpoints;
   int nSlots = 30;
   std::vector<FaultPlan> faults;
   std::size_t nChunk = 1024;
@@ -47,7 +47,7 @@ class SimServer {
   struct Listener;
   struct Connection;
 
-  bool OpenListener(const EndpointSpec& spec);
+  bool OpenListener(const EndpointAddress& spec);
   void Accept(Listener& listener);
   void ReadFrom(Connection& conn);
   void StartResponse(Connection& conn);

@@ -88,12 +88,12 @@ int main(int argc, char** argv) {
     if (i + 1 >= argc) return Fail("missing value after " + option);
     const char* value = argv[++i];
     std::string why;
-    devsim::EndpointSpec spec;
+    devsim::EndpointAddress spec;
     if (option == "--http" || option == "--usb" || option == "--control") {
       const auto kind = option == "--http"  ? devsim::EndpointKind::Http
                         : option == "--usb" ? devsim::EndpointKind::Usb
                                             : devsim::EndpointKind::Control;
-      if (!devsim::EndpointSpec::Parse(value, kind, spec, why)) return Fail(why);
+      if (!devsim::EndpointAddress::Parse(value, kind, spec, why)) return Fail(why);
       options.endpoints.push_back(spec);
     } else if (option == "--slots") {
       if (!ToInt(value, 1, devsim::DestinationList::kMaxSlots, options.nSlots)) return Fail("bad --slots");

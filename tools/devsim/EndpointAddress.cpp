@@ -1,4 +1,4 @@
-#include "EndpointSpec.h"
+#include "EndpointAddress.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,8 +18,8 @@ bool IsLoopback(const std::string& host) {
 
 }  // namespace
 
-bool EndpointSpec::Parse(const std::string& text, EndpointKind kind, EndpointSpec& spec, std::string& why) {
-  spec = EndpointSpec();
+bool EndpointAddress::Parse(const std::string& text, EndpointKind kind, EndpointAddress& spec, std::string& why) {
+  spec = EndpointAddress();
   spec.kind = kind;
   std::string rest = text;
   if (rest.starts_with("unix:") || rest.starts_with("/")) {
@@ -70,7 +70,7 @@ bool EndpointSpec::Parse(const std::string& text, EndpointKind kind, EndpointSpe
   return true;
 }
 
-std::string EndpointSpec::Describe() const {
+std::string EndpointAddress::Describe() const {
   if (bUnix) return "unix:" + strPath;
   if (strHost.find(':') != std::string::npos) return "[" + strHost + "]:" + std::to_string(nPort);
   return strHost + ":" + std::to_string(nPort);

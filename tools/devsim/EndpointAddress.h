@@ -10,7 +10,7 @@ namespace devsim {
 
 enum class EndpointKind { Http, Usb, Control };
 
-struct EndpointSpec {
+struct EndpointAddress {
   EndpointKind kind = EndpointKind::Http;
   bool bUnix = false;
   std::string strHost;  // numeric loopback address
@@ -18,7 +18,7 @@ struct EndpointSpec {
   std::string strPath;  // Unix socket path
 
   // "unix:PATH", "/PATH", "tcp:HOST:PORT", "HOST:PORT", "[V6]:PORT", "PORT" (127.0.0.1) or "HOST" (80).
-  static bool Parse(const std::string& text, EndpointKind kind, EndpointSpec& spec, std::string& why);
+  static bool Parse(const std::string& text, EndpointKind kind, EndpointAddress& spec, std::string& why);
   std::string Describe() const;
 };
 
