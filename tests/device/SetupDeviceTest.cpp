@@ -50,22 +50,105 @@ TEST_F(SetupDeviceRun, PublishTwoWithdrawOneOtherPcsStay) {
     // Remove All leaves the other PC's entry; removing it by hand is refused.
     script += "select 1005 Theirs\nclick 1008\n";
     if (!usb) script += Box(196);
-    script += Box(214) + "show\ncancel\n";
+    script += Box(214) + "click 1009\nclick 1\nshow\ncancel\n";
     std::string log = Run({"/Task", "7"}, script);
 
-    std::vector<std::string> expected{"OTHER^Theirs", "PC7^" + DevDest(b)};
+    std::vector<std::string> expected{"OTHER^Theirs"};
     // A direct product gets the special destination when scan-to is first decided.
     if (usb) expected.push_back("PC7^" + ResString(244));
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Names(), expected) << log << m_transcript;
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(a), "AddToDevice"), "0");
-    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(b), "AddToDevice"), "1");
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(b), "AddToDevice"), "0");
+    // Between the updates the device held both Quick Sets, then only the second.
+    for (const std::string& sent :
+         {Encoded("PC7^" + DevDest(a) + "^DestFolder"), Encoded("PC7^" + DevDest(b) + "^DestFolder"),
+          "RemoveScanToDest_1=" + Encoded(DevDest(a))})
+      EXPECT_NE(log.find(sent), std::string::npos) << sent;
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
     EXPECT_NE(WaitForRecord().find("DevMon=On"), std::string::npos);
     fs::remove(m_record);
     EXPECT_TRUE(Shown("Theirs")) << m_transcript;
     EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
   }
+}
+
+TEST_F(SetupDeviceRun, MoveAllStopsAtTheSlotLimitAndRemoveAllKeepsOtherPcs) {
+  Connect(false);
+  ASSERT_TRUE(StartSimulator({"--slots", "4", "--entry", "0^OTHER^A^1", "--entry", "1^OTHER^B^1"}));
+  Prepare();
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+  // Three Quick Sets, room for two: two move, then the device-full message, also for one more.
+  std::string script = "dialog 129\nclick 1006\n" + Box(235);
+  script += "select 1004 " + Pc(ResString(89)) + "\nclick 1007\n" + Box(235) + "click 1\ncancel\n";
+  std::string log = Run({"/Task", "7"}, script);
+  std::vector<std::string> names = Names();
+  ASSERT_EQ(names.size(), 4u) << log << m_transcript;
+  EXPECT_EQ(names[0], "OTHER^A");
+  EXPECT_EQ(names[1], "OTHER^B");
+  int marked = 0;
+  for (UINT qs : {88u, 89u, 186u})
+    marked += test_common::Stored(HKEY_CURRENT_USER, QsKey(ResString(qs)), "AddToDevice") == "1";
+  EXPECT_EQ(marked, 2);
+
+  log = Run({"/Task", "7"}, "dialog 129\nclick 1009\nclick 1\ncancel\n");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"OTHER^A", "OTHER^B"})) << log << m_transcript;
+  for (UINT qs : {88u, 89u, 186u})
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(ResString(qs)), "AddToDevice"), "0");
+}
+
+TEST_F(SetupDeviceRun, UnreachableDeviceSaysSoAndChangesNothing) {
+  for (bool usb : {false, true}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    test_common::ClearNexoraKeys();
+    Connect(usb);
+    Prepare();
+    // Over the network nothing listens; over USB (whose channel retries a missing endpoint for ten
+    // seconds) the device answers every list request with an error page.
+    if (usb)
+      ASSERT_TRUE(StartSimulator({"--entry", "0^PC7^Kept^1", "--fault", "on=list,status=500"}));
+    else
+      test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", "127.78.250.250");
+    test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+    const std::string before = test_common::Stored(HKEY_CURRENT_USER, QsKey(ResString(89)), "AddToDevice");
+    // The message comes before the dialog shows; its lists stay disabled. Switching scan-to on again
+    // tries once more (over the network only: the USB channel's retries take seconds).
+    std::string script = Box(195) + "dialog 129\n";
+    if (!usb) script += "check 1049\n" + Box(195);
+    std::string log = Run({"/Task", "7"}, script + "show\ncancel\n");
+    EXPECT_NE(m_transcript.find("1004 list count=0 sel=-1 disabled"), std::string::npos) << m_transcript;
+    EXPECT_EQ(m_transcript.find("1049 check checked"), std::string::npos) << m_transcript;
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(ResString(89)), "AddToDevice"), before);
+    EXPECT_EQ(fs::exists(m_record), false);
+    if (usb) EXPECT_EQ(Names(), std::vector<std::string>{"PC7^Kept"});
+    EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
+  }
+}
+
+TEST_F(SetupDeviceRun, NamePromptChecksTheNameAndPrefixesIt) {
+  Connect(false);
+  ASSERT_TRUE(StartSimulator({}));
+  Prepare();
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+  // A Quick Set without a device name whose own name holds parentheses.
+  const std::string photo = "Photo (A4)";
+  test_common::SetDword(HKEY_CURRENT_USER, QsKey(photo), "Task", 2);
+  const std::string prefix = test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "DestPrefix");
+  const std::string taken = DevDest(ResString(89)).substr(prefix.size());
+  std::string script = "dialog 129\nselect 1004 " + photo + "\nclick 1007\ndialog 147\n";
+  script += "type 1021 \"   \"\nok\n" + Box(181);
+  script += "type 1021 a|b\nok\nmsgbox OK \"" + ResString(232).substr(0, 10) + "\"\n";
+  script += "type 1021 " + taken + "\nok\n" + Box(231) + "cancel\n";
+  // Cancelled: nothing moved. Then a long name: nine characters reach the box, blanks are trimmed.
+  script += "show\nselect 1004 " + photo + "\nclick 1007\ndialog 147\n";
+  script += "type 1021 \"Photo A4 long name\"\nok\nclick 1\ncancel\n";
+  std::string log = Run({"/Task", "7"}, script);
+  EXPECT_EQ(DevDest(photo), prefix + "Photo A4") << log << m_transcript;
+  EXPECT_EQ(Names(), std::vector<std::string>{"PC7^" + prefix + "Photo A4"});
+  EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(photo), "AddToDevice"), "1");
+  EXPECT_NE(log.find("Duplicate device name"), std::string::npos) << log;
+  EXPECT_NE(m_transcript.find("1061 static text=\"" + prefix + "\""), std::string::npos) << m_transcript;
 }
 
 }  // namespace
