@@ -163,6 +163,7 @@ BOOL SetupDeviceDialog::OnInitDialog() {
         m_ValueGetter.GetMainInt(settings::kMainScanToOn.pszName, m_bNetworked ? 0 : 1) != 0 ? 1 : 0;
   } else {
     m_bNetworked = true;
+    m_bScanToOn = 1;  // the review shows its sample lists enabled
   }
   m_ValueGetter.GetNetworkPrefix(m_strNetworkPrefix);
   m_PcList.SetHorizontalExtent(kListExtent);
