@@ -57,6 +57,7 @@ class PublishTest : public DeviceFixture {
     env.push_back("MARLIN3_INET_TIMEOUT_MS=2000");
     env.push_back("MARLIN3_PORTBRIDGE_TIMEOUT_MS=2000");
     env.push_back("M3_RECORD_FILE=" + m_record.string());
+    for (const std::string& extra : m_extraEnv) env.push_back(extra);
     const fs::path scriptFile = Scratch() / "ui.script";
     const fs::path transcriptFile = Scratch() / "ui.transcript";
     fs::remove(transcriptFile);
@@ -120,6 +121,7 @@ class PublishTest : public DeviceFixture {
   fs::path m_tmp;
   fs::path m_record;
   std::string m_transcript;
+  std::vector<std::string> m_extraEnv;  // more variables for marlin3 and what it starts
   std::string m_mainKey;
 };
 

@@ -2,6 +2,10 @@
 // scripted host against the device simulator, over HTTP and over the USB channel: a person publishes
 // Quick Sets and withdraws them, other PCs' entries stay, the slot limit, an unreachable device, the
 // name checks. What reached the device is read from the simulator's state file.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "MarlinRunFixture.h"
 
 namespace device_test {
@@ -149,6 +153,72 @@ TEST_F(SetupDeviceRun, NamePromptChecksTheNameAndPrefixesIt) {
   EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(photo), "AddToDevice"), "1");
   EXPECT_NE(log.find("Duplicate device name"), std::string::npos) << log;
   EXPECT_NE(m_transcript.find("1061 static text=\"" + prefix + "\""), std::string::npos) << m_transcript;
+}
+
+// The special destination end to end: the dialog publishes it and starts the real device monitor;
+// a user at the panel picks it; DEVWATCH starts marlin3 with task 13, which opens the dialog again.
+TEST_F(SetupDeviceRun, PanelPickOfTheSpecialDestinationOpensTheDialogThroughDevwatch) {
+  Connect(true);
+  ASSERT_TRUE(StartSimulator({}));
+  Prepare();
+  const fs::path run = Scratch() / "run";
+  const fs::path state = Scratch() / "state";
+  const fs::path second = Scratch() / "second";
+  fs::remove_all(state);
+  fs::remove_all(second);
+  fs::create_directories(run);
+  fs::permissions(run, fs::perms::owner_all, fs::perm_options::replace);
+  fs::create_directories(second);
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/DEVWATCH");
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", "unix:" + m_socket);
+  // The marlin3 that DEVWATCH starts answers its own script and keeps its own log.
+  const fs::path wrapper = second / "marlin3";
+  std::ofstream(wrapper) << "#!/bin/sh\nMARLIN3_UI_SCRIPT=" << (second / "script").string()
+                         << " MARLIN3_UI_TRANSCRIPT=" << (second / "transcript").string()
+                         << " TMPDIR=" << second.string()
+                         << "/ exec " MARLIN3_BIN_DIR "/marlin3 \"$@\" /LogDebug 2\n";
+  fs::permissions(wrapper, fs::perms::owner_all);
+  std::ofstream(second / "script") << "dialog 129\nshow\ncancel\n";
+  m_extraEnv = {"XDG_RUNTIME_DIR=" + run.string(),
+                "XDG_STATE_HOME=" + state.string(),
+                "DEVWATCH_MARLIN3=" + wrapper.string(),
+                "DEVWATCH_POLL_MS=50",
+                "DEVWATCH_LIFETIME=20",
+                "DEVWATCH_TIMEOUT_MS=400"};
+  std::string log =
+      Run({"/Task", "7"}, "dialog 129\nselect 1004 " + Pc(ResString(89)) + "\nclick 1007\nclick 1\ncancel\n");
+  ASSERT_NE(log.find("DevMon=On DevHostId=PC7"), std::string::npos) << log;
+  EXPECT_EQ(Names(), (std::vector<std::string>{"PC7^" + DevDest(ResString(89)), "PC7^" + ResString(244)}));
+
+  // The panel: a POST to the simulator's control path over its USB endpoint.
+  const std::string dest = "dest=" + DeviceTalk().UrlAndUtf8Encode(ResString(244));
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, m_socket.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "POST /sim/panel HTTP/1.1\r\nContent-Length: " + std::to_string(dest.size()) +
+                              "\r\nConnection: close\r\n\r\n" + dest;
+  ASSERT_EQ(write(sock, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char answer[64] = {};
+  ASSERT_GT(read(sock, answer, sizeof answer - 1), 0);
+  close(sock);
+  EXPECT_EQ(std::string(answer).compare(0, 12, "HTTP/1.1 200"), 0) << answer;
+
+  std::string transcript;
+  for (int i = 0; i < 250 && transcript.find("end dialog 129") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    transcript = test_common::ReadFile(second / "transcript");
+  }
+  const std::string secondLog = test_common::ReadFile(second / "marlin3.log");
+  EXPECT_NE(transcript.find("item \"" + Dev(ResString(89)) + "\""), std::string::npos) << transcript;
+  EXPECT_NE(secondLog.find("/Task 13 /DevAddr"), std::string::npos) << secondLog;
+  EXPECT_NE(secondLog.find("SetupDevice dialog cancelled"), std::string::npos) << secondLog;
+
+  // Switching scan-to off tells the monitor, which ends; the device keeps no destination of this PC.
+  log = Run({"/Task", "7"}, "dialog 129\nuncheck 1049\nclick 1\ncancel\n");
+  EXPECT_NE(log.find("DevMon=Off DevHostId=PC7"), std::string::npos) << log;
+  EXPECT_TRUE(Names().empty()) << log;
 }
 
 }  // namespace
