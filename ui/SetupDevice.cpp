@@ -465,7 +465,9 @@ void SetupDeviceDialog::OnChkBox() {
 }
 
 void SetupDeviceDialog::OnOK() {
-  OnUpdate();
+  // Enter acts as Update only while Update can be pressed.
+  CWnd* update = GetDlgItem(IDOK);
+  if (update == nullptr || update->IsWindowEnabled()) OnUpdate();
 }
 
 void SetupDeviceDialog::OnUpdate() {

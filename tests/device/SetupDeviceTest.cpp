@@ -155,6 +155,21 @@ TEST_F(SetupDeviceRun, NamePromptChecksTheNameAndPrefixesIt) {
   EXPECT_NE(m_transcript.find("1061 static text=\"" + prefix + "\""), std::string::npos) << m_transcript;
 }
 
+TEST_F(SetupDeviceRun, NewQuickSetFromTheDialogGoesOnTheDevice) {
+  Connect(false);
+  ASSERT_TRUE(StartSimulator({}));
+  Prepare();
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+  const std::string prefix = test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "DestPrefix");
+  const std::string script = "dialog 129\nclick 1045\nwizard\ncheck 40\nnext\nradio 1062\ntype 57 " +
+                             Scratch().string() + "/\nnext\ntype 1021 Ledger\ncheck 1029\ntype 1030 Books\n" +
+                             "next\nfinish\nshow\nclick 1\ncancel\n";
+  std::string log = Run({"/Task", "7"}, script);
+  EXPECT_NE(m_transcript.find("item \"" + prefix + "Books (Ledger)\""), std::string::npos) << m_transcript;
+  EXPECT_EQ(Names(), std::vector<std::string>{"PC7^" + prefix + "Books"}) << log;
+  EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey("Ledger"), "AddToDevice"), "1");
+}
+
 // The special destination end to end: the dialog publishes it and starts the real device monitor;
 // a user at the panel picks it; DEVWATCH starts marlin3 with task 13, which opens the dialog again.
 TEST_F(SetupDeviceRun, PanelPickOfTheSpecialDestinationOpensTheDialogThroughDevwatch) {
