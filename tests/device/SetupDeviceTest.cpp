@@ -170,6 +170,24 @@ TEST_F(SetupDeviceRun, NewQuickSetFromTheDialogGoesOnTheDevice) {
   EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey("Ledger"), "AddToDevice"), "1");
 }
 
+// From the main dialog: the wizard's device choice opens the dialog; a Quick Set made there whose name
+// begins an existing one ("Sav", "Save as TIFF") is still added to the main dialog's list.
+TEST_F(SetupDeviceRun, MainDialogListsAQuickSetMadeInTheDialog) {
+  Connect(false);
+  ASSERT_TRUE(StartSimulator({}));
+  Prepare();
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1047\nnext\ndialog 129\nclick 1045\n"
+      "wizard\ncheck 40\nnext\nradio 1062\ntype 57 " +
+      Scratch().string() + "/\nnext\ntype 1021 Sav\nnext\nfinish\ncancel\nshow\ncancel\n";
+  std::string log = Run({}, script);
+  const std::size_t shown = m_transcript.rfind("> show");
+  ASSERT_NE(shown, std::string::npos) << m_transcript << log;
+  EXPECT_NE(m_transcript.find("item \"Sav\"", shown), std::string::npos) << m_transcript.substr(shown);
+  EXPECT_NE(m_transcript.find("item \"" + ResString(89) + "\"", shown), std::string::npos);
+}
+
 // The special destination end to end: the dialog publishes it and starts the real device monitor;
 // a user at the panel picks it; DEVWATCH starts marlin3 with task 13, which opens the dialog again.
 TEST_F(SetupDeviceRun, PanelPickOfTheSpecialDestinationOpensTheDialogThroughDevwatch) {
