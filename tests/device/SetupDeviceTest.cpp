@@ -254,5 +254,79 @@ TEST_F(SetupDeviceRun, PanelPickOfTheSpecialDestinationOpensTheDialogThroughDevw
   EXPECT_TRUE(Names().empty()) << log;
 }
 
+// A scan started at the panel for one of this PC's destinations: DEVWATCH starts marlin3 with task 13,
+// which finds the Quick Set by its device name and scans (SANE's test backend) into its folder.
+TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolder) {
+  Connect(true);
+  ASSERT_TRUE(StartSimulator({}));
+  Prepare();
+  const fs::path base = Scratch() / "panelscan";
+  fs::remove_all(base);
+  for (const char* sub : {"run", "state", "sane", "out", "second"}) fs::create_directories(base / sub);
+  fs::permissions(base / "run", fs::perms::owner_all, fs::perm_options::replace);
+  std::ofstream(base / "sane" / "dll.conf") << "test\n";
+  std::ofstream(base / "sane" / "test.conf")
+      << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+  const std::string port = "unix:" + m_socket;
+  const std::string product =
+      "SANE_CONFIG_DIR=" + (base / "sane").string() + " MARLIN3_REGISTRY_DIR=" + Scratch().string() +
+      " " MARLIN3_BIN_DIR "/marlin3-product direct --port " + port + " --device test:0 >/dev/null";
+  ASSERT_EQ(std::system(product.c_str()), 0);
+  const std::string qs = ResString(89);
+  test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "Dir", (base / "out").string() + "/");
+  test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "Hide", "4112");
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/DEVWATCH");
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", port);
+  const fs::path second = base / "second";
+  // Nothing may ask a person: the started marlin3 gets an empty script.
+  std::ofstream(second / "script") << "";
+  std::ofstream(second / "marlin3") << "#!/bin/sh\nMARLIN3_UI_SCRIPT=" << (second / "script").string()
+                                    << " MARLIN3_UI_TRANSCRIPT=" << (second / "transcript").string()
+                                    << " TMPDIR=" << second.string() << "/ exec " MARLIN3_BIN_DIR
+                                    << "/marlin3 \"$@\" /LogDebug 2\n";
+  fs::permissions(second / "marlin3", fs::perms::owner_all);
+  m_extraEnv = {"XDG_RUNTIME_DIR=" + (base / "run").string(),
+                "XDG_STATE_HOME=" + (base / "state").string(),
+                "DEVWATCH_MARLIN3=" + (second / "marlin3").string(),
+                "DEVWATCH_POLL_MS=50",
+                "DEVWATCH_LIFETIME=20",
+                "DEVWATCH_TIMEOUT_MS=400",
+                "SANE_CONFIG_DIR=" + (base / "sane").string()};
+  std::string log =
+      Run({"/Task", "7"}, "dialog 129\nselect 1004 " + Pc(qs) + "\nclick 1007\nclick 1\ncancel\n");
+  ASSERT_NE(log.find("DevMon=On DevHostId=PC7"), std::string::npos) << log;
+
+  const std::string dest = "dest=" + DeviceTalk().UrlAndUtf8Encode(DevDest(qs));
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, m_socket.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "POST /sim/panel HTTP/1.1\r\nContent-Length: " + std::to_string(dest.size()) +
+                              "\r\nConnection: close\r\n\r\n" + dest;
+  ASSERT_EQ(write(sock, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char answer[64] = {};
+  ASSERT_GT(read(sock, answer, sizeof answer - 1), 0);
+  close(sock);
+
+  std::vector<fs::path> files;
+  for (int i = 0; i < 500 && files.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto& entry : fs::directory_iterator(base / "out")) files.push_back(entry.path());
+  }
+  const std::string secondLog = test_common::ReadFile(second / "marlin3.log");
+  ASSERT_EQ(files.size(), 1u) << secondLog;
+  EXPECT_NE(secondLog.find("Matched " + DevDest(qs) + " deviceName with " + qs), std::string::npos)
+      << secondLog;
+  EXPECT_EQ(files[0].extension(), ".tif");
+  std::string monitor;
+  for (int i = 0; i < 250 && monitor.find(") ended with code") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    monitor = test_common::ReadFile(base / "state" / "marlin3" / "devwatch.log");
+  }
+  EXPECT_NE(monitor.find(") ended with code 0"), std::string::npos) << monitor;
+  Run({"/Task", "7"}, "dialog 129\nuncheck 1049\nclick 1\ncancel\n");  // the monitor ends
+}
+
 }  // namespace
 }  // namespace device_test
