@@ -234,6 +234,7 @@ void SetupDeviceDialog::SetupQsLists() {
   if (!AfxLoadString(kIdsTitleScanReg, app)) trace.Error(TRACE_NUMBERED("LoadString failed"));
   const std::string mainKey = std::string(settings::kMainKeyBase) + "\\" + app;
   MyReg key;
+  m_saQsNames.clear();
   if (key.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, false)) key.EnumKeys(m_saQsNames);
   key.Close();
   const std::string scratch = qs::LoadStr(kIdsScratchQs, trace, __LINE__);

@@ -130,6 +130,22 @@ TEST_F(SetupDeviceRun, UnreachableDeviceSaysSoAndChangesNothing) {
   }
 }
 
+TEST_F(SetupDeviceRun, RefusedUpdateSaysSoAndTheListsShowTheDevice) {
+  Connect(false);
+  ASSERT_TRUE(StartSimulator({"--fault", "on=update,status=500"}));
+  Prepare();
+  test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+  const std::string qs = ResString(89);
+  std::string log = Run({"/Task", "7"}, "dialog 129\nselect 1004 " + Pc(qs) + "\nclick 1007\nclick 1\n" +
+                                            Box(108) + "show\ncancel\n");
+  EXPECT_NE(log.find("Failed to add dests when user pressed update"), std::string::npos) << log;
+  EXPECT_TRUE(Names().empty());
+  // Reloaded from the device: the Quick Set is back on the left.
+  const std::size_t shown = m_transcript.rfind("state 129");
+  ASSERT_NE(shown, std::string::npos) << m_transcript;
+  EXPECT_NE(m_transcript.find("item \"" + Pc(qs) + "\"", shown), std::string::npos) << m_transcript;
+}
+
 TEST_F(SetupDeviceRun, NamePromptChecksTheNameAndPrefixesIt) {
   Connect(false);
   ASSERT_TRUE(StartSimulator({}));
