@@ -294,11 +294,14 @@ TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolder) {
   test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/DEVWATCH");
   test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", port);
   const fs::path second = base / "second";
-  // Nothing may ask a person: the started marlin3 gets an empty script.
+  // Nothing may ask a person: the started marlin3 gets an empty script. SANE leaks a little at every
+  // start from libraries unloaded before the leak check, which then cannot be named in a suppression:
+  // leak checking is off for this scanning child only (the dialog runs keep it).
   std::ofstream(second / "script") << "";
   std::ofstream(second / "marlin3") << "#!/bin/sh\nMARLIN3_UI_SCRIPT=" << (second / "script").string()
                                     << " MARLIN3_UI_TRANSCRIPT=" << (second / "transcript").string()
-                                    << " TMPDIR=" << second.string() << "/ exec " MARLIN3_BIN_DIR
+                                    << " TMPDIR=" << second.string()
+                                    << "/ ASAN_OPTIONS=detect_leaks=0 exec " MARLIN3_BIN_DIR
                                     << "/marlin3 \"$@\" /LogDebug 2\n";
   fs::permissions(second / "marlin3", fs::perms::owner_all);
   m_extraEnv = {"XDG_RUNTIME_DIR=" + (base / "run").string(),
