@@ -8,11 +8,12 @@
 #include "platform/framework/Afx.h"
 #include "platform/module/Module.h"
 #include "platform/ui/MessageBox.h"
-#include "scan/TwainScan.h"
 #include "scan/MultiFileWarnDialog.h"
+#include "scan/TwainScan.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
 #include "ui/HalyardDlg.h"
+#include "ui/SetupDevice.h"
 
 std::string g_strQsName;
 
@@ -52,10 +53,6 @@ std::string LoadStr(UINT id, DebugTrace& trace, int place) {
   std::string text;
   if (!AfxLoadString(id, text)) trace.Error(DebugTrace::Numbered(place, "LoadString failed"));
   return text;
-}
-
-void NotAvailableYet(DebugTrace& trace, const char* what) {
-  trace.Error(std::string(what) + " not available yet");
 }
 
 }  // namespace
@@ -347,7 +344,15 @@ bool ScanApp::ClearMainRegistry() {
 }
 
 void ScanApp::RunDeviceSetupDialog(DebugTrace& trace) {
-  NotAvailableYet(trace, "Device setup dialog (SetupDevice)");
+  SetupDeviceDialog dlg;
+  dlg.m_bRealMode = true;
+  const INT_PTR result = dlg.DoModal();
+  if (result == IDOK)
+    trace.Write("SetupDevice returned OK");
+  else if (result == IDCANCEL)
+    trace.Write("SetupDevice dialog cancelled");
+  else
+    trace.Error("SetupDevice dialog failed to display");
 }
 
 void ScanApp::RunPoll(DebugTrace& trace) {

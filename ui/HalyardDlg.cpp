@@ -2,17 +2,18 @@
 
 #include <cstring>
 
-#include "platform/ui/DataExchange.h"
-#include "platform/ui/UiTypes.h"
 #include "app/halyard.h"
 #include "device/DeviceTalk.h"
 #include "platform/framework/Afx.h"
+#include "platform/ui/DataExchange.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/UiTypes.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
 #include "settings/ValueGetter.h"
 #include "ui/QsStrings.h"
 #include "ui/QsWizard.h"
+#include "ui/SetupDevice.h"
 
 namespace {
 
@@ -310,5 +311,14 @@ void CHalyardDlg::UpdateModifiedOnDevice(const CQsWizard& wizard) {
 
 void CHalyardDlg::SetupDevice() {
   DebugTrace trace("SetupDevice", __FILE__);
-  trace.Error("Device setup dialog (SetupDevice) not available yet");
+  SetupDeviceDialog dlg;
+  dlg.m_bRealMode = m_nTask != kTaskReview;
+  dlg.DoModal();
+  if (!dlg.m_bRealMode || !dlg.m_bQsAdded) return;
+  m_QsList.clear();
+  GetQsList();
+  // The whole name, ignoring case: a prefix search would take a new "Scan" as present when "Scan
+  // Colour" is.
+  for (const std::string& name : m_QsList)
+    if (m_QsCombo.FindStringExact(-1, name) < 0) m_QsCombo.AddString(name);
 }

@@ -329,25 +329,31 @@ TEST_F(StartupTest, AllHideBitsAndTheConvertTaskSilenceErrorBoxes) {
   RunResult convert = Start({"/ShowDebug", "/Task", "8"});
   EXPECT_EQ(convert.exitCode, 0);
   EXPECT_EQ(convert.transcript, "");
-  EXPECT_TRUE(Has(convert.log, "GetInFileNames> No filename given, hide level prevents user prompt")) << convert.log;
+  EXPECT_TRUE(Has(convert.log, "GetInFileNames> No filename given, hide level prevents user prompt"))
+      << convert.log;
 }
 
-TEST_F(StartupTest, TasksOfLaterStepsSayTheyAreNotAvailable) {
+TEST_F(StartupTest, DeviceSetupTasksRunTheSetupDialog) {
   SetString(HKEY_LOCAL_MACHINE, kProductKey, "Connection Type", "Direct");
   ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
+  // Scan-to off: the dialog opens without reading the device.
+  SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 0);
   struct Case {
     std::vector<std::string> args;
-    const char* line;
+    bool setup;
   };
   const Case cases[] = {
-      {{"/Task", "7"}, "Device setup dialog (SetupDevice) not available yet"},
-      {{"/Task", "13", "/DevDest", "[Setup] on PC"}, "Device setup dialog (SetupDevice) not available yet"},
+      {{"/Task", "7"}, true},
+      {{"/Task", "13", "/DevDest", "[Setup] on PC"}, true},
+      // Only the scratch Quick Set opens it: a Quick Set's own name runs its scan.
+      {{"/Task", "13", "/Qs", "Scan", "/DevDest", "[Setup] on PC"}, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[1]);
-    RunResult run = Start(c.args);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Has(run.log, std::string("halyard.cpp: InitInstance> ") + c.line)) << run.log;
+    SCOPED_TRACE(c.args.size());
+    RunResult run = Start(c.args, c.setup ? "dialog 129\ncancel\n" : "dialog 143\ncancel\n");
+    EXPECT_EQ(run.exitCode, 0) << run.transcript;
+    EXPECT_EQ(Has(run.log, "halyard.cpp: InitInstance> SetupDevice dialog cancelled"), c.setup) << run.log;
+    EXPECT_FALSE(Has(run.log, "not available yet")) << run.log;
   }
 }
 
@@ -363,7 +369,8 @@ TEST_F(StartupTest, ScanTasksRunTheScanJob) {
     SCOPED_TRACE(args[1]);
     RunResult run = Start(args, "dialog 143\ncancel\n");
     EXPECT_EQ(run.exitCode, 0) << run.transcript;
-    EXPECT_TRUE(Has(run.log, "TwainScan.cpp: SelectSource> user canceled from scanner selection dialog")) << run.log;
+    EXPECT_TRUE(Has(run.log, "TwainScan.cpp: SelectSource> user canceled from scanner selection dialog"))
+        << run.log;
     EXPECT_FALSE(Has(run.log, "not available yet")) << run.log;
   }
 }
@@ -460,7 +467,6 @@ TEST_F(StartupTest, MissingResourceLibraryShowsTheProgramsOwnMessage) {
   }
 }
 
-
 TEST_F(StartupTest, UnattendedRunsShowNoBoxEvenForErrorsBeforeTheMaskIsRead) {
   // No product key: IsNetworked's error comes before the hide mask is known. An empty script fails
   // the run (exit 70) at the first box.
@@ -497,7 +503,8 @@ TEST_F(StartupTest, DamagedSettingsStoreIsNamedAndLeftAlone) {
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 131 + 7) % 256);
   { std::ofstream(dir / "HKCU.db", std::ios::binary) << noise; }
 
-  RunResult run = Start({"/Task", "15"}, "", MARLIN3_BIN_DIR "/marlin3", {"MARLIN3_REGISTRY_DIR=" + dir.string()});
+  RunResult run =
+      Start({"/Task", "15"}, "", MARLIN3_BIN_DIR "/marlin3", {"MARLIN3_REGISTRY_DIR=" + dir.string()});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Has(run.log, "halyard.cpp: SetupRegistry> The registry file '" + (dir / "HKCU.db").string() +
                                "' is damaged: file is not a database\r\n"))
@@ -512,7 +519,8 @@ TEST_F(StartupTest, ValuesCannotForgeLogLines) {
   ASSERT_EQ(Start({"/Task", "15"}).exitCode, 0);
   SetString(HKEY_CURRENT_USER, Qs("Evil\r\nhalyard.cpp: InitInstance> forged"), "DevDest", "Dest 1");
 
-  RunResult run = Start({"/Qs", "A\r\nhalyard.cpp: InitInstance> forged too", "/Task", "15", "/LogDebug", "3"});
+  RunResult run =
+      Start({"/Qs", "A\r\nhalyard.cpp: InitInstance> forged too", "/Task", "15", "/LogDebug", "3"});
   RunResult byDevice = Start({"/DevDest", "Dest 1", "/Task", "15"});
   for (const RunResult* r : {&run, &byDevice}) {
     EXPECT_EQ(r->exitCode, 0);

@@ -254,8 +254,22 @@ TEST_F(QsUiTest, ReviewWizardShowsEveryPageAndSavesNothing) {
       "next\nmsgbox OK\nmsgbox OK\nmsgbox OK\nnext\nmsgbox OK\nnext\nnext\ndialog 146\nok\nmsgbox OK\nmsgbox "
       "OK\n"
       "next\nmsgbox OK\nnext\nnext\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\n"
-      "finish\nfinish\nshow\nfinish\n";
+      "finish\nfinish\nshow\nfinish\n"
+      // Then the device setup dialog in review mode: Update shows its messages and the name prompt's,
+      // New only says so, nothing is sent.
+      "dialog 129\nclick 1\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\nmsgbox OK\n"
+      "dialog 147\nok\nmsgbox OK\nclick 1045\nmsgbox OK \"REPEAT UI\"\ncancel\ncancel\n";
   const RunResult run = Marlin(script, {"/Task", "9"});
+  const size_t setup = run.transcript.find("dialog 129");
+  ASSERT_NE(setup, std::string::npos) << run.transcript;
+  const std::string review = run.transcript.substr(setup);
+  EXPECT_TRUE(Has(review, "1005 list count=29 sel=-1\n    item \"AAAAA:TEST 1\"")) << review;
+  EXPECT_TRUE(Has(review, "item \"BBBBB:TEST 1 a really long one XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX\""))
+      << review;
+  EXPECT_TRUE(Has(review, "USER_DEFINED")) << review;
+  EXPECT_TRUE(Has(review, "end dialog 147 result=1")) << review;
+  EXPECT_TRUE(Has(review, "end dialog 129 result=2")) << review;
+  EXPECT_FALSE(Has(run.log, "not available yet")) << run.log;
   std::string pages;
   for (size_t at = run.transcript.find("\npage "); at != std::string::npos;
        at = run.transcript.find("\npage ", at + 1))

@@ -102,8 +102,17 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1048) return set(Str(95));
       break;
     case 129:
-      if (id == 1004) return list({kQuickSets[1], kQuickSets[2]}, 0);
-      if (id == 1005) return list({Str(89), Str(88), kQuickSets[0]}, -1);
+      // The dialog's display forms: "Quick Set (device name)" on the left, "device name (Quick Set)"
+      // for this PC's and the bare names of other PCs' on the right.
+      if (id == 1004)
+        return list({std::string(kQuickSets[1]) + " (ANNA:Contracts)", kQuickSets[2], kLongQuickSet}, 0);
+      if (id == 1005)
+        return list({"ANNA:Invoices (" + std::string(kQuickSets[0]) + ")", "ANNA:Mail PDF (" + Str(89) + ")",
+                     "BOB-LAPTOP:Receipts", "BOB-LAPTOP:Scan to desktop", "RECEPTION:Visitor forms",
+                     "RECEPTION:ID copies", "LAB-7:Lab notebook pages, 600 dpi colour", "LAB-7:Samples",
+                     "WAREHOUSE:Delivery notes", "WAREHOUSE:Returns", "HR-OFFICE:Contracts (signed)",
+                     "HR-OFFICE:Payroll"},
+                    -1);
       if (id == 2) return set(Str(109));
       break;
     case 131:
@@ -163,8 +172,8 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       break;
     case 147:
       if (id == 1056) return set(kLongQuickSet);
-      if (id == 1061) return set("ANNA-PC:");
-      if (id == 1021) return set("Accounting");
+      if (id == 1061) return set("ANNA:");     // four letters of the computer's name
+      if (id == 1021) return set("Accounts");  // at most 9 characters when networked
       break;
     case 148:
       if (id == 1058) return set(Str(218));
