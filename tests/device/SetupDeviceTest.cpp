@@ -31,6 +31,8 @@ class SetupDeviceRun : public SimulatorRun {
     std::sort(names.begin(), names.end());
     return names;
   }
+  // A scan started at the device's panel, with the device reached over USB or the network.
+  void PanelScanArrives(bool usb);
   bool Shown(const std::string& text) {
     return m_transcript.find("item \"" + text + "\"") != std::string::npos;
   }
@@ -272,8 +274,8 @@ TEST_F(SetupDeviceRun, PanelPickOfTheSpecialDestinationOpensTheDialogThroughDevw
 
 // A scan started at the panel for one of this PC's destinations: DEVWATCH starts marlin3 with task 13,
 // which finds the Quick Set by its device name and scans (SANE's test backend) into its folder.
-TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolder) {
-  Connect(true);
+void SetupDeviceRun::PanelScanArrives(bool usb) {
+  Connect(usb);
   ASSERT_TRUE(StartSimulator({}));
   Prepare();
   const fs::path base = Scratch() / "panelscan";
@@ -283,10 +285,12 @@ TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolder) {
   std::ofstream(base / "sane" / "dll.conf") << "test\n";
   std::ofstream(base / "sane" / "test.conf")
       << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
-  const std::string port = "unix:" + m_socket;
+  // The device's address as DEVWATCH and marlin3 know it: the USB endpoint, or the network address.
+  const std::string port = usb ? "unix:" + m_socket : m_simAddress;
   const std::string product =
       "SANE_CONFIG_DIR=" + (base / "sane").string() + " MARLIN3_REGISTRY_DIR=" + Scratch().string() +
-      " " MARLIN3_BIN_DIR "/marlin3-product direct --port " + port + " --device test:0 >/dev/null";
+      " " MARLIN3_BIN_DIR "/marlin3-product " +
+      (usb ? "direct --port " + port : "network --ip " + port + " --hostname mfp-sim") + " --device test:0 >/dev/null";
   ASSERT_EQ(std::system(product.c_str()), 0);
   const std::string qs = ResString(89);
   test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "Dir", (base / "out").string() + "/");
@@ -311,8 +315,9 @@ TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolder) {
                 "DEVWATCH_LIFETIME=20",
                 "DEVWATCH_TIMEOUT_MS=400",
                 "SANE_CONFIG_DIR=" + (base / "sane").string()};
-  std::string log =
-      Run({"/Task", "7"}, "dialog 129\nselect 1004 " + Pc(qs) + "\nclick 1007\nclick 1\ncancel\n");
+  // A networked product starts with scan-to off: the person switches it on.
+  std::string log = Run({"/Task", "7"}, std::string("dialog 129\n") + (usb ? "" : "check 1049\n") + "select 1004 " +
+                                            Pc(qs) + "\nclick 1007\nclick 1\ncancel\n");
   ASSERT_NE(log.find("DevMon=On DevHostId=PC7"), std::string::npos) << log;
 
   const std::string dest = "dest=" + DeviceTalk().UrlAndUtf8Encode(DevDest(qs));
@@ -345,6 +350,14 @@ TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolder) {
   }
   EXPECT_NE(monitor.find(") ended with code 0"), std::string::npos) << monitor;
   Run({"/Task", "7"}, "dialog 129\nuncheck 1049\nclick 1\ncancel\n");  // the monitor ends
+}
+
+TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolderOverUsb) {
+  PanelScanArrives(true);
+}
+
+TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolderOverTheNetwork) {
+  PanelScanArrives(false);
 }
 
 }  // namespace
