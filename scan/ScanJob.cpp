@@ -507,6 +507,7 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   const std::string firstTarget = folder + file;
 
   std::string caption = LoadText(Ids::kOverwriteCaption, trace, __LINE__);
+  bool undelivered = false;
   targets.clear();
   for (size_t i = 0; i < m_saScanFiles.size(); ++i) {
     std::string target = i == 0 ? firstTarget : folder + stem + std::to_string(i + 1) + "." + ext;
@@ -533,10 +534,14 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
       trace.Write("Error moving " + from + " to " + target);
       if (!CopyFileA(from.c_str(), target.c_str(), FALSE)) {
         trace.Write("Error copying " + from + " to " + target);
+        // A page that reached neither place is not delivered: no half-written copy stays behind, the
+        // scanned file stays where it is, and the job does not report success.
+        DeleteFileA(target.c_str());
+        undelivered = true;
         continue;
       }
     }
     targets.push_back(target);
   }
-  return true;
+  return !undelivered;
 }

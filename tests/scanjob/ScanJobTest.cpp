@@ -325,6 +325,25 @@ TEST_F(ScanJobTest, MailRoadSendsEveryPageAsAnAttachment) {
   EXPECT_EQ(kept, 10u);
 }
 
+// A full disk at the destination (a 64 KiB tmpfs; needs root to mount): the job fails with its log line,
+// no half-written file stays there and the scanned pages stay in the temporary folder.
+TEST_F(ScanJobTest, FullDiskFailsTheJobAndKeepsTheScan) {
+  const fs::path small = m_dir / "small";
+  fs::create_directories(small);
+  if (geteuid() != 0 || Shell("mount -t tmpfs -o size=64k tmpfs " + Quote(small.string()) + " 2>/dev/null") != 0)
+    GTEST_SKIP() << "a small file system needs root and mount";
+  const RunResult run = Marlin({"/Task", "3", "/Hide", "4097", "/Type", "146", "/OutFile", (small / "big.pdf").string()},
+                               "dialog 160\nselect 1601 Colour\nselect 1602 300\nselect 1603 Automatic Document Feeder\nclick 1\n");
+  Shell("umount " + Quote(small.string()));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.log.find("Error copying"), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("Moving files failed"), std::string::npos) << run.log;
+  size_t kept = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(m_dir / "tmp"))
+    if (entry.path().extension() == ".pdf" && fs::file_size(entry.path()) > 64 * 1024) ++kept;
+  EXPECT_EQ(kept, 1u);
+}
+
 TEST_F(ScanJobTest, FindIrisMakesTheOcrQuickSetOnceFromEachSource) {
   const fs::path windows = m_dir / "windows";
   fs::create_directories(windows);
