@@ -11,6 +11,7 @@
 #include "pxclass/PxSaveOptions.h"
 #include "scan/MapFile.h"
 #include "scan/ToolkitErrorText.h"
+#include "scan/ToolkitLibraries.h"
 
 namespace {
 
@@ -52,15 +53,8 @@ bool FileConvert::IsMultiPage(int type) {
 
 bool FileConvert::SetupDlls() {
   DebugTrace trace("SetupDlls", __FILE__);
-  if ((PxBase::LoadLibraries(PxBase::PX_KRN) & PxBase::PX_KRN) == 0) {
-    trace.Write("LoadLibraries PX_KRN failed");
-    return false;
-  }
-  if ((PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL) == 0) {
-    trace.Write("LoadLibraries PX_FIL failed");
-    return false;
-  }
-  return true;
+  return EnsureToolkitLibrary(PxBase::PX_KRN, "PX_KRN", trace) &&
+         EnsureToolkitLibrary(PxBase::PX_FIL, "PX_FIL", trace);
 }
 
 int FileConvert::Convert(ConvertRequest& request) {

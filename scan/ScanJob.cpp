@@ -35,11 +35,11 @@ struct Paper {
   int nHeight;
 };
 constexpr Paper kPaperTable[] = {
-    {1, 850, 1100}, {2, 850, 1400}, {3, 725, 1050}, {4, 413, 583},  {5, 583, 827},   {6, 827, 1169},
-    {7, 413, 950},  {8, 433, 866},  {9, 638, 902},  {10, 693, 984}, {11, 388, 750},  {12, 386, 984},
-    {13, 717, 1012}, {14, 787, 583}, {15, 394, 583}, {16, 600, 450}, {17, 850, 1300}, {18, 775, 1075},
-    {19, 350, 250}, {20, 350, 500}, {21, 500, 350}, {22, 400, 600}, {23, 600, 400}, {24, 500, 700},
-    {25, 700, 500}, {26, 600, 800}, {27, 800, 600}, {28, 800, 1100}, {29, 0, 0},
+    {1, 850, 1100},  {2, 850, 1400}, {3, 725, 1050}, {4, 413, 583},   {5, 583, 827},   {6, 827, 1169},
+    {7, 413, 950},   {8, 433, 866},  {9, 638, 902},  {10, 693, 984},  {11, 388, 750},  {12, 386, 984},
+    {13, 717, 1012}, {14, 787, 583}, {15, 394, 583}, {16, 600, 450},  {17, 850, 1300}, {18, 775, 1075},
+    {19, 350, 250},  {20, 350, 500}, {21, 500, 350}, {22, 400, 600},  {23, 600, 400},  {24, 500, 700},
+    {25, 700, 500},  {26, 600, 800}, {27, 800, 600}, {28, 800, 1100}, {29, 0, 0},
 };
 
 void CopyField(char (&field)[36], const std::string& text) {
@@ -161,8 +161,9 @@ bool ScanApp::DoScan() {
     // The first name was reserved as an empty file; with no page saved it is no scan to keep.
     if (m_nPageCount == 0 && !m_saScanFiles.empty()) {
       const std::string& first = m_saScanFiles.front();
-      HANDLE file = CreateFileA(first.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      HANDLE file =
+          CreateFileA(first.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
         DWORD high = 0;
         const bool empty = GetFileSize(file, &high) == 0 && high == 0;
@@ -214,7 +215,8 @@ bool ScanApp::AskForReplacement(const std::string& name, DebugTrace& trace) {
     }
   } else {
     std::string question;
-    if (!AfxFormatString1(question, Ids::kOverwrite, name.c_str())) trace.Error(TRACE_NUMBERED("LoadString failed"));
+    if (!AfxFormatString1(question, Ids::kOverwrite, name.c_str()))
+      trace.Error(TRACE_NUMBERED("LoadString failed"));
     overwrite = AfxMessageBox(question, MB_YESNO) == IDYES;
   }
   if (overwrite) {
@@ -326,7 +328,8 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
   names.push_back(name);
   if (m_nFileType == 0) {
     const size_t dot = name.find_last_of('.');
-    m_nFileType = m_ValueGetter.ConvertExtToType(dot == std::string::npos ? std::string() : name.substr(dot + 1));
+    m_nFileType =
+        m_ValueGetter.ConvertExtToType(dot == std::string::npos ? std::string() : name.substr(dot + 1));
     if (m_nFileType == 0) m_nFileType = 10;
   }
   return true;

@@ -12,6 +12,7 @@
 #include "pxclass/PxSaveOptions.h"
 #include "scan/SelectSourceDialog.h"
 #include "scan/ToolkitErrorText.h"
+#include "scan/ToolkitLibraries.h"
 
 namespace {
 
@@ -136,21 +137,9 @@ int TwainScan::Initialize() {
 
 bool TwainScan::SetupDlls() {
   DebugTrace trace("SetupDlls", __FILE__);
-  if ((PxBase::GetLoadedLibraries() & PxBase::PX_KRN) == 0 &&
-      (PxBase::LoadLibraries(PxBase::PX_KRN) & PxBase::PX_KRN) == 0) {
-    trace.Write("LoadLibraries PX_KRN failed");
-    return false;
-  }
-  if ((PxBase::GetLoadedLibraries() & PxBase::PX_FIL) == 0 &&
-      (PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL) == 0) {
-    trace.Write("LoadLibraries PX_FIL failed");
-    return false;
-  }
-  if ((PxBase::LoadLibraries(PxBase::PX_TWN) & PxBase::PX_TWN) == 0) {
-    trace.Write("LoadLibraries PX_TWN failed");
-    return false;
-  }
-  return true;
+  return EnsureToolkitLibrary(PxBase::PX_KRN, "PX_KRN", trace) &&
+         EnsureToolkitLibrary(PxBase::PX_FIL, "PX_FIL", trace) &&
+         EnsureToolkitLibrary(PxBase::PX_TWN, "PX_TWN", trace);
 }
 
 bool TwainScan::SetupParams(ScanRequest& request) {

@@ -20,11 +20,7 @@ void PPModify::DoDataExchange(CDataExchange* pDX) {
 BOOL PPModify::OnInitDialog() {
   DebugTrace trace("OnInitDialog", __FILE__);
   CPropertyPage::OnInitDialog();
-  CQsWizard* wiz = WizardOf(this);
-  const std::string scratch = qs::LoadStr(qs::kIdsScratchQs, trace, __LINE__);
-  for (const std::string& name : wiz->m_QsNames)
-    if (name != scratch) m_List.AddString(name);
-  m_List.SetHorizontalExtent(750);
+  FillSavedQuickSets(this, m_List, trace);
   GotoDlgCtrl(&m_List);
   return FALSE;
 }

@@ -36,6 +36,15 @@ CQsWizard* WizardOf(const CPropertyPage* page) {
   return page == nullptr ? nullptr : dynamic_cast<CQsWizard*>(page->GetSheet());
 }
 
+void FillSavedQuickSets(const CPropertyPage* page, CListBox& list, DebugTrace& trace) {
+  CQsWizard* wiz = WizardOf(page);
+  if (wiz == nullptr) return;
+  const std::string scratch = qs::LoadStr(qs::kIdsScratchQs, trace, __LINE__);
+  for (const std::string& name : wiz->m_QsNames)
+    if (name != scratch) list.AddString(name);
+  list.SetHorizontalExtent(750);
+}
+
 void CQsWizard::SetScanToAvailableForTest(int available) {
   g_scanToForTest = available;
 }

@@ -13,6 +13,9 @@
 #include "platform/ui/PropertySheet.h"
 #include "settings/ValueGetter.h"
 
+class CListBox;
+class DebugTrace;
+
 class PPSetup;
 class PPModify;
 class PPDelete;
@@ -136,3 +139,7 @@ class CQsWizard : public CPropertySheet, public QsWizardData {
 
 // The wizard that owns a page (null outside a wizard).
 CQsWizard* WizardOf(const CPropertyPage* page);
+
+// The list of the modify and delete pages: every saved Quick Set (the scratch one left out), wide enough
+// to scroll sideways for long names.
+void FillSavedQuickSets(const CPropertyPage* page, CListBox& list, DebugTrace& trace);

@@ -30,7 +30,8 @@ DWORD CopyOut(const std::string& value, char* out, DWORD size) {
   return static_cast<DWORD>(n);
 }
 
-bool ReadValue(const std::string& path, const std::string& section, const std::string& key, std::string& value) {
+bool ReadValue(const std::string& path, const std::string& section, const std::string& key,
+               std::string& value) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileSize) return false;
   std::ifstream in(path);
@@ -49,7 +50,8 @@ bool ReadValue(const std::string& path, const std::string& section, const std::s
     const size_t eq = text.find('=');
     if (eq == std::string::npos || !platform::text::EqualsNoCase(Trim(text.substr(0, eq)), key)) continue;
     value = Trim(text.substr(eq + 1));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
     return true;
   }
   return false;

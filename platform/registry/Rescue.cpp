@@ -58,9 +58,9 @@ void ReadDamaged(const std::string& file, std::map<int64_t, KeyRow>& keys,
     keys.try_emplace(id, KeyRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3)});
   };
   auto value = [&values](sqlite3_stmt* st, int64_t rowid) {
-    values.try_emplace(rowid, ValueRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3),
-                                       sqlite3_column_int64(st, 4), Text(st, 5), sqlite3_column_type(st, 5),
-                                       sqlite3_column_int64(st, 5)});
+    values.try_emplace(
+        rowid, ValueRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3), sqlite3_column_int64(st, 4),
+                        Text(st, 5), sqlite3_column_type(st, 5), sqlite3_column_int64(st, 5)});
   };
   Scan(db, "SELECT id, parent, name, fold FROM keys ORDER BY id", key);
   Scan(db, "SELECT id, parent, name, fold FROM keys ORDER BY id DESC", key);

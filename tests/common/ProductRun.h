@@ -65,14 +65,16 @@ class ProductRun : public ::testing::Test {
   }
 
   int Shell(const std::string& command) const {
-    const int status = std::system(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str());
+    const int status =
+        std::system(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   // Standard output of a command run like Shell's.
   std::string Capture(const std::string& command) const {
     std::string out;
-    if (FILE* pipe = popen(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str(), "r")) {
+    if (FILE* pipe =
+            popen(("cd " + Quote((m_dir / "cwd").string()) + " && " + Env() + command).c_str(), "r")) {
       char buf[4096];
       size_t n = 0;
       while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);

@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,7 +50,8 @@ class ScanJobTest : public product_run::ProductRun {
   // The Quick Set values that make an unattended scan: every hide bit set, 50 dpi, a 2 x 2 inch
   // custom area, so a page is small and quick.
   static std::vector<std::string> Unattended(std::vector<std::string> more) {
-    std::vector<std::string> args = {"/Task", "3", "/Hide", "286331153", "/Res", "50", "/InX", "2880", "/InY", "2880"};
+    std::vector<std::string> args = {"/Task", "3",    "/Hide", "286331153", "/Res",
+                                     "50",    "/InX", "2880",  "/InY",      "2880"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -60,8 +61,8 @@ class ScanJobTest : public product_run::ProductRun {
 
   // A Quick Set value as the wizard stores it (a string under the main key).
   void SetQs(const std::string& qs, const std::string& name, const std::string& value) const {
-    ASSERT_EQ(0, Shell(Bin("marlin3-reg") + " add " + Quote("HKCU\\SOFTWARE\\Nexora\\marlin3\\" + qs) + " /v " +
-                       Quote(name) + " /d " + Quote(value) + " /f >/dev/null"));
+    ASSERT_EQ(0, Shell(Bin("marlin3-reg") + " add " + Quote("HKCU\\SOFTWARE\\Nexora\\marlin3\\" + qs) +
+                       " /v " + Quote(name) + " /d " + Quote(value) + " /f >/dev/null"));
   }
 };
 
@@ -76,9 +77,9 @@ TEST_F(ScanJobTest, FeederBatchBecomesOneMultiPageFileOfEachType) {
   for (const Case& c : {Case{146, "batch.pdf"}, Case{17, "batch.tif"}}) {
     SCOPED_TRACE(c.name);
     // Main dialog and file prompts hidden; the scanner's dialog shows (hide bit 10 clear).
-    const RunResult run = Marlin({"/Task", "3", "/Hide", "4097", "/Type", std::to_string(c.type), "/OutFile",
-                            Out(c.name).string()},
-                           kFeederScript);
+    const RunResult run = Marlin(
+        {"/Task", "3", "/Hide", "4097", "/Type", std::to_string(c.type), "/OutFile", Out(c.name).string()},
+        kFeederScript);
     EXPECT_EQ(run.exitCode, 0) << run.log;
     ASSERT_TRUE(fs::exists(Out(c.name))) << run.log << run.transcript;
     if (c.type == 146) {
@@ -86,7 +87,8 @@ TEST_F(ScanJobTest, FeederBatchBecomesOneMultiPageFileOfEachType) {
     } else {
       const std::string info = Capture("tiffinfo " + Quote(Out(c.name).string()) + " 2>/dev/null");
       size_t pages = 0;
-      for (size_t at = info.find("TIFF Directory"); at != std::string::npos; at = info.find("TIFF Directory", at + 1))
+      for (size_t at = info.find("TIFF Directory"); at != std::string::npos;
+           at = info.find("TIFF Directory", at + 1))
         ++pages;
       EXPECT_EQ(pages, 10u) << info;
     }
@@ -95,8 +97,9 @@ TEST_F(ScanJobTest, FeederBatchBecomesOneMultiPageFileOfEachType) {
 }
 
 TEST_F(ScanJobTest, SinglePageTypeGivesNumberedFilesAfterTheMultiFileWarning) {
-  const RunResult run = Marlin({"/Task", "3", "/Hide", "4097", "/Type", "10", "/OutFile", Out("scan.jpg").string()},
-                         std::string(kFeederScript) + "dialog 148\nclick 1057\nok\n");
+  const RunResult run =
+      Marlin({"/Task", "3", "/Hide", "4097", "/Type", "10", "/OutFile", Out("scan.jpg").string()},
+             std::string(kFeederScript) + "dialog 148\nclick 1057\nok\n");
   EXPECT_EQ(run.exitCode, 0) << run.log;
   EXPECT_TRUE(fs::exists(Out("scan.jpg")));
   for (int i = 2; i <= 10; ++i) EXPECT_TRUE(fs::exists(Out("scan" + std::to_string(i) + ".jpg"))) << i;
@@ -104,13 +107,14 @@ TEST_F(ScanJobTest, SinglePageTypeGivesNumberedFilesAfterTheMultiFileWarning) {
   EXPECT_NE(Capture("identify -format '%m %w' " + Quote(Out("scan2.jpg").string())).find("JPEG"),
             std::string::npos);
   // The ticked box is remembered: no warning the next time.
-  EXPECT_NE(Capture(Env() + Bin("marlin3-reg") + " query 'HKCU\\SOFTWARE\\Nexora\\marlin3' /v DontShowMultiFileWarn")
+  EXPECT_NE(Capture(Env() + Bin("marlin3-reg") +
+                    " query 'HKCU\\SOFTWARE\\Nexora\\marlin3' /v DontShowMultiFileWarn")
                 .find("0x1"),
             std::string::npos);
   fs::remove_all(m_dir / "out");
   fs::create_directories(m_dir / "out");
-  const RunResult again = Marlin({"/Task", "3", "/Hide", "4097", "/Type", "10", "/OutFile", Out("scan.jpg").string()},
-                           kFeederScript);
+  const RunResult again = Marlin(
+      {"/Task", "3", "/Hide", "4097", "/Type", "10", "/OutFile", Out("scan.jpg").string()}, kFeederScript);
   EXPECT_EQ(again.exitCode, 0) << again.transcript;
   EXPECT_EQ(again.transcript.find("dialog 148"), std::string::npos);
 }
@@ -139,7 +143,8 @@ TEST_F(ScanJobTest, ScanSettingsFromTheQuickSetReachTheScanner) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const RunResult run = Marlin(args);
     EXPECT_EQ(run.exitCode, 0);
-    const std::string size = Capture("identify -format '%w %h %[type]' " + Quote(Out(name).string()) + " 2>&1");
+    const std::string size =
+        Capture("identify -format '%w %h %[type]' " + Quote(Out(name).string()) + " 2>&1");
     int w = 0, h = 0;
     std::istringstream(size) >> w >> h;
     EXPECT_NEAR(w, c.width, 2) << size << run.log;
@@ -153,26 +158,32 @@ TEST_F(ScanJobTest, ExistingOutputIsReplacedOnlyWhenAllowed) {
   // Every hide bit set and no "OverWrite": the job ends, the file stays.
   RunResult run = Marlin(Unattended({"/Type", "146", "/OutFile", Out("keep.pdf").string()}));
   EXPECT_EQ(ReadFile(Out("keep.pdf")), "the user's own file");
-  EXPECT_NE(run.log.find("hidden Ui, no confirm, outfile already exists, exiting"), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("hidden Ui, no confirm, outfile already exists, exiting"), std::string::npos)
+      << run.log;
 
   run = Marlin(Unattended({"/Type", "146", "/OutFile", Out("keep.pdf").string(), "/OverWrite", "1"}));
   EXPECT_EQ(PdfPages(Out("keep.pdf")), 1) << run.log;
 
   // With boxes allowed the question is asked; No keeps the file and the job ends without a name.
   std::ofstream(Out("ask.pdf")) << "mine";
-  run = Marlin({"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
-               "msgbox NO\n");
+  run = Marlin(
+      {"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
+      "msgbox NO\n");
   EXPECT_EQ(ReadFile(Out("ask.pdf")), "mine") << run.transcript;
-  run = Marlin({"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
-               "msgbox YES\n");
+  run = Marlin(
+      {"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
+      "msgbox YES\n");
   EXPECT_EQ(PdfPages(Out("ask.pdf")), 1) << run.transcript << run.log;
 }
 
 TEST_F(ScanJobTest, OutputNamesAreDataNeverCommands) {
   const std::string trap = (m_dir / "ran").string();
   const std::vector<std::string> names = {
-      "my scan.pdf", "-leading dash.pdf", "$(touch " + trap + ").pdf",
-      "`touch " + trap + "`.pdf", "caf\xC3\xA9 \xE2\x82\xAC.pdf",
+      "my scan.pdf",
+      "-leading dash.pdf",
+      "$(touch " + trap + ").pdf",
+      "`touch " + trap + "`.pdf",
+      "caf\xC3\xA9 \xE2\x82\xAC.pdf",
   };
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
@@ -227,8 +238,9 @@ TEST_F(ScanJobTest, FailuresShowTheirMessageAndKeepTheScannedFiles) {
   // No scanner at all: the source choice opens with nothing to choose; Cancel ends the job quietly.
   std::ofstream(m_dir / "sane" / "dll.conf") << "";
   Shell(Bin("marlin3-product") + " remove >/dev/null");
-  RunResult run = Marlin({"/Task", "3", "/Hide", "4113", "/Type", "146", "/OutFile", Out("none.pdf").string()},
-                         "dialog 143\ncancel\n");
+  RunResult run =
+      Marlin({"/Task", "3", "/Hide", "4113", "/Type", "146", "/OutFile", Out("none.pdf").string()},
+             "dialog 143\ncancel\n");
   EXPECT_EQ(run.exitCode, 0) << run.transcript;
   EXPECT_NE(run.transcript.find("148 list count=0"), std::string::npos) << run.transcript;
   EXPECT_NE(run.log.find("user canceled from scanner selection dialog"), std::string::npos) << run.log;
@@ -248,9 +260,11 @@ TEST_F(ScanJobTest, FailuresShowTheirMessageAndKeepTheScannedFiles) {
   EXPECT_NE(run.log.find("and the hide level prevents asking for another"), std::string::npos) << run.log;
 
   // A cancelled Save As: nothing written, the scan stays.
-  run = Marlin({"/Task", "3", "/Hide", "17", "/Res", "50", "/Type", "146", "/Dir", (m_dir / "out").string() + "/"},
-               "file cancel\n");
-  EXPECT_NE(run.log.find("User cancelled out of saveAs dialog"), std::string::npos) << run.log << run.transcript;
+  run = Marlin(
+      {"/Task", "3", "/Hide", "17", "/Res", "50", "/Type", "146", "/Dir", (m_dir / "out").string() + "/"},
+      "file cancel\n");
+  EXPECT_NE(run.log.find("User cancelled out of saveAs dialog"), std::string::npos)
+      << run.log << run.transcript;
 }
 
 TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
@@ -258,12 +272,13 @@ TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
     Shell("convert -size 64x48 xc:'rgb(" + std::to_string(i * 60) + ",20,20)' " +
           Quote((m_dir / "cwd" / ("in" + std::to_string(i) + ".png")).string()));
   RunResult run = Marlin({"/Task", "8", "/InFile", "in.png", "/NumInFiles", "3", "/Type", "17", "/OutFile",
-                    Out("all.tif").string()});
+                          Out("all.tif").string()});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.transcript, "");
   const std::string info = Capture("tiffinfo " + Quote(Out("all.tif").string()) + " 2>/dev/null");
   size_t pages = 0;
-  for (size_t at = info.find("Image Width: 64"); at != std::string::npos; at = info.find("Image Width: 64", at + 1))
+  for (size_t at = info.find("Image Width: 64"); at != std::string::npos;
+       at = info.find("Image Width: 64", at + 1))
     ++pages;
   EXPECT_EQ(pages, 3u) << info << run.log;
   EXPECT_NE(run.log.find("No directory given so using current"), std::string::npos);
@@ -279,16 +294,16 @@ TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
   EXPECT_NE(run.log.find("No filename given, hide level prevents user prompt"), std::string::npos);
 }
 
-
 // The mail road: every prompt and the mail window hidden (silent), the scanner's dialog picks the
 // feeder, Extended MAPI submits to a real SMTP server on loopback (the mail tests' aiosmtpd server).
 void ScanJobTest::MailRoad(bool withStore, std::string& raw) {
   const fs::path received = m_dir / "received";
   const fs::path portFile = m_dir / "smtp-port.txt";
-  FILE* server = popen(("/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/smtp_server.py") +
-                        " --maildir " + Quote(received.string()) + " > " + Quote(portFile.string()))
-                           .c_str(),
-                       "w");
+  FILE* server =
+      popen(("/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/smtp_server.py") +
+             " --maildir " + Quote(received.string()) + " > " + Quote(portFile.string()))
+                .c_str(),
+            "w");
   ASSERT_NE(server, nullptr);
   std::string port;
   for (int i = 0; i < 100 && port.empty(); ++i) {
@@ -299,14 +314,16 @@ void ScanJobTest::MailRoad(bool withStore, std::string& raw) {
   ASSERT_FALSE(port.empty()) << "the SMTP server did not start";
   const std::string xdg = "XDG_CONFIG_HOME=" + Quote((m_dir / "config").string()) + " ";
   // Without a message store Extended MAPI cannot work, and the job falls back to Simple MAPI.
-  ASSERT_EQ(0, Shell(xdg + Bin("marlin3-mail") + " create --address scanner@example.org --host 127.0.0.1 --port " +
-                     port + " --security none --store " +
-                     (withStore ? Quote((m_dir / "store").string()) : std::string("none")) + " >/dev/null"));
+  ASSERT_EQ(
+      0, Shell(xdg + Bin("marlin3-mail") + " create --address scanner@example.org --host 127.0.0.1 --port " +
+               port + " --security none --store " +
+               (withStore ? Quote((m_dir / "store").string()) : std::string("none")) + " >/dev/null"));
 
   std::ofstream(m_dir / "script.txt") << kFeederScript;
   // 0x11111101: all hidden but the scanner's dialog (it chooses the feeder); 0x10000: send silently.
-  const int rc = Shell(xdg + Bin("marlin3") + " /Task 3 /Hide 286331137 /Dest 1 /Type 10 /To bob@example.org" +
-                       " /Subject 'Scanned pages' /AttachName report.jpg");
+  const int rc =
+      Shell(xdg + Bin("marlin3") + " /Task 3 /Hide 286331137 /Dest 1 /Type 10 /To bob@example.org" +
+            " /Subject 'Scanned pages' /AttachName report.jpg");
   pclose(server);
   EXPECT_EQ(rc, 0);
   size_t messages = 0;
@@ -341,7 +358,8 @@ TEST_F(ScanJobTest, MailRoadFallsBackToSimpleMapiWithTheAttachmentNames) {
   // Simple MAPI shows the names of "AttachName": report.jpg, report2.jpg ... report10.jpg.
   std::string raw;
   MailRoad(false, raw);
-  for (const char* name : {"filename=\"report.jpg\"", "filename=\"report2.jpg\"", "filename=\"report10.jpg\""})
+  for (const char* name :
+       {"filename=\"report.jpg\"", "filename=\"report2.jpg\"", "filename=\"report10.jpg\""})
     EXPECT_EQ(Count(raw, name), 1u) << name << raw.substr(0, 2000);
   EXPECT_EQ(Count(raw, "filename=\"marlin"), 0u);
 }
@@ -351,10 +369,12 @@ TEST_F(ScanJobTest, MailRoadFallsBackToSimpleMapiWithTheAttachmentNames) {
 TEST_F(ScanJobTest, FullDiskFailsTheJobAndKeepsTheScan) {
   const fs::path small = m_dir / "small";
   fs::create_directories(small);
-  if (geteuid() != 0 || Shell("mount -t tmpfs -o size=64k tmpfs " + Quote(small.string()) + " 2>/dev/null") != 0)
+  if (geteuid() != 0 ||
+      Shell("mount -t tmpfs -o size=64k tmpfs " + Quote(small.string()) + " 2>/dev/null") != 0)
     GTEST_SKIP() << "a small file system needs root and mount";
-  const RunResult run = Marlin({"/Task", "3", "/Hide", "4097", "/Type", "146", "/OutFile", (small / "big.pdf").string()},
-                               "dialog 160\nselect 1601 Colour\nselect 1602 300\nselect 1603 Automatic Document Feeder\nclick 1\n");
+  const RunResult run = Marlin(
+      {"/Task", "3", "/Hide", "4097", "/Type", "146", "/OutFile", (small / "big.pdf").string()},
+      "dialog 160\nselect 1601 Colour\nselect 1602 300\nselect 1603 Automatic Document Feeder\nclick 1\n");
   Shell("umount " + Quote(small.string()));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.log.find("Error copying"), std::string::npos) << run.log;
@@ -369,9 +389,9 @@ TEST_F(ScanJobTest, FullDiskFailsTheJobAndKeepsTheScan) {
 // (caption 193, string 201) and its log line, nothing delivered.
 TEST_F(ScanJobTest, DeviceFailingDuringAPageEndsWithTheScanMessage) {
   std::ofstream(m_dir / "sane" / "test.conf", std::ios::app) << "read-status-code \"SANE_STATUS_IO_ERROR\"\n";
-  const RunResult run = Marlin({"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile",
-                                Out("never.pdf").string()},
-                               "msgbox OK\n");
+  const RunResult run = Marlin(
+      {"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("never.pdf").string()},
+      "msgbox OK\n");
   EXPECT_EQ(run.exitCode, 0) << run.transcript;
   EXPECT_NE(run.transcript.find("icon=exclamation"), std::string::npos) << run.transcript;
   EXPECT_NE(run.log.find("Aquire failed or was canceled"), std::string::npos) << run.log;
@@ -388,7 +408,8 @@ TEST_F(ScanJobTest, FindIrisMakesTheOcrQuickSetOnceFromEachSource) {
   };
   const std::string main = "HKCU\\SOFTWARE\\Nexora\\marlin3";
   auto appExe = [&]() {
-    return Capture(Env() + Bin("marlin3-reg") + " query " + Quote(main + "\\Scan to OCR") + " /v AppExe 2>/dev/null");
+    return Capture(Env() + Bin("marlin3-reg") + " query " + Quote(main + "\\Scan to OCR") +
+                   " /v AppExe 2>/dev/null");
   };
   auto startMainDialog = [&]() {
     std::ofstream(m_dir / "script.txt") << "dialog 102\ncancel\n";
@@ -402,7 +423,8 @@ TEST_F(ScanJobTest, FindIrisMakesTheOcrQuickSetOnceFromEachSource) {
       {"ini current-version-path, CR LF line",
        [&] {
          const std::string folder = exe("iris-ini");
-         std::ofstream(windows / "readiris.ini") << "[x]\r\ncurrent-version-path= " << folder << "  \r\nmore=1\r\n";
+         std::ofstream(windows / "readiris.ini")
+             << "[x]\r\ncurrent-version-path= " << folder << "  \r\nmore=1\r\n";
          return folder;
        }},
       {"machine key",
