@@ -51,6 +51,7 @@ CONTROL_CLASSES = {
     "combo": {"combo_dropdown", "combo_droplist"},
     "slider": {"slider"},
     "treeview": {"treeview"},
+    "progress": {"progress"},
     "any": set(CONTROL_KINDS),
 }
 

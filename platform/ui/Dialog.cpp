@@ -9,6 +9,7 @@
 #include "platform/ui/DataExchange.h"
 #include "platform/ui/Edit.h"
 #include "platform/ui/ListBox.h"
+#include "platform/ui/ProgressCtrl.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
 #include "platform/ui/UiHost.h"
@@ -39,6 +40,8 @@ static std::unique_ptr<CWnd> MakeControl(std::uint16_t kind) {
       return std::make_unique<CSliderCtrl>();
     case M3_TREEVIEW:
       return std::make_unique<CTreeCtrl>();
+    case M3_PROGRESS:
+      return std::make_unique<CProgressCtrl>();
     default:
       return std::make_unique<CStatic>();
   }

@@ -16,6 +16,7 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/ProgressCtrl.h"
 #include "platform/ui/PropertySheet.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
@@ -165,6 +166,11 @@ void Describe(CWnd& w, std::vector<std::string>& out) {
   } else if (auto* s = dynamic_cast<CSliderCtrl*>(&w)) {
     line += " range=" + std::to_string(s->GetRangeMin()) + ".." + std::to_string(s->GetRangeMax()) +
             " pos=" + std::to_string(s->GetPos());
+  } else if (auto* p = dynamic_cast<CProgressCtrl*>(&w)) {
+    int lower = 0, upper = 0;
+    p->GetRange(lower, upper);
+    line += " range=" + std::to_string(lower) + ".." + std::to_string(upper) +
+            (p->IsMarquee() ? std::string(" marquee") : " pos=" + std::to_string(p->GetPos()));
   } else if (auto* t = dynamic_cast<CTreeCtrl*>(&w)) {
     line += " count=" + std::to_string(t->GetCount());
     DescribeTree(*t, t->TopItems(), 0, extra);
@@ -173,7 +179,8 @@ void Describe(CWnd& w, std::vector<std::string>& out) {
   if (!w.IsWindowVisible()) line += " hidden";
   if (auto* e = dynamic_cast<CEdit*>(&w); e != nullptr && e->GetLimitText() != CEdit::kDefaultLimit)
     line += " limit=" + std::to_string(e->GetLimitText());
-  if (w.GetKind() != M3_TREEVIEW && w.GetKind() != M3_LISTBOX && w.GetKind() != M3_SLIDER)
+  if (w.GetKind() != M3_TREEVIEW && w.GetKind() != M3_LISTBOX && w.GetKind() != M3_SLIDER &&
+      w.GetKind() != M3_PROGRESS)
     line += " text=" + ScriptedHost::Quote(w.GetWindowText());
   out.push_back(line);
   out.insert(out.end(), extra.begin(), extra.end());
@@ -600,14 +607,80 @@ INT_PTR ScriptedHost::RunDialog(CDialog& dialog) {
 }
 
 bool ScriptedHost::CreateModeless(CDialog& dialog) {
-  // A modeless window takes no script lines: it is there, and the transcript says so.
+  // Created, a modeless window takes no script lines: it is there, and the transcript says so. Its
+  // lines run when the program pumps events while it is shown.
   WriteDialog(dialog, "modeless " + std::to_string(dialog.GetTemplateId()) +
                           (dialog.IsWindowVisible() ? "" : " hidden"));
+  m_modeless.push_back(&dialog);
   return true;
 }
 
 void ScriptedHost::DestroyModeless(CDialog& dialog) {
+  std::erase(m_modeless, &dialog);
+  if (m_pAttached == &dialog) m_pAttached = nullptr;
   Write("end modeless " + std::to_string(dialog.GetTemplateId()));
+}
+
+void ScriptedHost::PumpEvents() {
+  // Nothing to answer without a window to act on, and no script needed for that.
+  if (m_modeless.empty() || m_strScriptPath.empty()) return;
+  Load("a modeless dialog is shown");
+  static const char* const kActions[] = {"show",       "sysmenu", "click",  "dblclick", "check",  "uncheck",
+                                         "radio",      "type",    "select", "slide",    "expand", "collapse",
+                                         "treeselect", "tooltip", "ok",     "cancel",   "waitfor"};
+  while (m_nNext < m_lines.size()) {
+    const Line line = m_lines[m_nNext];
+    const std::string where = "line " + std::to_string(line.number) + " \"" + line.text + "\"";
+    std::string rest;
+    const std::string verb = Word(line.text, rest);
+    if (m_pAttached == nullptr) {
+      if (verb != "modeless") return;
+      std::string extra;
+      const std::string number = Word(rest, extra);
+      const long id = Number(number, line, "the dialog number");
+      NoMore(extra, line, "the dialog number " + number);
+      CDialog* shown = nullptr;
+      for (CDialog* d : m_modeless)
+        if (static_cast<long>(d->GetTemplateId()) == id && d->IsWindowVisible()) shown = d;
+      if (shown == nullptr) return;  // the line waits for its window
+      ++m_nNext;
+      m_pAttached = shown;
+      WriteDialog(*shown, "modeless " + std::to_string(id));
+      continue;
+    }
+    bool action = false;
+    for (const char* a : kActions) action = action || verb == a;
+    if (!action) {
+      m_pAttached = nullptr;  // the block ends; the line belongs to what comes next
+      return;
+    }
+    CDialog& dialog = *m_pAttached;
+    if (verb == "waitfor") {
+      std::string args;
+      const std::string idWord = Word(rest, args);
+      const long id = Number(idWord, line, "the control number");
+      std::string text;
+      const TextResult parsed = TextArg(args, text);
+      if (parsed == TextResult::kUnterminated) Fail(where + ": unterminated quoted text");
+      if (parsed == TextResult::kTrailing) Fail(where + ": extra text after the closing quote");
+      CWnd* w = dialog.GetDlgItem(static_cast<int>(id));
+      if (w == nullptr)
+        Fail(where + ": control " + std::to_string(id) + " of dialog " +
+             std::to_string(dialog.GetTemplateId()) + " does not exist");
+      if (w->GetWindowText().find(text) == std::string::npos) return;  // not yet: try at the next pump
+      ++m_nNext;
+      Write("> " + line.text);
+      continue;
+    }
+    ++m_nNext;
+    Write("> " + line.text);
+    if (verb == "ok" || verb == "cancel") {
+      NoMore(rest, line, "\"" + verb + "\"");
+      dialog.OnCommand(verb == "ok" ? IDOK : IDCANCEL, BN_CLICKED);
+    } else {
+      Act(dialog, verb, rest, line);
+    }
+  }
 }
 
 void ScriptedHost::SetWaitCursor(bool on) {

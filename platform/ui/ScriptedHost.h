@@ -31,6 +31,10 @@ class ScriptedHost : public UiHost {
   int WaitCursorDepth() const { return m_nWaitCursor; }
   bool CreateModeless(CDialog& dialog) override;
   void DestroyModeless(CDialog& dialog) override;
+  // Runs the script's lines for a shown modeless dialog: "modeless N" when it is the next line and
+  // dialog N is visible, then its actions; "waitfor ID TEXT" holds them until the control's text
+  // holds TEXT. Any other line ends the block and waits for what it belongs to.
+  void PumpEvents() override;
 
   // The process's host: at exit, script lines not used are an error (exit 70).
   void EnableLeftoverCheck();
@@ -64,4 +68,6 @@ class ScriptedHost : public UiHost {
   bool m_bLoaded = false;
   bool m_bExiting = false;
   int m_nWaitCursor = 0;
+  std::vector<CDialog*> m_modeless;  // modeless dialogs that exist now
+  CDialog* m_pAttached = nullptr;    // the one whose script block runs
 };

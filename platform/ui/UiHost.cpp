@@ -45,6 +45,9 @@ class LazyQtHost : public UiHost {
   void DestroyModeless(CDialog& dialog) override {
     if (m_pReal != nullptr) m_pReal->DestroyModeless(dialog);
   }
+  void PumpEvents() override {
+    if (m_pReal != nullptr) m_pReal->PumpEvents();
+  }
   void SetWaitCursor(bool on) override {
     // Before anything is shown there is no cursor to change; do not load Qt for it.
     if (m_pReal != nullptr) m_pReal->SetWaitCursor(on);

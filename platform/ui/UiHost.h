@@ -30,6 +30,10 @@ class UiHost {
   // false when it cannot be made. DestroyModeless takes it away again.
   virtual bool CreateModeless(CDialog& dialog) { return true; }
   virtual void DestroyModeless(CDialog& dialog) {}
+  // Lets the shown modeless dialogs update and take the user's input while the program is busy on
+  // the UI thread (a scan's progress window): whatever the user did runs in the model before this
+  // returns. Call it a few times a second; it never waits for input.
+  virtual void PumpEvents() {}
 };
 
 namespace platform::ui {

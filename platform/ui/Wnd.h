@@ -67,5 +67,5 @@ class CWnd {
   bool m_bRedraw = true;
 };
 
-// A static text, a group box, an icon or a progress bar: nothing beyond the base.
+// A static text, a group box or an icon: nothing beyond the base (progress bars: CProgressCtrl).
 class CStatic : public CWnd {};

@@ -34,6 +34,7 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/TreeCtrl.h"
+#include "platform/ui/UiHost.h"
 
 // fontconfig keeps a cache for the life of the process; under the leak checker that is not our leak.
 extern "C" const char* __lsan_default_suppressions() {
@@ -435,6 +436,27 @@ TEST_F(QtHostTest, ModelessDialogLivesUntilDestroyed) {
   EXPECT_TRUE(dialog.DestroyWindow());
   EXPECT_EQ(findWindow(), nullptr);
   EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
+}
+
+TEST_F(QtHostTest, PumpingEventsShowsChangesAndRunsTheUsersClicks) {
+  // A busy program's modeless window: the click waits in Qt's queue until the program pumps.
+  EveryControlDialog dialog;
+  ASSERT_TRUE(dialog.Create(500));
+  dialog.ShowWindow(SW_SHOW);
+  platform::ui::Host().PumpEvents();
+  QWidget* window = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->findChild<QWidget*>(QStringLiteral("ctl_160")) != nullptr) window = top;
+  ASSERT_NE(window, nullptr);
+  auto* push = window->findChild<QPushButton*>(QStringLiteral("ctl_180"));
+  ASSERT_NE(push, nullptr);
+  QMetaObject::invokeMethod(push, &QPushButton::click, Qt::QueuedConnection);
+  dialog.SetDlgItemText(100, "page 2");
+  EXPECT_EQ(dialog.m_strEvents, "");
+  platform::ui::Host().PumpEvents();
+  EXPECT_EQ(dialog.m_strEvents, "push;");
+  EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("ctl_100"))->text(), QStringLiteral("page 2"));
+  EXPECT_TRUE(dialog.DestroyWindow());
 }
 
 }  // namespace

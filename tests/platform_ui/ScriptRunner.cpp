@@ -8,6 +8,7 @@
 #include "platform/ui/DataExchange.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/UiHost.h"
 #include "platform/ui/WaitCursor.h"
 
 namespace {
@@ -104,6 +105,20 @@ int main(int argc, char** argv) {
     const int window = dialog.GetSafeHwnd() != nullptr ? 1 : 0;
     const BOOL again = dialog.DestroyWindow();
     std::printf("destroyed=%d window=%d again=%d\n", destroyed, window, again);
+  } else if (scenario == "pump") {
+    // A busy program with a modeless window: it pumps events between steps of its work.
+    EveryControlDialog dialog;
+    dialog.Create(500);
+    platform::ui::Host().PumpEvents();  // still hidden: nothing of the script runs yet
+    std::printf("hidden events=%s\n", dialog.m_strEvents.c_str());
+    dialog.ShowWindow(SW_SHOW);
+    for (int step = 1; step <= 4; ++step) {
+      dialog.SetDlgItemText(100, "step " + std::to_string(step));
+      platform::ui::Host().PumpEvents();
+      std::printf("step%d events=%s\n", step, dialog.m_strEvents.c_str());
+    }
+    dialog.DestroyWindow();
+    std::printf("box=%d\n", MessageBoxA(nullptr, "Done", nullptr, MB_OK));
   } else if (scenario == "wizardorder") {
     CPropertySheet sheet(1u);
     OrderPage first(510), second(511);

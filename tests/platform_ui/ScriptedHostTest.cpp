@@ -200,6 +200,32 @@ TEST_F(ScriptedHostTest, ModelessDialogAndWaitCursorInTheTranscript) {
   EXPECT_EQ(tail, "cursor wait\ncursor normal\nend modeless 500\n");
 }
 
+TEST_F(ScriptedHostTest, AModelessDialogTakesItsLinesWhileTheProgramPumps) {
+  const ChildRun run =
+      Start("pump", "modeless 500\nclick 101\nwaitfor 100 \"step 3\"\nclick 180\nmsgbox OK\n");
+  ASSERT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_EQ(run.out,
+            "hidden events=\nstep1 events=check;\nstep2 events=check;\nstep3 events=check;push;\n"
+            "step4 events=check;push;\nbox=1\n");
+  EXPECT_NE(run.transcript.find("> click 101\n> waitfor 100 \"step 3\"\n> click 180\nend modeless 500\n"),
+            std::string::npos)
+      << run.transcript;
+  struct Case {
+    const char* script;
+    const char* why;
+  } const failing[] = {
+      {"modeless 500\nwaitfor 100 \"step 9\"\nclick 180\nmsgbox OK\n", "a text that never comes"},
+      {"modeless 500\nwaitfor 999 x\n", "no such control"},
+      {"modeless 500\nwaitfor 100 \"step\" more\n", "extra text"},
+      {"modeless 501\nmsgbox OK\n", "no such window"},
+  };
+  for (const Case& c : failing) {
+    const ChildRun bad = Start("pump", c.script);
+    EXPECT_EQ(bad.exitCode, 70) << c.why << "\n" << bad.transcript;
+    EXPECT_NE(bad.transcript.find("error: "), std::string::npos) << c.why;
+  }
+}
+
 TEST_F(ScriptedHostTest, WizardLetsThePageGoBeforeItsNextHandler) {
   const ChildRun refused = Start("wizardorder", "wizard\ntype 300 abc\nnext\nmsgbox OK\ncancel\n");
   ASSERT_EQ(refused.exitCode, 0) << refused.transcript;

@@ -1,11 +1,12 @@
 // PxTwain as an application uses it: the TWAIN library loaded by PxBase::LoadLibraries, callbacks
 // per source and per page, the acquire flags with the scanner's dialog, Select, cancel through the
 // status callback, and a missing library. The windows are a recording stand-in (TestUi) except in the
-// last test, which drives the ui layer's real dialogs on the scripted host.
+// last tests, which drive the ui layer's real dialogs and progress window on the scripted host.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -327,6 +328,79 @@ TEST(PxTwainDialogs, TheRealDialogsOnTheScriptedHost) {
   EXPECT_NE(text.find("end dialog 160 result=1"), std::string::npos) << text;
   EXPECT_NE(text.find("1611 static text=\"The area now holds what the preview found.\""), std::string::npos);
   PxBase::UnloadLibraries(PxBase::PX_TWN);
+}
+
+// The real progress window on the scripted host, over a slow feeder: the test backend waits 200 ms
+// before each 64 KiB it sends, so a colour page of two inches at 100 dpi (120000 bytes) takes 0.4 s.
+class ProgressWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Backend().Configure(Options{{"read-delay", "true"}, {"read-delay-duration", "200000"}});
+    ASSERT_TRUE(PxBase::LoadLibraries(PxBase::PX_TWN) & PxBase::PX_TWN);
+    std::filesystem::remove(m_transcript);
+    m_twain.SetBitmap(&m_bitmap);
+    m_twain.EnableCallBack(1);
+  }
+  void TearDown() override {
+    m_twain.CloseSession();
+    PxBase::UnloadLibraries(PxBase::PX_TWN);
+  }
+  int Acquire(int flags, const std::string& script) {
+    std::ofstream(m_script) << script;
+    ScriptedHost host(m_script.string(), m_transcript.string());
+    platform::ui::SetHostForTesting(&host);
+    PxTwainProps props{};
+    EXPECT_EQ(m_twain.GetProperties(&props), PX_OK);
+    props.pixelType = PX_TWN_PIXEL_RGB;
+    props.bitDepth = 24;
+    props.resolution = 100;
+    props.width = props.height = 2880;
+    props.feederSource = PX_TWN_SOURCE_FEEDER;
+    EXPECT_EQ(m_twain.SetProperties(&props, 0x30), PX_OK);
+    const int result = m_twain.Acquire(flags);
+    platform::ui::SetHostForTesting(nullptr);
+    return result;
+  }
+  std::string Transcript() const { return test_common::ReadFile(m_transcript); }
+
+  const std::filesystem::path m_script = Backend().Dir() / "progress-script.txt";
+  const std::filesystem::path m_transcript = Backend().Dir() / "progress-transcript.txt";
+  TestTwain m_twain;
+  PxBitmapBase m_bitmap;
+};
+
+TEST_F(ProgressWindowTest, CancelDuringPageTwoKeepsPageOneAndDeliversNoPageTwo) {
+  const int result = Acquire(2, "modeless 162\nwaitfor 1621 \"page 2\"\nshow\nclick 2\n");
+  const std::string text = Transcript();
+  EXPECT_EQ(result, PX_TWN_E_CANCELLED) << text;
+  ASSERT_EQ(m_twain.pages.size(), 1u);  // page 1 whole, nothing of page 2
+  EXPECT_NEAR(m_twain.pages[0].first, 200, 2);
+  EXPECT_EQ(text.rfind("modeless 162 hidden caption=\"Scanning\"", 0), 0u) << text;
+  EXPECT_NE(text.find("  1621 static text=\"Scanning page 1...\""), std::string::npos) << text;
+  // The state the script asked for while page 2 was read: its number, part of the bar, Cancel enabled.
+  const auto state = text.find("state 162");
+  ASSERT_NE(state, std::string::npos) << text;
+  EXPECT_NE(text.find("  1621 static text=\"Scanning page 2...\"", state), std::string::npos) << text;
+  EXPECT_NE(text.find("  1622 progress range=0..100 pos=", state), std::string::npos) << text;
+  EXPECT_NE(text.find("  2 defbutton text=\"Cancel\"", state), std::string::npos) << text;
+  EXPECT_NE(text.find("> click 2\nend modeless 162\n"), std::string::npos) << text;
+  // The scan was cancelled at the device: the next acquisition starts at once.
+  m_twain.pages.clear();
+  m_twain.stopAfter = 1;
+  EXPECT_EQ(Acquire(4, ""), 1);
+}
+
+TEST_F(ProgressWindowTest, FlagsFourShowNoWindowAndTheWindowNeedsNoScriptLines) {
+  m_twain.stopAfter = 2;
+  EXPECT_EQ(Acquire(4, ""), 2);
+  EXPECT_EQ(Transcript(), "");
+  m_twain.pages.clear();
+  m_twain.stopAfter = 1;
+  EXPECT_EQ(Acquire(2, ""), 1);
+  const std::string text = Transcript();
+  EXPECT_EQ(text.rfind("modeless 162 hidden", 0), 0u) << text;
+  EXPECT_NE(text.find("end modeless 162\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("cursor wait"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -171,7 +171,7 @@ int PxTwain::ProgressThunk(void* self, int page, long long done, long long total
   auto* twain = static_cast<PxTwain*>(self);
   const int percent = total > 0 ? static_cast<int>(std::min<long long>(100, done * 100 / total)) : 0;
   bool goOn = true;
-  if (twain->m_bProgress) goOn = twain->Ui().Progress(page, percent);
+  if (twain->m_bProgress) goOn = twain->Ui().Progress(page, total > 0 ? percent : -1);
   if (goOn && twain->IsCallBackEnabled()) goOn = twain->StatusCallBack(percent) != 0;
   if (!goOn) twain->m_bUserCancelled = true;
   return goOn ? 0 : 1;

@@ -7,6 +7,7 @@
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/ListBox.h"
+#include "platform/ui/ProgressCtrl.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/UiHost.h"
 #include "pxclass/PxPageAlloc.h"
@@ -31,6 +32,9 @@ enum : int {
   IDC_PREVIEW_TEXT = 1611,
   IDD_CHOOSE = 161,
   IDC_SOURCES = 1612,
+  IDD_PROGRESS = 162,
+  IDC_PROGRESS_TEXT = 1621,
+  IDC_PROGRESS_BAR = 1622,
 };
 
 int ToMm(int twips) {
@@ -192,6 +196,48 @@ class ChooseDialog : public CDialog {
 
 }  // namespace
 
+// Modeless: it lives from the first page to the end of the acquisition. Cancel (the button, Escape,
+// closing the window) only marks the request; the scan loop asks at its next progress report.
+class PxTwainProgressWindow : public CDialog {
+ public:
+  PxTwainProgressWindow() : CDialog(IDD_PROGRESS) {}
+
+  void Show(int page, int percent) {
+    if (page != m_nPage && !m_bCancelled) {
+      m_nPage = page;
+      SetDlgItemText(IDC_PROGRESS_TEXT, "Scanning page " + std::to_string(page) + "...");
+    }
+    if (auto* bar = GetDlgItemAs<CProgressCtrl>(IDC_PROGRESS_BAR)) {
+      bar->SetMarquee(percent < 0);
+      if (percent >= 0) bar->SetPos(percent);
+    }
+  }
+  bool Cancelled() const { return m_bCancelled; }
+
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    if (auto* bar = GetDlgItemAs<CProgressCtrl>(IDC_PROGRESS_BAR)) bar->SetRange32(0, 100);
+    return TRUE;
+  }
+  void OnOK() override {}  // Enter does not end a scan
+  void OnCancel() override {
+    if (m_bCancelled) return;
+    m_bCancelled = true;
+    GetDlgItem(IDCANCEL)->EnableWindow(FALSE);
+    SetDlgItemText(IDC_PROGRESS_TEXT, "Cancelling the scan...");
+  }
+
+ private:
+  int m_nPage = 0;
+  bool m_bCancelled = false;
+};
+
+PxTwainDialogs::PxTwainDialogs(HWND owner) : m_hOwner(owner) {}
+
+PxTwainDialogs::~PxTwainDialogs() {
+  ProgressClose();
+}
+
 bool PxTwainDialogs::ContentBox(const PxPage& page, int& left, int& top, int& right, int& bottom) {
   left = page.width;
   top = page.height;
@@ -236,9 +282,32 @@ int PxTwainDialogs::ChooseSource(const std::vector<std::string>& names, std::str
 }
 
 void PxTwainDialogs::ProgressOpen() {
-  platform::ui::Host().SetWaitCursor(true);
+  ProgressClose();
+  auto window = std::make_unique<PxTwainProgressWindow>();
+  if (window->Create(IDD_PROGRESS) == FALSE) {
+    // No template: the wait cursor tells the user something happens (cancel through StatusCallBack).
+    platform::ui::Host().SetWaitCursor(true);
+    m_bWaitCursor = true;
+    return;
+  }
+  window->Show(1, 0);
+  window->ShowWindow(SW_SHOW);
+  m_pProgress = std::move(window);
+  platform::ui::Host().PumpEvents();
+}
+
+bool PxTwainDialogs::Progress(int page, int percent) {
+  if (m_pProgress == nullptr) return true;
+  m_pProgress->Show(page, percent);
+  platform::ui::Host().PumpEvents();
+  return !m_pProgress->Cancelled();
 }
 
 void PxTwainDialogs::ProgressClose() {
-  platform::ui::Host().SetWaitCursor(false);
+  if (m_pProgress != nullptr) {
+    m_pProgress->DestroyWindow();
+    m_pProgress.reset();
+  }
+  if (m_bWaitCursor) platform::ui::Host().SetWaitCursor(false);
+  m_bWaitCursor = false;
 }

@@ -1,5 +1,6 @@
 #include "toolkit/twain/PageReader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,9 +17,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPollMs = 100;        // progress reports and stall checks
-constexpr int kStopGraceMs = 2000;  // after a stop request, before sane_cancel is called
-constexpr int kAbandonMs = 5000;    // after a stop request, before the worker is abandoned
+constexpr int kPollMs = 100;          // progress reports and stall checks
+constexpr int kStopGraceMs = 2000;    // after a stall, before sane_cancel is called
+constexpr int kCancelGraceMs = 1000;  // after the user's cancel, who waits for the window to go
+constexpr int kAbandonMs = 5000;      // after a stop request, before the worker is abandoned
 constexpr int kReadChunk = 256 * 1024;
 constexpr int kMaxWidth = 1 << 20;  // pixels per line
 
@@ -61,9 +63,10 @@ class Assembler {
       m_bits = bits;
       m_width = p.pixels_per_line;
       m_declaredLines = p.lines;
+      m_bThreePass = pass;
       m_page = PageReader::NewPage(m_width, p.lines > 0 ? p.lines : 64, bits);
       if (m_page == nullptr) return Bad(error, "page too large or out of memory");
-    } else if (!pass || bits != m_bits || p.pixels_per_line != m_width) {
+    } else if (!pass || !m_bThreePass || bits != m_bits || p.pixels_per_line != m_width) {
       return Bad(error, "a later frame does not match the first");
     }
     m_params = p;
@@ -90,8 +93,10 @@ class Assembler {
     return true;
   }
 
-  // Hands over the finished page (height = the rows that arrived); null when no row did.
+  // Hands over the finished page (height = the rows that arrived); null when no row did. Three-pass
+  // colour keeps only the rows every colour reached: the others would hold uninitialised memory.
   PxPage* Finish() {
+    if (m_bThreePass) m_rows = std::min({m_passRows[0], m_passRows[1], m_passRows[2]});
     if (m_page == nullptr || m_rows == 0) return nullptr;
     m_page->height = m_rows;
     PxPage* page = m_page;
@@ -99,8 +104,10 @@ class Assembler {
     return page;
   }
 
+  // The page's bytes over all its frames (three-pass colour: three of this frame's size).
   long long ExpectedBytes() const {
-    return m_params.lines > 0 ? static_cast<long long>(m_params.lines) * m_params.bytes_per_line : -1;
+    if (m_params.lines <= 0) return -1;
+    return static_cast<long long>(m_params.lines) * m_params.bytes_per_line * (m_bThreePass ? 3 : 1);
   }
 
  private:
@@ -143,6 +150,7 @@ class Assembler {
     }
     ++m_row;
     if (m_row > m_rows) m_rows = m_row;
+    if (m_bThreePass && m_row > m_passRows[m_channel]) m_passRows[m_channel] = m_row;
     return true;
   }
 
@@ -173,6 +181,8 @@ class Assembler {
   int m_channel = 0;
   int m_row = 0;
   int m_rows = 0;
+  bool m_bThreePass = false;
+  int m_passRows[3] = {0, 0, 0};  // rows each colour of a three-pass page reached
 };
 
 void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
@@ -308,6 +318,30 @@ PxPage* PageReader::Threshold(PxPage* grey) {
   return bw;
 }
 
+PageResult PageReader::DecodeFrames(const std::vector<FrameData>& frames) {
+  PageResult result;
+  Assembler assembler;
+  bool last = false;
+  for (size_t i = 0; i < frames.size() && !last; ++i) {
+    const FrameData& frame = frames[i];
+    if (!assembler.BeginFrame(frame.params, result.error)) {
+      result.code = PX_TWN_E_FORMAT;
+      return result;
+    }
+    if (frame.size > 0 && !assembler.Add(frame.data, frame.size, result.error)) {
+      result.code = PX_TWN_E_TOO_LARGE;
+      return result;
+    }
+    last = frame.params.last_frame != SANE_FALSE;
+  }
+  result.page = assembler.Finish();
+  if (result.page == nullptr) {
+    result.code = PX_TWN_E_NO_PAGE;
+    result.error = "the frames hold no complete line";
+  }
+  return result;
+}
+
 PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
   auto shared = std::make_shared<Shared>();
   std::thread worker(Work, handle, shared);
@@ -338,7 +372,9 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
         shared->stop = true;
         stopAt = now;
       }
-    } else if (!cancelSent && now - stopAt > std::chrono::milliseconds(kStopGraceMs)) {
+    } else if (!cancelSent &&
+               now - stopAt >
+                   std::chrono::milliseconds(reason == PX_TWN_E_CANCELLED ? kCancelGraceMs : kStopGraceMs)) {
       // The worker is stuck inside the backend: SANE allows sane_cancel from another thread for this.
       sane_cancel(handle);
       cancelSent = true;

@@ -9,7 +9,9 @@
 
 #include <sane/sane.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "pxtwain/PxTwainApi.h"
 
@@ -29,12 +31,22 @@ struct PageResult {
   bool abandoned = false;  // the worker did not return: the handle must not be used again
 };
 
+// One frame as SANE hands it over: its parameters and the bytes sane_read gave until EOF.
+struct FrameData {
+  SANE_Parameters params{};
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+};
+
 // Largest page the library will hold in memory (a letter page at 1200 dpi in colour is 404 MB).
 inline constexpr long long kMaxPageBytes = 1LL << 30;
 
 class PageReader {
  public:
   static PageResult Read(SANE_Handle handle, const PageRequest& request);
+  // Turns frames into a page exactly as a scan does, without a device (tests, fuzzing): the frames
+  // up to the first with last_frame set; PX_TWN_E_FORMAT for a frame the page cannot take.
+  static PageResult DecodeFrames(const std::vector<FrameData>& frames);
   // The library's code for a status SANE gave while starting (start) or reading.
   static int MapStatus(SANE_Status status, bool start);
   // Frees a page and its pixels; null is fine.

@@ -23,6 +23,7 @@
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/ListBox.h"
+#include "platform/ui/ProgressCtrl.h"
 #include "platform/ui/PropertySheet.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
@@ -179,6 +180,9 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1058) return set(Str(218));
       if (id == 1057) return true;  // opens unticked
       break;
+    case 162:  // the TWAIN progress window during the second page of a feeder batch
+      if (id == 1621) return set("Scanning page 2...");
+      break;
     default:
       break;
   }
@@ -192,6 +196,9 @@ void FillSamples(CDialog& dialog) {
       FillList(l, QuickSetNames(false), 0);
     } else if (auto* c = dynamic_cast<CComboBox*>(w)) {
       FillList(c, {kFileTypes[0], kFileTypes[1]}, 0);
+    } else if (auto* p = dynamic_cast<CProgressCtrl*>(w)) {
+      p->SetRange32(0, 100);
+      p->SetPos(40);
     } else if (auto* s = dynamic_cast<CSliderCtrl*>(w)) {
       s->SetRange(0, 100);
       s->SetPos(60);

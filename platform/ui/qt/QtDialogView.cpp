@@ -27,6 +27,7 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/Edit.h"
 #include "platform/ui/ListBox.h"
+#include "platform/ui/ProgressCtrl.h"
 #include "platform/ui/SliderCtrl.h"
 #include "platform/ui/TreeCtrl.h"
 #include "platform/ui/UiHost.h"
@@ -462,6 +463,18 @@ void QtDialogView::Refresh(std::size_t index) {
         if (l->item(k)->sizeHint() != hint) l->item(k)->setSizeHint(hint);
       }
       l->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+  } else if (auto* pb = dynamic_cast<QProgressBar*>(w)) {
+    if (auto* m = dynamic_cast<CProgressCtrl*>(c)) {
+      int lower = 0, upper = 0;
+      m->GetRange(lower, upper);
+      // Qt's busy indicator is a range of 0..0.
+      if (m->IsMarquee()) {
+        pb->setRange(0, 0);
+      } else {
+        pb->setRange(lower, upper);
+        pb->setValue(m->GetPos());
+      }
     }
   } else if (auto* s = dynamic_cast<QSlider*>(w)) {
     if (auto* m = dynamic_cast<CSliderCtrl*>(c)) {

@@ -325,6 +325,11 @@ void QtHost::DestroyModeless(CDialog& dialog) {
   m_modeless.erase(it);
 }
 
+void QtHost::PumpEvents() {
+  // Paints the model's changes (the view collects them for the next turn) and runs what the user did.
+  QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
 INT_PTR QtHost::RunSheet(CPropertySheet& sheet) {
   return RunQtSheet(sheet, ModalParent());
 }

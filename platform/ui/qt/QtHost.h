@@ -22,6 +22,7 @@ class QtHost : public UiHost {
   void SetWaitCursor(bool on) override;
   bool CreateModeless(CDialog& dialog) override;
   void DestroyModeless(CDialog& dialog) override;
+  void PumpEvents() override;
   int WaitCursorDepth() const { return m_nWaitCursor; }
 
   // Makes the QApplication when there is none; false when Qt cannot start.

@@ -23,7 +23,8 @@ class PxTwainUi {
   // The choice of a source among names: 1 chosen (chosen set), 0 cancelled, negative when not shown.
   virtual int ChooseSource(const std::vector<std::string>& names, std::string& chosen) = 0;
   // The progress window: opened before the first page, told the page and percentage while pages are
-  // read, closed at the end. Progress returns false when the user pressed Cancel.
+  // read (percent -1 while the page's length is not known), closed at the end. Progress returns false
+  // when the user pressed Cancel.
   virtual void ProgressOpen() = 0;
   virtual bool Progress(int page, int percent) = 0;
   virtual void ProgressClose() = 0;
