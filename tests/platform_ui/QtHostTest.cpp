@@ -451,11 +451,13 @@ TEST_F(QtHostTest, PumpingEventsShowsChangesAndRunsTheUsersClicks) {
   auto* push = window->findChild<QPushButton*>(QStringLiteral("ctl_180"));
   ASSERT_NE(push, nullptr);
   QMetaObject::invokeMethod(push, &QPushButton::click, Qt::QueuedConnection);
-  dialog.SetDlgItemText(100, "page 2");
+  dialog.SetDlgItemText(170, "2");
   EXPECT_EQ(dialog.m_strEvents, "");
   platform::ui::Host().PumpEvents();
   EXPECT_EQ(dialog.m_strEvents, "push;");
-  EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("ctl_100"))->text(), QStringLiteral("page 2"));
+  // Both the program's change and the one the click's handler made are on screen.
+  EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("ctl_170"))->text(), QStringLiteral("2"));
+  EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("ctl_100"))->text(), QStringLiteral("pushed"));
   EXPECT_TRUE(dialog.DestroyWindow());
 }
 

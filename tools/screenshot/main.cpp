@@ -180,6 +180,22 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1058) return set(Str(218));
       if (id == 1057) return true;  // opens unticked
       break;
+    case 160:  // the scanner's own dialog over a scanner with a feeder
+      if (id == 1601) return list({"Black and white", "Grey", "Colour"}, 2);
+      if (id == 1602) return list({"75", "150", "300", "600", "1200"}, 2);
+      if (id == 1603) return list({"Flatbed", "Automatic Document Feeder"}, 1);
+      if (id >= 1604 && id <= 1607) return set(id == 1606 ? "216" : id == 1607 ? "279" : "0");
+      if (id == 1608 || id == 1609) {
+        auto* slider = dynamic_cast<CSliderCtrl*>(w);
+        slider->SetRange(-1000, 1000);
+        slider->SetTicFreq(250);
+        slider->SetPos(id == 1608 ? 150 : 0);
+        return true;
+      }
+      if (id == 1611) return set("The area now holds what the preview found.");
+      break;
+    case 161:
+      return list({"NX Pressline TWAIN", "Noname frontend-tester", "Flatbed scanner 4800 #2"}, 0);
     case 162:  // the TWAIN progress window during the second page of a feeder batch
       if (id == 1621) return set("Scanning page 2...");
       break;
