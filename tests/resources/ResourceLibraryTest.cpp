@@ -64,6 +64,7 @@ bool KindMatches(const std::string& controlClass, std::uint16_t kind) {
   if (controlClass == "combo") return kind == M3_COMBO_DROPDOWN || kind == M3_COMBO_DROPLIST;
   if (controlClass == "slider") return kind == M3_SLIDER;
   if (controlClass == "treeview") return kind == M3_TREEVIEW;
+  if (controlClass == "progress") return kind == M3_PROGRESS;
   return false;
 }
 
