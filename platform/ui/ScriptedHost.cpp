@@ -624,6 +624,11 @@ void ScriptedHost::DestroyModeless(CDialog& dialog) {
 void ScriptedHost::PumpEvents() {
   // Nothing to answer without a window to act on, and no script needed for that.
   if (m_modeless.empty() || m_strScriptPath.empty()) return;
+  if (!m_bLoaded) {
+    // A window that needs no answer does not need a script either: a missing one fails at a dialog.
+    struct stat st {};
+    if (::stat(m_strScriptPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  }
   Load("a modeless dialog is shown");
   static const char* const kActions[] = {"show",       "sysmenu", "click",  "dblclick", "check",  "uncheck",
                                          "radio",      "type",    "select", "slide",    "expand", "collapse",
