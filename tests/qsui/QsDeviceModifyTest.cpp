@@ -196,12 +196,17 @@ class QsDeviceModifyTest : public product_run::ProductRun {
            "next\nfinish\n" + more + "show\n";
   }
 
+  // "Ledger" made with the wizard for the device as "Books"; more answers what Finish shows.
+  RunResult NewLedger(const std::string& more = "") {
+    return Marlin("dialog 102\nclick 3\nwizard\nradio 1048\nnext\ncheck 40\nnext\nradio 1062\ntype 57 " +
+                  (m_dir / "out").string() +
+                  "/\nnext\ntype 1021 Ledger\ncheck 1029\ntype 1030 Books\nnext\nfinish\n" + more +
+                  "cancel\n");
+  }
+
   // "Ledger" made with the wizard and put on the device as "Books".
   void MakeLedger() {
-    const RunResult run =
-        Marlin("dialog 102\nclick 3\nwizard\nradio 1048\nnext\ncheck 40\nnext\nradio 1062\ntype 57 " +
-               (m_dir / "out").string() +
-               "/\nnext\ntype 1021 Ledger\ncheck 1029\ntype 1030 Books\nnext\nfinish\ncancel\n");
+    const RunResult run = NewLedger();
     ASSERT_EQ(run.exitCode, 0) << run.transcript << run.log;
     m_prefix = Value(kMain, "DestPrefix");
     ASSERT_NE(m_prefix, "<absent>");
@@ -271,9 +276,10 @@ TEST_F(QsDeviceModifyTest, ChangesReachTheDeviceAsRemoveThenAdd) {
     EXPECT_EQ(Qs("AddToDevice"), step.onDevice);
     EXPECT_EQ(Qs("AddToDeviceOld"), step.wasOnDevice);
     // The save page shows the device name without the prefix.
-    if (step.device.empty())
+    if (step.device.empty()) {
       EXPECT_TRUE(Has(run.transcript, "1030 edit limit=9 text=\"Books\"")) << run.transcript;
-    // The main dialog still lists and selects the Quick Set.
+    }
+    // The main dialog still lists the Quick Set.
     EXPECT_TRUE(Has(run.transcript.substr(run.transcript.rfind("> show")), "item \"Ledger\" data=2"))
         << run.transcript;
   }
@@ -334,6 +340,25 @@ TEST_F(QsDeviceModifyTest, RefusedChangeSaysSoAndCanBeTriedAgain) {
     ASSERT_EQ(DeviceList(), std::vector<std::string>{"PC7^" + m_prefix + "Books"})
         << run.log << run.transcript;
   }
+}
+
+// A new Quick Set the device refuses: the same box, and the Quick Set is not marked as on the device,
+// so that ticking the box again in a later change sends it.
+TEST_F(QsDeviceModifyTest, RefusedNewQuickSetIsNotMarkedAsOnTheDevice) {
+  ASSERT_TRUE(RestartSimulator({"--fault", "on=update,status=500"}));
+  RunResult run = NewLedger(std::string(kRefused) + "\"\n");
+  EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
+  EXPECT_TRUE(Has(run.log, "Failed to add new dest")) << run.log;
+  EXPECT_TRUE(DeviceList().empty());
+  EXPECT_EQ(Qs("AddToDevice"), "0");
+  EXPECT_EQ(Qs("DevDest"), "Ab:Books");
+
+  ASSERT_TRUE(RestartSimulator({}));
+  run = Marlin("dialog 102\n" + Modify("check 1029\n") + "cancel\n");
+  EXPECT_TRUE(Has(run.transcript, "1030 edit disabled limit=9 text=\"Books\"")) << run.transcript;
+  EXPECT_FALSE(Has(run.transcript, "msgbox ")) << run.transcript;
+  EXPECT_EQ(DeviceList(), std::vector<std::string>{"PC7^Ab:Books"}) << run.log;
+  EXPECT_EQ(Qs("AddToDevice"), "1");
 }
 
 }  // namespace
