@@ -104,6 +104,16 @@ TEST_F(QsScanTest, MailQuickSetSendsTheScanSilently) {
   EXPECT_EQ(Count(raw, "filename=\"marlin"), 1u) << raw.substr(0, 2000);
   EXPECT_TRUE(Has(raw, ".jpg\"")) << raw.substr(0, 2000);
   EXPECT_TRUE(Has(ReadFile(received.parent_path() / "envelopes.txt"), "bob@example.org"));
+  // The attachment is the scanned page byte for byte (mail sends a copy; the scan stays).
+  std::vector<fs::path> scanned;
+  for (const auto& entry : fs::recursive_directory_iterator(m_dir / "tmp"))
+    if (entry.path().extension() == ".jpg") scanned.push_back(entry.path());
+  ASSERT_EQ(scanned.size(), 1u);
+  const std::string inspected = Capture(
+      "/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/inspect_message.py") + " " +
+      Quote(messages[0].string()) + " " + Quote(scanned[0].string()));
+  EXPECT_TRUE(Has(inspected, "Attachment: '" + scanned[0].filename().string() + "' ")) << inspected;
+  EXPECT_TRUE(Has(inspected, " same\n")) << inspected;
 }
 
 // The application road: the recorder gets the one scanned file, saved without asking into the folder
@@ -136,6 +146,8 @@ TEST_F(QsScanTest, ApplicationQuickSetHandsTheScannedFileToTheProgram) {
   EXPECT_TRUE(Has(info, "Image Width: 75 Image Length: 75") || Has(info, "Image Width: 74 Image Length: 74"))
       << info;
   EXPECT_EQ(Count(info, "TIFF Directory"), 1u) << info;
+  EXPECT_TRUE(Has(info, "Samples/Pixel: 3")) << info;
+  EXPECT_FALSE(Has(info, "Compression Scheme: None")) << info;
 }
 
 // 1 inch at 75 dpi: 75 pixels, or 74 where SANE's fixed-point millimetres (25.4 is held as 25.39999)
