@@ -53,7 +53,14 @@ bool EnterOwnNetwork() {
 }
 
 const char* kMain = "HKCU\\SOFTWARE\\Nexora\\marlin3";
-const char* kRefused = "msgbox OK \"The list of scan destinations on the device could not be updated";
+
+// The answer to the device-update box (string 108 of the resource library's English strings).
+std::string RefusedBox() {
+  std::istringstream in(ReadFile(fs::path(MARLIN3_SOURCE_DIR) / "resources" / "strings.txt"));
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("108\t", 0) == 0) return "msgbox OK \"" + line.substr(4, 40) + "\"\n";
+  return "msgbox OK\n";
+}
 
 class QsDeviceModifyTest : public product_run::ProductRun {
  protected:
@@ -313,9 +320,9 @@ TEST_F(QsDeviceModifyTest, RefusedChangeSaysSoAndCanBeTriedAgain) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(RestartSimulator({"--fault", "on=update,status=500"}));
     NewUpdates();  // the log goes on across restarts
-    RunResult run = Marlin("dialog 102\n" + Modify(c.device, std::string(kRefused) + "\"\n") + "cancel\n");
+    RunResult run = Marlin("dialog 102\n" + Modify(c.device, RefusedBox()) + "cancel\n");
     EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
-    EXPECT_TRUE(Has(run.transcript, "caption=\"marlin3\"")) << run.transcript;
+    EXPECT_TRUE(Has(run.transcript, "msgbox caption=\"marlin3\" text=\"The list")) << run.transcript;
     EXPECT_TRUE(Has(run.log, c.logged)) << run.log;
     EXPECT_EQ(NewUpdates(), std::vector<std::string>(c.refusals, "refused"));
     EXPECT_EQ(DeviceList(), std::vector<std::string>{"PC7^" + m_prefix + "Books"});
@@ -346,7 +353,7 @@ TEST_F(QsDeviceModifyTest, RefusedChangeSaysSoAndCanBeTriedAgain) {
 // so that ticking the box again in a later change sends it.
 TEST_F(QsDeviceModifyTest, RefusedNewQuickSetIsNotMarkedAsOnTheDevice) {
   ASSERT_TRUE(RestartSimulator({"--fault", "on=update,status=500"}));
-  RunResult run = NewLedger(std::string(kRefused) + "\"\n");
+  RunResult run = NewLedger(RefusedBox());
   EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
   EXPECT_TRUE(Has(run.log, "Failed to add new dest")) << run.log;
   EXPECT_TRUE(DeviceList().empty());
