@@ -247,7 +247,9 @@ void CHalyardDlg::OnSetup() {
       if (m_QsCombo.SetCurSel(index) == CB_ERR) trace.Error(TRACE_NUMBERED("SelectString failed"));
       UpdateBtnTxt(kTaskSaved);
     }
-    if (wizard.m_bAddToDevice) GetScanApp()->SendDestToDevice(wizard.m_strDevDest);
+    // Refused: the Quick Set is not on the device, and a later change may send it again.
+    if (wizard.m_bAddToDevice && !GetScanApp()->SendDestToDevice(wizard.m_strDevDest))
+      values.SetSetting(settings::kQsAddToDevice.pszName, false, wizard.m_strQsName);
   } else if (wizard.m_nMode == ModifyQs) {
     if (values.IsScanToAvailable()) UpdateModifiedOnDevice(wizard);
   } else if (wizard.m_nMode == RemoveQs) {
@@ -275,38 +277,51 @@ void CHalyardDlg::OnSetup() {
 }
 
 // A changed Quick Set: its old name leaves the device and its new one arrives, as the change asks.
+// What the device refused is taken back in the registry, so that the registry names what the device
+// holds and the same change made again is sent again (the box asks the user to try again).
 void CHalyardDlg::UpdateModifiedOnDevice(const CQsWizard& wizard) {
   DebugTrace trace("UpdateModifiedOnDevice", __FILE__);
   ValueGetter& values = GetScanApp()->GetValueGetter();
+  const std::string& qs = wizard.m_strQsName;
   std::string oldName;
   bool wasOnDevice = false;
-  values.GetSetting(settings::kQsDevDestOld, oldName, wizard.m_strQsName);
-  values.GetSetting(settings::kQsAddToDeviceOld, wasOnDevice, wizard.m_strQsName);
+  values.GetSetting(settings::kQsDevDestOld, oldName, qs);
+  values.GetSetting(settings::kQsAddToDeviceOld, wasOnDevice, qs);
   if (!wasOnDevice) {
-    if (wizard.m_bAddToDevice) GetScanApp()->SendDestToDevice(wizard.m_strDevDest);
+    if (wizard.m_bAddToDevice && !GetScanApp()->SendDestToDevice(wizard.m_strDevDest))
+      values.SetSetting(settings::kQsAddToDevice.pszName, false, qs);
     return;
   }
   DeviceTalk device;
   const std::vector<std::string> oldNames{oldName};
-  bool ok = true;
+  bool removed = false;
+  bool added = true;
   const char* failure = nullptr;
   if (wizard.m_bAddToDevice) {
     if (oldName == wizard.m_strDevDest) return;
     const std::vector<std::string> newNames{wizard.m_strDevDest};
-    ok = device.Update(&oldNames, false);
-    ok = device.Update(&newNames, true) && ok;  // both are always attempted
+    removed = device.Update(&oldNames, false);
+    added = device.Update(&newNames, true);  // both are always attempted
     failure = "Failed to modify dest name on device";
   } else {
-    ok = device.Update(&oldNames, false);
+    removed = device.Update(&oldNames, false);
     failure = "Failed to remove modified dest from device";
   }
-  if (!ok) {
-    std::string text, caption;
-    AfxLoadString(108, text);
-    AfxLoadString(176, caption);
-    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
-    trace.Error(failure);
+  if (removed && added) return;
+  if (!removed) {
+    // The old name is still there; a new one that did arrive stays the Quick Set's own.
+    if (!wizard.m_bAddToDevice || !added) {
+      values.SetSetting(settings::kQsDevDest.pszName, oldName, qs);
+      values.SetSetting(settings::kQsAddToDevice.pszName, true, qs);
+    }
+  } else {
+    values.SetSetting(settings::kQsAddToDevice.pszName, false, qs);
   }
+  std::string text, caption;
+  AfxLoadString(108, text);
+  AfxLoadString(176, caption);
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+  trace.Error(failure);
 }
 
 void CHalyardDlg::SetupDevice() {

@@ -7,7 +7,18 @@
 
 namespace {
 constexpr int kQsNameLimit = 90;
-constexpr int kPrefixLength = 5;  // the network prefix a stored DevDest carries
+constexpr size_t kPrefixLength = 5;  // the longest network prefix: four characters and ":"
+
+// The device name without the network prefix it was stored with. The prefix is as long as the
+// computer's name allows (at most kPrefixLength): a fixed cut would eat the start of the name
+// behind a shorter one, and every later change would send that shortened name to the device.
+std::string WithoutPrefix(const std::string& devDest, const std::string& prefix) {
+  if (!prefix.empty() && devDest.compare(0, prefix.size(), prefix) == 0) return devDest.substr(prefix.size());
+  // Stored under another computer name: its prefix ends at the first ":".
+  const size_t colon = devDest.find(':');
+  if (colon != std::string::npos && colon < kPrefixLength) return devDest.substr(colon + 1);
+  return devDest;
+}
 }  // namespace
 
 PPSave::PPSave() : CPropertyPage(IDD) {
@@ -59,8 +70,7 @@ BOOL PPSave::OnSetActive() {
   m_bAddToDevice = wiz->m_bAddToDevice ? 1 : 0;
   if (wiz->m_strQsName != qs::LoadStr(qs::kIdsScratchQs, trace, __LINE__)) m_strQsName = wiz->m_strQsName;
   m_strDevName = wiz->m_strDevDest;
-  if (m_bNetworked)
-    m_strDevName = m_strDevName.size() > kPrefixLength ? m_strDevName.substr(kPrefixLength) : "";
+  if (m_bNetworked) m_strDevName = WithoutPrefix(m_strDevName, m_strPrefix);
   if (!UpdateData(FALSE)) trace.Error(TRACE_NUMBERED("Failed UpdateData()"));
   UpdateControls();
   wiz->SetWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
