@@ -97,7 +97,8 @@ void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
       m_intraMul[q][i] = m_descale[i] * fIntra;
       m_intraAdd[q][i] = kIntraRound + 0.5f * fIntra;
       m_interMul[q][i] = m_descale[i] * fInter;
-      m_interAdd[q][i] = 0.5f * fInter;
+      static const float dz = getenv("PXENC_DZ") ? atof(getenv("PXENC_DZ")) : 0.0f;
+      m_interAdd[q][i] = 0.5f * fInter + dz;
     }
   }
 }

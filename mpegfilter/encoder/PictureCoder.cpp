@@ -15,11 +15,19 @@
 #include "mpegfilter/encoder/VlcEncoder.h"
 
 namespace pxenc {
-
+struct DbgStats { long n[4][8]={}; long bits[4][4]={}; long map[4][36][45]={}; char ty[4][36][45]={}; ~DbgStats(){ if(!getenv("PXENC_STATS"))return; if (getenv("PXENC_MAP")) { int t=atoi(getenv("PXENC_MAP")); for(int r=0;r<36;++r){ for(int c=0;c<45;++c) fprintf(stderr,"%3ld%c", map[t][r][c]/1000, ty[t][r][c]?ty[t][r][c]:' '); fprintf(stderr,"\n");} } const char* t="?IPB"; for(int i=1;i<4;++i) fprintf(stderr,"%c skip %ld intra %ld fwd %ld bwd %ld bi %ld fielddct %ld fieldmv %ld nomc %ld | hdr %ld mv %ld coef %ld\n",t[i],n[i][0],n[i][1],n[i][2],n[i][3],n[i][4],n[i][5],n[i][6],n[i][7],bits[i][0],bits[i][1],bits[i][2]);} };
+static DbgStats g_dbg;
 namespace {
 
 constexpr int kIntraBias = 384;      // intra must beat the best prediction by this much SAD
-constexpr int kFieldMvPenalty = 96;  // two vectors and a select bit more than frame prediction
+
+// Lambda (SAD units per bit, in 1/16) for quantiser_scale_code q: the square root of the usual
+// squared-error lambda of about 0.54 (2q)^2 / 4... tuned on clean and noisy material.
+int LambdaFor(int nType, int q) {
+  static const int kScale = getenv("PXENC_LAM") ? atoi(getenv("PXENC_LAM")) : 12;
+  (void)nType;
+  return kScale * q;
+}
 
 inline uint8_t Clip255(int v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
@@ -189,49 +197,75 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
   const int x = mbx * 16, y = mby * 16;
   const uint8_t* cur = m_src.y.p + static_cast<ptrdiff_t>(y) * m_src.y.nStride + x;
   Mv pred[2] = {m_left[nDir], m_above[nDir][mbx]};
+  const int lam = m_nLambda16;
   DirectionResult out;
   if (!m_bFieldPic) {
     const Plane ref = RefPlane(0, nDir, 0);
-    const SearchResult r = SearchBlock(cur, m_src.y.nStride, ref, x, y, 16, w, pred, 2);
+    const SearchResult r = SearchBlock(cur, m_src.y.nStride, ref, x, y, 16, w, pred, 2, m_pmv[0][nDir], lam);
     out.frame.m.nType = 2;
     out.frame.m.mv[0][nDir] = out.frame.m.mv[1][nDir] = r.mv;
     out.frame.nSad = r.nSad;
+    out.frame.nCost = r.nCost;
     if (m_bFrameFieldModes) {
       SearchWindow wf = w;
       wf.nRangeY = std::max(1, w.nRangeY / 2);
       Mv fpred[2] = {Mv{pred[0].x, pred[0].y / 2}, Mv{pred[1].x, pred[1].y / 2}};
       out.field.m.nType = 1;
-      out.field.nSad = kFieldMvPenalty;
+      out.field.nSad = 0;
+      out.field.nCost = (2 * lam) >> 4;  // the two field selects
       for (int p = 0; p < 2; ++p) {
+        const Mv costPred{m_pmv[p][nDir].x, m_pmv[p][nDir].y >> 1};
         SearchResult best;
-        best.nSad = 1 << 30;
+        best.nCost = 1 << 30;
         for (int sel = 0; sel < 2; ++sel) {
-          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride,
-                                              FieldOf(ref, sel), x, y / 2, 8, wf, fpred, 2);
-          if (r2.nSad < best.nSad) {
+          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride, FieldOf(ref, sel),
+                                              x, y / 2, 8, wf, fpred, 2, costPred, lam);
+          if (r2.nCost < best.nCost) {
             best = r2;
             out.field.m.sel[p][nDir] = sel;
           }
         }
         out.field.m.mv[p][nDir] = best.mv;
         out.field.nSad += best.nSad;
+        out.field.nCost += best.nCost;
       }
     }
   } else {
     out.frame.m.nType = 1;
     for (int sel = 0; sel < 2; ++sel) {
       if (m_pic->bOwnFrameOnly && sel == m_nParity) continue;
-      const SearchResult r = SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2);
+      const SearchResult r =
+          SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2, m_pmv[0][nDir], lam);
       // The same parity is the nearer field in time for the first field; prefer it on ties.
-      const int nSad = r.nSad + (sel == m_nParity ? 0 : 16);
-      if (nSad < out.frame.nSad) {
-        out.frame.nSad = nSad;
+      const int nCost = r.nCost + (sel == m_nParity ? 0 : 16);
+      if (nCost < out.frame.nCost) {
+        out.frame.nSad = r.nSad;
+        out.frame.nCost = nCost;
         out.frame.m.mv[0][nDir] = out.frame.m.mv[1][nDir] = r.mv;
         out.frame.m.sel[0][nDir] = out.frame.m.sel[1][nDir] = sel;
       }
     }
   }
   return out;
+}
+
+bool PictureCoder::Fits(const Motion& m, int nFlags, int mbx, int mby) const {
+  // A vector found for another macroblock may reach outside the reference here
+  // (ISO/IEC 13818-2 7.6.4 forbids that).
+  const int x = mbx * 16, y = mby * 16;
+  for (int s = 0; s < 2; ++s) {
+    if (!(nFlags & (s == 0 ? vlc::kMbForward : vlc::kMbBackward))) continue;
+    const bool bFieldMv = !m_bFieldPic && m.nType == 1;
+    for (int r = 0; r < (bFieldMv ? 2 : 1); ++r) {
+      const Plane ref = RefPlane(0, s, m.sel[r][s]);
+      const int nH = bFieldMv ? ref.nHeight / 2 : ref.nHeight, nRows = bFieldMv ? 8 : 16;
+      const int by = bFieldMv ? y / 2 : y;
+      const Mv mv = m.mv[r][s];
+      const int ix = x + (mv.x >> 1), iy = by + (mv.y >> 1);
+      if (ix < 0 || iy < 0 || ix + 16 + (mv.x & 1) > ref.nWidth || iy + nRows + (mv.y & 1) > nH) return false;
+    }
+  }
+  return true;
 }
 
 void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb,
@@ -297,7 +331,7 @@ bool PictureCoder::ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_
   return nField < nFrame;
 }
 
-PictureCoder::Decision PictureCoder::Decide(int mbx, int mby) {
+PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pPrev) {
   Decision d;
   const int x = mbx * 16, y = mby * 16;
   const uint8_t* cur = m_src.y.p + static_cast<ptrdiff_t>(y) * m_src.y.nStride + x;
@@ -306,20 +340,43 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby) {
     d.bFieldDct = m_bFrameFieldModes && ChooseFieldDct(cur, m_src.y.nStride, nullptr);
     return d;
   }
+  const int lam = m_nLambda16;
+  auto bits = [lam](int n) { return (lam * n) >> 4; };
   const DirectionResult fw = SearchDirection(0, mbx, mby);
+  // Costs are SAD plus lambda times the bits of the vectors and of macroblock_type.
+  const int nFwdType = m_pic->nType == kPictureP ? 1 : 4, nBwdType = 3, nBiType = 2;
   Candidate best = fw.frame;
+  best.nCost += bits(nFwdType);
   d.nFlags = vlc::kMbForward;
-  if (m_bFrameFieldModes && fw.field.nSad < best.nSad) best = fw.field;
-  if (m_pic->nType == kPictureB) {
+  if (m_bFrameFieldModes && fw.field.nCost + bits(nFwdType) < best.nCost) {
+    best = fw.field;
+    best.nCost += bits(nFwdType);
+  }
+  auto consider = [&](const Candidate& c, int nExtra, int nFlags) {
+    if (c.nCost + nExtra < best.nCost) {
+      best = c;
+      best.nCost += nExtra;
+      d.nFlags = nFlags;
+    }
+  };
+  uint8_t py[256];
+  if (m_pic->nType == kPictureP) {
+    // The zero vector needs no vector bits and allows skipping: worth a few SAD units more.
+    Motion zero;
+    zero.nType = m_bFieldPic ? 1 : 2;
+    zero.sel[0][0] = zero.sel[1][0] = m_nParity;
+    if (!(best.m == zero)) {
+      PredictOne(zero, 0, mbx, mby, py, nullptr, nullptr);
+      Candidate c;
+      c.m = zero;
+      c.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16);
+      c.nCost = c.nSad;
+      consider(c, 0, vlc::kMbForward);
+    }
+  } else {
     const DirectionResult bw = SearchDirection(1, mbx, mby);
-    auto consider = [&](const Candidate& c, int nFlags) {
-      if (c.nSad < best.nSad) {
-        best = c;
-        d.nFlags = nFlags;
-      }
-    };
-    consider(bw.frame, vlc::kMbBackward);
-    if (m_bFrameFieldModes) consider(bw.field, vlc::kMbBackward);
+    consider(bw.frame, bits(nBwdType), vlc::kMbBackward);
+    if (m_bFrameFieldModes) consider(bw.field, bits(nBwdType), vlc::kMbBackward);
     // Both directions with the same motion type.
     const int nTypes = m_bFrameFieldModes ? 2 : 1;
     for (int t = 0; t < nTypes; ++t) {
@@ -334,14 +391,25 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby) {
       Decision tmp;
       tmp.nFlags = vlc::kMbForward | vlc::kMbBackward;
       tmp.m = both.m;
-      uint8_t py[256];
       BuildPrediction(tmp, mbx, mby, py, nullptr, nullptr);
-      both.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16) + (t == 1 ? kFieldMvPenalty : 0) + 24;
-      consider(both, tmp.nFlags);
+      both.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16);
+      both.nCost = both.nSad + (cf.nCost - cf.nSad) + (cb.nCost - cb.nSad);
+      consider(both, bits(nBiType), tmp.nFlags);
+    }
+    // The previous macroblock's prediction again: no vector bits, and skipped when nothing is
+    // left to code.
+    if (pPrev && pPrev->nFlags && Fits(pPrev->m, pPrev->nFlags, mbx, mby) && !(pPrev->nFlags & vlc::kMbIntra) &&
+        !(pPrev->m == best.m && pPrev->nFlags == d.nFlags)) {
+      BuildPrediction(*pPrev, mbx, mby, py, nullptr, nullptr);
+      Candidate c;
+      c.m = pPrev->m;
+      c.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16);
+      c.nCost = c.nSad;
+      consider(c, bits(2), pPrev->nFlags);
     }
   }
   d.m = best.m;
-  d.nCost = best.nSad;
+  d.nCost = best.nCost;
   if (IntraCost(cur, m_src.y.nStride) + kIntraBias < best.nSad) {
     d.nFlags = vlc::kMbIntra;
     d.m = Motion{};
@@ -499,9 +567,10 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
       const int nAddr = mby * m_nMbW + mbx;
       const bool bFirst = bNewSlice && mbx == 0;
       const bool bLast = bSliceEnds && mbx == m_nMbW - 1;
-      Decision d = Decide(mbx, mby);
-      const bool bIntra = d.nFlags & vlc::kMbIntra;
       const int q = rc.MbQuant(nAddr, s.BitCount() - nStart);
+      m_nLambda16 = LambdaFor(pic.nType, q);
+      Decision d = Decide(mbx, mby, bHavePrev ? &prev : nullptr);
+      const bool bIntra = d.nFlags & vlc::kMbIntra;
       if (!bIntra) {
         BuildPrediction(d, mbx, mby, py, pcb, pcr);
         if (bDctTypeBit) {
@@ -531,6 +600,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         if (bZero && nCbp != 0) d.nFlags = 0;
       }
       if (bSkip) {
+        g_dbg.n[pic.nType][0]++;
         dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
         if (pic.nType == kPictureP) m_pmv[0][0] = m_pmv[1][0] = Mv{};
         if (bRecon) ReconstructBlocks(d, mbx, mby, py, pcb, pcr, 0, nQ);
@@ -549,6 +619,8 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         nFlags |= vlc::kMbQuant;
         nQ = q;
       }
+      { const int tt=pic.nType; if (bIntra) g_dbg.n[tt][1]++; else if ((nFlags&6)==6) g_dbg.n[tt][4]++; else if (nFlags & vlc::kMbForward) g_dbg.n[tt][2]++; else if (nFlags & vlc::kMbBackward) g_dbg.n[tt][3]++; else g_dbg.n[tt][7]++; if (d.bFieldDct) g_dbg.n[tt][5]++; if (!bIntra && d.m.nType==1 && !m_bFieldPic) g_dbg.n[tt][6]++; }
+      const int64_t b0 = s.BitCount();
       // ISO/IEC 13818-2 6.2.5 macroblock().
       v.PutAddressIncrement(s, nAddr - nLastAddr);
       nLastAddr = nAddr;
@@ -557,8 +629,10 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         s.Put(static_cast<uint32_t>(d.m.nType), 2);
       if (bDctTypeBit && (nFlags & (vlc::kMbIntra | vlc::kMbPattern))) s.Put(d.bFieldDct ? 1 : 0, 1);
       if (nFlags & vlc::kMbQuant) s.Put(static_cast<uint32_t>(nQ), 5);
+      const int64_t b1 = s.BitCount();
       if (nFlags & vlc::kMbForward) WriteMotion(s, d, 0);
       if (nFlags & vlc::kMbBackward) WriteMotion(s, d, 1);
+      const int64_t b2 = s.BitCount();
       if (nFlags & vlc::kMbPattern) {
         const int nExtra = g.nBlocks - 6;
         const int c6 = nCbp >> nExtra;
@@ -573,6 +647,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
           m_block.WriteInter(s, m_levels[b]);
         }
       }
+      if (mby<36&&mbx<45) { g_dbg.map[pic.nType][mby][mbx]+=s.BitCount()-b0; g_dbg.ty[pic.nType][mby][mbx] = bIntra?'i':((nFlags&6)==6?'X':(nFlags&2?'>':(nFlags&4?'<':'0'))); } g_dbg.bits[pic.nType][0]+=b1-b0; g_dbg.bits[pic.nType][1]+=b2-b1; g_dbg.bits[pic.nType][2]+=s.BitCount()-b2;
       // ISO/IEC 13818-2 7.2.1 and 7.6.3.4 predictor resets.
       if (!bIntra) dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
       if (bIntra || (pic.nType == kPictureP && !(nFlags & vlc::kMbForward)))
