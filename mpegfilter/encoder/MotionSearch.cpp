@@ -3,10 +3,10 @@
 // 0.1 dB on camera-like material, so the seeded search is used throughout.
 #include "mpegfilter/encoder/MotionSearch.h"
 
-#include "mpegfilter/encoder/VlcEncoder.h"
-
 #include <algorithm>
 #include <cstdlib>
+
+#include "mpegfilter/encoder/VlcEncoder.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -204,7 +204,8 @@ class Searcher {
   bool InHalf(Mv mv) const { return mv.x >= m_b.x0 && mv.x <= m_b.x1 && mv.y >= m_b.y0 && mv.y <= m_b.y1; }
   // The vector's bits (against the predictor it is coded from) in SAD units.
   int Penalty(int hx, int hy) const {
-    return (m_nLambda16 * (MotionDeltaBits(hx - m_pred.x, m_nFCode) + MotionDeltaBits(hy - m_pred.y, m_nFCode))) >>
+    return (m_nLambda16 *
+            (MotionDeltaBits(hx - m_pred.x, m_nFCode) + MotionDeltaBits(hy - m_pred.y, m_nFCode))) >>
            4;
   }
 
@@ -243,18 +244,11 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
     const int c = s.CostFull(px, py, best);
     if (c < best) best = c, bx = px, by = py;
   }
-  if (getenv("PXENC_FULL")) {
-    for (int yy = b.y0 / 2; yy <= b.y1 / 2; ++yy)
-      for (int xx = b.x0 / 2; xx <= b.x1 / 2; ++xx) {
-        const int c = s.CostFull(xx, yy, best);
-        if (c < best) best = c, bx = xx, by = yy;
-      }
-  }
-  // Where the predictors fail (new or fast motion), a coarse look further out: eight directions at
-  // falling distances, so a displacement the predictors miss is still found.
-  // Only where the best so far is poor (above 2 per sample): elsewhere it rarely finds better.
+  // Where the predictors fail (new or fast motion: the best so far above 2 per sample), a coarse
+  // look further out, eight directions at falling distances. Field searches skip it: measured no
+  // better and slower.
   constexpr int kWideStart = 16;
-  if (best > 2 * 16 * nRows) {
+  if (nRows == 16 && best > 2 * 16 * nRows) {
     static constexpr int kDirs[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
     for (int nStep = kWideStart; nStep >= 2; nStep >>= 1) {
       const int cx = bx, cy = by;

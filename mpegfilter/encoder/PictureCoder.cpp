@@ -15,18 +15,15 @@
 #include "mpegfilter/encoder/VlcEncoder.h"
 
 namespace pxenc {
-struct DbgStats { long n[4][8]={}; long bits[4][4]={}; long map[4][36][45]={}; char ty[4][36][45]={}; ~DbgStats(){ if(!getenv("PXENC_STATS"))return; if (getenv("PXENC_MAP")) { int t=atoi(getenv("PXENC_MAP")); for(int r=0;r<36;++r){ for(int c=0;c<45;++c) fprintf(stderr,"%3ld%c", map[t][r][c]/1000, ty[t][r][c]?ty[t][r][c]:' '); fprintf(stderr,"\n");} } const char* t="?IPB"; for(int i=1;i<4;++i) fprintf(stderr,"%c skip %ld intra %ld fwd %ld bwd %ld bi %ld fielddct %ld fieldmv %ld nomc %ld | hdr %ld mv %ld coef %ld\n",t[i],n[i][0],n[i][1],n[i][2],n[i][3],n[i][4],n[i][5],n[i][6],n[i][7],bits[i][0],bits[i][1],bits[i][2]);} };
-static DbgStats g_dbg;
 namespace {
 
-constexpr int kIntraBias = 384;      // intra must beat the best prediction by this much SAD
+constexpr int kIntraBias = 384;  // intra must beat the best prediction by this much SAD
 
-// Lambda (SAD units per bit, in 1/16) for quantiser_scale_code q: the square root of the usual
-// squared-error lambda of about 0.54 (2q)^2 / 4... tuned on clean and noisy material.
-int LambdaFor(int nType, int q) {
-  static const int kScale = getenv("PXENC_LAM") ? atoi(getenv("PXENC_LAM")) : 12;
-  (void)nType;
-  return kScale * q;
+// Lambda in SAD units per bit (times 16) for quantiser_scale_code q: about the square root of the
+// usual squared-error lambda for a quantiser step of 2q (0.75 q); 0.5 q to q measured within
+// 0.1 dB on clean, fractal and noisy material.
+int LambdaFor(int q) {
+  return 12 * q;
 }
 
 inline uint8_t Clip255(int v) {
@@ -139,6 +136,11 @@ void PictureCoder::Init(const SequenceSetup& seq) {
   m_nChromaBlocks = (m_cw / 8) * (m_ch / 8);
 }
 
+bool PictureCoder::AlternateScan(const PictureSetup& pic) const {
+  // Interlaced pictures: vertical frequencies matter as much as horizontal ones.
+  return m_seq.bMpeg2 && !pic.bProgressiveFrame;
+}
+
 void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const {
   // ISO/IEC 13818-2 6.2.3 picture_header (ISO/IEC 11172-2 2.4.2.5).
   s.StartCode(pxstart::kPicture);
@@ -172,7 +174,7 @@ void PictureCoder::WritePictureHeader(const PictureSetup& pic, BitSink& s) const
   s.Put(0, 1);                                         // concealment_motion_vectors
   s.Put(0, 1);                                         // q_scale_type
   s.Put(1, 1);                                         // intra_vlc_format
-  s.Put(0, 1);                                         // alternate_scan
+  s.Put(AlternateScan(pic) ? 1 : 0, 1);                // alternate_scan
   s.Put(0, 1);                                         // repeat_first_field
   s.Put(m_seq.g.nChromaFormat == 1 && pic.bProgressiveFrame ? 1 : 0, 1);  // chroma_420_type
   s.Put(pic.bProgressiveFrame ? 1 : 0, 1);                                // progressive_frame
@@ -218,8 +220,8 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
         SearchResult best;
         best.nCost = 1 << 30;
         for (int sel = 0; sel < 2; ++sel) {
-          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride, FieldOf(ref, sel),
-                                              x, y / 2, 8, wf, fpred, 2, costPred, lam);
+          const SearchResult r2 = SearchBlock(cur + p * m_src.y.nStride, 2 * m_src.y.nStride,
+                                              FieldOf(ref, sel), x, y / 2, 8, wf, fpred, 2, costPred, lam);
           if (r2.nCost < best.nCost) {
             best = r2;
             out.field.m.sel[p][nDir] = sel;
@@ -234,8 +236,8 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
     out.frame.m.nType = 1;
     for (int sel = 0; sel < 2; ++sel) {
       if (m_pic->bOwnFrameOnly && sel == m_nParity) continue;
-      const SearchResult r =
-          SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2, m_pmv[0][nDir], lam);
+      const SearchResult r = SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2,
+                                         m_pmv[0][nDir], lam);
       // The same parity is the nearer field in time for the first field; prefer it on ties.
       const int nCost = r.nCost + (sel == m_nParity ? 0 : 16);
       if (nCost < out.frame.nCost) {
@@ -365,7 +367,8 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
     Motion zero;
     zero.nType = m_bFieldPic ? 1 : 2;
     zero.sel[0][0] = zero.sel[1][0] = m_nParity;
-    if (!(best.m == zero)) {
+    // (Not in the second field of an I frame: it may refer to the first field only.)
+    if (!m_pic->bOwnFrameOnly && !(best.m == zero)) {
       PredictOne(zero, 0, mbx, mby, py, nullptr, nullptr);
       Candidate c;
       c.m = zero;
@@ -398,8 +401,8 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
     }
     // The previous macroblock's prediction again: no vector bits, and skipped when nothing is
     // left to code.
-    if (pPrev && pPrev->nFlags && Fits(pPrev->m, pPrev->nFlags, mbx, mby) && !(pPrev->nFlags & vlc::kMbIntra) &&
-        !(pPrev->m == best.m && pPrev->nFlags == d.nFlags)) {
+    if (pPrev && pPrev->nFlags && Fits(pPrev->m, pPrev->nFlags, mbx, mby) &&
+        !(pPrev->nFlags & vlc::kMbIntra) && !(pPrev->m == best.m && pPrev->nFlags == d.nFlags)) {
       BuildPrediction(*pPrev, mbx, mby, py, nullptr, nullptr);
       Candidate c;
       c.m = pPrev->m;
@@ -528,6 +531,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
   const bool bRecon = pic.nType != kPictureB || m_bReconB;
 
   WritePictureHeader(pic, s);
+  m_block.SetAlternateScan(AlternateScan(pic));
   rc.StartPicture(pic.nType);
   const int64_t nStart = s.BitCount();
   for (auto& a : m_above) std::fill(std::begin(a), std::end(a), Mv{});
@@ -568,7 +572,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
       const bool bFirst = bNewSlice && mbx == 0;
       const bool bLast = bSliceEnds && mbx == m_nMbW - 1;
       const int q = rc.MbQuant(nAddr, s.BitCount() - nStart);
-      m_nLambda16 = LambdaFor(pic.nType, q);
+      m_nLambda16 = LambdaFor(q);
       Decision d = Decide(mbx, mby, bHavePrev ? &prev : nullptr);
       const bool bIntra = d.nFlags & vlc::kMbIntra;
       if (!bIntra) {
@@ -588,8 +592,10 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
                              (!m_bFieldPic || d.m.sel[0][0] == m_nParity);
           bSkip = bZero;
         } else {
+          // A skipped B macroblock of a frame picture is predicted frame-based (ISO/IEC 13818-2
+          // 7.6.6.4): field prediction cannot be carried over.
           const int nDirs = d.nFlags & (vlc::kMbForward | vlc::kMbBackward);
-          bSkip = bHavePrev && !(prev.nFlags & vlc::kMbIntra) &&
+          bSkip = bHavePrev && !(prev.nFlags & vlc::kMbIntra) && (m_bFieldPic || d.m.nType == 2) &&
                   nDirs == (prev.nFlags & (vlc::kMbForward | vlc::kMbBackward)) && d.m == prev.m;
         }
       }
@@ -600,7 +606,6 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         if (bZero && nCbp != 0) d.nFlags = 0;
       }
       if (bSkip) {
-        g_dbg.n[pic.nType][0]++;
         dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
         if (pic.nType == kPictureP) m_pmv[0][0] = m_pmv[1][0] = Mv{};
         if (bRecon) ReconstructBlocks(d, mbx, mby, py, pcb, pcr, 0, nQ);
@@ -619,8 +624,6 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         nFlags |= vlc::kMbQuant;
         nQ = q;
       }
-      { const int tt=pic.nType; if (bIntra) g_dbg.n[tt][1]++; else if ((nFlags&6)==6) g_dbg.n[tt][4]++; else if (nFlags & vlc::kMbForward) g_dbg.n[tt][2]++; else if (nFlags & vlc::kMbBackward) g_dbg.n[tt][3]++; else g_dbg.n[tt][7]++; if (d.bFieldDct) g_dbg.n[tt][5]++; if (!bIntra && d.m.nType==1 && !m_bFieldPic) g_dbg.n[tt][6]++; }
-      const int64_t b0 = s.BitCount();
       // ISO/IEC 13818-2 6.2.5 macroblock().
       v.PutAddressIncrement(s, nAddr - nLastAddr);
       nLastAddr = nAddr;
@@ -629,10 +632,8 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         s.Put(static_cast<uint32_t>(d.m.nType), 2);
       if (bDctTypeBit && (nFlags & (vlc::kMbIntra | vlc::kMbPattern))) s.Put(d.bFieldDct ? 1 : 0, 1);
       if (nFlags & vlc::kMbQuant) s.Put(static_cast<uint32_t>(nQ), 5);
-      const int64_t b1 = s.BitCount();
       if (nFlags & vlc::kMbForward) WriteMotion(s, d, 0);
       if (nFlags & vlc::kMbBackward) WriteMotion(s, d, 1);
-      const int64_t b2 = s.BitCount();
       if (nFlags & vlc::kMbPattern) {
         const int nExtra = g.nBlocks - 6;
         const int c6 = nCbp >> nExtra;
@@ -647,7 +648,6 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
           m_block.WriteInter(s, m_levels[b]);
         }
       }
-      if (mby<36&&mbx<45) { g_dbg.map[pic.nType][mby][mbx]+=s.BitCount()-b0; g_dbg.ty[pic.nType][mby][mbx] = bIntra?'i':((nFlags&6)==6?'X':(nFlags&2?'>':(nFlags&4?'<':'0'))); } g_dbg.bits[pic.nType][0]+=b1-b0; g_dbg.bits[pic.nType][1]+=b2-b1; g_dbg.bits[pic.nType][2]+=s.BitCount()-b2;
       // ISO/IEC 13818-2 7.2.1 and 7.6.3.4 predictor resets.
       if (!bIntra) dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
       if (bIntra || (pic.nType == kPictureP && !(nFlags & vlc::kMbForward)))

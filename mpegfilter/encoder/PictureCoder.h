@@ -69,6 +69,7 @@ class PictureCoder {
     Candidate frame, field;  // field: only in interlaced frame pictures
   };
 
+  bool AlternateScan(const PictureSetup& pic) const;
   void WritePictureHeader(const PictureSetup& pic, BitSink& s) const;
   Plane RefPlane(int nComponent, int nDirection, int nSelect) const;
   DirectionResult SearchDirection(int nDir, int mbx, int mby);
