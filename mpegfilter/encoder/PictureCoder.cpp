@@ -17,7 +17,10 @@
 namespace pxenc {
 namespace {
 
-constexpr int kIntraBias = 384;  // intra must beat the best prediction by this much SAD
+// Intra must beat the best prediction's cost by this many bits (times lambda): near zero, as the
+// prediction's cost already counts its vector bits; on noisy material intra is often the better
+// choice (384 SAD units, the former fixed bias, cost 0.3 dB there).
+constexpr int kIntraBias = 8;
 
 // Lambda in SAD units per bit (times 16) for quantiser_scale_code q: about the square root of the
 // usual squared-error lambda for a quantiser step of 2q (0.75 q); 0.5 q to q measured within
@@ -413,7 +416,7 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
   }
   d.m = best.m;
   d.nCost = best.nCost;
-  if (IntraCost(cur, m_src.y.nStride) + kIntraBias < best.nSad) {
+  if (IntraCost(cur, m_src.y.nStride) + ((kIntraBias * lam) >> 4) < best.nCost) {
     d.nFlags = vlc::kMbIntra;
     d.m = Motion{};
     d.bFieldDct = m_bFrameFieldModes && ChooseFieldDct(cur, m_src.y.nStride, nullptr);
