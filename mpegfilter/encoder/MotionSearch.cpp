@@ -227,7 +227,8 @@ int FloorDiv2(int v) {
 }  // namespace
 
 SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows,
-                         const SearchWindow& w, const Mv* pPred, int nPred, Mv costPred, int nLambda16) {
+                         const SearchWindow& w, const Mv* pPred, int nPred, Mv costPred, int nLambda16,
+                         int nWideAbove) {
   const int f = 1 << (w.nFCode - 1);
   Bounds b;
   b.x0 = std::max({-2 * w.nRangeX, -2 * x, -16 * f + 1});
@@ -244,11 +245,10 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
     const int c = s.CostFull(px, py, best);
     if (c < best) best = c, bx = px, by = py;
   }
-  // Where the predictors fail (new or fast motion: the best so far above 2 per sample), a coarse
-  // look further out, eight directions at falling distances. Field searches skip it: measured no
-  // better and slower.
+  // Where the predictors fail (new or fast motion), a coarse look further out: eight directions at
+  // falling distances.
   constexpr int kWideStart = 16;
-  if (nRows == 16 && best > 2 * 16 * nRows) {
+  if (nWideAbove > 0 && best > nWideAbove) {
     static constexpr int kDirs[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
     for (int nStep = kWideStart; nStep >= 2; nStep >>= 1) {
       const int cx = bx, cy = by;

@@ -65,8 +65,10 @@ int MotionDeltaBits(int nDelta, int nFCode);
 
 // Searches the 16 x nRows block cur (stride nCurStride) at (x, y) of the reference plane,
 // minimising SAD + lambda * bits of (vector - costPred); nLambda16 is lambda in 1/16 SAD per bit.
-// pPred: candidate vectors (half samples), tried first.
+// pPred: candidate vectors (half samples), tried first. When the best of those costs more than
+// nWideAbove, positions further out are tried too (0: never).
 SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows,
-                         const SearchWindow& w, const Mv* pPred, int nPred, Mv costPred, int nLambda16);
+                         const SearchWindow& w, const Mv* pPred, int nPred, Mv costPred, int nLambda16,
+                         int nWideAbove = 0);
 
 }  // namespace pxenc

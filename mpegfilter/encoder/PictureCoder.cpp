@@ -206,7 +206,12 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
   DirectionResult out;
   if (!m_bFieldPic) {
     const Plane ref = RefPlane(0, nDir, 0);
-    const SearchResult r = SearchBlock(cur, m_src.y.nStride, ref, x, y, 16, w, pred, 2, m_pmv[0][nDir], lam);
+    // The coarse look further out only where this macroblock predicts far worse than its left
+    // neighbour (and above 2 per sample): new or fast motion, not noise, which is poor everywhere.
+    const int nWide = std::max(2 * 256, m_nLastSad[nDir] * 3 / 2 + 256);
+    const SearchResult r =
+        SearchBlock(cur, m_src.y.nStride, ref, x, y, 16, w, pred, 2, m_pmv[0][nDir], lam, nWide);
+    m_nLastSad[nDir] = r.nSad;
     out.frame.m.nType = 2;
     out.frame.m.mv[0][nDir] = out.frame.m.mv[1][nDir] = r.mv;
     out.frame.nSad = r.nSad;
@@ -237,10 +242,13 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
     }
   } else {
     out.frame.m.nType = 1;
+    int nBestSad = 1 << 30;
     for (int sel = 0; sel < 2; ++sel) {
       if (m_pic->bOwnFrameOnly && sel == m_nParity) continue;
-      const SearchResult r = SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2,
-                                         m_pmv[0][nDir], lam);
+      const SearchResult r =
+          SearchBlock(cur, m_src.y.nStride, RefPlane(0, nDir, sel), x, y, 16, w, pred, 2, m_pmv[0][nDir], lam,
+                      std::max(2 * 256, m_nLastSad[nDir] * 3 / 2 + 256));
+      nBestSad = std::min(nBestSad, r.nSad);
       // The same parity is the nearer field in time for the first field; prefer it on ties.
       const int nCost = r.nCost + (sel == m_nParity ? 0 : 16);
       if (nCost < out.frame.nCost) {
@@ -250,6 +258,7 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
         out.frame.m.sel[0][nDir] = out.frame.m.sel[1][nDir] = sel;
       }
     }
+    m_nLastSad[nDir] = nBestSad;
   }
   return out;
 }
@@ -366,7 +375,7 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
   };
   uint8_t py[256];
   if (m_pic->nType == kPictureP) {
-    // The zero vector needs no vector bits and allows skipping: worth a few SAD units more.
+    // The zero vector costs no vector bits and allows skipping.
     Motion zero;
     zero.nType = m_bFieldPic ? 1 : 2;
     zero.sel[0][0] = zero.sel[1][0] = m_nParity;
@@ -570,6 +579,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
       bHavePrev = false;
     }
     m_left[0] = m_left[1] = Mv{};
+    m_nLastSad[0] = m_nLastSad[1] = 0;
     for (int mbx = 0; mbx < m_nMbW; ++mbx) {
       const int nAddr = mby * m_nMbW + mbx;
       const bool bFirst = bNewSlice && mbx == 0;

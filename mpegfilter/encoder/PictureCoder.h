@@ -100,6 +100,7 @@ class PictureCoder {
   int m_nParity = 0;
   bool m_bReconB = false;
   int m_nLambda16 = 16;
+  int m_nLastSad[2] = {0, 0};  // best frame-search SAD of the previous macroblock, per direction
   Mv m_left[2];
   Mv m_above[2][1024];
 };
