@@ -204,12 +204,29 @@ class Searcher {
   bool InHalf(Mv mv) const { return mv.x >= m_b.x0 && mv.x <= m_b.x1 && mv.y >= m_b.y0 && mv.y <= m_b.y1; }
   // The vector's bits (against the predictor it is coded from) in SAD units.
   int Penalty(int hx, int hy) const {
-    return (m_nLambda16 *
-            (MotionDeltaBits(hx - m_pred.x, m_nFCode) + MotionDeltaBits(hy - m_pred.y, m_nFCode))) >>
-           4;
+    return (m_nLambda16 * (Bits(hx - m_pred.x) + Bits(hy - m_pred.y))) >> 4;
   }
 
  private:
+  // Bits of one component difference, asked for every candidate: small ones from a table per f code.
+  int Bits(int nDelta) const {
+    const unsigned a = static_cast<unsigned>(nDelta < 0 ? -nDelta : nDelta);
+    return a < kTableSize ? m_pBits[a] : MotionDeltaBits(nDelta, m_nFCode);
+  }
+  static constexpr unsigned kTableSize = 256;
+  struct Table {
+    uint8_t bits[10][kTableSize];
+    Table() {
+      for (int f = 1; f < 10; ++f)
+        for (unsigned a = 0; a < kTableSize; ++a)
+          bits[f][a] = static_cast<uint8_t>(MotionDeltaBits(static_cast<int>(a), f));
+    }
+  };
+  static const uint8_t* BitsFor(int nFCode) {
+    static const Table t;
+    return t.bits[std::clamp(nFCode, 1, 9)];
+  }
+
   const uint8_t* m_cur;
   int m_nCurStride;
   const Plane& m_ref;
@@ -217,6 +234,7 @@ class Searcher {
   Bounds m_b;
   Mv m_pred;
   int m_nFCode, m_nLambda16;
+  const uint8_t* m_pBits = BitsFor(m_nFCode);
   uint64_t m_visited[64] = {};  // integer positions -32..31 tried
 };
 
