@@ -263,6 +263,8 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
     const int c = s.CostFull(px, py, best);
     if (c < best) best = c, bx = px, by = py;
   }
+  // An exact match (still areas) cannot be beaten on SAD: no further search.
+  if (best == s.Penalty(2 * bx, 2 * by)) return SearchResult{Mv{2 * bx, 2 * by}, 0, best};
   // Where the predictors fail (new or fast motion), a coarse look further out: eight directions at
   // falling distances.
   constexpr int kWideStart = 16;
