@@ -20,6 +20,8 @@ using pxscan::kZigzag;
 class BlockCoder {
  public:
   void Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne);
+  // alternate_scan (MPEG-2): the vertical-first scan suits interlaced pictures.
+  void SetAlternateScan(bool b) { m_bAlternate = b; }
 
   // Intra: pBlock holds samples 0..255 on entry; on return pLevels holds QF (raster).
   void QuantIntra(const short* pBlock, short* pLevels, int q) const;
@@ -39,6 +41,7 @@ class BlockCoder {
   int m_nDcPrecision = 0;
   int m_nIntraTable = 0;
   int m_nMaxLevel = 2047;
+  bool m_bAlternate = false;
   // Per quantiser_scale_code: multipliers from the DCT output to levels, and rounding offsets.
   alignas(16) float m_intraMul[32][64];
   alignas(16) float m_intraAdd[32][64];

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "mpegfilter/encoder/VlcEncoder.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -146,6 +148,14 @@ void AverageInto(uint8_t* dst, const uint8_t* other, int nCount) {
   for (; i < nCount; ++i) dst[i] = static_cast<uint8_t>((dst[i] + other[i] + 1) >> 1);
 }
 
+int MotionDeltaBits(int nDelta, int nFCode) {
+  if (nDelta == 0) return 1;
+  const int nRSize = nFCode - 1;
+  const int nAbs = nDelta < 0 ? -nDelta : nDelta;
+  const int nCode = std::min(16, ((nAbs - 1) >> nRSize) + 1);
+  return VlcEncoder::Get().motion[nCode].nLength + 1 + nRSize;
+}
+
 namespace {
 
 struct Bounds {
@@ -155,7 +165,7 @@ struct Bounds {
 class Searcher {
  public:
   Searcher(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows, const Bounds& b,
-           Mv pred)
+           Mv pred, int nFCode, int nLambda16)
       : m_cur(cur),
         m_nCurStride(nCurStride),
         m_ref(ref),
@@ -163,7 +173,9 @@ class Searcher {
         m_y(y),
         m_nRows(nRows),
         m_b(b),
-        m_pred(pred) {}
+        m_pred(pred),
+        m_nFCode(nFCode),
+        m_nLambda16(nLambda16) {}
 
   // Integer position (samples); 1 << 30 outside the window or when it cannot beat nBest.
   int CostFull(int dx, int dy, int nBest) {
@@ -190,16 +202,39 @@ class Searcher {
     return SadHalf16(m_cur, m_nCurStride, r, m_ref.nStride, (mv.x & 1) | ((mv.y & 1) << 1), m_nRows);
   }
   bool InHalf(Mv mv) const { return mv.x >= m_b.x0 && mv.x <= m_b.x1 && mv.y >= m_b.y0 && mv.y <= m_b.y1; }
-  // Vectors far from the prediction cost bits; a light penalty keeps the field smooth.
-  int Penalty(int hx, int hy) const { return (std::abs(hx - m_pred.x) + std::abs(hy - m_pred.y)) >> 1; }
+  // The vector's bits (against the predictor it is coded from) in SAD units.
+  int Penalty(int hx, int hy) const {
+    return (m_nLambda16 * (Bits(hx - m_pred.x) + Bits(hy - m_pred.y))) >> 4;
+  }
 
  private:
+  // Bits of one component difference, asked for every candidate: small ones from a table per f code.
+  int Bits(int nDelta) const {
+    const unsigned a = static_cast<unsigned>(nDelta < 0 ? -nDelta : nDelta);
+    return a < kTableSize ? m_pBits[a] : MotionDeltaBits(nDelta, m_nFCode);
+  }
+  static constexpr unsigned kTableSize = 256;
+  struct Table {
+    uint8_t bits[10][kTableSize];
+    Table() {
+      for (int f = 1; f < 10; ++f)
+        for (unsigned a = 0; a < kTableSize; ++a)
+          bits[f][a] = static_cast<uint8_t>(MotionDeltaBits(static_cast<int>(a), f));
+    }
+  };
+  static const uint8_t* BitsFor(int nFCode) {
+    static const Table t;
+    return t.bits[std::clamp(nFCode, 1, 9)];
+  }
+
   const uint8_t* m_cur;
   int m_nCurStride;
   const Plane& m_ref;
   int m_x, m_y, m_nRows;
   Bounds m_b;
   Mv m_pred;
+  int m_nFCode, m_nLambda16;
+  const uint8_t* m_pBits = BitsFor(m_nFCode);
   uint64_t m_visited[64] = {};  // integer positions -32..31 tried
 };
 
@@ -210,15 +245,15 @@ int FloorDiv2(int v) {
 }  // namespace
 
 SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows,
-                         const SearchWindow& w, const Mv* pPred, int nPred) {
+                         const SearchWindow& w, const Mv* pPred, int nPred, Mv costPred, int nLambda16,
+                         int nWideAbove) {
   const int f = 1 << (w.nFCode - 1);
   Bounds b;
   b.x0 = std::max({-2 * w.nRangeX, -2 * x, -16 * f + 1});
   b.x1 = std::min({2 * w.nRangeX, 2 * (ref.nWidth - 16 - x), 16 * f - 2});
   b.y0 = std::max({-2 * w.nRangeY, -2 * y, -16 * f + 1});
   b.y1 = std::min({2 * w.nRangeY, 2 * (ref.nHeight - nRows - y), 16 * f - 2});
-  const Mv pred0 = nPred > 0 ? pPred[0] : Mv{};
-  Searcher s(cur, nCurStride, ref, x, y, nRows, b, pred0);
+  Searcher s(cur, nCurStride, ref, x, y, nRows, b, costPred, w.nFCode, nLambda16);
 
   int bx = 0, by = 0;
   int best = s.CostFull(0, 0, 1 << 30);
@@ -227,6 +262,21 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
     if (px == bx && py == by) continue;
     const int c = s.CostFull(px, py, best);
     if (c < best) best = c, bx = px, by = py;
+  }
+  // An exact match (still areas) cannot be beaten on SAD: no further search.
+  if (best == s.Penalty(2 * bx, 2 * by)) return SearchResult{Mv{2 * bx, 2 * by}, 0, best};
+  // Where the predictors fail (new or fast motion), a coarse look further out: eight directions at
+  // falling distances.
+  constexpr int kWideStart = 16;
+  if (nWideAbove > 0 && best > nWideAbove) {
+    static constexpr int kDirs[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+    for (int nStep = kWideStart; nStep >= 2; nStep >>= 1) {
+      const int cx = bx, cy = by;
+      for (const auto& d : kDirs) {
+        const int c = s.CostFull(cx + d[0] * nStep, cy + d[1] * nStep, best);
+        if (c < best) best = c, bx = cx + d[0] * nStep, by = cy + d[1] * nStep;
+      }
+    }
   }
   // Small diamond steps until no neighbour is better (the vectors of camera-like material change
   // little from their predictors, so larger patterns mostly test positions that lose).
@@ -240,19 +290,23 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
     if (nx == bx && ny == by) break;
     bx = nx, by = ny;
   }
-  // Half-sample refinement on plain SAD: the better horizontal and vertical neighbour, then the
-  // diagonal between them.
+  // Half-sample refinement: the better horizontal and vertical neighbour, then the diagonal
+  // between them.
   Mv bestMv{2 * bx, 2 * by};
   int bestSad = best - s.Penalty(2 * bx, 2 * by);
+  int bestCost = best;
   const Mv center = bestMv;
   auto sadAt = [&](int dx, int dy) {
     const Mv m{center.x + dx, center.y + dy};
-    return s.InHalf(m) ? s.SadHalf(m) : 1 << 30;
+    return s.InHalf(m) ? s.SadHalf(m) + s.Penalty(m.x, m.y) : 1 << 30;
   };
-  auto consider = [&](int nSad, int dx, int dy) {
-    if (nSad < bestSad) bestSad = nSad, bestMv = Mv{center.x + dx, center.y + dy};
+  auto consider = [&](int nCost, int dx, int dy) {
+    if (nCost < bestCost) {
+      bestCost = nCost, bestMv = Mv{center.x + dx, center.y + dy};
+      bestSad = nCost - s.Penalty(bestMv.x, bestMv.y);
+    }
   };
-  const int nCenter = bestSad;
+  const int nCenter = bestCost;
   const int l = sadAt(-1, 0), r = sadAt(1, 0), u = sadAt(0, -1), d = sadAt(0, 1);
   const int hx = l < r ? (l < nCenter ? -1 : 0) : (r < nCenter ? 1 : 0);
   const int hy = u < d ? (u < nCenter ? -1 : 0) : (d < nCenter ? 1 : 0);
@@ -261,7 +315,7 @@ SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, i
   consider(u, 0, -1);
   consider(d, 0, 1);
   if (hx && hy) consider(sadAt(hx, hy), hx, hy);
-  return SearchResult{bestMv, bestSad};
+  return SearchResult{bestMv, bestSad, bestCost};
 }
 
 }  // namespace pxenc

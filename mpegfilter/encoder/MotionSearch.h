@@ -55,12 +55,20 @@ struct SearchWindow {
 
 struct SearchResult {
   Mv mv;
-  int nSad = 0;  // of the half-sample prediction
+  int nSad = 0;   // of the half-sample prediction
+  int nCost = 0;  // nSad plus the vector's bits weighted by lambda
 };
 
-// Searches the 16 x nRows block cur (stride nCurStride) at (x, y) of the reference plane.
-// pPred: candidate vectors (half samples), tried first.
+// Bits of one motion vector component difference (motion_code, sign and motion_residual) with
+// the given f code (ISO/IEC 13818-2 Table B.10).
+int MotionDeltaBits(int nDelta, int nFCode);
+
+// Searches the 16 x nRows block cur (stride nCurStride) at (x, y) of the reference plane,
+// minimising SAD + lambda * bits of (vector - costPred); nLambda16 is lambda in 1/16 SAD per bit.
+// pPred: candidate vectors (half samples), tried first. When the best of those costs more than
+// nWideAbove, positions further out are tried too (0: never).
 SearchResult SearchBlock(const uint8_t* cur, int nCurStride, const Plane& ref, int x, int y, int nRows,
-                         const SearchWindow& w, const Mv* pPred, int nPred);
+                         const SearchWindow& w, const Mv* pPred, int nPred, Mv costPred, int nLambda16,
+                         int nWideAbove = 0);
 
 }  // namespace pxenc

@@ -63,15 +63,19 @@ class PictureCoder {
   struct Candidate {
     Motion m;  // one direction's vectors in slot s
     int nSad = 1 << 30;
+    int nCost = 1 << 30;  // nSad plus lambda times the vector bits
   };
   struct DirectionResult {
     Candidate frame, field;  // field: only in interlaced frame pictures
   };
 
+  bool AlternateScan(const PictureSetup& pic) const;
   void WritePictureHeader(const PictureSetup& pic, BitSink& s) const;
   Plane RefPlane(int nComponent, int nDirection, int nSelect) const;
   DirectionResult SearchDirection(int nDir, int mbx, int mby);
-  Decision Decide(int mbx, int mby);
+  // pPrev: the previous macroblock of the slice (for B skips), null at a slice start.
+  Decision Decide(int mbx, int mby, const Decision* pPrev);
+  bool Fits(const Motion& m, int nFlags, int mbx, int mby) const;
   void BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   void PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   bool ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_t* pPred) const;
@@ -95,6 +99,8 @@ class PictureCoder {
   bool m_bFieldPic = false, m_bFrameFieldModes = false;
   int m_nParity = 0;
   bool m_bReconB = false;
+  int m_nLambda16 = 16;
+  int m_nLastSad[2] = {0, 0};  // best frame-search SAD of the previous macroblock, per direction
   Mv m_left[2];
   Mv m_above[2][1024];
 };

@@ -7,7 +7,7 @@ namespace pxenc {
 
 namespace {
 constexpr double kKp = 1.0, kKb = 1.4;
-}
+}  // namespace
 
 void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32_t nMbCount,
                        int64_t nVbvBits) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "mpegfilter/MpegFilter.h"
 #include "mpegfilter/PxResult.h"
@@ -45,11 +46,12 @@ bool Harness::HaveFfmpeg() {
   return s_b;
 }
 
-std::string Harness::MakeYuv(const std::string& filter, int w, int h, int frames) {
-  const std::string out = Path(filter.substr(0, filter.find_first_of("=,")) + "_" + std::to_string(w) + "x" +
-                               std::to_string(h) + "_" + std::to_string(frames) + ".yuv");
+std::string Harness::MakeYuv(const std::string& filter, int w, int h, int frames, const std::string& post) {
+  const std::string out =
+      Path(filter.substr(0, filter.find_first_of("=,")) + (post.empty() ? "" : "_post") + "_" +
+           std::to_string(w) + "x" + std::to_string(h) + "_" + std::to_string(frames) + ".yuv");
   const std::string cmd = "ffmpeg -v error -y -f lavfi -i '" + filter + "=size=" + std::to_string(w) + "x" +
-                          std::to_string(h) + ":rate=25' -frames:v " + std::to_string(frames) +
+                          std::to_string(h) + ":rate=25" + post + "' -frames:v " + std::to_string(frames) +
                           " -pix_fmt yuv420p -f rawvideo '" + out + "'";
   std::string log;
   return Run(cmd, &log) == 0 ? out : std::string();
@@ -153,6 +155,29 @@ double Harness::Psnr(const std::string& file, const std::string& yuv, int w, int
       &out);
   const size_t at = out.find("average:");
   return at == std::string::npos ? 0 : std::atof(out.c_str() + at + 8);
+}
+
+std::vector<double> Harness::PsnrPerPicture(const std::string& file, const std::string& yuv, int w, int h) {
+  const std::string dec = Path("psnr_dec.yuv"), stats = Path("psnr_stats.log");
+  const std::string size = std::to_string(w) + "x" + std::to_string(h);
+  std::string out;
+  std::vector<double> v;
+  if (Run("ffmpeg -v error -y -i '" + file + "' -vsync passthrough -f rawvideo -pix_fmt yuv420p '" + dec +
+              "'",
+          &out) != 0)
+    return v;
+  Run("ffmpeg -s " + size + " -pix_fmt yuv420p -f rawvideo -i '" + dec + "' -s " + size +
+          " -pix_fmt yuv420p -f rawvideo -i '" + yuv + "' -lavfi '[0:v][1:v]psnr=stats_file=" + stats +
+          "' -f null -",
+      &out);
+  std::ifstream in(stats);
+  for (std::string line; std::getline(in, line);) {
+    const size_t at = line.find("psnr_y:");
+    if (at == std::string::npos) continue;
+    // "inf" for an exact picture.
+    v.push_back(line.compare(at + 7, 3, "inf") == 0 ? 100.0 : std::atof(line.c_str() + at + 7));
+  }
+  return v;
 }
 
 }  // namespace enctest

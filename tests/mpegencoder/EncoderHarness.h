@@ -30,8 +30,9 @@ class Harness {
   // Runs a shell command; returns its exit status, output (stdout+stderr) in *pOut.
   static int Run(const std::string& cmd, std::string* pOut);
   static bool HaveFfmpeg();
-  // Raw yuv420p of a lavfi source (testsrc2, smptebars, mandelbrot ...).
-  std::string MakeYuv(const std::string& filter, int w, int h, int frames);
+  // Raw yuv420p of a lavfi source (testsrc2, smptebars, mandelbrot ...), optionally followed by
+  // more filters (",scroll=horizontal=0.1").
+  std::string MakeYuv(const std::string& filter, int w, int h, int frames, const std::string& post = "");
 
   struct Encoded {
     int32_t result = 0;
@@ -48,6 +49,8 @@ class Harness {
   static std::map<std::string, std::string> Probe(const std::string& file);
   // PSNR (average of Y, Cb, Cr as ffmpeg's psnr filter reports it) of ffmpeg's decode against yuv.
   double Psnr(const std::string& file, const std::string& yuv, int w, int h);
+  // Luma PSNR of each picture of ffmpeg's decode against yuv, in display order.
+  std::vector<double> PsnrPerPicture(const std::string& file, const std::string& yuv, int w, int h);
 
  private:
   std::string m_dir;
