@@ -3,6 +3,7 @@
 #include "mpegfilter/ColorConverter.h"
 
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 #include <cstring>
@@ -41,31 +42,133 @@ inline int At(const uint8_t* s, int i, int n) {
   return s[i < 0 ? 0 : (i >= n ? n - 1 : i)];
 }
 
-// out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap vertical
-// kernel. Sixteen samples at a time in pmaddwd pairs (taps and samples fit 16 bits, sums 32).
+// Widest instruction set in use (LimitSimd); detected once at load.
+ColorConverter::Simd DetectSimd() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return ColorConverter::Simd::kAvx2;
+  return __builtin_cpu_supports("ssse3") ? ColorConverter::Simd::kSse : ColorConverter::Simd::kNone;
+}
+ColorConverter::Simd g_simd = DetectSimd();
+const ColorConverter::Simd g_simdFound = g_simd;
+
+// A 6-tap kernel (sum 256) rewritten for 16-bit arithmetic: sum + 128 = 256 * base + D + 128 with
+// D = sum of n[i] * s[i] over signed-byte taps n. The base is the sample under the largest tap
+// (its tap minus 256), or, for the symmetric kernel whose two middle taps exceed 127, the two middle
+// samples at 128 each. D's range is known from the taps, so when it and every pair of taps stay
+// inside 16 bits (checked here), pmaddubsw gives D exactly and the result is
+// base + ((D + 128) >> 8): the same bytes as the 32-bit formula.
+struct NarrowKernel {
+  bool bUsable = false;
+  bool bMiddlePair = false;  // base is the mean of samples 2 and 3
+  int nBase = 0;
+  int n[6] = {};
+};
+
+NarrowKernel Narrow(const int* k) {
+  NarrowKernel nk;
+  int c = 0;
+  for (int i = 1; i < 6; ++i)
+    if (k[i] > k[c]) c = i;
+  for (int i = 0; i < 6; ++i) nk.n[i] = k[i];
+  nk.n[c] -= 256;
+  nk.nBase = c;
+  auto fits = [&] {
+    int pos = 0, neg = 0;
+    for (int i = 0; i < 6; ++i) {
+      if (nk.n[i] < -128 || nk.n[i] > 127) return false;
+      (nk.n[i] > 0 ? pos : neg) += nk.n[i] > 0 ? nk.n[i] : -nk.n[i];
+    }
+    for (int p = 0; p < 3; ++p) {
+      const int a = nk.n[2 * p], b = nk.n[2 * p + 1];
+      if (255 * ((a > 0 ? a : 0) + (b > 0 ? b : 0)) > 32767 ||
+          255 * ((a < 0 ? -a : 0) + (b < 0 ? -b : 0)) > 32768)
+        return false;
+    }
+    return 255 * pos + 128 <= 32767 && 255 * neg <= 32768 - 128;
+  };
+  if (fits()) {
+    nk.bUsable = true;
+    return nk;
+  }
+  if (k[2] == k[3]) {
+    for (int i = 0; i < 6; ++i) nk.n[i] = k[i];
+    nk.n[2] -= 128;
+    nk.n[3] -= 128;
+    nk.bMiddlePair = true;
+    nk.bUsable = fits();
+  }
+  return nk;
+}
+
+// Thirty-two samples at a time of the narrowed kernel. With the middle pair as base,
+// 128 * (a + b) = 256 * avg_up(a, b) - 128 * ((a ^ b) & 1), so the rounding term loses 128 when a
+// and b differ in parity. Returns the samples done.
+__attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* s, const NarrowKernel& nk, int n,
+                                             uint8_t* out) {
+  __m256i kk[3];
+  for (int p = 0; p < 3; ++p)
+    kk[p] = _mm256_set1_epi16(static_cast<int16_t>((static_cast<uint32_t>(nk.n[2 * p]) & 0xFF) |
+                                                   ((static_cast<uint32_t>(nk.n[2 * p + 1]) & 0xFF) << 8)));
+  const __m256i zero = _mm256_setzero_si256(), k128 = _mm256_set1_epi16(128), one = _mm256_set1_epi8(1);
+  int x = 0;
+  for (; x + 32 <= n; x += 32) {
+    __m256i v[6];
+    for (int i = 0; i < 6; ++i) v[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[i] + x));
+    __m256i dl = _mm256_setzero_si256(), dh = _mm256_setzero_si256();
+    for (int p = 0; p < 3; ++p) {
+      dl = _mm256_add_epi16(dl, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(v[2 * p], v[2 * p + 1]), kk[p]));
+      dh = _mm256_add_epi16(dh, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(v[2 * p], v[2 * p + 1]), kk[p]));
+    }
+    __m256i base, rl = k128, rh = k128;
+    if (nk.bMiddlePair) {
+      base = _mm256_avg_epu8(v[2], v[3]);
+      const __m256i odd = _mm256_and_si256(_mm256_xor_si256(v[2], v[3]), one);
+      rl = _mm256_sub_epi16(rl, _mm256_slli_epi16(_mm256_unpacklo_epi8(odd, zero), 7));
+      rh = _mm256_sub_epi16(rh, _mm256_slli_epi16(_mm256_unpackhi_epi8(odd, zero), 7));
+    } else {
+      base = v[nk.nBase];
+    }
+    const __m256i lo =
+        _mm256_add_epi16(_mm256_unpacklo_epi8(base, zero), _mm256_srai_epi16(_mm256_add_epi16(dl, rl), 8));
+    const __m256i hi =
+        _mm256_add_epi16(_mm256_unpackhi_epi8(base, zero), _mm256_srai_epi16(_mm256_add_epi16(dh, rh), 8));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+  }
+  return x;
+}
+
+// out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap
+// kernel. AVX2 in 16 bits where the kernel allows (Tap6Avx2), else sixteen samples at a time in
+// pmaddwd pairs (taps and samples fit 16 bits, sums 32), then the plain formula.
 void Tap6(const uint8_t* const* s, const int* k, int n, uint8_t* out) {
   int x = 0;
+  if (g_simd >= ColorConverter::Simd::kAvx2) {
+    const NarrowKernel nk = Narrow(k);
+    if (nk.bUsable) x = Tap6Avx2(s, nk, n, out);
+  }
 #if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128(), kRound = _mm_set1_epi32(128);
-  __m128i kk[3];
-  for (int p = 0; p < 3; ++p)
-    kk[p] = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(k[2 * p]) & 0xFFFF) |
-                                            (static_cast<uint32_t>(k[2 * p + 1]) << 16)));
-  for (; x + 16 <= n; x += 16) {
-    __m128i acc[4] = {kRound, kRound, kRound, kRound};
-    for (int p = 0; p < 3; ++p) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p] + x));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p + 1] + x));
-      const __m128i al = _mm_unpacklo_epi8(a, zero), ah = _mm_unpackhi_epi8(a, zero);
-      const __m128i bl = _mm_unpacklo_epi8(b, zero), bh = _mm_unpackhi_epi8(b, zero);
-      acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(al, bl), kk[p]));
-      acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(al, bl), kk[p]));
-      acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(ah, bh), kk[p]));
-      acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(ah, bh), kk[p]));
+  if (g_simd >= ColorConverter::Simd::kSse) {
+    const __m128i zero = _mm_setzero_si128(), kRound = _mm_set1_epi32(128);
+    __m128i kk[3];
+    for (int p = 0; p < 3; ++p)
+      kk[p] = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(k[2 * p]) & 0xFFFF) |
+                                              (static_cast<uint32_t>(k[2 * p + 1]) << 16)));
+    for (; x + 16 <= n; x += 16) {
+      __m128i acc[4] = {kRound, kRound, kRound, kRound};
+      for (int p = 0; p < 3; ++p) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p] + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p + 1] + x));
+        const __m128i al = _mm_unpacklo_epi8(a, zero), ah = _mm_unpackhi_epi8(a, zero);
+        const __m128i bl = _mm_unpacklo_epi8(b, zero), bh = _mm_unpackhi_epi8(b, zero);
+        acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(al, bl), kk[p]));
+        acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(al, bl), kk[p]));
+        acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(ah, bh), kk[p]));
+        acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(ah, bh), kk[p]));
+      }
+      const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc[0], 8), _mm_srai_epi32(acc[1], 8));
+      const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc[2], 8), _mm_srai_epi32(acc[3], 8));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
     }
-    const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc[0], 8), _mm_srai_epi32(acc[1], 8));
-    const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc[2], 8), _mm_srai_epi32(acc[3], 8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
   }
 #endif
   for (; x < n; ++x) {
@@ -163,46 +266,151 @@ __attribute__((target("ssse3"))) int ConvertRowSsse3(const uint8_t* py, const ui
   return x;
 }
 
+// Each coefficient K as M * 65536 + R with R in 16 bits: the sum of K * x + 32768 then shifts
+// right by 16 to (sum of M * x) + ((sum of R * x + 32768) >> 16), the same integer, and the small
+// M take 16-bit lanes while the R sums are pmaddwd pairs.
+struct Split {
+  int m, r;
+};
+constexpr Split SplitCoefficient(int k) {
+  const int m = (k + 32768) >> 16;
+  return {m, k - m * 65536};
+}
+constexpr int kLuma = 76309;
+static_assert(SplitCoefficient(kLuma).m == 1, "the luma weight is 1 + R / 65536");
+
+// Two 16-bit weights in every 32-bit lane, for pmaddwd.
+__attribute__((target("avx2"))) inline __m256i PairAvx2(int a, int b) {
+  return _mm256_set1_epi32(
+      static_cast<int>((static_cast<uint32_t>(a) & 0xFFFF) | (static_cast<uint32_t>(b) << 16)));
+}
+// The high halves of two sets of 32-bit sums as one set of 16-bit values (they are small).
+__attribute__((target("avx2"))) inline __m256i HighHalvesAvx2(__m256i a0, __m256i a1) {
+  return _mm256_packs_epi32(_mm256_srai_epi32(a0, 16), _mm256_srai_epi32(a1, 16));
+}
+
+// Thirty-two pixels at a time, exact (see Split); pshufb interleaves blue, green and red per
+// 128-bit half. Returns the pixels done.
+__attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint8_t* pb, const uint8_t* pr,
+                                                   int w, const int* c, uint8_t* o) {
+  const Split sy = SplitCoefficient(kLuma), sr = SplitCoefficient(c[0]), sb = SplitCoefficient(c[1]);
+  const Split sgu = SplitCoefficient(-c[2]), sgv = SplitCoefficient(-c[3]);
+  // Green's second pair is (v, 2) x (R, 16384): its 32768 is the rounding term.
+  const __m256i kR = PairAvx2(sy.r, sr.r), kB = PairAvx2(sy.r, sb.r), kGu = PairAvx2(sy.r, sgu.r),
+                kGv = PairAvx2(sgv.r, 16384);
+  const __m256i mR = _mm256_set1_epi16(static_cast<int16_t>(sr.m)),
+                mB = _mm256_set1_epi16(static_cast<int16_t>(sb.m));
+  const __m256i mGu = _mm256_set1_epi16(static_cast<int16_t>(sgu.m));
+  const __m256i mGv = _mm256_set1_epi16(static_cast<int16_t>(sgv.m));
+  const __m256i k16 = _mm256_set1_epi16(16), k128 = _mm256_set1_epi16(128), two = _mm256_set1_epi16(2);
+  const __m256i zero = _mm256_setzero_si256(), kRound = _mm256_set1_epi32(32768);
+  auto mask = [](int nBlock, int nChannel) {
+    alignas(16) int8_t m[16];
+    for (int j = 0; j < 16; ++j) {
+      const int n = 16 * nBlock + j;
+      m[j] = static_cast<int8_t>(n % 3 == nChannel ? n / 3 : -1);
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+  };
+  __m128i sh[3][3];
+  for (int blk = 0; blk < 3; ++blk)
+    for (int k = 0; k < 3; ++k) sh[blk][k] = mask(blk, k);
+  int x = 0;
+  for (; x + 32 <= w; x += 32) {
+    const __m256i vy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(py + x));
+    const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + x));
+    const __m256i vr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pr + x));
+    __m256i res[3][2];
+    for (int half = 0; half < 2; ++half) {
+      const __m256i y16 =
+          _mm256_sub_epi16(half ? _mm256_unpackhi_epi8(vy, zero) : _mm256_unpacklo_epi8(vy, zero), k16);
+      const __m256i u16 =
+          _mm256_sub_epi16(half ? _mm256_unpackhi_epi8(vb, zero) : _mm256_unpacklo_epi8(vb, zero), k128);
+      const __m256i v16 =
+          _mm256_sub_epi16(half ? _mm256_unpackhi_epi8(vr, zero) : _mm256_unpacklo_epi8(vr, zero), k128);
+      const __m256i yv0 = _mm256_unpacklo_epi16(y16, v16), yv1 = _mm256_unpackhi_epi16(y16, v16);
+      const __m256i yu0 = _mm256_unpacklo_epi16(y16, u16), yu1 = _mm256_unpackhi_epi16(y16, u16);
+      const __m256i v20 = _mm256_unpacklo_epi16(v16, two), v21 = _mm256_unpackhi_epi16(v16, two);
+      const __m256i fr = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yv0, kR), kRound),
+                                        _mm256_add_epi32(_mm256_madd_epi16(yv1, kR), kRound));
+      const __m256i fb = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yu0, kB), kRound),
+                                        _mm256_add_epi32(_mm256_madd_epi16(yu1, kB), kRound));
+      const __m256i fg =
+          HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yu0, kGu), _mm256_madd_epi16(v20, kGv)),
+                         _mm256_add_epi32(_mm256_madd_epi16(yu1, kGu), _mm256_madd_epi16(v21, kGv)));
+      res[0][half] = _mm256_add_epi16(_mm256_add_epi16(y16, _mm256_mullo_epi16(u16, mB)), fb);
+      res[1][half] = _mm256_add_epi16(
+          _mm256_add_epi16(y16, _mm256_add_epi16(_mm256_mullo_epi16(u16, mGu), _mm256_mullo_epi16(v16, mGv))),
+          fg);
+      res[2][half] = _mm256_add_epi16(_mm256_add_epi16(y16, _mm256_mullo_epi16(v16, mR)), fr);
+    }
+    __m256i bgr[3];
+    for (int k = 0; k < 3; ++k) bgr[k] = _mm256_packus_epi16(res[k][0], res[k][1]);
+    for (int lane = 0; lane < 2; ++lane) {
+      __m128i q[3];
+      for (int k = 0; k < 3; ++k)
+        q[k] = lane ? _mm256_extracti128_si256(bgr[k], 1) : _mm256_castsi256_si128(bgr[k]);
+      uint8_t* dst = o + 3 * (x + 16 * lane);
+      for (int blk = 0; blk < 3; ++blk) {
+        const __m128i v =
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(q[0], sh[blk][0]), _mm_shuffle_epi8(q[1], sh[blk][1])),
+                         _mm_shuffle_epi8(q[2], sh[blk][2]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * blk), v);
+      }
+    }
+  }
+  return x;
+}
+
+// Leading pixels of a row by the widest path allowed; returns the pixels done.
 int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, const int* c, uint8_t* o) {
-  static const bool s_bSsse3 = __builtin_cpu_supports("ssse3");
-  return s_bSsse3 ? ConvertRowSsse3(py, pb, pr, w, c, o) : 0;
+  int x = 0;
+  if (g_simd >= ColorConverter::Simd::kAvx2) x = ConvertRowAvx2(py, pb, pr, w, c, o);
+  if (g_simd >= ColorConverter::Simd::kSse && g_simdFound >= ColorConverter::Simd::kSse)
+    x += ConvertRowSsse3(py + x, pb + x, pr + x, w - x, c, o + 3 * x);
+  return x;
 }
 
 }  // namespace
 
+ColorConverter::Simd ColorConverter::LimitSimd(Simd max) {
+  const Simd old = g_simd;
+  g_simd = max < g_simdFound ? max : g_simdFound;
+  return old;
+}
+
+void ColorConverter::VerticalLine(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines,
+                                  bool bProgressive, int nOutLine, uint8_t* pDst) {
+  auto clamp = [](int i, int n) { return i < 0 ? 0 : (i >= n ? n - 1 : i); };
+  const uint8_t* t[6];
+  const int* k;
+  if (bProgressive) {
+    // Line 2i from source lines i-3..i+2, line 2i+1 from i-2..i+3.
+    static const int k0[6] = {3, -16, 67, 227, -32, 7}, k1[6] = {7, -32, 227, 67, -16, 3};
+    const int i = nOutLine >> 1, e = nOutLine & 1;
+    for (int j = 0; j < 6; ++j) t[j] = pSrc + static_cast<long>(clamp(i - 3 + e + j, nSrcLines)) * nStride;
+    k = e ? k1 : k0;
+  } else {
+    // Interlaced: each field from its own lines. Output line 4m + f + 2e belongs to field f (its
+    // source lines f, f + 2, ...) around that field's line m; beyond the edges the field's nearest
+    // line repeats (a picture of one chroma line has no second field: that line stands in).
+    static const int kField[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
+                                        {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
+    const int f = nOutLine & 1, e = (nOutLine >> 1) & 1, m = nOutLine >> 2;
+    const int n = (nSrcLines - f + 1) / 2;
+    for (int j = 0; j < 6; ++j) {
+      const int line = 2 * clamp(m - 3 + e + j, n > 0 ? n : 1) + f;
+      t[j] = pSrc + static_cast<long>(line < nSrcLines ? line : nSrcLines - 1) * nStride;
+    }
+    k = kField[f][e];
+  }
+  Tap6(t, k, nWidth, pDst);
+}
+
 void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines,
                                     bool bProgressive, uint8_t* pDst) {
-  auto line = [&](int i) {
-    return pSrc + static_cast<long>(i < 0 ? 0 : (i >= nSrcLines ? nSrcLines - 1 : i)) * nStride;
-  };
-  if (bProgressive) {
-    static const int k0[6] = {3, -16, 67, 227, -32, 7}, k1[6] = {7, -32, 227, 67, -16, 3};
-    for (int i = 0; i < nSrcLines; ++i) {
-      const uint8_t* t[7] = {line(i - 3), line(i - 2), line(i - 1), line(i),
-                             line(i + 1), line(i + 2), line(i + 3)};
-      uint8_t* o0 = pDst + static_cast<long>(2 * i) * nStride;
-      Tap6(t, k0, nWidth, o0);
-      Tap6(t + 1, k1, nWidth, o0 + nStride);
-    }
-    return;
-  }
-  // Interlaced: each field from its own lines; field f holds source lines f, f + 2, ...
-  static const int kField[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
-                                      {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
-  for (int f = 0; f < 2; ++f) {
-    const int n = (nSrcLines - f + 1) / 2;
-    if (n <= 0) continue;
-    auto fl = [&](int k) {
-      return pSrc + static_cast<long>(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f) * nStride;
-    };
-    for (int k = 0; k < n; ++k) {
-      const uint8_t* t[7] = {fl(k - 3), fl(k - 2), fl(k - 1), fl(k), fl(k + 1), fl(k + 2), fl(k + 3)};
-      uint8_t* o0 = pDst + static_cast<long>(4 * k + f) * nStride;  // line 2j or 2j+1
-      Tap6(t, kField[f][0], nWidth, o0);
-      if (4 * k + f + 2 < 2 * nSrcLines)
-        Tap6(t + 1, kField[f][1], nWidth, o0 + 2 * static_cast<long>(nStride));
-    }
-  }
+  for (int y = 0; y < 2 * nSrcLines; ++y)
+    VerticalLine(pSrc, nStride, nWidth, nSrcLines, bProgressive, y, pDst + static_cast<long>(y) * nStride);
 }
 
 void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint8_t* d) {
@@ -256,6 +464,21 @@ void ColorConverter::ToBgr(int y, int cb, int cr, int nMatrix, uint8_t* p) {
   p[0] = Clip((yy + c[1] * u + 32768) >> 16);
 }
 
+void ColorConverter::ConvertRow(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, int nMatrix,
+                                uint8_t* pBgr) {
+  const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
+  const int x0 = ConvertRowFast(py, pb, pr, w, c, pBgr);
+  uint8_t* o = pBgr + 3 * x0;
+  for (int x = x0; x < w; ++x, o += 3) {
+    const int yy = kLuma * (py[x] - 16);
+    const int u = pb[x] - 128;
+    const int v = pr[x] - 128;
+    o[2] = Clamp((yy + c[0] * v + 32768) >> 16);
+    o[1] = Clamp((yy - c[2] * u - c[3] * v + 32768) >> 16);
+    o[0] = Clamp((yy + c[1] * u + 32768) >> 16);
+  }
+}
+
 int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& seq, const PlaneGeometry& geo,
                                 PxLoadInfo* pLoad, const DecoderLimits& limits) {
   const PxKernelImports& k = PxKernel();
@@ -266,58 +489,37 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
   const int cw = (w + (1 << geo.nChromaShiftX) - 1) >> geo.nChromaShiftX;
   const int ch = (h + (1 << geo.nChromaShiftY) - 1) >> geo.nChromaShiftY;
   const int fullW = cw << geo.nChromaShiftX;  // >= w
-  const int fullH = ch << geo.nChromaShiftY;  // >= h
   const int64_t nRowBytes = pLoad->nBytesPerRow > int64_t{w} * 3 ? pLoad->nBytesPerRow : int64_t{w} * 3;
-  const int64_t nPlane = int64_t{fullW} * fullH;
-  const int64_t nVert = int64_t{cw} * fullH;
-  const int64_t nTotal = 2 * nPlane + 2 * nVert + nRowBytes + 16;
+  // Per chroma plane one vertically doubled line and one full-width line, then the output row.
+  const int64_t nTotal = 2 * int64_t{cw} + 2 * int64_t{fullW} + nRowBytes + 16;
   if (nTotal > limits.nMaxMemory) return PX_ERR_NO_MEMORY;
   uint8_t* pWork = static_cast<uint8_t*>(k.pfnAlloc(static_cast<size_t>(nTotal)));
   if (!pWork) return PX_ERR_NO_MEMORY;
-  uint8_t* pFull[2] = {pWork, pWork + nPlane};
-  uint8_t* pVert = pWork + 2 * nPlane;
-  uint8_t* pRow = pVert + 2 * nVert;
+  uint8_t* pVert[2] = {pWork, pWork + cw};
+  uint8_t* pFull[2] = {pWork + 2 * cw, pWork + 2 * cw + fullW};
+  uint8_t* pRow = pWork + 2 * cw + 2 * fullW;
   const uint8_t* pChroma[2] = {frame.pCb, frame.pCr};
-  for (int c = 0; c < 2; ++c) {
-    const uint8_t* src = pChroma[c];
-    int srcStride = geo.nChromaStride;
-    if (geo.nChromaShiftY) {
-      // Vertical first, into a cw-wide buffer.
-      uint8_t* tmp = pVert + nVert;  // compact copy of the source chroma (stride cw)
-      for (int y = 0; y < ch; ++y)
-        std::memcpy(tmp + static_cast<long>(y) * cw, src + static_cast<long>(y) * srcStride, cw);
-      DoubleVertical(tmp, cw, cw, ch, frame.bProgressive, pVert);
-      src = pVert;
-      srcStride = cw;
-    }
-    for (int y = 0; y < fullH; ++y) {
-      const uint8_t* line = src + static_cast<long>(y) * srcStride;
-      uint8_t* out = pFull[c] + static_cast<long>(y) * fullW;
-      if (geo.nChromaShiftX)
-        DoubleHorizontal(line, cw, bMpeg1, out);
-      else
-        std::memcpy(out, line, static_cast<size_t>(cw));
-    }
-  }
   pLoad->nWidth = w;
   pLoad->nHeight = h;
-  const int nMatrix = seq.nMatrixCoefficients;
-  const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
   int32_t rc = PX_OK;
   for (int y = 0; y < h; ++y) {
-    const uint8_t* py = frame.pY + static_cast<long>(y) * geo.nLumaStride;
-    const uint8_t* pb = pFull[0] + static_cast<long>(y) * fullW;
-    const uint8_t* pr = pFull[1] + static_cast<long>(y) * fullW;
-    const int x0 = ConvertRowFast(py, pb, pr, w, c, pRow);
-    uint8_t* o = pRow + 3 * x0;
-    for (int x = x0; x < w; ++x, o += 3) {
-      const int yy = 76309 * (py[x] - 16);
-      const int u = pb[x] - 128;
-      const int v = pr[x] - 128;
-      o[2] = Clamp((yy + c[0] * v + 32768) >> 16);
-      o[1] = Clamp((yy - c[2] * u - c[3] * v + 32768) >> 16);
-      o[0] = Clamp((yy + c[1] * u + 32768) >> 16);
+    const uint8_t* pc[2];
+    for (int c = 0; c < 2; ++c) {
+      const uint8_t* line;
+      if (geo.nChromaShiftY) {
+        VerticalLine(pChroma[c], geo.nChromaStride, cw, ch, frame.bProgressive, y, pVert[c]);
+        line = pVert[c];
+      } else {
+        line = pChroma[c] + static_cast<long>(y) * geo.nChromaStride;
+      }
+      if (geo.nChromaShiftX) {
+        DoubleHorizontal(line, cw, bMpeg1, pFull[c]);
+        line = pFull[c];
+      }
+      pc[c] = line;
     }
+    ConvertRow(frame.pY + static_cast<long>(y) * geo.nLumaStride, pc[0], pc[1], w, seq.nMatrixCoefficients,
+               pRow);
     int32_t nFlags = PX_ROW_VALID | PX_ROW_COLOR;
     if (y == 0) nFlags |= PX_ROW_FIRST;
     if (y + 1 == pLoad->nRows) nFlags |= PX_ROW_LAST;
