@@ -503,6 +503,10 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
   pLoad->nHeight = h;
   int32_t rc = PX_OK;
   for (int y = 0; y < h; ++y) {
+    if (y + 2 < h) {
+      const char* pNext = reinterpret_cast<const char*>(frame.pY + static_cast<long>(y + 2) * geo.nLumaStride);
+      for (int x = 0; x < w; x += 64) __builtin_prefetch(pNext + x);
+    }
     const uint8_t* pc[2];
     for (int c = 0; c < 2; ++c) {
       const uint8_t* line;
