@@ -102,7 +102,8 @@ NarrowKernel Narrow(const int* k) {
 
 // Thirty-two samples at a time of the narrowed kernel. With the middle pair as base,
 // 128 * (a + b) = 256 * avg_up(a, b) - 128 * ((a ^ b) & 1), so the rounding term loses 128 when a
-// and b differ in parity. Returns the samples done.
+// and b differ in parity. Lines of 32 samples or more end with an overlapping step (out must not
+// overlap the inputs). Returns the samples done.
 __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* s, const NarrowKernel& nk, int n,
                                              uint8_t* out) {
   __m256i kk[3];
@@ -110,8 +111,9 @@ __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* s, const Narr
     kk[p] = _mm256_set1_epi16(static_cast<int16_t>((static_cast<uint32_t>(nk.n[2 * p]) & 0xFF) |
                                                    ((static_cast<uint32_t>(nk.n[2 * p + 1]) & 0xFF) << 8)));
   const __m256i zero = _mm256_setzero_si256(), k128 = _mm256_set1_epi16(128), one = _mm256_set1_epi8(1);
+  if (n < 32) return 0;
   int x = 0;
-  for (; x + 32 <= n; x += 32) {
+  for (;;) {
     __m256i v[6];
     for (int i = 0; i < 6; ++i) v[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[i] + x));
     __m256i dl = _mm256_setzero_si256(), dh = _mm256_setzero_si256();
@@ -133,8 +135,10 @@ __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* s, const Narr
     const __m256i hi =
         _mm256_add_epi16(_mm256_unpackhi_epi8(base, zero), _mm256_srai_epi16(_mm256_add_epi16(dh, rh), 8));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+    if (x + 32 == n) break;
+    x = x + 64 <= n ? x + 32 : n - 32;
   }
-  return x;
+  return n;
 }
 
 // out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap
@@ -195,7 +199,7 @@ void Interleave(const uint8_t* a, const uint8_t* b, int n, uint8_t* d) {
   }
 }
 
-constexpr int kChunk = 256;  // interior samples filtered per pass (stack buffers)
+constexpr int kChunk = 1024;  // interior samples filtered per pass (stack buffers)
 
 // Sixteen pixels of the colour formula at a time, exact: each coefficient K is split into
 // K_hi * 256 + K_lo so that pmaddwd's 16-bit factors hold it, and (hi << 8) + lo rebuilds the same
@@ -289,84 +293,94 @@ __attribute__((target("avx2"))) inline __m256i HighHalvesAvx2(__m256i a0, __m256
   return _mm256_packs_epi32(_mm256_srai_epi32(a0, 16), _mm256_srai_epi32(a1, 16));
 }
 
-// Thirty-two pixels at a time, exact (see Split); pshufb interleaves blue, green and red per
-// 128-bit half. Returns the pixels done.
+// The whole parts of the weights are the same in every row of kMatrix: red = y' + 2v, blue =
+// y' + 2u, green = y' - v, each plus its part below 65536. The AVX2 path relies on that.
+constexpr bool WholePartsFixed() {
+  for (const auto& c : kMatrix)
+    if (SplitCoefficient(c[0]).m != 2 || SplitCoefficient(c[1]).m != 2 || SplitCoefficient(-c[2]).m != 0 ||
+        SplitCoefficient(-c[3]).m != -1)
+      return false;
+  return true;
+}
+static_assert(WholePartsFixed(), "ConvertRowAvx2 assumes these whole parts");
+
+// Thirty-two pixels at a time, exact (see Split). The samples are taken raw (the offsets 16 and
+// 128 and the whole parts' constants are folded into one 32-bit constant per channel), even and
+// odd pixels apart (masking and shifting, which leaves the shuffle unit free), and the final byte
+// shuffle, which puts blue, green and red in order, also restores the pixel order. Both 128-bit
+// halves shuffle at once; each half is 16 pixels, 48 bytes. Rows of 32 pixels or more end with an
+// overlapping step, so there is no remainder. Returns the pixels done.
 __attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint8_t* pb, const uint8_t* pr,
                                                    int w, const int* c, uint8_t* o) {
+  if (w < 32) return 0;
   const Split sy = SplitCoefficient(kLuma), sr = SplitCoefficient(c[0]), sb = SplitCoefficient(c[1]);
   const Split sgu = SplitCoefficient(-c[2]), sgv = SplitCoefficient(-c[3]);
-  // Green's second pair is (v, 2) x (R, 16384): its 32768 is the rounding term.
-  const __m256i kR = PairAvx2(sy.r, sr.r), kB = PairAvx2(sy.r, sb.r), kGu = PairAvx2(sy.r, sgu.r),
-                kGv = PairAvx2(sgv.r, 16384);
-  const __m256i mR = _mm256_set1_epi16(static_cast<int16_t>(sr.m)),
-                mB = _mm256_set1_epi16(static_cast<int16_t>(sb.m));
-  const __m256i mGu = _mm256_set1_epi16(static_cast<int16_t>(sgu.m));
-  const __m256i mGv = _mm256_set1_epi16(static_cast<int16_t>(sgv.m));
-  const __m256i k16 = _mm256_set1_epi16(16), k128 = _mm256_set1_epi16(128), two = _mm256_set1_epi16(2);
-  const __m256i zero = _mm256_setzero_si256(), kRound = _mm256_set1_epi32(32768);
-  auto mask = [](int nBlock, int nChannel) {
-    alignas(16) int8_t m[16];
-    for (int j = 0; j < 16; ++j) {
-      const int n = 16 * nBlock + j;
-      m[j] = static_cast<int8_t>(n % 3 == nChannel ? n / 3 : -1);
-    }
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
-  };
-  __m128i sh[3][3];
+  const __m256i kR = PairAvx2(sy.r, sr.r), kB = PairAvx2(sy.r, sb.r), kGu = PairAvx2(sy.r, sgu.r);
+  const __m256i kGv = PairAvx2(0, sgv.r);
+  // (K_y (Y - 16) + K (C - 128) + 32768) >> 16 with whole parts moved out: the constant carries
+  // the rounding, the offsets times the parts below 65536, and the offsets times the whole parts
+  // (shifted up by 16, so they survive the shift as whole numbers).
+  const __m256i cR = _mm256_set1_epi32(32768 - 16 * sy.r - 128 * sr.r - (16 + 2 * 128) * 65536);
+  const __m256i cB = _mm256_set1_epi32(32768 - 16 * sy.r - 128 * sb.r - (16 + 2 * 128) * 65536);
+  const __m256i cG = _mm256_set1_epi32(32768 - 16 * sy.r - 128 * sgu.r - 128 * sgv.r - (16 - 128) * 65536);
+  const __m256i lowByte = _mm256_set1_epi16(0x00FF);
+  // Output byte j of block k (16 bytes) of a half is channel j % 3 of pixel p = (16k + j) / 3,
+  // which sits at byte p / 2 (even p) or 8 + p / 2 (odd p) of that channel's packed result.
+  __m256i sh[3][3];
   for (int blk = 0; blk < 3; ++blk)
-    for (int k = 0; k < 3; ++k) sh[blk][k] = mask(blk, k);
+    for (int ch = 0; ch < 3; ++ch) {
+      alignas(32) int8_t m[32];
+      for (int j = 0; j < 16; ++j) {
+        const int n = 16 * blk + j, p = n / 3;
+        m[j] = m[16 + j] = static_cast<int8_t>(n % 3 == ch ? (p & 1 ? 8 : 0) + p / 2 : -1);
+      }
+      sh[blk][ch] = _mm256_load_si256(reinterpret_cast<const __m256i*>(m));
+    }
   int x = 0;
-  for (; x + 32 <= w; x += 32) {
+  for (;;) {
     const __m256i vy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(py + x));
     const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + x));
     const __m256i vr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pr + x));
     __m256i res[3][2];
-    for (int half = 0; half < 2; ++half) {
-      const __m256i y16 =
-          _mm256_sub_epi16(half ? _mm256_unpackhi_epi8(vy, zero) : _mm256_unpacklo_epi8(vy, zero), k16);
-      const __m256i u16 =
-          _mm256_sub_epi16(half ? _mm256_unpackhi_epi8(vb, zero) : _mm256_unpacklo_epi8(vb, zero), k128);
-      const __m256i v16 =
-          _mm256_sub_epi16(half ? _mm256_unpackhi_epi8(vr, zero) : _mm256_unpacklo_epi8(vr, zero), k128);
-      const __m256i yv0 = _mm256_unpacklo_epi16(y16, v16), yv1 = _mm256_unpackhi_epi16(y16, v16);
-      const __m256i yu0 = _mm256_unpacklo_epi16(y16, u16), yu1 = _mm256_unpackhi_epi16(y16, u16);
-      const __m256i v20 = _mm256_unpacklo_epi16(v16, two), v21 = _mm256_unpackhi_epi16(v16, two);
-      const __m256i fr = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yv0, kR), kRound),
-                                        _mm256_add_epi32(_mm256_madd_epi16(yv1, kR), kRound));
-      const __m256i fb = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yu0, kB), kRound),
-                                        _mm256_add_epi32(_mm256_madd_epi16(yu1, kB), kRound));
-      const __m256i fg =
-          HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yu0, kGu), _mm256_madd_epi16(v20, kGv)),
-                         _mm256_add_epi32(_mm256_madd_epi16(yu1, kGu), _mm256_madd_epi16(v21, kGv)));
-      res[0][half] = _mm256_add_epi16(_mm256_add_epi16(y16, _mm256_mullo_epi16(u16, mB)), fb);
-      res[1][half] = _mm256_add_epi16(
-          _mm256_add_epi16(y16, _mm256_add_epi16(_mm256_mullo_epi16(u16, mGu), _mm256_mullo_epi16(v16, mGv))),
-          fg);
-      res[2][half] = _mm256_add_epi16(_mm256_add_epi16(y16, _mm256_mullo_epi16(v16, mR)), fr);
+    for (int odd = 0; odd < 2; ++odd) {
+      const __m256i y = odd ? _mm256_srli_epi16(vy, 8) : _mm256_and_si256(vy, lowByte);
+      const __m256i u = odd ? _mm256_srli_epi16(vb, 8) : _mm256_and_si256(vb, lowByte);
+      const __m256i v = odd ? _mm256_srli_epi16(vr, 8) : _mm256_and_si256(vr, lowByte);
+      const __m256i yv0 = _mm256_unpacklo_epi16(y, v), yv1 = _mm256_unpackhi_epi16(y, v);
+      const __m256i yu0 = _mm256_unpacklo_epi16(y, u), yu1 = _mm256_unpackhi_epi16(y, u);
+      const __m256i fr = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yv0, kR), cR),
+                                        _mm256_add_epi32(_mm256_madd_epi16(yv1, kR), cR));
+      const __m256i fb = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yu0, kB), cB),
+                                        _mm256_add_epi32(_mm256_madd_epi16(yu1, kB), cB));
+      const __m256i fg = HighHalvesAvx2(
+          _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(yu0, kGu), _mm256_madd_epi16(yv0, kGv)), cG),
+          _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(yu1, kGu), _mm256_madd_epi16(yv1, kGv)), cG));
+      res[0][odd] = _mm256_add_epi16(_mm256_add_epi16(y, _mm256_add_epi16(u, u)), fb);
+      res[1][odd] = _mm256_add_epi16(_mm256_sub_epi16(y, v), fg);
+      res[2][odd] = _mm256_add_epi16(_mm256_add_epi16(y, _mm256_add_epi16(v, v)), fr);
     }
-    __m256i bgr[3];
-    for (int k = 0; k < 3; ++k) bgr[k] = _mm256_packus_epi16(res[k][0], res[k][1]);
-    for (int lane = 0; lane < 2; ++lane) {
-      __m128i q[3];
-      for (int k = 0; k < 3; ++k)
-        q[k] = lane ? _mm256_extracti128_si256(bgr[k], 1) : _mm256_castsi256_si128(bgr[k]);
-      uint8_t* dst = o + 3 * (x + 16 * lane);
-      for (int blk = 0; blk < 3; ++blk) {
-        const __m128i v =
-            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(q[0], sh[blk][0]), _mm_shuffle_epi8(q[1], sh[blk][1])),
-                         _mm_shuffle_epi8(q[2], sh[blk][2]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * blk), v);
-      }
+    const __m256i b = _mm256_packus_epi16(res[0][0], res[0][1]);
+    const __m256i g = _mm256_packus_epi16(res[1][0], res[1][1]);
+    const __m256i r = _mm256_packus_epi16(res[2][0], res[2][1]);
+    uint8_t* dst = o + 3 * x;
+    for (int blk = 0; blk < 3; ++blk) {
+      const __m256i v = _mm256_or_si256(
+          _mm256_or_si256(_mm256_shuffle_epi8(b, sh[blk][0]), _mm256_shuffle_epi8(g, sh[blk][1])),
+          _mm256_shuffle_epi8(r, sh[blk][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * blk), _mm256_castsi256_si128(v));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 48 + 16 * blk), _mm256_extracti128_si256(v, 1));
     }
+    if (x + 32 == w) break;
+    x = x + 64 <= w ? x + 32 : w - 32;
   }
-  return x;
+  return w;
 }
 
 // Leading pixels of a row by the widest path allowed; returns the pixels done.
 int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, const int* c, uint8_t* o) {
   int x = 0;
   if (g_simd >= ColorConverter::Simd::kAvx2) x = ConvertRowAvx2(py, pb, pr, w, c, o);
-  if (g_simd >= ColorConverter::Simd::kSse && g_simdFound >= ColorConverter::Simd::kSse)
+  if (x < w && g_simd >= ColorConverter::Simd::kSse && g_simdFound >= ColorConverter::Simd::kSse)
     x += ConvertRowSsse3(py + x, pb + x, pr + x, w - x, c, o + 3 * x);
   return x;
 }
@@ -504,7 +518,8 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
   int32_t rc = PX_OK;
   for (int y = 0; y < h; ++y) {
     if (y + 2 < h) {
-      const char* pNext = reinterpret_cast<const char*>(frame.pY + static_cast<long>(y + 2) * geo.nLumaStride);
+      const char* pNext =
+          reinterpret_cast<const char*>(frame.pY + static_cast<long>(y + 2) * geo.nLumaStride);
       for (int x = 0; x < w; x += 64) __builtin_prefetch(pNext + x);
     }
     const uint8_t* pc[2];
