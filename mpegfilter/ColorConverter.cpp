@@ -64,7 +64,7 @@ struct NarrowKernel {
   int n[6] = {};
 };
 
-NarrowKernel Narrow(const int* k) {
+constexpr NarrowKernel Narrow(const int* k) {
   NarrowKernel nk;
   int c = 0;
   for (int i = 1; i < 6; ++i)
@@ -99,6 +99,29 @@ NarrowKernel Narrow(const int* k) {
   }
   return nk;
 }
+
+// A kernel with its 16-bit form, worked out at compile time.
+struct Kernel {
+  int k[6];
+  NarrowKernel nk;
+};
+constexpr Kernel MakeKernel(int a, int b, int c, int d, int e, int f) {
+  Kernel kn{{a, b, c, d, e, f}, {}};
+  kn.nk = Narrow(kn.k);
+  return kn;
+}
+// Vertical, progressive frame: line 2i and line 2i + 1.
+constexpr Kernel kProg[2] = {MakeKernel(3, -16, 67, 227, -32, 7), MakeKernel(7, -32, 227, 67, -16, 3)};
+// Vertical, interlaced frame: [field][first or second line of the field's pair].
+constexpr Kernel kField[2][2] = {{MakeKernel(1, -7, 30, 248, -21, 5), MakeKernel(7, -35, 194, 110, -24, 4)},
+                                 {MakeKernel(4, -24, 110, 194, -35, 7), MakeKernel(5, -21, 248, 30, -7, 1)}};
+// Horizontal: MPEG-1 (both samples interpolated) and MPEG-2 (the new sample between two).
+constexpr Kernel kMpeg1[2] = {MakeKernel(5, -21, 70, 228, -37, 11), MakeKernel(11, -37, 228, 70, -21, 5)};
+constexpr Kernel kMpeg2 = MakeKernel(21, -52, 159, 159, -52, 21);
+static_assert(kProg[0].nk.bUsable && kProg[1].nk.bUsable && kField[0][0].nk.bUsable &&
+                  kField[0][1].nk.bUsable && kField[1][0].nk.bUsable && kField[1][1].nk.bUsable &&
+                  kMpeg1[0].nk.bUsable && kMpeg1[1].nk.bUsable && kMpeg2.nk.bUsable,
+              "every kernel has a 16-bit form");
 
 // Thirty-two samples at a time of the narrowed kernel. With the middle pair as base,
 // 128 * (a + b) = 256 * avg_up(a, b) - 128 * ((a ^ b) & 1), so the rounding term loses 128 when a
@@ -144,12 +167,10 @@ __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* s, const Narr
 // out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap
 // kernel. AVX2 in 16 bits where the kernel allows (Tap6Avx2), else sixteen samples at a time in
 // pmaddwd pairs (taps and samples fit 16 bits, sums 32), then the plain formula.
-void Tap6(const uint8_t* const* s, const int* k, int n, uint8_t* out) {
+void Tap6(const uint8_t* const* s, const Kernel& kn, int n, uint8_t* out) {
+  const int* k = kn.k;
   int x = 0;
-  if (g_simd >= ColorConverter::Simd::kAvx2) {
-    const NarrowKernel nk = Narrow(k);
-    if (nk.bUsable) x = Tap6Avx2(s, nk, n, out);
-  }
+  if (g_simd >= ColorConverter::Simd::kAvx2 && kn.nk.bUsable) x = Tap6Avx2(s, kn.nk, n, out);
 #if defined(__SSE2__)
   if (g_simd >= ColorConverter::Simd::kSse) {
     const __m128i zero = _mm_setzero_si128(), kRound = _mm_set1_epi32(128);
@@ -288,6 +309,10 @@ __attribute__((target("avx2"))) inline __m256i PairAvx2(int a, int b) {
   return _mm256_set1_epi32(
       static_cast<int>((static_cast<uint32_t>(a) & 0xFFFF) | (static_cast<uint32_t>(b) << 16)));
 }
+// Sixteen bytes as sixteen 16-bit values.
+__attribute__((target("avx2"))) inline __m256i WidenAvx2(const uint8_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
 // The high halves of two sets of 32-bit sums as one set of 16-bit values (they are small).
 __attribute__((target("avx2"))) inline __m256i HighHalvesAvx2(__m256i a0, __m256i a1) {
   return _mm256_packs_epi32(_mm256_srai_epi32(a0, 16), _mm256_srai_epi32(a1, 16));
@@ -310,9 +335,15 @@ static_assert(WholePartsFixed(), "ConvertRowAvx2 assumes these whole parts");
 // shuffle, which puts blue, green and red in order, also restores the pixel order. Both 128-bit
 // halves shuffle at once; each half is 16 pixels, 48 bytes. Rows of 32 pixels or more end with an
 // overlapping step, so there is no remainder. Returns the pixels done.
-__attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint8_t* pb, const uint8_t* pr,
-                                                   int w, const int* c, uint8_t* o) {
+// kHalf: chroma comes as half-width lines, pbe/pre for the even pixels and pbo/pro for the odd
+// ones (horizontal doubling without interleaving); the last step then starts on an even pixel, so
+// an odd width leaves its last pixel to the caller. Otherwise pbe/pre are full rows.
+template <bool kHalf>
+__attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo,
+                                                   const uint8_t* pre, const uint8_t* pro, int w,
+                                                   const int* c, uint8_t* o) {
   if (w < 32) return 0;
+  const int xLast = kHalf ? ((w - 32) & ~1) : w - 32;
   const Split sy = SplitCoefficient(kLuma), sr = SplitCoefficient(c[0]), sb = SplitCoefficient(c[1]);
   const Split sgu = SplitCoefficient(-c[2]), sgv = SplitCoefficient(-c[3]);
   const __m256i kR = PairAvx2(sy.r, sr.r), kB = PairAvx2(sy.r, sb.r), kGu = PairAvx2(sy.r, sgu.r);
@@ -339,13 +370,27 @@ __attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint
   int x = 0;
   for (;;) {
     const __m256i vy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(py + x));
-    const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + x));
-    const __m256i vr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pr + x));
+    __m256i vb, vr, hb[2], hr[2];
+    if constexpr (kHalf) {
+      hb[0] = WidenAvx2(pbe + x / 2);
+      hb[1] = WidenAvx2(pbo + x / 2);
+      hr[0] = WidenAvx2(pre + x / 2);
+      hr[1] = WidenAvx2(pro + x / 2);
+    } else {
+      vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pbe + x));
+      vr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pre + x));
+    }
     __m256i res[3][2];
     for (int odd = 0; odd < 2; ++odd) {
       const __m256i y = odd ? _mm256_srli_epi16(vy, 8) : _mm256_and_si256(vy, lowByte);
-      const __m256i u = odd ? _mm256_srli_epi16(vb, 8) : _mm256_and_si256(vb, lowByte);
-      const __m256i v = odd ? _mm256_srli_epi16(vr, 8) : _mm256_and_si256(vr, lowByte);
+      __m256i u, v;
+      if constexpr (kHalf) {
+        u = hb[odd];
+        v = hr[odd];
+      } else {
+        u = odd ? _mm256_srli_epi16(vb, 8) : _mm256_and_si256(vb, lowByte);
+        v = odd ? _mm256_srli_epi16(vr, 8) : _mm256_and_si256(vr, lowByte);
+      }
       const __m256i yv0 = _mm256_unpacklo_epi16(y, v), yv1 = _mm256_unpackhi_epi16(y, v);
       const __m256i yu0 = _mm256_unpacklo_epi16(y, u), yu1 = _mm256_unpackhi_epi16(y, u);
       const __m256i fr = HighHalvesAvx2(_mm256_add_epi32(_mm256_madd_epi16(yv0, kR), cR),
@@ -370,19 +415,34 @@ __attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * blk), _mm256_castsi256_si128(v));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 48 + 16 * blk), _mm256_extracti128_si256(v, 1));
     }
-    if (x + 32 == w) break;
-    x = x + 64 <= w ? x + 32 : w - 32;
+    if (x == xLast) break;
+    x = x + 32 <= xLast ? x + 32 : xLast;
   }
-  return w;
+  return xLast + 32;
 }
 
 // Leading pixels of a row by the widest path allowed; returns the pixels done.
 int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, const int* c, uint8_t* o) {
   int x = 0;
-  if (g_simd >= ColorConverter::Simd::kAvx2) x = ConvertRowAvx2(py, pb, pr, w, c, o);
+  if (g_simd >= ColorConverter::Simd::kAvx2) x = ConvertRowAvx2<false>(py, pb, nullptr, pr, nullptr, w, c, o);
   if (x < w && g_simd >= ColorConverter::Simd::kSse && g_simdFound >= ColorConverter::Simd::kSse)
     x += ConvertRowSsse3(py + x, pb + x, pr + x, w - x, c, o + 3 * x);
   return x;
+}
+
+// A row whose chroma is given as even-pixel and odd-pixel half lines (AVX2 only).
+void ConvertRowHalf(const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo, const uint8_t* pre,
+                    const uint8_t* pro, int w, int nMatrix, uint8_t* o) {
+  const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
+  for (int x = ConvertRowAvx2<true>(py, pbe, pbo, pre, pro, w, c, o); x < w; ++x) {
+    const int yy = kLuma * (py[x] - 16);
+    const int u = ((x & 1) ? pbo : pbe)[x >> 1] - 128;
+    const int v = ((x & 1) ? pro : pre)[x >> 1] - 128;
+    uint8_t* p = o + 3 * x;
+    p[2] = Clamp((yy + c[0] * v + 32768) >> 16);
+    p[1] = Clamp((yy - c[2] * u - c[3] * v + 32768) >> 16);
+    p[0] = Clamp((yy + c[1] * u + 32768) >> 16);
+  }
 }
 
 }  // namespace
@@ -397,28 +457,25 @@ void ColorConverter::VerticalLine(const uint8_t* pSrc, int nStride, int nWidth, 
                                   bool bProgressive, int nOutLine, uint8_t* pDst) {
   auto clamp = [](int i, int n) { return i < 0 ? 0 : (i >= n ? n - 1 : i); };
   const uint8_t* t[6];
-  const int* k;
+  const Kernel* k;
   if (bProgressive) {
     // Line 2i from source lines i-3..i+2, line 2i+1 from i-2..i+3.
-    static const int k0[6] = {3, -16, 67, 227, -32, 7}, k1[6] = {7, -32, 227, 67, -16, 3};
     const int i = nOutLine >> 1, e = nOutLine & 1;
     for (int j = 0; j < 6; ++j) t[j] = pSrc + static_cast<long>(clamp(i - 3 + e + j, nSrcLines)) * nStride;
-    k = e ? k1 : k0;
+    k = &kProg[e];
   } else {
     // Interlaced: each field from its own lines. Output line 4m + f + 2e belongs to field f (its
     // source lines f, f + 2, ...) around that field's line m; beyond the edges the field's nearest
     // line repeats (a picture of one chroma line has no second field: that line stands in).
-    static const int kField[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
-                                        {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
     const int f = nOutLine & 1, e = (nOutLine >> 1) & 1, m = nOutLine >> 2;
     const int n = (nSrcLines - f + 1) / 2;
     for (int j = 0; j < 6; ++j) {
       const int line = 2 * clamp(m - 3 + e + j, n > 0 ? n : 1) + f;
       t[j] = pSrc + static_cast<long>(line < nSrcLines ? line : nSrcLines - 1) * nStride;
     }
-    k = kField[f][e];
+    k = &kField[f][e];
   }
-  Tap6(t, k, nWidth, pDst);
+  Tap6(t, *k, nWidth, pDst);
 }
 
 void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines,
@@ -431,13 +488,12 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
   // Edges repeat the nearest sample (At); the inside needs no bounds, so it runs without them.
   const int lo = n < 3 ? n : 3, hi = n - 3 > lo ? n - 3 : lo;
   if (bMpeg1) {
-    static const int k0[6] = {5, -21, 70, 228, -37, 11}, k1[6] = {11, -37, 228, 70, -21, 5};
     for (int i0 = lo; i0 < hi; i0 += kChunk) {
       const int m = hi - i0 < kChunk ? hi - i0 : kChunk;
       uint8_t e0[kChunk], e1[kChunk];
       const uint8_t* t[7] = {s + i0 - 3, s + i0 - 2, s + i0 - 1, s + i0, s + i0 + 1, s + i0 + 2, s + i0 + 3};
-      Tap6(t, k0, m, e0);
-      Tap6(t + 1, k1, m, e1);
+      Tap6(t, kMpeg1[0], m, e0);
+      Tap6(t + 1, kMpeg1[1], m, e1);
       Interleave(e0, e1, m, d + 2 * i0);
     }
     for (int i = 0; i < n; ++i) {
@@ -451,12 +507,11 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
     }
     return;
   }
-  static const int k2[6] = {21, -52, 159, 159, -52, 21};
   for (int i0 = lo; i0 < hi; i0 += kChunk) {
     const int m = hi - i0 < kChunk ? hi - i0 : kChunk;
     uint8_t e1[kChunk];
     const uint8_t* t[6] = {s + i0 - 2, s + i0 - 1, s + i0, s + i0 + 1, s + i0 + 2, s + i0 + 3};
-    Tap6(t, k2, m, e1);
+    Tap6(t, kMpeg2, m, e1);
     Interleave(s + i0, e1, m, d + 2 * i0);
   }
   for (int i = 0; i < n; ++i) {
@@ -504,14 +559,18 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
   const int ch = (h + (1 << geo.nChromaShiftY) - 1) >> geo.nChromaShiftY;
   const int fullW = cw << geo.nChromaShiftX;  // >= w
   const int64_t nRowBytes = pLoad->nBytesPerRow > int64_t{w} * 3 ? pLoad->nBytesPerRow : int64_t{w} * 3;
-  // Per chroma plane one vertically doubled line and one full-width line, then the output row.
-  const int64_t nTotal = 2 * int64_t{cw} + 2 * int64_t{fullW} + nRowBytes + 16;
+  // AVX2 with horizontal doubling: per chroma plane one line with three samples of margin on
+  // each side (the edge samples repeated, so the kernels need no bounds) and two half lines, the
+  // even and the odd pixels' samples, which the conversion takes without interleaving them.
+  // Otherwise per chroma plane one vertically doubled line and one full-width line. Then the row.
+  const bool bHalves = geo.nChromaShiftX && g_simd >= Simd::kAvx2;
+  const int64_t nPerPlane = bHalves ? (int64_t{cw} + 6) + 2 * int64_t{cw} : int64_t{cw} + fullW;
+  const int64_t nTotal = 2 * nPerPlane + nRowBytes + 16;
   if (nTotal > limits.nMaxMemory) return PX_ERR_NO_MEMORY;
   uint8_t* pWork = static_cast<uint8_t*>(k.pfnAlloc(static_cast<size_t>(nTotal)));
   if (!pWork) return PX_ERR_NO_MEMORY;
-  uint8_t* pVert[2] = {pWork, pWork + cw};
-  uint8_t* pFull[2] = {pWork + 2 * cw, pWork + 2 * cw + fullW};
-  uint8_t* pRow = pWork + 2 * cw + 2 * fullW;
+  uint8_t* pPlane[2] = {pWork, pWork + nPerPlane};
+  uint8_t* pRow = pWork + 2 * nPerPlane;
   const uint8_t* pChroma[2] = {frame.pCb, frame.pCr};
   pLoad->nWidth = w;
   pLoad->nHeight = h;
@@ -522,23 +581,51 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
           reinterpret_cast<const char*>(frame.pY + static_cast<long>(y + 2) * geo.nLumaStride);
       for (int x = 0; x < w; x += 64) __builtin_prefetch(pNext + x);
     }
-    const uint8_t* pc[2];
-    for (int c = 0; c < 2; ++c) {
-      const uint8_t* line;
-      if (geo.nChromaShiftY) {
-        VerticalLine(pChroma[c], geo.nChromaStride, cw, ch, frame.bProgressive, y, pVert[c]);
-        line = pVert[c];
-      } else {
-        line = pChroma[c] + static_cast<long>(y) * geo.nChromaStride;
+    const uint8_t* pLuma = frame.pY + static_cast<long>(y) * geo.nLumaStride;
+    if (bHalves) {
+      const uint8_t* pEven[2];
+      const uint8_t* pOdd[2];
+      for (int c = 0; c < 2; ++c) {
+        uint8_t* pad = pPlane[c];
+        uint8_t* line = pad + 3;
+        uint8_t* e0 = pad + cw + 6;
+        uint8_t* e1 = e0 + cw;
+        if (geo.nChromaShiftY)
+          VerticalLine(pChroma[c], geo.nChromaStride, cw, ch, frame.bProgressive, y, line);
+        else
+          std::memcpy(line, pChroma[c] + static_cast<long>(y) * geo.nChromaStride, static_cast<size_t>(cw));
+        std::memset(pad, line[0], 3);
+        std::memset(line + cw, line[cw - 1], 3);
+        const uint8_t* t[7] = {pad, pad + 1, pad + 2, pad + 3, pad + 4, pad + 5, pad + 6};
+        if (bMpeg1) {
+          Tap6(t, kMpeg1[0], cw, e0);
+          Tap6(t + 1, kMpeg1[1], cw, e1);
+          pEven[c] = e0;
+        } else {
+          Tap6(t + 1, kMpeg2, cw, e1);
+          pEven[c] = line;
+        }
+        pOdd[c] = e1;
       }
-      if (geo.nChromaShiftX) {
-        DoubleHorizontal(line, cw, bMpeg1, pFull[c]);
-        line = pFull[c];
+      ConvertRowHalf(pLuma, pEven[0], pOdd[0], pEven[1], pOdd[1], w, seq.nMatrixCoefficients, pRow);
+    } else {
+      const uint8_t* pc[2];
+      for (int c = 0; c < 2; ++c) {
+        const uint8_t* line;
+        if (geo.nChromaShiftY) {
+          VerticalLine(pChroma[c], geo.nChromaStride, cw, ch, frame.bProgressive, y, pPlane[c]);
+          line = pPlane[c];
+        } else {
+          line = pChroma[c] + static_cast<long>(y) * geo.nChromaStride;
+        }
+        if (geo.nChromaShiftX) {
+          DoubleHorizontal(line, cw, bMpeg1, pPlane[c] + cw);
+          line = pPlane[c] + cw;
+        }
+        pc[c] = line;
       }
-      pc[c] = line;
+      ConvertRow(pLuma, pc[0], pc[1], w, seq.nMatrixCoefficients, pRow);
     }
-    ConvertRow(frame.pY + static_cast<long>(y) * geo.nLumaStride, pc[0], pc[1], w, seq.nMatrixCoefficients,
-               pRow);
     int32_t nFlags = PX_ROW_VALID | PX_ROW_COLOR;
     if (y == 0) nFlags |= PX_ROW_FIRST;
     if (y + 1 == pLoad->nRows) nFlags |= PX_ROW_LAST;

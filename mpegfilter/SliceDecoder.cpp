@@ -445,13 +445,14 @@ bool SliceDecoder::DecodeVector(StreamReader& r, int nR, int s, bool bFieldForma
 // The next macroblocks mostly read just right of this area in the same reference: start fetching
 // those lines now (reference reads were the decoder's main stall). Coordinates are clamped to the
 // plane; a prefetch never faults.
-void SliceDecoder::Prefetch(const PlaneView& v, int x, int y, int nLines) {
-  if (v.nWidth <= 0 || v.nHeight <= 0) return;
-  const int px = x < 0 ? 0 : (x >= v.nWidth ? v.nWidth - 1 : x);
-  for (int j = 0; j < nLines; ++j) {
-    const int py = y + j < 0 ? 0 : (y + j >= v.nHeight ? v.nHeight - 1 : y + j);
-    __builtin_prefetch(v.p + static_cast<long>(py) * v.nStride + px);
-  }
+inline void SliceDecoder::Prefetch(const PlaneView& v, int x, int y, int nLines) {
+  if (x < 0) x = 0;
+  if (x >= v.nWidth) x = v.nWidth - 1;
+  if (y < 0) y = 0;
+  if (y + nLines > v.nHeight) y = v.nHeight - nLines;
+  if (x < 0 || y < 0) return;
+  const uint8_t* p = v.p + static_cast<long>(y) * v.nStride + x;
+  for (int j = 0; j < nLines; ++j, p += v.nStride) __builtin_prefetch(p);
 }
 
 void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy,
