@@ -127,41 +127,79 @@ static_assert(kProg[0].nk.bUsable && kProg[1].nk.bUsable && kField[0][0].nk.bUsa
 // 128 * (a + b) = 256 * avg_up(a, b) - 128 * ((a ^ b) & 1), so the rounding term loses 128 when a
 // and b differ in parity. Lines of 32 samples or more end with an overlapping step (out must not
 // overlap the inputs). Returns the samples done.
-__attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* s, const NarrowKernel& nk, int n,
+// kBase: index of the base sample, or -1 for the middle pair. The correction (D + 128) >> 8 lies
+// within -128..127 for every usable kernel (|D| < 32767 - 128 and D / 256 < 128), so it is added
+// to the base bytes with unsigned saturation, which is the clamp to 0..255.
+template <int kBase>
+__attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* ps, const NarrowKernel& nk, int n,
                                              uint8_t* out) {
+  if (n < 32) return 0;
   __m256i kk[3];
   for (int p = 0; p < 3; ++p)
     kk[p] = _mm256_set1_epi16(static_cast<int16_t>((static_cast<uint32_t>(nk.n[2 * p]) & 0xFF) |
                                                    ((static_cast<uint32_t>(nk.n[2 * p + 1]) & 0xFF) << 8)));
   const __m256i zero = _mm256_setzero_si256(), k128 = _mm256_set1_epi16(128), one = _mm256_set1_epi8(1);
-  if (n < 32) return 0;
+  const uint8_t* s0 = ps[0];
+  const uint8_t* s1 = ps[1];
+  const uint8_t* s2 = ps[2];
+  const uint8_t* s3 = ps[3];
+  const uint8_t* s4 = ps[4];
+  const uint8_t* s5 = ps[5];
   int x = 0;
   for (;;) {
-    __m256i v[6];
-    for (int i = 0; i < 6; ++i) v[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[i] + x));
-    __m256i dl = _mm256_setzero_si256(), dh = _mm256_setzero_si256();
-    for (int p = 0; p < 3; ++p) {
-      dl = _mm256_add_epi16(dl, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(v[2 * p], v[2 * p + 1]), kk[p]));
-      dh = _mm256_add_epi16(dh, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(v[2 * p], v[2 * p + 1]), kk[p]));
-    }
-    __m256i base, rl = k128, rh = k128;
-    if (nk.bMiddlePair) {
-      base = _mm256_avg_epu8(v[2], v[3]);
-      const __m256i odd = _mm256_and_si256(_mm256_xor_si256(v[2], v[3]), one);
-      rl = _mm256_sub_epi16(rl, _mm256_slli_epi16(_mm256_unpacklo_epi8(odd, zero), 7));
-      rh = _mm256_sub_epi16(rh, _mm256_slli_epi16(_mm256_unpackhi_epi8(odd, zero), 7));
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + x));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s1 + x));
+    const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s2 + x));
+    const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s3 + x));
+    const __m256i v4 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s4 + x));
+    const __m256i v5 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s5 + x));
+    __m256i dl = _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(v0, v1), kk[0]),
+                                                   _mm256_maddubs_epi16(_mm256_unpacklo_epi8(v2, v3), kk[1])),
+                                  _mm256_maddubs_epi16(_mm256_unpacklo_epi8(v4, v5), kk[2]));
+    __m256i dh = _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(v0, v1), kk[0]),
+                                                   _mm256_maddubs_epi16(_mm256_unpackhi_epi8(v2, v3), kk[1])),
+                                  _mm256_maddubs_epi16(_mm256_unpackhi_epi8(v4, v5), kk[2]));
+    __m256i base;
+    if constexpr (kBase < 0) {
+      base = _mm256_avg_epu8(v2, v3);
+      const __m256i odd = _mm256_and_si256(_mm256_xor_si256(v2, v3), one);
+      dl =
+          _mm256_sub_epi16(_mm256_add_epi16(dl, k128), _mm256_slli_epi16(_mm256_unpacklo_epi8(odd, zero), 7));
+      dh =
+          _mm256_sub_epi16(_mm256_add_epi16(dh, k128), _mm256_slli_epi16(_mm256_unpackhi_epi8(odd, zero), 7));
     } else {
-      base = v[nk.nBase];
+      const __m256i v[6] = {v0, v1, v2, v3, v4, v5};
+      base = v[kBase];
+      dl = _mm256_add_epi16(dl, k128);
+      dh = _mm256_add_epi16(dh, k128);
     }
-    const __m256i lo =
-        _mm256_add_epi16(_mm256_unpacklo_epi8(base, zero), _mm256_srai_epi16(_mm256_add_epi16(dl, rl), 8));
-    const __m256i hi =
-        _mm256_add_epi16(_mm256_unpackhi_epi8(base, zero), _mm256_srai_epi16(_mm256_add_epi16(dh, rh), 8));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+    const __m256i delta = _mm256_packs_epi16(_mm256_srai_epi16(dl, 8), _mm256_srai_epi16(dh, 8));
+    const __m256i up = _mm256_max_epi8(delta, zero);
+    const __m256i down = _mm256_max_epi8(_mm256_sub_epi8(zero, delta), zero);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_subs_epu8(_mm256_adds_epu8(base, up), down));
     if (x + 32 == n) break;
     x = x + 64 <= n ? x + 32 : n - 32;
   }
   return n;
+}
+
+int Tap6Avx2(const uint8_t* const* s, const NarrowKernel& nk, int n, uint8_t* out) {
+  if (nk.bMiddlePair) return Tap6Avx2<-1>(s, nk, n, out);
+  switch (nk.nBase) {
+    case 0:
+      return Tap6Avx2<0>(s, nk, n, out);
+    case 1:
+      return Tap6Avx2<1>(s, nk, n, out);
+    case 2:
+      return Tap6Avx2<2>(s, nk, n, out);
+    case 3:
+      return Tap6Avx2<3>(s, nk, n, out);
+    case 4:
+      return Tap6Avx2<4>(s, nk, n, out);
+    default:
+      return Tap6Avx2<5>(s, nk, n, out);
+  }
 }
 
 // out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap
@@ -318,6 +356,23 @@ __attribute__((target("avx2"))) inline __m256i HighHalvesAvx2(__m256i a0, __m256
   return _mm256_packs_epi32(_mm256_srai_epi32(a0, 16), _mm256_srai_epi32(a1, 16));
 }
 
+// pshufb masks of ConvertRowAvx2 [block][channel], the same in both 128-bit halves: output byte j
+// of block k (16 bytes) of a half is channel j % 3 of pixel p = (16k + j) / 3, which sits at byte
+// p / 2 (even p) or 8 + p / 2 (odd p) of that channel's packed result.
+struct BgrShuffle {
+  alignas(32) int8_t m[9][32];
+  constexpr BgrShuffle() : m() {
+    for (int blk = 0; blk < 3; ++blk)
+      for (int ch = 0; ch < 3; ++ch)
+        for (int j = 0; j < 16; ++j) {
+          const int n = 16 * blk + j, p = n / 3;
+          m[3 * blk + ch][j] = m[3 * blk + ch][16 + j] =
+              static_cast<int8_t>(n % 3 == ch ? (p & 1 ? 8 : 0) + p / 2 : -1);
+        }
+  }
+};
+constexpr BgrShuffle kBgrShuffle;
+
 // The whole parts of the weights are the same in every row of kMatrix: red = y' + 2v, blue =
 // y' + 2u, green = y' - v, each plus its part below 65536. The AVX2 path relies on that.
 constexpr bool WholePartsFixed() {
@@ -355,18 +410,7 @@ __attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint
   const __m256i cB = _mm256_set1_epi32(32768 - 16 * sy.r - 128 * sb.r - (16 + 2 * 128) * 65536);
   const __m256i cG = _mm256_set1_epi32(32768 - 16 * sy.r - 128 * sgu.r - 128 * sgv.r - (16 - 128) * 65536);
   const __m256i lowByte = _mm256_set1_epi16(0x00FF);
-  // Output byte j of block k (16 bytes) of a half is channel j % 3 of pixel p = (16k + j) / 3,
-  // which sits at byte p / 2 (even p) or 8 + p / 2 (odd p) of that channel's packed result.
-  __m256i sh[3][3];
-  for (int blk = 0; blk < 3; ++blk)
-    for (int ch = 0; ch < 3; ++ch) {
-      alignas(32) int8_t m[32];
-      for (int j = 0; j < 16; ++j) {
-        const int n = 16 * blk + j, p = n / 3;
-        m[j] = m[16 + j] = static_cast<int8_t>(n % 3 == ch ? (p & 1 ? 8 : 0) + p / 2 : -1);
-      }
-      sh[blk][ch] = _mm256_load_si256(reinterpret_cast<const __m256i*>(m));
-    }
+  const __m256i* sh = reinterpret_cast<const __m256i*>(kBgrShuffle.m);
   int x = 0;
   for (;;) {
     const __m256i vy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(py + x));
@@ -409,9 +453,10 @@ __attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint
     const __m256i r = _mm256_packus_epi16(res[2][0], res[2][1]);
     uint8_t* dst = o + 3 * x;
     for (int blk = 0; blk < 3; ++blk) {
-      const __m256i v = _mm256_or_si256(
-          _mm256_or_si256(_mm256_shuffle_epi8(b, sh[blk][0]), _mm256_shuffle_epi8(g, sh[blk][1])),
-          _mm256_shuffle_epi8(r, sh[blk][2]));
+      const __m256i v =
+          _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, _mm256_load_si256(sh + 3 * blk)),
+                                          _mm256_shuffle_epi8(g, _mm256_load_si256(sh + 3 * blk + 1))),
+                          _mm256_shuffle_epi8(r, _mm256_load_si256(sh + 3 * blk + 2)));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * blk), _mm256_castsi256_si128(v));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 48 + 16 * blk), _mm256_extracti128_si256(v, 1));
     }
