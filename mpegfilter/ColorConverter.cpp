@@ -45,6 +45,8 @@ inline int At(const uint8_t* s, int i, int n) {
 // Widest instruction set in use (LimitSimd); detected once at load.
 ColorConverter::Simd DetectSimd() {
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+    return ColorConverter::Simd::kAvx512;
   if (__builtin_cpu_supports("avx2")) return ColorConverter::Simd::kAvx2;
   return __builtin_cpu_supports("ssse3") ? ColorConverter::Simd::kSse : ColorConverter::Simd::kNone;
 }
@@ -466,6 +468,95 @@ __attribute__((target("avx2"))) int ConvertRowAvx2(const uint8_t* py, const uint
   return xLast + 32;
 }
 
+// Byte permutations of ConvertRowAvx512 for output vector q (64 bytes): byte j is channel
+// (64q + j) % 3 of pixel p = (64q + j) / 3, which sits in its channel's packed result at
+// 16 * (p / 16) + (p odd ? 8 : 0) + (p % 16) / 2. First blue and green (index + 64 picks green),
+// then red where kRedMask is set.
+struct BgrPermute {
+  alignas(64) uint8_t bg[3][64];
+  alignas(64) uint8_t r[3][64];
+  uint64_t redMask[3];
+  constexpr BgrPermute() : bg(), r(), redMask() {
+    for (int q = 0; q < 3; ++q)
+      for (int j = 0; j < 64; ++j) {
+        const int n = 64 * q + j, p = n / 3, ch = n % 3, i = p % 16;
+        const int pos = 16 * (p / 16) + (i & 1 ? 8 : 0) + i / 2;
+        bg[q][j] = static_cast<uint8_t>(ch == 0 ? pos : (ch == 1 ? 64 + pos : 0));
+        r[q][j] = static_cast<uint8_t>(ch == 2 ? pos : 0);
+        if (ch == 2) redMask[q] |= uint64_t{1} << j;
+      }
+  }
+};
+constexpr BgrPermute kBgrPermute;
+
+// ConvertRowAvx2<true> sixty-four pixels at a time: the same arithmetic in 512-bit registers, and
+// the interleaving as two byte permutations per 64 output bytes (AVX-512 VBMI).
+__attribute__((target("avx512bw,avx512vbmi"))) int ConvertRowAvx512(const uint8_t* py, const uint8_t* pbe,
+                                                                    const uint8_t* pbo, const uint8_t* pre,
+                                                                    const uint8_t* pro, int w, const int* c,
+                                                                    uint8_t* o) {
+  if (w < 64) return 0;
+  const int xLast = (w - 64) & ~1;
+  const Split sy = SplitCoefficient(kLuma), sr = SplitCoefficient(c[0]), sb = SplitCoefficient(c[1]);
+  const Split sgu = SplitCoefficient(-c[2]), sgv = SplitCoefficient(-c[3]);
+  auto pair = [](int a, int b) {
+    return static_cast<int>((static_cast<uint32_t>(a) & 0xFFFF) | (static_cast<uint32_t>(b) << 16));
+  };
+  const __m512i kR = _mm512_set1_epi32(pair(sy.r, sr.r)), kB = _mm512_set1_epi32(pair(sy.r, sb.r));
+  const __m512i kGu = _mm512_set1_epi32(pair(sy.r, sgu.r)), kGv = _mm512_set1_epi32(pair(0, sgv.r));
+  const __m512i cR = _mm512_set1_epi32(32768 - 16 * sy.r - 128 * sr.r - (16 + 2 * 128) * 65536);
+  const __m512i cB = _mm512_set1_epi32(32768 - 16 * sy.r - 128 * sb.r - (16 + 2 * 128) * 65536);
+  const __m512i cG = _mm512_set1_epi32(32768 - 16 * sy.r - 128 * sgu.r - 128 * sgv.r - (16 - 128) * 65536);
+  const __m512i lowByte = _mm512_set1_epi16(0x00FF);
+  int x = 0;
+  for (;;) {
+    const __m512i vy = _mm512_loadu_si512(py + x);
+    const __m512i hb[2] = {
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pbe + x / 2))),
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pbo + x / 2)))};
+    const __m512i hr[2] = {
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pre + x / 2))),
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pro + x / 2)))};
+    __m512i res[3][2];
+    for (int odd = 0; odd < 2; ++odd) {
+      const __m512i y = odd ? _mm512_srli_epi16(vy, 8) : _mm512_and_si512(vy, lowByte);
+      const __m512i u = hb[odd], v = hr[odd];
+      const __m512i yv0 = _mm512_unpacklo_epi16(y, v), yv1 = _mm512_unpackhi_epi16(y, v);
+      const __m512i yu0 = _mm512_unpacklo_epi16(y, u), yu1 = _mm512_unpackhi_epi16(y, u);
+      const __m512i fr =
+          _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yv0, kR), cR), 16),
+                             _mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yv1, kR), cR), 16));
+      const __m512i fb =
+          _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu0, kB), cB), 16),
+                             _mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu1, kB), cB), 16));
+      const __m512i fg = _mm512_packs_epi32(
+          _mm512_srai_epi32(
+              _mm512_add_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu0, kGu), _mm512_madd_epi16(yv0, kGv)),
+                               cG),
+              16),
+          _mm512_srai_epi32(
+              _mm512_add_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu1, kGu), _mm512_madd_epi16(yv1, kGv)),
+                               cG),
+              16));
+      res[0][odd] = _mm512_add_epi16(_mm512_add_epi16(y, _mm512_add_epi16(u, u)), fb);
+      res[1][odd] = _mm512_add_epi16(_mm512_sub_epi16(y, v), fg);
+      res[2][odd] = _mm512_add_epi16(_mm512_add_epi16(y, _mm512_add_epi16(v, v)), fr);
+    }
+    const __m512i b = _mm512_packus_epi16(res[0][0], res[0][1]);
+    const __m512i g = _mm512_packus_epi16(res[1][0], res[1][1]);
+    const __m512i r = _mm512_packus_epi16(res[2][0], res[2][1]);
+    uint8_t* dst = o + 3 * x;
+    for (int q = 0; q < 3; ++q) {
+      const __m512i bg = _mm512_permutex2var_epi8(b, _mm512_load_si512(kBgrPermute.bg[q]), g);
+      _mm512_storeu_si512(dst + 64 * q, _mm512_mask_permutexvar_epi8(bg, kBgrPermute.redMask[q],
+                                                                     _mm512_load_si512(kBgrPermute.r[q]), r));
+    }
+    if (x == xLast) break;
+    x = x + 64 <= xLast ? x + 64 : xLast;
+  }
+  return xLast + 64;
+}
+
 // Leading pixels of a row by the widest path allowed; returns the pixels done.
 int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, const int* c, uint8_t* o) {
   int x = 0;
@@ -479,7 +570,10 @@ int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int 
 void ConvertRowHalf(const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo, const uint8_t* pre,
                     const uint8_t* pro, int w, int nMatrix, uint8_t* o) {
   const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
-  for (int x = ConvertRowAvx2<true>(py, pbe, pbo, pre, pro, w, c, o); x < w; ++x) {
+  int x = 0;
+  if (g_simd >= ColorConverter::Simd::kAvx512) x = ConvertRowAvx512(py, pbe, pbo, pre, pro, w, c, o);
+  if (x == 0) x = ConvertRowAvx2<true>(py, pbe, pbo, pre, pro, w, c, o);
+  for (; x < w; ++x) {
     const int yy = kLuma * (py[x] - 16);
     const int u = ((x & 1) ? pbo : pbe)[x >> 1] - 128;
     const int v = ((x & 1) ? pro : pre)[x >> 1] - 128;
