@@ -575,8 +575,9 @@ void ConvertRowHalf(const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo, c
   if (x == 0) x = ConvertRowAvx2<true>(py, pbe, pbo, pre, pro, w, c, o);
   for (; x < w; ++x) {
     const int yy = kLuma * (py[x] - 16);
-    const int u = ((x & 1) ? pbo : pbe)[x >> 1] - 128;
-    const int v = ((x & 1) ? pro : pre)[x >> 1] - 128;
+    const int i = x >> 1;
+    const int u = ((x & 1) ? pbo[i] : pbe[i]) - 128;
+    const int v = ((x & 1) ? pro[i] : pre[i]) - 128;
     uint8_t* p = o + 3 * x;
     p[2] = Clamp((yy + c[0] * v + 32768) >> 16);
     p[1] = Clamp((yy - c[2] * u - c[3] * v + 32768) >> 16);

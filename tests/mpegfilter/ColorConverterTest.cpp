@@ -112,7 +112,7 @@ TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
   for (int fmt = 0; fmt < 3; ++fmt) {  // 4:2:0, 4:2:2, 4:4:4
     const int sx = fmt < 2 ? 1 : 0, sy = fmt == 0 ? 1 : 0;
     for (int w : {1, 2, 5, 16, 31, 33, 64, 66, 97, 130, 131}) {
-      for (int h : {1, 2, 3, 6, 9}) {
+      for (int h : {1, 2, 3, 6, 9, 10}) {
         PlaneGeometry g;
         g.nLumaStride = (w + 15) & ~15;
         g.nLumaHeight = (h + 15) & ~15;
