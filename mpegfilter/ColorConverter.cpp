@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "mpegfilter/ChromaKernel.h"
 #include "mpegfilter/PxResult.h"
 #include "pxkernel/PxKernel.h"
 
@@ -53,195 +54,21 @@ ColorConverter::Simd DetectSimd() {
 ColorConverter::Simd g_simd = DetectSimd();
 const ColorConverter::Simd g_simdFound = g_simd;
 
-// A 6-tap kernel (sum 256) rewritten for 16-bit arithmetic: sum + 128 = 256 * base + D + 128 with
-// D = sum of n[i] * s[i] over signed-byte taps n. The base is the sample under the largest tap
-// (its tap minus 256), or, for the symmetric kernel whose two middle taps exceed 127, the two middle
-// samples at 128 each. D's range is known from the taps, so when it and every pair of taps stay
-// inside 16 bits (checked here), pmaddubsw gives D exactly and the result is
-// base + ((D + 128) >> 8): the same bytes as the 32-bit formula.
-struct NarrowKernel {
-  bool bUsable = false;
-  bool bMiddlePair = false;  // base is the mean of samples 2 and 3
-  int nBase = 0;
-  int n[6] = {};
-};
-
-constexpr NarrowKernel Narrow(const int* k) {
-  NarrowKernel nk;
-  int c = 0;
-  for (int i = 1; i < 6; ++i)
-    if (k[i] > k[c]) c = i;
-  for (int i = 0; i < 6; ++i) nk.n[i] = k[i];
-  nk.n[c] -= 256;
-  nk.nBase = c;
-  auto fits = [&] {
-    int pos = 0, neg = 0;
-    for (int i = 0; i < 6; ++i) {
-      if (nk.n[i] < -128 || nk.n[i] > 127) return false;
-      (nk.n[i] > 0 ? pos : neg) += nk.n[i] > 0 ? nk.n[i] : -nk.n[i];
-    }
-    for (int p = 0; p < 3; ++p) {
-      const int a = nk.n[2 * p], b = nk.n[2 * p + 1];
-      if (255 * ((a > 0 ? a : 0) + (b > 0 ? b : 0)) > 32767 ||
-          255 * ((a < 0 ? -a : 0) + (b < 0 ? -b : 0)) > 32768)
-        return false;
-    }
-    return 255 * pos + 128 <= 32767 && 255 * neg <= 32768 - 128;
-  };
-  if (fits()) {
-    nk.bUsable = true;
-    return nk;
-  }
-  if (k[2] == k[3]) {
-    for (int i = 0; i < 6; ++i) nk.n[i] = k[i];
-    nk.n[2] -= 128;
-    nk.n[3] -= 128;
-    nk.bMiddlePair = true;
-    nk.bUsable = fits();
-  }
-  return nk;
-}
-
-// A kernel with its 16-bit form, worked out at compile time.
-struct Kernel {
-  int k[6];
-  NarrowKernel nk;
-};
-constexpr Kernel MakeKernel(int a, int b, int c, int d, int e, int f) {
-  Kernel kn{{a, b, c, d, e, f}, {}};
-  kn.nk = Narrow(kn.k);
-  return kn;
-}
 // Vertical, progressive frame: line 2i and line 2i + 1.
-constexpr Kernel kProg[2] = {MakeKernel(3, -16, 67, 227, -32, 7), MakeKernel(7, -32, 227, 67, -16, 3)};
+constexpr ChromaKernel kProg[2] = {ChromaKernel(3, -16, 67, 227, -32, 7),
+                                   ChromaKernel(7, -32, 227, 67, -16, 3)};
 // Vertical, interlaced frame: [field][first or second line of the field's pair].
-constexpr Kernel kField[2][2] = {{MakeKernel(1, -7, 30, 248, -21, 5), MakeKernel(7, -35, 194, 110, -24, 4)},
-                                 {MakeKernel(4, -24, 110, 194, -35, 7), MakeKernel(5, -21, 248, 30, -7, 1)}};
+constexpr ChromaKernel kField[2][2] = {
+    {ChromaKernel(1, -7, 30, 248, -21, 5), ChromaKernel(7, -35, 194, 110, -24, 4)},
+    {ChromaKernel(4, -24, 110, 194, -35, 7), ChromaKernel(5, -21, 248, 30, -7, 1)}};
 // Horizontal: MPEG-1 (both samples interpolated) and MPEG-2 (the new sample between two).
-constexpr Kernel kMpeg1[2] = {MakeKernel(5, -21, 70, 228, -37, 11), MakeKernel(11, -37, 228, 70, -21, 5)};
-constexpr Kernel kMpeg2 = MakeKernel(21, -52, 159, 159, -52, 21);
+constexpr ChromaKernel kMpeg1[2] = {ChromaKernel(5, -21, 70, 228, -37, 11),
+                                    ChromaKernel(11, -37, 228, 70, -21, 5)};
+constexpr ChromaKernel kMpeg2 = ChromaKernel(21, -52, 159, 159, -52, 21);
 static_assert(kProg[0].nk.bUsable && kProg[1].nk.bUsable && kField[0][0].nk.bUsable &&
                   kField[0][1].nk.bUsable && kField[1][0].nk.bUsable && kField[1][1].nk.bUsable &&
                   kMpeg1[0].nk.bUsable && kMpeg1[1].nk.bUsable && kMpeg2.nk.bUsable,
               "every kernel has a 16-bit form");
-
-// Thirty-two samples at a time of the narrowed kernel. With the middle pair as base,
-// 128 * (a + b) = 256 * avg_up(a, b) - 128 * ((a ^ b) & 1), so the rounding term loses 128 when a
-// and b differ in parity. Lines of 32 samples or more end with an overlapping step (out must not
-// overlap the inputs). Returns the samples done.
-// kBase: index of the base sample, or -1 for the middle pair. The correction (D + 128) >> 8 lies
-// within -128..127 for every usable kernel (|D| < 32767 - 128 and D / 256 < 128), so it is added
-// to the base bytes with unsigned saturation, which is the clamp to 0..255.
-template <int kBase>
-__attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* ps, const NarrowKernel& nk, int n,
-                                             uint8_t* out) {
-  if (n < 32) return 0;
-  __m256i kk[3];
-  for (int p = 0; p < 3; ++p)
-    kk[p] = _mm256_set1_epi16(static_cast<int16_t>((static_cast<uint32_t>(nk.n[2 * p]) & 0xFF) |
-                                                   ((static_cast<uint32_t>(nk.n[2 * p + 1]) & 0xFF) << 8)));
-  const __m256i zero = _mm256_setzero_si256(), k128 = _mm256_set1_epi16(128), one = _mm256_set1_epi8(1);
-  const uint8_t* s0 = ps[0];
-  const uint8_t* s1 = ps[1];
-  const uint8_t* s2 = ps[2];
-  const uint8_t* s3 = ps[3];
-  const uint8_t* s4 = ps[4];
-  const uint8_t* s5 = ps[5];
-  int x = 0;
-  for (;;) {
-    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + x));
-    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s1 + x));
-    const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s2 + x));
-    const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s3 + x));
-    const __m256i v4 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s4 + x));
-    const __m256i v5 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s5 + x));
-    __m256i dl = _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(v0, v1), kk[0]),
-                                                   _mm256_maddubs_epi16(_mm256_unpacklo_epi8(v2, v3), kk[1])),
-                                  _mm256_maddubs_epi16(_mm256_unpacklo_epi8(v4, v5), kk[2]));
-    __m256i dh = _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(v0, v1), kk[0]),
-                                                   _mm256_maddubs_epi16(_mm256_unpackhi_epi8(v2, v3), kk[1])),
-                                  _mm256_maddubs_epi16(_mm256_unpackhi_epi8(v4, v5), kk[2]));
-    __m256i base;
-    if constexpr (kBase < 0) {
-      base = _mm256_avg_epu8(v2, v3);
-      const __m256i odd = _mm256_and_si256(_mm256_xor_si256(v2, v3), one);
-      dl =
-          _mm256_sub_epi16(_mm256_add_epi16(dl, k128), _mm256_slli_epi16(_mm256_unpacklo_epi8(odd, zero), 7));
-      dh =
-          _mm256_sub_epi16(_mm256_add_epi16(dh, k128), _mm256_slli_epi16(_mm256_unpackhi_epi8(odd, zero), 7));
-    } else {
-      const __m256i v[6] = {v0, v1, v2, v3, v4, v5};
-      base = v[kBase];
-      dl = _mm256_add_epi16(dl, k128);
-      dh = _mm256_add_epi16(dh, k128);
-    }
-    const __m256i delta = _mm256_packs_epi16(_mm256_srai_epi16(dl, 8), _mm256_srai_epi16(dh, 8));
-    const __m256i up = _mm256_max_epi8(delta, zero);
-    const __m256i down = _mm256_max_epi8(_mm256_sub_epi8(zero, delta), zero);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                        _mm256_subs_epu8(_mm256_adds_epu8(base, up), down));
-    if (x + 32 == n) break;
-    x = x + 64 <= n ? x + 32 : n - 32;
-  }
-  return n;
-}
-
-int Tap6Avx2(const uint8_t* const* s, const NarrowKernel& nk, int n, uint8_t* out) {
-  if (nk.bMiddlePair) return Tap6Avx2<-1>(s, nk, n, out);
-  switch (nk.nBase) {
-    case 0:
-      return Tap6Avx2<0>(s, nk, n, out);
-    case 1:
-      return Tap6Avx2<1>(s, nk, n, out);
-    case 2:
-      return Tap6Avx2<2>(s, nk, n, out);
-    case 3:
-      return Tap6Avx2<3>(s, nk, n, out);
-    case 4:
-      return Tap6Avx2<4>(s, nk, n, out);
-    default:
-      return Tap6Avx2<5>(s, nk, n, out);
-  }
-}
-
-// out[x] = clamp((sum of k[i] * s[i][x] + 128) >> 8) for x < n: one output line of a 6-tap
-// kernel. AVX2 in 16 bits where the kernel allows (Tap6Avx2), else sixteen samples at a time in
-// pmaddwd pairs (taps and samples fit 16 bits, sums 32), then the plain formula.
-void Tap6(const uint8_t* const* s, const Kernel& kn, int n, uint8_t* out) {
-  const int* k = kn.k;
-  int x = 0;
-  if (g_simd >= ColorConverter::Simd::kAvx2 && kn.nk.bUsable) x = Tap6Avx2(s, kn.nk, n, out);
-#if defined(__SSE2__)
-  if (g_simd >= ColorConverter::Simd::kSse) {
-    const __m128i zero = _mm_setzero_si128(), kRound = _mm_set1_epi32(128);
-    __m128i kk[3];
-    for (int p = 0; p < 3; ++p)
-      kk[p] = _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(k[2 * p]) & 0xFFFF) |
-                                              (static_cast<uint32_t>(k[2 * p + 1]) << 16)));
-    for (; x + 16 <= n; x += 16) {
-      __m128i acc[4] = {kRound, kRound, kRound, kRound};
-      for (int p = 0; p < 3; ++p) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p] + x));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s[2 * p + 1] + x));
-        const __m128i al = _mm_unpacklo_epi8(a, zero), ah = _mm_unpackhi_epi8(a, zero);
-        const __m128i bl = _mm_unpacklo_epi8(b, zero), bh = _mm_unpackhi_epi8(b, zero);
-        acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi16(al, bl), kk[p]));
-        acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi16(al, bl), kk[p]));
-        acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi16(ah, bh), kk[p]));
-        acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi16(ah, bh), kk[p]));
-      }
-      const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc[0], 8), _mm_srai_epi32(acc[1], 8));
-      const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc[2], 8), _mm_srai_epi32(acc[3], 8));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
-    }
-  }
-#endif
-  for (; x < n; ++x) {
-    int v = 128;
-    for (int i = 0; i < 6; ++i) v += k[i] * s[i][x];
-    out[x] = Clamp(v >> 8);
-  }
-}
 
 // d[2x] = a[x], d[2x + 1] = b[x] for x < n.
 void Interleave(const uint8_t* a, const uint8_t* b, int n, uint8_t* d) {
@@ -597,7 +424,7 @@ void ColorConverter::VerticalLine(const uint8_t* pSrc, int nStride, int nWidth, 
                                   bool bProgressive, int nOutLine, uint8_t* pDst) {
   auto clamp = [](int i, int n) { return i < 0 ? 0 : (i >= n ? n - 1 : i); };
   const uint8_t* t[6];
-  const Kernel* k;
+  const ChromaKernel* k;
   if (bProgressive) {
     // Line 2i from source lines i-3..i+2, line 2i+1 from i-2..i+3.
     const int i = nOutLine >> 1, e = nOutLine & 1;
@@ -615,7 +442,7 @@ void ColorConverter::VerticalLine(const uint8_t* pSrc, int nStride, int nWidth, 
     }
     k = &kField[f][e];
   }
-  Tap6(t, *k, nWidth, pDst);
+  k->Apply(t, nWidth, pDst, g_simd);
 }
 
 void ColorConverter::DoubleVertical(const uint8_t* pSrc, int nStride, int nWidth, int nSrcLines,
@@ -632,8 +459,8 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
       const int m = hi - i0 < kChunk ? hi - i0 : kChunk;
       uint8_t e0[kChunk], e1[kChunk];
       const uint8_t* t[7] = {s + i0 - 3, s + i0 - 2, s + i0 - 1, s + i0, s + i0 + 1, s + i0 + 2, s + i0 + 3};
-      Tap6(t, kMpeg1[0], m, e0);
-      Tap6(t + 1, kMpeg1[1], m, e1);
+      kMpeg1[0].Apply(t, m, e0, g_simd);
+      kMpeg1[1].Apply(t + 1, m, e1, g_simd);
       Interleave(e0, e1, m, d + 2 * i0);
     }
     for (int i = 0; i < n; ++i) {
@@ -651,7 +478,7 @@ void ColorConverter::DoubleHorizontal(const uint8_t* s, int n, bool bMpeg1, uint
     const int m = hi - i0 < kChunk ? hi - i0 : kChunk;
     uint8_t e1[kChunk];
     const uint8_t* t[6] = {s + i0 - 2, s + i0 - 1, s + i0, s + i0 + 1, s + i0 + 2, s + i0 + 3};
-    Tap6(t, kMpeg2, m, e1);
+    kMpeg2.Apply(t, m, e1, g_simd);
     Interleave(s + i0, e1, m, d + 2 * i0);
   }
   for (int i = 0; i < n; ++i) {
@@ -738,11 +565,11 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
         std::memset(line + cw, line[cw - 1], 3);
         const uint8_t* t[7] = {pad, pad + 1, pad + 2, pad + 3, pad + 4, pad + 5, pad + 6};
         if (bMpeg1) {
-          Tap6(t, kMpeg1[0], cw, e0);
-          Tap6(t + 1, kMpeg1[1], cw, e1);
+          kMpeg1[0].Apply(t, cw, e0, g_simd);
+          kMpeg1[1].Apply(t + 1, cw, e1, g_simd);
           pEven[c] = e0;
         } else {
-          Tap6(t + 1, kMpeg2, cw, e1);
+          kMpeg2.Apply(t + 1, cw, e1, g_simd);
           pEven[c] = line;
         }
         pOdd[c] = e1;
