@@ -238,7 +238,8 @@ struct FfmpegCase {
 };
 
 const FfmpegCase kFfmpegCases[] = {
-    {"grad_420p.m2v", "gradients=size=176x144:rate=25", "-frames:v 5 -c:v mpeg2video -b:v 4M -bf 2", 42.0, 10},
+    {"grad_420p.m2v", "gradients=size=176x144:rate=25", "-frames:v 5 -c:v mpeg2video -b:v 4M -bf 2", 42.0,
+     10},
     {"grad_420i.m2v", "gradients=size=176x144:rate=25",
      "-frames:v 5 -c:v mpeg2video -b:v 4M -flags +ilme+ildct -top 1 -bf 2", 42.0, 10},
     {"grad_422p.m2v", "gradients=size=176x144:rate=25",
