@@ -10,8 +10,9 @@
 #include "mpegfilter/MpegTypes.h"
 #include "mpegfilter/StreamReader.h"
 
-// Bytes one load needs for a sequence: three frame stores of nLumaW x nLumaH (padded to whole
-// macroblocks) plus the delivery's work buffers (full-size chroma, one row).
+// Bytes one load may need for a sequence: three frame stores of nLumaW x nLumaH (padded to whole
+// macroblocks) plus room for a picture's worth of delivery (the delivery itself works on a few
+// lines; the margin keeps a host's or the tool's 24-bit copy of the page inside the same bound).
 constexpr int64_t DecodeMemory(int64_t nLumaW, int64_t nLumaH, int nChromaFormat) {
   const int sx = nChromaFormat == 3 ? 0 : 1;
   const int sy = nChromaFormat == 1 ? 1 : 0;

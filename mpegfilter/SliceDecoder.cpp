@@ -442,6 +442,19 @@ bool SliceDecoder::DecodeVector(StreamReader& r, int nR, int s, bool bFieldForma
   return true;
 }
 
+// The next macroblocks mostly read just right of this area in the same reference: start fetching
+// those lines now (reference reads were the decoder's main stall). Coordinates are clamped to the
+// plane; a prefetch never faults.
+inline void SliceDecoder::Prefetch(const PlaneView& v, int x, int y, int nLines) {
+  if (x < 0) x = 0;
+  if (x >= v.nWidth) x = v.nWidth - 1;
+  if (y < 0) y = 0;
+  if (y + nLines > v.nHeight) y = v.nHeight - nLines;
+  if (x < 0 || y < 0) return;
+  const uint8_t* p = v.p + static_cast<long>(y) * v.nStride + x;
+  for (int j = 0; j < nLines; ++j, p += v.nStride) __builtin_prefetch(p);
+}
+
 void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy,
                                int nDstParity, int nLine, int nW, int nH, bool bAverage) {
   // Luma and both chroma planes of one prediction area. Views: the whole frame (parity -1) or one
@@ -460,6 +473,7 @@ void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int
   uint8_t* pDst = m_pic.pCur->pY + (fieldDst ? nDstParity * g.nLumaStride : 0) +
                   static_cast<long>(y + nLine) * dstStride + x;
   MotionCompensator::Predict(src, x, y + nLine, vx, vy, pDst, dstStride, nW, nH, bAverage);
+  Prefetch(src, x + (vx >> 1) + 32, y + nLine + (vy >> 1), nH);
 
   const int cvx = sx ? vx / 2 : vx;  // 7.6.3.7: "/" truncates towards zero
   const int cvy = sy ? vy / 2 : vy;
@@ -477,8 +491,11 @@ void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int
       (fieldDst ? nDstParity * g.nChromaStride : 0) + static_cast<long>(cy) * cDstStride + cx;
   csrc.p = ref.pCb + cRefOff;
   MotionCompensator::Predict(csrc, cx, cy, cvx, cvy, m_pic.pCur->pCb + cDstOff, cDstStride, cw, ch, bAverage);
+  const int cNextX = cx + (cvx >> 1) + (32 >> sx), cNextY = cy + (cvy >> 1);
+  Prefetch(csrc, cNextX, cNextY, ch);
   csrc.p = ref.pCr + cRefOff;
   MotionCompensator::Predict(csrc, cx, cy, cvx, cvy, m_pic.pCur->pCr + cDstOff, cDstStride, cw, ch, bAverage);
+  Prefetch(csrc, cNextX, cNextY, ch);
 }
 
 void SliceDecoder::PredictDirection(int mbx, int mby, const Motion& m, int s, bool bAverage) {

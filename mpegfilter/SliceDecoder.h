@@ -45,6 +45,7 @@ class SliceDecoder {
   void FormPrediction(int mbx, int mby, const Motion& m);
   void PredictDirection(int mbx, int mby, const Motion& m, int s, bool bAverage);
   void PredictDualPrime(int mbx, int mby, const Motion& m);
+  static void Prefetch(const PlaneView& v, int x, int y, int nLines);
   void PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy, int nDstParity,
                    int nLine, int nW, int nH, bool bAverage);
   bool DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pLast);

@@ -352,11 +352,18 @@ TEST(FastPaths, VerticalDoublingEqualsTheKernels) {
             }
           } else {
             for (int f = 0; f < 2; ++f) {
+              // Lines of field f: f, f + 2, ... (a one-line picture has no second field: its
+              // line stands in).
               const int n = (lines - f + 1) / 2;
-              auto at = [&](int k) { return s(2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f, x); };
+              auto at = [&](int k) {
+                const int line = n > 0 ? 2 * (k < 0 ? 0 : (k >= n ? n - 1 : k)) + f : lines - 1;
+                return s(line, x);
+              };
               static const int kK[2][2][6] = {{{1, -7, 30, 248, -21, 5}, {7, -35, 194, 110, -24, 4}},
                                               {{4, -24, 110, 194, -35, 7}, {5, -21, 248, 30, -7, 1}}};
-              for (int k = 0; k < n; ++k)
+              // Every output line, also the last one of an odd line count (interlaced), which
+              // lies beyond the field's last line and repeats it.
+              for (int k = 0; 4 * k + f < 2 * lines; ++k)
                 for (int o = 0; o < 2; ++o) {
                   const int line = 4 * k + f + 2 * o;
                   if (line >= 2 * lines) continue;
