@@ -141,20 +141,20 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
     case 137:
       if (id == 1021) return set(kQuickSets[0]);
       if (id == 1030) return set("Invoices");
-      if (id == 1059) return set("ANNA-PC:");
+      if (id == 1059) return set("ANNA:");  // four letters of the computer's name
       break;
     case 139: {
-      // A real summary: the lines the finish page writes for a new file Quick Set.
+      // A real summary: the lines the finish page writes for a new file Quick Set, in its order.
       const std::vector<std::string> lines = {
           Str(148),
           Format2(205, Str(154), kQuickSets[0]),
           Format2(205, Str(149), Str(150)),
-          Format2(205, Str(175), kFolder),
-          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(155), Format2(204, Str(158), "Invoices")),
           Format2(205, Str(160), Format2(206, "300", Str(164))),
           Format2(205, Str(161), Str(209)),
           Format2(205, Str(162), Str(124)),
-          Format2(205, Str(155), Format2(204, Str(158), "Invoices")),
+          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(175), kFolder),
       };
       if (id >= 1028 && id <= 1041)
         return set(id - 1028 < static_cast<int>(lines.size()) ? lines[static_cast<std::size_t>(id - 1028)]
