@@ -179,6 +179,21 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1058) return set(Str(218));
       if (id == 1057) return true;  // opens unticked
       break;
+    case 160:
+      // The scanner's own settings, as SANE's test device offers them.
+      if (id == 1601) return list({"Color", "Gray", "Lineart"}, 0);
+      if (id == 1602) return list({"75", "150", "300", "600", "1200"}, 2);
+      if (id == 1603) return list({"Flatbed", "Automatic document feeder"}, 0);
+      if (id == 1604 || id == 1605) return set("0");
+      if (id == 1606) return set("210");
+      if (id == 1607) return set("297");
+      if (id == 1611) return set("The area now holds what the preview found.");
+      break;
+    case 161:
+      if (id == 1612)
+        return list(
+            {"nx MFP 4100 (USB)", "nx MFP 4100 on ANNA-PC (network)", "Flatbed scanner (test device)"}, 0);
+      break;
     default:
       break;
   }
