@@ -74,6 +74,10 @@ TEST_F(ReviewRunTest, EveryDialogAndMessageOnceAndNothingChanges) {
   const std::string shown = After(t, "\npage 139");
   EXPECT_TRUE(Has(shown, "1028 static text=\"This Quick Set will be deleted:\"")) << shown;
   EXPECT_TRUE(Has(shown, "1030 static text=\"\"")) << shown;
+  // The Finish button's text follows the summary: Delete, Finish, then Scan.
+  EXPECT_TRUE(Has(shown, "finish=\"Delete\"")) << shown;
+  EXPECT_TRUE(Has(After(t, "> show", 4), "finish=\"Finish\"")) << t;
+  EXPECT_TRUE(Has(After(t, "> show", 5), "finish=\"Scan\"")) << t;
   const std::string second = After(t, "> show", 4);  // after the first Finish press
   const char* const settings[] = {"Please check these settings:",
                                   "Quick Set name: ",
