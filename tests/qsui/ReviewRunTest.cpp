@@ -35,7 +35,7 @@ TEST_F(ReviewRunTest, EveryDialogAndMessageOnceAndNothingChanges) {
       // Four presses of Scan: the caption alternates and the dialog stays.
       "dialog 102\nclick 1048\nshow\nclick 1048\nshow\nclick 1048\nshow\nclick 1048\nshow\n"
       // The window menu's About box.
-      "sysmenu About marlin3...\ndialog 100\nok\n"
+      "sysmenu About marlin3...\ndialog 100\nok\ntooltip 3\ntooltip 1048\n"
       // Setup: every page of the wizard with its messages, the finish page's three summaries.
       "click 3\nwizard\nnext\nnext\nmsgbox OK\nnext\nmsgbox OK\nnext\n"
       "next\nmsgbox OK\nmsgbox OK\nmsgbox OK\nnext\nmsgbox OK\nnext\nnext\ndialog 146\nok\nmsgbox OK\n"
@@ -69,6 +69,9 @@ TEST_F(ReviewRunTest, EveryDialogAndMessageOnceAndNothingChanges) {
   EXPECT_TRUE(Has(t, "  sysmenu 16 text=\"&About marlin3...\"")) << t;
   EXPECT_TRUE(Has(t, "dialog 100 caption=\"About marlin3\"")) << t;
   EXPECT_TRUE(Has(t, "end dialog 100 result=1")) << t;
+  // Setup has a tool tip, Scan none.
+  EXPECT_TRUE(Has(t, "tooltip 3 text=\"Create, change or delete Quick Sets")) << t;
+  EXPECT_TRUE(Has(t, "tooltip 1048 text=\"\"")) << t;
 
   // The finish page: shown with the delete summary, then the two others on the first two presses.
   const std::string shown = After(t, "\npage 139");
