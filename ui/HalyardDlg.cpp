@@ -6,7 +6,9 @@
 #include "device/DeviceTalk.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/DataExchange.h"
+#include "platform/ui/Menu.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/UiHost.h"
 #include "platform/ui/UiTypes.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
@@ -57,6 +59,16 @@ BOOL CHalyardDlg::OnInitDialog() {
   DebugTrace trace("OnInitDialog", __FILE__);
   CDialog::OnInitDialog();
   EnableToolTips(TRUE);
+  std::string about;
+  if (!AfxLoadString(qs::kIdsAboutItem, about)) trace.Error(TRACE_NUMBERED("LoadString failed"));
+  if (!about.empty()) {
+    CMenu* menu = GetSystemMenu(FALSE);
+    menu->AppendMenu(MF_SEPARATOR);
+    menu->AppendMenu(MF_STRING, IDM_ABOUTBOX, about.c_str());
+  }
+  HICON icon = platform::ui::LoadIcon(IDR_MAINFRAME);
+  SetIcon(icon, TRUE);
+  SetIcon(icon, FALSE);
   if (m_FindIris) m_FindIris();
   GetQsList();
   LoadQsCombo();
@@ -71,6 +83,16 @@ BOOL CHalyardDlg::OnToolTipText(int id, char* buffer) {
   std::strncpy(buffer, tip.c_str(), kToolTipBufferSize - 1);
   buffer[kToolTipBufferSize - 1] = '\0';
   return TRUE;
+}
+
+void CHalyardDlg::OnSysCommand(UINT id, LPARAM param) {
+  // Commands 16 to 31: the low four bits belong to the system.
+  if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+    CDialog about(IDD_ABOUTBOX, this);
+    about.DoModal();
+    return;
+  }
+  CDialog::OnSysCommand(id, param);
 }
 
 bool CHalyardDlg::LoadQsCombo() {

@@ -2,7 +2,8 @@
 // a Scan button whose caption follows the selected entry's task, and Setup, which runs the Quick Set
 // wizard and keeps the list and the current Quick Set in step with what the wizard did. Scan ends the
 // dialog with IDOK; the application object then reads m_nTask and the current Quick Set name. In the
-// message review (task 9) Scan only alternates its caption.
+// message review (task 9) Scan only alternates its caption. The window menu's About item (command 16)
+// shows the About box, template 100.
 #pragma once
 
 #include <functional>
@@ -17,13 +18,14 @@ class CQsWizard;
 
 class CHalyardDlg : public CDialog {
  public:
-  enum { IDD = 102 };
+  enum { IDD = 102, IDD_ABOUTBOX = 100, IDM_ABOUTBOX = 16, IDR_MAINFRAME = 128 };
   // qsName: the process's current Quick Set name, read and written by the dialog.
   CHalyardDlg(std::string& qsName, CWnd* parent = nullptr);
 
   BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnToolTipText(int id, char* buffer) override;
+  void OnSysCommand(UINT id, LPARAM param) override;
 
   bool LoadQsCombo();
   bool GetQsList();

@@ -62,6 +62,62 @@ std::string TypeLabel(int type, DebugTrace& trace) {
   return std::to_string(type);
 }
 
+// The summary's lines, one kind of line each; in review an empty value reads "USER DEFINED STRING".
+class SummaryLines {
+ public:
+  SummaryLines(std::vector<std::string>& out, bool review, DebugTrace& trace)
+      : m_out(out), m_bReview(review), m_trace(trace) {}
+  std::string S(UINT id) { return qs::LoadStr(id, m_trace, __LINE__); }
+  std::string Value(const std::string& v) const {
+    return m_bReview && v.empty() ? std::string(kUserDefined) : v;
+  }
+  void Plain(const std::string& text) { m_out.push_back(text); }
+  void Line(UINT label, const std::string& v) {
+    m_out.push_back(qs::Format2(kLine, S(label), Value(v), m_trace, __LINE__));
+  }
+  void Dest(int dest) { Line(kLabelDest, S(dest == 1 ? kDestMail : dest == 2 ? kDestApp : kDestFile)); }
+  void Device(bool add, const std::string& devDest) {
+    Line(kLabelDevice, add ? qs::Format2(kYesWithName, S(kYes), Value(devDest), m_trace, __LINE__) : S(kNo));
+  }
+  void Res(int res) {
+    Line(kLabelRes, qs::Format2(kResValue, std::to_string(res), S(kDpi), m_trace, __LINE__));
+  }
+  void Depth(int depth) { Line(kLabelDepth, S(depth == 1 ? kDepth1 : depth == 8 ? kDepth8 : kDepth24)); }
+  void CustomSize(int inX, int inY, bool metric) {
+    const std::string unit = S(metric ? kUnitMm : kUnitInches);
+    const double factor = metric ? 56.7 : 1440.0;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%5.2f", inX / factor);
+    Line(kLabelWidth, qs::Format2(kValueUnit, buf, unit, m_trace, __LINE__));
+    std::snprintf(buf, sizeof buf, "%5.2f", inY / factor);
+    Line(kLabelHeight, qs::Format2(kValueUnit, buf, unit, m_trace, __LINE__));
+  }
+  void Paper(int code) {
+    const UINT paper = qs::PaperLabel(code);
+    Line(kLabelPaper, paper != 0 ? S(paper) : std::to_string(code));
+  }
+  void App(const std::string& exe, const std::string& type) {
+    Line(kLabelApp, exe);
+    Line(kLabelType, type);
+  }
+  void MailWindow(bool shown) { Line(kLabelNoMailWindow, S(shown ? kNo : kYes)); }
+  void MailTexts(const CQsWizard& wiz) {
+    Line(kLabelNote, wiz.m_strNote);
+    Line(kLabelSubject, wiz.m_strSubject);
+    Line(kLabelTo, wiz.m_strTo);
+  }
+  void OutFile(const std::string& path) { Line(kLabelOutFile, path); }
+  void Folder(const std::string& type, const std::string& dir) {
+    Line(kLabelType, type);
+    Line(kLabelDir, dir);
+  }
+
+ private:
+  std::vector<std::string>& m_out;
+  bool m_bReview;
+  DebugTrace& m_trace;
+};
+
 }  // namespace
 
 BOOL PPFinish::OnInitDialog() {
@@ -93,61 +149,76 @@ BOOL PPFinish::OnSetActive() {
 void PPFinish::GenerateStrings() {
   DebugTrace trace("GenerateStrings", __FILE__);
   CQsWizard* wiz = WizardOf(this);
-  const bool review = wiz->m_nMode == Review;
-  auto value = [review](const std::string& v) { return review && v.empty() ? std::string(kUserDefined) : v; };
-  auto S = [&trace](UINT id) { return qs::LoadStr(id, trace, __LINE__); };
-  auto line = [&](UINT label, const std::string& v) {
-    m_Summary.push_back(qs::Format2(kLine, S(label), value(v), trace, __LINE__));
-  };
   m_Summary.clear();
+  SummaryLines lines(m_Summary, wiz->m_nMode == Review, trace);
   if (wiz->m_nMode == RemoveQs) {
-    m_Summary.push_back(S(kDeleteLine));
-    m_Summary.push_back(value(wiz->m_strQsName));
+    lines.Plain(lines.S(kDeleteLine));
+    lines.Plain(lines.Value(wiz->m_strQsName));
     return;
   }
-  m_Summary.push_back(S(kFirstLine));
+  lines.Plain(lines.S(kFirstLine));
   const bool named = wiz->m_nMode == NewQs || wiz->m_nMode == ModifyQs;
-  if (named) line(kLabelName, wiz->m_strQsName);
-  line(kLabelDest, S(wiz->m_nDest == 1 ? kDestMail : wiz->m_nDest == 2 ? kDestApp : kDestFile));
-  if (named && wiz->ScanToAvailable()) {
-    line(kLabelDevice, wiz->m_bAddToDevice
-                           ? qs::Format2(kYesWithName, S(kYes), value(wiz->m_strDevDest), trace, __LINE__)
-                           : S(kNo));
-  }
+  if (named) lines.Line(kLabelName, wiz->m_strQsName);
+  lines.Dest(wiz->m_nDest);
+  if (named && wiz->ScanToAvailable()) lines.Device(wiz->m_bAddToDevice, wiz->m_strDevDest);
   if (wiz->UseScannerSettings) {
-    m_Summary.push_back(S(kScannerSettings));
+    lines.Plain(lines.S(kScannerSettings));
   } else {
-    line(kLabelRes, qs::Format2(kResValue, std::to_string(wiz->m_nRes), S(kDpi), trace, __LINE__));
-    line(kLabelDepth, S(wiz->m_nBitDepth == 1 ? kDepth1 : wiz->m_nBitDepth == 8 ? kDepth8 : kDepth24));
-    if (wiz->m_nInX != 0 || wiz->m_nInY != 0) {
-      const std::string unit = S(wiz->m_bIsMetric ? kUnitMm : kUnitInches);
-      const double factor = wiz->m_bIsMetric ? 56.7 : 1440.0;
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%5.2f", wiz->m_nInX / factor);
-      line(kLabelWidth, qs::Format2(kValueUnit, buf, unit, trace, __LINE__));
-      std::snprintf(buf, sizeof buf, "%5.2f", wiz->m_nInY / factor);
-      line(kLabelHeight, qs::Format2(kValueUnit, buf, unit, trace, __LINE__));
-    } else {
-      const UINT paper = qs::PaperLabel(wiz->m_nPaperSize);
-      line(kLabelPaper, paper != 0 ? S(paper) : std::to_string(wiz->m_nPaperSize));
-    }
+    lines.Res(wiz->m_nRes);
+    lines.Depth(wiz->m_nBitDepth);
+    if (wiz->m_nInX != 0 || wiz->m_nInY != 0)
+      lines.CustomSize(wiz->m_nInX, wiz->m_nInY, wiz->m_bIsMetric);
+    else
+      lines.Paper(wiz->m_nPaperSize);
   }
   const std::string type = TypeLabel(wiz->m_nType, trace);
   if (wiz->m_nDest == 2) {
-    line(kLabelApp, wiz->m_strAppExe);
-    line(kLabelType, type);
+    lines.App(wiz->m_strAppExe, type);
   } else if (wiz->m_nDest == 1) {
-    line(kLabelNoMailWindow, S(wiz->ShowMailDialog ? kNo : kYes));
-    line(kLabelType, type);
-    line(kLabelNote, wiz->m_strNote);
-    line(kLabelSubject, wiz->m_strSubject);
-    line(kLabelTo, wiz->m_strTo);
+    lines.MailWindow(wiz->ShowMailDialog);
+    lines.Line(kLabelType, type);
+    lines.MailTexts(*wiz);
   } else if (!wiz->m_strOutFile.empty()) {
-    line(kLabelOutFile, wiz->m_strOutFile);
+    lines.OutFile(wiz->m_strOutFile);
   } else {
-    line(kLabelType, type);
-    line(kLabelDir, wiz->m_strDir);
+    lines.Folder(type, wiz->m_strDir);
   }
+}
+
+// The review's summaries, by call: 1 the delete summary, 2 the new or modify summary with every variant
+// of its lines (14, the page's capacity), 3 the destinations' detail lines with their variants and the
+// line for the scanner's own settings, which no other call shows.
+void PPFinish::GenerateReviewStrings(int call) {
+  DebugTrace trace("GenerateReviewStrings", __FILE__);
+  CQsWizard* wiz = WizardOf(this);
+  m_Summary.clear();
+  SummaryLines lines(m_Summary, true, trace);
+  if (call == 1) {
+    lines.Plain(lines.S(kDeleteLine));
+    lines.Plain(lines.Value(wiz->m_strQsName));
+    return;
+  }
+  if (call == 2) {
+    lines.Plain(lines.S(kFirstLine));
+    lines.Line(kLabelName, wiz->m_strQsName);
+    for (int dest : {0, 1, 2}) lines.Dest(dest);
+    lines.Device(true, wiz->m_strDevDest);
+    lines.Device(false, wiz->m_strDevDest);
+    lines.Res(wiz->m_nRes);
+    for (int depth : {1, 8, 24}) lines.Depth(depth);
+    lines.CustomSize(wiz->m_nInX, wiz->m_nInY, wiz->m_bIsMetric);
+    lines.Paper(wiz->m_nPaperSize);
+    return;
+  }
+  const std::string type = TypeLabel(wiz->m_nType, trace);
+  lines.Plain(lines.S(kScannerSettings));
+  lines.App(wiz->m_strAppExe, type);
+  lines.MailWindow(true);
+  lines.MailWindow(false);
+  lines.Line(kLabelType, type);
+  lines.MailTexts(*wiz);
+  lines.OutFile(wiz->m_strOutFile);
+  lines.Folder(type, wiz->m_strDir);
 }
 
 void PPFinish::DisplayStrings() {
@@ -176,23 +247,12 @@ bool PPFinish::ShowErrorMessages() {
   DebugTrace trace("ShowErrorMessages", __FILE__);
   CQsWizard* wiz = WizardOf(this);
   ++g_reviewCalls;
+  static constexpr UINT kFinishTexts[] = {qs::kIdsFinishDelete, qs::kIdsFinishSave, qs::kIdsScanButton};
+  if (g_reviewCalls > 3) return false;
   std::string text;
-  const WizardMode saved = wiz->m_nMode;
-  if (g_reviewCalls == 1) {
-    AfxLoadString(qs::kIdsFinishDelete, text);
-    wiz->m_nMode = RemoveQs;
-  } else if (g_reviewCalls == 2) {
-    AfxLoadString(qs::kIdsFinishSave, text);
-    wiz->m_nMode = NewQs;
-  } else if (g_reviewCalls == 3) {
-    AfxLoadString(qs::kIdsScanButton, text);
-    wiz->m_nMode = NewQs;
-  } else {
-    return false;
-  }
+  AfxLoadString(kFinishTexts[g_reviewCalls - 1], text);
   wiz->SetFinishText(text);
-  GenerateStrings();
-  wiz->m_nMode = saved;
+  GenerateReviewStrings(g_reviewCalls);
   DisplayStrings();
   return true;
 }

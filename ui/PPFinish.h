@@ -19,6 +19,8 @@ class PPFinish : public CPropertyPage {
   BOOL OnToolTipText(int id, char* buffer) override;
 
   void GenerateStrings();
+  // Review mode: the summary of review call 1, 2 or 3.
+  void GenerateReviewStrings(int call);
   void DisplayStrings();
   bool ShowErrorMessages();
 

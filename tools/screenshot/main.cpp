@@ -142,20 +142,20 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
     case 137:
       if (id == 1021) return set(kQuickSets[0]);
       if (id == 1030) return set("Invoices");
-      if (id == 1059) return set("ANNA-PC:");
+      if (id == 1059) return set("ANNA:");  // four letters of the computer's name
       break;
     case 139: {
-      // A real summary: the lines the finish page writes for a new file Quick Set.
+      // A real summary: the lines the finish page writes for a new file Quick Set, in its order.
       const std::vector<std::string> lines = {
           Str(148),
           Format2(205, Str(154), kQuickSets[0]),
           Format2(205, Str(149), Str(150)),
-          Format2(205, Str(175), kFolder),
-          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(155), Format2(204, Str(158), "Invoices")),
           Format2(205, Str(160), Format2(206, "300", Str(164))),
           Format2(205, Str(161), Str(209)),
           Format2(205, Str(162), Str(124)),
-          Format2(205, Str(155), Format2(204, Str(158), "Invoices")),
+          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(175), kFolder),
       };
       if (id >= 1028 && id <= 1041)
         return set(id - 1028 < static_cast<int>(lines.size()) ? lines[static_cast<std::size_t>(id - 1028)]
@@ -180,8 +180,8 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1058) return set(Str(218));
       if (id == 1057) return true;  // opens unticked
       break;
-    case 160:  // the scanner's own dialog over a scanner with a feeder
-      if (id == 1601) return list({"Black and white", "Grey", "Colour"}, 2);
+    case 160:  // the scanner's own dialog over SANE's test device with a feeder
+      if (id == 1601) return list({"Color", "Gray", "Lineart"}, 0);
       if (id == 1602) return list({"75", "150", "300", "600", "1200"}, 2);
       if (id == 1603) return list({"Flatbed", "Automatic Document Feeder"}, 1);
       if (id >= 1604 && id <= 1607) return set(id == 1606 ? "216" : id == 1607 ? "279" : "0");
@@ -195,7 +195,9 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1611) return set("The area now holds what the preview found.");
       break;
     case 161:
-      return list({"NX Pressline TWAIN", "Noname frontend-tester", "Flatbed scanner 4800 #2"}, 0);
+      if (id == 1612)
+        return list({"NX Pressline TWAIN", "Noname frontend-tester", "Flatbed scanner (test device)"}, 0);
+      break;
     case 162:  // the TWAIN progress window during the second page of a feeder batch
       if (id == 1621) return set("Scanning page 2...");
       break;

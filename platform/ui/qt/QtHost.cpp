@@ -11,9 +11,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QStyle>
@@ -42,6 +44,21 @@ QWidget* ModalParent() {
   return QApplication::activeModalWidget();
 }
 
+// The window that opened a box or dialog is active again when it closes, as on Windows: keyboard
+// input (access keys, Enter, Escape) goes on there even without a window manager to hand it back.
+class GiveBackActivation {
+ public:
+  explicit GiveBackActivation(QWidget* opener) : m_pOpener(opener) {}
+  ~GiveBackActivation() {
+    if (m_pOpener != nullptr && m_pOpener->isVisible()) m_pOpener->activateWindow();
+  }
+  GiveBackActivation(const GiveBackActivation&) = delete;
+  GiveBackActivation& operator=(const GiveBackActivation&) = delete;
+
+ private:
+  QPointer<QWidget> m_pOpener;
+};
+
 class ModelDialog : public QDialog {
  public:
   ModelDialog(CDialog& dialog, QWidget* parent) : QDialog(parent), m_dialog(dialog) {
@@ -59,7 +76,22 @@ class ModelDialog : public QDialog {
     QDialog::resizeEvent(event);
     if (m_pView != nullptr && m_pView->CanGrow()) m_pView->Layout(event->size());
   }
-  void contextMenuEvent(QContextMenuEvent* event) override {
+  void contextMenuEvent(QContextMenuEvent* event) override { ShowSystemMenu(event->globalPos()); }
+  // The desktop's context-menu keys, Menu and Shift+F10, open it from anywhere in the dialog (Alt+Space,
+  // the Windows key for the window menu, belongs to the window manager here).
+  void keyPressEvent(QKeyEvent* event) override {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool menuKey = (event->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) ||
+                         (event->key() == Qt::Key_Menu && mods == Qt::NoModifier);
+    if (menuKey && !m_dialog.SystemMenu().AddedItems().empty()) {
+      ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+      return;
+    }
+    QDialog::keyPressEvent(event);
+  }
+
+ private:
+  void ShowSystemMenu(const QPoint& at) {
     const auto items = m_dialog.SystemMenu().AddedItems();
     if (items.empty()) return;
     QMenu menu(this);
@@ -74,10 +106,10 @@ class ModelDialog : public QDialog {
       const UINT id = item.id;
       connect(action, &QAction::triggered, this, [this, id] { m_dialog.UserSysCommand(id); });
     }
-    menu.exec(event->globalPos());
+    menu.exec(at);
+    if (isVisible()) activateWindow();
   }
 
- private:
   CDialog& m_dialog;
 };
 
@@ -211,6 +243,7 @@ bool QtHost::EnsureApplication() {
 }
 
 int QtHost::MessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+  GiveBackActivation back(ModalParent());
   QMessageBox box(ModalParent());
   box.setWindowTitle(Q(caption));
   box.setText(Q(text));
@@ -274,6 +307,7 @@ int QtHost::MessageBox(HWND owner, const std::string& text, const std::string& c
 }
 
 INT_PTR QtHost::RunDialog(CDialog& dialog) {
+  GiveBackActivation back(ModalParent());
   ModelDialog window(dialog, ModalParent());
   Decorate(window, dialog);
   QtDialogView view(dialog, &window);
@@ -331,6 +365,7 @@ void QtHost::PumpEvents() {
 }
 
 INT_PTR QtHost::RunSheet(CPropertySheet& sheet) {
+  GiveBackActivation back(ModalParent());
   return RunQtSheet(sheet, ModalParent());
 }
 
@@ -378,6 +413,7 @@ class ModelFileDialog : public QFileDialog {
 }  // namespace
 
 INT_PTR QtHost::RunFileDialog(CFileDialog& dialog) {
+  GiveBackActivation back(ModalParent());
   ModelFileDialog window(dialog, ModalParent());
   window.setObjectName(QStringLiteral("filedialog"));
   window.setOption(QFileDialog::DontUseNativeDialog, true);
