@@ -26,12 +26,14 @@ dpkg-deb -e "$deb" "$scratch/control"
 [ -x "$scratch/control/postinst" ] && [ -x "$scratch/control/postrm" ] || fail "maintainer scripts"
 dpkg-deb -x "$deb" "$scratch/root"
 [ -f "$scratch/root/usr/lib/marlin3/libmarlin3.so" ] || fail "resource library not in /usr/lib/marlin3"
+grep -qx 'ExecStart=/usr/bin/DEVWATCH' "$scratch/root/usr/lib/systemd/user/marlin3-devwatch.service" ||
+  fail "the user unit does not name /usr/bin/DEVWATCH"
 
 desktop-file-validate "$scratch/root/usr/share/applications/com.nexora.marlin3.desktop"
 appstreamcli validate --no-net --pedantic "$scratch/root/usr/share/metainfo/com.nexora.marlin3.metainfo.xml"
 
 # lintian refuses nothing here but reports; errors fail the test, warnings are shown.
-lintian --allow-root --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1 || true
+lintian --allow-root --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
 cat "$scratch/lintian.log"
 if grep -q '^E:' "$scratch/lintian.log"; then fail "lintian reports errors"; fi
 echo "lintian: $(grep -c '^W:' "$scratch/lintian.log" || true) warnings, no errors"
