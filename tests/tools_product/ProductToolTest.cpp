@@ -78,6 +78,21 @@ TEST_F(ProductTool, NetworkThenDirectWritesTheProductKeyAndTheSourceTable) {
   EXPECT_EQ(Table("NX Office TWAIN"), "<absent>");
 }
 
+// Run as root with a strict umask, the tool still leaves a hive every user can read.
+TEST_F(ProductTool, TheHiveIsReadableWhateverTheUmask) {
+  const std::filesystem::path hives = s_dir->path / "strict";
+  std::filesystem::create_directories(hives);
+  const std::string env = "umask 077; MARLIN3_REGISTRY_DIR='" + hives.string() + "' ";
+  ASSERT_EQ(Run("network --ip 192.0.2.10", nullptr, env), 0);
+  ASSERT_TRUE(std::filesystem::exists(hives / "HKLM.db"));
+  for (const auto& entry : std::filesystem::directory_iterator(hives)) {
+    if (entry.path().filename().string().rfind("HKLM.db", 0) != 0) continue;
+    SCOPED_TRACE(entry.path().string());
+    EXPECT_NE(std::filesystem::status(entry).permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::none);
+  }
+}
+
 TEST_F(ProductTool, RefusedInputWritesNothing) {
   const struct {
     const char* args;
