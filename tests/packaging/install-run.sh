@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" || { cat "$scratch/install.log"; fail "install"; }
+"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$scratch/install.log" || { cat "$scratch/install.log"; fail "install"; }
 
 for program in marlin3 marlin3-reg marlin3-product marlin3-mail pxmpeg-tool pxmpeg-enc DEVWATCH; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program missing"

@@ -8,11 +8,11 @@ build=$(cd "$1" && pwd)
 scratch=$(mktemp -d /tmp/m3package.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in cpack lintian desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps; do
+for tool in "${CPACK:-cpack}" lintian desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/bootstrap installs it)"
 done
 
-cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+"${CPACK:-cpack}" --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
   { cat "$scratch/cpack.log"; fail "cpack"; }
 deb=$(ls "$scratch"/out/marlin3_*.deb)
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
