@@ -1,3 +1,4 @@
+// The device monitor's start with the desktop session: the systemd user unit, else an autostart entry.
 #include "app/MonitorAutostart.h"
 
 #include <unistd.h>
