@@ -135,7 +135,10 @@ TEST_F(ProductTool, DriverlessScannersAreListedAndChosen) {
   std::ofstream(sane / "airscan.conf") << "[devices]\n\"Office MFP\" = http://127.0.0.1:9/eSCL, eSCL\n"
                                           "\"Hall Copier\" = http://127.0.0.1:9/wsd, WSD\n"
                                           "[options]\ndiscovery = disable\n";
-  const std::string env = "SANE_CONFIG_DIR='" + sane.string() + "' ";
+  // sane-airscan leaves a few blocks at sane_exit, after SANE has unloaded it: LeakSanitizer could neither
+  // name nor suppress them, so leak checking is off for these runs (memory errors are still caught).
+  const std::string env =
+      "SANE_CONFIG_DIR='" + sane.string() + "' ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" ";
   std::string out;
   ASSERT_EQ(Run("devices", &out, env), 0);
   EXPECT_NE(out.find("test:0  (Noname frontend-tester, virtual device)"), std::string::npos) << out;
