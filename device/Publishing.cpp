@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/MonitorAutostart.h"
 #include "app/halyard.h"
 #include "device/DeviceTalk.h"
 #include "log/DebugTrace.h"
@@ -89,6 +90,8 @@ bool ScanApp::InitializePolling() {
   std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
   m_ValueGetter.CreateProcess(PollingLine(exe, address, "On", hostId),
                               "Launching toolbox to update polling failed");
+  // Scan-to decided on here (the first run after installing) also starts the monitor with later sessions.
+  MonitorAutostart::Apply(true, exe);
   return true;
 }
 

@@ -18,6 +18,8 @@ function(marlin3_resource_library target output_name source_dir)
     VERBATIM)
   add_library(${target} SHARED ${out})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+  # The tables call nothing, but a shared library names its C library all the same (Debian's tools check).
+  target_link_options(${target} PRIVATE -Wl,--no-as-needed)
   # Only the four m3res_ functions leave the library.
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${output_name}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/MonitorAutostart.h"
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/DataExchange.h"
@@ -528,12 +529,16 @@ bool SetupDeviceDialog::UpdateToolboxPolling() {
     trace.Error("FindPathFromExe failed");
   if (exe.empty()) {
     trace.Error("Duvezaz exe is empty, can't update polling");
+    // The session start still follows the switch: the installed unit names the monitor itself.
+    MonitorAutostart::Apply(m_bScanToOn != 0, exe);
     return false;
   }
   const std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
   const std::string line =
       exe + " /notifications:DevAddr=" + address + "  DevMon=" + state + " DevHostId=" + hostId;
   m_ValueGetter.CreateProcess(line, "Notifying toolbox failed");
+  // After the notification, so the state a session start reads is already the new one.
+  MonitorAutostart::Apply(m_bScanToOn != 0, exe);
   return true;
 }
 

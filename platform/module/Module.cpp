@@ -50,6 +50,27 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
 }
 
+std::vector<std::string> SearchFolders() {
+  std::vector<std::string> folders;
+  if (const char* dirs = std::getenv("MARLIN3_MODULE_DIR")) {
+    const std::string list = dirs;
+    size_t start = 0;
+    while (start <= list.size()) {
+      const size_t colon = list.find(':', start);
+      const std::string dir =
+          list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+      if (!dir.empty()) folders.push_back(dir.back() == '/' ? dir : dir + "/");
+      if (colon == std::string::npos) break;
+      start = colon + 1;
+    }
+  }
+  const std::string exeFolder = ExecutableFolder();
+  folders.push_back(exeFolder + MARLIN3_PRIVATE_LIBDIR_FROM_BIN "/");
+  // Only a build tree keeps libraries beside the programs; an installed bin/ folder is not searched.
+  if (IsFile(exeFolder + "../CMakeCache.txt")) folders.push_back(exeFolder);
+  return folders;
+}
+
 }  // namespace platform::module
 
 HMODULE LoadLibraryA(const char* name) {
@@ -70,20 +91,7 @@ HMODULE LoadLibraryA(const char* name) {
         handle = Open(file);
         decided = true;
       }
-      std::vector<std::string> folders;
-      if (const char* dirs = std::getenv("MARLIN3_MODULE_DIR")) {
-        std::string list = dirs;
-        size_t start = 0;
-        while (start <= list.size()) {
-          const size_t colon = list.find(':', start);
-          const std::string dir =
-              list.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-          if (!dir.empty()) folders.push_back(dir.back() == '/' ? dir : dir + "/");
-          if (colon == std::string::npos) break;
-          start = colon + 1;
-        }
-      }
-      folders.push_back(ExecutableFolder());
+      const std::vector<std::string> folders = platform::module::SearchFolders();
       for (const std::string& folder : folders) {
         if (decided) break;
         if (IsFile(folder + file)) {

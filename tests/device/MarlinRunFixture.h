@@ -48,9 +48,21 @@ class PublishTest : public DeviceFixture {
   std::string Run(const std::vector<std::string>& args, const std::string& script = "") {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-      if (std::strncmp(*e, "MARLIN3_", 8) == 0 || std::strncmp(*e, "TMPDIR=", 7) == 0) continue;
+      if (std::strncmp(*e, "MARLIN3_", 8) == 0 || std::strncmp(*e, "TMPDIR=", 7) == 0 ||
+          std::strncmp(*e, "XDG_CONFIG_HOME=", 16) == 0)
+        continue;
       env.emplace_back(*e);
     }
+    // The session start of the monitor never reaches the real user's systemd or autostart folder: no
+    // systemctl unless a test provides one, and the autostart entry in the scratch folder.
+    auto provided = [this](const std::string& key) {
+      for (const std::string& extra : m_extraEnv)
+        if (extra.compare(0, key.size() + 1, key + "=") == 0) return true;
+      return false;
+    };
+    if (!provided("MARLIN3_SYSTEMCTL"))
+      env.push_back("MARLIN3_SYSTEMCTL=" + (Scratch() / "no-systemctl").string());
+    if (!provided("XDG_CONFIG_HOME")) env.push_back("XDG_CONFIG_HOME=" + (Scratch() / "config").string());
     env.push_back("MARLIN3_REGISTRY_DIR=" + Scratch().string());
     env.push_back("TMPDIR=" + m_tmp.string() + "/");
     env.push_back("MARLIN3_UI=scripted");

@@ -64,7 +64,10 @@ TEST_F(PublishTest, Task14DecidesPollingOnTheFirstRun) {
   EXPECT_TRUE(m_server.Requests().empty());
   EXPECT_EQ(log.find("CreateProcess on"), std::string::npos);
 
-  // Direct: polling on, the destinations sent, the monitor started with DevMon=On.
+  EXPECT_FALSE(fs::exists(Scratch() / "config/autostart/marlin3-devwatch.desktop"));
+
+  // Direct: polling on, the destinations sent, the monitor started with DevMon=On and, with no systemctl
+  // here, given an autostart entry for later sessions.
   m_server.Stop();
   test_common::ClearNexoraKeys();
   ASSERT_TRUE(StartUsb([](const std::string&) { return LoopbackServer::Ok("<ok/>", 16); }));
@@ -76,6 +79,10 @@ TEST_F(PublishTest, Task14DecidesPollingOnTheFirstRun) {
   const std::string line =
       MARLIN3_BIN_DIR "/platform_arg_recorder /notifications:DevAddr=dev-1  DevMon=On  DevHostId=PC7";
   EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_NE(test_common::ReadFile(Scratch() / "config/autostart/marlin3-devwatch.desktop")
+                .find("\nExec=" MARLIN3_BIN_DIR "/platform_arg_recorder\n"),
+            std::string::npos)
+      << log;
   std::string record = WaitForRecord();
   EXPECT_NE(record.find("/notifications:DevAddr=dev-1\narg 9 DevMon=On\narg 13 DevHostId=PC7\n"),
             std::string::npos)

@@ -98,6 +98,57 @@ TEST_F(SetupDeviceRun, PublishTwoWithdrawOneOtherPcsStay) {
   }
 }
 
+// Switching scan-to on and off enables and disables the monitor's user unit; without a working user
+// systemd the autostart entry does it, and the dialog goes on either way. The systemctl here is a mock
+// (a script that records its arguments): the real one would change the session of whoever runs the tests.
+TEST_F(SetupDeviceRun, ScanToSwitchStartsTheMonitorWithTheSession) {
+  const fs::path calls = Scratch() / "systemctl.calls";
+  const fs::path entry = Scratch() / "config/autostart/marlin3-devwatch.desktop";
+  struct Case {
+    const char* name;
+    int exitCode;  // of the mock; -1: no systemctl at all
+    bool unit;     // the unit does the work, no autostart entry
+  };
+  const Case cases[] = {
+      {"user systemd", 0, true}, {"no user manager", 1, false}, {"no systemctl", -1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_common::ClearNexoraKeys();
+    fs::remove(calls);
+    fs::remove(entry);
+    const fs::path mock = Scratch() / "systemctl-mock";
+    std::ofstream(mock) << "#!/bin/sh\necho \"$@\" >> '" << calls.string() << "'\nexit " << c.exitCode
+                        << "\n";
+    fs::permissions(mock, fs::perms::owner_all);
+    m_extraEnv = {"MARLIN3_SYSTEMCTL=" + (c.exitCode < 0 ? (Scratch() / "absent").string() : mock.string())};
+    Connect(false);
+    ASSERT_TRUE(StartSimulator({}));
+    Prepare();
+
+    std::string log = Run({"/Task", "7"}, "dialog 129\ncheck 1049\nclick 1\ncancel\n");
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1") << log;
+    EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
+    if (c.exitCode >= 0)
+      EXPECT_EQ(test_common::ReadFile(calls), "--user enable --now marlin3-devwatch.service\n");
+    if (c.unit) {
+      EXPECT_FALSE(fs::exists(entry));
+    } else {
+      const std::string text = test_common::ReadFile(entry);
+      EXPECT_NE(text.find("\nExec=" MARLIN3_BIN_DIR "/platform_arg_recorder\n"), std::string::npos)
+          << text << log;
+    }
+
+    fs::remove(calls);
+    log = Run({"/Task", "7"}, "dialog 129\nuncheck 1049\nclick 1\ncancel\n");
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:0") << log;
+    EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
+    if (c.exitCode >= 0)
+      EXPECT_EQ(test_common::ReadFile(calls), "--user disable --now marlin3-devwatch.service\n");
+    EXPECT_FALSE(fs::exists(entry));
+  }
+  m_extraEnv.clear();
+}
+
 TEST_F(SetupDeviceRun, MoveAllStopsAtTheSlotLimitAndRemoveAllKeepsOtherPcs) {
   Connect(false);
   ASSERT_TRUE(StartSimulator({"--slots", "4", "--entry", "0^OTHER^A^1", "--entry", "1^OTHER^B^1"}));

@@ -38,6 +38,17 @@ TEST(ModuleTest, ModuleDirComesFirst) {
   FreeLibrary(module);
 }
 
+// The order: the variable's folders, the installed private folder relative to the executable, and (here,
+// in the build tree) the executable's own folder; empty entries of the variable are skipped.
+TEST(ModuleTest, SearchFoldersInOrder) {
+  const std::string bin = testutil::BinDir() + "/";
+  testutil::ScopedEnv dirs("MARLIN3_MODULE_DIR", "/one::/two/");
+  EXPECT_EQ(platform::module::SearchFolders(),
+            (std::vector<std::string>{"/one/", "/two/", bin + "../lib/marlin3/", bin}));
+  testutil::ScopedEnv none("MARLIN3_MODULE_DIR", nullptr);
+  EXPECT_EQ(platform::module::SearchFolders(), (std::vector<std::string>{bin + "../lib/marlin3/", bin}));
+}
+
 TEST(ModuleTest, AnUnloadableFileInModuleDirHidesTheLibrary) {
   testutil::TempDir hide;
   testutil::WriteAll(hide / "libM3TestModule.so", "");

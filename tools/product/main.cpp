@@ -1,6 +1,7 @@
 // marlin3-product: what the product's installer does on Windows, for Linux users and for tests. Writes
 // the product key values and the TWAIN source table entry of the product's scanner, lists the SANE
 // devices to choose from, shows what is set, removes it. Exit codes: 0 done, 1 usage, 2 failure.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +73,9 @@ std::string Choose() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The machine-wide hive this creates is for every user to read, whatever umask root has (0077 would
+  // leave the product key unreadable to the people who scan).
+  umask(022);
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   if (command == "devices" && argc == 2) return Devices();
