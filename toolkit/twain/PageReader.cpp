@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "toolkit/twain/SigpipeBlock.h"
+
 namespace pxtwain {
 
 namespace {
@@ -176,6 +178,7 @@ class Assembler {
 };
 
 void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
+  const SigpipeBlock pipe;  // a lost network scanner is a failed read, not the end of the process
   PageResult result;
   Assembler assembler;
   std::vector<unsigned char> buffer(kReadChunk);
