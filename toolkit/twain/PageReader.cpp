@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "toolkit/twain/NetDeviceProbe.h"
 #include "toolkit/twain/SigpipeBlock.h"
 
 namespace pxtwain {
@@ -21,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollMs = 100;        // progress reports and stall checks
 constexpr int kStopGraceMs = 2000;  // after a stop request, before sane_cancel is called
 constexpr int kAbandonMs = 5000;    // after a stop request, before the worker is abandoned
+constexpr int kProbeIdleMs = 1000;  // no data for this long: ask a net device's saned, then as often
+constexpr int kProbeWaitMs = 1000;  // a saned that is there answers a connection at once
+constexpr int kEmptyReadPauseMs = 10;
 constexpr int kReadChunk = 256 * 1024;
 constexpr int kMaxWidth = 1 << 20;  // pixels per line
 
@@ -230,6 +234,12 @@ void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
         result.code = PX_TWN_E_TOO_LARGE;
         break;
       }
+      // A blocking read that gives nothing is no sign of life (SANE's net backend reads its lost
+      // connection's end as "nothing yet" for ever); pause rather than spin.
+      if (length == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kEmptyReadPauseMs));
+        continue;
+      }
       touch(length, -1);
     }
   }
@@ -317,6 +327,8 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
   const auto stall = std::chrono::milliseconds(request.stallMs > 0 ? request.stallMs : 30000);
   int reason = PX_TWN_OK;
   Clock::time_point stopAt{};
+  Clock::time_point lastProbe = Clock::now();
+  const bool probe = !NetDeviceProbe::HostOf(request.device).empty();
   bool cancelSent = false;
   for (;;) {
     long long done = 0;
@@ -337,6 +349,11 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
         reason = PX_TWN_E_CANCELLED;
       else if (now - lastActivity > stall)
         reason = PX_TWN_E_STALLED;
+      else if (probe && now - lastActivity > std::chrono::milliseconds(kProbeIdleMs) &&
+               now - lastProbe > std::chrono::milliseconds(kProbeIdleMs)) {
+        lastProbe = now;
+        if (!NetDeviceProbe::Answers(request.device, kProbeWaitMs)) reason = PX_TWN_E_IO;
+      }
       if (reason != PX_TWN_OK) {
         shared->stop = true;
         stopAt = now;
@@ -360,9 +377,11 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
     FreePage(result.page);
     result.page = nullptr;
     result.code = reason;
-    result.error = reason == PX_TWN_E_STALLED
-                       ? "no data from the device for " + std::to_string(stall.count()) + " ms"
-                       : "cancelled by the user";
+    result.error =
+        reason == PX_TWN_E_STALLED ? "no data from the device for " + std::to_string(stall.count()) + " ms"
+        : reason == PX_TWN_E_IO
+            ? "the network scanner's host " + NetDeviceProbe::HostOf(request.device) + " does not answer"
+            : "cancelled by the user";
   }
   return result;
 }
