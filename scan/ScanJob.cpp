@@ -522,7 +522,18 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   targets.clear();
   for (size_t i = 0; i < m_saScanFiles.size(); ++i) {
     std::string target = i == 0 ? firstTarget : folder + stem + std::to_string(i + 1) + "." + ext;
-    if (i > 0 && FileExists(target)) {
+    if (i > 0 && FileExists(target) && m_nHide == settings::kHideAll) {
+      // Nobody to ask: "OverWrite" answers, as for the main output name.
+      bool overwrite = false;
+      m_ValueGetter.GetSetting(settings::kQsOverWrite, overwrite, g_strQsName);
+      if (!overwrite) {
+        trace.Write("hidden Ui, no confirm, '" + target + "' already exists, '" + m_saScanFiles[i] +
+                    "' stays where it is");
+        undelivered = true;
+        continue;
+      }
+      if (DeleteFileA(target.c_str())) trace.WriteFormat("Deleted %s", target);
+    } else if (i > 0 && FileExists(target)) {
       std::string question;
       if (!AfxFormatString1(question, Ids::kOverwrite, target.c_str()))
         trace.Error(TRACE_NUMBERED("LoadString failed"));

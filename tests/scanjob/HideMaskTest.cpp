@@ -143,4 +143,37 @@ TEST_F(HideMaskTest, ResultBoxIsHiddenOnlyUnderTheFullMask) {
   }
 }
 
+// The convert task runs with every bit set: a later numbered target that exists is never asked about.
+// Without "OverWrite" the user's file stays and that page stays where it was; with it, it is replaced.
+TEST_F(HideMaskTest, FullMaskNeverAsksAboutAnExistingNumberedFile) {
+  for (int i = 1; i <= 3; ++i)
+    Shell("convert -size 64x48 xc:'rgb(" + std::to_string(i * 60) + ",20,20)' " +
+          Quote((m_dir / "cwd" / ("in" + std::to_string(i) + ".png")).string()));
+  const std::string second = (m_dir / "out" / "x2.jpg").string();
+  for (const bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "OverWrite 1" : "no OverWrite");
+    std::ofstream(second) << "the user's own file";
+    std::vector<std::string> args = {
+        "/Task", "8",     "/InFile", "in.png",   "/NumInFiles",
+        "3",     "/Type", "10",      "/OutFile", (m_dir / "out" / "x.jpg").string()};
+    if (overwrite) args.insert(args.end(), {"/OverWrite", "1"});
+    const RunResult run = RunMarlin(args, "");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.transcript, "");
+    EXPECT_TRUE(fs::exists(m_dir / "out" / "x.jpg"));
+    EXPECT_TRUE(fs::exists(m_dir / "out" / "x3.jpg"));
+    const std::string kept = product_run::ReadFile(second);
+    if (overwrite) {
+      EXPECT_NE(kept, "the user's own file");
+      EXPECT_NE(Capture("identify -format '%m' " + Quote(second)).find("JPEG"), std::string::npos);
+      EXPECT_NE(run.log.find("Deleted " + second), std::string::npos) << run.log;
+    } else {
+      EXPECT_EQ(kept, "the user's own file");
+      EXPECT_NE(run.log.find("hidden Ui, no confirm, '" + second + "' already exists"), std::string::npos)
+          << run.log;
+      EXPECT_NE(run.log.find("Moving files failed"), std::string::npos) << run.log;
+    }
+  }
+}
+
 }  // namespace
