@@ -90,8 +90,8 @@ bool ScanApp::DoConvertFile() {
   }
   const UINT message = result == 1 ? Ids::kLibrariesMissing : result == 3 ? Ids::kConvertFailed : 0;
   if (message != 0) {
-    if (m_nHide != settings::kHideAll)
-      scanjob::ShowScanBox(LoadText(message, trace, __LINE__), LoadText(Ids::kScanCaption, trace, __LINE__));
+    scanjob::ShowScanBox(m_nHide, LoadText(message, trace, __LINE__),
+                         LoadText(Ids::kScanCaption, trace, __LINE__));
     trace.Error("File conversion failed");
     return false;
   }

@@ -172,6 +172,12 @@ bool ScanApp::DoScan() {
       }
     }
     if (result == 0) return true;
+    // Pages saved before a failure or a cancel are not delivered; the log says where they are.
+    if (m_nPageCount > 0) {
+      trace.WriteFormat("%lld page(s) scanned before the scan ended are kept", m_nPageCount);
+      for (const std::string& name : m_saScanFiles)
+        if (FileExists(name)) trace.WriteFormat("Kept '%s'", name);
+    }
     if (result == 6) return false;
 
     UINT message = Ids::kAcquireFailed;
@@ -195,11 +201,12 @@ bool ScanApp::DoScan() {
       default:
         break;
     }
-    ShowScanBox(LoadText(message, trace, __LINE__), caption);
+    ShowScanBox(m_nHide, LoadText(message, trace, __LINE__), caption);
     trace.Error(error);
     return false;
   } catch (...) {
-    ShowScanBox(LoadText(Ids::kAcquireFailed, trace, __LINE__), LoadText(Ids::kScanCaption, trace, __LINE__));
+    ShowScanBox(m_nHide, LoadText(Ids::kAcquireFailed, trace, __LINE__),
+                LoadText(Ids::kScanCaption, trace, __LINE__));
     trace.Error("Caught exception so aquire failed");
     return false;
   }
@@ -377,7 +384,8 @@ bool ScanApp::DoFile() {
       request.nType = m_nFileType;
       const int result = converter.Convert(request);
       if (result == 1 || result == 3) {
-        ShowScanBox(LoadText(result == 1 ? Ids::kLibrariesMissing : Ids::kConvertFailed, trace, __LINE__),
+        ShowScanBox(m_nHide,
+                    LoadText(result == 1 ? Ids::kLibrariesMissing : Ids::kConvertFailed, trace, __LINE__),
                     LoadText(Ids::kScanCaption, trace, __LINE__));
         trace.Error("File conversion failed");
         return false;
@@ -427,7 +435,7 @@ bool ScanApp::DoEmail() {
   }
   SimpleMapi mapi(false);
   if (mapi.SendMail(to, "", "", "", subject, note, m_saScanFiles, names, silent)) return true;
-  ShowScanBox(LoadText(Ids::kNoMail, trace, __LINE__), LoadText(Ids::kScanCaption, trace, __LINE__));
+  ShowScanBox(m_nHide, LoadText(Ids::kNoMail, trace, __LINE__), LoadText(Ids::kScanCaption, trace, __LINE__));
   return false;
 }
 
@@ -469,7 +477,7 @@ bool ScanApp::DoApp() {
         std::string text;
         if (!AfxFormatString1(text, Ids::kAppLaunchFailed, file.c_str()))
           trace.Error(TRACE_NUMBERED("LoadString failed"));
-        ShowScanBox(text, LoadText(Ids::kScanCaption, trace, __LINE__));
+        ShowScanBox(m_nHide, text, LoadText(Ids::kScanCaption, trace, __LINE__));
         return false;
       }
     } else if (!ShellExecuteOpen(file.c_str())) {
@@ -514,7 +522,18 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   targets.clear();
   for (size_t i = 0; i < m_saScanFiles.size(); ++i) {
     std::string target = i == 0 ? firstTarget : folder + stem + std::to_string(i + 1) + "." + ext;
-    if (i > 0 && FileExists(target)) {
+    if (i > 0 && FileExists(target) && m_nHide == settings::kHideAll) {
+      // Nobody to ask: "OverWrite" answers, as for the main output name.
+      bool overwrite = false;
+      m_ValueGetter.GetSetting(settings::kQsOverWrite, overwrite, g_strQsName);
+      if (!overwrite) {
+        trace.Write("hidden Ui, no confirm, '" + target + "' already exists, '" + m_saScanFiles[i] +
+                    "' stays where it is");
+        undelivered = true;
+        continue;
+      }
+      if (DeleteFileA(target.c_str())) trace.WriteFormat("Deleted %s", target);
+    } else if (i > 0 && FileExists(target)) {
       std::string question;
       if (!AfxFormatString1(question, Ids::kOverwrite, target.c_str()))
         trace.Error(TRACE_NUMBERED("LoadString failed"));

@@ -1,5 +1,6 @@
 // Resource string numbers of the scan job and the convert task, and the two small helpers they share:
-// a string that logs its failed load, and the exclamation box with the scan caption.
+// a string that logs its failed load, and the exclamation box with the scan caption (never shown when
+// every hide bit is set).
 #pragma once
 
 #include <string>
@@ -7,6 +8,7 @@
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/MessageBox.h"
+#include "settings/SettingsSchema.h"
 
 namespace scanjob {
 
@@ -40,7 +42,9 @@ inline std::string LoadText(UINT id, DebugTrace& trace, int place) {
   return text;
 }
 
-inline void ShowScanBox(const std::string& text, const std::string& caption) {
+// Not with every hide bit set: such a run has nobody to answer a box, and its log line says it all.
+inline void ShowScanBox(int hide, const std::string& text, const std::string& caption) {
+  if (hide == settings::kHideAll) return;
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 

@@ -149,7 +149,9 @@ TEST_F(ScanJobTest, ScanSettingsFromTheQuickSetReachTheScanner) {
     std::istringstream(size) >> w >> h;
     EXPECT_NEAR(w, c.width, 2) << size << run.log;
     EXPECT_NEAR(h, c.height, 2) << size;
-    if (c.logged) EXPECT_NE(run.log.find(c.logged), std::string::npos) << run.log;
+    if (c.logged) {
+      EXPECT_NE(run.log.find(c.logged), std::string::npos) << run.log;
+    }
   }
 }
 

@@ -11,6 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "toolkit/twain/NetDeviceProbe.h"
+#include "toolkit/twain/SigpipeBlock.h"
+
 namespace pxtwain {
 
 namespace {
@@ -21,6 +24,9 @@ constexpr int kPollMs = 100;          // progress reports and stall checks
 constexpr int kStopGraceMs = 2000;    // after a stall, before sane_cancel is called
 constexpr int kCancelGraceMs = 1000;  // after the user's cancel, who waits for the window to go
 constexpr int kAbandonMs = 5000;      // after a stop request, before the worker is abandoned
+constexpr int kProbeIdleMs = 1000;    // no data for this long: ask a net device's saned, then as often
+constexpr int kProbeWaitMs = 1000;    // a saned that is there answers a connection at once
+constexpr int kEmptyReadPauseMs = 10;
 constexpr int kReadChunk = 256 * 1024;
 constexpr int kMaxWidth = 1 << 20;  // pixels per line
 
@@ -186,6 +192,7 @@ class Assembler {
 };
 
 void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
+  const SigpipeBlock pipe;  // a lost network scanner is a failed read, not the end of the process
   PageResult result;
   Assembler assembler;
   std::vector<unsigned char> buffer(kReadChunk);
@@ -236,6 +243,12 @@ void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
       if (!assembler.Add(buffer.data(), static_cast<size_t>(length), result.error)) {
         result.code = PX_TWN_E_TOO_LARGE;
         break;
+      }
+      // A blocking read that gives nothing is no sign of life (SANE's net backend reads its lost
+      // connection's end as "nothing yet" for ever); pause rather than spin.
+      if (length == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kEmptyReadPauseMs));
+        continue;
       }
       touch(length, -1);
     }
@@ -348,6 +361,8 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
   const auto stall = std::chrono::milliseconds(request.stallMs > 0 ? request.stallMs : 30000);
   int reason = PX_TWN_OK;
   Clock::time_point stopAt{};
+  Clock::time_point lastProbe = Clock::now();
+  const bool probe = !NetDeviceProbe::HostOf(request.device).empty();
   bool cancelSent = false;
   for (;;) {
     long long done = 0;
@@ -368,6 +383,11 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
         reason = PX_TWN_E_CANCELLED;
       else if (now - lastActivity > stall)
         reason = PX_TWN_E_STALLED;
+      else if (probe && now - lastActivity > std::chrono::milliseconds(kProbeIdleMs) &&
+               now - lastProbe > std::chrono::milliseconds(kProbeIdleMs)) {
+        lastProbe = now;
+        if (!NetDeviceProbe::Answers(request.device, kProbeWaitMs)) reason = PX_TWN_E_IO;
+      }
       if (reason != PX_TWN_OK) {
         shared->stop = true;
         stopAt = now;
@@ -393,9 +413,11 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
     FreePage(result.page);
     result.page = nullptr;
     result.code = reason;
-    result.error = reason == PX_TWN_E_STALLED
-                       ? "no data from the device for " + std::to_string(stall.count()) + " ms"
-                       : "cancelled by the user";
+    result.error =
+        reason == PX_TWN_E_STALLED ? "no data from the device for " + std::to_string(stall.count()) + " ms"
+        : reason == PX_TWN_E_IO
+            ? "the network scanner's host " + NetDeviceProbe::HostOf(request.device) + " does not answer"
+            : "cancelled by the user";
   }
   return result;
 }

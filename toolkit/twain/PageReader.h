@@ -4,7 +4,8 @@
 // worker thread while the calling thread reports progress and watches for a cancel or a stall, so a
 // device that stops sending ends the page in bounded time: the worker is asked to stop, then the read
 // is cancelled through sane_cancel, and a worker that still does not return is abandoned (the handle
-// is then never used again).
+// is then never used again). A device of SANE's net backend whose saned has gone away ends the page
+// as an I/O failure as soon as that shows (its backend then reports empty reads, not an error).
 #pragma once
 
 #include <sane/sane.h>
@@ -22,6 +23,7 @@ struct PageRequest {
   int stallMs = 30000;
   PxTwnProgressFn progress = nullptr;
   void* context = nullptr;
+  std::string device;  // the SANE device name: a net device's saned is asked for when data stops
 };
 
 struct PageResult {

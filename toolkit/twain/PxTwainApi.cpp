@@ -1,8 +1,10 @@
-// The C entry points of libpxtwain.so over TwainSession. No exception leaves the library.
+// The C entry points of libpxtwain.so over TwainSession. No exception leaves the library, and no
+// SIGPIPE from a network scanner that went away ends the caller (SigpipeBlock).
 #include "pxtwain/PxTwainApi.h"
 
 #include <exception>
 
+#include "toolkit/twain/SigpipeBlock.h"
 #include "toolkit/twain/TwainSession.h"
 
 struct PxTwnSession {
@@ -14,6 +16,7 @@ namespace {
 template <class Call>
 int Guard(PxTwnSession* s, Call call) {
   if (s == nullptr || s->session == nullptr) return PX_TWN_E_ARGUMENT;
+  pxtwain::SigpipeBlock pipe;
   try {
     return call(*s->session);
   } catch (const std::bad_alloc&) {
@@ -30,6 +33,7 @@ extern "C" {
 __attribute__((visibility("default"))) int PxTwn_Open(PxTwnSession** session) {
   if (session == nullptr) return PX_TWN_E_ARGUMENT;
   *session = nullptr;
+  pxtwain::SigpipeBlock pipe;
   try {
     pxtwain::TwainSession* inner = nullptr;
     const int rc = pxtwain::TwainSession::Open(&inner);
@@ -43,6 +47,7 @@ __attribute__((visibility("default"))) int PxTwn_Open(PxTwnSession** session) {
 
 __attribute__((visibility("default"))) void PxTwn_Close(PxTwnSession* session) {
   if (session == nullptr) return;
+  pxtwain::SigpipeBlock pipe;  // closing says goodbye to saned
   delete session->session;
   delete session;
 }

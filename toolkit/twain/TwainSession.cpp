@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "toolkit/twain/NetDeviceProbe.h"
 #include "toolkit/twain/PageReader.h"
 #include "toolkit/twain/SaneOptions.h"
 
@@ -17,6 +18,7 @@ std::atomic<bool> g_bPoisoned{false};
 
 constexpr int kMaxLength = 1440 * 1000;  // 1000 inches
 constexpr int kMaxResolution = 19200;
+constexpr int kProbeMs = 3000;  // a saned that is there answers a connection at once
 
 bool Terminated(const char* text, size_t size) {
   return std::memchr(text, 0, size) != nullptr;
@@ -263,6 +265,12 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
     page.stallMs = m_props.stallMs;
     page.progress = request->progress;
     page.context = request->context;
+    page.device = m_strDevice;
+    if (!NetDeviceProbe::Answers(m_strDevice, kProbeMs)) {
+      result = Fail(PX_TWN_E_IO,
+                    "the network scanner's host " + NetDeviceProbe::HostOf(m_strDevice) + " does not answer");
+      break;
+    }
     PageResult read = PageReader::Read(m_hDevice, page);
     if (read.abandoned) {
       m_bAbandoned = true;
