@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -95,8 +96,18 @@ class PublishTest : public DeviceFixture {
       ADD_FAILURE() << "cannot start marlin3";
       return std::string();
     }
+    // A hang fails this run instead of running into the suite's time-out.
     int status = 0;
-    waitpid(pid, &status, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "marlin3 did not end within 180 s";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (!script.empty()) m_transcript = test_common::ReadFile(transcriptFile);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << m_transcript;
     std::string log = test_common::ReadFile(m_tmp / "marlin3.log");
