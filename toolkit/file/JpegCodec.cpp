@@ -3,6 +3,7 @@
 
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 
@@ -144,14 +145,11 @@ struct Encode {
 
 }  // namespace
 
-int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
-  if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
-  Encode e;
-  if (setjmp(e.err.jump)) return PX_ERR_INTERNAL;
-  SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
-  jpeg_create_compress(&e.cinfo);
-  e.created = true;
-  jpeg_mem_dest(&e.cinfo, &e.buffer, &e.size);
+namespace {
+
+// Compresses the page into the destination already set on the encoder; false when libjpeg failed.
+bool Compress(Encode& e, const PxPage* page, int quality) {
+  if (setjmp(e.err.jump)) return false;
   e.cinfo.image_width = JDIMENSION(page->width);
   e.cinfo.image_height = JDIMENSION(page->height);
   e.cinfo.input_components = page->bitsPerPixel == 8 ? 1 : 3;
@@ -164,20 +162,51 @@ int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
     e.cinfo.Y_density = UINT16(page->yDpi);
   }
   jpeg_start_compress(&e.cinfo, TRUE);
+  // The page's rows are handed over as they are, a band at a time.
+  JSAMPROW rows[16];
   while (e.cinfo.next_scanline < e.cinfo.image_height) {
-    JSAMPROW rows[1] = {PxPageRow(page, int32_t(e.cinfo.next_scanline))};
-    jpeg_write_scanlines(&e.cinfo, rows, 1);
+    const JDIMENSION first = e.cinfo.next_scanline;
+    const JDIMENSION count = std::min<JDIMENSION>(16, e.cinfo.image_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) rows[i] = PxPageRow(page, int32_t(first + i));
+    jpeg_write_scanlines(&e.cinfo, rows, count);
   }
   jpeg_finish_compress(&e.cinfo);
+  return true;
+}
+
+}  // namespace
+
+int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
+  if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
+  Encode e;
+  SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
+  jpeg_create_compress(&e.cinfo);
+  e.created = true;
+  jpeg_mem_dest(&e.cinfo, &e.buffer, &e.size);
+  if (!Compress(e, page, quality)) return PX_ERR_INTERNAL;
   jpeg.assign(e.buffer, e.buffer + e.size);
   return PX_OK;
 }
 
+// Written straight to the file: no copy of the compressed page in memory.
 int JpegSave(const PxPage* page, const std::string& path, int factor) {
-  std::vector<uint8_t> jpeg;
-  int result = JpegEncode(page, JpegQualityFor(factor), jpeg);
-  if (result != PX_OK) return result;
-  return WriteFile(path, jpeg.data(), jpeg.size(), false);
+  if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return PX_ERR_WRITE;
+  std::setvbuf(file, nullptr, _IOFBF, 256 * 1024);
+  bool ok = false;
+  {
+    Encode e;
+    SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
+    jpeg_create_compress(&e.cinfo);
+    e.created = true;
+    jpeg_stdio_dest(&e.cinfo, file);
+    ok = Compress(e, page, JpegQualityFor(factor));
+  }
+  ok = std::fflush(file) == 0 && !std::ferror(file) && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) std::remove(path.c_str());  // no half-written page left behind
+  return ok ? PX_OK : PX_ERR_WRITE;
 }
 
 }  // namespace pxfile

@@ -28,12 +28,13 @@ inline PxPage* PxPageAlloc(int32_t width, int32_t height, int32_t bitsPerPixel) 
   if (total > PX_MAX_PAGE_BYTES) return nullptr;
   auto* page = static_cast<PxPage*>(std::calloc(1, sizeof(PxPage)));
   if (!page) return nullptr;
-  page->pixels = static_cast<uint8_t*>(std::malloc(size_t(total)));
+  // calloc: a large page comes zeroed from the kernel, without a pass over memory the loader fills.
+  page->pixels = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
   if (!page->pixels) {
     std::free(page);
     return nullptr;
   }
-  std::memset(page->pixels, bitsPerPixel == 1 ? 0xFF : 0, size_t(total));
+  if (bitsPerPixel == 1) std::memset(page->pixels, 0xFF, size_t(total));
   page->width = width;
   page->height = height;
   page->bitsPerPixel = bitsPerPixel;

@@ -1,0 +1,90 @@
+// TIFF pages read strip by strip (whole strips, so Deflate goes through libdeflate), row by row when a
+// strip is too large, and JPEG-compressed YCbCr pages decoded to RGB by libjpeg: each compared pixel by
+// pixel with ImageMagick's decoding of the same file.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ToolkitFixture.h"
+#include "pxclass/PxError.h"
+
+namespace toolkit_test {
+namespace {
+
+TEST_F(ToolkitTest, ReadsTiffStripsLikeImageMagick) {
+  struct Case {
+    const char* name;
+    const char* command;  // ImageMagick, with OUT as the output
+    int bpp;
+    int tolerance;  // largest difference per channel
+  };
+  const Case cases[] = {
+      {"zip_odd_strips.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 5 -compress Zip -define tiff:rows-per-strip=7 OUT",
+       24, 0},
+      {"lzw_predictor.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 6 -compress LZW -define tiff:predictor=2 "
+       "-define tiff:rows-per-strip=16 OUT",
+       24, 0},
+      {"grey_min_is_white.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 7 -colorspace Gray -compress Zip "
+       "-define tiff:photometric=min-is-white -define tiff:rows-per-strip=5 OUT",
+       8, 0},
+      {"one_strip.tif",
+       "convert -size 97x61 gradient:red-blue -depth 8 -compress None -define tiff:rows-per-strip=61 OUT", 24,
+       0},
+      // 17 MB in one strip: read row by row.
+      {"huge_strip.tif",
+       "convert -size 2400x2400 gradient:red-blue -depth 8 -compress Zip -define tiff:rows-per-strip=2400 "
+       "OUT",
+       24, 0},
+      // YCbCr 4:2:0: libjpeg's upsampling, where ImageMagick may use its own.
+      {"jpeg_ycbcr.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 8 -compress JPEG -quality 90 -define "
+       "tiff:rows-per-strip=16 "
+       "OUT",
+       24, 3},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Path(c.name);
+    std::string command = c.command;
+    command.replace(command.find("OUT"), 3, file);
+    int status = -1;
+    Shell(command, &status);
+    ASSERT_EQ(status, 0) << command;
+    PxBitmapBase page;
+    ASSERT_EQ(page.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << c.name;
+    EXPECT_EQ(page.GetBitsPerPixel(), c.bpp) << c.name;
+    const std::vector<uint8_t> ours = PageRgb(page.Page());
+    const std::vector<uint8_t> theirs = MagickRgb(file);
+    ASSERT_EQ(ours.size(), theirs.size()) << c.name;
+    int worst = 0;
+    for (size_t i = 0; i < ours.size(); ++i) worst = std::max(worst, std::abs(int(ours[i]) - int(theirs[i])));
+    EXPECT_LE(worst, c.tolerance) << c.name;
+  }
+}
+
+// A strip whose compressed data is damaged fails the page instead of leaving part of it blank.
+TEST_F(ToolkitTest, DamagedTiffStripFailsThePage) {
+  const std::string file = Path("damaged.tif");
+  int status = -1;
+  Shell("convert -size 97x61 plasma:fractal -depth 8 -seed 9 -compress Zip -define tiff:rows-per-strip=20 '" +
+            file + "'",
+        &status);
+  ASSERT_EQ(status, 0);
+  // The strips follow the 8-byte header; overwrite a stretch inside the first one.
+  FILE* f = std::fopen(file.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 40, SEEK_SET);
+  for (int i = 0; i < 200; ++i) std::fputc(0xA5 ^ i, f);
+  std::fclose(f);
+  PxBitmapBase page;
+  EXPECT_LT(page.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), 0);
+  EXPECT_FALSE(page.IsAllocated());
+}
+
+}  // namespace
+}  // namespace toolkit_test
