@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "pxclass/PxPageAlloc.h"
+
 namespace pxtwain {
 
 namespace {
@@ -290,6 +292,7 @@ PxPage* PageReader::NewPage(int width, int height, int bitsPerPixel) {
     std::free(page);
     return nullptr;
   }
+  PxPagePrefault(page->pixels, static_cast<size_t>(bytes));
   page->width = width;
   page->height = height;
   page->bitsPerPixel = bitsPerPixel;

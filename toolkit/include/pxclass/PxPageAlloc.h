@@ -3,6 +3,9 @@
 // correctly by the other because both use malloc/free).
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,22 @@ inline int32_t PxPageStride(int32_t width, int32_t bitsPerPixel) {
   int64_t bits = int64_t(width) * bitsPerPixel;
   int64_t bytes = (bits + 7) / 8;
   return int32_t((bytes + 3) & ~int64_t(3));
+}
+
+// Maps a large fresh allocation's memory in one call instead of one page fault per 4 KB as the rows
+// are first written (a 25 MB page is over 6,000 faults). Best effort: older kernels refuse the advice.
+inline void PxPagePrefault(void* memory, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  constexpr size_t kFrom = 1 << 20;
+  if (bytes < kFrom) return;
+  const uintptr_t pageSize = uintptr_t(sysconf(_SC_PAGESIZE));
+  const uintptr_t start = (uintptr_t(memory) + pageSize - 1) & ~(pageSize - 1);
+  const uintptr_t end = (uintptr_t(memory) + bytes) & ~(pageSize - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+  (void)memory;
+  (void)bytes;
+#endif
 }
 
 // A zero-filled page, or null when the sizes break PxLimits.h or memory runs out. 1-bit pages start
@@ -34,7 +53,10 @@ inline PxPage* PxPageAlloc(int32_t width, int32_t height, int32_t bitsPerPixel) 
     std::free(page);
     return nullptr;
   }
-  if (bitsPerPixel == 1) std::memset(page->pixels, 0xFF, size_t(total));
+  if (bitsPerPixel == 1)
+    std::memset(page->pixels, 0xFF, size_t(total));
+  else
+    PxPagePrefault(page->pixels, size_t(total));
   page->width = width;
   page->height = height;
   page->bitsPerPixel = bitsPerPixel;
