@@ -1,11 +1,15 @@
-// TIFF pages read strip by strip (whole strips, so Deflate goes through libdeflate), row by row when a
-// strip is too large, and JPEG-compressed YCbCr pages decoded to RGB by libjpeg: each compared pixel by
-// pixel with ImageMagick's decoding of the same file.
+// The fast paths of TIFF reading and JPEG writing. TIFF pages are read strip by strip (whole strips,
+// so Deflate goes through libdeflate), row by row when a strip is too large, and JPEG-compressed YCbCr
+// pages are decoded to RGB by libjpeg: each compared pixel by pixel with ImageMagick's decoding. Large
+// JPEG pages, written in bands, decode like a single pass.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ToolkitFixture.h"
@@ -84,6 +88,42 @@ TEST_F(ToolkitTest, DamagedTiffStripFailsThePage) {
   PxBitmapBase page;
   EXPECT_LT(page.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), 0);
   EXPECT_FALSE(page.IsAllocated());
+}
+
+// Large pages are compressed in bands on two threads joined by restart markers: the file must decode
+// to exactly the pixels of libjpeg's own single pass (cjpeg, same quality and defaults), colour and grey,
+// including a last band shorter than the others and a width that is not a multiple of the MCU.
+TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
+  struct Case {
+    int width, height, bpp;
+  };
+  const Case cases[] = {{2001, 1203, 24}, {1733, 1401, 8}};
+  for (const Case& c : cases) {
+    const std::string tag = std::to_string(c.width) + "x" + std::to_string(c.bpp);
+    PxBitmapBase page;
+    MakePage(page, c.width, c.height, c.bpp, 300, 300);
+    const std::string ours = Path(tag + ".jpg"), plain = Path(tag + ".bmp"), single = Path(tag + "-1.jpg");
+    ASSERT_EQ(page.Save(ours.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);  // factor 100: quality 75
+    ASSERT_EQ(page.Save(plain.c_str(), 6, 0, 100, 1, nullptr), PX_OK);
+    int status = -1;
+    Shell("convert '" + plain + "' " + (c.bpp == 8 ? "pgm" : "ppm") + ":- | cjpeg -quality 75 -outfile '" +
+              single + "'",
+          &status);
+    ASSERT_EQ(status, 0) << tag;
+    std::ifstream in(ours, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (std::thread::hardware_concurrency() > 1) {
+      EXPECT_NE(bytes.find("\xFF\xDD"), std::string::npos) << tag << ": no restart interval, so no bands";
+      EXPECT_NE(bytes.find("\xFF\xD0"), std::string::npos) << tag;
+    }
+    PxBitmapBase a, b;
+    ASSERT_EQ(a.Load(ours.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+    ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+    EXPECT_EQ(a.GetHeight(), c.height) << tag;
+    EXPECT_EQ(a.GetBitsPerPixel(), c.bpp) << tag;
+    EXPECT_EQ(MaxDifference(a, b), 0) << tag;
+    EXPECT_EQ(PageRgb(a.Page()), MagickRgb(ours)) << tag << ": ImageMagick reads it the same";
+  }
 }
 
 }  // namespace
