@@ -92,12 +92,14 @@ TEST_F(ToolkitTest, DamagedTiffStripFailsThePage) {
 
 // Large pages are compressed in bands on two threads joined by restart markers: the file must decode
 // to exactly the pixels of libjpeg's own single pass (cjpeg, same quality and defaults), colour and grey,
-// including a last band shorter than the others and a width that is not a multiple of the MCU.
+// including a last band shorter than the others, a width that is not a multiple of the MCU and a page
+// wide enough for more than two bands.
 TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
   struct Case {
     int width, height, bpp;
   };
-  const Case cases[] = {{2001, 1203, 24}, {1733, 1401, 8}};
+  // 9000 wide: a band may hold at most 65535 MCUs, so three bands and two restart markers.
+  const Case cases[] = {{2001, 1203, 24}, {1733, 1401, 8}, {9000, 1200, 8}};
   for (const Case& c : cases) {
     const std::string tag = std::to_string(c.width) + "x" + std::to_string(c.bpp);
     PxBitmapBase page;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -139,10 +140,12 @@ struct Encode {
   ErrorManager err{};
   bool created = false;
   unsigned char* buffer = nullptr;
+  unsigned char* initial = nullptr;  // ours; libjpeg replaces `buffer` when it outgrows it
   unsigned long size = 0;
   ~Encode() {
     if (created) jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
+    if (buffer != initial) std::free(buffer);
+    std::free(initial);
   }
 };
 
@@ -186,6 +189,12 @@ bool CompressToMemory(Encode& e, const PxPage* page, int quality, int32_t first,
   SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
   jpeg_create_compress(&e.cinfo);
   e.created = true;
+  // Room for a quarter of the raw rows up front (memory is only touched as it is written), so libjpeg
+  // seldom has to grow and copy its buffer.
+  const size_t guess = size_t(count) * size_t(page->width) * size_t(page->bitsPerPixel / 8) / 4 + 65536;
+  e.initial = static_cast<unsigned char*>(std::malloc(guess));
+  e.buffer = e.initial;
+  e.size = e.initial ? guess : 0;
   jpeg_mem_dest(&e.cinfo, &e.buffer, &e.size);
   return Compress(e, page, quality, first, count, restartRows);
 }
@@ -203,7 +212,7 @@ bool Layout(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
     const uint8_t marker = d[p + 1];
     const size_t length = Be16(d + p + 2);
     if (length < 2 || p + 2 + length > size - 2) return false;
-    if (marker == 0xC0 || marker == 0xC1) sof = p;
+    if ((marker == 0xC0 || marker == 0xC1) && length >= 8) sof = p;
     if (marker == 0xDA) {
       data = p + 2 + length;
       return sof != 0;
@@ -222,7 +231,7 @@ constexpr int64_t kBandPixels = 2 * 1000 * 1000;
 // the whole image (its frame height patched); the restart interval is one band, so no band holds a
 // marker of its own. False (nothing written) when not worth it or anything fails: the caller makes a
 // single pass.
-bool CompressBands(const PxPage* page, int quality, std::vector<uint8_t>& out) {
+bool CompressBands(const PxPage* page, int quality, const std::function<bool(const uint8_t*, size_t)>& emit) {
   if (int64_t(page->width) * page->height < kBandPixels || std::thread::hardware_concurrency() < 2)
     return false;
   const int mcu = page->bitsPerPixel == 24 ? 16 : 8;  // libjpeg's defaults: 4:2:0 colour
@@ -250,51 +259,62 @@ bool CompressBands(const PxPage* page, int quality, std::vector<uint8_t>& out) {
   } catch (const std::system_error&) {
     return false;  // no thread to be had
   }
-  size_t sof = 0, data = 0;
+  std::vector<size_t> data(size_t(bands), 0);
+  size_t sof = 0;
+  for (int b = 0; b < bands; ++b) {
+    const Encode& e = encoded[size_t(b)];
+    size_t bandSof = 0;
+    if (!ok[size_t(b)] || !Layout(e.buffer, e.size, bandSof, data[size_t(b)])) return false;
+    if (b == 0) sof = bandSof;
+  }
   const Encode& head = encoded[0];
-  if (!ok[0] || !Layout(head.buffer, head.size, sof, data)) return false;
-  out.assign(head.buffer, head.buffer + head.size - 2);
-  out[sof + 5] = uint8_t(page->height >> 8);
-  out[sof + 6] = uint8_t(page->height);
+  const uint8_t height[2] = {uint8_t(page->height >> 8), uint8_t(page->height)};
+  if (!emit(head.buffer, sof + 5) || !emit(height, 2) ||
+      !emit(head.buffer + sof + 7, head.size - 2 - (sof + 7)))
+    return false;
   for (int b = 1; b < bands; ++b) {
     const Encode& e = encoded[size_t(b)];
-    size_t bandSof = 0, bandData = 0;
-    if (!ok[size_t(b)] || !Layout(e.buffer, e.size, bandSof, bandData)) return false;
-    out.insert(out.end(), {0xFF, uint8_t(0xD0 + (b - 1) % 8)});
-    out.insert(out.end(), e.buffer + bandData, e.buffer + e.size - 2);
+    const uint8_t marker[2] = {0xFF, uint8_t(0xD0 + (b - 1) % 8)};
+    if (!emit(marker, 2) || !emit(e.buffer + data[size_t(b)], e.size - 2 - data[size_t(b)])) return false;
   }
-  out.insert(out.end(), {0xFF, 0xD9});
-  return true;
+  const uint8_t end[2] = {0xFF, 0xD9};
+  return emit(end, 2);
 }
 
 }  // namespace
 
 int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
   if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
-  if (CompressBands(page, quality, jpeg)) return PX_OK;
+  jpeg.clear();
+  if (CompressBands(page, quality, [&](const uint8_t* p, size_t n) {
+        jpeg.insert(jpeg.end(), p, p + n);
+        return true;
+      }))
+    return PX_OK;
   Encode e;
   if (!CompressToMemory(e, page, quality, 0, page->height, 0)) return PX_ERR_INTERNAL;
   jpeg.assign(e.buffer, e.buffer + e.size);
   return PX_OK;
 }
 
-// A small page goes straight to the file; a large one is compressed in bands on two threads first.
+// Written straight to the file: a large page as its bands (compressed on two threads) one after the
+// other, a small one from libjpeg's output buffer.
 int JpegSave(const PxPage* page, const std::string& path, int factor) {
   if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
-  std::vector<uint8_t> bands;
-  if (CompressBands(page, JpegQualityFor(factor), bands))
-    return WriteFile(path, bands.data(), bands.size(), false);
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return PX_ERR_WRITE;
   std::setvbuf(file, nullptr, _IOFBF, 256 * 1024);
-  bool ok = false;
-  {
+  const int quality = JpegQualityFor(factor);
+  bool ok = CompressBands(
+      page, quality, [&](const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, file) == n; });
+  // Nothing is written when the bands fail, so a single pass starts at the file's beginning.
+  if (!ok && std::ftell(file) == 0) {
     Encode e;
     SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
     jpeg_create_compress(&e.cinfo);
     e.created = true;
     jpeg_stdio_dest(&e.cinfo, file);
-    ok = Compress(e, page, JpegQualityFor(factor));
+    ok = Compress(e, page, quality);
   }
   ok = std::fflush(file) == 0 && !std::ferror(file) && ok;
   ok = std::fclose(file) == 0 && ok;
