@@ -23,11 +23,13 @@ inline int32_t PxPageStride(int32_t width, int32_t bitsPerPixel) {
 }
 
 // Maps a large fresh allocation's memory in one call instead of one page fault per 4 KB as the rows
-// are first written (a 25 MB page is over 6,000 faults). Best effort: older kernels refuse the advice.
+// are first written (a 25 MB page is over 6,000 faults). Only up to 128 MB: a scanner may declare
+// more lines than it sends, and memory it never fills should stay unused. Best effort: older kernels
+// refuse the advice.
 inline void PxPagePrefault(void* memory, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
-  constexpr size_t kFrom = 1 << 20;
-  if (bytes < kFrom) return;
+  constexpr size_t kFrom = size_t(1) << 20, kUpTo = size_t(128) << 20;
+  if (bytes < kFrom || bytes > kUpTo) return;
   const uintptr_t pageSize = uintptr_t(sysconf(_SC_PAGESIZE));
   const uintptr_t start = (uintptr_t(memory) + pageSize - 1) & ~(pageSize - 1);
   const uintptr_t end = (uintptr_t(memory) + bytes) & ~(pageSize - 1);
