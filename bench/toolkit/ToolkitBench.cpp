@@ -1,9 +1,12 @@
-// Conversion speed and peak memory of the toolkit beside ImageMagick's convert (one thread each,
-// MAGICK_THREAD_LIMIT=1; the toolkit is single-threaded). Each job runs in a child process so that
-// its peak resident memory (wait4's ru_maxrss) is its own.
-//   bench_toolkit [work folder] [pages]     (default /tmp/pxtk-bench, 20 pages)
-// Inputs, made once by the toolkit: colour letter pages at 300 dpi (2550 x 3300) as JPEG files and
-// as one compressed TIFF (Deflate). ImageMagick writes PDF through its PDFA coder (Debian's policy
+// Conversion speed and peak memory of the toolkit beside ImageMagick's convert. The toolkit is
+// single-threaded; convert runs twice, with MAGICK_THREAD_LIMIT=1 (the per-core figure) and with its
+// own default thread count. Each job runs in a child process so that its peak resident memory
+// (wait4's ru_maxrss) is its own.
+//   bench_toolkit [work folder] [pages] [--ours] [--only Deflate|LZW|JPEG|uncompressed]
+//   (default /tmp/pxtk-bench, 20 pages; --ours skips convert; --only times one TIFF input alone)
+// Inputs, made once: colour letter pages at 300 dpi (2550 x 3300) as JPEG files, and as multi-page TIFFs:
+// Deflate with predictor (the toolkit's type 17), LZW with predictor and JPEG (YCbCr, quality 75), both
+// by tiffcp, and uncompressed. ImageMagick writes PDF through its PDFA coder (Debian's policy
 // blocks "PDF"; the writer is the same). convert holds every page in its pixel cache, which Debian's
 // resource policy (1 GiB of disk) refuses for 20 letter pages, so the peer runs with a policy of its
 // own in the work folder (MAGICK_CONFIGURE_PATH) that raises the resource limits, nothing else.
@@ -30,6 +33,7 @@ extern char** environ;
 namespace {
 
 std::string g_magickConfig;
+bool g_oneThread = true;
 
 struct Result {
   double seconds = 0;
@@ -59,7 +63,10 @@ Result Command(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    setenv("MAGICK_THREAD_LIMIT", "1", 1);
+    if (g_oneThread)
+      setenv("MAGICK_THREAD_LIMIT", "1", 1);
+    else
+      unsetenv("MAGICK_THREAD_LIMIT");
     setenv("MAGICK_CONFIGURE_PATH", g_magickConfig.c_str(), 1);
     execvp(argv[0], argv.data());
     return false;
@@ -90,22 +97,53 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-void Report(const char* what, const Result& ours, const Result& peer) {
-  std::printf(
-      "%s\n  toolkit: %7.2f s wall, %7.2f s cpu, peak %7.1f MB\n  convert: %7.2f s wall, %7.2f s cpu, peak "
-      "%7.1f MB\n"
-      "  convert / toolkit: wall x%.2f, cpu x%.2f, memory x%.2f%s\n",
-      what, ours.seconds, ours.cpu, ours.peakKb / 1024.0, peer.seconds, peer.cpu, peer.peakKb / 1024.0,
-      ours.seconds > 0 ? peer.seconds / ours.seconds : 0.0, ours.cpu > 0 ? peer.cpu / ours.cpu : 0.0,
-      ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0,
-      ours.ok && peer.ok ? "" : "  (A JOB FAILED)");
+void Line(const char* who, const Result& r) {
+  std::printf("  %-18s %7.2f s wall, %7.2f s cpu, peak %7.1f MB%s\n", who, r.seconds, r.cpu,
+              r.peakKb / 1024.0, r.ok ? "" : "  (FAILED)");
+}
+
+void Ratio(const char* who, const Result& ours, const Result& peer) {
+  std::printf("  %-18s wall x%.2f, cpu x%.2f, memory x%.2f\n", who,
+              ours.seconds > 0 ? peer.seconds / ours.seconds : 0.0, ours.cpu > 0 ? peer.cpu / ours.cpu : 0.0,
+              ours.peakKb > 0 ? double(peer.peakKb) / ours.peakKb : 0.0);
+}
+
+// The toolkit's run beside convert on one thread and, when run, convert on its default threads.
+void Report(const std::string& what, const Result& ours, const Result* one, const Result* many) {
+  std::printf("%s\n", what.c_str());
+  Line("toolkit:", ours);
+  if (one) Line("convert, 1 thread:", *one);
+  if (many) Line("convert, threads:", *many);
+  if (one) Ratio("convert1 / toolkit:", ours, *one);
+  if (many) Ratio("convertN / toolkit:", ours, *many);
+}
+
+// convert's run on one thread, and on its default threads when asked for.
+void RunPeer(bool skip, const std::vector<std::string>& args, Result& one, Result& many) {
+  if (skip) return;
+  g_oneThread = true;
+  one = Command(args);
+  g_oneThread = false;
+  many = Command(args);
+  g_oneThread = true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string dir = argc > 1 ? argv[1] : "/tmp/pxtk-bench";
-  const int pages = argc > 2 ? std::atoi(argv[2]) : 20;
+  std::vector<std::string> positional;
+  bool oursOnly = false;
+  std::string only;  // --only KIND: one TIFF input and nothing else (for profiling)
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--ours")
+      oursOnly = true;
+    else if (std::string(argv[i]) == "--only" && i + 1 < argc)
+      only = argv[++i], oursOnly = true;
+    else
+      positional.push_back(argv[i]);
+  }
+  const std::string dir = positional.size() > 0 ? positional[0] : "/tmp/pxtk-bench";
+  const int pages = positional.size() > 1 ? std::atoi(positional[1].c_str()) : 20;
   mkdir(dir.c_str(), 0755);
   g_magickConfig = dir + "/magick";
   mkdir(g_magickConfig.c_str(), 0755);
@@ -126,6 +164,8 @@ int main(int argc, char** argv) {
   }
   const std::string tiff = dir + "/pages.tif";         // compressed (17: Deflate)
   const std::string plain = dir + "/pages-plain.tif";  // uncompressed (3)
+  const std::string lzw = dir + "/pages-lzw.tif";
+  const std::string jpegTiff = dir + "/pages-jpeg.tif";
   std::vector<std::string> jpegs;
   for (int i = 1; i <= pages; ++i) jpegs.push_back(dir + "/page" + std::to_string(i) + ".jpg");
   if (!Exists(tiff) || !Exists(plain) || !Exists(jpegs.back())) {
@@ -142,10 +182,13 @@ int main(int argc, char** argv) {
       }
     }
   }
+  if (!Exists(lzw) && !Command({"tiffcp", "-c", "lzw:2", plain, lzw}).ok) return 1;
+  if (!Exists(jpegTiff) && !Command({"tiffcp", "-c", "jpeg:75", "-r", "64", plain, jpegTiff}).ok) return 1;
 
   // 1. JPEG pages to one PDF (JPEG pages in the PDF, quality 75 on both sides).
   const std::string pdf = dir + "/ours.pdf";
   const Result oursPdf = InChild([&] {
+    if (!only.empty()) return true;
     for (int i = 1; i <= pages; ++i) {
       PxBitmapBase page;
       const PxSaveOptions options = PxSaveOptions::ForPage(i);
@@ -157,13 +200,19 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = {"convert"};
   args.insert(args.end(), jpegs.begin(), jpegs.end());
   args.insert(args.end(), {"-quality", "75", "PDFA:" + dir + "/magick.pdf"});
-  const Result peerPdf = Command(args);
-  Report((std::to_string(pages) + " JPEG pages -> one PDF").c_str(), oursPdf, peerPdf);
+  Result one, many;
+  RunPeer(oursOnly, args, one, many);
+  if (only.empty())
+    Report(std::to_string(pages) + " JPEG pages -> one PDF", oursPdf, oursOnly ? nullptr : &one,
+           oursOnly ? nullptr : &many);
 
-  // 2. A multi-page TIFF to one JPEG file per page, compressed and uncompressed.
-  bool allOk = oursPdf.ok && peerPdf.ok;
-  for (const std::string& input : {tiff, plain}) {
-    const Result ours = InChild([&] {
+  // 2. A multi-page TIFF to one JPEG file per page (quality 75 on both sides).
+  bool allOk = oursPdf.ok && (oursOnly || (one.ok && many.ok));
+  const std::pair<std::string, const char*> inputs[] = {
+      {tiff, "Deflate"}, {lzw, "LZW"}, {jpegTiff, "JPEG"}, {plain, "uncompressed"}};
+  for (const auto& [input, kind] : inputs) {
+    if (!only.empty() && only != kind) continue;
+    const Result ours = InChild([&, input = input] {
       PxFile file;
       PxFileInfo info{};
       file.SetFileName(input.c_str());
@@ -176,12 +225,10 @@ int main(int argc, char** argv) {
       }
       return true;
     });
-    const Result peer = Command({"convert", input, "-quality", "75", dir + "/magick-%d.jpg"});
-    Report((std::to_string(pages) + "-page TIFF (" + (input == tiff ? "Deflate" : "uncompressed") +
-            ") -> JPEG files")
-               .c_str(),
-           ours, peer);
-    allOk = allOk && ours.ok && peer.ok;
+    RunPeer(oursOnly, {"convert", input, "-quality", "75", dir + "/magick-%d.jpg"}, one, many);
+    Report(std::to_string(pages) + "-page TIFF (" + kind + ") -> JPEG files", ours, oursOnly ? nullptr : &one,
+           oursOnly ? nullptr : &many);
+    allOk = allOk && ours.ok && (oursOnly || (one.ok && many.ok));
   }
   return allOk ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 namespace toolkit_test {
 
@@ -96,6 +97,31 @@ double MeanDifference(const PxBitmapBase& a, const PxBitmapBase& b) {
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::vector<uint8_t> PageRgb(const PxPage* page) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < page->height; ++y) {
+    const uint8_t* row = page->pixels + size_t(y) * size_t(page->stride);
+    for (int x = 0; x < page->width; ++x) {
+      if (page->bitsPerPixel == 24)
+        out.insert(out.end(), {row[x * 3], row[x * 3 + 1], row[x * 3 + 2]});
+      else if (page->bitsPerPixel == 8)
+        out.insert(out.end(), 3, row[x]);
+      else
+        out.insert(out.end(), 3, (row[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0);
+    }
+  }
+  return out;
+}
+
+std::vector<uint8_t> MagickRgb(const std::string& file) {
+  const std::string raw = file + ".rgb";
+  int status = -1;
+  Shell("convert '" + file + "[0]' -depth 8 rgb:'" + raw + "'", &status);
+  EXPECT_EQ(status, 0) << file;
+  std::ifstream in(raw, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace toolkit_test

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "pxclass/PxBitmapBase.h"
 #include "pxclass/PxFile.h"
@@ -35,6 +36,10 @@ std::string Shell(const std::string& command, int* status = nullptr);
 int MaxDifference(const PxBitmapBase& a, const PxBitmapBase& b);
 // Mean per-channel difference (-1 when the pages differ in size or depth).
 double MeanDifference(const PxBitmapBase& a, const PxBitmapBase& b);
+// The page as RGB bytes, top row first (grey and bilevel pages spread over three channels).
+std::vector<uint8_t> PageRgb(const PxPage* page);
+// ImageMagick's decoding of a file's first image as RGB bytes, top row first.
+std::vector<uint8_t> MagickRgb(const std::string& file);
 // Writes bytes to a file.
 void WriteBytes(const std::string& path, const std::string& bytes);
 

@@ -209,6 +209,32 @@ TEST(TwainLibrary, ColourPatternThreePassAndHandScannerPages) {
   EXPECT_EQ(Values(*pages.pages[0]), std::set<int>{255});
 }
 
+// Reads that end inside a line (the line is gathered) or hold many lines (they go to the page
+// directly) build the same page as the device's own read size.
+TEST(TwainLibrary, ReadSizesDoNotChangeThePage) {
+  const std::pair<int, const char*> cases[] = {
+      {PX_TWN_PIXEL_RGB, "10007"}, {PX_TWN_PIXEL_GRAY, "333"}, {PX_TWN_PIXEL_RGB, "1"}};
+  for (const auto& [pixelType, limit] : cases) {
+    SCOPED_TRACE(limit);
+    Pages whole, pieces;
+    {
+      Session session(Options{{"test-picture", "\"Color pattern\""}});
+      ASSERT_EQ(session.Acquire(session.Props(pixelType, 75, 2880, 2880), whole), 1);
+    }
+    {
+      Session session(
+          Options{{"test-picture", "\"Color pattern\""}, {"read-limit", "true"}, {"read-limit-size", limit}});
+      ASSERT_EQ(session.Acquire(session.Props(pixelType, 75, 2880, 2880), pieces), 1);
+    }
+    const PxPage& a = *whole.pages[0];
+    const PxPage& b = *pieces.pages[0];
+    ASSERT_EQ(a.width, b.width);
+    ASSERT_EQ(a.height, b.height);
+    ASSERT_EQ(a.stride, b.stride);
+    EXPECT_EQ(std::memcmp(a.pixels, b.pixels, size_t(a.stride) * size_t(a.height)), 0);
+  }
+}
+
 TEST(TwainLibrary, AreaAndResolutionDecideThePageSize) {
   struct Case {
     int dpi, left, top, width, height;  // twips

@@ -1,6 +1,7 @@
 // Windows BMP (see BmpCodec.h): BITMAPFILEHEADER, BITMAPINFOHEADER and its later versions.
 #include "toolkit/file/BmpCodec.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,9 @@ void Put16(std::vector<uint8_t>& v, uint16_t x) {
   v.push_back(uint8_t(x));
   v.push_back(uint8_t(x >> 8));
 }
+
+constexpr uint32_t kRle8 = 1;
+constexpr uint32_t kRle4 = 2;
 
 struct Header {
   int64_t width = 0, height = 0;
@@ -59,7 +63,10 @@ int ParseHeader(const uint8_t* d, size_t size, Header& h) {
     h.topDown = true;
     h.height = -h.height;
   }
-  if (h.compression == 3 && (h.bpp == 16 || h.bpp == 32)) {
+  if (h.compression == kRle8 || h.compression == kRle4) {
+    // Run-length data is bottom-up and needs the matching depth.
+    if (h.bpp != (h.compression == kRle8 ? 8 : 4) || h.topDown) return PX_ERR_CORRUPT;
+  } else if (h.compression == 3 && (h.bpp == 16 || h.bpp == 32)) {
     const size_t at = infoSize >= 52 ? 14 + 40 : 14 + infoSize;
     if (at + 12 > size) return PX_ERR_CORRUPT;
     for (int i = 0; i < 3; ++i) h.masks[i] = Le32(d + at + 4 * i);
@@ -104,6 +111,49 @@ int Scale(uint32_t value, uint32_t mask) {
   return int(((value & mask) >> s) * 255 / max);
 }
 
+// Expands BI_RLE8 / BI_RLE4 data into one palette index per pixel, rows top-down. Pixels the data
+// skips (deltas, early ends of line or bitmap) keep index 0. Runs and deltas reaching past the line
+// or the bitmap are clipped; data that ends before the end-of-bitmap code with rows still missing is
+// truncated.
+int DecodeRle(const Header& h, const uint8_t* data, size_t size, std::vector<uint8_t>& indices) {
+  const size_t width = size_t(h.width), height = size_t(h.height);
+  indices.assign(width * height, 0);
+  const bool four = h.compression == kRle4;
+  size_t at = 0, x = 0, y = 0;  // y counts from the bottom row, as the data does
+  auto put = [&](uint8_t index) {
+    if (x < width && y < height) indices[(height - 1 - y) * width + x] = index;
+    ++x;
+  };
+  while (y < height) {
+    if (size - at < 2) return PX_ERR_READ;
+    const uint8_t count = data[at], value = data[at + 1];
+    at += 2;
+    if (count > 0) {  // encoded run
+      const size_t n = std::min<size_t>(count, x < width ? width - x : 0);
+      for (size_t i = 0; i < n; ++i) put(four ? uint8_t(i & 1 ? value & 15 : value >> 4) : value);
+      x += count - n;
+    } else if (value == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of bitmap
+      break;
+    } else if (value == 2) {  // delta: right and up
+      if (size - at < 2) return PX_ERR_READ;
+      x += data[at];
+      y += data[at + 1];
+      at += 2;
+    } else {  // absolute run of `value` pixels, padded to a 16-bit boundary
+      const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
+      const size_t padded = (bytes + 1) & ~size_t(1);
+      if (size - at < padded) return PX_ERR_READ;
+      for (size_t i = 0; i < value; ++i)
+        put(four ? uint8_t(i & 1 ? data[at + i / 2] & 15 : data[at + i / 2] >> 4) : data[at + i]);
+      at += padded;
+    }
+  }
+  return PX_OK;
+}
+
 }  // namespace
 
 int BmpInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
@@ -124,13 +174,23 @@ int BmpLoad(const uint8_t* data, size_t size, PxPage** out) {
   Header h;
   int result = ParseHeader(data, size, h);
   if (result != PX_OK) return result;
-  const uint64_t rowBytes = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4;
-  if (h.dataOffset > size || rowBytes * uint64_t(h.height) > size - h.dataOffset) return PX_ERR_READ;
+  const bool rle = h.compression == kRle8 || h.compression == kRle4;
+  if (h.dataOffset > size) return PX_ERR_READ;
+  std::vector<uint8_t> indices;  // run-length data expanded: one byte per pixel, top-down
+  if (rle) {
+    result = DecodeRle(h, data + h.dataOffset, size - h.dataOffset, indices);
+    if (result != PX_OK) return result;
+    h.bpp = 8;  // the palette (resized to 16 entries for RLE4) covers every index
+    h.palette.resize(256 * 3, 0);
+  }
+  const uint64_t rowBytes = rle ? uint64_t(h.width) : ((uint64_t(h.width) * h.bpp + 31) / 32) * 4;
+  if (!rle && rowBytes * uint64_t(h.height) > size - h.dataOffset) return PX_ERR_READ;
   PageHolder page(NewPage(int32_t(h.width), int32_t(h.height), h.depth, h.xDpi, h.yDpi));
   if (!page.get()) return PX_ERR_NO_MEMORY;
   const bool inverted = h.depth == 1 && h.palette[0] == 255;
   for (int64_t y = 0; y < h.height; ++y) {
-    const uint8_t* src = data + h.dataOffset + rowBytes * uint64_t(h.topDown ? y : h.height - 1 - y);
+    const uint8_t* src = rle ? indices.data() + rowBytes * uint64_t(y)
+                             : data + h.dataOffset + rowBytes * uint64_t(h.topDown ? y : h.height - 1 - y);
     uint8_t* dst = PxPageRow(page.get(), int32_t(y));
     if (h.depth == 1) {
       const size_t bytes = size_t(h.width + 7) / 8;

@@ -3,8 +3,13 @@
 
 #include <jpeglib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
+#include <system_error>
+#include <thread>
 
 namespace pxfile {
 
@@ -135,49 +140,186 @@ struct Encode {
   ErrorManager err{};
   bool created = false;
   unsigned char* buffer = nullptr;
+  unsigned char* initial = nullptr;  // ours; libjpeg replaces `buffer` when it outgrows it
   unsigned long size = 0;
   ~Encode() {
     if (created) jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
+    if (buffer != initial) std::free(buffer);
+    std::free(initial);
   }
 };
 
 }  // namespace
 
-int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
-  if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
-  Encode e;
-  if (setjmp(e.err.jump)) return PX_ERR_INTERNAL;
-  SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
-  jpeg_create_compress(&e.cinfo);
-  e.created = true;
-  jpeg_mem_dest(&e.cinfo, &e.buffer, &e.size);
+namespace {
+
+// Compresses rows [first, first + count) of the page into the destination already set on the encoder;
+// restartRows > 0 asks for a restart marker every that many MCU rows. False when libjpeg failed.
+bool Compress(Encode& e, const PxPage* page, int quality, int32_t first = 0, int32_t count = -1,
+              int restartRows = 0) {
+  const JDIMENSION height = JDIMENSION(count < 0 ? page->height : count);
+  if (setjmp(e.err.jump)) return false;
   e.cinfo.image_width = JDIMENSION(page->width);
-  e.cinfo.image_height = JDIMENSION(page->height);
+  e.cinfo.image_height = height;
   e.cinfo.input_components = page->bitsPerPixel == 8 ? 1 : 3;
   e.cinfo.in_color_space = page->bitsPerPixel == 8 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&e.cinfo);
   jpeg_set_quality(&e.cinfo, quality, TRUE);
+  e.cinfo.restart_in_rows = restartRows;
   if (page->xDpi > 0 && page->yDpi > 0 && page->xDpi < 65536 && page->yDpi < 65536) {
     e.cinfo.density_unit = 1;
     e.cinfo.X_density = UINT16(page->xDpi);
     e.cinfo.Y_density = UINT16(page->yDpi);
   }
   jpeg_start_compress(&e.cinfo, TRUE);
+  // The page's rows are handed over as they are, a band at a time.
+  JSAMPROW rows[16];
   while (e.cinfo.next_scanline < e.cinfo.image_height) {
-    JSAMPROW rows[1] = {PxPageRow(page, int32_t(e.cinfo.next_scanline))};
-    jpeg_write_scanlines(&e.cinfo, rows, 1);
+    const JDIMENSION at = e.cinfo.next_scanline;
+    const JDIMENSION n = std::min<JDIMENSION>(16, e.cinfo.image_height - at);
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = PxPageRow(page, first + int32_t(at + i));
+    jpeg_write_scanlines(&e.cinfo, rows, n);
   }
   jpeg_finish_compress(&e.cinfo);
+  return true;
+}
+
+bool CompressToMemory(Encode& e, const PxPage* page, int quality, int32_t first, int32_t count,
+                      int restartRows) {
+  SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
+  jpeg_create_compress(&e.cinfo);
+  e.created = true;
+  // Room for a quarter of the raw rows up front (memory is only touched as it is written), so libjpeg
+  // seldom has to grow and copy its buffer.
+  const size_t guess = size_t(count) * size_t(page->width) * size_t(page->bitsPerPixel / 8) / 4 + 65536;
+  e.initial = static_cast<unsigned char*>(std::malloc(guess));
+  e.buffer = e.initial;
+  e.size = e.initial ? guess : 0;
+  jpeg_mem_dest(&e.cinfo, &e.buffer, &e.size);
+  return Compress(e, page, quality, first, count, restartRows);
+}
+
+uint16_t Be16(const uint8_t* p) {
+  return uint16_t(p[0] << 8 | p[1]);
+}
+
+// Offsets in a JPEG stream written by libjpeg: the frame header (SOF) and the first byte of entropy-
+// coded data after the scan header. False when the stream does not have the expected layout.
+bool Layout(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
+  if (size < 4 || d[0] != 0xFF || d[1] != 0xD8 || d[size - 2] != 0xFF || d[size - 1] != 0xD9) return false;
+  sof = 0;
+  for (size_t p = 2; p + 4 <= size && d[p] == 0xFF;) {
+    const uint8_t marker = d[p + 1];
+    const size_t length = Be16(d + p + 2);
+    if (length < 2 || p + 2 + length > size - 2) return false;
+    if ((marker == 0xC0 || marker == 0xC1) && length >= 8) sof = p;
+    if (marker == 0xDA) {
+      data = p + 2 + length;
+      return sof != 0;
+    }
+    p += 2 + length;
+  }
+  return false;
+}
+
+// Pages from this size on are compressed in bands on two threads.
+constexpr int64_t kBandPixels = 2 * 1000 * 1000;
+
+// The page in bands of whole MCU rows, compressed on two threads and joined with restart markers
+// (RST0..7 in turn): a restart only resets the entropy coder's DC prediction, so the decoded pixels
+// are those of a single pass, in about half the time on two cores. The first band's headers stand for
+// the whole image (its frame height patched); the restart interval is one band, so no band holds a
+// marker of its own. False (nothing written) when not worth it or anything fails: the caller makes a
+// single pass.
+bool CompressBands(const PxPage* page, int quality, const std::function<bool(const uint8_t*, size_t)>& emit) {
+  if (int64_t(page->width) * page->height < kBandPixels || std::thread::hardware_concurrency() < 2)
+    return false;
+  const int mcu = page->bitsPerPixel == 24 ? 16 : 8;  // libjpeg's defaults: 4:2:0 colour
+  const int64_t mcusPerRow = (page->width + mcu - 1) / mcu;
+  const int mcuRows = (page->height + mcu - 1) / mcu;
+  // Bands of at most half the page, and at most 65535 MCUs (the largest restart interval).
+  const int bandRows = int(std::min<int64_t>((mcuRows + 1) / 2, 65535 / mcusPerRow));
+  if (bandRows < 1 || mcuRows < 2) return false;
+  const int bands = (mcuRows + bandRows - 1) / bandRows;
+  std::vector<Encode> encoded(static_cast<size_t>(bands));
+  std::vector<char> ok(size_t(bands), 0);
+  std::atomic<int> next{0};
+  auto work = [&] {
+    for (int b; (b = next.fetch_add(1)) < bands;) {
+      const int32_t first = b * bandRows * mcu;
+      const int32_t count = std::min<int32_t>(bandRows * mcu, page->height - first);
+      ok[size_t(b)] =
+          CompressToMemory(encoded[size_t(b)], page, quality, first, count, b == 0 ? bandRows : 0);
+    }
+  };
+  try {
+    std::thread helper(work);
+    work();
+    helper.join();
+  } catch (const std::system_error&) {
+    return false;  // no thread to be had
+  }
+  std::vector<size_t> data(size_t(bands), 0);
+  size_t sof = 0;
+  for (int b = 0; b < bands; ++b) {
+    const Encode& e = encoded[size_t(b)];
+    size_t bandSof = 0;
+    if (!ok[size_t(b)] || !Layout(e.buffer, e.size, bandSof, data[size_t(b)])) return false;
+    if (b == 0) sof = bandSof;
+  }
+  const Encode& head = encoded[0];
+  const uint8_t height[2] = {uint8_t(page->height >> 8), uint8_t(page->height)};
+  if (!emit(head.buffer, sof + 5) || !emit(height, 2) ||
+      !emit(head.buffer + sof + 7, head.size - 2 - (sof + 7)))
+    return false;
+  for (int b = 1; b < bands; ++b) {
+    const Encode& e = encoded[size_t(b)];
+    const uint8_t marker[2] = {0xFF, uint8_t(0xD0 + (b - 1) % 8)};
+    if (!emit(marker, 2) || !emit(e.buffer + data[size_t(b)], e.size - 2 - data[size_t(b)])) return false;
+  }
+  const uint8_t end[2] = {0xFF, 0xD9};
+  return emit(end, 2);
+}
+
+}  // namespace
+
+int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
+  if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
+  jpeg.clear();
+  if (CompressBands(page, quality, [&](const uint8_t* p, size_t n) {
+        jpeg.insert(jpeg.end(), p, p + n);
+        return true;
+      }))
+    return PX_OK;
+  Encode e;
+  if (!CompressToMemory(e, page, quality, 0, page->height, 0)) return PX_ERR_INTERNAL;
   jpeg.assign(e.buffer, e.buffer + e.size);
   return PX_OK;
 }
 
+// Written straight to the file: a large page as its bands (compressed on two threads) one after the
+// other, a small one from libjpeg's output buffer.
 int JpegSave(const PxPage* page, const std::string& path, int factor) {
-  std::vector<uint8_t> jpeg;
-  int result = JpegEncode(page, JpegQualityFor(factor), jpeg);
-  if (result != PX_OK) return result;
-  return WriteFile(path, jpeg.data(), jpeg.size(), false);
+  if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return PX_ERR_WRITE;
+  std::setvbuf(file, nullptr, _IOFBF, 256 * 1024);
+  const int quality = JpegQualityFor(factor);
+  bool ok = CompressBands(
+      page, quality, [&](const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, file) == n; });
+  // Nothing is written when the bands fail, so a single pass starts at the file's beginning.
+  if (!ok && std::ftell(file) == 0) {
+    Encode e;
+    SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
+    jpeg_create_compress(&e.cinfo);
+    e.created = true;
+    jpeg_stdio_dest(&e.cinfo, file);
+    ok = Compress(e, page, quality);
+  }
+  ok = std::fflush(file) == 0 && !std::ferror(file) && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) std::remove(path.c_str());  // no half-written page left behind
+  return ok ? PX_OK : PX_ERR_WRITE;
 }
 
 }  // namespace pxfile

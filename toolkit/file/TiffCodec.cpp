@@ -137,6 +137,12 @@ int ReadLayout(TIFF* tif, Layout& l) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &l.planar);
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &l.photometric))
     l.photometric = l.spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISWHITE;
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  if (compression == COMPRESSION_JPEG && l.photometric == PHOTOMETRIC_YCBCR && l.spp == 3 && l.bps == 8) {
+    // libjpeg converts to RGB itself, far cheaper than libtiff's RGBA reader.
+    if (TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) l.photometric = PHOTOMETRIC_RGB;
+  }
   const bool grey = l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK;
   if (grey && l.bps == 1 && l.spp == 1)
     l.depth = 1;
@@ -152,18 +158,48 @@ int ReadLayout(TIFF* tif, Layout& l) {
   return CheckPageSize(l.width, l.height);
 }
 
+// Copies rows in the file's layout into the page (min-is-white grey and bilevel inverted).
+void StoreRows(const Layout& l, const uint8_t* src, tmsize_t srcStride, int32_t need, uint32_t first,
+               uint32_t count, PxPage* page) {
+  const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
+  for (uint32_t r = 0; r < count; ++r, src += srcStride) {
+    uint8_t* dst = PxPageRow(page, int32_t(first + r));
+    std::memcpy(dst, src, size_t(need));
+    if (invert)
+      for (int32_t i = 0; i < need; ++i) dst[i] = uint8_t(~dst[i]);
+  }
+}
+
+// Largest strip decoded in one piece. Whole strips let libtiff hand Deflate data to libdeflate
+// (several times faster than zlib's streaming inflate) and skip per-row codec calls; a file made of
+// one huge strip is read row by row instead, so memory stays about one page.
+constexpr tmsize_t kMaxStripBytes = 16 << 20;
+
 int LoadDirect(TIFF* tif, const Layout& l, PxPage* page) {
   const tmsize_t scan = TIFFScanlineSize(tif);
   const int32_t need = l.bps == 1 ? (int32_t(l.width) + 7) / 8 : int32_t(l.width) * l.spp;
   if (scan < need) return PX_ERR_CORRUPT;
+  uint32_t rowsPerStrip = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  rowsPerStrip = std::min(std::max<uint32_t>(rowsPerStrip, 1), l.height);
+  const tmsize_t stripBytes = TIFFStripSize(tif);
+  const uint32_t strips = (l.height - 1) / rowsPerStrip + 1;
+  if (stripBytes > 0 && stripBytes <= kMaxStripBytes && stripBytes >= tmsize_t(rowsPerStrip) * scan &&
+      TIFFNumberOfStrips(tif) >= strips) {
+    std::vector<uint8_t> strip(static_cast<size_t>(stripBytes));
+    for (uint32_t s = 0; s < strips; ++s) {
+      const uint32_t first = s * rowsPerStrip;
+      const uint32_t rows = std::min(rowsPerStrip, l.height - first);
+      if (TIFFReadEncodedStrip(tif, s, strip.data(), tmsize_t(-1)) < tmsize_t(rows) * scan)
+        return PX_ERR_CORRUPT;
+      StoreRows(l, strip.data(), scan, need, first, rows, page);
+    }
+    return PX_OK;
+  }
   std::vector<uint8_t> row(static_cast<size_t>(scan));
-  const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
   for (uint32_t y = 0; y < l.height; ++y) {
     if (TIFFReadScanline(tif, row.data(), y, 0) < 0) return PX_ERR_CORRUPT;
-    uint8_t* dst = PxPageRow(page, int32_t(y));
-    std::memcpy(dst, row.data(), size_t(need));
-    if (invert)
-      for (int32_t i = 0; i < need; ++i) dst[i] = uint8_t(~dst[i]);
+    StoreRows(l, row.data(), scan, need, y, 1, page);
   }
   return PX_OK;
 }

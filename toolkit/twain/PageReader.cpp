@@ -13,6 +13,7 @@
 
 #include "toolkit/twain/NetDeviceProbe.h"
 #include "toolkit/twain/SigpipeBlock.h"
+#include "pxclass/PxPageAlloc.h"
 
 namespace pxtwain {
 
@@ -85,14 +86,21 @@ class Assembler {
 
   // Consumes bytes of the current frame; false with an error text when the page cannot grow.
   bool Add(const unsigned char* data, size_t length, std::string& error) {
+    const size_t line = m_line.size();
     while (length > 0) {
+      if (m_fill == 0 && length >= line) {  // whole lines go to the page without the line buffer
+        if (!StoreLine(data, error)) return false;
+        data += line;
+        length -= line;
+        continue;
+      }
       const size_t take = std::min(length, m_line.size() - m_fill);
       std::memcpy(m_line.data() + m_fill, data, take);
       m_fill += take;
       data += take;
       length -= take;
-      if (m_fill == m_line.size()) {
-        if (!StoreLine(error)) return false;
+      if (m_fill == line) {
+        if (!StoreLine(m_line.data(), error)) return false;
         m_fill = 0;
       }
     }
@@ -122,11 +130,10 @@ class Assembler {
     return false;
   }
 
-  bool StoreLine(std::string& error) {
+  bool StoreLine(const unsigned char* in, std::string& error) {
     if (m_declaredLines > 0 && m_row >= m_declaredLines) return true;  // lines beyond the declared height
     if (m_row >= m_page->height && !Grow(error)) return false;
     unsigned char* out = m_page->pixels + static_cast<size_t>(m_row) * m_page->stride;
-    const unsigned char* in = m_line.data();
     const int w = m_width;
     const int depth = m_params.depth;
     auto sample = [&](long long index) -> unsigned char {
@@ -307,6 +314,7 @@ PxPage* PageReader::NewPage(int width, int height, int bitsPerPixel) {
     std::free(page);
     return nullptr;
   }
+  PxPagePrefault(page->pixels, static_cast<size_t>(bytes));
   page->width = width;
   page->height = height;
   page->bitsPerPixel = bitsPerPixel;

@@ -1,0 +1,132 @@
+// The fast paths of TIFF reading and JPEG writing. TIFF pages are read strip by strip (whole strips,
+// so Deflate goes through libdeflate), row by row when a strip is too large, and JPEG-compressed YCbCr
+// pages are decoded to RGB by libjpeg: each compared pixel by pixel with ImageMagick's decoding. Large
+// JPEG pages, written in bands, decode like a single pass.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ToolkitFixture.h"
+#include "pxclass/PxError.h"
+
+namespace toolkit_test {
+namespace {
+
+TEST_F(ToolkitTest, ReadsTiffStripsLikeImageMagick) {
+  struct Case {
+    const char* name;
+    const char* command;  // ImageMagick, with OUT as the output
+    int bpp;
+    int tolerance;  // largest difference per channel
+  };
+  const Case cases[] = {
+      {"zip_odd_strips.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 5 -compress Zip -define tiff:rows-per-strip=7 OUT",
+       24, 0},
+      {"lzw_predictor.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 6 -compress LZW -define tiff:predictor=2 "
+       "-define tiff:rows-per-strip=16 OUT",
+       24, 0},
+      {"grey_min_is_white.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 7 -colorspace Gray -compress Zip "
+       "-define tiff:photometric=min-is-white -define tiff:rows-per-strip=5 OUT",
+       8, 0},
+      {"one_strip.tif",
+       "convert -size 97x61 gradient:red-blue -depth 8 -compress None -define tiff:rows-per-strip=61 OUT", 24,
+       0},
+      // 17 MB in one strip: read row by row.
+      {"huge_strip.tif",
+       "convert -size 2400x2400 gradient:red-blue -depth 8 -compress Zip -define tiff:rows-per-strip=2400 "
+       "OUT",
+       24, 0},
+      // YCbCr 4:2:0: libjpeg's upsampling, where ImageMagick may use its own.
+      {"jpeg_ycbcr.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 8 -compress JPEG -quality 90 -define "
+       "tiff:rows-per-strip=16 "
+       "OUT",
+       24, 3},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Path(c.name);
+    std::string command = c.command;
+    command.replace(command.find("OUT"), 3, file);
+    int status = -1;
+    Shell(command, &status);
+    ASSERT_EQ(status, 0) << command;
+    PxBitmapBase page;
+    ASSERT_EQ(page.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << c.name;
+    EXPECT_EQ(page.GetBitsPerPixel(), c.bpp) << c.name;
+    const std::vector<uint8_t> ours = PageRgb(page.Page());
+    const std::vector<uint8_t> theirs = MagickRgb(file);
+    ASSERT_EQ(ours.size(), theirs.size()) << c.name;
+    int worst = 0;
+    for (size_t i = 0; i < ours.size(); ++i) worst = std::max(worst, std::abs(int(ours[i]) - int(theirs[i])));
+    EXPECT_LE(worst, c.tolerance) << c.name;
+  }
+}
+
+// A strip whose compressed data is damaged fails the page instead of leaving part of it blank.
+TEST_F(ToolkitTest, DamagedTiffStripFailsThePage) {
+  const std::string file = Path("damaged.tif");
+  int status = -1;
+  Shell("convert -size 97x61 plasma:fractal -depth 8 -seed 9 -compress Zip -define tiff:rows-per-strip=20 '" +
+            file + "'",
+        &status);
+  ASSERT_EQ(status, 0);
+  // The strips follow the 8-byte header; overwrite a stretch inside the first one.
+  FILE* f = std::fopen(file.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 40, SEEK_SET);
+  for (int i = 0; i < 200; ++i) std::fputc(0xA5 ^ i, f);
+  std::fclose(f);
+  PxBitmapBase page;
+  EXPECT_LT(page.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), 0);
+  EXPECT_FALSE(page.IsAllocated());
+}
+
+// Large pages are compressed in bands on two threads joined by restart markers: the file must decode
+// to exactly the pixels of libjpeg's own single pass (cjpeg, same quality and defaults), colour and grey,
+// including a last band shorter than the others, a width that is not a multiple of the MCU and a page
+// wide enough for more than two bands.
+TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
+  struct Case {
+    int width, height, bpp;
+  };
+  // 9000 wide: a band may hold at most 65535 MCUs, so three bands and two restart markers.
+  const Case cases[] = {{2001, 1203, 24}, {1733, 1401, 8}, {9000, 1200, 8}};
+  for (const Case& c : cases) {
+    const std::string tag = std::to_string(c.width) + "x" + std::to_string(c.bpp);
+    PxBitmapBase page;
+    MakePage(page, c.width, c.height, c.bpp, 300, 300);
+    const std::string ours = Path(tag + ".jpg"), plain = Path(tag + ".bmp"), single = Path(tag + "-1.jpg");
+    ASSERT_EQ(page.Save(ours.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);  // factor 100: quality 75
+    ASSERT_EQ(page.Save(plain.c_str(), 6, 0, 100, 1, nullptr), PX_OK);
+    int status = -1;
+    Shell("convert '" + plain + "' " + (c.bpp == 8 ? "pgm" : "ppm") + ":- | cjpeg -quality 75 -outfile '" +
+              single + "'",
+          &status);
+    ASSERT_EQ(status, 0) << tag;
+    std::ifstream in(ours, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (std::thread::hardware_concurrency() > 1) {
+      EXPECT_NE(bytes.find("\xFF\xDD"), std::string::npos) << tag << ": no restart interval, so no bands";
+      EXPECT_NE(bytes.find("\xFF\xD0"), std::string::npos) << tag;
+    }
+    PxBitmapBase a, b;
+    ASSERT_EQ(a.Load(ours.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+    ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+    EXPECT_EQ(a.GetHeight(), c.height) << tag;
+    EXPECT_EQ(a.GetBitsPerPixel(), c.bpp) << tag;
+    EXPECT_EQ(MaxDifference(a, b), 0) << tag;
+    EXPECT_EQ(PageRgb(a.Page()), MagickRgb(ours)) << tag << ": ImageMagick reads it the same";
+  }
+}
+
+}  // namespace
+}  // namespace toolkit_test
