@@ -48,6 +48,10 @@ QDialog* Modal() {
   return qobject_cast<QDialog*>(QApplication::activeModalWidget());
 }
 
+// For timer callbacks: processing events there could run a pending animated click whose modal loop
+// would then block the very timer that waits for the window it opens.
+QDialog* CurrentModal() { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); }
+
 template <class T>
 T* Child(QWidget* parent, int id) {
   return parent == nullptr ? nullptr : parent->findChild<T*>(QStringLiteral("ctl_%1").arg(id));
@@ -70,7 +74,7 @@ int FocusId(QWidget* window) {
 void WhenOpenedOver(QWidget* over, std::function<void(QDialog*)> fn) {
   auto* poll = new QTimer;
   QObject::connect(poll, &QTimer::timeout, [poll, over, fn] {
-    QDialog* d = Modal();
+    QDialog* d = CurrentModal();
     if (d == nullptr || d == over) return;
     poll->stop();
     poll->deleteLater();
@@ -81,7 +85,7 @@ void WhenOpenedOver(QWidget* over, std::function<void(QDialog*)> fn) {
 
 // Runs fn on the next modal window that opens (the calls that open one block until it closes).
 void WhenShown(std::function<void(QDialog*)> fn) {
-  QTimer::singleShot(0, [fn] { fn(Modal()); });
+  QTimer::singleShot(0, [fn] { fn(CurrentModal()); });
 }
 
 class HalyardDlgQtTest : public ::testing::Test {
