@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +31,38 @@ inline std::string Quote(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The mail tests' SMTP server (aiosmtpd) on a loopback port, delivering into the Maildir `received`;
+// it stops when `server` is closed with pclose. Port empty: it did not start.
+struct SmtpServer {
+  FILE* server = nullptr;
+  std::string port;
+};
+
+inline SmtpServer StartSmtpServer(const fs::path& received, const fs::path& portFile) {
+  SmtpServer smtp;
+  smtp.server =
+      popen(("/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/smtp_server.py") +
+             " --maildir " + Quote(received.string()) + " > " + Quote(portFile.string()))
+                .c_str(),
+            "w");
+  if (smtp.server == nullptr) return smtp;
+  for (int i = 0; i < 200 && smtp.port.empty(); ++i) {
+    const std::string text = ReadFile(portFile);
+    if (text.rfind("PORT ", 0) == 0 && text.find('\n') != std::string::npos)
+      smtp.port = text.substr(5, text.find('\n') - 5);
+    if (smtp.port.empty()) usleep(25000);
+  }
+  if (smtp.port.empty()) {
+    pclose(smtp.server);
+    smtp.server = nullptr;
+  }
+  return smtp;
 }
 
 struct RunResult {

@@ -29,9 +29,7 @@ using product_run::Quote;
 using product_run::ReadFile;
 using product_run::RunResult;
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using product_run::Has;
 
 bool WriteText(const char* path, const std::string& text) {
   std::ofstream out(path);

@@ -23,9 +23,7 @@ using product_run::Quote;
 using product_run::ReadFile;
 using product_run::RunResult;
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using product_run::Has;
 
 size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -63,21 +61,10 @@ class QsScanTest : public product_run::ProductRun {
 TEST_F(QsScanTest, MailQuickSetSendsTheScanSilently) {
   const fs::path received = m_dir / "received";
   const fs::path portFile = m_dir / "smtp-port.txt";
-  FILE* server =
-      popen(("/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/smtp_server.py") +
-             " --maildir " + Quote(received.string()) + " > " + Quote(portFile.string()))
-                .c_str(),
-            "w");
-  ASSERT_NE(server, nullptr);
-  std::string port;
-  for (int i = 0; i < 200 && port.empty(); ++i) {
-    const std::string text = ReadFile(portFile);
-    if (text.rfind("PORT ", 0) == 0 && text.find('\n') != std::string::npos)
-      port = text.substr(5, text.find('\n') - 5);
-    if (port.empty()) usleep(25000);
-  }
-  if (port.empty()) pclose(server);
-  ASSERT_FALSE(port.empty()) << "the SMTP server did not start";
+  const product_run::SmtpServer smtp = product_run::StartSmtpServer(received, portFile);
+  ASSERT_FALSE(smtp.port.empty()) << "the SMTP server did not start";
+  FILE* server = smtp.server;
+  const std::string& port = smtp.port;
   // The mail profile lives in the test's own configuration folder; marlin3 inherits it.
   setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
   ASSERT_EQ(0, Shell(Bin("marlin3-mail") + " create --address scanner@example.org --host 127.0.0.1 --port " +

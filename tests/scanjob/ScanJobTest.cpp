@@ -301,19 +301,10 @@ TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
 void ScanJobTest::MailRoad(bool withStore, std::string& raw) {
   const fs::path received = m_dir / "received";
   const fs::path portFile = m_dir / "smtp-port.txt";
-  FILE* server =
-      popen(("/usr/bin/python3 " + Quote(std::string(MARLIN3_SOURCE_DIR) + "/tests/mail/smtp_server.py") +
-             " --maildir " + Quote(received.string()) + " > " + Quote(portFile.string()))
-                .c_str(),
-            "w");
-  ASSERT_NE(server, nullptr);
-  std::string port;
-  for (int i = 0; i < 100 && port.empty(); ++i) {
-    const std::string text = ReadFile(portFile);
-    if (text.rfind("PORT ", 0) == 0) port = text.substr(5, text.find('\n') - 5);
-    if (port.empty()) usleep(50000);
-  }
-  ASSERT_FALSE(port.empty()) << "the SMTP server did not start";
+  const product_run::SmtpServer smtp = product_run::StartSmtpServer(received, portFile);
+  ASSERT_FALSE(smtp.port.empty()) << "the SMTP server did not start";
+  FILE* server = smtp.server;
+  const std::string& port = smtp.port;
   const std::string xdg = "XDG_CONFIG_HOME=" + Quote((m_dir / "config").string()) + " ";
   // Without a message store Extended MAPI cannot work, and the job falls back to Simple MAPI.
   ASSERT_EQ(

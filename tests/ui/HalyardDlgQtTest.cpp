@@ -50,7 +50,9 @@ QDialog* Modal() {
 
 // For timer callbacks: processing events there could run a pending animated click whose modal loop
 // would then block the very timer that waits for the window it opens.
-QDialog* CurrentModal() { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); }
+QDialog* CurrentModal() {
+  return qobject_cast<QDialog*>(QApplication::activeModalWidget());
+}
 
 template <class T>
 T* Child(QWidget* parent, int id) {

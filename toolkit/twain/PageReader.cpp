@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "pxclass/PxPageAlloc.h"
 #include "toolkit/twain/NetDeviceProbe.h"
 #include "toolkit/twain/SigpipeBlock.h"
-#include "pxclass/PxPageAlloc.h"
 
 namespace pxtwain {
 
