@@ -114,10 +114,13 @@ TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
     ASSERT_EQ(status, 0) << tag;
     std::ifstream in(ours, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Sanitizer builds compress in one pass (see JpegCodec.cpp), so only the pixels are compared there.
+#if !defined(__SANITIZE_ADDRESS__)
     if (std::thread::hardware_concurrency() > 1) {
       EXPECT_NE(bytes.find("\xFF\xDD"), std::string::npos) << tag << ": no restart interval, so no bands";
       EXPECT_NE(bytes.find("\xFF\xD0"), std::string::npos) << tag;
     }
+#endif
     PxBitmapBase a, b;
     ASSERT_EQ(a.Load(ours.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
     ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
