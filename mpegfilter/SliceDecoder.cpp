@@ -55,15 +55,20 @@ inline int HalfRound(int x) {
 }
 
 // 7.2.2 to 7.4: run/level codes of one block after its first coefficient, with inverse
-// quantisation and saturation; specialised so the per-coefficient work has no mode tests.
+// quantisation and saturation; specialised so the per-coefficient work has no mode tests. wq[i]
+// is W[scan[i]] * quantiser_scale. The bit cache stays in registers; each code, escapes included
+// (at most 28 bits), reads from the 32 bits topped up before it.
 template <bool kIntra, bool kMpeg2>
 bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& general,
-                  const vlc::DctCode* pCodes, const uint8_t* W, int qs, const uint8_t* scan, short* blk,
-                  int i, int* pSum, int* pLast) {
+                  const vlc::DctCode* pCodes, const int* wq, const uint8_t* scan, short* blk, int i,
+                  int* pSum, int* pLast) {
   int sum = *pSum;
   int nLast = *pLast;
+  bool ok = true;
+  StreamReader::Bits b = r.Take();
   for (;;) {
-    const uint32_t w = r.Peek32();
+    r.Ensure32(b);
+    const uint32_t w = b.Peek(32);
     const DctVlc::Entry& e = fast.Look(w);
     int run, level;
     bool neg;
@@ -71,27 +76,36 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
       run = e.nRun;
       neg = e.nLevel < 0;
       level = neg ? -e.nLevel : e.nLevel;
-      r.Skip(e.nLength);
+      b.Skip(e.nLength);
     } else if (e.nKind == DctVlc::kEndOfBlock) {
-      r.Skip(e.nLength);
+      b.Skip(e.nLength);
       break;
     } else if (e.nKind == DctVlc::kEscape) {
-      r.Skip(6);
-      run = static_cast<int>(r.Get(6));
+      b.Skip(6);
+      run = static_cast<int>(b.Get(6));
       if (kMpeg2) {
-        int v = static_cast<int>(r.Get(12));
+        int v = static_cast<int>(b.Get(12));
         if (v & 0x800) v -= 4096;
-        if (v == 0 || v == -2048) return false;
+        if (v == 0 || v == -2048) {
+          ok = false;
+          break;
+        }
         neg = v < 0;
         level = neg ? -v : v;
       } else {
-        int v = static_cast<int>(r.Get(8));
+        int v = static_cast<int>(b.Get(8));
         if (v == 0) {
-          v = static_cast<int>(r.Get(8));
-          if (v < 128) return false;
+          v = static_cast<int>(b.Get(8));
+          if (v < 128) {
+            ok = false;
+            break;
+          }
         } else if (v == 128) {
-          v = static_cast<int>(r.Get(8)) - 256;
-          if (v > -128) return false;
+          v = static_cast<int>(b.Get(8)) - 256;
+          if (v > -128) {
+            ok = false;
+            break;
+          }
         } else if (v > 128) {
           v -= 256;
         }
@@ -102,18 +116,27 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
       // Codes of ten bits and more: the general two-level look-up.
       int len = 0;
       const int idx = general.Decode(w, &len);
-      if (idx < 0) return false;
+      if (idx < 0) {
+        ok = false;
+        break;
+      }
       const vlc::DctCode& c = pCodes[idx];
-      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) return false;  // short codes: not here
+      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) {  // short codes: not here
+        ok = false;
+        break;
+      }
       run = c.nRun;
       level = c.nLevel;
       neg = (w >> (31 - len)) & 1;
-      r.Skip(len + 1);
+      b.Skip(len + 1);
     }
     i += run;
-    if (i > 63) return false;
+    if (i > 63) {
+      ok = false;
+      break;
+    }
     const int pos = scan[i];
-    int val = kIntra ? (level * W[pos] * qs) >> 4 : ((2 * level + 1) * W[pos] * qs) >> 5;
+    int val = kIntra ? (level * wq[i]) >> 4 : ((2 * level + 1) * wq[i]) >> 5;
     if (!kMpeg2 && !(val & 1) && val) --val;  // ISO/IEC 11172-2 oddification
     if (neg) {
       if (val > 2048) val = 2048;
@@ -126,9 +149,10 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
     if (pos > nLast) nLast = pos;
     ++i;
   }
+  r.Give(b);
   *pSum = sum;
   *pLast = nLast;
-  return true;
+  return ok;
 }
 
 }  // namespace
@@ -152,6 +176,7 @@ void SliceDecoder::BeginPicture(const Picture& pic) {
   m_scan = pp.bAlternateScan ? pxscan::kAlternate : pxscan::kZigzag;
   m_last = Motion{};
   std::memset(m_block, 0, sizeof(m_block));
+  for (int& q : m_wqScale) q = -1;  // matrices and scan may change between pictures
 }
 
 bool SliceDecoder::DecodeSlice(StreamReader& r, int nSliceCode) {
@@ -579,6 +604,13 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
                          ? (bIntra ? seq.intraMatrix : seq.nonIntraMatrix)
                          : (bIntra ? seq.chromaIntraMatrix : seq.chromaNonIntraMatrix);
   const int qs = m_nQScale;
+  // W[scan[i]] * quantiser_scale, kept per matrix until the scale changes.
+  const int k = (bIntra ? 0 : 1) + (W == seq.intraMatrix || W == seq.nonIntraMatrix ? 0 : 2);
+  int* wq = m_wq[k];
+  if (m_wqScale[k] != qs) {
+    for (int j = 0; j < 64; ++j) wq[j] = W[m_scan[j]] * qs;
+    m_wqScale[k] = qs;
+  }
   int sum = 0;
   int nLast = 0;
   int i = 0;
@@ -618,7 +650,7 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
     if (r.Peek(1)) {
       const int sgn = static_cast<int>(r.Peek(2) & 1);
       r.Skip(2);
-      int val = ((2 + 1) * W[m_scan[0]] * qs) >> 5;
+      int val = (3 * wq[0]) >> 5;
       if (!m_bMpeg2 && val && !(val & 1)) --val;
       // 7.4.3 saturation (3 x 255 x 112 / 32 exceeds the range).
       if (sgn)
@@ -634,11 +666,11 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
   const DctVlc& fast = DctVlc::Get(pTab == &t.dct1);
   bool ok;
   if (bIntra)
-    ok = m_bMpeg2 ? Coefficients<true, true>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast)
-                  : Coefficients<true, false>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast);
+    ok = m_bMpeg2 ? Coefficients<true, true>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast)
+                  : Coefficients<true, false>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast);
   else
-    ok = m_bMpeg2 ? Coefficients<false, true>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast)
-                  : Coefficients<false, false>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast);
+    ok = m_bMpeg2 ? Coefficients<false, true>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast)
+                  : Coefficients<false, false>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast);
   if (!ok) return false;
   if (m_bMpeg2 && !(sum & 1)) {  // 7.4.4 mismatch control
     blk[63] ^= 1;
