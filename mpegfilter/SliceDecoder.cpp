@@ -17,7 +17,7 @@ constexpr uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,
                                          24, 28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
 
 struct Lookups {
-  vlc::VlcLookup mba, mbI, mbP, mbB, cbp, motion, dcLuma, dcChroma, dct0, dct1;
+  vlc::VlcLookup mba, mbI, mbP, mbB, cbp, motion, dct0, dct1;
   Lookups() {
     mba.Build(vlc::kMacroblockAddressIncrement, 11);
     mbI.Build(vlc::kMacroblockTypeI, 2);
@@ -25,8 +25,6 @@ struct Lookups {
     mbB.Build(vlc::kMacroblockTypeB, 6);
     cbp.Build(vlc::kCodedBlockPattern, 9);
     motion.Build(vlc::kMotionCode, 11);
-    dcLuma.Build(vlc::kDctDcSizeLuma, 9);
-    dcChroma.Build(vlc::kDctDcSizeChroma, 10);
     dct0.Build(vlc::kDctTableZero, 10);
     dct1.Build(vlc::kDctTableOne, 10);
   }
@@ -35,6 +33,32 @@ struct Lookups {
 const Lookups& Tables() {
   static const Lookups s_tables;
   return s_tables;
+}
+
+// dct_dc_size_luma/chroma (Tables B.12, B.13, codes of at most 10 bits) resolved by one look-up
+// of the next 10 bits: size and code length; length 0 marks a bit pattern that is no code.
+struct DcSizes {
+  struct Entry {
+    uint8_t nSize;
+    uint8_t nLength;
+  };
+  Entry e[2][1024] = {};
+  DcSizes() {
+    for (int c = 0; c < 2; ++c) {
+      const vlc::Table<vlc::Code>& t = c == 0 ? vlc::kDctDcSizeLuma : vlc::kDctDcSizeChroma;
+      for (size_t i = 0; i < t.nCount; ++i) {
+        const vlc::Code& k = t.pEntries[i];
+        const uint32_t nFirst = k.nCode << (10 - k.nLength);
+        for (uint32_t j = 0; j < (1u << (10 - k.nLength)); ++j)
+          e[c][nFirst + j] = Entry{static_cast<uint8_t>(k.nValue), k.nLength};
+      }
+    }
+  }
+};
+
+const DcSizes& DcTable() {
+  static const DcSizes s_dc;
+  return s_dc;
 }
 
 inline int Decode(const vlc::VlcLookup& t, const vlc::Table<vlc::Code>& codes, StreamReader& r) {
@@ -159,6 +183,7 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
 
 SliceDecoder::SliceDecoder() {
   Tables();
+  DcTable();
 }
 
 void SliceDecoder::BeginPicture(const Picture& pic) {
@@ -618,16 +643,22 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
   const vlc::DctCode* pCodes = vlc::kDctTableZero.pEntries;
   if (bIntra) {
     // 7.2.1 DC coefficient
-    int len = 0;
-    const int idx = (comp == 0 ? t.dcLuma : t.dcChroma).Decode(r.Peek32(), &len);
-    if (idx < 0) return false;
-    r.Skip(len);
-    const int size = (comp == 0 ? vlc::kDctDcSizeLuma : vlc::kDctDcSizeChroma).pEntries[idx].nValue;
+    // Size code (at most 10 bits) and differential (at most 11) from one top-up.
+    StreamReader::Bits bits = r.Take();
+    r.Ensure32(bits);
+    const DcSizes::Entry d = DcTable().e[comp == 0 ? 0 : 1][bits.Peek(10)];
+    if (d.nLength == 0) {
+      r.Give(bits);
+      return false;
+    }
+    bits.Skip(d.nLength);
+    const int size = d.nSize;
     int diff = 0;
     if (size) {
-      diff = static_cast<int>(r.Get(size));
+      diff = static_cast<int>(bits.Get(size));
       if (!(diff & (1 << (size - 1)))) diff = diff - (1 << size) + 1;
     }
+    r.Give(bits);
     m_dcPred[comp] += diff;
     // Keep the predictor within what the precision allows so damaged data cannot overflow.
     const int limit = (1 << (8 + pp.nIntraDcPrecision)) - 1;
