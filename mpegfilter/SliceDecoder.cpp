@@ -136,8 +136,13 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
         neg = v < 0;
         level = neg ? -v : v;
       }
+    } else if (const DctVlc::Entry& l = fast.LookLong(w); l.nKind == DctVlc::kRunLevel) {
+      run = l.nRun;
+      neg = l.nLevel < 0;
+      level = neg ? -l.nLevel : l.nLevel;
+      b.Skip(l.nLength);
     } else {
-      // Codes of ten bits and more: the general two-level look-up.
+      // Whatever the long table does not hold (invalid codes): the general two-level look-up.
       int len = 0;
       const int idx = general.Decode(w, &len);
       if (idx < 0) {
