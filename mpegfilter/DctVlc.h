@@ -12,12 +12,15 @@
 class DctVlc {
  public:
   enum Kind : uint8_t { kRunLevel = 0, kEndOfBlock = 1, kEscape = 2, kLong = 3 };
-  struct Entry {
+  // Eight bytes, so the index scales in the load itself (the look-up is on the decoder's
+  // critical path: window, entry, skip, next window).
+  struct alignas(8) Entry {
     int16_t nLevel;  // signed (sign bit included in nLength)
     uint8_t nRun;
     uint8_t nLength;  // bits to skip for kRunLevel (code + sign) and kEndOfBlock
     uint8_t nKind;
   };
+  static_assert(sizeof(Entry) == 8);
   static constexpr int kBits = 10;
 
   // bTableOne: Table B.15, else B.14.
