@@ -336,6 +336,12 @@ void IdctChenWangReference(short* block) {
   for (int i = 0; i < 8; ++i) IdctColumn(block + i);
 }
 
+void IdctChenWangSse2(short* block) {
+  __m128i r[8];
+  Transform(block, r);
+  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), r[k]);
+}
+
 void IdctChenWang(short* block) {
   __m128i r[8];
   TransformBest(block, r);

@@ -53,6 +53,9 @@ TEST(FastPaths, SimdIdctEqualsScalar) {
     IdctChenWangReference(a);
     IdctChenWang(b);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], b[i]) << "block " << n << " sample " << i;
+    std::copy(in, in + 64, c);
+    IdctChenWangSse2(c);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], c[i]) << "SSE2, block " << n << " sample " << i;
 
     // Fused write-back: intra store and prediction add, both with 0..255 clipping.
     uint8_t pred[8 * 11], put[8 * 11], add[8 * 11];
