@@ -6,6 +6,7 @@
 #include "mpegfilter/Idct.h"
 
 #include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstdint>
 
@@ -233,6 +234,101 @@ template <bool kRow>
   Pass8<false>(r);
 }
 
+// AVX2: the same pass over all eight lanes at once, 32-bit intermediates in one register.
+#define PX_AVX2 __attribute__((target("avx2")))
+
+PX_AVX2 inline __m256i Pair8(short a, short b) {
+  return _mm256_set1_epi32(
+      static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a)));
+}
+
+PX_AVX2 inline __m256i Mul181Round8(__m256i s) {
+  const __m256i hi = _mm256_srai_epi32(s, 8);
+  const __m256i lo = _mm256_and_si256(s, _mm256_set1_epi32(255));
+  const __m256i c181 = _mm256_set1_epi32(181);
+  return _mm256_add_epi32(
+      _mm256_mullo_epi32(hi, c181),
+      _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(lo, c181), _mm256_set1_epi32(128)), 8));
+}
+
+PX_AVX2 inline __m256i Both(__m128i lo, __m128i hi) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+template <bool kRow>
+PX_AVX2 inline void Pass8Avx2(__m128i* r) {
+  const __m256i c04 = Both(_mm_unpacklo_epi16(r[0], r[4]), _mm_unpackhi_epi16(r[0], r[4]));
+  const __m256i c17 = Both(_mm_unpacklo_epi16(r[1], r[7]), _mm_unpackhi_epi16(r[1], r[7]));
+  const __m256i c53 = Both(_mm_unpacklo_epi16(r[5], r[3]), _mm_unpackhi_epi16(r[5], r[3]));
+  const __m256i c26 = Both(_mm_unpacklo_epi16(r[2], r[6]), _mm_unpackhi_epi16(r[2], r[6]));
+  const int nIn = kRow ? 2048 : 256;
+  const __m256i round0 = _mm256_set1_epi32(kRow ? 128 : 8192);
+  const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(c04, Pair8(nIn, nIn)), round0);
+  const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(c04, Pair8(nIn, -nIn)), round0);
+  __m256i x4 = _mm256_madd_epi16(c17, Pair8(kW1, kW7));
+  __m256i x5 = _mm256_madd_epi16(c17, Pair8(kW7, -kW1));
+  __m256i x6 = _mm256_madd_epi16(c53, Pair8(kW5, kW3));
+  __m256i x7 = _mm256_madd_epi16(c53, Pair8(kW3, -kW5));
+  __m256i x2 = _mm256_madd_epi16(c26, Pair8(kW6, -kW2));
+  __m256i x3 = _mm256_madd_epi16(c26, Pair8(kW2, kW6));
+  if (!kRow) {
+    const __m256i four = _mm256_set1_epi32(4);
+    x4 = _mm256_srai_epi32(_mm256_add_epi32(x4, four), 3);
+    x5 = _mm256_srai_epi32(_mm256_add_epi32(x5, four), 3);
+    x6 = _mm256_srai_epi32(_mm256_add_epi32(x6, four), 3);
+    x7 = _mm256_srai_epi32(_mm256_add_epi32(x7, four), 3);
+    x2 = _mm256_srai_epi32(_mm256_add_epi32(x2, four), 3);
+    x3 = _mm256_srai_epi32(_mm256_add_epi32(x3, four), 3);
+  }
+  const __m256i x1 = _mm256_add_epi32(x4, x6);
+  x4 = _mm256_sub_epi32(x4, x6);
+  x6 = _mm256_add_epi32(x5, x7);
+  x5 = _mm256_sub_epi32(x5, x7);
+  const __m256i y7 = _mm256_add_epi32(a, x3);
+  const __m256i y8 = _mm256_sub_epi32(a, x3);
+  const __m256i y3 = _mm256_add_epi32(b, x2);
+  const __m256i y0 = _mm256_sub_epi32(b, x2);
+  const __m256i z2 = Mul181Round8(_mm256_add_epi32(x4, x5));
+  const __m256i z4 = Mul181Round8(_mm256_sub_epi32(x4, x5));
+  const int nShift = kRow ? 8 : 14;
+  __m256i out[8];
+  out[0] = _mm256_srai_epi32(_mm256_add_epi32(y7, x1), nShift);
+  out[1] = _mm256_srai_epi32(_mm256_add_epi32(y3, z2), nShift);
+  out[2] = _mm256_srai_epi32(_mm256_add_epi32(y0, z4), nShift);
+  out[3] = _mm256_srai_epi32(_mm256_add_epi32(y8, x6), nShift);
+  out[4] = _mm256_srai_epi32(_mm256_sub_epi32(y8, x6), nShift);
+  out[5] = _mm256_srai_epi32(_mm256_sub_epi32(y0, z4), nShift);
+  out[6] = _mm256_srai_epi32(_mm256_sub_epi32(y3, z2), nShift);
+  out[7] = _mm256_srai_epi32(_mm256_sub_epi32(y7, x1), nShift);
+  for (int k = 0; k < 8; ++k) {
+    __m256i v = out[k];
+    if (kRow) v = _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);  // truncate like the scalar cast
+    __m128i p = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    if (!kRow) p = _mm_min_epi16(_mm_max_epi16(p, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
+    r[k] = p;
+  }
+}
+
+PX_AVX2 void TransformAvx2(const short* block, __m128i* r) {
+  for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
+  Transpose(r);
+  Pass8Avx2<true>(r);
+  Transpose(r);
+  Pass8Avx2<false>(r);
+}
+
+const bool s_bAvx2 = [] {
+  __builtin_cpu_init();  // may run before the library's own initialisation
+  return __builtin_cpu_supports("avx2") != 0;
+}();
+
+inline void TransformBest(const short* block, __m128i* r) {
+  if (s_bAvx2)
+    TransformAvx2(block, r);
+  else
+    Transform(block, r);
+}
+
 }  // namespace
 
 void IdctChenWangReference(short* block) {
@@ -240,15 +336,21 @@ void IdctChenWangReference(short* block) {
   for (int i = 0; i < 8; ++i) IdctColumn(block + i);
 }
 
-void IdctChenWang(short* block) {
+void IdctChenWangSse2(short* block) {
   __m128i r[8];
   Transform(block, r);
   for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), r[k]);
 }
 
+void IdctChenWang(short* block) {
+  __m128i r[8];
+  TransformBest(block, r);
+  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), r[k]);
+}
+
 void IdctPut(short* block, uint8_t* pDst, ptrdiff_t nStride) {
   __m128i r[8];
-  Transform(block, r);
+  TransformBest(block, r);
   const __m128i zero = _mm_setzero_si128();
   for (int k = 0; k < 8; ++k, pDst += nStride) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst), _mm_packus_epi16(r[k], r[k]));
@@ -258,7 +360,7 @@ void IdctPut(short* block, uint8_t* pDst, ptrdiff_t nStride) {
 
 void IdctAdd(short* block, uint8_t* pDst, ptrdiff_t nStride) {
   __m128i r[8];
-  Transform(block, r);
+  TransformBest(block, r);
   const __m128i zero = _mm_setzero_si128();
   for (int k = 0; k < 8; ++k, pDst += nStride) {
     const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pDst)), zero);

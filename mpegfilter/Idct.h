@@ -12,8 +12,10 @@
 
 // In place; block[0] is the DC term. Coefficients must lie in -2048..2047.
 void IdctChenWang(short* block);
-// The plain C++ form that the SSE2 one must equal bit for bit (tests compare them).
+// The plain C++ form that the SIMD ones must equal bit for bit (tests compare them).
 void IdctChenWangReference(short* block);
+// The SSE2 form on its own (IdctChenWang takes the AVX2 form where the processor has it).
+void IdctChenWangSse2(short* block);
 // Decoder write-back: transform, then store the residuals clipped to 0..255 (Put, intra) or add
 // them to the prediction with the same clipping (Add). Both leave block all zero.
 void IdctPut(short* block, uint8_t* pDst, ptrdiff_t nStride);

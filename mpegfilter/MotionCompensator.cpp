@@ -23,33 +23,61 @@ inline void Store(uint8_t* p, __m128i v) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
 
-template <int W, bool AVG>
-void Form(const uint8_t* s, int ss, int hx, int hy, uint8_t* d, int ds, int h) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i two = _mm_set1_epi16(2);
+// The four-sample average from pavgb alone: with ab = avg(a, b) and cd = avg(c, d),
+// avg(ab, cd) exceeds (a + b + c + d + 2) >> 2 by one exactly when a + b or c + d is odd and
+// ab + cd is odd (the cases of a + b and c + d being even or odd, worked through).
+template <int W>
+inline __m128i Average4(__m128i a, __m128i b, __m128i c, __m128i d) {
+  const __m128i ab = _mm_avg_epu8(a, b);
+  const __m128i cd = _mm_avg_epu8(c, d);
+  const __m128i odd =
+      _mm_and_si128(_mm_or_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d)), _mm_xor_si128(ab, cd));
+  return _mm_sub_epi8(_mm_avg_epu8(ab, cd), _mm_and_si128(odd, _mm_set1_epi8(1)));
+}
+
+// One case per half-sample phase, so the line loop has no tests; the next line's loads are the
+// current line's second row.
+template <int W, bool AVG, bool HX, bool HY>
+void Form(const uint8_t* s, int ss, uint8_t* d, int ds, int h) {
+  __m128i a = Load<W>(s), b = HX ? Load<W>(s + 1) : a;
   for (int j = 0; j < h; ++j, s += ss, d += ds) {
     __m128i v;
-    if (!hx && !hy) {
+    if (!HX && !HY) {
       v = Load<W>(s);
-    } else if (hx && !hy) {
+    } else if (HX && !HY) {
       v = _mm_avg_epu8(Load<W>(s), Load<W>(s + 1));
-    } else if (!hx && hy) {
-      v = _mm_avg_epu8(Load<W>(s), Load<W>(s + ss));
     } else {
-      const __m128i a = Load<W>(s), b = Load<W>(s + 1), c = Load<W>(s + ss), e = Load<W>(s + ss + 1);
-      __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
-                                 _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(e, zero)));
-      lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
-      __m128i hi = zero;
-      if constexpr (W == 16) {
-        hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
-                           _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(e, zero)));
-        hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
+      const __m128i c = Load<W>(s + ss);
+      if (!HX) {
+        v = _mm_avg_epu8(a, c);
+        a = c;
+      } else {
+        const __m128i e = Load<W>(s + ss + 1);
+        v = Average4<W>(a, b, c, e);
+        a = c;
+        b = e;
       }
-      v = _mm_packus_epi16(lo, hi);
     }
     if (AVG) v = _mm_avg_epu8(v, Load<W>(d));
     Store<W>(d, v);
+  }
+}
+
+template <int W, bool AVG>
+inline void FormPhase(const uint8_t* s, int ss, int hx, int hy, uint8_t* d, int ds, int h) {
+  switch (hx + 2 * hy) {
+    case 0:
+      Form<W, AVG, false, false>(s, ss, d, ds, h);
+      break;
+    case 1:
+      Form<W, AVG, true, false>(s, ss, d, ds, h);
+      break;
+    case 2:
+      Form<W, AVG, false, true>(s, ss, d, ds, h);
+      break;
+    default:
+      Form<W, AVG, true, true>(s, ss, d, ds, h);
+      break;
   }
 }
 
@@ -83,13 +111,13 @@ void MotionCompensator::Predict(const PlaneView& src, int x, int y, int vx, int 
   }
   if (nW == 16) {
     if (bAverage)
-      Form<16, true>(s, ss, hx, hy, pDst, nDstStride, nH);
+      FormPhase<16, true>(s, ss, hx, hy, pDst, nDstStride, nH);
     else
-      Form<16, false>(s, ss, hx, hy, pDst, nDstStride, nH);
+      FormPhase<16, false>(s, ss, hx, hy, pDst, nDstStride, nH);
   } else {
     if (bAverage)
-      Form<8, true>(s, ss, hx, hy, pDst, nDstStride, nH);
+      FormPhase<8, true>(s, ss, hx, hy, pDst, nDstStride, nH);
     else
-      Form<8, false>(s, ss, hx, hy, pDst, nDstStride, nH);
+      FormPhase<8, false>(s, ss, hx, hy, pDst, nDstStride, nH);
   }
 }

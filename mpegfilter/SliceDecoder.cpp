@@ -17,7 +17,7 @@ constexpr uint8_t kNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,
                                          24, 28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
 
 struct Lookups {
-  vlc::VlcLookup mba, mbI, mbP, mbB, cbp, motion, dcLuma, dcChroma, dct0, dct1;
+  vlc::VlcLookup mba, mbI, mbP, mbB, cbp, motion, dct0, dct1;
   Lookups() {
     mba.Build(vlc::kMacroblockAddressIncrement, 11);
     mbI.Build(vlc::kMacroblockTypeI, 2);
@@ -25,8 +25,6 @@ struct Lookups {
     mbB.Build(vlc::kMacroblockTypeB, 6);
     cbp.Build(vlc::kCodedBlockPattern, 9);
     motion.Build(vlc::kMotionCode, 11);
-    dcLuma.Build(vlc::kDctDcSizeLuma, 9);
-    dcChroma.Build(vlc::kDctDcSizeChroma, 10);
     dct0.Build(vlc::kDctTableZero, 10);
     dct1.Build(vlc::kDctTableOne, 10);
   }
@@ -35,6 +33,32 @@ struct Lookups {
 const Lookups& Tables() {
   static const Lookups s_tables;
   return s_tables;
+}
+
+// dct_dc_size_luma/chroma (Tables B.12, B.13, codes of at most 10 bits) resolved by one look-up
+// of the next 10 bits: size and code length; length 0 marks a bit pattern that is no code.
+struct DcSizes {
+  struct Entry {
+    uint8_t nSize;
+    uint8_t nLength;
+  };
+  Entry e[2][1024] = {};
+  DcSizes() {
+    for (int c = 0; c < 2; ++c) {
+      const vlc::Table<vlc::Code>& t = c == 0 ? vlc::kDctDcSizeLuma : vlc::kDctDcSizeChroma;
+      for (size_t i = 0; i < t.nCount; ++i) {
+        const vlc::Code& k = t.pEntries[i];
+        const uint32_t nFirst = k.nCode << (10 - k.nLength);
+        for (uint32_t j = 0; j < (1u << (10 - k.nLength)); ++j)
+          e[c][nFirst + j] = Entry{static_cast<uint8_t>(k.nValue), k.nLength};
+      }
+    }
+  }
+};
+
+const DcSizes& DcTable() {
+  static const DcSizes s_dc;
+  return s_dc;
 }
 
 inline int Decode(const vlc::VlcLookup& t, const vlc::Table<vlc::Code>& codes, StreamReader& r) {
@@ -55,15 +79,20 @@ inline int HalfRound(int x) {
 }
 
 // 7.2.2 to 7.4: run/level codes of one block after its first coefficient, with inverse
-// quantisation and saturation; specialised so the per-coefficient work has no mode tests.
+// quantisation and saturation; specialised so the per-coefficient work has no mode tests. wq[i]
+// is W[scan[i]] * quantiser_scale. The bit cache stays in registers; each code, escapes included
+// (at most 28 bits), reads from the 32 bits topped up before it.
 template <bool kIntra, bool kMpeg2>
 bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& general,
-                  const vlc::DctCode* pCodes, const uint8_t* W, int qs, const uint8_t* scan, short* blk,
-                  int i, int* pSum, int* pLast) {
+                  const vlc::DctCode* pCodes, const int* wq, const uint8_t* scan, short* blk, int i,
+                  int* pSum, int* pLast) {
   int sum = *pSum;
   int nLast = *pLast;
+  bool ok = true;
+  StreamReader::Bits b = r.Take();
   for (;;) {
-    const uint32_t w = r.Peek32();
+    r.Ensure32(b);
+    const uint32_t w = b.Peek(32);
     const DctVlc::Entry& e = fast.Look(w);
     int run, level;
     bool neg;
@@ -71,49 +100,72 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
       run = e.nRun;
       neg = e.nLevel < 0;
       level = neg ? -e.nLevel : e.nLevel;
-      r.Skip(e.nLength);
+      b.Skip(e.nLength);
     } else if (e.nKind == DctVlc::kEndOfBlock) {
-      r.Skip(e.nLength);
+      b.Skip(e.nLength);
       break;
     } else if (e.nKind == DctVlc::kEscape) {
-      r.Skip(6);
-      run = static_cast<int>(r.Get(6));
+      b.Skip(6);
+      run = static_cast<int>(b.Get(6));
       if (kMpeg2) {
-        int v = static_cast<int>(r.Get(12));
+        int v = static_cast<int>(b.Get(12));
         if (v & 0x800) v -= 4096;
-        if (v == 0 || v == -2048) return false;
+        if (v == 0 || v == -2048) {
+          ok = false;
+          break;
+        }
         neg = v < 0;
         level = neg ? -v : v;
       } else {
-        int v = static_cast<int>(r.Get(8));
+        int v = static_cast<int>(b.Get(8));
         if (v == 0) {
-          v = static_cast<int>(r.Get(8));
-          if (v < 128) return false;
+          v = static_cast<int>(b.Get(8));
+          if (v < 128) {
+            ok = false;
+            break;
+          }
         } else if (v == 128) {
-          v = static_cast<int>(r.Get(8)) - 256;
-          if (v > -128) return false;
+          v = static_cast<int>(b.Get(8)) - 256;
+          if (v > -128) {
+            ok = false;
+            break;
+          }
         } else if (v > 128) {
           v -= 256;
         }
         neg = v < 0;
         level = neg ? -v : v;
       }
+    } else if (const DctVlc::Entry& l = fast.LookLong(w); l.nKind == DctVlc::kRunLevel) {
+      run = l.nRun;
+      neg = l.nLevel < 0;
+      level = neg ? -l.nLevel : l.nLevel;
+      b.Skip(l.nLength);
     } else {
-      // Codes of ten bits and more: the general two-level look-up.
+      // Whatever the long table does not hold (invalid codes): the general two-level look-up.
       int len = 0;
       const int idx = general.Decode(w, &len);
-      if (idx < 0) return false;
+      if (idx < 0) {
+        ok = false;
+        break;
+      }
       const vlc::DctCode& c = pCodes[idx];
-      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) return false;  // short codes: not here
+      if (c.nRun == vlc::kDctEob || c.nRun == vlc::kDctEscape) {  // short codes: not here
+        ok = false;
+        break;
+      }
       run = c.nRun;
       level = c.nLevel;
       neg = (w >> (31 - len)) & 1;
-      r.Skip(len + 1);
+      b.Skip(len + 1);
     }
     i += run;
-    if (i > 63) return false;
+    if (i > 63) {
+      ok = false;
+      break;
+    }
     const int pos = scan[i];
-    int val = kIntra ? (level * W[pos] * qs) >> 4 : ((2 * level + 1) * W[pos] * qs) >> 5;
+    int val = kIntra ? (level * wq[i]) >> 4 : ((2 * level + 1) * wq[i]) >> 5;
     if (!kMpeg2 && !(val & 1) && val) --val;  // ISO/IEC 11172-2 oddification
     if (neg) {
       if (val > 2048) val = 2048;
@@ -126,15 +178,17 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
     if (pos > nLast) nLast = pos;
     ++i;
   }
+  r.Give(b);
   *pSum = sum;
   *pLast = nLast;
-  return true;
+  return ok;
 }
 
 }  // namespace
 
 SliceDecoder::SliceDecoder() {
   Tables();
+  DcTable();
 }
 
 void SliceDecoder::BeginPicture(const Picture& pic) {
@@ -152,6 +206,7 @@ void SliceDecoder::BeginPicture(const Picture& pic) {
   m_scan = pp.bAlternateScan ? pxscan::kAlternate : pxscan::kZigzag;
   m_last = Motion{};
   std::memset(m_block, 0, sizeof(m_block));
+  for (int& q : m_wqScale) q = -1;  // matrices and scan may change between pictures
 }
 
 bool SliceDecoder::DecodeSlice(StreamReader& r, int nSliceCode) {
@@ -579,6 +634,13 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
                          ? (bIntra ? seq.intraMatrix : seq.nonIntraMatrix)
                          : (bIntra ? seq.chromaIntraMatrix : seq.chromaNonIntraMatrix);
   const int qs = m_nQScale;
+  // W[scan[i]] * quantiser_scale, kept per matrix until the scale changes.
+  const int k = (bIntra ? 0 : 1) + (W == seq.intraMatrix || W == seq.nonIntraMatrix ? 0 : 2);
+  int* wq = m_wq[k];
+  if (m_wqScale[k] != qs) {
+    for (int j = 0; j < 64; ++j) wq[j] = W[m_scan[j]] * qs;
+    m_wqScale[k] = qs;
+  }
   int sum = 0;
   int nLast = 0;
   int i = 0;
@@ -586,16 +648,22 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
   const vlc::DctCode* pCodes = vlc::kDctTableZero.pEntries;
   if (bIntra) {
     // 7.2.1 DC coefficient
-    int len = 0;
-    const int idx = (comp == 0 ? t.dcLuma : t.dcChroma).Decode(r.Peek32(), &len);
-    if (idx < 0) return false;
-    r.Skip(len);
-    const int size = (comp == 0 ? vlc::kDctDcSizeLuma : vlc::kDctDcSizeChroma).pEntries[idx].nValue;
+    // Size code (at most 10 bits) and differential (at most 11) from one top-up.
+    StreamReader::Bits bits = r.Take();
+    r.Ensure32(bits);
+    const DcSizes::Entry d = DcTable().e[comp == 0 ? 0 : 1][bits.Peek(10)];
+    if (d.nLength == 0) {
+      r.Give(bits);
+      return false;
+    }
+    bits.Skip(d.nLength);
+    const int size = d.nSize;
     int diff = 0;
     if (size) {
-      diff = static_cast<int>(r.Get(size));
+      diff = static_cast<int>(bits.Get(size));
       if (!(diff & (1 << (size - 1)))) diff = diff - (1 << size) + 1;
     }
+    r.Give(bits);
     m_dcPred[comp] += diff;
     // Keep the predictor within what the precision allows so damaged data cannot overflow.
     const int limit = (1 << (8 + pp.nIntraDcPrecision)) - 1;
@@ -618,7 +686,7 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
     if (r.Peek(1)) {
       const int sgn = static_cast<int>(r.Peek(2) & 1);
       r.Skip(2);
-      int val = ((2 + 1) * W[m_scan[0]] * qs) >> 5;
+      int val = (3 * wq[0]) >> 5;
       if (!m_bMpeg2 && val && !(val & 1)) --val;
       // 7.4.3 saturation (3 x 255 x 112 / 32 exceeds the range).
       if (sgn)
@@ -634,11 +702,11 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
   const DctVlc& fast = DctVlc::Get(pTab == &t.dct1);
   bool ok;
   if (bIntra)
-    ok = m_bMpeg2 ? Coefficients<true, true>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast)
-                  : Coefficients<true, false>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast);
+    ok = m_bMpeg2 ? Coefficients<true, true>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast)
+                  : Coefficients<true, false>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast);
   else
-    ok = m_bMpeg2 ? Coefficients<false, true>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast)
-                  : Coefficients<false, false>(r, fast, *pTab, pCodes, W, qs, m_scan, blk, i, &sum, &nLast);
+    ok = m_bMpeg2 ? Coefficients<false, true>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast)
+                  : Coefficients<false, false>(r, fast, *pTab, pCodes, wq, m_scan, blk, i, &sum, &nLast);
   if (!ok) return false;
   if (m_bMpeg2 && !(sum & 1)) {  // 7.4.4 mismatch control
     blk[63] ^= 1;

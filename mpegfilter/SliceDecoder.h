@@ -64,4 +64,6 @@ class SliceDecoder {
   int m_nParity = 0;      // field picture: 0 top, 1 bottom
   const uint8_t* m_scan = nullptr;
   alignas(16) short m_block[64] = {};
+  int m_wq[4][64] = {};  // [intra luma, non-intra luma, intra chroma, non-intra chroma] in scan order
+  int m_wqScale[4] = {-1, -1, -1, -1};
 };

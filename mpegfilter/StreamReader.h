@@ -50,6 +50,53 @@ class StreamReader {
   }
   inline uint32_t Get1() { return Get(1); }
 
+  // The bit cache as plain values, so a hot loop keeps it in registers instead of storing it
+  // back after every code: Take, read with TopUp/Peek/Skip, Give back before any other call.
+  struct Bits {
+    uint64_t nCache;
+    int nBits;
+    const uint8_t* pPos;
+    const uint8_t* pEnd;
+    // At least 33 bits from the buffer; false when fewer than eight bytes are left in it (Give
+    // back, let the reader refill, Take again).
+    inline bool TopUp() {
+      if (pEnd - pPos < 8) return false;
+      uint64_t v;
+      std::memcpy(&v, pPos, 8);
+      v = __builtin_bswap64(v);
+      const int nBytes = (64 - nBits) >> 3;
+      const int nDrop = 64 - 8 * nBytes;
+      v = (v >> nDrop) << nDrop;
+      nCache |= v >> nBits;
+      nBits += 8 * nBytes;
+      pPos += nBytes;
+      return true;
+    }
+    inline uint32_t Peek(int n) const { return static_cast<uint32_t>(nCache >> (64 - n)); }  // n = 1..32
+    inline void Skip(int n) {
+      nCache <<= n;
+      nBits -= n;
+    }
+    inline uint32_t Get(int n) {  // n = 1..32, within the bits topped up
+      const uint32_t v = Peek(n);
+      Skip(n);
+      return v;
+    }
+  };
+  Bits Take() const { return Bits{m_nCache, m_nBits, m_pPos, m_pEnd}; }
+  void Give(const Bits& b) {
+    m_nCache = b.nCache;
+    m_nBits = b.nBits;
+    m_pPos = b.pPos;
+  }
+  // Ensures b holds at least 32 bits, through the reader when its buffer runs low.
+  inline void Ensure32(Bits& b) {
+    if (b.nBits >= 32 || b.TopUp()) return;
+    Give(b);
+    Top();
+    b = Take();
+  }
+
   // Skips to the next byte boundary, then to the next start code prefix 00 00 01; returns the
   // 32-bit start code without consuming it. Zero bits that follow slice data are part of this.
   uint32_t NextStartCode();

@@ -1,9 +1,10 @@
 // The decoder's fast paths against their plain references on random data: the SSE2 inverse DCT
 // and its fused write-back against the scalar Chen-Wang code, the one-look-up coefficient tables
 // against the general two-level look-up, and the reader's start-code scan and eight-byte refill
-// against a byte-by-byte model of the same data.
+// against a byte-by-byte model of the same data; motion compensation against the averaging formulas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 #include "mpegfilter/ColorConverter.h"
 #include "mpegfilter/DctVlc.h"
 #include "mpegfilter/Idct.h"
+#include "mpegfilter/MotionCompensator.h"
 #include "mpegfilter/StreamReader.h"
 #include "mpegfilter/VlcTables.h"
 #include "pxkernel/PxKernel.h"
@@ -51,6 +53,9 @@ TEST(FastPaths, SimdIdctEqualsScalar) {
     IdctChenWangReference(a);
     IdctChenWang(b);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], b[i]) << "block " << n << " sample " << i;
+    std::copy(in, in + 64, c);
+    IdctChenWangSse2(c);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], c[i]) << "SSE2, block " << n << " sample " << i;
 
     // Fused write-back: intra store and prediction add, both with 0..255 clipping.
     uint8_t pred[8 * 11], put[8 * 11], add[8 * 11];
@@ -98,14 +103,15 @@ TEST(FastPaths, CoefficientTableAgreesWithGeneralLookup) {
     vlc::VlcLookup general;
     general.Build(*c.pTable, 10);
     const DctVlc& fast = DctVlc::Get(c.bOne);
-    int nFast = 0;
+    int nFast = 0, nLong = 0;
     for (uint32_t top = 0; top < 65536; ++top) {
       const uint32_t w = (top << 16) | 0xA5A5;
       int len = 0;
       const int idx = general.Decode(w, &len);
       const DctVlc::Entry& e = fast.Look(w);
-      if (idx < 0) {  // not a code: the fast table must not claim one
+      if (idx < 0) {  // not a code: neither fast table may claim one
         ASSERT_EQ(e.nKind, DctVlc::kLong) << top;
+        ASSERT_EQ(fast.LookLong(w).nKind, DctVlc::kLong) << top;
         continue;
       }
       const vlc::DctCode& d = c.pTable->pEntries[idx];
@@ -116,6 +122,14 @@ TEST(FastPaths, CoefficientTableAgreesWithGeneralLookup) {
         ASSERT_EQ(e.nKind, DctVlc::kEscape);
       } else if (len + 1 > DctVlc::kBits) {
         ASSERT_EQ(e.nKind, DctVlc::kLong);
+        // The second table holds every long code.
+        const DctVlc::Entry& l = fast.LookLong(w);
+        ++nLong;
+        ASSERT_EQ(l.nKind, DctVlc::kRunLevel) << top;
+        ASSERT_EQ(l.nRun, d.nRun);
+        ASSERT_EQ(l.nLength, len + 1);
+        const bool neg = (w >> (31 - len)) & 1;
+        ASSERT_EQ(l.nLevel, neg ? -d.nLevel : d.nLevel);
       } else {
         ++nFast;
         ASSERT_EQ(e.nKind, DctVlc::kRunLevel) << top;
@@ -126,6 +140,7 @@ TEST(FastPaths, CoefficientTableAgreesWithGeneralLookup) {
       }
     }
     EXPECT_GT(nFast, 40000) << "most code space resolves in one look-up";
+    EXPECT_GT(nLong, 0);
   }
 }
 
@@ -381,3 +396,43 @@ TEST(FastPaths, VerticalDoublingEqualsTheKernels) {
 }
 
 }  // namespace
+
+// Every half-sample phase, both widths, with and without averaging, inside the plane and with
+// vectors reaching past its edges (served with repeated edge samples), on random samples and on
+// extremes where the rounding of the four-sample average matters most.
+TEST(FastPaths, PredictionEqualsTheAveragingFormulas) {
+  constexpr int kW = 40, kH = 36, kStride = 48;
+  std::mt19937 rng(7316);
+  std::uniform_int_distribution<int> pix(0, 255), bit(0, 1), vec(-24, 24);
+  std::vector<uint8_t> ref(kStride * kH);
+  for (int n = 0; n < 3000; ++n) {
+    for (uint8_t& v : ref) v = static_cast<uint8_t>(n % 3 == 2 ? 255 * bit(rng) : pix(rng));
+    const PlaneView src{ref.data(), kStride, kW, kH};
+    const int nW = (n & 1) ? 16 : 8;
+    const int nH = (n & 2) ? 16 : 8;
+    const bool bAverage = n & 4;
+    const int x = 16 * ((n >> 3) % 2), y = 8 * ((n >> 4) % 3);
+    const int vx = (n & 8) ? vec(rng) : (n & 16) + (n >> 5) % 2;  // far or near, both phases
+    const int vy = (n & 8) ? vec(rng) : (n & 32) / 4 + (n >> 6) % 2;
+    uint8_t dst[16 * 16], want[16 * 16];
+    for (int i = 0; i < 256; ++i) dst[i] = want[i] = static_cast<uint8_t>(pix(rng));
+    MotionCompensator::Predict(src, x, y, vx, vy, dst, 16, nW, nH, bAverage);
+    auto at = [&](int i, int j) {
+      i = std::min(std::max(i, 0), kW - 1);
+      j = std::min(std::max(j, 0), kH - 1);
+      return static_cast<int>(ref[j * kStride + i]);
+    };
+    const int sx = x + (vx >> 1), sy = y + (vy >> 1), hx = vx & 1, hy = vy & 1;
+    for (int j = 0; j < nH; ++j) {
+      for (int i = 0; i < nW; ++i) {
+        const int a = at(sx + i, sy + j), b = at(sx + i + hx, sy + j), c = at(sx + i, sy + j + hy),
+                  d = at(sx + i + hx, sy + j + hy);
+        int v = (hx && hy) ? (a + b + c + d + 2) >> 2 : (hx ? (a + b + 1) >> 1 : (hy ? (a + c + 1) >> 1 : a));
+        if (bAverage) v = (v + want[j * 16 + i] + 1) >> 1;
+        want[j * 16 + i] = static_cast<uint8_t>(v);
+      }
+    }
+    for (int i = 0; i < 256; ++i)
+      ASSERT_EQ(want[i], dst[i]) << "case " << n << " at " << i % 16 << "," << i / 16;
+  }
+}
