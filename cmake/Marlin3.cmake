@@ -7,15 +7,21 @@ if(MARLIN3_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# marlin3_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l])
+# marlin3_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l] [LOCK resource])
+# LOCK: tests that must not run beside others holding it (devwatch_process: some start DEVWATCH,
+# others expect none running).
 # One GoogleTest program per module; every case becomes a CTest test.
 function(marlin3_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     MARLIN3_SOURCE_DIR="${CMAKE_SOURCE_DIR}" MARLIN3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  if(T_LOCK)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}" RESOURCE_LOCK "${T_LOCK}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  endif()
 endfunction()
 
 # Fuzzing: every object gets libFuzzer's coverage instrumentation; only the fuzz targets link its driver.
