@@ -17,6 +17,7 @@
 #include "toolkit/file/PngCodec.h"
 #include "toolkit/file/Resampler.h"
 #include "toolkit/file/TiffCodec.h"
+#include "toolkit/file/TiffReadAhead.h"
 
 using namespace pxfile;
 
@@ -159,7 +160,7 @@ __attribute__((visibility("default"))) int32_t PxfLoadPage(const char* name, int
       case Format::Jpeg:
         return JpegLoad(data.data(), data.size(), out);
       case Format::Tiff:
-        return TiffLoad(name, page, out);
+        return TiffReadAhead::Instance().Load(name, page, out);
       case Format::Png:
         return PngLoad(data.data(), data.size(), out);
       case Format::Gif:
