@@ -1,7 +1,7 @@
-// The file library's TIFF read-ahead: pages read in order come back right (the next page was decoded
-// on a second thread), and any other order, or a file replaced between two reads, never hands out a
-// page of the wrong file or the wrong number. Each page of a test file has its own width, so a wrong
-// page shows.
+// The file library's TIFF read-ahead: pages read in order, each saved before the next is read, come
+// back right (the next page was decoded on a second thread during the save), and any other order, or a file
+// replaced between two reads, never hands out a page of the wrong file or the wrong number. Each page of a
+// test file has its own width, so a wrong page shows.
 #include <filesystem>
 
 #include "ToolkitFixture.h"
@@ -24,7 +24,10 @@ class TiffReadAhead : public ToolkitTest {
   int WidthOf(const std::string& name, int page) {
     PxBitmapBase bitmap;
     const int result = bitmap.Load(name.c_str(), 0, PX_COLOUR_ORDER_RGB, page);
-    return result == PX_OK ? bitmap.GetWidth() : result;
+    if (result != PX_OK) return result;
+    // Saving is what starts the read-ahead of the next page.
+    EXPECT_EQ(bitmap.Save(Path("out.jpg").c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);
+    return bitmap.GetWidth();
   }
 };
 

@@ -206,6 +206,7 @@ __attribute__((visibility("default"))) int32_t PxfSavePage(const PxPage* page, c
   if (!ValidPage(page)) return PX_ERR_NO_BITMAP;
   if (!name || !*name) return PX_ERR_PARAMETER;
   try {
+    TiffReadAhead::Instance().Start(name);
     return Save(page, name, type, quality, pageNumber);
   } catch (const std::bad_alloc&) {
     return PX_ERR_NO_MEMORY;

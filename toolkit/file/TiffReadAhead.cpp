@@ -44,6 +44,21 @@ void TiffReadAhead::Drop() {
   m_strAheadPath.clear();
 }
 
+void TiffReadAhead::Start(const std::string& savingTo) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_nAheadPage == 0 || m_worker.joinable() || m_pAhead) return;
+  if (savingTo == m_strAheadPath) return;  // not while the file itself is being written
+  m_nAheadResult = PX_ERR_INTERNAL;
+  try {
+    m_worker = std::thread([this, path = m_strAheadPath, next = m_nAheadPage] {
+      m_nAheadResult = TiffLoad(path, next, &m_pAhead);
+    });
+  } catch (...) {
+    m_nAheadPage = 0;  // no thread: the next page is read when asked for
+    m_strAheadPath.clear();
+  }
+}
+
 int TiffReadAhead::Load(const std::string& path, int page, PxPage** out) {
   std::lock_guard<std::mutex> lock(m_mutex);
   Identity id;
@@ -73,18 +88,12 @@ int TiffReadAhead::Load(const std::string& path, int page, PxPage** out) {
   const bool inOrder = m_strLastPath == path && m_nLastPage == page - 1;
   m_strLastPath = path;
   m_nLastPage = result == PX_OK ? page : 0;
+  // Started by the caller's next save (Start): by then the page before this one is freed, so two
+  // pages are in memory, not three.
   if (result == PX_OK && inOrder && page < PX_MAX_PAGES) {
     m_strAheadPath = path;
     m_aheadId = id;
     m_nAheadPage = page + 1;
-    m_nAheadResult = PX_ERR_INTERNAL;
-    try {
-      m_worker =
-          std::thread([this, path, next = page + 1] { m_nAheadResult = TiffLoad(path, next, &m_pAhead); });
-    } catch (...) {
-      m_nAheadPage = 0;  // no thread: the next page is read when asked for
-      m_strAheadPath.clear();
-    }
   }
   *out = loaded;
   return result;

@@ -1,6 +1,8 @@
 // Multi-page TIFF read-ahead: when pages of one file are loaded in order (page k after page k-1), page
-// k+1 is decoded on a second thread while the caller works on page k (typically encodes it), so a
-// conversion's decode and encode overlap on two cores. At most one page is read ahead, so memory stays
+// k+1 is decoded on a second thread while the caller saves page k, so a conversion's decode and encode
+// overlap on two cores. The decode starts with the caller's next save, not at once: the caller's
+// bitmap frees page k-1 only after the load of page k returns, and a page is made resident when it
+// is allocated. At most one page is read ahead, so memory stays
 // at about two pages. A read-ahead page is used only when the same file (device, inode, size and
 // modification time, checked before and after the decode) asks for exactly that page; otherwise it is
 // dropped. Page 1 is never read ahead: a caller that reads only the first page pays nothing.
@@ -23,6 +25,9 @@ class TiffReadAhead {
 
   // As TiffLoad, from the read-ahead when it holds this page of this file.
   int Load(const std::string& path, int page, PxPage** out);
+  // Starts decoding the page the last in-order load asked for next, if any (called when saving to
+  // `savingTo`; not when that is the file read ahead).
+  void Start(const std::string& savingTo);
 
  private:
   struct Identity {
