@@ -1,6 +1,8 @@
 // Reading the next TIFF page on a second thread (see TiffReadAhead.h).
 #include "toolkit/file/TiffReadAhead.h"
 
+#include <malloc.h>
+
 #include "pxclass/PxError.h"
 #include "pxclass/PxLimits.h"
 #include "pxclass/PxPageAlloc.h"
@@ -49,6 +51,10 @@ void TiffReadAhead::Start(const std::string& savingTo) {
   if (m_nAheadPage == 0 || m_worker.joinable() || m_pAhead) return;
   if (savingTo == m_strAheadPath) return;  // not while the file itself is being written
   m_nAheadResult = PX_ERR_INTERNAL;
+  // Pages of the two threads come from different malloc arenas, and a freed page stays in its arena
+  // (glibc raises its mmap and trim thresholds after the first large free): hand the page the caller
+  // freed back to the system, or memory grows to four pages.
+  malloc_trim(0);
   try {
     m_worker = std::thread([this, path = m_strAheadPath, next = m_nAheadPage] {
       m_nAheadResult = TiffLoad(path, next, &m_pAhead);
