@@ -1,15 +1,13 @@
 // Shared helpers of the file library (see FileCommon.h).
 #include "toolkit/file/FileCommon.h"
 
-#include <atomic>
 #include <cstdio>
 
 namespace pxfile {
 
 namespace {
-// 100 megapixels: a letter page at 1200 dpi in colour fits, a hostile header does not. Atomic: the
-// TIFF read-ahead decodes on its own thread.
-std::atomic<int64_t> g_nPixelLimit = 100LL * 1000 * 1000;
+// 100 megapixels: a letter page at 1200 dpi in colour fits, a hostile header does not.
+int64_t g_nPixelLimit = 100LL * 1000 * 1000;
 }  // namespace
 
 int64_t PixelLimit() {

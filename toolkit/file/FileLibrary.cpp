@@ -17,7 +17,6 @@
 #include "toolkit/file/PngCodec.h"
 #include "toolkit/file/Resampler.h"
 #include "toolkit/file/TiffCodec.h"
-#include "toolkit/file/TiffReadAhead.h"
 
 using namespace pxfile;
 
@@ -160,7 +159,7 @@ __attribute__((visibility("default"))) int32_t PxfLoadPage(const char* name, int
       case Format::Jpeg:
         return JpegLoad(data.data(), data.size(), out);
       case Format::Tiff:
-        return TiffReadAhead::Instance().Load(name, page, out);
+        return TiffLoad(name, page, out);
       case Format::Png:
         return PngLoad(data.data(), data.size(), out);
       case Format::Gif:
@@ -206,7 +205,6 @@ __attribute__((visibility("default"))) int32_t PxfSavePage(const PxPage* page, c
   if (!ValidPage(page)) return PX_ERR_NO_BITMAP;
   if (!name || !*name) return PX_ERR_PARAMETER;
   try {
-    TiffReadAhead::Instance().Start(name);
     return Save(page, name, type, quality, pageNumber);
   } catch (const std::bad_alloc&) {
     return PX_ERR_NO_MEMORY;
