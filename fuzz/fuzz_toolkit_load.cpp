@@ -5,15 +5,30 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "pxfile/PxFileApi.h"
 
 extern "C" void PxfSetPixelLimit(int64_t pixels);
 
+namespace {
+// The PDF reader is linked into this target: "loading" it hands out its entry points directly.
+void* LoadLinkedModule(const char*, unsigned long*) {
+  return reinterpret_cast<void*>(&PxPdfGetInfo);
+}
+void* LinkedProc(void*, const char* name) {
+  if (std::strcmp(name, "PxPdfGetInfo") == 0) return reinterpret_cast<void*>(&PxPdfGetInfo);
+  if (std::strcmp(name, "PxPdfLoadPage") == 0) return reinterpret_cast<void*>(&PxPdfLoadPage);
+  return nullptr;
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {
-    PxfSetPixelLimit(2 * 1000 * 1000);  // keeps each run small; the limit logic itself is exercised
+    PxfSetPixelLimit(2 * 1000 * 1000);
+    PxfSetModuleLoader(&LoadLinkedModule,
+                       &LinkedProc);  // keeps each run small; the limit logic itself is exercised
     return "/tmp/fuzz_toolkit_load." + std::to_string(getpid());
   }();
   FILE* f = std::fopen(path.c_str(), "wb");

@@ -1,5 +1,6 @@
 // The run-time libraries: loading and unloading by mask, and a missing library (or one that does not
 // load) giving a failure result instead of a crash, for the toolkit and for marlin3 itself.
+#include <dlfcn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -48,6 +49,48 @@ TEST_F(Libraries, LoadUnloadAndMissingLibraries) {
   EXPECT_EQ(PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL, PxBase::PX_FIL);
   EXPECT_EQ(PxBase::LastLoadError(), "");
   EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), 75, 0, 6, 1, nullptr), PX_OK);
+}
+
+// The PDF reader (poppler, qpdf) is its own module, loaded on the first PDF read: the file library does
+// not link it, a missing reader fails PDF reading alone, and the reader loads once it is there.
+TEST_F(Libraries, PdfReaderModuleLoadsOnFirstPdf) {
+  const std::string needed = Shell("readelf -d '" MARLIN3_BIN_DIR "/libpxfile.so' | grep NEEDED");
+  ASSERT_FALSE(needed.empty());
+  for (const char* lib : {"poppler", "qpdf", "pxpdfread"})
+    EXPECT_EQ(needed.find(lib), std::string::npos) << lib << " in " << needed;
+  // Once loaded the reader stays for the process, so the rest needs the fresh process ctest gives.
+  if (dlopen("libpxpdfread.so", RTLD_NOW | RTLD_NOLOAD))
+    GTEST_SKIP() << "the PDF reader was loaded by an earlier test in this process";
+
+  PxBitmapBase page;
+  MakePage(page, 40, 30, 24, 150, 150);
+  ASSERT_EQ(page.Save(Path("p.pdf").c_str(), PX_TYPE_PDF, 0, 40, 1, nullptr), PX_OK)
+      << "writing needs no reader";
+  ASSERT_EQ(page.Save(Path("p.jpg").c_str(), PX_TYPE_JPEG, 0, 40, 1, nullptr), PX_OK);
+  EXPECT_EQ(dlopen("libpxpdfread.so", RTLD_NOW | RTLD_NOLOAD), nullptr) << "loaded before any PDF read";
+
+  const fs::path hide = m_dir / "hide";
+  fs::create_directories(hide);
+  std::ofstream(hide / "libpxpdfread.so");
+  setenv("MARLIN3_MODULE_DIR", hide.string().c_str(), 1);
+  PxFileInfo info{};
+  PxFile pdf;
+  pdf.SetFileName(Path("p.pdf").c_str());
+  EXPECT_EQ(pdf.GetInfo(&info, 1), PX_ERR_NO_LIBRARY);
+  PxBitmapBase loaded;
+  EXPECT_EQ(loaded.Load(Path("p.pdf").c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_ERR_NO_LIBRARY);
+  EXPECT_FALSE(loaded.IsAllocated());
+  EXPECT_EQ(loaded.Load(Path("p.jpg").c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << "JPEG unaffected";
+  EXPECT_EQ(loaded.GetWidth(), 40);
+  unsetenv("MARLIN3_MODULE_DIR");
+
+  // The failure is not remembered: with the reader back, the same file loads.
+  ASSERT_EQ(pdf.GetInfo(&info, 1), PX_OK);
+  EXPECT_EQ(info.nPages, 1);
+  ASSERT_EQ(loaded.Load(Path("p.pdf").c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK);
+  EXPECT_EQ(loaded.GetWidth(), 40);
+  EXPECT_EQ(loaded.GetHeight(), 30);
+  EXPECT_NE(dlopen("libpxpdfread.so", RTLD_NOW | RTLD_NOLOAD), nullptr);
 }
 
 // marlin3 needs none of the imaging libraries to start: no load-time dependency on them, and a

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/module/Module.h"
+#include "pxfile/PxFileApi.h"
 
 namespace {
 
@@ -22,6 +23,17 @@ LibrarySlot g_libraries[] = {
 
 std::string g_strLastError;
 
+// The module layer for the file library's own modules (the PDF reader, loaded on first use).
+void* LoadModule(const char* name, unsigned long* error) {
+  HMODULE module = LoadLibraryA(name);
+  if (!module && error) *error = static_cast<unsigned long>(platform::GetLastError());
+  return module;
+}
+
+void* ModuleProc(void* module, const char* name) {
+  return GetProcAddress(static_cast<HMODULE>(module), name);
+}
+
 }  // namespace
 
 int PxBase::LoadLibraries(int mask) {
@@ -29,6 +41,11 @@ int PxBase::LoadLibraries(int mask) {
   for (LibrarySlot& slot : g_libraries) {
     if (!(mask & slot.nBit) || slot.hModule) continue;
     slot.hModule = LoadLibraryA(slot.pszModule);
+    if (slot.hModule && slot.nBit == PX_FIL) {
+      auto setLoader =
+          reinterpret_cast<PxfSetModuleLoaderFn>(GetProcAddress(slot.hModule, "PxfSetModuleLoader"));
+      if (setLoader) setLoader(&LoadModule, &ModuleProc);
+    }
     if (!slot.hModule) {
       char text[160];
       std::snprintf(text, sizeof(text), "%s did not load (error %lu)", slot.pszModule,

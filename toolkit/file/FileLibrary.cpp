@@ -12,7 +12,7 @@
 #include "toolkit/file/BmpCodec.h"
 #include "toolkit/file/GifCodec.h"
 #include "toolkit/file/JpegCodec.h"
-#include "toolkit/file/PdfReader.h"
+#include "toolkit/file/PdfReaderModule.h"
 #include "toolkit/file/PdfWriter.h"
 #include "toolkit/file/PngCodec.h"
 #include "toolkit/file/Resampler.h"
@@ -135,7 +135,7 @@ __attribute__((visibility("default"))) int32_t PxfGetInfo(const char* name, PxFi
       case Format::Bmp:
         return BmpInfo(data.data(), data.size(), info);
       case Format::Pdf:
-        return PdfInfo(data, info);
+        return PdfReaderModule::Instance().GetInfo(data.data(), data.size(), info);
       default:
         return PX_ERR_FORMAT;
     }
@@ -167,7 +167,7 @@ __attribute__((visibility("default"))) int32_t PxfLoadPage(const char* name, int
       case Format::Bmp:
         return BmpLoad(data.data(), data.size(), out);
       case Format::Pdf:
-        return PdfLoad(data, page, out);
+        return PdfReaderModule::Instance().LoadPage(data.data(), data.size(), page, out);
       default:
         return PX_ERR_FORMAT;
     }
@@ -236,6 +236,11 @@ __attribute__((visibility("default"))) int32_t PxfConvertDepth(const PxPage* in,
 
 __attribute__((visibility("default"))) void PxfFreePage(PxPage* page) {
   PxPageFree(page);
+}
+
+// The module layer's load and lookup, for the PDF reader module loaded on first use.
+__attribute__((visibility("default"))) void PxfSetModuleLoader(PxfModuleLoadFn load, PxfModuleProcFn proc) {
+  PdfReaderModule::Instance().SetLoader(load, proc);
 }
 
 // Test and fuzzing seam: the pixel budget of one decoded page (0 restores the default).

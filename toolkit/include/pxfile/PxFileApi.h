@@ -6,6 +6,7 @@
 
 #include "pxclass/PxFileInfo.h"
 #include "pxclass/PxPage.h"
+#include "pxfile/PxPdfReadApi.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,6 +21,8 @@ int32_t PxfSavePage(const PxPage* page, const char* name, int32_t type, int32_t 
 int32_t PxfResize(const PxPage* in, int32_t width, int32_t height, PxPage** out);
 int32_t PxfConvertDepth(const PxPage* in, int32_t bitsPerPixel, PxPage** out);
 void PxfFreePage(PxPage* page);
+// The module layer the file library uses to load the PDF reader ("pxpdfread.dll") on first use.
+void PxfSetModuleLoader(PxfModuleLoadFn load, PxfModuleProcFn proc);
 
 typedef int32_t (*PxfGetInfoFn)(const char*, PxFileInfo*);
 typedef int32_t (*PxfLoadPageFn)(const char*, int32_t, PxPage**);
@@ -27,6 +30,7 @@ typedef int32_t (*PxfLoadRawFn)(const char*, const PxLoadInfo*, PxPage**);
 typedef int32_t (*PxfSavePageFn)(const PxPage*, const char*, int32_t, int32_t, int32_t, int32_t);
 typedef int32_t (*PxfResizeFn)(const PxPage*, int32_t, int32_t, PxPage**);
 typedef int32_t (*PxfConvertDepthFn)(const PxPage*, int32_t, PxPage**);
+typedef void (*PxfSetModuleLoaderFn)(PxfModuleLoadFn, PxfModuleProcFn);
 
 #ifdef __cplusplus
 }

@@ -5,13 +5,13 @@
 // image (150 dpi when it has none). Decoded sizes are checked against the pixel budget first.
 #pragma once
 
-#include <vector>
+#include <cstddef>
 
 #include "toolkit/file/FileCommon.h"
 
 namespace pxfile {
 
-int PdfInfo(const std::vector<uint8_t>& data, PxFileInfo* info);
-int PdfLoad(const std::vector<uint8_t>& data, int page, PxPage** out);
+int PdfInfo(const uint8_t* bytes, size_t count, PxFileInfo* info);
+int PdfLoad(const uint8_t* bytes, size_t count, int page, PxPage** out);
 
 }  // namespace pxfile

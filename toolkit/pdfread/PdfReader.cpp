@@ -1,5 +1,5 @@
 // PDF input through qpdf (structure, image streams) and poppler (rendering); see PdfReader.h.
-#include "toolkit/file/PdfReader.h"
+#include "toolkit/pdfread/PdfReader.h"
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
@@ -167,12 +167,12 @@ int DecodeDirect(PageImage& pi, PxPage** out) {
   return PX_OK;
 }
 
-int Render(const std::vector<uint8_t>& data, int index, PageImage& pi, PxPage** out) {
-  if (data.size() > size_t(INT32_MAX)) return PX_ERR_TOO_LARGE;
+int Render(const uint8_t* input, size_t count, int index, PageImage& pi, PxPage** out) {
+  if (count > size_t(INT32_MAX)) return PX_ERR_TOO_LARGE;
   // Poppler's complaints about damaged files would go to standard error; results say enough.
   poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
   std::unique_ptr<poppler::document> doc(
-      poppler::document::load_from_raw_data(reinterpret_cast<const char*>(data.data()), int(data.size())));
+      poppler::document::load_from_raw_data(reinterpret_cast<const char*>(input), int(count)));
   if (!doc || doc->is_locked()) return PX_ERR_CORRUPT;
   std::unique_ptr<poppler::page> page(doc->create_page(index));
   if (!page) return PX_ERR_PAGE;
@@ -225,20 +225,20 @@ struct Document {
   std::vector<QPDFPageObjectHelper> pages;
 };
 
-int Open(const std::vector<uint8_t>& data, Document& d) {
+int Open(const uint8_t* bytes, size_t count, Document& d) {
   d.pdf.setSuppressWarnings(true);
   d.pdf.setAttemptRecovery(true);
-  d.pdf.processMemoryFile("input.pdf", reinterpret_cast<const char*>(data.data()), data.size());
+  d.pdf.processMemoryFile("input.pdf", reinterpret_cast<const char*>(bytes), count);
   d.pages = QPDFPageDocumentHelper(d.pdf).getAllPages();
   return d.pages.empty() ? PX_ERR_CORRUPT : PX_OK;
 }
 
 }  // namespace
 
-int PdfInfo(const std::vector<uint8_t>& data, PxFileInfo* info) {
+int PdfInfo(const uint8_t* bytes, size_t count, PxFileInfo* info) {
   try {
     Document d;
-    int result = Open(data, d);
+    int result = Open(bytes, count, d);
     if (result != PX_OK) return result;
     PageImage pi;
     Inspect(d.pages[0], pi);
@@ -256,10 +256,10 @@ int PdfInfo(const std::vector<uint8_t>& data, PxFileInfo* info) {
   }
 }
 
-int PdfLoad(const std::vector<uint8_t>& data, int page, PxPage** out) {
+int PdfLoad(const uint8_t* bytes, size_t count, int page, PxPage** out) {
   try {
     Document d;
-    int result = Open(data, d);
+    int result = Open(bytes, count, d);
     if (result != PX_OK) return result;
     if (page < 1 || size_t(page) > d.pages.size()) return PX_ERR_PAGE;
     PageImage pi;
@@ -270,7 +270,7 @@ int PdfLoad(const std::vector<uint8_t>& data, int page, PxPage** out) {
       result = DecodeDirect(pi, out);
       if (result == PX_OK) return result;
     }
-    return Render(data, page - 1, pi, out);
+    return Render(bytes, count, page - 1, pi, out);
   } catch (...) {
     return PX_ERR_CORRUPT;
   }
