@@ -118,7 +118,7 @@ TEST_F(HideMaskTest, EachCombinationShowsWhatItAllowsAndSavesThePage) {
 // The result box of a failed scan (the device fails while sending) is hidden only when every bit is set;
 // the log line is written either way.
 TEST_F(HideMaskTest, ResultBoxIsHiddenOnlyUnderTheFullMask) {
-  std::ofstream(m_dir / "sane" / "test.conf", std::ios::app) << "read-status-code \"SANE_STATUS_IO_ERROR\"\n";
+  FailReadsWithIoError();
   const struct {
     int mask;
     bool box;

@@ -381,7 +381,7 @@ TEST_F(ScanJobTest, FullDiskFailsTheJobAndKeepsTheScan) {
 // The device fails while a page is read (SANE's I/O error, as when it is unplugged): the scan's box
 // (caption 193, string 201) and its log line, nothing delivered.
 TEST_F(ScanJobTest, DeviceFailingDuringAPageEndsWithTheScanMessage) {
-  std::ofstream(m_dir / "sane" / "test.conf", std::ios::app) << "read-status-code \"SANE_STATUS_IO_ERROR\"\n";
+  FailReadsWithIoError();
   const RunResult run = Marlin(
       {"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("never.pdf").string()},
       "msgbox OK\n");
