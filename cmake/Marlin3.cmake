@@ -9,19 +9,22 @@ endif()
 
 # marlin3_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l] [LOCK resource])
 # LOCK: tests that must not run beside others holding it (devwatch_process: some start DEVWATCH,
-# others expect none running).
+# others expect none running). SANITIZER_ENV: one VAR=value for the program's tests in sanitizer builds.
 # One GoogleTest program per module; every case becomes a CTest test.
 function(marlin3_test name)
-  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "LOCK;SANITIZER_ENV" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     MARLIN3_SOURCE_DIR="${CMAKE_SOURCE_DIR}" MARLIN3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  set(props LABELS "${T_LABELS}")
   if(T_LOCK)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}" RESOURCE_LOCK "${T_LOCK}")
-  else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+    list(APPEND props RESOURCE_LOCK "${T_LOCK}")
   endif()
+  if(T_SANITIZER_ENV AND MARLIN3_SANITIZE)
+    list(APPEND props ENVIRONMENT "${T_SANITIZER_ENV}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # Fuzzing: every object gets libFuzzer's coverage instrumentation; only the fuzz targets link its driver.
