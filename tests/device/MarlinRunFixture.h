@@ -18,6 +18,7 @@
 #include "platform/module/Module.h"
 #include "platform/resource/Resource.h"
 #include "platform/text/Text.h"
+#include "tests/common/QuietSpawn.h"
 
 extern char** environ;
 
@@ -187,24 +188,8 @@ class SimulatorRun : public PublishTest {
                                   "--lifetime",
                                   "120"};
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    int spawned = posix_spawn(&m_sim, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0) return false;
-    for (int i = 0; i < 250 && !fs::exists(m_ready); ++i) {
-      int status = 0;
-      if (waitpid(m_sim, &status, WNOHANG) == m_sim) {
-        m_sim = 0;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    m_sim = test_common::SpawnQuietUntilReady(std::move(args), m_ready);
+    if (m_sim == 0) return false;
     if (!fs::exists(m_ready)) return false;
     test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", m_simAddress);
     test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Port", "unix:" + m_socket);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/common/ProductRun.h"
+#include "tests/common/QuietSpawn.h"
 
 extern char** environ;
 
@@ -111,23 +112,8 @@ class QsDeviceModifyTest : public product_run::ProductRun {
                                   "120"};
     if (loopbackUp) args.push_back("--loopback-up");
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawn(&m_sim, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0) return false;
-    for (int i = 0; i < 250 && !fs::exists(ready); ++i) {
-      if (waitpid(m_sim, nullptr, WNOHANG) == m_sim) {
-        m_sim = 0;
-        return false;
-      }
-      usleep(20000);
-    }
+    m_sim = test_common::SpawnQuietUntilReady(std::move(args), ready);
+    if (m_sim == 0) return false;
     m_address = address;
     return fs::exists(ready);
   }
