@@ -1,7 +1,9 @@
 // The fast paths of TIFF reading and JPEG writing. TIFF pages are read strip by strip (whole strips,
-// so Deflate goes through libdeflate), row by row when a strip is too large, and JPEG-compressed YCbCr
-// pages are decoded to RGB by libjpeg: each compared pixel by pixel with ImageMagick's decoding. Large
-// JPEG pages, written in bands, decode like a single pass.
+// so Deflate goes through libdeflate; LZW through the toolkit's own decoder, the predictor undone as
+// rows are stored), row by row when a strip is too large, and JPEG-compressed YCbCr pages are decoded
+// to RGB by libjpeg: each compared pixel by pixel with ImageMagick's decoding. Damaged LZW strips load
+// or fail exactly as libtiff's own decoder has them. Large JPEG pages, written in bands, decode like a
+// single pass.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +23,7 @@ namespace {
 TEST_F(ToolkitTest, ReadsTiffStripsLikeImageMagick) {
   struct Case {
     const char* name;
-    const char* command;  // ImageMagick, with OUT as the output
+    const char* command;  // ImageMagick or libtiff's tools, with OUT as the output
     int bpp;
     int tolerance;  // largest difference per channel
   };
@@ -33,6 +35,21 @@ TEST_F(ToolkitTest, ReadsTiffStripsLikeImageMagick) {
        "convert -size 97x61 plasma:fractal -depth 8 -seed 6 -compress LZW -define tiff:predictor=2 "
        "-define tiff:rows-per-strip=16 OUT",
        24, 0},
+      // libtiff's encoder: long strips that fill the code table and clear it, predictor on RGB.
+      {"lzw_tiffcp.tif",
+       "convert -size 641x480 plasma:fractal -depth 8 -seed 11 OUT.src.tif && tiffcp -c lzw:2 -r 100 "
+       "OUT.src.tif OUT",
+       24, 0},
+      // Noise without predictor (short strings, many clears); bilevel; odd grey strips.
+      {"lzw_grey_noise.tif",
+       "convert -size 333x257 xc:gray -seed 12 +noise Gaussian -colorspace Gray -depth 8 OUT.src.tif && "
+       "tiffcp -c lzw -r 31 OUT.src.tif OUT",
+       8, 0},
+      {"lzw_bilevel.tif",
+       "convert -size 203x101 gradient:white-black -monochrome -type bilevel -depth 1 OUT.src.tif && tiffcp "
+       "-c lzw -r 9 OUT.src.tif "
+       "OUT",
+       1, 0},
       {"grey_min_is_white.tif",
        "convert -size 97x61 plasma:fractal -depth 8 -seed 7 -colorspace Gray -compress Zip "
        "-define tiff:photometric=min-is-white -define tiff:rows-per-strip=5 OUT",
@@ -55,7 +72,7 @@ TEST_F(ToolkitTest, ReadsTiffStripsLikeImageMagick) {
   for (const Case& c : cases) {
     const std::string file = Path(c.name);
     std::string command = c.command;
-    command.replace(command.find("OUT"), 3, file);
+    for (size_t at; (at = command.find("OUT")) != std::string::npos;) command.replace(at, 3, file);
     int status = -1;
     Shell(command, &status);
     ASSERT_EQ(status, 0) << command;
@@ -88,6 +105,48 @@ TEST_F(ToolkitTest, DamagedTiffStripFailsThePage) {
   PxBitmapBase page;
   EXPECT_LT(page.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), 0);
   EXPECT_FALSE(page.IsAllocated());
+}
+
+// Damaged LZW data, byte runs flipped across the strips: where libtiff's own decoder (tiffcp to an
+// uncompressed copy) fails, the page fails; where it decodes the damage to other pixels, the page has
+// exactly those pixels.
+TEST_F(ToolkitTest, DamagedLzwLoadsLikeLibtiff) {
+  const std::string source = Path("lzw_source.tif"), clean = Path("lzw_clean.tif");
+  int status = -1;
+  Shell("convert -size 211x90 plasma:fractal -depth 8 -seed 13 '" + source + "' && tiffcp -c lzw:2 -r 10 '" +
+            source + "' '" + clean + "'",
+        &status);
+  ASSERT_EQ(status, 0);
+  std::ifstream in(clean, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 4000u);
+  int failed = 0, loaded = 0;
+  // The strips lie between the 8-byte header and the directory at the end.
+  for (size_t at = 16; at + 64 < bytes.size() - 400; at += (bytes.size() - 480) / 23) {
+    for (int run : {1, 9}) {
+      std::string damaged = bytes;
+      for (int i = 0; i < run; ++i)
+        damaged[at + size_t(i) * 3] = char(damaged[at + size_t(i) * 3] ^ (0x21 << (i % 3)));
+      const std::string file = Path("lzw_damaged.tif"), oracle = Path("lzw_oracle.tif");
+      std::ofstream(file, std::ios::binary | std::ios::trunc) << damaged;
+      std::remove(oracle.c_str());
+      Shell("tiffcp -c none '" + file + "' '" + oracle + "' 2>/dev/null", &status);
+      PxBitmapBase ours;
+      const int result = ours.Load(file.c_str(), 0, PX_COLOUR_ORDER_RGB, 1);
+      if (status != 0) {
+        EXPECT_LT(result, 0) << "damage at " << at << ", run " << run << ": libtiff fails, the page must too";
+        ++failed;
+        continue;
+      }
+      PxBitmapBase expected;
+      ASSERT_EQ(expected.Load(oracle.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK);
+      ASSERT_EQ(result, PX_OK) << "damage at " << at << ", run " << run;
+      EXPECT_EQ(MaxDifference(ours, expected), 0) << "damage at " << at << ", run " << run;
+      ++loaded;
+    }
+  }
+  EXPECT_GT(failed, 0) << "no damage made libtiff fail: the test would not see a refusal";
+  EXPECT_GT(loaded, 0) << "every damage failed: the test would not compare pixels";
 }
 
 // Large pages are compressed in bands on two threads joined by restart markers: the file must decode
