@@ -1,6 +1,7 @@
 // libFuzzer target: the TIFF LZW strip decoder, checked against a plain table-of-strings decoder of
 // the same rules. The first two bytes give the strip's size; the rest is the LZW data. Whenever the
-// fast decoder accepts a strip, its bytes must be the plain decoder's.
+// fast decoder accepts a strip, its bytes must be the plain decoder's. The predictor is checked on
+// the decoded strip (or the raw bytes) against a plain running sum.
 // Seeds: fuzz/corpus/tiff_lzw/ (strips of files made by libtiff's encoder).
 #include <cstdint>
 #include <cstring>
@@ -68,6 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool a = pxfile::TiffLzwDecode(data + 2, size - 2, fast.data(), outLen);
   const bool b = PlainDecode(data + 2, size - 2, plain);
   if (a != b || (a && fast != plain)) __builtin_trap();
-  for (int spp : {1, 3, 4}) pxfile::TiffUndoPredictor8(fast.data(), fast.data(), outLen, spp);
+  // The predictor, in place and not, against the plain sum of each sample and the one before it.
+  const std::vector<uint8_t>& row = a ? fast : std::vector<uint8_t>(data + 2, data + size);
+  for (int spp : {1, 3, 4}) {
+    std::vector<uint8_t> want(row.size()), copy(row.size()), inPlace = row;
+    for (size_t i = 0; i < row.size(); ++i)
+      want[i] = uint8_t(row[i] + (i >= size_t(spp) ? want[i - size_t(spp)] : 0));
+    pxfile::TiffUndoPredictor8(row.data(), copy.data(), row.size(), spp);
+    pxfile::TiffUndoPredictor8(inPlace.data(), inPlace.data(), inPlace.size(), spp);
+    if (copy != want || inPlace != want) __builtin_trap();
+  }
   return 0;
 }

@@ -27,9 +27,11 @@ int ReadFile(const std::string& path, std::vector<uint8_t>& data);
 // Writes a whole file (replacing it). PX_ERR_WRITE on any failure.
 int WriteFile(const std::string& path, const uint8_t* data, size_t size, bool append);
 
-// A page of the given sizes, or null (the caller answers PX_ERR_NO_MEMORY).
-inline PxPage* NewPage(int32_t width, int32_t height, int32_t bpp, int32_t xDpi, int32_t yDpi) {
-  PxPage* page = PxPageAlloc(width, height, bpp);
+// A page of the given sizes, or null (the caller answers PX_ERR_NO_MEMORY). Unfilled pages are for
+// loaders that write every byte of every row, padding included.
+inline PxPage* NewPage(int32_t width, int32_t height, int32_t bpp, int32_t xDpi, int32_t yDpi,
+                       bool filled = true) {
+  PxPage* page = PxPageAlloc(width, height, bpp, filled);
   if (page) {
     page->xDpi = (xDpi > 0 && xDpi <= PX_MAX_DPI) ? xDpi : 0;
     page->yDpi = (yDpi > 0 && yDpi <= PX_MAX_DPI) ? yDpi : 0;

@@ -161,7 +161,8 @@ int ReadLayout(TIFF* tif, Layout& l) {
 }
 
 // Copies rows in the file's layout into the page (min-is-white grey and bilevel inverted), undoing
-// the horizontal predictor on the way when `predictorSpp` is set.
+// the horizontal predictor on the way when `predictorSpp` is set, and clears each row's padding (the
+// page comes unfilled).
 void StoreRows(const Layout& l, const uint8_t* src, tmsize_t srcStride, int32_t need, uint32_t first,
                uint32_t count, int predictorSpp, PxPage* page) {
   const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
@@ -173,6 +174,7 @@ void StoreRows(const Layout& l, const uint8_t* src, tmsize_t srcStride, int32_t 
       std::memcpy(dst, src, size_t(need));
     if (invert)
       for (int32_t i = 0; i < need; ++i) dst[i] = uint8_t(~dst[i]);
+    std::memset(dst + need, 0, size_t(page->stride - need));
   }
 }
 
@@ -301,7 +303,7 @@ int LoadCurrent(TIFF* tif, PxPage** out) {
   if (result != PX_OK) return result;
   int x = 0, y = 0;
   DirectoryResolution(tif, x, y);
-  PageHolder page(NewPage(int32_t(l.width), int32_t(l.height), l.depth, x, y));
+  PageHolder page(NewPage(int32_t(l.width), int32_t(l.height), l.depth, x, y, /*filled=*/!l.direct));
   if (!page.get()) return PX_ERR_NO_MEMORY;
   result = l.direct ? LoadDirect(tif, l, page.get()) : LoadRgba(tif, l, page.get());
   if (result != PX_OK) return result;

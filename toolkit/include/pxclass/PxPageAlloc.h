@@ -48,8 +48,10 @@ inline void PxPagePrefault(void* memory, size_t bytes) {
 }
 
 // A zero-filled page, or null when the sizes break PxLimits.h or memory runs out. 1-bit pages start
-// white (all ones), since 0 is black there; others start black.
-inline PxPage* PxPageAlloc(int32_t width, int32_t height, int32_t bitsPerPixel) {
+// white (all ones), since 0 is black there; others start black. A loader that writes every byte of
+// every row itself asks for no fill (`filled` false): the memory then comes as it is, which saves
+// clearing a page's worth of memory the allocator hands back from an earlier page.
+inline PxPage* PxPageAlloc(int32_t width, int32_t height, int32_t bitsPerPixel, bool filled = true) {
   int32_t stride = PxPageStride(width, bitsPerPixel);
   if (stride == 0 || height <= 0 || height > PX_MAX_DIMENSION) return nullptr;
   int64_t total = int64_t(stride) * height;
@@ -57,12 +59,12 @@ inline PxPage* PxPageAlloc(int32_t width, int32_t height, int32_t bitsPerPixel) 
   auto* page = static_cast<PxPage*>(std::calloc(1, sizeof(PxPage)));
   if (!page) return nullptr;
   // calloc: a large page comes zeroed from the kernel, without a pass over memory the loader fills.
-  page->pixels = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
+  page->pixels = static_cast<uint8_t*>(filled ? std::calloc(size_t(total), 1) : std::malloc(size_t(total)));
   if (!page->pixels) {
     std::free(page);
     return nullptr;
   }
-  if (bitsPerPixel == 1)
+  if (filled && bitsPerPixel == 1)
     std::memset(page->pixels, 0xFF, size_t(total));
   else
     PxPagePrefault(page->pixels, size_t(total));
