@@ -1,5 +1,6 @@
-// The LZW strip decoder and the predictor, against libtiff on files libtiff's own encoder wrote:
-// every strip must be taken (no quiet fallback to libtiff) and decode to libtiff's bytes.
+// The LZW strip decoder and the predictor, against libtiff on files libtiff's own encoder and
+// ffmpeg's (a separate LZW encoder) wrote: every strip must be taken (no quiet fallback to libtiff)
+// and decode to libtiff's bytes.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -23,8 +24,8 @@ struct TempDir {
 
 TEST(TiffLzw, EveryStripOfLibtiffsEncoderDecodesLikeLibtiff) {
   struct Case {
-    const char* make;  // ImageMagick source, SRC as the output
-    const char* tiffcp;
+    const char* make;    // ImageMagick source, SRC as the output
+    const char* tiffcp;  // null: `make` writes the LZW file itself
   };
   const Case cases[] = {
       {"convert -size 641x480 plasma:fractal -depth 8 -seed 21 SRC", "-c lzw:2 -r 100"},  // table clears
@@ -33,6 +34,12 @@ TEST(TiffLzw, EveryStripOfLibtiffsEncoderDecodesLikeLibtiff) {
        "-c lzw -r 257"},
       {"convert -size 203x101 gradient:white-black -type bilevel -depth 1 SRC", "-c lzw -r 9"},
       {"convert -size 64x64 xc:white -depth 8 SRC", "-c lzw -r 64"},  // one long run
+      {"ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=321x207 -frames:v 1 -c:v tiff "
+       "-compression_algo lzw -pix_fmt rgb24 SRC",
+       nullptr},
+      {"ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=321x207 -frames:v 1 -c:v tiff "
+       "-compression_algo lzw -pix_fmt gray SRC",
+       nullptr},
   };
   TempDir dir;
   int strips = 0;
@@ -40,7 +47,9 @@ TEST(TiffLzw, EveryStripOfLibtiffsEncoderDecodesLikeLibtiff) {
     const std::string src = dir.path + "/src.tif", out = dir.path + "/lzw.tif";
     std::string make = c.make;
     make.replace(make.find("SRC"), 3, src);
-    ASSERT_EQ(std::system((make + " && tiffcp " + c.tiffcp + " " + src + " " + out).c_str()), 0) << make;
+    const std::string command = c.tiffcp ? make + " && tiffcp " + c.tiffcp + " " + src + " " + out
+                                         : make + " && mv " + src + " " + out;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
     TIFF* tif = TIFFOpen(out.c_str(), "r");
     ASSERT_NE(tif, nullptr);
     uint16_t predictor = PREDICTOR_NONE;
