@@ -37,6 +37,9 @@ class BlockCoder {
 
  private:
   void WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable) const;
+  // Zeroes trailing +-1 levels (scan order) that cost more bits than their error is worth; returns
+  // whether any level is left.
+  bool DropTrailingOnes(const float* f, const float* mul, short* pLevels) const;
   bool m_bMpeg2 = true;
   int m_nDcPrecision = 0;
   int m_nIntraTable = 0;
