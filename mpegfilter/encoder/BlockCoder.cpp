@@ -118,7 +118,8 @@ void BlockCoder::QuantIntra(const short* pBlock, short* pLevels, int q) const {
   pLevels[0] = static_cast<short>(dc < 0 ? 0 : (dc > nDcMax ? nDcMax : dc));
 }
 
-bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum) const {
+bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum,
+                            uint64_t* pScanMask) const {
   // |F(u,v)| <= sum|r| / 4 and a non-zero level needs |F| >= 2q, so below 8q no level can be
   // non-zero. The bound is loose: on camera-like material fewer than 1 in 3000 residuals below 16q
   // give a level at all (a lone +-1), so those are not transformed either.
@@ -126,19 +127,25 @@ bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbs
   alignas(16) float f[64];
   ForwardDctAan(pBlock, f);
   if (!QuantiseBlock(f, m_interMul[q], m_interAdd[q], pLevels, m_nMaxLevel)) return false;
-  return DropTrailingOnes(f, m_interMul[q], pLevels);
+  *pScanMask = DropTrailingOnes(f, m_interMul[q], pLevels);
+  return *pScanMask != 0;
 }
 
-bool BlockCoder::DropTrailingOnes(const float* f, const float* mul, short* pLevels) const {
+uint64_t BlockCoder::ScanMask(const short* pLevels) const {
+  const InverseScan& inv = m_bAlternate ? kInverseAlternate : kInverseZigzag;
+  uint64_t nMask = 0;
+  for (uint64_t nRaster = NonZeroMask(pLevels); nRaster; nRaster &= nRaster - 1)
+    nMask |= uint64_t{1} << inv.pos[__builtin_ctzll(nRaster)];
+  return nMask;
+}
+
+uint64_t BlockCoder::DropTrailingOnes(const float* f, const float* mul, short* pLevels) const {
   // A +-1 after a long run costs a long code for little: level 1 reconstructs at 1.5 steps, so
   // dropping a coefficient of x steps adds (3x - 2.25) squared steps of error, which is worth it
   // while that stays below lambda times the bits saved (lambda in squared steps per bit).
   const VlcEncoder& v = VlcEncoder::Get();
   const uint8_t* pScan = m_bAlternate ? pxscan::kAlternate : kZigzag;
-  const InverseScan& inv = m_bAlternate ? kInverseAlternate : kInverseZigzag;
-  uint64_t nMask = 0;
-  for (uint64_t nRaster = NonZeroMask(pLevels); nRaster; nRaster &= nRaster - 1)
-    nMask |= uint64_t{1} << inv.pos[__builtin_ctzll(nRaster)];
+  uint64_t nMask = ScanMask(pLevels);
   const int nEscape = m_bMpeg2 ? 24 : 20;
   while (nMask) {
     const int nLast = 63 - __builtin_clzll(nMask);
@@ -160,7 +167,7 @@ bool BlockCoder::DropTrailingOnes(const float* f, const float* mul, short* pLeve
     pLevels[nRaster] = 0;
     nMask = nRest;
   }
-  return nMask != 0;
+  return nMask;
 }
 
 void BlockCoder::Reconstruct(const short* pLevels, short* pOut, int q, bool bIntra) const {
@@ -215,21 +222,17 @@ void BlockCoder::WriteIntra(BitSink& s, const short* pLevels, bool bLuma, int* p
   const VlcCode& c = bLuma ? v.dcLuma[nSize] : v.dcChroma[nSize];
   s.Put(c.nCode, c.nLength);
   if (nSize) s.Put(static_cast<uint32_t>(nDiff < 0 ? nDiff + (1 << nSize) - 1 : nDiff), nSize);
-  WriteAc(s, pLevels, 1, m_bMpeg2 ? m_nIntraTable : 0);
+  WriteAc(s, pLevels, 1, m_bMpeg2 ? m_nIntraTable : 0, ScanMask(pLevels));
 }
 
-void BlockCoder::WriteInter(BitSink& s, const short* pLevels) const {
-  WriteAc(s, pLevels, 0, 0);
+void BlockCoder::WriteInter(BitSink& s, const short* pLevels, uint64_t nScanMask) const {
+  WriteAc(s, pLevels, 0, 0, nScanMask);
 }
 
-void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable) const {
+void BlockCoder::WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable, uint64_t nMask) const {
   const VlcEncoder& v = VlcEncoder::Get();
-  // The non-zero levels as a mask in scan order: the loop below visits only those.
+  // nMask: the non-zero levels in scan order; the loop below visits only those.
   const uint8_t* pScan = m_bAlternate ? pxscan::kAlternate : kZigzag;
-  const InverseScan& inv = m_bAlternate ? kInverseAlternate : kInverseZigzag;
-  uint64_t nMask = 0;
-  for (uint64_t nRaster = NonZeroMask(pLevels); nRaster; nRaster &= nRaster - 1)
-    nMask |= uint64_t{1} << inv.pos[__builtin_ctzll(nRaster)];
   nMask &= ~uint64_t{0} << nFirst;
   int nNext = nFirst;  // scan position after the last coded coefficient
   bool bFirst = nFirst == 0;

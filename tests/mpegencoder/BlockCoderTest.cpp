@@ -36,9 +36,13 @@ TEST_P(TrailingCoefficient, IsKeptOnlyWhenWorthItsBits) {
   int nAbs = 0;
   for (short v : coef) nAbs += std::abs(v);
   short levels[64];
-  ASSERT_TRUE(bc.QuantInter(coef, levels, kQ, nAbs));
+  uint64_t nScanMask = 0;
+  ASSERT_TRUE(bc.QuantInter(coef, levels, kQ, nAbs, &nScanMask));
   EXPECT_EQ(levels[0], 5);
   EXPECT_EQ(levels[c.nRaster], c.nExpected);
+  // The mask WriteInter codes from: the DC (scan position 0) and what is left of the other level.
+  const uint64_t nLast = c.nRaster == 63 ? uint64_t{1} << 63 : (c.nRaster == 1 ? 2 : uint64_t{1} << 5);
+  EXPECT_EQ(nScanMask, 1 | (c.nExpected ? nLast : 0));
 }
 
 // The DC is at scan position 0; raster 63 is the end of the scan (run 62: a 24-bit escape),
