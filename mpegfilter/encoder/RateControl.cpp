@@ -7,10 +7,11 @@ namespace pxenc {
 
 namespace {
 constexpr double kKp = 1.0, kKb = 1.4;
-// Finest quantiser_scale_code per picture type (I, P, B). Easy pictures at quantiser 1 took the
-// bits that the harder pictures later in a clip needed more (equal slope): with this floor the
-// bits stay in the VBV buffer for them (+0.6 dB on a fractal zoom at 8.6 Mbit/s, +0.3 to +0.5 dB
-// on clean material). B pictures are not predicted from: their floor keeps Kb's ratio (2 x 1.4).
+// Finest quantiser_scale_code per picture type (I, P, B). Easy pictures at quantiser 1 took bits
+// that buy more in the harder pictures of a clip (equal slope), and a clip that is easy throughout
+// now spends less than the rate instead (variable-rate mode): +0.5 dB on a fractal zoom whose
+// detail grows, +0.3 to +0.5 dB on clean material at 5 Mbit/s and more. B pictures are not
+// predicted from: their floor keeps Kb's ratio (2 x 1.4); a floor of 2 lost 0.4 dB on the zoom.
 constexpr int kMinQuant[4] = {1, 2, 2, 3};
 }  // namespace
 
@@ -36,10 +37,10 @@ void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32
   m_dD[3] = kKb * m_dD[1];
   m_dR = 0;
   m_dVbvSize = static_cast<double>(nVbvBits);
-  // Half full at the start: the real buffer (variable-rate mode) is at least this full, and the
-  // other half is room to keep the bits easy pictures leave for harder ones. Starting at 90 %, a
-  // clip whose detail grows lost those bits to a full buffer (-0.4 dB on a fractal zoom).
-  m_dVbv = m_dVbvSize * 0.5;
+  // The decoder starts after the buffer has filled to this level (vbv_delay of the first picture).
+  // Half full would leave room to keep what easy pictures leave for harder ones, but the buffer
+  // (112 units) barely holds an I picture at 1920x1080: every I picture was capped lower (-1.5 dB).
+  m_dVbv = m_dVbvSize * 0.9;
 }
 
 void RateControl::StartGop(int nI, int nP, int nB) {
