@@ -23,9 +23,8 @@ constexpr float kIntraRound = 0.375f;
 // Non-intra levels need a tenth of a step more than a whole step: the smallest levels cost bits
 // out of proportion (+0.15 dB on noisy material at 5 and 15 Mbit/s, equal on clean).
 constexpr float kInterDeadZone = 0.1f;
-// Lambda of the trailing-coefficient choice in squared non-intra steps (2q) per bit: the usual
-// 0.85 q^2 of squared error. 0.1 to 0.3 measured alike; 0.2 gave +0.1 dB at 5 Mbit/s on clean
-// material, and for intra blocks too +0.15 dB on noisy material.
+// Lambda of the trailing-coefficient choice in squared steps per bit: the usual 0.85 q^2 of
+// squared error for a step of 2q (0.1 to 0.3 measured alike; 0.2 gave +0.1 dB at 5 Mbit/s).
 constexpr float kDropLambda = 0.2f;
 
 // pLevels[i] = sign(x) * min(trunc(|x| + add[i]), nMax) with x = f[i] * mul[i]; returns whether
@@ -117,33 +116,6 @@ void BlockCoder::QuantIntra(const short* pBlock, short* pLevels, int q) const {
   const int dc = static_cast<int>(std::floor(f[0] * m_descale[0] / nMult + 0.5f));
   const int nDcMax = (1 << (8 + m_nDcPrecision)) - 1;
   pLevels[0] = static_cast<short>(dc < 0 ? 0 : (dc > nDcMax ? nDcMax : dc));
-  DropTrailingIntraOnes(f, m_intraMul[q], pLevels);
-}
-
-void BlockCoder::DropTrailingIntraOnes(const float* f, const float* mul, short* pLevels) const {
-  // As for non-intra blocks, with the intra step W q / 8 of each coefficient: level 1
-  // reconstructs at one step, so dropping x steps adds (2x - 1) of its squared steps, against
-  // lambda's 0.2 (2q)^2 per bit: (2x - 1) W^2 < 0.8 * 64 * bits. The DC is always coded.
-  const VlcEncoder& v = VlcEncoder::Get();
-  const int nTable = m_bMpeg2 ? m_nIntraTable : 0;
-  const uint8_t* pScan = m_bAlternate ? pxscan::kAlternate : kZigzag;
-  uint64_t nMask = ScanMask(pLevels) | 1;
-  const int nEscape = m_bMpeg2 ? 24 : 20;
-  const float fLimit = kDropLambda * 4.0f * 64.0f;
-  while (nMask != 1) {
-    const int nLast = 63 - __builtin_clzll(nMask);
-    const int nRaster = pScan[nLast];
-    if (pLevels[nRaster] != 1 && pLevels[nRaster] != -1) break;
-    const uint64_t nRest = nMask & ~(uint64_t{1} << nLast);
-    const int nRun = nLast - (63 - __builtin_clzll(nRest)) - 1;
-    const int nBits =
-        nRun < 32 && v.dct[nTable][nRun][1].nLength ? v.dct[nTable][nRun][1].nLength + 1 : nEscape;
-    const float x = std::fabs(f[nRaster] * mul[nRaster]);
-    const float w = static_cast<float>(kDefaultIntraMatrix[nRaster]);
-    if ((2.0f * x - 1.0f) * w * w >= fLimit * static_cast<float>(nBits)) break;
-    pLevels[nRaster] = 0;
-    nMask = nRest;
-  }
 }
 
 bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum,

@@ -42,8 +42,6 @@ class BlockCoder {
   // Zeroes trailing +-1 levels (scan order) that cost more bits than their error is worth; returns
   // the scan mask of the levels left.
   uint64_t DropTrailingOnes(const float* f, const float* mul, short* pLevels) const;
-  // The same for an intra block's AC levels (each with its own step).
-  void DropTrailingIntraOnes(const float* f, const float* mul, short* pLevels) const;
   bool m_bMpeg2 = true;
   int m_nDcPrecision = 0;
   int m_nIntraTable = 0;

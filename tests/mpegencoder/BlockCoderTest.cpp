@@ -1,5 +1,5 @@
-// Quantisation on its own: a lone +-1 at the end of the scan is dropped when its code costs more
-// than its error is worth, and kept when it is cheap or large.
+// Non-intra quantisation on its own: a lone +-1 at the end of the scan is dropped when its code
+// costs more than its error is worth, and kept when it is cheap or large.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -56,38 +56,6 @@ const TailCase kTails[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Blocks, TrailingCoefficient, ::testing::ValuesIn(kTails),
-                         [](const ::testing::TestParamInfo<TailCase>& i) {
-                           return std::string(i.param.name);
-                         });
-
-// Intra: the step is W q / 8 per coefficient, so a +-1 where the matrix is fine (W 16 next to the
-// DC) is dropped when small, and one where it is coarse (W 83 at the end of the scan) is not.
-class TrailingIntraCoefficient : public ::testing::TestWithParam<TailCase> {};
-
-TEST_P(TrailingIntraCoefficient, IsKeptOnlyWhenWorthItsBits) {
-  const TailCase c = GetParam();
-  BlockCoder bc;
-  bc.Init(true, 0, true);
-  bc.SetAlternateScan(false);
-  short coef[64] = {};
-  coef[c.nRaster] =
-      static_cast<short>(std::lround(c.dSteps * pxscan::kDefaultIntraMatrix[c.nRaster] * kQ / 8.0));
-  IdctChenWang(coef);
-  for (short& v : coef) v = static_cast<short>(v + 128);
-  short levels[64];
-  bc.QuantIntra(coef, levels, kQ);
-  EXPECT_EQ(levels[0], 128);  // mid-grey, 8 bits of DC precision
-  EXPECT_EQ(levels[c.nRaster], c.nExpected);
-}
-
-// Raster 8 is at scan position 2 (run 1 after the DC), raster 63 at the end (a 24-bit escape).
-const TailCase kIntraTails[] = {
-    {"small_fine_step", 8, 0.75, 0},    // 0.5 x 16^2 against lambda's 51.2 per bit, five bits
-    {"larger_fine_step", 8, 1.5, 1},    // 2 x 16^2
-    {"small_coarse_step", 63, 0.8, 1},  // 0.6 x 83^2 against 24 bits
-};
-
-INSTANTIATE_TEST_SUITE_P(Blocks, TrailingIntraCoefficient, ::testing::ValuesIn(kIntraTails),
                          [](const ::testing::TestParamInfo<TailCase>& i) {
                            return std::string(i.param.name);
                          });
