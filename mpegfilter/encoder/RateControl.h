@@ -35,6 +35,7 @@ class RateControl {
   int m_nType = 1;
   double m_dTarget = 0, m_dReact = 0, m_dCap = 0;
   int32_t m_nMbCount = 1;
+  bool m_bFirstI = false;
   // Where in the picture the bits went: share of the last picture of each type spent before
   // each of kBins equal runs of macroblocks (cumulative; m_bProfile false until one was coded),
   // and this picture's bits at the same points.
