@@ -10,7 +10,7 @@ constexpr double kKp = 1.0, kKb = 1.4;
 // Finest quantiser_scale_code per picture type (I, P, B). Easy pictures at quantiser 1 took bits
 // that buy more in the harder pictures of a clip (equal slope), and a clip that is easy throughout
 // now spends less than the rate instead (variable-rate mode): +0.5 dB on a fractal zoom whose
-// detail grows, +0.3 to +0.5 dB on clean material at 5 Mbit/s and more. B pictures are not
+// detail grows, +0.1 to +0.5 dB on clean material at 5 Mbit/s and above. B pictures are not
 // predicted from: their floor keeps Kb's ratio (2 x 1.4); a floor of 2 lost 0.4 dB on the zoom.
 constexpr int kMinQuant[4] = {1, 2, 2, 3};
 // After the first I picture the model keeps twice its size (at least half the buffer) and leaves the
