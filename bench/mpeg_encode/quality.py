@@ -12,7 +12,7 @@ is then asked for our actual rate (corrected up to twice); when it cannot spend 
 again at ffmpeg's actual rate, so both spend about the same bits (the table shows both rates). Per-picture luma PSNR gives the worst picture,
 so a sequence start far below its neighbours shows.
 """
-import os, re, subprocess, sys, tempfile, time
+import atexit, os, re, shutil, subprocess, sys, tempfile, time
 
 bin_dir = sys.argv[1]
 frames = int(sys.argv[2]) if len(sys.argv) > 2 else 50
@@ -26,6 +26,7 @@ filters = {
     'interlaced': f'testsrc2=size={size}:rate={2 * fps},tinterlace=mode=interleave_top',
 }
 work = tempfile.mkdtemp(prefix='pxmpeg_quality_')
+atexit.register(shutil.rmtree, work, ignore_errors=True)  # raw sources run to hundreds of MB
 
 def sh(args, **kw):
     return subprocess.run(args, check=True, capture_output=True, text=True, **kw)

@@ -26,17 +26,22 @@ class BlockCoder {
   // Intra: pBlock holds samples 0..255 on entry; on return pLevels holds QF (raster).
   void QuantIntra(const short* pBlock, short* pLevels, int q) const;
   // Non-intra: pBlock holds the residual; returns false (and leaves pLevels unspecified) when
-  // every level is zero.
-  bool QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum) const;
+  // every level is zero, else true with *pScanMask the non-zero levels in scan order (bit i for
+  // scan position i), which WriteInter takes.
+  bool QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum, uint64_t* pScanMask) const;
   // Inverse quantisation, mismatch control and IdctChenWang: pOut receives residuals (or samples).
   void Reconstruct(const short* pLevels, short* pOut, int q, bool bIntra) const;
   // ISO/IEC 13818-2 7.2.1 intra DC differential and 7.2.2 coefficients.
   void WriteIntra(BitSink& s, const short* pLevels, bool bLuma, int* pDcPred) const;
-  void WriteInter(BitSink& s, const short* pLevels) const;
+  void WriteInter(BitSink& s, const short* pLevels, uint64_t nScanMask) const;
   int DcReset() const { return 1 << (7 + m_nDcPrecision); }
 
  private:
-  void WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable) const;
+  void WriteAc(BitSink& s, const short* pLevels, int nFirst, int nTable, uint64_t nScanMask) const;
+  uint64_t ScanMask(const short* pLevels) const;
+  // Zeroes trailing +-1 levels (scan order) that cost more bits than their error is worth; returns
+  // the scan mask of the levels left.
+  uint64_t DropTrailingOnes(const float* f, const float* mul, short* pLevels) const;
   bool m_bMpeg2 = true;
   int m_nDcPrecision = 0;
   int m_nIntraTable = 0;

@@ -471,7 +471,7 @@ int PictureCoder::TransformBlocks(const Decision& d, int mbx, int mby, const uin
       nCbp |= 1 << (g.nBlocks - 1 - b);
     } else {
       const int nAbs = LoadResidual(s, step * src.nStride, p, step * nPredStride, blk);
-      if (m_block.QuantInter(blk, m_levels[b], q, nAbs)) nCbp |= 1 << (g.nBlocks - 1 - b);
+      if (m_block.QuantInter(blk, m_levels[b], q, nAbs, &m_scanMask[b])) nCbp |= 1 << (g.nBlocks - 1 - b);
     }
   }
   return nCbp;
@@ -658,7 +658,7 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
           const int comp = b < 4 ? 0 : 1 + ((b - 4) & 1);
           m_block.WriteIntra(s, m_levels[b], comp == 0, &dcPred[comp]);
         } else if (nCbp & (1 << (g.nBlocks - 1 - b))) {
-          m_block.WriteInter(s, m_levels[b]);
+          m_block.WriteInter(s, m_levels[b], m_scanMask[b]);
         }
       }
       // ISO/IEC 13818-2 7.2.1 and 7.6.3.4 predictor resets.

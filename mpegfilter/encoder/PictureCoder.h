@@ -96,6 +96,7 @@ class PictureCoder {
   int m_nChromaBlocks = 1;  // per chroma component
   Mv m_pmv[2][2];           // ISO/IEC 13818-2 7.6.3.4 PMV[r][s]
   short m_levels[12][64];
+  uint64_t m_scanMask[12] = {};  // non-intra blocks: non-zero levels in scan order
   bool m_bFieldPic = false, m_bFrameFieldModes = false;
   int m_nParity = 0;
   bool m_bReconB = false;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "EncoderHarness.h"
 #include "mpegfilter/PxResult.h"
@@ -194,6 +196,47 @@ TEST(EncodedFields, SecondFieldOfAnIFrameIsPredicted) {
   ASSERT_EQ(Harness::EncodeYuv(yuv, 160, 128, p, PX_FORMAT_MPEG2, out).result, PX_OK);
   // Coding order I0 P3 B1 B2 I6 B4 B5, two fields each; only first fields of I frames are intra.
   EXPECT_EQ(PictureTypes(out), "IPPPBBBBIPBBBB");
+}
+
+// quantiser_scale_code of every slice (ISO/IEC 13818-2 6.2.4), per picture in stream order, with
+// the picture's type letter.
+std::vector<std::pair<char, std::vector<int>>> SliceQuantisers(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string b((std::istreambuf_iterator<char>(in)), {});
+  std::vector<std::pair<char, std::vector<int>>> pics;
+  for (size_t at = b.find(std::string("\0\0\1", 3)); at != std::string::npos && at + 5 < b.size();
+       at = b.find(std::string("\0\0\1", 3), at + 3)) {
+    const uint8_t code = static_cast<uint8_t>(b[at + 3]);
+    if (code == 0)
+      pics.push_back({"?IPB" [(static_cast<uint8_t>(b[at + 5]) >> 3) & 3], {}});
+    else if (code >= 1 && code <= 0xAF && !pics.empty())
+      pics.back().second.push_back(static_cast<uint8_t>(b[at + 4]) >> 3);
+  }
+  return pics;
+}
+
+TEST(EncodedRate, AnEasyClipAskedForTooMuchStopsAtTheFinestQuantiser) {
+  if (!Harness::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  constexpr int kW = 352, kH = 288, kFrames = 12;
+  Harness h;
+  const std::string yuv = h.MakeYuv("testsrc2", kW, kH, kFrames);
+  ASSERT_FALSE(yuv.empty());
+  const std::string out = h.Path("easy.m2v");
+  // 15 Mbit/s at 25 frames/s: 600 kbit per picture, far more than this clip needs.
+  ASSERT_EQ(
+      Harness::EncodeYuv(yuv, kW, kH, P(0, -1, -1, -1, -1, 3, 15000000, 6), PX_FORMAT_MPEG2, out).result,
+      PX_OK);
+  const auto pics = SliceQuantisers(out);
+  ASSERT_EQ(static_cast<int>(pics.size()), kFrames);
+  for (size_t i = 0; i < pics.size(); ++i) {
+    ASSERT_FALSE(pics[i].second.empty());
+    for (int q : pics[i].second)
+      EXPECT_GE(q, pics[i].first == 'B' ? 3 : 2) << "picture " << i << " " << pics[i].first;
+  }
+  std::ifstream f(out, std::ios::binary | std::ios::ate);
+  const double kbps = static_cast<double>(f.tellg()) * 8 * 25 / kFrames / 1000;
+  EXPECT_LT(kbps, 15000 * 0.5) << "an easy clip spends what it needs, not the rate";
+  EXPECT_GE(h.Psnr(out, yuv, kW, kH), 45);
 }
 
 }  // namespace
