@@ -54,6 +54,11 @@ TEST_F(ToolkitTest, ReadsTiffStripsLikeImageMagick) {
        "convert -size 97x61 plasma:fractal -depth 8 -seed 7 -colorspace Gray -compress Zip "
        "-define tiff:photometric=min-is-white -define tiff:rows-per-strip=5 OUT",
        8, 0},
+      // The predictor undone by the toolkit on grey samples.
+      {"zip_grey_predictor.tif",
+       "convert -size 97x61 plasma:fractal -depth 8 -seed 14 -colorspace Gray -compress Zip "
+       "-define tiff:predictor=2 -define tiff:rows-per-strip=9 OUT",
+       8, 0},
       {"one_strip.tif",
        "convert -size 97x61 gradient:red-blue -depth 8 -compress None -define tiff:rows-per-strip=61 OUT", 24,
        0},

@@ -33,6 +33,8 @@ TEST(TiffLzw, EveryStripOfLibtiffsEncoderDecodesLikeLibtiff) {
       {"convert -size 333x257 xc:gray -seed 23 +noise Gaussian -colorspace Gray -depth 8 SRC",
        "-c lzw -r 257"},
       {"convert -size 203x101 gradient:white-black -type bilevel -depth 1 SRC", "-c lzw -r 9"},
+      {"convert -size 333x257 xc:gray -seed 24 +noise Gaussian -colorspace Gray -depth 8 SRC",
+       "-c lzw:2 -r 20"},
       {"convert -size 64x64 xc:white -depth 8 SRC", "-c lzw -r 64"},  // one long run
       {"ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=321x207 -frames:v 1 -c:v tiff "
        "-compression_algo lzw -pix_fmt rgb24 SRC",
