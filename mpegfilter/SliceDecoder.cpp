@@ -615,6 +615,15 @@ void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int
   const long cDstOff =
       (fieldDst ? nDstParity * g.nChromaStride : 0) + static_cast<long>(cy) * cDstStride + cx;
   csrc.p = ref.pCb + cRefOff;
+  if (cw == 8) {  // 4:2:0 and 4:2:2: both chroma planes at once
+    MotionCompensator::PredictPair(csrc, ref.pCr + cRefOff, cx, cy, cvx, cvy, m_pic.pCur->pCb + cDstOff,
+                                   m_pic.pCur->pCr + cDstOff, cDstStride, ch, bAverage);
+    const int cNextX = cx + (cvx >> 1) + (32 >> sx), cNextY = cy + (cvy >> 1);
+    Prefetch(csrc, cNextX, cNextY, ch);
+    csrc.p = ref.pCr + cRefOff;
+    Prefetch(csrc, cNextX, cNextY, ch);
+    return;
+  }
   MotionCompensator::Predict(csrc, cx, cy, cvx, cvy, m_pic.pCur->pCb + cDstOff, cDstStride, cw, ch, bAverage);
   const int cNextX = cx + (cvx >> 1) + (32 >> sx), cNextY = cy + (cvy >> 1);
   Prefetch(csrc, cNextX, cNextY, ch);
