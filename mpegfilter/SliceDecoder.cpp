@@ -205,7 +205,7 @@ void SliceDecoder::BeginPicture(const Picture& pic) {
   m_nBlocks = seq.nChromaFormat == kChroma444 ? 12 : (seq.nChromaFormat == kChroma422 ? 8 : 6);
   m_scan = pp.bAlternateScan ? pxscan::kAlternate : pxscan::kZigzag;
   m_last = Motion{};
-  std::memset(m_blocks, 0, sizeof(m_blocks));
+  std::memset(m_block, 0, sizeof(m_block));
   for (int& q : m_wqScale) q = -1;  // matrices and scan may change between pictures
 }
 
@@ -400,39 +400,18 @@ bool SliceDecoder::DecodeMacroblock(StreamReader& r, int nMbAddr) {
       m.nType = m_bField ? 1 : 2;
       m.sel[0][0] = m_nParity;
     }
+    FormPrediction(mbx, mby, m);
     m_last = m;
   }
 
-  if (bIntra) {
-    for (int b = 0; b < m_nBlocks; ++b) {
-      int nLast = 0;
-      if (!DecodeBlock(r, b, bIntra, &nLast)) {
-        std::memset(m_blocks[b], 0, sizeof(m_blocks[b]));  // a damaged block must not leak into the next
-        return false;
-      }
-      PutBlock(mbx, mby, b, bFieldDct, bIntra, nLast);
+  for (int b = 0; b < m_nBlocks; ++b) {
+    if (!(nPattern & (1 << (m_nBlocks - 1 - b)))) continue;
+    int nLast = 0;
+    if (!DecodeBlock(r, b, bIntra, &nLast)) {
+      std::memset(m_block, 0, sizeof(m_block));  // a damaged block must not leak into the next
+      return false;
     }
-  } else {
-    // The reference areas are fetched while the coefficients are decoded (reference reads stall
-    // at large picture sizes); the prediction is formed and the residuals added afterwards, with
-    // the same result as forming it first. A damaged block ends the macroblock as before: the
-    // prediction and the blocks decoded before it are in place.
-    FetchPrediction(mbx, mby, m);
-    int nLast[12];
-    int b = 0;
-    bool ok = true;
-    for (; b < m_nBlocks; ++b) {
-      if (!(nPattern & (1 << (m_nBlocks - 1 - b)))) continue;
-      if (!DecodeBlock(r, b, bIntra, &nLast[b])) {
-        std::memset(m_blocks[b], 0, sizeof(m_blocks[b]));
-        ok = false;
-        break;
-      }
-    }
-    FormPrediction(mbx, mby, m);
-    for (int j = 0; j < b; ++j)
-      if (nPattern & (1 << (m_nBlocks - 1 - j))) PutBlock(mbx, mby, j, bFieldDct, bIntra, nLast[j]);
-    if (!ok) return false;
+    PutBlock(mbx, mby, b, bFieldDct, bIntra, nLast);
   }
   if (pp.nType == kPicD && !r.Get1()) return false;  // end_of_macroblock
   return true;
@@ -531,24 +510,6 @@ inline void SliceDecoder::Prefetch(const PlaneView& v, int x, int y, int nLines)
   for (int j = 0; j < nLines; ++j, p += v.nStride) __builtin_prefetch(p);
 }
 
-// Every line of the nW x nH area at (x, y) of v, clamped to the plane: both ends of each line, so
-// an area across a cache-line boundary is fetched whole.
-inline void SliceDecoder::PrefetchArea(const PlaneView& v, int x, int y, int nW, int nH) {
-  int x1 = x + nW - 1;
-  if (x < 0) x = 0;
-  if (x1 >= v.nWidth) x1 = v.nWidth - 1;
-  if (x > x1) x = x1;
-  int y1 = y + nH;
-  if (y < 0) y = 0;
-  if (y1 > v.nHeight) y1 = v.nHeight;
-  if (x1 < 0) return;
-  const uint8_t* p = v.p + static_cast<long>(y) * v.nStride;
-  for (int j = y; j < y1; ++j, p += v.nStride) {
-    __builtin_prefetch(p + x);
-    __builtin_prefetch(p + x1);
-  }
-}
-
 void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy,
                                int nDstParity, int nLine, int nW, int nH, bool bAverage) {
   // Luma and both chroma planes of one prediction area. Views: the whole frame (parity -1) or one
@@ -563,37 +524,6 @@ void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int
   src.nStride = g.nLumaStride << fieldRef;
   src.nWidth = g.nLumaStride;
   src.nHeight = g.nLumaHeight >> fieldRef;
-  if (m_bFetchOnly) {
-    // The reference lines this area reads (one more line and column for half samples).
-    PrefetchArea(src, x + (vx >> 1), y + nLine + (vy >> 1), nW + 1, nH + 1);
-    const int cvx = sx ? vx / 2 : vx;
-    const int cvy = sy ? vy / 2 : vy;
-    PlaneView c;
-    c.nStride = g.nChromaStride << fieldRef;
-    c.nWidth = g.nChromaStride;
-    c.nHeight = g.nChromaHeight >> fieldRef;
-    const long cRefOff = fieldRef ? nRefParity * g.nChromaStride : 0;
-    const int cx = (x >> sx) + (cvx >> 1), cy = ((y + nLine) >> sy) + (cvy >> 1);
-    c.p = ref.pCb + cRefOff;
-    PrefetchArea(c, cx, cy, (nW >> sx) + 1, (nH >> sy) + 1);
-    c.p = ref.pCr + cRefOff;
-    PrefetchArea(c, cx, cy, (nW >> sx) + 1, (nH >> sy) + 1);
-    // And the lines it writes.
-    const int dStride = g.nLumaStride << fieldDst;
-    uint8_t* d = m_pic.pCur->pY + (fieldDst ? nDstParity * g.nLumaStride : 0) +
-                 static_cast<long>(y + nLine) * dStride + x;
-    for (int j = 0; j < nH; ++j, d += dStride) __builtin_prefetch(d, 1);
-    const int cdStride = g.nChromaStride << fieldDst;
-    const long cd = (fieldDst ? nDstParity * g.nChromaStride : 0) +
-                    static_cast<long>((y + nLine) >> sy) * cdStride + (x >> sx);
-    uint8_t* db = m_pic.pCur->pCb + cd;
-    uint8_t* dr = m_pic.pCur->pCr + cd;
-    for (int j = 0; j < (nH >> sy); ++j, db += cdStride, dr += cdStride) {
-      __builtin_prefetch(db, 1);
-      __builtin_prefetch(dr, 1);
-    }
-    return;
-  }
   const int dstStride = g.nLumaStride << fieldDst;
   uint8_t* pDst = m_pic.pCur->pY + (fieldDst ? nDstParity * g.nLumaStride : 0) +
                   static_cast<long>(y + nLine) * dstStride + x;
@@ -691,12 +621,6 @@ void SliceDecoder::PredictDualPrime(int mbx, int mby, const Motion& m) {
   PredictArea(opposite, 1 - m_nParity, x, mby * 16, dx, dy, m_nParity, 0, 16, 16, true);
 }
 
-void SliceDecoder::FetchPrediction(int mbx, int mby, const Motion& m) {
-  m_bFetchOnly = true;
-  FormPrediction(mbx, mby, m);
-  m_bFetchOnly = false;
-}
-
 void SliceDecoder::FormPrediction(int mbx, int mby, const Motion& m) {
   if (m.nType == 3 && (m.nFlags & vlc::kMbForward) && m_pic.pPic->nType == kPicP) {
     PredictDualPrime(mbx, mby, m);
@@ -713,7 +637,7 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
   const SequenceParams& seq = *m_pic.pSeq;
   const PictureParams& pp = *m_pic.pPic;
   const Lookups& t = Tables();
-  short* blk = m_blocks[nBlock];
+  short* blk = m_block;
   const int comp = nBlock < 4 ? 0 : ((nBlock & 1) ? 2 : 1);
   const uint8_t* W = comp == 0 || seq.nChromaFormat == kChroma420
                          ? (bIntra ? seq.intraMatrix : seq.nonIntraMatrix)
@@ -834,7 +758,7 @@ void SliceDecoder::PutBlock(int mbx, int mby, int nBlock, bool bFieldDct, bool b
       pDst = base + (k & 1) * 8 * stride + bx;
     }
   }
-  short* blk = m_blocks[nBlock];
+  short* blk = m_block;
   if (nLast == 0) {
     const int v = IdctDcOnlyValue(blk[0]);
     blk[0] = 0;

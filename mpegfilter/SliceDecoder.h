@@ -43,12 +43,9 @@ class SliceDecoder {
   bool DecodeVector(StreamReader& r, int nR, int s, bool bFieldFormat, bool bDualPrime, Motion& m);
   int DecodeMotionComponent(StreamReader& r, int nFCode, int nPred, bool* pOk);
   void FormPrediction(int mbx, int mby, const Motion& m);
-  // Prefetches what FormPrediction will read.
-  void FetchPrediction(int mbx, int mby, const Motion& m);
   void PredictDirection(int mbx, int mby, const Motion& m, int s, bool bAverage);
   void PredictDualPrime(int mbx, int mby, const Motion& m);
   static void Prefetch(const PlaneView& v, int x, int y, int nLines);
-  static void PrefetchArea(const PlaneView& v, int x, int y, int nW, int nH);
   void PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy, int nDstParity,
                    int nLine, int nW, int nH, bool bAverage);
   bool DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pLast);
@@ -66,9 +63,7 @@ class SliceDecoder {
   bool m_bField = false;  // field picture
   int m_nParity = 0;      // field picture: 0 top, 1 bottom
   const uint8_t* m_scan = nullptr;
-  bool m_bFetchOnly = false;  // FormPrediction only prefetches
-  // One macroblock's coefficients (at most 12 blocks); all zero between macroblocks.
-  alignas(32) short m_blocks[12][64] = {};
+  alignas(16) short m_block[64] = {};
   int m_wq[4][64] = {};  // [intra luma, non-intra luma, intra chroma, non-intra chroma] in scan order
   int m_wqScale[4] = {-1, -1, -1, -1};
 };
