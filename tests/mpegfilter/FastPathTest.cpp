@@ -56,6 +56,10 @@ TEST(FastPaths, SimdIdctEqualsScalar) {
     std::copy(in, in + 64, c);
     IdctChenWangSse2(c);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], c[i]) << "SSE2, block " << n << " sample " << i;
+    std::copy(in, in + 64, c);
+    if (IdctChenWangAvx2(c)) {
+      for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], c[i]) << "AVX2, block " << n << " sample " << i;
+    }
 
     // Fused write-back: intra store and prediction add, both with 0..255 clipping.
     uint8_t pred[8 * 11], put[8 * 11], add[8 * 11];
