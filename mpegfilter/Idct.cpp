@@ -374,10 +374,21 @@ PX_AVX512 void TransformAvx512(const short* block, __m128i* r) {
   const __m512i lo = _mm512_permutex2var_epi16(Two(out[0], out[1]), pack, Two(out[2], out[3]));
   const __m512i hi = _mm512_permutex2var_epi16(Two(out[4], out[5]), pack, Two(out[6], out[7]));
   Pass8Avx512<false>(lo, hi, out);
-  for (int k = 0; k < 8; ++k) {
-    const __m128i p = _mm_packs_epi32(_mm256_castsi256_si128(out[k]), _mm256_extracti128_si256(out[k], 1));
-    r[k] = _mm_min_epi16(_mm_max_epi16(p, _mm_set1_epi16(-256)), _mm_set1_epi16(255));
-  }
+  // Clipped in 32 bits, then the low words of four rows per register, row-major.
+  const __m512i vmin = _mm512_set1_epi32(-256), vmax = _mm512_set1_epi32(255);
+  __m512i c[4];
+  for (int k = 0; k < 4; ++k)
+    c[k] = _mm512_min_epi32(_mm512_max_epi32(Two(out[2 * k], out[2 * k + 1]), vmin), vmax);
+  const __m512i rows03 = _mm512_permutex2var_epi16(c[0], pack, c[1]);
+  const __m512i rows47 = _mm512_permutex2var_epi16(c[2], pack, c[3]);
+  r[0] = _mm512_castsi512_si128(rows03);
+  r[1] = _mm512_extracti32x4_epi32(rows03, 1);
+  r[2] = _mm512_extracti32x4_epi32(rows03, 2);
+  r[3] = _mm512_extracti32x4_epi32(rows03, 3);
+  r[4] = _mm512_castsi512_si128(rows47);
+  r[5] = _mm512_extracti32x4_epi32(rows47, 1);
+  r[6] = _mm512_extracti32x4_epi32(rows47, 2);
+  r[7] = _mm512_extracti32x4_epi32(rows47, 3);
 }
 
 #pragma GCC diagnostic pop
