@@ -14,9 +14,10 @@ inline uint8_t Clamp(int x) {
 // 128 * (a + b) = 256 * avg_up(a, b) - 128 * ((a ^ b) & 1), so the rounding term loses 128 when a
 // and b differ in parity. Lines of 32 samples or more end with an overlapping step (out must not
 // overlap the inputs). Returns the samples done.
-// kBase: index of the base sample, or -1 for the middle pair. The correction (D + 128) >> 8 lies
-// within -128..127 for every usable kernel (|D| < 32767 - 128 and D / 256 < 128), so it is added
-// to the base bytes with unsigned saturation, which is the clamp to 0..255.
+// kBase: index of the base sample, or -1 for the middle pair. The correction (D + 128) >> 8 (one
+// pmulhrsw by 128) lies within -128..127 for every usable kernel (|D| < 32767 - 128 and
+// D / 256 < 128), so it is added to the base bytes moved to -128..127 with signed saturation,
+// which is the clamp to 0..255.
 template <int kBase>
 __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* ps, const NarrowKernel& nk, int n,
                                              uint8_t* out) {
@@ -26,6 +27,7 @@ __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* ps, const Nar
     kk[p] = _mm256_set1_epi16(static_cast<int16_t>((static_cast<uint32_t>(nk.n[2 * p]) & 0xFF) |
                                                    ((static_cast<uint32_t>(nk.n[2 * p + 1]) & 0xFF) << 8)));
   const __m256i zero = _mm256_setzero_si256(), k128 = _mm256_set1_epi16(128), one = _mm256_set1_epi8(1);
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
   const uint8_t* s0 = ps[0];
   const uint8_t* s1 = ps[1];
   const uint8_t* s2 = ps[2];
@@ -50,21 +52,17 @@ __attribute__((target("avx2"))) int Tap6Avx2(const uint8_t* const* ps, const Nar
     if constexpr (kBase < 0) {
       base = _mm256_avg_epu8(v2, v3);
       const __m256i odd = _mm256_and_si256(_mm256_xor_si256(v2, v3), one);
-      dl =
-          _mm256_sub_epi16(_mm256_add_epi16(dl, k128), _mm256_slli_epi16(_mm256_unpacklo_epi8(odd, zero), 7));
-      dh =
-          _mm256_sub_epi16(_mm256_add_epi16(dh, k128), _mm256_slli_epi16(_mm256_unpackhi_epi8(odd, zero), 7));
+      dl = _mm256_sub_epi16(dl, _mm256_slli_epi16(_mm256_unpacklo_epi8(odd, zero), 7));
+      dh = _mm256_sub_epi16(dh, _mm256_slli_epi16(_mm256_unpackhi_epi8(odd, zero), 7));
     } else {
       const __m256i v[6] = {v0, v1, v2, v3, v4, v5};
       base = v[kBase];
-      dl = _mm256_add_epi16(dl, k128);
-      dh = _mm256_add_epi16(dh, k128);
     }
-    const __m256i delta = _mm256_packs_epi16(_mm256_srai_epi16(dl, 8), _mm256_srai_epi16(dh, 8));
-    const __m256i up = _mm256_max_epi8(delta, zero);
-    const __m256i down = _mm256_max_epi8(_mm256_sub_epi8(zero, delta), zero);
+    // (D + 128) >> 8 as pmulhrsw by 128; base + delta clamped to 0..255 as a signed saturating
+    // add on the base moved to -128..127.
+    const __m256i delta = _mm256_packs_epi16(_mm256_mulhrs_epi16(dl, k128), _mm256_mulhrs_epi16(dh, k128));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                        _mm256_subs_epu8(_mm256_adds_epu8(base, up), down));
+                        _mm256_xor_si256(_mm256_adds_epi8(_mm256_xor_si256(base, bias), delta), bias));
     if (x + 32 == n) break;
     x = x + 64 <= n ? x + 32 : n - 32;
   }
@@ -99,6 +97,7 @@ __attribute__((target("avx512bw"))) int Tap6Avx512(const uint8_t* const* ps, con
     kk[p] = _mm512_set1_epi16(static_cast<int16_t>((static_cast<uint32_t>(nk.n[2 * p]) & 0xFF) |
                                                    ((static_cast<uint32_t>(nk.n[2 * p + 1]) & 0xFF) << 8)));
   const __m512i zero = _mm512_setzero_si512(), k128 = _mm512_set1_epi16(128), one = _mm512_set1_epi8(1);
+  const __m512i bias = _mm512_set1_epi8(static_cast<char>(0x80));
   const uint8_t* s0 = ps[0];
   const uint8_t* s1 = ps[1];
   const uint8_t* s2 = ps[2];
@@ -123,20 +122,15 @@ __attribute__((target("avx512bw"))) int Tap6Avx512(const uint8_t* const* ps, con
     if constexpr (kBase < 0) {
       base = _mm512_avg_epu8(v2, v3);
       const __m512i odd = _mm512_and_si512(_mm512_xor_si512(v2, v3), one);
-      dl =
-          _mm512_sub_epi16(_mm512_add_epi16(dl, k128), _mm512_slli_epi16(_mm512_unpacklo_epi8(odd, zero), 7));
-      dh =
-          _mm512_sub_epi16(_mm512_add_epi16(dh, k128), _mm512_slli_epi16(_mm512_unpackhi_epi8(odd, zero), 7));
+      dl = _mm512_sub_epi16(dl, _mm512_slli_epi16(_mm512_unpacklo_epi8(odd, zero), 7));
+      dh = _mm512_sub_epi16(dh, _mm512_slli_epi16(_mm512_unpackhi_epi8(odd, zero), 7));
     } else {
       const __m512i v[6] = {v0, v1, v2, v3, v4, v5};
       base = v[kBase];
-      dl = _mm512_add_epi16(dl, k128);
-      dh = _mm512_add_epi16(dh, k128);
     }
-    const __m512i delta = _mm512_packs_epi16(_mm512_srai_epi16(dl, 8), _mm512_srai_epi16(dh, 8));
-    const __m512i up = _mm512_max_epi8(delta, zero);
-    const __m512i down = _mm512_max_epi8(_mm512_sub_epi8(zero, delta), zero);
-    _mm512_storeu_si512(out + x, _mm512_subs_epu8(_mm512_adds_epu8(base, up), down));
+    const __m512i delta = _mm512_packs_epi16(_mm512_mulhrs_epi16(dl, k128), _mm512_mulhrs_epi16(dh, k128));
+    _mm512_storeu_si512(out + x,
+                        _mm512_xor_si512(_mm512_adds_epi8(_mm512_xor_si512(base, bias), delta), bias));
     if (x + 64 == n) break;
     x = x + 128 <= n ? x + 64 : n - 64;
   }

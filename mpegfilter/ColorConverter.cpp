@@ -47,7 +47,8 @@ inline int At(const uint8_t* s, int i, int n) {
 ColorConverter::Simd DetectSimd() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
-    return ColorConverter::Simd::kAvx512;
+    return __builtin_cpu_supports("avx512vnni") ? ColorConverter::Simd::kAvx512Vnni
+                                                : ColorConverter::Simd::kAvx512;
   if (__builtin_cpu_supports("avx2")) return ColorConverter::Simd::kAvx2;
   return __builtin_cpu_supports("ssse3") ? ColorConverter::Simd::kSse : ColorConverter::Simd::kNone;
 }
@@ -316,12 +317,22 @@ struct BgrPermute {
 };
 constexpr BgrPermute kBgrPermute;
 
+// The 32-bit sums of ConvertRowAvx512: acc + pmaddwd(a, k), one instruction with VNNI.
+template <bool kVnni>
+__attribute__((target("avx512bw,avx512vnni"))) inline __m512i DotAdd(__m512i acc, __m512i a, __m512i k) {
+  if constexpr (kVnni)
+    return _mm512_dpwssd_epi32(acc, a, k);
+  else
+    return _mm512_add_epi32(_mm512_madd_epi16(a, k), acc);
+}
+
 // ConvertRowAvx2<true> sixty-four pixels at a time: the same arithmetic in 512-bit registers, and
-// the interleaving as two byte permutations per 64 output bytes (AVX-512 VBMI).
-__attribute__((target("avx512bw,avx512vbmi"))) int ConvertRowAvx512(const uint8_t* py, const uint8_t* pbe,
-                                                                    const uint8_t* pbo, const uint8_t* pre,
-                                                                    const uint8_t* pro, int w, const int* c,
-                                                                    uint8_t* o) {
+// the interleaving as two byte permutations per 64 output bytes (AVX-512 VBMI). kVnni: the sums
+// as dot products with accumulation (the same integers).
+template <bool kVnni>
+__attribute__((target("avx512bw,avx512vbmi,avx512vnni"))) int ConvertRowAvx512(
+    const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo, const uint8_t* pre, const uint8_t* pro, int w,
+    const int* c, uint8_t* o) {
   if (w < 64) return 0;
   const int xLast = (w - 64) & ~1;
   const Split sy = SplitCoefficient(kLuma), sr = SplitCoefficient(c[0]), sb = SplitCoefficient(c[1]);
@@ -350,21 +361,13 @@ __attribute__((target("avx512bw,avx512vbmi"))) int ConvertRowAvx512(const uint8_
       const __m512i u = hb[odd], v = hr[odd];
       const __m512i yv0 = _mm512_unpacklo_epi16(y, v), yv1 = _mm512_unpackhi_epi16(y, v);
       const __m512i yu0 = _mm512_unpacklo_epi16(y, u), yu1 = _mm512_unpackhi_epi16(y, u);
-      const __m512i fr =
-          _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yv0, kR), cR), 16),
-                             _mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yv1, kR), cR), 16));
-      const __m512i fb =
-          _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu0, kB), cB), 16),
-                             _mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu1, kB), cB), 16));
-      const __m512i fg = _mm512_packs_epi32(
-          _mm512_srai_epi32(
-              _mm512_add_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu0, kGu), _mm512_madd_epi16(yv0, kGv)),
-                               cG),
-              16),
-          _mm512_srai_epi32(
-              _mm512_add_epi32(_mm512_add_epi32(_mm512_madd_epi16(yu1, kGu), _mm512_madd_epi16(yv1, kGv)),
-                               cG),
-              16));
+      const __m512i fr = _mm512_packs_epi32(_mm512_srai_epi32(DotAdd<kVnni>(cR, yv0, kR), 16),
+                                            _mm512_srai_epi32(DotAdd<kVnni>(cR, yv1, kR), 16));
+      const __m512i fb = _mm512_packs_epi32(_mm512_srai_epi32(DotAdd<kVnni>(cB, yu0, kB), 16),
+                                            _mm512_srai_epi32(DotAdd<kVnni>(cB, yu1, kB), 16));
+      const __m512i fg =
+          _mm512_packs_epi32(_mm512_srai_epi32(DotAdd<kVnni>(DotAdd<kVnni>(cG, yu0, kGu), yv0, kGv), 16),
+                             _mm512_srai_epi32(DotAdd<kVnni>(DotAdd<kVnni>(cG, yu1, kGu), yv1, kGv), 16));
       res[0][odd] = _mm512_add_epi16(_mm512_add_epi16(y, _mm512_add_epi16(u, u)), fb);
       res[1][odd] = _mm512_add_epi16(_mm512_sub_epi16(y, v), fg);
       res[2][odd] = _mm512_add_epi16(_mm512_add_epi16(y, _mm512_add_epi16(v, v)), fr);
@@ -398,7 +401,10 @@ void ConvertRowHalf(const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo, c
                     const uint8_t* pro, int w, int nMatrix, uint8_t* o) {
   const int* c = kMatrix[nMatrix >= 0 && nMatrix <= 7 ? nMatrix : 5];
   int x = 0;
-  if (g_simd >= ColorConverter::Simd::kAvx512) x = ConvertRowAvx512(py, pbe, pbo, pre, pro, w, c, o);
+  if (g_simd >= ColorConverter::Simd::kAvx512Vnni)
+    x = ConvertRowAvx512<true>(py, pbe, pbo, pre, pro, w, c, o);
+  else if (g_simd >= ColorConverter::Simd::kAvx512)
+    x = ConvertRowAvx512<false>(py, pbe, pbo, pre, pro, w, c, o);
   if (x == 0) x = ConvertRowAvx2<true>(py, pbe, pbo, pre, pro, w, c, o);
   for (; x < w; ++x) {
     const int yy = kLuma * (py[x] - 16);

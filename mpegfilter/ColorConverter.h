@@ -36,6 +36,7 @@ class ColorConverter {
 
   // Widest instructions the filters and the conversion may use; all give the same bytes. Tests
   // lower it to check every path; returns the previous setting. Not for use while decoding.
-  enum class Simd : int { kNone = 0, kSse = 1, kAvx2 = 2, kAvx512 = 3 };
+  // kAvx512Vnni: AVX-512 with its dot-product instructions (the conversion's sums in one step).
+  enum class Simd : int { kNone = 0, kSse = 1, kAvx2 = 2, kAvx512 = 3, kAvx512Vnni = 4 };
   static Simd LimitSimd(Simd max);
 };

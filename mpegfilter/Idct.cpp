@@ -242,25 +242,24 @@ PX_AVX2 inline __m256i Pair8(short a, short b) {
       static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a)));
 }
 
+// (181 lo + 128) >> 8 for lo in 0..255 is pmulhrsw by 181 x 128: (lo x 23168 + 16384) >> 15. lo
+// sits in the low 16 bits of each 32-bit lane; the high half (0) stays 0.
 PX_AVX2 inline __m256i Mul181Round8(__m256i s) {
   const __m256i hi = _mm256_srai_epi32(s, 8);
   const __m256i lo = _mm256_and_si256(s, _mm256_set1_epi32(255));
-  const __m256i c181 = _mm256_set1_epi32(181);
-  return _mm256_add_epi32(
-      _mm256_mullo_epi32(hi, c181),
-      _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(lo, c181), _mm256_set1_epi32(128)), 8));
+  return _mm256_add_epi32(_mm256_mullo_epi32(hi, _mm256_set1_epi32(181)),
+                          _mm256_mulhrs_epi16(lo, _mm256_set1_epi32(181 * 128)));
 }
 
 PX_AVX2 inline __m256i Both(__m128i lo, __m128i hi) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
+// One pass over eight lanes: cAB holds, in each 32-bit lane, elements A and B of that lane; out[k]
+// is element k of each lane, 32 bits, before narrowing.
 template <bool kRow>
-PX_AVX2 inline void Pass8Avx2(__m128i* r) {
-  const __m256i c04 = Both(_mm_unpacklo_epi16(r[0], r[4]), _mm_unpackhi_epi16(r[0], r[4]));
-  const __m256i c17 = Both(_mm_unpacklo_epi16(r[1], r[7]), _mm_unpackhi_epi16(r[1], r[7]));
-  const __m256i c53 = Both(_mm_unpacklo_epi16(r[5], r[3]), _mm_unpackhi_epi16(r[5], r[3]));
-  const __m256i c26 = Both(_mm_unpacklo_epi16(r[2], r[6]), _mm_unpackhi_epi16(r[2], r[6]));
+[[gnu::always_inline]] PX_AVX2 inline void PassCoreAvx2(__m256i c04, __m256i c17, __m256i c53, __m256i c26,
+                                                        __m256i* out) {
   const int nIn = kRow ? 2048 : 256;
   const __m256i round0 = _mm256_set1_epi32(kRow ? 128 : 8192);
   const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(c04, Pair8(nIn, nIn)), round0);
@@ -291,7 +290,6 @@ PX_AVX2 inline void Pass8Avx2(__m128i* r) {
   const __m256i z2 = Mul181Round8(_mm256_add_epi32(x4, x5));
   const __m256i z4 = Mul181Round8(_mm256_sub_epi32(x4, x5));
   const int nShift = kRow ? 8 : 14;
-  __m256i out[8];
   out[0] = _mm256_srai_epi32(_mm256_add_epi32(y7, x1), nShift);
   out[1] = _mm256_srai_epi32(_mm256_add_epi32(y3, z2), nShift);
   out[2] = _mm256_srai_epi32(_mm256_add_epi32(y0, z4), nShift);
@@ -300,6 +298,16 @@ PX_AVX2 inline void Pass8Avx2(__m128i* r) {
   out[5] = _mm256_srai_epi32(_mm256_sub_epi32(y0, z4), nShift);
   out[6] = _mm256_srai_epi32(_mm256_sub_epi32(y3, z2), nShift);
   out[7] = _mm256_srai_epi32(_mm256_sub_epi32(y7, x1), nShift);
+}
+
+template <bool kRow>
+PX_AVX2 inline void Pass8Avx2(__m128i* r) {
+  const __m256i c04 = Both(_mm_unpacklo_epi16(r[0], r[4]), _mm_unpackhi_epi16(r[0], r[4]));
+  const __m256i c17 = Both(_mm_unpacklo_epi16(r[1], r[7]), _mm_unpackhi_epi16(r[1], r[7]));
+  const __m256i c53 = Both(_mm_unpacklo_epi16(r[5], r[3]), _mm_unpackhi_epi16(r[5], r[3]));
+  const __m256i c26 = Both(_mm_unpacklo_epi16(r[2], r[6]), _mm_unpackhi_epi16(r[2], r[6]));
+  __m256i out[8];
+  PassCoreAvx2<kRow>(c04, c17, c53, c26, out);
   for (int k = 0; k < 8; ++k) {
     __m256i v = out[k];
     if (kRow) v = _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);  // truncate like the scalar cast
@@ -317,13 +325,87 @@ PX_AVX2 void TransformAvx2(const short* block, __m128i* r) {
   Pass8Avx2<false>(r);
 }
 
+// AVX-512: the block is two registers, and every transposition (in, between the passes) is a
+// word permutation of them: T[8i + k] = element k of lane i in both passes, so the pairs of lane i
+// are words 8i + a and 8i + b. The row results are narrowed by taking their low 16 bits (the same
+// truncation as the scalar cast).
+#define PX_AVX512 __attribute__((target("avx512bw,avx2")))
+// GCC 12's 512-bit extract and cast intrinsics start from an undefined vector and warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+struct PairIndex {
+  alignas(64) int16_t a[32];     // c04 | c17
+  alignas(64) int16_t b[32];     // c53 | c26
+  alignas(64) int16_t pack[32];  // low words of four 8-lane results, element-major
+  constexpr PairIndex() : a(), b(), pack() {
+    for (int i = 0; i < 8; ++i) {
+      a[2 * i] = static_cast<int16_t>(8 * i);
+      a[2 * i + 1] = static_cast<int16_t>(8 * i + 4);
+      a[16 + 2 * i] = static_cast<int16_t>(8 * i + 1);
+      a[16 + 2 * i + 1] = static_cast<int16_t>(8 * i + 7);
+      b[2 * i] = static_cast<int16_t>(8 * i + 5);
+      b[2 * i + 1] = static_cast<int16_t>(8 * i + 3);
+      b[16 + 2 * i] = static_cast<int16_t>(8 * i + 2);
+      b[16 + 2 * i + 1] = static_cast<int16_t>(8 * i + 6);
+      for (int k = 0; k < 4; ++k) pack[8 * k + i] = static_cast<int16_t>(16 * k + 2 * i);
+    }
+  }
+};
+constexpr PairIndex kPairIndex;
+
+template <bool kRow>
+[[gnu::always_inline]] PX_AVX512 inline void Pass8Avx512(__m512i lo, __m512i hi, __m256i* out) {
+  const __m512i p = _mm512_permutex2var_epi16(lo, _mm512_load_si512(kPairIndex.a), hi);
+  const __m512i q = _mm512_permutex2var_epi16(lo, _mm512_load_si512(kPairIndex.b), hi);
+  PassCoreAvx2<kRow>(_mm512_castsi512_si256(p), _mm512_extracti64x4_epi64(p, 1), _mm512_castsi512_si256(q),
+                     _mm512_extracti64x4_epi64(q, 1), out);
+}
+
+[[gnu::always_inline]] PX_AVX512 inline __m512i Two(__m256i a, __m256i b) {
+  return _mm512_inserti64x4(_mm512_zextsi256_si512(a), b, 1);
+}
+
+PX_AVX512 void TransformAvx512(const short* block, __m128i* r) {
+  __m256i out[8];
+  Pass8Avx512<true>(_mm512_loadu_si512(block), _mm512_loadu_si512(block + 32), out);
+  const __m512i pack = _mm512_load_si512(kPairIndex.pack);
+  const __m512i lo = _mm512_permutex2var_epi16(Two(out[0], out[1]), pack, Two(out[2], out[3]));
+  const __m512i hi = _mm512_permutex2var_epi16(Two(out[4], out[5]), pack, Two(out[6], out[7]));
+  Pass8Avx512<false>(lo, hi, out);
+  // Clipped in 32 bits, then the low words of four rows per register, row-major.
+  const __m512i vmin = _mm512_set1_epi32(-256), vmax = _mm512_set1_epi32(255);
+  __m512i c[4];
+  for (int k = 0; k < 4; ++k)
+    c[k] = _mm512_min_epi32(_mm512_max_epi32(Two(out[2 * k], out[2 * k + 1]), vmin), vmax);
+  const __m512i rows03 = _mm512_permutex2var_epi16(c[0], pack, c[1]);
+  const __m512i rows47 = _mm512_permutex2var_epi16(c[2], pack, c[3]);
+  r[0] = _mm512_castsi512_si128(rows03);
+  r[1] = _mm512_extracti32x4_epi32(rows03, 1);
+  r[2] = _mm512_extracti32x4_epi32(rows03, 2);
+  r[3] = _mm512_extracti32x4_epi32(rows03, 3);
+  r[4] = _mm512_castsi512_si128(rows47);
+  r[5] = _mm512_extracti32x4_epi32(rows47, 1);
+  r[6] = _mm512_extracti32x4_epi32(rows47, 2);
+  r[7] = _mm512_extracti32x4_epi32(rows47, 3);
+}
+
+#pragma GCC diagnostic pop
+
 const bool s_bAvx2 = [] {
   __builtin_cpu_init();  // may run before the library's own initialisation
   return __builtin_cpu_supports("avx2") != 0;
 }();
+const bool s_bAvx512 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512bw") != 0;
+}();
 
 inline void TransformBest(const short* block, __m128i* r) {
-  if (s_bAvx2)
+  if (s_bAvx512)
+    TransformAvx512(block, r);
+  else if (s_bAvx2)
     TransformAvx2(block, r);
   else
     Transform(block, r);
@@ -340,6 +422,14 @@ void IdctChenWangSse2(short* block) {
   __m128i r[8];
   Transform(block, r);
   for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), r[k]);
+}
+
+bool IdctChenWangAvx2(short* block) {
+  if (!s_bAvx2) return false;
+  __m128i r[8];
+  TransformAvx2(block, r);
+  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), r[k]);
+  return true;
 }
 
 void IdctChenWang(short* block) {

@@ -14,8 +14,10 @@
 void IdctChenWang(short* block);
 // The plain C++ form that the SIMD ones must equal bit for bit (tests compare them).
 void IdctChenWangReference(short* block);
-// The SSE2 form on its own (IdctChenWang takes the AVX2 form where the processor has it).
+// The SSE2 form on its own (IdctChenWang takes the AVX-512 or AVX2 form where the processor has it).
 void IdctChenWangSse2(short* block);
+// The AVX2 form on its own; false (block untouched) without AVX2.
+bool IdctChenWangAvx2(short* block);
 // Decoder write-back: transform, then store the residuals clipped to 0..255 (Put, intra) or add
 // them to the prediction with the same clipping (Add). Both leave block all zero.
 void IdctPut(short* block, uint8_t* pDst, ptrdiff_t nStride);

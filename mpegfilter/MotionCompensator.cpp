@@ -63,6 +63,62 @@ void Form(const uint8_t* s, int ss, uint8_t* d, int ds, int h) {
   }
 }
 
+// Two 8-sample blocks at the same place of two planes (the chroma pair) in one register: the
+// first plane's line in the low half, the second's in the high half.
+inline __m128i LoadPair(const uint8_t* a, const uint8_t* b) {
+  return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a))),
+                                       reinterpret_cast<const double*>(b)));
+}
+inline void StorePair(uint8_t* a, uint8_t* b, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(a), v);
+  _mm_storeh_pd(reinterpret_cast<double*>(b), _mm_castsi128_pd(v));
+}
+
+template <bool AVG, bool HX, bool HY>
+void FormPair(const uint8_t* sa, const uint8_t* sb, int ss, uint8_t* da, uint8_t* db, int ds, int h) {
+  __m128i a = LoadPair(sa, sb), b = HX ? LoadPair(sa + 1, sb + 1) : a;
+  for (int j = 0; j < h; ++j, sa += ss, sb += ss, da += ds, db += ds) {
+    __m128i v;
+    if (!HX && !HY) {
+      v = LoadPair(sa, sb);
+    } else if (HX && !HY) {
+      v = _mm_avg_epu8(LoadPair(sa, sb), LoadPair(sa + 1, sb + 1));
+    } else {
+      const __m128i c = LoadPair(sa + ss, sb + ss);
+      if (!HX) {
+        v = _mm_avg_epu8(a, c);
+        a = c;
+      } else {
+        const __m128i e = LoadPair(sa + ss + 1, sb + ss + 1);
+        v = Average4<16>(a, b, c, e);
+        a = c;
+        b = e;
+      }
+    }
+    if (AVG) v = _mm_avg_epu8(v, LoadPair(da, db));
+    StorePair(da, db, v);
+  }
+}
+
+template <bool AVG>
+inline void FormPairPhase(const uint8_t* sa, const uint8_t* sb, int ss, int hx, int hy, uint8_t* da,
+                          uint8_t* db, int ds, int h) {
+  switch (hx + 2 * hy) {
+    case 0:
+      FormPair<AVG, false, false>(sa, sb, ss, da, db, ds, h);
+      break;
+    case 1:
+      FormPair<AVG, true, false>(sa, sb, ss, da, db, ds, h);
+      break;
+    case 2:
+      FormPair<AVG, false, true>(sa, sb, ss, da, db, ds, h);
+      break;
+    default:
+      FormPair<AVG, true, true>(sa, sb, ss, da, db, ds, h);
+      break;
+  }
+}
+
 template <int W, bool AVG>
 inline void FormPhase(const uint8_t* s, int ss, int hx, int hy, uint8_t* d, int ds, int h) {
   switch (hx + 2 * hy) {
@@ -120,4 +176,25 @@ void MotionCompensator::Predict(const PlaneView& src, int x, int y, int vx, int 
     else
       FormPhase<8, false>(s, ss, hx, hy, pDst, nDstStride, nH);
   }
+}
+
+void MotionCompensator::PredictPair(const PlaneView& a, const uint8_t* pSecond, int x, int y, int vx, int vy,
+                                    uint8_t* pDstA, uint8_t* pDstB, int nDstStride, int nH, bool bAverage) {
+  const int hx = vx & 1;
+  const int hy = vy & 1;
+  const int sx = x + (vx >> 1);
+  const int sy = y + (vy >> 1);
+  if (sx < 0 || sy < 0 || sx + 8 + hx > a.nWidth || sy + nH + hy > a.nHeight) {
+    // Outside the plane (damaged streams): each plane through the edge-repeating copy.
+    PlaneView b = a;
+    b.p = pSecond;
+    Predict(a, x, y, vx, vy, pDstA, nDstStride, 8, nH, bAverage);
+    Predict(b, x, y, vx, vy, pDstB, nDstStride, 8, nH, bAverage);
+    return;
+  }
+  const long off = static_cast<long>(sy) * a.nStride + sx;
+  if (bAverage)
+    FormPairPhase<true>(a.p + off, pSecond + off, a.nStride, hx, hy, pDstA, pDstB, nDstStride, nH);
+  else
+    FormPairPhase<false>(a.p + off, pSecond + off, a.nStride, hx, hy, pDstA, pDstB, nDstStride, nH);
 }

@@ -21,4 +21,8 @@ class MotionCompensator {
   // dual-prime prediction, rounding up).
   static void Predict(const PlaneView& src, int x, int y, int vx, int vy, uint8_t* pDst, int nDstStride,
                       int nW, int nH, bool bAverage);
+  // The same 8-sample wide block from two planes of one geometry (the chroma pair): a, and the
+  // plane starting at pSecond with a's stride and size; the same result as two Predict calls.
+  static void PredictPair(const PlaneView& a, const uint8_t* pSecond, int x, int y, int vx, int vy,
+                          uint8_t* pDstA, uint8_t* pDstB, int nDstStride, int nH, bool bAverage);
 };

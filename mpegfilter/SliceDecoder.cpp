@@ -30,7 +30,7 @@ struct Lookups {
   }
 };
 
-const Lookups& Tables() {
+[[gnu::always_inline]] inline const Lookups& Tables() {
   static const Lookups s_tables;
   return s_tables;
 }
@@ -56,7 +56,7 @@ struct DcSizes {
   }
 };
 
-const DcSizes& DcTable() {
+[[gnu::always_inline]] inline const DcSizes& DcTable() {
   static const DcSizes s_dc;
   return s_dc;
 }
@@ -87,7 +87,7 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
                   const vlc::DctCode* pCodes, const int* wq, const uint8_t* scan, short* blk, int i,
                   int* pSum, int* pLast) {
   int sum = *pSum;
-  int nLast = *pLast;
+  const int iFirst = i;
   bool ok = true;
   StreamReader::Bits b = r.Take();
   for (;;) {
@@ -175,12 +175,13 @@ bool Coefficients(StreamReader& r, const DctVlc& fast, const vlc::VlcLookup& gen
     }
     blk[pos] = static_cast<short>(val);
     sum += val;
-    if (pos > nLast) nLast = pos;
     ++i;
   }
   r.Give(b);
   *pSum = sum;
-  *pLast = nLast;
+  // Scan positions only grow, so the last one written is i - 1; position 0 is the DC term in
+  // either scan, which is all PutBlock needs to know.
+  if (i > iFirst && i - 1 > *pLast) *pLast = i - 1;
   return ok;
 }
 
@@ -545,6 +546,15 @@ void SliceDecoder::PredictArea(const FrameStore& ref, int nRefParity, int x, int
   const long cDstOff =
       (fieldDst ? nDstParity * g.nChromaStride : 0) + static_cast<long>(cy) * cDstStride + cx;
   csrc.p = ref.pCb + cRefOff;
+  if (cw == 8) {  // 4:2:0 and 4:2:2: both chroma planes at once
+    MotionCompensator::PredictPair(csrc, ref.pCr + cRefOff, cx, cy, cvx, cvy, m_pic.pCur->pCb + cDstOff,
+                                   m_pic.pCur->pCr + cDstOff, cDstStride, ch, bAverage);
+    const int cNextX = cx + (cvx >> 1) + (32 >> sx), cNextY = cy + (cvy >> 1);
+    Prefetch(csrc, cNextX, cNextY, ch);
+    csrc.p = ref.pCr + cRefOff;
+    Prefetch(csrc, cNextX, cNextY, ch);
+    return;
+  }
   MotionCompensator::Predict(csrc, cx, cy, cvx, cvy, m_pic.pCur->pCb + cDstOff, cDstStride, cw, ch, bAverage);
   const int cNextX = cx + (cvx >> 1) + (32 >> sx), cNextY = cy + (cvy >> 1);
   Prefetch(csrc, cNextX, cNextY, ch);
@@ -696,7 +706,6 @@ bool SliceDecoder::DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pL
       blk[m_scan[0]] = static_cast<short>(val);
       sum += val;
       i = 1;
-      nLast = m_scan[0];
     }
   }
   const DctVlc& fast = DctVlc::Get(pTab == &t.dct1);

@@ -48,6 +48,7 @@ class SliceDecoder {
   static void Prefetch(const PlaneView& v, int x, int y, int nLines);
   void PredictArea(const FrameStore& ref, int nRefParity, int x, int y, int vx, int vy, int nDstParity,
                    int nLine, int nW, int nH, bool bAverage);
+  // *pLast: the last scan position holding a coefficient (0: the DC term alone).
   bool DecodeBlock(StreamReader& r, int nBlock, bool bIntra, int* pLast);
   void PutBlock(int mbx, int mby, int nBlock, bool bFieldDct, bool bIntra, int nLast);
 

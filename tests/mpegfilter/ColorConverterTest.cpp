@@ -107,7 +107,7 @@ int32_t Collect(void* u, PxLoadInfo* l, uint8_t* p, int32_t nFlags, int32_t, int
 TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
   using Simd = ColorConverter::Simd;
   std::mt19937 rng(3);
-  const Simd found = ColorConverter::LimitSimd(Simd::kAvx512);  // also restores the default below
+  const Simd found = ColorConverter::LimitSimd(Simd::kAvx512Vnni);  // also restores the default below
   int nCase = 0;
   for (int fmt = 0; fmt < 3; ++fmt) {  // 4:2:0, 4:2:2, 4:4:4
     const int sx = fmt < 2 ? 1 : 0, sy = fmt == 0 ? 1 : 0;
@@ -169,7 +169,7 @@ TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
             seq.bMpeg2 = !bMpeg1;
             seq.nChromaFormat = fmt + 1;
             seq.nMatrixCoefficients = nMatrix;
-            for (Simd level : {Simd::kNone, Simd::kSse, Simd::kAvx2, Simd::kAvx512}) {
+            for (Simd level : {Simd::kNone, Simd::kSse, Simd::kAvx2, Simd::kAvx512, Simd::kAvx512Vnni}) {
               ColorConverter::LimitSimd(level);
               Rows rows;
               PxLoadInfo load{};

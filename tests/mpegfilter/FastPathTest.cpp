@@ -56,6 +56,10 @@ TEST(FastPaths, SimdIdctEqualsScalar) {
     std::copy(in, in + 64, c);
     IdctChenWangSse2(c);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], c[i]) << "SSE2, block " << n << " sample " << i;
+    std::copy(in, in + 64, c);
+    if (IdctChenWangAvx2(c)) {
+      for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], c[i]) << "AVX2, block " << n << " sample " << i;
+    }
 
     // Fused write-back: intra store and prediction add, both with 0..255 clipping.
     uint8_t pred[8 * 11], put[8 * 11], add[8 * 11];
@@ -434,5 +438,36 @@ TEST(FastPaths, PredictionEqualsTheAveragingFormulas) {
     }
     for (int i = 0; i < 256; ++i)
       ASSERT_EQ(want[i], dst[i]) << "case " << n << " at " << i % 16 << "," << i / 16;
+  }
+}
+
+// The chroma pair (two planes of one geometry in one register) must give what two single-plane
+// predictions give: every phase, averaging or not, inside the plane and across its edges.
+TEST(FastPaths, PairPredictionEqualsTwoPredictions) {
+  constexpr int kW = 24, kH = 20, kStride = 32;
+  std::mt19937 rng(4220);
+  std::uniform_int_distribution<int> pix(0, 255), vec(-20, 20);
+  std::vector<uint8_t> cb(kStride * kH), cr(kStride * kH);
+  for (int n = 0; n < 2000; ++n) {
+    for (size_t i = 0; i < cb.size(); ++i) {
+      cb[i] = static_cast<uint8_t>(pix(rng));
+      cr[i] = static_cast<uint8_t>(n % 5 == 0 ? 255 - cb[i] : pix(rng));
+    }
+    const PlaneView a{cb.data(), kStride, kW, kH};
+    const PlaneView b{cr.data(), kStride, kW, kH};
+    const int nH = (n & 1) ? 8 : 4;
+    const bool bAverage = n & 2;
+    const int x = 8 * ((n >> 2) % 3), y = 4 * ((n >> 4) % 4);
+    const int vx = (n & 64) ? vec(rng) : (n >> 7) % 4, vy = (n & 64) ? vec(rng) : (n >> 9) % 4;
+    uint8_t got[2][16 * 8], want[2][16 * 8];
+    for (int p = 0; p < 2; ++p)
+      for (int i = 0; i < 16 * 8; ++i) got[p][i] = want[p][i] = static_cast<uint8_t>(pix(rng));
+    MotionCompensator::Predict(a, x, y, vx, vy, want[0], 16, 8, nH, bAverage);
+    MotionCompensator::Predict(b, x, y, vx, vy, want[1], 16, 8, nH, bAverage);
+    MotionCompensator::PredictPair(a, cr.data(), x, y, vx, vy, got[0], got[1], 16, nH, bAverage);
+    for (int p = 0; p < 2; ++p)
+      for (int i = 0; i < 16 * 8; ++i)
+        ASSERT_EQ(want[p][i], got[p][i])
+            << "case " << n << " plane " << p << " at " << i % 16 << "," << i / 16;
   }
 }

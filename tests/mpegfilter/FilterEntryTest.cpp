@@ -294,6 +294,23 @@ TEST_F(KernelSeam, MissingServiceRefuses) {
   EXPECT_EQ(PxKernelProcByOrdinal(12345), nullptr);
 }
 
+// Large blocks (frame stores) take another path than small ones: huge-page aligned, zeroed by
+// hand. Recycled memory must come back zeroed too, and every size must be usable to its last byte.
+TEST(Kernel, LargeBlocksAreZeroedAndWhole) {
+  const PxKernelImports& k = PxKernelBoundImports();
+  for (int round = 0; round < 2; ++round) {
+    for (size_t n : {size_t{100}, (size_t{2} << 20) - 1, size_t{2} << 20, (size_t{3} << 20) + 17}) {
+      auto* p = static_cast<uint8_t*>(k.pfnAlloc(n));
+      ASSERT_NE(p, nullptr) << n;
+      size_t nonZero = 0;
+      for (size_t i = 0; i < n; ++i) nonZero += p[i] != 0;
+      EXPECT_EQ(nonZero, 0u) << n << " round " << round;
+      std::memset(p, 0xA5, n);  // dirty it for the next round's allocation of the same size
+      k.pfnFree(p);
+    }
+  }
+}
+
 TEST(Kernel, FilesAndBitmaps) {
   const PxKernelImports& k = PxKernelBoundImports();
   const std::string path = TempDir() + "/kernel.bin";
