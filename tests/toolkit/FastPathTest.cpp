@@ -193,6 +193,13 @@ TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
     EXPECT_EQ(a.GetBitsPerPixel(), c.bpp) << tag;
     EXPECT_EQ(MaxDifference(a, b), 0) << tag;
     EXPECT_EQ(PageRgb(a.Page()), MagickRgb(ours)) << tag << ": ImageMagick reads it the same";
+    // A PDF page is joined in memory instead of in the file: the same stream either way.
+    const std::string pdf = Path(tag + ".pdf"), extracted = Path(tag + "-pdf");
+    ASSERT_EQ(page.Save(pdf.c_str(), PX_TYPE_PDF, 0, 100, 1, nullptr), PX_OK);
+    Shell("pdfimages -j '" + pdf + "' '" + extracted + "'", &status);
+    ASSERT_EQ(status, 0) << tag;
+    std::ifstream inPdf(extracted + "-000.jpg", std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(inPdf)), std::istreambuf_iterator<char>()), bytes) << tag;
   }
 }
 

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <thread>
 
+#include <unistd.h>
+
 namespace pxfile {
 
 namespace {
@@ -225,65 +227,83 @@ bool Layout(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
 // Pages from this size on are compressed in bands on two threads.
 constexpr int64_t kBandPixels = 2 * 1000 * 1000;
 
+// How a page splits into bands of whole MCU rows for CompressBands; bands < 2 when not worth it.
+struct BandPlan {
+  int mcu = 0;
+  int bandRows = 0;  // MCU rows per band
+  int bands = 0;
+
+  explicit BandPlan(const PxPage* page) {
+    if (int64_t(page->width) * page->height < kBandPixels || std::thread::hardware_concurrency() < 2) return;
+#if defined(__SANITIZE_ADDRESS__)
+    // GCC 12's LeakSanitizer crashes in its exit-time scan of thread-local storage once this thread has
+    // run in a process that loaded SANE's backends; sanitizer builds take the single pass (same pixels).
+    return;
+#endif
+    mcu = page->bitsPerPixel == 24 ? 16 : 8;  // libjpeg's defaults: 4:2:0 colour
+    const int64_t mcusPerRow = (page->width + mcu - 1) / mcu;
+    const int mcuRows = (page->height + mcu - 1) / mcu;
+    // Bands of at most half the page, and at most 65535 MCUs (the largest restart interval).
+    bandRows = int(std::min<int64_t>((mcuRows + 1) / 2, 65535 / mcusPerRow));
+    if (bandRows < 1 || mcuRows < 2) return;
+    bands = (mcuRows + bandRows - 1) / bandRows;
+  }
+  int32_t First(int band) const { return band * bandRows * mcu; }
+  int32_t Count(const PxPage* page, int band) const {
+    return std::min<int32_t>(bandRows * mcu, page->height - First(band));
+  }
+};
+
 // The page in bands of whole MCU rows, compressed on two threads and joined with restart markers
 // (RST0..7 in turn): a restart only resets the entropy coder's DC prediction, so the decoded pixels
 // are those of a single pass, in about half the time on two cores. The first band's headers stand for
 // the whole image (its frame height patched); the restart interval is one band, so no band holds a
-// marker of its own. False (nothing written) when not worth it or anything fails: the caller makes a
-// single pass.
-bool CompressBands(const PxPage* page, int quality, const std::function<bool(const uint8_t*, size_t)>& emit) {
-  if (int64_t(page->width) * page->height < kBandPixels || std::thread::hardware_concurrency() < 2)
-    return false;
-#if defined(__SANITIZE_ADDRESS__)
-  // GCC 12's LeakSanitizer crashes in its exit-time scan of thread-local storage once this thread has
-  // run in a process that loaded SANE's backends; sanitizer builds take the single pass (same pixels).
-  return false;
-#endif
-  const int mcu = page->bitsPerPixel == 24 ? 16 : 8;  // libjpeg's defaults: 4:2:0 colour
-  const int64_t mcusPerRow = (page->width + mcu - 1) / mcu;
-  const int mcuRows = (page->height + mcu - 1) / mcu;
-  // Bands of at most half the page, and at most 65535 MCUs (the largest restart interval).
-  const int bandRows = int(std::min<int64_t>((mcuRows + 1) / 2, 65535 / mcusPerRow));
-  if (bandRows < 1 || mcuRows < 2) return false;
-  const int bands = (mcuRows + bandRows - 1) / bandRows;
+// marker of its own. `first` compresses band 0 on the calling thread (restart interval given) wherever
+// the caller wants it; the other bands go to memory on both threads and are handed to `rest` in order,
+// each with the restart marker that precedes it. False when anything fails.
+bool CompressBands(const PxPage* page, const BandPlan& plan, int quality, const std::function<bool(int)>& first,
+                   const std::function<bool(const uint8_t*, size_t)>& rest) {
+  const int bands = plan.bands;
   std::vector<Encode> encoded(static_cast<size_t>(bands));
   std::vector<char> ok(size_t(bands), 0);
-  std::atomic<int> next{0};
+  std::atomic<int> next{1};
   auto work = [&] {
-    for (int b; (b = next.fetch_add(1)) < bands;) {
-      const int32_t first = b * bandRows * mcu;
-      const int32_t count = std::min<int32_t>(bandRows * mcu, page->height - first);
-      ok[size_t(b)] =
-          CompressToMemory(encoded[size_t(b)], page, quality, first, count, b == 0 ? bandRows : 0);
-    }
+    for (int b; (b = next.fetch_add(1)) < bands;)
+      ok[size_t(b)] = CompressToMemory(encoded[size_t(b)], page, quality, plan.First(b), plan.Count(page, b), 0);
   };
+  bool firstOk = false;
   try {
     std::thread helper(work);
+    firstOk = first(plan.bandRows);
     work();
     helper.join();
   } catch (const std::system_error&) {
     return false;  // no thread to be had
   }
-  std::vector<size_t> data(size_t(bands), 0);
-  size_t sof = 0;
-  for (int b = 0; b < bands; ++b) {
-    const Encode& e = encoded[size_t(b)];
-    size_t bandSof = 0;
-    if (!ok[size_t(b)] || !Layout(e.buffer, e.size, bandSof, data[size_t(b)])) return false;
-    if (b == 0) sof = bandSof;
-  }
-  const Encode& head = encoded[0];
-  const uint8_t height[2] = {uint8_t(page->height >> 8), uint8_t(page->height)};
-  if (!emit(head.buffer, sof + 5) || !emit(height, 2) ||
-      !emit(head.buffer + sof + 7, head.size - 2 - (sof + 7)))
-    return false;
+  if (!firstOk) return false;
   for (int b = 1; b < bands; ++b) {
     const Encode& e = encoded[size_t(b)];
+    size_t sof = 0, data = 0;
+    if (!ok[size_t(b)] || !Layout(e.buffer, e.size, sof, data)) return false;
     const uint8_t marker[2] = {0xFF, uint8_t(0xD0 + (b - 1) % 8)};
-    if (!emit(marker, 2) || !emit(e.buffer + data[size_t(b)], e.size - 2 - data[size_t(b)])) return false;
+    if (!rest(marker, 2) || !rest(e.buffer + data, e.size - 2 - data)) return false;
   }
   const uint8_t end[2] = {0xFF, 0xD9};
-  return emit(end, 2);
+  return rest(end, 2);
+}
+
+// The frame header's offset in a stream's first bytes (up to the scan header), or 0.
+size_t FrameHeader(const uint8_t* d, size_t size) {
+  if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 0;
+  for (size_t p = 2; p + 4 <= size && d[p] == 0xFF;) {
+    const uint8_t marker = d[p + 1];
+    const size_t length = Be16(d + p + 2);
+    if (length < 2) return 0;
+    if ((marker == 0xC0 || marker == 0xC1) && length >= 8 && p + 9 <= size) return p;
+    if (marker == 0xDA) return 0;
+    p += 2 + length;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -291,35 +311,68 @@ bool CompressBands(const PxPage* page, int quality, const std::function<bool(con
 int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
   if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
   jpeg.clear();
-  if (CompressBands(page, quality, [&](const uint8_t* p, size_t n) {
-        jpeg.insert(jpeg.end(), p, p + n);
-        return true;
-      }))
-    return PX_OK;
+  const BandPlan plan(page);
+  if (plan.bands >= 2) {
+    // Band 0 to memory too, its frame height patched and its end marker dropped.
+    auto head = [&](int restartRows) {
+      Encode e;
+      if (!CompressToMemory(e, page, quality, 0, plan.Count(page, 0), restartRows)) return false;
+      const size_t sof = FrameHeader(e.buffer, e.size);
+      if (sof == 0 || e.size < sof + 9) return false;
+      jpeg.assign(e.buffer, e.buffer + e.size - 2);
+      jpeg[sof + 5] = uint8_t(page->height >> 8);
+      jpeg[sof + 6] = uint8_t(page->height);
+      return true;
+    };
+    if (CompressBands(page, plan, quality, head, [&](const uint8_t* p, size_t n) {
+          jpeg.insert(jpeg.end(), p, p + n);
+          return true;
+        }))
+      return PX_OK;
+    jpeg.clear();
+  }
   Encode e;
   if (!CompressToMemory(e, page, quality, 0, page->height, 0)) return PX_ERR_INTERNAL;
   jpeg.assign(e.buffer, e.buffer + e.size);
   return PX_OK;
 }
 
-// Written straight to the file: a large page as its bands (compressed on two threads) one after the
-// other, a small one from libjpeg's output buffer.
+// Written straight to the file: a large page's first band as libjpeg makes it, its other bands
+// (compressed meanwhile on a second thread) after it; a small page in a single pass.
 int JpegSave(const PxPage* page, const std::string& path, int factor) {
   if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
-  FILE* file = std::fopen(path.c_str(), "wb");
+  FILE* file = std::fopen(path.c_str(), "w+b");
   if (!file) return PX_ERR_WRITE;
   std::setvbuf(file, nullptr, _IOFBF, 256 * 1024);
   const int quality = JpegQualityFor(factor);
-  bool ok = CompressBands(
-      page, quality, [&](const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, file) == n; });
-  // Nothing is written when the bands fail, so a single pass starts at the file's beginning.
-  if (!ok && std::ftell(file) == 0) {
+  auto toFile = [&](int32_t first, int32_t count, int restartRows) {
     Encode e;
     SetupErrors(e.err, reinterpret_cast<jpeg_common_struct*>(&e.cinfo));
     jpeg_create_compress(&e.cinfo);
     e.created = true;
     jpeg_stdio_dest(&e.cinfo, file);
-    ok = Compress(e, page, quality);
+    return Compress(e, page, quality, first, count, restartRows);
+  };
+  bool ok = false;
+  const BandPlan plan(page);
+  if (plan.bands >= 2) {
+    // Band 0's frame height becomes the page's, and its end marker gives way to the next band.
+    auto head = [&](int restartRows) {
+      if (!toFile(0, plan.Count(page, 0), restartRows) || std::fflush(file) != 0) return false;
+      uint8_t start[1024];
+      std::rewind(file);
+      const size_t sof = FrameHeader(start, std::fread(start, 1, sizeof start, file));
+      const uint8_t height[2] = {uint8_t(page->height >> 8), uint8_t(page->height)};
+      return sof != 0 && std::fseek(file, long(sof + 5), SEEK_SET) == 0 && std::fwrite(height, 1, 2, file) == 2 &&
+             std::fseek(file, -2, SEEK_END) == 0;
+    };
+    ok = CompressBands(page, plan, quality, head,
+                       [&](const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, file) == n; });
+    // What the bands left behind goes; a single pass starts again at the file's beginning.
+    if (!ok) ok = std::fflush(file) == 0 && ftruncate(fileno(file), 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+                  toFile(0, -1, 0);
+  } else {
+    ok = toFile(0, -1, 0);
   }
   ok = std::fflush(file) == 0 && !std::ferror(file) && ok;
   ok = std::fclose(file) == 0 && ok;
