@@ -9,6 +9,7 @@
 //
 // Usage: bench_twain_scan [runs] [toolkit quality factor]
 //        bench_twain_scan --child OUT.jpg QUALITY MODE DPI     (one toolkit scan; what the parent times)
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,12 +17,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pxclass/PxBitmapBase.h"
@@ -94,9 +98,23 @@ Run Spawn(std::vector<std::string> args) {
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return run;
+  // A child that hangs (scanimage was once seen stuck in SANE's exit) is killed after a minute.
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!ended.wait_for(lock, std::chrono::seconds(60), [&] { return done; })) kill(pid, SIGKILL);
+  });
   int status = 0;
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  ended.notify_one();
+  watchdog.join();
   run.millis = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
   run.cpuMillis = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
@@ -130,7 +148,8 @@ bool Measure(const Setting& setting, int runs, const std::string& quality, const
         Spawn({"scanimage", "-d", "test:0", "--mode", setting.colour ? "Color" : "Gray", "--resolution", dpi,
                "-l", "0", "-t", "0", "-x", "215.9", "-y", "279.4", "--format=jpeg", "-o", theirs});
     if (a.status != 0 || b.status != 0) {
-      std::fprintf(stderr, "a run failed: toolkit %d, scanimage %d\n", a.status, b.status);
+      std::fprintf(stderr, "a run failed or was killed after a minute: toolkit %d, scanimage %d\n", a.status,
+                   b.status);
       return false;
     }
     if (i == 0) continue;
