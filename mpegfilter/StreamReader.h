@@ -1,8 +1,9 @@
 // Bit reader over an MPEG video stream read through the toolkit kernel, plain or inside an
 // ISO/IEC 11172-1 / 13818-1 program stream (only packets of stream 0xE0 carry video).
-// Callers: the stream scanner of fltInfo and the picture decoder. Data comes in 2048-byte reads;
-// after the last byte (or the program end code 0x1B9) the reader supplies zero bytes to a 4-byte
-// boundary and then sequence end codes forever, so every start-code search ends.
+// Callers: the stream scanner of fltInfo and the picture decoder. Data comes in 32 KiB reads (with
+// 2 KiB reads the system calls alone were about 8 % of decoding a 5 Mbit/s 720x576 stream); after
+// the last byte (or the program end code 0x1B9) the reader supplies zero bytes to a 4-byte boundary
+// and then sequence end codes forever, so every start-code search ends.
 // Guarantees: reads never run past the buffers whatever the data; a failed kernel read is
 // remembered (ReadFailed) and ends the data like the end of the file.
 #pragma once
@@ -15,7 +16,7 @@
 
 class StreamReader {
  public:
-  static constexpr int kBufferSize = 2048;
+  static constexpr int kBufferSize = 32768;
   static constexpr uint32_t kSequenceEnd = pxstart::kSequenceEnd;
 
   // Binds to an open kernel handle (not owned). bSystem: demultiplex stream 0xE0.
@@ -130,7 +131,7 @@ class StreamReader {
   void Refill();
   // Fills m_payload (elementary: straight from the file; system: the video packets' bytes).
   void FillPayload();
-  int FillFile();  // one 2048-byte read; returns the bytes got
+  int FillFile();  // one buffer's worth; returns the bytes got
   int FileByte();  // next file byte, -1 at the end of data
   void FillSystem();
   void PadEnd(uint8_t* p, int nUsed, int nSize);

@@ -176,11 +176,12 @@ TEST(FastPaths, StartCodeScanFindsWhatAByteScanFinds) {
   std::mt19937 rng(2048);
   for (int round = 0; round < 12; ++round) {
     // Mostly random bytes (few zeros, like coded data), runs of zeros, and start codes planted
-    // around the 2048-byte buffer edges and at random places.
-    std::vector<uint8_t> d(9000 + round * 517);
+    // around the reader's buffer edges and at random places.
+    constexpr size_t kEdge = StreamReader::kBufferSize;
+    std::vector<uint8_t> d(2 * kEdge + 9000 + round * 517);
     std::uniform_int_distribution<int> byte(0, 255);
     for (uint8_t& v : d) v = static_cast<uint8_t>(byte(rng));
-    for (size_t edge = 2048; edge < d.size(); edge += 2048)
+    for (size_t edge = kEdge; edge < d.size(); edge += kEdge)
       for (int off : {-5, -3, -2, -1, 0, 1}) {
         const size_t at = edge + off + round % 3;
         if (at + 4 < d.size() && (byte(rng) & 1)) {
@@ -188,7 +189,7 @@ TEST(FastPaths, StartCodeScanFindsWhatAByteScanFinds) {
         }
       }
     for (int k = 0; k < 40; ++k) {
-      const size_t at = static_cast<size_t>(byte(rng)) * 30 % (d.size() - 8);
+      const size_t at = static_cast<size_t>(byte(rng)) * static_cast<size_t>(byte(rng) + 1) % (d.size() - 8);
       d[at] = 0, d[at + 1] = 0, d[at + 2] = (k % 5) ? 1 : 0,
       d[at + 3] = static_cast<uint8_t>(byte(rng) % 0xB0);
     }
@@ -225,7 +226,7 @@ TEST(FastPaths, StartCodeScanFindsWhatAByteScanFinds) {
 
 TEST(FastPaths, BitFieldsMatchAByteModel) {
   std::mt19937 rng(33);
-  std::vector<uint8_t> d(20000);
+  std::vector<uint8_t> d(2 * StreamReader::kBufferSize + 20000);  // across two buffer edges
   for (uint8_t& v : d) v = static_cast<uint8_t>(rng());
   const std::vector<uint8_t> p = Padded(d);
   KernelFile f(d, "bits.bin");

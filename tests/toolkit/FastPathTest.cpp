@@ -199,7 +199,8 @@ TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
     Shell("pdfimages -j '" + pdf + "' '" + extracted + "'", &status);
     ASSERT_EQ(status, 0) << tag;
     std::ifstream inPdf(extracted + "-000.jpg", std::ios::binary);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(inPdf)), std::istreambuf_iterator<char>()), bytes) << tag;
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(inPdf)), std::istreambuf_iterator<char>()), bytes)
+        << tag;
   }
 }
 

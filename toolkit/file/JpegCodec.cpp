@@ -2,6 +2,7 @@
 #include "toolkit/file/JpegCodec.h"
 
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,8 +11,6 @@
 #include <functional>
 #include <system_error>
 #include <thread>
-
-#include <unistd.h>
 
 namespace pxfile {
 
@@ -248,7 +247,9 @@ struct BandPlan {
     if (bandRows < 1 || mcuRows < 2) return;
     bands = (mcuRows + bandRows - 1) / bandRows;
   }
-  int32_t First(int band) const { return band * bandRows * mcu; }
+  int32_t First(int band) const {
+    return band * bandRows * mcu;
+  }
   int32_t Count(const PxPage* page, int band) const {
     return std::min<int32_t>(bandRows * mcu, page->height - First(band));
   }
@@ -261,7 +262,8 @@ struct BandPlan {
 // marker of its own. `first` compresses band 0 on the calling thread (restart interval given) wherever
 // the caller wants it; the other bands go to memory on both threads and are handed to `rest` in order,
 // each with the restart marker that precedes it. False when anything fails.
-bool CompressBands(const PxPage* page, const BandPlan& plan, int quality, const std::function<bool(int)>& first,
+bool CompressBands(const PxPage* page, const BandPlan& plan, int quality,
+                   const std::function<bool(int)>& first,
                    const std::function<bool(const uint8_t*, size_t)>& rest) {
   const int bands = plan.bands;
   std::vector<Encode> encoded(static_cast<size_t>(bands));
@@ -269,7 +271,8 @@ bool CompressBands(const PxPage* page, const BandPlan& plan, int quality, const 
   std::atomic<int> next{1};
   auto work = [&] {
     for (int b; (b = next.fetch_add(1)) < bands;)
-      ok[size_t(b)] = CompressToMemory(encoded[size_t(b)], page, quality, plan.First(b), plan.Count(page, b), 0);
+      ok[size_t(b)] =
+          CompressToMemory(encoded[size_t(b)], page, quality, plan.First(b), plan.Count(page, b), 0);
   };
   bool firstOk = false;
   try {
@@ -363,14 +366,15 @@ int JpegSave(const PxPage* page, const std::string& path, int factor) {
       std::rewind(file);
       const size_t sof = FrameHeader(start, std::fread(start, 1, sizeof start, file));
       const uint8_t height[2] = {uint8_t(page->height >> 8), uint8_t(page->height)};
-      return sof != 0 && std::fseek(file, long(sof + 5), SEEK_SET) == 0 && std::fwrite(height, 1, 2, file) == 2 &&
-             std::fseek(file, -2, SEEK_END) == 0;
+      return sof != 0 && std::fseek(file, long(sof + 5), SEEK_SET) == 0 &&
+             std::fwrite(height, 1, 2, file) == 2 && std::fseek(file, -2, SEEK_END) == 0;
     };
     ok = CompressBands(page, plan, quality, head,
                        [&](const uint8_t* p, size_t n) { return n == 0 || std::fwrite(p, 1, n, file) == n; });
     // What the bands left behind goes; a single pass starts again at the file's beginning.
-    if (!ok) ok = std::fflush(file) == 0 && ftruncate(fileno(file), 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
-                  toFile(0, -1, 0);
+    if (!ok)
+      ok = std::fflush(file) == 0 && ftruncate(fileno(file), 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+           toFile(0, -1, 0);
   } else {
     ok = toFile(0, -1, 0);
   }
