@@ -257,7 +257,7 @@ void ScanApp::SetupRegistry() {
 
   MyReg reg;
   const bool opened = reg.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, false);
-  const DWORD openError = opened ? ERROR_SUCCESS : platform::GetLastError();
+  const DWORD openError = opened ? DWORD{ERROR_SUCCESS} : platform::GetLastError();
   // Only a missing main key is a first run; a store that cannot be read is said so, and defaults are
   // not written over it on every start.
   const bool firstRun = !opened && openError == ERROR_FILE_NOT_FOUND;

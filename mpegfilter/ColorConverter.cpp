@@ -329,6 +329,9 @@ __attribute__((target("avx512bw,avx512vnni"))) inline __m512i DotAdd(__m512i acc
 // ConvertRowAvx2<true> sixty-four pixels at a time: the same arithmetic in 512-bit registers, and
 // the interleaving as two byte permutations per 64 output bytes (AVX-512 VBMI). kVnni: the sums
 // as dot products with accumulation (the same integers).
+// GCC 12's 512-bit shift intrinsics start from an undefined vector and warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 template <bool kVnni>
 __attribute__((target("avx512bw,avx512vbmi,avx512vnni"))) int ConvertRowAvx512(
     const uint8_t* py, const uint8_t* pbe, const uint8_t* pbo, const uint8_t* pre, const uint8_t* pro, int w,
@@ -386,6 +389,7 @@ __attribute__((target("avx512bw,avx512vbmi,avx512vnni"))) int ConvertRowAvx512(
   }
   return xLast + 64;
 }
+#pragma GCC diagnostic pop
 
 // Leading pixels of a row by the widest path allowed; returns the pixels done.
 int ConvertRowFast(const uint8_t* py, const uint8_t* pb, const uint8_t* pr, int w, const int* c, uint8_t* o) {

@@ -251,7 +251,7 @@ LRESULT CQsWizard::GetNextPage(int pageCode) {
     case kPageDelete:
       return IDD_PP_FINISH;
     case kPageDestination:
-      return UseScannerSettings ? DestinationPage() : IDD_PP_SETTINGS;
+      return UseScannerSettings ? DestinationPage() : int{IDD_PP_SETTINGS};
     case kPageSettings:
       return DestinationPage();
     case kPageEmail:
@@ -288,10 +288,10 @@ LRESULT CQsWizard::GetPreviousPage(int pageCode) {
     case kPageFileAttrib:
       return DestinationPage();
     case kPageSave:
-      return HasAttributes(m_nType) ? IDD_PP_FILEATTRIB : DestinationPage();
+      return HasAttributes(m_nType) ? int{IDD_PP_FILEATTRIB} : DestinationPage();
     case kPageFinish:
       if (m_nMode == OneTimeScan) return DestinationPage();
-      if (m_nMode == ModifyQs) return ScanToAvailable() ? IDD_PP_SAVE : DestinationPage();
+      if (m_nMode == ModifyQs) return ScanToAvailable() ? int{IDD_PP_SAVE} : DestinationPage();
       if (m_nMode == RemoveQs) return IDD_PP_DELETE;
       return IDD_PP_SAVE;
     default:  // the task page has no page before it

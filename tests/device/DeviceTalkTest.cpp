@@ -214,7 +214,9 @@ TEST_F(DeviceFixture, TwentyRefusedOpensThenTalksNormally) {
   ASSERT_TRUE(StartUsb([document](const std::string&) { return LoopbackServer::Ok(document, 512); }, false));
   CountingDeviceTalk device;
   device.onPause = [this](std::size_t count) {
-    if (count == 20) ASSERT_TRUE(m_server.StartUnix(m_socket, m_handler));
+    if (count == 20) {
+      ASSERT_TRUE(m_server.StartUnix(m_socket, m_handler));
+    }
   };
   Names thisPc, otherPcs;
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << Log();

@@ -139,7 +139,9 @@ TEST_F(SimulatorRun, PublishThenWithdrawOverHttpAndUsb) {
     std::vector<std::string> state = State();
     // Three default Quick Sets: marked on a direct product only, plus the special destination.
     ASSERT_EQ(state.size(), usb ? 5u : 1u) << log;
-    if (usb) EXPECT_EQ(state[1], "1^PC7^" + ResString(244) + "^DestFolder");
+    if (usb) {
+      EXPECT_EQ(state[1], "1^PC7^" + ResString(244) + "^DestFolder");
+    }
 
     std::vector<std::string> thisPc;
     log = Run({"/Task", "10", "/Poll", "1"});

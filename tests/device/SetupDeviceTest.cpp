@@ -128,8 +128,9 @@ TEST_F(SetupDeviceRun, ScanToSwitchStartsTheMonitorWithTheSession) {
     std::string log = Run({"/Task", "7"}, "dialog 129\ncheck 1049\nclick 1\ncancel\n");
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1") << log;
     EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
-    if (c.exitCode >= 0)
+    if (c.exitCode >= 0) {
       EXPECT_EQ(test_common::ReadFile(calls), "--user enable --now marlin3-devwatch.service\n");
+    }
     if (c.unit) {
       EXPECT_FALSE(fs::exists(entry));
     } else {
@@ -142,8 +143,9 @@ TEST_F(SetupDeviceRun, ScanToSwitchStartsTheMonitorWithTheSession) {
     log = Run({"/Task", "7"}, "dialog 129\nuncheck 1049\nclick 1\ncancel\n");
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:0") << log;
     EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
-    if (c.exitCode >= 0)
+    if (c.exitCode >= 0) {
       EXPECT_EQ(test_common::ReadFile(calls), "--user disable --now marlin3-devwatch.service\n");
+    }
     EXPECT_FALSE(fs::exists(entry));
   }
   m_extraEnv.clear();
@@ -197,7 +199,9 @@ TEST_F(SetupDeviceRun, UnreachableDeviceSaysSoAndChangesNothing) {
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, m_mainKey, "ScanToOn"), "dword:1");
     EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(ResString(89)), "AddToDevice"), before);
     EXPECT_EQ(fs::exists(m_record), false);
-    if (usb) EXPECT_EQ(Names(), std::vector<std::string>{"PC7^Kept"});
+    if (usb) {
+      EXPECT_EQ(Names(), std::vector<std::string>{"PC7^Kept"});
+    }
     EXPECT_NE(log.find("SetupDevice dialog cancelled"), std::string::npos) << log;
   }
 }

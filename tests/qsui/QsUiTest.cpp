@@ -223,7 +223,9 @@ TEST_F(QsUiTest, ModifyChangesTheChosenQuickSet) {
   const RunResult run = Marlin(script + (savePage ? "next\n" : "") + "finish\ncancel\n");
   EXPECT_EQ(run.exitCode, 0) << run.transcript;
   EXPECT_TRUE(Has(run.transcript, "1000 radio checked")) << run.transcript;  // its file destination
-  if (savePage) EXPECT_TRUE(Has(run.transcript, "1021 edit hidden")) << run.transcript;
+  if (savePage) {
+    EXPECT_TRUE(Has(run.transcript, "1021 edit hidden")) << run.transcript;
+  }
   const std::string qs = QueryQs("Save as TIFF");
   EXPECT_TRUE(Has(qs, "Res    REG_SZ    300")) << qs;
   EXPECT_TRUE(Has(qs, "Type    REG_SZ    17")) << qs;
