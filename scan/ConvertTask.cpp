@@ -88,7 +88,9 @@ bool ScanApp::DoConvertFile() {
   } catch (...) {
     trace.Error("Caught exception so file conversion failed");
   }
-  const UINT message = result == 1 ? UINT{Ids::kLibrariesMissing} : result == 3 ? UINT{Ids::kConvertFailed} : 0;
+  const UINT message = result == 1   ? UINT{Ids::kLibrariesMissing}
+                       : result == 3 ? UINT{Ids::kConvertFailed}
+                                     : 0;
   if (message != 0) {
     scanjob::ShowScanBox(m_nHide, LoadText(message, trace, __LINE__),
                          LoadText(Ids::kScanCaption, trace, __LINE__));
