@@ -37,7 +37,6 @@ class QsUiTest : public product_run::ProductRun {
     return Capture(Bin("marlin3-reg") + " query " + Quote("HKCU\\SOFTWARE\\Nexora\\marlin3") +
                    " 2>/dev/null");
   }
-
 };
 
 // Transcript lines of the main dialog are checked as the user sees them.
