@@ -204,15 +204,16 @@ uint16_t Be16(const uint8_t* p) {
   return uint16_t(p[0] << 8 | p[1]);
 }
 
-// Offsets in a JPEG stream written by libjpeg: the frame header (SOF) and the first byte of entropy-
-// coded data after the scan header. False when the stream does not have the expected layout.
-bool Layout(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
-  if (size < 4 || d[0] != 0xFF || d[1] != 0xD8 || d[size - 2] != 0xFF || d[size - 1] != 0xD9) return false;
+// Offsets in the headers of a JPEG stream written by libjpeg: the frame header (SOF) and the first
+// byte of entropy-coded data after the scan header. False when they are not within the first `size`
+// bytes.
+bool Headers(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
+  if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
   sof = 0;
   for (size_t p = 2; p + 4 <= size && d[p] == 0xFF;) {
     const uint8_t marker = d[p + 1];
     const size_t length = Be16(d + p + 2);
-    if (length < 2 || p + 2 + length > size - 2) return false;
+    if (length < 2 || p + 2 + length > size) return false;
     if ((marker == 0xC0 || marker == 0xC1) && length >= 8) sof = p;
     if (marker == 0xDA) {
       data = p + 2 + length;
@@ -221,6 +222,11 @@ bool Layout(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
     p += 2 + length;
   }
   return false;
+}
+
+// The same for a whole stream, which must end with its end marker.
+bool Layout(const uint8_t* d, size_t size, size_t& sof, size_t& data) {
+  return size >= 4 && d[size - 2] == 0xFF && d[size - 1] == 0xD9 && Headers(d, size - 2, sof, data);
 }
 
 // Pages from this size on are compressed in bands on two threads.
@@ -295,20 +301,6 @@ bool CompressBands(const PxPage* page, const BandPlan& plan, int quality,
   return rest(end, 2);
 }
 
-// The frame header's offset in a stream's first bytes (up to the scan header), or 0.
-size_t FrameHeader(const uint8_t* d, size_t size) {
-  if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 0;
-  for (size_t p = 2; p + 4 <= size && d[p] == 0xFF;) {
-    const uint8_t marker = d[p + 1];
-    const size_t length = Be16(d + p + 2);
-    if (length < 2) return 0;
-    if ((marker == 0xC0 || marker == 0xC1) && length >= 8 && p + 9 <= size) return p;
-    if (marker == 0xDA) return 0;
-    p += 2 + length;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
@@ -320,8 +312,8 @@ int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
     auto head = [&](int restartRows) {
       Encode e;
       if (!CompressToMemory(e, page, quality, 0, plan.Count(page, 0), restartRows)) return false;
-      const size_t sof = FrameHeader(e.buffer, e.size);
-      if (sof == 0 || e.size < sof + 9) return false;
+      size_t sof = 0, data = 0;
+      if (!Layout(e.buffer, e.size, sof, data)) return false;
       jpeg.assign(e.buffer, e.buffer + e.size - 2);
       jpeg[sof + 5] = uint8_t(page->height >> 8);
       jpeg[sof + 6] = uint8_t(page->height);
@@ -364,9 +356,10 @@ int JpegSave(const PxPage* page, const std::string& path, int factor) {
       if (!toFile(0, plan.Count(page, 0), restartRows) || std::fflush(file) != 0) return false;
       uint8_t start[1024];
       std::rewind(file);
-      const size_t sof = FrameHeader(start, std::fread(start, 1, sizeof start, file));
+      size_t sof = 0, data = 0;
+      const bool found = Headers(start, std::fread(start, 1, sizeof start, file), sof, data);
       const uint8_t height[2] = {uint8_t(page->height >> 8), uint8_t(page->height)};
-      return sof != 0 && std::fseek(file, long(sof + 5), SEEK_SET) == 0 &&
+      return found && std::fseek(file, long(sof + 5), SEEK_SET) == 0 &&
              std::fwrite(height, 1, 2, file) == 2 && std::fseek(file, -2, SEEK_END) == 0;
     };
     ok = CompressBands(page, plan, quality, head,
