@@ -1,14 +1,15 @@
-// A letter page (215.9 x 279.4 mm) from SANE's test backend ("Color pattern"), saved as JPEG: the
-// toolkit (PxTwain acquiring into a PxBitmapBase, Save as type 10) beside `scanimage --format=jpeg` of
-// the same area, mode and resolution, at colour 300 dpi, grey 300 dpi and colour 150 dpi. Both run as
-// child processes (start-up included on both sides) against the same scratch SANE set-up (the area
-// limit raised to 300 mm, since the test device's default glass is 200 mm). Quality factor 100 is JPEG
-// quality 75, what scanimage writes: the two files decode to the same pixels. Wall time and CPU time
-// (user + system of the child and its threads) are medians of the runs; CPU time is the steadier
-// figure on a shared machine. Memory is the largest peak resident size (ru_maxrss).
+// A letter page (215.9 x 279.4 mm) from SANE's test backend ("Color pattern" unless another test
+// picture is named), saved as JPEG three ways: the toolkit acquiring into a PxBitmapBase and saving it
+// (Save as type 10), the toolkit's file transfer (the page written while it is scanned), and
+// `scanimage --format=jpeg` of the same area, mode and resolution; at colour 300 dpi, grey 300 dpi and
+// colour 150 dpi. All run as child processes (start-up included) against the same scratch SANE set-up
+// (the area limit raised to 300 mm, since the test device's default glass is 200 mm). Quality factor
+// 100 is JPEG quality 75, what scanimage writes: the files decode to the same pixels. Wall time and CPU
+// time (user + system of the child and its threads) are medians of the runs; memory is the largest
+// peak resident size (ru_maxrss).
 //
-// Usage: bench_twain_scan [runs] [toolkit quality factor]
-//        bench_twain_scan --child OUT.jpg QUALITY MODE DPI     (one toolkit scan; what the parent times)
+// Usage: bench_twain_scan [runs] [toolkit quality factor] [test picture: "Grid", "Solid black", ...]
+//        bench_twain_scan --child OUT.jpg QUALITY MODE DPI [transfer]  (one toolkit scan, as timed)
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "pxclass/PxBitmapBase.h"
+#include "pxclass/PxFileTypes.h"
 #include "pxclass/PxSaveOptions.h"
 #include "pxclass/PxTwain.h"
 
@@ -56,7 +58,7 @@ class SavingTwain : public PxTwain {
   int m_quality;
 };
 
-int Child(const char* out, int quality, bool colour, int dpi) {
+int Child(const char* out, int quality, bool colour, int dpi, bool transfer) {
   const int loaded = PxBase::LoadLibraries(PxBase::PX_KRN | PxBase::PX_FIL | PxBase::PX_TWN);
   if ((loaded & (PxBase::PX_FIL | PxBase::PX_TWN)) != (PxBase::PX_FIL | PxBase::PX_TWN)) {
     std::fprintf(stderr, "toolkit libraries missing: %s\n", PxBase::LastLoadError().c_str());
@@ -64,8 +66,12 @@ int Child(const char* out, int quality, bool colour, int dpi) {
   }
   SavingTwain twain(out, quality);
   PxBitmapBase bitmap;
-  twain.SetBitmap(&bitmap);
-  twain.EnableCallBack(1);
+  if (transfer) {
+    twain.SetFileTransfer(out, PX_TYPE_JPEG, quality);
+  } else {
+    twain.SetBitmap(&bitmap);
+    twain.EnableCallBack(1);
+  }
   PxTwainProps props{};
   twain.GetProperties(&props);
   props.pixelType = colour ? PX_TWN_PIXEL_RGB : PX_TWN_PIXEL_GRAY;
@@ -76,7 +82,7 @@ int Child(const char* out, int quality, bool colour, int dpi) {
   if (twain.SetProperties(&props, 0x30) != 1) return 4;
   const int pages = twain.Acquire(4);
   twain.CloseSession();
-  if (pages != 1 || twain.result != 1) {
+  if (pages != 1 || (!transfer && twain.result != 1)) {
     std::fprintf(stderr, "scan %d, save %d: %s\n", pages, twain.result, twain.GetLastErrorText().c_str());
     return 5;
   }
@@ -137,54 +143,84 @@ struct Setting {
 // Times one setting; false when a run failed.
 bool Measure(const Setting& setting, int runs, const std::string& quality, const fs::path& dir) {
   const std::string self = fs::canonical("/proc/self/exe").string();
-  const std::string ours = (dir / "ours.jpg").string();
-  const std::string theirs = (dir / "scanimage.jpg").string();
   const std::string dpi = std::to_string(setting.dpi);
-  std::vector<double> oursMs, theirsMs, oursCpu, theirsCpu;
-  long oursKb = 0, theirsKb = 0;
+  const std::string mode = setting.colour ? "colour" : "grey";
+  struct Side {
+    const char* name;
+    std::string file;
+    std::vector<std::string> args;
+    std::vector<double> ms, cpu;
+    long kb = 0;
+  };
+  Side sides[3] = {
+      {"toolkit, page in a bitmap, then Save", (dir / "bitmap.jpg").string(), {}, {}, {}, 0},
+      {"toolkit, file transfer", (dir / "transfer.jpg").string(), {}, {}, {}, 0},
+      {"scanimage --format=jpeg", (dir / "scanimage.jpg").string(), {}, {}, {}, 0},
+  };
+  sides[0].args = {self, "--child", sides[0].file, quality, mode, dpi};
+  sides[1].args = {self, "--child", sides[1].file, quality, mode, dpi, "transfer"};
+  sides[2].args = {"scanimage",
+                   "-d",
+                   "test:0",
+                   "--mode",
+                   setting.colour ? "Color" : "Gray",
+                   "--resolution",
+                   dpi,
+                   "-l",
+                   "0",
+                   "-t",
+                   "0",
+                   "-x",
+                   "215.9",
+                   "-y",
+                   "279.4",
+                   "--format=jpeg",
+                   "-o",
+                   sides[2].file};
   for (int i = 0; i <= runs; ++i) {  // the first round warms the caches and is not counted
-    const Run a = Spawn({self, "--child", ours, quality, setting.colour ? "colour" : "grey", dpi});
-    const Run b =
-        Spawn({"scanimage", "-d", "test:0", "--mode", setting.colour ? "Color" : "Gray", "--resolution", dpi,
-               "-l", "0", "-t", "0", "-x", "215.9", "-y", "279.4", "--format=jpeg", "-o", theirs});
-    if (a.status != 0 || b.status != 0) {
-      std::fprintf(stderr, "a run failed or was killed after a minute: toolkit %d, scanimage %d\n", a.status,
-                   b.status);
-      return false;
+    for (Side& side : sides) {
+      const Run run = Spawn(side.args);
+      if (run.status != 0) {
+        std::fprintf(stderr, "%s: a run failed or was killed after a minute (status %d)\n", side.name,
+                     run.status);
+        return false;
+      }
+      if (i == 0) continue;
+      side.ms.push_back(run.millis);
+      side.cpu.push_back(run.cpuMillis);
+      side.kb = std::max(side.kb, run.peakKb);
     }
-    if (i == 0) continue;
-    oursMs.push_back(a.millis);
-    theirsMs.push_back(b.millis);
-    oursCpu.push_back(a.cpuMillis);
-    theirsCpu.push_back(b.cpuMillis);
-    oursKb = std::max(oursKb, a.peakKb);
-    theirsKb = std::max(theirsKb, b.peakKb);
   }
-  const double mo = Median(oursMs), mt = Median(theirsMs), co = Median(oursCpu), ct = Median(theirsCpu);
   std::printf("letter page, %s, test backend, %d runs\n", setting.name, runs);
-  std::printf("  toolkit   median %7.1f ms wall %7.1f ms cpu  peak %7ld KB  file %8ju bytes\n", mo, co,
-              oursKb, static_cast<uintmax_t>(fs::file_size(ours)));
-  std::printf("  scanimage median %7.1f ms wall %7.1f ms cpu  peak %7ld KB  file %8ju bytes\n", mt, ct,
-              theirsKb, static_cast<uintmax_t>(fs::file_size(theirs)));
-  std::printf("  ratio toolkit/scanimage: wall %.2f, cpu %.2f, peak memory %.2f\n", mo / mt, co / ct,
-              static_cast<double>(oursKb) / static_cast<double>(theirsKb));
+  for (const Side& side : sides)
+    std::printf("  %-38s median %7.1f ms wall %7.1f ms cpu  peak %7ld KB  file %8ju bytes\n", side.name,
+                Median(side.ms), Median(side.cpu), side.kb, static_cast<uintmax_t>(fs::file_size(side.file)));
+  const Side& theirs = sides[2];
+  for (int i = 0; i < 2; ++i)
+    std::printf("  ratio %s / scanimage: wall %.2f, cpu %.2f, peak memory %.2f\n",
+                i == 0 ? "bitmap  " : "transfer", Median(sides[i].ms) / Median(theirs.ms),
+                Median(sides[i].cpu) / Median(theirs.cpu),
+                static_cast<double>(sides[i].kb) / static_cast<double>(theirs.kb));
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 6 && std::strcmp(argv[1], "--child") == 0)
-    return Child(argv[2], std::atoi(argv[3]), std::strcmp(argv[4], "colour") == 0, std::atoi(argv[5]));
+  if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--child") == 0)
+    return Child(argv[2], std::atoi(argv[3]), std::strcmp(argv[4], "colour") == 0, std::atoi(argv[5]),
+                 argc == 7);
   const int runs = std::max(1, argc > 1 ? std::atoi(argv[1]) : 5);
   const std::string quality = argc > 2 ? argv[2] : "100";  // JPEG quality 75, as scanimage writes
+  const std::string picture = argc > 3 ? argv[3] : "Color pattern";
 
   char pattern[] = "/tmp/m3scanbench.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 1;
   const fs::path dir = pattern;
   std::ofstream(dir / "dll.conf") << "test\n";
   std::ofstream(dir / "test.conf") << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\n"
-                                      "test-picture \"Color pattern\"\n";
+                                      "test-picture \""
+                                   << picture << "\"\n";
   setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
   setenv("MARLIN3_REGISTRY_DIR", dir.c_str(), 1);
   const Setting settings[] = {

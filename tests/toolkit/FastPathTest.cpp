@@ -3,7 +3,7 @@
 // rows are stored), row by row when a strip is too large, and JPEG-compressed YCbCr pages are decoded
 // to RGB by libjpeg: each compared pixel by pixel with ImageMagick's decoding. Damaged LZW strips load
 // or fail exactly as libtiff's own decoder has them. Large JPEG pages, written in bands, decode like a
-// single pass.
+// single pass, and so do JPEG files written while their rows arrive.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,7 +15,11 @@
 #include <vector>
 
 #include "ToolkitFixture.h"
+#include "platform/module/Module.h"
+#include "pxclass/PxBase.h"
 #include "pxclass/PxError.h"
+#include "pxclass/PxPageAlloc.h"
+#include "pxfile/PxFileApi.h"
 
 namespace toolkit_test {
 namespace {
@@ -202,6 +206,110 @@ TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(inPdf)), std::istreambuf_iterator<char>()), bytes)
         << tag;
   }
+}
+
+struct JpegStreamApi {
+  PxfJpegStreamOpenFn open = nullptr;
+  PxfJpegStreamWriteFn write = nullptr;
+  PxfJpegStreamCloseFn close = nullptr;
+  JpegStreamApi() {
+    auto* module = static_cast<HMODULE>(PxBase::LibraryHandle(PxBase::PX_FIL));
+    open = reinterpret_cast<PxfJpegStreamOpenFn>(GetProcAddress(module, "PxfJpegStreamOpen"));
+    write = reinterpret_cast<PxfJpegStreamWriteFn>(GetProcAddress(module, "PxfJpegStreamWrite"));
+    close = reinterpret_cast<PxfJpegStreamCloseFn>(GetProcAddress(module, "PxfJpegStreamClose"));
+  }
+  // Streams the page's first `rows` rows in uneven runs, announcing `announced` rows.
+  int Stream(const PxPage* page, const std::string& name, int announced, int rows) const {
+    PxfJpegStream* stream = nullptr;
+    int rc =
+        open(name.c_str(), page->width, announced, page->bitsPerPixel, page->xDpi, page->yDpi, 100, &stream);
+    if (rc != PX_OK) return rc;
+    const int runs[] = {1, 7, 33, 16, 5, 64};
+    for (int y = 0, i = 0; y < rows && rc == PX_OK; ++i) {
+      const int n = std::min(runs[i % 6], rows - y);
+      rc = write(stream, PxPageRow(page, y), n, page->stride);
+      y += n;
+    }
+    const int closed = close(stream, 1);
+    return rc != PX_OK ? rc : closed;
+  }
+};
+
+// Large pages go in columns of whole restart intervals on two threads (two halves, or the fewest
+// equal columns an odd MCU count divides into); a prime count, small pages and sanitizer builds in
+// one part. Either way the file decodes to the pixels of a single pass, and a page
+// that ends early is a shorter image of exactly the rows that came.
+TEST_F(ToolkitTest, StreamedJpegDecodesLikeASinglePass) {
+  const JpegStreamApi api;
+  ASSERT_NE(api.open, nullptr);
+  struct Case {
+    int width, height, bpp, received;
+    int interval;  // MCUs per restart interval when split (0: not split)
+  };
+  // MCUs per row: 160 (two halves), 125 (five columns of 25, two on the left), 218, 217 (seven of 31),
+  // 127 (a prime: one part).
+  const Case cases[] = {{2550, 1203, 24, 1203, 80}, {1985, 1207, 24, 1207, 25}, {1744, 1401, 8, 1401, 109},
+                        {1733, 1401, 8, 1401, 31},  {2032, 1100, 24, 1100, 0},  {2550, 1300, 24, 777, 80},
+                        {2550, 1300, 24, 1290, 80}, {1985, 1207, 24, 1000, 25}, {1744, 1401, 8, 9, 109},
+                        {5, 3, 24, 3, 0},           {17, 40, 8, 1, 0}};
+  for (const Case& c : cases) {
+    const std::string tag =
+        std::to_string(c.width) + "x" + std::to_string(c.bpp) + "-" + std::to_string(c.received);
+    PxBitmapBase page;
+    MakePage(page, c.width, c.height, c.bpp, 300, 300);
+    const std::string streamed = Path(tag + ".jpg"), single = Path(tag + "-1.jpg");
+    ASSERT_EQ(api.Stream(page.Page(), streamed, c.height, c.received), PX_OK) << tag;
+    ASSERT_EQ(page.Trim(0, 0, c.width, c.received), PX_OK) << tag;
+    ASSERT_EQ(page.Save(single.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);
+    PxBitmapBase a, b;
+    ASSERT_EQ(a.Load(streamed.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+    ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+    EXPECT_EQ(a.GetWidth(), c.width) << tag;
+    EXPECT_EQ(a.GetHeight(), c.received) << tag;
+    EXPECT_EQ(MaxDifference(a, b), 0) << tag;
+    EXPECT_EQ(PageRgb(a.Page()), MagickRgb(streamed)) << tag << ": ImageMagick reads it the same";
+    // The restart interval shows how the page was cut (sanitizer builds use no threads: one part).
+    std::ifstream in(streamed, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t dri = bytes.find("\xFF\xDD\x00\x04");
+    ASSERT_NE(dri, std::string::npos) << tag;
+    const int interval = uint8_t(bytes[dri + 4]) << 8 | uint8_t(bytes[dri + 5]);
+    const int mcu = c.bpp == 24 ? 16 : 8, perRow = (c.width + mcu - 1) / mcu;
+#if defined(__SANITIZE_ADDRESS__)
+    const bool threads = false;
+#else
+    const bool threads = std::thread::hardware_concurrency() > 1;
+#endif
+    EXPECT_EQ(interval, threads && c.interval > 0 ? c.interval : perRow) << tag;
+    PxFile file;
+    PxFileInfo info{};
+    file.SetFileName(streamed.c_str());
+    ASSERT_GE(file.GetInfo(&info, 1), 1) << tag;
+    EXPECT_EQ(info.nXDpi, 300) << tag;
+  }
+}
+
+TEST_F(ToolkitTest, StreamedJpegLeavesNoFileWhenItFails) {
+  const JpegStreamApi api;
+  ASSERT_NE(api.open, nullptr);
+  PxBitmapBase page;
+  MakePage(page, 2550, 200, 24);
+  const std::string name = Path("dropped.jpg");
+  // Discarded half-way, or closed without a row: no file.
+  PxfJpegStream* stream = nullptr;
+  ASSERT_EQ(api.open(name.c_str(), 2550, 3300, 24, 300, 300, 100, &stream), PX_OK);
+  ASSERT_EQ(api.write(stream, page.Page()->pixels, 200, page.Page()->stride), PX_OK);
+  EXPECT_EQ(api.close(stream, 0), PX_OK);
+  EXPECT_FALSE(fs::exists(name));
+  ASSERT_EQ(api.open(name.c_str(), 2550, 3300, 24, 300, 300, 100, &stream), PX_OK);
+  EXPECT_LT(api.close(stream, 1), 0);
+  EXPECT_FALSE(fs::exists(name));
+  // What a stream cannot take is refused before any file is made, so the caller saves the whole page.
+  EXPECT_EQ(api.open(name.c_str(), 2550, 3300, 1, 300, 300, 100, &stream), PX_ERR_PARAMETER);
+  EXPECT_EQ(api.open(name.c_str(), 70000, 10, 24, 300, 300, 100, &stream), PX_ERR_PARAMETER);
+  EXPECT_EQ(api.open(name.c_str(), 0, 10, 8, 300, 300, 100, &stream), PX_ERR_PARAMETER);
+  EXPECT_FALSE(fs::exists(name));
+  EXPECT_LT(api.open(Path("no/such/folder/x.jpg").c_str(), 100, 100, 8, 0, 0, 100, &stream), 0);
 }
 
 }  // namespace

@@ -27,8 +27,7 @@ namespace {
 using Options = std::map<std::string, std::string>;
 
 twain_test::SaneTestBackend& Backend() {
-  static twain_test::SaneTestBackend backend;
-  return backend;
+  return twain_test::SharedBackend();
 }
 
 // Stand-in for the windows: answers the scanner's dialog with a prepared change, records the rest.

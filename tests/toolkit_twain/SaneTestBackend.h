@@ -57,4 +57,11 @@ class SaneTestBackend {
   void* m_sane = nullptr;
 };
 
+// The one backend set-up of a test program: SANE reads SANE_CONFIG_DIR once per process, so every
+// test file of a program must write its test.conf into the same folder.
+inline SaneTestBackend& SharedBackend() {
+  static SaneTestBackend backend;
+  return backend;
+}
+
 }  // namespace twain_test

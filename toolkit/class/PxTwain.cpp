@@ -8,8 +8,11 @@
 #include "platform/module/Module.h"
 #include "pxclass/PxBitmapBase.h"
 #include "pxclass/PxError.h"
+#include "pxclass/PxFileTypes.h"
 #include "pxclass/PxPageAlloc.h"
+#include "pxclass/PxSaveOptions.h"
 #include "pxclass/PxTwainDialogs.h"
+#include "toolkit/class/PxFileLibrary.h"
 #include "toolkit/twain/SourceTable.h"
 
 struct PxTwain::Api {
@@ -163,8 +166,93 @@ int PxTwain::Select() {
 
 int PxTwain::PageThunk(void* self, PxPage* page) {
   auto* twain = static_cast<PxTwain*>(self);
-  twain->m_pBitmap->AttachPage(page);  // the bitmap owns the page from here on
+  if (!twain->m_strTransferName.empty()) {
+    // A streamed page (null) is in its file already.
+    if (page != nullptr && twain->SaveTransferPage(page) != PX_OK) return 0;
+  } else {
+    twain->m_pBitmap->AttachPage(page);  // the bitmap owns the page from here on
+  }
   return twain->IsCallBackEnabled() ? twain->AcquireCallBack() : 1;
+}
+
+int PxTwain::SetFileTransfer(const char* name, int type, int quality) {
+  if (m_pStream != nullptr) return PX_ERR_PARAMETER;  // not while a page is being written
+  m_strTransferName = name != nullptr ? name : "";
+  m_nTransferType = type;
+  m_nTransferQuality = quality;
+  m_nPagesOnName = 0;
+  return PX_OK;
+}
+
+std::string PxTwain::NextTransferFile() const {
+  if (m_nPagesOnName == 0 || PxIsMultiPageType(m_nTransferType)) return m_strTransferName;
+  const size_t slash = m_strTransferName.rfind('/');
+  const size_t dot = m_strTransferName.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string base = hasExtension ? m_strTransferName.substr(0, dot) : m_strTransferName;
+  const std::string extension = hasExtension ? m_strTransferName.substr(dot) : "";
+  return base + std::to_string(m_nPagesOnName) + extension;
+}
+
+int PxTwain::SaveTransferPage(PxPage* page) {
+  const std::string file = NextTransferFile();
+  PxBitmapBase bitmap;
+  bitmap.AttachPage(page);
+  PxSaveOptions options = PxSaveOptions::ForPage(m_nPagesOnName + 1);
+  const int rc = bitmap.Save(file.c_str(), m_nTransferType, 0, m_nTransferQuality, 1, &options);
+  if (rc < 1) {
+    m_nTransferError = rc < 0 ? rc : PX_ERR_WRITE;
+    m_strLastError = "the page could not be saved to " + file;
+    return m_nTransferError;
+  }
+  m_strTransferredFile = file;
+  ++m_nPagesOnName;
+  return PX_OK;
+}
+
+int PxTwain::SinkBegin(void* self, int /*page*/, int width, int height, int bitsPerPixel, int dpi) {
+  auto* twain = static_cast<PxTwain*>(self);
+  if (twain->m_nTransferType != PX_TYPE_JPEG) return 0;
+  auto open = pxclass::FileProc<PxfJpegStreamOpenFn>("PxfJpegStreamOpen");
+  if (open == nullptr) return 0;
+  const std::string file = twain->NextTransferFile();
+  const int rc =
+      open(file.c_str(), width, height, bitsPerPixel, dpi, dpi, twain->m_nTransferQuality, &twain->m_pStream);
+  if (rc == PX_ERR_PARAMETER) return 0;  // saved whole instead
+  if (rc != PX_OK) {
+    twain->m_nTransferError = rc;
+    twain->m_strLastError = "the page's file " + file + " could not be made";
+    return -1;
+  }
+  twain->m_strStreamFile = file;
+  return 1;
+}
+
+int PxTwain::SinkRows(void* self, const uint8_t* rows, int count, int stride) {
+  auto* twain = static_cast<PxTwain*>(self);
+  auto write = pxclass::FileProc<PxfJpegStreamWriteFn>("PxfJpegStreamWrite");
+  const int rc = write != nullptr ? write(twain->m_pStream, rows, count, stride) : PX_ERR_NO_LIBRARY;
+  if (rc == PX_OK) return 1;
+  twain->m_nTransferError = rc;
+  twain->m_strLastError = "the page's file " + twain->m_strStreamFile + " could not be written";
+  return -1;
+}
+
+int PxTwain::SinkEnd(void* self, int /*rows*/, int ok) {
+  auto* twain = static_cast<PxTwain*>(self);
+  auto close = pxclass::FileProc<PxfJpegStreamCloseFn>("PxfJpegStreamClose");
+  if (twain->m_pStream == nullptr) return ok ? -1 : 1;
+  const int rc = close != nullptr ? close(twain->m_pStream, ok) : PX_ERR_NO_LIBRARY;
+  twain->m_pStream = nullptr;
+  if (!ok) return 1;  // a failed or cancelled scan: the file is gone, the scan's own code says why
+  if (rc != PX_OK) {
+    twain->m_nTransferError = rc;
+    twain->m_strLastError = "the page's file " + twain->m_strStreamFile + " could not be written";
+    return -1;
+  }
+  twain->m_strTransferredFile = twain->m_strStreamFile;
+  ++twain->m_nPagesOnName;
+  return 1;
 }
 
 int PxTwain::ProgressThunk(void* self, int page, long long done, long long total) {
@@ -179,7 +267,7 @@ int PxTwain::ProgressThunk(void* self, int page, long long done, long long total
 
 int PxTwain::Acquire(int flags) {
   if (flags < 1 || flags > 4) return PX_TWN_E_ARGUMENT;
-  if (m_pBitmap == nullptr) return PX_ERR_NO_BITMAP;
+  if (m_pBitmap == nullptr && m_strTransferName.empty()) return PX_ERR_NO_BITMAP;
   int error = 0;
   PxTwnSession* session = Session(&error);
   if (session == nullptr) return error;
@@ -209,13 +297,18 @@ int PxTwain::Acquire(int flags) {
   }
   m_bProgress = flags == 2 || flags == 3;
   if (m_bProgress) Ui().ProgressOpen();
+  static const PxTwnRowSink sink = {&PxTwain::SinkBegin, &PxTwain::SinkRows, &PxTwain::SinkEnd};
   PxTwnAcquire request{};
   request.page = &PxTwain::PageThunk;
   request.progress = &PxTwain::ProgressThunk;
   request.context = this;
+  request.rowSink = m_strTransferName.empty() ? nullptr : &sink;
+  m_nTransferError = 0;
   const int rc = m_pApi->acquire(session, &request);
   if (m_bProgress) Ui().ProgressClose();
   m_bProgress = false;
+  // A page's file that could not be written fails the acquisition, whatever the device did.
+  if (m_nTransferError < 0) return m_nTransferError;
   if (rc >= 1) return rc;
   return Failed(rc);
 }

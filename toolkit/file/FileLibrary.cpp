@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -236,6 +237,53 @@ __attribute__((visibility("default"))) int32_t PxfConvertDepth(const PxPage* in,
 
 __attribute__((visibility("default"))) void PxfFreePage(PxPage* page) {
   PxPageFree(page);
+}
+
+}  // extern "C"
+
+struct PxfJpegStream {
+  pxfile::JpegStream stream;
+};
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32_t PxfJpegStreamOpen(const char* name, int32_t width,
+                                                                 int32_t height, int32_t bpp, int32_t xDpi,
+                                                                 int32_t yDpi, int32_t quality,
+                                                                 PxfJpegStream** out) {
+  if (!name || !*name || !out) return PX_ERR_PARAMETER;
+  *out = nullptr;
+  try {
+    auto stream = std::make_unique<PxfJpegStream>();
+    const int result = stream->stream.Open(name, width, height, bpp, xDpi, yDpi, quality);
+    if (result == PX_OK) *out = stream.release();
+    return result;
+  } catch (const std::bad_alloc&) {
+    return PX_ERR_NO_MEMORY;
+  } catch (...) {
+    return PX_ERR_INTERNAL;
+  }
+}
+
+__attribute__((visibility("default"))) int32_t PxfJpegStreamWrite(PxfJpegStream* stream, const uint8_t* rows,
+                                                                  int32_t count, int32_t stride) {
+  if (!stream || !rows || count < 0 || stride < 0) return PX_ERR_PARAMETER;
+  try {
+    return stream->stream.Write(rows, count, size_t(stride));
+  } catch (...) {
+    return PX_ERR_INTERNAL;
+  }
+}
+
+__attribute__((visibility("default"))) int32_t PxfJpegStreamClose(PxfJpegStream* stream, int32_t keep) {
+  if (!stream) return PX_ERR_PARAMETER;
+  int32_t result = PX_ERR_INTERNAL;
+  try {
+    result = stream->stream.Close(keep != 0);
+  } catch (...) {
+  }
+  delete stream;
+  return result;
 }
 
 // The module layer's load and lookup, for the PDF reader module loaded on first use.

@@ -40,6 +40,10 @@ struct Shared {
   bool finished = false;
   std::atomic<bool> stop{false};
   PageResult result;
+  // The sink is called under this lock, and never once an abandoned worker's caller has gone on.
+  std::mutex sinkMutex;
+  bool sinkGone = false;
+  bool sinkBegun = false;  // a page was begun on the sink: its end is owed
 };
 
 int Stride(int width, int bitsPerPixel) {
@@ -198,11 +202,76 @@ class Assembler {
   int m_passRows[3] = {0, 0, 0};  // rows each colour of a three-pass page reached
 };
 
-void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
+// Whether the sink can take a frame's rows as they come: one frame of 8-bit grey or RGB lines, of a
+// known count.
+bool Streamable(const SANE_Parameters& p) {
+  if ((p.format != SANE_FRAME_GRAY && p.format != SANE_FRAME_RGB) || p.depth != 8 || !p.last_frame)
+    return false;
+  if (p.pixels_per_line <= 0 || p.pixels_per_line > kMaxWidth || p.lines <= 0) return false;
+  const long long needed = static_cast<long long>(p.pixels_per_line) * (p.format == SANE_FRAME_RGB ? 3 : 1);
+  return p.bytes_per_line >= needed && p.bytes_per_line <= needed + 65536;
+}
+
+// Hands whole lines to the sink: runs of them straight from the read buffer, a line split between
+// reads through a line buffer. Lines beyond the announced count are dropped.
+class RowFeeder {
+ public:
+  RowFeeder(const SANE_Parameters& p, const PxTwnRowSink* sink, void* context, Shared& shared)
+      : m_line(static_cast<size_t>(p.bytes_per_line)),
+        m_lines(p.lines),
+        m_sink(sink),
+        m_context(context),
+        m_shared(shared) {}
+
+  bool Add(const unsigned char* data, size_t length) {
+    const size_t line = m_line.size();
+    while (length > 0 && m_rows < m_lines) {
+      if (m_fill == 0 && length >= line) {
+        const int count =
+            static_cast<int>(std::min<size_t>(length / line, static_cast<size_t>(m_lines - m_rows)));
+        if (!Give(data, count)) return false;
+        data += static_cast<size_t>(count) * line;
+        length -= static_cast<size_t>(count) * line;
+        continue;
+      }
+      const size_t take = std::min(length, line - m_fill);
+      std::memcpy(m_line.data() + m_fill, data, take);
+      m_fill += take;
+      data += take;
+      length -= take;
+      if (m_fill == line) {
+        m_fill = 0;
+        if (!Give(m_line.data(), 1)) return false;
+      }
+    }
+    return true;
+  }
+  int Rows() const { return m_rows; }
+
+ private:
+  bool Give(const unsigned char* rows, int count) {
+    std::lock_guard<std::mutex> lock(m_shared.sinkMutex);
+    if (m_shared.sinkGone || m_sink->rows(m_context, rows, count, static_cast<int>(m_line.size())) < 0)
+      return false;
+    m_rows += count;
+    return true;
+  }
+
+  std::vector<unsigned char> m_line;
+  size_t m_fill = 0;
+  int m_lines;
+  int m_rows = 0;
+  const PxTwnRowSink* m_sink;
+  void* m_context;
+  Shared& m_shared;
+};
+
+void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared, const PageRequest& request) {
   const SigpipeBlock pipe;  // a lost network scanner is a failed read, not the end of the process
   PageResult result;
   Assembler assembler;
-  std::vector<unsigned char> buffer(kReadChunk);
+  std::unique_ptr<RowFeeder> feeder;
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadChunk]);  // not cleared: reads fill it
   auto touch = [&](long long add, long long total) {
     std::lock_guard<std::mutex> lock(shared->mutex);
     shared->done += add;
@@ -223,11 +292,31 @@ void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
       result.error = std::string("sane_get_parameters: ") + sane_strstatus(status);
       break;
     }
-    if (!assembler.BeginFrame(params, result.error)) {
+    if (!result.streamed && request.sink != nullptr && Streamable(params)) {
+      const int bits = params.format == SANE_FRAME_RGB ? 24 : 8;
+      std::lock_guard<std::mutex> lock(shared->sinkMutex);
+      const int taken = shared->sinkGone
+                            ? -1
+                            : request.sink->begin(request.sinkContext, request.pageNumber,
+                                                  params.pixels_per_line, params.lines, bits, request.dpi);
+      if (taken < 0) {
+        result.code = PX_TWN_E_IO;
+        result.error = "the page's file could not be made";
+        break;
+      }
+      result.streamed = taken == 1;
+      shared->sinkBegun = result.streamed;
+      if (result.streamed)
+        feeder = std::make_unique<RowFeeder>(params, request.sink, request.sinkContext, *shared);
+    }
+    if (result.streamed) {
+      touch(0, static_cast<long long>(params.lines) * params.bytes_per_line);
+    } else if (!assembler.BeginFrame(params, result.error)) {
       result.code = PX_TWN_E_FORMAT;
       break;
+    } else {
+      touch(0, assembler.ExpectedBytes());
     }
-    touch(0, assembler.ExpectedBytes());
     last = params.last_frame != SANE_FALSE;
     for (;;) {
       if (shared->stop.load()) {
@@ -235,19 +324,25 @@ void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
         break;
       }
       SANE_Int length = 0;
-      status = sane_read(handle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
+      status = sane_read(handle, buffer.get(), kReadChunk, &length);
       if (status == SANE_STATUS_EOF) break;
       if (status != SANE_STATUS_GOOD) {
         result.code = PageReader::MapStatus(status, false);
         result.error = std::string("sane_read: ") + sane_strstatus(status);
         break;
       }
-      if (length < 0 || length > static_cast<SANE_Int>(buffer.size())) {
+      if (length < 0 || length > kReadChunk) {
         result.code = PX_TWN_E_IO;
         result.error = "sane_read gave a bad length";
         break;
       }
-      if (!assembler.Add(buffer.data(), static_cast<size_t>(length), result.error)) {
+      if (feeder != nullptr) {
+        if (!feeder->Add(buffer.get(), static_cast<size_t>(length))) {
+          result.code = PX_TWN_E_IO;
+          result.error = "the page's file could not be written";
+          break;
+        }
+      } else if (!assembler.Add(buffer.get(), static_cast<size_t>(length), result.error)) {
         result.code = PX_TWN_E_TOO_LARGE;
         break;
       }
@@ -260,7 +355,13 @@ void Work(SANE_Handle handle, const std::shared_ptr<Shared>& shared) {
       touch(length, -1);
     }
   }
-  if (result.code == PX_TWN_OK) {
+  if (feeder != nullptr) result.rows = feeder->Rows();
+  if (result.code == PX_TWN_OK && result.streamed) {
+    if (result.rows == 0) {
+      result.code = PX_TWN_E_NO_PAGE;
+      result.error = "the device sent no lines";
+    }
+  } else if (result.code == PX_TWN_OK) {
     result.page = assembler.Finish();
     if (result.page == nullptr) {
       result.code = PX_TWN_E_NO_PAGE;
@@ -365,7 +466,7 @@ PageResult PageReader::DecodeFrames(const std::vector<FrameData>& frames) {
 
 PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
   auto shared = std::make_shared<Shared>();
-  std::thread worker(Work, handle, shared);
+  std::thread worker(Work, handle, shared, request);
   const auto stall = std::chrono::milliseconds(request.stallMs > 0 ? request.stallMs : 30000);
   int reason = PX_TWN_OK;
   Clock::time_point stopAt{};
@@ -409,6 +510,11 @@ PageResult PageReader::Read(SANE_Handle handle, const PageRequest& request) {
     } else if (now - stopAt > std::chrono::milliseconds(kAbandonMs)) {
       worker.detach();  // it keeps its own reference to the shared state
       PageResult result;
+      {
+        std::lock_guard<std::mutex> lock(shared->sinkMutex);
+        shared->sinkGone = true;
+        result.streamed = shared->sinkBegun;
+      }
       result.code = reason;
       result.error = "the device did not return from a read; the session is abandoned";
       result.abandoned = true;

@@ -24,6 +24,11 @@ struct PageRequest {
   PxTwnProgressFn progress = nullptr;
   void* context = nullptr;
   std::string device;  // the SANE device name: a net device's saned is asked for when data stops
+  // Rows of a one-frame 8-bit grey or RGB page of known height go here as they arrive, when the sink
+  // takes them (see PxTwnRowSink); `end` is the caller's to call.
+  const PxTwnRowSink* sink = nullptr;
+  void* sinkContext = nullptr;
+  int dpi = 0;
 };
 
 struct PageResult {
@@ -31,6 +36,8 @@ struct PageResult {
   PxPage* page = nullptr;  // owned by the caller
   std::string error;       // what failed, for the session's error text
   bool abandoned = false;  // the worker did not return: the handle must not be used again
+  bool streamed = false;   // the rows went to the request's sink (no page)
+  int rows = 0;            // rows the sink received
 };
 
 // One frame as SANE hands it over: its parameters and the bytes sane_read gave until EOF.

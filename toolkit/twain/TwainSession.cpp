@@ -266,12 +266,20 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
     page.progress = request->progress;
     page.context = request->context;
     page.device = m_strDevice;
+    // Line art is thresholded from grey once the page is whole, so it never streams.
+    if (!request->preview && m_props.pixelType != PX_TWN_PIXEL_BW) {
+      page.sink = request->rowSink;
+      page.sinkContext = request->context;
+      page.dpi = dpi;
+    }
     if (!NetDeviceProbe::Answers(m_strDevice, kProbeMs)) {
       result = Fail(PX_TWN_E_IO,
                     "the network scanner's host " + NetDeviceProbe::HostOf(m_strDevice) + " does not answer");
       break;
     }
     PageResult read = PageReader::Read(m_hDevice, page);
+    int ended = PX_TWN_OK;
+    if (read.streamed) ended = page.sink->end(page.sinkContext, read.rows, read.code == PX_TWN_OK ? 1 : 0);
     if (read.abandoned) {
       m_bAbandoned = true;
       return Fail(read.code, read.error);
@@ -282,10 +290,16 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
       result = Fail(read.code, read.error);
       break;
     }
-    PxPage* delivered = read.page;
-    delivered->xDpi = delivered->yDpi = dpi;
-    if (m_props.pixelType == PX_TWN_PIXEL_BW && !request->preview)
-      delivered = PageReader::Threshold(delivered);
+    if (ended < 0) {
+      result = Fail(PX_TWN_E_IO, "the page's file could not be written");
+      break;
+    }
+    PxPage* delivered = read.page;  // null when the rows went to the sink
+    if (delivered != nullptr) {
+      delivered->xDpi = delivered->yDpi = dpi;
+      if (m_props.pixelType == PX_TWN_PIXEL_BW && !request->preview)
+        delivered = PageReader::Threshold(delivered);
+    }
     ++pages;
     const int goOn = request->page(request->context, delivered);
     if (goOn == 0 || !feeder || request->preview || (request->maxPages > 0 && pages >= request->maxPages))

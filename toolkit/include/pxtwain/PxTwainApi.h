@@ -47,12 +47,26 @@ typedef int (*PxTwnPageFn)(void* context, PxPage* page);
    Return 0 to go on, 1 to cancel the scan. */
 typedef int (*PxTwnProgressFn)(void* context, int page, long long done, long long total);
 
+/* A page's rows as they arrive instead of the whole page (file transfer: the page goes straight to a
+   file). begin: a page of 8-bit grey or 24-bit RGB rows and known height starts; 1 takes its rows, 0
+   has this page delivered whole through `page` instead, negative fails the scan. rows: `count` rows of
+   width * bits / 8 bytes, `stride` apart; 1 goes on, negative fails the scan. end: the page is over,
+   with the rows that came (fewer than announced when the device sent fewer); ok 0 when the scan of it
+   failed or was cancelled, and the receiver drops it; 1 or negative. After an end with ok 1, `page` is
+   called with a null page. */
+typedef struct PxTwnRowSink {
+  int (*begin)(void* context, int page, int width, int height, int bitsPerPixel, int dpi);
+  int (*rows)(void* context, const uint8_t* rows, int count, int stride);
+  int (*end)(void* context, int rows, int ok);
+} PxTwnRowSink;
+
 typedef struct PxTwnAcquire {
   PxTwnPageFn page;         /* required */
   PxTwnProgressFn progress; /* may be null */
   void* context;
-  int32_t preview;  /* 1: one low-resolution colour page of the whole area, nothing kept */
-  int32_t maxPages; /* 0: every page of the batch */
+  int32_t preview;             /* 1: one low-resolution colour page of the whole area, nothing kept */
+  int32_t maxPages;            /* 0: every page of the batch */
+  const PxTwnRowSink* rowSink; /* may be null; never used for a preview */
 } PxTwnAcquire;
 
 /* What the chosen device offers, for the source's own dialog. Lengths in 1/1440 inch. */
