@@ -163,6 +163,20 @@ TEST_F(ToolkitTest, DamagedLzwLoadsLikeLibtiff) {
 // to exactly the pixels of libjpeg's own single pass (cjpeg, same quality and defaults), colour and grey,
 // including a last band shorter than the others, a width that is not a multiple of the MCU and a page
 // wide enough for more than two bands.
+// A JPEG of ours against a single pass of the same page: same size and depth, the same pixels, and
+// ImageMagick reads ours the same as the toolkit does.
+void ExpectDecodesAlike(const std::string& ours, const std::string& single, int width, int height, int bpp,
+                        const std::string& tag) {
+  PxBitmapBase a, b;
+  ASSERT_EQ(a.Load(ours.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+  ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
+  EXPECT_EQ(a.GetWidth(), width) << tag;
+  EXPECT_EQ(a.GetHeight(), height) << tag;
+  EXPECT_EQ(a.GetBitsPerPixel(), bpp) << tag;
+  EXPECT_EQ(MaxDifference(a, b), 0) << tag;
+  EXPECT_EQ(PageRgb(a.Page()), MagickRgb(ours)) << tag << ": ImageMagick reads it the same";
+}
+
 TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
   struct Case {
     int width, height, bpp;
@@ -190,13 +204,7 @@ TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
       EXPECT_NE(bytes.find("\xFF\xD0"), std::string::npos) << tag;
     }
 #endif
-    PxBitmapBase a, b;
-    ASSERT_EQ(a.Load(ours.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
-    ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
-    EXPECT_EQ(a.GetHeight(), c.height) << tag;
-    EXPECT_EQ(a.GetBitsPerPixel(), c.bpp) << tag;
-    EXPECT_EQ(MaxDifference(a, b), 0) << tag;
-    EXPECT_EQ(PageRgb(a.Page()), MagickRgb(ours)) << tag << ": ImageMagick reads it the same";
+    ExpectDecodesAlike(ours, single, c.width, c.height, c.bpp, tag);
     // A PDF page is joined in memory instead of in the file: the same stream either way.
     const std::string pdf = Path(tag + ".pdf"), extracted = Path(tag + "-pdf");
     ASSERT_EQ(page.Save(pdf.c_str(), PX_TYPE_PDF, 0, 100, 1, nullptr), PX_OK);
@@ -261,13 +269,7 @@ TEST_F(ToolkitTest, StreamedJpegDecodesLikeASinglePass) {
     ASSERT_EQ(api.Stream(page.Page(), streamed, c.height, c.received), PX_OK) << tag;
     ASSERT_EQ(page.Trim(0, 0, c.width, c.received), PX_OK) << tag;
     ASSERT_EQ(page.Save(single.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);
-    PxBitmapBase a, b;
-    ASSERT_EQ(a.Load(streamed.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
-    ASSERT_EQ(b.Load(single.c_str(), 0, PX_COLOUR_ORDER_RGB, 1), PX_OK) << tag;
-    EXPECT_EQ(a.GetWidth(), c.width) << tag;
-    EXPECT_EQ(a.GetHeight(), c.received) << tag;
-    EXPECT_EQ(MaxDifference(a, b), 0) << tag;
-    EXPECT_EQ(PageRgb(a.Page()), MagickRgb(streamed)) << tag << ": ImageMagick reads it the same";
+    ExpectDecodesAlike(streamed, single, c.width, c.received, c.bpp, tag);
     // The restart interval shows how the page was cut (sanitizer builds use no threads: one part).
     std::ifstream in(streamed, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
