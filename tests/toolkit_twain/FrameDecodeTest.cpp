@@ -131,7 +131,7 @@ TEST(FrameDecode, UnknownLengthPaddingAndExtraLines) {
   {  // lines beyond the declared height are dropped; a partial last line is not a line
     const auto p = Params(SANE_FRAME_GRAY, 8, 4, 2);
     Bytes bytes = Ramp(p, 5);
-    bytes.resize(bytes.size() - 1);
+    bytes.pop_back();
     Page page{Frames().Add(p, bytes).Decode()};
     ASSERT_EQ(page.r.code, PX_TWN_OK) << page.r.error;
     EXPECT_EQ(page.r.page->height, 2);
