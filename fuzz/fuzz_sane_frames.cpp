@@ -1,7 +1,8 @@
 // libFuzzer target: the TWAIN library's SANE frame decoding (PageReader::DecodeFrames), the code that
-// turns what a device sends (frame parameters and bytes) into a page, without a device. Input: one
-// flag byte (bit 0: threshold a grey page to line art, as for a line-art request), then frames, each a
-// 10-byte header and its bytes:
+// turns what a device sends (frame parameters and bytes) into a page, without a device, and the same
+// first frame handed to a row sink as file transfer takes it (PageReader::StreamFrame). Input: one
+// flag byte (bit 0: threshold a grey page to line art, as for a line-art request; bits 1..7: the size
+// of each read for the sink, 1 + 97 * n bytes), then frames, each a 10-byte header and its bytes:
 //   format (low 3 bits: SANE_Frame, 5..7 are not SANE's), depth code, last_frame (bit 0),
 //   pixels_per_line (16 bits LE; shifted left by 4 when depth code bit 7 is set),
 //   lines (16 bits LE, signed: -1 is unknown), padding (16 bits LE: bytes added to what a line needs;
@@ -57,6 +58,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_sink = sum;
     if (threshold && page->bitsPerPixel == 8) result.page = pxtwain::PageReader::Threshold(result.page);
     pxtwain::PageReader::FreePage(result.page);
+  }
+  if (!frames.empty()) {
+    // The sink reads every byte of every row it is given, so a row past the data shows up here.
+    struct Rows {
+      int width = 0, bytes = 0;
+      uint8_t sum = 0;
+    } rows;
+    PxTwnRowSink sink{};
+    sink.begin = [](void* self, int, int width, int, int bits, int) {
+      static_cast<Rows*>(self)->bytes = width * (bits / 8);
+      return 1;
+    };
+    sink.rows = [](void* self, const uint8_t* data, int count, int stride) {
+      auto* r = static_cast<Rows*>(self);
+      for (int i = 0; i < count; ++i)
+        for (int b = 0; b < r->bytes; ++b) r->sum ^= data[static_cast<size_t>(i) * stride + b];
+      return 1;
+    };
+    sink.end = [](void*, int, int) { return 1; };
+    const size_t chunk = 1 + 97 * static_cast<size_t>(data[0] >> 1);
+    pxtwain::PageReader::StreamFrame(frames[0], sink, &rows, chunk);
+    g_sink = rows.sum;
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 // SANE frames to a page without a device (PageReader::DecodeFrames, the code every scan goes
 // through): each frame kind, unknown length, line padding, and the frames a broken device could send.
+// Then the same bytes handed to a row sink as file transfer takes them (PageReader::StreamFrame).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -197,6 +198,106 @@ TEST(FrameDecode, ThreePassKeepsOnlyTheRowsEveryColourReached) {
   EXPECT_EQ(page.r.page->height, 3);
   EXPECT_EQ(page.Row(2)[4], 32 + 1);  // second pixel's red, green and blue are byte 1 of line 2
   EXPECT_EQ(page.Row(2)[5], 32 + 1);
+}
+
+// Records what a row sink is given; can refuse the page or fail after some rows.
+struct RowRecorder {
+  int began = 0, ended = 0, endedRows = -1, endedOk = -1;
+  int failAfter = -1;  // rows taken before `rows` fails
+  int width = 0, bits = 0;
+  std::vector<Bytes> rows;
+  int take = 1;  // begin's answer
+
+  static PxTwnRowSink Sink() {
+    PxTwnRowSink sink{};
+    sink.begin = [](void* self, int, int width, int, int bits, int) {
+      auto* r = static_cast<RowRecorder*>(self);
+      ++r->began;
+      r->width = width;
+      r->bits = bits;
+      return r->take;
+    };
+    sink.rows = [](void* self, const uint8_t* rows, int count, int stride) {
+      auto* r = static_cast<RowRecorder*>(self);
+      for (int i = 0; i < count; ++i) {
+        if (r->failAfter >= 0 && static_cast<int>(r->rows.size()) >= r->failAfter) return -1;
+        const uint8_t* row = rows + static_cast<size_t>(i) * stride;
+        r->rows.emplace_back(row, row + r->width * r->bits / 8);
+      }
+      return 1;
+    };
+    sink.end = [](void* self, int rows, int ok) {
+      auto* r = static_cast<RowRecorder*>(self);
+      ++r->ended;
+      r->endedRows = rows;
+      r->endedOk = ok;
+      return 1;
+    };
+    return sink;
+  }
+};
+
+pxtwain::PageResult Stream(const SANE_Parameters& p, const Bytes& bytes, RowRecorder& recorder,
+                           size_t chunk) {
+  const PxTwnRowSink sink = RowRecorder::Sink();
+  return PageReader::StreamFrame({p, bytes.data(), bytes.size()}, sink, &recorder, chunk);
+}
+
+// Whatever the reads' sizes: each announced line once, without its padding, in order; lines beyond
+// the announced count and a partial last line are not rows.
+TEST(StreamFrame, LinesArriveWholeWhateverTheReads) {
+  const auto p = Params(SANE_FRAME_RGB, 8, 5, 4, 3);  // 15 bytes of pixels and 3 of padding a line
+  Bytes bytes = Ramp(p, 6);
+  bytes.pop_back();
+  for (size_t chunk : {size_t(1), size_t(7), size_t(18), size_t(40), size_t(1000)}) {
+    RowRecorder r;
+    const auto result = Stream(p, bytes, r, chunk);
+    ASSERT_EQ(result.code, PX_TWN_OK) << chunk;
+    ASSERT_EQ(r.rows.size(), 4u) << chunk;
+    for (int y = 0; y < 4; ++y) {
+      ASSERT_EQ(r.rows[y].size(), 15u);
+      for (int i = 0; i < 15; ++i)
+        ASSERT_EQ(r.rows[y][i], (y * 16 + i) & 255) << chunk << " " << y << " " << i;
+    }
+    EXPECT_EQ(r.endedRows, 4);
+    EXPECT_EQ(r.endedOk, 1);
+  }
+  // Fewer lines than announced: the rows that came, and a partial line is not one.
+  RowRecorder r;
+  Bytes short_ = Ramp(p, 2);
+  short_.resize(short_.size() + 5, 0);
+  EXPECT_EQ(Stream(p, short_, r, 7).rows, 2);
+  EXPECT_EQ(r.endedRows, 2);
+  EXPECT_EQ(r.endedOk, 1);
+}
+
+TEST(StreamFrame, RefusedFramesAndFailingSinks) {
+  // What a sink never takes: line art, 16 bits, a pass of three-pass colour, an unknown length.
+  for (const auto& p : {Params(SANE_FRAME_GRAY, 1, 16, 4), Params(SANE_FRAME_GRAY, 16, 4, 4),
+                        Params(SANE_FRAME_RED, 8, 4, 4, 0, false), Params(SANE_FRAME_GRAY, 8, 4, -1)}) {
+    RowRecorder r;
+    EXPECT_EQ(Stream(p, Ramp(p, 4), r, 64).code, PX_TWN_E_FORMAT);
+    EXPECT_EQ(r.began, 0);
+  }
+  const auto p = Params(SANE_FRAME_GRAY, 8, 6, 5);
+  {  // a sink that declines has the page whole instead: nothing more is asked of it
+    RowRecorder r;
+    r.take = 0;
+    EXPECT_EQ(Stream(p, Ramp(p, 5), r, 64).code, PX_TWN_E_FORMAT);
+    EXPECT_EQ(r.ended, 0);
+  }
+  {  // a sink that fails: the scan ends with a failure, and the sink is told to drop the page
+    RowRecorder r;
+    r.failAfter = 2;
+    EXPECT_EQ(Stream(p, Ramp(p, 5), r, 6).code, PX_TWN_E_IO);
+    EXPECT_EQ(r.ended, 1);
+    EXPECT_EQ(r.endedOk, 0);
+  }
+  {  // no whole line at all
+    RowRecorder r;
+    EXPECT_EQ(Stream(p, Bytes(5, 1), r, 64).code, PX_TWN_E_NO_PAGE);
+    EXPECT_EQ(r.endedOk, 0);
+  }
 }
 
 }  // namespace

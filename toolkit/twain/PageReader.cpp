@@ -440,6 +440,32 @@ PxPage* PageReader::Threshold(PxPage* grey) {
   return bw;
 }
 
+PageResult PageReader::StreamFrame(const FrameData& frame, const PxTwnRowSink& sink, void* context,
+                                   size_t chunk) {
+  PageResult result;
+  const SANE_Parameters& p = frame.params;
+  if (!Streamable(p) || chunk == 0) {
+    result.code = PX_TWN_E_FORMAT;
+    return result;
+  }
+  const int taken =
+      sink.begin(context, 1, p.pixels_per_line, p.lines, p.format == SANE_FRAME_RGB ? 24 : 8, 0);
+  if (taken != 1) {
+    result.code = taken == 0 ? PX_TWN_E_FORMAT : PX_TWN_E_IO;
+    return result;
+  }
+  result.streamed = true;
+  Shared shared;
+  RowFeeder feeder(p, &sink, context, shared);
+  for (size_t at = 0; at < frame.size && result.code == PX_TWN_OK; at += chunk)
+    if (!feeder.Add(frame.data + at, std::min(chunk, frame.size - at))) result.code = PX_TWN_E_IO;
+  result.rows = feeder.Rows();
+  if (result.code == PX_TWN_OK && result.rows == 0) result.code = PX_TWN_E_NO_PAGE;
+  if (sink.end(context, result.rows, result.code == PX_TWN_OK ? 1 : 0) < 0 && result.code == PX_TWN_OK)
+    result.code = PX_TWN_E_IO;
+  return result;
+}
+
 PageResult PageReader::DecodeFrames(const std::vector<FrameData>& frames) {
   PageResult result;
   Assembler assembler;

@@ -56,6 +56,11 @@ class PageReader {
   // Turns frames into a page exactly as a scan does, without a device (tests, fuzzing): the frames
   // up to the first with last_frame set; PX_TWN_E_FORMAT for a frame the page cannot take.
   static PageResult DecodeFrames(const std::vector<FrameData>& frames);
+  // Hands a frame's bytes to a row sink exactly as a scan does, `chunk` bytes a read (tests, fuzzing):
+  // PX_TWN_E_FORMAT for a frame a sink does not take, else begin, rows and end; the result's rows are
+  // the rows the sink took.
+  static PageResult StreamFrame(const FrameData& frame, const PxTwnRowSink& sink, void* context,
+                                size_t chunk);
   // The library's code for a status SANE gave while starting (start) or reading.
   static int MapStatus(SANE_Status status, bool start);
   // Frees a page and its pixels; null is fine.

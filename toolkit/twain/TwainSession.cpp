@@ -1,8 +1,10 @@
 #include "toolkit/twain/TwainSession.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "toolkit/twain/NetDeviceProbe.h"
 #include "toolkit/twain/PageReader.h"
@@ -19,6 +21,8 @@ std::atomic<bool> g_bPoisoned{false};
 constexpr int kMaxLength = 1440 * 1000;  // 1000 inches
 constexpr int kMaxResolution = 19200;
 constexpr int kProbeMs = 3000;  // a saned that is there answers a connection at once
+constexpr int kCancelSettleMs =
+    20;  // see Acquire: the least time between sane_start and a cancel after a failure
 
 bool Terminated(const char* text, size_t size) {
   return std::memchr(text, 0, size) != nullptr;
@@ -259,6 +263,7 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
   const int dpi = options.Resolution();
   int pages = 0;
   int result = PX_TWN_OK;
+  auto pageStarted = std::chrono::steady_clock::now();
   for (;;) {
     PageRequest page;
     page.pageNumber = pages + 1;
@@ -277,6 +282,7 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
                     "the network scanner's host " + NetDeviceProbe::HostOf(m_strDevice) + " does not answer");
       break;
     }
+    pageStarted = std::chrono::steady_clock::now();
     PageResult read = PageReader::Read(m_hDevice, page);
     int ended = PX_TWN_OK;
     if (read.streamed) ended = page.sink->end(page.sinkContext, read.rows, read.code == PX_TWN_OK ? 1 : 0);
@@ -305,6 +311,13 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
     if (goOn == 0 || !feeder || request->preview || (request->maxPages > 0 && pages >= request->maxPages))
       break;
   }
+  // SANE's thread-based backends (the test device among them) cancel their reader thread
+  // asynchronously; cancelled while it is still starting, inside the allocator, it leaves the
+  // allocator's lock taken and the process hangs. A page that failed at once waits out those first
+  // milliseconds first.
+  const auto early =
+      std::chrono::milliseconds(kCancelSettleMs) - (std::chrono::steady_clock::now() - pageStarted);
+  if (result != PX_TWN_OK && early.count() > 0) std::this_thread::sleep_for(early);
   sane_cancel(m_hDevice);  // ends the batch (or the single page) in every case
   return result == PX_TWN_OK ? pages : result;
 }
