@@ -311,6 +311,11 @@ TEST_F(ToolkitTest, StreamedJpegLeavesNoFileWhenItFails) {
   EXPECT_EQ(api.open(name.c_str(), 70000, 10, 24, 300, 300, 100, &stream), PX_ERR_PARAMETER);
   EXPECT_EQ(api.open(name.c_str(), 0, 10, 8, 300, 300, 100, &stream), PX_ERR_PARAMETER);
   EXPECT_FALSE(fs::exists(name));
+  // A refused stream leaves a file it never made alone.
+  WriteBytes(name, "kept");
+  EXPECT_EQ(api.open(name.c_str(), 2550, 3300, 1, 300, 300, 100, &stream), PX_ERR_PARAMETER);
+  EXPECT_TRUE(fs::exists(name));
+  fs::remove(name);
   EXPECT_LT(api.open(Path("no/such/folder/x.jpg").c_str(), 100, 100, 8, 0, 0, 100, &stream), 0);
 }
 

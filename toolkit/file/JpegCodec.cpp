@@ -529,6 +529,7 @@ struct JpegStream::State {
   int filled = 0;     // MCU rows complete in the ring
   bool stop = false;  // the encoders end after the rows filled so far, without finishing
   bool abort = false;
+  bool made = false;    // the file was created by this stream (only then is it removed on failure)
   bool closed = false;  // the file is complete and stays
   // Waking a thread is dear (in a virtual machine, tens of microseconds), so nobody is woken for
   // every MCU row: a writer that found the ring full sleeps until half of it is free again, and the
@@ -767,7 +768,7 @@ struct JpegStream::State {
     Join();
     if (file != nullptr) std::fclose(file);
     file = nullptr;
-    std::remove(path.c_str());
+    if (made) std::remove(path.c_str());
   }
 
   // The last MCU row of a page that ended early, `count` rows from `rows`, compressed for each part as
@@ -833,6 +834,7 @@ int JpegStream::Open(const std::string& path, int32_t width, int32_t height, int
   if (!s.AllocateRing()) return PX_ERR_NO_MEMORY;
   s.file = std::fopen(path.c_str(), "wb");
   if (s.file == nullptr) return PX_ERR_WRITE;
+  s.made = true;
   std::setvbuf(s.file, nullptr, _IOFBF, 256 * 1024);
   s.quality = JpegQualityFor(factor);
   s.xDpi = xDpi;
