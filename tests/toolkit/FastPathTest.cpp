@@ -5,6 +5,7 @@
 // or fail exactly as libtiff's own decoder has them. Large JPEG pages, written in bands, decode like a
 // single pass, and so do JPEG files written while their rows arrive.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -289,6 +290,40 @@ TEST_F(ToolkitTest, StreamedJpegDecodesLikeASinglePass) {
     ASSERT_GE(file.GetInfo(&info, 1), 1) << tag;
     EXPECT_EQ(info.nXDpi, 300) << tag;
   }
+}
+
+// The helper thread runs at a lower priority; when it cannot keep up (here two busy threads take the
+// machine's cores), the writer compresses rows of its column itself. The file is the same either way.
+// A file of the name is written over and cut to the new length.
+TEST_F(ToolkitTest, StreamedJpegIsTheSameWhenTheHelperFallsBehind) {
+  const JpegStreamApi api;
+  ASSERT_NE(api.open, nullptr);
+  PxBitmapBase page;
+  MakePage(page, 2550, 1300, 24, 300, 300);
+  const std::string calm = Path("calm.jpg"), busy = Path("busy.jpg"), cut = Path("cut.jpg");
+  ASSERT_EQ(api.Stream(page.Page(), calm, 1300, 1300), PX_OK);
+  WriteBytes(busy, std::string(size_t(8) << 20, 'x'));  // longer than the image
+  std::atomic<bool> done{false};
+  std::vector<std::thread> hogs;
+  for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+    hogs.emplace_back([&] {
+      for (volatile unsigned n = 0; !done.load(std::memory_order_relaxed);) n = n + 1;
+    });
+  const int full = api.Stream(page.Page(), busy, 1300, 1300);
+  const int early = api.Stream(page.Page(), cut, 1300, 1011);
+  done = true;
+  for (std::thread& t : hogs) t.join();
+  ASSERT_EQ(full, PX_OK);
+  ASSERT_EQ(early, PX_OK);
+  auto bytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  EXPECT_TRUE(bytes(busy) == bytes(calm)) << fs::file_size(busy) << " bytes against " << fs::file_size(calm);
+  const std::string single = Path("cut-1.jpg");
+  ASSERT_EQ(page.Trim(0, 0, 2550, 1011), PX_OK);
+  ASSERT_EQ(page.Save(single.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);
+  ExpectDecodesAlike(cut, single, 2550, 1011, 24, "cut");
 }
 
 TEST_F(ToolkitTest, StreamedJpegLeavesNoFileWhenItFails) {
