@@ -176,14 +176,18 @@ int TwainSession::GetProperties(PxTwainProps* props) {
 }
 
 int TwainSession::SelectSource(const std::string& name) {
-  if (!m_bListed)
+  // The table's sources come first, so one of them is chosen without asking SANE for its devices
+  // (which may search every backend's buses and networks for seconds).
+  auto find = [&](const std::vector<SourceEntry>& sources) -> const SourceEntry* {
+    for (const SourceEntry& source : sources)
+      if (name.empty() || source.name == name) return &source;
+    return nullptr;
+  };
+  const SourceEntry* chosen = find(m_bListed ? m_sources : m_table);
+  if (chosen == nullptr && !m_bListed) {
     if (int rc = ListSources(); rc != PX_TWN_OK) return rc;
-  const SourceEntry* chosen = nullptr;
-  for (const SourceEntry& source : m_sources)
-    if (name.empty() || source.name == name) {
-      chosen = &source;
-      break;
-    }
+    chosen = find(m_sources);
+  }
   if (chosen == nullptr)
     return Fail(PX_TWN_E_NO_SOURCE, name.empty() ? "there is no source" : "no source named \"" + name + "\"");
   if (m_hDevice != nullptr && m_strDevice == chosen->device) return PX_TWN_OK;
