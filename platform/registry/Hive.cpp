@@ -217,10 +217,6 @@ void Hive::Forget(Root root) {
 // writing (SQLite would build on the broken pages, and a fallback empty hive would hide every value).
 LONG Hive::Examine(const std::string& file, std::string& problem) {
   sqlite3* db = nullptr;
-  auto damaged = [&](const std::string& why) {
-    problem = "The registry file " + Quoted(file) + " is damaged: " + why;
-    return ERROR_BADDB;
-  };
   int rc = OpenForExamining(file, &db);
   if (rc != SQLITE_OK) {
     const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
@@ -228,9 +224,20 @@ LONG Hive::Examine(const std::string& file, std::string& problem) {
     problem = "The registry file " + Quoted(file) + " cannot be opened: " + why;
     return ERROR_REGISTRY_IO_FAILED;
   }
+  const LONG result = Check(db, file, problem);
+  sqlite3_close_v2(db);
+  return result;
+}
+
+// The checks of Examine on a connection that writes nothing (see OpenForExamining).
+LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
+  auto damaged = [&](const std::string& why) {
+    problem = "The registry file " + Quoted(file) + " is damaged: " + why;
+    return ERROR_BADDB;
+  };
   std::string first;
   char* message = nullptr;
-  rc = sqlite3_exec(
+  const int rc = sqlite3_exec(
       db, "PRAGMA quick_check(1)",
       [](void* out, int, char** values, char**) {
         auto* text = static_cast<std::string*>(out);
@@ -264,7 +271,6 @@ LONG Hive::Examine(const std::string& file, std::string& problem) {
     sqlite3_finalize(st);
     if (tables != 0 && ours != 2) result = damaged("it is not a registry hive");
   }
-  sqlite3_close_v2(db);
   return result;
 }
 
@@ -278,7 +284,9 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
     return ERROR_REGISTRY_IO_FAILED;
   }
   struct stat st {};
+  bool existing = false;  // a file with something in it, which is checked before anything is written
   if (stat(file.c_str(), &st) == 0) {
+    existing = st.st_size > 0;
     if (!S_ISREG(st.st_mode)) {
       problem = "The registry file " + Quoted(file) + " cannot be opened: it is not a regular file";
       return ERROR_REGISTRY_IO_FAILED;
@@ -286,9 +294,6 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
     if (access(file.c_str(), R_OK) != 0) {
       problem = "The registry file " + Quoted(file) + " cannot be opened: " + std::strerror(errno);
       return ERROR_REGISTRY_IO_FAILED;
-    }
-    if (st.st_size > 0) {
-      if (LONG rc = Examine(file, problem)) return rc;
     }
   } else if (errno != ENOENT) {
     problem = "The registry file " + Quoted(file) + " cannot be opened: " + std::strerror(errno);
@@ -298,6 +303,24 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
   if (haveDir) {
     rc = sqlite3_open_v2(file.c_str(), &m_db,
                          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  }
+  if (rc == SQLITE_OK && existing) {
+    // An existing file is checked on the connection that will use it (one start of SQLite's log
+    // instead of two), which neither writes nor folds its log in until the file has passed.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_exec(m_db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    if (LONG damage = Check(m_db, file, problem)) {
+      sqlite3_close_v2(m_db);
+      m_db = nullptr;
+      return damage;
+    }
+    sqlite3_exec(m_db, "PRAGMA query_only=0", nullptr, nullptr, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+  } else if (rc != SQLITE_OK && existing) {
+    if (m_db) sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    if (LONG damage = Examine(file, problem)) return damage;
   }
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);

@@ -67,6 +67,7 @@ class Hive {
   static std::map<std::string, std::shared_ptr<Hive>>& Cache();
   LONG Open(const std::string& dir, const std::string& file, std::string& problem);
   static LONG Examine(const std::string& file, std::string& problem);
+  static LONG Check(sqlite3* db, const std::string& file, std::string& problem);
   bool OpenReadOnly(const std::string& file, bool immutable);
   int CreateSchema();
 
