@@ -56,9 +56,9 @@ TEST_F(Libraries, LoadUnloadAndMissingLibraries) {
 TEST_F(Libraries, PdfReaderModuleLoadsOnFirstPdf) {
   const std::string needed = Shell("readelf -d '" MARLIN3_BIN_DIR "/libpxfile.so' | grep NEEDED");
   ASSERT_FALSE(needed.empty());
-  // libtiff and libimagequant are loaded on their first use too (their dependencies were most of
-  // the file library's load time).
-  for (const char* lib : {"poppler", "qpdf", "pxpdfread", "libtiff", "imagequant"})
+  // libtiff, libimagequant, libpng and giflib are loaded on their first use too (their dependencies
+  // were most of the file library's load time).
+  for (const char* lib : {"poppler", "qpdf", "pxpdfread", "libtiff", "imagequant", "libpng", "libgif"})
     EXPECT_EQ(needed.find(lib), std::string::npos) << lib << " in " << needed;
   // Once loaded the reader stays for the process, so the rest needs the fresh process ctest gives.
   if (dlopen("libpxpdfread.so", RTLD_NOW | RTLD_NOLOAD))

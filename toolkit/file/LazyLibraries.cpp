@@ -1,7 +1,8 @@
-// libtiff and libimagequant, loaded on first use rather than with the file library: with their own
-// dependencies (WebP, Zstandard, LERC, JBIG, OpenMP, ...) they are most of the file library's load
-// time, which every process that loads it paid, though only TIFF, fax and bilevel PDF pages need
-// libtiff, and only colour GIF pages libimagequant. The codecs call the libraries' functions by their
+// libtiff, libimagequant, libpng and giflib, loaded on first use rather than with the file library:
+// with their own dependencies (WebP, Zstandard, LERC, JBIG, OpenMP, ...) they are most of the file
+// library's load time, which every process that loads it paid (a scan to JPEG too), though only TIFF,
+// fax and bilevel PDF pages need libtiff, only colour GIF pages libimagequant, only PNG and GIF files
+// the other two. The codecs call the libraries' functions by their
 // own names; the definitions here (hidden, so they never stand in for another module's use of the
 // real libraries) forward to the library loaded on the first call. A missing library is said once on
 // stderr, and its functions then fail as they do on bad input (null, 0 or an error code).
@@ -9,10 +10,13 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #pragma GCC visibility push(hidden)
+#include <gif_lib.h>
 #include <libimagequant.h>
+#include <png.h>
 #include <tiffio.h>
 #pragma GCC visibility pop
 
@@ -43,6 +47,9 @@ LazyLibrary g_tiff("libtiff.so.6");
 LazyLibrary g_tiff("libtiff.so.5");
 #endif
 LazyLibrary g_quant("libimagequant.so.0");
+LazyLibrary g_png("libpng16.so.16");
+// giflib 5 took soname 7 with 5.1.
+LazyLibrary g_gif(GIFLIB_MAJOR == 5 && GIFLIB_MINOR >= 1 ? "libgif.so.7" : "libgif.so.4");
 
 }  // namespace
 
@@ -119,5 +126,67 @@ PX_FORWARD(g_quant, const liq_palette*, liq_get_palette, (liq_result * r), (r), 
 PX_FORWARD(g_quant, liq_error, liq_write_remapped_image, (liq_result * r, liq_image* i, void* b, size_t n),
            (r, i, b, n), LIQ_UNSUPPORTED)
 PX_FORWARD_VOID(g_quant, liq_result_destroy, (liq_result * r), (r))
+
+PX_FORWARD(g_png, png_structp, png_create_write_struct,
+           (png_const_charp v, png_voidp p, png_error_ptr e, png_error_ptr w), (v, p, e, w), nullptr)
+PX_FORWARD(g_png, png_infop, png_create_info_struct, (png_const_structrp p), (p), nullptr)
+PX_FORWARD_VOID(g_png, png_destroy_write_struct, (png_structpp p, png_infopp i), (p, i))
+PX_FORWARD(g_png, jmp_buf*, png_set_longjmp_fn, (png_structrp p, png_longjmp_ptr f, size_t n), (p, f, n),
+           nullptr)
+void png_longjmp(png_const_structrp p, int value) {
+  static const auto fn = reinterpret_cast<void (*)(png_const_structrp, int)>(g_png.Find("png_longjmp"));
+  if (fn != nullptr) fn(p, value);
+  std::abort();  // only reached from inside libpng, so never without it
+}
+PX_FORWARD_VOID(g_png, png_init_io, (png_structrp p, png_FILE_p f), (p, f))
+PX_FORWARD_VOID(g_png, png_set_IHDR,
+                (png_const_structrp p, png_inforp i, png_uint_32 w, png_uint_32 h, int d, int c, int l, int k,
+                 int f),
+                (p, i, w, h, d, c, l, k, f))
+PX_FORWARD_VOID(g_png, png_set_pHYs,
+                (png_const_structrp p, png_inforp i, png_uint_32 x, png_uint_32 y, int u), (p, i, x, y, u))
+PX_FORWARD_VOID(g_png, png_set_compression_level, (png_structrp p, int l), (p, l))
+PX_FORWARD_VOID(g_png, png_write_info, (png_structrp p, png_const_inforp i), (p, i))
+PX_FORWARD_VOID(g_png, png_write_row, (png_structrp p, png_const_bytep r), (p, r))
+PX_FORWARD_VOID(g_png, png_write_end, (png_structrp p, png_inforp i), (p, i))
+PX_FORWARD(g_png, int, png_image_begin_read_from_memory, (png_imagep i, png_const_voidp m, size_t n),
+           (i, m, n), 0)
+PX_FORWARD(g_png, int, png_image_finish_read,
+           (png_imagep i, png_const_colorp b, void* o, png_int_32 s, void* c), (i, b, o, s, c), 0)
+PX_FORWARD_VOID(g_png, png_image_free, (png_imagep i), (i))
+
+// An open that fails for want of the library says so as giflib says a failed open.
+GifFileType* DGifOpen(void* user, InputFunc read, int* error) {
+  static const auto fn = reinterpret_cast<GifFileType* (*)(void*, InputFunc, int*)>(g_gif.Find("DGifOpen"));
+  if (fn != nullptr) return fn(user, read, error);
+  if (error != nullptr) *error = D_GIF_ERR_OPEN_FAILED;
+  return nullptr;
+}
+GifFileType* EGifOpenFileName(const char* name, const bool testExistence, int* error) {
+  static const auto fn =
+      reinterpret_cast<GifFileType* (*)(const char*, bool, int*)>(g_gif.Find("EGifOpenFileName"));
+  if (fn != nullptr) return fn(name, testExistence, error);
+  if (error != nullptr) *error = E_GIF_ERR_OPEN_FAILED;
+  return nullptr;
+}
+PX_FORWARD(g_gif, int, DGifCloseFile, (GifFileType * g, int* e), (g, e), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetRecordType, (GifFileType * g, GifRecordType* t), (g, t), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetImageDesc, (GifFileType * g), (g), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetLine, (GifFileType * g, GifPixelType* l, int n), (g, l, n), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetExtension, (GifFileType * g, int* c, GifByteType** x), (g, c, x), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetExtensionNext, (GifFileType * g, GifByteType** x), (g, x), GIF_ERROR)
+PX_FORWARD(g_gif, int, EGifCloseFile, (GifFileType * g, int* e), (g, e), GIF_ERROR)
+PX_FORWARD(g_gif, int, EGifPutScreenDesc,
+           (GifFileType * g, const int w, const int h, const int r, const int b, const ColorMapObject* m),
+           (g, w, h, r, b, m), GIF_ERROR)
+PX_FORWARD(g_gif, int, EGifPutImageDesc,
+           (GifFileType * g, const int l, const int t, const int w, const int h, const bool i,
+            const ColorMapObject* m),
+           (g, l, t, w, h, i, m), GIF_ERROR)
+PX_FORWARD_VOID(g_gif, EGifSetGifVersion, (GifFileType * g, const bool v), (g, v))
+PX_FORWARD(g_gif, int, EGifPutLine, (GifFileType * g, GifPixelType* l, int n), (g, l, n), GIF_ERROR)
+PX_FORWARD(g_gif, int, EGifPutComment, (GifFileType * g, const char* c), (g, c), GIF_ERROR)
+PX_FORWARD(g_gif, ColorMapObject*, GifMakeMapObject, (int n, const GifColorType* c), (n, c), nullptr)
+PX_FORWARD_VOID(g_gif, GifFreeMapObject, (ColorMapObject * m), (m))
 
 }  // extern "C"
