@@ -439,6 +439,16 @@ LONG Hive::Commit(const char* operation) {
   return ErrorFromSqlite(rc);
 }
 
+LONG Hive::Flush() {
+  if (!m_writable || m_inBatch) return ERROR_SUCCESS;  // a batch's changes are folded after it
+  for (auto& [sql, st] : m_statements) sqlite3_reset(st);
+  int logFrames = 0, folded = 0;
+  const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &folded);
+  // Busy: a reader of another process still uses the log; what it allowed was folded, the rest
+  // stays in the log, which is as safe, only slower to open.
+  return rc == SQLITE_BUSY ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
 void Hive::Rollback() {
   for (auto& [sql, st] : m_statements) sqlite3_reset(st);
   if (m_inBatch) {

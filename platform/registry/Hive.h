@@ -56,6 +56,9 @@ class Hive {
   LONG BeginRead();
   LONG BeginWrite();
   LONG Commit(const char* operation);
+  // Folds the write-ahead log into the hive file (synced) and empties it, so that a process opening
+  // the hive next need not read it back. Nothing to do for a hive that cannot be written.
+  LONG Flush();
   void Rollback();
   // A batch: every later operation of this process on the hive joins one transaction until EndBatch,
   // which commits it whole or rolls it back whole. Callers hold mutex() around each call.

@@ -377,6 +377,13 @@ LONG RegCloseKey(HKEY key) {
   return ERROR_SUCCESS;
 }
 
+LONG RegFlushKey(HKEY key) {
+  KeyRef ref;
+  if (LONG rc = Resolve(key, ref)) return Done(rc);
+  std::lock_guard<std::mutex> lock(ref.hive->mutex());
+  return Done(ref.hive->Flush());
+}
+
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData) {
   if (LONG rc = Fault("query")) return Done(rc);
   if (reserved || (data && !cbData)) return Done(ERROR_INVALID_PARAMETER);

@@ -50,6 +50,10 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKE
 LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM sam,
                      void* security, HKEY* result, DWORD* disposition);
 LONG RegCloseKey(HKEY key);
+// Writes the key's hive to its file now (Windows: "writes all the attributes of the key into the
+// registry"): the hive's write-ahead log is folded into the file and emptied. Installers call it after
+// writing values every later process reads.
+LONG RegFlushKey(HKEY key);
 // data may be null to ask for type and size; a short buffer gives ERROR_MORE_DATA and the needed size.
 // A REG_SZ's size counts its terminating zero, as on Windows.
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* cbData);
@@ -96,7 +100,7 @@ LONG EndBatch(HKEY root, BatchEnd end);
 // Rescue of a damaged hive: every key and value that can still be read goes into a new hive file in
 // its place; the damaged file (with its journal files) is kept beside it under a new name.
 struct RescueReport {
-  std::string damagedCopy;  // where the damaged file was moved ("" when there was no file)
+  std::string damagedCopy;              // where the damaged file was moved ("" when there was no file)
   size_t keys = 0, values = 0;          // rescued
   size_t lostKeys = 0, lostValues = 0;  // read but without their parent key
 };

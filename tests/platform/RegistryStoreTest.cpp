@@ -100,8 +100,8 @@ TEST_F(RegistryStoreTest, DamagedFilesAreNamedAndNeverWritten) {
     EXPECT_FALSE(fs::exists(dir + "/HKCU.db-wal"));
     // The other hive is not affected.
     HKEY machine = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ok", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &machine, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ok", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &machine, nullptr));
     RegCloseKey(machine);
   }
 }
@@ -192,17 +192,66 @@ TEST_F(RegistryStoreTest, BatchKeepsAllOrNothing) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\B", 0, KEY_ALL_ACCESS, &key));
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(key, ""));  // has subkeys
   RegCloseKey(key);
-  ASSERT_EQ(ERROR_SUCCESS, platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Rollback));
+  ASSERT_EQ(ERROR_SUCCESS,
+            platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Rollback));
   EXPECT_EQ("<no value>", Query("Software\\B", "a"));
   EXPECT_EQ("<no key>", Query("Software\\B\\C", "b"));
   EXPECT_EQ("1", Query("Software\\B", "before"));
 
   ASSERT_EQ(ERROR_SUCCESS, platform::registry::BeginBatch(HKEY_CURRENT_USER));
   EXPECT_EQ(ERROR_SUCCESS, SetValue("Software\\B", "a", "kept"));
-  ASSERT_EQ(ERROR_SUCCESS, platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Commit));
+  ASSERT_EQ(ERROR_SUCCESS,
+            platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Commit));
   EXPECT_EQ("kept", Query("Software\\B", "a"));
   EXPECT_EQ(ERROR_INVALID_PARAMETER,
             platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Commit));
+}
+
+// RegFlushKey folds the hive's log into its file: the file alone then holds what was written (a process
+// opening the hive next reads no log back), and later writes go on as before.
+TEST_F(RegistryStoreTest, FlushLeavesEverythingInTheFile) {
+  const std::string dir = Fresh("flush");
+  ASSERT_EQ(ERROR_SUCCESS, SetValue("Software\\F", "v", "kept"));
+  const std::string file = dir + "/HKCU.db", log = file + "-wal";
+  ASSERT_GT(fs::file_size(log), 0u) << "the value went to the log first";
+  auto inFileAlone = [&](const char* name) {
+    const std::string copy = dir + "/alone.db";
+    fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
+    int count = -1;
+    if (sqlite3_open_v2(("file:" + copy + "?immutable=1").c_str(), &db,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM vals WHERE name = ?1", -1, &st, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(st, 1, name, -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(st) == SQLITE_ROW) count = sqlite3_column_int(st, 0);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    fs::remove(copy);
+    return count == 1;
+  };
+  EXPECT_FALSE(inFileAlone("v"));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\F", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(key));
+  RegCloseKey(key);
+  EXPECT_EQ(fs::file_size(log), 0u);
+  EXPECT_TRUE(inFileAlone("v"));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegFlushKey(nullptr));
+
+  // Inside a batch nothing is folded until it ends; the hive goes on working either way.
+  ASSERT_EQ(ERROR_SUCCESS, platform::registry::BeginBatch(HKEY_CURRENT_USER));
+  EXPECT_EQ(ERROR_SUCCESS, SetValue("Software\\F", "w", "later"));
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  ASSERT_EQ(ERROR_SUCCESS,
+            platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Commit));
+  EXPECT_FALSE(inFileAlone("w"));
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_TRUE(inFileAlone("w"));
+  EXPECT_EQ("later", Query("Software\\F", "w"));
+  EXPECT_EQ("kept", Query("Software\\F", "v"));
 }
 
 }  // namespace

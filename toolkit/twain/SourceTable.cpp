@@ -51,6 +51,8 @@ TableResult SourceTable::Write(const SourceEntry& entry) {
   const LONG result =
       RegSetValueExA(key, entry.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.device.c_str()),
                      static_cast<DWORD>(entry.device.size() + 1));
+  // Every scan reads the table when it starts: folded into the hive file, it is read without the log.
+  if (result == ERROR_SUCCESS) RegFlushKey(key);
   RegCloseKey(key);
   return result == ERROR_SUCCESS ? TableResult::kOk : TableResult::kFailed;
 }
@@ -61,6 +63,7 @@ TableResult SourceTable::Remove(const std::string& name) {
   if (opened == ERROR_FILE_NOT_FOUND) return TableResult::kNoKey;
   if (opened != ERROR_SUCCESS) return TableResult::kFailed;
   const LONG result = RegDeleteValueA(key, name.c_str());
+  if (result == ERROR_SUCCESS) RegFlushKey(key);
   RegCloseKey(key);
   if (result == ERROR_FILE_NOT_FOUND) return TableResult::kNoKey;
   return result == ERROR_SUCCESS ? TableResult::kOk : TableResult::kFailed;

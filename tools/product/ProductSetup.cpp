@@ -120,6 +120,7 @@ SetupResult ProductSetup::Write(const Setup& s, std::string& error) {
     error = "writing the TWAIN source table failed";
     return SetupResult::kRegistryFailed;
   }
+  RegFlushKey(HKEY_LOCAL_MACHINE);  // as an installer does: every later process reads these values
   return SetupResult::kOk;
 }
 
@@ -139,6 +140,7 @@ SetupResult ProductSetup::Remove(std::string& error) {
     error = "removing the product key failed";
     return SetupResult::kRegistryFailed;
   }
+  RegFlushKey(HKEY_LOCAL_MACHINE);
   return SetupResult::kOk;
 }
 
