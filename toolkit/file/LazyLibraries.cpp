@@ -47,9 +47,12 @@ LazyLibrary g_tiff("libtiff.so.6");
 LazyLibrary g_tiff("libtiff.so.5");
 #endif
 LazyLibrary g_quant("libimagequant.so.0");
+static_assert(PNG_LIBPNG_VER_SONUM == 16, "the name below is libpng 1.6's");
 LazyLibrary g_png("libpng16.so.16");
-// giflib 5 took soname 7 with 5.1.
-LazyLibrary g_gif(GIFLIB_MAJOR == 5 && GIFLIB_MINOR >= 1 ? "libgif.so.7" : "libgif.so.4");
+// giflib took soname 6 with 5.0 and 7 with 5.1.
+LazyLibrary g_gif(GIFLIB_MAJOR > 5 || (GIFLIB_MAJOR == 5 && GIFLIB_MINOR >= 1) ? "libgif.so.7"
+                  : GIFLIB_MAJOR == 5                                          ? "libgif.so.6"
+                                                                               : "libgif.so.4");
 
 }  // namespace
 
