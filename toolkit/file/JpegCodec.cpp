@@ -1006,15 +1006,9 @@ int JpegStream::Close(bool keep) {
       s.changed.notify_all();
     }
   }
-  if (s.threaded) {
-    int filled = 0;
-    {
-      std::lock_guard<std::mutex> lock(s.mutex);
-      filled = s.filled;
-    }
-    // The writer takes what the helper has not begun; the state's end stops the helper on failure.
-    if (!s.CatchUp(filled)) return s.writeFailed ? PX_ERR_WRITE : PX_ERR_INTERNAL;
-  }
+  // The writer takes what the helper has not begun (only the writer changes `filled`); the state's end
+  // stops the helper on failure.
+  if (s.threaded && !s.CatchUp(s.filled)) return s.writeFailed ? PX_ERR_WRITE : PX_ERR_INTERNAL;
   s.Join();
   for (auto& p : s.parts)
     if (p->failed) return PX_ERR_INTERNAL;

@@ -21,8 +21,8 @@ std::atomic<bool> g_bPoisoned{false};
 constexpr int kMaxLength = 1440 * 1000;  // 1000 inches
 constexpr int kMaxResolution = 19200;
 constexpr int kProbeMs = 3000;  // a saned that is there answers a connection at once
-constexpr int kCancelSettleMs =
-    20;  // see Acquire: the least time between sane_start and a cancel after a failure
+// See Acquire: the least time between sane_start and a cancel after a failure.
+constexpr int kCancelSettleMs = 20;
 
 bool Terminated(const char* text, size_t size) {
   return std::memchr(text, 0, size) != nullptr;
