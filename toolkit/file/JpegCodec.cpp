@@ -521,7 +521,11 @@ struct JpegStream::State {
   // once (see PxPagePrefault): one fault instead of hundreds while the first rows arrive.
   std::unique_ptr<uint8_t, decltype(&std::free)> ring{nullptr, &std::free};
   size_t ringBytes = 0;
-  std::unique_ptr<char[]> fileBuffer;  // stdio's own would be 4 KB: a write call for every row
+  // stdio's own would be 4 KB: a write call for every row. In the ring's last huge page when it has
+  // room (fresh pages of its own cost a fault each); the file is always closed before the ring goes.
+  static constexpr size_t kFileBuffer = 64 * 1024;
+  char* fileBuffer = nullptr;
+  std::unique_ptr<char[]> ownFileBuffer;
   std::vector<std::unique_ptr<StreamPart>> parts;
   bool threaded = false;
   // The file so far: the headers once written, where the frame header is, the MCU rows written, and
@@ -562,6 +566,8 @@ struct JpegStream::State {
     if (bytes >= (size_t(1) << 20)) {
       ringBytes = (bytes + kHuge - 1) & ~(kHuge - 1);
       ring.reset(static_cast<uint8_t*>(std::aligned_alloc(kHuge, ringBytes)));
+      if (ring != nullptr && ringBytes - bytes >= kFileBuffer)
+        fileBuffer = reinterpret_cast<char*>(ring.get() + bytes);
     } else {
       ring.reset(static_cast<uint8_t*>(std::malloc(bytes)));
     }
@@ -584,9 +590,11 @@ struct JpegStream::State {
       return false;
     }
     made = true;
-    constexpr size_t kBuffer = 64 * 1024;
-    fileBuffer.reset(new (std::nothrow) char[kBuffer]);
-    if (fileBuffer) std::setvbuf(file, fileBuffer.get(), _IOFBF, kBuffer);
+    if (fileBuffer == nullptr) {
+      ownFileBuffer.reset(new (std::nothrow) char[kFileBuffer]);
+      fileBuffer = ownFileBuffer.get();
+    }
+    if (fileBuffer != nullptr) std::setvbuf(file, fileBuffer, _IOFBF, kFileBuffer);
     return true;
   }
 
