@@ -162,6 +162,17 @@ std::string Hive::DirectoryOf(Root root) {
   return WithSlash(config) + "marlin3/";
 }
 
+namespace {
+
+// While `keep`: no statement may write, and closing does not fold the write-ahead log into the file.
+void KeepFromWriting(sqlite3* db, bool keep) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, keep ? 1 : 0, nullptr);
+  sqlite3_exec(db, keep ? "PRAGMA query_only=1" : "PRAGMA query_only=0", nullptr, nullptr, nullptr);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+}
+
+}  // namespace
+
 // Opens a hive file for reading only, without ever writing to it: no statement may write, and closing
 // does not fold the write-ahead log into the file. Read-write (never create) where allowed, since a
 // WAL database opened read-only cannot be read without its index file; read-only otherwise.
@@ -173,9 +184,7 @@ int OpenForExamining(const std::string& file, sqlite3** db) {
     rc = OpenDatabase(file, db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) return rc;
   }
-  sqlite3_db_config(*db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  sqlite3_exec(*db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
-  sqlite3_busy_timeout(*db, kBusyTimeoutMs);
+  KeepFromWriting(*db, true);
   return SQLITE_OK;
 }
 
@@ -317,16 +326,13 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
   if (rc == SQLITE_OK && existing) {
     // An existing file is checked on the connection that will use it (one start of SQLite's log
     // instead of two), which neither writes nor folds its log in until the file has passed.
-    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite3_exec(m_db, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
-    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    KeepFromWriting(m_db, true);
     if (LONG damage = Check(m_db, file, problem)) {
       sqlite3_close_v2(m_db);
       m_db = nullptr;
       return damage;
     }
-    sqlite3_exec(m_db, "PRAGMA query_only=0", nullptr, nullptr, nullptr);
-    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    KeepFromWriting(m_db, false);
   } else if (rc != SQLITE_OK && existing) {
     if (m_db) sqlite3_close_v2(m_db);
     m_db = nullptr;
