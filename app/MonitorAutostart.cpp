@@ -11,6 +11,7 @@
 
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
+#include "platform/folders/XdgFolders.h"
 #include "platform/module/Module.h"
 #include "platform/process/Process.h"
 
@@ -47,14 +48,8 @@ bool ExecArgument(const std::string& arg, std::string& out) {
 }  // namespace
 
 std::string MonitorAutostart::EntryPath() {
-  std::string config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    config = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    config = std::string(home) + "/.config";
-  } else {
-    return std::string();
-  }
+  const std::string config = platform::folders::XdgBaseFolder(platform::folders::XdgBase::Config);
+  if (config.empty()) return std::string();
   return config + "/autostart/" + kEntryName;
 }
 

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/folders/XdgFolders.h"
+
 namespace devwatch {
 
 namespace fs = std::filesystem;
@@ -34,17 +36,15 @@ bool MakePrivateFolder(const fs::path& folder, std::string& why) {
 }  // namespace
 
 fs::path MonitorState::StateFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return fs::path(state) / "marlin3";
-  const char* home = std::getenv("HOME");
-  return fs::path(home != nullptr && home[0] == '/' ? home : "/tmp") / ".local/state/marlin3";
+  const std::string state = platform::folders::XdgBaseFolder(platform::folders::XdgBase::State);
+  if (state.empty()) return fs::path("/tmp") / ".local/state/marlin3";  // no home folder at all
+  return fs::path(state) / "marlin3";
 }
 
 fs::path MonitorState::RuntimeFolder(std::string& why) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  fs::path folder = runtime != nullptr && runtime[0] == '/'
-                        ? fs::path(runtime) / "marlin3"
-                        : fs::path("/tmp") / ("marlin3-devwatch-" + std::to_string(geteuid()));
+  const std::string runtime = platform::folders::XdgRuntimeFolder();
+  fs::path folder = !runtime.empty() ? fs::path(runtime) / "marlin3"
+                                     : fs::path("/tmp") / ("marlin3-devwatch-" + std::to_string(geteuid()));
   if (!MakePrivateFolder(folder, why)) return fs::path();
   return folder;
 }

@@ -3,7 +3,6 @@
 
 #include <langinfo.h>
 #include <locale.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,10 +20,8 @@ namespace platform::folders {
 namespace {
 
 std::string Home() {
-  const char* home = std::getenv("HOME");
-  if (home && *home) return home;
-  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/";
+  const std::string home = HomeFolder();
+  return home.empty() ? "/" : home;
 }
 
 std::string WithoutSlash(std::string path) {
@@ -88,8 +85,9 @@ std::string DocumentsFolder(const char* userDirsFile) {
   if (userDirsFile) {
     file = userDirsFile;
   } else {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    file = ((xdg && *xdg) ? std::string(xdg) : Home() + "/.config") + "/user-dirs.dirs";
+    const std::string config = XdgBaseFolder(XdgBase::Config);
+    if (config.empty()) return WithoutSlash(Home()) + "/Documents";
+    file = (config == "/" ? "" : config) + "/user-dirs.dirs";
   }
   std::ifstream in(file);
   std::string line, value, result;

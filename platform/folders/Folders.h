@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/base/WinTypes.h"
+#include "platform/folders/XdgFolders.h"
 
 // $TMPDIR (when set and not empty) else "/tmp/", always ending with "/". Returns the length without the
 // terminating zero; when size is too small, the size needed including it (and buf is not written).

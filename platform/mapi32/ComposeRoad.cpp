@@ -15,6 +15,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/folders/XdgFolders.h"
+
 extern char** environ;
 
 namespace mapi32 {
@@ -149,16 +151,8 @@ std::string CleanText(const std::string& text, bool keepLineBreaks) {
 }  // namespace
 
 std::string AttachmentCopyRoot() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  std::string base;
-  if (cache != nullptr && cache[0] == '/') {
-    base = cache;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') return std::string();
-    base = std::string(home) + "/.cache";
-    if (!MakeFolder(base)) return std::string();
-  }
+  const std::string base = platform::folders::XdgBaseFolder(platform::folders::XdgBase::Cache);
+  if (base.empty()) return std::string();
   if (!MakeFolder(base) || !MakeFolder(base + "/marlin3") || !MakeFolder(base + "/marlin3/mail-attachments"))
     return std::string();
   return base + "/marlin3/mail-attachments";

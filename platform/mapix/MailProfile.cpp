@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/folders/XdgFolders.h"
+
 extern char** environ;
 
 namespace mapix {
@@ -35,14 +37,7 @@ std::string Trim(const std::string& text) {
 }
 
 std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  return home != nullptr ? home : "";
-}
-
-std::string XdgFolder(const char* variable, const char* fallback) {
-  const char* value = std::getenv(variable);
-  if (value != nullptr && value[0] == '/') return value;
-  return HomeFolder() + fallback;
+  return platform::folders::HomeFolder();
 }
 
 // "~/x" is the home folder's x; everything else stays.
@@ -204,12 +199,15 @@ const char* ProfileErrorText(ProfileError error) {
   return "unknown error";
 }
 
+// "" without any absolute home or XDG folder: no profile rather than one at the file system's root.
 std::string DefaultProfilePath() {
-  return XdgFolder("XDG_CONFIG_HOME", "/.config") + "/marlin3/mail-profile.conf";
+  const std::string config = platform::folders::XdgBaseFolder(platform::folders::XdgBase::Config);
+  return config.empty() ? std::string() : config + "/marlin3/mail-profile.conf";
 }
 
 std::string DefaultStoreFolder() {
-  return XdgFolder("XDG_DATA_HOME", "/.local/share") + "/marlin3/Mail";
+  const std::string data = platform::folders::XdgBaseFolder(platform::folders::XdgBase::Data);
+  return data.empty() ? std::string() : data + "/marlin3/Mail";
 }
 
 bool IsLoopbackHost(const std::string& host) {

@@ -1,8 +1,9 @@
 // Opening hive databases and running their transactions (see Hive.h).
 #include "platform/registry/Hive.h"
 
-#include <pwd.h>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <map>
+#include <optional>
+#include <thread>
 
+#include "platform/folders/Folders.h"
 #include "platform/registry/Registry.h"
 
 namespace platform::registry {
@@ -35,13 +40,6 @@ int OpenDatabase(const std::string& file, sqlite3** db, int flags) {
 
 std::mutex g_hookMutex;
 std::function<void(const char*)> g_commitHook;
-
-std::string HomeDirectory() {
-  const char* home = std::getenv("HOME");
-  if (home && *home) return home;
-  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/tmp";
-}
 
 std::string WithSlash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
@@ -112,7 +110,15 @@ const char* kSchema =
 
 }  // namespace
 
-LONG ErrorFromSqlite(int rc) {
+bool DiskFull(sqlite3* db, int rc) {
+  if ((rc & 0xFF) == SQLITE_FULL) return true;
+  if (!db || ((rc & 0xFF) != SQLITE_IOERR && (rc & 0xFF) != SQLITE_CANTOPEN)) return false;
+  const int err = sqlite3_system_errno(db);
+  return err == ENOSPC || err == EDQUOT;
+}
+
+LONG ErrorFromSqlite(int rc, sqlite3* db) {
+  if (DiskFull(db, rc)) return ERROR_DISK_FULL;
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_DONE:
@@ -157,9 +163,40 @@ std::string Hive::DirectoryOf(Root root) {
   const char* override = std::getenv("MARLIN3_REGISTRY_DIR");
   if (override && *override) return WithSlash(override);
   if (root == Root::LocalMachine) return "/var/lib/marlin3/";
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const std::string config = (xdg && *xdg) ? std::string(xdg) : HomeDirectory() + "/.config";
-  return WithSlash(config) + "marlin3/";
+  const std::string config = platform::folders::XdgBaseFolder(platform::folders::XdgBase::Config);
+  return config.empty() ? std::string() : WithSlash(config) + "marlin3/";
+}
+
+mode_t Hive::FileModeOf(Root root) {
+  return root == Root::LocalMachine ? 0644 : 0600;
+}
+
+LONG Hive::Error(int rc) const {
+  return ErrorFromSqlite(rc, m_db);
+}
+
+FolderLock::FolderLock(const std::string& dir) {
+  m_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (m_fd < 0) {
+    m_error = errno;
+    return;
+  }
+  // Bounded: anyone who may open the folder may hold the lock, and a stranger must not stop us for ever.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+      m_locked = true;
+      return;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  m_error = errno == EWOULDBLOCK ? EBUSY : errno;
+}
+
+FolderLock::~FolderLock() {
+  if (m_fd >= 0) close(m_fd);  // releases the lock
 }
 
 namespace {
@@ -206,7 +243,7 @@ std::shared_ptr<Hive> Hive::ForRoot(Root root, LONG* error) {
   if (it != cache->end()) return it->second;
   std::shared_ptr<Hive> hive(new Hive());
   std::string problem;
-  const LONG rc = hive->Open(dir, file, problem);
+  const LONG rc = hive->Open(root, dir, file, problem);
   SetProblem(root, problem);
   if (rc != ERROR_SUCCESS) {
     if (error) *error = rc;
@@ -249,7 +286,9 @@ LONG Hive::Examine(const std::string& file, std::string& problem) {
   return result;
 }
 
-// The checks of Examine on a connection that writes nothing (see OpenForExamining).
+// The checks of Examine on a connection that writes nothing (see OpenForExamining). Only what SQLite
+// finds wrong in the pages is damage; a full disk (the -shm index cannot grow) or a failing read is a
+// store that cannot be used here and now, and is said so.
 LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
   auto damaged = [&](const std::string& why) {
     problem = "The registry file " + Quoted(file) + " is damaged: " + why;
@@ -267,13 +306,22 @@ LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
       &first, &message);
   std::string why = message ? message : "";
   sqlite3_free(message);
+  if (why.empty() && rc != SQLITE_OK) why = sqlite3_errstr(rc);
+  const int primary = rc & 0xFF;
   LONG result = ERROR_SUCCESS;
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
     result = ERROR_SUCCESS;  // a writer of another process holds it: not a sign of damage
-  } else if (rc == SQLITE_CANTOPEN || rc == SQLITE_PERM || rc == SQLITE_READONLY) {
+  } else if (DiskFull(db, rc)) {
+    problem = "The registry file " + Quoted(file) + " cannot be read here: there is no space left on its disk";
+    result = ERROR_DISK_FULL;
+  } else if (primary == SQLITE_CANTOPEN || primary == SQLITE_PERM || primary == SQLITE_READONLY) {
     result = ERROR_SUCCESS;  // WAL index not creatable here (read-only folder): the later open decides
+  } else if (primary == SQLITE_IOERR || primary == SQLITE_NOMEM) {
+    const int err = sqlite3_system_errno(db);
+    problem = "The registry file " + Quoted(file) + " cannot be read: " + (err ? std::strerror(err) : why);
+    result = primary == SQLITE_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_REGISTRY_IO_FAILED;
   } else if (rc != SQLITE_OK) {
-    result = damaged(why.empty() ? sqlite3_errstr(rc) : why);
+    result = damaged(why);
   } else if (first != "ok") {
     result = damaged(first.empty() ? "the integrity check gave no answer" : first);
   } else {
@@ -294,14 +342,79 @@ LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
   return result;
 }
 
-LONG Hive::Open(const std::string& dir, const std::string& file, std::string& problem) {
+namespace {
+
+void RemoveWithJournals(const std::string& file) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) unlink((file + suffix).c_str());
+}
+
+}  // namespace
+
+LONG CreateHiveFile(const std::string& dir, const std::string& file, mode_t mode, std::string& why,
+                    bool takeLock) {
+  std::optional<FolderLock> lock;
+  if (takeLock) lock.emplace(dir);
+  if (lock && !lock->ok()) {
+    why = std::strerror(lock->error());
+    return lock->error() == EBUSY ? ERROR_BUSY : ERROR_ACCESS_DENIED;
+  }
+  struct stat st {};
+  if (lstat(file.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_size > 0)) return ERROR_SUCCESS;
+  std::string temp = file + ".new-XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);  // O_EXCL, 0600
+  if (fd < 0) {
+    const int err = errno;
+    why = std::strerror(err);
+    return err == ENOSPC || err == EDQUOT ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
+  }
+  if (mode != 0600) fchmod(fd, mode);
+  close(fd);
+  sqlite3* db = nullptr;
+  int rc = OpenDatabase(temp, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  LONG result = ErrorFromSqlite(rc, db);
+  if (rc != SQLITE_OK) why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  // The last connection folds the log into the file (synced) and removes the -wal and -shm.
+  if (db && sqlite3_close(db) != SQLITE_OK && result == ERROR_SUCCESS) {
+    result = ERROR_WRITE_FAULT;
+    why = "the new hive could not be closed";
+  }
+  if (result == ERROR_SUCCESS) {
+    // Renamed in whole: a process opening the name finds nothing or a complete hive.
+    if (rename(temp.c_str(), file.c_str()) == 0) {
+      const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+      }
+      return ERROR_SUCCESS;
+    }
+    why = std::strerror(errno);
+    result = errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
+  }
+  RemoveWithJournals(temp);
+  return result;
+}
+
+LONG Hive::Open(Root root, const std::string& dir, const std::string& file, std::string& problem) {
+  if (dir.empty()) {
+    problem = "The registry folder cannot be found: neither XDG_CONFIG_HOME nor HOME is an absolute path";
+    return ERROR_REGISTRY_IO_FAILED;
+  }
   int dirError = 0;
   const bool haveDir = MakeDirectories(dir, dir.find("/var/lib/") == 0 ? 0755 : 0700, &dirError);
   // A folder that may not be made (HKLM for a normal user before set-up) just means "no hive yet";
   // anything else in the way is a store that cannot be opened, and is said so.
   if (!haveDir && dirError != EACCES && dirError != EPERM && dirError != EROFS) {
-    problem = "The registry folder " + Quoted(dir) + " cannot be opened: " + std::strerror(dirError);
-    return ERROR_REGISTRY_IO_FAILED;
+    if (dirError == ENOSPC || dirError == EDQUOT) {
+      m_writeError = ERROR_DISK_FULL;
+    } else {
+      problem = "The registry folder " + Quoted(dir) + " cannot be opened: " + std::strerror(dirError);
+      return ERROR_REGISTRY_IO_FAILED;
+    }
   }
   struct stat st {};
   bool existing = false;  // a file with something in it, which is checked before anything is written
@@ -319,24 +432,46 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
     problem = "The registry file " + Quoted(file) + " cannot be opened: " + std::strerror(errno);
     return ERROR_REGISTRY_IO_FAILED;
   }
-  int rc = SQLITE_CANTOPEN;
-  if (haveDir) {
-    rc = OpenDatabase(file, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
+  if (!existing && haveDir) {
+    // A new hive is never built in place, where another process starting at the same moment could
+    // find it half made: it is made beside and renamed in (the first process to get there wins).
+    std::string why;
+    const LONG created = CreateHiveFile(dir, file, FileModeOf(root), why);
+    if (created == ERROR_SUCCESS) {
+      existing = stat(file.c_str(), &st) == 0 && st.st_size > 0;
+    } else {
+      m_writeError = created == ERROR_DISK_FULL ? ERROR_DISK_FULL : m_writeError;
+    }
   }
-  if (rc == SQLITE_OK && existing) {
+  int rc = SQLITE_CANTOPEN;
+  if (haveDir && existing)
+    rc = OpenDatabase(file, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+  if (rc == SQLITE_OK) {
     // An existing file is checked on the connection that will use it (one start of SQLite's log
     // instead of two), which neither writes nor folds its log in until the file has passed.
     KeepFromWriting(m_db, true);
-    if (LONG damage = Check(m_db, file, problem)) {
+    const LONG checked = Check(m_db, file, problem);
+    if (checked == ERROR_DISK_FULL) {
+      // Nothing wrong with the file: read it as it is, and say that writes have no room.
       sqlite3_close_v2(m_db);
       m_db = nullptr;
-      return damage;
+      m_writeError = ERROR_DISK_FULL;
+      return OpenForReading(file, problem);
+    }
+    if (checked) {
+      sqlite3_close_v2(m_db);
+      m_db = nullptr;
+      return checked;
     }
     KeepFromWriting(m_db, false);
-  } else if (rc != SQLITE_OK && existing) {
+  } else if (existing) {
     if (m_db) sqlite3_close_v2(m_db);
     m_db = nullptr;
-    if (LONG damage = Examine(file, problem)) return damage;
+    if (LONG damage = Examine(file, problem)) {
+      if (damage != ERROR_DISK_FULL) return damage;
+      m_writeError = ERROR_DISK_FULL;
+      return OpenForReading(file, problem);
+    }
   }
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
@@ -347,12 +482,18 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
       rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
                         nullptr);
       if (rc == SQLITE_OK) rc = CreateSchema();
-      if (rc != SQLITE_OK) m_writable = false;
+      if (rc != SQLITE_OK) {
+        if (DiskFull(m_db, rc)) m_writeError = ERROR_DISK_FULL;
+        m_writable = false;
+      }
     }
     if (!m_writable) {
       sqlite3_close_v2(m_db);
       m_db = nullptr;
       rc = SQLITE_CANTOPEN;
+    } else if (root == Root::CurrentUser && (st.st_mode & 077) && st.st_uid == geteuid()) {
+      // A hive made before hives were private: the user's settings are no one else's to read.
+      for (const char* suffix : {"", "-wal", "-shm"}) chmod((file + suffix).c_str(), 0600);
     }
   }
   if (rc != SQLITE_OK) {
@@ -360,7 +501,7 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
     if (m_db) sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_writable = false;
-    if (access(file.c_str(), R_OK) == 0) {
+    if (access(file.c_str(), R_OK) == 0 && existing) {
       if (OpenReadOnly(file, false) || OpenReadOnly(file, true)) return ERROR_SUCCESS;
     }
     // No hive file at all: an empty in-memory hive, so reads find nothing and writes are refused.
@@ -371,33 +512,52 @@ LONG Hive::Open(const std::string& dir, const std::string& file, std::string& pr
   return ERROR_SUCCESS;
 }
 
+// A healthy hive that cannot be used normally here (its disk is full): read-only, and when even the
+// -shm index cannot be made, as immutable; checked again on that connection, since the first check
+// could not finish.
+LONG Hive::OpenForReading(const std::string& file, std::string& problem) {
+  m_writable = false;
+  if (!OpenReadOnly(file, false) && !OpenReadOnly(file, true)) return ERROR_DISK_FULL;  // problem is set
+  std::string why;
+  const LONG checked = Check(m_db, file, why);
+  if (checked == ERROR_SUCCESS) {
+    problem.clear();
+    return ERROR_SUCCESS;
+  }
+  sqlite3_close_v2(m_db);
+  m_db = nullptr;
+  problem = why;
+  return checked;
+}
+
 // A WAL database needs its -shm file to be read; when the last writer has closed it and this process
 // may not create files in the folder (HKLM for a normal user), the hive is read as immutable instead:
 // consistent as of the moment it is read, which is what a reader of the installer's values needs.
 bool Hive::OpenReadOnly(const std::string& file, bool immutable) {
-  std::string name = file;
-  int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
-  if (immutable) {
-    name = "file:";
-    for (char c : file) {
-      if (c == '%' || c == '?' || c == '#') {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-        name += hex;
-      } else {
-        name += c;
-      }
-    }
-    name += "?immutable=1";
-    flags |= SQLITE_OPEN_URI;
-  }
-  if (OpenDatabase(name, &m_db, flags) == SQLITE_OK) {
+  const int rc = immutable ? OpenImmutable(file, &m_db)
+                           : OpenDatabase(file, &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+  if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     if (sqlite3_exec(m_db, "SELECT 1 FROM keys LIMIT 1", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   }
   if (m_db) sqlite3_close_v2(m_db);
   m_db = nullptr;
   return false;
+}
+
+int OpenImmutable(const std::string& file, sqlite3** db) {
+  std::string name = "file:";
+  for (char c : file) {
+    if (c == '%' || c == '?' || c == '#') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      name += hex;
+    } else {
+      name += c;
+    }
+  }
+  name += "?immutable=1";
+  return OpenDatabase(name, db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI);
 }
 
 int Hive::CreateSchema() {
@@ -437,22 +597,22 @@ sqlite3_stmt* Hive::Statement(const char* sql) {
 // Inside a batch each operation is a savepoint of the batch's one transaction, so a failed operation
 // still undoes only itself and the batch decides at its end whether anything is kept.
 LONG Hive::BeginRead() {
-  return ErrorFromSqlite(sqlite3_exec(m_db, m_inBatch ? "SAVEPOINT op" : "BEGIN", nullptr, nullptr, nullptr));
+  return Error(sqlite3_exec(m_db, m_inBatch ? "SAVEPOINT op" : "BEGIN", nullptr, nullptr, nullptr));
 }
 
 LONG Hive::BeginWrite() {
-  if (!m_writable) return ERROR_ACCESS_DENIED;
-  return ErrorFromSqlite(
-      sqlite3_exec(m_db, m_inBatch ? "SAVEPOINT op" : "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  if (!m_writable) return m_writeError;
+  return Error(sqlite3_exec(m_db, m_inBatch ? "SAVEPOINT op" : "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
 }
 
 LONG Hive::Commit(const char* operation) {
   for (auto& [sql, st] : m_statements) sqlite3_reset(st);
-  if (m_inBatch) return ErrorFromSqlite(sqlite3_exec(m_db, "RELEASE op", nullptr, nullptr, nullptr));
+  if (m_inBatch) return Error(sqlite3_exec(m_db, "RELEASE op", nullptr, nullptr, nullptr));
   if (operation) CallCommitHook(operation);
   const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+  const LONG result = Error(rc);
   if (rc != SQLITE_OK) Rollback();
-  return ErrorFromSqlite(rc);
+  return result;
 }
 
 LONG Hive::Flush() {
@@ -462,7 +622,7 @@ LONG Hive::Flush() {
   const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &folded);
   // Busy: a reader of another process still uses the log; what it allowed was folded, the rest
   // stays in the log, which is as safe, only slower to open.
-  return rc == SQLITE_BUSY ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  return rc == SQLITE_BUSY ? ERROR_SUCCESS : Error(rc);
 }
 
 void Hive::Rollback() {
@@ -476,8 +636,8 @@ void Hive::Rollback() {
 
 LONG Hive::BeginBatch() {
   if (m_inBatch) return ERROR_BUSY;
-  if (!m_writable) return ERROR_ACCESS_DENIED;
-  const LONG rc = ErrorFromSqlite(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  if (!m_writable) return m_writeError;
+  const LONG rc = Error(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
   m_inBatch = rc == ERROR_SUCCESS;
   return rc;
 }
@@ -492,8 +652,9 @@ LONG Hive::EndBatch(bool commit) {
   }
   CallCommitHook("batch");
   const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+  const LONG result = Error(rc);
   if (rc != SQLITE_OK) Rollback();
-  return ErrorFromSqlite(rc);
+  return result;
 }
 
 }  // namespace platform::registry

@@ -15,6 +15,8 @@
 #include <string>
 #include <unordered_map>
 
+#include <sys/types.h>
+
 #include "platform/base/WinTypes.h"
 #include "platform/registry/Registry.h"
 
@@ -39,12 +41,17 @@ class Hive {
   static std::string ProblemOf(Root root);
   // Drops this process's open connection to a root's hive (after its file was replaced).
   static void Forget(Root root);
+  // The mode of a new hive file (its -wal and -shm get the same from SQLite): HKCU is the user's own,
+  // 0600; HKLM holds the machine's settings that every user reads, 0644.
+  static mode_t FileModeOf(Root root);
 
   ~Hive();
   Hive(const Hive&) = delete;
   Hive& operator=(const Hive&) = delete;
 
   bool writable() const { return m_writable; }
+  // Maps an SQLite failure on this hive's connection, telling a full disk from damage.
+  LONG Error(int rc) const;
   std::mutex& mutex() { return m_mutex; }
 
   // A prepared statement (cached), reset and with its bindings cleared.
@@ -68,14 +75,16 @@ class Hive {
  private:
   Hive() = default;
   static std::map<std::string, std::shared_ptr<Hive>>& Cache();
-  LONG Open(const std::string& dir, const std::string& file, std::string& problem);
+  LONG Open(Root root, const std::string& dir, const std::string& file, std::string& problem);
   static LONG Examine(const std::string& file, std::string& problem);
   static LONG Check(sqlite3* db, const std::string& file, std::string& problem);
+  LONG OpenForReading(const std::string& file, std::string& problem);
   bool OpenReadOnly(const std::string& file, bool immutable);
   int CreateSchema();
 
   sqlite3* m_db = nullptr;
   bool m_writable = false;
+  LONG m_writeError = ERROR_ACCESS_DENIED;  // what a write gets when the hive cannot be written
   bool m_inBatch = false;
   std::mutex m_mutex;
   std::unordered_map<const char*, sqlite3_stmt*> m_statements;
@@ -83,12 +92,42 @@ class Hive {
 
 // Opens an existing hive file so that nothing is ever written to it (examining, rescuing).
 int OpenForExamining(const std::string& file, sqlite3** db);
+// Opens a hive file read-only as immutable: no -shm index is needed (or made), the -wal is not read.
+int OpenImmutable(const std::string& file, sqlite3** db);
 
 // The root of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE; false for any other handle.
 bool PredefinedRoot(HKEY key, Root& root);
 
-// Maps an SQLite result code to the Win32 code a registry call reports.
-LONG ErrorFromSqlite(int rc);
+// Maps an SQLite result code to the Win32 code a registry call reports; with the connection, an I/O
+// failure whose system error is ENOSPC or EDQUOT is ERROR_DISK_FULL.
+LONG ErrorFromSqlite(int rc, sqlite3* db = nullptr);
+
+// True when the last failure on db came from a full disk or quota.
+bool DiskFull(sqlite3* db, int rc);
+
+// Creates a hive file at `file` as one step: a complete, empty hive (WAL mode, schema) is written
+// beside it under a new name and renamed into place, under an exclusive lock on the folder, unless
+// another process created it meanwhile. A missing or empty file is replaced; anything else is left
+// alone. ERROR_SUCCESS when a complete hive is there afterwards. takeLock false: the caller holds it.
+LONG CreateHiveFile(const std::string& dir, const std::string& file, mode_t mode, std::string& why,
+                    bool takeLock = true);
+
+// Holds an exclusive flock on a folder (waits up to the busy time-out): hive files are created and
+// swapped only under it. ok() is false when the folder cannot be opened or the wait timed out.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& dir);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool ok() const { return m_fd >= 0 && m_locked; }
+  int error() const { return m_error; }
+
+ private:
+  int m_fd = -1;
+  bool m_locked = false;
+  int m_error = 0;
+};
 
 // The commit hook (tests): called inside every write transaction just before its COMMIT.
 void CallCommitHook(const char* operation);

@@ -2,6 +2,7 @@
 #include "platform/registry/Registry.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <unordered_set>
@@ -20,12 +21,13 @@ struct RegKeyObject {
   std::shared_ptr<Hive> hive;
   int64_t id;
   REGSAM sam;
+  size_t depth;  // levels below the root
 };
 
 namespace {
 
-RegKeyObject g_currentUser{Root::CurrentUser, true, nullptr, kRootKeyId, KEY_ALL_ACCESS};
-RegKeyObject g_localMachine{Root::LocalMachine, true, nullptr, kRootKeyId, KEY_ALL_ACCESS};
+RegKeyObject g_currentUser{Root::CurrentUser, true, nullptr, kRootKeyId, KEY_ALL_ACCESS, 0};
+RegKeyObject g_localMachine{Root::LocalMachine, true, nullptr, kRootKeyId, KEY_ALL_ACCESS, 0};
 
 constexpr REGSAM kDelete = 0x00010000;  // DELETE standard right
 constexpr REGSAM kWow64Flags = 0x0300;  // KEY_WOW64_64KEY / KEY_WOW64_32KEY: one view here
@@ -59,6 +61,7 @@ struct KeyRef {
   std::shared_ptr<Hive> hive;
   int64_t id = 0;
   REGSAM sam = 0;
+  size_t depth = 0;
 };
 
 LONG Resolve(HKEY key, KeyRef& out) {
@@ -75,6 +78,7 @@ LONG Resolve(HKEY key, KeyRef& out) {
   out.hive = key->hive;
   out.id = key->id;
   out.sam = key->sam;
+  out.depth = key->depth;
   return ERROR_SUCCESS;
 }
 
@@ -120,7 +124,7 @@ std::string ColumnText(sqlite3_stmt* st, int column) {
 }
 
 LONG StepError(Hive& hive, int rc) {
-  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : hive.Error(rc);
 }
 
 // ERROR_SUCCESS when the key still exists, ERROR_KEY_DELETED when another handle or process removed it.
@@ -132,7 +136,7 @@ LONG CheckKey(Hive& hive, int64_t id) {
   const int rc = sqlite3_step(st);
   if (rc == SQLITE_ROW) return ERROR_SUCCESS;
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-  return platform::registry::ErrorFromSqlite(rc);
+  return hive.Error(rc);
 }
 
 // Holds the hive's lock and an open transaction, rolled back unless committed. Beginning checks that
@@ -172,7 +176,7 @@ LONG FindChild(Hive& hive, int64_t parent, const std::string& name, int64_t& chi
     child = sqlite3_column_int64(st, 0);
     return ERROR_SUCCESS;
   }
-  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : platform::registry::ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : hive.Error(rc);
 }
 
 // Walks parts from id; on success id is the last key's. stopped tells how many parts were found.
@@ -228,7 +232,7 @@ LONG DeleteSubtree(Hive& hive, int64_t id, bool keepTop) {
   if (!st) return ERROR_BADDB;
   sqlite3_bind_int64(st, 1, id);
   int rc = sqlite3_step(st);
-  if (rc != SQLITE_DONE) return platform::registry::ErrorFromSqlite(rc);
+  if (rc != SQLITE_DONE) return hive.Error(rc);
   st = hive.Statement(
       "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = "
       "sub.id) "
@@ -237,7 +241,7 @@ LONG DeleteSubtree(Hive& hive, int64_t id, bool keepTop) {
   sqlite3_bind_int64(st, 1, id);
   sqlite3_bind_int(st, 2, keepTop ? 1 : 0);
   rc = sqlite3_step(st);
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : hive.Error(rc);
 }
 
 // Walks parts from id in a read transaction, so that opening an existing key takes no write lock.
@@ -251,13 +255,13 @@ LONG LookUp(Hive& hive, int64_t& id, const std::vector<std::string>& parts) {
 }
 
 // Steps st, a listing of key's subkeys or values, to the row at index; ERROR_NO_MORE_ITEMS past the end.
-LONG StepToItem(sqlite3_stmt* st, int64_t key, DWORD index) {
+LONG StepToItem(Hive& hive, sqlite3_stmt* st, int64_t key, DWORD index) {
   if (!st) return ERROR_BADDB;
   sqlite3_bind_int64(st, 1, key);
   sqlite3_bind_int64(st, 2, index);
   const int rc = sqlite3_step(st);
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  return rc == SQLITE_ROW ? ERROR_SUCCESS : platform::registry::ErrorFromSqlite(rc);
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : hive.Error(rc);
 }
 
 // Like Windows, a short name buffer gets ERROR_MORE_DATA and cchName is left as it was.
@@ -301,8 +305,9 @@ LONG DeleteBelow(HKEY key, const char* subKey, Remove remove) {
   return tx.Commit("delete");
 }
 
-HKEY NewHandle(const KeyRef& parent, int64_t id, REGSAM sam) {
-  auto* key = new RegKeyObject{Root::CurrentUser, false, parent.hive, id, sam & ~kWow64Flags};
+HKEY NewHandle(const KeyRef& parent, int64_t id, REGSAM sam, size_t levels) {
+  auto* key =
+      new RegKeyObject{Root::CurrentUser, false, parent.hive, id, sam & ~kWow64Flags, parent.depth + levels};
   std::lock_guard<std::mutex> lock(g_handleMutex);
   LiveHandles().insert(key);
   return key;
@@ -319,7 +324,7 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM sam, HKE
   if (LONG rc = StartOpen("open", root, subKey, result, ref, parts)) return Done(rc);
   int64_t id = ref.id;
   if (LONG rc = LookUp(*ref.hive, id, parts)) return Done(rc);
-  *result = NewHandle(ref, id, sam);
+  *result = NewHandle(ref, id, sam, parts.size());
   return ERROR_SUCCESS;
 }
 
@@ -339,6 +344,7 @@ LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyCla
   if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return Done(walked);
   if (walked == ERROR_FILE_NOT_FOUND) {
     if (!(ref.sam & KEY_CREATE_SUB_KEY)) return Done(ERROR_ACCESS_DENIED);
+    if (ref.depth + parts.size() > kRegMaxKeyDepth) return Done(ERROR_INVALID_PARAMETER);
     id = ref.id;
     Transaction tx(hive);
     if (LONG rc = tx.BeginWrite(id)) return Done(rc);
@@ -352,7 +358,7 @@ LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyCla
         BindText(st, 2, part);
         BindText(st, 3, platform::text::ToUpperUtf8(part));
         const int src = sqlite3_step(st);
-        if (src != SQLITE_DONE) return Done(platform::registry::ErrorFromSqlite(src));
+        if (src != SQLITE_DONE) return Done(hive.Error(src));
         child = sqlite3_last_insert_rowid(hive.db());
         created = true;
       } else if (frc != ERROR_SUCCESS) {
@@ -363,7 +369,7 @@ LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, char* keyCla
     if (LONG rc = tx.Commit("create")) return Done(rc);
   }
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  *result = NewHandle(ref, id, sam);
+  *result = NewHandle(ref, id, sam, parts.size());
   return ERROR_SUCCESS;
 }
 
@@ -401,7 +407,7 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
     BindText(st, 2, platform::text::ToUpperUtf8(name ? name : ""));
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) return Done(ERROR_FILE_NOT_FOUND);
-    if (rc != SQLITE_ROW) return Done(platform::registry::ErrorFromSqlite(rc));
+    if (rc != SQLITE_ROW) return Done(hive.Error(rc));
     valueType = static_cast<DWORD>(sqlite3_column_int64(st, 0));
     bytes = ValueBytes(st, 1);
     tx.Commit(nullptr);
@@ -445,7 +451,7 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
     sqlite3_bind_blob(st, 5, data, static_cast<int>(cbData), SQLITE_TRANSIENT);
   }
   const int rc = sqlite3_step(st);
-  if (rc != SQLITE_DONE) return Done(platform::registry::ErrorFromSqlite(rc));
+  if (rc != SQLITE_DONE) return Done(hive.Error(rc));
   return Done(tx.Commit("set"));
 }
 
@@ -462,7 +468,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* res
     if (LONG rc = tx.BeginRead(ref.id)) return Done(rc);
     sqlite3_stmt* st =
         hive.Statement("SELECT name FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
-    if (LONG rc = StepToItem(st, ref.id, index)) return Done(rc);
+    if (LONG rc = StepToItem(hive, st, ref.id, index)) return Done(rc);
     found = ColumnText(st, 0);
     tx.Commit(nullptr);
   }
@@ -486,7 +492,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cchName, DWORD* res
     if (LONG rc = tx.BeginRead(ref.id)) return Done(rc);
     sqlite3_stmt* st =
         hive.Statement("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-    if (LONG rc = StepToItem(st, ref.id, index)) return Done(rc);
+    if (LONG rc = StepToItem(hive, st, ref.id, index)) return Done(rc);
     valueName = ColumnText(st, 0);
     valueType = static_cast<DWORD>(sqlite3_column_int64(st, 1));
     bytes = ValueBytes(st, 2);
@@ -529,7 +535,7 @@ LONG RegDeleteValueA(HKEY key, const char* name) {
   sqlite3_bind_int64(st, 1, ref.id);
   BindText(st, 2, platform::text::ToUpperUtf8(name ? name : ""));
   const int rc = sqlite3_step(st);
-  if (rc != SQLITE_DONE) return Done(platform::registry::ErrorFromSqlite(rc));
+  if (rc != SQLITE_DONE) return Done(hive.Error(rc));
   if (sqlite3_changes(hive.db()) == 0) return Done(ERROR_FILE_NOT_FOUND);
   return Done(tx.Commit("delete"));
 }
@@ -581,6 +587,17 @@ bool PredefinedRoot(HKEY key, Root& root) {
   if (key != HKEY_CURRENT_USER && key != HKEY_LOCAL_MACHINE) return false;
   root = key->root;
   return true;
+}
+
+uint64_t HiveBytes(HKEY root) {
+  Root which;
+  if (!PredefinedRoot(root, which)) return 0;
+  uint64_t bytes = 0;
+  for (const char* suffix : {"", "-wal"}) {
+    struct stat st {};
+    if (stat((Hive::FileOf(which) + suffix).c_str(), &st) == 0) bytes += static_cast<uint64_t>(st.st_size);
+  }
+  return bytes;
 }
 
 std::string StoreProblem(HKEY root) {

@@ -7,6 +7,8 @@
 // when it is set, else HKCU in ${XDG_CONFIG_HOME:-~/.config}/marlin3/ and HKLM in /var/lib/marlin3/.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -78,6 +80,8 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* cchClass, DWORD* reserved
 constexpr DWORD kRegMaxKeyNameLength = 255;      // bytes of one path component
 constexpr DWORD kRegMaxValueNameLength = 16383;  // bytes
 constexpr DWORD kRegMaxValueSize = 1024 * 1024;  // larger values fail with ERROR_INVALID_PARAMETER
+// Levels of keys below a root, as on Windows: creating a deeper key fails with ERROR_INVALID_PARAMETER.
+constexpr size_t kRegMaxKeyDepth = 512;
 
 namespace platform::registry {
 
@@ -97,14 +101,23 @@ enum class BatchEnd { Commit, Rollback };
 LONG BeginBatch(HKEY root);
 LONG EndBatch(HKEY root, BatchEnd end);
 
-// Rescue of a damaged hive: every key and value that can still be read goes into a new hive file in
-// its place; the damaged file (with its journal files) is kept beside it under a new name.
+// Rescue of a damaged hive. A hive that passes SQLite's integrity check (or is missing) is left alone
+// (healthy). Otherwise every key and value that can still be read is written into a new hive beside it,
+// which is checked and then renamed into the hive's place; the damaged file (with its -wal and -shm) is
+// kept beside it under a new name. On any failure (no space for the new hive, a check that cannot be
+// run) nothing is changed and problem says why.
 struct RescueReport {
-  std::string damagedCopy;              // where the damaged file was moved ("" when there was no file)
+  bool healthy = false;                 // nothing to repair, nothing was done
+  std::string problem;                  // what is wrong with the hive, and why a failed rescue failed
+  std::string damagedCopy;              // where the damaged file is kept
   size_t keys = 0, values = 0;          // rescued
   size_t lostKeys = 0, lostValues = 0;  // read but without their parent key
+  bool complete = true;                 // false: the search through broken row ids was cut short
 };
 LONG RescueHive(HKEY root, RescueReport& report);
+
+// The bytes of a root's hive file and its write-ahead log (0 when there is none).
+uint64_t HiveBytes(HKEY root);
 
 // Test seam: when set, every operation first asks the hook with the operation's name ("open",
 // "create", "query", "set", "enum", "delete"); a result other than ERROR_SUCCESS fails the call with it.

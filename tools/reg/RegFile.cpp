@@ -83,22 +83,55 @@ void ExportValue(std::string& text, const Value& v) {
   text += "\r\n";
 }
 
-LONG ExportTree(HKEY key, const std::string& name, std::string& text) {
-  std::vector<Value> values;
-  std::vector<std::string> subkeys;
-  if (LONG rc = ReadValues(key, values)) return rc;
-  if (LONG rc = ReadSubkeys(key, subkeys)) return rc;
-  text += "[" + name + "]\r\n";
-  for (const Value& v : values) ExportValue(text, v);
-  text += "\r\n";
-  for (const std::string& sub : subkeys) {
+// Depth first with a stack of open keys (a hive may hold keys deeper than any stack would take).
+LONG ExportTree(HKEY top, const std::string& topName, size_t topDepth, uint64_t maxBytes, std::string& text,
+                ExportStop& stop) {
+  struct Frame {
+    HKEY key;
+    std::string name;
+    size_t depth;
+    std::vector<std::string> subkeys;
+    size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  auto enter = [&](HKEY key, std::string name, size_t depth) -> LONG {
+    std::vector<Value> values;
+    std::vector<std::string> subkeys;
+    if (LONG rc = ReadValues(key, values)) return rc;
+    if (LONG rc = ReadSubkeys(key, subkeys)) return rc;
+    text += "[" + name + "]\r\n";
+    for (const Value& v : values) ExportValue(text, v);
+    text += "\r\n";
+    if (text.size() > maxBytes) {
+      stop = ExportStop::TooLarge;
+      return ERROR_INVALID_PARAMETER;
+    }
+    if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
+      stop = ExportStop::TooDeep;
+      return ERROR_INVALID_PARAMETER;
+    }
+    stack.push_back(Frame{key, std::move(name), depth, std::move(subkeys)});
+    return ERROR_SUCCESS;
+  };
+  LONG rc = enter(top, topName, topDepth);
+  while (rc == ERROR_SUCCESS && !stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.subkeys.size()) {
+      if (frame.key != top) RegCloseKey(frame.key);
+      stack.pop_back();
+      continue;
+    }
+    const std::string& sub = frame.subkeys[frame.next++];
     HKEY child = nullptr;
-    if (LONG rc = RegOpenKeyExA(key, sub.c_str(), 0, KEY_READ, &child)) return rc;
-    const LONG rc = ExportTree(child, name + "\\" + sub, text);
-    RegCloseKey(child);
-    if (rc) return rc;
+    if ((rc = RegOpenKeyExA(frame.key, sub.c_str(), 0, KEY_READ, &child))) break;
+    const std::string childName = frame.name + "\\" + sub;
+    const size_t childDepth = frame.depth + 1;
+    if ((rc = enter(child, childName, childDepth))) RegCloseKey(child);
   }
-  return ERROR_SUCCESS;
+  for (Frame& frame : stack) {
+    if (frame.key != top) RegCloseKey(frame.key);
+  }
+  return rc;
 }
 
 // The stored spelling of a path typed in any case.
@@ -274,6 +307,11 @@ class Importer {
     }
     if (remove && op.key.path.empty()) {
       why = "a whole hive cannot be deleted";
+      return false;
+    }
+    if (KeyDepth(op.key.path) > kRegMaxKeyDepth) {
+      why = "the key is deeper than " + std::to_string(kRegMaxKeyDepth) +
+            " levels, which the registry does not allow";
       return false;
     }
     m_haveKey = !remove;
@@ -461,14 +499,20 @@ LONG ReadSubkeys(HKEY key, std::vector<std::string>& names) {
   }
 }
 
-LONG ExportKey(const KeyName& key, std::string& text) {
+size_t KeyDepth(const std::string& path) {
+  return path.empty() ? 0 : static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + 1;
+}
+
+LONG ExportKey(const KeyName& key, std::string& text, uint64_t maxBytes, ExportStop* stop) {
+  ExportStop stopped = ExportStop::None;
   HKEY handle = nullptr;
   if (LONG rc = RegOpenKeyExA(key.root, key.path.c_str(), 0, KEY_READ, &handle)) return rc;
   KeyName stored = key;
   stored.path = StoredPath(key.root, key.path);
   text = std::string(kHeader5) + "\r\n\r\n";
-  const LONG rc = ExportTree(handle, stored.Full(), text);
+  const LONG rc = ExportTree(handle, stored.Full(), KeyDepth(key.path), maxBytes, text, stopped);
   RegCloseKey(handle);
+  if (stop) *stop = stopped;
   return rc;
 }
 

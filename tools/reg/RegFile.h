@@ -6,6 +6,7 @@
 // value survives export and import unchanged.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,17 @@ LONG ReadValues(HKEY key, std::vector<Value>& values);
 // The subkey names of an open key in enumeration order.
 LONG ReadSubkeys(HKEY key, std::vector<std::string>& names);
 
+// How many levels below its root a key name has ("" is the root itself: 0).
+size_t KeyDepth(const std::string& path);
+
+// Why an export stopped short (it then fails with ERROR_INVALID_PARAMETER and the text is unusable).
+enum class ExportStop { None, TooDeep, TooLarge };
+
 // Writes the .reg text of key and everything below it. ERROR_FILE_NOT_FOUND when the key is missing.
-LONG ExportKey(const KeyName& key, std::string& text);
+// Keys are walked without recursion; a key deeper than kRegMaxKeyDepth (which import would refuse) stops
+// the export, and so does text longer than maxBytes.
+LONG ExportKey(const KeyName& key, std::string& text, uint64_t maxBytes = UINT64_MAX,
+               ExportStop* stop = nullptr);
 
 // Applies a .reg file's content. Returns false with a reason when the file is not a registry script or
 // a key cannot be written.

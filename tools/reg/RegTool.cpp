@@ -211,27 +211,58 @@ std::string ValueLine(const Value& v) {
          data;
 }
 
-// /s: the key's block and its subkeys' blocks, depth first; with a value filter only matching values.
-int QueryTree(HKEY key, const std::string& name, const Options& o, int& matches) {
-  std::vector<Value> values;
-  std::vector<std::string> subkeys;
-  regtool::ReadValues(key, values);
-  regtool::ReadSubkeys(key, subkeys);
+// /s: the key's block and its subkeys' blocks, depth first (a stack of open keys, no recursion); with a
+// value filter only matching values. Keys below kRegMaxKeyDepth are not shown: returns false then.
+bool QueryTree(HKEY top, const std::string& topName, size_t topDepth, const Options& o, int& matches) {
+  struct Frame {
+    HKEY key;
+    std::string name;
+    size_t depth;
+    std::vector<std::string> subkeys;
+    size_t next = 0;
+  };
   const bool filter = o.hasValue || o.defaultValue;
-  std::string block;
-  for (const Value& v : values) {
-    if (filter && !platform::text::EqualsNoCase(v.name, o.hasValue ? o.value : std::string())) continue;
-    block += ValueLine(v) + "\n";
-    ++matches;
-  }
-  if (!filter || !block.empty()) std::printf("\n%s\n%s", name.c_str(), block.c_str());
-  for (const std::string& sub : subkeys) {
+  bool complete = true;
+  std::vector<Frame> stack;
+  auto enter = [&](HKEY key, std::string name, size_t depth) {
+    std::vector<Value> values;
+    std::vector<std::string> subkeys;
+    regtool::ReadValues(key, values);
+    regtool::ReadSubkeys(key, subkeys);
+    std::string block;
+    for (const Value& v : values) {
+      if (filter && !platform::text::EqualsNoCase(v.name, o.hasValue ? o.value : std::string())) continue;
+      block += ValueLine(v) + "\n";
+      ++matches;
+    }
+    if (!filter || !block.empty()) std::printf("\n%s\n%s", name.c_str(), block.c_str());
+    if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
+      complete = false;
+      subkeys.clear();
+    }
+    stack.push_back(Frame{key, std::move(name), depth, std::move(subkeys)});
+  };
+  enter(top, topName, topDepth);
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.subkeys.size()) {
+      if (frame.key != top) RegCloseKey(frame.key);
+      stack.pop_back();
+      continue;
+    }
+    const std::string& sub = frame.subkeys[frame.next++];
     HKEY child = nullptr;
-    if (RegOpenKeyExA(key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    QueryTree(child, name + "\\" + sub, o, matches);
-    RegCloseKey(child);
+    if (RegOpenKeyExA(frame.key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    std::string childName = frame.name + "\\" + sub;
+    const size_t childDepth = frame.depth + 1;
+    enter(child, std::move(childName), childDepth);
   }
-  return 0;
+  return complete;
+}
+
+void TooDeep() {
+  std::fprintf(stderr, "ERROR: Keys deeper than %zu levels were left out; the registry does not allow them.\n",
+               kRegMaxKeyDepth);
 }
 
 int Query(const KeyName& keyName, const Options& o) {
@@ -241,12 +272,17 @@ int Query(const KeyName& keyName, const Options& o) {
   int result = 0;
   if (o.recurse) {
     int matches = 0;
-    QueryTree(key, name, o, matches);
+    const bool complete = QueryTree(key, name, regtool::KeyDepth(keyName.path), o, matches);
     if (o.hasValue || o.defaultValue) {
       std::printf("\nEnd of search: %d match(es) found.\n", matches);
       if (matches == 0) result = 1;
     } else {
       std::printf("\n");
+    }
+    if (!complete) {
+      std::fflush(stdout);
+      TooDeep();
+      result = 1;
     }
   } else if (o.hasValue || o.defaultValue) {
     std::vector<Value> values;
@@ -337,6 +373,11 @@ int Add(const KeyName& keyName, const Options& o) {
   if ((o.hasValue || o.defaultValue || o.hasData || o.hasType) && !EncodeData(o, type, bytes))
     return Syntax("ADD");
   if (keyName.path.empty() && !(o.hasValue || o.defaultValue)) return InvalidKey("ADD");
+  if (regtool::KeyDepth(keyName.path) > kRegMaxKeyDepth) {
+    std::fprintf(stderr, "ERROR: The key is deeper than %zu levels, which the registry does not allow.\n",
+                 kRegMaxKeyDepth);
+    return 1;
+  }
   HKEY key = nullptr;
   if (LONG rc = RegCreateKeyExA(keyName.root, keyName.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                 &key, nullptr))
@@ -433,7 +474,24 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 
 int Export(const KeyName& keyName, const std::string& path, const Options& o) {
   std::string text;
-  if (LONG rc = regtool::ExportKey(keyName, text)) return Failure(rc);
+  // Bounded by the hive: with keys at most kRegMaxKeyDepth deep, no hive's text comes near this.
+  const uint64_t maxBytes = 1024 * platform::registry::HiveBytes(keyName.root) + (1u << 20);
+  regtool::ExportStop stop = regtool::ExportStop::None;
+  if (LONG rc = regtool::ExportKey(keyName, text, maxBytes, &stop)) {
+    if (stop == regtool::ExportStop::TooDeep) {
+      std::fprintf(stderr,
+                   "ERROR: The key holds keys deeper than %zu levels, which the registry does not allow. "
+                   "Nothing was exported.\n",
+                   kRegMaxKeyDepth);
+      return 1;
+    }
+    if (stop == regtool::ExportStop::TooLarge) {
+      std::fprintf(stderr, "ERROR: The export would be over %llu bytes, more than the hive can hold. "
+                           "Nothing was exported.\n", static_cast<unsigned long long>(maxBytes));
+      return 1;
+    }
+    return Failure(rc);
+  }
   if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES && !o.overwrite &&
       !Confirm("File " + path + " already exists. Overwrite (Yes/No)")) {
     return Cancelled();
@@ -457,22 +515,31 @@ int Import(const std::string& path) {
   return Succeeded();
 }
 
-// Rescues what can be read of a damaged hive into a new one; the damaged file is kept aside.
+// Rescues what can be read of a damaged hive into a new one; the damaged file is kept beside it. A hive
+// that passes the integrity check is left alone, and a failed rescue changes nothing.
 int Repair(const KeyName& key) {
   if (!key.path.empty()) return InvalidKey("REPAIR");
-  const std::string problem = platform::registry::StoreProblem(key.root);
-  if (problem.empty()) {
+  platform::registry::RescueReport report;
+  const LONG rc = platform::registry::RescueHive(key.root, report);
+  if (rc == ERROR_SUCCESS && report.healthy) {
     std::printf("The hive %s is not damaged; nothing to repair.\n", key.rootName.c_str());
     return 0;
   }
-  std::printf("%s\n", problem.c_str());
-  platform::registry::RescueReport report;
-  if (LONG rc = platform::registry::RescueHive(key.root, report)) return Failure(rc);
+  if (rc != ERROR_SUCCESS) {
+    if (!report.problem.empty()) std::fprintf(stderr, "ERROR: %s\n", report.problem.c_str());
+    std::string text = platform::FormatMessageText(static_cast<DWORD>(rc));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (!text.empty()) std::fprintf(stderr, "ERROR: %s\n", text.c_str());
+    return 1;
+  }
+  std::printf("%s\n", report.problem.c_str());
   std::printf("Rescued %zu keys and %zu values into a new hive.\n", report.keys, report.values);
   if (report.lostKeys || report.lostValues)
     std::printf("Lost %zu keys and %zu values whose parent key could not be read.\n", report.lostKeys,
                 report.lostValues);
-  if (!report.damagedCopy.empty()) std::printf("The damaged file is kept as '%s'.\n", report.damagedCopy.c_str());
+  if (!report.complete)
+    std::printf("The search through the damaged part was cut short; more may lie in the damaged file.\n");
+  std::printf("The damaged file is kept as '%s'.\n", report.damagedCopy.c_str());
   return Succeeded();
 }
 

@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/folders/XdgFolders.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
@@ -150,9 +151,9 @@ bool WaylandReachable(const char* name) {
   std::string path = name;
   if (path.empty()) return false;
   if (path[0] != '/') {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0') return false;
-    path = std::string(runtime) + "/" + path;
+    const std::string runtime = platform::folders::XdgRuntimeFolder();
+    if (runtime.empty()) return false;
+    path = runtime + "/" + path;
   }
   sockaddr_un address{};
   if (path.size() >= sizeof address.sun_path) return false;
