@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <map>
 #include <optional>
 #include <thread>
@@ -312,7 +312,8 @@ LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
     result = ERROR_SUCCESS;  // a writer of another process holds it: not a sign of damage
   } else if (DiskFull(db, rc)) {
-    problem = "The registry file " + Quoted(file) + " cannot be read here: there is no space left on its disk";
+    problem =
+        "The registry file " + Quoted(file) + " cannot be read here: there is no space left on its disk";
     result = ERROR_DISK_FULL;
   } else if (primary == SQLITE_CANTOPEN || primary == SQLITE_PERM || primary == SQLITE_READONLY) {
     result = ERROR_SUCCESS;  // WAL index not creatable here (read-only folder): the later open decides
@@ -360,6 +361,11 @@ LONG CreateHiveFile(const std::string& dir, const std::string& file, mode_t mode
   }
   struct stat st {};
   if (lstat(file.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_size > 0)) return ERROR_SUCCESS;
+  // A log left without its hive (the hive deleted by hand) would be read into the new one: kept aside.
+  if (lstat((file + "-wal").c_str(), &st) == 0) {
+    rename((file + "-wal").c_str(), (file + "-wal.orphan").c_str());
+    unlink((file + "-shm").c_str());
+  }
   std::string temp = file + ".new-XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);  // O_EXCL, 0600
   if (fd < 0) {
@@ -444,8 +450,7 @@ LONG Hive::Open(Root root, const std::string& dir, const std::string& file, std:
     }
   }
   int rc = SQLITE_CANTOPEN;
-  if (haveDir && existing)
-    rc = OpenDatabase(file, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+  if (haveDir && existing) rc = OpenDatabase(file, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
   if (rc == SQLITE_OK) {
     // An existing file is checked on the connection that will use it (one start of SQLite's log
     // instead of two), which neither writes nor folds its log in until the file has passed.

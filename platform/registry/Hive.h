@@ -7,6 +7,8 @@
 // created again. The connection is opened once per process and hive file, in WAL mode with a busy time-out.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,8 +16,6 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
-
-#include <sys/types.h>
 
 #include "platform/base/WinTypes.h"
 #include "platform/registry/Registry.h"

@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <queue>
 #include <set>
@@ -62,7 +62,8 @@ std::string Quoted(const std::string& path) {
 // Narrow stretches first, so the search budget goes to the gaps between rows that were read. highest:
 // the highest row id the table may hold, where known (else INT64_MAX). False when the budget ran out.
 template <typename Take>
-bool ReadTable(sqlite3* db, const std::string& columns, const std::string& table, int64_t highest, Take take) {
+bool ReadTable(sqlite3* db, const std::string& columns, const std::string& table, int64_t highest,
+               Take take) {
   sqlite3_stmt* up = nullptr;
   sqlite3_stmt* down = nullptr;
   const std::string head = "SELECT rowid, " + columns + " FROM " + table + " WHERE rowid > ?1 AND rowid < ?2";
@@ -139,11 +140,12 @@ void ReadDamaged(sqlite3* db, Rows& rows) {
     rows.keySequence = sqlite3_column_int64(st, 0);
   sqlite3_finalize(st);
   const int64_t highestKey = rows.keySequence > 0 ? rows.keySequence : INT64_MAX;
-  rows.complete &= ReadTable(db, "parent, name, fold", "keys", highestKey, [&rows](sqlite3_stmt* st, int64_t id) {
-    rows.keys.try_emplace(id, KeyRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3)});
-  });
   rows.complete &=
-      ReadTable(db, "key, name, fold, type, data", "vals", INT64_MAX, [&rows](sqlite3_stmt* st, int64_t rowid) {
+      ReadTable(db, "parent, name, fold", "keys", highestKey, [&rows](sqlite3_stmt* st, int64_t id) {
+        rows.keys.try_emplace(id, KeyRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3)});
+      });
+  rows.complete &= ReadTable(
+      db, "key, name, fold, type, data", "vals", INT64_MAX, [&rows](sqlite3_stmt* st, int64_t rowid) {
         rows.values.try_emplace(rowid, ValueRow{sqlite3_column_int64(st, 1), Text(st, 2), Text(st, 3),
                                                 sqlite3_column_int64(st, 4), Text(st, 5),
                                                 sqlite3_column_type(st, 5), sqlite3_column_int64(st, 5)});
@@ -189,9 +191,9 @@ Verdict CheckIntegrity(sqlite3* db, LONG& code, std::string& why) {
   why = message ? message : (rc != SQLITE_OK ? sqlite3_errstr(rc) : "");
   sqlite3_free(message);
   const int primary = rc & 0xFF;
-  if (rc != SQLITE_OK && (DiskFull(db, rc) || primary == SQLITE_IOERR || primary == SQLITE_BUSY ||
-                          primary == SQLITE_LOCKED || primary == SQLITE_NOMEM || primary == SQLITE_CANTOPEN ||
-                          primary == SQLITE_PERM)) {
+  if (rc != SQLITE_OK &&
+      (DiskFull(db, rc) || primary == SQLITE_IOERR || primary == SQLITE_BUSY || primary == SQLITE_LOCKED ||
+       primary == SQLITE_NOMEM || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM)) {
     code = ErrorFromSqlite(rc, db);
     if (DiskFull(db, rc)) why = "there is no space left on its disk";
     return Verdict::CannotTell;
@@ -266,8 +268,9 @@ LONG WriteRescued(const std::string& file, const Rows& rows, RescueReport& repor
   sqlite3_finalize(st);
   st = nullptr;
   if (rc == SQLITE_OK)
-    rc = sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)",
-                            -1, &st, nullptr);
+    rc = sqlite3_prepare_v2(
+        db, "INSERT OR IGNORE INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)", -1, &st,
+        nullptr);
   for (auto it = rows.values.begin(); rc == SQLITE_OK && it != rows.values.end(); ++it) {
     const ValueRow& row = it->second;
     if (!reachable.count(row.key)) {
@@ -307,7 +310,8 @@ LONG WriteRescued(const std::string& file, const Rows& rows, RescueReport& repor
   }
   if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   const LONG result = ErrorFromSqlite(rc, db);
-  if (rc != SQLITE_OK) report.problem = "The rescued hive could not be written: " + std::string(sqlite3_errmsg(db));
+  if (rc != SQLITE_OK)
+    report.problem = "The rescued hive could not be written: " + std::string(sqlite3_errmsg(db));
   // Closing the only connection folds the log into the file, synced.
   if (sqlite3_close(db) != SQLITE_OK && result == ERROR_SUCCESS) return ERROR_WRITE_FAULT;
   return result;
@@ -315,8 +319,9 @@ LONG WriteRescued(const std::string& file, const Rows& rows, RescueReport& repor
 
 // The rescued hive must pass the check and hold what was written into it.
 bool Verify(const std::string& file, const RescueReport& report, std::string& why) {
+  // Immutable: it was closed whole, and reading it so leaves no -wal or -shm beside it.
   sqlite3* db = nullptr;
-  if (OpenForExamining(file, &db) != SQLITE_OK) {
+  if (OpenImmutable(file, &db) != SQLITE_OK) {
     sqlite3_close_v2(db);
     why = "the rescued hive cannot be opened";
     return false;
@@ -324,8 +329,9 @@ bool Verify(const std::string& file, const RescueReport& report, std::string& wh
   LONG code = ERROR_SUCCESS;
   bool ok = CheckIntegrity(db, code, why) == Verdict::Healthy;
   sqlite3_stmt* st = nullptr;
-  if (ok && sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM keys), (SELECT count(*) FROM vals)", -1, &st,
-                               nullptr) == SQLITE_OK &&
+  if (ok &&
+      sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM keys), (SELECT count(*) FROM vals)", -1, &st,
+                         nullptr) == SQLITE_OK &&
       sqlite3_step(st) == SQLITE_ROW) {
     ok = static_cast<size_t>(sqlite3_column_int64(st, 0)) == report.keys + 1 &&
          static_cast<size_t>(sqlite3_column_int64(st, 1)) == report.values;
@@ -356,9 +362,12 @@ std::string Swap(const std::string& file, const std::string& rescued) {
   }
   if (std::rename(rescued.c_str(), file.c_str()) != 0) {
     // Put the damaged file back where it was, so the user has what they had.
-    for (const char* suffix : {"-wal", "-shm"}) std::rename((target + suffix).c_str(), (file + suffix).c_str());
-    if (!Exists(file)) std::rename(target.c_str(), file.c_str());
-    else unlink(target.c_str());
+    for (const char* suffix : {"-wal", "-shm"})
+      std::rename((target + suffix).c_str(), (file + suffix).c_str());
+    if (!Exists(file))
+      std::rename(target.c_str(), file.c_str());
+    else
+      unlink(target.c_str());
     return std::string();
   }
   return target;
@@ -400,8 +409,10 @@ LONG RescueHive(HKEY root, RescueReport& report) {
     } else {
       why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
       code = ErrorFromSqlite(rc, db);
-      if (code != ERROR_DISK_FULL && code != ERROR_ACCESS_DENIED) verdict = Verdict::Damaged;
-      else verdict = Verdict::CannotTell;
+      if (code != ERROR_DISK_FULL && code != ERROR_ACCESS_DENIED)
+        verdict = Verdict::Damaged;
+      else
+        verdict = Verdict::CannotTell;
     }
     if (verdict == Verdict::Healthy) {
       sqlite3_close_v2(db);
@@ -410,7 +421,8 @@ LONG RescueHive(HKEY root, RescueReport& report) {
     }
     if (verdict == Verdict::CannotTell) {
       sqlite3_close_v2(db);
-      report.problem = "The registry file " + Quoted(file) + " cannot be checked: " + why + ". Nothing was changed.";
+      report.problem =
+          "The registry file " + Quoted(file) + " cannot be checked: " + why + ". Nothing was changed.";
       return code;
     }
     report.problem = "The registry file " + Quoted(file) + " is damaged: " + why;
@@ -431,8 +443,8 @@ LONG RescueHive(HKEY root, RescueReport& report) {
   const int fd = mkostemp(rescued.data(), O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
-    report.problem += ". No new file can be made beside it: " + std::string(std::strerror(err)) +
-                      ". Nothing was changed.";
+    report.problem +=
+        ". No new file can be made beside it: " + std::string(std::strerror(err)) + ". Nothing was changed.";
     return err == ENOSPC || err == EDQUOT ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
   }
   close(fd);

@@ -6,6 +6,7 @@
 
 #include "TestUtil.h"
 #include "platform/folders/Folders.h"
+#include "platform/folders/XdgFolders.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -54,6 +55,40 @@ TEST(FoldersTest, DocumentsFromUserDirsFile) {
   testutil::WriteAll(dir / "none.dirs", "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
   EXPECT_EQ("/home/tester/Documents", platform::folders::DocumentsFolder((dir / "none.dirs").c_str()));
   EXPECT_EQ("/home/tester/Documents", platform::folders::DocumentsFolder((dir / "missing").c_str()));
+}
+
+// The XDG rules: only absolute values count; relative ones fall back to the home folder's default, and a
+// relative HOME is no home folder.
+TEST(FoldersTest, XdgBaseFoldersIgnoreRelativeValues) {
+  using platform::folders::XdgBase;
+  using platform::folders::XdgBaseFolder;
+  testutil::ScopedEnv home("HOME", "/home/tester/");
+  struct Case {
+    XdgBase base;
+    const char* variable;
+    const char* fallback;
+  };
+  for (const Case& c : {Case{XdgBase::Config, "XDG_CONFIG_HOME", "/home/tester/.config"},
+                        Case{XdgBase::Data, "XDG_DATA_HOME", "/home/tester/.local/share"},
+                        Case{XdgBase::Cache, "XDG_CACHE_HOME", "/home/tester/.cache"},
+                        Case{XdgBase::State, "XDG_STATE_HOME", "/home/tester/.local/state"}}) {
+    SCOPED_TRACE(c.variable);
+    {
+      testutil::ScopedEnv set(c.variable, "/x/base/");
+      EXPECT_EQ("/x/base", XdgBaseFolder(c.base));
+    }
+    for (const char* ignored : {"relative/dir", "./here", "~/.config", ""}) {
+      testutil::ScopedEnv set(c.variable, ignored);
+      EXPECT_EQ(c.fallback, XdgBaseFolder(c.base)) << ignored;
+    }
+  }
+  {
+    testutil::ScopedEnv set("XDG_RUNTIME_DIR", "run/user");
+    EXPECT_EQ("", platform::folders::XdgRuntimeFolder());
+  }
+  testutil::ScopedEnv relativeHome("HOME", "home/tester");
+  EXPECT_NE("home/tester", platform::folders::HomeFolder());
+  EXPECT_EQ(0u, platform::folders::HomeFolder().find('/'));  // the password database's, absolute
 }
 
 TEST(FoldersTest, SpecialFolderPersonalCreatesOnRequest) {

@@ -416,6 +416,8 @@ TEST(RegistryDirectoryTest, DefaultsFollowXdgConfigHome) {
   testutil::ScopedEnv noXdg("XDG_CONFIG_HOME", nullptr);
   testutil::ScopedEnv home("HOME", "/home/someone");
   EXPECT_EQ("/home/someone/.config/marlin3/", platform::registry::HiveDirectory(HKEY_CURRENT_USER));
+  testutil::ScopedEnv relative("XDG_CONFIG_HOME", "config");  // not absolute: ignored
+  EXPECT_EQ("/home/someone/.config/marlin3/", platform::registry::HiveDirectory(HKEY_CURRENT_USER));
 }
 
 }  // namespace

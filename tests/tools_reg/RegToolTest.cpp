@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -450,6 +453,410 @@ TEST_F(RegToolTest, DamagedHiveIsNamedAndRepairRescuesIt) {
   EXPECT_EQ(noise, ReadAll(hive + ".damaged"));
   EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora", "/v", "Qs", "/d", "x"}).exitCode);
   EXPECT_EQ("The hive HKEY_CURRENT_USER is not damaged; nothing to repair.\n", Reg({"repair", "HKCU"}).out);
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One argument for the shell, whatever it holds.
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+int Shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Bin(const char* name) {
+  return std::string(MARLIN3_BIN_DIR) + "/" + name;
+}
+
+// What marlin3 needs to start here without a device, a scanner or a person: its environment as shell
+// assignments, with the temporary folder (and so its log) in tmp.
+std::string MarlinEnv(const std::string& scratch, const std::string& tmp) {
+  fs::create_directories(scratch + "/nobridge");
+  fs::create_directories(scratch + "/sane");
+  fs::create_directories(tmp);
+  WriteAll(scratch + "/nobridge/libDvPortBridge.so", "");
+  WriteAll(scratch + "/sane/dll.conf", "");
+  WriteAll(scratch + "/script.txt", "");
+  return "MARLIN3_MODULE_DIR=" + Quote(scratch + "/nobridge") +
+         " SANE_CONFIG_DIR=" + Quote(scratch + "/sane") + " TMPDIR=" + Quote(tmp + "/") +
+         " MARLIN3_UI=scripted MARLIN3_UI_SCRIPT=" + Quote(scratch + "/script.txt") + " LANG=C ";
+}
+
+// marlin3's log below tmp (wherever in it the run put it).
+std::string MarlinLog(const std::string& tmp) {
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(tmp, ec); it != fs::recursive_directory_iterator(); ++it) {
+    if (it->path().filename() == "marlin3.log") return ReadAll(it->path().string());
+  }
+  return std::string();
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+size_t CountLines(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Four processes write into a hive folder none of them has seen yet, over and over: no write may fail or
+// be lost because another process is creating the same hive. The same for four first starts of marlin3.
+TEST_F(RegToolTest, FourProcessesCreatingOneHiveLoseNothing) {
+  const std::string reg = Bin("marlin3-reg");
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string hives = m_dir + "/race" + std::to_string(round) + "/hives";
+    std::string script = "export MARLIN3_REGISTRY_DIR=" + Quote(hives) + "\n";
+    for (int p = 0; p < 4; ++p) {
+      script += "(for i in 1 2 3 4 5; do " + reg + " add 'HKCU\\Software\\P" + std::to_string(p) +
+                "' /v v$i /d $i /f >/dev/null || echo failed; done) >" +
+                Quote(m_dir + "/race.err" + std::to_string(p)) + " 2>&1 &\n";
+    }
+    script += "wait\n";
+    WriteAll(m_dir + "/race.sh", script);
+    ASSERT_EQ(0, Shell("sh " + Quote(m_dir + "/race.sh")));
+    for (int p = 0; p < 4; ++p) EXPECT_EQ("", ReadAll(m_dir + "/race.err" + std::to_string(p))) << p;
+    UseHives(hives);
+    const Result all = Reg({"query", "HKCU\\Software", "/s"});
+    EXPECT_EQ(20u, CountLines(all.out, "REG_SZ")) << all.out;
+    // Private: the user's folder and hive, and the files SQLite keeps beside it.
+    EXPECT_EQ(0700u, ModeOf(hives));
+    for (const char* suffix : {"", "-wal", "-shm"})
+      EXPECT_EQ(0600u, ModeOf(hives + "/HKCU.db" + suffix)) << suffix;
+    if (HasFailure()) break;
+  }
+
+  const std::string hives = m_dir + "/first-starts/hives";
+  std::string script;
+  for (int p = 0; p < 4; ++p) {
+    const std::string tmp = m_dir + "/first-starts/tmp" + std::to_string(p);
+    script += "MARLIN3_REGISTRY_DIR=" + Quote(hives) + " " + MarlinEnv(m_dir + "/first-starts", tmp) +
+              Bin("marlin3") + " /Task 15 >/dev/null 2>&1 &\n";
+  }
+  WriteAll(m_dir + "/starts.sh", script + "wait\n");
+  ASSERT_EQ(0, Shell("sh " + Quote(m_dir + "/starts.sh")));
+  for (int p = 0; p < 4; ++p) {
+    const std::string log = MarlinLog(m_dir + "/first-starts/tmp" + std::to_string(p));
+    EXPECT_NE("", log) << p;
+    // (Task 15's deletions of values a first run does not have yet fail, as on any first run.)
+    for (const char* failure : {"Create() failed", "SetValue() failed", "Opening the main key", "(5) ", "(1009) "})
+      EXPECT_EQ(std::string::npos, log.find(failure)) << log;
+  }
+  UseHives(hives);
+  EXPECT_EQ(0, Reg({"query", "HKCU\\SOFTWARE\\Nexora\\marlin3", "/v", "Qs"}).exitCode);
+}
+
+// The steps of a script run in a mount namespace of its own, with a small tmpfs at mnt (root in CI;
+// otherwise a user namespace maps this user to root in it, as the other namespace tests do).
+int RunWithTmpfs(const std::string& dir, const std::string& body) {
+  const std::string mnt = dir + "/mnt";
+  fs::create_directories(mnt);
+  WriteAll(dir + "/ns.sh",
+           "set -u\nM=" + Quote(mnt) + "\nmount -t tmpfs -o size=1m none \"$M\" || exit 97\n" + body);
+  return Shell(std::string(geteuid() == 0 ? "unshare -m" : "unshare -rm") + " sh " + Quote(dir + "/ns.sh"));
+}
+
+// A full disk is not damage: reads go on, writes say there is no space, repair leaves the healthy hive
+// where it is, and marlin3 reads its settings. A damaged hive on a full disk is repaired only once there
+// is room for the rescued copy beside it, and until then it stays exactly as it was.
+TEST_F(RegToolTest, FullDiskIsNoDamageAndRepairNeverTakesAway) {
+  const std::string out = m_dir + "/out";
+  fs::create_directories(out);
+  const std::string reg = Bin("marlin3-reg");
+  // Each step: its standard output, error and exit code in out/<step>.
+  auto step = [&](const std::string& name, const std::string& command) {
+    return command + " >" + Quote(out + "/" + name + ".out") + " 2>" + Quote(out + "/" + name + ".err") +
+           "; echo $? >" + Quote(out + "/" + name + ".rc") + "\n";
+  };
+  const std::string marlin =
+      MarlinEnv(m_dir + "/marlin", m_dir + "/marlin/tmp") + Bin("marlin3") + " /Task 15";
+  std::string body =
+      "export MARLIN3_REGISTRY_DIR=\"$M/hives\"\n" + step("first", marlin) + reg +
+      " add 'HKCU\\SOFTWARE\\Nexora\\marlin3' /v Qs /d Kept /f >/dev/null\n" +
+      // No -wal or -shm left, as after a clean close: a reader must make the -shm index anew.
+      "sqlite3 \"$M/hives/HKCU.db\" 'PRAGMA wal_checkpoint(TRUNCATE)' >/dev/null\n"
+      "ls \"$M/hives\" >" +
+      Quote(out + "/before.ls") +
+      "\n"
+      "cp \"$M/hives/HKCU.db\" " +
+      Quote(out + "/healthy.db") +
+      "\n"
+      "dd if=/dev/zero of=\"$M/fill\" bs=4k 2>/dev/null\n" +
+      step("query", reg + " query 'HKCU\\SOFTWARE\\Nexora\\marlin3' /v Qs") +
+      step("add", reg + " add 'HKCU\\SOFTWARE\\Nexora\\marlin3' /v New /d 1 /f") +
+      step("repair-healthy", reg + " repair HKCU") + "rm -f " + Quote(m_dir + "/marlin/tmp") +
+      "/marlin3.log\n" + step("marlin", marlin) + "ls \"$M/hives\" >" + Quote(out + "/after.ls") +
+      "\n"
+      "cp \"$M/hives/HKCU.db\" " +
+      Quote(out + "/after.db") +
+      "\n"
+      // Now a page of the hive broken, the disk still full.
+      "rm -f \"$M/fill\" \"$M/hives/HKCU.db-wal\" \"$M/hives/HKCU.db-shm\"\n"
+      "dd if=/dev/urandom of=\"$M/hives/HKCU.db\" bs=4096 seek=2 count=1 conv=notrunc 2>/dev/null\n"
+      "cp \"$M/hives/HKCU.db\" " +
+      Quote(out + "/damaged.db") +
+      "\n"
+      "dd if=/dev/zero of=\"$M/fill\" bs=1k 2>/dev/null\n" +
+      step("repair-full", reg + " repair HKCU") + "ls \"$M/hives\" >" + Quote(out + "/full.ls") +
+      "\n"
+      "cp \"$M/hives/HKCU.db\" " +
+      Quote(out + "/full.db") +
+      "\n"
+      "rm -f \"$M/fill\"\n" +
+      step("repair", reg + " repair HKCU") + "ls \"$M/hives\" >" + Quote(out + "/repaired.ls") +
+      "\n"
+      "cp \"$M/hives/HKCU.db.damaged\" " +
+      Quote(out + "/kept.db") + "\n" + step("query-repaired", reg + " query HKCU");
+  ASSERT_EQ(0, RunWithTmpfs(m_dir, body));
+  auto text = [&](const std::string& name) { return ReadAll(out + "/" + name); };
+
+  EXPECT_EQ("0\n", text("first.rc"));
+  EXPECT_EQ(std::string::npos, text("before.ls").find("HKCU.db-")) << text("before.ls");
+  EXPECT_EQ("0\n", text("query.rc")) << text("query.err");
+  EXPECT_NE(std::string::npos, text("query.out").find("    Qs    REG_SZ    Kept")) << text("query.out");
+  EXPECT_EQ("1\n", text("add.rc"));
+  EXPECT_EQ("ERROR: There is not enough space on the disk.\n", text("add.err"));
+  EXPECT_EQ("0\n", text("repair-healthy.rc")) << text("repair-healthy.err");
+  EXPECT_EQ("The hive HKEY_CURRENT_USER is not damaged; nothing to repair.\n", text("repair-healthy.out"));
+  const std::string log = MarlinLog(m_dir + "/marlin/tmp");
+  EXPECT_EQ("0\n", text("marlin.rc"));
+  EXPECT_EQ(std::string::npos, log.find("1009")) << log;
+  EXPECT_EQ(std::string::npos, log.find("damaged")) << log;
+  EXPECT_EQ(std::string::npos, log.find("Opening the main key")) << log;  // the settings were read
+  EXPECT_EQ(ReadAll(out + "/healthy.db"), ReadAll(out + "/after.db"));
+  EXPECT_EQ(std::string::npos, text("after.ls").find("damaged")) << text("after.ls");
+
+  // Damaged and no room for the rescued copy: nothing moved, nothing left behind.
+  EXPECT_EQ("1\n", text("repair-full.rc"));
+  EXPECT_NE(std::string::npos, text("repair-full.err").find("is damaged")) << text("repair-full.err");
+  EXPECT_NE(std::string::npos, text("repair-full.err").find("Nothing was changed."))
+      << text("repair-full.err");
+  EXPECT_NE(std::string::npos, text("repair-full.err").find("There is not enough space on the disk."))
+      << text("repair-full.err");
+  EXPECT_EQ(ReadAll(out + "/damaged.db"), ReadAll(out + "/full.db"));
+  EXPECT_EQ(std::string::npos, text("full.ls").find("damaged")) << text("full.ls");
+  EXPECT_EQ(std::string::npos, text("full.ls").find("rescued")) << text("full.ls");
+
+  // With room: the rescued hive in place, the damaged one beside it as it was.
+  EXPECT_EQ("0\n", text("repair.rc")) << text("repair.err");
+  EXPECT_EQ(ReadAll(out + "/damaged.db"), ReadAll(out + "/kept.db"));
+  EXPECT_EQ(std::string::npos, text("repaired.ls").find("rescued")) << text("repaired.ls");
+  EXPECT_NE(std::string::npos, text("repair.out").find("The damaged file is kept as '"))
+      << text("repair.out");
+  EXPECT_EQ("0\n", text("query-repaired.rc")) << text("query-repaired.err");
+}
+
+}  // namespace
+
+namespace {
+
+// .reg text of one chain of `levels` nested keys below HKCU\Software\Deep, a value in the deepest.
+std::string Chain(size_t levels) {
+  std::string key = "HKEY_CURRENT_USER\\Software\\Deep";
+  for (size_t i = 2; i < levels; ++i) key += "\\k";
+  return "Windows Registry Editor Version 5.00\r\n\r\n[" + key + "]\r\n\"v\"=\"bottom\"\r\n";
+}
+
+// Keys deeper than 512 levels are refused by import and add; a hive that holds deeper ones anyway (an
+// older one, or written by something else) is queried, exported and deleted without recursion, and the
+// export is bounded.
+TEST_F(RegToolTest, KeysDeeperThan512LevelsAreRefusedAndNeverCrash) {
+  WriteAll(m_dir + "/512.reg", Chain(512));
+  EXPECT_EQ(0, Reg({"import", m_dir + "/512.reg"}).exitCode);
+  WriteAll(m_dir + "/513.reg", Chain(513));
+  Result r = Reg({"import", m_dir + "/513.reg"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ(
+      "ERROR: Line 3: the key is deeper than 512 levels, which the registry does not allow. Nothing was "
+      "imported.\n",
+      r.err);
+  std::string path = "HKCU\\Software\\Deep";
+  for (size_t i = 2; i < 513; ++i) path += "\\k";
+  r = Reg({"add", path, "/v", "x", "/d", "1"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("ERROR: The key is deeper than 512 levels, which the registry does not allow.\n", r.err);
+  EXPECT_EQ(0, Reg({"add", path.substr(0, path.size() - 2), "/v", "x", "/d", "1"}).exitCode);  // 512
+  // The 512-level chain exports and imports back the same.
+  ASSERT_EQ(0, Reg({"export", "HKCU\\Software\\Deep", m_dir + "/deep.reg"}).exitCode);
+  UseHives(m_dir + "/again");
+  ASSERT_EQ(0, Reg({"import", m_dir + "/deep.reg"}).exitCode);
+  ASSERT_EQ(0, Reg({"export", "HKCU\\Software\\Deep", m_dir + "/deep2.reg"}).exitCode);
+  EXPECT_EQ(ReadAll(m_dir + "/deep.reg"), ReadAll(m_dir + "/deep2.reg"));
+
+  // 100,000 levels written into the hive file directly.
+  UseHives(m_dir + "/deep");
+  ASSERT_EQ(0, Reg({"add", "HKCU\\Software\\Deep", "/v", "top", "/d", "1"}).exitCode);
+  ASSERT_EQ(0, Reg({"add", "HKCU\\Software\\Other", "/v", "kept", "/d", "1"}).exitCode);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((m_dir + "/deep/HKCU.db").c_str(), &db));
+  ASSERT_EQ(
+      SQLITE_OK,
+      sqlite3_exec(db,
+                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+                   "INSERT INTO keys(id, parent, name, fold) SELECT 1000 + i, CASE i WHEN 1 THEN "
+                   "(SELECT id FROM keys WHERE fold = 'DEEP') ELSE 999 + i END, 'k', 'K' FROM n;"
+                   "INSERT INTO vals(key, name, fold, type, data) VALUES(101000, 'v', 'V', 1, 'bottom');",
+                   nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+
+  for (const std::string& top : {std::string("HKCU"), std::string("HKCU\\Software\\Deep")}) {
+    SCOPED_TRACE(top);
+    r = Reg({"query", top, "/s"});
+    EXPECT_EQ(1, r.exitCode);  // not a signal
+    EXPECT_EQ("ERROR: Keys deeper than 512 levels were left out; the registry does not allow them.\n", r.err);
+    EXPECT_EQ(std::string::npos, r.out.find("bottom"));
+    EXPECT_LT(r.out.size(), 512u * 512u * 4u);
+    r = Reg({"export", top, m_dir + "/too-deep.reg"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(0u, r.err.find("ERROR: The key holds keys deeper than 512 levels")) << r.err;
+    EXPECT_FALSE(fs::exists(m_dir + "/too-deep.reg"));
+  }
+  r = Reg({"delete", "HKCU\\Software\\Deep", "/f"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(1, Reg({"query", "HKCU\\Software\\Deep"}).exitCode);
+  EXPECT_EQ("\nHKEY_CURRENT_USER\\Software\\Other\n    kept    REG_SZ    1\n\n",
+            Reg({"query", "HKCU\\Software\\Other"}).out);
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((m_dir + "/deep/HKCU.db").c_str(), &db));
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM keys), (SELECT count(*) FROM vals)", -1, &st, nullptr);
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(st));
+  EXPECT_EQ(3, sqlite3_column_int(st, 0));  // the root, Software, Other
+  EXPECT_EQ(1, sqlite3_column_int(st, 1));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+namespace {
+
+// Values of a hive file that a reader looking up each row id in turn gets (the measure repair must meet).
+size_t ReadRowByRow(const std::string& file, int64_t maxRowid) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(("file:" + file + "?immutable=1").c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                      nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return 0;
+  }
+  sqlite3_exec(db, "PRAGMA writable_schema=ON", nullptr, nullptr, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT key, name, type, data FROM vals WHERE rowid = ?1", -1, &st, nullptr);
+  size_t read = 0;
+  for (int64_t rowid = 1; st && rowid <= maxRowid; ++rowid) {
+    sqlite3_reset(st);
+    sqlite3_bind_int64(st, 1, rowid);
+    if (sqlite3_step(st) == SQLITE_ROW) ++read;
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return read;
+}
+
+size_t NumberAfter(const std::string& text, const std::string& before) {
+  const size_t at = text.find(before);
+  return at == std::string::npos ? 0 : std::stoul(text.substr(at + before.size()));
+}
+
+// Three 4 KB blocks of random bytes in a 7.5 MB hive of 102,001 values: repair rescues at least what a
+// row-by-row reader reads, every rescued value is one the hive held, and the damaged file is kept.
+TEST_F(RegToolTest, RepairRescuesEveryRowThatCanBeRead) {
+  const std::string built = m_dir + "/built";
+  UseHives(built);
+  ASSERT_EQ(ERROR_SUCCESS, platform::registry::BeginBatch(HKEY_CURRENT_USER));
+  for (int k = 0; k < 1000; ++k) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, ("Software\\Nexora\\Set" + std::to_string(k)).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    for (int v = 0; v < 102; ++v) {
+      const std::string data = "value " + std::to_string(v) + " of set " + std::to_string(k);
+      ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, ("Value" + std::to_string(v)).c_str(), 0, REG_SZ,
+                                              reinterpret_cast<const BYTE*>(data.c_str()),
+                                              static_cast<DWORD>(data.size() + 1)));
+    }
+    RegCloseKey(key);
+  }
+  HKEY last = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Nexora", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &last, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(last, "Last", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2));
+  ASSERT_EQ(ERROR_SUCCESS,
+            platform::registry::EndBatch(HKEY_CURRENT_USER, platform::registry::BatchEnd::Commit));
+  ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(last));
+  RegCloseKey(last);
+
+  std::string bytes = ReadAll(built + "/HKCU.db");
+  ASSERT_GT(bytes.size(), 7000000u);
+  std::mt19937 rng(28);
+  const size_t blocks = bytes.size() / 4096;
+  for (int n = 0; n < 3; ++n) {
+    const size_t block = 1 + rng() % (blocks - 1);  // not the first: without it nothing at all can be read
+    for (size_t i = 0; i < 4096; ++i) bytes[block * 4096 + i] = static_cast<char>(rng());
+  }
+  const std::string damaged = m_dir + "/damaged";
+  fs::create_directories(damaged);
+  WriteAll(damaged + "/HKCU.db", bytes);
+  WriteAll(m_dir + "/reader.db", bytes);
+  const size_t rowByRow = ReadRowByRow(m_dir + "/reader.db", 102001);
+  ASSERT_GT(rowByRow, 90000u);
+  ASSERT_LT(rowByRow, 102001u);  // the damage hit values
+
+  UseHives(damaged);
+  const Result r = Reg({"repair", "HKCU"});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  const size_t rescued = NumberAfter(r.out, "keys and ");
+  const size_t lost =
+      NumberAfter(r.out, "Lost ") ? NumberAfter(r.out.substr(r.out.find("Lost ")), "keys and ") : 0;
+  EXPECT_GE(rescued + lost, rowByRow) << r.out;
+  EXPECT_EQ(bytes, ReadAll(damaged + "/HKCU.db.damaged"));
+
+  // Every rescued value is the one the hive held under the same key.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((damaged + "/HKCU.db").c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, ("ATTACH " + std::string("'") + built + "/HKCU.db' AS built").c_str(),
+                                    nullptr, nullptr, nullptr));
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(SQLITE_OK,
+            sqlite3_prepare_v2(db,
+                               "SELECT count(*), sum(NOT EXISTS (SELECT 1 FROM built.vals b WHERE b.key = "
+                               "v.key AND b.fold = v.fold AND b.data IS v.data)) FROM main.vals v",
+                               -1, &st, nullptr));
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(st));
+  EXPECT_EQ(static_cast<int64_t>(rescued), sqlite3_column_int64(st, 0));
+  EXPECT_EQ(0, sqlite3_column_int64(st, 1));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  EXPECT_EQ(0, Reg({"add", "HKCU\\Software\\Nexora", "/v", "After", "/d", "repair"}).exitCode);
+}
+
+}  // namespace
+
+namespace {
+
+// A relative XDG_CONFIG_HOME is ignored the same way by every program: the settings hive and the mail
+// profile both land in the home folder's .config.
+TEST_F(RegToolTest, RelativeXdgConfigHomeIsIgnoredByEveryProgram) {
+  const std::string home = m_dir + "/home";
+  fs::create_directories(home);
+  const std::string env = "cd " + Quote(m_dir) + " && env -u MARLIN3_REGISTRY_DIR HOME=" + Quote(home) +
+                          " XDG_CONFIG_HOME=relative-config ";
+  EXPECT_EQ(0, Shell(env + Bin("marlin3-reg") + " add 'HKCU\\Software\\X' /v v /d 1 >/dev/null"));
+  EXPECT_TRUE(fs::exists(home + "/.config/marlin3/HKCU.db"));
+  EXPECT_FALSE(fs::exists(m_dir + "/relative-config"));
+  EXPECT_EQ(0, Shell(env + Bin("marlin3-mail") + " path >" + Quote(m_dir + "/mail-path")));
+  EXPECT_EQ(home + "/.config/marlin3/mail-profile.conf\n", ReadAll(m_dir + "/mail-path"));
 }
 
 }  // namespace

@@ -261,7 +261,8 @@ bool QueryTree(HKEY top, const std::string& topName, size_t topDepth, const Opti
 }
 
 void TooDeep() {
-  std::fprintf(stderr, "ERROR: Keys deeper than %zu levels were left out; the registry does not allow them.\n",
+  std::fprintf(stderr,
+               "ERROR: Keys deeper than %zu levels were left out; the registry does not allow them.\n",
                kRegMaxKeyDepth);
 }
 
@@ -486,8 +487,10 @@ int Export(const KeyName& keyName, const std::string& path, const Options& o) {
       return 1;
     }
     if (stop == regtool::ExportStop::TooLarge) {
-      std::fprintf(stderr, "ERROR: The export would be over %llu bytes, more than the hive can hold. "
-                           "Nothing was exported.\n", static_cast<unsigned long long>(maxBytes));
+      std::fprintf(stderr,
+                   "ERROR: The export would be over %llu bytes, more than the hive can hold. "
+                   "Nothing was exported.\n",
+                   static_cast<unsigned long long>(maxBytes));
       return 1;
     }
     return Failure(rc);
