@@ -820,6 +820,8 @@ TEST_F(RegToolTest, RepairRescuesEveryRowThatCanBeRead) {
   const size_t lost =
       NumberAfter(r.out, "Lost ") ? NumberAfter(r.out.substr(r.out.find("Lost ")), "keys and ") : 0;
   EXPECT_GE(rescued + lost, rowByRow) << r.out;
+  RecordProperty("row_by_row", static_cast<int>(rowByRow));
+  RecordProperty("rescued", static_cast<int>(rescued));
   EXPECT_EQ(bytes, ReadAll(damaged + "/HKCU.db.damaged"));
 
   // Every rescued value is the one the hive held under the same key.
