@@ -185,11 +185,9 @@ std::string NewPrivateFolder(const std::string& prefix) {
 std::string PrivateTempFolder(std::string* refusal) {
   char buffer[PATH_MAX];
   const DWORD length = GetTempPathA(sizeof buffer, buffer);
-  if (length == 0 || length >= sizeof buffer) {
-    if (refusal) *refusal = "the temporary folder's name is too long";
-    return std::string();
-  }
-  const std::string base(buffer, length);
+  // A temporary folder whose name does not fit falls back to "/tmp/", as the callers' own fallback does.
+  const std::string base =
+      length == 0 || length >= sizeof buffer ? std::string("/tmp/") : std::string(buffer, length);
   // $TMPDIR is the user's choice, so a link there is followed; only who may write in it counts.
   struct stat st {};
   if (stat(WithoutSlash(base).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&

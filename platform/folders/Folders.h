@@ -68,7 +68,8 @@ int RemoveOldFiles(const std::string& folder, const std::string& prefix, long ma
 // is already this user's and nobody else can create names in it (owned by the user, no group or other
 // write), else "<tmp>marlin3-<uid>/" (MakePrivateFolder). When that name is refused, *refusal says why
 // and a new private folder "<tmp>marlin3-<uid>-XXXXXX/" is used, the same one for the rest of the
-// process. Empty when no private folder can be had (*refusal says why).
+// process. Empty when no private folder can be had (*refusal says why). A $TMPDIR too long for a path
+// counts as "/tmp/".
 std::string PrivateTempFolder(std::string* refusal = nullptr);
 
 }  // namespace platform::folders

@@ -272,11 +272,11 @@ TEST_F(ReplaceTest, OverWriteKeepsTheOldFileWhenTheNewOneFails) {
   const fs::path small = m_dir / "small";
   fs::create_directories(small);
   ASSERT_EQ(Shell("mount -t tmpfs -o size=64k tmpfs " + Quote(small.string())), 0);
-  const std::string old(40 * 1024, 'o');
+  const std::string old(56 * 1024, 'o');  // what is left free cannot hold a 4 x 4 inch page
   std::ofstream(small / "big.pdf") << old;
   const product_run::RunResult full =
-      RunMarlin({"/Task", "3", "/Hide", "286331153", "/Res", "150", "/Type", "146", "/OutFile",
-                 (small / "big.pdf").string(), "/OverWrite", "1"},
+      RunMarlin({"/Task", "3", "/Hide", "286331153", "/Res", "150", "/InX", "5760", "/InY", "5760", "/Type",
+                 "146", "/OutFile", (small / "big.pdf").string(), "/OverWrite", "1"},
                 "");
   const std::string after = ReadFile(small / "big.pdf");
   std::vector<std::string> names;
