@@ -204,6 +204,27 @@ TEST_F(HostileUserTest, TrapsInTheSharedTemporaryFolderAreRefused) {
   EXPECT_EQ(Outsider("cat " + Quote(own + "/marlin3.log") + " >/dev/null 2>&1"), 1);
 }
 
+// What stands in the log's place inside the user's folder (a folder, a FIFO, a link to a file of the
+// user's) is never opened: the run neither hangs nor writes through it, and the scan is delivered.
+TEST_F(HostileUserTest, NothingButAFileOfItsOwnIsTakenForTheLog) {
+  const fs::path own = m_shared / ("marlin3-" + std::to_string(kVictim));
+  const fs::path precious = m_victim.home / "precious.txt";
+  std::ofstream(precious) << "the user's own words";
+  chown(precious.c_str(), kVictim, kVictim);
+  const fs::path log = own / "marlin3.log";
+  for (const std::string& make : {"mkdir " + Quote(log.string()), "mkfifo " + Quote(log.string()),
+                                  "ln -s " + Quote(precious.string()) + " " + Quote(log.string())}) {
+    SCOPED_TRACE(make);
+    Shell("rm -rf " + Quote(own.string()) + " " + Quote(m_victim.Out("scan.pdf").string()));
+    ASSERT_EQ(As(m_victim, "sh -c " + Quote("mkdir -m 700 " + Quote(own.string()) + " && " + make)), 0);
+    EXPECT_EQ(Shell(Marlin(m_victim, Unattended(m_victim, "scan.pdf"))), 0);
+    EXPECT_EQ(PdfPages(m_victim.Out("scan.pdf")), 1);
+    EXPECT_EQ(ReadFile(precious), "the user's own words");
+    const struct stat st = Lstat(log);
+    EXPECT_TRUE(S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0600)) << st.st_mode;
+  }
+}
+
 // While a ten-page JPEG batch is saved the outsider keeps putting links named like its pages, pointing
 // at the user's files, into every folder it can reach. None of the user's files may change.
 TEST_F(HostileUserTest, RacingLinksDuringAJpegBatchDestroyNothing) {
