@@ -276,6 +276,8 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     }
     m_nFileType = type;
     name = folder + chosen;
+    // The dialog asked before it let an existing name through.
+    if (FileExists(name)) m_saReplaceable.push_back(name);
     return true;
   };
 
@@ -340,7 +342,9 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
       trace.Error("No filename and hide file prompt true");
       return false;
     }
-    if (FileExists(name)) {
+    const bool confirmed =
+        std::find(m_saReplaceable.begin(), m_saReplaceable.end(), name) != m_saReplaceable.end();
+    if (FileExists(name) && !confirmed) {
       trace.WriteFormat("File '%s' already present", name);
       if (!AskForReplacement(name, trace)) {
         if (m_nHide == settings::kHideAll) return false;
@@ -353,6 +357,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
           return false;
         }
         name = start + chosen;
+        if (FileExists(name)) m_saReplaceable.push_back(name);
       }
     }
   }
@@ -576,6 +581,7 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
           continue;
         }
         target = start + chosen;
+        replace = FileExists(target);
       }
     }
     const std::string& from = m_saScanFiles[i];
