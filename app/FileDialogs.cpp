@@ -99,12 +99,7 @@ bool ValueGetter::ShowFileDialog(bool open, std::string& fileName, int& type, st
     }
   }
 
-  // The user confirmed the overwrite; the file goes now so the new one never mixes with the old.
-  if (!open && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    if (DeleteFileA(path.c_str()))
-      trace.WriteFormat("Deleted %s", path);
-    else
-      trace.SystemError("DeleteFile failed for '" + path + "'");
-  }
+  // A confirmed overwrite deletes nothing here: whoever writes the file renames the finished new one over
+  // it, so a scan or conversion that fails on the way leaves the user's file as it was.
   return true;
 }

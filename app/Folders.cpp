@@ -4,6 +4,7 @@
 // relative texts and anything else are accepted as given, as drive roots and network paths always were.
 #include "platform/folders/Folders.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "log/DebugTrace.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr UINT kIdsDataFolderName = 185;
 constexpr UINT kIdsCreateFolderQuestion = 245;
+constexpr long kTempFileKeepSeconds = 24L * 60 * 60;
 
 bool FolderExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -49,7 +51,35 @@ void ValueGetter::GetTempDirectory(std::string& folder) {
   char temp[MAX_PATH] = {};
   const DWORD length = GetTempPathA(MAX_PATH, temp);
   if (length >= 1 && length <= MAX_PATH - 1 && windows != temp) {
-    folder = std::string(temp) + "NxScan/";
+    // "NxScan" lives in the user's own folder below the temporary folder, so nobody else can read the
+    // pages or put a name in their way.
+    std::string refusal;
+    const std::string own = platform::folders::PrivateTempFolder(&refusal);
+    if (!refusal.empty()) trace.Error("Temporary folder refused: " + refusal);
+    if (own.empty()) {
+      trace.Error("No private temporary folder, using the data directory");
+      if (!GetDataDirectory(folder)) folder.clear();
+      return;
+    }
+    folder = own + "NxScan/";
+    std::string why;
+    if (!platform::folders::MakePrivateFolder(own + "NxScan", &why)) {
+      static std::string replacement;  // one per process, not one per name asked for
+      if (replacement.empty() ||
+          !platform::folders::MakePrivateFolder(replacement.substr(0, replacement.size() - 1)))
+        replacement = platform::folders::NewPrivateFolder(own + "NxScan-");
+      trace.Error("Temporary folder refused: " + why + ", using '" + replacement + "' instead");
+      folder = replacement;
+    }
+    static std::vector<std::string> swept;
+    if (!folder.empty() && std::find(swept.begin(), swept.end(), folder) == swept.end()) {
+      swept.push_back(folder);
+      // Pages of a run that was killed or failed are kept for a day, then removed at the next start.
+      const int removed = platform::folders::RemoveOldFiles(folder.substr(0, folder.size() - 1), "marlin",
+                                                            kTempFileKeepSeconds);
+      if (removed > 0) trace.WriteFormat("Removed %d temporary file(s) older than a day", removed);
+    }
+    return;
   } else {
     trace.Error("GetTempPath failed or is system directory");
     if (!GetDataDirectory(folder)) {

@@ -85,14 +85,16 @@ void ScanApp::SetupLogging() {
   std::string path;
   char folder[260];
   DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length >= 1 && length <= 259) {
-    path.assign(folder, length);
-  } else {
-    path = "/tmp/";
-    note = "GetTempPath failed\n";
+  if (length < 1 || length > 259) note = "GetTempPath failed\n";
+  // The log goes into the user's own folder below the temporary folder, never into a shared one by a
+  // fixed name; without such a folder the log stays where the trace's default puts it.
+  std::string refusal;
+  const std::string own = platform::folders::PrivateTempFolder(&refusal);
+  if (!refusal.empty()) note += "Temporary folder refused: " + refusal + "\n";
+  if (!own.empty()) {
+    path = own + "marlin3.log";
+    DeleteFileA(path.c_str());  // each run starts a new log
   }
-  path += "marlin3.log";
-  DeleteFileA(path.c_str());  // each run starts a new log
 
   DebugTrace trace("SetupLogging", __FILE__, path.c_str());
   int level = DebugTrace::GetLevel();

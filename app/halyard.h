@@ -84,6 +84,9 @@ class ScanApp : public CWinApp {
   int m_nTask;
   int m_nHide;
   std::vector<std::string> m_saScanFiles;
+  // Output names the user (or "OverWrite") agreed to replace: the new file takes their place at the
+  // move, atomically, so the old one stays until the new one is complete.
+  std::vector<std::string> m_saReplaceable;
   int m_nPageCount;
 
  private:

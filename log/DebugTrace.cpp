@@ -172,11 +172,18 @@ DebugTrace::~DebugTrace() {
 void DebugTrace::OpenLog() {
   LogState& state = State();
   if (state.hFile != 0 && state.hFile != INVALID_HANDLE_VALUE) CloseHandle(state.hFile);
-  state.hFile = CreateFileA(state.strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Never through a link, never a FIFO, device or folder, never another user's file; 0600.
+  state.hFile = platform::files::CreatePrivateFileA(state.strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ, OPEN_ALWAYS);
   if (state.hFile == INVALID_HANDLE_VALUE) {
     std::string text = "***" + FormatOne("'%s' could not be created or opened\n", state.strPath);
     OutputDebugStringA(text.c_str());
+  } else if (platform::files::LockWaitedOut(state.hFile)) {
+    const std::string line =
+        "DebugTrace.cpp: OpenLog> The log's sharing lock is held by another program; "
+        "going on without it\r\n";
+    DWORD written = 0;
+    WriteFile(state.hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   }
 }
 

@@ -62,6 +62,14 @@ bool ScanApp::DoConvertFile() {
     trace.Error(TRACE_NUMBERED("User cancelled from Open dialog box for output files"));
     return false;
   }
+  // Writing over an input would lose it before (or while) it is read: refused before anything is touched.
+  for (const std::string& input : inputs) {
+    if (platform::files::SameFile(input.c_str(), targets.front().c_str())) {
+      trace.Error("Output file '" + targets.front() + "' is the input file '" + input +
+                  "', nothing converted");
+      return false;
+    }
+  }
   m_saScanFiles.push_back(ReserveName(m_nFileType, ""));
 
   ConvertRequest request(m_saScanFiles, inputs);

@@ -146,9 +146,12 @@ bool FileConvert::ConvertFile(const std::string& input) {
 bool FileConvert::ConvertFaxFile(const std::string& input) {
   DebugTrace trace("ConvertFaxFile", __FILE__);
   ++m_nSequence;
-  char temp[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathA(sizeof temp, temp);
-  const std::string folder = length > 0 && length < sizeof temp ? std::string(temp, length) : "/tmp/";
+  // The unpacked pages go into the user's own temporary folder, never a shared one by a known name.
+  std::string folder = platform::folders::PrivateTempFolder();
+  if (folder.empty()) {
+    trace.Error("No private temporary folder for the unpacked fax file");
+    return false;
+  }
   const size_t slash = input.rfind('/');
   const std::string intermediate =
       folder + "0" + (slash == std::string::npos ? input : input.substr(slash + 1));

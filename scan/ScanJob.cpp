@@ -3,6 +3,7 @@
 // (DoFile, DoEmail, DoApp) through the shared naming and moving steps (GetOutFileName,
 // GetAttachNames, MoveScanFiles). Every value is read with GetSetting, so an option of the same name
 // overrides the Quick Set for the run. Failures return false and leave the temporary files in place.
+#include <algorithm>
 #include <cstring>
 
 #include "app/halyard.h"
@@ -50,6 +51,30 @@ void CopyField(char (&field)[36], const std::string& text) {
 // "Dir" names a folder: one typed without its final "/" must not become a prefix of the file name.
 std::string WithSlash(const std::string& dir) {
   return dir.empty() || dir.back() == '/' ? dir : dir + "/";
+}
+
+// The copy that stands in for a failed move, "overwriting" as the move would: the copy is made beside
+// the target under a new hidden name and renamed over it when complete and synced, so a copy that
+// fails (a full disk) leaves the target as it was and no partial file behind.
+bool CopyOver(const std::string& from, const std::string& target, DebugTrace& trace) {
+  const size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string file = slash == std::string::npos ? target : target.substr(slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string beside = folder + ".marlin3-copy-" + std::to_string(GetCurrentProcessId()) + "-" +
+                               std::to_string(attempt) + "-" + file;
+    if (!CopyFileA(from.c_str(), beside.c_str(), TRUE)) {
+      if (platform::GetLastError() == ERROR_FILE_EXISTS) continue;
+      trace.SystemError("Copy beside '" + target + "' failed");
+      return false;
+    }
+    if (MoveFileExA(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    trace.SystemError("Putting the copy in place of '" + target + "' failed");
+    DeleteFileA(beside.c_str());
+    return false;
+  }
+  return false;
 }
 
 bool FileExists(const std::string& path) {
@@ -226,9 +251,9 @@ bool ScanApp::AskForReplacement(const std::string& name, DebugTrace& trace) {
       trace.Error(TRACE_NUMBERED("LoadString failed"));
     overwrite = AfxMessageBox(question, MB_YESNO) == IDYES;
   }
-  if (overwrite) {
-    if (!DeleteFileA(name.c_str())) trace.Error(TRACE_NUMBERED("Failed to delete file"));
-  }
+  // The old file is not deleted here: the move puts the finished new file over it (MoveScanFiles), so a
+  // conversion or a write that fails on the way leaves the user's file as it was.
+  if (overwrite) m_saReplaceable.push_back(name);
   return overwrite;
 }
 
@@ -251,6 +276,8 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     }
     m_nFileType = type;
     name = folder + chosen;
+    // The dialog asked before it let an existing name through.
+    if (FileExists(name)) m_saReplaceable.push_back(name);
     return true;
   };
 
@@ -315,7 +342,9 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
       trace.Error("No filename and hide file prompt true");
       return false;
     }
-    if (FileExists(name)) {
+    const bool confirmed =
+        std::find(m_saReplaceable.begin(), m_saReplaceable.end(), name) != m_saReplaceable.end();
+    if (FileExists(name) && !confirmed) {
       trace.WriteFormat("File '%s' already present", name);
       if (!AskForReplacement(name, trace)) {
         if (m_nHide == settings::kHideAll) return false;
@@ -328,6 +357,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
           return false;
         }
         name = start + chosen;
+        if (FileExists(name)) m_saReplaceable.push_back(name);
       }
     }
   }
@@ -522,6 +552,8 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   targets.clear();
   for (size_t i = 0; i < m_saScanFiles.size(); ++i) {
     std::string target = i == 0 ? firstTarget : folder + stem + std::to_string(i + 1) + "." + ext;
+    bool replace =
+        i == 0 && std::find(m_saReplaceable.begin(), m_saReplaceable.end(), target) != m_saReplaceable.end();
     if (i > 0 && FileExists(target) && m_nHide == settings::kHideAll) {
       // Nobody to ask: "OverWrite" answers, as for the main output name.
       bool overwrite = false;
@@ -532,13 +564,13 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
         undelivered = true;
         continue;
       }
-      if (DeleteFileA(target.c_str())) trace.WriteFormat("Deleted %s", target);
+      replace = true;
     } else if (i > 0 && FileExists(target)) {
       std::string question;
       if (!AfxFormatString1(question, Ids::kOverwrite, target.c_str()))
         trace.Error(TRACE_NUMBERED("LoadString failed"));
       if (MessageBoxA(nullptr, question.c_str(), caption.c_str(), MB_YESNO) == IDYES) {
-        if (DeleteFileA(target.c_str())) trace.WriteFormat("Deleted %s", target);
+        replace = true;
       } else {
         std::string chosen;
         int type = m_nFileType;
@@ -549,20 +581,26 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
           continue;
         }
         target = start + chosen;
+        replace = FileExists(target);
       }
     }
     const std::string& from = m_saScanFiles[i];
-    if (!MoveFileA(from.c_str(), target.c_str())) {
+    // A replaced file is renamed over, its new contents synced first: never deleted before.
+    const BOOL moved =
+        replace ? MoveFileExA(from.c_str(), target.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)
+                : MoveFileA(from.c_str(), target.c_str());
+    if (!moved) {
       trace.Write("Error moving " + from + " to " + target);
-      if (!CopyFileA(from.c_str(), target.c_str(), FALSE)) {
+      if (!CopyOver(from, target, trace)) {
         trace.Write("Error copying " + from + " to " + target);
-        // A page that reached neither place is not delivered: no half-written copy stays behind, the
+        // A page that reached neither place is not delivered: the old file (if any) is as it was, the
         // scanned file stays where it is, and the job does not report success.
-        DeleteFileA(target.c_str());
         undelivered = true;
         continue;
       }
     }
+    if (replace) trace.WriteFormat("Replaced %s", target);
     targets.push_back(target);
   }
   return !undelivered;

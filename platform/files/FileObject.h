@@ -21,12 +21,16 @@ class FileObject : public HandleObject {
   int fd() const { return m_fd; }
   DWORD access() const { return m_access; }
   const std::string& path() const { return m_path; }
+  // The sharing check's lock was busy past its bound and the open went on without it.
+  bool LockWaitedOut() const { return m_lockWaitedOut; }
+  void SetLockWaitedOut(bool waited) { m_lockWaitedOut = waited; }
 
  private:
   int m_fd;
   DWORD m_access;
   std::string m_path;
   bool m_deleteOnClose;
+  bool m_lockWaitedOut = false;
 };
 
 // ERROR_FILE_NOT_FOUND when the folder of path exists, else ERROR_PATH_NOT_FOUND (what Windows tells

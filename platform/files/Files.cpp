@@ -52,7 +52,7 @@ bool IsReadOnlyFile(const struct stat& st) {
 
 // Opens like CreateFileA; on failure returns null and sets *error.
 FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                     DWORD* error, bool* existed) {
+                     DWORD* error, bool* existed, bool privateFile = false) {
   *existed = false;
   if (!name || !*name) {
     *error = ERROR_PATH_NOT_FOUND;
@@ -66,9 +66,12 @@ FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposit
     *error = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
-  const mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  // What this program makes holds the user's data: private to the user.
+  const mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0400 : 0600;
   // A writer is opened read-write when it may be, so that it can carry the share markers (read locks).
   int baseFlags = O_CLOEXEC | O_NOCTTY | (writes ? O_RDWR : O_RDONLY);
+  // A private file is never reached through a link, and a FIFO in its place must not block the open.
+  if (privateFile) baseFlags |= O_NOFOLLOW | O_NONBLOCK;
   int fd = -1;
   int err = 0;
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
@@ -94,18 +97,31 @@ FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposit
   }
   if (fd < 0) {
     *error = (disposition == CREATE_NEW && err == EEXIST) ? static_cast<DWORD>(ERROR_FILE_EXISTS)
-                                                          : ErrorOfOpen(err, path);
+             : (privateFile && (err == ELOOP || err == EISDIR || err == ENXIO))
+                 ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
+                 : ErrorOfOpen(err, path);
     return nullptr;
   }
   struct stat st {};
   fstat(fd, &st);
+  if (privateFile) {
+    // Only the user's own regular file with no second name; it is narrowed to 0600 when wider.
+    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+        ((st.st_mode & 077) != 0 && fchmod(fd, st.st_mode & 0700) != 0)) {
+      close(fd);
+      *error = ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
   if (S_ISDIR(st.st_mode) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
     close(fd);
     *error = ERROR_ACCESS_DENIED;
     return nullptr;
   }
+  bool lockWaitedOut = false;
   if (S_ISREG(st.st_mode)) {
-    const DWORD shareResult = AcquireShare(fd, access, share, flags);
+    const DWORD shareResult = AcquireShare(fd, access, share, flags, &lockWaitedOut);
     if (shareResult != ERROR_SUCCESS) {
       close(fd);
       *error = shareResult;
@@ -119,7 +135,9 @@ FileObject* OpenFile(const char* name, DWORD access, DWORD share, DWORD disposit
       return nullptr;
     }
   }
-  return new FileObject(fd, access, path, flags & FILE_FLAG_DELETE_ON_CLOSE);
+  auto* file = new FileObject(fd, access, path, flags & FILE_FLAG_DELETE_ON_CLOSE);
+  file->SetLockWaitedOut(lockWaitedOut);
+  return file;
 }
 
 FileObject* FileOf(HANDLE handle) {
@@ -169,6 +187,11 @@ DWORD CopyAcross(const std::string& from, const std::string& to, bool replace) {
   if (ok) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(out, times);
+    // What replaces a file is on the disk before the old one goes.
+    if (replace && fsync(out) != 0 && errno != EINVAL) {
+      ok = false;
+      error = platform::ErrorFromErrno(errno);
+    }
   }
   if (close(out) != 0 && ok) {
     ok = false;
@@ -241,6 +264,31 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
   const bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
   platform::SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return platform::RegisterHandle(file);
+}
+
+HANDLE platform::files::CreatePrivateFileA(const char* name, DWORD access, DWORD share, DWORD disposition) {
+  DWORD error = ERROR_SUCCESS;
+  bool existed = false;
+  FileObject* file = platform::files::OpenFile(name, access, share, disposition, FILE_ATTRIBUTE_NORMAL,
+                                               &error, &existed, true);
+  if (!file) {
+    platform::SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+  platform::SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return platform::RegisterHandle(file);
+}
+
+bool platform::files::LockWaitedOut(HANDLE handle) {
+  FileObject* file = FileOf(handle);
+  return file != nullptr && file->LockWaitedOut();
+}
+
+bool platform::files::SameFile(const char* a, const char* b) {
+  struct stat sa {};
+  struct stat sb {};
+  return a && b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 BOOL ReadFile(HANDLE handle, void* buffer, DWORD toRead, DWORD* read, void* overlapped) {
@@ -391,6 +439,15 @@ BOOL MoveFileExA(const char* from, const char* to, DWORD flags) {
       if (S_ISDIR(dst.st_mode) || platform::files::IsReadOnlyFile(dst))
         return platform::files::Fail(ERROR_ACCESS_DENIED);
       if (DWORD e = platform::files::CheckDeleteAllowed(to)) return platform::files::Fail(e);
+    }
+  }
+  if (replace && targetExists && S_ISREG(src.st_mode)) {
+    // The new contents reach the disk before the name moves over the old file.
+    const int fd = open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) {
+      const bool synced = fsync(fd) == 0 || errno == EINVAL;
+      close(fd);
+      if (!synced) return platform::files::Fail(ERROR_WRITE_FAULT);
     }
   }
   int rc = replace ? rename(from, to) : renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);

@@ -133,6 +133,19 @@ struct WriteFault {
 using WriteFaultHook = std::function<WriteFault(const std::string& path, DWORD toWrite)>;
 void SetWriteFaultHook(WriteFaultHook hook);
 
+// CreateFileA for a file only this user may hold (the log, files in the temporary folders): the name
+// is never followed when it is a link, a FIFO, device or folder in its place is refused without being
+// opened for use (no open blocks), and so is another user's file or one with a second hard link; an
+// existing file of the user's is narrowed to 0600. Refusals give ERROR_ACCESS_DENIED.
+HANDLE CreatePrivateFileA(const char* name, DWORD access, DWORD share, DWORD disposition);
+
+// Whether the sharing check of this handle's open found its short lock busy past the bound (another
+// program held it) and went on without it (docs/platform.md "Sharing").
+bool LockWaitedOut(HANDLE handle);
+
+// Whether both names reach the same file (device and inode); false when either is missing.
+bool SameFile(const char* a, const char* b);
+
 // The logical drives as a list (what GetLogicalDriveStringsA packs); mountsFile is for tests.
 std::vector<std::string> LogicalDrives(const char* mountsFile = "/proc/self/mounts");
 

@@ -5,6 +5,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/files/Files.h"
 
 namespace platform::files {
@@ -37,12 +39,19 @@ bool Mark(int fd, Slot slot) {
 
 }  // namespace
 
-DWORD AcquireShare(int fd, DWORD access, DWORD share, DWORD flags) {
+DWORD AcquireShare(int fd, DWORD access, DWORD share, DWORD flags, bool* waitedOut) {
   const bool reads = access & GENERIC_READ;
   const bool writes = access & GENERIC_WRITE;
   const bool deletes = flags & FILE_FLAG_DELETE_ON_CLOSE;
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) break;
+  // Held only for a few checks by this layer, so a lock busy for long is someone else's.
+  bool locked = false;
+  for (int waited = 0; !(locked = flock(fd, LOCK_EX | LOCK_NB) == 0); waited += 10) {
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (waited >= kShareLockWaitMs) {
+      if (waitedOut) *waitedOut = true;
+      break;
+    }
+    usleep(10000);
   }
   DWORD result = ERROR_SUCCESS;
   if ((reads && HeldByOther(fd, kDeniesRead)) || (writes && HeldByOther(fd, kDeniesWrite)) ||
@@ -57,7 +66,7 @@ DWORD AcquireShare(int fd, DWORD access, DWORD share, DWORD flags) {
     if (!(share & FILE_SHARE_WRITE)) Mark(fd, kDeniesWrite);
     if (!(share & FILE_SHARE_DELETE)) Mark(fd, kDeniesDelete);
   }
-  flock(fd, LOCK_UN);
+  if (locked) flock(fd, LOCK_UN);
   return result;
 }
 

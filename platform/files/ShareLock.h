@@ -13,7 +13,10 @@ namespace platform::files {
 
 // ERROR_SUCCESS (fd now carries its markers) or ERROR_SHARING_VIOLATION. fd should be open for reading
 // (the markers are read locks); a write-only descriptor is checked but cannot mark itself.
-DWORD AcquireShare(int fd, DWORD access, DWORD share, DWORD flags);
+// The critical section's flock is waited for at most kShareLockWaitMs; past that the check goes on
+// without it (*waitedOut set), so a lock held by another program delays an open but never stops it.
+constexpr int kShareLockWaitMs = 2000;
+DWORD AcquireShare(int fd, DWORD access, DWORD share, DWORD flags, bool* waitedOut = nullptr);
 
 // ERROR_SHARING_VIOLATION when some handle holds the file open without FILE_SHARE_DELETE.
 DWORD CheckDeleteAllowed(const char* path);

@@ -1,6 +1,8 @@
 // Temporary and special folders, computer name and locale information (see Folders.h).
 #include "platform/folders/Folders.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -11,7 +13,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <map>
+#include <mutex>
 
 #include "platform/text/Text.h"
 
@@ -121,6 +126,85 @@ WORD LangIdOfLocale(const std::string& locale) {
     if (lang == e.lang) return e.id;
   }
   return 1033;
+}
+
+bool MakePrivateFolder(const std::string& folder, std::string* why) {
+  auto refuse = [&](const std::string& cause) {
+    if (why) *why = "'" + folder + "' " + cause;
+    return false;
+  };
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return refuse(std::strerror(errno));
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) != 0) return refuse(std::strerror(errno));
+  if (S_ISLNK(st.st_mode)) return refuse("is a symbolic link");
+  if (!S_ISDIR(st.st_mode)) return refuse("is not a folder");
+  if (st.st_uid != geteuid())
+    return refuse("belongs to another user (uid " + std::to_string(st.st_uid) + ")");
+  if ((st.st_mode & 07777) != 0700) {
+    // Narrowed through a descriptor of that very folder, so a swap after the check changes nothing.
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat now {};
+    const bool same = fd >= 0 && fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+    const bool narrowed = same && fchmod(fd, 0700) == 0;
+    if (fd >= 0) close(fd);
+    if (!narrowed) return refuse("is open to other users and cannot be closed");
+  }
+  return true;
+}
+
+int RemoveOldFiles(const std::string& folder, const std::string& prefix, long maxAgeSeconds) {
+  const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dirFd < 0) return 0;
+  DIR* dir = fdopendir(dirFd);
+  if (dir == nullptr) {
+    close(dirFd);
+    return 0;
+  }
+  const time_t now = time(nullptr);
+  int removed = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+    struct stat st {};
+    if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) || st.st_uid != geteuid()) continue;
+    if (now - st.st_mtime <= maxAgeSeconds) continue;
+    if (unlinkat(dirFd, entry->d_name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
+}
+
+std::string NewPrivateFolder(const std::string& prefix) {
+  std::string pattern = prefix + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return std::string();
+  return pattern + "/";
+}
+
+std::string PrivateTempFolder(std::string* refusal) {
+  char buffer[PATH_MAX];
+  const DWORD length = GetTempPathA(sizeof buffer, buffer);
+  // A temporary folder whose name does not fit falls back to "/tmp/", as the callers' own fallback does.
+  const std::string base =
+      length == 0 || length >= sizeof buffer ? std::string("/tmp/") : std::string(buffer, length);
+  // $TMPDIR is the user's choice, so a link there is followed; only who may write in it counts.
+  struct stat st {};
+  if (stat(WithoutSlash(base).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+      (st.st_mode & 022) == 0)
+    return base;
+
+  const std::string own = base + "marlin3-" + std::to_string(geteuid());
+  std::string why;
+  if (MakePrivateFolder(own, &why)) return own + "/";
+
+  static std::mutex mutex;
+  static std::map<std::string, std::string> made;  // base -> the folder used in its place
+  std::lock_guard<std::mutex> lock(mutex);
+  std::string& folder = made[base];
+  if (folder.empty() || !MakePrivateFolder(WithoutSlash(folder))) folder = NewPrivateFolder(own + "-");
+  if (refusal)
+    *refusal = folder.empty() ? why + ", and no private folder could be made in its place"
+                              : why + ", using '" + folder + "' instead";
+  return folder;
 }
 
 }  // namespace platform::folders

@@ -53,4 +53,24 @@ std::string WindowsFolder();
 // The language identifier of a locale name such as "de_DE.UTF-8" (1033 when unknown).
 WORD LangIdOfLocale(const std::string& locale);
 
+// Makes folder (no final "/") with mode 0700 and checks it with lstat: a folder, not a link, owned by
+// this user. A folder of the user's own that is open to others is narrowed to 0700. Anything else there
+// (another user's folder, a link, a file, a FIFO) is refused: false, and *why names the cause.
+bool MakePrivateFolder(const std::string& folder, std::string* why = nullptr);
+
+// A new private folder "<prefix>XXXXXX" (mkdtemp, 0700), with its final "/"; empty when none can be made.
+std::string NewPrivateFolder(const std::string& prefix);
+
+// Removes the regular files (and links) of this user whose names start with prefix from folder (no final
+// "/") when they were last written more than maxAgeSeconds ago; the number removed. Nothing is followed.
+int RemoveOldFiles(const std::string& folder, const std::string& prefix, long maxAgeSeconds);
+
+// Where marlin3 writes below the system's temporary folder, ending with "/": that folder itself when it
+// is already this user's and nobody else can create names in it (owned by the user, no group or other
+// write), else "<tmp>marlin3-<uid>/" (MakePrivateFolder). When that name is refused, *refusal says why
+// and a new private folder "<tmp>marlin3-<uid>-XXXXXX/" is used, the same one for the rest of the
+// process. Empty when no private folder can be had (*refusal says why). A $TMPDIR too long for a path
+// counts as "/tmp/".
+std::string PrivateTempFolder(std::string* refusal = nullptr);
+
 }  // namespace platform::folders

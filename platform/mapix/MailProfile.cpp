@@ -195,6 +195,9 @@ const char* ProfileErrorText(ProfileError error) {
       return "an [addresses] entry is not \"Name = address\"";
     case ProfileError::MissingStore:
       return "[store] folder is missing or not an absolute path";
+    case ProfileError::ProfileUnsafe:
+      return "the mail profile must be this user's file that nobody else may change, and with a password "
+             "readable by nobody else (chmod 600)";
   }
   return "unknown error";
 }
@@ -271,7 +274,16 @@ ProfileError LoadProfile(const std::string& path, MailProfile& profile, int* err
   if (!file) return ProfileError::Unreadable;
   std::stringstream text;
   text << file.rdbuf();
-  return ParseProfile(text.str(), profile, errorLine);
+  const ProfileError error = ParseProfile(text.str(), profile, errorLine);
+  if (error != ProfileError::None) return error;
+  // Whoever may change the profile can send the user's mail (and password) to a server of theirs;
+  // whoever may read it learns where the password is kept.
+  if (info.st_uid != geteuid() || (info.st_mode & 022) != 0 ||
+      (!profile.passwordSource.empty() && (info.st_mode & 044) != 0)) {
+    profile = MailProfile();
+    return ProfileError::ProfileUnsafe;
+  }
+  return error;
 }
 
 ProfileError ParseProfile(const std::string& content, MailProfile& profile, int* errorLine) {

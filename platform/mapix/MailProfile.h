@@ -30,6 +30,8 @@ enum class ProfileError {
   BadTimeout,           // timeout not 1..3600 seconds
   BadAddressEntry,      // an [addresses] entry whose value is not an address
   MissingStore,         // [store] folder absent or not absolute
+  ProfileUnsafe,        // the profile is not the user's, others may change it, or it names a password
+                        // source and others may read it
 };
 
 const char* ProfileErrorText(ProfileError error);

@@ -76,6 +76,17 @@ TEST(MailToolTest, CreateCheckAndSendTest) {
   EXPECT_EQ(code, 1);
   EXPECT_THAT(unsafe, HasSubstr("chmod 600"));
   EXPECT_THAT(unsafe + ReadAll(ProfilePath()), Not(HasSubstr("tool-secret")));
+  // A profile others may change (0666) could send the password anywhere; one that names a password
+  // source may not be read by others either. The password file itself is private now.
+  chmod(password.c_str(), 0600);
+  EXPECT_EQ(Tool({"check"}, &code).find("chmod 600"), std::string::npos);
+  EXPECT_EQ(code, 0);
+  for (mode_t mode : {0666, 0644, 0620}) {
+    chmod(ProfilePath().c_str(), mode);
+    EXPECT_THAT(Tool({"check"}, &code), HasSubstr("nobody else may change")) << std::oct << mode;
+    EXPECT_EQ(code, 1) << std::oct << mode;
+  }
+  chmod(ProfilePath().c_str(), 0600);
   RemoveProfile();
 }
 

@@ -1,9 +1,17 @@
 // Files layer: dispositions, sharing between handles and processes, faults, moves, attributes,
 // FindFirstFile wildcards, logical drives.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fstream>
+#include <vector>
 
 #include "TestUtil.h"
 #include "platform/files/Files.h"
@@ -313,6 +321,92 @@ TEST(LogicalDrivesTest, PackedLikeWindows) {
   EXPECT_EQ('\0', buf[length]);
   EXPECT_EQ('\0', buf[length - 1]);
   EXPECT_EQ(needed, GetLogicalDriveStringsA(needed - 1, buf.data()));
+}
+
+// What the log and the temporary files are opened with: only the user's own regular file, never a
+// link, FIFO, device or folder (and no open blocks on a FIFO); new files 0600, wider ones narrowed.
+TEST_F(FilesTest, PrivateFilesRefuseWhatIsNotTheUsersOwnFile) {
+  auto open = [](const std::string& path) {
+    return platform::files::CreatePrivateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                               OPEN_ALWAYS);
+  };
+  const std::string target = m_dir / "target";
+  { std::ofstream(target) << "keep"; }
+  ASSERT_EQ(0, symlink(target.c_str(), (m_dir / "link").c_str()));
+  ASSERT_EQ(0, mkfifo((m_dir / "fifo").c_str(), 0666));
+  ASSERT_EQ(0, mkdir((m_dir / "folder").c_str(), 0777));
+  ASSERT_EQ(0, link(target.c_str(), (m_dir / "second-name").c_str()));
+  const std::string foreign = m_dir / "foreign";
+  { std::ofstream(foreign) << "theirs"; }
+  if (geteuid() == 0) ASSERT_EQ(0, chown(foreign.c_str(), 61002, 61002));
+  std::vector<std::string> refused = {m_dir / "link", m_dir / "fifo", m_dir / "folder", "/dev/null",
+                                      m_dir / "second-name"};
+  if (geteuid() == 0) refused.push_back(foreign);
+  for (const std::string& path : refused) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open(path));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), platform::GetLastError());
+  }
+  EXPECT_EQ("keep", testutil::ReadAll(target));
+
+  HANDLE h = open(m_dir / "new.log");
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  CloseHandle(h);
+  struct stat st {};
+  ASSERT_EQ(0, stat((m_dir / "new.log").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  ASSERT_EQ(0, chmod((m_dir / "new.log").c_str(), 0666));
+  h = open(m_dir / "new.log");
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), platform::GetLastError());
+  CloseHandle(h);
+  ASSERT_EQ(0, stat((m_dir / "new.log").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+
+  // Plain CreateFileA makes private files too.
+  h = Open(m_dir / "plain", GENERIC_WRITE, 0, CREATE_NEW);
+  CloseHandle(h);
+  ASSERT_EQ(0, stat((m_dir / "plain").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+}
+
+// Another program holding the sharing check's lock for ever delays an open by the bound, no more.
+TEST_F(FilesTest, ABusyLockIsWaitedForABoundedTime) {
+  const std::string path = m_dir / "held";
+  { std::ofstream(path) << "x"; }
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    flock(fd, LOCK_EX);
+    (void)!write(ready[1], "1", 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, read(ready[0], &c, 1));
+  const auto start = std::chrono::steady_clock::now();
+  HANDLE h = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_TRUE(platform::files::LockWaitedOut(h));
+  CloseHandle(h);
+  EXPECT_LT(waited, std::chrono::seconds(20));  // loose: the bound is two seconds
+}
+
+// SameFile sees one file behind two names (a hard link), and not two files with equal contents.
+TEST_F(FilesTest, SameFileByDeviceAndInode) {
+  { std::ofstream(m_dir / "a") << "same"; }
+  { std::ofstream(m_dir / "b") << "same"; }
+  ASSERT_EQ(0, link((m_dir / "a").c_str(), (m_dir / "a2").c_str()));
+  EXPECT_TRUE(platform::files::SameFile((m_dir / "a").c_str(), (m_dir / "a2").c_str()));
+  EXPECT_FALSE(platform::files::SameFile((m_dir / "a").c_str(), (m_dir / "b").c_str()));
+  EXPECT_FALSE(platform::files::SameFile((m_dir / "a").c_str(), (m_dir / "absent").c_str()));
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 // Temporary folder, documents folder, computer name, locale country code and language identifier.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include "TestUtil.h"
 #include "platform/folders/Folders.h"
@@ -182,6 +188,71 @@ TEST(FoldersTest, LanguageIdentifiers) {
   EXPECT_EQ(1053, GetUserDefaultLangID());
   testutil::ScopedEnv all2("LC_ALL", "it_IT.UTF-8");
   EXPECT_EQ(1040, GetUserDefaultLangID());
+}
+
+// The user's folder below the temporary folder: $TMPDIR itself when nobody else may write in it, else
+// "marlin3-<uid>" made 0700; a name someone else took (a link, another user's folder, a file) is refused
+// and a new private folder is used, the same one for the rest of the process.
+TEST(FoldersTest, PrivateTempFolderRefusesWhatIsNotTheUsers) {
+  testutil::TempDir dir;
+  const std::string own = dir / ("marlin3-" + std::to_string(geteuid()));
+  {
+    testutil::ScopedEnv tmp("TMPDIR", dir.path().c_str());
+    std::string refusal;
+    EXPECT_EQ(platform::folders::PrivateTempFolder(&refusal), dir.path() + "/");  // 0700 by mkdtemp
+    EXPECT_EQ(refusal, "");
+  }
+  ASSERT_EQ(0, chmod(dir.path().c_str(), 01777));
+  testutil::ScopedEnv tmp("TMPDIR", dir.path().c_str());
+  std::string refusal;
+  EXPECT_EQ(platform::folders::PrivateTempFolder(&refusal), own + "/");
+  EXPECT_EQ(refusal, "");
+  struct stat st {};
+  ASSERT_EQ(0, lstat(own.c_str(), &st));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  // The user's own folder left open is closed again.
+  ASSERT_EQ(0, chmod(own.c_str(), 0777));
+  EXPECT_EQ(platform::folders::PrivateTempFolder(&refusal), own + "/");
+  ASSERT_EQ(0, lstat(own.c_str(), &st));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(0, rmdir(own.c_str()));
+
+  const std::string elsewhere = dir / "elsewhere";
+  ASSERT_EQ(0, mkdir(elsewhere.c_str(), 0777));
+  ASSERT_EQ(0, symlink(elsewhere.c_str(), own.c_str()));
+  const std::string used = platform::folders::PrivateTempFolder(&refusal);
+  EXPECT_NE(refusal.find("is a symbolic link"), std::string::npos) << refusal;
+  EXPECT_EQ(used.rfind(own + "-", 0), 0u) << used;
+  ASSERT_EQ(0, lstat(used.c_str(), &st));
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(platform::folders::PrivateTempFolder(), used);  // not a new one per call
+
+  ASSERT_EQ(0, unlink(own.c_str()));
+  ASSERT_EQ(0, mkdir(own.c_str(), 0777));
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown(own.c_str(), 61002, 61002));
+    platform::folders::PrivateTempFolder(&refusal);
+    EXPECT_NE(refusal.find("belongs to another user"), std::string::npos) << refusal;
+  }
+  ASSERT_EQ(0, rmdir(own.c_str()));
+  { std::ofstream(own) << "x"; }
+  platform::folders::PrivateTempFolder(&refusal);
+  EXPECT_NE(refusal.find("is not a folder"), std::string::npos) << refusal;
+}
+
+TEST(FoldersTest, OldFilesGoOnlyWhenOlderAndNamedSo) {
+  testutil::TempDir dir;
+  for (const char* name : {"marlin1.tif", "marlin2.tif", "other.tif"}) std::ofstream(dir / name) << "x";
+  ASSERT_EQ(0, symlink("/etc/passwd", (dir / "marlin3.tif").c_str()));
+  const struct timespec old[2] = {{time(nullptr) - 3 * 86400, 0}, {time(nullptr) - 3 * 86400, 0}};
+  for (const char* name : {"marlin1.tif", "other.tif", "marlin3.tif"})
+    ASSERT_EQ(0, utimensat(AT_FDCWD, (dir / name).c_str(), old, AT_SYMLINK_NOFOLLOW));
+  EXPECT_EQ(platform::folders::RemoveOldFiles(dir.path(), "marlin", 86400), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "marlin1.tif"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "marlin2.tif"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "other.tif"));
+  EXPECT_TRUE(std::filesystem::exists("/etc/passwd"));
 }
 
 }  // namespace

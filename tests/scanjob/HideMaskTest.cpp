@@ -166,7 +166,7 @@ TEST_F(HideMaskTest, FullMaskNeverAsksAboutAnExistingNumberedFile) {
     if (overwrite) {
       EXPECT_NE(kept, "the user's own file");
       EXPECT_NE(Capture("identify -format '%m' " + Quote(second)).find("JPEG"), std::string::npos);
-      EXPECT_NE(run.log.find("Deleted " + second), std::string::npos) << run.log;
+      EXPECT_NE(run.log.find("Replaced " + second), std::string::npos) << run.log;
     } else {
       EXPECT_EQ(kept, "the user's own file");
       EXPECT_NE(run.log.find("hidden Ui, no confirm, '" + second + "' already exists"), std::string::npos)

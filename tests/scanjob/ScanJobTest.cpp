@@ -176,6 +176,15 @@ TEST_F(ScanJobTest, ExistingOutputIsReplacedOnlyWhenAllowed) {
       {"/Task", "3", "/Hide", "4113", "/Res", "50", "/Type", "146", "/OutFile", Out("ask.pdf").string()},
       "msgbox YES\n");
   EXPECT_EQ(PdfPages(Out("ask.pdf")), 1) << run.transcript << run.log;
+
+  // An existing name confirmed in Save As is asked about once and replaced by the finished scan.
+  std::ofstream(Out("chosen.pdf")) << "mine too";
+  run = Marlin(
+      {"/Task", "3", "/Hide", "17", "/Res", "50", "/Type", "146", "/Dir", (m_dir / "out").string() + "/"},
+      "file chosen.pdf\nmsgbox YES\n");
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_EQ(PdfPages(Out("chosen.pdf")), 1) << run.transcript << run.log;
+  EXPECT_NE(run.log.find("Replaced " + Out("chosen.pdf").string()), std::string::npos) << run.log;
 }
 
 TEST_F(ScanJobTest, OutputNamesAreDataNeverCommands) {

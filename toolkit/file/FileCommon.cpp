@@ -1,6 +1,11 @@
 // Shared helpers of the file library (see FileCommon.h).
 #include "toolkit/file/FileCommon.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 namespace pxfile {
@@ -44,12 +49,39 @@ int ReadFile(const std::string& path, std::vector<uint8_t>& data) {
   return result;
 }
 
+int OpenForWriting(const std::string& path, int accessFlags, bool truncate) {
+  const int fd =
+      ::open(path.c_str(), accessFlags | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+      (truncate && ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 int WriteFile(const std::string& path, const uint8_t* data, size_t size, bool append) {
-  FILE* file = std::fopen(path.c_str(), append ? "ab" : "wb");
-  if (!file) return PX_ERR_WRITE;
+  const int fd = OpenForWriting(path, O_WRONLY | (append ? O_APPEND : 0), !append);
+  if (fd < 0) return PX_ERR_WRITE;
+  struct stat st {};
+  const off_t before = fstat(fd, &st) == 0 ? st.st_size : 0;
+  const int kept = append ? dup(fd) : -1;  // to cut an appended file back after the stream is closed
+  FILE* file = fdopen(fd, append ? "ab" : "wb");
+  if (!file) {
+    ::close(fd);
+    if (kept >= 0) ::close(kept);
+    return PX_ERR_WRITE;
+  }
   bool ok = size == 0 || std::fwrite(data, 1, size, file) == size;
   ok = (std::fflush(file) == 0) && ok;
   ok = (std::fclose(file) == 0) && ok;
+  if (!ok && !append) ::unlink(path.c_str());
+  if (!ok && kept >= 0 && ftruncate(kept, before) != 0) ::unlink(path.c_str());
+  if (kept >= 0) ::close(kept);
   return ok ? PX_OK : PX_ERR_WRITE;
 }
 

@@ -24,7 +24,12 @@ int CheckPageSize(int64_t width, int64_t height);
 
 // Reads a whole file (at most kMaxFileBytes). PX_ERR_OPEN, PX_ERR_READ or PX_ERR_TOO_LARGE.
 int ReadFile(const std::string& path, std::vector<uint8_t>& data);
-// Writes a whole file (replacing it). PX_ERR_WRITE on any failure.
+// Opens a file a writer fills: never through a link, only a regular file of this user's with a single
+// name (a FIFO or device in its place is refused and never blocks the open), created 0600; emptied when
+// truncate is set. accessFlags is O_WRONLY or O_RDWR, O_APPEND allowed. -1 when refused or failed.
+int OpenForWriting(const std::string& path, int accessFlags, bool truncate);
+// Writes a whole file (replacing it). PX_ERR_WRITE on any failure; a failed write removes the file
+// (appending: cuts it back to its old length), so no partial page passes for a whole one.
 int WriteFile(const std::string& path, const uint8_t* data, size_t size, bool append);
 
 // A page of the given sizes, or null (the caller answers PX_ERR_NO_MEMORY). Unfilled pages are for

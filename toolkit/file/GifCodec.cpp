@@ -1,8 +1,10 @@
 // GIF89a through giflib (see GifCodec.h).
 #include "toolkit/file/GifCodec.h"
 
+#include <fcntl.h>
 #include <gif_lib.h>
 #include <libimagequant.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -216,8 +218,12 @@ int GifSave(const PxPage* page, const std::string& path) {
   while (mapSize < int(palette.size())) mapSize *= 2;
   palette.resize(size_t(mapSize), GifColorType{0, 0, 0});
   int error = 0;
-  GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
-  if (!gif) return PX_ERR_WRITE;
+  const int fd = OpenForWriting(path, O_WRONLY, true);
+  GifFileType* gif = fd >= 0 ? EGifOpenFileHandle(fd, &error) : nullptr;
+  if (!gif) {
+    if (fd >= 0) ::close(fd);
+    return PX_ERR_WRITE;
+  }
   ColorMapObject* map = GifMakeMapObject(mapSize, palette.data());
   bool ok = map != nullptr;
   EGifSetGifVersion(gif, true);
@@ -232,6 +238,7 @@ int GifSave(const PxPage* page, const std::string& path) {
     ok = EGifPutLine(gif, indices.data() + size_t(y) * size_t(page->width), page->width) != GIF_ERROR;
   if (map) GifFreeMapObject(map);
   const bool closed = EGifCloseFile(gif, &error) != GIF_ERROR;
+  if (!(ok && closed)) ::unlink(path.c_str());  // no half-written page left behind
   return ok && closed ? PX_OK : PX_ERR_WRITE;
 }
 

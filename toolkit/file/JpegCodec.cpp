@@ -358,8 +358,12 @@ int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg) {
 // (compressed meanwhile on a second thread) after it; a small page in a single pass.
 int JpegSave(const PxPage* page, const std::string& path, int factor) {
   if (page->bitsPerPixel != 8 && page->bitsPerPixel != 24) return PX_ERR_PARAMETER;
-  FILE* file = std::fopen(path.c_str(), "w+b");
-  if (!file) return PX_ERR_WRITE;
+  const int fd = OpenForWriting(path, O_RDWR, true);
+  FILE* file = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+  if (!file) {
+    if (fd >= 0) ::close(fd);
+    return PX_ERR_WRITE;
+  }
   std::setvbuf(file, nullptr, _IOFBF, 256 * 1024);
   const int quality = JpegQualityFor(factor);
   auto toFile = [&](int32_t first, int32_t count, int restartRows) {
@@ -582,7 +586,7 @@ struct JpegStream::State {
   // its new length at the end (emptying an old file at open took up to a millisecond on ext4, while the
   // device waited).
   bool OpenFile() {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = OpenForWriting(path, O_WRONLY, false);
     if (fd < 0) return false;
     file = fdopen(fd, "wb");
     if (file == nullptr) {

@@ -88,6 +88,8 @@ PX_FORWARD_VOID(g_tiff, TIFFOpenOptionsSetErrorHandlerExtR,
 PX_FORWARD_VOID(g_tiff, TIFFOpenOptionsSetWarningHandlerExtR,
                 (TIFFOpenOptions * o, TIFFErrorHandlerExtR h, void* d), (o, h, d))
 PX_FORWARD(g_tiff, TIFF*, TIFFOpenExt, (const char* n, const char* m, TIFFOpenOptions* o), (n, m, o), nullptr)
+PX_FORWARD(g_tiff, TIFF*, TIFFFdOpenExt, (int fd, const char* n, const char* m, TIFFOpenOptions* o),
+           (fd, n, m, o), nullptr)
 PX_FORWARD(g_tiff, TIFF*, TIFFClientOpenExt,
            (const char* n, const char* m, thandle_t h, TIFFReadWriteProc r, TIFFReadWriteProc w,
             TIFFSeekProc s, TIFFCloseProc c, TIFFSizeProc z, TIFFMapFileProc mp, TIFFUnmapFileProc u,
@@ -169,6 +171,12 @@ GifFileType* EGifOpenFileName(const char* name, const bool testExistence, int* e
   static const auto fn =
       reinterpret_cast<GifFileType* (*)(const char*, bool, int*)>(g_gif.Find("EGifOpenFileName"));
   if (fn != nullptr) return fn(name, testExistence, error);
+  if (error != nullptr) *error = E_GIF_ERR_OPEN_FAILED;
+  return nullptr;
+}
+GifFileType* EGifOpenFileHandle(const int fd, int* error) {
+  static const auto fn = reinterpret_cast<GifFileType* (*)(int, int*)>(g_gif.Find("EGifOpenFileHandle"));
+  if (fn != nullptr) return fn(fd, error);
   if (error != nullptr) *error = E_GIF_ERR_OPEN_FAILED;
   return nullptr;
 }

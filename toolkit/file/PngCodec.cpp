@@ -1,7 +1,9 @@
 // PNG through libpng (see PngCodec.h). W3C PNG 2nd edition: IHDR 11.2.2, pHYs 11.3.5.3.
 #include "toolkit/file/PngCodec.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -116,9 +118,12 @@ struct Writer {
   FILE* file = nullptr;
   png_structp png = nullptr;
   png_infop info = nullptr;
+  std::string path;
+  bool done = false;
   ~Writer() {
     if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
     if (file) std::fclose(file);
+    if (!done && !path.empty()) ::unlink(path.c_str());  // no half-written page left behind
   }
 };
 
@@ -131,8 +136,13 @@ void PngWarning(png_structp, png_const_charp) {}
 
 int PngSave(const PxPage* page, const std::string& path, int level) {
   Writer w;
-  w.file = std::fopen(path.c_str(), "wb");
-  if (!w.file) return PX_ERR_WRITE;
+  const int fd = OpenForWriting(path, O_WRONLY, true);
+  w.file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+  if (!w.file) {
+    if (fd >= 0) ::close(fd);
+    return PX_ERR_WRITE;
+  }
+  w.path = path;
   w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
   if (!w.png) return PX_ERR_NO_MEMORY;
   w.info = png_create_info_struct(w.png);
@@ -155,6 +165,7 @@ int PngSave(const PxPage* page, const std::string& path, int level) {
   const bool ok = std::fflush(w.file) == 0 && !std::ferror(w.file);
   const bool closed = std::fclose(w.file) == 0;
   w.file = nullptr;
+  w.done = ok && closed;
   return ok && closed ? PX_OK : PX_ERR_WRITE;
 }
 

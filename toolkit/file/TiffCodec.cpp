@@ -1,7 +1,9 @@
 // TIFF through libtiff (see TiffCodec.h).
 #include "toolkit/file/TiffCodec.h"
 
+#include <fcntl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -396,11 +398,19 @@ int TiffLoad(const std::string& path, int page, PxPage** out) {
 }
 
 int TiffSave(const PxPage* page, const std::string& path, bool compressed, bool append) {
-  TiffCloser tc{OpenFile(path, append ? "a" : "w")};
-  if (!tc.tif) return append ? PX_ERR_APPEND : PX_ERR_WRITE;
+  // Opened by the file library's own rules (never through a link, the user's regular file only).
+  const int fd = OpenForWriting(path, O_RDWR, !append);
+  TIFFOpenOptions* options = fd >= 0 ? Options() : nullptr;
+  TiffCloser tc{fd >= 0 ? TIFFFdOpenExt(fd, path.c_str(), append ? "a" : "w", options) : nullptr};
+  if (options) TIFFOpenOptionsFree(options);
+  if (!tc.tif) {
+    if (fd >= 0) ::close(fd);
+    return append ? PX_ERR_APPEND : PX_ERR_WRITE;
+  }
   int result = WriteDirectory(tc.tif, page, compressed);
   TIFFClose(tc.tif);
   tc.tif = nullptr;
+  if (result != PX_OK && !append) ::unlink(path.c_str());  // no half-written page left behind
   return result;
 }
 

@@ -101,7 +101,7 @@ int Create(const std::vector<std::string>& args) {
   }
   // Written beside the target and checked before it replaces anything.
   const std::string temp = path + ".new";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) || fsync(fd) != 0) {
     if (fd >= 0) close(fd);
     unlink(temp.c_str());
