@@ -104,10 +104,9 @@ TEST_F(DeviceFixture, ElementsWithoutAnIdOrWithABadIdGoNowhere) {
 }
 
 TEST_F(DeviceFixture, UpdatePostsTheFormOnOneKeptConnection) {
-  const std::string document = Document(10, 8, {{0, "PC7", "Scan A"}, {1, "X", "Y"}});
-  ASSERT_TRUE(StartNetwork([document](const std::string& request) {
-    return LoopbackServer::Ok(request.compare(0, 4, "GET ") == 0 ? document : "<html>ok</html>", 0, false);
-  }));
+  auto list = std::make_shared<KeptList>(10, std::vector<Dest>{{0, "PC7", "Scan A"}, {1, "X", "Y"}});
+  list->postAnswer = "<html>ok</html>";
+  ASSERT_TRUE(StartKept(list, false));
   DeviceTalk device;
   Names thisPc, otherPcs;
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << NewLog();
@@ -122,14 +121,17 @@ TEST_F(DeviceFixture, UpdatePostsTheFormOnOneKeptConnection) {
   Names again, againOther;
   ASSERT_TRUE(device.GetList(again, againOther)) << NewLog();
 
+  // Each update is confirmed by reading the list again.
   std::vector<std::string> requests = m_server.Requests();
-  ASSERT_EQ(requests.size(), 4u);
+  ASSERT_EQ(requests.size(), 6u);
   EXPECT_EQ(requests[0].compare(0, 48, "GET /nx/device/info_scanto_destinations.xml HTTP"), 0) << requests[0];
   EXPECT_EQ(requests[1].compare(0, 36, "POST /nx/device/set_config.html HTTP"), 0);
   EXPECT_NE(requests[1].find("User-Agent: VideZeraZazir"), std::string::npos);
   EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4),
             "AddScanToDest_1=PC7%5eScan+A%5eDestFolder&AddScanToDest_2=PC7%5ePhotos%5eDestFolder");
+  EXPECT_EQ(requests[2].compare(0, 48, "GET /nx/device/info_scanto_destinations.xml HTTP"), 0) << requests[2];
   EXPECT_EQ(requests[3].substr(requests[3].find("\r\n\r\n") + 4), "RemoveScanToDest_1=Scan+A");
+  EXPECT_EQ(requests[4].compare(0, 4, "GET "), 0);
   EXPECT_EQ(m_server.Connections(), 1);
 
   Names none;
@@ -158,10 +160,9 @@ TEST_F(DeviceFixture, NetworkResponseInSeveralPiecesIsReadWhole) {
 }
 
 TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
-  const std::string document = Document(10, 8, {{0, "PC7", "Caf\xC3\xA9"}, {5, "X", "Y"}});
-  ASSERT_TRUE(StartUsb([document](const std::string& request) {
-    return LoopbackServer::Ok(request.compare(0, 4, "GET ") == 0 ? document : "<r/>", 100);
-  }));
+  auto list = std::make_shared<KeptList>(10, std::vector<Dest>{{0, "PC7", "Caf\xC3\xA9"}, {5, "X", "Y"}});
+  list->chunk = 100;
+  ASSERT_TRUE(StartKept(list, true));
   CountingDeviceTalk device;
   Names thisPc, otherPcs;
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << Log();
@@ -180,10 +181,10 @@ TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
             "POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:" +
                 std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n\r\n");
   std::vector<std::string> requests = m_server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);  // the update is confirmed by reading the list again
   EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4), body);
-  EXPECT_EQ(device.GetResponse(), "<r/>");
-  EXPECT_EQ(m_server.Connections(), 2);  // one channel per exchange
+  EXPECT_TRUE(Logged("<r/>"));  // the update's answer, cleaned up
+  EXPECT_EQ(m_server.Connections(), 3);  // one channel per exchange
 }
 
 TEST_F(DeviceFixture, UsbResponseOfTwoFullReadsCostsOneMoreWait) {

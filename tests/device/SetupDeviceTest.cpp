@@ -222,6 +222,33 @@ TEST_F(SetupDeviceRun, RefusedUpdateSaysSoAndTheListsShowTheDevice) {
   EXPECT_NE(m_transcript.find("item \"" + Pc(qs) + "\"", shown), std::string::npos) << m_transcript;
 }
 
+// The device answers 200 but its list shows the name did not take (its list full, the name too long
+// for it): a failed update, message 108, and the Quick Set is not marked as on the device. The list
+// fills on a direct product, where switching scan-to on adds the special destination too.
+TEST_F(SetupDeviceRun, NameTheDeviceDidNotTakeIsAFailedUpdate) {
+  for (bool full : {true, false}) {
+    SCOPED_TRACE(full ? "full list" : "name too long");
+    test_common::ClearNexoraKeys();
+    Connect(full);
+    ASSERT_TRUE(full ? StartSimulator({"--slots", "2", "--entry", "0^OTHER^A^1"}) : StartSimulator({}));
+    Prepare();
+    if (!full) test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+    const std::string qs = ResString(89);
+    if (!full)
+      test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "DevDest", DevDest(qs) + std::string(300, 'n'));
+    std::string log = Run({"/Task", "7"}, "dialog 129\nselect 1004 " + Pc(qs) + "\nclick 1007\nclick 1\n" +
+                                              Box(108) + "show\ncancel\n");
+    EXPECT_NE(m_transcript.find(ResString(108).substr(0, 20)), std::string::npos) << m_transcript;
+    EXPECT_NE(log.find("Device did not take \"" + DevDest(qs) + "\""), std::string::npos) << log;
+    EXPECT_NE(log.find("Failed to add dests when user pressed update"), std::string::npos) << log;
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(qs), "AddToDevice"), "0");
+    std::vector<std::string> expected;
+    if (full) expected = {"OTHER^A", "PC7^" + ResString(244)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(), expected);
+  }
+}
+
 TEST_F(SetupDeviceRun, NamePromptChecksTheNameAndPrefixesIt) {
   Connect(false);
   ASSERT_TRUE(StartSimulator({}));

@@ -4,6 +4,7 @@
 
 #include "DeviceStatus.h"
 #include "HttpResponseParser.h"
+#include "Monitor.h"
 #include "MonitorState.h"
 #include "NotificationLine.h"
 #include "SimClient.h"
@@ -25,9 +26,24 @@ TEST(NotificationLine, ReadsEverySpacingMarlin3Writes) {
        NotificationLine::Result::Notification, "unix:/run/x.sock", true, "PC7"},
       {"/notifications:DevAddr=5225  DevMon=Off DevHostId=PC7", NotificationLine::Result::Notification,
        "5225", false, "PC7"},
-      // Arguments joined by single blanks, an odd case, blanks inside a value.
-      {"/Notifications:DevAddr=1.2.3.4 DevMon=on DevHostId=My PC", NotificationLine::Result::Notification,
-       "1.2.3.4", true, "My PC"},
+      // Arguments joined by single blanks, an odd case.
+      {"/Notifications:DevAddr=1.2.3.4 DevMon=on DevHostId=PC7", NotificationLine::Result::Notification,
+       "1.2.3.4", true, "PC7"},
+      // Forged lines: a value that holds blanks, fields again, control characters, quotes, options.
+      {"/notifications:DevAddr=q  DevMon=Off  DevHostId=evil  DevMon=On  DevHostId=PC7",
+       NotificationLine::Result::Bad, "", false, ""},
+      {"/notifications:DevAddr=1.2.3.4 DevMon=on DevHostId=My PC", NotificationLine::Result::Bad, "", false,
+       ""},
+      {"/notifications:DevAddr=q\r\nDevMon=Off  DevMon=On  DevHostId=PC7", NotificationLine::Result::Bad, "",
+       false, ""},
+      {"/notifications:DevAddr=q  DevMon=On  DevHostId=PC7\r\nDevMon=Off", NotificationLine::Result::Bad, "",
+       false, ""},
+      {"/notifications:DevAddr=/AppExe  DevMon=On  DevHostId=PC7", NotificationLine::Result::Bad, "", false,
+       ""},
+      {"/notifications:DevAddr=\"x\"  DevMon=On  DevHostId=PC7", NotificationLine::Result::Bad, "", false,
+       ""},
+      {"/notifications:DevAddr=x  DevMon=On  DevHostId=PC7  extra", NotificationLine::Result::Bad, "", false,
+       ""},
       {"/notifications:DevAddr=  DevMon=Off  DevHostId=", NotificationLine::Result::Notification, "", false,
        ""},
       {"", NotificationLine::Result::NoNotification, "", false, ""},
@@ -189,13 +205,50 @@ TEST(MonitorState, KeepsThePollingState) {
   Notification state;
   EXPECT_FALSE(MonitorState::Load(file, state));
   std::string why;
-  ASSERT_TRUE(MonitorState::Save(file, Notification{"unix:/x", true, "PC 7"}, why)) << why;
+  ASSERT_TRUE(MonitorState::Save(file, Notification{"unix:/x", true, "PC7"}, why)) << why;
   Notification loaded;
   ASSERT_TRUE(MonitorState::Load(file, loaded));
   EXPECT_EQ(loaded.strDevAddr, "unix:/x");
   EXPECT_TRUE(loaded.bPollingOn);
-  EXPECT_EQ(loaded.strHostId, "PC 7");
+  EXPECT_EQ(loaded.strHostId, "PC7");
+  // A value that is no field never reaches the file, which keeps what it held.
+  EXPECT_FALSE(MonitorState::Save(file, Notification{"q\r\nDevMon=Off", true, "PC7"}, why));
+  EXPECT_FALSE(MonitorState::Save(file, Notification{"x", true, "PC7\nDevAddr=y"}, why));
+  EXPECT_EQ(simtest::Slurp(file), "DevAddr=unix:/x\nDevMon=On\nDevHostId=PC7\n");
+  std::ofstream(file) << "DevAddr=a b\nDevMon=On\nDevHostId=PC7\n";
+  EXPECT_FALSE(MonitorState::Load(file, loaded));
   std::ofstream(file) << "garbage without equals\n";
   EXPECT_FALSE(MonitorState::Load(file, loaded));
   std::filesystem::remove_all(dir);
+}
+
+// marlin3 rebuilds one command line from its arguments and reads the "DevDest" value from it: a name is
+// passed only when it reads back as exactly itself, one value that opens no option.
+TEST(Monitor, PassesOnlyDestinationsThatReadAsOneValue) {
+  const struct {
+    std::string name;
+    bool ok;
+  } cases[] = {
+      {"Scan A", true},
+      {"My Docs", true},
+      {"PC7:Photos", true},
+      {"it's mine", true},
+      {"'quoted' words", true},  // inside the double quotes marlin3's command line puts around it
+      {"x /Hide 286331153 /Dest 2 /AppExe /path/prog", true},  // one quoted value: the blanks hide nothing
+      {"a/b", true},
+      {"x\" /AppExe /path/prog \"", false},  // the quote would end the value early
+      {"say \"hi\"", false},
+      {"/AppExe", false},                    // unquoted, it would read as an option
+      {"'x", false},                         // unquoted, it would open a quote
+      {"dir\\ x\\", false},                  // the backslash would double before the closing quote
+      {"line\r\nbreak", false},
+      {"tab\there", false},
+      {std::string("nul\0x", 5), false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(Monitor::CheckDestination(c.name, why), c.ok) << Printable(c.name);
+    if (!c.ok) EXPECT_FALSE(why.empty());
+  }
 }
