@@ -335,7 +335,13 @@ bool DeviceTalk::SendHttpViaUsb() {
 
   if (ok) {
     ok = CheckUsbStatus(m_strResponse) && RemoveHttpHeader(m_strResponse) && RemoveHttpFooter(m_strResponse);
-    if (ok) RemoveHttpChunkData(m_strResponse);
+    if (ok) {
+      RemoveHttpChunkData(m_strResponse);
+    } else if (!m_strResponse.empty()) {
+      // A response cut short shows here as framing not found; the channel library may know why.
+      std::string why = BridgeError();
+      if (!why.empty()) trace.Error("USB channel: " + why);
+    }
   }
   // The channel is closed on every path once it was opened, so a failed exchange leaves none behind.
   try {

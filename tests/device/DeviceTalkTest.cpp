@@ -3,6 +3,7 @@
 // clean-up of raw USB responses and the form-value encoder.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 
 #include "DeviceFixture.h"
@@ -177,12 +178,12 @@ TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
   Names add{"Caf\xC3\xA9 \xE2\x82\xAC"};
   ASSERT_TRUE(device.Update(&add, true));
   const std::string body = "AddScanToDest_1=PC7%5eCaf%C3%A9+%E2%82%AC%5eDestFolder";
-  EXPECT_EQ(device.GetRequest(),
-            "POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:" +
-                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n\r\n");
   std::vector<std::string> requests = m_server.Requests();
   ASSERT_EQ(requests.size(), 3u);  // the update is confirmed by reading the list again
-  EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4), body);
+  EXPECT_TRUE(requests[1].starts_with("POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\n"
+                                      "Content-Length:" +
+                                      std::to_string(body.size()) + "\r\n\r\n" + body))
+      << requests[1];
   EXPECT_TRUE(Logged("<r/>"));  // the update's answer, cleaned up
   EXPECT_EQ(m_server.Connections(), 3);  // one channel per exchange
 }
@@ -285,7 +286,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.repeatBytes = 100000000;
          return r;
        },
-       true, "USB response has no HTTP status line"},
+       true, "USB response is empty: the response is larger than 1 MiB and was dropped"},
       {"stall after headers, http",
        [ok] {
          Reply r;
@@ -293,7 +294,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.stallMs = 4000;
          return r;
        },
-       false, "HttpSendRequest failed: (12002)"},
+       false, "HttpSendRequest failed: (12002) The operation timed out"},
       {"stall after headers, usb",
        [ok] {
          Reply r;
@@ -301,21 +302,36 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.stallMs = 4000;
          return r;
        },
-       true, "Didn't find any footer info to remove"},
+       true, "the device stopped sending before its response was complete"},
       {"silent device, usb",
        [] {
          Reply r;
          r.stallMs = 4000;
          return r;
        },
-       true, "USB response has no HTTP status line"},
+       true, "USB response is empty: the device stopped sending before its response was complete"},
+      {"chunk declared over 1 MiB, usb",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\n7fffffff\r\n<a>x</a>\r\n0\r\n\r\n", 0});
+         return r;
+       },
+       true, "USB response is empty: the response declares a chunk larger than 1 MiB"},
+      {"chunk-size line without end, usb",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\n" + std::string(900000, '1'), 0});
+         return r;
+       },
+       true, "USB response is empty: a chunk-size line of the response is longer than 4 KiB"},
+
       {"broken chunks, http",
        [ok] {
          Reply r;
          r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n<a/>\r\n0\r\n\r\n", 0});
          return r;
        },
-       false, "HttpSendRequest failed"},
+       false, "HttpSendRequest failed: (1203"},
       {"short body then reset, http",
        [ok] {
          Reply r;
@@ -323,7 +339,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.reset = true;
          return r;
        },
-       false, "HttpSendRequest failed"},
+       false, "HttpSendRequest failed: (1203"},
       {"error page, http",
        [] {
          Reply r;
@@ -420,6 +436,72 @@ TEST_F(DeviceFixture, EncodePercentEncodesPerCharacter) {
   };
   DeviceTalk device;
   for (const auto& [in, out] : cases) EXPECT_EQ(device.UrlAndUtf8Encode(in), out) << in;
+}
+
+// A device that answers 200 but does not take a name (its list full, the name longer than it keeps):
+// its own list, read back, shows it, and the update fails naming what did not take.
+TEST_F(DeviceFixture, UpdateIsConfirmedByTheDevicesList) {
+  for (bool usb : {false, true}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    m_server.Stop();
+    MarkLog();
+    auto list = std::make_shared<KeptList>(3, std::vector<Dest>{{0, "X", "Theirs"}});
+    list->maxName = 20;
+    list->chunk = 64;  // the device's USB answers are chunked
+    ASSERT_TRUE(StartKept(list, usb));
+    CountingDeviceTalk device;
+    Names add{"Scan A", std::string(21, 'n'), "Photos", "One too many"};
+    EXPECT_FALSE(device.Update(&add, true));
+    EXPECT_EQ(device.GetNotTaken(), (Names{std::string(21, 'n'), "One too many"}));
+    EXPECT_TRUE(Logged("Device did not take \"" + std::string(21, 'n') + "\": it is not in its list"));
+    EXPECT_TRUE(Logged("Device did not take \"One too many\""));
+    Names ok{"Scan A"};
+    EXPECT_TRUE(device.Update(&ok, true)) << NewLog();
+    EXPECT_TRUE(device.GetNotTaken().empty());
+    Names remove{"Photos"};
+    EXPECT_TRUE(device.Update(&remove, false)) << NewLog();
+    // Removing a name the device does not hold is no failure.
+    Names theirs{"Nothing here", "Scan A"};
+    EXPECT_TRUE(device.Update(&theirs, false));
+    EXPECT_EQ(list->Dests().size(), 1u);
+  }
+}
+
+// "UsbWait" is read afresh on every pass; 0xFFFFFFFF would wait for ever, so every wait is the bound.
+TEST_F(DeviceFixture, UsbWaitIsBounded) {
+  test_common::SetDword(HKEY_CURRENT_USER, ValueGetter("").GetMainKeyPath(), "UsbWait", 4294967295u);
+  const std::string document = Document(10, 10, {});
+  ASSERT_TRUE(StartUsb([document](const std::string&) { return LoopbackServer::Ok(document, 64); }));
+  CountingDeviceTalk device;
+  Names thisPc, otherPcs;
+  ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << NewLog();
+  ASSERT_FALSE(device.waits.empty());
+  for (DWORD wait : device.waits) EXPECT_EQ(wait, DeviceTalk::kMaxUsbWaitMs);
+  EXPECT_TRUE(Logged("UsbWait of 4294967295 ms is above the bound; 5000 ms used"));
+}
+
+// 125,000 attributes on one element (875 KB) cost the XML library 26 s; such a reply is refused before
+// it is parsed. The bound is loose on purpose: the check itself takes milliseconds.
+TEST_F(DeviceFixture, AttributeHeavyReplyIsRefusedBeforeParsing) {
+  std::string heavy = "<ScanToDestinations><MaxScanToDestinations>1</MaxScanToDestinations><x";
+  // Distinct names of three characters: " Xyz=''", 7 bytes each.
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const std::string more = letters + "0123456789";
+  for (int i = 0; i < 125000; ++i)
+    heavy += std::string(" ") + letters[i / (62 * 62)] + more[(i / 62) % 62] + more[i % 62] + "=''";
+  heavy += "/></ScanToDestinations>";
+  ASSERT_GT(heavy.size(), 850000u);
+  ASSERT_LT(heavy.size(), DeviceTalk::kMaxResponseBytes);
+  ASSERT_TRUE(StartNetwork([heavy](const std::string&) { return LoopbackServer::Ok(heavy); }));
+  DeviceTalk device;
+  Names thisPc, otherPcs;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(device.GetList(thisPc, otherPcs));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+  std::printf("attribute-heavy reply of %zu bytes refused in %.3f s\n", heavy.size(), seconds);
+  EXPECT_TRUE(Logged("Response from device was refused before parsing: an element has more than 64 attributes"))
+      << NewLog();
 }
 
 }  // namespace
