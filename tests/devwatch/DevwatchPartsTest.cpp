@@ -8,6 +8,8 @@
 #include "MonitorState.h"
 #include "NotificationLine.h"
 #include "SimClient.h"
+#include "platform/process/Process.h"
+#include "settings/ValueGetter.h"
 
 using namespace devwatch;
 
@@ -251,4 +253,39 @@ TEST(Monitor, PassesOnlyDestinationsThatReadAsOneValue) {
     EXPECT_EQ(Monitor::CheckDestination(c.name, why), c.ok) << Printable(c.name);
     if (!c.ok) EXPECT_FALSE(why.empty());
   }
+}
+
+// The two sides together: every name DEVWATCH passes is read by marlin3 (its command line rebuilt from
+// the arguments, then the option search) as exactly itself, and opens no option. Names are drawn from
+// the characters that matter to the two parsers.
+TEST(Monitor, EveryDestinationPassedReadsBackAsItself) {
+  const std::string alphabet = " /\"'\\aH";
+  const char* const options[] = {"AppExe", "OutFile", "OverWrite", "Hide", "Dest", "Res", "Qs", "a", "H"};
+  unsigned seed = 27;
+  int passed = 0;
+  for (int round = 0; round < 30000; ++round) {
+    std::string name;
+    seed = seed * 1103515245u + 12345u;
+    const std::size_t length = 1 + (seed >> 16) % 10;
+    for (std::size_t i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      name += alphabet[(seed >> 16) % alphabet.size()];
+    }
+    for (const char* option : {"", " /AppExe /p", " /Hide 1"}) {
+      const std::string dest = name + option;
+      std::string why;
+      if (!Monitor::CheckDestination(dest, why)) continue;
+      ++passed;
+      ValueGetter getter(BuildCommandLine({"/Task", "13", "/DevAddr", "5225", "/DevDest", dest}));
+      std::string value;
+      ASSERT_TRUE(getter.GetFromCmdLine("DevDest", value, "DEF")) << getter.GetCommandLine();
+      ASSERT_EQ(value, dest) << getter.GetCommandLine();
+      for (const char* other : options) {
+        ASSERT_FALSE(getter.GetFromCmdLine(other, value, "")) << other << " in " << getter.GetCommandLine();
+      }
+      ASSERT_TRUE(getter.GetFromCmdLine("DevAddr", value, "")) << getter.GetCommandLine();
+      ASSERT_EQ(value, "5225");
+    }
+  }
+  EXPECT_GT(passed, 10000);
 }
