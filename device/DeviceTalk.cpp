@@ -261,7 +261,8 @@ bool DeviceTalk::SendHttpViaUsb() {
     }
     if (!opened) {
       std::string why = BridgeError();
-      trace.Error("Couldn't OpenBulk for USB after several retries" + (why.empty() ? std::string() : ": " + why));
+      trace.Error("Couldn't OpenBulk for USB after several retries" +
+                  (why.empty() ? std::string() : ": " + why));
       return false;
     }
     if (failures == 0) trace.Write("OpenBulk worked on first try");
@@ -270,7 +271,8 @@ bool DeviceTalk::SendHttpViaUsb() {
     std::int32_t length = static_cast<std::int32_t>(m_strRequest.size());
     if (writeBulk(m_strRequest.data(), &length) == 0) {
       std::string why = BridgeError();
-      trace.Error("Couldn't write out request (WriteBulk for USB)" + (why.empty() ? std::string() : ": " + why));
+      trace.Error("Couldn't write out request (WriteBulk for USB)" +
+                  (why.empty() ? std::string() : ": " + why));
     } else {
       std::unique_ptr<char[]> buffer(new (std::nothrow) char[kUsbBuffer]);
       if (buffer == nullptr) {
@@ -293,7 +295,8 @@ bool DeviceTalk::SendHttpViaUsb() {
               m_ValueGetter.GetMainInt(settings::kMainUsbWait.pszName, settings::kMainUsbWait.nDefault));
           if (wait > kMaxUsbWaitMs) {
             if (!waitLogged)
-              trace.ErrorFormat("UsbWait of %u ms is above the bound; 5000 ms used", static_cast<long long>(wait));
+              trace.ErrorFormat("UsbWait of %u ms is above the bound; 5000 ms used",
+                                static_cast<long long>(wait));
             waitLogged = true;
             wait = kMaxUsbWaitMs;
           }

@@ -101,7 +101,8 @@ class DeviceTalk : public XMLParser {
    public:
     explicit Operation(DeviceTalk& talk) : m_talk(talk) {
       if (m_talk.m_nOperationDepth++ == 0)
-        m_talk.m_tDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kOperationDeadlineMs);
+        m_talk.m_tDeadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kOperationDeadlineMs);
     }
     ~Operation() { --m_talk.m_nOperationDepth; }
     Operation(const Operation&) = delete;

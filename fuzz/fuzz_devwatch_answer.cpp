@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string why;
   devwatch::DeviceStatus::ParseDocument(input, status, why);
   devwatch::Notification notification;
-  if (devwatch::NotificationLine::Parse(input, notification, why) == devwatch::NotificationLine::Result::Notification) {
+  if (devwatch::NotificationLine::Parse(input, notification, why) ==
+      devwatch::NotificationLine::Result::Notification) {
     // What is taken in is a field: it passes the value check and reads back the same.
     if (!devwatch::NotificationLine::CheckValue("DevAddr=", notification.strDevAddr, why) ||
         !devwatch::NotificationLine::CheckValue("DevHostId=", notification.strHostId, why))

@@ -24,9 +24,9 @@ enum class BridgeError {
   kNotOpen,        // a call that needs an open channel
   kWriteFailed,
   kReadFailed,
-  kTooLarge,  // the response passed kMaxResponseBytes and was dropped
-  kTimedOut,  // the device stopped sending before the response was complete
-  kChunkTooLarge,  // a chunk-size line declared more than kMaxResponseBytes; the response was dropped
+  kTooLarge,          // the response passed kMaxResponseBytes and was dropped
+  kTimedOut,          // the device stopped sending before the response was complete
+  kChunkTooLarge,     // a chunk-size line declared more than kMaxResponseBytes; the response was dropped
   kChunkLineTooLong,  // a chunk-size line ran past kMaxChunkLine bytes; the response was dropped
 };
 

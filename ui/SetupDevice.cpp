@@ -546,7 +546,8 @@ bool SetupDeviceDialog::UpdateToolboxPolling() {
   const std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
   const std::string line =
       exe + " /notifications:DevAddr=" + address + "  DevMon=" + state + " DevHostId=" + hostId;
-  if (DeviceTalk::CheckNotificationFields(address, hostId)) m_ValueGetter.CreateProcess(line, "Notifying toolbox failed");
+  if (DeviceTalk::CheckNotificationFields(address, hostId))
+    m_ValueGetter.CreateProcess(line, "Notifying toolbox failed");
   // After the notification, so the state a session start reads is already the new one.
   MonitorAutostart::Apply(m_bScanToOn != 0, exe);
   return true;

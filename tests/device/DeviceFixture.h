@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,8 +80,8 @@ class KeptList {
     if (request.compare(0, 5, "POST ") != 0) {
       std::vector<Dest> sorted = m_dests;
       std::sort(sorted.begin(), sorted.end(), [](const Dest& a, const Dest& b) { return a.id < b.id; });
-      return LoopbackServer::Ok(Document(m_nSlots, m_nSlots - static_cast<int>(m_dests.size()), sorted), chunk,
-                                false);
+      return LoopbackServer::Ok(Document(m_nSlots, m_nSlots - static_cast<int>(m_dests.size()), sorted),
+                                chunk, false);
     }
     std::string body = request.substr(request.find("\r\n\r\n") + 4);
     while (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);

@@ -180,11 +180,12 @@ TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
   const std::string body = "AddScanToDest_1=PC7%5eCaf%C3%A9+%E2%82%AC%5eDestFolder";
   std::vector<std::string> requests = m_server.Requests();
   ASSERT_EQ(requests.size(), 3u);  // the update is confirmed by reading the list again
-  EXPECT_TRUE(requests[1].starts_with("POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\n"
-                                      "Content-Length:" +
-                                      std::to_string(body.size()) + "\r\n\r\n" + body))
+  EXPECT_TRUE(
+      requests[1].starts_with("POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\n"
+                              "Content-Length:" +
+                              std::to_string(body.size()) + "\r\n\r\n" + body))
       << requests[1];
-  EXPECT_TRUE(Logged("<r/>"));  // the update's answer, cleaned up
+  EXPECT_TRUE(Logged("<r/>"));           // the update's answer, cleaned up
   EXPECT_EQ(m_server.Connections(), 3);  // one channel per exchange
 }
 
@@ -500,7 +501,8 @@ TEST_F(DeviceFixture, AttributeHeavyReplyIsRefusedBeforeParsing) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 5.0);
   std::printf("attribute-heavy reply of %zu bytes refused in %.3f s\n", heavy.size(), seconds);
-  EXPECT_TRUE(Logged("Response from device was refused before parsing: an element has more than 64 attributes"))
+  EXPECT_TRUE(
+      Logged("Response from device was refused before parsing: an element has more than 64 attributes"))
       << NewLog();
 }
 

@@ -472,10 +472,9 @@ TEST_F(SetupDeviceRun, DestinationNamesHoldingOptionsStayData) {
                               "--entry", "12^PC7^" + quoted + "^1"}));
   Prepare();
   const std::string port = "unix:" + m_socket;
-  const std::string product = "SANE_CONFIG_DIR=" + (base / "sane").string() +
-                              " MARLIN3_REGISTRY_DIR=" + Scratch().string() +
-                              " " MARLIN3_BIN_DIR "/marlin3-product direct --port " + port +
-                              " --device test:0 >/dev/null";
+  const std::string product =
+      "SANE_CONFIG_DIR=" + (base / "sane").string() + " MARLIN3_REGISTRY_DIR=" + Scratch().string() +
+      " " MARLIN3_BIN_DIR "/marlin3-product direct --port " + port + " --device test:0 >/dev/null";
   ASSERT_EQ(std::system(product.c_str()), 0);
   // The scratch Quick Set a name without a match scans with: no dialogs, into out/.
   const std::string scratchQs = QsKey(ResString(104));
@@ -508,7 +507,8 @@ TEST_F(SetupDeviceRun, DestinationNamesHoldingOptionsStayData) {
     for (int i = 0; i < 1000; ++i) {
       monitor = test_common::ReadFile(monitorLog);
       int seen = 0;
-      for (std::size_t at = monitor.find(text); at != std::string::npos; at = monitor.find(text, at + 1)) ++seen;
+      for (std::size_t at = monitor.find(text); at != std::string::npos; at = monitor.find(text, at + 1))
+        ++seen;
       if (seen >= count) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

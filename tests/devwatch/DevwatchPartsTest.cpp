@@ -240,9 +240,9 @@ TEST(Monitor, PassesOnlyDestinationsThatReadAsOneValue) {
       {"a/b", true},
       {"x\" /AppExe /path/prog \"", false},  // the quote would end the value early
       {"say \"hi\"", false},
-      {"/AppExe", false},                    // unquoted, it would read as an option
-      {"'x", false},                         // unquoted, it would open a quote
-      {"dir\\ x\\", false},                  // the backslash would double before the closing quote
+      {"/AppExe", false},    // unquoted, it would read as an option
+      {"'x", false},         // unquoted, it would open a quote
+      {"dir\\ x\\", false},  // the backslash would double before the closing quote
       {"line\r\nbreak", false},
       {"tab\there", false},
       {std::string("nul\0x", 5), false},
