@@ -468,6 +468,16 @@ TEST_F(DeviceFixture, UpdateIsConfirmedByTheDevicesList) {
   }
 }
 
+// WinINet's codes are logged with WinINet's texts, not an empty one.
+TEST_F(DeviceFixture, NetworkFailuresCarryTheirText) {
+  test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Connection Type", "Network");
+  test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", "bad host");
+  DeviceTalk device;
+  Names thisPc, otherPcs;
+  EXPECT_FALSE(device.GetList(thisPc, otherPcs));
+  EXPECT_TRUE(Logged("InternetConnect failed: (12005) The URL is invalid")) << NewLog();
+}
+
 // "UsbWait" is read afresh on every pass; 0xFFFFFFFF would wait for ever, so every wait is the bound.
 TEST_F(DeviceFixture, UsbWaitIsBounded) {
   test_common::SetDword(HKEY_CURRENT_USER, ValueGetter("").GetMainKeyPath(), "UsbWait", 4294967295u);

@@ -121,6 +121,22 @@ TEST_F(PublishTest, Task14DecidesPollingOnTheFirstRun) {
   EXPECT_EQ(log.find("CreateProcess on"), std::string::npos);
 }
 
+// The device address comes from a start's "DevAddr" (and so from the product key's host name): one that
+// would not be one field of the monitor's line is logged, and the monitor is not started with it.
+TEST_F(PublishTest, Task14DoesNotPassAForgedAddressToTheMonitor) {
+  auto list = std::make_shared<KeptList>(10, std::vector<Dest>{});
+  list->chunk = 16;
+  ASSERT_TRUE(StartKept(list, true));
+  Prepare();
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", "q  DevMon=Off  DevHostId=evil");
+  std::string log = Run({"/Task", "14"});
+  EXPECT_NE(log.find("The device address \"q  DevMon=Off  DevHostId=evil\" holds a blank"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("CreateProcess on"), std::string::npos) << log;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(m_record));
+}
+
 TEST_F(PublishTest, Task10RemovesThisPcsDestinations) {
   for (bool usb : {false, true}) {
     SCOPED_TRACE(usb ? "usb" : "http");
