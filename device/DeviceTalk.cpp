@@ -211,8 +211,8 @@ std::string DeviceTalk::BridgeError() {
 bool DeviceTalk::PastDeadline(const char* step) {
   if (m_nOperationDepth == 0 || std::chrono::steady_clock::now() < m_tDeadline) return false;
   DebugTrace trace("PastDeadline", __FILE__);
-  trace.Error(std::string("Device work took longer than ") + std::to_string(kOperationDeadlineMs / 1000) +
-              " s; " + step + " given up");
+  trace.Error(std::string("Device work took longer than ") + std::to_string(OperationDeadlineMs()) + " ms; " +
+              step + " given up");
   return true;
 }
 

@@ -87,6 +87,8 @@ class DeviceTalk : public XMLParser {
   // The waits of the USB exchange (the 500 ms retry waits and the "UsbWait" waits). Tests override it
   // to count the waits instead of sleeping through them.
   virtual void Pause(DWORD milliseconds);
+  // kOperationDeadlineMs; tests shorten it.
+  virtual int OperationDeadlineMs() const { return kOperationDeadlineMs; }
 
  private:
   void Close();
@@ -102,7 +104,7 @@ class DeviceTalk : public XMLParser {
     explicit Operation(DeviceTalk& talk) : m_talk(talk) {
       if (m_talk.m_nOperationDepth++ == 0)
         m_talk.m_tDeadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kOperationDeadlineMs);
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_talk.OperationDeadlineMs());
     }
     ~Operation() { --m_talk.m_nOperationDepth; }
     Operation(const Operation&) = delete;

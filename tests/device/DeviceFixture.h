@@ -35,8 +35,10 @@ class CountingDeviceTalk : public DeviceTalk {
  public:
   std::vector<DWORD> waits;
   std::function<void(std::size_t)> onPause;
+  int deadlineMs = kOperationDeadlineMs;
 
  protected:
+  int OperationDeadlineMs() const override { return deadlineMs; }
   void Pause(DWORD milliseconds) override {
     waits.push_back(milliseconds);
     if (onPause) onPause(waits.size());

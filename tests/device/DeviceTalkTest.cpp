@@ -232,6 +232,21 @@ TEST_F(DeviceFixture, TwentyRefusedOpensThenTalksNormally) {
   EXPECT_EQ(log.find("OpenBulk worked on first try"), std::string::npos);
 }
 
+// One operation's device work has a deadline: past it no retry is made and no exchange started.
+TEST_F(DeviceFixture, OneOperationEndsAtItsDeadline) {
+  ASSERT_TRUE(StartUsb([](const std::string&) { return LoopbackServer::Ok("<a/>"); }, true));
+  m_server.RefuseFirst(1000);
+  CountingDeviceTalk device;
+  device.deadlineMs = 0;
+  Names thisPc, otherPcs;
+  EXPECT_FALSE(device.GetList(thisPc, otherPcs));
+  EXPECT_TRUE(device.waits.empty());
+  EXPECT_TRUE(Logged("Device work took longer than 0 ms; opening the USB channel given up")) << NewLog();
+  Names add{"Scan A"};
+  EXPECT_FALSE(device.Update(&add, true));
+  EXPECT_EQ(device.GetNotTaken(), add);
+}
+
 TEST_F(DeviceFixture, TwentyOneRefusalsFailTheExchange) {
   ASSERT_TRUE(StartUsb([](const std::string&) { return LoopbackServer::Ok("<a/>"); }, true));
   m_server.RefuseFirst(1000);  // accepts and resets at once: a busy device
