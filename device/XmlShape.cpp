@@ -70,8 +70,8 @@ bool CheckXmlShape(std::string_view text, const XmlLimits& limits, std::string& 
         if (c == '>') break;
         if (c == '"' || c == '\'') {
           quote = c;
-        } else if (c == '=') {
-          ++attributes;
+        } else if (c == '=' && ++attributes > limits.nMaxAttributes) {
+          break;  // refused below: no need to read the rest of the tag
         }
         if (c != ' ' && c != '\t' && c != '\r' && c != '\n') last = c;
       }
