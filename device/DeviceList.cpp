@@ -43,12 +43,13 @@ bool ReadId(const std::string& text, long long& id) {
 
 bool DeviceTalk::GetList(std::vector<std::string>& thisPc, std::vector<std::string>& otherPcs) {
   DebugTrace trace("GetList", __FILE__);
+  Operation operation(*this);
   if (!m_bInitialized && !Initialize()) {
     trace.Error(TRACE_NUMBERED("Failed to initialize in GetList"));
     return false;
   }
   if (m_nConnection == 1) {
-    if (!SendHttpViaNetwork("GET", kListPath)) {
+    if (PastDeadline("reading the list") || !SendHttpViaNetwork("GET", kListPath)) {
       trace.Error(TRACE_NUMBERED("Getting the original XML data failed over the network"));
       return false;
     }
@@ -66,6 +67,10 @@ bool DeviceTalk::GetList(std::vector<std::string>& thisPc, std::vector<std::stri
   m_nCurrentDest = -1;
   Load_From_Text(m_strResponse.c_str());
   // A reply that is not XML at all (a cut-off or garbled answer) is a failed read, not an empty list.
+  if (!Load_Refused().empty()) {
+    trace.ErrorFormat("Response from device was %s", Load_Refused());
+    return false;
+  }
   if (!Document_Parsed()) {
     trace.ErrorFormat("Response from device is not a well-formed XML document (%s)", Parse_Error());
     return false;
@@ -149,10 +154,13 @@ void DeviceTalk::ParseXMLDocument() {
 
 bool DeviceTalk::Update(const std::vector<std::string>* names, bool add) {
   DebugTrace trace("Update", __FILE__);
+  Operation operation(*this);
+  m_saNotTaken.clear();
   if (names == nullptr || names->empty()) {
     trace.Error("Passed in array is null or empty");
     return false;
   }
+  m_saNotTaken = *names;  // until the device's list shows otherwise
   if (!m_bInitialized && !Initialize()) {
     trace.Error(TRACE_NUMBERED("Failed to initialize in Update"));
     return false;
@@ -162,7 +170,7 @@ bool DeviceTalk::Update(const std::vector<std::string>* names, bool add) {
   for (const std::string& name : *names) AddToHttpBody(name, add);
 
   if (m_nConnection == 1) {
-    if (!SendHttpViaNetwork("POST", kUpdatePath)) {
+    if (PastDeadline("the update") || !SendHttpViaNetwork("POST", kUpdatePath)) {
       trace.Error(TRACE_NUMBERED("Getting the original XML data failed over the network"));
       return false;
     }
@@ -173,7 +181,30 @@ bool DeviceTalk::Update(const std::vector<std::string>* names, bool add) {
       return false;
     }
   }
-  return true;
+  return ConfirmUpdate(*names, add);
+}
+
+// The device answers an update with 200 whether or not it took each name (a full list, a name too long
+// for its panel), and the form's answer page is not specified: its own list, read again, tells.
+bool DeviceTalk::ConfirmUpdate(const std::vector<std::string>& names, bool add) {
+  DebugTrace trace("ConfirmUpdate", __FILE__);
+  std::vector<std::string> thisPc;
+  std::vector<std::string> otherPcs;
+  if (!GetList(thisPc, otherPcs)) {
+    trace.Error("Could not read the device's list back, so the update is not confirmed");
+    return false;
+  }
+  m_saNotTaken.clear();
+  for (const std::string& name : names) {
+    bool listed = false;
+    for (const std::string& held : thisPc) listed = listed || held == name;
+    if (listed == add) continue;
+    m_saNotTaken.push_back(name);
+    trace.ErrorFormat(add ? "Device did not take \"%s\": it is not in its list after the update"
+                          : "Device did not remove \"%s\": it is still in its list after the update",
+                      name);
+  }
+  return m_saNotTaken.empty();
 }
 
 void DeviceTalk::AddToHttpBody(const std::string& name, bool add) {

@@ -201,9 +201,30 @@ void* DeviceTalk::BridgeEntry(const char* name) {
   return entry;
 }
 
+std::string DeviceTalk::BridgeError() {
+  using LastErrorFn = const char* (*)();
+  auto lastError = reinterpret_cast<LastErrorFn>(GetProcAddress(m_hPortBridge, "BridgeLastError"));
+  const char* text = lastError == nullptr ? nullptr : lastError();
+  return text == nullptr ? std::string() : std::string(text);
+}
+
+bool DeviceTalk::PastDeadline(const char* step) {
+  if (m_nOperationDepth == 0 || std::chrono::steady_clock::now() < m_tDeadline) return false;
+  DebugTrace trace("PastDeadline", __FILE__);
+  trace.Error(std::string("Device work took longer than ") + std::to_string(OperationDeadlineMs()) + " ms; " +
+              step + " given up");
+  return true;
+}
+
 bool DeviceTalk::CheckUsbStatus(const std::string& response) {
   DebugTrace trace("CheckUsbStatus", __FILE__);
   int status = 0;
+  if (response.empty()) {
+    // Nothing came: the channel library knows why (a response it dropped as too large, a time-out).
+    std::string why = BridgeError();
+    trace.Error("USB response is empty" + (why.empty() ? std::string() : ": " + why));
+    return false;
+  }
   if (response.compare(0, 5, "HTTP/") != 0 || response.size() < 12 ||
       std::sscanf(response.c_str() + 5, "%*d.%*d %3d", &status) != 1) {
     trace.Error("USB response has no HTTP status line");
@@ -233,12 +254,15 @@ bool DeviceTalk::SendHttpViaUsb() {
     auto openBulk = reinterpret_cast<OpenBulkFn>(BridgeEntry("OpenBulk"));
     int failures = 0;
     while (!(opened = openBulk(m_strPort.c_str()) != 0) && failures < kOpenRetries) {
+      if (PastDeadline("opening the USB channel")) break;
       trace.Write("Couldn't OpenBulk, re-trying (%d)", failures);
       ++failures;
       Pause(kOpenRetryWaitMs);
     }
     if (!opened) {
-      trace.Error("Couldn't OpenBulk for USB after several retries");
+      std::string why = BridgeError();
+      trace.Error("Couldn't OpenBulk for USB after several retries" +
+                  (why.empty() ? std::string() : ": " + why));
       return false;
     }
     if (failures == 0) trace.Write("OpenBulk worked on first try");
@@ -246,7 +270,9 @@ bool DeviceTalk::SendHttpViaUsb() {
     auto writeBulk = reinterpret_cast<WriteBulkFn>(BridgeEntry("WriteBulk"));
     std::int32_t length = static_cast<std::int32_t>(m_strRequest.size());
     if (writeBulk(m_strRequest.data(), &length) == 0) {
-      trace.Error("Couldn't write out request (WriteBulk for USB)");
+      std::string why = BridgeError();
+      trace.Error("Couldn't write out request (WriteBulk for USB)" +
+                  (why.empty() ? std::string() : ": " + why));
     } else {
       std::unique_ptr<char[]> buffer(new (std::nothrow) char[kUsbBuffer]);
       if (buffer == nullptr) {
@@ -256,10 +282,25 @@ bool DeviceTalk::SendHttpViaUsb() {
         // (counted in bytes reported, so a channel that reports full reads of nothing still ends).
         std::size_t received = 0;
         bool tooLarge = false;
+        bool late = false;
+        bool waitLogged = false;
         std::int32_t count = 0;
         do {
-          Pause(static_cast<DWORD>(
-              m_ValueGetter.GetMainInt(settings::kMainUsbWait.pszName, settings::kMainUsbWait.nDefault)));
+          if (PastDeadline("reading the USB response")) {
+            late = true;
+            break;
+          }
+          // Read afresh on every pass, as the device's own code does, but never longer than the bound.
+          DWORD wait = static_cast<DWORD>(
+              m_ValueGetter.GetMainInt(settings::kMainUsbWait.pszName, settings::kMainUsbWait.nDefault));
+          if (wait > kMaxUsbWaitMs) {
+            if (!waitLogged)
+              trace.ErrorFormat("UsbWait of %u ms is above the bound; 5000 ms used",
+                                static_cast<long long>(wait));
+            waitLogged = true;
+            wait = kMaxUsbWaitMs;
+          }
+          Pause(wait);
           auto bytesAvailable = reinterpret_cast<BytesAvailableFn>(BridgeEntry("BytesAvailable"));
           std::uint32_t available = bytesAvailable();
           count = available > static_cast<std::uint32_t>(INT32_MAX) ? INT32_MAX
@@ -271,7 +312,8 @@ bool DeviceTalk::SendHttpViaUsb() {
               AppendText(m_strResponse, buffer.get(), kUsbChunk);
               received += count > 0 ? static_cast<std::size_t>(count) : 0;
             } else {
-              trace.Error("ReadBulk failed");
+              std::string why = BridgeError();
+              trace.Error("ReadBulk failed" + (why.empty() ? std::string() : ": " + why));
             }
           }
           if (received > kMaxResponseBytes || m_strResponse.size() > kMaxResponseBytes) {
@@ -281,6 +323,8 @@ bool DeviceTalk::SendHttpViaUsb() {
         } while (count == kUsbChunk);
         if (tooLarge) {
           trace.ErrorFormat("USB response larger than %d bytes", static_cast<long long>(kMaxResponseBytes));
+          m_strResponse.clear();
+        } else if (late) {
           m_strResponse.clear();
         } else {
           ok = true;
@@ -294,7 +338,13 @@ bool DeviceTalk::SendHttpViaUsb() {
 
   if (ok) {
     ok = CheckUsbStatus(m_strResponse) && RemoveHttpHeader(m_strResponse) && RemoveHttpFooter(m_strResponse);
-    if (ok) RemoveHttpChunkData(m_strResponse);
+    if (ok) {
+      RemoveHttpChunkData(m_strResponse);
+    } else if (!m_strResponse.empty()) {
+      // A response cut short shows here as framing not found; the channel library may know why.
+      std::string why = BridgeError();
+      if (!why.empty()) trace.Error("USB channel: " + why);
+    }
   }
   // The channel is closed on every path once it was opened, so a failed exchange leaves none behind.
   try {
@@ -365,6 +415,34 @@ void DeviceTalk::RemoveHttpChunkData(std::string& text) {
     pos = next + 2;
   }
   text.swap(out);
+}
+
+bool DeviceTalk::CheckNotificationFields(const std::string& address, const std::string& hostId) {
+  DebugTrace trace("CheckNotificationFields", __FILE__);
+  const std::pair<const char*, const std::string*> fields[] = {{"device address", &address},
+                                                               {"host ID", &hostId}};
+  for (const auto& [what, value] : fields) {
+    bool bad = !value->empty() && (*value)[0] == '/';
+    std::string shown;
+    for (const unsigned char c : *value) {
+      if (c < 0x20 || c == 0x7F) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02X", c);
+        shown += escape;
+        bad = true;
+      } else {
+        bad = bad || c == ' ' || c == '"' || c == '\'';
+        shown += static_cast<char>(c);
+      }
+    }
+    if (bad) {
+      trace.Error(std::string("The ") + what + " \"" + shown +
+                  "\" holds a blank, a quote or a control character, or starts with \"/\"; the device "
+                  "monitor is not told");
+      return false;
+    }
+  }
+  return true;
 }
 
 std::string DeviceTalk::UrlAndUtf8Encode(const std::string& text) {

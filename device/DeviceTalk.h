@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,11 @@ class DeviceTalk : public XMLParser {
   static constexpr std::size_t kMaxResponseBytes = 1u << 20;
   static constexpr const char* kListPath = "/nx/device/info_scanto_destinations.xml";
   static constexpr const char* kUpdatePath = "/nx/device/set_config.html";
+  // "UsbWait" above this (0xFFFFFFFF would wait for ever) waits this long, with a log line.
+  static constexpr DWORD kMaxUsbWaitMs = 5000;
+  // One operation's device work (GetList, or Update with the read that confirms it) starts no new
+  // exchange, and the USB read loop reads no further, once this has passed since it began.
+  static constexpr int kOperationDeadlineMs = 60000;
 
   DeviceTalk();
   ~DeviceTalk() override;
@@ -52,9 +58,17 @@ class DeviceTalk : public XMLParser {
 
   // --- Destination list ---
   bool GetList(std::vector<std::string>& thisPc, std::vector<std::string>& otherPcs);
+  // True only when the device's own list, read again afterwards, holds every added name (and none of
+  // the removed ones) for this PC; the names that did not take are in GetNotTaken().
   bool Update(const std::vector<std::string>* names, bool add);
+  const std::vector<std::string>& GetNotTaken() const { return m_saNotTaken; }
   void AddToHttpBody(const std::string& name, bool add);
   void ParseXMLDocument() override;
+
+  // Whether the device address and host ID can be fields of the device monitor's notification line:
+  // no blank (which could start a field of its own), no control character, no quote, no leading "/".
+  // False with the error logged, naming the value; the monitor is then not started.
+  static bool CheckNotificationFields(const std::string& address, const std::string& hostId);
 
   // Read access for callers and tests.
   bool IsInitialized() const { return m_bInitialized; }
@@ -73,12 +87,34 @@ class DeviceTalk : public XMLParser {
   // The waits of the USB exchange (the 500 ms retry waits and the "UsbWait" waits). Tests override it
   // to count the waits instead of sleeping through them.
   virtual void Pause(DWORD milliseconds);
+  // kOperationDeadlineMs; tests shorten it.
+  virtual int OperationDeadlineMs() const { return kOperationDeadlineMs; }
 
  private:
   void Close();
   // Checks the status line of a raw USB response: false (logged) unless it is a 2xx answer.
   bool CheckUsbStatus(const std::string& response);
   void* BridgeEntry(const char* name);
+  // The channel library's reason for its last failure, when it tells one (empty otherwise).
+  std::string BridgeError();
+  bool ConfirmUpdate(const std::vector<std::string>& names, bool add);
+  // Starts the operation's clock unless an operation is already running; see kOperationDeadlineMs.
+  class Operation {
+   public:
+    explicit Operation(DeviceTalk& talk) : m_talk(talk) {
+      if (m_talk.m_nOperationDepth++ == 0)
+        m_talk.m_tDeadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_talk.OperationDeadlineMs());
+    }
+    ~Operation() { --m_talk.m_nOperationDepth; }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+   private:
+    DeviceTalk& m_talk;
+  };
+  // True (logged) when the running operation's deadline has passed; step names what is not done.
+  bool PastDeadline(const char* step);
 
   ValueGetter m_ValueGetter;
   bool m_bInitialized;
@@ -99,4 +135,7 @@ class DeviceTalk : public XMLParser {
   int m_nMaxDest;
   int m_nAvailDest;
   int m_nCurrentDest;
+  std::vector<std::string> m_saNotTaken;
+  int m_nOperationDepth = 0;
+  std::chrono::steady_clock::time_point m_tDeadline;
 };

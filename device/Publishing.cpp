@@ -88,8 +88,9 @@ bool ScanApp::InitializePolling() {
   std::string exe;
   m_ValueGetter.FindPathFromExe(exe, kMonitorExe, settings::kMainToolboxExe.pszName);
   std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
-  m_ValueGetter.CreateProcess(PollingLine(exe, address, "On", hostId),
-                              "Launching toolbox to update polling failed");
+  if (DeviceTalk::CheckNotificationFields(address, hostId))
+    m_ValueGetter.CreateProcess(PollingLine(exe, address, "On", hostId),
+                                "Launching toolbox to update polling failed");
   // Scan-to decided on here (the first run after installing) also starts the monitor with later sessions.
   MonitorAutostart::Apply(true, exe);
   return true;
@@ -121,8 +122,10 @@ bool ScanApp::SendDestToDevice(const std::string& name) {
     std::string exe;
     m_ValueGetter.FindPathFromExe(exe, kMonitorExe, settings::kMainToolboxExe.pszName);
     std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
-    m_ValueGetter.CreateProcess(AddedLine(exe, address, hostId), "Notifying toolbox failed");
-    m_ValueGetter.SetMainInt(settings::kMainScanToOn.pszName, 1);
+    if (DeviceTalk::CheckNotificationFields(address, hostId)) {
+      m_ValueGetter.CreateProcess(AddedLine(exe, address, hostId), "Notifying toolbox failed");
+      m_ValueGetter.SetMainInt(settings::kMainScanToOn.pszName, 1);
+    }
   }
   return true;
 }

@@ -58,9 +58,17 @@ void XMLParser::Reset_Document() {
 
 void XMLParser::Load_From_Text(const char* text) {
   Reset_Document();
+  m_strRefused.clear();
+  std::string content = text == nullptr ? std::string() : std::string(text);
+  std::string why;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  // The success flag is not used: a text that does not parse leaves an empty document to walk.
-  Check(m_pDocument->loadXML(text == nullptr ? std::string() : std::string(text), ok));
+  if (!CheckXmlShape(content, m_Limits, why)) {
+    // The empty document Reset_Document left is what gets walked, as for a text that does not parse.
+    m_strRefused = "refused before parsing: " + why;
+  } else {
+    // The success flag is not used: a text that does not parse leaves an empty document to walk.
+    Check(m_pDocument->loadXML(content, ok));
+  }
   m_bParsed = ok == VARIANT_TRUE;
   Check(m_pDocument->get_documentElement(m_pRootElement));
   Walk_Node(m_pDocument);

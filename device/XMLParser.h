@@ -3,13 +3,16 @@
 // the path of enclosing tags) and calls ParseXMLDocument, which a derived class (DeviceTalk) overrides.
 // Never writes documents and writes nothing to the log: its own misuses show only in m_strLastError;
 // a failing DOM call raises platform::xmldom::ComError to the caller of Load_From_Text. A text that does
-// not parse is no error: the walk then visits only the empty document node.
+// not parse is no error: the walk then visits only the empty document node. Neither is a text past the
+// walker's limits (XmlLimits: size, nodes, depth, attributes of one element): it is refused before the
+// XML library sees it, walked as the empty document, and Load_Refused() says why, for the caller's log.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "device/XmlShape.h"
 #include "platform/xmldom/XmlDom.h"
 
 class XMLParser {
@@ -37,8 +40,12 @@ class XMLParser {
   // Whether the last Load_From_Text parsed, and the parser's reason when it did not.
   bool Document_Parsed() const { return m_bParsed; }
   std::string Parse_Error() const {
+    if (!m_strRefused.empty()) return m_strRefused;
     return m_pDocument == nullptr ? std::string() : m_pDocument->LastParseError();
   }
+  // Why the last text was refused before parsing ("" when it was handed to the parser).
+  const std::string& Load_Refused() const { return m_strRefused; }
+  void Set_Limits(const XmlLimits& limits) { m_Limits = limits; }
 
   const std::string& GetLastError() const { return m_strLastError; }
   const std::string& GetPath() const { return m_strPath; }
@@ -66,4 +73,6 @@ class XMLParser {
   std::vector<std::string> m_saAttributeValues;
   int m_nAttributeIndex;
   bool m_bParsed = false;
+  XmlLimits m_Limits;
+  std::string m_strRefused;
 };

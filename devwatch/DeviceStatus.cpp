@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "HttpResponseParser.h"
+#include "device/XmlShape.h"
 
 namespace devwatch {
 
@@ -153,6 +154,16 @@ bool DeviceAddress::Parse(const std::string& text, DeviceAddress& address) {
 
 bool DeviceStatus::ParseDocument(const std::string& xml, ScanRequestStatus& status, std::string& why) {
   status = ScanRequestStatus();
+  XmlLimits limits;
+  limits.nMaxBytes = kMaxBody;
+  limits.nMaxNodes = 256;
+  limits.nMaxDepth = 16;
+  limits.nMaxAttributes = 16;
+  std::string shape;
+  if (!CheckXmlShape(xml, limits, shape)) {
+    why = "the device's status document was refused before parsing: " + shape;
+    return false;
+  }
   // No network, no DTD loading, no entity substitution: the device's document needs none of them.
   xmlDoc* doc = xmlReadMemory(xml.data(), static_cast<int>(std::min(xml.size(), kMaxBody)), "status.xml",
                               nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);

@@ -80,7 +80,50 @@ void Monitor::Log(const char* format, ...) {
   }
 }
 
+bool Monitor::CheckDestination(const std::string& dest, std::string& why) {
+  // marlin3 rebuilds one Windows command line from its arguments (double quotes around a value with a
+  // blank, \" for a quote inside, doubled backslashes before the closing quote) and reads an option's
+  // value up to the blank, or inside quotes up to the next quote of the same kind. The name must read
+  // back as exactly itself there, and as nothing else.
+  if (dest.empty()) {
+    why = "it is empty";
+    return false;
+  }
+  for (const unsigned char c : dest) {
+    if (c < 0x20 || c == 0x7F) {
+      why = "it holds a control character";
+      return false;
+    }
+  }
+  if (dest.find('"') != std::string::npos) {
+    why = "it holds a double quote, which would end its value early";
+    return false;
+  }
+  if (dest.find(' ') != std::string::npos) {
+    if (dest.back() == '\\') {
+      why = "it ends with a backslash, which would double before its closing quote";
+      return false;
+    }
+    return true;
+  }
+  if (dest[0] == '/' || dest[0] == '\'') {
+    why = dest[0] == '/' ? "it starts with \"/\", so it would read as an option"
+                         : "it starts with a quote, so it would read as a quoted value";
+    return false;
+  }
+  return true;
+}
+
 int Monitor::StartScan(const std::string& devAddr, const std::string& dest) {
+  std::string why;
+  if (!CheckDestination(dest, why)) {
+    Log("scan request for \"%s\" refused: %s", Printable(dest).c_str(), why.c_str());
+    return -1;
+  }
+  if (!NotificationLine::CheckValue("DevAddr=", devAddr, why)) {
+    Log("scan request refused: %s", why.c_str());
+    return -1;
+  }
   std::vector<std::string> args = {m_strMarlin3, "/Task", "13", "/DevAddr", devAddr, "/DevDest", dest};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
@@ -118,7 +161,12 @@ bool Monitor::Apply(const Notification& notification) {
   if (!notification.strHostId.empty()) m_state.strHostId = notification.strHostId;
   m_state.bPollingOn = notification.bPollingOn;
   if (m_state.bPollingOn && m_state.strDevAddr.empty()) {
-    m_state.strDevAddr = ProductDevice::Address();
+    const std::string product = ProductDevice::Address();
+    std::string why;
+    if (!NotificationLine::CheckValue("DevAddr=", product, why))
+      Log("the product's device address is not used: %s", why.c_str());
+    else
+      m_state.strDevAddr = product;
     if (!m_state.strDevAddr.empty())
       Log("no device address known; using the product's: %s", m_state.strDevAddr.c_str());
   }
@@ -146,11 +194,11 @@ void Monitor::LookAtDevice() {
   m_strLastProblem.clear();
   if (!status.bPending) return;
   if (status.strHostId != m_state.strHostId) {
-    Log("scan request for \"%s\" belongs to host \"%s\", not to this PC; ignored", status.strDisplay.c_str(),
-        status.strHostId.c_str());
+    Log("scan request for \"%s\" belongs to host \"%s\", not to this PC; ignored",
+        Printable(status.strDisplay).c_str(), Printable(status.strHostId).c_str());
     return;
   }
-  Log("scan request at the device for \"%s\" (destination %d)", status.strDisplay.c_str(),
+  Log("scan request at the device for \"%s\" (destination %d)", Printable(status.strDisplay).c_str(),
       status.nDestinationId);
   StartScan(m_state.strDevAddr, status.strDisplay);
 }
@@ -226,7 +274,7 @@ int Monitor::Main(const std::vector<std::string>& args) {
   std::string why;
   const auto kind = NotificationLine::Parse(text, notification, why);
   if (kind == NotificationLine::Result::Bad) {
-    Log("notification ignored: %s (command line: %s)", why.c_str(), text.c_str());
+    Log("notification ignored: %s (command line: %s)", why.c_str(), Printable(text).c_str());
     return 2;
   }
   const auto folder = MonitorState::RuntimeFolder(why);

@@ -26,7 +26,11 @@ class Monitor {
 
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // marlin3 /Task 13 /DevAddr ADDR /DevDest NAME, through posix_spawn (no shell). The pid, or -1.
+  // Each value one argument that marlin3 reads back as exactly itself: a destination name that would
+  // read as more than one value, or holds a control character, is refused and logged (-1).
   int StartScan(const std::string& devAddr, const std::string& dest);
+  // Whether marlin3 reads dest as exactly one value, itself; false with the reason.
+  static bool CheckDestination(const std::string& dest, std::string& why);
 
  private:
   int Run(SingleInstance& instance);

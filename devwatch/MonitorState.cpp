@@ -59,7 +59,9 @@ bool MonitorState::Load(const fs::path& file, Notification& state) {
     if (eq == std::string::npos) return false;
     const std::string key = line.substr(0, eq);
     const std::string value = line.substr(eq + 1);
-    if (value.size() > NotificationLine::kMaxValueBytes) return false;
+    std::string why;
+    if ((key == "DevAddr" || key == "DevHostId") && !NotificationLine::CheckValue(key.c_str(), value, why))
+      return false;
     if (key == "DevAddr")
       loaded.strDevAddr = value;
     else if (key == "DevHostId")
@@ -75,6 +77,10 @@ bool MonitorState::Load(const fs::path& file, Notification& state) {
 }
 
 bool MonitorState::Save(const fs::path& file, const Notification& state, std::string& why) {
+  // Each value is one line of the file: a value that is no field (a CR or LF in it) is never written.
+  if (!NotificationLine::CheckValue("DevAddr=", state.strDevAddr, why) ||
+      !NotificationLine::CheckValue("DevHostId=", state.strHostId, why))
+    return false;
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   const fs::path temp = file.string() + ".tmp";

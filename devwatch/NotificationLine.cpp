@@ -2,28 +2,59 @@
 
 #include <strings.h>
 
-#include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace devwatch {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// Position of key at the start of rest or after a blank, or npos.
-std::size_t FindKey(const std::string& rest, const std::string& key) {
-  for (std::size_t at = rest.find(key); at != std::string::npos; at = rest.find(key, at + 1)) {
-    if (at == 0 || rest[at - 1] == ' ' || rest[at - 1] == '\t') return at;
-  }
-  return std::string::npos;
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
 }
 
 }  // namespace
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const unsigned char c : text) {
+    if (IsControl(c) || c == '\\') {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool NotificationLine::CheckValue(const char* key, const std::string& value, std::string& why) {
+  const std::string field = std::string("the notification's ") + key + " value";
+  if (value.size() > kMaxValueBytes) {
+    why = field + " is too long";
+    return false;
+  }
+  for (const unsigned char c : value) {
+    if (IsControl(c)) {
+      why = field + " \"" + Printable(value) + "\" holds a control character";
+      return false;
+    }
+    if (c == ' ') {
+      why = field + " \"" + Printable(value) + "\" holds a blank";
+      return false;
+    }
+    if (c == '"' || c == '\'') {
+      why = field + " \"" + Printable(value) + "\" holds a quote";
+      return false;
+    }
+  }
+  if (!value.empty() && value[0] == '/') {
+    why = field + " \"" + Printable(value) + "\" starts with \"/\"";
+    return false;
+  }
+  return true;
+}
 
 NotificationLine::Result NotificationLine::Parse(const std::string& text, Notification& notification,
                                                  std::string& why) {
@@ -36,35 +67,45 @@ NotificationLine::Result NotificationLine::Parse(const std::string& text, Notifi
     }
   }
   if (start == std::string::npos) return Result::NoNotification;
-  const std::string rest = text.substr(start);
-  const std::array<std::string, 3> keys = {"DevAddr=", "DevMon=", "DevHostId="};
-  std::array<std::size_t, 3> at{};
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    at[k] = FindKey(rest, keys[k]);
-    if (at[k] == std::string::npos) {
-      why = "the notification has no " + keys[k] + " field";
-      return Result::Bad;
-    }
-  }
+  const std::array<const char*, 3> keys = {"DevAddr=", "DevMon=", "DevHostId="};
   std::array<std::string, 3> values;
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    const std::size_t from = at[k] + keys[k].size();
-    std::size_t to = rest.size();
-    for (const std::size_t other : at) {
-      if (other >= from && other < to) to = other;
+  std::array<bool, 3> seen{};
+  // Words are separated by blanks and tabs only: a CR, LF or any other control character stays inside
+  // its word and is refused there.
+  std::size_t at = start;
+  for (;;) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    if (at >= text.size()) break;
+    std::size_t end = at;
+    while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
+    const std::string word = text.substr(at, end - at);
+    at = end;
+    std::size_t k = 0;
+    while (k < keys.size() && word.compare(0, std::char_traits<char>::length(keys[k]), keys[k]) != 0) ++k;
+    if (k == keys.size()) {
+      why = "the notification has an unexpected field \"" + Printable(word.substr(0, 64)) + "\"";
+      return Result::Bad;
     }
-    values[k] = Trim(rest.substr(from, to - from));
-    if (values[k].size() > kMaxValueBytes) {
-      why = "the notification's " + keys[k] + " value is too long";
+    if (seen[k]) {
+      why = std::string("the notification has its ") + keys[k] + " field twice";
+      return Result::Bad;
+    }
+    seen[k] = true;
+    values[k] = word.substr(std::char_traits<char>::length(keys[k]));
+  }
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    if (!seen[k]) {
+      why = std::string("the notification has no ") + keys[k] + " field";
       return Result::Bad;
     }
   }
+  if (!CheckValue(keys[0], values[0], why) || !CheckValue(keys[2], values[2], why)) return Result::Bad;
   if (strcasecmp(values[1].c_str(), "On") == 0) {
     notification.bPollingOn = true;
   } else if (strcasecmp(values[1].c_str(), "Off") == 0) {
     notification.bPollingOn = false;
   } else {
-    why = "DevMon is \"" + values[1] + "\", neither On nor Off";
+    why = "DevMon is \"" + Printable(values[1].substr(0, 64)) + "\", neither On nor Off";
     return Result::Bad;
   }
   notification.strDevAddr = values[0];

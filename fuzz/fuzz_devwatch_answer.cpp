@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to DEVWATCH's reading of a device answer (HTTP framing, then the status
-// document) and of a notification command line.
+// document) and of a notification command line; a notification taken in holds only values that are
+// fields and reads back the same.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,7 +26,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string why;
   devwatch::DeviceStatus::ParseDocument(input, status, why);
   devwatch::Notification notification;
-  devwatch::NotificationLine::Parse(input, notification, why);
+  if (devwatch::NotificationLine::Parse(input, notification, why) ==
+      devwatch::NotificationLine::Result::Notification) {
+    // What is taken in is a field: it passes the value check and reads back the same.
+    if (!devwatch::NotificationLine::CheckValue("DevAddr=", notification.strDevAddr, why) ||
+        !devwatch::NotificationLine::CheckValue("DevHostId=", notification.strHostId, why))
+      __builtin_trap();
+    devwatch::Notification again;
+    if (devwatch::NotificationLine::Parse(devwatch::NotificationLine::Format(notification), again, why) !=
+            devwatch::NotificationLine::Result::Notification ||
+        again.strDevAddr != notification.strDevAddr || again.strHostId != notification.strHostId ||
+        again.bPollingOn != notification.bPollingOn)
+      __builtin_trap();
+  }
   devwatch::DeviceAddress address;
   devwatch::DeviceAddress::Parse(input, address);
   return 0;

@@ -75,6 +75,10 @@ const char* BridgeErrorText(BridgeError error) {
       return "the response is larger than 1 MiB and was dropped";
     case BridgeError::kTimedOut:
       return "the device stopped sending before its response was complete";
+    case BridgeError::kChunkTooLarge:
+      return "the response declares a chunk larger than 1 MiB and was dropped";
+    case BridgeError::kChunkLineTooLong:
+      return "a chunk-size line of the response is longer than 4 KiB; the response was dropped";
   }
   return "unknown error";
 }
@@ -214,13 +218,24 @@ bool BulkChannel::ResponseComplete() {
     for (;;) {
       m_chunkAt = at;
       std::size_t lineEnd = m_response.find("\r\n", at);
-      if (lineEnd == std::string::npos) return false;
+      if (lineEnd == std::string::npos) {
+        if (m_response.size() - at <= kMaxChunkLine) return false;
+        m_error = BridgeError::kChunkLineTooLong;
+        return true;
+      }
+      if (lineEnd - at > kMaxChunkLine) {
+        m_error = BridgeError::kChunkLineTooLong;
+        return true;
+      }
       char* end = nullptr;
       std::string sizeText = m_response.substr(at, lineEnd - at);
       unsigned long long size = std::strtoull(sizeText.c_str(), &end, 16);
       if (end == sizeText.c_str()) return true;  // broken chunking: nothing more to wait for
       if (size == 0) return m_response.find("\r\n\r\n", lineEnd) != std::string::npos;
-      if (size > kMaxResponseBytes) return true;
+      if (size > kMaxResponseBytes) {
+        m_error = BridgeError::kChunkTooLarge;
+        return true;
+      }
       at = lineEnd + 2 + static_cast<std::size_t>(size) + 2;
       if (at > m_response.size()) return false;
     }
@@ -270,6 +285,10 @@ void BulkChannel::Receive() {
       return;
     }
     m_response.append(chunk, static_cast<std::size_t>(got));
+  }
+  if (m_error == BridgeError::kChunkTooLarge || m_error == BridgeError::kChunkLineTooLong) {
+    m_response.clear();
+    m_response.shrink_to_fit();
   }
 }
 

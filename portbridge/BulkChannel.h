@@ -6,7 +6,9 @@
 // After a request is written, Available() waits (bounded) until the whole response is in: a complete
 // Content-Length body, the last chunk of a chunked body, the peer closing, or no new byte within the
 // idle time-out. A response above kMaxResponseBytes is dropped whole, so the caller sees nothing and
-// fails rather than reading an endless body 2048 bytes at a time. One channel per process, one thread.
+// fails rather than reading an endless body 2048 bytes at a time; so is one whose chunked framing
+// declares more than that or never ends a chunk-size line. LastError() names why. One channel per
+// process, one thread.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +24,10 @@ enum class BridgeError {
   kNotOpen,        // a call that needs an open channel
   kWriteFailed,
   kReadFailed,
-  kTooLarge,  // the response passed kMaxResponseBytes and was dropped
-  kTimedOut,  // the device stopped sending before the response was complete
+  kTooLarge,          // the response passed kMaxResponseBytes and was dropped
+  kTimedOut,          // the device stopped sending before the response was complete
+  kChunkTooLarge,     // a chunk-size line declared more than kMaxResponseBytes; the response was dropped
+  kChunkLineTooLong,  // a chunk-size line ran past kMaxChunkLine bytes; the response was dropped
 };
 
 const char* BridgeErrorText(BridgeError error);
@@ -40,6 +44,8 @@ class BulkChannel {
   static constexpr std::size_t kMaxResponseBytes = 1u << 20;
   static constexpr std::size_t kMaxRead = 2048;
   static constexpr int kDefaultTimeoutMs = 5000;
+  // A chunk-size line is a hex number and perhaps extensions (RFC 9112 7.1.1): far below this.
+  static constexpr std::size_t kMaxChunkLine = 4096;
 
   ~BulkChannel() { Close(); }
 

@@ -65,6 +65,13 @@ __attribute__((visibility("default"))) int ReadBulk(char* buffer, std::int32_t* 
   }
 }
 
+// Not one of DvPortBridge.dll's entry points: marlin3 looks it up when it is there, to log why a call
+// failed or a response came empty. Null when the last call did not fail.
+__attribute__((visibility("default"))) const char* BridgeLastError() {
+  if (Channel().LastError() == portbridge::BridgeError::kNone) return nullptr;
+  return portbridge::BridgeErrorText(Channel().LastError());
+}
+
 __attribute__((visibility("default"))) int CloseBulk() {
   Channel().Close();
   return 1;

@@ -496,6 +496,12 @@ bool ScanApp::DoApp() {
   app = first == std::string::npos ? std::string() : app.substr(first, last - first + 1);
   int sleep = 1500;
   m_ValueGetter.GetSetting(settings::kQsSleep.pszName, sleep, g_strQsName, 1500, 0, 0x7FFFFFFF);
+  // A stored or given wait is bounded, so a scan of many pages never stalls for days between starts.
+  constexpr int kMaxSleepMs = 5000;
+  if (sleep > kMaxSleepMs) {
+    trace.WriteFormat("Sleep of %d ms is above the bound; 5000 ms used", sleep);
+    sleep = kMaxSleepMs;
+  }
 
   for (size_t i = 0; i < m_saScanFiles.size(); ++i) {
     if (i > 0) Sleep(static_cast<DWORD>(sleep));

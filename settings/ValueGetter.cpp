@@ -1,6 +1,8 @@
 #include "settings/ValueGetter.h"
 
 #include <cctype>
+#include <utility>
+#include <vector>
 
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
@@ -32,6 +34,24 @@ int ToInt(const std::string& text) {
   return static_cast<int>(negative ? -value : value);
 }
 
+// The quoted parts of a command line, as [open quote, closing quote] pairs. A double or single quote that
+// starts a word opens one, and it runs to the next quote of the same kind: the reading of a quoted
+// value. An option name inside one is part of that value, never an option of its own, so a value that
+// came from outside (a device's destination name) cannot add options. A quote that is never closed
+// opens nothing, as such a value is not read either.
+std::vector<std::pair<size_t, size_t>> QuotedParts(const std::string& line) {
+  std::vector<std::pair<size_t, size_t>> parts;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if ((c != '"' && c != '\'') || (i > 0 && !IsBlank(line[i - 1]))) continue;
+    const size_t close = line.find(c, i + 1);
+    if (close == std::string::npos) continue;
+    parts.emplace_back(i, close);
+    i = close;
+  }
+  return parts;
+}
+
 }  // namespace
 
 ValueGetter::ValueGetter() : m_strPrefix("/") {
@@ -51,7 +71,14 @@ bool ValueGetter::GetFromCmdLine(const std::string& name, std::string& out, cons
   const std::string& line = m_strCmdLine;
   const std::string option = m_strPrefix + name;
   size_t valueStart = std::string::npos;
+  const auto quoted = QuotedParts(line);
+  size_t part = 0;
   for (size_t pos = line.find(option); pos != std::string::npos; pos = line.find(option, pos + 1)) {
+    while (part < quoted.size() && quoted[part].second < pos) ++part;
+    if (part < quoted.size() && quoted[part].first < pos) {
+      pos = quoted[part].second;  // inside a quoted value: go on after it
+      continue;
+    }
     size_t end = pos + option.size();
     const bool bAfterBlank = pos == 0 || IsBlank(line[pos - 1]);
     // Last thing on the line: present, no value. Windows did not look at the character before it,

@@ -504,11 +504,21 @@ void SetupDeviceDialog::OnUpdate() {
       m_saThisPcOnDevice.erase(m_saThisPcOnDevice.begin() + on);
     }
   }
+  // A name the device did not take (its list full, the name too long for it) is not marked as on the
+  // device, and one it did not remove stays marked.
+  auto keepWhatTheDeviceHolds = [this](bool add) {
+    for (const std::string& name : m_DeviceTalk.GetNotTaken()) {
+      for (std::size_t i = 0; i < m_saQsNames.size(); ++i)
+        if (m_saQsDevNames[i] == name) m_aOnDevice[i] = add ? 0 : 1;
+    }
+  };
   if (!removals.empty() && !DeviceUpdate(removals, false)) {
+    keepWhatTheDeviceHolds(false);
     Message(kIdsUpdateFailed);
     trace.Error("Failed to remove dests when user pressed update");
   }
   if (!additions.empty() && !DeviceUpdate(additions, true)) {
+    keepWhatTheDeviceHolds(true);
     Message(kIdsUpdateFailed);
     trace.Error("Failed to add dests when user pressed update");
   }
@@ -536,7 +546,8 @@ bool SetupDeviceDialog::UpdateToolboxPolling() {
   const std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
   const std::string line =
       exe + " /notifications:DevAddr=" + address + "  DevMon=" + state + " DevHostId=" + hostId;
-  m_ValueGetter.CreateProcess(line, "Notifying toolbox failed");
+  if (DeviceTalk::CheckNotificationFields(address, hostId))
+    m_ValueGetter.CreateProcess(line, "Notifying toolbox failed");
   // After the notification, so the state a session start reads is already the new one.
   MonitorAutostart::Apply(m_bScanToOn != 0, exe);
   return true;

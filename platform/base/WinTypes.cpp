@@ -65,6 +65,20 @@ constexpr MessageText kMessages[] = {
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
     {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system."},
 };
+// WinINet's codes (12000 to 12175) have their texts in WinINet's own message table, which its callers
+// format from; the inet layer sets them, so they are found here too.
+constexpr MessageText kInternetMessages[] = {
+    {12002, "The operation timed out"},
+    {12004, "An internal error occurred in the Microsoft Internet extensions"},
+    {12005, "The URL is invalid"},
+    {12007, "The server name or address could not be resolved"},
+    {12018, "The type of handle supplied is incorrect for this operation"},
+    {12029, "A connection with the server could not be established"},
+    {12030, "The connection with the server was terminated abnormally"},
+    {12031, "The connection with the server was reset"},
+    {12150, "The requested header could not be located"},
+    {12152, "The server returned an invalid or unrecognized response"},
+};
 }  // namespace
 
 DWORD GetLastError() {
@@ -138,6 +152,9 @@ DWORD ErrorFromErrno(int err) {
 
 std::string FormatMessageText(DWORD code) {
   for (const MessageText& m : kMessages) {
+    if (m.code == code) return std::string(m.text) + "\r\n";
+  }
+  for (const MessageText& m : kInternetMessages) {
     if (m.code == code) return std::string(m.text) + "\r\n";
   }
   // FormatMessage fails for a code the system table does not hold; the caller gets an empty text.

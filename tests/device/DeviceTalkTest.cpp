@@ -3,6 +3,7 @@
 // clean-up of raw USB responses and the form-value encoder.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 
 #include "DeviceFixture.h"
@@ -104,10 +105,9 @@ TEST_F(DeviceFixture, ElementsWithoutAnIdOrWithABadIdGoNowhere) {
 }
 
 TEST_F(DeviceFixture, UpdatePostsTheFormOnOneKeptConnection) {
-  const std::string document = Document(10, 8, {{0, "PC7", "Scan A"}, {1, "X", "Y"}});
-  ASSERT_TRUE(StartNetwork([document](const std::string& request) {
-    return LoopbackServer::Ok(request.compare(0, 4, "GET ") == 0 ? document : "<html>ok</html>", 0, false);
-  }));
+  auto list = std::make_shared<KeptList>(10, std::vector<Dest>{{0, "PC7", "Scan A"}, {1, "X", "Y"}});
+  list->postAnswer = "<html>ok</html>";
+  ASSERT_TRUE(StartKept(list, false));
   DeviceTalk device;
   Names thisPc, otherPcs;
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << NewLog();
@@ -122,14 +122,17 @@ TEST_F(DeviceFixture, UpdatePostsTheFormOnOneKeptConnection) {
   Names again, againOther;
   ASSERT_TRUE(device.GetList(again, againOther)) << NewLog();
 
+  // Each update is confirmed by reading the list again.
   std::vector<std::string> requests = m_server.Requests();
-  ASSERT_EQ(requests.size(), 4u);
+  ASSERT_EQ(requests.size(), 6u);
   EXPECT_EQ(requests[0].compare(0, 48, "GET /nx/device/info_scanto_destinations.xml HTTP"), 0) << requests[0];
   EXPECT_EQ(requests[1].compare(0, 36, "POST /nx/device/set_config.html HTTP"), 0);
   EXPECT_NE(requests[1].find("User-Agent: VideZeraZazir"), std::string::npos);
   EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4),
             "AddScanToDest_1=PC7%5eScan+A%5eDestFolder&AddScanToDest_2=PC7%5ePhotos%5eDestFolder");
+  EXPECT_EQ(requests[2].compare(0, 48, "GET /nx/device/info_scanto_destinations.xml HTTP"), 0) << requests[2];
   EXPECT_EQ(requests[3].substr(requests[3].find("\r\n\r\n") + 4), "RemoveScanToDest_1=Scan+A");
+  EXPECT_EQ(requests[4].compare(0, 4, "GET "), 0);
   EXPECT_EQ(m_server.Connections(), 1);
 
   Names none;
@@ -158,10 +161,9 @@ TEST_F(DeviceFixture, NetworkResponseInSeveralPiecesIsReadWhole) {
 }
 
 TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
-  const std::string document = Document(10, 8, {{0, "PC7", "Caf\xC3\xA9"}, {5, "X", "Y"}});
-  ASSERT_TRUE(StartUsb([document](const std::string& request) {
-    return LoopbackServer::Ok(request.compare(0, 4, "GET ") == 0 ? document : "<r/>", 100);
-  }));
+  auto list = std::make_shared<KeptList>(10, std::vector<Dest>{{0, "PC7", "Caf\xC3\xA9"}, {5, "X", "Y"}});
+  list->chunk = 100;
+  ASSERT_TRUE(StartKept(list, true));
   CountingDeviceTalk device;
   Names thisPc, otherPcs;
   ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << Log();
@@ -176,14 +178,15 @@ TEST_F(DeviceFixture, UsbExchangeSendsTheExactTextAndStripsTheFraming) {
   Names add{"Caf\xC3\xA9 \xE2\x82\xAC"};
   ASSERT_TRUE(device.Update(&add, true));
   const std::string body = "AddScanToDest_1=PC7%5eCaf%C3%A9+%E2%82%AC%5eDestFolder";
-  EXPECT_EQ(device.GetRequest(),
-            "POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\nContent-Length:" +
-                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n\r\n");
   std::vector<std::string> requests = m_server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4), body);
-  EXPECT_EQ(device.GetResponse(), "<r/>");
-  EXPECT_EQ(m_server.Connections(), 2);  // one channel per exchange
+  ASSERT_EQ(requests.size(), 3u);  // the update is confirmed by reading the list again
+  EXPECT_TRUE(
+      requests[1].starts_with("POST /nx/device/set_config.html HTTP/1.1\r\nHost: localhost:5225\r\n"
+                              "Content-Length:" +
+                              std::to_string(body.size()) + "\r\n\r\n" + body))
+      << requests[1];
+  EXPECT_TRUE(Logged("<r/>"));           // the update's answer, cleaned up
+  EXPECT_EQ(m_server.Connections(), 3);  // one channel per exchange
 }
 
 TEST_F(DeviceFixture, UsbResponseOfTwoFullReadsCostsOneMoreWait) {
@@ -227,6 +230,21 @@ TEST_F(DeviceFixture, TwentyRefusedOpensThenTalksNormally) {
     EXPECT_NE(log.find("Couldn't OpenBulk, re-trying (" + std::to_string(i) + ")"), std::string::npos) << i;
   EXPECT_EQ(log.find("re-trying (20)"), std::string::npos);
   EXPECT_EQ(log.find("OpenBulk worked on first try"), std::string::npos);
+}
+
+// One operation's device work has a deadline: past it no retry is made and no exchange started.
+TEST_F(DeviceFixture, OneOperationEndsAtItsDeadline) {
+  ASSERT_TRUE(StartUsb([](const std::string&) { return LoopbackServer::Ok("<a/>"); }, true));
+  m_server.RefuseFirst(1000);
+  CountingDeviceTalk device;
+  device.deadlineMs = 0;
+  Names thisPc, otherPcs;
+  EXPECT_FALSE(device.GetList(thisPc, otherPcs));
+  EXPECT_TRUE(device.waits.empty());
+  EXPECT_TRUE(Logged("Device work took longer than 0 ms; opening the USB channel given up")) << NewLog();
+  Names add{"Scan A"};
+  EXPECT_FALSE(device.Update(&add, true));
+  EXPECT_EQ(device.GetNotTaken(), add);
 }
 
 TEST_F(DeviceFixture, TwentyOneRefusalsFailTheExchange) {
@@ -284,7 +302,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.repeatBytes = 100000000;
          return r;
        },
-       true, "USB response has no HTTP status line"},
+       true, "USB response is empty: the response is larger than 1 MiB and was dropped"},
       {"stall after headers, http",
        [ok] {
          Reply r;
@@ -292,7 +310,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.stallMs = 4000;
          return r;
        },
-       false, "HttpSendRequest failed: (12002)"},
+       false, "HttpSendRequest failed: (12002) The operation timed out"},
       {"stall after headers, usb",
        [ok] {
          Reply r;
@@ -300,21 +318,36 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.stallMs = 4000;
          return r;
        },
-       true, "Didn't find any footer info to remove"},
+       true, "the device stopped sending before its response was complete"},
       {"silent device, usb",
        [] {
          Reply r;
          r.stallMs = 4000;
          return r;
        },
-       true, "USB response has no HTTP status line"},
+       true, "USB response is empty: the device stopped sending before its response was complete"},
+      {"chunk declared over 1 MiB, usb",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\n7fffffff\r\n<a>x</a>\r\n0\r\n\r\n", 0});
+         return r;
+       },
+       true, "USB response is empty: the response declares a chunk larger than 1 MiB"},
+      {"chunk-size line without end, usb",
+       [ok] {
+         Reply r;
+         r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\n" + std::string(900000, '1'), 0});
+         return r;
+       },
+       true, "USB response is empty: a chunk-size line of the response is longer than 4 KiB"},
+
       {"broken chunks, http",
        [ok] {
          Reply r;
          r.pieces.push_back({ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\n<a/>\r\n0\r\n\r\n", 0});
          return r;
        },
-       false, "HttpSendRequest failed"},
+       false, "HttpSendRequest failed: (1203"},
       {"short body then reset, http",
        [ok] {
          Reply r;
@@ -322,7 +355,7 @@ TEST_F(DeviceFixture, HostileRepliesFailInBoundedTime) {
          r.reset = true;
          return r;
        },
-       false, "HttpSendRequest failed"},
+       false, "HttpSendRequest failed: (1203"},
       {"error page, http",
        [] {
          Reply r;
@@ -419,6 +452,83 @@ TEST_F(DeviceFixture, EncodePercentEncodesPerCharacter) {
   };
   DeviceTalk device;
   for (const auto& [in, out] : cases) EXPECT_EQ(device.UrlAndUtf8Encode(in), out) << in;
+}
+
+// A device that answers 200 but does not take a name (its list full, the name longer than it keeps):
+// its own list, read back, shows it, and the update fails naming what did not take.
+TEST_F(DeviceFixture, UpdateIsConfirmedByTheDevicesList) {
+  for (bool usb : {false, true}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    m_server.Stop();
+    MarkLog();
+    auto list = std::make_shared<KeptList>(3, std::vector<Dest>{{0, "X", "Theirs"}});
+    list->maxName = 20;
+    list->chunk = 64;  // the device's USB answers are chunked
+    ASSERT_TRUE(StartKept(list, usb));
+    CountingDeviceTalk device;
+    Names add{"Scan A", std::string(21, 'n'), "Photos", "One too many"};
+    EXPECT_FALSE(device.Update(&add, true));
+    EXPECT_EQ(device.GetNotTaken(), (Names{std::string(21, 'n'), "One too many"}));
+    EXPECT_TRUE(Logged("Device did not take \"" + std::string(21, 'n') + "\": it is not in its list"));
+    EXPECT_TRUE(Logged("Device did not take \"One too many\""));
+    Names ok{"Scan A"};
+    EXPECT_TRUE(device.Update(&ok, true)) << NewLog();
+    EXPECT_TRUE(device.GetNotTaken().empty());
+    Names remove{"Photos"};
+    EXPECT_TRUE(device.Update(&remove, false)) << NewLog();
+    // Removing a name the device does not hold is no failure.
+    Names theirs{"Nothing here", "Scan A"};
+    EXPECT_TRUE(device.Update(&theirs, false));
+    EXPECT_EQ(list->Dests().size(), 1u);
+  }
+}
+
+// WinINet's codes are logged with WinINet's texts, not an empty one.
+TEST_F(DeviceFixture, NetworkFailuresCarryTheirText) {
+  test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "Connection Type", "Network");
+  test_common::SetString(HKEY_LOCAL_MACHINE, test_common::kProductKey, "IP Address", "bad host");
+  DeviceTalk device;
+  Names thisPc, otherPcs;
+  EXPECT_FALSE(device.GetList(thisPc, otherPcs));
+  EXPECT_TRUE(Logged("InternetConnect failed: (12005) The URL is invalid")) << NewLog();
+}
+
+// "UsbWait" is read afresh on every pass; 0xFFFFFFFF would wait for ever, so every wait is the bound.
+TEST_F(DeviceFixture, UsbWaitIsBounded) {
+  test_common::SetDword(HKEY_CURRENT_USER, ValueGetter("").GetMainKeyPath(), "UsbWait", 4294967295u);
+  const std::string document = Document(10, 10, {});
+  ASSERT_TRUE(StartUsb([document](const std::string&) { return LoopbackServer::Ok(document, 64); }));
+  CountingDeviceTalk device;
+  Names thisPc, otherPcs;
+  ASSERT_TRUE(device.GetList(thisPc, otherPcs)) << NewLog();
+  ASSERT_FALSE(device.waits.empty());
+  for (DWORD wait : device.waits) EXPECT_EQ(wait, DeviceTalk::kMaxUsbWaitMs);
+  EXPECT_TRUE(Logged("UsbWait of 4294967295 ms is above the bound; 5000 ms used"));
+}
+
+// 125,000 attributes on one element (875 KB) cost the XML library 26 s; such a reply is refused before
+// it is parsed. The bound is loose on purpose: the check itself takes milliseconds.
+TEST_F(DeviceFixture, AttributeHeavyReplyIsRefusedBeforeParsing) {
+  std::string heavy = "<ScanToDestinations><MaxScanToDestinations>1</MaxScanToDestinations><x";
+  // Distinct names of three characters: " Xyz=''", 7 bytes each.
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const std::string more = letters + "0123456789";
+  for (int i = 0; i < 125000; ++i)
+    heavy += std::string(" ") + letters[i / (62 * 62)] + more[(i / 62) % 62] + more[i % 62] + "=''";
+  heavy += "/></ScanToDestinations>";
+  ASSERT_GT(heavy.size(), 850000u);
+  ASSERT_LT(heavy.size(), DeviceTalk::kMaxResponseBytes);
+  ASSERT_TRUE(StartNetwork([heavy](const std::string&) { return LoopbackServer::Ok(heavy); }));
+  DeviceTalk device;
+  Names thisPc, otherPcs;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(device.GetList(thisPc, otherPcs));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+  std::printf("attribute-heavy reply of %zu bytes refused in %.3f s\n", heavy.size(), seconds);
+  EXPECT_TRUE(
+      Logged("Response from device was refused before parsing: an element has more than 64 attributes"))
+      << NewLog();
 }
 
 }  // namespace

@@ -13,8 +13,9 @@ TEST_F(PublishTest, Task11PublishesTheMarkedQuickSetsWithTheSpecialOneFirst) {
     SCOPED_TRACE(usb ? "usb" : "http");
     m_server.Stop();
     test_common::ClearNexoraKeys();
-    auto handler = [](const std::string&) { return LoopbackServer::Ok("<ok/>", 16); };
-    ASSERT_TRUE(usb ? StartUsb(handler) : StartNetwork(handler));
+    auto list = std::make_shared<KeptList>(10, std::vector<Dest>{});
+    list->chunk = 16;
+    ASSERT_TRUE(StartKept(list, usb));
     Prepare();
     // Of the three default Quick Sets, two stay marked.
     test_common::SetString(HKEY_CURRENT_USER, m_mainKey + "\\" + ResString(88), "AddToDevice", "0");
@@ -39,6 +40,31 @@ TEST_F(PublishTest, Task11PublishesTheMarkedQuickSetsWithTheSpecialOneFirst) {
                   Encoded("PC7^" + names[i] + "^DestFolder");
     EXPECT_EQ(bodies[0], expected);
     EXPECT_EQ(log.find("Failed to send dests to device"), std::string::npos) << log;
+    EXPECT_EQ(list->Dests().size(), names.size());
+  }
+}
+
+// The device answers 200 to an update it did not carry out in full: its list tells, and the failure is
+// logged with the name that did not take. A full list, then a name too long for the device.
+TEST_F(PublishTest, Task11ReportsNamesTheDeviceDidNotTake) {
+  for (bool full : {true, false}) {
+    SCOPED_TRACE(full ? "full" : "long name");
+    m_server.Stop();
+    test_common::ClearNexoraKeys();
+    auto list = std::make_shared<KeptList>(full ? 1 : 10, std::vector<Dest>{{0, "OTHER", "Theirs"}});
+    ASSERT_TRUE(StartKept(list, false));
+    Prepare();
+    const std::string qsKey = m_mainKey + "\\" + ResString(89);
+    const std::string name = full ? "Scan A" : std::string(300, 'n');
+    test_common::SetString(HKEY_CURRENT_USER, qsKey, "AddToDevice", "1");
+    test_common::SetString(HKEY_CURRENT_USER, qsKey, "DevDest", name);
+    std::string log = Run({"/Task", "11"});
+    ASSERT_EQ(Bodies().size(), 1u) << log;
+    EXPECT_NE(log.find("Device did not take \"" + name + "\": it is not in its list after the update"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Failed to send dests to device because update failed"), std::string::npos) << log;
+    EXPECT_EQ(list->Dests().size(), 1u);
   }
 }
 
@@ -93,6 +119,22 @@ TEST_F(PublishTest, Task14DecidesPollingOnTheFirstRun) {
   log = Run({"/Task", "14"});
   EXPECT_EQ(Bodies().size(), 1u);
   EXPECT_EQ(log.find("CreateProcess on"), std::string::npos);
+}
+
+// The device address comes from a start's "DevAddr" (and so from the product key's host name): one that
+// would not be one field of the monitor's line is logged, and the monitor is not started with it.
+TEST_F(PublishTest, Task14DoesNotPassAForgedAddressToTheMonitor) {
+  auto list = std::make_shared<KeptList>(10, std::vector<Dest>{});
+  list->chunk = 16;
+  ASSERT_TRUE(StartKept(list, true));
+  Prepare();
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", "q  DevMon=Off  DevHostId=evil");
+  std::string log = Run({"/Task", "14"});
+  EXPECT_NE(log.find("The device address \"q  DevMon=Off  DevHostId=evil\" holds a blank"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("CreateProcess on"), std::string::npos) << log;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(m_record));
 }
 
 TEST_F(PublishTest, Task10RemovesThisPcsDestinations) {
@@ -173,7 +215,7 @@ TEST_F(SimulatorRun, RefusedOpensAndHostileListsEndWithALoggedFailure) {
   };
   const Case cases[] = {
       {false, "on=list,pad=104857600", "HttpSendRequest failed"},
-      {true, "on=list,pad=104857600", "USB response has no HTTP status line"},
+      {true, "on=list,pad=104857600", "USB response is empty: the response is larger than 1 MiB"},
       {false, "on=list,stall=60", "HttpSendRequest failed: (12002)"},
       {false, "on=list,badchunk=hex", "HttpSendRequest failed"},
       // Over USB chunk sizes are never read: a cut document is what fails there.

@@ -222,6 +222,33 @@ TEST_F(SetupDeviceRun, RefusedUpdateSaysSoAndTheListsShowTheDevice) {
   EXPECT_NE(m_transcript.find("item \"" + Pc(qs) + "\"", shown), std::string::npos) << m_transcript;
 }
 
+// The device answers 200 but its list shows the name did not take (its list full, the name too long
+// for it): a failed update, message 108, and the Quick Set is not marked as on the device. The list
+// fills on a direct product, where switching scan-to on adds the special destination too.
+TEST_F(SetupDeviceRun, NameTheDeviceDidNotTakeIsAFailedUpdate) {
+  for (bool full : {true, false}) {
+    SCOPED_TRACE(full ? "full list" : "name too long");
+    test_common::ClearNexoraKeys();
+    Connect(full);
+    ASSERT_TRUE(full ? StartSimulator({"--slots", "2", "--entry", "0^OTHER^A^1"}) : StartSimulator({}));
+    Prepare();
+    if (!full) test_common::SetDword(HKEY_CURRENT_USER, m_mainKey, "ScanToOn", 1);
+    const std::string qs = ResString(89);
+    if (!full)
+      test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "DevDest", DevDest(qs) + std::string(300, 'n'));
+    std::string log = Run({"/Task", "7"}, "dialog 129\nselect 1004 " + Pc(qs) + "\nclick 1007\nclick 1\n" +
+                                              Box(108) + "show\ncancel\n");
+    EXPECT_NE(m_transcript.find(ResString(108).substr(0, 20)), std::string::npos) << m_transcript;
+    EXPECT_NE(log.find("Device did not take \"" + DevDest(qs) + "\""), std::string::npos) << log;
+    EXPECT_NE(log.find("Failed to add dests when user pressed update"), std::string::npos) << log;
+    EXPECT_EQ(test_common::Stored(HKEY_CURRENT_USER, QsKey(qs), "AddToDevice"), "0");
+    std::vector<std::string> expected;
+    if (full) expected = {"OTHER^A", "PC7^" + ResString(244)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(), expected);
+  }
+}
+
 TEST_F(SetupDeviceRun, NamePromptChecksTheNameAndPrefixesIt) {
   Connect(false);
   ASSERT_TRUE(StartSimulator({}));
@@ -411,6 +438,102 @@ TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolderOverUsb) {
 
 TEST_F(SetupDeviceRun, PanelScanArrivesInTheQuickSetsFolderOverTheNetwork) {
   PanelScanArrives(false);
+}
+
+}  // namespace
+}  // namespace device_test
+
+namespace device_test {
+namespace {
+
+// A destination name is data. Anyone on the network can add entries under this PC's host ID; a panel
+// request for one whose name holds options (" /AppExe ...", " /OverWrite 1 /OutFile ...") reaches
+// marlin3 through DEVWATCH as one value, matches no Quick Set and so scans with the scratch Quick Set:
+// nothing is started and no file is replaced. A name that would not stay one value is never passed.
+TEST_F(SetupDeviceRun, DestinationNamesHoldingOptionsStayData) {
+  Connect(true);
+  const fs::path base = Scratch() / "inject";
+  fs::remove_all(base);
+  for (const char* sub : {"run", "state", "sane", "out", "second"}) fs::create_directories(base / sub);
+  fs::permissions(base / "run", fs::perms::owner_all, fs::perm_options::replace);
+  std::ofstream(base / "sane" / "dll.conf") << "test\n";
+  std::ofstream(base / "sane" / "test.conf")
+      << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+  const fs::path prog = base / "prog";
+  const fs::path ran = base / "ran";
+  std::ofstream(prog) << "#!/bin/sh\ntouch '" << ran.string() << "'\n";
+  fs::permissions(prog, fs::perms::owner_all);
+  const fs::path photo = base / "photo.jpg";
+  std::ofstream(photo) << "precious";
+  const std::string runs = "x /Hide 286331153 /Dest 2 /AppExe " + prog.string();
+  const std::string replaces = "x /Hide 286331153 /OverWrite 1 /OutFile " + photo.string() + " /Res 75";
+  const std::string quoted = "y\" /AppExe " + prog.string() + " \"";
+  ASSERT_TRUE(StartSimulator({"--entry", "10^PC7^" + runs + "^1", "--entry", "11^PC7^" + replaces + "^1",
+                              "--entry", "12^PC7^" + quoted + "^1"}));
+  Prepare();
+  const std::string port = "unix:" + m_socket;
+  const std::string product =
+      "SANE_CONFIG_DIR=" + (base / "sane").string() + " MARLIN3_REGISTRY_DIR=" + Scratch().string() +
+      " " MARLIN3_BIN_DIR "/marlin3-product direct --port " + port + " --device test:0 >/dev/null";
+  ASSERT_EQ(std::system(product.c_str()), 0);
+  // The scratch Quick Set a name without a match scans with: no dialogs, into out/.
+  const std::string scratchQs = QsKey(ResString(104));
+  test_common::SetString(HKEY_CURRENT_USER, scratchQs, "Dir", (base / "out").string() + "/");
+  test_common::SetString(HKEY_CURRENT_USER, scratchQs, "Hide", "4112");
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/DEVWATCH");
+  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", port);
+  const fs::path second = base / "second";
+  std::ofstream(second / "script") << "";
+  std::ofstream(second / "marlin3") << "#!/bin/sh\nMARLIN3_UI_SCRIPT=" << (second / "script").string()
+                                    << " MARLIN3_UI_TRANSCRIPT=" << (second / "transcript").string()
+                                    << " TMPDIR=" << second.string()
+                                    << "/ ASAN_OPTIONS=detect_leaks=0 exec " MARLIN3_BIN_DIR
+                                    << "/marlin3 \"$@\" /LogDebug 2\n";
+  fs::permissions(second / "marlin3", fs::perms::owner_all);
+  m_extraEnv = {"XDG_RUNTIME_DIR=" + (base / "run").string(),
+                "XDG_STATE_HOME=" + (base / "state").string(),
+                "DEVWATCH_MARLIN3=" + (second / "marlin3").string(),
+                "DEVWATCH_POLL_MS=50",
+                "DEVWATCH_LIFETIME=40",
+                "DEVWATCH_TIMEOUT_MS=400",
+                "SANE_CONFIG_DIR=" + (base / "sane").string()};
+  // Task 14 on a direct product: polling on, the monitor started.
+  std::string log = Run({"/Task", "14"});
+  ASSERT_NE(log.find("DevMon=On  DevHostId=PC7"), std::string::npos) << log;
+
+  const fs::path monitorLog = base / "state" / "marlin3" / "devwatch.log";
+  auto waitFor = [&](const std::string& text, int count) {
+    std::string monitor;
+    for (int i = 0; i < 1000; ++i) {
+      monitor = test_common::ReadFile(monitorLog);
+      int seen = 0;
+      for (std::size_t at = monitor.find(text); at != std::string::npos; at = monitor.find(text, at + 1))
+        ++seen;
+      if (seen >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return monitor;
+  };
+  ASSERT_FALSE(PressPanel(runs).empty());
+  std::string monitor = waitFor(") ended with code", 1);
+  ASSERT_NE(monitor.find("/DevDest " + runs), std::string::npos) << monitor;
+  const std::string firstLog = test_common::ReadFile(second / "marlin3.log");
+  ASSERT_FALSE(PressPanel(replaces).empty());
+  monitor = waitFor(") ended with code", 2);
+  ASSERT_FALSE(PressPanel(quoted).empty());
+  monitor = waitFor("refused: it holds a double quote", 1);
+  EXPECT_NE(monitor.find("scan request for \"" + quoted + "\" refused"), std::string::npos) << monitor;
+
+  EXPECT_FALSE(fs::exists(ran)) << firstLog;
+  EXPECT_TRUE(test_common::ReadFile(photo) == "precious") << "the file was replaced";
+  std::size_t scans = 0;
+  for (const auto& entry : fs::directory_iterator(base / "out")) scans += entry.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(scans, 2u) << firstLog;
+  EXPECT_EQ(firstLog.find("Matched "), std::string::npos) << firstLog;
+  EXPECT_EQ(monitor.find("ended with code", monitor.find("refused: it holds a double quote")),
+            std::string::npos)
+      << "the third request started nothing: " << monitor;
+  Run({"/Task", "7"}, "dialog 129\nuncheck 1049\nclick 1\ncancel\n");  // the monitor ends
 }
 
 }  // namespace

@@ -185,4 +185,42 @@ TEST(XMLParserTest, ReloadingStartsFromAFreshDocument) {
   EXPECT_EQ(parser.Get_TextValue(), "2");  // the root element after the walk
 }
 
+// The shape limits: a text past one is refused before parsing and walks as the empty document; a text at
+// a limit, and markup that only looks like more (quoted '>' and '=', comments, CDATA), passes.
+TEST(XMLParserTest, ShapeLimitsRefuseBeforeParsing) {
+  XmlLimits limits;
+  limits.nMaxBytes = 400;
+  limits.nMaxNodes = 6;
+  limits.nMaxDepth = 3;
+  limits.nMaxAttributes = 2;
+  const struct {
+    std::string text;
+    bool parsed;
+    const char* refused;  // part of the reason, "" when not refused
+  } cases[] = {
+      {"<a x='1' y='2'><b><c/></b></a>", true, ""},
+      {"<a x='1' y='2' z='3'/>", false, "more than 2 attributes"},
+      {"<a><b><c><d></d></c></b></a>", false, "deeper than 3 levels"},
+      {"<a><b><c><d/></c></b></a>", true, ""},  // an empty-element tag nests nothing
+      {"<a><b/><b/><b/><b/><b/><b/></a>", false, "more than 6 elements"},
+      {"<a>" + std::string(400, 'x') + "</a>", false, "more than 400"},
+      {"<a x='>=>=' y=\"'='\"><!-- <b><c><d> x=1 y=2 z=3 --><![CDATA[<e f=1 g=2 h=3>]]></a>", true, ""},
+      {"<a><b></b><b></b><b></b></a>", true, ""},  // end tags give the depth back
+      {"<?xml version='1.0'?><a/>", true, ""},
+  };
+  for (const auto& c : cases) {
+    RecordingParser parser;
+    parser.Set_Limits(limits);
+    parser.Load_From_Text(c.text.c_str());
+    EXPECT_EQ(parser.Document_Parsed(), c.parsed) << c.text.substr(0, 60);
+    if (*c.refused == '\0') {
+      EXPECT_EQ(parser.Load_Refused(), "") << c.text.substr(0, 60);
+      continue;
+    }
+    EXPECT_NE(parser.Load_Refused().find(c.refused), std::string::npos) << parser.Load_Refused();
+    EXPECT_EQ(parser.Parse_Error(), parser.Load_Refused());
+    EXPECT_EQ(Tags(parser), std::vector<std::string>{"<#document>"});
+  }
+}
+
 }  // namespace

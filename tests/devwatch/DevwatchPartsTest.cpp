@@ -4,9 +4,12 @@
 
 #include "DeviceStatus.h"
 #include "HttpResponseParser.h"
+#include "Monitor.h"
 #include "MonitorState.h"
 #include "NotificationLine.h"
 #include "SimClient.h"
+#include "platform/process/Process.h"
+#include "settings/ValueGetter.h"
 
 using namespace devwatch;
 
@@ -25,9 +28,24 @@ TEST(NotificationLine, ReadsEverySpacingMarlin3Writes) {
        NotificationLine::Result::Notification, "unix:/run/x.sock", true, "PC7"},
       {"/notifications:DevAddr=5225  DevMon=Off DevHostId=PC7", NotificationLine::Result::Notification,
        "5225", false, "PC7"},
-      // Arguments joined by single blanks, an odd case, blanks inside a value.
-      {"/Notifications:DevAddr=1.2.3.4 DevMon=on DevHostId=My PC", NotificationLine::Result::Notification,
-       "1.2.3.4", true, "My PC"},
+      // Arguments joined by single blanks, an odd case.
+      {"/Notifications:DevAddr=1.2.3.4 DevMon=on DevHostId=PC7", NotificationLine::Result::Notification,
+       "1.2.3.4", true, "PC7"},
+      // Forged lines: a value that holds blanks, fields again, control characters, quotes, options.
+      {"/notifications:DevAddr=q  DevMon=Off  DevHostId=evil  DevMon=On  DevHostId=PC7",
+       NotificationLine::Result::Bad, "", false, ""},
+      {"/notifications:DevAddr=1.2.3.4 DevMon=on DevHostId=My PC", NotificationLine::Result::Bad, "", false,
+       ""},
+      {"/notifications:DevAddr=q\r\nDevMon=Off  DevMon=On  DevHostId=PC7", NotificationLine::Result::Bad, "",
+       false, ""},
+      {"/notifications:DevAddr=q  DevMon=On  DevHostId=PC7\r\nDevMon=Off", NotificationLine::Result::Bad, "",
+       false, ""},
+      {"/notifications:DevAddr=/AppExe  DevMon=On  DevHostId=PC7", NotificationLine::Result::Bad, "", false,
+       ""},
+      {"/notifications:DevAddr=\"x\"  DevMon=On  DevHostId=PC7", NotificationLine::Result::Bad, "", false,
+       ""},
+      {"/notifications:DevAddr=x  DevMon=On  DevHostId=PC7  extra", NotificationLine::Result::Bad, "", false,
+       ""},
       {"/notifications:DevAddr=  DevMon=Off  DevHostId=", NotificationLine::Result::Notification, "", false,
        ""},
       {"", NotificationLine::Result::NoNotification, "", false, ""},
@@ -189,13 +207,85 @@ TEST(MonitorState, KeepsThePollingState) {
   Notification state;
   EXPECT_FALSE(MonitorState::Load(file, state));
   std::string why;
-  ASSERT_TRUE(MonitorState::Save(file, Notification{"unix:/x", true, "PC 7"}, why)) << why;
+  ASSERT_TRUE(MonitorState::Save(file, Notification{"unix:/x", true, "PC7"}, why)) << why;
   Notification loaded;
   ASSERT_TRUE(MonitorState::Load(file, loaded));
   EXPECT_EQ(loaded.strDevAddr, "unix:/x");
   EXPECT_TRUE(loaded.bPollingOn);
-  EXPECT_EQ(loaded.strHostId, "PC 7");
+  EXPECT_EQ(loaded.strHostId, "PC7");
+  // A value that is no field never reaches the file, which keeps what it held.
+  EXPECT_FALSE(MonitorState::Save(file, Notification{"q\r\nDevMon=Off", true, "PC7"}, why));
+  EXPECT_FALSE(MonitorState::Save(file, Notification{"x", true, "PC7\nDevAddr=y"}, why));
+  EXPECT_EQ(simtest::Slurp(file), "DevAddr=unix:/x\nDevMon=On\nDevHostId=PC7\n");
+  std::ofstream(file) << "DevAddr=a b\nDevMon=On\nDevHostId=PC7\n";
+  EXPECT_FALSE(MonitorState::Load(file, loaded));
   std::ofstream(file) << "garbage without equals\n";
   EXPECT_FALSE(MonitorState::Load(file, loaded));
   std::filesystem::remove_all(dir);
+}
+
+// marlin3 rebuilds one command line from its arguments and reads the "DevDest" value from it: a name is
+// passed only when it reads back as exactly itself, one value that opens no option.
+TEST(Monitor, PassesOnlyDestinationsThatReadAsOneValue) {
+  const struct {
+    std::string name;
+    bool ok;
+  } cases[] = {
+      {"Scan A", true},
+      {"My Docs", true},
+      {"PC7:Photos", true},
+      {"it's mine", true},
+      {"'quoted' words", true},  // inside the double quotes marlin3's command line puts around it
+      {"x /Hide 286331153 /Dest 2 /AppExe /path/prog", true},  // one quoted value: the blanks hide nothing
+      {"a/b", true},
+      {"x\" /AppExe /path/prog \"", false},  // the quote would end the value early
+      {"say \"hi\"", false},
+      {"/AppExe", false},    // unquoted, it would read as an option
+      {"'x", false},         // unquoted, it would open a quote
+      {"dir\\ x\\", false},  // the backslash would double before the closing quote
+      {"line\r\nbreak", false},
+      {"tab\there", false},
+      {std::string("nul\0x", 5), false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(Monitor::CheckDestination(c.name, why), c.ok) << Printable(c.name);
+    if (!c.ok) EXPECT_FALSE(why.empty());
+  }
+}
+
+// The two sides together: every name DEVWATCH passes is read by marlin3 (its command line rebuilt from
+// the arguments, then the option search) as exactly itself, and opens no option. Names are drawn from
+// the characters that matter to the two parsers.
+TEST(Monitor, EveryDestinationPassedReadsBackAsItself) {
+  const std::string alphabet = " /\"'\\aH";
+  const char* const options[] = {"AppExe", "OutFile", "OverWrite", "Hide", "Dest", "Res", "Qs", "a", "H"};
+  unsigned seed = 27;
+  int passed = 0;
+  for (int round = 0; round < 30000; ++round) {
+    std::string name;
+    seed = seed * 1103515245u + 12345u;
+    const std::size_t length = 1 + (seed >> 16) % 10;
+    for (std::size_t i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      name += alphabet[(seed >> 16) % alphabet.size()];
+    }
+    for (const char* option : {"", " /AppExe /p", " /Hide 1"}) {
+      const std::string dest = name + option;
+      std::string why;
+      if (!Monitor::CheckDestination(dest, why)) continue;
+      ++passed;
+      ValueGetter getter(BuildCommandLine({"/Task", "13", "/DevAddr", "5225", "/DevDest", dest}));
+      std::string value;
+      ASSERT_TRUE(getter.GetFromCmdLine("DevDest", value, "DEF")) << getter.GetCommandLine();
+      ASSERT_EQ(value, dest) << getter.GetCommandLine();
+      for (const char* other : options) {
+        ASSERT_FALSE(getter.GetFromCmdLine(other, value, "")) << other << " in " << getter.GetCommandLine();
+      }
+      ASSERT_TRUE(getter.GetFromCmdLine("DevAddr", value, "")) << getter.GetCommandLine();
+      ASSERT_EQ(value, "5225");
+    }
+  }
+  EXPECT_GT(passed, 10000);
 }

@@ -213,3 +213,29 @@ TEST_F(DevwatchTest, HostileDeviceAnswersAreLoggedAndSurvived) {
   Control("/sim/panel", "dest=Scan+A");
   EXPECT_EQ(Recorded(1), "/Task\n13\n/DevAddr\n" + Usb() + "\n/DevDest\nScan A\nend\n");
 }
+
+// A notification whose values hold blanks or CR LF would forge fields (a product host name
+// "q  DevMon=Off  DevHostId=evil" turned polling off): refused whole, logged, the state file untouched.
+TEST_F(DevwatchTest, ForgedNotificationLinesAreRefusedWhole) {
+  StartSimulator({});
+  StartInstance({"/notifications:DevAddr=" + Usb() + "  DevMon=On  DevHostId=PC7"});
+  const std::string state = State();
+  const std::vector<std::vector<std::string>> forged = {
+      {"/notifications:DevAddr=q  DevMon=Off  DevHostId=evil  DevMon=On  DevHostId=PC7"},
+      {"/notifications:DevAddr=q", "DevMon=Off", "DevHostId=evil", "DevMon=On", "DevHostId=PC7"},
+      {"/notifications:DevAddr=q\r\nDevMon=Off  DevMon=On  DevHostId=PC7"},
+      {"/notifications:DevAddr=" + Usb() + "  DevMon=On  DevHostId=PC7\r\nDevAddr=elsewhere"},
+      {"/notifications:DevAddr=/AppExe  DevMon=On  DevHostId=PC7"},
+  };
+  for (const auto& args : forged) {
+    EXPECT_EQ(RunOnce(args), 2) << args[0];
+    EXPECT_EQ(State(), state);
+  }
+  EXPECT_EQ(m_watch.Wait(0ms), -1) << "the instance still runs, polling on";
+  const std::string log = LogText();
+  EXPECT_NE(log.find("notification ignored: the notification has its DevMon= field twice"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("holds a control character"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\r"), std::string::npos) << "no CR reaches the log";
+  EXPECT_NE(log.find("starts with \"/\""), std::string::npos) << log;
+}

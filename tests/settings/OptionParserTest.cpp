@@ -37,7 +37,7 @@ TEST(OptionParser, TextOptions) {
       {"a/Res", "Res", false, "DEF"},                   // at the end too, only after a blank...
       {"/Dir /home/me/Res", "Res", false, "DEF"},       // ...so a path value can end in an option name
       {"/Dir /home/me/Res", "Dir", true, "/home/me/Res"},
-      {"/Res\t300", "Res", false, "DEF"},               // only a blank separates
+      {"/Res\t300", "Res", false, "DEF"},  // only a blank separates
       {"", "Res", false, "DEF"},
       {"/Res 300", "", false, "DEF"},
       {"/Dir /home/me/scans/", "Dir", true, "/home/me/scans/"},  // path value
@@ -47,6 +47,21 @@ TEST(OptionParser, TextOptions) {
       {"/Dir / /Res 3", "Dir", true, "DEF"},
       {"/Dir /x /a/b", "Dir", true, "DEF"},  // the second "/" is past the blank
       {"/DevAddr 192.168.1.20 /Task 13", "DevAddr", true, "192.168.1.20"},
+      // An option name inside a quoted value is part of that value.
+      {"/Task 13 /DevDest \"x /Hide 286331153 /Dest 2 /AppExe /path/prog\"", "AppExe", false, "DEF"},
+      {"/Task 13 /DevDest \"x /Hide 286331153 /Dest 2 /AppExe /path/prog\"", "DevDest", true,
+       "x /Hide 286331153 /Dest 2 /AppExe /path/prog"},
+      {"/DevDest \"x /OutFile ~/photo.jpg /Res 75\"", "Res", false, "DEF"},
+      {"/DevDest \"x /Res\"", "Res", false, "DEF"},             // even where it ends the value
+      {"/DevDest \"x /Res 75\" /Res 300", "Res", true, "300"},  // the search goes on after it
+      {"/Qs \"it's /Res 5\" /Dir d", "Res", false, "DEF"},      // a quote of the other kind inside
+      {"/Qs \"it's /Res 5\" /Dir d", "Dir", true, "d"},
+      {"/Qs 'say \"hi\" /Res 5' /Dir d", "Res", false, "DEF"},
+      {"/Qs 'say \"hi\" /Res 5' /Dir d", "Qs", true, "say \"hi\" /Res 5"},
+      {"/Note \"a  b\"  /Res 2", "Res", true, "2"},     // blanks inside and after
+      {"\"/Res 9\" /Res 2", "Res", true, "2"},          // a quoted word that is no option's value
+      {"/Note don't /Res 2 'x'", "Res", true, "2"},     // a quote inside a word opens nothing
+      {"/Dir 'never closed /Res 2", "Res", true, "2"},  // nor does one that never closes
   };
   for (const TextCase& c : cases) {
     SCOPED_TRACE(std::string("[") + c.commandLine + "] " + c.name);
