@@ -1,6 +1,6 @@
 // The command-line tools as people call them: pxmpeg-enc with no options on 720x576 and 720x480
 // sources (a frame rate the level allows, said on standard error), pxmpeg-tool refusing page
-// numbers that are not positive integers.
+// numbers that are not positive integers, and a stream read through a pipe refused for that cause.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -58,6 +58,23 @@ TEST(Tools, PageMustBePositiveInteger) {
   for (const char* bad : {"0", "-1", "1x", "x", "' 2'", "2.5", "''", "99999999999", "+1"})
     EXPECT_EQ(Status(tool + bad + out), 2) << bad;
   EXPECT_EQ(Status(tool + "2" + out), 0);
+}
+
+TEST(Tools, StreamThroughPipeNamesTheSeek) {
+  const std::string f =
+      MakeStream("tool_pipe.m2v", "testsrc2=size=64x48:rate=25", "-frames:v 3 -c:v mpeg2video");
+  ASSERT_FALSE(f.empty());
+  const std::string log = TempDir() + "/tool_pipe.log";
+  for (const char* cmd : {"page", "info"}) {
+    // The stream is read twice (counted, then decoded): a pipe cannot be rewound.
+    EXPECT_EQ(Status("cat '" + f + "' | '" + BinDir() + "/pxmpeg-tool' " + cmd + " /dev/stdin 1 '" +
+                     TempDir() + "/tool_pipe.ppm' >'" + log + "' 2>&1"),
+              1)
+        << cmd;
+    EXPECT_EQ(Status("grep -q 'illegal seek' '" + log + "'"), 0) << cmd;
+    EXPECT_NE(Status("grep -q 'not a usable' '" + log + "'"), 0) << cmd;
+  }
+  EXPECT_EQ(Status("'" + BinDir() + "/pxmpeg-tool' page '" + f + "' 1 '" + TempDir() + "/tool_pipe.ppm'"), 0);
 }
 
 }  // namespace
