@@ -1,5 +1,6 @@
 // The command-line tools as people call them: pxmpeg-enc with no options on 720x576 and 720x480
-// sources (a frame rate the level allows, said on standard error), pxmpeg-tool refusing page
+// sources (a frame rate the level allows, said on standard error), saying when the content needs
+// more than the rate even at quantiser 31, pxmpeg-tool refusing page
 // numbers that are not positive integers, and a stream read through a pipe refused for that cause.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -46,6 +47,26 @@ TEST(Tools, EncoderWithoutOptionsTakesStandardSizes) {
                      "' | grep -qx '" + c.rate + "'"),
               0)
         << size;
+  }
+}
+
+TEST(Tools, EncoderSaysWhenTheRateIsBeyondReach) {
+  struct Case {
+    const char* source;
+    const char* rate;
+    bool bSaid;
+  } cases[] = {{"life", "1000000", true}, {"testsrc2", "1000000", false}, {"life", "12000000", false}};
+  for (const Case& c : cases) {
+    const std::string yuv = TempDir() + "/reach_" + c.source + ".yuv", out = TempDir() + "/reach.m2v";
+    ASSERT_TRUE(testmpeg::Run("ffmpeg -nostdin -v error -y -f lavfi -i " + std::string(c.source) +
+                              "=size=352x288:rate=25 -frames:v 9 -pix_fmt yuv420p -f rawvideo '" + yuv +
+                              "'"));
+    const std::string log = out + ".log";
+    ASSERT_EQ(Status("'" + BinDir() + "/pxmpeg-enc' -s 352x288 --frame-rate-code 3 --gop 6 --bitrate " +
+                     c.rate + " -o '" + out + "' '" + yuv + "' >/dev/null 2>'" + log + "'"),
+              0);
+    EXPECT_EQ(Status("grep -q 'even at quantiser 31' '" + log + "'"), c.bSaid ? 0 : 1)
+        << c.source << " " << c.rate;
   }
 }
 
