@@ -370,7 +370,11 @@ bool PictureCoder::ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_
     for (int j = 0; j < 16; ++j) nFrame += std::abs(r[i][j] - r[i + 1][j]);
   for (int i = 0; i < 14; ++i)
     for (int j = 0; j < 16; ++j) nField += std::abs(r[i][j] - r[i + 2][j]);
-  return nField < nFrame;
+  // Field DCT only where the lines of one field are far smoother than adjacent lines (strong
+  // combing). Chosen on the plain comparison, it lost 0.4 dB on a woven zoom at 8 Mbit/s and 0.7
+  // on woven testsrc2 at 5 Mbit/s: a motion-compensated residual is rarely combed, and the frame
+  // DCT keeps the vertical correlation between the fields.
+  return nField * 3 < nFrame;
 }
 
 PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pPrev) {
