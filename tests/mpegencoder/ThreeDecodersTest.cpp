@@ -1,7 +1,8 @@
-// Field-picture streams decoded by our decoder, ffmpeg and mpeg2dec. The encoder's reconstruction
-// cannot catch a rule the encoder and our decoder share (skipped macroblocks of B field pictures
-// were once predicted from the previous macroblock's field instead of the same-parity one), so the
-// pages are held against two independent decoders, which must agree with each other first.
+// Interlaced streams (field pictures, and interlaced frame pictures) decoded by our decoder, ffmpeg
+// and mpeg2dec. The encoder's reconstruction cannot catch a rule the encoder and our decoder share
+// (skipped macroblocks of B field pictures were once predicted from the previous macroblock's field
+// instead of the same-parity one), so the pages are held against two independent decoders, which
+// must agree with each other first.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,6 +107,7 @@ struct FieldCase {
   const char* post;  // more filters after the source
   int w, h, frames;
   int32_t nBitRate;
+  int32_t nFieldCoding;  // 1 field pictures, 2 interlaced frame pictures
 };
 
 class ThreeDecoders : public ::testing::TestWithParam<FieldCase> {};
@@ -115,13 +117,13 @@ class ThreeDecoders : public ::testing::TestWithParam<FieldCase> {};
 constexpr double kMinPsnr = 55;
 constexpr int kMaxDiff = 8;
 
-TEST_P(ThreeDecoders, FieldPicturesDecodeAlike) {
+TEST_P(ThreeDecoders, InterlacedPicturesDecodeAlike) {
   const FieldCase& c = GetParam();
   Harness h;
   const std::string yuv = h.MakeYuv(c.source, c.w, c.h, c.frames, c.post);
   ASSERT_FALSE(yuv.empty());
   PxEncodeParams p = DefaultParams();
-  p.nFieldCoding = 1;
+  p.nFieldCoding = c.nFieldCoding;
   p.nFrameRateCode = 3;
   p.nBitRate = c.nBitRate;
   const std::string out = h.Path(std::string(c.name) + ".m2v");
@@ -150,8 +152,10 @@ TEST_P(ThreeDecoders, FieldPicturesDecodeAlike) {
 // Vertical motion makes B fields choose the opposite-parity field, and the flat areas around it
 // are skipped after such macroblocks.
 const FieldCase kFieldCases[] = {
-    {"cif_scroll", "testsrc2", ",scroll=vertical=0.013", 352, 288, 9, 2000000},
-    {"pal_interlaced", "testsrc2", ",tinterlace=mode=interleave_top", 720, 576, 6, 5000000},
+    {"cif_scroll", "testsrc2", ",scroll=vertical=0.013", 352, 288, 9, 2000000, 1},
+    {"pal_interlaced", "testsrc2", ",tinterlace=mode=interleave_top", 720, 576, 6, 5000000, 1},
+    // Interlaced frame pictures: skipped B macroblocks only after frame prediction (7.6.6.4).
+    {"pal_interlaced_frames", "testsrc2", ",tinterlace=mode=interleave_top", 720, 576, 6, 5000000, 2},
 };
 
 INSTANTIATE_TEST_SUITE_P(Streams, ThreeDecoders, ::testing::ValuesIn(kFieldCases),
