@@ -34,7 +34,7 @@ int32_t KeptDecoder::Open(const char* pszName) {
     if (rc == PX_OK) rc = counter.CountFrames(&m_nFrames);
   }
   if (rc != PX_OK) return rc;
-  if (!m_pReader->Rewind()) return PX_ERR_READ;
+  if (!m_pReader->Rewind()) return PX_ERR_SEEK;
   m_pDec = new (std::nothrow) MpegDecoder(*m_pReader, m_limits);
   if (!m_pDec) return PX_ERR_NO_MEMORY;
   rc = m_pDec->FindFirstPicture();

@@ -16,6 +16,7 @@ enum PxResult : int32_t {
   PX_ERR_BAD_DEPTH = -27,
   PX_ERR_KERNEL_MISSING = -28,  // a kernel service ordinal could not be bound
   PX_ERR_READ = -4,             // the kernel read failed
+  PX_ERR_SEEK = -6,             // the kernel could not rewind the handle (a pipe: ESPIPE)
 };
 
 inline const char* PxResultText(int32_t n) {
@@ -42,6 +43,8 @@ inline const char* PxResultText(int32_t n) {
       return "toolkit kernel service missing";
     case PX_ERR_READ:
       return "read failed";
+    case PX_ERR_SEEK:
+      return "cannot rewind the stream (illegal seek: a pipe or FIFO); read it from a regular file";
     default:
       return "error";
   }

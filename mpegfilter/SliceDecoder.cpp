@@ -282,8 +282,9 @@ void SliceDecoder::SkipMacroblock(int nMbAddr) {
     FormPrediction(mbx, mby, m);
     m_last = m;
   } else if (pp.nType == kPicB) {
-    // 7.6.6.3/7.6.6.4: directions and field selects of the previous macroblock, vectors from the
-    // predictors, frame-based prediction in frame pictures and field-based in field pictures.
+    // 7.6.6.3/7.6.6.4: the previous macroblock's directions, vectors from the predictors,
+    // frame-based prediction in frame pictures; field-based in field pictures and from the field
+    // of the same parity, whatever field the previous macroblock chose.
     Motion m;
     m.nFlags = m_last.nFlags & (vlc::kMbForward | vlc::kMbBackward);
     if (!m.nFlags) m.nFlags = vlc::kMbForward;  // cannot follow an intra macroblock in a valid stream
@@ -292,7 +293,7 @@ void SliceDecoder::SkipMacroblock(int nMbAddr) {
       const bool bFull = !m_bMpeg2 && (s == 0 ? pp.bFullPelForward : pp.bFullPelBackward);
       m.vec[0][s][0] = m_pmv[0][s][0] * (bFull ? 2 : 1);
       m.vec[0][s][1] = m_pmv[0][s][1] * (bFull ? 2 : 1);
-      m.sel[0][s] = m_bField ? m_last.sel[0][s] : 0;
+      m.sel[0][s] = m_bField ? m_nParity : 0;
     }
     FormPrediction(mbx, mby, m);
   }

@@ -257,7 +257,9 @@ uint32_t StreamReader::NextStartCode() {
 
 int32_t StreamReader::Prime(int32_t hFile, bool bAcceptVideoPacket) {
   const PxKernelImports& k = PxKernel();
-  if (k.pfnSeek(hFile, 0, PX_SEEK_SET) != 0) return PX_ERR_BAD_DATA;
+  // The stream is read more than once (counted, then decoded): a handle that cannot seek, such
+  // as a pipe, is refused for that reason and not taken for bad data.
+  if (k.pfnSeek(hFile, 0, PX_SEEK_SET) != 0) return PX_ERR_SEEK;
   uint8_t head[4] = {};
   int got = 0;
   while (got < 4) {
@@ -272,7 +274,7 @@ int32_t StreamReader::Prime(int32_t hFile, bool bAcceptVideoPacket) {
   const bool bSystem = code == pxstart::kPack || (bAcceptVideoPacket && code == pxstart::kVideoPacket);
   if (!bSystem && code != pxstart::kSequenceHeader) return PX_ERR_BAD_DATA;
   Start(hFile, bSystem);
-  if (!Rewind()) return PX_ERR_BAD_DATA;
+  if (!Rewind()) return PX_ERR_SEEK;
   Peek32();  // first fill
   if (ReadFailed()) return PX_ERR_READ;
   // Files of other kinds that the toolkit may hand to every filter.

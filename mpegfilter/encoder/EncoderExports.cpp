@@ -31,6 +31,10 @@ const Geometry* GeometryOf(const PxEncoderState* s) {
   return s && s->pCore ? &s->pCore->coder.Geom() : nullptr;
 }
 
+const RateControl::Summary* RateTotalsOf(const PxEncoderState* s) {
+  return s && s->pCore ? &s->pCore->coder.RateTotals() : nullptr;
+}
+
 }  // namespace pxenc
 
 extern "C" {

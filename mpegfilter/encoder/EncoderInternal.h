@@ -16,5 +16,7 @@ int32_t PutSequenceFrom(PxEncoderState* pState, const PxEncodeParams* pParams, F
 void SetReconHook(PxEncoderState* pState, ReconHook pfn, void* pUser);
 // Padded picture geometry of a prepared encoder (null before Px_InitializeEncoder).
 const Geometry* GeometryOf(const PxEncoderState* pState);
+// What the sequence coded so far spent against the rate (null before Px_InitializeEncoder).
+const RateControl::Summary* RateTotalsOf(const PxEncoderState* pState);
 
 }  // namespace pxenc

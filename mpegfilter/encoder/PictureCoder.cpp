@@ -263,6 +263,34 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
   return out;
 }
 
+bool PictureCoder::SkipMotion(const Decision& prev, Motion* pOut) const {
+  // ISO/IEC 13818-2 7.6.6.3/7.6.6.4: the previous macroblock's directions and vectors (the
+  // predictors), frame-based in frame pictures, field-based from the same-parity field in field
+  // pictures. Only a one-vector prediction leaves its vectors as the predictors.
+  if (!prev.nFlags || (prev.nFlags & vlc::kMbIntra)) return false;
+  if (prev.m.nType != (m_bFieldPic ? 1 : 2)) return false;
+  Motion m;
+  m.nType = prev.m.nType;
+  for (int s = 0; s < 2; ++s) {
+    if (!(prev.nFlags & (s == 0 ? vlc::kMbForward : vlc::kMbBackward))) continue;
+    m.mv[0][s] = prev.m.mv[0][s];
+    m.sel[0][s] = m_bFieldPic ? m_nParity : 0;
+  }
+  *pOut = m;
+  return true;
+}
+
+bool PictureCoder::SameMotion(const Motion& a, const Motion& b, int nFlags) const {
+  if (a.nType != b.nType) return false;
+  const int nVectors = !m_bFieldPic && a.nType == 1 ? 2 : 1;
+  for (int s = 0; s < 2; ++s) {
+    if (!(nFlags & (s == 0 ? vlc::kMbForward : vlc::kMbBackward))) continue;
+    for (int r = 0; r < nVectors; ++r)
+      if (!(a.mv[r][s] == b.mv[r][s]) || a.sel[r][s] != b.sel[r][s]) return false;
+  }
+  return true;
+}
+
 bool PictureCoder::Fits(const Motion& m, int nFlags, int mbx, int mby) const {
   // A vector found for another macroblock may reach outside the reference here
   // (ISO/IEC 13818-2 7.6.4 forbids that).
@@ -342,7 +370,11 @@ bool PictureCoder::ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_
     for (int j = 0; j < 16; ++j) nFrame += std::abs(r[i][j] - r[i + 1][j]);
   for (int i = 0; i < 14; ++i)
     for (int j = 0; j < 16; ++j) nField += std::abs(r[i][j] - r[i + 2][j]);
-  return nField < nFrame;
+  // Field DCT only where the lines of one field are far smoother than adjacent lines (strong
+  // combing). Chosen on the plain comparison, it lost 0.4 dB on a woven zoom at 8 Mbit/s and 0.7
+  // on woven testsrc2 at 5 Mbit/s: a motion-compensated residual is rarely combed, and the frame
+  // DCT keeps the vertical correlation between the fields.
+  return nField * 3 < nFrame;
 }
 
 PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pPrev) {
@@ -413,14 +445,16 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
     }
     // The previous macroblock's prediction again: no vector bits, and skipped when nothing is
     // left to code.
-    if (pPrev && pPrev->nFlags && Fits(pPrev->m, pPrev->nFlags, mbx, mby) &&
-        !(pPrev->nFlags & vlc::kMbIntra) && !(pPrev->m == best.m && pPrev->nFlags == d.nFlags)) {
-      BuildPrediction(*pPrev, mbx, mby, py, nullptr, nullptr);
+    Decision again;
+    again.nFlags = pPrev ? pPrev->nFlags & (vlc::kMbForward | vlc::kMbBackward) : 0;
+    if (pPrev && SkipMotion(*pPrev, &again.m) && Fits(again.m, again.nFlags, mbx, mby) &&
+        !(again.nFlags == d.nFlags && SameMotion(again.m, best.m, d.nFlags))) {
+      BuildPrediction(again, mbx, mby, py, nullptr, nullptr);
       Candidate c;
-      c.m = pPrev->m;
+      c.m = again.m;
       c.nSad = Sad16(cur, m_src.y.nStride, py, 16, 16);
       c.nCost = c.nSad;
-      consider(c, bits(2), pPrev->nFlags);
+      consider(c, bits(2), again.nFlags);
     }
   }
   d.m = best.m;
@@ -544,7 +578,10 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
 
   WritePictureHeader(pic, s);
   m_block.SetAlternateScan(AlternateScan(pic));
-  rc.StartPicture(pic.nType);
+  // The second field of an I frame predicts from the first only and costs about as much as it
+  // (complexity within 15 %): it is budgeted as an I picture, not against the P fields, whose
+  // quantiser it wound up (the next P fields of the GOP went to 5 to 7 and 2 dB below the rest).
+  rc.StartPicture(pic.bOwnFrameOnly ? kPictureI : pic.nType);
   const int64_t nStart = s.BitCount();
   for (auto& a : m_above) std::fill(std::begin(a), std::end(a), Mv{});
 
@@ -605,11 +642,11 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
                              (!m_bFieldPic || d.m.sel[0][0] == m_nParity);
           bSkip = bZero;
         } else {
-          // A skipped B macroblock of a frame picture is predicted frame-based (ISO/IEC 13818-2
-          // 7.6.6.4): field prediction cannot be carried over.
           const int nDirs = d.nFlags & (vlc::kMbForward | vlc::kMbBackward);
-          bSkip = bHavePrev && !(prev.nFlags & vlc::kMbIntra) && (m_bFieldPic || d.m.nType == 2) &&
-                  nDirs == (prev.nFlags & (vlc::kMbForward | vlc::kMbBackward)) && d.m == prev.m;
+          Motion skipped;
+          bSkip = bHavePrev && SkipMotion(prev, &skipped) &&
+                  nDirs == (prev.nFlags & (vlc::kMbForward | vlc::kMbBackward)) &&
+                  SameMotion(d.m, skipped, nDirs);
         }
       }
       if (pic.nType == kPictureP && !bIntra) {

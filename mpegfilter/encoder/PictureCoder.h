@@ -76,6 +76,9 @@ class PictureCoder {
   // pPrev: the previous macroblock of the slice (for B skips), null at a slice start.
   Decision Decide(int mbx, int mby, const Decision* pPrev);
   bool Fits(const Motion& m, int nFlags, int mbx, int mby) const;
+  // What a skipped B macroblock after pPrev predicts with (false when it cannot be skipped).
+  bool SkipMotion(const Decision& prev, Motion* pOut) const;
+  bool SameMotion(const Motion& a, const Motion& b, int nFlags) const;
   void BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   void PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   bool ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_t* pPred) const;

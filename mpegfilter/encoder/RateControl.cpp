@@ -43,10 +43,13 @@ void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32
   // The decoder starts after the buffer has filled to this level (vbv_delay of the first picture).
   m_dVbv = m_dVbvSize * 0.9;
   m_bFirstI = false;
+  for (bool& b : m_bCoded) b = false;
+  m_sum = Summary{};
 }
 
 void RateControl::StartGop(int nI, int nP, int nB) {
   m_dR += m_dBitRate * (nI + nP + nB) / m_dPicRate;
+  m_sum.dBitsGranted += m_dBitRate * (nI + nP + nB) / m_dPicRate;
   m_nLeft[1] = nI;
   m_nLeft[2] = nP;
   m_nLeft[3] = nB;
@@ -75,6 +78,13 @@ void RateControl::StartPicture(int nType) {
   m_dD[nType] = std::max(m_dD[nType], 0.5 * m_dReact / 31.0);
 }
 
+double RateControl::ReactScale() const {
+  // The first picture of a type has no measured complexity behind its start quantiser: it reacts
+  // twice as fast to its overshoot (the first B picture of hard content spent three times its
+  // target), and the quantiser it reached is where the next one starts.
+  return m_bCoded[m_nType] ? 1.0 : 2.0;
+}
+
 double RateControl::ExpectedShare(double dPos) const {
   if (!m_bProfile[m_nType]) return dPos;
   const double x = std::clamp(dPos, 0.0, 1.0) * kBins;
@@ -90,8 +100,8 @@ int RateControl::MbQuant(int nIndex, int64_t nBitsSoFar) {
   const double dPos = static_cast<double>(nIndex) / m_nMbCount;
   const int nBin = static_cast<int>(dPos * kBins);
   if (nBin >= 0 && nBin <= kBins && m_spent[nBin] < 0) m_spent[nBin] = static_cast<float>(nBitsSoFar);
-  const double d = m_dD[m_nType] + static_cast<double>(nBitsSoFar) - m_dTarget * ExpectedShare(dPos);
-  double q = d * 31.0 / m_dReact;
+  const double dOver = static_cast<double>(nBitsSoFar) - m_dTarget * ExpectedShare(dPos);
+  double q = (m_dD[m_nType] + dOver * ReactScale()) * 31.0 / m_dReact;
   // Close to the VBV cap: coarsest quantiser for the rest of the picture.
   if (static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount)) q = 31;
   const int n = static_cast<int>(q + 0.5);
@@ -112,11 +122,32 @@ int64_t RateControl::EndPicture(int64_t nBits, double dAvgQ) {
     p[0] = 0;
     m_bProfile[m_nType] = true;
   }
-  m_dD[m_nType] += s - m_dTarget;
+  m_dD[m_nType] += (s - m_dTarget) * ReactScale();
+  // No further than the coarsest quantiser: a virtual buffer wound up by pictures the content
+  // could not code within their targets even at 31 (or by a first GOP that overspent) held the
+  // quantiser there long after the budget had recovered, and the unspent bits were lost to the
+  // full VBV buffer.
+  m_dD[m_nType] = std::min(m_dD[m_nType], m_dReact);
+  if (s > m_dTarget * 1.05 && dAvgQ >= 30.5) ++m_sum.nOverAtCoarsest;
+  ++m_sum.nPictures;
+  m_sum.dBitsSpent += s;
+  // Types not coded yet start where this one ended, in Test Model 5's ratios of quantisers
+  // (never finer than their own start): after an I picture that climbed to 31 on hard content,
+  // the first P and B pictures started at 4 and 6 and spent two and a half times their targets.
+  if (!m_bCoded[m_nType]) {
+    const double k[4] = {0, 1.0, kKp, kKb};
+    for (int t = 1; t <= 3; ++t)
+      if (!m_bCoded[t] && t != m_nType)
+        m_dD[t] = std::max(m_dD[t], std::min(31.0, dAvgQ * k[t] / k[m_nType]) * m_dReact / 31.0);
+  }
+  m_bCoded[m_nType] = true;
   m_dX[m_nType] = std::max(1.0, s * dAvgQ);
   m_dR -= s;
   if (m_nLeft[m_nType] > 0) --m_nLeft[m_nType];
-  m_dVbv = m_dVbv - s + m_dBitRate / m_dPicRate;
+  // A picture larger than the model held has underflowed it (content beyond the rate even at
+  // 31): the decoder waits for the data, it owes nothing later, and the GOP budget already
+  // carries the overspend. Kept below 0, the cap forced 31 on every picture until it had refilled.
+  m_dVbv = std::max(0.0, m_dVbv - s) + m_dBitRate / m_dPicRate;
   // The model starts 90 % full so that the first I picture may be large; once it is known to be
   // small, the model gives up what the later I pictures will not need (less than the real buffer
   // holds is always safe). Full from the start, a clip that was easy first lost what it left over

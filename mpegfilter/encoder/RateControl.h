@@ -28,6 +28,15 @@ class RateControl {
   // Finest quantiser_scale_code MbQuant gives for pictures of type nType.
   static int MinQuant(int nType);
 
+  // What the content cost against the rate: pictures coded, those that spent more than their
+  // target with their quantiser at the coarsest (the rate is out of the content's reach), and
+  // the bits spent and granted so far.
+  struct Summary {
+    int64_t nPictures = 0, nOverAtCoarsest = 0;
+    double dBitsSpent = 0, dBitsGranted = 0;
+  };
+  const Summary& Totals() const { return m_sum; }
+
  private:
   double m_dBitRate = 0, m_dPicRate = 25, m_dR = 0, m_dVbvSize = 0, m_dVbv = 0;
   double m_dX[4] = {}, m_dD[4] = {};
@@ -36,11 +45,14 @@ class RateControl {
   double m_dTarget = 0, m_dReact = 0, m_dCap = 0;
   int32_t m_nMbCount = 1;
   bool m_bFirstI = false;
+  bool m_bCoded[4] = {};  // a picture of this type was coded
+  Summary m_sum;
   // Where in the picture the bits went: share of the last picture of each type spent before
   // each of kBins equal runs of macroblocks (cumulative; m_bProfile false until one was coded),
   // and this picture's bits at the same points.
   static constexpr int kBins = 64;
   double ExpectedShare(double dPos) const;
+  double ReactScale() const;
   float m_profile[4][kBins + 1] = {};
   bool m_bProfile[4] = {};
   float m_spent[kBins + 1] = {};

@@ -221,9 +221,10 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
       for (int64_t j = k; j < nRefs; ++j) {
         const int64_t rj = refAt(j);
         if (j > k && rj % nN == 0) break;
-        // An I frame of two fields is an I and a P picture.
+        // An I frame of two fields is budgeted as two I pictures (its second field is a P picture
+        // predicting from the first only, about as costly).
         if (rj % nN == 0)
-          ++nI, nP += nPerFrame - 1;
+          nI += nPerFrame;
         else
           nP += nPerFrame;
         nB += static_cast<int>(rj - (j ? refAt(j - 1) : -1) - 1) * nPerFrame;

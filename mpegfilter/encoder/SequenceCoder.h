@@ -39,6 +39,7 @@ class SequenceCoder {
   int32_t Run(const PxEncoderState& st, const char* pszUserData, FrameSource& src, PxBitWriter* pWriter);
   void SetReconHook(ReconHook pfn, void* pUser);
   const Geometry& Geom() const { return m_g; }
+  const RateControl::Summary& RateTotals() const { return m_rc.Totals(); }
 
  private:
   void WriteSequenceHeader(const PxEncoderState& st, const char* pszUserData);

@@ -186,6 +186,17 @@ int main(int argc, char** argv) {
     }
   }
   const int64_t nBytes = st.writer.nBytesWritten;
+  if (const pxenc::RateControl::Summary* t = pxenc::RateTotalsOf(&st)) {
+    // Over the rate with pictures already at the coarsest quantiser: no quantiser can keep this
+    // content within the rate, and the decoder's buffer may underflow.
+    if (r == PX_OK && t->nOverAtCoarsest > 0 && t->dBitsGranted > 0 && t->dBitsSpent > t->dBitsGranted * 1.02)
+      std::fprintf(stderr,
+                   "pxmpeg-enc: the content needs more than %lld bit/s even at quantiser 31: %lld bit/s "
+                   "spent, %lld of %lld pictures over their budget at quantiser 31\n",
+                   static_cast<long long>(st.nBitRate),
+                   static_cast<long long>(t->dBitsSpent / t->dBitsGranted * static_cast<double>(st.nBitRate)),
+                   static_cast<long long>(t->nOverAtCoarsest), static_cast<long long>(t->nPictures));
+  }
   Px_FreeEncodeParams(&st);
   if (raw) std::fclose(raw);
   if (r != PX_OK) {
