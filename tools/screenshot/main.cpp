@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -69,8 +70,6 @@ std::string Format2(UINT id, const std::string& one, const std::string& two) {
 // Content a user would see, by template and control: Quick Set names, scanner names, the settings
 // lists, a summary. Texts of the resource library where the program takes them from there.
 const char* const kQuickSets[] = {"Invoices to archive", "Contracts (searchable PDF)", "Photos 300 dpi"};
-const char* const kFileTypes[] = {"PDF document (*.pdf)", "TIFF multi-page (*.tif)", "JPEG image (*.jpg)",
-                                  "PNG image (*.png)"};
 const char* const kFolder = "/home/anna/Documents/Scans";
 const char* const kLongQuickSet =
     "Scan to the shared archive of the accounting department, 300 dpi, searchable PDF, weekly..";
@@ -104,7 +103,8 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
     FillList(w, entries, select);
     return true;
   };
-  const std::vector<std::string> types(std::begin(kFileTypes), std::end(kFileTypes));
+  // The file type descriptions of the library (PDF, TIFF compressed, JPEG, PNG), as the program lists them.
+  const std::vector<std::string> types = {Str(27), Str(29), Str(18), Str(22)};
   switch (d) {
     case 102:
       if (id == 1001) return list(QuickSetNames(true), 0);
@@ -162,7 +162,7 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
           Format2(205, Str(160), Format2(206, "300", Str(164))),
           Format2(205, Str(161), Str(209)),
           Format2(205, Str(162), Str(124)),
-          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(174), Str(27)),
           Format2(205, Str(175), kFolder),
       };
       if (id >= 1028 && id <= 1041)
@@ -229,7 +229,7 @@ void FillSamples(CDialog& dialog) {
     if (auto* l = dynamic_cast<CListBox*>(w)) {
       FillList(l, QuickSetNames(false), 0);
     } else if (auto* c = dynamic_cast<CComboBox*>(w)) {
-      FillList(c, {kFileTypes[0], kFileTypes[1]}, 0);
+      FillList(c, {Str(27), Str(29)}, 0);
     } else if (auto* p = dynamic_cast<CProgressCtrl*>(w)) {
       p->SetRange32(0, 100);
       p->SetPos(40);
@@ -379,8 +379,11 @@ std::vector<std::string> FitFaults(QWidget* window, UINT id) {
       if (text.isEmpty()) continue;
       // A label wraps at blanks: every word must fit its width, and the lines its height.
       const int height = l->wordWrap() ? l->heightForWidth(l->width()) : l->sizeHint().height();
+      // The widest piece the line breaker cannot split (a word; a single character of Chinese).
       int widest = 0;
-      for (const QString& word : text.split(QLatin1Char(' '))) widest = std::max(widest, fm.horizontalAdvance(word));
+      QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+      for (qsizetype from = 0, to = breaks.toNextBoundary(); to > 0; from = to, to = breaks.toNextBoundary())
+        widest = std::max(widest, fm.horizontalAdvance(text.mid(from, to - from).trimmed()));
       const int oneLine = fm.horizontalAdvance(l->buddy() != nullptr ? Shown(text) : text);
       need = QSize(l->wordWrap() ? widest : oneLine, height);
     } else {
