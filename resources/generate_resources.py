@@ -21,6 +21,7 @@ import os
 import re
 import struct
 import sys
+import unicodedata
 
 ENGLISH = 1033
 
@@ -140,6 +141,7 @@ class Manifest:
         self.dialogs = {}  # id -> (kind, role, where)
         self.controls = {}  # dialog id -> list of (control id, class, role, where)
         self.icons = {}  # id -> (role, where)
+        self.languages = {}  # languages the library ships complete: id -> (name, where)
 
 
 def read_manifest(path, errors):
@@ -166,6 +168,11 @@ def read_manifest(path, errors):
                     raise SourceError(where, f"template {did} is listed twice")
                 manifest.dialogs[did] = (fields[2], " ".join(fields[3:]), where)
                 manifest.controls.setdefault(did, [])
+            elif fields[0] == "language" and len(fields) >= 3:
+                lid = parse_int(fields[1], where, "language", 1, 0xFFFF)
+                if lid in manifest.languages:
+                    raise SourceError(where, f"language {lid} is listed twice")
+                manifest.languages[lid] = (" ".join(fields[2:]), where)
             elif fields[0] == "icon" and len(fields) >= 3:
                 iid = parse_int(fields[1], where, "icon number", 0, MAX_ID)
                 if iid in manifest.icons:
@@ -184,7 +191,7 @@ def read_manifest(path, errors):
                 manifest.controls[did].append((cid, cls, fields[4], where))
             else:
                 raise SourceError(where, "expected 'string ID CHECK ROLE', 'dialog ID KIND ROLE', "
-                                  "'control DIALOG ID CLASS ROLE' or 'icon ID ROLE'")
+                                  "'control DIALOG ID CLASS ROLE', 'language ID NAME' or 'icon ID ROLE'")
         except SourceError as e:
             errors.items.append(str(e))
     return manifest
@@ -194,10 +201,15 @@ def read_manifest(path, errors):
 # Strings
 
 
-def read_strings(paths, errors):
+def read_strings(paths, errors, dialog_texts=None):
+    """String tables; the "@dialog N" sections of a language's file go into dialog_texts as
+    (language, template) -> {English text: (translation, where)}."""
     table = {}  # (id, language) -> (text, where)
+    if dialog_texts is None:
+        dialog_texts = {}
     for path in paths:
         language = ENGLISH
+        dialog = None
         for where, line in source_lines(path):
             try:
                 if line.startswith("@language"):
@@ -205,9 +217,30 @@ def read_strings(paths, errors):
                     if len(parts) != 2:
                         raise SourceError(where, "expected '@language NUMBER'")
                     language = parse_int(parts[1], where, "language", 1, 0xFFFF)
+                    dialog = None
+                    continue
+                if line.startswith("@dialog"):
+                    parts = line.split()
+                    if len(parts) != 2:
+                        raise SourceError(where, "expected '@dialog NUMBER'")
+                    if language == ENGLISH:
+                        raise SourceError(where, "the English texts of a template live in its .dlg file")
+                    dialog = parse_int(parts[1], where, "template number", 0, MAX_ID)
+                    dialog_texts.setdefault((language, dialog), {})
                     continue
                 if "\t" not in line:
-                    raise SourceError(where, "expected 'NUMBER<TAB>TEXT'")
+                    raise SourceError(where, "expected 'NUMBER<TAB>TEXT'" if dialog is None
+                                      else "expected 'ENGLISH TEXT<TAB>TRANSLATION'")
+                if dialog is not None:
+                    english, text = line.split("\t", 1)
+                    english = unescape(english, where)
+                    text = unescape(text, where)
+                    texts = dialog_texts[(language, dialog)]
+                    if english in texts:
+                        raise SourceError(where, f"template {dialog}: '{english}' is translated twice; "
+                                          f"first at {texts[english][1]}")
+                    texts[english] = (text, where)
+                    continue
                 key, text = line.split("\t", 1)
                 sid = parse_int(key.strip(), where, "string number", 0, MAX_ID)
                 text = unescape(text, where)
@@ -352,9 +385,15 @@ def read_dialog(path):
 def text_width(text):
     """Estimated width in dialog units of a one-line text: a dialog unit is a quarter of the average
     character width, and the Linux fonts run wider than the ones dialog layouts are usually drawn with,
-    so every character counts 4.5 units rather than 4."""
+    so every character counts 4.5 units rather than 4. Chinese characters take two, Thai vowel and
+    tone marks (drawn above or below their consonant) none."""
     shown = text.replace("&&", "\0").replace("&", "").replace("\0", "&")
-    return math.ceil(len(shown) * 4.5)
+    cells = 0
+    for ch in shown:
+        if unicodedata.combining(ch) or unicodedata.category(ch) == "Mn":
+            continue
+        cells += 2 if unicodedata.east_asian_width(ch) in ("W", "F") else 1
+    return math.ceil(cells * 4.5)
 
 
 def check_fit(dialog, c, errors):
@@ -419,6 +458,130 @@ def check_dialog(dialog, errors):
 
 
 # ---------------------------------------------------------------------------------------------------
+# Translations
+
+# Texts a peer, the registry or the device reads, and names: the same in every language.
+NEVER_TRANSLATED = {"ext", "key", "dest", "title"}
+
+# The framework's %1..%9 and the C library's conversions (%s, %d, %5.2f, ...); "%%" is a percent sign.
+PLACEHOLDER = re.compile(r"%%|%[1-9](?![0-9])|%[-+#0]*[0-9]*(?:\.[0-9]+)?(?:hh|h|ll|l|z)?[sdiuxXcfgp]")
+
+
+def placeholders(text):
+    return [m.group(0) for m in PLACEHOLDER.finditer(text) if m.group(0) != "%%"]
+
+
+def access_key_count(text):
+    return text.replace("&&", "").count("&")
+
+
+def needs_translation(text):
+    """Whether a text holds words; numbers, sizes and units ("300 dpi", "A4 (210 x 297 mm)") read
+    the same in every language the library has."""
+    words = re.findall(r"[A-Za-z]{2,}", text.replace("&", ""))
+    return any(w not in ("dpi", "mm", "in", "bit", "JIS", "x", "marlin", "TWAIN") for w in words)
+
+
+def check_translation(what, english, text, where, errors):
+    if not text.strip():
+        errors.add(where, f"{what} is empty")
+        return
+    if placeholders(text) != placeholders(english):
+        errors.add(where, f"{what} must hold the placeholders {placeholders(english) or 'none'} in "
+                   f"this order, as in English; it holds {placeholders(text) or 'none'}")
+    if access_key_count(text) != access_key_count(english):
+        errors.add(where, f"{what} has {access_key_count(text)} access key(s) ('&'); the English text "
+                   f"'{english}' has {access_key_count(english)}")
+    if text.count("\n") != english.count("\n"):
+        errors.add(where, f"{what} has {text.count(chr(10))} line break(s); English has "
+                   f"{english.count(chr(10))}")
+    if (text != text.strip()) != (english != english.strip()):
+        errors.add(where, f"{what}: blanks at its start or end differ from the English text")
+    if any(unicodedata.category(ch) == "Cc" and ch not in "\n\t" for ch in text):
+        errors.add(where, f"{what} holds a control character")
+    longest = max(len(line) for line in english.split("\n"))
+    for line in text.split("\n"):
+        if len(line) > max(2.5 * longest, longest + 24):
+            errors.add(where, f"{what}: a line of {len(line)} characters where English has at most "
+                       f"{longest}; is something pasted twice?")
+
+
+def translatable_texts(dialog):
+    texts = [dialog.caption] if dialog.caption else []
+    texts += [c.text for c in dialog.controls if c.kind != "icon" and c.text]
+    return [t for t in texts if needs_translation(t)]
+
+
+def check_translations(src, errors):
+    m = src.manifest
+    languages = sorted({lang for _, lang in src.strings} | {lang for lang, _ in src.dialog_texts})
+    for (sid, language), (text, where) in sorted(src.strings.items()):
+        if language == ENGLISH:
+            continue
+        english = src.strings.get((sid, ENGLISH))
+        if english is None:
+            if language in m.languages:
+                errors.add(where, f"string {sid} has no English text to translate")
+            continue
+        check = m.strings.get(sid, ("any", "", ""))[0]
+        if check in NEVER_TRANSLATED:
+            errors.add(where, f"string {sid} ({check}) is read by the registry, the device or a peer, "
+                       "or is a name: it is the same in every language, so only English defines it")
+            continue
+        check_translation(f"string {sid}", english[0], text, where, errors)
+    for language, (_, listed) in sorted(m.languages.items()):
+        if language != ENGLISH and language not in languages:
+            errors.add(listed, f"language {language} is listed but no strings*.txt file holds it")
+    for language in languages:
+        if language == ENGLISH or language not in m.languages:
+            continue  # a language the manifest does not list may be partial: English fills in
+        where = next((w for (sid, lang), (_, w) in sorted(src.strings.items()) if lang == language),
+                     f"language {language}")
+        for sid, (check, role, _) in sorted(m.strings.items()):
+            english = src.strings.get((sid, ENGLISH))
+            if check in NEVER_TRANSLATED or english is None or not needs_translation(english[0]):
+                continue
+            if (sid, language) not in src.strings:
+                errors.add(where, f"language {language} lacks string {sid} ({role}): '{english[0]}'")
+        for did, d in sorted(src.dialogs.items()):
+            texts = src.dialog_texts.get((language, did))
+            if texts is None:
+                if translatable_texts(d):
+                    errors.add(where, f"language {language} lacks the texts of template {did} "
+                               f"(an '@dialog {did}' section)")
+                continue
+            for english in translatable_texts(d):
+                if english not in texts:
+                    errors.add(where, f"language {language}, template {did}: no translation of '{english}'")
+    for (language, did), texts in sorted(src.dialog_texts.items()):
+        d = src.dialogs.get(did)
+        if d is None:
+            for _, w in texts.values():
+                errors.add(w, f"template {did} does not exist")
+                break
+            continue
+        known = set(translatable_texts(d)) | {d.caption} | {c.text for c in d.controls if c.text}
+        for english, (text, w) in texts.items():
+            if english not in known:
+                errors.add(w, f"template {did} has no text '{english}' (changed in its .dlg file?)")
+                continue
+            check_translation(f"template {did}: '{english}'", english, text, w, errors)
+        local = localized_dialog(d, texts)
+        for c in local.controls:
+            check_fit(local, c, errors)
+
+
+def localized_dialog(dialog, texts):
+    local = Dialog(dialog.path)
+    local.id, local.kind, local.cx, local.cy, local.font = dialog.id, dialog.kind, dialog.cx, dialog.cy, dialog.font
+    local.caption = texts.get(dialog.caption, (dialog.caption, None))[0]
+    for c in dialog.controls:
+        text, where = texts.get(c.text, (c.text, c.where)) if c.kind != "icon" else (c.text, c.where)
+        local.controls.append(Control(c.kind, c.id, c.x, c.y, c.cx, c.cy, c.style, text, where or c.where))
+    return local
+
+
+# ---------------------------------------------------------------------------------------------------
 # Icons
 
 
@@ -445,6 +608,7 @@ class Source:
         self.strings = {}
         self.dialogs = {}
         self.icons = {}
+        self.dialog_texts = {}  # (language, template) -> {English text: (translation, where)}
 
 
 def load_source(folder):
@@ -455,7 +619,7 @@ def load_source(folder):
                           if re.fullmatch(r"strings.*\.txt", n))
     if not string_files:
         errors.add(folder, "no strings*.txt file")
-    src.strings = read_strings(string_files, errors)
+    src.strings = read_strings(string_files, errors, src.dialog_texts)
 
     dialog_dir = os.path.join(folder, "dialogs")
     if os.path.isdir(dialog_dir):
@@ -488,6 +652,7 @@ def load_source(folder):
                 errors.items.append(str(e))
 
     check_against_manifest(src, errors)
+    check_translations(src, errors)
     return src, errors
 
 
@@ -566,6 +731,30 @@ def write_cpp(src, path):
             lines.append(f"    {{{c.id}, {CONTROL_KINDS[c.kind]}, {c.style}u, {c.x}, {c.y}, {c.cx}, {c.cy}, "
                          f"{c_string(c.text)}}},")
         lines.append("};")
+    localized = []
+    for (language, did), texts in sorted(src.dialog_texts.items()):
+        d = src.dialogs.get(did)
+        if d is None:
+            continue
+        local = localized_dialog(d, texts)
+        localized.append((did, language, local))
+        if not local.controls:
+            continue
+        lines.append(f"const M3ResControl kControls{did}_{language}[] = {{")
+        for c in local.controls:
+            lines.append(f"    {{{c.id}, {CONTROL_KINDS[c.kind]}, {c.style}u, {c.x}, {c.y}, {c.cx}, {c.cy}, "
+                         f"{c_string(c.text)}}},")
+        lines.append("};")
+    localized.sort(key=lambda e: (e[0], e[1]))
+    lines.append("")
+    lines.append("const M3ResLocalizedDialog kLocalizedDialogs[] = {")
+    for did, language, d in localized:
+        controls = f"kControls{did}_{language}" if d.controls else "nullptr"
+        lines.append(f"    {{{language}, {{{did}u, {DIALOG_KINDS[d.kind]}, {d.cx}, {d.cy}, {c_string(d.caption)}, "
+                     f"{c_string(d.font[0])}, {d.font[1]}, {len(d.controls)}u, {controls}}}}},")
+    if not localized:
+        lines.append("    {0, {0u, 0, 0, 0, nullptr, nullptr, 0, 0u, nullptr}},")
+    lines.append("};")
     lines.append("")
     lines.append("const M3ResDialog kDialogs[] = {")
     for did, d in sorted(src.dialogs.items()):
@@ -598,6 +787,11 @@ def write_cpp(src, path):
         lines.append(f"  return {table};")
         lines.append("}")
         lines.append("")
+    lines.append("extern \"C\" M3RES_EXPORT const M3ResLocalizedDialog* m3res_localized_dialogs(std::size_t* count) {")
+    lines.append(f"  if (count != nullptr) *count = {len(localized)};")
+    lines.append("  return kLocalizedDialogs;")
+    lines.append("}")
+    lines.append("")
     lines.append('extern "C" M3RES_EXPORT std::uint32_t m3res_format_version() { return 1; }')
     text = "\n".join(lines) + "\n"
     tmp = path + ".tmp"

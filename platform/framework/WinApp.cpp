@@ -23,6 +23,8 @@ CWinApp::CWinApp(const char* appName)
   m_lpCmdLine = m_strCmdLine.c_str();
   g_pApp = this;
   platform::ui::SetAppName(m_strAppName);
+  // A script's lines left over fail the run even when the task shows no box or dialog.
+  platform::ui::StartScriptedHost();
 }
 
 CWinApp::~CWinApp() {

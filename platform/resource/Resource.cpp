@@ -37,7 +37,33 @@ Table<Entry> GetTable(HMODULE module, const char* name) {
   return table;
 }
 
-// The text of string id in language, else English, else any language; null when there is none.
+}  // namespace
+
+namespace platform::resource {
+
+// How well a text of language `have` serves a user of `want`, as Windows picks a resource library:
+// the same identifier, else the same language in another country (Austrian German reads German),
+// else English; Chinese in Hong Kong, Macao and Taiwan reads the traditional script, elsewhere the
+// simplified one. 0: not at all.
+int LanguageMatch(WORD have, WORD want) {
+  if (have == want) return 4;
+  constexpr WORD kChinese = 0x04;
+  const auto primary = [](WORD id) { return id & 0x3FF; };
+  if (primary(have) == primary(want)) {
+    if (primary(want) != kChinese) return 3;
+    const auto traditional = [](WORD id) { return id == 1028 || id == 3076 || id == 5124; };
+    return traditional(have) == traditional(want) ? 3 : 2;
+  }
+  return have == kEnglish ? 1 : 0;
+}
+
+}  // namespace platform::resource
+
+namespace {
+
+using platform::resource::LanguageMatch;
+
+// The text of string id in language (see Match), else in any language; null when there is none.
 // Empty texts count as missing, as Win32 string tables cannot hold them.
 const char* FindText(HMODULE module, UINT id, WORD language) {
   const Table<M3ResString> table = GetTable<M3ResString>(module, "m3res_strings");
@@ -45,16 +71,17 @@ const char* FindText(HMODULE module, UINT id, WORD language) {
   const M3ResString* end = begin + table.count;
   const M3ResString* first =
       std::lower_bound(begin, end, id, [](const M3ResString& s, UINT key) { return s.id < key; });
-  const M3ResString* english = nullptr;
-  const M3ResString* any = nullptr;
+  const M3ResString* best = nullptr;
+  int bestMatch = -1;
   for (const M3ResString* s = first; s != end && s->id == id; ++s) {
     if (s->text == nullptr || s->text[0] == '\0') continue;
-    if (s->language == language) return s->text;
-    if (s->language == kEnglish && english == nullptr) english = s;
-    if (any == nullptr) any = s;
+    const int match = LanguageMatch(s->language, language);
+    if (match > bestMatch) {
+      best = s;
+      bestMatch = match;
+    }
   }
-  if (english != nullptr) return english->text;
-  return any != nullptr ? any->text : nullptr;
+  return best != nullptr ? best->text : nullptr;
 }
 
 template <typename Entry>
@@ -106,8 +133,35 @@ bool LoadString(HMODULE module, UINT id, std::string& text) {
   return LoadString(module, id, UserLanguage(), text);
 }
 
+const M3ResDialog* FindDialog(HMODULE module, UINT id, WORD language) {
+  const M3ResDialog* english = FindById<M3ResDialog>(module, "m3res_dialogs", id);
+  if (english == nullptr || language == kEnglish) return english;
+  // The table is optional: a library of English templates only does without it.
+  using LocalizedFn = const M3ResLocalizedDialog* (*)(std::size_t*);
+  auto get = reinterpret_cast<LocalizedFn>(GetProcAddress(module, "m3res_localized_dialogs"));
+  if (get == nullptr) return english;
+  std::size_t count = 0;
+  const M3ResLocalizedDialog* begin = get(&count);
+  if (begin == nullptr) return english;
+  const M3ResLocalizedDialog* end = begin + count;
+  const M3ResLocalizedDialog* first = std::lower_bound(
+      begin, end, id, [](const M3ResLocalizedDialog& d, UINT key) { return d.dialog.id < key; });
+  const M3ResDialog* best = english;
+  int bestMatch = 1;
+  for (const M3ResLocalizedDialog* d = first; d != end && d->dialog.id == id; ++d) {
+    const int match = LanguageMatch(d->language, language);
+    // Only a template of the same shape stands in for the English one: the program addresses its
+    // controls by number and position.
+    if (match > bestMatch && d->dialog.controlCount == english->controlCount) {
+      best = &d->dialog;
+      bestMatch = match;
+    }
+  }
+  return best;
+}
+
 const M3ResDialog* FindDialog(HMODULE module, UINT id) {
-  return FindById<M3ResDialog>(module, "m3res_dialogs", id);
+  return FindDialog(module, id, UserLanguage());
 }
 
 const M3ResIcon* FindIcon(HMODULE module, UINT id) {

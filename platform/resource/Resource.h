@@ -1,7 +1,7 @@
 // Access to the resource library (libmarlin3.so, loaded as "marlin3.dll" through the module layer):
 // strings, dialog templates and icons by number, in the user's language with English as fallback.
 // Callers: the application framework layer, the ui layer and the system's own code through them.
-// The tables are read through the library's four exported m3res_ functions on every call, so a
+// The tables are read through the library's exported m3res_ functions on every call, so a
 // handle stays the only state; a library of another format version counts as holding nothing.
 #pragma once
 
@@ -32,15 +32,21 @@ WORD UserLanguage();
 // 1033 for "C", "POSIX", an empty or null text and languages the table does not know.
 WORD LanguageFromLocale(const char* locale);
 
-// The string in the user's language, else English, else the first language the library has for
-// it. False (and an empty text) when the library lacks it.
+// How well a text in language `have` serves a user of `want`: 4 the same identifier, 3 the same
+// language of another country (2 for Chinese of the other script), 1 English, 0 not at all.
+int LanguageMatch(WORD have, WORD want);
+
+// The string in the user's language (the same identifier, else the same language of another
+// country), else English, else the first language the library has for it. False (and an empty text) when the library lacks it.
 bool LoadString(HMODULE module, UINT id, std::string& text);
 
 // The same with an explicit language instead of the user's (tests, the message review).
 bool LoadString(HMODULE module, UINT id, WORD language, std::string& text);
 
-// Null when the library has no such template or icon.
+// Null when the library has no such template or icon. A template comes in the user's language (or
+// the one given) when the library has it so, else in English.
 const M3ResDialog* FindDialog(HMODULE module, UINT id);
+const M3ResDialog* FindDialog(HMODULE module, UINT id, WORD language);
 const M3ResIcon* FindIcon(HMODULE module, UINT id);
 
 // The numbers of every dialog template the library holds, ascending; empty for a null module.

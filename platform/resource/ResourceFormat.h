@@ -1,6 +1,6 @@
 // The binary interface of the resource library libmarlin3.so ("marlin3.dll"): a string table, dialog
 // templates and icons addressed by number. The library is generated at build time from resources/ and
-// exports the four C functions below; platform/resource reads them through the module layer.
+// exports the C functions below; platform/resource reads them through the module layer.
 // Geometry is in dialog units, as in a Win32 dialog template: x units are a quarter of the average
 // character width, y units an eighth of the character height of the dialog's font.
 #pragma once
@@ -83,6 +83,12 @@ struct M3ResDialog {
   const M3ResControl* controls;
 };
 
+// A template with its texts in one language (geometry, kinds and numbers as in the English one).
+struct M3ResLocalizedDialog {
+  std::uint16_t language;  // Windows language identifier
+  M3ResDialog dialog;
+};
+
 struct M3ResIcon {
   std::uint32_t id;
   const unsigned char* png;
@@ -95,5 +101,8 @@ const M3ResString* m3res_strings(std::size_t* count);
 const M3ResDialog* m3res_dialogs(std::size_t* count);
 const M3ResIcon* m3res_icons(std::size_t* count);
 std::uint32_t m3res_format_version();  // 1
+// Optional (a library without it holds English templates only): the templates in further languages,
+// sorted by template number, then language.
+const M3ResLocalizedDialog* m3res_localized_dialogs(std::size_t* count);
 
 }  // extern "C"

@@ -114,6 +114,11 @@ UiHost& Host() {
   return *host;
 }
 
+void StartScriptedHost() {
+  const char* ui = std::getenv("MARLIN3_UI");
+  if (ui != nullptr && ::strcasecmp(ui, "scripted") == 0) Host();
+}
+
 void SetHostForTesting(UiHost* host) {
   g_pTestHost = host;
 }

@@ -40,6 +40,10 @@ namespace platform::ui {
 
 UiHost& Host();
 // Tests: use this host from now on (null returns to the one MARLIN3_UI chooses).
+// With MARLIN3_UI=scripted, starts the scripted host now rather than at the first box, so its check
+// for script lines left over runs at exit even when nothing is shown (the application object calls it).
+void StartScriptedHost();
+
 void SetHostForTesting(UiHost* host);
 // The resource library dialogs, page titles and icons come from: the one the application set (the
 // framework's resource handle passes it on), else "marlin3.dll" loaded on first use. Lookups go

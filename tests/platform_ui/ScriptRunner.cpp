@@ -119,6 +119,10 @@ int main(int argc, char** argv) {
     }
     dialog.DestroyWindow();
     std::printf("box=%d\n", MessageBoxA(nullptr, "Done", nullptr, MB_OK));
+  } else if (scenario == "none") {
+    // A task that shows no box or dialog at all; the application object starts the host so.
+    platform::ui::StartScriptedHost();
+    std::printf("shown=0\n");
   } else if (scenario == "wizardorder") {
     CPropertySheet sheet(1u);
     OrderPage first(510), second(511);

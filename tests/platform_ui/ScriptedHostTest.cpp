@@ -97,12 +97,16 @@ TEST_F(ScriptedHostTest, ScriptFaultsExitWith70) {
       {"msgbox", "msgbox NO \"Replace\n", "unterminated quoted text"},
       // Lines the program never asked for.
       {"msgbox", "msgbox NO\nmsgbox OK\nmsgbox OK\n", "1 script line(s) left, the first is line 3"},
+      // ... also when the program showed nothing at all.
+      {"none", "msgbox OK\n", "1 script line(s) left, the first is line 1 \"msgbox OK\""},
   };
   for (const auto& c : cases) {
     const ChildRun run = Start(c.scenario, c.script);
     EXPECT_EQ(run.exitCode, 70) << c.script;
     EXPECT_NE(run.transcript.find("error: "), std::string::npos) << c.script;
     EXPECT_NE(run.transcript.find(c.error), std::string::npos) << c.script << "\n" << run.transcript;
+    // The error is a whole line: a reader of the transcript (or one appending to it) sees its end.
+    EXPECT_TRUE(!run.transcript.empty() && run.transcript.back() == '\n') << c.script;
     std::filesystem::remove(m_dir / "transcript.txt");
   }
 }

@@ -43,6 +43,10 @@ Manifest ReadManifest(const std::string& path, std::string& error) {
         return {};
       }
       it->second.controls.push_back(c);
+    } else if (word == "language") {
+      unsigned id = 0;
+      fields >> id;
+      manifest.languages.push_back(id);
     } else if (word == "icon") {
       unsigned id = 0;
       fields >> id;

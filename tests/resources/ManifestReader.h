@@ -30,6 +30,7 @@ struct Manifest {
   std::vector<ManifestString> strings;
   std::map<unsigned, ManifestDialog> dialogs;
   std::vector<unsigned> icons;
+  std::vector<unsigned> languages;  // shipped complete, besides English
 };
 
 // Empty result and a message in error when the file cannot be read or a line is not understood.

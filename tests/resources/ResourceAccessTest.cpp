@@ -129,7 +129,7 @@ TEST_F(ResourceAccessTest, LoadStringPrefersTheUserLanguageThenEnglish) {
   };
   const Case cases[] = {
       {"de_DE.UTF-8", 1, true, "Hallo"},
-      {"de_AT.UTF-8", 1, true, "Hello"},  // 3079 has no table
+      {"de_AT.UTF-8", 1, true, "Hallo"},  // 3079 has no table: German of Germany, as Windows falls back
       {"de_DE.UTF-8", 4, true, "Only English"},
       {"fr_FR.UTF-8", 2, true, "Replace \"%1\"?"},
       {"en_US.UTF-8", 7, true, "Nur Deutsch"},  // no English text: the one language there is

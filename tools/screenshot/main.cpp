@@ -1,13 +1,22 @@
 // marlin3-screenshot: renders dialog templates of the resource library offscreen to PNG, filled with
 // the content of their role (Quick Set names, scanner names, settings lists, a finish summary), to check
 // layouts by eye: "marlin3-screenshot [--scale F] 146 out.png" or "--all DIR" (DIR/<number>.png for
-// every template). Each dialog runs through the Qt host as the program shows it
+// every template); "--check" lists every text the host's font does not fit into its control (exit 1).
+// The dialogs come in the user's language (LC_ALL, LC_MESSAGES, LANG). Each dialog runs through the Qt host as the program shows it
 // and is captured with a drawn title bar (offscreen Qt has no window manager to draw one); a property
 // page is shown inside the wizard, with the program's wizard caption and its Back/Next/Finish/Cancel row.
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStyleFactory>
+#include <QStyleOptionButton>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -61,8 +70,6 @@ std::string Format2(UINT id, const std::string& one, const std::string& two) {
 // Content a user would see, by template and control: Quick Set names, scanner names, the settings
 // lists, a summary. Texts of the resource library where the program takes them from there.
 const char* const kQuickSets[] = {"Invoices to archive", "Contracts (searchable PDF)", "Photos 300 dpi"};
-const char* const kFileTypes[] = {"PDF document (*.pdf)", "TIFF multi-page (*.tif)", "JPEG image (*.jpg)",
-                                  "PNG image (*.png)"};
 const char* const kFolder = "/home/anna/Documents/Scans";
 const char* const kLongQuickSet =
     "Scan to the shared archive of the accounting department, 300 dpi, searchable PDF, weekly..";
@@ -96,7 +103,8 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
     FillList(w, entries, select);
     return true;
   };
-  const std::vector<std::string> types(std::begin(kFileTypes), std::end(kFileTypes));
+  // The file type descriptions of the library (PDF, TIFF compressed, JPEG, PNG), as the program lists them.
+  const std::vector<std::string> types = {Str(27), Str(29), Str(18), Str(22)};
   switch (d) {
     case 102:
       if (id == 1001) return list(QuickSetNames(true), 0);
@@ -154,7 +162,7 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
           Format2(205, Str(160), Format2(206, "300", Str(164))),
           Format2(205, Str(161), Str(209)),
           Format2(205, Str(162), Str(124)),
-          Format2(205, Str(174), kFileTypes[0]),
+          Format2(205, Str(174), Str(27)),
           Format2(205, Str(175), kFolder),
       };
       if (id >= 1028 && id <= 1041)
@@ -207,13 +215,21 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
   return false;
 }
 
+// --check: every control is shown, also those the program shows only in some cases (the one-time
+// scan's label of template 132), so that each text is measured.
+bool g_bCheck = false;
+
 void FillSamples(CDialog& dialog) {
   for (CWnd* w : dialog.Controls()) {
+    if (g_bCheck) {
+      w->ShowWindow(SW_SHOW);
+      w->EnableWindow(TRUE);
+    }
     if (FillKnown(dialog, w)) continue;
     if (auto* l = dynamic_cast<CListBox*>(w)) {
       FillList(l, QuickSetNames(false), 0);
     } else if (auto* c = dynamic_cast<CComboBox*>(w)) {
-      FillList(c, {kFileTypes[0], kFileTypes[1]}, 0);
+      FillList(c, {Str(27), Str(29)}, 0);
     } else if (auto* p = dynamic_cast<CProgressCtrl*>(w)) {
       p->SetRange32(0, 100);
       p->SetPos(40);
@@ -327,6 +343,64 @@ QImage Framed(const QPixmap& client, const QString& caption, const QIcon& icon) 
   return image;
 }
 
+QString Shown(const QString& text) {
+  QString out;
+  for (int i = 0; i < text.size(); ++i) {
+    if (text[i] == QLatin1Char('&') && i + 1 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+// The controls of a window whose text the host's font does not fit into their rectangle: one line
+// per fault, naming the template, the control and what it needs.
+std::vector<std::string> FitFaults(QWidget* window, UINT id) {
+  std::vector<std::string> faults;
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(window) || !w->property("m3id").isValid()) continue;
+    const QFontMetrics fm(w->font());
+    QString text;
+    QSize need;
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+      text = b->text();
+      QStyleOptionButton option;
+      option.initFrom(b);
+      const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, b) +
+                         2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, b);
+      need = QSize(fm.horizontalAdvance(Shown(text)) + margin, fm.height());
+    } else if (auto* c = qobject_cast<QAbstractButton*>(w)) {
+      text = c->text();
+      need = QSize(c->sizeHint().width(), fm.height());
+    } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+      text = g->title();
+      need = QSize(fm.horizontalAdvance(Shown(text)) + 16, fm.height());
+    } else if (auto* l = qobject_cast<QLabel*>(w); l != nullptr && l->pixmap().isNull()) {
+      text = l->text();
+      if (text.isEmpty()) continue;
+      // A label wraps at blanks: every word must fit its width, and the lines its height.
+      const int height = l->wordWrap() ? l->heightForWidth(l->width()) : l->sizeHint().height();
+      // The widest piece the line breaker cannot split (a word; a single character of Chinese).
+      int widest = 0;
+      QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+      for (qsizetype from = 0, to = breaks.toNextBoundary(); to > 0; from = to, to = breaks.toNextBoundary())
+        widest = std::max(widest, fm.horizontalAdvance(text.mid(from, to - from).trimmed()));
+      const int oneLine = fm.horizontalAdvance(l->buddy() != nullptr ? Shown(text) : text);
+      need = QSize(l->wordWrap() ? widest : oneLine, height);
+    } else {
+      continue;
+    }
+    if (text.isEmpty()) continue;
+    // A pixel of leeway for rounding between the font's metrics and the layout's.
+    if (need.width() > w->width() || need.height() > w->height() + 1) {
+      faults.push_back("template " + std::to_string(id) + " control " + w->property("m3id").toString().toStdString() +
+                       " \"" + text.toStdString() + "\" needs " + std::to_string(need.width()) + "x" +
+                       std::to_string(need.height()) + " px, has " + std::to_string(w->width()) + "x" +
+                       std::to_string(w->height()));
+    }
+  }
+  return faults;
+}
+
 // Captures the first modal window the host shows, then closes it.
 class Capture {
  public:
@@ -334,7 +408,9 @@ class Capture {
     QObject::connect(&m_timer, &QTimer::timeout, [this] { Take(); });
     m_timer.start(0);
   }
+  explicit Capture(UINT id) : Capture() { m_nId = id; }
   const QImage& Image() const { return m_image; }
+  const std::vector<std::string>& Faults() const { return m_faults; }
 
  private:
   void Take() {
@@ -344,14 +420,17 @@ class Capture {
     // Let the view show its pending changes and the layouts settle before the picture is taken.
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
     m_image = Framed(window->grab(), window->windowTitle(), window->windowIcon());
+    m_faults = FitFaults(window, m_nId);
     window->done(0);
   }
   QTimer m_timer;
   QImage m_image;
+  UINT m_nId = 0;
+  std::vector<std::string> m_faults;
 };
 
-bool Render(const M3ResDialog& t, const std::vector<UINT>& pages, const std::string& out) {
-  Capture capture;
+bool Render(const M3ResDialog& t, const std::vector<UINT>& pages, const std::string& out, int& faults) {
+  Capture capture(t.id);
   if (t.kind == M3_PROPERTY_PAGE) {
     CPropertySheet sheet(kWizardCaption);
     std::vector<std::unique_ptr<SamplePage>> owned;
@@ -369,6 +448,9 @@ bool Render(const M3ResDialog& t, const std::vector<UINT>& pages, const std::str
     SampleDialog dialog(t.id);
     dialog.DoModal();
   }
+  for (const std::string& fault : capture.Faults()) std::printf("%s\n", fault.c_str());
+  faults += static_cast<int>(capture.Faults().size());
+  if (g_bCheck) return !capture.Image().isNull();
   return !capture.Image().isNull() && capture.Image().save(QString::fromStdString(out), "PNG");
 }
 
@@ -381,8 +463,17 @@ int main(int argc, char** argv) {
     argv += 2;
     argc -= 2;
   }
+  // "--check": render every template and list the texts that do not fit their control (exit 1).
+  if (argc == 2 && std::strcmp(argv[1], "--check") == 0) {
+    g_bCheck = true;
+    static char all[] = "--all";
+    static char none[] = "";
+    static char* args[] = {argv[0], all, none, nullptr};
+    argv = args;
+    argc = 3;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: marlin3-screenshot [--scale F] NUMBER OUT.png | --all DIR\n");
+    std::fprintf(stderr, "usage: marlin3-screenshot [--scale F] NUMBER OUT.png | --all DIR | --check\n");
     return 2;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -411,12 +502,13 @@ int main(int argc, char** argv) {
   }
   const bool all = std::strcmp(argv[1], "--all") == 0;
   int failures = 0;
+  int faults = 0;
   bool found = false;
   for (UINT id : ids) {
     if (!all && std::to_string(id) != argv[1]) continue;
     found = true;
     const std::string out = all ? std::string(argv[2]) + "/" + std::to_string(id) + ".png" : argv[2];
-    if (!Render(*platform::resource::FindDialog(resources, id), pages, out)) {
+    if (!Render(*platform::resource::FindDialog(resources, id), pages, out, faults)) {
       std::fprintf(stderr, "marlin3-screenshot: cannot render template %u to %s\n", id, out.c_str());
       ++failures;
     }
@@ -425,5 +517,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "marlin3-screenshot: no template %s\n", argv[1]);
     return 1;
   }
-  return failures == 0 ? 0 : 1;
+  return failures == 0 && faults == 0 ? 0 : 1;
 }

@@ -31,6 +31,7 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/PropertySheet.h"
+#include "platform/ui/StockText.h"
 #include "platform/ui/UiHost.h"
 #include "platform/ui/qt/QtDialogView.h"
 #include "platform/ui/qt/QtSheetView.h"
@@ -265,6 +266,7 @@ int QtHost::MessageBox(HWND owner, const std::string& text, const std::string& c
     default:
       box.setIcon(QMessageBox::NoIcon);
   }
+  using platform::ui::Stock;
   struct Choice {
     QMessageBox::StandardButton button;
     int id;
@@ -293,6 +295,17 @@ int QtHost::MessageBox(HWND owner, const std::string& text, const std::string& c
   QMessageBox::StandardButtons buttons;
   for (const auto& c : choices) buttons |= c.button;
   box.setStandardButtons(buttons);
+  // The buttons speak the user's language, as the rest of the program does.
+  for (const auto& c : choices) {
+    const Stock text = c.id == IDOK       ? Stock::kOk
+                       : c.id == IDCANCEL ? Stock::kCancel
+                       : c.id == IDYES    ? Stock::kYes
+                       : c.id == IDNO     ? Stock::kNo
+                       : c.id == IDABORT  ? Stock::kAbort
+                       : c.id == IDRETRY  ? Stock::kRetry
+                                          : Stock::kIgnore;
+    if (QAbstractButton* b = box.button(c.button)) b->setText(Q(platform::ui::StockText(text)));
+  }
   const std::size_t def = (type & MB_DEFBUTTON2) != 0 && choices.size() > 1 ? 1 : 0;
   box.setDefaultButton(choices[def].button);
   // Escape answers Cancel where the box has it; a box with one button closes with that one.

@@ -12,12 +12,17 @@
 #include <memory>
 
 #include "platform/ui/PropertySheet.h"
+#include "platform/ui/StockText.h"
 #include "platform/ui/qt/QtDialogView.h"
 
 namespace {
 
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QString Stock(platform::ui::Stock which) {
+  return Q(platform::ui::StockText(which));
 }
 
 // Lays a growing page out again whenever its surface changes size.
@@ -50,11 +55,11 @@ class SheetDialog : public QDialog, public DialogView {
     layout->addWidget(line);
     auto* row = new QHBoxLayout();
     row->addStretch(1);
-    m_pBack = Button("wizard_back", tr("< &Back"), row, PSBTN_BACK);
-    m_pNext = Button("wizard_next", tr("&Next >"), row, PSBTN_NEXT);
-    m_pFinish = Button("wizard_finish", tr("Finish"), row, PSBTN_FINISH);
+    m_pBack = Button("wizard_back", Stock(platform::ui::Stock::kBack), row, PSBTN_BACK);
+    m_pNext = Button("wizard_next", Stock(platform::ui::Stock::kNext), row, PSBTN_NEXT);
+    m_pFinish = Button("wizard_finish", Stock(platform::ui::Stock::kFinish), row, PSBTN_FINISH);
     row->addSpacing(8);
-    m_pCancel = Button("wizard_cancel", tr("Cancel"), row, PSBTN_CANCEL);
+    m_pCancel = Button("wizard_cancel", Stock(platform::ui::Stock::kCancel), row, PSBTN_CANCEL);
     layout->addLayout(row);
     int cx = 0, cy = 0;
     sheet.PageArea(cx, cy);
@@ -100,7 +105,7 @@ class SheetDialog : public QDialog, public DialogView {
     m_pNext->setEnabled(m_sheet.CanNext());
     m_pFinish->setVisible(m_sheet.ShowsFinish());
     m_pFinish->setEnabled(m_sheet.CanFinish());
-    m_pFinish->setText(m_sheet.GetFinishText().empty() ? tr("Finish") : Q(m_sheet.GetFinishText()));
+    m_pFinish->setText(m_sheet.GetFinishText().empty() ? Stock(platform::ui::Stock::kFinish) : Q(m_sheet.GetFinishText()));
     (m_sheet.ShowsFinish() ? m_pFinish : m_pNext)->setDefault(true);
   }
   void Ended(INT_PTR result) override { done(0); }
