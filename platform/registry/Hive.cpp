@@ -446,7 +446,7 @@ LONG Hive::Open(Root root, const std::string& dir, const std::string& file, std:
     if (created == ERROR_SUCCESS) {
       existing = stat(file.c_str(), &st) == 0 && st.st_size > 0;
     } else {
-      m_writeError = created == ERROR_DISK_FULL ? ERROR_DISK_FULL : m_writeError;
+      m_writeError = created;  // no space, a lock held too long, or no right to create it
     }
   }
   int rc = SQLITE_CANTOPEN;
