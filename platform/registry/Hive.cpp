@@ -1,6 +1,7 @@
 // Opening hive databases and running their transactions (see Hive.h).
 #include "platform/registry/Hive.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -365,6 +366,15 @@ LONG CreateHiveFile(const std::string& dir, const std::string& file, mode_t mode
   if (lstat((file + "-wal").c_str(), &st) == 0) {
     rename((file + "-wal").c_str(), (file + "-wal.orphan").c_str());
     unlink((file + "-shm").c_str());
+  }
+  // Under the lock no other process is making one: a ".new-" file here is left from a killed creator.
+  const std::string base = file.substr(file.rfind('/') + 1) + ".new-";
+  if (DIR* folder = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(folder)) {
+      if (std::strncmp(entry->d_name, base.c_str(), base.size()) == 0)
+        unlinkat(dirfd(folder), entry->d_name, 0);
+    }
+    closedir(folder);
   }
   std::string temp = file + ".new-XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);  // O_EXCL, 0600
