@@ -1,6 +1,7 @@
 // Opening hive databases and running their transactions (see Hive.h).
 #include "platform/registry/Hive.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -366,6 +367,15 @@ LONG CreateHiveFile(const std::string& dir, const std::string& file, mode_t mode
     rename((file + "-wal").c_str(), (file + "-wal.orphan").c_str());
     unlink((file + "-shm").c_str());
   }
+  // Under the lock no other process is making one: a ".new-" file here is left from a killed creator.
+  const std::string base = file.substr(file.rfind('/') + 1) + ".new-";
+  if (DIR* folder = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(folder)) {
+      if (std::strncmp(entry->d_name, base.c_str(), base.size()) == 0)
+        unlinkat(dirfd(folder), entry->d_name, 0);
+    }
+    closedir(folder);
+  }
   std::string temp = file + ".new-XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);  // O_EXCL, 0600
   if (fd < 0) {
@@ -446,7 +456,7 @@ LONG Hive::Open(Root root, const std::string& dir, const std::string& file, std:
     if (created == ERROR_SUCCESS) {
       existing = stat(file.c_str(), &st) == 0 && st.st_size > 0;
     } else {
-      m_writeError = created == ERROR_DISK_FULL ? ERROR_DISK_FULL : m_writeError;
+      m_writeError = created;  // no space, a lock held too long, or no right to create it
     }
   }
   int rc = SQLITE_CANTOPEN;

@@ -1,6 +1,8 @@
 // The autostart entry of the device monitor: where it goes, and how the monitor's path is written into
 // its Exec line so that a session reads it back as one argument.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -59,8 +61,11 @@ TEST(MonitorAutostart, EntryGoesToTheConfigFoldersAutostart) {
     ScopedVar home("HOME", "/home/me");
     EXPECT_EQ(MonitorAutostart::EntryPath(), "/home/me/.config/autostart/marlin3-devwatch.desktop");
   }
+  // Without HOME, the home folder of the password database, as for every other XDG folder.
   ScopedVar noHome("HOME", nullptr);
-  EXPECT_EQ(MonitorAutostart::EntryPath(), "");
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(MonitorAutostart::EntryPath(), std::string(pw->pw_dir) + "/.config/autostart/marlin3-devwatch.desktop");
 }
 
 }  // namespace

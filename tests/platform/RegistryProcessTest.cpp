@@ -1,9 +1,10 @@
-// Several processes on one hive, and writers killed in the middle of a transaction.
+// Several processes on one hive, and writers killed in the middle of a transaction (or of creating it).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -19,9 +20,13 @@ class RegistryProcessTest : public ::testing::Test {
   void SetUp() override { m_env.emplace("MARLIN3_REGISTRY_DIR", m_dir.path().c_str()); }
 
   // integrity_check plus the tree's own rules: every key's parent and every value's key exists.
+  // A writer killed before its new hive was renamed into place leaves no hive at all, which is whole too.
   void ExpectHiveConsistent() {
+    if (!std::filesystem::exists(m_dir / "HKCU.db")) return;
     sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2((m_dir / "HKCU.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+    const int rc = sqlite3_open_v2((m_dir / "HKCU.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    if (rc != SQLITE_OK) sqlite3_close(db);
+    ASSERT_EQ(SQLITE_OK, rc);
     EXPECT_EQ("ok", Scalar(db, "PRAGMA integrity_check"));
     EXPECT_EQ("0",
               Scalar(db, "SELECT COUNT(*) FROM keys WHERE id <> 1 AND parent NOT IN (SELECT id FROM keys)"));
