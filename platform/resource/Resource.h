@@ -37,7 +37,8 @@ WORD LanguageFromLocale(const char* locale);
 int LanguageMatch(WORD have, WORD want);
 
 // The string in the user's language (the same identifier, else the same language of another
-// country), else English, else the first language the library has for it. False (and an empty text) when the library lacks it.
+// country), else English, else the first language the library has for it. False (and an empty
+// text) when the library lacks it.
 bool LoadString(HMODULE module, UINT id, std::string& text);
 
 // The same with an explicit language instead of the user's (tests, the message review).

@@ -114,9 +114,13 @@ TEST_F(LanguageTest, NoTwoControlsShownTogetherShareAnAccessKey) {
   int checked = 0;
   for (WORD language : Languages()) {
     // The wizard's row: Back, Next, Cancel, and Finish with each text the program gives it.
-    std::vector<std::string> sheet = {StockText(Stock::kBack, language), StockText(Stock::kNext, language),
-                                      StockText(Stock::kFinish, language), StockText(Stock::kCancel, language),
-                                      Text(95, language), Text(106, language), Text(107, language)};
+    std::vector<std::string> sheet = {StockText(Stock::kBack, language),
+                                      StockText(Stock::kNext, language),
+                                      StockText(Stock::kFinish, language),
+                                      StockText(Stock::kCancel, language),
+                                      Text(95, language),
+                                      Text(106, language),
+                                      Text(107, language)};
     for (UINT id : platform::resource::DialogIds(s_module)) {
       const M3ResDialog* d = FindDialog(s_module, id, language);
       ASSERT_NE(d, nullptr);
@@ -203,10 +207,10 @@ TEST(UserLanguageTest, ChosenFromTheLocaleAsWindowsPicksItsResources) {
 TEST(LanguageMatchTest, ACountryReadsItsLanguageAndChineseItsScript) {
   using platform::resource::LanguageMatch;
   EXPECT_EQ(LanguageMatch(1031, 1031), 4);
-  EXPECT_EQ(LanguageMatch(1031, 3079), 3);  // Austria reads German
-  EXPECT_EQ(LanguageMatch(3082, 2058), 3);  // Mexico reads Spanish
-  EXPECT_EQ(LanguageMatch(1046, 2070), 3);  // Portugal reads Brazilian Portuguese
-  EXPECT_EQ(LanguageMatch(1044, 2068), 3);  // Nynorsk reads Bokmål
+  EXPECT_EQ(LanguageMatch(1031, 3079), 3);                          // Austria reads German
+  EXPECT_EQ(LanguageMatch(3082, 2058), 3);                          // Mexico reads Spanish
+  EXPECT_EQ(LanguageMatch(1046, 2070), 3);                          // Portugal reads Brazilian Portuguese
+  EXPECT_EQ(LanguageMatch(1044, 2068), 3);                          // Nynorsk reads Bokmål
   EXPECT_GT(LanguageMatch(1028, 3076), LanguageMatch(2052, 3076));  // Hong Kong: traditional
   EXPECT_GT(LanguageMatch(2052, 4100), LanguageMatch(1028, 4100));  // Singapore: simplified
   EXPECT_EQ(LanguageMatch(1033, 1049), 1);
@@ -235,7 +239,8 @@ TEST_F(LanguageTest, EveryTextFitsItsControlWithTheHostsFont) {
   for (WORD language : Languages()) {
     ASSERT_EQ(locales.count(language), 1u) << language;
     const std::string command = std::string("env -u LANG -u LC_MESSAGES LC_ALL=") + locales.at(language) +
-                                " QT_QPA_PLATFORM=offscreen '" MARLIN3_BIN_DIR "/marlin3-screenshot' --check 2>/dev/null";
+                                " QT_QPA_PLATFORM=offscreen '" MARLIN3_BIN_DIR
+                                "/marlin3-screenshot' --check 2>/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string out;

@@ -147,6 +147,26 @@ TEST_F(ResourceAccessTest, LoadStringPrefersTheUserLanguageThenEnglish) {
   EXPECT_EQ(text, "");
 }
 
+TEST_F(ResourceAccessTest, TemplatesComeInTheUsersLanguageWithTheEnglishLayout) {
+  const M3ResDialog* english = platform::resource::FindDialog(s_module, 10, 1033);
+  const M3ResDialog* german = platform::resource::FindDialog(s_module, 10, 1031);
+  ASSERT_NE(english, nullptr);
+  ASSERT_NE(german, nullptr);
+  EXPECT_STREQ(english->caption, "Test Dialog");
+  EXPECT_STREQ(german->caption, "Testdialog");
+  EXPECT_STREQ(german->controls[4].text, "Abbrechen");
+  EXPECT_STREQ(german->controls[3].text, "OK");  // not translated: the English text
+  EXPECT_EQ(german->controls[2].id, english->controls[2].id);
+  EXPECT_EQ(german->controls[2].x, english->controls[2].x);
+  // Austria reads German; a language the library lacks reads English.
+  EXPECT_EQ(platform::resource::FindDialog(s_module, 10, 3079), german);
+  EXPECT_EQ(platform::resource::FindDialog(s_module, 10, 1049), english);
+  {
+    LocaleScope scope("de_CH.UTF-8", nullptr, nullptr);
+    EXPECT_EQ(platform::resource::FindDialog(s_module, 10), german);
+  }
+}
+
 TEST_F(ResourceAccessTest, FindsTemplatesAndIconsByNumber) {
   const M3ResDialog* dialog = platform::resource::FindDialog(s_module, 10);
   ASSERT_NE(dialog, nullptr);

@@ -2,9 +2,10 @@
 // the content of their role (Quick Set names, scanner names, settings lists, a finish summary), to check
 // layouts by eye: "marlin3-screenshot [--scale F] 146 out.png" or "--all DIR" (DIR/<number>.png for
 // every template); "--check" lists every text the host's font does not fit into its control (exit 1).
-// The dialogs come in the user's language (LC_ALL, LC_MESSAGES, LANG). Each dialog runs through the Qt host as the program shows it
-// and is captured with a drawn title bar (offscreen Qt has no window manager to draw one); a property
-// page is shown inside the wizard, with the program's wizard caption and its Back/Next/Finish/Cancel row.
+// The dialogs come in the user's language (LC_ALL, LC_MESSAGES, LANG). Each dialog runs through the Qt host
+// as the program shows it and is captured with a drawn title bar (offscreen Qt has no window manager to draw
+// one); a property page is shown inside the wizard, with the program's wizard caption and its
+// Back/Next/Finish/Cancel row.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -392,10 +393,10 @@ std::vector<std::string> FitFaults(QWidget* window, UINT id) {
     if (text.isEmpty()) continue;
     // A pixel of leeway for rounding between the font's metrics and the layout's.
     if (need.width() > w->width() || need.height() > w->height() + 1) {
-      faults.push_back("template " + std::to_string(id) + " control " + w->property("m3id").toString().toStdString() +
-                       " \"" + text.toStdString() + "\" needs " + std::to_string(need.width()) + "x" +
-                       std::to_string(need.height()) + " px, has " + std::to_string(w->width()) + "x" +
-                       std::to_string(w->height()));
+      faults.push_back("template " + std::to_string(id) + " control " +
+                       w->property("m3id").toString().toStdString() + " \"" + text.toStdString() +
+                       "\" needs " + std::to_string(need.width()) + "x" + std::to_string(need.height()) +
+                       " px, has " + std::to_string(w->width()) + "x" + std::to_string(w->height()));
     }
   }
   return faults;

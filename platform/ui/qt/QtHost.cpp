@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -20,6 +21,7 @@
 #include <QResizeEvent>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -239,7 +241,12 @@ bool QtHost::EnsureApplication() {
   static std::string chosen;
   chosen = platform;
   static char* argv[] = {name.data(), option.data(), chosen.data(), nullptr};
-  new QApplication(argc, argv);
+  auto* app = new QApplication(argc, argv);
+  // Qt's own dialogs (the file dialog) in the user's language where Qt has it, as the rest.
+  auto* translator = new QTranslator(app);
+  if (translator->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(translator);
   ApplyLook();
   return true;
 }

@@ -105,7 +105,8 @@ class SheetDialog : public QDialog, public DialogView {
     m_pNext->setEnabled(m_sheet.CanNext());
     m_pFinish->setVisible(m_sheet.ShowsFinish());
     m_pFinish->setEnabled(m_sheet.CanFinish());
-    m_pFinish->setText(m_sheet.GetFinishText().empty() ? Stock(platform::ui::Stock::kFinish) : Q(m_sheet.GetFinishText()));
+    m_pFinish->setText(m_sheet.GetFinishText().empty() ? Stock(platform::ui::Stock::kFinish)
+                                                       : Q(m_sheet.GetFinishText()));
     (m_sheet.ShowsFinish() ? m_pFinish : m_pNext)->setDefault(true);
   }
   void Ended(INT_PTR result) override { done(0); }
