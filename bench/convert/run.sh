@@ -13,10 +13,12 @@
 # Best of RUNS for CPU time (user + system) and wall clock; peak resident memory of the child
 # (wait4's rusage, so runs far below /usr/bin/time's 10 ms still count).
 set -e
-BIN=${1:-build/bin}
+BIN=$(cd "${1:-build/bin}" && pwd)
 RUNS=${2:-3}
 W=${TMPDIR:-/tmp}/m3_convert_bench
 mkdir -p "$W"
+# The conversion traces into nxDebug.log in the current folder: the work folder, not the checkout.
+cd "$W"
 if [ ! -f "$W/page20.jpg" ]; then
   convert -size 2550x3300 -seed 7 plasma:fractal -blur 0x2 -density 300 -units PixelsPerInch \
     -quality 90 "$W/page1.jpg"
