@@ -1,8 +1,10 @@
 #!/bin/sh
 # A whole headless run of marlin3 scanning 10 letter pages at 300 dpi colour from SANE's test backend's
-# feeder into one PDF, beside the same work by `scanimage --batch` plus ImageMagick `convert` (one
-# thread, PDF through its PDFA coder: Debian's policy forbids "PDF"; resource limits raised in a
-# policy of the work folder's own so 10 letter pages fit). Wall time and peak memory of each, best of N.
+# feeder into one PDF, beside the same work done the way a user would pick: `scanimage --batch
+# --format=jpeg` followed by `img2pdf` (the JPEG pages put into the PDF as they are), and beside
+# `scanimage --batch` plus ImageMagick `convert` (one thread, PDF through its PDFA coder: Debian's
+# policy forbids "PDF"; resource limits raised in a policy of the work folder's own so 10 letter pages
+# fit). Wall time and peak memory of each, best of N.
 # Usage: bench/scanjob/run.sh BIN_DIR [RUNS]
 set -eu
 bin=$(cd "$1" && pwd)
@@ -49,8 +51,20 @@ scanimage -d test:0 --source "Automatic Document Feeder" --mode Color --resoluti
 MAGICK_THREAD_LIMIT=1 MAGICK_CONFIGURE_PATH="$work/magick" convert \$(ls "$work"/p*.pnm | sort -V) \\
   -quality 75 "PDFA:$work/peer.pdf"
 JOB
+cat > "$work/jpeg.sh" <<JOB
+rm -f "$work"/j*.jpg "$work/jpeg.pdf"
+scanimage -d test:0 --source "Automatic Document Feeder" --mode Color --resolution 300 -l 0 -t 0 \\
+  -x 215.9 -y 279.4 --format=jpeg --batch="$work/j%d.jpg" --batch-count=10 &&
+img2pdf -o "$work/jpeg.pdf" \$(ls "$work"/j*.jpg | sort -V)
+JOB
 o=$(best sh "$work/ours.sh")
+j=$(best sh "$work/jpeg.sh")
 p=$(best sh "$work/peer.sh")
 echo "marlin3 (scan + PDF):         $o (s, KiB peak) pages $(pdfinfo "$work/ours.pdf" 2>/dev/null | sed -n 's/^Pages: *//p'), $(pdfimages -list "$work/ours.pdf" 2>/dev/null | awk 'NR==3{print $4 "x" $5 " px at " $13 " dpi"}')"
+echo "scanimage --batch --format=jpeg + img2pdf: $j (s, KiB peak) pages $(pdfinfo "$work/jpeg.pdf" 2>/dev/null | sed -n 's/^Pages: *//p')"
 echo "scanimage --batch + convert:  $p (s, KiB peak) pages $(pdfinfo "$work/peer.pdf" 2>/dev/null | sed -n 's/^Pages: *//p')"
-echo "$o $p" | awk '{printf "speed ratio (peer time / ours): %.2f   memory ratio (peer / ours): %.1f\n", $3 / $1, $4 / $2}'
+ratios() {
+  echo "$o $2" | awk -v peer="$1" '{ if ($1 > 0 && $2 > 0) printf "%s: speed ratio (peer time / ours) %.2f, memory ratio (peer / ours) %.1f\n", peer, $3 / $1, $4 / $2; else print peer ": no ratio (a run failed)" }'
+}
+ratios "scanimage --format=jpeg + img2pdf" "$j"
+ratios "scanimage + convert" "$p"

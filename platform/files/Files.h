@@ -1,10 +1,11 @@
 // Files and folders in their Win32 shapes: CreateFileA with Windows' dispositions and sharing, ReadFile,
 // WriteFile, moves, copies, attributes, FindFirstFile wildcards and the logical drives.
 // Callers: the diagnostic log (shared-for-reading log file), path utilities, scan delivery, the directory
-// browse dialog. Paths use "/" (PLATFORM.md); no backslash is converted. Every failure sets the last error
-// to the code Windows would give. FILE_SHARE_* is honoured between handles of this and other processes
-// through advisory open-file-description locks (docs/platform.md "Sharing"); programs that do not use this
-// layer are not stopped by it. All descriptors are close-on-exec, so no handle leaks into a child.
+// browse dialog. Paths use "/" (docs/platform.md "Conventions"); no backslash is converted. Every
+// failure sets the last error to the code Windows would give. FILE_SHARE_* is honoured between handles of
+// this and other processes through advisory open-file-description locks (docs/platform.md "Sharing");
+// programs that do not use this layer are not stopped by it. All descriptors are close-on-exec, so no handle
+// leaks into a child.
 #pragma once
 
 #include <functional>

@@ -2,7 +2,7 @@
 // special folders (documents, the Windows folder), the computer name, the locale's country code and the
 // user's language identifier. Callers: the log placement, path utilities (temporary and data folders,
 // PC name, destination prefix), the wizard's paper-size choice, the resource-language choice.
-// PLATFORM.md "Conventions": temporary folder $TMPDIR else "/tmp/"; documents as `xdg-user-dir
+// docs/platform.md "Conventions": temporary folder $TMPDIR else "/tmp/"; documents as `xdg-user-dir
 // DOCUMENTS` (read from user-dirs.dirs, no process is spawned) else ~/Documents; the Windows folder /etc.
 #pragma once
 

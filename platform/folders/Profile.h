@@ -1,5 +1,5 @@
 // The Windows folder, the current folder and private profile (.ini) files in Win32 shapes. Callers: the
-// OCR application link (its readiris.ini). The Windows folder is /etc (PLATFORM.md); a profile file
+// OCR application link (its readiris.ini). The Windows folder is /etc (docs/platform.md); a profile file
 // named without a folder is looked for there, as Windows does. Sections and keys compare ignoring case;
 // values lose the blanks around them and one pair of enclosing double quotes. A file larger than 1 MiB
 // is not read (the default is returned), so a hostile file cannot hold the caller.

@@ -1,4 +1,4 @@
-// WinINet's HTTP call shape on libcurl (PLATFORM.md "Layers"): InternetOpenA, InternetConnectA,
+// WinINet's HTTP call shape on libcurl (docs/platform.md "Layers"): InternetOpenA, InternetConnectA,
 // HttpOpenRequestA, HttpSendRequestA (optional body, with any verb), InternetQueryDataAvailable,
 // InternetReadFile, HttpQueryInfoA (status code), InternetCloseHandle. Callers: DeviceTalk's network
 // exchange. A connection handle keeps one libcurl handle, so its requests reuse one kept-alive connection.

@@ -1,4 +1,4 @@
-// LoadLibraryA / GetProcAddress / FreeLibrary / GetModuleFileNameA on dlopen (PLATFORM.md "Layers").
+// LoadLibraryA / GetProcAddress / FreeLibrary / GetModuleFileNameA on dlopen (docs/platform.md "Layers").
 // Callers: start-up (marlin3.dll), the USB transport (DvPortBridge.dll), Simple MAPI (Mapi32.dll), the
 // imaging toolkit loader. "Name.dll" (".dll" in any case) is looked up as libName.so, in this order:
 //   1. each folder of $MARLIN3_MODULE_DIR (colon-separated; a test seam to provide or hide libraries),

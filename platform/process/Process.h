@@ -1,4 +1,4 @@
-// Starting programs and looking at running ones, in Win32 shapes (PLATFORM.md "Layers", "Command line").
+// Starting programs and looking at running ones, in Win32 shapes (docs/platform.md "Layers", "Conventions").
 // Callers: CreateProcess of the path utilities (delivery applications, DEVWATCH), the OCR link,
 // FindPathFromExe (process and module snapshots), start-up (rebuilding the command-line text).
 // No shell is ever involved: a command line is split into arguments by the Windows rules (those of the

@@ -1,6 +1,6 @@
-// UTF-8 text rules of the platform (PLATFORM.md "Text"): where Windows code converted one byte of the
-// ANSI code page to one UTF-16 unit, this code decodes one UTF-8 character to its code point, and a
-// malformed sequence is one byte that does not convert. Callers: FindInvalidChar, the registry's name
+// UTF-8 text rules of the platform (docs/platform.md "Conventions"): where Windows code converted one
+// byte of the ANSI code page to one UTF-16 unit, this code decodes one UTF-8 character to its code point, and
+// a malformed sequence is one byte that does not convert. Callers: FindInvalidChar, the registry's name
 // folding, FindFirstFile's wildcard match, every copy into a fixed 260-character buffer.
 // Upper-casing uses a fixed table (Unicode simple upper case of ASCII, Latin-1, Latin Extended-A/B, IPA,
 // Greek, Cyrillic and Latin Extended Additional) rather than towupper: the registry stores folded names,

@@ -1,4 +1,4 @@
-// The MSXML DOM shape the XML walker relies on, built on libxml2 (PLATFORM.md "Layers").
+// The MSXML DOM shape the XML walker relies on, built on libxml2 (docs/platform.md "Layers").
 // Callers: XMLParser (device/). A document is parsed once into an immutable node tree; node, element
 // and attribute-map objects are shared handles into it, so they stay valid as long as anyone holds one.
 // Node model as MSXML gives it: "#document" for the document node, document order, whitespace-only text
