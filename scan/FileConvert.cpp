@@ -27,9 +27,8 @@ bool ResizeLogged(PxBitmapBase& bitmap, int64_t width, int64_t height, DebugTrac
   }
   const int resized = bitmap.Resize(static_cast<int>(width), static_cast<int>(height));
   if (resized < 1) {
-    trace.Error(TOOLKIT_ERROR("Resize from " + size + " refused (" + PxErrorText(resized) +
-                                  "); the page keeps its size",
-                              resized));
+    trace.Error(TOOLKIT_ERROR(
+        "Resize from " + size + " refused (" + PxErrorText(resized) + "); the page keeps its size", resized));
     return false;
   }
   return true;
@@ -278,11 +277,13 @@ bool FileConvert::ReSizeRes(PxBitmapBase& bitmap, int type) {
   switch (type) {
     case 10:
       if (yRes == 0) return false;
-      return ResizeLogged(bitmap, static_cast<int64_t>(width), static_cast<int64_t>(height * xRes / yRes), trace);
+      return ResizeLogged(bitmap, static_cast<int64_t>(width), static_cast<int64_t>(height * xRes / yRes),
+                          trace);
     case 6:
     case 2:
       if (xRes == 0) return false;
-      return ResizeLogged(bitmap, static_cast<int64_t>(width * yRes / xRes), static_cast<int64_t>(height), trace);
+      return ResizeLogged(bitmap, static_cast<int64_t>(width * yRes / xRes), static_cast<int64_t>(height),
+                          trace);
     case 17:
     case 3:
     case 146:

@@ -295,8 +295,9 @@ bool MapFile::StartPage(const uint8_t* record) {
   page.height = static_cast<int32_t>(height);
   if (m_bResumeBlock && !m_pages.empty()) {
     const Page& current = m_pages.back();
-    const bool same = current.length > 0 && current.lines > 0 && !current.ended && current.width == page.width &&
-                      current.height == page.height && current.xRes == page.xRes && current.yRes == page.yRes;
+    const bool same = current.length > 0 && current.lines > 0 && !current.ended &&
+                      current.width == page.width && current.height == page.height &&
+                      current.xRes == page.xRes && current.yRes == page.yRes;
     // A page paused and resumed: its data goes on where it stopped (mid-line even).
     if (same && current.lines < static_cast<uint32_t>(current.height)) return true;
     // As many EOLs as lines, no RTC: either the page is whole (EOL before each line), or its last line

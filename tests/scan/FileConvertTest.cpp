@@ -1,15 +1,14 @@
 // FileConvert through the real toolkit (libpxfile.so) on files made by ImageMagick and wrapped faxes
 // made with libtiff's Group 3 coder; outputs are read back by ImageMagick, tiffinfo and pdfinfo.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <future>
-
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "log/DebugTrace.h"
 #include "scan/FileConvert.h"
@@ -261,7 +260,8 @@ TEST_F(FileConvertTest, SuspendedFaxPagesDecodeWhole) {
       const size_t rowBytes = 1728 / 8;
       for (size_t y = 0; y < 400; ++y)
         if (!std::equal(m_faxRows[i].begin() + y * rowBytes, m_faxRows[i].begin() + (y + 1) * rowBytes,
-                        pbm.begin() + y * rowBytes, [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }))
+                        pbm.begin() + y * rowBytes,
+                        [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }))
           ++wrongRows;
       EXPECT_EQ(wrongRows, 0u);
     }

@@ -302,7 +302,8 @@ TEST_F(ScanJobTest, ConvertTaskSecondOutputsKeepTheirExtension) {
   RunResult run = Marlin({"/Task", "8", "/InFile", "two.tif", "/Type", "3", "/Type2", "10", "/Ext2", "jpg",
                           "/OutFile", Out("out.tif").string()});
   EXPECT_EQ(run.exitCode, 0) << run.log;
-  EXPECT_EQ(Capture("identify -format '%m ' " + Quote(Out("out.tif").string()) + " 2>/dev/null"), "TIFF TIFF ");
+  EXPECT_EQ(Capture("identify -format '%m ' " + Quote(Out("out.tif").string()) + " 2>/dev/null"),
+            "TIFF TIFF ");
   for (const char* name : {"out2.jpg", "out3.jpg"})
     EXPECT_EQ(Capture("identify -format '%m' " + Quote(Out(name).string()) + " 2>/dev/null"), "JPEG") << name;
   EXPECT_FALSE(fs::exists(Out("out2.tif")));

@@ -2,18 +2,18 @@
 // alpha, 16-bit CMYK TIFF, every frame of a GIF, PDF pages of very high resolution and with damaged
 // images, JPEG EXIF orientation, and a FIFO given as a file. Each page is compared pixel by pixel with
 // ImageMagick's (or poppler's) decoding of the same file.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <iterator>
 
 #include "ToolkitFixture.h"
 #include "pxclass/PxError.h"
-#include <tiffio.h>
 
 namespace toolkit_test {
 namespace {
@@ -66,7 +66,8 @@ TEST_F(Foreign, SixteenBitInterlacedPngRowsInPlace) {
     SCOPED_TRACE(c.name);
     const std::string flat = Path(std::string(c.name) + "-flat.png");
     const std::string laced = Path(std::string(c.name) + "-laced.png");
-    Magick("-seed 4 -size 67x45 plasma: " + std::string(c.make) + " -depth 16 -define png:bit-depth=16 '" + flat + "'");
+    Magick("-seed 4 -size 67x45 plasma: " + std::string(c.make) + " -depth 16 -define png:bit-depth=16 '" +
+           flat + "'");
     Magick("'" + flat + "' -interlace PNG '" + laced + "'");
     ASSERT_NE(Shell("identify -verbose '" + laced + "' | grep -i 'interlace: PNG'"), "");
     PxBitmapBase a, b;
@@ -74,15 +75,20 @@ TEST_F(Foreign, SixteenBitInterlacedPngRowsInPlace) {
     ASSERT_EQ(Load(b, laced), PX_OK);
     // Interlacing changes nothing of the pixels.
     EXPECT_EQ(MaxDifference(a, b), 0);
-    if (std::string(c.name) != "rgba") EXPECT_EQ(Differing(b, Reference("'" + laced + "'"), 1), 0);
+    // ImageMagick flattens alpha in other light than libpng; the rows' places are what is checked.
+    if (std::string(c.name) != "rgba") {
+      EXPECT_EQ(Differing(b, Reference("'" + laced + "'"), 1), 0);
+    }
   }
 }
 
 TEST_F(Foreign, TiffAlphaCompositedOnWhiteOnce) {
   const std::string png = Path("alpha.png");
   // Left half the issue's colour at 50 %, right half a gradient of colour and alpha.
-  Magick("-size 40x30 xc:'rgba(200,100,50,0.5)' \\( -seed 9 -size 40x30 plasma: -alpha set -channel A "
-         "-fx 'j/h' +channel \\) +append '" + png + "'");
+  Magick(
+      "-size 40x30 xc:'rgba(200,100,50,0.5)' \\( -seed 9 -size 40x30 plasma: -alpha set -channel A "
+      "-fx 'j/h' +channel \\) +append '" +
+      png + "'");
   const std::vector<uint8_t> flattened = Reference("'" + png + "'", "-background white -alpha remove");
   for (const char* kind : {"unassociated", "associated"}) {
     for (const char* colour : {"", "-colorspace Gray"}) {
@@ -138,9 +144,11 @@ TEST_F(Foreign, SixteenBitCmykTiff) {
 TEST_F(Foreign, EveryGifFrameIsAPage) {
   const std::string gif = Path("anim.gif");
   // Whole frames, then optimised ones (partial, transparent, with disposal) of the same animation.
-  Magick("-seed 3 -size 40x30 plasma: \\( -size 40x30 gradient:yellow-blue \\) \\( -size 40x30 xc:white "
-         "-fill black -draw 'circle 20,15 20,5' \\) \\( -clone 2 -fill red -draw 'rectangle 2,2 9,9' \\) "
-         "-colors 64 '" + gif + "'");
+  Magick(
+      "-seed 3 -size 40x30 plasma: \\( -size 40x30 gradient:yellow-blue \\) \\( -size 40x30 xc:white "
+      "-fill black -draw 'circle 20,15 20,5' \\) \\( -clone 2 -fill red -draw 'rectangle 2,2 9,9' \\) "
+      "-colors 64 '" +
+      gif + "'");
   const std::string optimised = Path("optimised.gif");
   Magick("'" + gif + "' -layers Optimize '" + optimised + "'");
   for (const std::string& file : {gif, optimised}) {
@@ -160,7 +168,8 @@ TEST_F(Foreign, EveryGifFrameIsAPage) {
       PxBitmapBase page;
       ASSERT_EQ(Load(page, file, n), PX_OK);
       std::ifstream frame(Path("frame-" + std::to_string(n - 1) + ".rgb"), std::ios::binary);
-      const std::vector<uint8_t> reference((std::istreambuf_iterator<char>(frame)), std::istreambuf_iterator<char>());
+      const std::vector<uint8_t> reference((std::istreambuf_iterator<char>(frame)),
+                                           std::istreambuf_iterator<char>());
       EXPECT_EQ(Differing(page, reference, 0), 0);
     }
     PxBitmapBase none;
@@ -171,7 +180,8 @@ TEST_F(Foreign, EveryGifFrameIsAPage) {
 TEST_F(Foreign, PdfPagesAtTheResolutionOfTheirImages) {
   const std::string tif = Path("fine.tif"), pdf = Path("fine.pdf");
   // 613 x 419 pixels at 10800 ppi: a page of 4.09 x 2.79 points.
-  Magick("-seed 2 -size 613x419 plasma: -depth 8 -density 10800 -units PixelsPerInch -compress lzw '" + tif + "'");
+  Magick("-seed 2 -size 613x419 plasma: -depth 8 -density 10800 -units PixelsPerInch -compress lzw '" + tif +
+         "'");
   int status = -1;
   Shell("tiff2pdf -o '" + pdf + "' '" + tif + "'", &status);
   ASSERT_EQ(status, 0);
@@ -184,12 +194,14 @@ TEST_F(Foreign, PdfPagesAtTheResolutionOfTheirImages) {
             std::to_string(page.GetHeight()) + " '" + pdf + "' '" + Path("poppler") + "'",
         &status);
   ASSERT_EQ(status, 0);
-  EXPECT_LE(Differing(page, Reference("'" + Path("poppler.png") + "'"), 2), page.GetWidth() * page.GetHeight() / 100);
+  EXPECT_LE(Differing(page, Reference("'" + Path("poppler.png") + "'"), 2),
+            page.GetWidth() * page.GetHeight() / 100);
 
   // Two images on one page are rendered: still at the image's resolution, as poppler draws it.
   const std::string two = Path("two.pdf");
-  Magick("'" + tif + "' \\( '" + tif + "' -resize 50% \\) -depth 8 -density 10800 -units PixelsPerInch -append '" +
-         Path("stack.tif") + "'");
+  Magick("'" + tif + "' \\( '" + tif +
+         "' -resize 50% \\) -depth 8 -density 10800 -units PixelsPerInch -append '" + Path("stack.tif") +
+         "'");
   Shell("tiff2pdf -o '" + two + "' '" + Path("stack.tif") + "'", &status);
   ASSERT_EQ(status, 0);
   PxBitmapBase stacked;
@@ -214,16 +226,16 @@ std::string PdfOf(const std::vector<Placed>& images, double pageW, double pageH)
     resources += "/Im" + std::to_string(i) + " " + id + " 0 R ";
     content += "q " + std::to_string(p.w) + " 0 0 " + std::to_string(p.h) + " " + std::to_string(p.x) + " " +
                std::to_string(p.y) + " cm /Im" + std::to_string(i) + " Do Q\n";
-    objects.push_back("<< /Type /XObject /Subtype /Image /Width " + std::to_string(p.pixelsWide) + " /Height " +
-                      std::to_string(p.pixelsHigh) +
+    objects.push_back("<< /Type /XObject /Subtype /Image /Width " + std::to_string(p.pixelsWide) +
+                      " /Height " + std::to_string(p.pixelsHigh) +
                       " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode /Length " +
                       std::to_string(p.jpeg.size()) + " >>\nstream\n" + p.jpeg + "\nendstream");
   }
   std::vector<std::string> all = {
       "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(pageW) + " " + std::to_string(pageH) +
-          "] /Resources << /XObject << " + resources + ">> >> /Contents " + std::to_string(4 + images.size()) +
-          " 0 R >>"};
+          "] /Resources << /XObject << " + resources + ">> >> /Contents " +
+          std::to_string(4 + images.size()) + " 0 R >>"};
   all.insert(all.end(), objects.begin(), objects.end());
   all.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
   std::string pdf = "%PDF-1.4\n";
@@ -297,8 +309,8 @@ TEST_F(Foreign, PdfImageThatDoesNotDecodeFailsThePage) {
 // An EXIF block with only the orientation, as phones write it.
 std::string WithOrientation(const std::string& jpeg, int orientation) {
   std::string tiff = std::string("II*\0\x08\0\0\0", 8);
-  tiff += std::string("\x01\0", 2);                                          // one entry
-  tiff += std::string("\x12\x01\x03\0\x01\0\0\0", 8);                       // 0x0112 SHORT, 1 value
+  tiff += std::string("\x01\0", 2);                                              // one entry
+  tiff += std::string("\x12\x01\x03\0\x01\0\0\0", 8);                            // 0x0112 SHORT, 1 value
   tiff += std::string(1, char(orientation)) + std::string("\0\0\0\0\0\0\0", 7);  // value, next IFD 0
   const std::string body = std::string("Exif\0\0", 6) + tiff;
   const size_t length = body.size() + 2;

@@ -205,7 +205,8 @@ TEST_F(Hostile, FuzzCorpusTruncatedAndBitFlippedFailsCleanly) {
         PxBitmapBase bitmap;
         const int result = bitmap.Load(file.c_str(), 0, 4, page);
         if (result >= 1)
-          EXPECT_TRUE(bitmap.IsAllocated() && bitmap.GetWidth() > 0 && bitmap.GetHeight() > 0) << entry.path();
+          EXPECT_TRUE(bitmap.IsAllocated() && bitmap.GetWidth() > 0 && bitmap.GetHeight() > 0)
+              << entry.path();
         else
           EXPECT_FALSE(bitmap.IsAllocated()) << entry.path();
       }

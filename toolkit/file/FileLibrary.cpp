@@ -156,7 +156,8 @@ __attribute__((visibility("default"))) int32_t PxfLoadPage(const char* name, int
     std::vector<uint8_t> data;
     int result = Open(name, format, data);
     if (result != PX_OK) return result;
-    if (page > 1 && format != Format::Tiff && format != Format::Pdf && format != Format::Gif) return PX_ERR_PAGE;
+    if (page > 1 && format != Format::Tiff && format != Format::Pdf && format != Format::Gif)
+      return PX_ERR_PAGE;
     switch (format) {
       case Format::Jpeg:
         return JpegLoad(data.data(), data.size(), out);

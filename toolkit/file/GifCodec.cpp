@@ -64,7 +64,7 @@ int MapDepth(const std::vector<GifColorType>& map) {
 struct Resume {
   size_t size = 0;
   uLong crc = 0;
-  int image = 0;  // images drawn
+  int image = 0;   // images drawn
   size_t pos = 0;  // where the next record starts
   std::vector<uint8_t> canvas, saved;
   int pendingDisposal = 0, px = 0, py = 0, pw = 0, ph = 0, xDpi = 0, yDpi = 0;
@@ -105,7 +105,8 @@ class Walker {
     if (pixels) {
       crc = crc32(0, m_source.data, uInt(std::min<size_t>(m_source.size, 1u << 30)));
       Resume& r = t_resume;
-      if (r.size == m_source.size && r.crc == crc && r.image > 0 && r.image < want && r.pos <= m_source.size) {
+      if (r.size == m_source.size && r.crc == crc && r.image > 0 && r.image < want &&
+          r.pos <= m_source.size) {
         image = r.image;
         m_source.pos = r.pos;
         canvas.swap(r.canvas);
@@ -118,7 +119,8 @@ class Walker {
     for (int records = 0; records < 10000000; ++records) {
       GifRecordType type;
       if (DGifGetRecordType(gif, &type) == GIF_ERROR) return image > 0 && count ? PX_OK : PX_ERR_CORRUPT;
-      if (type == TERMINATE_RECORD_TYPE) return image > 0 && count ? PX_OK : image > 0 ? PX_ERR_PAGE : PX_ERR_CORRUPT;
+      if (type == TERMINATE_RECORD_TYPE)
+        return image > 0 && count ? PX_OK : image > 0 ? PX_ERR_PAGE : PX_ERR_CORRUPT;
       if (type == EXTENSION_RECORD_TYPE) {
         int code = 0;
         GifByteType* ext = nullptr;
@@ -192,7 +194,8 @@ class Walker {
       // Draw onto the screen: first undo what the previous image's disposal asks.
       if (canvas.empty()) canvas.assign(size_t(screenW) * size_t(screenH) * 3, 255);
       if (pendingDisposal == 2) {
-        for (int y = py; y < py + ph; ++y) std::memset(canvas.data() + (size_t(y) * screenW + px) * 3, 255, size_t(pw) * 3);
+        for (int y = py; y < py + ph; ++y)
+          std::memset(canvas.data() + (size_t(y) * screenW + px) * 3, 255, size_t(pw) * 3);
       } else if (pendingDisposal == 3 && !saved.empty()) {
         canvas.swap(saved);
       }

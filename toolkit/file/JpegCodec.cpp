@@ -88,15 +88,20 @@ int Header(Decode& d, const uint8_t* data, size_t size) {
 // The orientation tag (0x0112) of the EXIF block's first directory: 1 to 8, 1 when absent or damaged.
 int ExifOrientation(const jpeg_decompress_struct& cinfo) {
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
-    if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
+    if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 || std::memcmp(m->data, "Exif\0\0", 6) != 0)
+      continue;
     const uint8_t* t = m->data + 6;
     const size_t n = m->data_length - 6;
     const bool le = t[0] == 'I' && t[1] == 'I';
     if (!le && !(t[0] == 'M' && t[1] == 'M')) return 1;
-    const auto u16 = [&](size_t at) { return le ? uint32_t(t[at] | t[at + 1] << 8) : uint32_t(t[at] << 8 | t[at + 1]); };
+    const auto u16 = [&](size_t at) {
+      return le ? uint32_t(t[at] | t[at + 1] << 8) : uint32_t(t[at] << 8 | t[at + 1]);
+    };
     const auto u32 = [&](size_t at) {
-      return le ? uint32_t(t[at]) | uint32_t(t[at + 1]) << 8 | uint32_t(t[at + 2]) << 16 | uint32_t(t[at + 3]) << 24
-                : uint32_t(t[at]) << 24 | uint32_t(t[at + 1]) << 16 | uint32_t(t[at + 2]) << 8 | uint32_t(t[at + 3]);
+      return le ? uint32_t(t[at]) | uint32_t(t[at + 1]) << 8 | uint32_t(t[at + 2]) << 16 |
+                      uint32_t(t[at + 3]) << 24
+                : uint32_t(t[at]) << 24 | uint32_t(t[at + 1]) << 16 | uint32_t(t[at + 2]) << 8 |
+                      uint32_t(t[at + 3]);
     };
     if (u16(2) != 42) return 1;
     const uint32_t ifd = u32(4);
@@ -128,14 +133,29 @@ PxPage* Orient(const PxPage* in, int o) {
     for (int32_t x = 0; x < out->width; ++x) {
       int32_t sx = x, sy = y;
       switch (o) {
-        case 2: sx = w - 1 - x; break;
-        case 3: sx = w - 1 - x, sy = h - 1 - y; break;
-        case 4: sy = h - 1 - y; break;
-        case 5: sx = y, sy = x; break;
-        case 6: sx = y, sy = h - 1 - x; break;
-        case 7: sx = w - 1 - y, sy = h - 1 - x; break;
-        case 8: sx = w - 1 - y, sy = x; break;
-        default: break;
+        case 2:
+          sx = w - 1 - x;
+          break;
+        case 3:
+          sx = w - 1 - x, sy = h - 1 - y;
+          break;
+        case 4:
+          sy = h - 1 - y;
+          break;
+        case 5:
+          sx = y, sy = x;
+          break;
+        case 6:
+          sx = y, sy = h - 1 - x;
+          break;
+        case 7:
+          sx = w - 1 - y, sy = h - 1 - x;
+          break;
+        case 8:
+          sx = w - 1 - y, sy = x;
+          break;
+        default:
+          break;
       }
       std::memcpy(dst + size_t(x) * bytes, PxPageRow(in, sy) + size_t(sx) * bytes, size_t(bytes));
     }

@@ -5,9 +5,9 @@
 #include <zlib.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -69,7 +69,11 @@ uint8_t Paeth(int a, int b, int c) {
 int Deinterlace16(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
   const uint32_t width = Be32(data + 16), height = Be32(data + 20);
   const int colourType = data[25];
-  const int channels = colourType == 0 ? 1 : colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 0;
+  const int channels = colourType == 0   ? 1
+                       : colourType == 2 ? 3
+                       : colourType == 4 ? 2
+                       : colourType == 6 ? 4
+                                         : 0;
   if (channels == 0 || data[24] != 16) return PX_ERR_CORRUPT;
   int result = CheckPageSize(width, height);
   if (result != PX_OK) return result;
@@ -127,12 +131,23 @@ int Deinterlace16(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
       for (size_t i = 0; i < rowBytes; ++i) {
         const int a = i >= bpp ? cur[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
         switch (filter) {
-          case 0: cur[i] = f[i]; break;
-          case 1: cur[i] = uint8_t(f[i] + a); break;
-          case 2: cur[i] = uint8_t(f[i] + b); break;
-          case 3: cur[i] = uint8_t(f[i] + (a + b) / 2); break;
-          case 4: cur[i] = uint8_t(f[i] + Paeth(a, b, c)); break;
-          default: return PX_ERR_CORRUPT;
+          case 0:
+            cur[i] = f[i];
+            break;
+          case 1:
+            cur[i] = uint8_t(f[i] + a);
+            break;
+          case 2:
+            cur[i] = uint8_t(f[i] + b);
+            break;
+          case 3:
+            cur[i] = uint8_t(f[i] + (a + b) / 2);
+            break;
+          case 4:
+            cur[i] = uint8_t(f[i] + Paeth(a, b, c));
+            break;
+          default:
+            return PX_ERR_CORRUPT;
         }
       }
       uint8_t* dst = image.data() + size_t(kY0[p] + r * kDy[p]) * stride;
@@ -150,7 +165,8 @@ int Deinterlace16(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
   std::vector<uint8_t>().swap(image);
   std::vector<uint8_t> packed(compressBound(uLong(raw.size())));
   uLongf packedLength = uLongf(packed.size());
-  if (compress2(packed.data(), &packedLength, raw.data(), uLong(raw.size()), 1) != Z_OK) return PX_ERR_NO_MEMORY;
+  if (compress2(packed.data(), &packedLength, raw.data(), uLong(raw.size()), 1) != Z_OK)
+    return PX_ERR_NO_MEMORY;
 
   out.assign(data, data + 8);
   uint8_t ihdr[13];

@@ -340,7 +340,8 @@ int LoadCurrent(TIFF* tif, PxPage** out) {
   if (!page.get()) return PX_ERR_NO_MEMORY;
   uint16_t inks = INKSET_CMYK;
   TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
-  const bool cmyk16 = l.photometric == PHOTOMETRIC_SEPARATED && l.bps == 16 && l.spp >= 4 && inks == INKSET_CMYK;
+  const bool cmyk16 =
+      l.photometric == PHOTOMETRIC_SEPARATED && l.bps == 16 && l.spp >= 4 && inks == INKSET_CMYK;
   result = l.direct ? LoadDirect(tif, l, page.get())
            : cmyk16 ? LoadCmyk16(tif, l, page.get())
                     : LoadRgba(tif, l, page.get());

@@ -54,7 +54,8 @@ void RenderResolution(const PageImage& pi, double& xDpi, double& yDpi) {
   const double w = pi.pageWidth * xDpi / 72.0, h = pi.pageHeight * yDpi / 72.0;
   double scale = 1;
   if (w * h > double(PixelLimit())) scale = std::sqrt(double(PixelLimit()) / (w * h));
-  if (w * h * 3 > double(PX_MAX_PAGE_BYTES)) scale = std::min(scale, std::sqrt(double(PX_MAX_PAGE_BYTES) / (w * h * 3)));
+  if (w * h * 3 > double(PX_MAX_PAGE_BYTES))
+    scale = std::min(scale, std::sqrt(double(PX_MAX_PAGE_BYTES) / (w * h * 3)));
   if (w * scale > PX_MAX_DIMENSION) scale = std::min(scale, PX_MAX_DIMENSION / w);
   if (h * scale > PX_MAX_DIMENSION) scale = std::min(scale, PX_MAX_DIMENSION / h);
   // A little under, so that rounding the page up never passes the limit.
@@ -209,8 +210,9 @@ int CheckImages(const PageImage& pi) {
     const std::string last = filters.empty() ? std::string() : filters.back();
     bool known = true;
     for (const std::string& f : filters)
-      known = known && (f == "/FlateDecode" || f == "/LZWDecode" || f == "/ASCIIHexDecode" ||
-                        f == "/ASCII85Decode" || f == "/RunLengthDecode" || (f == "/DCTDecode" && filters.size() == 1));
+      known = known &&
+              (f == "/FlateDecode" || f == "/LZWDecode" || f == "/ASCIIHexDecode" || f == "/ASCII85Decode" ||
+               f == "/RunLengthDecode" || (f == "/DCTDecode" && filters.size() == 1));
     if (!known) continue;
     std::shared_ptr<Buffer> data;
     try {
@@ -223,10 +225,12 @@ int CheckImages(const PageImage& pi) {
       PxPage* decoded = nullptr;
       const int result = JpegLoad(data->getBuffer(), data->getSize(), &decoded, false);
       PxPageFree(decoded);
-      if (result != PX_OK) return result == PX_ERR_TOO_LARGE || result == PX_ERR_NO_MEMORY ? result : PX_ERR_CORRUPT;
+      if (result != PX_OK)
+        return result == PX_ERR_TOO_LARGE || result == PX_ERR_NO_MEMORY ? result : PX_ERR_CORRUPT;
       continue;
     }
-    QPDFObjectHandle w = dict.getKey("/Width"), h = dict.getKey("/Height"), bpc = dict.getKey("/BitsPerComponent");
+    QPDFObjectHandle w = dict.getKey("/Width"), h = dict.getKey("/Height"),
+                     bpc = dict.getKey("/BitsPerComponent");
     if (!w.isInteger() || !h.isInteger() || !bpc.isInteger()) continue;
     if (dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue()) continue;
     // Samples per pixel from the colour space, where it says so plainly.
@@ -236,7 +240,8 @@ int CheckImages(const PageImage& pi) {
     if (spaceName == "/DeviceGray") components = 1;
     if (spaceName == "/DeviceRGB") components = 3;
     if (spaceName == "/DeviceCMYK") components = 4;
-    if (space.isArray() && space.getArrayNItems() > 0 && Name(space.getArrayItem(0)) == "/Indexed") components = 1;
+    if (space.isArray() && space.getArrayNItems() > 0 && Name(space.getArrayItem(0)) == "/Indexed")
+      components = 1;
     if (components == 0) continue;
     const long long rowBits = w.getIntValue() * components * bpc.getIntValue();
     const long long need = (rowBits + 7) / 8 * h.getIntValue();
@@ -275,7 +280,8 @@ int Render(const uint8_t* input, size_t count, int index, PageImage& pi, PxPage*
   if (!image.is_valid() || image.width() <= 0 || image.height() <= 0) return PX_ERR_CORRUPT;
   result = CheckPageSize(image.width(), image.height());
   if (result != PX_OK) return result;
-  PageHolder holder(NewPage(image.width(), image.height(), pi.depth, int(std::lround(xDpi)), int(std::lround(yDpi))));
+  PageHolder holder(
+      NewPage(image.width(), image.height(), pi.depth, int(std::lround(xDpi)), int(std::lround(yDpi))));
   if (!holder.get()) return PX_ERR_NO_MEMORY;
   const int format = image.format();
   // rgb24 is three bytes R, G, B; bgr24 three bytes B, G, R; argb32 a native-order word: B, G, R, A.
@@ -331,8 +337,10 @@ int PdfInfo(const uint8_t* bytes, size_t count, PxFileInfo* info) {
     info->nBitsPerPixel = pi.found ? pi.depth : 24;
     double xDpi = 0, yDpi = 0;
     RenderResolution(pi, xDpi, yDpi);
-    info->nWidth = pi.direct ? pi.width : int32_t(std::min(std::ceil(pi.pageWidth * xDpi / 72.0 - 0.01), 1e9));
-    info->nHeight = pi.direct ? pi.height : int32_t(std::min(std::ceil(pi.pageHeight * yDpi / 72.0 - 0.01), 1e9));
+    info->nWidth =
+        pi.direct ? pi.width : int32_t(std::min(std::ceil(pi.pageWidth * xDpi / 72.0 - 0.01), 1e9));
+    info->nHeight =
+        pi.direct ? pi.height : int32_t(std::min(std::ceil(pi.pageHeight * yDpi / 72.0 - 0.01), 1e9));
     info->nXDpi = xDpi <= PX_MAX_DPI ? int(std::lround(xDpi)) : 0;
     info->nYDpi = yDpi <= PX_MAX_DPI ? int(std::lround(yDpi)) : 0;
     return PX_OK;

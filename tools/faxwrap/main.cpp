@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
     }
   }
   if (argc - i != 2) {
-    std::fprintf(stderr, "usage: marlin3-faxwrap [--record-bytes N] [--suspend-every N] [--no-filler] in.tif out.mfp\n");
+    std::fprintf(
+        stderr,
+        "usage: marlin3-faxwrap [--record-bytes N] [--suspend-every N] [--no-filler] in.tif out.mfp\n");
     return 2;
   }
   std::vector<FaxWrapWriter::Page> pages;
