@@ -77,7 +77,9 @@ bool ValueGetter::GetDataDirectory(std::string& folder) {
     trace.WriteFormat("Directory '%s' not present, creating it", withoutSlash);
     if (!CreateDirectoryA(withoutSlash.c_str(), nullptr)) {
       folder.clear();
-      trace.SystemError(DebugTrace::FormatOne("Trouble creating directory '%s'", withoutSlash));
+      const DWORD error = platform::GetLastError();
+      trace.Write(DebugTrace::FormatOne("Trouble creating directory '%s'", withoutSlash) + ": (" +
+                  std::to_string(error) + ") " + DebugTrace::SystemText(error));
       return false;
     }
   }
