@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "ToolkitFixture.h"
+#include "platform/module/Module.h"
 #include "pxclass/PxError.h"
 
 namespace toolkit_test {
@@ -196,6 +197,19 @@ TEST_F(Foreign, PdfPagesAtTheResolutionOfTheirImages) {
   ASSERT_EQ(status, 0);
   EXPECT_LE(Differing(page, Reference("'" + Path("poppler.png") + "'"), 2),
             page.GetWidth() * page.GetHeight() / 100);
+
+  // Within the pixel limit: the page is drawn at the highest resolution that fits, never refused.
+  auto setLimit = reinterpret_cast<void (*)(int64_t)>(
+      GetProcAddress(static_cast<HMODULE>(PxBase::LibraryHandle(PxBase::PX_FIL)), "PxfSetPixelLimit"));
+  ASSERT_NE(setLimit, nullptr);
+  setLimit(100000);
+  PxBitmapBase limited;
+  const int limitedResult = Load(limited, pdf);
+  setLimit(0);
+  ASSERT_EQ(limitedResult, PX_OK);
+  EXPECT_LE(int64_t(limited.GetWidth()) * limited.GetHeight(), 100000);
+  EXPECT_GT(int64_t(limited.GetWidth()) * limited.GetHeight(), 90000);
+  EXPECT_NEAR(double(limited.GetWidth()) / limited.GetHeight(), 613.0 / 419.0, 0.01);
 
   // Two images on one page are rendered: still at the image's resolution, as poppler draws it.
   const std::string two = Path("two.pdf");

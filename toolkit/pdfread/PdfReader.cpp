@@ -58,8 +58,14 @@ void RenderResolution(const PageImage& pi, double& xDpi, double& yDpi) {
     scale = std::min(scale, std::sqrt(double(PX_MAX_PAGE_BYTES) / (w * h * 3)));
   if (w * scale > PX_MAX_DIMENSION) scale = std::min(scale, PX_MAX_DIMENSION / w);
   if (h * scale > PX_MAX_DIMENSION) scale = std::min(scale, PX_MAX_DIMENSION / h);
-  // A little under, so that rounding the page up never passes the limit.
-  if (scale < 1) scale *= 0.999;
+  // Rounded up to whole pixels the page must still fit (the renderer may add a pixel either way).
+  const auto fits = [&](double k) {
+    const double pw = std::ceil(w * k) + 1, ph = std::ceil(h * k) + 1;
+    return pw * ph <= double(PixelLimit()) && pw * ph * 3 <= double(PX_MAX_PAGE_BYTES) &&
+           pw <= PX_MAX_DIMENSION && ph <= PX_MAX_DIMENSION;
+  };
+  if (scale < 1)
+    for (int i = 0; i < 200 && !fits(scale); ++i) scale *= 0.995;
   xDpi *= scale;
   yDpi *= scale;
 }
