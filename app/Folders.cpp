@@ -107,8 +107,9 @@ bool ValueGetter::GetDataDirectory(std::string& folder) {
     trace.WriteFormat("Directory '%s' not present, creating it", withoutSlash);
     if (!CreateDirectoryA(withoutSlash.c_str(), nullptr)) {
       folder.clear();
-      trace.WriteFormat("Trouble creating directory '%s'",
-                        platform::FormatMessageText(platform::GetLastError()));
+      const DWORD error = platform::GetLastError();
+      trace.Write(DebugTrace::FormatOne("Trouble creating directory '%s'", withoutSlash) + ": (" +
+                  std::to_string(error) + ") " + DebugTrace::SystemText(error));
       return false;
     }
   }
@@ -148,15 +149,16 @@ bool ValueGetter::ValidateDir(std::string& folder, bool ask, bool addBackslash) 
        parent = ParentOf(parent))
     missing.push_back(parent);
   // A path through ".." names a folder again that an earlier step made: existing afterwards is success.
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!CreateDirectoryA(it->c_str(), nullptr) && !FolderExists(*it)) {
-      trace.SystemError("Creating directory failed");
-      break;
-    }
-  }
-  if (!CreateDirectoryA(folder.c_str(), nullptr) && !FolderExists(folder)) {
+  // The existence check sets an error of its own: the create's error is the one logged, once.
+  auto create = [&trace](const std::string& path) {
+    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    const DWORD error = platform::GetLastError();
+    if (FolderExists(path)) return true;
+    platform::SetLastError(error);
     trace.SystemError("Creating directory failed");
     return false;
-  }
-  return true;
+  };
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    if (!create(*it)) return false;
+  return create(folder);
 }

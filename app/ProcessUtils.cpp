@@ -109,7 +109,7 @@ bool ValueGetter::CreateProcess(const std::string& commandLine, const std::strin
         CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
   }
   if (!started) {
-    const std::string system = platform::FormatMessageText(platform::GetLastError());
+    const std::string system = DebugTrace::SystemText(platform::GetLastError());
     trace.Error(failureText + " (" + system + ")");
     return false;
   }

@@ -259,10 +259,15 @@ void DebugTrace::ErrorFormat(const char* format, long long arg) {
   WriteLine(message);
 }
 
+std::string DebugTrace::SystemText(unsigned long code) {
+  std::string text = platform::FormatMessageText(static_cast<DWORD>(code));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 void DebugTrace::SystemError(const std::string& text) {
-  DWORD code = platform::GetLastError();
-  std::string systemText = platform::FormatMessageText(code);
-  Error(text + ": (" + std::to_string(static_cast<int>(code)) + ") " + systemText);
+  const DWORD code = platform::GetLastError();
+  Error(text + ": (" + std::to_string(static_cast<int>(code)) + ") " + SystemText(code));
 }
 
 void DebugTrace::SetLevel(int level) {

@@ -27,6 +27,8 @@ class DebugTrace {
   void ErrorFormat(const char* format, long long arg);
   // "%s: (%d) %s" with text, the thread's last error code and that code's system text.
   void SystemError(const std::string& text);
+  // The system text of a code for a log line: without the line end the system's own text carries.
+  static std::string SystemText(unsigned long code);
 
   static void SetLevel(int level);
   static int GetLevel();

@@ -7,6 +7,7 @@
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
 #include "platform/folders/Folders.h"
+#include "pxclass/PxError.h"
 #include "pxclass/PxFileTypes.h"
 #include "pxclass/PxSaveOptions.h"
 #include "scan/MapFile.h"
@@ -14,6 +15,24 @@
 #include "scan/ToolkitLibraries.h"
 
 namespace {
+
+// A resize the toolkit refuses (a size beyond its limits) leaves the page as it was; the log says so.
+bool ResizeLogged(PxBitmapBase& bitmap, int64_t width, int64_t height, DebugTrace& trace) {
+  const std::string size = std::to_string(bitmap.GetWidth()) + "x" + std::to_string(bitmap.GetHeight()) +
+                           " to " + std::to_string(width) + "x" + std::to_string(height);
+  if (width < 1 || height < 1 || width > std::numeric_limits<int32_t>::max() ||
+      height > std::numeric_limits<int32_t>::max()) {
+    trace.Error(TRACE_NUMBERED("Resize from " + size + " refused: impossible size; the page keeps its size"));
+    return false;
+  }
+  const int resized = bitmap.Resize(static_cast<int>(width), static_cast<int>(height));
+  if (resized < 1) {
+    trace.Error(TOOLKIT_ERROR(
+        "Resize from " + size + " refused (" + PxErrorText(resized) + "); the page keeps its size", resized));
+    return false;
+  }
+  return true;
+}
 
 bool FileExists(const std::string& name) {
   const DWORD attributes = GetFileAttributesA(name.c_str());
@@ -98,6 +117,11 @@ int FileConvert::Convert(ConvertRequest& request) {
     if (!FileExists(input)) {
       trace.WriteFormat("%s not found, skipping as input file", input);
       continue;
+    }
+    // A FIFO or device would block the open (or never end): only regular files are read.
+    if (GetFileAttributesA(input.c_str()) & FILE_ATTRIBUTE_DEVICE) {
+      trace.Error(DebugTrace::FormatOne("%s is not a regular file, refused as input file", input));
+      return 3;
     }
     if (request.bMfpDtf) {
       if (!ConvertFaxFile(input)) {
@@ -239,6 +263,7 @@ bool FileConvert::SavePage() {
   if (m_nType2 != 0) {
     if (m_nFaxXRes != m_nFaxYRes) ReSizeRes(copy, m_nType2);
     if (m_nOutX2 != -1 || m_nOutY2 != -1) ReSizePixels(copy, m_nOutX2, m_nOutY2);
+    // The second output's name carries its own type's extension, so its content matches its name.
     if (!SaveTo(copy, PageName(m_strExt2, m_nType2), m_nType2, "Second Bitmap Save failed")) return false;
     copy.Free();
   }
@@ -255,11 +280,13 @@ bool FileConvert::ReSizeRes(PxBitmapBase& bitmap, int type) {
   switch (type) {
     case 10:
       if (yRes == 0) return false;
-      return bitmap.Resize(static_cast<int>(width), static_cast<int>(height * xRes / yRes)) >= 1;
+      return ResizeLogged(bitmap, static_cast<int64_t>(width), static_cast<int64_t>(height * xRes / yRes),
+                          trace);
     case 6:
     case 2:
       if (xRes == 0) return false;
-      return bitmap.Resize(static_cast<int>(width * yRes / xRes), static_cast<int>(height)) >= 1;
+      return ResizeLogged(bitmap, static_cast<int64_t>(width * yRes / xRes), static_cast<int64_t>(height),
+                          trace);
     case 17:
     case 3:
     case 146:
@@ -284,9 +311,5 @@ bool FileConvert::ReSizePixels(PxBitmapBase& bitmap, int width, int height) {
   // Product first, truncated toward zero; in 64 bits, so a large size cannot overflow.
   if (w < 0) w = bh > 0 ? h * bw / bh : 0;
   if (h < 0) h = bw > 0 ? w * bh / bw : 0;
-  if (w < 1 || h < 1 || w > std::numeric_limits<int32_t>::max() || h > std::numeric_limits<int32_t>::max()) {
-    trace.Write(TRACE_NUMBERED("Resize to an impossible size"));
-    return false;
-  }
-  return bitmap.Resize(static_cast<int>(w), static_cast<int>(h)) >= 1;
+  return ResizeLogged(bitmap, w, h, trace);
 }

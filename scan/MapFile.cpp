@@ -202,7 +202,8 @@ MapFile::Step MapFile::StreamStep(const uint8_t* data, size_t available) {
         m_nState = 2;
       else
         m_nState = m_nBytesLeft > 0 ? 3 : 1;
-      if (Kind(m_nBlockWord) == kResumeKind && m_nBlockLength == kResumeLength) m_bSuspend = false;
+      m_bResumeBlock = Kind(m_nBlockWord) == kResumeKind && m_nBlockLength == kResumeLength;
+      if (m_bResumeBlock) m_bSuspend = false;
       if (Kind(m_nBlockWord) == kSuspendKind && m_nBlockLength == kSuspendLength) m_bSuspend = true;
       return {static_cast<int64_t>(slide + kHeaderSize), true};
     }
@@ -260,6 +261,7 @@ bool MapFile::WalkRecords(const uint8_t* data, size_t size) {
             return Fail(Result::NoMemory);
           }
           m_pages.back().length += length;
+          CountLines(record + kRasterHeaderSize, length);
         }
         at += kRasterHeaderSize + length;
         break;
@@ -291,11 +293,67 @@ bool MapFile::StartPage(const uint8_t* record) {
   if (page.width == 0 || height == 0 || height > m_limits.maxPageHeight || page.xRes == 0 || page.yRes == 0)
     return Fail(Result::BadPage);
   page.height = static_cast<int32_t>(height);
+  if (m_bResumeBlock && !m_pages.empty()) {
+    const Page& current = m_pages.back();
+    const bool same = current.length > 0 && current.lines > 0 && !current.ended &&
+                      current.width == page.width && current.height == page.height &&
+                      current.xRes == page.xRes && current.yRes == page.yRes;
+    // A page paused and resumed: its data goes on where it stopped (mid-line even).
+    if (same && current.lines < static_cast<uint32_t>(current.height)) return true;
+    // As many EOLs as lines, no RTC: either the page is whole (EOL before each line), or its last line
+    // was cut by the pause. The data tells: a new page starts with an EOL (CountLines).
+    page.tentative = same;
+  }
   page.offset = static_cast<uint32_t>(m_output.size());
+  m_nZeros = 0;
+  m_nEolsInRow = 0;
+  m_bDataSinceEol = false;
   // A start of page that got no data (a repeated header) gives way to the next one.
   if (!m_pages.empty() && m_pages.back().length == 0) m_pages.pop_back();
   m_pages.push_back(page);
   return true;
+}
+
+// Group 3 data: an EOL is eleven or more zero bits and a one (fill bits only lengthen the zeros), and
+// no code of a line holds eleven zeros in a row; six EOLs in a row are the end of the page (RTC).
+void MapFile::CountLines(const uint8_t* data, size_t size) {
+  Page* page = &m_pages.back();
+  for (size_t i = 0; i < size && !page->ended; ++i) {
+    const uint8_t byte = data[i];
+    if (byte == 0) {
+      m_nZeros += 8;
+      continue;
+    }
+    for (int bit = 7; bit >= 0; --bit) {
+      if ((byte >> bit & 1) == 0) {
+        ++m_nZeros;
+        continue;
+      }
+      if (page->tentative) {
+        page->tentative = false;
+        if (m_nZeros < 11 && m_pages.size() > 1) {
+          // Not an EOL: the rest of the line the pause cut. Its data belongs to the page before.
+          const uint32_t length = page->length;
+          m_pages.pop_back();
+          page = &m_pages.back();
+          page->length += length;
+          m_bDataSinceEol = true;
+          m_nZeros = 0;
+          continue;
+        }
+      }
+      if (m_nZeros >= 11) {
+        // Only zeros between two EOLs: they are in a row.
+        m_nEolsInRow = m_bDataSinceEol ? 1 : m_nEolsInRow + 1;
+        m_bDataSinceEol = false;
+        ++page->lines;
+        if (m_nEolsInRow >= 6 || page->lines > static_cast<uint32_t>(page->height)) page->ended = true;
+      } else {
+        m_bDataSinceEol = true;
+      }
+      m_nZeros = 0;
+    }
+  }
 }
 
 bool MapFile::FinishPages() {

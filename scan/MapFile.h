@@ -3,6 +3,9 @@
 // loads as raw fax, and tells each page's width, height and resolutions.
 // Layout: blocks (8-byte header, little-endian) whose payloads are records (big-endian fields); a
 // suspend block stops the copying of raster data until a resume block. docs/scan.md has the layout.
+// A resume block repeats the start of page of the page it continues, so a start of page in a resume
+// block continues the page being filled when it describes the same page and that page's data has not
+// ended (fewer EOLs than lines, no RTC); otherwise every start of page begins a page of its own.
 // Input is hostile: every size read from the data is checked against the data and the limits below,
 // the output never grows past the output area, and the first fault ends the unpacking with a named
 // result (the object then refuses further work). Nothing is written for a stream that failed.
@@ -52,6 +55,9 @@ class MapFile {
     int32_t height = 0;  // lines
     uint32_t offset = 0;
     uint32_t length = 0;
+    uint32_t lines = 0;      // EOL codes met in its fax data
+    bool ended = false;      // past its height in EOLs, or the end of page code (RTC) met
+    bool tentative = false;  // may yet be the rest of the page before (see StartPage)
   };
 
   MapFile();
@@ -76,6 +82,7 @@ class MapFile {
   Step StreamStep(const uint8_t* data, size_t available);
   bool WalkRecords(const uint8_t* data, size_t size);
   bool StartPage(const uint8_t* record);
+  void CountLines(const uint8_t* data, size_t size);
   bool FinishPages();
   bool Fail(Result result);
 
@@ -85,6 +92,11 @@ class MapFile {
   uint32_t m_nBlockLength = 0;
   uint32_t m_nBlockWord = 0;  // header length (low 16 bits) and block kind (high byte)
   bool m_bSuspend = false;
+  bool m_bResumeBlock = false;  // the block being walked is a resume block
+  // The EOL scan of the page being filled: zeros in a row, and EOLs in a row (six are the RTC).
+  uint32_t m_nZeros = 0;
+  uint32_t m_nEolsInRow = 0;
+  bool m_bDataSinceEol = false;
   Result m_result = Result::Ok;
   bool m_bUsed = false;
   std::vector<Page> m_pages;  // the pages met so far; the last one is the one being filled

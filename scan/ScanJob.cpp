@@ -92,6 +92,13 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The text after the file name's last "." (empty when there is none).
+std::string ExtensionOf(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
 // Splits at the last "/": the folder keeps its "/", the name is the rest.
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
   const size_t slash = path.find_last_of('/');
@@ -557,7 +564,10 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   bool undelivered = false;
   targets.clear();
   for (size_t i = 0; i < m_saScanFiles.size(); ++i) {
-    std::string target = i == 0 ? firstTarget : folder + stem + std::to_string(i + 1) + "." + ext;
+    // A file of another type than the first (a second output's) keeps its own extension.
+    const std::string ownExt = ExtensionOf(m_saScanFiles[i]);
+    const std::string& targetExt = i > 0 && ownExt != ExtensionOf(m_saScanFiles[0]) ? ownExt : ext;
+    std::string target = i == 0 ? firstTarget : folder + stem + std::to_string(i + 1) + "." + targetExt;
     bool replace =
         i == 0 && std::find(m_saReplaceable.begin(), m_saReplaceable.end(), target) != m_saReplaceable.end();
     if (i > 0 && FileExists(target) && m_nHide == settings::kHideAll) {

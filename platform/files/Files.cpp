@@ -230,6 +230,7 @@ DWORD MissingError(const std::string& path) {
 DWORD AttributesOf(const struct stat& st, const std::string& name) {
   DWORD attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) attributes |= FILE_ATTRIBUTE_DEVICE;
   if (!name.empty() && name[0] == '.' && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
   if (IsReadOnlyFile(st)) attributes |= FILE_ATTRIBUTE_READONLY;
   return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;

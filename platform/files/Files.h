@@ -33,6 +33,7 @@ enum : DWORD {
   FILE_ATTRIBUTE_HIDDEN = 0x2,
   FILE_ATTRIBUTE_DIRECTORY = 0x10,
   FILE_ATTRIBUTE_ARCHIVE = 0x20,
+  FILE_ATTRIBUTE_DEVICE = 0x40,
   FILE_ATTRIBUTE_NORMAL = 0x80,
   INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu,
 
@@ -105,7 +106,9 @@ BOOL CreateDirectoryA(const char* path, void* security);
 // ERROR_DIR_NOT_EMPTY when it has entries.
 BOOL RemoveDirectoryA(const char* path);
 // FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_HIDDEN (name starts with "."), FILE_ATTRIBUTE_READONLY (a file
-// without the owner's write bit), else FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES when missing.
+// without the owner's write bit), FILE_ATTRIBUTE_DEVICE (neither a regular file nor a folder: a FIFO,
+// socket or device, whose open may block or never end), else FILE_ATTRIBUTE_NORMAL;
+// INVALID_FILE_ATTRIBUTES when missing.
 DWORD GetFileAttributesA(const char* path);
 
 // "folder/pattern" with '*' and '?' (ignoring case; "*.*" matches every name). "." and ".." are reported

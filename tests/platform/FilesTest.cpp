@@ -247,6 +247,13 @@ TEST_F(FilesTest, AttributesOfHiddenAndNormalFiles) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), platform::GetLastError());
 }
 
+TEST_F(FilesTest, AFifoIsADeviceNotAFile) {
+  const std::string fifo = m_dir / "fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE), GetFileAttributesA(fifo.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE), GetFileAttributesA("/dev/null"));
+}
+
 std::vector<std::string> FindAll(const std::string& pattern) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA data;

@@ -1,10 +1,14 @@
 // FileConvert through the real toolkit (libpxfile.so) on files made by ImageMagick and wrapped faxes
 // made with libtiff's Group 3 coder; outputs are read back by ImageMagick, tiffinfo and pdfinfo.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "log/DebugTrace.h"
 #include "scan/FileConvert.h"
@@ -43,7 +47,8 @@ class FileConvertTest : public ::testing::Test {
   void Magick(const std::string& args) { ASSERT_EQ(std::system(("convert " + args).c_str()), 0) << args; }
 
   // A wrapped fax of pages made of stripes, with the 1-bit rows kept for comparison.
-  void WriteFax(const std::string& name, const std::vector<std::pair<int, int>>& sizes, int xRes, int yRes) {
+  void WriteFax(const std::string& name, const std::vector<std::pair<int, int>>& sizes, int xRes, int yRes,
+                const FaxWrapWriter::Options& options = {}, bool fillBits = false) {
     std::vector<FaxWrapWriter::Page> pages;
     for (size_t i = 0; i < sizes.size(); ++i) {
       const auto [w, h] = sizes[i];
@@ -58,11 +63,11 @@ class FileConvertTest : public ::testing::Test {
       page.height = h;
       page.xRes = xRes;
       page.yRes = yRes;
-      page.fax = FaxWrapWriter::EncodeG3(rows, w, h);
+      page.fax = FaxWrapWriter::EncodeG3(rows, w, h, fillBits);
       ASSERT_FALSE(page.fax.empty());
       pages.push_back(std::move(page));
     }
-    const std::vector<uint8_t> stream = FaxWrapWriter::Wrap(pages, {});
+    const std::vector<uint8_t> stream = FaxWrapWriter::Wrap(pages, options);
     std::ofstream(P(name), std::ios::binary)
         .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
   }
@@ -229,6 +234,67 @@ TEST_F(FileConvertTest, EveryPageOfAMultiPageFax) {
   EXPECT_EQ(Sizes(P("f.tif")), "1728x40\n1728x60\n864x30\n");
   ASSERT_EQ(Run({P("three.mfp")}, P("g.png"), 75, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 0);
   EXPECT_EQ(outputs, (std::vector<std::string>{P("g.png"), P("g2.png"), P("g3.png")}));
+}
+
+// A page paused and resumed (its start of page repeated) stays one page; pages of the same size one
+// after another stay pages of their own. Each page is compared with the rows that were coded.
+TEST_F(FileConvertTest, SuspendedFaxPagesDecodeWhole) {
+  for (bool fillBits : {false, true}) {
+    SCOPED_TRACE(fillBits ? "fill bits" : "no fill bits");
+    m_faxRows.clear();
+    FaxWrapWriter::Options options;
+    options.recordBytes = 97;  // pauses fall at odd bits of a line
+    options.recordsPerBlock = 2;
+    options.suspendEvery = 600;
+    WriteFax("paused.mfp", {{1728, 400}, {1728, 400}, {1728, 400}}, 200, 200, options, fillBits);
+    std::vector<std::string> outputs;
+    ASSERT_EQ(Run({P("paused.mfp")}, P("p.tif"), 3, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 0)
+        << Log();
+    ASSERT_EQ(Sizes(P("p.tif")), "1728x400\n1728x400\n1728x400\n");
+    for (size_t i = 0; i < 3; ++i) {
+      SCOPED_TRACE(i);
+      const std::string pbm = RunTool("convert " + Quote(P("p.tif") + "[" + std::to_string(i) + "]") +
+                                      " -depth 1 pbm:- | tail -c " + std::to_string(m_faxRows[i].size()));
+      ASSERT_EQ(pbm.size(), m_faxRows[i].size());
+      size_t wrongRows = 0;
+      const size_t rowBytes = 1728 / 8;
+      for (size_t y = 0; y < 400; ++y)
+        if (!std::equal(m_faxRows[i].begin() + y * rowBytes, m_faxRows[i].begin() + (y + 1) * rowBytes,
+                        pbm.begin() + y * rowBytes,
+                        [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }))
+          ++wrongRows;
+      EXPECT_EQ(wrongRows, 0u);
+    }
+  }
+}
+
+TEST_F(FileConvertTest, FifoInputRefusedBeforeOpening) {
+  const std::string fifo = P("in.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto run = std::async(std::launch::async, [&] {
+    std::vector<std::string> outputs;
+    return Run({fifo}, P("o.jpg"), 10, outputs);
+  });
+  if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);  // let the blocked open go
+    if (fd >= 0) ::close(fd);
+    FAIL() << "converting a FIFO blocked";
+  }
+  EXPECT_EQ(run.get(), 3);
+  EXPECT_NE(Log().find(fifo + " is not a regular file, refused as input file"), std::string::npos) << Log();
+}
+
+TEST_F(FileConvertTest, RefusedResizeIsLogged) {
+  Magick("-size 40x30 xc:red " + Quote(P("in.png")));
+  std::vector<std::string> outputs;
+  EXPECT_EQ(Run({P("in.png")}, P("big.png"), 75, outputs,
+                [](ConvertRequest& r) {
+                  r.nOutX = 100000;
+                  r.nOutY = 100000;
+                }),
+            0);
+  EXPECT_EQ(Sizes(P("big.png")), "40x30\n");
+  EXPECT_NE(Log().find("Resize from 40x30 to 100000x100000 refused"), std::string::npos) << Log();
 }
 
 TEST_F(FileConvertTest, FailuresAndTheirResults) {

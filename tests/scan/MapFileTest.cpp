@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -101,6 +102,85 @@ TEST(MapFileTest, SuspendedDataIsSkippedUntilTheResumeBlock) {
   EXPECT_EQ(map.Output(), Concat({Bytes(5, 1), Bytes(6, 3)}));
   ASSERT_EQ(map.Pages().size(), 2u);
   EXPECT_EQ(map.Pages()[1].offset, 5u);
+}
+
+// A resume block repeats its page's start of page: the page goes on while its data has not ended
+// (Group 3 data counted by its EOLs); a page whose data has ended, or data without EOLs, is followed
+// by a page of its own even when the next start of page is the same.
+TEST(MapFileTest, ResumedPagesGoOnAndEndedPagesDoNot) {
+  const int32_t w = 1728, h = 400;
+  std::vector<uint8_t> rows(static_cast<size_t>(w / 8) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((y / 10 + x / 16) % 2 == 0)
+        rows[static_cast<size_t>(y) * (w / 8) + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  W::Page coded;
+  coded.width = w;
+  coded.height = h;
+  coded.fax = W::EncodeG3(rows, w, h);
+  ASSERT_FALSE(coded.fax.empty());
+  W::Options paused;
+  paused.recordBytes = 97;
+  paused.recordsPerBlock = 2;
+  paused.suspendEvery = 600;
+  W::Page uncoded = MakePage(64, 40, 0, 0);
+  uncoded.fax.assign(300, 0x5A);  // never eleven zeros in a row
+  struct Case {
+    const char* name;
+    std::vector<W::Page> pages;
+    size_t expected;
+    bool pause;
+  } cases[] = {
+      {"one page paused many times", {coded}, 1, true},
+      {"three equal pages, each paused", {coded, coded, coded}, 3, true},
+      {"data without EOLs: every start of page a page", {uncoded, uncoded}, 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> stream = W::Wrap(c.pages, c.pause ? paused : W::Options{});
+    MapFile map;
+    ASSERT_TRUE(map.Unpack(stream.data(), stream.size())) << MapFile::ResultText(map.GetResult());
+    ASSERT_EQ(map.Pages().size(), c.expected);
+    std::vector<uint8_t> all;
+    for (const W::Page& p : c.pages) all.insert(all.end(), p.fax.begin(), p.fax.end());
+    EXPECT_EQ(map.Output(), all);
+  }
+}
+
+// A pause a few bytes before the end of a page: all its EOLs are in, but its last line is not. The
+// resumed data does not start with an EOL, so it is the rest of that page, not a page of its own.
+TEST(MapFileTest, PauseInTheLastLineStaysWithItsPage) {
+  const int32_t w = 1728, h = 100;
+  std::vector<uint8_t> rows(static_cast<size_t>(w / 8) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((y / 10 + x / 16) % 2 == 0) rows[static_cast<size_t>(y) * (w / 8) + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  const std::vector<uint8_t> fax = W::EncodeG3(rows, w, h);
+  ASSERT_GT(fax.size(), 100u);
+  auto data = [](std::vector<uint8_t>& out, const uint8_t* p, size_t n) {
+    for (size_t at = 0; at < n; at += 4096) {
+      const std::vector<uint8_t> r = W::Raster(p + at, static_cast<uint32_t>(std::min<size_t>(4096, n - at)));
+      W::AppendBlock(out, 0, r);
+    }
+  };
+  std::vector<uint8_t> stream;
+  const size_t cut = fax.size() - 3;
+  for (int page = 0; page < 2; ++page) {
+    W::AppendBlock(stream, 1, W::StartOfPage(w, h, 200, 200));
+    data(stream, fax.data(), page == 0 ? cut : fax.size());
+    W::AppendBlock(stream, 2, W::EndOfImage());
+    if (page == 0) {
+      W::AppendBlock(stream, 1, W::StartOfPage(w, h, 200, 200));
+      data(stream, fax.data() + cut, fax.size() - cut);
+      W::AppendBlock(stream, 2, W::EndOfImage());
+    }
+  }
+  MapFile map;
+  ASSERT_TRUE(map.Unpack(stream.data(), stream.size())) << MapFile::ResultText(map.GetResult());
+  ASSERT_EQ(map.Pages().size(), 2u);
+  EXPECT_EQ(map.Pages()[0].length, fax.size());
+  EXPECT_EQ(map.Pages()[1].length, fax.size());
+  EXPECT_EQ(map.Pages()[1].offset, fax.size());
 }
 
 TEST(MapFileTest, DamagedStreamsFailWithTheirResult) {

@@ -305,6 +305,24 @@ TEST_F(ScanJobTest, ConvertTaskTakesNumberedInputsWithoutAnyPrompt) {
   EXPECT_NE(run.log.find("No filename given, hide level prevents user prompt"), std::string::npos);
 }
 
+// A second type's files carry that type's extension ("Ext2", else Type2's own), never the main one's.
+TEST_F(ScanJobTest, ConvertTaskSecondOutputsKeepTheirExtension) {
+  Shell("convert -size 64x48 xc:red xc:blue " + Quote((m_dir / "cwd" / "two.tif").string()));
+  RunResult run = Marlin({"/Task", "8", "/InFile", "two.tif", "/Type", "3", "/Type2", "10", "/Ext2", "jpg",
+                          "/OutFile", Out("out.tif").string()});
+  EXPECT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_EQ(Capture("identify -format '%m ' " + Quote(Out("out.tif").string()) + " 2>/dev/null"),
+            "TIFF TIFF ");
+  for (const char* name : {"out2.jpg", "out3.jpg"})
+    EXPECT_EQ(Capture("identify -format '%m' " + Quote(Out(name).string()) + " 2>/dev/null"), "JPEG") << name;
+  EXPECT_FALSE(fs::exists(Out("out2.tif")));
+  // Without "Ext2" the second type's own extension.
+  run = Marlin({"/Task", "8", "/InFile", "two.tif", "/Type", "3", "/Type2", "75", "/OutFile",
+                Out("own.tif").string()});
+  EXPECT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_EQ(Capture("identify -format '%m' " + Quote(Out("own2.png").string()) + " 2>/dev/null"), "PNG");
+}
+
 // The mail road: every prompt and the mail window hidden (silent), the scanner's dialog picks the
 // feeder, Extended MAPI submits to a real SMTP server on loopback (the mail tests' aiosmtpd server).
 void ScanJobTest::MailRoad(bool withStore, std::string& raw) {

@@ -172,6 +172,51 @@ TEST_F(Hostile, DecompressionBombsAreRefusedBeforeDecoding) {
   setLimit(0);
 }
 
+// The loader fuzz target's corpus (seeds of every format, the new ones too), each file as it is, cut
+// in half and with bits flipped: every load ends with a code, and a failure hands out no page. Under
+// the sanitizers this is the corpus run of CI.
+TEST_F(Hostile, FuzzCorpusTruncatedAndBitFlippedFailsCleanly) {
+  auto setLimit = reinterpret_cast<void (*)(int64_t)>(
+      GetProcAddress(static_cast<HMODULE>(PxBase::LibraryHandle(PxBase::PX_FIL)), "PxfSetPixelLimit"));
+  ASSERT_NE(setLimit, nullptr);
+  setLimit(2 * 1000 * 1000);
+  const fs::path corpus = fs::path(MARLIN3_SOURCE_DIR) / "fuzz" / "corpus" / "toolkit_load";
+  size_t files = 0;
+  uint32_t random = 29;
+  const std::string file = Path("case");
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    const std::string original = Bytes(entry.path().string());
+    std::vector<std::string> variants = {original, original.substr(0, original.size() / 2)};
+    for (int k = 0; k < 2 && !original.empty(); ++k) {
+      std::string flipped = original;
+      for (int n = 0; n < 4; ++n) {
+        random = random * 1103515245u + 12345u;
+        flipped[(random >> 8) % flipped.size()] ^= char(1 << (random % 8));
+      }
+      variants.push_back(flipped);
+    }
+    for (const std::string& bytes : variants) {
+      WriteBytes(file, bytes);
+      PxFile info;
+      PxFileInfo record{};
+      info.SetFileName(file.c_str());
+      info.GetInfo(&record, 1);
+      for (int page = 1; page <= 2; ++page) {
+        PxBitmapBase bitmap;
+        const int result = bitmap.Load(file.c_str(), 0, 4, page);
+        if (result >= 1)
+          EXPECT_TRUE(bitmap.IsAllocated() && bitmap.GetWidth() > 0 && bitmap.GetHeight() > 0)
+              << entry.path();
+        else
+          EXPECT_FALSE(bitmap.IsAllocated()) << entry.path();
+      }
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 300u);
+  setLimit(0);
+}
+
 TEST_F(Hostile, EmptyMissingAndUnknownFiles) {
   PxBitmapBase bitmap;
   EXPECT_EQ(bitmap.Load(Path("missing.png").c_str(), 0, 4, 1), PX_ERR_OPEN);

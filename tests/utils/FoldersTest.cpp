@@ -67,7 +67,10 @@ TEST_F(FoldersTest, DataDirectoryBlockedByFileFails) {
   std::string folder = "old";
   EXPECT_FALSE(vg.GetDataDirectory(folder));
   EXPECT_EQ(folder, "");
-  EXPECT_NE(Log().find("Folders.cpp: GetDataDirectory> Trouble creating directory '"), std::string::npos);
+  // The folder and the system's cause, not the cause in place of the folder.
+  EXPECT_NE(Log().find("Folders.cpp: GetDataDirectory> Trouble creating directory '" + blocked + "': ("),
+            std::string::npos)
+      << Log();
   EXPECT_EQ(ReadFile(blocked), "not a folder");
   fs::remove(blocked);
 }
@@ -156,9 +159,18 @@ TEST_F(FoldersTest, ValidateDirDeepAndOverlongPaths) {
   fs::remove_all(m_dir / "d");
 
   // A name longer than the file system allows fails with the system error, and nothing is left.
+  // The cause is the create's own (not the existence check's "not found"), logged once, and the
+  // system text's line end stays out of the line.
   folder = m_dir.string() + "/" + std::string(300, 'n') + "/x/";
+  const size_t before = Log().size();
   EXPECT_FALSE(vg.ValidateDir(folder, false, false));
-  EXPECT_NE(Log().find("Folders.cpp: ValidateDir> Creating directory failed: ("), std::string::npos);
+  const std::string logged = Log().substr(before);
+  const std::string line = "Folders.cpp: ValidateDir> Creating directory failed: (206) " +
+                           DebugTrace::SystemText(ERROR_FILENAME_EXCED_RANGE) + "\r\n";
+  const size_t at = logged.find(line);
+  EXPECT_NE(at, std::string::npos) << logged;
+  EXPECT_EQ(logged.find("Creating directory failed", at + line.size()), std::string::npos) << logged;
+  EXPECT_EQ(logged.find("\\r\\n"), std::string::npos) << logged;
 }
 
 }  // namespace

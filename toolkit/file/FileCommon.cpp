@@ -30,10 +30,34 @@ int CheckPageSize(int64_t width, int64_t height) {
   return PX_OK;
 }
 
+FILE* OpenRegularFile(const std::string& path, int& error) {
+  error = PX_ERR_OPEN;
+  // Non-blocking, so that a FIFO without a writer does not hold the open; checked on the open file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* file = ::fdopen(fd, "rb");
+  if (!file) {
+    ::close(fd);
+    return nullptr;
+  }
+  error = PX_OK;
+  return file;
+}
+
 int ReadFile(const std::string& path, std::vector<uint8_t>& data) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return PX_ERR_OPEN;
   int result = PX_OK;
+  FILE* file = OpenRegularFile(path, result);
+  if (!file) return result;
   if (std::fseek(file, 0, SEEK_END) != 0) result = PX_ERR_READ;
   long size = result == PX_OK ? std::ftell(file) : -1;
   if (size < 0)

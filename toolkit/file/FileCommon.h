@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ void SetPixelLimit(int64_t pixels);
 
 // PX_OK when a page of these sizes may be allocated, else PX_ERR_TOO_LARGE / PX_ERR_CORRUPT.
 int CheckPageSize(int64_t width, int64_t height);
+
+// Opens a file for reading only when it is a regular file: a FIFO or device would block the open or
+// never end. Null with PX_ERR_OPEN in error otherwise.
+FILE* OpenRegularFile(const std::string& path, int& error);
 
 // Reads a whole file (at most kMaxFileBytes). PX_ERR_OPEN, PX_ERR_READ or PX_ERR_TOO_LARGE.
 int ReadFile(const std::string& path, std::vector<uint8_t>& data);

@@ -43,8 +43,9 @@ Format Detect(const uint8_t* d, size_t n) {
 // Reads the file whole unless it is TIFF (libtiff reads TIFF from the file itself).
 int Open(const char* name, Format& format, std::vector<uint8_t>& data) {
   if (!name || !*name) return PX_ERR_PARAMETER;
-  FILE* f = std::fopen(name, "rb");
-  if (!f) return PX_ERR_OPEN;
+  int opened = PX_OK;
+  FILE* f = OpenRegularFile(name, opened);
+  if (!f) return opened;
   uint8_t head[1024];
   const size_t n = std::fread(head, 1, sizeof(head), f);
   std::fclose(f);
@@ -155,7 +156,8 @@ __attribute__((visibility("default"))) int32_t PxfLoadPage(const char* name, int
     std::vector<uint8_t> data;
     int result = Open(name, format, data);
     if (result != PX_OK) return result;
-    if (page > 1 && format != Format::Tiff && format != Format::Pdf) return PX_ERR_PAGE;
+    if (page > 1 && format != Format::Tiff && format != Format::Pdf && format != Format::Gif)
+      return PX_ERR_PAGE;
     switch (format) {
       case Format::Jpeg:
         return JpegLoad(data.data(), data.size(), out);
@@ -164,7 +166,7 @@ __attribute__((visibility("default"))) int32_t PxfLoadPage(const char* name, int
       case Format::Png:
         return PngLoad(data.data(), data.size(), out);
       case Format::Gif:
-        return GifLoad(data.data(), data.size(), out);
+        return GifLoad(data.data(), data.size(), page, out);
       case Format::Bmp:
         return BmpLoad(data.data(), data.size(), out);
       case Format::Pdf:

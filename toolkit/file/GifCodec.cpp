@@ -5,7 +5,9 @@
 #include <gif_lib.h>
 #include <libimagequant.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -54,91 +56,225 @@ int MapDepth(const std::vector<GifColorType>& map) {
   return 8;
 }
 
-// Walks to the first image descriptor; with `pixels` it also reads the image's indices.
-int FirstImage(const uint8_t* data, size_t size, Frame& f, std::vector<uint8_t>* pixels) {
-  Source source{data, size, 0};
-  int error = 0;
-  GifCloser gc{DGifOpen(&source, ReadMemory, &error)};
-  if (!gc.gif) return PX_ERR_CORRUPT;
-  GifFileType* gif = gc.gif;
-  for (int records = 0; records < 100000; ++records) {
-    GifRecordType type;
-    if (DGifGetRecordType(gif, &type) == GIF_ERROR) return PX_ERR_CORRUPT;
-    if (type == TERMINATE_RECORD_TYPE) return PX_ERR_CORRUPT;
-    if (type == EXTENSION_RECORD_TYPE) {
-      int code = 0;
-      GifByteType* ext = nullptr;
-      if (DGifGetExtension(gif, &code, &ext) == GIF_ERROR) return PX_ERR_CORRUPT;
-      bool first = true;
-      while (ext) {
-        if (first && code == COMMENT_EXT_FUNC_CODE && ext[0] > 4 && std::memcmp(ext + 1, "dpi=", 4) == 0) {
-          char text[256];
-          std::memcpy(text, ext + 1, ext[0]);
-          text[ext[0]] = 0;
-          int x = 0, y = 0;
-          if (std::sscanf(text, "dpi=%d,%d", &x, &y) == 2 && x > 0 && y > 0 && x <= PX_MAX_DPI &&
-              y <= PX_MAX_DPI)
-            f.xDpi = x, f.yDpi = y;
-        }
-        first = false;
-        if (DGifGetExtensionNext(gif, &ext) == GIF_ERROR) return PX_ERR_CORRUPT;
-      }
-      continue;
-    }
-    if (type != IMAGE_DESC_RECORD_TYPE) continue;
-    if (DGifGetImageDesc(gif) == GIF_ERROR) return PX_ERR_CORRUPT;
-    const GifImageDesc& desc = gif->Image;
-    f.width = desc.Width;
-    f.height = desc.Height;
-    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
-    if (!map || map->ColorCount <= 0 || map->ColorCount > 256) return PX_ERR_CORRUPT;
-    f.colours.assign(map->Colors, map->Colors + map->ColorCount);
-    // Indices beyond a short map read as black rather than past its end.
-    f.colours.resize(256, GifColorType{0, 0, 0});
-    f.depth = MapDepth(std::vector<GifColorType>(map->Colors, map->Colors + map->ColorCount));
-    int result = CheckPageSize(f.width, f.height);
-    if (result != PX_OK || !pixels) return result;
-    pixels->resize(size_t(f.width) * size_t(f.height));
-    // Interlaced images arrive in four passes (GIF89a appendix E).
-    static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    const int passes = desc.Interlace ? 4 : 1;
-    for (int p = 0; p < passes; ++p) {
-      const int start = desc.Interlace ? kStart[p] : 0, step = desc.Interlace ? kStep[p] : 1;
-      for (int y = start; y < f.height; y += step)
-        if (DGifGetLine(gif, pixels->data() + size_t(y) * size_t(f.width), f.width) == GIF_ERROR)
-          return PX_ERR_CORRUPT;
-    }
-    return PX_OK;
+// Walks the images of a file. Every image is a page: page N is what the screen shows after image N
+// (earlier images left in place as their disposal says, transparent pixels showing what is below,
+// the screen white where nothing was drawn). An image that covers the whole screen without
+// transparency is the page by itself, at the depth of its colour map; any other page is 24 bits.
+// Converting a file loads its pages one after another, and page N needs the images before it drawn:
+// the screen after the last page loaded is kept (for one file, by content), so that the next page
+// goes on from there instead of drawing every image again.
+struct Resume {
+  size_t size = 0;
+  uLong crc = 0;
+  int image = 0;   // images drawn
+  size_t pos = 0;  // where the next record starts
+  std::vector<uint8_t> canvas, saved;
+  int pendingDisposal = 0, px = 0, py = 0, pw = 0, ph = 0, xDpi = 0, yDpi = 0;
+};
+thread_local Resume t_resume;
+constexpr size_t kMaxResumeBytes = 64u << 20;
+
+class Walker {
+ public:
+  Walker(const uint8_t* data, size_t size) : m_source{data, size, 0} {}
+
+  // Counts the images (without decoding them); the first one's page sizes and depth in f.
+  int Count(Frame& f, int& pages) {
+    pages = 0;
+    return Walk(0, f, nullptr, &pages);
   }
-  return PX_ERR_CORRUPT;
-}
+  // Page `want` (from 1) in f and pixels: palette indices of f's size when f.depth < 24 or the
+  // colours are f.colours, else RGB rows of the screen (f.colours empty).
+  int Page(int want, Frame& f, std::vector<uint8_t>& pixels) { return Walk(want, f, &pixels, nullptr); }
+
+ private:
+  struct Control {
+    int transparent = -1;
+    int disposal = 0;
+  };
+
+  int Walk(int want, Frame& f, std::vector<uint8_t>* pixels, int* count) {
+    int error = 0;
+    GifCloser gc{DGifOpen(&m_source, ReadMemory, &error)};
+    if (!gc.gif) return PX_ERR_CORRUPT;
+    GifFileType* gif = gc.gif;
+    const int screenW = gif->SWidth, screenH = gif->SHeight;
+    Control control;
+    int image = 0;
+    std::vector<uint8_t> canvas, saved, indices;
+    int pendingDisposal = 0, px = 0, py = 0, pw = 0, ph = 0;
+    uLong crc = 0;
+    if (pixels) {
+      crc = crc32(0, m_source.data, uInt(std::min<size_t>(m_source.size, 1u << 30)));
+      Resume& r = t_resume;
+      if (r.size == m_source.size && r.crc == crc && r.image > 0 && r.image < want &&
+          r.pos <= m_source.size) {
+        image = r.image;
+        m_source.pos = r.pos;
+        canvas.swap(r.canvas);
+        saved.swap(r.saved);
+        pendingDisposal = r.pendingDisposal, px = r.px, py = r.py, pw = r.pw, ph = r.ph;
+        m_xDpi = r.xDpi, m_yDpi = r.yDpi;
+      }
+      r = Resume{};
+    }
+    for (int records = 0; records < 10000000; ++records) {
+      GifRecordType type;
+      if (DGifGetRecordType(gif, &type) == GIF_ERROR) return image > 0 && count ? PX_OK : PX_ERR_CORRUPT;
+      if (type == TERMINATE_RECORD_TYPE)
+        return image > 0 && count ? PX_OK : image > 0 ? PX_ERR_PAGE : PX_ERR_CORRUPT;
+      if (type == EXTENSION_RECORD_TYPE) {
+        int code = 0;
+        GifByteType* ext = nullptr;
+        if (DGifGetExtension(gif, &code, &ext) == GIF_ERROR) return PX_ERR_CORRUPT;
+        bool first = true;
+        while (ext) {
+          if (first && code == COMMENT_EXT_FUNC_CODE && ext[0] > 4 && std::memcmp(ext + 1, "dpi=", 4) == 0) {
+            char text[256];
+            std::memcpy(text, ext + 1, ext[0]);
+            text[ext[0]] = 0;
+            int x = 0, y = 0;
+            if (std::sscanf(text, "dpi=%d,%d", &x, &y) == 2 && x > 0 && y > 0 && x <= PX_MAX_DPI &&
+                y <= PX_MAX_DPI)
+              m_xDpi = x, m_yDpi = y;
+          }
+          if (first && code == GRAPHICS_EXT_FUNC_CODE && ext[0] >= 4) {
+            control.disposal = (ext[1] >> 2) & 7;
+            control.transparent = (ext[1] & 1) ? ext[4] : -1;
+          }
+          first = false;
+          if (DGifGetExtensionNext(gif, &ext) == GIF_ERROR) return PX_ERR_CORRUPT;
+        }
+        continue;
+      }
+      if (type != IMAGE_DESC_RECORD_TYPE) continue;
+      if (DGifGetImageDesc(gif) == GIF_ERROR) return PX_ERR_CORRUPT;
+      ++image;
+      const GifImageDesc& desc = gif->Image;
+      const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+      if (!map || map->ColorCount <= 0 || map->ColorCount > 256) return PX_ERR_CORRUPT;
+      const bool whole = desc.Left == 0 && desc.Top == 0 && desc.Width >= screenW && desc.Height >= screenH &&
+                         control.transparent < 0;
+      Frame frame;
+      frame.xDpi = m_xDpi, frame.yDpi = m_yDpi;
+      frame.colours.assign(map->Colors, map->Colors + map->ColorCount);
+      frame.depth = whole ? MapDepth(frame.colours) : 24;
+      // Indices beyond a short map read as black rather than past its end.
+      frame.colours.resize(256, GifColorType{0, 0, 0});
+      frame.width = whole ? desc.Width : screenW;
+      frame.height = whole ? desc.Height : screenH;
+      int result = CheckPageSize(frame.width, frame.height);
+      if (result == PX_OK) result = CheckPageSize(desc.Width, desc.Height);
+      if (image == 1) {
+        f = frame;
+        if (result != PX_OK && !(count && result == PX_ERR_TOO_LARGE)) return result;
+      } else if (result != PX_OK) {
+        return result;
+      }
+      if (count) {
+        if (image >= PX_MAX_PAGES) break;
+        *count = image;
+        // The image data is skipped unread.
+        int codeSize = 0;
+        GifByteType* block = nullptr;
+        if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR) return PX_ERR_CORRUPT;
+        while (block)
+          if (DGifGetCodeNext(gif, &block) == GIF_ERROR) return PX_ERR_CORRUPT;
+        control = Control{};
+        continue;
+      }
+      indices.resize(size_t(desc.Width) * size_t(desc.Height));
+      // Interlaced images arrive in four passes (GIF89a appendix E).
+      static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+      const int passes = desc.Interlace ? 4 : 1;
+      for (int p = 0; p < passes; ++p) {
+        const int start = desc.Interlace ? kStart[p] : 0, step = desc.Interlace ? kStep[p] : 1;
+        for (int y = start; y < desc.Height; y += step)
+          if (DGifGetLine(gif, indices.data() + size_t(y) * size_t(desc.Width), desc.Width) == GIF_ERROR)
+            return PX_ERR_CORRUPT;
+      }
+      // Draw onto the screen: first undo what the previous image's disposal asks.
+      if (canvas.empty()) canvas.assign(size_t(screenW) * size_t(screenH) * 3, 255);
+      if (pendingDisposal == 2) {
+        for (int y = py; y < py + ph; ++y)
+          std::memset(canvas.data() + (size_t(y) * screenW + px) * 3, 255, size_t(pw) * 3);
+      } else if (pendingDisposal == 3 && !saved.empty()) {
+        canvas.swap(saved);
+      }
+      px = std::min<int>(desc.Left, screenW), py = std::min<int>(desc.Top, screenH);
+      pw = std::min<int>(desc.Width, screenW - px), ph = std::min<int>(desc.Height, screenH - py);
+      pendingDisposal = control.disposal;
+      if (pendingDisposal == 3) saved = canvas;
+      for (int y = 0; y < ph; ++y) {
+        const uint8_t* src = indices.data() + size_t(y) * size_t(desc.Width);
+        uint8_t* dst = canvas.data() + (size_t(y + py) * screenW + px) * 3;
+        for (int x = 0; x < pw; ++x) {
+          if (src[x] == control.transparent) continue;
+          const GifColorType& c = frame.colours[src[x]];
+          dst[x * 3] = c.Red, dst[x * 3 + 1] = c.Green, dst[x * 3 + 2] = c.Blue;
+        }
+      }
+      control = Control{};
+      if (image == want) {
+        f = frame;
+        if (whole) {
+          pixels->swap(indices);
+        } else {
+          f.colours.clear();
+          *pixels = canvas;
+        }
+        if (canvas.size() + saved.size() <= kMaxResumeBytes) {
+          Resume& r = t_resume;
+          r.size = m_source.size, r.crc = crc, r.image = image, r.pos = m_source.pos;
+          r.canvas.swap(canvas);
+          r.saved.swap(saved);
+          r.pendingDisposal = pendingDisposal, r.px = px, r.py = py, r.pw = pw, r.ph = ph;
+          r.xDpi = m_xDpi, r.yDpi = m_yDpi;
+        }
+        return PX_OK;
+      }
+    }
+    return count ? PX_OK : PX_ERR_CORRUPT;
+  }
+
+  Source m_source;
+  int m_xDpi = 0, m_yDpi = 0;
+};
 
 }  // namespace
 
 int GifInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
   Frame f;
-  const int result = FirstImage(data, size, f, nullptr);
+  int pages = 0;
+  Walker walker(data, size);
+  const int result = walker.Count(f, pages);
   if (result != PX_OK && result != PX_ERR_TOO_LARGE) return result;
+  if (pages < 1) return PX_ERR_CORRUPT;
   info->nFileType = 2;
   info->nWidth = f.width;
   info->nHeight = f.height;
   info->nBitsPerPixel = f.depth;
-  info->nPages = 1;
+  info->nPages = pages;
   info->nXDpi = f.xDpi;
   info->nYDpi = f.yDpi;
   return PX_OK;
 }
 
-int GifLoad(const uint8_t* data, size_t size, PxPage** out) {
+int GifLoad(const uint8_t* data, size_t size, int pageNumber, PxPage** out) {
   Frame f;
-  std::vector<uint8_t> indices;
-  int result = FirstImage(data, size, f, &indices);
+  std::vector<uint8_t> pixels;
+  Walker walker(data, size);
+  int result = walker.Page(pageNumber, f, pixels);
   if (result != PX_OK) return result;
   PageHolder page(NewPage(f.width, f.height, f.depth, f.xDpi, f.yDpi));
   if (!page.get()) return PX_ERR_NO_MEMORY;
   for (int y = 0; y < f.height; ++y) {
-    const uint8_t* src = indices.data() + size_t(y) * size_t(f.width);
     uint8_t* dst = PxPageRow(page.get(), y);
+    if (f.colours.empty()) {
+      std::memcpy(dst, pixels.data() + size_t(y) * size_t(f.width) * 3, size_t(f.width) * 3);
+      continue;
+    }
+    const uint8_t* src = pixels.data() + size_t(y) * size_t(f.width);
     for (int x = 0; x < f.width; ++x) {
       const GifColorType& c = f.colours[src[x]];
       if (f.depth == 1)

@@ -15,6 +15,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -79,8 +80,87 @@ int Header(Decode& d, const uint8_t* data, size_t size) {
   d.cinfo.mem->max_memory_to_use = 1024L * 1024 * 1024;
   jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
   jpeg_save_markers(&d.cinfo, JPEG_APP0 + 14, 0);
+  jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
   if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return PX_ERR_CORRUPT;
   return CheckPageSize(d.cinfo.image_width, d.cinfo.image_height);
+}
+
+// The orientation tag (0x0112) of the EXIF block's first directory: 1 to 8, 1 when absent or damaged.
+int ExifOrientation(const jpeg_decompress_struct& cinfo) {
+  for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 || std::memcmp(m->data, "Exif\0\0", 6) != 0)
+      continue;
+    const uint8_t* t = m->data + 6;
+    const size_t n = m->data_length - 6;
+    const bool le = t[0] == 'I' && t[1] == 'I';
+    if (!le && !(t[0] == 'M' && t[1] == 'M')) return 1;
+    const auto u16 = [&](size_t at) {
+      return le ? uint32_t(t[at] | t[at + 1] << 8) : uint32_t(t[at] << 8 | t[at + 1]);
+    };
+    const auto u32 = [&](size_t at) {
+      return le ? uint32_t(t[at]) | uint32_t(t[at + 1]) << 8 | uint32_t(t[at + 2]) << 16 |
+                      uint32_t(t[at + 3]) << 24
+                : uint32_t(t[at]) << 24 | uint32_t(t[at + 1]) << 16 | uint32_t(t[at + 2]) << 8 |
+                      uint32_t(t[at + 3]);
+    };
+    if (u16(2) != 42) return 1;
+    const uint32_t ifd = u32(4);
+    if (ifd > n - 2 || n < 2) return 1;
+    const uint32_t entries = u16(ifd);
+    for (uint32_t e = 0; e < entries; ++e) {
+      const size_t at = size_t(ifd) + 2 + size_t(e) * 12;
+      if (at + 12 > n) return 1;
+      if (u16(at) == 0x0112 && u16(at + 2) == 3) {
+        const uint32_t v = u16(at + 8);
+        return v >= 1 && v <= 8 ? int(v) : 1;
+      }
+    }
+    return 1;
+  }
+  return 1;
+}
+
+// The page as EXIF orientation o says it is shown (2..8: mirrored, turned, or both).
+PxPage* Orient(const PxPage* in, int o) {
+  const bool swap = o >= 5;
+  const int32_t w = in->width, h = in->height;
+  PxPage* out = NewPage(swap ? h : w, swap ? w : h, in->bitsPerPixel, swap ? in->yDpi : in->xDpi,
+                        swap ? in->xDpi : in->yDpi);
+  if (!out) return nullptr;
+  const int bytes = in->bitsPerPixel / 8;
+  for (int32_t y = 0; y < out->height; ++y) {
+    uint8_t* dst = PxPageRow(out, y);
+    for (int32_t x = 0; x < out->width; ++x) {
+      int32_t sx = x, sy = y;
+      switch (o) {
+        case 2:
+          sx = w - 1 - x;
+          break;
+        case 3:
+          sx = w - 1 - x, sy = h - 1 - y;
+          break;
+        case 4:
+          sy = h - 1 - y;
+          break;
+        case 5:
+          sx = y, sy = x;
+          break;
+        case 6:
+          sx = y, sy = h - 1 - x;
+          break;
+        case 7:
+          sx = w - 1 - y, sy = h - 1 - x;
+          break;
+        case 8:
+          sx = w - 1 - y, sy = x;
+          break;
+        default:
+          break;
+      }
+      std::memcpy(dst + size_t(x) * bytes, PxPageRow(in, sy) + size_t(sx) * bytes, size_t(bytes));
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -96,10 +176,14 @@ int JpegInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
   info->nBitsPerPixel = d.cinfo.num_components == 1 ? 8 : 24;
   info->nPages = 1;
   Resolution(d.cinfo, info->nXDpi, info->nYDpi);
+  if (ExifOrientation(d.cinfo) >= 5) {
+    std::swap(info->nWidth, info->nHeight);
+    std::swap(info->nXDpi, info->nYDpi);
+  }
   return result;
 }
 
-int JpegLoad(const uint8_t* data, size_t size, PxPage** out) {
+int JpegLoad(const uint8_t* data, size_t size, PxPage** out, bool exif) {
   Decode d;
   if (setjmp(d.err.jump)) return PX_ERR_CORRUPT;
   int result = Header(d, data, size);
@@ -137,7 +221,14 @@ int JpegLoad(const uint8_t* data, size_t size, PxPage** out) {
       }
     }
   }
+  // Before finishing: that frees the saved markers.
+  const int orientation = exif ? ExifOrientation(d.cinfo) : 1;
   jpeg_finish_decompress(&d.cinfo);
+  if (orientation != 1) {
+    PxPage* upright = Orient(d.page.get(), orientation);
+    if (!upright) return PX_ERR_NO_MEMORY;
+    d.page.reset(upright);
+  }
   *out = d.page.release();
   return PX_OK;
 }

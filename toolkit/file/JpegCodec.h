@@ -11,8 +11,10 @@
 
 namespace pxfile {
 
+// A file's EXIF orientation is honoured (the page comes upright, its sizes as shown); a JPEG stream
+// inside another format (PDF) passes exif false, as that format places the image itself.
 int JpegInfo(const uint8_t* data, size_t size, PxFileInfo* info);
-int JpegLoad(const uint8_t* data, size_t size, PxPage** out);
+int JpegLoad(const uint8_t* data, size_t size, PxPage** out, bool exif = true);
 // Encodes the page into `jpeg` (quality 1..100); the page must be 8 or 24 bits.
 int JpegEncode(const PxPage* page, int quality, std::vector<uint8_t>& jpeg);
 int JpegSave(const PxPage* page, const std::string& path, int factor);

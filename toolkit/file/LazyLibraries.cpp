@@ -183,6 +183,8 @@ GifFileType* EGifOpenFileHandle(const int fd, int* error) {
 PX_FORWARD(g_gif, int, DGifCloseFile, (GifFileType * g, int* e), (g, e), GIF_ERROR)
 PX_FORWARD(g_gif, int, DGifGetRecordType, (GifFileType * g, GifRecordType* t), (g, t), GIF_ERROR)
 PX_FORWARD(g_gif, int, DGifGetImageDesc, (GifFileType * g), (g), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetCode, (GifFileType * g, int* c, GifByteType** b), (g, c, b), GIF_ERROR)
+PX_FORWARD(g_gif, int, DGifGetCodeNext, (GifFileType * g, GifByteType** b), (g, b), GIF_ERROR)
 PX_FORWARD(g_gif, int, DGifGetLine, (GifFileType * g, GifPixelType* l, int n), (g, l, n), GIF_ERROR)
 PX_FORWARD(g_gif, int, DGifGetExtension, (GifFileType * g, int* c, GifByteType** x), (g, c, x), GIF_ERROR)
 PX_FORWARD(g_gif, int, DGifGetExtensionNext, (GifFileType * g, GifByteType** x), (g, x), GIF_ERROR)

@@ -275,6 +275,11 @@ int LoadRgba(TIFF* tif, const Layout& l, PxPage* page) {
     return PX_ERR_NO_MEMORY;
   }
   const int ok = TIFFRGBAImageGet(&image, raster.data(), l.width, l.height);
+  // libtiff hands colour with alpha premultiplied (it multiplies unassociated alpha itself), but
+  // grey with alpha as the file has it: premultiplied only when the file's alpha is associated.
+  const bool grey = l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK;
+  const bool premultiplied =
+      image.alpha == EXTRASAMPLE_ASSOCALPHA || (image.alpha == EXTRASAMPLE_UNASSALPHA && !grey);
   TIFFRGBAImageEnd(&image);
   if (!ok) return PX_ERR_CORRUPT;
   for (uint32_t y = 0; y < l.height; ++y) {
@@ -282,11 +287,14 @@ int LoadRgba(TIFF* tif, const Layout& l, PxPage* page) {
     const uint32_t* src = raster.data() + size_t(y) * l.width;
     for (uint32_t x = 0; x < l.width; ++x) {
       const uint32_t p = src[x];
-      // Composite alpha onto white, as a page would be printed.
+      // Composite alpha onto white, as a page would be printed; once.
       const uint32_t a = TIFFGetA(p);
-      const uint32_t r = (TIFFGetR(p) * a + 255 * (255 - a)) / 255;
-      const uint32_t g = (TIFFGetG(p) * a + 255 * (255 - a)) / 255;
-      const uint32_t b = (TIFFGetB(p) * a + 255 * (255 - a)) / 255;
+      const auto over = [a, premultiplied](uint32_t c) {
+        return premultiplied ? std::min<uint32_t>(255, c + 255 - a) : (c * a + 255 * (255 - a) + 127) / 255;
+      };
+      const uint32_t r = over(TIFFGetR(p));
+      const uint32_t g = over(TIFFGetG(p));
+      const uint32_t b = over(TIFFGetB(p));
       if (page->bitsPerPixel == 24) {
         dst[x * 3] = uint8_t(r), dst[x * 3 + 1] = uint8_t(g), dst[x * 3 + 2] = uint8_t(b);
       } else if (page->bitsPerPixel == 8) {
@@ -294,6 +302,31 @@ int LoadRgba(TIFF* tif, const Layout& l, PxPage* page) {
       } else {
         SetBit(dst, int(x), g >= 128);
       }
+    }
+  }
+  return PX_OK;
+}
+
+// 16-bit CMYK, which libtiff's RGBA reader refuses: strips, contiguous or in planes, each ink taken
+// at full precision (R = (1 - C)(1 - K), likewise G with M and B with Y) and rounded once to 8 bits.
+int LoadCmyk16(TIFF* tif, const Layout& l, PxPage* page) {
+  if (TIFFIsTiled(tif)) return PX_ERR_UNSUPPORTED;
+  const bool planes = l.planar == PLANARCONFIG_SEPARATE;
+  const tmsize_t scan = TIFFScanlineSize(tif);
+  const tmsize_t need = tmsize_t(l.width) * 2 * (planes ? 1 : l.spp);
+  if (scan < need) return PX_ERR_CORRUPT;
+  std::vector<uint16_t> row[4];
+  for (int s = 0; s < (planes ? 4 : 1); ++s) row[s].resize(size_t(scan + 1) / 2);
+  for (uint32_t y = 0; y < l.height; ++y) {
+    for (int s = 0; s < (planes ? 4 : 1); ++s)
+      if (TIFFReadScanline(tif, row[s].data(), y, uint16_t(s)) < 0) return PX_ERR_CORRUPT;
+    uint8_t* dst = PxPageRow(page, int32_t(y));
+    for (uint32_t x = 0; x < l.width; ++x) {
+      const auto ink = [&](int s) -> double {
+        return planes ? row[s][x] / 65535.0 : row[0][size_t(x) * l.spp + size_t(s)] / 65535.0;
+      };
+      const double white = 1.0 - ink(3);
+      for (int c = 0; c < 3; ++c) dst[x * 3 + c] = uint8_t(std::lround(255.0 * (1.0 - ink(c)) * white));
     }
   }
   return PX_OK;
@@ -307,7 +340,13 @@ int LoadCurrent(TIFF* tif, PxPage** out) {
   DirectoryResolution(tif, x, y);
   PageHolder page(NewPage(int32_t(l.width), int32_t(l.height), l.depth, x, y, /*filled=*/!l.direct));
   if (!page.get()) return PX_ERR_NO_MEMORY;
-  result = l.direct ? LoadDirect(tif, l, page.get()) : LoadRgba(tif, l, page.get());
+  uint16_t inks = INKSET_CMYK;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+  const bool cmyk16 =
+      l.photometric == PHOTOMETRIC_SEPARATED && l.bps == 16 && l.spp >= 4 && inks == INKSET_CMYK;
+  result = l.direct ? LoadDirect(tif, l, page.get())
+           : cmyk16 ? LoadCmyk16(tif, l, page.get())
+                    : LoadRgba(tif, l, page.get());
   if (result != PX_OK) return result;
   *out = page.release();
   return PX_OK;

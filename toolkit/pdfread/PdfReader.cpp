@@ -29,14 +29,45 @@ struct PageImage {
   bool direct = false;  // one image over the whole page, in a coding decoded here
   int width = 0, height = 0, depth = 24;
   double pageWidth = 0, pageHeight = 0;  // points
-  int xDpi = 0, yDpi = 0;
+  int xDpi = 0, yDpi = 0;                // as a page records it (0 beyond PX_MAX_DPI)
+  double renderXDpi = 0, renderYDpi = 0;  // what the image's pixels need, however high
+  std::vector<QPDFObjectHandle> all;      // every image of the page
   QPDFObjectHandle stream;
 };
 
-int Dpi(int pixels, double points) {
+double ExactDpi(int pixels, double points) {
   if (points <= 0) return 0;
   const double dpi = pixels * 72.0 / points;
+  return std::isfinite(dpi) && dpi > 0 ? dpi : 0;
+}
+
+int Dpi(int pixels, double points) {
+  const double dpi = ExactDpi(pixels, points);
   return (dpi > 0 && dpi <= PX_MAX_DPI) ? int(std::lround(dpi)) : 0;
+}
+
+// The resolution a page is rendered at: its largest image's (so that image keeps its pixels), 150
+// without images, lowered evenly when the page would pass the toolkit's page limits.
+void RenderResolution(const PageImage& pi, double& xDpi, double& yDpi) {
+  xDpi = pi.renderXDpi > 0 ? pi.renderXDpi : 150;
+  yDpi = pi.renderYDpi > 0 ? pi.renderYDpi : 150;
+  const double w = pi.pageWidth * xDpi / 72.0, h = pi.pageHeight * yDpi / 72.0;
+  double scale = 1;
+  if (w * h > double(PixelLimit())) scale = std::sqrt(double(PixelLimit()) / (w * h));
+  if (w * h * 3 > double(PX_MAX_PAGE_BYTES))
+    scale = std::min(scale, std::sqrt(double(PX_MAX_PAGE_BYTES) / (w * h * 3)));
+  if (w * scale > PX_MAX_DIMENSION) scale = std::min(scale, PX_MAX_DIMENSION / w);
+  if (h * scale > PX_MAX_DIMENSION) scale = std::min(scale, PX_MAX_DIMENSION / h);
+  // Rounded up to whole pixels the page must still fit (the renderer may add a pixel either way).
+  const auto fits = [&](double k) {
+    const double pw = std::ceil(w * k) + 1, ph = std::ceil(h * k) + 1;
+    return pw * ph <= double(PixelLimit()) && pw * ph * 3 <= double(PX_MAX_PAGE_BYTES) &&
+           pw <= PX_MAX_DIMENSION && ph <= PX_MAX_DIMENSION;
+  };
+  if (scale < 1)
+    for (int i = 0; i < 200 && !fits(scale); ++i) scale *= 0.995;
+  xDpi *= scale;
+  yDpi *= scale;
 }
 
 std::string Name(QPDFObjectHandle h) {
@@ -56,6 +87,7 @@ void Inspect(QPDFPageObjectHelper& page, PageImage& pi) {
     QPDFObjectHandle dict = entry.second.getDict();
     QPDFObjectHandle w = dict.getKey("/Width"), h = dict.getKey("/Height");
     if (!w.isInteger() || !h.isInteger()) continue;
+    pi.all.push_back(entry.second);
     const long long area = w.getIntValue() * h.getIntValue();
     if (area <= best) continue;
     best = area;
@@ -70,6 +102,8 @@ void Inspect(QPDFPageObjectHelper& page, PageImage& pi) {
   if (!pi.found) return;
   pi.xDpi = Dpi(pi.width, pi.pageWidth);
   pi.yDpi = Dpi(pi.height, pi.pageHeight);
+  pi.renderXDpi = ExactDpi(pi.width, pi.pageWidth);
+  pi.renderYDpi = ExactDpi(pi.height, pi.pageHeight);
   if (images.size() != 1) return;
   QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
   if (rotate.isInteger() && rotate.getIntValue() % 360 != 0) return;
@@ -121,7 +155,7 @@ int DecodeDirect(PageImage& pi, PxPage** out) {
   PxPage* page = nullptr;
   int result = PX_ERR_UNSUPPORTED;
   if (name == "/DCTDecode") {
-    result = JpegLoad(data, size, &page);
+    result = JpegLoad(data, size, &page, false);
   } else if (name == "/CCITTFaxDecode" && pi.depth == 1) {
     long k = 0;
     bool blackIs1 = false;
@@ -167,7 +201,64 @@ int DecodeDirect(PageImage& pi, PxPage** out) {
   return PX_OK;
 }
 
+// The renderer draws nothing for an image it cannot decode and says so only on its error channel, so
+// a page's images are decoded here first: one that does not decode fails the page rather than
+// leaving a blank where it was. Codings decoded by neither (JBIG2, JPEG 2000) are left to the renderer.
+int CheckImages(const PageImage& pi) {
+  for (QPDFObjectHandle image : pi.all) {
+    QPDFObjectHandle dict = image.getDict();
+    QPDFObjectHandle filter = dict.getKey("/Filter");
+    std::vector<std::string> filters;
+    if (filter.isArray())
+      for (int i = 0; i < filter.getArrayNItems(); ++i) filters.push_back(Name(filter.getArrayItem(i)));
+    else if (filter.isName())
+      filters.push_back(Name(filter));
+    const std::string last = filters.empty() ? std::string() : filters.back();
+    bool known = true;
+    for (const std::string& f : filters)
+      known = known &&
+              (f == "/FlateDecode" || f == "/LZWDecode" || f == "/ASCIIHexDecode" || f == "/ASCII85Decode" ||
+               f == "/RunLengthDecode" || (f == "/DCTDecode" && filters.size() == 1));
+    if (!known) continue;
+    std::shared_ptr<Buffer> data;
+    try {
+      // JPEG data is decoded by the toolkit's own decoder; the other codings by qpdf.
+      data = last == "/DCTDecode" ? image.getRawStreamData() : image.getStreamData(qpdf_dl_specialized);
+    } catch (...) {
+      return PX_ERR_CORRUPT;
+    }
+    if (last == "/DCTDecode") {
+      PxPage* decoded = nullptr;
+      const int result = JpegLoad(data->getBuffer(), data->getSize(), &decoded, false);
+      PxPageFree(decoded);
+      if (result != PX_OK)
+        return result == PX_ERR_TOO_LARGE || result == PX_ERR_NO_MEMORY ? result : PX_ERR_CORRUPT;
+      continue;
+    }
+    QPDFObjectHandle w = dict.getKey("/Width"), h = dict.getKey("/Height"),
+                     bpc = dict.getKey("/BitsPerComponent");
+    if (!w.isInteger() || !h.isInteger() || !bpc.isInteger()) continue;
+    if (dict.getKey("/ImageMask").isBool() && dict.getKey("/ImageMask").getBoolValue()) continue;
+    // Samples per pixel from the colour space, where it says so plainly.
+    QPDFObjectHandle space = dict.getKey("/ColorSpace");
+    int components = 0;
+    const std::string spaceName = Name(space);
+    if (spaceName == "/DeviceGray") components = 1;
+    if (spaceName == "/DeviceRGB") components = 3;
+    if (spaceName == "/DeviceCMYK") components = 4;
+    if (space.isArray() && space.getArrayNItems() > 0 && Name(space.getArrayItem(0)) == "/Indexed")
+      components = 1;
+    if (components == 0) continue;
+    const long long rowBits = w.getIntValue() * components * bpc.getIntValue();
+    const long long need = (rowBits + 7) / 8 * h.getIntValue();
+    if (need > 0 && (long long)(data->getSize()) < need) return PX_ERR_CORRUPT;
+  }
+  return PX_OK;
+}
+
 int Render(const uint8_t* input, size_t count, int index, PageImage& pi, PxPage** out) {
+  int checked = CheckImages(pi);
+  if (checked != PX_OK) return checked;
   if (count > size_t(INT32_MAX)) return PX_ERR_TOO_LARGE;
   // Poppler's complaints about damaged files would go to standard error; results say enough.
   poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
@@ -177,7 +268,11 @@ int Render(const uint8_t* input, size_t count, int index, PageImage& pi, PxPage*
   std::unique_ptr<poppler::page> page(doc->create_page(index));
   if (!page) return PX_ERR_PAGE;
   const poppler::rectf rect = page->page_rect();
-  const double xDpi = pi.xDpi > 0 ? pi.xDpi : 150, yDpi = pi.yDpi > 0 ? pi.yDpi : 150;
+  PageImage sized = pi;
+  sized.pageWidth = rect.width();
+  sized.pageHeight = rect.height();
+  double xDpi = 0, yDpi = 0;
+  RenderResolution(sized, xDpi, yDpi);
   const double w = std::ceil(rect.width() * xDpi / 72.0 - 0.01),
                h = std::ceil(rect.height() * yDpi / 72.0 - 0.01);
   if (!(w >= 1 && h >= 1 && w <= PX_MAX_DIMENSION && h <= PX_MAX_DIMENSION)) return PX_ERR_TOO_LARGE;
@@ -191,7 +286,8 @@ int Render(const uint8_t* input, size_t count, int index, PageImage& pi, PxPage*
   if (!image.is_valid() || image.width() <= 0 || image.height() <= 0) return PX_ERR_CORRUPT;
   result = CheckPageSize(image.width(), image.height());
   if (result != PX_OK) return result;
-  PageHolder holder(NewPage(image.width(), image.height(), pi.depth, int(xDpi), int(yDpi)));
+  PageHolder holder(
+      NewPage(image.width(), image.height(), pi.depth, int(std::lround(xDpi)), int(std::lround(yDpi))));
   if (!holder.get()) return PX_ERR_NO_MEMORY;
   const int format = image.format();
   // rgb24 is three bytes R, G, B; bgr24 three bytes B, G, R; argb32 a native-order word: B, G, R, A.
@@ -245,11 +341,14 @@ int PdfInfo(const uint8_t* bytes, size_t count, PxFileInfo* info) {
     info->nFileType = 146;
     info->nPages = int32_t(std::min<size_t>(d.pages.size(), PX_MAX_PAGES));
     info->nBitsPerPixel = pi.found ? pi.depth : 24;
-    const double xDpi = pi.xDpi > 0 ? pi.xDpi : 150, yDpi = pi.yDpi > 0 ? pi.yDpi : 150;
-    info->nWidth = pi.direct ? pi.width : int32_t(std::min(pi.pageWidth * xDpi / 72.0, 1e9));
-    info->nHeight = pi.direct ? pi.height : int32_t(std::min(pi.pageHeight * yDpi / 72.0, 1e9));
-    info->nXDpi = int(xDpi);
-    info->nYDpi = int(yDpi);
+    double xDpi = 0, yDpi = 0;
+    RenderResolution(pi, xDpi, yDpi);
+    info->nWidth =
+        pi.direct ? pi.width : int32_t(std::min(std::ceil(pi.pageWidth * xDpi / 72.0 - 0.01), 1e9));
+    info->nHeight =
+        pi.direct ? pi.height : int32_t(std::min(std::ceil(pi.pageHeight * yDpi / 72.0 - 0.01), 1e9));
+    info->nXDpi = xDpi <= PX_MAX_DPI ? int(std::lround(xDpi)) : 0;
+    info->nYDpi = yDpi <= PX_MAX_DPI ? int(std::lround(yDpi)) : 0;
     return PX_OK;
   } catch (...) {
     return PX_ERR_CORRUPT;
@@ -268,7 +367,8 @@ int PdfLoad(const uint8_t* bytes, size_t count, int page, PxPage** out) {
       result = CheckPageSize(pi.width, pi.height);
       if (result != PX_OK) return result;
       result = DecodeDirect(pi, out);
-      if (result == PX_OK) return result;
+      // Damaged image data fails the page; only a coding this reader leaves alone goes to the renderer.
+      if (result != PX_ERR_UNSUPPORTED) return result;
     }
     return Render(bytes, count, page - 1, pi, out);
   } catch (...) {

@@ -69,10 +69,20 @@ std::vector<uint8_t> FaxWrapWriter::Wrap(const std::vector<Page>& pages, const O
   std::vector<uint8_t> out;
   const uint32_t recordBytes = std::clamp<uint32_t>(options.recordBytes, 1, 32767);
   const uint32_t perBlock = std::max<uint32_t>(options.recordsPerBlock, 1);
+  // What a device sends between a suspend and a resume (status, other streams): not blocks a reader
+  // may parse.
+  static const uint8_t filler[] = {0x2c, 0, 0, 0, 0x08, 0, 0, 0x02, 0xff, 0x00, 0x01, 0x7f, 0x30, 0x31};
   for (const Page& page : pages) {
     AppendBlock(out, 1, StartOfPage(page.width, page.height, page.xRes, page.yRes));
-    size_t at = 0;
+    size_t at = 0, sinceResume = 0;
     while (at < page.fax.size()) {
+      if (options.suspendEvery > 0 && sinceResume >= options.suspendEvery) {
+        AppendBlock(out, 2, EndOfImage());
+        if (options.fillerBetweenPages) out.insert(out.end(), std::begin(filler), std::end(filler));
+        AppendBlock(out, 1, StartOfPage(page.width, page.height, page.xRes, page.yRes));
+        sinceResume = 0;
+      }
+      const size_t before = at;
       std::vector<uint8_t> payload;
       for (uint32_t r = 0; r < perBlock && at < page.fax.size(); ++r) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(recordBytes, page.fax.size() - at));
@@ -81,19 +91,16 @@ std::vector<uint8_t> FaxWrapWriter::Wrap(const std::vector<Page>& pages, const O
         at += n;
       }
       AppendBlock(out, 0, payload, options.headerLength);
+      sinceResume += at - before;
     }
     AppendBlock(out, 2, EndOfImage());
-    if (options.fillerBetweenPages) {
-      // What a device sends between pages (status, other streams): not blocks a reader may parse.
-      static const uint8_t filler[] = {0x2c, 0, 0, 0, 0x08, 0, 0, 0x02, 0xff, 0x00, 0x01, 0x7f, 0x30, 0x31};
-      out.insert(out.end(), std::begin(filler), std::end(filler));
-    }
+    if (options.fillerBetweenPages) out.insert(out.end(), std::begin(filler), std::end(filler));
   }
   return out;
 }
 
-std::vector<uint8_t> FaxWrapWriter::EncodeG3(const std::vector<uint8_t>& rows, int32_t width,
-                                             int32_t height) {
+std::vector<uint8_t> FaxWrapWriter::EncodeG3(const std::vector<uint8_t>& rows, int32_t width, int32_t height,
+                                             bool fillBits) {
   const size_t rowBytes = (static_cast<size_t>(width) + 7) / 8;
   if (width <= 0 || height <= 0 || rows.size() < rowBytes * static_cast<size_t>(height)) return {};
   const std::string name = TempName();
@@ -108,7 +115,7 @@ std::vector<uint8_t> FaxWrapWriter::EncodeG3(const std::vector<uint8_t>& rows, i
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
     TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
+    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, fillBits ? GROUP3OPT_FILLBITS : 0);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
     bool ok = true;
     std::vector<uint8_t> row(rowBytes);

@@ -24,6 +24,10 @@ class FaxWrapWriter {
     uint32_t recordsPerBlock = 4;    // raster records per data block
     uint32_t headerLength = 8;       // header length of data blocks; bytes beyond 8 are filled with 0xEE
     bool fillerBetweenPages = true;  // bytes between a suspend and the next resume
+    // A pause in mid-page after about this many fax bytes (0: none): a suspend block, filler when
+    // fillerBetweenPages, and a resume block repeating the page's start of page. Pauses fall between
+    // raster records, so at any bit of a line.
+    uint32_t suspendEvery = 0;
   };
 
   // The whole stream for pages.
@@ -38,7 +42,9 @@ class FaxWrapWriter {
 
   // Group 3 one-dimensional data with EOL codes of a page given as rows of 1-bit pixels, most
   // significant bit first, 1 black (ceil(width / 8) bytes per row). Empty on failure.
-  static std::vector<uint8_t> EncodeG3(const std::vector<uint8_t>& rows, int32_t width, int32_t height);
+  // With fillBits every EOL is byte-aligned (zero fill bits before it).
+  static std::vector<uint8_t> EncodeG3(const std::vector<uint8_t>& rows, int32_t width, int32_t height,
+                                       bool fillBits = false);
   // Every page of a TIFF file as 1-bit rows (pages of more bits are thresholded at half grey).
   static bool ReadTiffPages(const std::string& path, std::vector<Page>& pages, std::string& error);
 };

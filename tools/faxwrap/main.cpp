@@ -1,6 +1,7 @@
 // marlin3-faxwrap: wraps the pages of a TIFF file (any compression and depth; pages are made 1-bit at
 // half grey) as the device's wrapped fax stream, for trying the convert task's fax input (MfpDtf).
-//   marlin3-faxwrap [--record-bytes N] [--no-filler] in.tif out.mfp
+//   marlin3-faxwrap [--record-bytes N] [--suspend-every N] [--no-filler] in.tif out.mfp
+// --suspend-every pauses each page after about N fax bytes and resumes it, as a device does.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,13 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.recordBytes = static_cast<uint32_t>(n);
+    } else if (std::strcmp(argv[i], "--suspend-every") == 0 && i + 1 < argc) {
+      const long n = std::strtol(argv[++i], nullptr, 10);
+      if (n < 1 || n > 1 << 30) {
+        std::fprintf(stderr, "marlin3-faxwrap: --suspend-every takes a byte count from 1\n");
+        return 2;
+      }
+      options.suspendEvery = static_cast<uint32_t>(n);
     } else if (std::strcmp(argv[i], "--no-filler") == 0) {
       options.fillerBetweenPages = false;
     } else {
@@ -27,7 +35,9 @@ int main(int argc, char** argv) {
     }
   }
   if (argc - i != 2) {
-    std::fprintf(stderr, "usage: marlin3-faxwrap [--record-bytes N] [--no-filler] in.tif out.mfp\n");
+    std::fprintf(
+        stderr,
+        "usage: marlin3-faxwrap [--record-bytes N] [--suspend-every N] [--no-filler] in.tif out.mfp\n");
     return 2;
   }
   std::vector<FaxWrapWriter::Page> pages;
