@@ -19,8 +19,10 @@ int main(int argc, char** argv) {
   std::string langs = "eng";
   int jobs = 2, i = 1;
   for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
-    if (std::strcmp(argv[i], "-l") == 0) langs = argv[i + 1];
-    else if (std::strcmp(argv[i], "-j") == 0) jobs = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "-l") == 0)
+      langs = argv[i + 1];
+    else if (std::strcmp(argv[i], "-j") == 0)
+      jobs = std::max(1, std::atoi(argv[i + 1]));
   }
   if (argc - i < 2) {
     std::fprintf(stderr, "usage: pxocr-bench [-l LANGS] [-j JOBS] OUT.pdf IMAGE...\n");
@@ -46,7 +48,8 @@ int main(int argc, char** argv) {
         PxOcrText* text = nullptr;
         char message[512];
         int result = PxfLoadPage(images[n].c_str(), 1, &page);
-        if (result == PX_OK) result = PxOcrRecognize(page, langs.c_str(), nullptr, nullptr, &text, message, sizeof(message));
+        if (result == PX_OK)
+          result = PxOcrRecognize(page, langs.c_str(), nullptr, nullptr, &text, message, sizeof(message));
         if (result != PX_OK) std::fprintf(stderr, "%s: %d %s\n", images[n].c_str(), result, message);
         std::lock_guard<std::mutex> lock(mutex);
         slots[n] = {page, text, result, true};

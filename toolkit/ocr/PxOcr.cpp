@@ -1,7 +1,5 @@
 // OCR on Tesseract (see PxOcrApi.h). Per page: orientation by Tesseract's OSD, skew by Leptonica,
 // recognition of the turned and straightened copy, and the words mapped back onto the page as given.
-#include "pxocr/PxOcrApi.h"
-
 #include <allheaders.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -21,6 +19,7 @@
 
 #include "pxclass/PxError.h"
 #include "pxclass/PxLimits.h"
+#include "pxocr/PxOcrApi.h"
 
 namespace {
 
@@ -71,16 +70,18 @@ bool CheckLanguages(const std::string& dir, const std::string& spec, std::string
   while (start <= spec.size()) {
     const size_t end = std::min(spec.find('+', start), spec.size());
     const std::string lang = spec.substr(start, end - start);
-    const bool plain = !lang.empty() && lang.size() <= 32 && std::all_of(lang.begin(), lang.end(), [](char c) {
-      return std::isalnum((unsigned char)c) || c == '_' || c == '-';
-    });
+    const bool plain =
+        !lang.empty() && lang.size() <= 32 && std::all_of(lang.begin(), lang.end(), [](char c) {
+          return std::isalnum((unsigned char)c) || c == '_' || c == '-';
+        });
     if (!plain) {
-      error = "\"" + spec + "\" is not a list of OCR languages (Tesseract's names joined by '+', e.g. deu+eng)";
+      error =
+          "\"" + spec + "\" is not a list of OCR languages (Tesseract's names joined by '+', e.g. deu+eng)";
       return false;
     }
     if (!IsFile(dir + lang + ".traineddata")) {
-      error = "the OCR language \"" + lang + "\" is not installed (install the package " + PackageOf(lang) +
-              ")";
+      error =
+          "the OCR language \"" + lang + "\" is not installed (install the package " + PackageOf(lang) + ")";
       return false;
     }
     start = end + 1;
@@ -168,10 +169,18 @@ struct BackMap {
     const double du = u - cw / 2, dv = v - ch / 2;
     const double uu = cw / 2 + du * cosA + dv * sinA, vv = ch / 2 - du * sinA + dv * cosA;
     switch (quarters & 3) {
-      case 0: x = uu, y = vv; break;
-      case 1: x = vv, y = h - uu; break;      // page (x,y) went to (h-y, x)
-      case 2: x = w - uu, y = h - vv; break;  // page (x,y) went to (w-x, h-y)
-      default: x = w - vv, y = uu; break;     // page (x,y) went to (y, w-x)
+      case 0:
+        x = uu, y = vv;
+        break;
+      case 1:
+        x = vv, y = h - uu;
+        break;  // page (x,y) went to (h-y, x)
+      case 2:
+        x = w - uu, y = h - vv;
+        break;  // page (x,y) went to (w-x, h-y)
+      default:
+        x = w - vv, y = uu;
+        break;  // page (x,y) went to (y, w-x)
     }
   }
 };
@@ -203,7 +212,8 @@ char* CopyText(const std::string& s) {
 void FreeText(PxOcrText* text) {
   if (!text) return;
   for (int32_t i = 0; i < text->lineCount; ++i) {
-    for (int32_t j = 0; j < text->lines[i].wordCount; ++j) std::free(const_cast<char*>(text->lines[i].words[j].text));
+    for (int32_t j = 0; j < text->lines[i].wordCount; ++j)
+      std::free(const_cast<char*>(text->lines[i].words[j].text));
     std::free(text->lines[i].words);
   }
   std::free(text->lines);
@@ -233,7 +243,7 @@ int Recognize(const PxPage* page, const std::string& languages, Monitor& monitor
     float confidence = 0, scriptConfidence = 0;
     const char* script = nullptr;
     if (osd.DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence) && confidence >= 1.5f)
-      quarters = (degrees / 90) & 3;
+      quarters = (4 - degrees / 90) & 3;  // OSD names how far the text is turned: turn it back
     osd.Clear();
   }
   PixPtr turned(quarters ? pixRotateOrth(pix.get(), quarters) : pixClone(pix.get()));
@@ -294,15 +304,17 @@ int Recognize(const PxPage* page, const std::string& languages, Monitor& monitor
       int l, t, r, b;
       if (!utf8 || !it->BoundingBox(tesseract::RIL_WORD, &l, &t, &r, &b)) continue;
       std::string text = utf8.get();
-      text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n' || c == '\t'; }),
-                 text.end());
+      text.erase(
+          std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n' || c == '\t'; }),
+          text.end());
       if (text.empty()) continue;
       Word word;
       word.text = std::move(text);
       // The line's baseline under the word; without one, the word's bottom.
       auto baseAt = [&](double x) {
         if (baseline[2] == baseline[0]) return double(b);
-        return baseline[1] + (x - baseline[0]) * double(baseline[3] - baseline[1]) / (baseline[2] - baseline[0]);
+        return baseline[1] +
+               (x - baseline[0]) * double(baseline[3] - baseline[1]) / (baseline[2] - baseline[0]);
       };
       PxOcrWord& w = word.box;
       map.Map(l, baseAt(l), w.baseX, w.baseY);
@@ -324,7 +336,8 @@ int Recognize(const PxPage* page, const std::string& languages, Monitor& monitor
   }
   it.reset();
   api.Clear();
-  lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto& l) { return l.empty(); }), lines.end());
+  lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto& l) { return l.empty(); }),
+              lines.end());
 
   auto* text = static_cast<PxOcrText*>(std::calloc(1, sizeof(PxOcrText)));
   if (!text) return PX_ERR_NO_MEMORY;
@@ -396,7 +409,9 @@ __attribute__((visibility("default"))) int32_t PxOcrRecognize(const PxPage* page
   return result;
 }
 
-__attribute__((visibility("default"))) void PxOcrFree(PxOcrText* text) { FreeText(text); }
+__attribute__((visibility("default"))) void PxOcrFree(PxOcrText* text) {
+  FreeText(text);
+}
 
 __attribute__((visibility("default"))) int32_t PxOcrLanguages(char* buffer, size_t size) {
   if (!buffer || size == 0) return PX_ERR_PARAMETER;

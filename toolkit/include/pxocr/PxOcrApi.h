@@ -15,11 +15,11 @@ extern "C" {
 #endif
 
 typedef struct PxOcrWord {
-  const char* text;                 // UTF-8, never empty
+  const char* text;                  // UTF-8, never empty
   int32_t left, top, right, bottom;  // the word's box (axis-aligned, holds the turned word)
-  double baseX, baseY;              // where the word starts on its baseline
-  double endX, endY;                // where it ends on its baseline (the direction of the text)
-  double size;                      // text height across the baseline (ascender to descender)
+  double baseX, baseY;               // where the word starts on its baseline
+  double endX, endY;                 // where it ends on its baseline (the direction of the text)
+  double size;                       // text height across the baseline (ascender to descender)
 } PxOcrWord;
 
 typedef struct PxOcrLine {
