@@ -286,6 +286,18 @@ std::string TextLayer(const PxPage* page, const PxOcrText* text, double xDpi, do
   for (int32_t i = 0; i < text->lineCount; ++i) {
     const PxOcrLine& line = text->lines[i];
     if (line.wordCount <= 0 || !line.words) continue;
+    // The line's words share one baseline across the axis (the mean of theirs): readers that order
+    // text by position then keep a skewed line together.
+    double across = 0;
+    int counted = 0;
+    for (int32_t j = 0; j < line.wordCount; ++j) {
+      const PxOcrWord& w = line.words[j];
+      const double dx = (w.endX - w.baseX) * sx, dy = -(w.endY - w.baseY) * sy;
+      const double midX = (w.baseX + w.endX) / 2 * sx, midY = pageH - (w.baseY + w.endY) / 2 * sy;
+      across += std::fabs(dx) >= std::fabs(dy) ? midY : midX;
+      ++counted;
+    }
+    across /= std::max(1, counted);
     content += "BT 3 Tr /F0 1 Tf\n";
     for (int32_t j = 0; j < line.wordCount; ++j) {
       const PxOcrWord& w = line.words[j];
@@ -305,7 +317,8 @@ std::string TextLayer(const PxPage* page, const PxOcrText* text, double xDpi, do
         ux = dx > 0 ? 1 : -1;
       else
         uy = dy > 0 ? 1 : -1;
-      const double midX = (w.baseX + w.endX) / 2 * sx, midY = pageH - (w.baseY + w.endY) / 2 * sy;
+      double midX = (w.baseX + w.endX) / 2 * sx, midY = pageH - (w.baseY + w.endY) / 2 * sy;
+      (ux != 0 ? midY : midX) = across;
       length = std::fabs(dx * ux + dy * uy);
       const double originX = midX - ux * length / 2, originY = midY - uy * length / 2;
       const double scale = length / double(count), size = std::max(1.0, w.size) * sy;
