@@ -105,7 +105,8 @@ int Save(const PxPage* page, const std::string& name, int type, int quality, int
       return result != PX_OK ? result : PdfSave(use, name, PdfCoding::Group4, 0, append, text);
     case PX_TYPE_PDF_GREY:
       result = AtDepth(page, 8, holder, use);
-      return result != PX_OK ? result : PdfSave(use, name, PdfCoding::Jpeg, JpegQualityFor(quality), append, text);
+      return result != PX_OK ? result
+                             : PdfSave(use, name, PdfCoding::Jpeg, JpegQualityFor(quality), append, text);
     case PX_TYPE_PDF_LOSSLESS:
       return PdfSave(page, name, PdfCoding::Flate, 0, append, text);
     default:
@@ -215,9 +216,10 @@ __attribute__((visibility("default"))) int32_t PxfSavePage(const PxPage* page, c
   }
 }
 
-__attribute__((visibility("default"))) int32_t PxfSavePageText(const PxPage* page, const char* name, int32_t type,
-                                                               int32_t quality, int32_t /*flags*/,
-                                                               int32_t pageNumber, const PxOcrText* text) {
+__attribute__((visibility("default"))) int32_t PxfSavePageText(const PxPage* page, const char* name,
+                                                               int32_t type, int32_t quality,
+                                                               int32_t /*flags*/, int32_t pageNumber,
+                                                               const PxOcrText* text) {
   if (!ValidPage(page)) return PX_ERR_NO_BITMAP;
   if (!name || !*name) return PX_ERR_PARAMETER;
   if (text && (text->width != page->width || text->height != page->height)) return PX_ERR_PARAMETER;

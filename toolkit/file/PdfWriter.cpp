@@ -29,8 +29,8 @@ constexpr const char* kMarker = "%PxPdf pages ";
 struct Tail {
   long pages = 0;
   long long xref = 0;
-  long long size = 0;     // file length
-  long objects = 0;       // the last trailer's /Size, 0 when not read
+  long long size = 0;  // file length
+  long objects = 0;    // the last trailer's /Size, 0 when not read
 };
 
 constexpr long kFontObj = 3L * PX_MAX_PAGES + 3;  // Type0 font, CID font, descriptor, font file,
@@ -54,7 +54,8 @@ int ReadTail(const std::string& path, Tail& t) {
           t.pages > 0 && t.pages < PX_MAX_PAGES && t.xref > 0 && t.xref < t.size && std::strstr(m, "%%EOF")) {
         result = PX_OK;
         const char* size = nullptr;
-        for (const char* p = std::strstr(buf, "/Size "); p && p < m; p = std::strstr(p + 1, "/Size ")) size = p;
+        for (const char* p = std::strstr(buf, "/Size "); p && p < m; p = std::strstr(p + 1, "/Size "))
+          size = p;
         if (size && std::sscanf(size + 6, "%ld", &t.objects) != 1) t.objects = 0;
       }
     }
@@ -238,7 +239,8 @@ void FontObjects(Out& out, std::vector<std::pair<long, long long>>& offsets) {
   for (size_t i = 0; i < highs.size(); i += 100) {
     const size_t n = std::min<size_t>(100, highs.size() - i);
     cmap += Format("%zu beginbfrange\n", n);
-    for (size_t j = i; j < i + n; ++j) cmap += Format("<%02X00><%02XFF><%02X00>\n", highs[j], highs[j], highs[j]);
+    for (size_t j = i; j < i + n; ++j)
+      cmap += Format("<%02X00><%02XFF><%02X00>\n", highs[j], highs[j], highs[j]);
     cmap += "endbfrange\n";
   }
   cmap += "endcmap\nCMapName currentdict/CMap defineresource pop\nend\nend\n";
@@ -369,10 +371,10 @@ int PdfSave(const PxPage* page, const std::string& path, PdfCoding coding, int j
     out.Text("\n");
   }
   offsets.push_back({pageObj, out.Offset()});
-  out.Text(
-      Format("%ld 0 obj\n<</Type/Page/Parent 2 0 R/MediaBox[0 0 %s %s]/Resources<</XObject<</Im0 %ld 0 R>>%s>>"
-             "/Contents %ld 0 R>>\nendobj\n",
-             pageObj, w.c_str(), h.c_str(), imageObj, fonts.c_str(), contentObj));
+  out.Text(Format(
+      "%ld 0 obj\n<</Type/Page/Parent 2 0 R/MediaBox[0 0 %s %s]/Resources<</XObject<</Im0 %ld 0 R>>%s>>"
+      "/Contents %ld 0 R>>\nendobj\n",
+      pageObj, w.c_str(), h.c_str(), imageObj, fonts.c_str(), contentObj));
   const std::string content = Format("q %s 0 0 %s 0 0 cm /Im0 Do Q\n", w.c_str(), h.c_str()) + textLayer;
   offsets.push_back({contentObj, out.Offset()});
   out.Text(Format("%ld 0 obj\n<</Length %zu>>\nstream\n", contentObj, content.size()));
