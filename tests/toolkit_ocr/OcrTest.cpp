@@ -105,6 +105,17 @@ TEST_F(OcrTest, TextLayerPutsEachWordOnItsBoxInOrderWithSpaces) {
   EXPECT_EQ(Shell("cmp '" + m_dir + "/a-000.jpg' '" + m_dir + "/b-000.jpg' && echo same"), "same\n");
   EXPECT_NE(Shell("qpdf --check '" + pdf + "'").find("No syntax or stream encoding errors"),
             std::string::npos);
+  // Appended pages, with and without text: each update stands on its own and the earlier text stays.
+  ASSERT_EQ(PxfSavePageText(page, pdf.c_str(), PX_TYPE_PDF_GREY, 80, 0, 2, nullptr), PX_OK);
+  ASSERT_EQ(PxfSavePageText(page, pdf.c_str(), PX_TYPE_PDF_GREY, 80, 0, 3, text), PX_OK);
+  EXPECT_NE(Shell("qpdf --check '" + pdf + "'").find("No syntax or stream encoding errors"),
+            std::string::npos);
+  for (int n : {1, 3})
+    EXPECT_NE(Shell("pdftotext -f " + std::to_string(n) + " -l " + std::to_string(n) + " '" + pdf + "' -")
+                  .find("Quarterly sales rose"),
+              std::string::npos)
+        << n;
+  EXPECT_EQ(Shell("pdftotext -f 2 -l 2 '" + pdf + "' - | tr -d '\\f\\n '"), "");
   PxOcrFree(text);
   PxfFreePage(page);
 }
