@@ -9,9 +9,7 @@ trap 'rm -rf "$work"' EXIT
 pages=${2:-$work/pages}
 [ -n "${2:-}" ] || "$here/make-pages.sh" "$pages"
 measure() {  # name command...
-  local name=$1; shift
-  /usr/bin/time -f "$name: wall %e s, cpu %U+%S s, peak %M KB" "$@" 2> "$work/$name.time" > /dev/null || true
-  tail -1 "$work/$name.time"
+  python3 "$here/peak.py" "$@"
 }
 measure pxocr env OMP_THREAD_LIMIT=1 "$build/bin/pxocr-bench" -j 2 "$work/pxocr.pdf" "$pages"/p*.png
 python3 "$here/score.py" "$work/pxocr.pdf" "$pages" | tail -1 | sed 's/^/pxocr recall: /'

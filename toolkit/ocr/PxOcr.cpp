@@ -2,17 +2,20 @@
 // recognition of the turned and straightened copy, and the words mapped back onto the page as given.
 #include <allheaders.h>
 #include <dirent.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -89,46 +92,53 @@ bool CheckLanguages(const std::string& dir, const std::string& spec, std::string
   return true;
 }
 
-// One worker thread's engines, kept until the thread ends: Init reads tens of megabytes.
-struct Engines {
+// One worker thread's recognition engine, kept until the thread ends: Init reads megabytes.
+struct Engine {
   std::string dir, languages;
-  std::unique_ptr<tesseract::TessBaseAPI> osd, text;
+  std::unique_ptr<tesseract::TessBaseAPI> api;
 };
-thread_local Engines t_engines;
+thread_local Engine t_engine;
+
+// The orientation engine (legacy data, some 35 MB) is shared: it takes a fraction of a page's time.
+struct OsdEngine {
+  std::mutex mutex;
+  std::string dir;
+  std::unique_ptr<tesseract::TessBaseAPI> api;
+};
+OsdEngine g_osd;
+
+int PrepareOsd(const std::string& dir, std::string& error) {  // with g_osd.mutex held
+  if (g_osd.api && g_osd.dir == dir) return PX_OK;
+  g_osd.api.reset();
+  if (!IsFile(dir + "osd.traineddata")) {
+    error = "the OCR page orientation data is not installed (install the package tesseract-ocr-osd)";
+    return PX_ERR_NO_LIBRARY;
+  }
+  auto api = std::make_unique<tesseract::TessBaseAPI>();
+  if (api->Init(dir.c_str(), "osd", tesseract::OEM_TESSERACT_ONLY) != 0) {
+    error = "Tesseract could not load its orientation data from " + dir;
+    return PX_ERR_NO_LIBRARY;
+  }
+  api->SetPageSegMode(tesseract::PSM_OSD_ONLY);
+  g_osd.api = std::move(api);
+  g_osd.dir = dir;
+  return PX_OK;
+}
 
 int Prepare(const std::string& dir, const std::string& languages, std::string& error) {
-  Engines& e = t_engines;
-  if (e.dir != dir) {
-    e.osd.reset();
-    e.text.reset();
-    e.dir = dir;
+  Engine& e = t_engine;
+  if (e.api && e.dir == dir && e.languages == languages) return PX_OK;
+  e.api.reset();
+  auto api = std::make_unique<tesseract::TessBaseAPI>();
+  if (api->Init(dir.c_str(), languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
+    error = "Tesseract could not load the languages \"" + languages + "\" from " + dir;
+    return PX_ERR_NO_LIBRARY;
   }
-  if (!e.osd) {
-    if (!IsFile(dir + "osd.traineddata")) {
-      error = "the OCR page orientation data is not installed (install the package tesseract-ocr-osd)";
-      return PX_ERR_NO_LIBRARY;
-    }
-    auto api = std::make_unique<tesseract::TessBaseAPI>();
-    if (api->Init(dir.c_str(), "osd", tesseract::OEM_TESSERACT_ONLY) != 0) {
-      error = "Tesseract could not load its orientation data from " + dir;
-      return PX_ERR_NO_LIBRARY;
-    }
-    api->SetPageSegMode(tesseract::PSM_OSD_ONLY);
-    e.osd = std::move(api);
-  }
-  if (!e.text || e.languages != languages) {
-    e.text.reset();
-    auto api = std::make_unique<tesseract::TessBaseAPI>();
-    if (api->Init(dir.c_str(), languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
-      error = "Tesseract could not load the languages \"" + languages + "\" from " + dir;
-      return PX_ERR_NO_LIBRARY;
-    }
-    api->SetPageSegMode(tesseract::PSM_AUTO);
-    // Word boxes rather than a preferred dictionary spelling decide where words are.
-    api->SetVariable("debug_file", "/dev/null");
-    e.text = std::move(api);
-    e.languages = languages;
-  }
+  api->SetPageSegMode(tesseract::PSM_AUTO);
+  api->SetVariable("debug_file", "/dev/null");
+  e.api = std::move(api);
+  e.dir = dir;
+  e.languages = languages;
   return PX_OK;
 }
 
@@ -237,7 +247,10 @@ int Recognize(const PxPage* page, const std::string& languages, Monitor& monitor
   // Orientation: OSD says how far the text stands turned; a weak or failed answer keeps the page.
   int quarters = 0;
   {
-    tesseract::TessBaseAPI& osd = *t_engines.osd;
+    std::lock_guard<std::mutex> lock(g_osd.mutex);
+    result = PrepareOsd(dir, error);
+    if (result != PX_OK) return result;
+    tesseract::TessBaseAPI& osd = *g_osd.api;
     osd.SetImage(pix.get());
     int degrees = 0;
     float confidence = 0, scriptConfidence = 0;
@@ -272,8 +285,11 @@ int Recognize(const PxPage* page, const std::string& languages, Monitor& monitor
   map.cw = pixGetWidth(work.get()), map.ch = pixGetHeight(work.get());
   map.cosA = std::cos(skew * M_PI / 180), map.sinA = std::sin(skew * M_PI / 180);
 
-  tesseract::TessBaseAPI& api = *t_engines.text;
+  tesseract::TessBaseAPI& api = *t_engine.api;
   api.SetImage(work.get());
+  // Tesseract keeps its own copy: ours go before recognition, the peak of a worker's memory.
+  work.reset();
+  turned.reset();
   monitor.desc.cancel = &CancelCheck;
   monitor.desc.cancel_this = &monitor;
   const int recognized = api.Recognize(&monitor.desc);
@@ -336,6 +352,8 @@ int Recognize(const PxPage* page, const std::string& languages, Monitor& monitor
   }
   it.reset();
   api.Clear();
+  // A page's worth of freed blocks goes back to the system before the next page is scanned.
+  malloc_trim(0);
   lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto& l) { return l.empty(); }),
               lines.end());
 
