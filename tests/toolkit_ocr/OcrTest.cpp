@@ -129,7 +129,9 @@ TEST_F(OcrTest, TurnedAndSkewedPagesAreReadAndMappedBack) {
     ASSERT_EQ(PxOcrRecognize(page, "eng", nullptr, nullptr, &text, message, sizeof message), PX_OK)
         << message;
     EXPECT_EQ(text->orientation, rotate % 90 == 0 ? (360 - rotate) % 360 : 0);
-    if (rotate % 90 != 0) EXPECT_NEAR(text->skew, -rotate, 0.5);
+    if (rotate % 90 != 0) {
+      EXPECT_NEAR(text->skew, -rotate, 0.5);
+    }
     // Each word's box holds ink of the page as given (the boxes were mapped back onto it).
     for (int i = 0; i < text->lineCount; ++i)
       for (int j = 0; j < text->lines[i].wordCount; ++j) {
