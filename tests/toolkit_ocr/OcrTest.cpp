@@ -105,6 +105,13 @@ TEST_F(OcrTest, TextLayerPutsEachWordOnItsBoxInOrderWithSpaces) {
   EXPECT_EQ(Shell("cmp '" + m_dir + "/a-000.jpg' '" + m_dir + "/b-000.jpg' && echo same"), "same\n");
   EXPECT_NE(Shell("qpdf --check '" + pdf + "'").find("No syntax or stream encoding errors"),
             std::string::npos);
+  // The font is embedded with its Unicode map, and the text draws nothing over the image.
+  const std::string fonts = Shell("pdffonts '" + pdf + "'");
+  EXPECT_NE(fonts.find("CID TrueType      Identity-H       yes no  yes"), std::string::npos) << fonts;
+  EXPECT_EQ(
+      Shell("cd '" + m_dir + "' && pdftoppm -r 50 -gray out.pdf ra && pdftoppm -r 50 -gray plain.pdf rb && " +
+            "cmp ra-1.pgm rb-1.pgm && echo same"),
+      "same\n");
   // Appended pages, with and without text: each update stands on its own and the earlier text stays.
   ASSERT_EQ(PxfSavePageText(page, pdf.c_str(), PX_TYPE_PDF_GREY, 80, 0, 2, nullptr), PX_OK);
   ASSERT_EQ(PxfSavePageText(page, pdf.c_str(), PX_TYPE_PDF_GREY, 80, 0, 3, text), PX_OK);
