@@ -78,7 +78,8 @@ int AtDepth(const PxPage* page, int bpp, PageHolder& holder, const PxPage*& use)
   return PX_OK;
 }
 
-int Save(const PxPage* page, const std::string& name, int type, int quality, int pageNumber) {
+int Save(const PxPage* page, const std::string& name, int type, int quality, int pageNumber,
+         const PxOcrText* text = nullptr) {
   const bool append = pageNumber > 1 && PxIsMultiPageType(type) && Exists(name.c_str());
   PageHolder holder;
   const PxPage* use = page;
@@ -98,16 +99,17 @@ int Save(const PxPage* page, const std::string& name, int type, int quality, int
       return PngSave(page, name, quality);
     case PX_TYPE_PDF:
     case PX_TYPE_PDF_COLOUR:
-      if (page->bitsPerPixel == 1) return PdfSave(page, name, PdfCoding::Group4, 0, append);
-      return PdfSave(page, name, PdfCoding::Jpeg, JpegQualityFor(quality), append);
+      if (page->bitsPerPixel == 1) return PdfSave(page, name, PdfCoding::Group4, 0, append, text);
+      return PdfSave(page, name, PdfCoding::Jpeg, JpegQualityFor(quality), append, text);
     case PX_TYPE_PDF_BILEVEL:
       result = AtDepth(page, 1, holder, use);
-      return result != PX_OK ? result : PdfSave(use, name, PdfCoding::Group4, 0, append);
+      return result != PX_OK ? result : PdfSave(use, name, PdfCoding::Group4, 0, append, text);
     case PX_TYPE_PDF_GREY:
       result = AtDepth(page, 8, holder, use);
-      return result != PX_OK ? result : PdfSave(use, name, PdfCoding::Jpeg, JpegQualityFor(quality), append);
+      return result != PX_OK ? result
+                             : PdfSave(use, name, PdfCoding::Jpeg, JpegQualityFor(quality), append, text);
     case PX_TYPE_PDF_LOSSLESS:
-      return PdfSave(page, name, PdfCoding::Flate, 0, append);
+      return PdfSave(page, name, PdfCoding::Flate, 0, append, text);
     default:
       return PX_ERR_TYPE;
   }
@@ -209,6 +211,22 @@ __attribute__((visibility("default"))) int32_t PxfSavePage(const PxPage* page, c
   if (!name || !*name) return PX_ERR_PARAMETER;
   try {
     return Save(page, name, type, quality, pageNumber);
+  } catch (const std::bad_alloc&) {
+    return PX_ERR_NO_MEMORY;
+  } catch (...) {
+    return PX_ERR_INTERNAL;
+  }
+}
+
+__attribute__((visibility("default"))) int32_t PxfSavePageText(const PxPage* page, const char* name,
+                                                               int32_t type, int32_t quality,
+                                                               int32_t /*flags*/, int32_t pageNumber,
+                                                               const PxOcrText* text) {
+  if (!ValidPage(page)) return PX_ERR_NO_BITMAP;
+  if (!name || !*name) return PX_ERR_PARAMETER;
+  if (text && (text->width != page->width || text->height != page->height)) return PX_ERR_PARAMETER;
+  try {
+    return Save(page, name, type, quality, pageNumber, text);
   } catch (const std::bad_alloc&) {
     return PX_ERR_NO_MEMORY;
   } catch (...) {

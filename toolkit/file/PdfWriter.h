@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "pxocr/PxOcrApi.h"
 #include "toolkit/file/FileCommon.h"
 
 namespace pxfile {
@@ -14,6 +15,9 @@ namespace pxfile {
 // How the page's image is stored (chosen from the type code by the caller).
 enum class PdfCoding { Group4, Jpeg, Flate };
 
-int PdfSave(const PxPage* page, const std::string& path, PdfCoding coding, int jpegQuality, bool append);
+// text: recognised words laid over the image as invisible text (searchable, copyable), or null. The
+// image is written exactly as without it.
+int PdfSave(const PxPage* page, const std::string& path, PdfCoding coding, int jpegQuality, bool append,
+            const PxOcrText* text = nullptr);
 
 }  // namespace pxfile

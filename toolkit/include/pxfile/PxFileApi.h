@@ -7,6 +7,7 @@
 #include "pxclass/PxFileInfo.h"
 #include "pxclass/PxPage.h"
 #include "pxfile/PxPdfReadApi.h"
+#include "pxocr/PxOcrApi.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -18,6 +19,10 @@ int32_t PxfLoadRaw(const char* name, const PxLoadInfo* raw, PxPage** out);
 // pageNumber > 1 appends to an existing multi-page file; 0 or 1 writes a new one.
 int32_t PxfSavePage(const PxPage* page, const char* name, int32_t type, int32_t quality, int32_t flags,
                     int32_t pageNumber);
+// As PxfSavePage, with the words recognised on the page (PxOcrRecognize) laid over a PDF page as
+// invisible text; other types ignore them. text may be null; its size must be the page's.
+int32_t PxfSavePageText(const PxPage* page, const char* name, int32_t type, int32_t quality, int32_t flags,
+                        int32_t pageNumber, const PxOcrText* text);
 int32_t PxfResize(const PxPage* in, int32_t width, int32_t height, PxPage** out);
 int32_t PxfConvertDepth(const PxPage* in, int32_t bitsPerPixel, PxPage** out);
 void PxfFreePage(PxPage* page);
@@ -37,6 +42,8 @@ typedef int32_t (*PxfGetInfoFn)(const char*, PxFileInfo*);
 typedef int32_t (*PxfLoadPageFn)(const char*, int32_t, PxPage**);
 typedef int32_t (*PxfLoadRawFn)(const char*, const PxLoadInfo*, PxPage**);
 typedef int32_t (*PxfSavePageFn)(const PxPage*, const char*, int32_t, int32_t, int32_t, int32_t);
+typedef int32_t (*PxfSavePageTextFn)(const PxPage*, const char*, int32_t, int32_t, int32_t, int32_t,
+                                     const PxOcrText*);
 typedef int32_t (*PxfResizeFn)(const PxPage*, int32_t, int32_t, PxPage**);
 typedef int32_t (*PxfConvertDepthFn)(const PxPage*, int32_t, PxPage**);
 typedef int32_t (*PxfJpegStreamOpenFn)(const char*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
