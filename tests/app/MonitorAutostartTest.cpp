@@ -65,7 +65,8 @@ TEST(MonitorAutostart, EntryGoesToTheConfigFoldersAutostart) {
   ScopedVar noHome("HOME", nullptr);
   const passwd* pw = getpwuid(getuid());
   ASSERT_NE(pw, nullptr);
-  EXPECT_EQ(MonitorAutostart::EntryPath(), std::string(pw->pw_dir) + "/.config/autostart/marlin3-devwatch.desktop");
+  EXPECT_EQ(MonitorAutostart::EntryPath(),
+            std::string(pw->pw_dir) + "/.config/autostart/marlin3-devwatch.desktop");
 }
 
 }  // namespace

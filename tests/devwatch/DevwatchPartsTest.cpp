@@ -1,6 +1,7 @@
 // DEVWATCH's parts without processes: the notification line, the device's answer (HTTP framing and the
 // status document), device addresses and the remembered state.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "DeviceStatus.h"
 #include "HttpResponseParser.h"
@@ -221,6 +222,20 @@ TEST(MonitorState, KeepsThePollingState) {
   EXPECT_FALSE(MonitorState::Load(file, loaded));
   std::ofstream(file) << "garbage without equals\n";
   EXPECT_FALSE(MonitorState::Load(file, loaded));
+
+  // A link where the old fixed temporary name was is never followed; the folder and file are private.
+  const auto victim = dir / "victim";
+  std::ofstream(victim) << "the user's own file";
+  std::filesystem::create_symlink(victim, file.string() + ".tmp");
+  std::filesystem::permissions(dir / "sub", std::filesystem::perms::all);
+  ASSERT_TRUE(MonitorState::Save(file, Notification{"unix:/y", false, "PC8"}, why)) << why;
+  EXPECT_EQ(simtest::Slurp(victim), "the user's own file");
+  EXPECT_EQ(simtest::Slurp(file), "DevAddr=unix:/y\nDevMon=Off\nDevHostId=PC8\n");
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat((dir / "sub").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   std::filesystem::remove_all(dir);
 }
 

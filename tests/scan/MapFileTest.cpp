@@ -154,7 +154,8 @@ TEST(MapFileTest, PauseInTheLastLineStaysWithItsPage) {
   std::vector<uint8_t> rows(static_cast<size_t>(w / 8) * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      if ((y / 10 + x / 16) % 2 == 0) rows[static_cast<size_t>(y) * (w / 8) + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      if ((y / 10 + x / 16) % 2 == 0)
+        rows[static_cast<size_t>(y) * (w / 8) + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
   const std::vector<uint8_t> fax = W::EncodeG3(rows, w, h);
   ASSERT_GT(fax.size(), 100u);
   auto data = [](std::vector<uint8_t>& out, const uint8_t* p, size_t n) {

@@ -551,7 +551,8 @@ TEST_F(RegToolTest, FourProcessesCreatingOneHiveLoseNothing) {
     const std::string log = MarlinLog(m_dir + "/first-starts/tmp" + std::to_string(p));
     EXPECT_NE("", log) << p;
     // (Task 15's deletions of values a first run does not have yet fail, as on any first run.)
-    for (const char* failure : {"Create() failed", "SetValue() failed", "Opening the main key", "(5) ", "(1009) "})
+    for (const char* failure :
+         {"Create() failed", "SetValue() failed", "Opening the main key", "(5) ", "(1009) "})
       EXPECT_EQ(std::string::npos, log.find(failure)) << log;
   }
   UseHives(hives);
