@@ -111,6 +111,22 @@ const char* kSchema =
 
 }  // namespace
 
+int RunCheckPragma(sqlite3* db, const char* pragma, std::string& first, std::string& why) {
+  first.clear();
+  char* message = nullptr;
+  const int rc = sqlite3_exec(
+      db, pragma,
+      [](void* out, int, char** values, char**) {
+        auto* text = static_cast<std::string*>(out);
+        if (text->empty() && values[0]) *text = values[0];
+        return 0;
+      },
+      &first, &message);
+  why = message ? message : (rc != SQLITE_OK ? sqlite3_errstr(rc) : "");
+  sqlite3_free(message);
+  return rc;
+}
+
 bool DiskFull(sqlite3* db, int rc) {
   if ((rc & 0xFF) == SQLITE_FULL) return true;
   if (!db || ((rc & 0xFF) != SQLITE_IOERR && (rc & 0xFF) != SQLITE_CANTOPEN)) return false;
@@ -295,19 +311,8 @@ LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
     problem = "The registry file " + Quoted(file) + " is damaged: " + why;
     return ERROR_BADDB;
   };
-  std::string first;
-  char* message = nullptr;
-  const int rc = sqlite3_exec(
-      db, "PRAGMA quick_check(1)",
-      [](void* out, int, char** values, char**) {
-        auto* text = static_cast<std::string*>(out);
-        if (text->empty() && values[0]) *text = values[0];
-        return 0;
-      },
-      &first, &message);
-  std::string why = message ? message : "";
-  sqlite3_free(message);
-  if (why.empty() && rc != SQLITE_OK) why = sqlite3_errstr(rc);
+  std::string first, why;
+  const int rc = RunCheckPragma(db, "PRAGMA quick_check(1)", first, why);
   const int primary = rc & 0xFF;
   LONG result = ERROR_SUCCESS;
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {

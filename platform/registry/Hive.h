@@ -105,6 +105,10 @@ LONG ErrorFromSqlite(int rc, sqlite3* db = nullptr);
 // True when the last failure on db came from a full disk or quota.
 bool DiskFull(sqlite3* db, int rc);
 
+// Runs a check pragma ("PRAGMA quick_check(1)", "PRAGMA integrity_check(1)") and returns SQLite's
+// result; first gets the check's first answer line ("ok" when healthy), why SQLite's own message.
+int RunCheckPragma(sqlite3* db, const char* pragma, std::string& first, std::string& why);
+
 // Creates a hive file at `file` as one step: a complete, empty hive (WAL mode, schema) is written
 // beside it under a new name and renamed into place, under an exclusive lock on the folder, unless
 // another process created it meanwhile. A missing or empty file is replaced; anything else is left

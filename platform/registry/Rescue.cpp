@@ -179,17 +179,7 @@ enum class Verdict { Healthy, Damaged, CannotTell };
 // not finish the check for a reason other than the pages: a full disk, a failing read, a busy writer.
 Verdict CheckIntegrity(sqlite3* db, LONG& code, std::string& why) {
   std::string first;
-  char* message = nullptr;
-  const int rc = sqlite3_exec(
-      db, "PRAGMA integrity_check(1)",
-      [](void* out, int, char** values, char**) {
-        auto* text = static_cast<std::string*>(out);
-        if (text->empty() && values[0]) *text = values[0];
-        return 0;
-      },
-      &first, &message);
-  why = message ? message : (rc != SQLITE_OK ? sqlite3_errstr(rc) : "");
-  sqlite3_free(message);
+  const int rc = RunCheckPragma(db, "PRAGMA integrity_check(1)", first, why);
   const int primary = rc & 0xFF;
   if (rc != SQLITE_OK &&
       (DiskFull(db, rc) || primary == SQLITE_IOERR || primary == SQLITE_BUSY || primary == SQLITE_LOCKED ||

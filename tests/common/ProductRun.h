@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,25 @@ inline std::string Quote(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
+}
+
+// Standard output of a shell command.
+inline std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+// The page count pdfinfo reads, -1 when it reads none.
+inline int PdfPages(const fs::path& pdf) {
+  const std::string info = Output("pdfinfo " + Quote(pdf.string()) + " 2>/dev/null");
+  const size_t at = info.find("Pages:");
+  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
 }
 
 inline bool Has(const std::string& text, const std::string& part) {

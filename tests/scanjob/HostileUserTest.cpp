@@ -28,22 +28,8 @@ constexpr uid_t kOutsider = 61002;
 
 const char* kFeederScript = "dialog 160\nselect 1603 Automatic Document Feeder\nselect 1602 75\nclick 1\n";
 
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    pclose(pipe);
-  }
-  return out;
-}
-
-int PdfPages(const fs::path& pdf) {
-  const std::string info = Output("pdfinfo " + Quote(pdf.string()) + " 2>/dev/null");
-  const size_t at = info.find("Pages:");
-  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
-}
+using product_run::Output;
+using product_run::PdfPages;
 
 struct stat Lstat(const fs::path& path) {
   struct stat st {};

@@ -23,23 +23,8 @@ using product_run::Quote;
 using product_run::ReadFile;
 using product_run::RunResult;
 
-// Standard output of a shell command.
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    pclose(pipe);
-  }
-  return out;
-}
-
-int PdfPages(const fs::path& pdf) {
-  const std::string info = Output("pdfinfo " + Quote(pdf.string()) + " 2>/dev/null");
-  const size_t at = info.find("Pages:");
-  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
-}
+using product_run::Output;
+using product_run::PdfPages;
 
 class ScanJobTest : public product_run::ProductRun {
  protected:
