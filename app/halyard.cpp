@@ -9,6 +9,7 @@
 #include "platform/module/Module.h"
 #include "platform/ui/MessageBox.h"
 #include "scan/MultiFileWarnDialog.h"
+#include "scan/ScanNotice.h"
 #include "scan/TwainScan.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
@@ -394,15 +395,14 @@ void ScanApp::RunInteractive(DebugTrace& trace) {
     if (m_nTask == kTaskInteractive) g_strQsName = LoadStr(104, trace, __LINE__);
     ReadHideMask();
   }
-  if (!DoScan()) return;
+  if (!DoScan()) {
+    scanjob::NotifyJobEnd(*this, false);
+    return;
+  }
   int dest = settings::kQsDest.nDefault;
   m_ValueGetter.GetSetting(settings::kQsDest, dest, g_strQsName);
-  if (dest == 1)
-    DoEmail();
-  else if (dest == 2)
-    DoApp();
-  else
-    DoFile();
+  const bool delivered = dest == 1 ? DoEmail() : dest == 2 ? DoApp() : DoFile();
+  scanjob::NotifyJobEnd(*this, delivered);
 }
 
 void ScanApp::ShowErrorMessages() {

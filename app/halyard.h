@@ -70,6 +70,8 @@ class ScanApp : public CWinApp {
   // hide bit is set; false keeps the file), a free temporary-style name in folder, the multi-file warning.
   bool AskForReplacement(const std::string& name, DebugTrace& trace);
   std::string ReserveName(int type, const std::string& folder);
+  // "OutFile" with its date, time and counter placeholders filled in (scan/OutFilePattern.h).
+  std::string ExpandOutFile(const std::string& outFile, DebugTrace& trace);
   void WarnMultiFileIfNeeded();
 
   ValueGetter& GetValueGetter() { return m_ValueGetter; }

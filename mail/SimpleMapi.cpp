@@ -286,6 +286,7 @@ bool SimpleMapi::SendMailMessage() {
   const ULONG result = sendMail(m_hSession, 0, &m_message, flags, 0);
   if (result != SUCCESS_SUCCESS) {
     trace.Error(SendText(result));
+    NoteFailureCause(trace);
     return false;
   }
   return true;
@@ -302,6 +303,7 @@ bool SimpleMapi::LogOn() {
   const ULONG result = logon(0, nullptr, nullptr, MAPI_LOGON_UI, 0, &session);
   if (result != SUCCESS_SUCCESS) {
     trace.Error(LogOnText(result));
+    NoteFailureCause(trace);
     return false;
   }
   m_hSession = session;
@@ -322,4 +324,20 @@ bool SimpleMapi::LogOff() {
   }
   m_hSession = 0;
   return true;
+}
+
+void SimpleMapi::NoteFailureCause(DebugTrace& trace) {
+  using LastFailureFn = ULONG (*)(char*, ULONG);
+  const auto lastFailure = reinterpret_cast<LastFailureFn>(Lookup("M3MAPILastFailure"));
+  if (lastFailure == nullptr) return;
+  char text[512] = {};
+  m_nFailureKind = lastFailure(text, sizeof text);
+  m_strFailureText = text;
+  if (m_nFailureKind == 0 || m_strFailureText.empty()) return;
+  if (m_nFailureKind == 1)
+    trace.Error("The mail provider says: " + m_strFailureText +
+                ". Choose a default mail program for the desktop, or create the mail profile with "
+                "marlin3-mail create and send without the mail window");
+  else
+    trace.Error("The mail provider says: " + m_strFailureText);
 }

@@ -14,6 +14,8 @@
 #include "platform/base/WinTypes.h"
 #include "platform/mapi32/SimpleMapiTypes.h"
 
+class DebugTrace;
+
 class SimpleMapi {
  public:
   static constexpr int kMaxRecipients = 10;
@@ -34,6 +36,10 @@ class SimpleMapi {
   const simplemapi::MapiRecipDesc* Recipients() const { return m_aRecips; }
   ULONG RecipientCount() const { return m_nRecipCount; }
   simplemapi::FLAGS LastSendFlags() const { return m_nLastSendFlags; }
+  // The provider's cause of the last failed logon or send (M3MAPILastFailure: 0 none, 1 no mail
+  // program, 2 another cause, told in FailureText); 0 when the provider does not say.
+  ULONG FailureKind() const { return m_nFailureKind; }
+  const std::string& FailureText() const { return m_strFailureText; }
 
   bool LogOn();
   bool LogOff();
@@ -45,6 +51,10 @@ class SimpleMapi {
 
  private:
   void* Lookup(const char* name);
+  // Reads the provider's cause into the fields above and logs it beside the MAPI result's text.
+  void NoteFailureCause(DebugTrace& trace);
+  ULONG m_nFailureKind = 0;
+  std::string m_strFailureText;
 
   bool m_bNoDialogs;
   bool m_bSendSilently = false;

@@ -17,6 +17,7 @@
 #include "platform/ui/MessageBox.h"
 #include "scan/FileConvert.h"
 #include "scan/MultiFileWarnDialog.h"
+#include "scan/OutFilePattern.h"
 #include "scan/ScanJobText.h"
 #include "scan/ScanRequest.h"
 #include "scan/TwainScan.h"
@@ -106,7 +107,20 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
   name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The notice of a mailed scan: silent sends name the recipients, the compose window is the user's.
+bool Mailed(const std::string& to) {
+  scanjob::Outcome().bMailed = true;
+  scanjob::Outcome().strMailTo = to;
+  return true;
+}
+
 }  // namespace
+
+std::string ScanApp::ExpandOutFile(const std::string& outFile, DebugTrace& trace) {
+  return scanjob::ExpandOutFile(
+      outFile, scanjob::LocalNow(), m_saScanFiles.size(),
+      m_nFileType != 0 ? m_ValueGetter.ConvertTypeToExt(m_nFileType) : std::string(), FileExists, trace);
+}
 
 bool ScanApp::SetupTwainSettings(ScanRequest& request) {
   DebugTrace trace("SetupTwainSettings", __FILE__);
@@ -210,7 +224,10 @@ bool ScanApp::DoScan() {
       for (const std::string& name : m_saScanFiles)
         if (FileExists(name)) trace.WriteFormat("Kept '%s'", name);
     }
-    if (result == 6) return false;
+    if (result == 6) {
+      scanjob::Outcome().bCancelled = true;
+      return false;
+    }
 
     UINT message = Ids::kAcquireFailed;
     const char* error = "Acquire failed";
@@ -269,6 +286,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
   if (m_nFileType == 0) m_ValueGetter.GetSetting(settings::kQsTypeAtStartup, m_nFileType, g_strQsName);
   std::string outFile;
   m_ValueGetter.GetSetting(settings::kQsOutFile, outFile, g_strQsName);
+  outFile = ExpandOutFile(outFile, trace);
   const bool prompts = (m_nHide & settings::kHideFilePrompts) == 0;
   std::string name;
 
@@ -398,6 +416,7 @@ bool ScanApp::DoFile() {
   std::vector<std::string> targets;
   std::string outFile;
   m_ValueGetter.GetSetting(settings::kQsOutFile, outFile, g_strQsName);
+  outFile = ExpandOutFile(outFile, trace);
   if (!outFile.empty()) {
     if (FileNameOf(outFile).find('.') == std::string::npos)
       outFile += "." + m_ValueGetter.ConvertTypeToExt(m_nFileType);
@@ -436,6 +455,7 @@ bool ScanApp::DoFile() {
 
   const bool moved = MoveScanFiles(targets);
   if (!moved) trace.Error(TRACE_NUMBERED("Moving files failed"));
+  scanjob::Outcome().saDelivered = targets;
   return moved;
 }
 
@@ -468,11 +488,22 @@ bool ScanApp::DoEmail() {
 
   if (silent) {
     ExtendedMapi mapi(nullptr, "", "", 0);
-    if (mapi.SendMail(to, "", "", subject, note, m_saScanFiles, names, false)) return true;
+    if (mapi.SendMail(to, "", "", subject, note, m_saScanFiles, names, false)) return Mailed(to);
   }
   SimpleMapi mapi(false);
-  if (mapi.SendMail(to, "", "", "", subject, note, m_saScanFiles, names, silent)) return true;
-  ShowScanBox(m_nHide, LoadText(Ids::kNoMail, trace, __LINE__), LoadText(Ids::kScanCaption, trace, __LINE__));
+  if (mapi.SendMail(to, "", "", "", subject, note, m_saScanFiles, names, silent))
+    return Mailed(silent ? to : "");
+  // The box says what the provider found, in the user's language, beside the fixed text.
+  std::string text = LoadText(Ids::kNoMail, trace, __LINE__);
+  if (mapi.FailureKind() == 1) {
+    text += "\n\n" + LoadText(Ids::kNoMailProgram, trace, __LINE__);
+  } else if (mapi.FailureKind() == 2 && !mapi.FailureText().empty()) {
+    std::string cause;
+    if (!AfxFormatString1(cause, Ids::kMailCause, mapi.FailureText().c_str()))
+      trace.Error(TRACE_NUMBERED("LoadString failed"));
+    text += "\n\n" + cause;
+  }
+  ShowScanBox(m_nHide, text, LoadText(Ids::kScanCaption, trace, __LINE__));
   return false;
 }
 
@@ -495,6 +526,7 @@ bool ScanApp::DoApp() {
     return false;
   }
   m_saScanFiles = targets;
+  scanjob::Outcome().saDelivered = targets;
 
   std::string app;
   m_ValueGetter.GetSetting(settings::kQsAppExe, app, g_strQsName);

@@ -8,6 +8,7 @@
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
 #include "platform/ui/MessageBox.h"
+#include "scan/ScanNotice.h"
 #include "settings/SettingsSchema.h"
 
 namespace scanjob {
@@ -30,6 +31,9 @@ struct Ids {
     kConvertFailed = 221,
     kTitleScanReg = 230,
     kCreateFolder = 245,
+    kNoMailProgram = 608,
+    kMailCause = 609,
+    kScannerMissing = 610,
   };
 };
 
@@ -43,9 +47,12 @@ inline std::string LoadText(UINT id, DebugTrace& trace, int place) {
 }
 
 // Not with every hide bit set: such a run has nobody to answer a box, and its log line says it all.
+// The text is also what the job's failure notice says.
 inline void ShowScanBox(int hide, const std::string& text, const std::string& caption) {
+  const std::string shown = Outcome().strCause.empty() ? text : text + "\n\n" + Outcome().strCause;
+  Outcome().strFailure = shown;
   if (hide == settings::kHideAll) return;
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxA(nullptr, shown.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 }  // namespace scanjob

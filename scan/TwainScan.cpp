@@ -10,6 +10,8 @@
 #include "platform/ui/MessageBox.h"
 #include "pxclass/PxFileTypes.h"
 #include "pxclass/PxSaveOptions.h"
+#include "pxtwain/PxTwainApi.h"
+#include "scan/ScanJobText.h"
 #include "scan/SelectSourceDialog.h"
 #include "scan/ToolkitErrorText.h"
 #include "scan/ToolkitLibraries.h"
@@ -142,6 +144,17 @@ bool TwainScan::SetupDlls() {
          EnsureToolkitLibrary(PxBase::PX_TWN, "PX_TWN", trace);
 }
 
+// The device of the source would not open: the log and the job's failure box name it and say what to do.
+void TwainScan::NoteScannerMissing(const std::string& source, DebugTrace& trace) {
+  trace.Error("The scanner '" + source + "' is not there or would not open (" + GetLastErrorText() +
+              "): check that it is switched on, connected (USB cable or network) and not in use by another "
+              "program, then scan again");
+  std::string cause;
+  if (!AfxFormatString1(cause, scanjob::Ids::kScannerMissing, source.c_str()))
+    trace.Error(TRACE_NUMBERED("LoadString failed"));
+  scanjob::Outcome().strCause = cause;
+}
+
 bool TwainScan::SetupParams(ScanRequest& request) {
   DebugTrace trace("SetupParams", __FILE__);
   PxTwainProps props{};
@@ -186,8 +199,9 @@ bool TwainScan::SetupParams(ScanRequest& request) {
   props.brightness = request.nBrightness;
   props.contrast = request.nContrast;
   if (SetProperties(&props, PX_TWN_SET_IDENTITY | PX_TWN_SET_IMAGE) < 0) {
-    trace.Error(
-        TOOLKIT_ERROR("SetProperties failed", SetProperties(&props, PX_TWN_SET_IDENTITY | PX_TWN_SET_IMAGE)));
+    const int code = SetProperties(&props, PX_TWN_SET_IDENTITY | PX_TWN_SET_IMAGE);
+    trace.Error(TOOLKIT_ERROR("SetProperties failed", code));
+    if (code == PX_TWN_E_OPEN) NoteScannerMissing(source, trace);
     return false;
   }
   m_pFileNames = &request.saFileNames;

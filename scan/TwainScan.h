@@ -46,6 +46,7 @@ class TwainScan : public PxTwain {
   int Initialize();
   bool SetupDlls();
   bool SetupParams(ScanRequest& request);
+  void NoteScannerMissing(const std::string& source, DebugTrace& trace);
   bool SelectSource(std::string& name);
   void CleanUp();
 

@@ -221,15 +221,28 @@ void PPFinish::GenerateReviewStrings(int call) {
   lines.Folder(type, wiz->m_strDir);
 }
 
+// A summary line as its static shows it: its first line (a Note may hold several), at most kLineWidth
+// characters (a UTF-8 character is never cut), and "..." when anything is left out, so the tool tip
+// offers the whole line.
+std::string PPFinish::ShownLine(const std::string& line) {
+  const size_t lineEnd = line.find_first_of("\r\n");
+  const std::string first = line.substr(0, lineEnd);
+  size_t at = 0;
+  for (size_t chars = 0; at < first.size() && chars < kLineWidth; ++chars) {
+    ++at;
+    while (at < first.size() && (static_cast<unsigned char>(first[at]) & 0xC0) == 0x80) ++at;
+  }
+  return at < first.size() || lineEnd != std::string::npos ? first.substr(0, at) + "..." : first;
+}
+
 void PPFinish::DisplayStrings() {
   DebugTrace trace("DisplayStrings", __FILE__);
   if (m_Summary.size() > kLines)
     trace.WriteFormat("%d strings but only 14 allowed", static_cast<long long>(m_Summary.size()));
   // Statics beyond the summary are emptied, so a shorter summary shown again leaves nothing behind.
   for (int i = 0; i < kLines; ++i) {
-    std::string text = i < static_cast<int>(m_Summary.size()) ? m_Summary[i] : std::string();
-    if (text.size() > kLineWidth) text = text.substr(0, kLineWidth) + "...";
-    SetDlgItemText(kFirstStatic + i, text);
+    SetDlgItemText(kFirstStatic + i,
+                   i < static_cast<int>(m_Summary.size()) ? ShownLine(m_Summary[i]) : std::string());
   }
 }
 

@@ -22,6 +22,7 @@ class PPFinish : public CPropertyPage {
   // Review mode: the summary of review call 1, 2 or 3.
   void GenerateReviewStrings(int call);
   void DisplayStrings();
+  static std::string ShownLine(const std::string& line);
   bool ShowErrorMessages();
 
   std::vector<std::string> m_Summary;

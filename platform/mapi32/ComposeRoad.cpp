@@ -212,6 +212,7 @@ ULONG ComposeInMailProgram(const CheckedMessage& message) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     Trace("xdg-email could not be started");
+    SetFailure(kNoMailProgram, "xdg-email could not be started (is xdg-utils installed?)");
     return MAPI_E_FAILURE;
   }
   int status = 0;
@@ -219,7 +220,10 @@ ULONG ComposeInMailProgram(const CheckedMessage& message) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) {
       if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return SUCCESS_SUCCESS;
-      Trace("xdg-email failed with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1));
+      const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      Trace("xdg-email failed with status " + std::to_string(code));
+      // xdg-email's status 3: a required tool was not found, here the desktop's mail program.
+      if (code == 3) SetFailure(kNoMailProgram, "xdg-email failed with status 3: no mail program is set up");
       return MAPI_E_FAILURE;
     }
     if (done < 0 && errno != EINTR) return MAPI_E_FAILURE;

@@ -68,6 +68,10 @@ ULONG OpenSession(FLAGS flags, std::shared_ptr<ProviderSession>& session) {
   // that is there but wrong must be fixed first.
   if (error == mapix::ProfileError::NotFound && (flags & MAPI_LOGON_UI) != 0 && MailProgramAvailable())
     return SUCCESS_SUCCESS;
+  if (error == mapix::ProfileError::NotFound)
+    mapi32::SetFailure(mapi32::kNoMailProgram, "no mail profile (" + path + ") and no xdg-email in PATH");
+  else
+    mapi32::Trace("the mail profile " + path + " cannot be used");
   return MAPI_E_LOGON_FAILURE;
 }
 
@@ -77,6 +81,7 @@ extern "C" {
 
 __attribute__((visibility("default"))) ULONG MAPILogon(ULONG_PTR, LPSTR, LPSTR, FLAGS flags, ULONG,
                                                        LHANDLE* session) {
+  mapi32::ClearFailure();
   if (session == nullptr) return MAPI_E_FAILURE;
   *session = 0;
   std::shared_ptr<ProviderSession> opened;
@@ -146,6 +151,7 @@ __attribute__((visibility("default"))) ULONG MAPIResolveName(LHANDLE session, UL
 
 __attribute__((visibility("default"))) ULONG MAPISendMail(LHANDLE session, ULONG_PTR, MapiMessage* message,
                                                           FLAGS flags, ULONG) {
+  mapi32::ClearFailure();
   if (message == nullptr) return MAPI_E_FAILURE;
   std::shared_ptr<ProviderSession> current;
   if (session == 0) {
@@ -170,6 +176,20 @@ __attribute__((visibility("default"))) ULONG MAPIFreeBuffer(void* buffer) {
   }
   std::free(buffer);
   return SUCCESS_SUCCESS;
+}
+
+// Not a Simple MAPI entry: this provider's cause of the calling thread's last failed MAPISendMail or
+// MAPILogon (0 none, 1 no mail program, 2 another cause), its text copied into text (cut, ended by
+// a NUL). Callers look it up by name and do without it when a provider lacks it.
+__attribute__((visibility("default"))) ULONG M3MAPILastFailure(char* text, ULONG size) {
+  std::string cause;
+  const ULONG kind = mapi32::LastFailure(cause);
+  if (text != nullptr && size > 0) {
+    const std::size_t n = std::min<std::size_t>(cause.size(), size - 1);
+    std::memcpy(text, cause.data(), n);
+    text[n] = '\0';
+  }
+  return kind;
 }
 
 }  // extern "C"

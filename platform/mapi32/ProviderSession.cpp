@@ -56,7 +56,28 @@ ULONG CheckRecipient(const ProviderSession& session, const MapiRecipDesc& recip,
 
 }  // namespace
 
+namespace {
+// Per thread: a caller reads the cause of its own last call.
+thread_local FailureKind t_failureKind = kNoFailure;
+thread_local std::string t_failureText;
+}  // namespace
+
+void SetFailure(FailureKind kind, const std::string& text) {
+  t_failureKind = kind;
+  t_failureText = text;
+}
+
+void ClearFailure() {
+  SetFailure(kNoFailure, std::string());
+}
+
+FailureKind LastFailure(std::string& text) {
+  text = t_failureText;
+  return t_failureKind;
+}
+
 void Trace(const std::string& text) {
+  if (t_failureKind != kNoMailProgram) SetFailure(kOtherFailure, text);
   if (std::getenv("MARLIN3_DEBUGOUT") == nullptr) return;
   const std::string line = "Mapi32: " + text + "\n";
   const char* data = line.data();

@@ -33,7 +33,16 @@ struct CheckedMessage {
 simplemapi::ULONG CheckMessage(const ProviderSession& session, const simplemapi::MapiMessage& message,
                                bool dialog, CheckedMessage& checked);
 
-// Reasons to the debugger output ("***" is not added: these are provider lines, not log lines).
+// Reasons to the debugger output ("***" is not added: these are provider lines, not log lines). Each
+// is also kept as the call's failure cause, which M3MAPILastFailure hands to the caller's log.
 void Trace(const std::string& text);
+
+// Kinds of failure cause (M3MAPILastFailure's result).
+enum FailureKind : unsigned long { kNoFailure = 0, kNoMailProgram = 1, kOtherFailure = 2 };
+// Records the cause of the current call's failure (Trace records kOtherFailure); ClearFailure at the
+// start of each call.
+void SetFailure(FailureKind kind, const std::string& text);
+void ClearFailure();
+FailureKind LastFailure(std::string& text);
 
 }  // namespace mapi32
