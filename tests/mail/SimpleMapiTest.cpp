@@ -245,7 +245,8 @@ TEST_F(SimpleMapiTest, FailingServersEndWithTheirResultAndNothingReportedSent) {
       {"refuses a recipient",
        {"--refuse", "bob@example.org"},
        "SendMailMessage> One or more recipients were invalid or did not resolve to any address.\r\n"},
-      {"refuses the message", {"--refuse-data"},
+      {"refuses the message",
+       {"--refuse-data"},
        "SendMailMessage> One or more unspecified errors occurred. No message was sent.\r\n"},
       {"drops mid-DATA",
        {"--mode", "drop"},
@@ -349,6 +350,31 @@ TEST_F(SimpleMapiTest, ComposeRoadOpensTheMailProgramWithPrivateCopies) {
   recorded = ReadAll(TheScratch().root / "recorder.txt");
   EXPECT_THAT(recorded, HasSubstr("to ann@example.org,bob@example.org\n"));
   EXPECT_THAT(recorded, HasSubstr("cc 'cc@example.org'"));
+}
+
+TEST_F(SimpleMapiTest, NoMailProgramIsNamedAsTheCauseBesideTheMapiResult) {
+  RemoveProfile();
+  // The scratch desktop without its mail program: xdg-email finds none (its status 3).
+  const fs::path mimeapps = TheScratch().root / "config/mimeapps.list";
+  const std::string saved = ReadAll(mimeapps);
+  WriteAll(mimeapps, "[Default Applications]\n", 0644);
+  const fs::path desktop = TheScratch().root / "data/applications/m3recorder.desktop";
+  fs::rename(desktop, desktop.string() + ".off");
+  LogFile log;
+  {
+    SimpleMapi mapi(false);
+    EXPECT_FALSE(mapi.SendMail("", "", "", "", "S", "N", {}, {}, false));
+    EXPECT_EQ(mapi.FailureKind(), 1u);
+    EXPECT_THAT(mapi.FailureText(), HasSubstr("xdg-email failed with status 3"));
+  }
+  fs::rename(desktop.string() + ".off", desktop);
+  WriteAll(mimeapps, saved, 0644);
+  EXPECT_THAT(
+      log.Text(),
+      HasSubstr("SendMailMessage> One or more unspecified errors occurred. No message was sent.\r\n"));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("SendMailMessage> The mail provider says: xdg-email failed with status 3: no "
+                        "mail program is set up. Choose a default mail program"));
 }
 
 }  // namespace

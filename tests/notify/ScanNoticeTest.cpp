@@ -31,9 +31,11 @@ class ScanNoticeTest : public product_run::ProductRun {
     m_bus.reset();
     ProductRun::TearDown();
   }
-  RunResult Run(const std::vector<std::string>& args, const std::string& script = "") {
+  RunResult Run(const std::vector<std::string>& args, const std::string& script = "",
+                const std::string& env = "") {
     std::ofstream(m_dir / "script.txt") << script;
-    std::string command = "DBUS_SESSION_BUS_ADDRESS=" + Quote(m_bus->Address()) +
+    fs::remove(m_dir / "transcript.txt");
+    std::string command = env + " DBUS_SESSION_BUS_ADDRESS=" + Quote(m_bus->Address()) +
                           " PATH=" + Quote((m_dir / "bin").string()) + ":\"$PATH\" timeout -k 5 120 " +
                           Bin("marlin3");
     for (const std::string& a : args) command += " " + Quote(a);
@@ -106,6 +108,23 @@ TEST_F(ScanNoticeTest, FailuresSayWhyAndEveryHideBitMeansNoNotice) {
   EXPECT_TRUE(calls[0].actions.empty());
   EXPECT_TRUE(Has(calls[0].body, "switched on")) << calls[0].body;
   EXPECT_TRUE(Has(run.transcript, "switched on")) << run.transcript;
+
+  // No mail program on a desktop of the test's own: the box and the notice say so and what to do.
+  ASSERT_EQ(0, Shell(Bin("marlin3-product") + " direct --port 60000 --device test:0 >/dev/null"));
+  fs::create_directories(m_dir / "xdg");
+  fs::remove(m_dir / "bin" / "xdg-open");  // xdg-email would take the recorder for a mail program
+  const std::string xdg = Quote((m_dir / "xdg").string());
+  run = Run({"/Task", "3", "/Hide", "4113", "/Res", "50", "/InX", "2880", "/InY", "2880", "/Dest", "1",
+             "/Type", "146"},
+            "msgbox OK\n",
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_CURRENT_DESKTOP -u MAILER HOME=" + xdg +
+                " XDG_CONFIG_HOME=" + xdg + " XDG_DATA_HOME=" + xdg + " XDG_DATA_DIRS=" + xdg);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_TRUE(Has(run.log, "The mail provider says: xdg-email failed with status 3")) << run.log;
+  EXPECT_TRUE(Has(run.transcript, "No mail program is set up on this computer")) << run.transcript;
+  const auto more = server.Calls(2);
+  ASSERT_EQ(more.size(), 2u);
+  EXPECT_TRUE(Has(more[1].body, "No mail program is set up on this computer")) << more[1].body;
 }
 
 }  // namespace

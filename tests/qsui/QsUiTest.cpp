@@ -210,6 +210,19 @@ TEST_F(QsUiTest, MailPageNeedsToAndSubjectWithoutTheMailWindow) {
   EXPECT_TRUE(Has(qs, "Dest    REG_SZ    1")) << qs;
 }
 
+// A Note of several lines shows on the finish page as its first line and "...", never silently cut;
+// its tool tip holds all of it.
+TEST_F(QsUiTest, FinishPageShowsAMultiLineNoteWithAnEllipsis) {
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nradio 1001\ncheck 40\nnext\n"
+      "uncheck 1025\ntype 64 me@example.org\ntype 65 Scans\ntype 67 \"Hello Ann,\\r\\nthe scans.\"\nnext\n"
+      "next\ntype 1021 Note test\nnext\ntooltip 1034\nfinish\ncancel\n";
+  const RunResult run = Marlin(script);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "text=\"Message: Hello Ann,...\"")) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "text=\"Message: Hello Ann,\\r\\nthe scans.\"")) << run.transcript;
+}
+
 // Modifying a Quick Set: the pages open with its values and Finish stores the change under its name.
 TEST_F(QsUiTest, ModifyChangesTheChosenQuickSet) {
   Marlin("dialog 102\ncancel\n");
