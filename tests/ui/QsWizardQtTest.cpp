@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -67,4 +68,43 @@ TEST(QsWizardQtTest, OneTimeScanPagesToFinish) {
   fs::remove_all(dir);
 }
 
+// The finish page as the Qt host draws it for an e-mail scan whose Note has two lines: the summary
+// line shows the first line and "...", never the first line alone (a picture is kept for a look).
+TEST(QsWizardQtTest, FinishPageShowsTheFirstLineOfAMultiLineNoteWithAnEllipsis) {
+  static int argc = 1;
+  static char name[] = "ui_tests";
+  static char* argv[] = {name, nullptr};
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::unsetenv("MARLIN3_UI");
+  const fs::path dir = fs::temp_directory_path() / ("m3qsfin-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "registry");
+  ::setenv("MARLIN3_REGISTRY_DIR", (dir / "registry").c_str(), 1);
+  static QApplication* app =
+      qApp != nullptr ? static_cast<QApplication*>(qApp) : new QApplication(argc, argv);
+  (void)app;
+  if (AfxGetResourceHandle() == nullptr) AfxSetResourceHandle(LoadLibraryA("marlin3.dll"));
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    for (int page = 0; page < 8; ++page) {
+      QWidget* w = Modal();
+      auto* finish = w != nullptr ? w->findChild<QPushButton*>(QStringLiteral("wizard_finish")) : nullptr;
+      if (finish != nullptr && finish->isVisible()) {
+        for (QLabel* label : w->findChildren<QLabel*>())
+          if (label->text().startsWith(QStringLiteral("Message:"))) shown = label->text();
+        w->grab().save(QString::fromStdString((fs::current_path() / "finish-note.png").string()));
+        break;
+      }
+      Press("wizard_next");
+    }
+    Press("wizard_cancel");
+  });
+  CQsWizard wizard(102, OneTimeScan, "");
+  wizard.m_nDest = 1;
+  wizard.m_strNote = "Hello Ann,\r\nthe scans of today.";
+  wizard.DoModal();
+  EXPECT_EQ(shown.toStdString(), "Message: Hello Ann,...");
+  fs::remove_all(dir);
+}
+
 }  // namespace
+
