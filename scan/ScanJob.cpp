@@ -297,6 +297,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     const bool only146 = m_nFileType == scanjob::kTypePdf;
     if (!m_ValueGetter.ShowFileDialog(false, chosen, type, folder, false, true, only146)) {
       trace.Error("User cancelled out of saveAs dialog");
+      scanjob::Outcome().bCancelled = true;  // the user's choice: no failure notice
       return false;
     }
     m_nFileType = type;
@@ -317,6 +318,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
           trace.Error(TRACE_NUMBERED("LoadString failed"));
         if (AfxMessageBox(question, MB_YESNO) != IDYES) {
           trace.Write("User doesn't want to create dir, exiting");
+          scanjob::Outcome().bCancelled = true;
           return false;
         }
         std::string withSlash = WithSlash(dir);
@@ -379,6 +381,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
         std::string start = folder;
         if (!m_ValueGetter.ShowFileDialog(false, chosen, type, start, true, true, false)) {
           trace.Error("User cancelled out of saveAs dialog");
+          scanjob::Outcome().bCancelled = true;
           return false;
         }
         name = start + chosen;

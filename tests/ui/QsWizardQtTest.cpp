@@ -31,20 +31,26 @@ void Press(const char* name) {
   QApplication::processEvents();
 }
 
-TEST(QsWizardQtTest, OneTimeScanPagesToFinish) {
+// The Qt host offscreen with a registry folder of the test's own (returned), and the resource library
+// the strings (file type extensions) come from, loaded as the application loads it.
+fs::path StartQt(const std::string& prefix) {
   static int argc = 1;
   static char name[] = "ui_tests";
   static char* argv[] = {name, nullptr};
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   ::unsetenv("MARLIN3_UI");
-  const fs::path dir = fs::temp_directory_path() / ("m3qswiz-" + std::to_string(::getpid()));
+  const fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(::getpid()));
   fs::create_directories(dir / "registry");
   ::setenv("MARLIN3_REGISTRY_DIR", (dir / "registry").c_str(), 1);
   static QApplication* app =
       qApp != nullptr ? static_cast<QApplication*>(qApp) : new QApplication(argc, argv);
   (void)app;
-  // The strings (file type extensions) come from the resource library, as the application loads it.
   if (AfxGetResourceHandle() == nullptr) AfxSetResourceHandle(LoadLibraryA("marlin3.dll"));
+  return dir;
+}
+
+TEST(QsWizardQtTest, OneTimeScanPagesToFinish) {
+  const fs::path dir = StartQt("m3qswiz-");
   const std::string target = (dir / "scan").string();
   bool typed = false;
   QTimer::singleShot(0, [&] {
@@ -71,18 +77,7 @@ TEST(QsWizardQtTest, OneTimeScanPagesToFinish) {
 // The finish page as the Qt host draws it for an e-mail scan whose Note has two lines: the summary
 // line shows the first line and "...", never the first line alone (a picture is kept for a look).
 TEST(QsWizardQtTest, FinishPageShowsTheFirstLineOfAMultiLineNoteWithAnEllipsis) {
-  static int argc = 1;
-  static char name[] = "ui_tests";
-  static char* argv[] = {name, nullptr};
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  ::unsetenv("MARLIN3_UI");
-  const fs::path dir = fs::temp_directory_path() / ("m3qsfin-" + std::to_string(::getpid()));
-  fs::create_directories(dir / "registry");
-  ::setenv("MARLIN3_REGISTRY_DIR", (dir / "registry").c_str(), 1);
-  static QApplication* app =
-      qApp != nullptr ? static_cast<QApplication*>(qApp) : new QApplication(argc, argv);
-  (void)app;
-  if (AfxGetResourceHandle() == nullptr) AfxSetResourceHandle(LoadLibraryA("marlin3.dll"));
+  const fs::path dir = StartQt("m3qsfin-");
   QString shown;
   QTimer::singleShot(0, [&] {
     for (int page = 0; page < 8; ++page) {
@@ -107,4 +102,3 @@ TEST(QsWizardQtTest, FinishPageShowsTheFirstLineOfAMultiLineNoteWithAnEllipsis) 
 }
 
 }  // namespace
-
