@@ -114,8 +114,9 @@ class ProductRun : public ::testing::Test {
            " MARLIN3_REGISTRY_DIR=" + Quote((m_dir / "registry").string()) +
            " TMPDIR=" + Quote((m_dir / "tmp").string() + "/") + " MARLIN3_UI=scripted" +
            " MARLIN3_UI_SCRIPT=" + Quote((m_dir / "script.txt").string()) +
-           " MARLIN3_UI_TRANSCRIPT=" + Quote((m_dir / "transcript.txt").string()) +
-           " LANG=C LC_TELEPHONE=C " +
+           " MARLIN3_UI_TRANSCRIPT=" + Quote((m_dir / "transcript.txt").string()) + " LANG=C LC_TELEPHONE=C" +
+           // No session bus: a run's notification must not reach the desktop of whoever runs the tests.
+           " DBUS_SESSION_BUS_ADDRESS= XDG_RUNTIME_DIR=" + Quote(m_dir.string()) + " " +
            (m_bNoLeakCheck ? std::string("ASAN_OPTIONS=\"${ASAN_OPTIONS}:detect_leaks=0\" ") : std::string());
   }
 
