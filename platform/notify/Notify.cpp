@@ -179,9 +179,15 @@ bool AppendString(const DBusApi& api, DBusMessageIter* iter, const std::string& 
   return api.dbus_message_iter_append_basic(iter, DBUS_TYPE_STRING, &value) != 0;
 }
 
-bool ServerHasActions(const DBusApi& api, DBusConnection* conn) {
+struct Capabilities {
+  bool bActions = false;
+  bool bBodyMarkup = false;
+};
+
+Capabilities ServerCapabilities(const DBusApi& api, DBusConnection* conn) {
+  Capabilities caps;
   MessageRef call{api, api.dbus_message_new_method_call(kService, kPath, kInterface, "GetCapabilities")};
-  if (call.msg == nullptr) return false;
+  if (call.msg == nullptr) return caps;
   DBusError error;
   api.dbus_error_init(&error);
   MessageRef reply{api,
@@ -190,15 +196,32 @@ bool ServerHasActions(const DBusApi& api, DBusConnection* conn) {
   DBusMessageIter iter, item;
   if (reply.msg == nullptr || !api.dbus_message_iter_init(reply.msg, &iter) ||
       api.dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY)
-    return false;
+    return caps;
   api.dbus_message_iter_recurse(&iter, &item);
   while (api.dbus_message_iter_get_arg_type(&item) == DBUS_TYPE_STRING) {
     const char* capability = nullptr;
     api.dbus_message_iter_get_basic(&item, &capability);
-    if (capability != nullptr && std::strcmp(capability, "actions") == 0) return true;
+    if (capability != nullptr && std::strcmp(capability, "actions") == 0) caps.bActions = true;
+    if (capability != nullptr && std::strcmp(capability, "body-markup") == 0) caps.bBodyMarkup = true;
     api.dbus_message_iter_next(&item);
   }
-  return false;
+  return caps;
+}
+
+// A server with body markup reads "&", "<" and ">" as markup; a file name holding them stays text.
+std::string EscapeMarkup(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
+  }
+  return out;
 }
 
 // The (u, ...) arguments of a signal: its notification id, and the action key of ActionInvoked.
@@ -289,8 +312,9 @@ SendResult SendAndWait(const Notification& notification, const std::string& addr
   Connection conn(api, address, detail);
   if (conn.Get() == nullptr) return SendResult::kNoBus;
 
-  const bool withAction = !notification.strActionText.empty() && !notification.strFolder.empty() &&
-                          ServerHasActions(api, conn.Get());
+  const Capabilities caps = ServerCapabilities(api, conn.Get());
+  const bool withAction =
+      !notification.strActionText.empty() && !notification.strFolder.empty() && caps.bActions;
   if (withAction) {
     // Before Notify, so a server that answers at once is not missed.
     for (const char* member : {"ActionInvoked", "NotificationClosed"}) {
@@ -306,11 +330,11 @@ SendResult SendAndWait(const Notification& notification, const std::string& addr
   api.dbus_message_iter_init_append(call.msg, &args);
   const dbus_uint32_t replaces = 0;
   const dbus_int32_t expire = -1;  // the server's own time
-  bool built = AppendString(api, &args, "marlin3") &&
-               api.dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &replaces) &&
-               AppendString(api, &args, notification.strIcon) &&
-               AppendString(api, &args, notification.strSummary) &&
-               AppendString(api, &args, notification.strBody);
+  bool built =
+      AppendString(api, &args, "marlin3") &&
+      api.dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &replaces) &&
+      AppendString(api, &args, notification.strIcon) && AppendString(api, &args, notification.strSummary) &&
+      AppendString(api, &args, caps.bBodyMarkup ? EscapeMarkup(notification.strBody) : notification.strBody);
   built = built && api.dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "s", &sub);
   if (built && withAction) {
     // "default" is the click on the notification itself; "open" the button servers show.

@@ -121,7 +121,9 @@ class NotificationServer {
           DBusMessageIter it, sub;
           dbus_message_iter_init_append(reply, &it);
           dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "s", &sub);
-          for (const char* cap : {"body", m_bActions ? "actions" : "persistence"})
+          // A server with actions here also reads body markup (as the usual desktop servers do).
+          for (const char* cap :
+               {"body", m_bActions ? "actions" : "persistence", m_bActions ? "body-markup" : "x"})
             dbus_message_iter_append_basic(&sub, DBUS_TYPE_STRING, &cap);
           dbus_message_iter_close_container(&it, &sub);
           dbus_connection_send(m_conn, reply, nullptr);

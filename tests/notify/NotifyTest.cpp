@@ -52,13 +52,15 @@ TEST_F(NotifyTest, TheActionOpensTheFolderAndNothingElseDoes) {
   {
     NotificationServer server(m_bus->Address(), NotificationServer::Answer::kInvoke);
     ASSERT_TRUE(server.Ready());
-    EXPECT_EQ(Helper({"Scan done", "Your scan was saved as:\na.pdf", "document-save", "Open Folder", folder}),
-              0);
+    EXPECT_EQ(
+        Helper({"Scan done", "Your scan was saved as:\nA&B <1>.pdf", "document-save", "Open Folder", folder}),
+        0);
     const auto calls = server.Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].app, "marlin3");
     EXPECT_EQ(calls[0].summary, "Scan done");
-    EXPECT_EQ(calls[0].body, "Your scan was saved as:\na.pdf");
+    // The server reads markup: the file name stays text.
+    EXPECT_EQ(calls[0].body, "Your scan was saved as:\nA&amp;B &lt;1&gt;.pdf");
     EXPECT_EQ(calls[0].icon, "document-save");
     EXPECT_EQ(calls[0].actions, (std::vector<std::string>{"default", "Open Folder", "open", "Open Folder"}));
     EXPECT_EQ(calls[0].expire, -1);
