@@ -19,6 +19,7 @@
 #include "platform/resource/Resource.h"
 #include "platform/text/Text.h"
 #include "tests/common/QuietSpawn.h"
+#include "tests/common/SaneConfig.h"
 
 extern char** environ;
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/xmldom/XmlDom.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -168,8 +170,14 @@ TEST(StartupMaps, MissingLibrariesFailWithTheirNames) {
   std::ofstream(fake / "libxml2.so.2") << "not a library";
   const Probe probe = RunProbe(scratch.path, {"LD_LIBRARY_PATH=" + fake.string()});
   ASSERT_TRUE(WIFEXITED(probe.status) && WEXITSTATUS(probe.status) == 0) << probe.status << probe.err;
-  EXPECT_NE(probe.out.find("xml failed"), std::string::npos) << probe.out;
-  EXPECT_NE(probe.out.find("http failed 12004\n"), std::string::npos) << probe.out;
+  // Not an allocation failure: E_FAIL, and the reason names the library that is missing.
+  EXPECT_NE(probe.out.find("xml failed " + std::to_string(static_cast<long>(E_FAIL)) +
+                           " libxml2.so.2 could not be loaded: " + (fake / "libxml2.so.2").string()),
+            std::string::npos)
+      << probe.out;
+  EXPECT_NE(probe.out.find("http failed 12004 libcurl.so.4 could not be loaded: " + (fake / "libcurl.so.4").string()),
+            std::string::npos)
+      << probe.out;
   EXPECT_NE(probe.out.find("smtp sending failed"), std::string::npos) << probe.out;
   EXPECT_NE(probe.out.find("mapped-after 0 0\n"), std::string::npos) << probe.out;
   EXPECT_NE(probe.err.find("marlin3: libcurl.so.4 could not be loaded: " + (fake / "libcurl.so.4").string()),
