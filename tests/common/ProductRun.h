@@ -17,17 +17,13 @@
 #include <vector>
 
 #include "tests/common/SaneConfig.h"
+#include "tests/common/TestFiles.h"
 
 namespace product_run {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_common::ReadFile;
 
 // One argument for the shell, whatever it holds.
 inline std::string Quote(const std::string& text) {
