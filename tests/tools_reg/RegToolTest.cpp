@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/registry/Registry.h"
+#include "tests/common/RunProgram.h"
 #include "tests/common/TestFiles.h"
 
 extern char** environ;
@@ -50,31 +51,12 @@ class RegToolTest : public ::testing::Test {
   // asNobody: run as the unprivileged user "nobody" (through setpriv; the test must run as root).
   Result Reg(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt,
              bool asNobody = false) {
-    const std::string in = m_dir + "/stdin", out = m_dir + "/stdout", err = m_dir + "/stderr";
-    WriteFile(in, input.value_or(""));
     std::vector<std::string> all;
     if (asNobody) all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     all.push_back(std::string(MARLIN3_BIN_DIR) + "/marlin3-reg");
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input ? in.c_str() : "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    Result r;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
+    const test_common::ProgramRun run = test_common::RunProgram(all, input);
+    return Result{run.exitCode, run.out, run.err};
   }
 
   std::string m_dir;
