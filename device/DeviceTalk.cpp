@@ -93,7 +93,8 @@ bool DeviceTalk::Initialize() {
                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0);
       if (m_hConnect == nullptr) {
         trace.SystemError("InternetConnect failed");
-        if (const std::string& failure = platform::inet::InetLibraryFailure(); !failure.empty()) trace.Error(failure);
+        if (const std::string& failure = platform::inet::InetLibraryFailure(); !failure.empty())
+          trace.Error(failure);
         InternetCloseHandle(m_hInternet);
         m_hInternet = nullptr;
         return false;

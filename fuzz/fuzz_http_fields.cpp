@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::inet::SplitHeaderFields(head, fields);
   for (const auto& field : fields) {
     const auto inside = [&](std::string_view part) {
-      return part.empty() || (part.data() >= head.data() && part.data() + part.size() <= head.data() + head.size());
+      return part.empty() ||
+             (part.data() >= head.data() && part.data() + part.size() <= head.data() + head.size());
     };
     if (!inside(field.name) || !inside(field.value) || field.name.find("\r\n") != std::string_view::npos ||
         field.value.find("\r\n") != std::string_view::npos || field.name.find(':') != std::string_view::npos)

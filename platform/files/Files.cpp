@@ -255,8 +255,8 @@ using platform::files::FileObject;
 namespace {
 
 // CreateFile's handle and last error: ERROR_ALREADY_EXISTS where the disposition reports an existing file.
-HANDLE OpenAndRegister(const char* name, DWORD access, DWORD share, DWORD disposition, DWORD flagsAndAttributes,
-                       bool privateFile) {
+HANDLE OpenAndRegister(const char* name, DWORD access, DWORD share, DWORD disposition,
+                       DWORD flagsAndAttributes, bool privateFile) {
   DWORD error = ERROR_SUCCESS;
   bool existed = false;
   FileObject* file = platform::files::OpenFile(name, access, share, disposition, flagsAndAttributes, &error,

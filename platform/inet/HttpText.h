@@ -14,8 +14,8 @@ namespace platform::inet {
 inline constexpr std::string_view kUrlUnreserved =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
 
-enum class Blank { Escaped, Plus };                // a form body writes a blank as "+"
-enum class AsciiHex { UpperCase, LowerCase };      // the hex case of an escaped byte below 0x80
+enum class Blank { Escaped, Plus };            // a form body writes a blank as "+"
+enum class AsciiHex { UpperCase, LowerCase };  // the hex case of an escaped byte below 0x80
 
 struct PercentStyle {
   std::string_view kept;  // the bytes written as they stand

@@ -346,7 +346,6 @@ LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
     result = damaged(why);
   } else if (first != "ok") {
     result = damaged(first.empty() ? "the integrity check gave no answer" : first);
-  } else {
   } else if (!HoldsOnlyHiveTables(db)) {
     result = damaged("it is not a registry hive");
   }

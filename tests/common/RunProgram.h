@@ -26,7 +26,8 @@ struct ProgramRun {
 };
 
 // input, when given, is the program's standard input; else /dev/null.
-inline ProgramRun RunProgram(std::vector<std::string> args, const std::optional<std::string>& input = std::nullopt) {
+inline ProgramRun RunProgram(std::vector<std::string> args,
+                             const std::optional<std::string>& input = std::nullopt) {
   ProgramRun run;
   const TempFolder folder("m3run");
   if (folder.Path().empty() || args.empty()) return run;

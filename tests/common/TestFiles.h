@@ -35,8 +35,8 @@ class TempFolder {
     if (m_path.empty()) return;
     std::error_code ec;
     // A test may have taken its own rights away from a subfolder.
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                 ec);
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
   }
   TempFolder(const TempFolder&) = delete;

@@ -397,13 +397,11 @@ void SetupDeviceRun::PrepareMonitoredProduct(const fs::path& base, bool usb, con
                                     << "/ ASAN_OPTIONS=detect_leaks=0 exec " MARLIN3_BIN_DIR
                                     << "/marlin3 \"$@\" /LogDebug 2\n";
   fs::permissions(second / "marlin3", fs::perms::owner_all);
-  m_extraEnv = {"XDG_RUNTIME_DIR=" + (base / "run").string(),
-                "XDG_STATE_HOME=" + (base / "state").string(),
-                "DEVWATCH_MARLIN3=" + (second / "marlin3").string(),
-                "DEVWATCH_POLL_MS=50",
-                "DEVWATCH_LIFETIME=" + std::to_string(lifetime),
-                "DEVWATCH_TIMEOUT_MS=400",
-                "SANE_CONFIG_DIR=" + (base / "sane").string()};
+  m_extraEnv = {
+      "XDG_RUNTIME_DIR=" + (base / "run").string(),        "XDG_STATE_HOME=" + (base / "state").string(),
+      "DEVWATCH_MARLIN3=" + (second / "marlin3").string(), "DEVWATCH_POLL_MS=50",
+      "DEVWATCH_LIFETIME=" + std::to_string(lifetime),     "DEVWATCH_TIMEOUT_MS=400",
+      "SANE_CONFIG_DIR=" + (base / "sane").string()};
 }
 
 void SetupDeviceRun::PanelScanArrives(bool usb) {

@@ -303,16 +303,16 @@ TEST_F(FilesTest, FindFirstFileMatchesWindowsWildcards) {
 TEST(LogicalDrivesTest, RootAndUserVolumesFromMounts) {
   testutil::TempDir dir;
   testutil::WriteFile(dir / "mounts",
-                     "overlay / overlay rw 0 0\n"
-                     "proc /proc proc rw 0 0\n"
-                     "tmpfs /run tmpfs rw 0 0\n"
-                     "/dev/sda1 /boot/efi vfat rw 0 0\n"
-                     "/dev/sda2 /home ext4 rw 0 0\n"
-                     "/dev/sdb1 /media/me/USB\\040STICK vfat rw 0 0\n"
-                     "/dev/sdc1 /mnt/backup ext4 rw 0 0\n"
-                     "server:/share /srv/nfs nfs4 rw 0 0\n"
-                     "/dev/sr0 /run/media/me/CDROM iso9660 ro 0 0\n"
-                     "tmpfs /media/ram tmpfs rw 0 0\n");
+                      "overlay / overlay rw 0 0\n"
+                      "proc /proc proc rw 0 0\n"
+                      "tmpfs /run tmpfs rw 0 0\n"
+                      "/dev/sda1 /boot/efi vfat rw 0 0\n"
+                      "/dev/sda2 /home ext4 rw 0 0\n"
+                      "/dev/sdb1 /media/me/USB\\040STICK vfat rw 0 0\n"
+                      "/dev/sdc1 /mnt/backup ext4 rw 0 0\n"
+                      "server:/share /srv/nfs nfs4 rw 0 0\n"
+                      "/dev/sr0 /run/media/me/CDROM iso9660 ro 0 0\n"
+                      "tmpfs /media/ram tmpfs rw 0 0\n");
   EXPECT_EQ((std::vector<std::string>{"/", "/media/me/USB STICK/", "/mnt/backup/", "/run/media/me/CDROM/",
                                       "/srv/nfs/"}),
             platform::files::LogicalDrives((dir / "mounts").c_str()));

@@ -52,9 +52,9 @@ TEST(FoldersTest, DocumentsFromUserDirsFile) {
   testutil::TempDir dir;
   testutil::ScopedEnv home("HOME", "/home/tester");
   testutil::WriteFile(dir / "user-dirs.dirs",
-                     "# written by xdg-user-dirs-update\n"
-                     "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                     "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+                      "# written by xdg-user-dirs-update\n"
+                      "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
   EXPECT_EQ("/home/tester/Dokumente", platform::folders::DocumentsFolder((dir / "user-dirs.dirs").c_str()));
   testutil::WriteFile(dir / "abs.dirs", "XDG_DOCUMENTS_DIR=\"/data/My \\\"Docs\\\"/\"\n");
   EXPECT_EQ("/data/My \"Docs\"", platform::folders::DocumentsFolder((dir / "abs.dirs").c_str()));

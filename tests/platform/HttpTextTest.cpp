@@ -30,7 +30,8 @@ TEST(HttpTextTest, PercentEncodesEveryByteOutsideTheKeptSet) {
 
 TEST(HttpTextTest, SplitsFieldLinesAfterTheStartLine) {
   std::vector<HttpField> fields;
-  ASSERT_TRUE(SplitHeaderFields("GET / HTTP/1.1\r\nHost: \t a:b \t\r\nX-Empty:\r\n: no name\r\nLf: a\nb", fields));
+  ASSERT_TRUE(
+      SplitHeaderFields("GET / HTTP/1.1\r\nHost: \t a:b \t\r\nX-Empty:\r\n: no name\r\nLf: a\nb", fields));
   ASSERT_EQ(fields.size(), 4u);
   EXPECT_EQ(fields[0].name, "Host");
   EXPECT_EQ(fields[0].value, "a:b");

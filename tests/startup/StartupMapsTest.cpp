@@ -161,7 +161,8 @@ TEST(StartupMaps, MissingLibrariesFailWithTheirNames) {
                            " libxml2.so.2 could not be loaded: " + (fake / "libxml2.so.2").string()),
             std::string::npos)
       << probe.out;
-  EXPECT_NE(probe.out.find("http failed 12004 libcurl.so.4 could not be loaded: " + (fake / "libcurl.so.4").string()),
+  EXPECT_NE(probe.out.find("http failed 12004 libcurl.so.4 could not be loaded: " +
+                           (fake / "libcurl.so.4").string()),
             std::string::npos)
       << probe.out;
   EXPECT_NE(probe.out.find("smtp sending failed"), std::string::npos) << probe.out;

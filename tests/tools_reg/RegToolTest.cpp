@@ -539,7 +539,7 @@ int RunWithTmpfs(const std::string& dir, const std::string& body) {
   const std::string mnt = dir + "/mnt";
   fs::create_directories(mnt);
   WriteFile(dir + "/ns.sh",
-           "set -u\nM=" + Quote(mnt) + "\nmount -t tmpfs -o size=1m none \"$M\" || exit 97\n" + body);
+            "set -u\nM=" + Quote(mnt) + "\nmount -t tmpfs -o size=1m none \"$M\" || exit 97\n" + body);
   return Shell(std::string(geteuid() == 0 ? "unshare -m" : "unshare -rm") + " sh " + Quote(dir + "/ns.sh"));
 }
 

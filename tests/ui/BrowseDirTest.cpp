@@ -12,8 +12,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "ui/BrowseDir.h"
 #include "tests/common/TestFiles.h"
+#include "ui/BrowseDir.h"
 
 namespace fs = std::filesystem;
 

@@ -85,24 +85,25 @@ void ExportValue(std::string& text, const Value& v) {
 
 LONG ExportTree(HKEY top, const std::string& topName, size_t topDepth, uint64_t maxBytes, std::string& text,
                 ExportStop& stop) {
-  return WalkKeys(top, topName, topDepth, UnopenedKey::Stop,
-                  [&](HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys) -> LONG {
-                    std::vector<Value> values;
-                    if (LONG rc = ReadValues(key, values)) return rc;
-                    if (LONG rc = ReadSubkeys(key, subkeys)) return rc;
-                    text += "[" + name + "]\r\n";
-                    for (const Value& v : values) ExportValue(text, v);
-                    text += "\r\n";
-                    if (text.size() > maxBytes) {
-                      stop = ExportStop::TooLarge;
-                      return ERROR_INVALID_PARAMETER;
-                    }
-                    if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
-                      stop = ExportStop::TooDeep;
-                      return ERROR_INVALID_PARAMETER;
-                    }
-                    return ERROR_SUCCESS;
-                  });
+  return WalkKeys(
+      top, topName, topDepth, UnopenedKey::Stop,
+      [&](HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys) -> LONG {
+        std::vector<Value> values;
+        if (LONG rc = ReadValues(key, values)) return rc;
+        if (LONG rc = ReadSubkeys(key, subkeys)) return rc;
+        text += "[" + name + "]\r\n";
+        for (const Value& v : values) ExportValue(text, v);
+        text += "\r\n";
+        if (text.size() > maxBytes) {
+          stop = ExportStop::TooLarge;
+          return ERROR_INVALID_PARAMETER;
+        }
+        if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
+          stop = ExportStop::TooDeep;
+          return ERROR_INVALID_PARAMETER;
+        }
+        return ERROR_SUCCESS;
+      });
 }
 
 // The stored spelling of a path typed in any case.

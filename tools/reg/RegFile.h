@@ -42,8 +42,8 @@ LONG ReadSubkeys(HKEY key, std::vector<std::string>& names);
 enum class UnopenedKey { Stop, Skip };
 // Reads one key of a walk (name as "parent\\sub", depth as counted from the walk's top) and fills
 // subkeys with those to go into; a result other than ERROR_SUCCESS ends the walk with it.
-using KeyVisitor = std::function<LONG(HKEY key, const std::string& name, size_t depth,
-                                      std::vector<std::string>& subkeys)>;
+using KeyVisitor =
+    std::function<LONG(HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys)>;
 // Visits top and the keys below it depth first, in the order the visitor gives, with a stack of open
 // keys (a hive may hold keys deeper than any call stack would take). Closes every key it opened.
 LONG WalkKeys(HKEY top, const std::string& topName, size_t topDepth, UnopenedKey unopened,

@@ -216,25 +216,25 @@ std::string ValueLine(const Value& v) {
 bool QueryTree(HKEY top, const std::string& topName, size_t topDepth, const Options& o, int& matches) {
   const bool filter = o.hasValue || o.defaultValue;
   bool complete = true;
-  regtool::WalkKeys(top, topName, topDepth, regtool::UnopenedKey::Skip,
-                    [&](HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys) -> LONG {
-                      std::vector<Value> values;
-                      regtool::ReadValues(key, values);
-                      regtool::ReadSubkeys(key, subkeys);
-                      std::string block;
-                      for (const Value& v : values) {
-                        if (filter && !platform::text::EqualsNoCase(v.name, o.hasValue ? o.value : std::string()))
-                          continue;
-                        block += ValueLine(v) + "\n";
-                        ++matches;
-                      }
-                      if (!filter || !block.empty()) std::printf("\n%s\n%s", name.c_str(), block.c_str());
-                      if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
-                        complete = false;
-                        subkeys.clear();
-                      }
-                      return ERROR_SUCCESS;
-                    });
+  regtool::WalkKeys(
+      top, topName, topDepth, regtool::UnopenedKey::Skip,
+      [&](HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys) -> LONG {
+        std::vector<Value> values;
+        regtool::ReadValues(key, values);
+        regtool::ReadSubkeys(key, subkeys);
+        std::string block;
+        for (const Value& v : values) {
+          if (filter && !platform::text::EqualsNoCase(v.name, o.hasValue ? o.value : std::string())) continue;
+          block += ValueLine(v) + "\n";
+          ++matches;
+        }
+        if (!filter || !block.empty()) std::printf("\n%s\n%s", name.c_str(), block.c_str());
+        if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
+          complete = false;
+          subkeys.clear();
+        }
+        return ERROR_SUCCESS;
+      });
   return complete;
 }
 
