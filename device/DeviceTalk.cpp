@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "log/DebugTrace.h"
+#include "platform/inet/HttpText.h"
 #include "platform/module/Module.h"
 #include "platform/text/Text.h"
 #include "settings/SettingsSchema.h"
@@ -92,6 +93,8 @@ bool DeviceTalk::Initialize() {
                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0);
       if (m_hConnect == nullptr) {
         trace.SystemError("InternetConnect failed");
+        if (const std::string& failure = platform::inet::InetLibraryFailure(); !failure.empty())
+          trace.Error(failure);
         InternetCloseHandle(m_hInternet);
         m_hInternet = nullptr;
         return false;
@@ -447,38 +450,25 @@ bool DeviceTalk::CheckNotificationFields(const std::string& address, const std::
 
 std::string DeviceTalk::UrlAndUtf8Encode(const std::string& text) {
   DebugTrace trace("UrlAndUtf8Encode", __FILE__);
-  std::string out;
-  char escape[16];
+  // The digit 0 is escaped too, and ASCII escapes are in lower case: form values have always gone to
+  // the device in exactly this form.
+  static constexpr platform::inet::PercentStyle kFormValue{
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz123456789._-!*()", platform::inet::Blank::Plus,
+      platform::inet::AsciiHex::LowerCase};
+  // Each character on its own: a byte that does not convert is dropped, the others keep their UTF-8
+  // bytes (a character past U+FFFF, which no single ANSI byte reaches, its four).
+  std::string characters;
+  characters.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
     std::uint32_t c = 0;
-    int used = platform::text::DecodeUtf8Char(text.data() + i, text.size() - i, &c);
+    const int used = platform::text::DecodeUtf8Char(text.data() + i, text.size() - i, &c);
     if (used <= 0) {
-      ++i;  // a byte that does not convert is dropped
+      ++i;
       continue;
     }
+    characters.append(text, i, static_cast<std::size_t>(used));
     i += static_cast<std::size_t>(used);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '1' && c <= '9') || c == '.' || c == '_' ||
-        c == '-' || c == '!' || c == '*' || c == '(' || c == ')') {
-      out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
-    } else if (c <= 0x7F) {
-      std::snprintf(escape, sizeof escape, "%%%02x", static_cast<unsigned>(c));
-      out += escape;
-    } else if (c <= 0x7FF) {
-      std::snprintf(escape, sizeof escape, "%%%02X%%%02X", 0xC0u + (c >> 6), 0x80u + (c & 0x3F));
-      out += escape;
-    } else if (c <= 0xFFFF) {
-      std::snprintf(escape, sizeof escape, "%%%02X%%%02X%%%02X", 0xE0u + (c >> 12), 0x80u + ((c >> 6) & 0x3F),
-                    0x80u + (c & 0x3F));
-      out += escape;
-    } else {
-      // No single ANSI byte reaches past U+FFFF; a UTF-8 text can, and gets its four-byte form.
-      std::snprintf(escape, sizeof escape, "%%%02X%%%02X%%%02X%%%02X", 0xF0u + (c >> 18),
-                    0x80u + ((c >> 12) & 0x3F), 0x80u + ((c >> 6) & 0x3F), 0x80u + (c & 0x3F));
-      out += escape;
-    }
   }
-  return out;
+  return platform::inet::PercentEncode(characters, kFormValue);
 }

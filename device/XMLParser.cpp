@@ -67,7 +67,9 @@ void XMLParser::Load_From_Text(const char* text) {
     m_strRefused = "refused before parsing: " + why;
   } else {
     // The success flag is not used: a text that does not parse leaves an empty document to walk.
-    Check(m_pDocument->loadXML(content, ok));
+    // A failure carries the document's reason (libxml2 missing) to whoever logs the exception.
+    const HRESULT hr = m_pDocument->loadXML(content, ok);
+    if (FAILED(hr)) throw ComError(hr, m_pDocument->LastParseError());
   }
   m_bParsed = ok == VARIANT_TRUE;
   Check(m_pDocument->get_documentElement(m_pRootElement));

@@ -17,6 +17,8 @@
 
 #include "HttpResponseParser.h"
 #include "device/XmlShape.h"
+#include "platform/inet/HttpText.h"
+#include "platform/xmldom/XmlDom.h"
 
 namespace devwatch {
 
@@ -35,21 +37,9 @@ bool ToPort(const std::string& text, int& port) {
   return port > 0 && port <= 65535;
 }
 
-std::string Encode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+// The host ID's query value: RFC 3986's unreserved characters but "~" stand as they are.
+constexpr platform::inet::PercentStyle kQueryValue{
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._"};
 
 int MsLeft(Clock::time_point end) {
   return static_cast<int>(std::max<long long>(
@@ -168,7 +158,8 @@ bool DeviceStatus::ParseDocument(const std::string& xml, ScanRequestStatus& stat
   xmlDoc* doc = xmlReadMemory(xml.data(), static_cast<int>(std::min(xml.size(), kMaxBody)), "status.xml",
                               nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (doc == nullptr) {
-    why = "the device's status document does not parse";
+    const std::string& failure = platform::xmldom::XmlLibraryFailure();
+    why = failure.empty() ? "the device's status document does not parse" : failure;
     return false;
   }
   xmlNode* root = xmlDocGetRootElement(doc);
@@ -218,7 +209,7 @@ bool DeviceStatus::Fetch(const std::string& devAddr, const std::string& hostId, 
   const int fd = ConnectTo(address, end, why);
   if (fd < 0) return false;
   const std::string request =
-      std::string("GET ") + kPath + "?HostID=" + Encode(hostId) +
+      std::string("GET ") + kPath + "?HostID=" + platform::inet::PercentEncode(hostId, kQueryValue) +
       " HTTP/1.1\r\nHost: " + (address.bUnix ? std::string("localhost") : address.strHost) +
       "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
   std::size_t sent = 0;

@@ -3,6 +3,10 @@
 #include <strings.h>
 
 #include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "platform/inet/HttpText.h"
 
 namespace devwatch {
 
@@ -17,6 +21,11 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
+}
+
+// ASCII case only, as field names are (RFC 9110 5.1).
+bool EqualsNoCase(std::string_view name, const char* wanted) {
+  return name.size() == std::strlen(wanted) && strncasecmp(name.data(), wanted, name.size()) == 0;
 }
 
 }  // namespace
@@ -44,23 +53,14 @@ ResponseStatus HttpResponseParser::Parse(std::string_view bytes, bool peerClosed
   bool chunked = false;
   bool haveLength = false;
   std::size_t length = 0;
-  while (lineEnd != std::string_view::npos) {
-    const std::size_t start = lineEnd + 2;
-    lineEnd = head.find("\r\n", start);
-    const std::string_view line =
-        head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return Bad(response, "header line without a colon");
-    const std::string name(line.substr(0, colon));
-    const std::string_view value = Trim(line.substr(colon + 1));
-    if (strcasecmp(name.c_str(), "Transfer-Encoding") == 0) {
+  std::vector<platform::inet::HttpField> fields;
+  if (!platform::inet::SplitHeaderFields(head, fields)) return Bad(response, "header line without a colon");
+  for (const auto& [name, value] : fields) {
+    if (EqualsNoCase(name, "Transfer-Encoding")) {
       chunked = value.size() >= 7 && strncasecmp(value.data() + value.size() - 7, "chunked", 7) == 0;
-    } else if (strcasecmp(name.c_str(), "Content-Length") == 0) {
+    } else if (EqualsNoCase(name, "Content-Length")) {
       unsigned long long declared = 0;
-      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), declared);
-      if (error != std::errc() || end != value.data() + value.size() || value.empty()) {
-        return Bad(response, "bad Content-Length");
-      }
+      if (!platform::inet::ParseContentLength(value, declared)) return Bad(response, "bad Content-Length");
       if (haveLength && declared != length) return Bad(response, "two different Content-Length values");
       if (declared > maxBody) return Bad(response, "body larger than the limit");
       haveLength = true;

@@ -315,6 +315,15 @@ void CHalyardDlg::UpdateModifiedOnDevice(const CQsWizard& wizard) {
     return;
   }
   DeviceTalk device;
+  // A failing DOM call (the XML library missing) is a failed update, as on the other publishing paths.
+  auto update = [&](const std::vector<std::string>& names, bool add) {
+    try {
+      return device.Update(&names, add);
+    } catch (const platform::xmldom::ComError& error) {
+      trace.Error("Caught exception updating destination: " + error.ErrorMessage());
+      return false;
+    }
+  };
   const std::vector<std::string> oldNames{oldName};
   bool removed = false;
   bool added = true;
@@ -322,11 +331,11 @@ void CHalyardDlg::UpdateModifiedOnDevice(const CQsWizard& wizard) {
   if (wizard.m_bAddToDevice) {
     if (oldName == wizard.m_strDevDest) return;
     const std::vector<std::string> newNames{wizard.m_strDevDest};
-    removed = device.Update(&oldNames, false);
-    added = device.Update(&newNames, true);  // both are always attempted
+    removed = update(oldNames, false);
+    added = update(newNames, true);  // both are always attempted
     failure = "Failed to modify dest name on device";
   } else {
-    removed = device.Update(&oldNames, false);
+    removed = update(oldNames, false);
     failure = "Failed to remove modified dest from device";
   }
   if (removed && added) return;

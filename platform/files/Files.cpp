@@ -252,12 +252,15 @@ void SetWriteFaultHook(WriteFaultHook hook) {
 
 using platform::files::FileObject;
 
-HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,
-                   DWORD flagsAndAttributes, HANDLE templateFile) {
+namespace {
+
+// CreateFile's handle and last error: ERROR_ALREADY_EXISTS where the disposition reports an existing file.
+HANDLE OpenAndRegister(const char* name, DWORD access, DWORD share, DWORD disposition,
+                       DWORD flagsAndAttributes, bool privateFile) {
   DWORD error = ERROR_SUCCESS;
   bool existed = false;
-  FileObject* file =
-      platform::files::OpenFile(name, access, share, disposition, flagsAndAttributes, &error, &existed);
+  FileObject* file = platform::files::OpenFile(name, access, share, disposition, flagsAndAttributes, &error,
+                                               &existed, privateFile);
   if (!file) {
     platform::SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -267,18 +270,15 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
   return platform::RegisterHandle(file);
 }
 
+}  // namespace
+
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile) {
+  return OpenAndRegister(name, access, share, disposition, flagsAndAttributes, false);
+}
+
 HANDLE platform::files::CreatePrivateFileA(const char* name, DWORD access, DWORD share, DWORD disposition) {
-  DWORD error = ERROR_SUCCESS;
-  bool existed = false;
-  FileObject* file = platform::files::OpenFile(name, access, share, disposition, FILE_ATTRIBUTE_NORMAL,
-                                               &error, &existed, true);
-  if (!file) {
-    platform::SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-  }
-  const bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
-  platform::SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return platform::RegisterHandle(file);
+  return OpenAndRegister(name, access, share, disposition, FILE_ATTRIBUTE_NORMAL, true);
 }
 
 bool platform::files::LockWaitedOut(HANDLE handle) {

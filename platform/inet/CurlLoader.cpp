@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/inet/Inet.h"
 #include "platform/module/LazyLibrary.h"
 
 // Only libcurl's own declarations are hidden; the C library's it includes come first, as they are.
@@ -34,6 +35,10 @@ Fn Resolve(const char* name) {
 }
 
 }  // namespace
+
+const std::string& platform::inet::InetLibraryFailure() {
+  return Curl().Failure();
+}
 
 #define M3_CURL_FORWARD(ret, name, params, args, failed)  \
   ret name params {                                       \

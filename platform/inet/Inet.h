@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/base/WinTypes.h"
 
@@ -70,3 +71,9 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* buf
 // The two time-outs (a DWORD of milliseconds) on an internet or connection handle.
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
 BOOL InternetCloseHandle(HINTERNET handle);
+
+namespace platform::inet {
+// Why libcurl could not be loaded ("" when it loads); asking loads it. Without it InternetConnectA
+// fails with ERROR_INTERNET_INTERNAL_ERROR, which names no library, so callers log this beside it.
+const std::string& InetLibraryFailure();
+}  // namespace platform::inet

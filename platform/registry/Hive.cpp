@@ -111,6 +111,21 @@ const char* kSchema =
 
 }  // namespace
 
+bool HoldsOnlyHiveTables(sqlite3* db) {
+  int tables = 0, ours = 0;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT count(*), sum(name IN ('keys','vals')) FROM sqlite_master "
+                         "WHERE type='table' AND name NOT LIKE 'sqlite_%'",
+                         -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW) {
+    tables = sqlite3_column_int(st, 0);
+    ours = sqlite3_column_int(st, 1);
+  }
+  sqlite3_finalize(st);
+  return tables == 0 || ours == 2;
+}
+
 int RunCheckPragma(sqlite3* db, const char* pragma, std::string& first, std::string& why) {
   first.clear();
   char* message = nullptr;
@@ -331,20 +346,8 @@ LONG Hive::Check(sqlite3* db, const std::string& file, std::string& problem) {
     result = damaged(why);
   } else if (first != "ok") {
     result = damaged(first.empty() ? "the integrity check gave no answer" : first);
-  } else {
-    // A healthy database must be a hive (both tables) or still empty.
-    int tables = 0, ours = 0;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT count(*), sum(name IN ('keys','vals')) FROM sqlite_master "
-                           "WHERE type='table' AND name NOT LIKE 'sqlite_%'",
-                           -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW) {
-      tables = sqlite3_column_int(st, 0);
-      ours = sqlite3_column_int(st, 1);
-    }
-    sqlite3_finalize(st);
-    if (tables != 0 && ours != 2) result = damaged("it is not a registry hive");
+  } else if (!HoldsOnlyHiveTables(db)) {
+    result = damaged("it is not a registry hive");
   }
   return result;
 }

@@ -109,6 +109,9 @@ bool DiskFull(sqlite3* db, int rc);
 // result; first gets the check's first answer line ("ok" when healthy), why SQLite's own message.
 int RunCheckPragma(sqlite3* db, const char* pragma, std::string& first, std::string& why);
 
+// A healthy database is a hive (both of its tables) or still empty; false when it holds other tables.
+bool HoldsOnlyHiveTables(sqlite3* db);
+
 // Creates a hive file at `file` as one step: a complete, empty hive (WAL mode, schema) is written
 // beside it under a new name and renamed into place, under an exclusive lock on the folder, unless
 // another process created it meanwhile. A missing or empty file is replaced; anything else is left

@@ -196,18 +196,7 @@ Verdict CheckIntegrity(sqlite3* db, LONG& code, std::string& why) {
     why = first.empty() ? "the integrity check gave no answer" : first;
     return Verdict::Damaged;
   }
-  sqlite3_stmt* st = nullptr;
-  int tables = 0, ours = 0;
-  if (sqlite3_prepare_v2(db,
-                         "SELECT count(*), sum(name IN ('keys','vals')) FROM sqlite_master "
-                         "WHERE type='table' AND name NOT LIKE 'sqlite_%'",
-                         -1, &st, nullptr) == SQLITE_OK &&
-      sqlite3_step(st) == SQLITE_ROW) {
-    tables = sqlite3_column_int(st, 0);
-    ours = sqlite3_column_int(st, 1);
-  }
-  sqlite3_finalize(st);
-  if (tables != 0 && ours != 2) {
+  if (!HoldsOnlyHiveTables(db)) {
     why = "it is not a registry hive";
     return Verdict::Damaged;
   }

@@ -156,6 +156,7 @@ std::shared_ptr<Tree> EmptyTree() {
 }  // namespace
 
 std::string ComError::ErrorMessage() const {
+  if (!m_strCause.empty()) return m_strCause;
   switch (m_hr) {
     case E_POINTER:
       return "Invalid pointer";
@@ -278,6 +279,10 @@ HRESULT IXMLDOMDocument::loadXML(const std::string& text, VARIANT_BOOL& ok) {
     return S_FALSE;
   }
 
+  if (const std::string& failure = XmlLibraryFailure(); !failure.empty()) {
+    m_strParseError = failure;
+    return E_FAIL;
+  }
   xmlInitParser();
   xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
   if (ctxt == nullptr) return E_OUTOFMEMORY;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/base/WinTypes.h"
 
@@ -50,15 +51,17 @@ namespace platform::xmldom {
 struct NodeData;
 struct Tree;
 
-// The COM error exception: the result code and the text _com_error::ErrorMessage would give.
+// The COM error exception: the result code and the text _com_error::ErrorMessage would give, or the
+// cause when the raiser knows a better one (a parser library that could not be loaded).
 class ComError {
  public:
-  explicit ComError(HRESULT hr) : m_hr(hr) {}
+  explicit ComError(HRESULT hr, std::string cause = std::string()) : m_hr(hr), m_strCause(std::move(cause)) {}
   HRESULT Error() const { return m_hr; }
   std::string ErrorMessage() const;
 
  private:
   HRESULT m_hr;
+  std::string m_strCause;
 };
 
 class IXMLDOMNamedNodeMap;
@@ -106,7 +109,8 @@ class IXMLDOMDocument : public IXMLDOMNode {
  public:
   IXMLDOMDocument();
   // Replaces the tree. ok is VARIANT_FALSE (and the document empty) when the text does not parse,
-  // holds a DTD or is larger than kMaxDocumentBytes.
+  // holds a DTD or is larger than kMaxDocumentBytes. E_FAIL when libxml2 cannot be loaded, with
+  // LastParseError naming it.
   HRESULT loadXML(const std::string& text, VARIANT_BOOL& ok);
   // S_FALSE and null when the document has no element.
   HRESULT get_documentElement(std::shared_ptr<IXMLDOMElement>& element) const;
@@ -119,6 +123,9 @@ class IXMLDOMDocument : public IXMLDOMNode {
 
 // Larger texts are refused without being parsed (the device's documents are a few KB).
 inline constexpr std::size_t kMaxDocumentBytes = 4u << 20;
+
+// Why libxml2 could not be loaded ("" when it loads); asking loads it.
+const std::string& XmlLibraryFailure();
 
 // CoCreateInstance of the document class: E_OUTOFMEMORY when it cannot be made.
 HRESULT CreateDocument(std::shared_ptr<IXMLDOMDocument>& document);

@@ -1,7 +1,7 @@
 // libxml2 on first use (platform/module/LazyLibrary.h): the DOM layer and DEVWATCH's status reader call
 // libxml2's functions by their own names, and these hidden definitions forward them to libxml2.so.2,
-// loaded by the first call. Without it, parsing fails as on an allocation failure (no parser context,
-// no document), after the line that names the missing library.
+// loaded by the first call. Without it, the DOM layer's loadXML fails naming the library
+// (XmlLibraryFailure) and the forwarded calls fail as on an allocation failure (no context, no document).
 #include <iconv.h>
 
 #include <climits>
@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/module/LazyLibrary.h"
+#include "platform/xmldom/XmlDom.h"
 
 // Only libxml2's own declarations are hidden; the C library's it includes come first, as they are.
 #pragma GCC visibility push(hidden)
@@ -42,6 +43,10 @@ void FreeThroughLibrary(void* memory) {
 }
 
 }  // namespace
+
+const std::string& platform::xmldom::XmlLibraryFailure() {
+  return Xml().Failure();
+}
 
 #define M3_XML_FORWARD(ret, name, params, args, failed)   \
   ret name params {                                       \

@@ -10,6 +10,7 @@
 #include "platform/module/Module.h"
 #include "platform/registry/Registry.h"
 #include "platform/resource/Resource.h"
+#include "tests/common/ResourceString.h"
 #include "tests/common/ScratchEnvironment.h"
 
 namespace app_test {
@@ -27,14 +28,7 @@ inline const fs::path& Scratch() {
   return scratch.path;
 }
 
-// A string of the built resource library (the test fails when it is missing).
-inline std::string ResString(UINT id) {
-  static HMODULE module = LoadLibraryA("marlin3.dll");
-  std::string text;
-  EXPECT_NE(module, nullptr) << "libmarlin3.so not built";
-  if (module != nullptr) platform::resource::LoadString(module, id, text);
-  return text;
-}
+using test_common::ResString;
 
 inline std::string MainKey() {
   return "SOFTWARE\\Nexora\\" + ResString(230);

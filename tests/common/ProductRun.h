@@ -16,16 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/SaneConfig.h"
+#include "tests/common/TestFiles.h"
+
 namespace product_run {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_common::ReadFile;
 
 // One argument for the shell, whatever it holds.
 inline std::string Quote(const std::string& text) {
@@ -97,9 +95,7 @@ class ProductRun : public ::testing::Test {
     char pattern[] = "/tmp/m3run.XXXXXX";
     m_dir = mkdtemp(pattern);
     for (const char* sub : {"sane", "registry", "tmp", "out", "cwd"}) fs::create_directories(m_dir / sub);
-    std::ofstream(m_dir / "sane" / "dll.conf") << "test\n";
-    std::ofstream(m_dir / "sane" / "test.conf")
-        << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+    test_common::WriteSaneConfig(m_dir / "sane", test_common::kProductTestDevice);
     Shell(Bin("marlin3-product") + " direct --port 60000 --device test:0 >/dev/null");
   }
   void TearDown() override {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/registry/Registry.h"
+#include "tests/common/TestFiles.h"
 
 namespace test_common {
 
@@ -42,13 +43,6 @@ inline fs::path NewScratch(std::string pattern, const fs::path& registrySub = fs
   fs::create_directories(registry);
   setenv("MARLIN3_REGISTRY_DIR", registry.c_str(), 1);
   return dir;
-}
-
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Removes everything the program keeps under "Nexora", for the user and for the machine.

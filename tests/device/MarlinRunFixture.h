@@ -19,18 +19,14 @@
 #include "platform/resource/Resource.h"
 #include "platform/text/Text.h"
 #include "tests/common/QuietSpawn.h"
+#include "tests/common/ResourceString.h"
+#include "tests/common/SaneConfig.h"
 
 extern char** environ;
 
 namespace device_test {
 
-inline std::string ResString(UINT id) {
-  static HMODULE module = LoadLibraryA("marlin3.dll");
-  std::string text;
-  EXPECT_NE(module, nullptr) << "libmarlin3.so not built";
-  if (module != nullptr) platform::resource::LoadString(module, id, text);
-  return text;
-}
+using test_common::ResString;
 
 class PublishTest : public DeviceFixture {
  protected:

@@ -234,5 +234,31 @@ TEST_F(SimulatorRun, RefusedOpensAndHostileListsEndWithALoggedFailure) {
   }
 }
 
+// Without libcurl (the network) or libxml2 (the device's list) reading the device's list fails, and the
+// log names the library that could not be loaded rather than a memory shortage; nothing is changed.
+TEST_F(SimulatorRun, MissingHttpOrXmlLibraryIsNamedInTheLog) {
+  // Files of the sonames that are no libraries, found first through LD_LIBRARY_PATH.
+  const fs::path fake = Scratch() / "fake-libraries";
+  fs::create_directories(fake);
+  std::ofstream(fake / "libcurl.so.4") << "not a library";
+  std::ofstream(fake / "libxml2.so.2") << "not a library";
+  for (bool usb : {false, true}) {
+    SCOPED_TRACE(usb ? "usb" : "http");
+    test_common::ClearNexoraKeys();
+    Connect(usb);
+    ASSERT_TRUE(StartSimulator({"--entry", "2^OTHER^Theirs^1", "--entry", "3^PC7^Mine^1"}));
+    Prepare();
+    m_extraEnv = {"LD_LIBRARY_PATH=" + fake.string()};
+    const std::string log = Run({"/Task", "10"});
+    m_extraEnv.clear();
+    // Over USB the channel library talks HTTP itself: the list is what needs libxml2.
+    const std::string missing = usb ? "libxml2.so.2" : "libcurl.so.4";
+    EXPECT_NE(log.find(missing + " could not be loaded: " + (fake / missing).string()), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Not enough memory"), std::string::npos) << log;
+    EXPECT_EQ(State(), (std::vector<std::string>{"2^OTHER^Theirs^1", "3^PC7^Mine^1"})) << log;
+  }
+}
+
 }  // namespace
 }  // namespace device_test

@@ -50,6 +50,11 @@ class SetupDeviceRun : public SimulatorRun {
     close(sock);
     return answer;
   }
+  // What a panel scan through DEVWATCH needs, in base: the product (its device reached over USB or the
+  // network) with SANE's test backend as its scanner, the Quick Set qsKey scanning into out/ without
+  // dialogs, DEVWATCH as the monitor (ending lifetime seconds after its last work), and the marlin3 it
+  // starts, in second/, answering no person.
+  void PrepareMonitoredProduct(const fs::path& base, bool usb, const std::string& qsKey, int lifetime);
   // A scan started at the device's panel, with the device reached over USB or the network.
   void PanelScanArrives(bool usb);
   bool Shown(const std::string& text) {
@@ -364,17 +369,11 @@ TEST_F(SetupDeviceRun, PanelPickOfTheSpecialDestinationOpensTheDialogThroughDevw
 
 // A scan started at the panel for one of this PC's destinations: DEVWATCH starts marlin3 with task 13,
 // which finds the Quick Set by its device name and scans (SANE's test backend) into its folder.
-void SetupDeviceRun::PanelScanArrives(bool usb) {
-  Connect(usb);
-  ASSERT_TRUE(StartSimulator({}));
-  Prepare();
-  const fs::path base = Scratch() / "panelscan";
-  fs::remove_all(base);
+void SetupDeviceRun::PrepareMonitoredProduct(const fs::path& base, bool usb, const std::string& qsKey,
+                                             int lifetime) {
   for (const char* sub : {"run", "state", "sane", "out", "second"}) fs::create_directories(base / sub);
   fs::permissions(base / "run", fs::perms::owner_all, fs::perm_options::replace);
-  std::ofstream(base / "sane" / "dll.conf") << "test\n";
-  std::ofstream(base / "sane" / "test.conf")
-      << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+  test_common::WriteSaneConfig(base / "sane", test_common::kProductTestDevice);
   // The device's address as DEVWATCH and marlin3 know it: the USB endpoint, or the network address.
   const std::string port = usb ? "unix:" + m_socket : m_simAddress;
   const std::string product =
@@ -383,9 +382,8 @@ void SetupDeviceRun::PanelScanArrives(bool usb) {
       (usb ? "direct --port " + port : "network --ip " + port + " --hostname mfp-sim") +
       " --device test:0 >/dev/null";
   ASSERT_EQ(std::system(product.c_str()), 0);
-  const std::string qs = ResString(89);
-  test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "Dir", (base / "out").string() + "/");
-  test_common::SetString(HKEY_CURRENT_USER, QsKey(qs), "Hide", "4112");
+  test_common::SetString(HKEY_CURRENT_USER, qsKey, "Dir", (base / "out").string() + "/");
+  test_common::SetString(HKEY_CURRENT_USER, qsKey, "Hide", "4112");
   test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/DEVWATCH");
   test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", port);
   const fs::path second = base / "second";
@@ -399,13 +397,22 @@ void SetupDeviceRun::PanelScanArrives(bool usb) {
                                     << "/ ASAN_OPTIONS=detect_leaks=0 exec " MARLIN3_BIN_DIR
                                     << "/marlin3 \"$@\" /LogDebug 2\n";
   fs::permissions(second / "marlin3", fs::perms::owner_all);
-  m_extraEnv = {"XDG_RUNTIME_DIR=" + (base / "run").string(),
-                "XDG_STATE_HOME=" + (base / "state").string(),
-                "DEVWATCH_MARLIN3=" + (second / "marlin3").string(),
-                "DEVWATCH_POLL_MS=50",
-                "DEVWATCH_LIFETIME=20",
-                "DEVWATCH_TIMEOUT_MS=400",
-                "SANE_CONFIG_DIR=" + (base / "sane").string()};
+  m_extraEnv = {
+      "XDG_RUNTIME_DIR=" + (base / "run").string(),        "XDG_STATE_HOME=" + (base / "state").string(),
+      "DEVWATCH_MARLIN3=" + (second / "marlin3").string(), "DEVWATCH_POLL_MS=50",
+      "DEVWATCH_LIFETIME=" + std::to_string(lifetime),     "DEVWATCH_TIMEOUT_MS=400",
+      "SANE_CONFIG_DIR=" + (base / "sane").string()};
+}
+
+void SetupDeviceRun::PanelScanArrives(bool usb) {
+  Connect(usb);
+  ASSERT_TRUE(StartSimulator({}));
+  Prepare();
+  const fs::path base = Scratch() / "panelscan";
+  fs::remove_all(base);
+  const std::string qs = ResString(89);
+  ASSERT_NO_FATAL_FAILURE(PrepareMonitoredProduct(base, usb, QsKey(qs), 20));
+  const fs::path second = base / "second";
   // A networked product starts with scan-to off: the person switches it on.
   std::string log = Run({"/Task", "7"}, std::string("dialog 129\n") + (usb ? "" : "check 1049\n") +
                                             "select 1004 " + Pc(qs) + "\nclick 1007\nclick 1\ncancel\n");
@@ -454,11 +461,7 @@ TEST_F(SetupDeviceRun, DestinationNamesHoldingOptionsStayData) {
   Connect(true);
   const fs::path base = Scratch() / "inject";
   fs::remove_all(base);
-  for (const char* sub : {"run", "state", "sane", "out", "second"}) fs::create_directories(base / sub);
-  fs::permissions(base / "run", fs::perms::owner_all, fs::perm_options::replace);
-  std::ofstream(base / "sane" / "dll.conf") << "test\n";
-  std::ofstream(base / "sane" / "test.conf")
-      << "number_of_devices 1\ngeometry_max 300.0\ngeometry_quant 0.0\ntest-picture \"Color pattern\"\n";
+  fs::create_directories(base);
   const fs::path prog = base / "prog";
   const fs::path ran = base / "ran";
   std::ofstream(prog) << "#!/bin/sh\ntouch '" << ran.string() << "'\n";
@@ -471,32 +474,9 @@ TEST_F(SetupDeviceRun, DestinationNamesHoldingOptionsStayData) {
   ASSERT_TRUE(StartSimulator({"--entry", "10^PC7^" + runs + "^1", "--entry", "11^PC7^" + replaces + "^1",
                               "--entry", "12^PC7^" + quoted + "^1"}));
   Prepare();
-  const std::string port = "unix:" + m_socket;
-  const std::string product =
-      "SANE_CONFIG_DIR=" + (base / "sane").string() + " MARLIN3_REGISTRY_DIR=" + Scratch().string() +
-      " " MARLIN3_BIN_DIR "/marlin3-product direct --port " + port + " --device test:0 >/dev/null";
-  ASSERT_EQ(std::system(product.c_str()), 0);
   // The scratch Quick Set a name without a match scans with: no dialogs, into out/.
-  const std::string scratchQs = QsKey(ResString(104));
-  test_common::SetString(HKEY_CURRENT_USER, scratchQs, "Dir", (base / "out").string() + "/");
-  test_common::SetString(HKEY_CURRENT_USER, scratchQs, "Hide", "4112");
-  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxExe", MARLIN3_BIN_DIR "/DEVWATCH");
-  test_common::SetString(HKEY_CURRENT_USER, m_mainKey, "ToolboxId", port);
+  ASSERT_NO_FATAL_FAILURE(PrepareMonitoredProduct(base, true, QsKey(ResString(104)), 40));
   const fs::path second = base / "second";
-  std::ofstream(second / "script") << "";
-  std::ofstream(second / "marlin3") << "#!/bin/sh\nMARLIN3_UI_SCRIPT=" << (second / "script").string()
-                                    << " MARLIN3_UI_TRANSCRIPT=" << (second / "transcript").string()
-                                    << " TMPDIR=" << second.string()
-                                    << "/ ASAN_OPTIONS=detect_leaks=0 exec " MARLIN3_BIN_DIR
-                                    << "/marlin3 \"$@\" /LogDebug 2\n";
-  fs::permissions(second / "marlin3", fs::perms::owner_all);
-  m_extraEnv = {"XDG_RUNTIME_DIR=" + (base / "run").string(),
-                "XDG_STATE_HOME=" + (base / "state").string(),
-                "DEVWATCH_MARLIN3=" + (second / "marlin3").string(),
-                "DEVWATCH_POLL_MS=50",
-                "DEVWATCH_LIFETIME=40",
-                "DEVWATCH_TIMEOUT_MS=400",
-                "SANE_CONFIG_DIR=" + (base / "sane").string()};
   // Task 14 on a direct product: polling on, the monitor started.
   std::string log = Run({"/Task", "14"});
   ASSERT_NE(log.find("DevMon=On  DevHostId=PC7"), std::string::npos) << log;

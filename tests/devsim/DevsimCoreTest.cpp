@@ -9,6 +9,7 @@
 #include "HttpRequestReader.h"
 #include "ResponseStream.h"
 #include "SimClient.h"
+#include "platform/inet/HttpText.h"
 
 using namespace devsim;
 
@@ -43,7 +44,9 @@ TEST(FormCodec, DecodesTheProgramsEncodings) {
   EXPECT_EQ(fields[1].first, "b");
   EXPECT_EQ(fields[2].second, "x=y");
   EXPECT_EQ(FormCodec::Field("HostID=PC%207&x=1", "HostID"), "PC 7");
-  EXPECT_EQ(FormCodec::PercentDecode(FormCodec::PercentEncode("a b^\xC3\xA9/&")), "a b^\xC3\xA9/&");
+  const platform::inet::PercentStyle unreserved{platform::inet::kUrlUnreserved};
+  EXPECT_EQ(FormCodec::PercentDecode(platform::inet::PercentEncode("a b^\xC3\xA9/&", unreserved)),
+            "a b^\xC3\xA9/&");
 }
 
 TEST(DestinationList, AppliesTheUpdateForm) {

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/TestFiles.h"
+
 extern char** environ;
 
 namespace simtest {
@@ -29,12 +31,7 @@ namespace simtest {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-inline std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test_common::ReadFile;
 
 inline fs::path ScratchDir(const char* name) {
   std::string pattern = std::string("/tmp/") + name + ".XXXXXX";

@@ -46,8 +46,8 @@ class SimServerTest : public ::testing::Test {
                                      "60"};
     args.insert(args.end(), extra.begin(), extra.end());
     ASSERT_TRUE(m_sim.Start(args));
-    ASSERT_TRUE(WaitForFile(m_dir / "ready")) << Slurp(m_dir / "log");
-    std::istringstream lines(Slurp(m_dir / "ready"));
+    ASSERT_TRUE(WaitForFile(m_dir / "ready")) << ReadFile(m_dir / "log");
+    std::istringstream lines(ReadFile(m_dir / "ready"));
     for (std::string line; std::getline(lines, line);) {
       const auto eq = line.find('=');
       m_endpoints[line.substr(0, eq)] = line.substr(eq + 1);
@@ -59,7 +59,7 @@ class SimServerTest : public ::testing::Test {
     EXPECT_TRUE(ok);
     return body;
   }
-  std::string State() { return Slurp(m_dir / "state"); }
+  std::string State() { return ReadFile(m_dir / "state"); }
 
   fs::path m_dir;
   Child m_sim;
@@ -188,7 +188,7 @@ TEST_F(SimServerTest, DelaysAndBodyFiles) {
   Start({"--fault", "on=list,times=1,body=" + bomb.string(), "--fault",
          "on=list,times=1,delay=300,chunk=50,chunk-delay=20"});
   bool ok = false;
-  EXPECT_EQ(Dechunk(Exchange(m_endpoints["http"], kList).bytes, ok), Slurp(bomb));
+  EXPECT_EQ(Dechunk(Exchange(m_endpoints["http"], kList).bytes, ok), ReadFile(bomb));
   const auto before = std::chrono::steady_clock::now();
   const std::string slow = Exchange(m_endpoints["http"], kList).bytes;
   EXPECT_GE(std::chrono::steady_clock::now() - before, 300ms);
@@ -261,7 +261,7 @@ TEST(SimServerPort80, ListensOnPort80OfItsOwnAddress) {
     Child child({sim, "--http", "127.0.83.1", "--ready-file", ready, "--entry", "7^PC7^Scan A^F",
                  "--lifetime", "20"});
     ASSERT_TRUE(WaitForFile(ready));
-    EXPECT_EQ(Slurp(ready), "http=127.0.83.1:80\n");
+    EXPECT_EQ(ReadFile(ready), "http=127.0.83.1:80\n");
     bool ok = false;
     EXPECT_NE(
         Dechunk(
@@ -280,7 +280,7 @@ TEST(SimServerPort80, ListensOnPort80OfItsOwnAddress) {
   const bool came = WaitForFile(ready);
   const int code = child.Wait(4000ms);
   if (!came && geteuid() != 0) GTEST_SKIP() << "user namespaces not available here";
-  EXPECT_EQ(Slurp(ready), "http=127.0.83.1:80\n");
+  EXPECT_EQ(ReadFile(ready), "http=127.0.83.1:80\n");
   EXPECT_EQ(code, 0);
   fs::remove_all(dir);
 }

@@ -217,7 +217,7 @@ TEST(MonitorState, KeepsThePollingState) {
   // A value that is no field never reaches the file, which keeps what it held.
   EXPECT_FALSE(MonitorState::Save(file, Notification{"q\r\nDevMon=Off", true, "PC7"}, why));
   EXPECT_FALSE(MonitorState::Save(file, Notification{"x", true, "PC7\nDevAddr=y"}, why));
-  EXPECT_EQ(simtest::Slurp(file), "DevAddr=unix:/x\nDevMon=On\nDevHostId=PC7\n");
+  EXPECT_EQ(simtest::ReadFile(file), "DevAddr=unix:/x\nDevMon=On\nDevHostId=PC7\n");
   std::ofstream(file) << "DevAddr=a b\nDevMon=On\nDevHostId=PC7\n";
   EXPECT_FALSE(MonitorState::Load(file, loaded));
   std::ofstream(file) << "garbage without equals\n";
@@ -229,8 +229,8 @@ TEST(MonitorState, KeepsThePollingState) {
   std::filesystem::create_symlink(victim, file.string() + ".tmp");
   std::filesystem::permissions(dir / "sub", std::filesystem::perms::all);
   ASSERT_TRUE(MonitorState::Save(file, Notification{"unix:/y", false, "PC8"}, why)) << why;
-  EXPECT_EQ(simtest::Slurp(victim), "the user's own file");
-  EXPECT_EQ(simtest::Slurp(file), "DevAddr=unix:/y\nDevMon=Off\nDevHostId=PC8\n");
+  EXPECT_EQ(simtest::ReadFile(victim), "the user's own file");
+  EXPECT_EQ(simtest::ReadFile(file), "DevAddr=unix:/y\nDevMon=Off\nDevHostId=PC8\n");
   struct stat st {};
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -63,8 +63,8 @@ class DevwatchTest : public ::testing::Test {
     ASSERT_TRUE(m_watch.Start(all, m_env));
     ASSERT_TRUE(WaitFor("watching "));
   }
-  std::string LogText() { return Slurp(m_dir / "state/marlin3/devwatch.log"); }
-  std::string State() { return Slurp(m_dir / "state/marlin3/devwatch.state"); }
+  std::string LogText() { return ReadFile(m_dir / "state/marlin3/devwatch.log"); }
+  std::string State() { return ReadFile(m_dir / "state/marlin3/devwatch.state"); }
   bool WaitFor(const std::string& inLog, std::chrono::milliseconds limit = 5000ms) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
@@ -77,7 +77,7 @@ class DevwatchTest : public ::testing::Test {
     const auto end = std::chrono::steady_clock::now() + 5000ms;
     std::string text;
     while (std::chrono::steady_clock::now() < end) {
-      text = Slurp(m_recorder.string() + ".args");
+      text = ReadFile(m_recorder.string() + ".args");
       int count = 0;
       for (std::size_t at = text.find("end\n"); at != std::string::npos; at = text.find("end\n", at + 1))
         ++count;
@@ -112,8 +112,8 @@ TEST_F(DevwatchTest, PanelScanRequestStartsMarlin3WithTask13) {
   EXPECT_EQ(Recorded(2), "/Task\n13\n/DevAddr\n" + Usb() + "\n/DevDest\nMy Docs\nend\n/Task\n13\n/DevAddr\n" +
                              Usb() + "\n/DevDest\nScan A\nend\n");
   EXPECT_TRUE(WaitFor("ended with code 0"));
-  EXPECT_NE(Slurp(m_dir / "simlog").find("handed to host \"PC7\""), std::string::npos);
-  EXPECT_EQ(Slurp(m_dir / "simlog").find("handed to host \"OTHER\""), std::string::npos);
+  EXPECT_NE(ReadFile(m_dir / "simlog").find("handed to host \"PC7\""), std::string::npos);
+  EXPECT_EQ(ReadFile(m_dir / "simlog").find("handed to host \"OTHER\""), std::string::npos);
   EXPECT_NE(LogText().find("scan request at the device for \"Scan A\" (destination 0)"), std::string::npos);
 }
 

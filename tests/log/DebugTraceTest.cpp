@@ -11,6 +11,7 @@
 #include "log/DebugTrace.h"
 #include "platform/base/WinTypes.h"
 #include "platform/framework/WinApp.h"
+#include "tests/common/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -39,12 +40,7 @@ struct ProcessSetup {
   }
 } g_setup;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test_common::ReadFile;
 
 class DebugTraceTest : public ::testing::Test {
  protected:

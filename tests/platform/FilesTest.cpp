@@ -52,7 +52,7 @@ TEST_F(FilesTest, DispositionsAndLastErrors) {
   EXPECT_EQ(11u, GetFileSize(h, nullptr));  // OPEN_ALWAYS keeps the content, writing starts at 0
   EXPECT_TRUE(Write(h, "HELLO"));
   CloseHandle(h);
-  EXPECT_EQ("HELLO world", testutil::ReadAll(path));
+  EXPECT_EQ("HELLO world", testutil::ReadFile(path));
 
   h = Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
@@ -110,7 +110,7 @@ TEST_F(FilesTest, SharingCollidesLikeWindows) {
   // A refused CREATE_ALWAYS truncates nothing.
   EXPECT_EQ(INVALID_HANDLE_VALUE,
             Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS));
-  EXPECT_EQ("line one\r\n", testutil::ReadAll(path));
+  EXPECT_EQ("line one\r\n", testutil::ReadFile(path));
   // A reader that lets others write may look in; one that denies writing may not (the log writes).
   HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   EXPECT_NE(INVALID_HANDLE_VALUE, reader);
@@ -180,24 +180,24 @@ TEST_F(FilesTest, WriteFaultsGiveWindowsCodes) {
   platform::files::SetWriteFaultHook(nullptr);
   EXPECT_TRUE(Write(h, "!"));
   CloseHandle(h);
-  EXPECT_EQ("ab!", testutil::ReadAll(path));
+  EXPECT_EQ("ab!", testutil::ReadFile(path));
 }
 
 TEST_F(FilesTest, MoveCopyDeleteAndDirectories) {
   const std::string a = m_dir / "a.txt", b = m_dir / "b.txt", c = m_dir / "c.txt";
-  testutil::WriteAll(a, "A");
-  testutil::WriteAll(b, "B");
+  testutil::WriteFile(a, "A");
+  testutil::WriteFile(b, "B");
   EXPECT_FALSE(MoveFileA(a.c_str(), b.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), platform::GetLastError());
   EXPECT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ("A", testutil::ReadAll(b));
+  EXPECT_EQ("A", testutil::ReadFile(b));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(a.c_str()));
 
   EXPECT_TRUE(CopyFileA(b.c_str(), c.c_str(), TRUE));
   EXPECT_FALSE(CopyFileA(b.c_str(), c.c_str(), TRUE));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), platform::GetLastError());
   EXPECT_TRUE(CopyFileA(b.c_str(), c.c_str(), FALSE));
-  EXPECT_EQ("A", testutil::ReadAll(c));
+  EXPECT_EQ("A", testutil::ReadFile(c));
 
   chmod(c.c_str(), 0444);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA(c.c_str()));
@@ -216,7 +216,7 @@ TEST_F(FilesTest, MoveCopyDeleteAndDirectories) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), platform::GetLastError());
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(dir.c_str()));
   EXPECT_FALSE(DeleteFileA(dir.c_str()));
-  testutil::WriteAll(dir + "/f", "x");
+  testutil::WriteFile(dir + "/f", "x");
   EXPECT_FALSE(RemoveDirectoryA(dir.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_DIR_NOT_EMPTY), platform::GetLastError());
   EXPECT_TRUE(DeleteFileA((dir + "/f").c_str()));
@@ -231,16 +231,16 @@ TEST_F(FilesTest, MoveAcrossFileSystemsCopies) {
     GTEST_SKIP() << "no second file system to move to";
   const std::string from = m_dir / "cross.txt";
   const std::string to = "/dev/shm/m3plat-cross-" + std::to_string(getpid());
-  testutil::WriteAll(from, "across");
+  testutil::WriteFile(from, "across");
   ASSERT_TRUE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) << platform::GetLastError();
-  EXPECT_EQ("across", testutil::ReadAll(to));
+  EXPECT_EQ("across", testutil::ReadFile(to));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(from.c_str()));
   unlink(to.c_str());
 }
 
 TEST_F(FilesTest, AttributesOfHiddenAndNormalFiles) {
-  testutil::WriteAll(m_dir / ".hidden", "x");
-  testutil::WriteAll(m_dir / "plain", "x");
+  testutil::WriteFile(m_dir / ".hidden", "x");
+  testutil::WriteFile(m_dir / "plain", "x");
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA((m_dir / ".hidden").c_str()));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesA((m_dir / "plain").c_str()));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((m_dir / "none").c_str()));
@@ -268,7 +268,7 @@ std::vector<std::string> FindAll(const std::string& pattern) {
 
 TEST_F(FilesTest, FindFirstFileMatchesWindowsWildcards) {
   for (const char* name : {"marlin1.jpg", "Marlin2.JPG", "marlin10.tif", "README", "b.txt"})
-    testutil::WriteAll(m_dir / name, "x");
+    testutil::WriteFile(m_dir / name, "x");
   std::filesystem::create_directory(m_dir / "Folder");
   EXPECT_EQ((std::vector<std::string>{".", "..", "b.txt", "Folder", "marlin1.jpg", "marlin10.tif",
                                       "Marlin2.JPG", "README"}),
@@ -302,17 +302,17 @@ TEST_F(FilesTest, FindFirstFileMatchesWindowsWildcards) {
 
 TEST(LogicalDrivesTest, RootAndUserVolumesFromMounts) {
   testutil::TempDir dir;
-  testutil::WriteAll(dir / "mounts",
-                     "overlay / overlay rw 0 0\n"
-                     "proc /proc proc rw 0 0\n"
-                     "tmpfs /run tmpfs rw 0 0\n"
-                     "/dev/sda1 /boot/efi vfat rw 0 0\n"
-                     "/dev/sda2 /home ext4 rw 0 0\n"
-                     "/dev/sdb1 /media/me/USB\\040STICK vfat rw 0 0\n"
-                     "/dev/sdc1 /mnt/backup ext4 rw 0 0\n"
-                     "server:/share /srv/nfs nfs4 rw 0 0\n"
-                     "/dev/sr0 /run/media/me/CDROM iso9660 ro 0 0\n"
-                     "tmpfs /media/ram tmpfs rw 0 0\n");
+  testutil::WriteFile(dir / "mounts",
+                      "overlay / overlay rw 0 0\n"
+                      "proc /proc proc rw 0 0\n"
+                      "tmpfs /run tmpfs rw 0 0\n"
+                      "/dev/sda1 /boot/efi vfat rw 0 0\n"
+                      "/dev/sda2 /home ext4 rw 0 0\n"
+                      "/dev/sdb1 /media/me/USB\\040STICK vfat rw 0 0\n"
+                      "/dev/sdc1 /mnt/backup ext4 rw 0 0\n"
+                      "server:/share /srv/nfs nfs4 rw 0 0\n"
+                      "/dev/sr0 /run/media/me/CDROM iso9660 ro 0 0\n"
+                      "tmpfs /media/ram tmpfs rw 0 0\n");
   EXPECT_EQ((std::vector<std::string>{"/", "/media/me/USB STICK/", "/mnt/backup/", "/run/media/me/CDROM/",
                                       "/srv/nfs/"}),
             platform::files::LogicalDrives((dir / "mounts").c_str()));
@@ -354,7 +354,7 @@ TEST_F(FilesTest, PrivateFilesRefuseWhatIsNotTheUsersOwnFile) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, open(path));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), platform::GetLastError());
   }
-  EXPECT_EQ("keep", testutil::ReadAll(target));
+  EXPECT_EQ("keep", testutil::ReadFile(target));
 
   HANDLE h = open(m_dir / "new.log");
   ASSERT_NE(INVALID_HANDLE_VALUE, h);

@@ -51,14 +51,14 @@ TEST(FoldersTest, TempPathFollowsTmpdirWithWindowsReturnValues) {
 TEST(FoldersTest, DocumentsFromUserDirsFile) {
   testutil::TempDir dir;
   testutil::ScopedEnv home("HOME", "/home/tester");
-  testutil::WriteAll(dir / "user-dirs.dirs",
-                     "# written by xdg-user-dirs-update\n"
-                     "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                     "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+  testutil::WriteFile(dir / "user-dirs.dirs",
+                      "# written by xdg-user-dirs-update\n"
+                      "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
   EXPECT_EQ("/home/tester/Dokumente", platform::folders::DocumentsFolder((dir / "user-dirs.dirs").c_str()));
-  testutil::WriteAll(dir / "abs.dirs", "XDG_DOCUMENTS_DIR=\"/data/My \\\"Docs\\\"/\"\n");
+  testutil::WriteFile(dir / "abs.dirs", "XDG_DOCUMENTS_DIR=\"/data/My \\\"Docs\\\"/\"\n");
   EXPECT_EQ("/data/My \"Docs\"", platform::folders::DocumentsFolder((dir / "abs.dirs").c_str()));
-  testutil::WriteAll(dir / "none.dirs", "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
+  testutil::WriteFile(dir / "none.dirs", "XDG_MUSIC_DIR=\"$HOME/Music\"\n");
   EXPECT_EQ("/home/tester/Documents", platform::folders::DocumentsFolder((dir / "none.dirs").c_str()));
   EXPECT_EQ("/home/tester/Documents", platform::folders::DocumentsFolder((dir / "missing").c_str()));
 }
@@ -102,7 +102,7 @@ TEST(FoldersTest, SpecialFolderPersonalCreatesOnRequest) {
   testutil::ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "config").c_str());
   testutil::ScopedEnv home("HOME", dir.path().c_str());
   std::filesystem::create_directories(dir / "config");
-  testutil::WriteAll(dir / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Docs/Mine\"\n");
+  testutil::WriteFile(dir / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Docs/Mine\"\n");
   std::string path;
   EXPECT_FALSE(GetSpecialFolder(SpecialFolder::Personal, path, false));
   ASSERT_TRUE(GetSpecialFolder(SpecialFolder::Personal, path, true));

@@ -51,7 +51,7 @@ TEST(ModuleTest, SearchFoldersInOrder) {
 
 TEST(ModuleTest, AnUnloadableFileInModuleDirHidesTheLibrary) {
   testutil::TempDir hide;
-  testutil::WriteAll(hide / "libM3TestModule.so", "");
+  testutil::WriteFile(hide / "libM3TestModule.so", "");
   testutil::ScopedEnv dir("MARLIN3_MODULE_DIR", hide.path().c_str());
   platform::SetLastError(0);
   EXPECT_EQ(nullptr, LoadLibraryA("M3TestModule.dll"));

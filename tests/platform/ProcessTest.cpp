@@ -87,7 +87,7 @@ struct Record {
 
 // Reads the recorder's file: "cwd LEN TEXT", "argv0 LEN TEXT", "arg LEN TEXT" lines (TEXT may hold \n).
 std::optional<Record> ReadRecord(const std::string& path) {
-  const std::string text = testutil::ReadAll(path);
+  const std::string text = testutil::ReadFile(path);
   if (text.empty()) return std::nullopt;
   Record r;
   size_t i = 0;
@@ -211,7 +211,7 @@ TEST_F(CreateProcessTest, FailuresSetWindowsCodes) {
       CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, "/no/such/dir", &si, &pi));
   EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), platform::GetLastError());
   // A file that is not executable is not run.
-  testutil::WriteAll(m_dir / "notexe", "#!/bin/sh\ntouch " + (m_dir / "ran") + "\n");
+  testutil::WriteFile(m_dir / "notexe", "#!/bin/sh\ntouch " + (m_dir / "ran") + "\n");
   line = m_dir / "notexe";
   EXPECT_FALSE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
 }

@@ -14,14 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testutil::ReadFile;
+using testutil::WriteFile;
 
 std::string RandomBytes(size_t n) {
   std::mt19937 rng(1234);
@@ -79,7 +73,7 @@ TEST_F(RegistryStoreTest, DamagedFilesAreNamedAndNeverWritten) {
     sqlite3_open(path.c_str(), &db);
     sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    notOurs = Slurp(path);
+    notOurs = ReadFile(path);
   }
   const Case cases[] = {
       {"random", RandomBytes(6000), "is damaged: file is not a database"},
@@ -89,14 +83,14 @@ TEST_F(RegistryStoreTest, DamagedFilesAreNamedAndNeverWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string dir = Fresh(c.name);
-    WriteBytes(dir + "/HKCU.db", c.bytes);
+    WriteFile(dir + "/HKCU.db", c.bytes);
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_BADDB, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
     EXPECT_EQ(ERROR_BADDB, SetValue("Software\\X", "v", "1"));
     const std::string problem = platform::registry::StoreProblem(HKEY_CURRENT_USER);
     EXPECT_NE(problem.find("'" + dir + "/HKCU.db'"), std::string::npos) << problem;
     EXPECT_NE(problem.find(c.reason), std::string::npos) << problem;
-    EXPECT_EQ(Slurp(dir + "/HKCU.db"), c.bytes);
+    EXPECT_EQ(ReadFile(dir + "/HKCU.db"), c.bytes);
     EXPECT_FALSE(fs::exists(dir + "/HKCU.db-wal"));
     // The other hive is not affected.
     HKEY machine = nullptr;
@@ -109,7 +103,7 @@ TEST_F(RegistryStoreTest, DamagedFilesAreNamedAndNeverWritten) {
 TEST_F(RegistryStoreTest, FoldersAndFilesThatCannotBeOpenedAreSaidSo) {
   // The registry folder is a file.
   const std::string file = m_dir / "not-a-folder";
-  WriteBytes(file, "x");
+  WriteFile(file, "x");
   Use(file);
   HKEY key = nullptr;
   EXPECT_EQ(ERROR_REGISTRY_IO_FAILED, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
@@ -117,7 +111,7 @@ TEST_F(RegistryStoreTest, FoldersAndFilesThatCannotBeOpenedAreSaidSo) {
   EXPECT_NE(problem.find("The registry folder '" + file + "/' cannot be opened: Not a directory"),
             std::string::npos)
       << problem;
-  EXPECT_EQ(Slurp(file), "x");
+  EXPECT_EQ(ReadFile(file), "x");
 
   // The hive "file" is a folder.
   const std::string dir = Fresh("dir-as-hive");
@@ -146,15 +140,15 @@ TEST_F(RegistryStoreTest, RescueKeepsWhatCanBeReadAndTheDamagedFileAside) {
   }
   // A second folder: this process keeps the first file open and healthy in its cache.
   const std::string damaged = Fresh("rescue-damaged");
-  std::string bytes = Slurp(dir + "/HKCU.db");
+  std::string bytes = ReadFile(dir + "/HKCU.db");
   bytes.resize(bytes.size() * 2 / 3);
-  WriteBytes(damaged + "/HKCU.db", bytes);
+  WriteFile(damaged + "/HKCU.db", bytes);
 
   EXPECT_EQ("<no key>", Query("Software\\K1", "v"));
   platform::registry::RescueReport report;
   ASSERT_EQ(ERROR_SUCCESS, platform::registry::RescueHive(HKEY_CURRENT_USER, report));
   EXPECT_EQ(report.damagedCopy, damaged + "/HKCU.db.damaged");
-  EXPECT_EQ(Slurp(report.damagedCopy), bytes);
+  EXPECT_EQ(ReadFile(report.damagedCopy), bytes);
   EXPECT_GE(report.keys, 300u);  // the keys table lies before the cut
   EXPECT_GT(report.values, 100u);
   EXPECT_LT(report.values, 300u);
@@ -171,10 +165,10 @@ TEST_F(RegistryStoreTest, RescueKeepsWhatCanBeReadAndTheDamagedFileAside) {
 
   // Random bytes: nothing to rescue, an empty working hive, the bytes kept.
   const std::string noise = Fresh("rescue-noise");
-  WriteBytes(noise + "/HKCU.db", RandomBytes(5000));
+  WriteFile(noise + "/HKCU.db", RandomBytes(5000));
   ASSERT_EQ(ERROR_SUCCESS, platform::registry::RescueHive(HKEY_CURRENT_USER, report));
   EXPECT_EQ(0u, report.keys);
-  EXPECT_EQ(RandomBytes(5000), Slurp(noise + "/HKCU.db.damaged"));
+  EXPECT_EQ(RandomBytes(5000), ReadFile(noise + "/HKCU.db.damaged"));
   EXPECT_EQ(ERROR_SUCCESS, SetValue("Software\\Y", "v", "1"));
 }
 

@@ -396,7 +396,7 @@ TEST_F(RegistryTest, ClosedHandleIsInvalid) {
 }
 
 TEST_F(RegistryTest, HiveFolderBehindAFileIsAStoreThatCannotBeOpened) {
-  testutil::WriteAll(m_dir / "plainfile", "x");
+  testutil::WriteFile(m_dir / "plainfile", "x");
   testutil::ScopedEnv env("MARLIN3_REGISTRY_DIR", (m_dir / "plainfile/hives").c_str());
   HKEY key = nullptr;
   EXPECT_EQ(ERROR_REGISTRY_IO_FAILED,
@@ -405,7 +405,7 @@ TEST_F(RegistryTest, HiveFolderBehindAFileIsAStoreThatCannotBeOpened) {
                                                       KEY_WRITE, nullptr, &key, nullptr));
   EXPECT_EQ(ERROR_REGISTRY_IO_FAILED,
             RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2));
-  EXPECT_EQ(testutil::ReadAll(m_dir / "plainfile"), "x");
+  EXPECT_EQ(testutil::ReadFile(m_dir / "plainfile"), "x");
 }
 
 TEST(RegistryDirectoryTest, DefaultsFollowXdgConfigHome) {

@@ -13,27 +13,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TestFiles.h"
+
 extern char** environ;
 
 namespace testutil {
 
+// The common temporary folder with the string paths these tests build on.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "m3plat-XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(m_path, ec);
-  }
   const std::string& path() const { return m_path; }
   std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
  private:
-  std::string m_path;
+  test_common::TempFolder m_folder{"m3plat"};
+  std::string m_path = m_folder.Path().string();
 };
 
 class ScopedEnv {
@@ -57,17 +51,8 @@ class ScopedEnv {
   std::optional<std::string> m_old;
 };
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using test_common::ReadFile;
+using test_common::WriteFile;
 
 inline std::string BinDir() {
   return MARLIN3_BIN_DIR;

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/common/TestFiles.h"
+
 namespace {
 
 struct ChildRun {
@@ -19,12 +21,7 @@ struct ChildRun {
   std::string transcript;
 };
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_common::ReadFile;
 
 class ScriptedHostTest : public ::testing::Test {
  protected:

@@ -333,6 +333,23 @@ TEST_F(QsDeviceModifyTest, RefusedChangeSaysSoAndCanBeTriedAgain) {
   }
 }
 
+// Without libxml2 the device's answer cannot be read: the change is a refused one (the box, a log line
+// naming the library), not a crash of the main dialog.
+TEST_F(QsDeviceModifyTest, ChangeWithoutTheXmlLibraryIsARefusedOne) {
+  MakeLedger();
+  const fs::path fake = m_dir / "fake-libraries";
+  fs::create_directories(fake);
+  std::ofstream(fake / "libxml2.so.2") << "not a library";
+  setenv("LD_LIBRARY_PATH", fake.c_str(), 1);
+  const RunResult run = Marlin("dialog 102\n" + Modify("type 1030 Cash\n", RefusedBox()) + "cancel\n");
+  unsetenv("LD_LIBRARY_PATH");
+  EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
+  EXPECT_TRUE(Has(run.transcript, "msgbox caption=\"marlin3\" text=\"The list")) << run.transcript;
+  EXPECT_TRUE(Has(run.log, "libxml2.so.2 could not be loaded: " + (fake / "libxml2.so.2").string()))
+      << run.log;
+  EXPECT_TRUE(Has(run.log, "Failed to modify dest name on device")) << run.log;
+}
+
 // A new Quick Set the device refuses: the same box, and the Quick Set is not marked as on the device,
 // so that ticking the box again in a later change sends it.
 TEST_F(QsDeviceModifyTest, RefusedNewQuickSetIsNotMarkedAsOnTheDevice) {

@@ -1,7 +1,7 @@
 // Uses each library that is loaded on first use, once, and says what happened, one line each:
 //   mapped-before <curl 0|1> <xml 0|1>     what /proc/self/maps held before any use
-//   xml ok | xml failed <hr>              a small document through the DOM layer
-//   http ok | http failed <last error>     a connection handle (libcurl's easy handle) of the HTTP layer
+//   xml ok | xml failed <hr> <reason>     a small document through the DOM layer
+//   http ok | http failed <last error> <library failure>   a connection handle (libcurl's easy handle)
 //   smtp <result> <detail>                 a message to a closed loopback port through the mail core
 //   mapped-after <curl 0|1> <xml 0|1>
 // Usage: lazy_probe SCRATCH_FOLDER
@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   if (SUCCEEDED(hr) && ok == VARIANT_TRUE)
     std::printf("xml ok\n");
   else
-    std::printf("xml failed %ld\n", static_cast<long>(hr));
+    std::printf("xml failed %ld %s\n", static_cast<long>(hr),
+                document != nullptr ? document->LastParseError().c_str() : "");
 
   HINTERNET internet = InternetOpenA("lazy_probe", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   HINTERNET connect =
@@ -44,7 +45,8 @@ int main(int argc, char** argv) {
   if (connect != nullptr)
     std::printf("http ok\n");
   else
-    std::printf("http failed %lu\n", static_cast<unsigned long>(platform::GetLastError()));
+    std::printf("http failed %lu %s\n", static_cast<unsigned long>(platform::GetLastError()),
+                platform::inet::InetLibraryFailure().c_str());
   if (connect != nullptr) InternetCloseHandle(connect);
   if (internet != nullptr) InternetCloseHandle(internet);
 

@@ -16,26 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/xmldom/XmlDom.h"
+#include "tests/common/TestFiles.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Scratch {
-  fs::path path;
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "m3startup.XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path = pattern;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test_common::ReadFile;
 
 // The environment of the children: this one's, with a scratch registry and temporary folder, no
 // dialogs, and no leak check in sanitizer builds (LeakSanitizer attaches with ptrace, which a traced
@@ -98,7 +86,7 @@ Exited RunChild(const std::vector<std::string>& args, const std::vector<std::str
       ptrace(PTRACE_SETOPTIONS, pid, nullptr,
              reinterpret_cast<void*>(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL));
     } else if ((status >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-      result.maps = ReadAll("/proc/" + std::to_string(pid) + "/maps");
+      result.maps = ReadFile("/proc/" + std::to_string(pid) + "/maps");
     } else {
       deliver = WSTOPSIG(status);
     }
@@ -112,10 +100,10 @@ bool Mapped(const std::string& maps, const char* library) {
 }
 
 TEST(StartupMaps, Task15MapsNeitherCurlNorXml) {
-  Scratch scratch;
-  ASSERT_FALSE(scratch.path.empty());
+  const test_common::TempFolder scratch("m3startup");
+  ASSERT_FALSE(scratch.Path().empty());
   const std::string marlin3 = std::string(MARLIN3_BIN_DIR) + "/marlin3";
-  const auto env = ChildEnvironment(scratch.path, {});
+  const auto env = ChildEnvironment(scratch.Path(), {});
   // The first run writes the first-run defaults; the second is the plain start-up.
   for (int run = 0; run < 2; ++run) {
     const Exited exited = RunChild({marlin3, "/Task", "15"}, env, true);
@@ -139,15 +127,15 @@ Probe RunProbe(const fs::path& scratch, const std::vector<std::string>& extraEnv
   result.status = RunChild({probe, scratch.string()}, ChildEnvironment(scratch, extraEnv), false,
                            scratch / "out", scratch / "err")
                       .status;
-  result.out = ReadAll(scratch / "out");
-  result.err = ReadAll(scratch / "err");
+  result.out = ReadFile(scratch / "out");
+  result.err = ReadFile(scratch / "err");
   return result;
 }
 
 TEST(StartupMaps, LibrariesMappedOnFirstUse) {
-  Scratch scratch;
-  ASSERT_FALSE(scratch.path.empty());
-  const Probe probe = RunProbe(scratch.path, {});
+  const test_common::TempFolder scratch("m3startup");
+  ASSERT_FALSE(scratch.Path().empty());
+  const Probe probe = RunProbe(scratch.Path(), {});
   ASSERT_TRUE(WIFEXITED(probe.status) && WEXITSTATUS(probe.status) == 0) << probe.status << probe.err;
   EXPECT_NE(probe.out.find("mapped-before 0 0\n"), std::string::npos) << probe.out;
   EXPECT_NE(probe.out.find("xml ok\n"), std::string::npos) << probe.out;
@@ -159,17 +147,24 @@ TEST(StartupMaps, LibrariesMappedOnFirstUse) {
 }
 
 TEST(StartupMaps, MissingLibrariesFailWithTheirNames) {
-  Scratch scratch;
-  ASSERT_FALSE(scratch.path.empty());
+  const test_common::TempFolder scratch("m3startup");
+  ASSERT_FALSE(scratch.Path().empty());
   // Files of the sonames that are no libraries, found first through LD_LIBRARY_PATH.
-  const fs::path fake = scratch.path / "fake";
+  const fs::path fake = scratch.Path() / "fake";
   fs::create_directories(fake);
   std::ofstream(fake / "libcurl.so.4") << "not a library";
   std::ofstream(fake / "libxml2.so.2") << "not a library";
-  const Probe probe = RunProbe(scratch.path, {"LD_LIBRARY_PATH=" + fake.string()});
+  const Probe probe = RunProbe(scratch.Path(), {"LD_LIBRARY_PATH=" + fake.string()});
   ASSERT_TRUE(WIFEXITED(probe.status) && WEXITSTATUS(probe.status) == 0) << probe.status << probe.err;
-  EXPECT_NE(probe.out.find("xml failed"), std::string::npos) << probe.out;
-  EXPECT_NE(probe.out.find("http failed 12004\n"), std::string::npos) << probe.out;
+  // Not an allocation failure: E_FAIL, and the reason names the library that is missing.
+  EXPECT_NE(probe.out.find("xml failed " + std::to_string(static_cast<long>(E_FAIL)) +
+                           " libxml2.so.2 could not be loaded: " + (fake / "libxml2.so.2").string()),
+            std::string::npos)
+      << probe.out;
+  EXPECT_NE(probe.out.find("http failed 12004 libcurl.so.4 could not be loaded: " +
+                           (fake / "libcurl.so.4").string()),
+            std::string::npos)
+      << probe.out;
   EXPECT_NE(probe.out.find("smtp sending failed"), std::string::npos) << probe.out;
   EXPECT_NE(probe.out.find("mapped-after 0 0\n"), std::string::npos) << probe.out;
   EXPECT_NE(probe.err.find("marlin3: libcurl.so.4 could not be loaded: " + (fake / "libcurl.so.4").string()),

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/common/SaneConfig.h"
 #include "tests/common/ScratchEnvironment.h"
 #include "toolkit/twain/SourceTable.h"
 
@@ -22,8 +23,7 @@ class ProductTool : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_dir = new test_common::ScratchDir{test_common::NewScratch("/tmp/m3product.XXXXXX", "registry")};
-    std::ofstream(s_dir->path / "dll.conf") << "test\n";
-    std::ofstream(s_dir->path / "test.conf") << "number_of_devices 2\n";
+    test_common::WriteSaneConfig(s_dir->path, "number_of_devices 2\n");
     setenv("SANE_CONFIG_DIR", s_dir->path.c_str(), 1);
   }
   static void TearDownTestSuite() { delete s_dir; }
@@ -130,8 +130,7 @@ TEST_F(ProductTool, DevicesListsWhatSaneFinds) {
 TEST_F(ProductTool, DriverlessScannersAreListedAndChosen) {
   const std::filesystem::path sane = s_dir->path / "airscan";
   std::filesystem::create_directories(sane);
-  std::ofstream(sane / "dll.conf") << "test\nairscan\n";
-  std::ofstream(sane / "test.conf") << "number_of_devices 1\n";
+  test_common::WriteSaneConfig(sane, "number_of_devices 1\n", "test\nairscan\n");
   std::ofstream(sane / "airscan.conf") << "[devices]\n\"Office MFP\" = http://127.0.0.1:9/eSCL, eSCL\n"
                                           "\"Hall Copier\" = http://127.0.0.1:9/wsd, WSD\n"
                                           "[options]\ndiscovery = disable\n";

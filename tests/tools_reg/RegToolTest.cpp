@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "platform/registry/Registry.h"
+#include "tests/common/RunProgram.h"
+#include "tests/common/TestFiles.h"
 
 extern char** environ;
 
@@ -29,17 +31,8 @@ struct Result {
   std::string err;
 };
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using test_common::ReadFile;
+using test_common::WriteFile;
 
 class RegToolTest : public ::testing::Test {
  protected:
@@ -58,31 +51,12 @@ class RegToolTest : public ::testing::Test {
   // asNobody: run as the unprivileged user "nobody" (through setpriv; the test must run as root).
   Result Reg(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt,
              bool asNobody = false) {
-    const std::string in = m_dir + "/stdin", out = m_dir + "/stdout", err = m_dir + "/stderr";
-    WriteAll(in, input.value_or(""));
     std::vector<std::string> all;
     if (asNobody) all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     all.push_back(std::string(MARLIN3_BIN_DIR) + "/marlin3-reg");
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input ? in.c_str() : "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    Result r;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    return r;
+    const test_common::ProgramRun run = test_common::RunProgram(all, input);
+    return Result{run.exitCode, run.out, run.err};
   }
 
   std::string m_dir;
@@ -259,7 +233,7 @@ TEST_F(RegToolTest, ExportImportRoundTripIsByteIdentical) {
   BuildVariedHive();
   const std::string first = m_dir + "/first.reg", second = m_dir + "/second.reg";
   ASSERT_EQ(0, Reg({"export", "HKCU\\SOFTWARE\\Nexora", first}).exitCode);
-  const std::string text = ReadAll(first);
+  const std::string text = ReadFile(first);
   EXPECT_EQ(
       0u, text.find("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Nexora]\r\n"));
   EXPECT_NE(std::string::npos, text.find("\"Qs\"=\"My \\\"quoted\\\" set\\\\with\\\\backslashes\"\r\n"));
@@ -275,7 +249,7 @@ TEST_F(RegToolTest, ExportImportRoundTripIsByteIdentical) {
   UseHives(m_dir + "/empty-hives");
   ASSERT_EQ(0, Reg({"import", first}).exitCode);
   ASSERT_EQ(0, Reg({"export", "HKCU\\SOFTWARE\\Nexora", second}).exitCode);
-  EXPECT_EQ(text, ReadAll(second));
+  EXPECT_EQ(text, ReadFile(second));
 
   // The values themselves, read through the registry API of the new hive.
   HKEY key = nullptr;
@@ -320,7 +294,7 @@ TEST_F(RegToolTest, ImportReadsUtf16WithBomAndDeletions) {
     utf16 += static_cast<char>(cp >> 8);
     i += static_cast<size_t>(n);
   }
-  WriteAll(m_dir + "/in.reg", utf16);
+  WriteFile(m_dir + "/in.reg", utf16);
   ASSERT_EQ(kOk, Reg({"import", m_dir + "/in.reg"}).out);
   EXPECT_EQ(1, Reg({"query", "HKCU\\SOFTWARE\\Gone"}).exitCode);
   EXPECT_EQ(
@@ -330,7 +304,7 @@ TEST_F(RegToolTest, ImportReadsUtf16WithBomAndDeletions) {
       "    Exp    REG_EXPAND_SZ    %A%\n\n",
       Reg({"query", "HKCU\\SOFTWARE\\Keep"}).out);
 
-  WriteAll(m_dir + "/bad.reg", "not a registry file\n");
+  WriteFile(m_dir + "/bad.reg", "not a registry file\n");
   const Result bad = Reg({"import", m_dir + "/bad.reg"});
   EXPECT_EQ(1, bad.exitCode);
   EXPECT_EQ(0u, bad.err.find("ERROR: The specified file is not a registry script."));
@@ -340,15 +314,15 @@ TEST_F(RegToolTest, ImportReadsUtf16WithBomAndDeletions) {
 TEST_F(RegToolTest, ExportAsksBeforeReplacingAFile) {
   Reg({"add", "HKCU\\SOFTWARE\\E", "/v", "a", "/d", "1"});
   const std::string file = m_dir + "/e.reg";
-  WriteAll(file, "old");
+  WriteFile(file, "old");
   EXPECT_EQ(1, Reg({"export", "HKCU\\SOFTWARE\\E", file}).exitCode);
-  EXPECT_EQ("old", ReadAll(file));
+  EXPECT_EQ("old", ReadFile(file));
   EXPECT_EQ(0, Reg({"export", "HKCU\\SOFTWARE\\E", file, "/y"}).exitCode);
   EXPECT_EQ(
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_CURRENT_USER\\SOFTWARE\\E]\r\n"
       "\"a\"=\"1\"\r\n\r\n",
-      ReadAll(file));
+      ReadFile(file));
   EXPECT_EQ(1, Reg({"export", "HKCU\\SOFTWARE\\NotThere", m_dir + "/n.reg"}).exitCode);
 }
 
@@ -408,19 +382,19 @@ TEST_F(RegToolTest, ImportIsAllOrNothingAndNamesTheBadLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteAll(m_dir + "/bad.reg", c.text);
+    WriteFile(m_dir + "/bad.reg", c.text);
     const Result r = Reg({"import", m_dir + "/bad.reg"});
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ("", r.out);
     EXPECT_EQ(0u, r.err.find(c.message)) << r.err;
     ASSERT_EQ(0, Reg({"export", "HKCU\\SOFTWARE", after, "/y"}).exitCode);
     ASSERT_EQ(0, Reg({"export", "HKLM\\SOFTWARE", afterLm, "/y"}).exitCode);
-    EXPECT_EQ(ReadAll(before), ReadAll(after));
-    EXPECT_EQ(ReadAll(beforeLm), ReadAll(afterLm));
+    EXPECT_EQ(ReadFile(before), ReadFile(after));
+    EXPECT_EQ(ReadFile(beforeLm), ReadFile(afterLm));
   }
 
   // The same operations without the bad line go through, across both hives.
-  WriteAll(m_dir + "/good.reg", head + good);
+  WriteFile(m_dir + "/good.reg", head + good);
   EXPECT_EQ(0, Reg({"import", m_dir + "/good.reg"}).exitCode);
   EXPECT_EQ(1, Reg({"query", "HKCU\\SOFTWARE\\Nexora\\Kept"}).exitCode);
   EXPECT_NE(std::string::npos, Reg({"query", "HKLM\\SOFTWARE\\Nexora\\Product"}).out.find("new"));
@@ -433,7 +407,7 @@ TEST_F(RegToolTest, DamagedHiveIsNamedAndRepairRescuesIt) {
   std::filesystem::remove(hive + "-shm");
   std::string noise(8192, '\0');
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
-  WriteAll(hive, noise);
+  WriteFile(hive, noise);
 
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"query", "HKCU\\SOFTWARE\\Nexora"},
@@ -445,12 +419,12 @@ TEST_F(RegToolTest, DamagedHiveIsNamedAndRepairRescuesIt) {
                              "Nothing was changed. \"marlin3-reg repair HKCU\" rescues what can still be read.\n"))
         << r.err;
   }
-  EXPECT_EQ(noise, ReadAll(hive));  // never written over
+  EXPECT_EQ(noise, ReadFile(hive));  // never written over
 
   const Result repaired = Reg({"repair", "HKCU"});
   EXPECT_EQ(0, repaired.exitCode) << repaired.err;
   EXPECT_NE(std::string::npos, repaired.out.find("The damaged file is kept as '" + hive + ".damaged'."));
-  EXPECT_EQ(noise, ReadAll(hive + ".damaged"));
+  EXPECT_EQ(noise, ReadFile(hive + ".damaged"));
   EXPECT_EQ(0, Reg({"add", "HKCU\\SOFTWARE\\Nexora", "/v", "Qs", "/d", "x"}).exitCode);
   EXPECT_EQ("The hive HKEY_CURRENT_USER is not damaged; nothing to repair.\n", Reg({"repair", "HKCU"}).out);
 }
@@ -483,9 +457,9 @@ std::string MarlinEnv(const std::string& scratch, const std::string& tmp) {
   fs::create_directories(scratch + "/nobridge");
   fs::create_directories(scratch + "/sane");
   fs::create_directories(tmp);
-  WriteAll(scratch + "/nobridge/libDvPortBridge.so", "");
-  WriteAll(scratch + "/sane/dll.conf", "");
-  WriteAll(scratch + "/script.txt", "");
+  WriteFile(scratch + "/nobridge/libDvPortBridge.so", "");
+  WriteFile(scratch + "/sane/dll.conf", "");
+  WriteFile(scratch + "/script.txt", "");
   return "MARLIN3_MODULE_DIR=" + Quote(scratch + "/nobridge") +
          " SANE_CONFIG_DIR=" + Quote(scratch + "/sane") + " TMPDIR=" + Quote(tmp + "/") +
          " MARLIN3_UI=scripted MARLIN3_UI_SCRIPT=" + Quote(scratch + "/script.txt") + " LANG=C ";
@@ -495,7 +469,7 @@ std::string MarlinEnv(const std::string& scratch, const std::string& tmp) {
 std::string MarlinLog(const std::string& tmp) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(tmp, ec); it != fs::recursive_directory_iterator(); ++it) {
-    if (it->path().filename() == "marlin3.log") return ReadAll(it->path().string());
+    if (it->path().filename() == "marlin3.log") return ReadFile(it->path().string());
   }
   return std::string();
 }
@@ -525,9 +499,9 @@ TEST_F(RegToolTest, FourProcessesCreatingOneHiveLoseNothing) {
                 Quote(m_dir + "/race.err" + std::to_string(p)) + " 2>&1 &\n";
     }
     script += "wait\n";
-    WriteAll(m_dir + "/race.sh", script);
+    WriteFile(m_dir + "/race.sh", script);
     ASSERT_EQ(0, Shell("sh " + Quote(m_dir + "/race.sh")));
-    for (int p = 0; p < 4; ++p) EXPECT_EQ("", ReadAll(m_dir + "/race.err" + std::to_string(p))) << p;
+    for (int p = 0; p < 4; ++p) EXPECT_EQ("", ReadFile(m_dir + "/race.err" + std::to_string(p))) << p;
     UseHives(hives);
     const Result all = Reg({"query", "HKCU\\Software", "/s"});
     EXPECT_EQ(20u, CountLines(all.out, "REG_SZ")) << all.out;
@@ -545,7 +519,7 @@ TEST_F(RegToolTest, FourProcessesCreatingOneHiveLoseNothing) {
     script += "MARLIN3_REGISTRY_DIR=" + Quote(hives) + " " + MarlinEnv(m_dir + "/first-starts", tmp) +
               Bin("marlin3") + " /Task 15 >/dev/null 2>&1 &\n";
   }
-  WriteAll(m_dir + "/starts.sh", script + "wait\n");
+  WriteFile(m_dir + "/starts.sh", script + "wait\n");
   ASSERT_EQ(0, Shell("sh " + Quote(m_dir + "/starts.sh")));
   for (int p = 0; p < 4; ++p) {
     const std::string log = MarlinLog(m_dir + "/first-starts/tmp" + std::to_string(p));
@@ -564,8 +538,8 @@ TEST_F(RegToolTest, FourProcessesCreatingOneHiveLoseNothing) {
 int RunWithTmpfs(const std::string& dir, const std::string& body) {
   const std::string mnt = dir + "/mnt";
   fs::create_directories(mnt);
-  WriteAll(dir + "/ns.sh",
-           "set -u\nM=" + Quote(mnt) + "\nmount -t tmpfs -o size=1m none \"$M\" || exit 97\n" + body);
+  WriteFile(dir + "/ns.sh",
+            "set -u\nM=" + Quote(mnt) + "\nmount -t tmpfs -o size=1m none \"$M\" || exit 97\n" + body);
   return Shell(std::string(geteuid() == 0 ? "unshare -m" : "unshare -rm") + " sh " + Quote(dir + "/ns.sh"));
 }
 
@@ -621,7 +595,7 @@ TEST_F(RegToolTest, FullDiskIsNoDamageAndRepairNeverTakesAway) {
       "cp \"$M/hives/HKCU.db.damaged\" " +
       Quote(out + "/kept.db") + "\n" + step("query-repaired", reg + " query HKCU");
   ASSERT_EQ(0, RunWithTmpfs(m_dir, body));
-  auto text = [&](const std::string& name) { return ReadAll(out + "/" + name); };
+  auto text = [&](const std::string& name) { return ReadFile(out + "/" + name); };
 
   EXPECT_EQ("0\n", text("first.rc"));
   EXPECT_EQ(std::string::npos, text("before.ls").find("HKCU.db-")) << text("before.ls");
@@ -636,7 +610,7 @@ TEST_F(RegToolTest, FullDiskIsNoDamageAndRepairNeverTakesAway) {
   EXPECT_EQ(std::string::npos, log.find("1009")) << log;
   EXPECT_EQ(std::string::npos, log.find("damaged")) << log;
   EXPECT_EQ(std::string::npos, log.find("Opening the main key")) << log;  // the settings were read
-  EXPECT_EQ(ReadAll(out + "/healthy.db"), ReadAll(out + "/after.db"));
+  EXPECT_EQ(ReadFile(out + "/healthy.db"), ReadFile(out + "/after.db"));
   EXPECT_EQ(std::string::npos, text("after.ls").find("damaged")) << text("after.ls");
 
   // Damaged and no room for the rescued copy: nothing moved, nothing left behind.
@@ -646,13 +620,13 @@ TEST_F(RegToolTest, FullDiskIsNoDamageAndRepairNeverTakesAway) {
       << text("repair-full.err");
   EXPECT_NE(std::string::npos, text("repair-full.err").find("There is not enough space on the disk."))
       << text("repair-full.err");
-  EXPECT_EQ(ReadAll(out + "/damaged.db"), ReadAll(out + "/full.db"));
+  EXPECT_EQ(ReadFile(out + "/damaged.db"), ReadFile(out + "/full.db"));
   EXPECT_EQ(std::string::npos, text("full.ls").find("damaged")) << text("full.ls");
   EXPECT_EQ(std::string::npos, text("full.ls").find("rescued")) << text("full.ls");
 
   // With room: the rescued hive in place, the damaged one beside it as it was.
   EXPECT_EQ("0\n", text("repair.rc")) << text("repair.err");
-  EXPECT_EQ(ReadAll(out + "/damaged.db"), ReadAll(out + "/kept.db"));
+  EXPECT_EQ(ReadFile(out + "/damaged.db"), ReadFile(out + "/kept.db"));
   EXPECT_EQ(std::string::npos, text("repaired.ls").find("rescued")) << text("repaired.ls");
   EXPECT_NE(std::string::npos, text("repair.out").find("The damaged file is kept as '"))
       << text("repair.out");
@@ -674,9 +648,9 @@ std::string Chain(size_t levels) {
 // older one, or written by something else) is queried, exported and deleted without recursion, and the
 // export is bounded.
 TEST_F(RegToolTest, KeysDeeperThan512LevelsAreRefusedAndNeverCrash) {
-  WriteAll(m_dir + "/512.reg", Chain(512));
+  WriteFile(m_dir + "/512.reg", Chain(512));
   EXPECT_EQ(0, Reg({"import", m_dir + "/512.reg"}).exitCode);
-  WriteAll(m_dir + "/513.reg", Chain(513));
+  WriteFile(m_dir + "/513.reg", Chain(513));
   Result r = Reg({"import", m_dir + "/513.reg"});
   EXPECT_EQ(1, r.exitCode);
   EXPECT_EQ(
@@ -694,7 +668,7 @@ TEST_F(RegToolTest, KeysDeeperThan512LevelsAreRefusedAndNeverCrash) {
   UseHives(m_dir + "/again");
   ASSERT_EQ(0, Reg({"import", m_dir + "/deep.reg"}).exitCode);
   ASSERT_EQ(0, Reg({"export", "HKCU\\Software\\Deep", m_dir + "/deep2.reg"}).exitCode);
-  EXPECT_EQ(ReadAll(m_dir + "/deep.reg"), ReadAll(m_dir + "/deep2.reg"));
+  EXPECT_EQ(ReadFile(m_dir + "/deep.reg"), ReadFile(m_dir + "/deep2.reg"));
 
   // 100,000 levels written into the hive file directly.
   UseHives(m_dir + "/deep");
@@ -798,7 +772,7 @@ TEST_F(RegToolTest, RepairRescuesEveryRowThatCanBeRead) {
   ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(last));
   RegCloseKey(last);
 
-  std::string bytes = ReadAll(built + "/HKCU.db");
+  std::string bytes = ReadFile(built + "/HKCU.db");
   ASSERT_GT(bytes.size(), 7000000u);
   std::mt19937 rng(28);
   const size_t blocks = bytes.size() / 4096;
@@ -808,8 +782,8 @@ TEST_F(RegToolTest, RepairRescuesEveryRowThatCanBeRead) {
   }
   const std::string damaged = m_dir + "/damaged";
   fs::create_directories(damaged);
-  WriteAll(damaged + "/HKCU.db", bytes);
-  WriteAll(m_dir + "/reader.db", bytes);
+  WriteFile(damaged + "/HKCU.db", bytes);
+  WriteFile(m_dir + "/reader.db", bytes);
   const size_t rowByRow = ReadRowByRow(m_dir + "/reader.db", 102001);
   ASSERT_GT(rowByRow, 90000u);
   ASSERT_LT(rowByRow, 102001u);  // the damage hit values
@@ -823,7 +797,7 @@ TEST_F(RegToolTest, RepairRescuesEveryRowThatCanBeRead) {
   EXPECT_GE(rescued + lost, rowByRow) << r.out;
   RecordProperty("row_by_row", static_cast<int>(rowByRow));
   RecordProperty("rescued", static_cast<int>(rescued));
-  EXPECT_EQ(bytes, ReadAll(damaged + "/HKCU.db.damaged"));
+  EXPECT_EQ(bytes, ReadFile(damaged + "/HKCU.db.damaged"));
 
   // Every rescued value is the one the hive held under the same key.
   sqlite3* db = nullptr;
@@ -859,7 +833,7 @@ TEST_F(RegToolTest, RelativeXdgConfigHomeIsIgnoredByEveryProgram) {
   EXPECT_TRUE(fs::exists(home + "/.config/marlin3/HKCU.db"));
   EXPECT_FALSE(fs::exists(m_dir + "/relative-config"));
   EXPECT_EQ(0, Shell(env + Bin("marlin3-mail") + " path >" + Quote(m_dir + "/mail-path")));
-  EXPECT_EQ(home + "/.config/marlin3/mail-profile.conf\n", ReadAll(m_dir + "/mail-path"));
+  EXPECT_EQ(home + "/.config/marlin3/mail-profile.conf\n", ReadFile(m_dir + "/mail-path"));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/common/TestFiles.h"
 #include "ui/BrowseDir.h"
 
 namespace fs = std::filesystem;
@@ -23,12 +24,7 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_common::ReadFile;
 
 class UiDialogTest : public ::testing::Test {
  protected:

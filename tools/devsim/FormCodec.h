@@ -18,7 +18,6 @@ class FormCodec {
   static std::vector<std::pair<std::string, std::string>> Parse(const std::string& body);
   // Value of the first field named key, decoded; empty when absent.
   static std::string Field(const std::string& body, const std::string& key);
-  static std::string PercentEncode(const std::string& text);
 };
 
 }  // namespace devsim

@@ -2,8 +2,9 @@
 
 #include <strings.h>
 
-#include <algorithm>
-#include <charconv>
+#include <vector>
+
+#include "platform/inet/HttpText.h"
 
 namespace devsim {
 
@@ -28,16 +29,6 @@ HttpRequestReader::Status HttpRequestReader::Fail(int status) {
   return Status::Bad;
 }
 
-namespace {
-
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-}  // namespace
-
 HttpRequestReader::Status HttpRequestReader::Feed(std::string& buffer, HttpRequest& request) {
   if (m_nError != 0) return Status::Bad;
   if (!m_bHaveHead) {
@@ -51,30 +42,25 @@ HttpRequestReader::Status HttpRequestReader::Feed(std::string& buffer, HttpReque
     const std::string head = buffer.substr(0, end);
     buffer.erase(0, end + 4);
     m_pending = HttpRequest();
-    std::size_t lineEnd = head.find("\r\n");
-    const std::string requestLine = head.substr(0, lineEnd);
+    const std::string requestLine = head.substr(0, head.find("\r\n"));
     const std::size_t sp1 = requestLine.find(' ');
     const std::size_t sp2 = sp1 == std::string::npos ? sp1 : requestLine.find(' ', sp1 + 1);
     if (sp2 == std::string::npos || sp1 == 0 || sp2 == sp1 + 1) return Fail(400);
     m_pending.strMethod = requestLine.substr(0, sp1);
     m_pending.strTarget = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
     if (!requestLine.substr(sp2 + 1).starts_with("HTTP/1.")) return Fail(400);
-    while (lineEnd != std::string::npos) {
-      const std::size_t start = lineEnd + 2;
-      lineEnd = head.find("\r\n", start);
-      const std::string line =
-          head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
-      const std::size_t colon = line.find(':');
-      if (colon == std::string::npos || colon == 0) return Fail(400);
-      m_pending.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+    std::vector<platform::inet::HttpField> fields;
+    if (!platform::inet::SplitHeaderFields(head, fields)) return Fail(400);
+    for (const auto& [name, value] : fields) {
+      if (name.empty()) return Fail(400);
+      m_pending.headers.emplace_back(name, value);
     }
     if (!m_pending.Header("Transfer-Encoding").empty()) return Fail(501);
     m_nBodyLength = 0;
     const std::string length = m_pending.Header("Content-Length");
     if (!length.empty()) {
       unsigned long long value = 0;
-      auto [ptr, ec] = std::from_chars(length.data(), length.data() + length.size(), value);
-      if (ec != std::errc() || ptr != length.data() + length.size()) return Fail(400);
+      if (!platform::inet::ParseContentLength(length, value)) return Fail(400);
       if (value > kMaxBodyBytes) return Fail(413);
       m_nBodyLength = static_cast<std::size_t>(value);
     }

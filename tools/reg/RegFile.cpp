@@ -83,55 +83,27 @@ void ExportValue(std::string& text, const Value& v) {
   text += "\r\n";
 }
 
-// Depth first with a stack of open keys (a hive may hold keys deeper than any stack would take).
 LONG ExportTree(HKEY top, const std::string& topName, size_t topDepth, uint64_t maxBytes, std::string& text,
                 ExportStop& stop) {
-  struct Frame {
-    HKEY key;
-    std::string name;
-    size_t depth;
-    std::vector<std::string> subkeys;
-    size_t next = 0;
-  };
-  std::vector<Frame> stack;
-  auto enter = [&](HKEY key, std::string name, size_t depth) -> LONG {
-    std::vector<Value> values;
-    std::vector<std::string> subkeys;
-    if (LONG rc = ReadValues(key, values)) return rc;
-    if (LONG rc = ReadSubkeys(key, subkeys)) return rc;
-    text += "[" + name + "]\r\n";
-    for (const Value& v : values) ExportValue(text, v);
-    text += "\r\n";
-    if (text.size() > maxBytes) {
-      stop = ExportStop::TooLarge;
-      return ERROR_INVALID_PARAMETER;
-    }
-    if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
-      stop = ExportStop::TooDeep;
-      return ERROR_INVALID_PARAMETER;
-    }
-    stack.push_back(Frame{key, std::move(name), depth, std::move(subkeys)});
-    return ERROR_SUCCESS;
-  };
-  LONG rc = enter(top, topName, topDepth);
-  while (rc == ERROR_SUCCESS && !stack.empty()) {
-    Frame& frame = stack.back();
-    if (frame.next == frame.subkeys.size()) {
-      if (frame.key != top) RegCloseKey(frame.key);
-      stack.pop_back();
-      continue;
-    }
-    const std::string& sub = frame.subkeys[frame.next++];
-    HKEY child = nullptr;
-    if ((rc = RegOpenKeyExA(frame.key, sub.c_str(), 0, KEY_READ, &child))) break;
-    const std::string childName = frame.name + "\\" + sub;
-    const size_t childDepth = frame.depth + 1;
-    if ((rc = enter(child, childName, childDepth))) RegCloseKey(child);
-  }
-  for (Frame& frame : stack) {
-    if (frame.key != top) RegCloseKey(frame.key);
-  }
-  return rc;
+  return WalkKeys(
+      top, topName, topDepth, UnopenedKey::Stop,
+      [&](HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys) -> LONG {
+        std::vector<Value> values;
+        if (LONG rc = ReadValues(key, values)) return rc;
+        if (LONG rc = ReadSubkeys(key, subkeys)) return rc;
+        text += "[" + name + "]\r\n";
+        for (const Value& v : values) ExportValue(text, v);
+        text += "\r\n";
+        if (text.size() > maxBytes) {
+          stop = ExportStop::TooLarge;
+          return ERROR_INVALID_PARAMETER;
+        }
+        if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
+          stop = ExportStop::TooDeep;
+          return ERROR_INVALID_PARAMETER;
+        }
+        return ERROR_SUCCESS;
+      });
 }
 
 // The stored spelling of a path typed in any case.
@@ -466,6 +438,47 @@ bool ParseKeyName(const std::string& text, KeyName& key) {
   if (slash != std::string::npos && key.path.empty()) return false;
   if (key.path.find("\\\\") != std::string::npos || (!key.path.empty() && key.path[0] == '\\')) return false;
   return true;
+}
+
+LONG WalkKeys(HKEY top, const std::string& topName, size_t topDepth, UnopenedKey unopened,
+              const KeyVisitor& visit) {
+  struct Frame {
+    HKEY key;
+    std::string name;
+    size_t depth;
+    std::vector<std::string> subkeys;
+    size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  auto enter = [&](HKEY key, std::string name, size_t depth) -> LONG {
+    std::vector<std::string> subkeys;
+    if (LONG rc = visit(key, name, depth, subkeys)) return rc;
+    stack.push_back(Frame{key, std::move(name), depth, std::move(subkeys)});
+    return ERROR_SUCCESS;
+  };
+  LONG rc = enter(top, topName, topDepth);
+  while (rc == ERROR_SUCCESS && !stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.subkeys.size()) {
+      if (frame.key != top) RegCloseKey(frame.key);
+      stack.pop_back();
+      continue;
+    }
+    const std::string& sub = frame.subkeys[frame.next++];
+    HKEY child = nullptr;
+    if (LONG opened = RegOpenKeyExA(frame.key, sub.c_str(), 0, KEY_READ, &child)) {
+      if (unopened == UnopenedKey::Skip) continue;
+      rc = opened;
+      break;
+    }
+    std::string childName = frame.name + "\\" + sub;
+    const size_t childDepth = frame.depth + 1;
+    if ((rc = enter(child, std::move(childName), childDepth))) RegCloseKey(child);
+  }
+  for (Frame& frame : stack) {
+    if (frame.key != top) RegCloseKey(frame.key);
+  }
+  return rc;
 }
 
 LONG ReadValues(HKEY key, std::vector<Value>& values) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,17 @@ struct Value {
 LONG ReadValues(HKEY key, std::vector<Value>& values);
 // The subkey names of an open key in enumeration order.
 LONG ReadSubkeys(HKEY key, std::vector<std::string>& names);
+
+// What a walk does with a subkey that cannot be opened.
+enum class UnopenedKey { Stop, Skip };
+// Reads one key of a walk (name as "parent\\sub", depth as counted from the walk's top) and fills
+// subkeys with those to go into; a result other than ERROR_SUCCESS ends the walk with it.
+using KeyVisitor =
+    std::function<LONG(HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys)>;
+// Visits top and the keys below it depth first, in the order the visitor gives, with a stack of open
+// keys (a hive may hold keys deeper than any call stack would take). Closes every key it opened.
+LONG WalkKeys(HKEY top, const std::string& topName, size_t topDepth, UnopenedKey unopened,
+              const KeyVisitor& visit);
 
 // How many levels below its root a key name has ("" is the root itself: 0).
 size_t KeyDepth(const std::string& path);

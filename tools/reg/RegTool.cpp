@@ -214,49 +214,27 @@ std::string ValueLine(const Value& v) {
 // /s: the key's block and its subkeys' blocks, depth first (a stack of open keys, no recursion); with a
 // value filter only matching values. Keys below kRegMaxKeyDepth are not shown: returns false then.
 bool QueryTree(HKEY top, const std::string& topName, size_t topDepth, const Options& o, int& matches) {
-  struct Frame {
-    HKEY key;
-    std::string name;
-    size_t depth;
-    std::vector<std::string> subkeys;
-    size_t next = 0;
-  };
   const bool filter = o.hasValue || o.defaultValue;
   bool complete = true;
-  std::vector<Frame> stack;
-  auto enter = [&](HKEY key, std::string name, size_t depth) {
-    std::vector<Value> values;
-    std::vector<std::string> subkeys;
-    regtool::ReadValues(key, values);
-    regtool::ReadSubkeys(key, subkeys);
-    std::string block;
-    for (const Value& v : values) {
-      if (filter && !platform::text::EqualsNoCase(v.name, o.hasValue ? o.value : std::string())) continue;
-      block += ValueLine(v) + "\n";
-      ++matches;
-    }
-    if (!filter || !block.empty()) std::printf("\n%s\n%s", name.c_str(), block.c_str());
-    if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
-      complete = false;
-      subkeys.clear();
-    }
-    stack.push_back(Frame{key, std::move(name), depth, std::move(subkeys)});
-  };
-  enter(top, topName, topDepth);
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
-    if (frame.next == frame.subkeys.size()) {
-      if (frame.key != top) RegCloseKey(frame.key);
-      stack.pop_back();
-      continue;
-    }
-    const std::string& sub = frame.subkeys[frame.next++];
-    HKEY child = nullptr;
-    if (RegOpenKeyExA(frame.key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    std::string childName = frame.name + "\\" + sub;
-    const size_t childDepth = frame.depth + 1;
-    enter(child, std::move(childName), childDepth);
-  }
+  regtool::WalkKeys(
+      top, topName, topDepth, regtool::UnopenedKey::Skip,
+      [&](HKEY key, const std::string& name, size_t depth, std::vector<std::string>& subkeys) -> LONG {
+        std::vector<Value> values;
+        regtool::ReadValues(key, values);
+        regtool::ReadSubkeys(key, subkeys);
+        std::string block;
+        for (const Value& v : values) {
+          if (filter && !platform::text::EqualsNoCase(v.name, o.hasValue ? o.value : std::string())) continue;
+          block += ValueLine(v) + "\n";
+          ++matches;
+        }
+        if (!filter || !block.empty()) std::printf("\n%s\n%s", name.c_str(), block.c_str());
+        if (!subkeys.empty() && depth >= kRegMaxKeyDepth) {
+          complete = false;
+          subkeys.clear();
+        }
+        return ERROR_SUCCESS;
+      });
   return complete;
 }
 
