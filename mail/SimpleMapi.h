@@ -14,6 +14,8 @@
 #include "platform/base/WinTypes.h"
 #include "platform/mapi32/SimpleMapiTypes.h"
 
+class DebugTrace;
+
 class SimpleMapi {
  public:
   static constexpr int kMaxRecipients = 10;
@@ -45,6 +47,10 @@ class SimpleMapi {
 
  private:
   void* Lookup(const char* name);
+  // The provider's function of that name, or null with the line missing in the caller's trace.
+  template <class F>
+  F Function(const char* name, const char* missing, DebugTrace& trace);
+  bool HaveSession(DebugTrace& trace);
 
   bool m_bNoDialogs;
   bool m_bSendSilently = false;
