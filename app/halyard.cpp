@@ -99,8 +99,7 @@ void ScanApp::SetupLogging() {
 
   DebugTrace trace("SetupLogging", __FILE__, path.c_str());
   int level = DebugTrace::GetLevel();
-  m_ValueGetter.GetFromCmdLine(settings::kOptLogDebug.pszName, level, level, settings::kAnyMin,
-                               settings::kAnyMax);
+  m_ValueGetter.GetFromCmdLine(settings::kOptLogDebug.WithDefault(level), level);
   DebugTrace::SetLevel(level);
 
   // Only the presence of "ShowDebug" counts, not its value.
@@ -158,7 +157,7 @@ BOOL ScanApp::InitInstance() {
     if (m_nHide == settings::kHideAll) DebugTrace::SetShowErrors(false);
   }
   DebugTrace::ReleaseErrorBoxes();
-  m_ValueGetter.GetSetting(settings::kQsTypeAtStartup, m_nFileType, g_strQsName);
+  m_ValueGetter.GetSetting(settings::kQsType.For(settings::Reader::kStartup), m_nFileType, g_strQsName);
 
   std::string setupDest;
   if (!AfxLoadString(kIdsSetupDest, setupDest)) trace.Error(TRACE_NUMBERED("LoadString failed"));

@@ -72,7 +72,7 @@ bool ScanApp::SendDestToDeviceNow() {
 
 bool ScanApp::InitializePolling() {
   DebugTrace trace("InitializePolling", __FILE__);
-  int scanToOn = m_ValueGetter.GetMainInt(settings::kMainScanToOn.pszName, -1);
+  int scanToOn = m_ValueGetter.GetMainInt(settings::kMainScanToOn);
   bool on = false;
   if (scanToOn == -1) {
     on = !m_ValueGetter.IsNetworked();
@@ -116,7 +116,7 @@ bool ScanApp::SendDestToDevice(const std::string& name) {
     return false;
   }
 
-  if (m_ValueGetter.GetMainInt(settings::kMainScanToOn.pszName, -1) == 0) {
+  if (m_ValueGetter.GetMainInt(settings::kMainScanToOn) == 0) {
     std::string hostId;
     m_ValueGetter.DetermineUniquePcName(hostId);
     std::string exe;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/registry/Registry.h"
+#include "settings/SettingsSchema.h"
 
 namespace devwatch {
 
@@ -24,12 +25,12 @@ std::string ReadString(HKEY key, const char* name) {
 
 std::string ProductDevice::Address() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nexora\\NX_Pressline_M10_M12_M15_M30\\Port", 0, KEY_READ,
-                    &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settings::kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
     return std::string();
   }
-  const bool networked = ReadString(key, "Connection Type") == "Network";
-  std::string address = ReadString(key, networked ? "IP Address" : "Port");
+  const bool networked = ReadString(key, settings::kPortConnectionType.pszName) == "Network";
+  std::string address =
+      ReadString(key, networked ? settings::kPortIpAddress.pszName : settings::kPortPort.pszName);
   RegCloseKey(key);
   return address;
 }

@@ -4,6 +4,7 @@
 
 #include "log/DebugTrace.h"
 #include "mail/MailText.h"
+#include "platform/mapix/DefaultOutbox.h"
 
 namespace {
 
@@ -11,6 +12,29 @@ template <class T>
 void ReleaseObject(T*& object) {
   if (object != nullptr) object->Release();
   object = nullptr;
+}
+
+// The road to the Outbox: true when the step was done, else its log line (numbered, as every step's).
+bool Reached(mapix::OutboxStep step, DebugTrace& trace) {
+  using mapix::OutboxStep;
+  static constexpr struct {
+    OutboxStep step;
+    const char* text;
+  } kTexts[] = {
+      {OutboxStep::kInitialize, "MAPIInitialize failed"},
+      {OutboxStep::kLogon, "MAPILogonEx failed"},
+      {OutboxStep::kStoresTable, "GetmsgStoresTable failed"},
+      {OutboxStep::kColumns, "Trouble in SetColumns()"},
+      {OutboxStep::kQueryRows, "QueryRows() failed"},
+      {OutboxStep::kNoDefaultStore, "Something about rows is bad!"},
+      {OutboxStep::kOpenStore, "Trouble in OpenMsgStore()"},
+      {OutboxStep::kOutboxId, "Trouble in GetProps() for Outbox for m_pMessageStore"},
+      {OutboxStep::kOpenOutbox, "Trouble in OpenEntry()"},
+  };
+  if (step == OutboxStep::kDone) return true;
+  for (const auto& entry : kTexts)
+    if (entry.step == step) trace.Error(TRACE_NUMBERED(entry.text));
+  return false;
 }
 
 }  // namespace
@@ -109,91 +133,23 @@ bool ExtendedMapi::SendMail(const std::string& to, const std::string& cc, const 
 
 bool ExtendedMapi::Logon() {
   DebugTrace trace("Logon", __FILE__);
-  HRESULT hr = MAPIInitialize(nullptr);
-  if (FAILED(hr)) {
-    trace.Error(TRACE_NUMBERED("MAPIInitialize failed"));
-    return false;
-  }
-  m_bInitialized = true;
-  hr = MAPILogonEx(reinterpret_cast<ULONG_PTR>(m_hWnd), m_strProfile.empty() ? nullptr : m_strProfile.c_str(),
-                   m_strPassword.empty() ? nullptr : m_strPassword.c_str(),
-                   m_nFlags | MAPI_EXTENDED | MAPI_USE_DEFAULT, &m_pSession);
-  if (FAILED(hr)) {
-    trace.Error(TRACE_NUMBERED("MAPILogonEx failed"));
-    return false;
-  }
-  hr = m_pSession->GetMsgStoresTable(0, &m_pStoresTable);
-  if (FAILED(hr)) {
-    trace.Error(TRACE_NUMBERED("GetmsgStoresTable failed"));
-    return false;
-  }
-  m_bLoggedOn = true;
-  return true;
+  m_bLoggedOn = Reached(
+      mapix::LogonDefault(reinterpret_cast<ULONG_PTR>(m_hWnd), m_strProfile.c_str(), m_strPassword.c_str(),
+                          m_nFlags, m_bInitialized, m_pSession, m_pStoresTable),
+      trace);
+  return m_bLoggedOn;
 }
 
 bool ExtendedMapi::OpenStores() {
   DebugTrace trace("OpenStores", __FILE__);
-  SizedSPropTagArray<3> columns = {3, {PR_DEFAULT_STORE, PR_DISPLAY_NAME, PR_ENTRYID}};
-  HRESULT hr = m_pStoresTable->SetColumns(columns.get(), 0);
-  if (FAILED(hr)) {
-    trace.Error(TRACE_NUMBERED("Trouble in SetColumns()"));
-    return false;
-  }
-  for (;;) {
-    SRowSet* rows = nullptr;
-    hr = m_pStoresTable->QueryRows(1, 0, &rows);
-    if (FAILED(hr)) {
-      trace.Error(TRACE_NUMBERED("QueryRows() failed"));
-      return false;
-    }
-    if (rows == nullptr || rows->cRows != 1) {
-      trace.Error(TRACE_NUMBERED("Something about rows is bad!"));
-      FreeProws(rows);
-      return false;
-    }
-    const SRow& row = rows->aRow[0];
-    if (row.cValues < 3 || row.lpProps[0].ulPropTag != PR_DEFAULT_STORE || !row.lpProps[0].Value.b ||
-        row.lpProps[2].ulPropTag != PR_ENTRYID) {
-      FreeProws(rows);
-      continue;
-    }
-    ReleaseObject(m_pMsgStore);
-    hr = m_pSession->OpenMsgStore(reinterpret_cast<ULONG_PTR>(m_hWnd), row.lpProps[2].Value.bin.cb,
-                                  reinterpret_cast<const ENTRYID*>(row.lpProps[2].Value.bin.lpb), nullptr,
-                                  MDB_NO_DIALOG | MAPI_BEST_ACCESS, &m_pMsgStore);
-    FreeProws(rows);
-    if (FAILED(hr)) {
-      trace.Error(TRACE_NUMBERED("Trouble in OpenMsgStore()"));
-      return false;
-    }
-    return true;
-  }
+  return Reached(
+      mapix::OpenDefaultStore(m_pSession, m_pStoresTable, reinterpret_cast<ULONG_PTR>(m_hWnd), m_pMsgStore),
+      trace);
 }
 
 bool ExtendedMapi::OpenOutbox() {
   DebugTrace trace("OpenOutbox", __FILE__);
-  SizedSPropTagArray<1> tags = {1, {PR_IPM_OUTBOX_ENTRYID}};
-  ULONG count = 0;
-  SPropValue* props = nullptr;
-  HRESULT hr = m_pMsgStore->GetProps(tags.get(), 0, &count, &props);
-  if (FAILED(hr) || count != 1 || props[0].ulPropTag != PR_IPM_OUTBOX_ENTRYID) {
-    trace.Error(TRACE_NUMBERED("Trouble in GetProps() for Outbox for m_pMessageStore"));
-    MAPIFreeBuffer(props);
-    return false;
-  }
-  ULONG type = 0;
-  IUnknown* folder = nullptr;
-  hr = m_pMsgStore->OpenEntry(props[0].Value.bin.cb, reinterpret_cast<const ENTRYID*>(props[0].Value.bin.lpb),
-                              nullptr, MAPI_BEST_ACCESS, &type, &folder);
-  MAPIFreeBuffer(props);
-  if (FAILED(hr) || type != MAPI_FOLDER) {
-    ReleaseObject(folder);
-    trace.Error(TRACE_NUMBERED("Trouble in OpenEntry()"));
-    return false;
-  }
-  ReleaseObject(m_pOutbox);
-  m_pOutbox = static_cast<IMAPIFolder*>(folder);
-  return true;
+  return Reached(mapix::OpenOutboxFolder(m_pMsgStore, m_pOutbox), trace);
 }
 
 bool ExtendedMapi::SetupAddressPerType(const std::string& text, ULONG type) {

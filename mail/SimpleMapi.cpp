@@ -133,6 +133,20 @@ void* SimpleMapi::Lookup(const char* name) {
   return m_hMapi == nullptr ? nullptr : GetProcAddress(m_hMapi, name);
 }
 
+template <class F>
+F SimpleMapi::Function(const char* name, const char* missing, DebugTrace& trace) {
+  auto function = reinterpret_cast<F>(Lookup(name));
+  if (function == nullptr) trace.Error(missing);
+  return function;
+}
+
+// Every call after the logon needs the session: it is opened on the first such call.
+bool SimpleMapi::HaveSession(DebugTrace& trace) {
+  if (m_hSession != 0 || LogOn()) return true;
+  trace.Error("LogOn failed");
+  return false;
+}
+
 bool SimpleMapi::SendMail(const std::string& to, const std::string& cc, const std::string& bcc,
                           const std::string& from, const std::string& subject, const std::string& note,
                           const std::vector<std::string>& paths, const std::vector<std::string>& names,
@@ -209,15 +223,9 @@ MapiRecipDesc* SimpleMapi::ResolveAddress(const std::string& address) {
     trace.Error("Address longer than 259 characters is not resolved");
     return nullptr;
   }
-  if (m_hSession == 0 && !LogOn()) {
-    trace.Error("LogOn failed");
-    return nullptr;
-  }
-  auto resolveName = reinterpret_cast<LPMAPIRESOLVENAME>(Lookup("MAPIResolveName"));
-  if (resolveName == nullptr) {
-    trace.Error("pResolveName func not found");
-    return nullptr;
-  }
+  if (!HaveSession(trace)) return nullptr;
+  auto resolveName = Function<LPMAPIRESOLVENAME>("MAPIResolveName", "pResolveName func not found", trace);
+  if (resolveName == nullptr) return nullptr;
   char buffer[kTextSize];
   mailtext::CopyCut(address, buffer, sizeof buffer);
   MapiRecipDesc* desc = nullptr;
@@ -271,18 +279,12 @@ bool SimpleMapi::SetupText(const std::string& note, const std::string& subject) 
 
 bool SimpleMapi::SendMailMessage() {
   DebugTrace trace("SendMailMessage", __FILE__);
-  if (m_hSession == 0 && !LogOn()) {
-    trace.Error("LogOn failed");
-    return false;
-  }
+  if (!HaveSession(trace)) return false;
   const bool silent = (m_nRecipCount > 0 && m_bSendSilently) || m_bNoDialogs;
   const FLAGS flags = silent ? MAPI_LOGON_UI : (MAPI_LOGON_UI | MAPI_DIALOG);
   m_nLastSendFlags = flags;
-  auto sendMail = reinterpret_cast<LPMAPISENDMAIL>(Lookup("MAPISendMail"));
-  if (sendMail == nullptr) {
-    trace.Error("MAPISendMail func not found");
-    return false;
-  }
+  auto sendMail = Function<LPMAPISENDMAIL>("MAPISendMail", "MAPISendMail func not found", trace);
+  if (sendMail == nullptr) return false;
   const ULONG result = sendMail(m_hSession, 0, &m_message, flags, 0);
   if (result != SUCCESS_SUCCESS) {
     trace.Error(SendText(result));
@@ -294,11 +296,8 @@ bool SimpleMapi::SendMailMessage() {
 
 bool SimpleMapi::LogOn() {
   DebugTrace trace("LogOn", __FILE__);
-  auto logon = reinterpret_cast<LPMAPILOGON>(Lookup("MAPILogon"));
-  if (logon == nullptr) {
-    trace.Error("m_pLogOn func not found");
-    return false;
-  }
+  auto logon = Function<LPMAPILOGON>("MAPILogon", "m_pLogOn func not found", trace);
+  if (logon == nullptr) return false;
   LHANDLE session = 0;
   const ULONG result = logon(0, nullptr, nullptr, MAPI_LOGON_UI, 0, &session);
   if (result != SUCCESS_SUCCESS) {
@@ -312,11 +311,8 @@ bool SimpleMapi::LogOn() {
 
 bool SimpleMapi::LogOff() {
   DebugTrace trace("LogOff", __FILE__);
-  auto logoff = reinterpret_cast<LPMAPILOGOFF>(Lookup("MAPILogoff"));
-  if (logoff == nullptr) {
-    trace.Error("m_pLogOff func not found");
-    return false;
-  }
+  auto logoff = Function<LPMAPILOGOFF>("MAPILogoff", "m_pLogOff func not found", trace);
+  if (logoff == nullptr) return false;
   const ULONG result = logoff(m_hSession, 0, 0, 0);
   if (result != SUCCESS_SUCCESS) {
     trace.Error(LogOffText(result));

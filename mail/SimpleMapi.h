@@ -51,6 +51,10 @@ class SimpleMapi {
 
  private:
   void* Lookup(const char* name);
+  // The provider's function of that name, or null with the line missing in the caller's trace.
+  template <class F>
+  F Function(const char* name, const char* missing, DebugTrace& trace);
+  bool HaveSession(DebugTrace& trace);
   // Reads the provider's cause into the fields above and logs it beside the MAPI result's text.
   void NoteFailureCause(DebugTrace& trace);
   ULONG m_nFailureKind = 0;

@@ -74,20 +74,21 @@ bool ScanApp::DoConvertFile() {
 
   ConvertRequest request(m_saScanFiles, inputs);
   request.nType = m_nFileType;
-  m_ValueGetter.GetSetting("Type2", request.nType2, g_strQsName, 0, settings::kAnyMin, settings::kAnyMax);
+  m_ValueGetter.GetSetting(settings::kOptType2, request.nType2, g_strQsName);
   if (request.nType2 != 0) {
-    m_ValueGetter.GetSetting("Ext2", request.strExt2, g_strQsName, "");
+    m_ValueGetter.GetSetting(settings::kOptExt2, request.strExt2, g_strQsName);
     if (request.strExt2.empty()) request.strExt2 = m_ValueGetter.ConvertTypeToExt(request.nType2);
   }
   int quality = -1;
   m_ValueGetter.GetSetting(settings::kQsQuality, quality, g_strQsName);
   request.nQuality = m_ValueGetter.CheckQualityLevel(quality, m_nFileType);
   int mfpDtf = 0;
-  m_ValueGetter.GetSetting("MfpDtf", mfpDtf, g_strQsName, 0, settings::kAnyMin, settings::kAnyMax);
+  m_ValueGetter.GetSetting(settings::kOptMfpDtf, mfpDtf, g_strQsName);
   request.bMfpDtf = mfpDtf != 0;
-  for (auto [name, field] : {std::pair{"OutX", &request.nOutX}, std::pair{"OutY", &request.nOutY},
-                             std::pair{"OutX2", &request.nOutX2}, std::pair{"OutY2", &request.nOutY2}})
-    m_ValueGetter.GetSetting(name, *field, g_strQsName, -1, settings::kAnyMin, settings::kAnyMax);
+  for (auto [value, field] :
+       {std::pair{&settings::kOptOutX, &request.nOutX}, std::pair{&settings::kOptOutY, &request.nOutY},
+        std::pair{&settings::kOptOutX2, &request.nOutX2}, std::pair{&settings::kOptOutY2, &request.nOutY2}})
+    m_ValueGetter.GetSetting(*value, *field, g_strQsName);
 
   int result = 3;
   try {
@@ -115,7 +116,7 @@ bool ScanApp::DoConvertFile() {
 bool ScanApp::GetInFileNames(std::vector<std::string>& names) {
   DebugTrace trace("GetInFileNames", __FILE__);
   std::string inFile, dir;
-  m_ValueGetter.GetSetting("InFile", inFile, g_strQsName, "");
+  m_ValueGetter.GetSetting(settings::kOptInFile, inFile, g_strQsName);
   m_ValueGetter.GetSetting(settings::kQsDir, dir, g_strQsName);
 
   if (!inFile.empty()) {
@@ -137,7 +138,7 @@ bool ScanApp::GetInFileNames(std::vector<std::string>& names) {
       }
     }
     int count = 1;
-    if (m_ValueGetter.GetSetting("NumInFiles", count, g_strQsName, 1, settings::kAnyMin, settings::kAnyMax)) {
+    if (m_ValueGetter.GetSetting(settings::kOptNumInFiles, count, g_strQsName)) {
       const size_t slash = inFile.find_last_of('/');
       const size_t dot = inFile.find_last_of('.');
       const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
@@ -156,7 +157,8 @@ bool ScanApp::GetInFileNames(std::vector<std::string>& names) {
   } else {
     for (int i = 1;; ++i) {
       std::string name;
-      m_ValueGetter.GetSetting("InFile" + std::to_string(i), name, g_strQsName, "");
+      m_ValueGetter.GetSetting(settings::kOptInFile.pszName + std::to_string(i), name, g_strQsName,
+                               settings::kOptInFile.pszDefault);
       if (name.empty()) break;
       if (!JoinToDir(name, dir)) trace.Write("No directory, but none specified");
       names.push_back(name);
@@ -223,11 +225,11 @@ bool ScanApp::FindIris() {
     trace.Write("Readiris path Not find in general search!");
     MyReg iris;
     // Windows reads "...\\10.0\\" as the key itself; this registry refuses the empty last component.
-    if (iris.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\I.R.I.S.\\Readiris\\10.0", KEY_READ, false)) {
+    if (iris.Open(HKEY_LOCAL_MACHINE, settings::kIrisKey, KEY_READ, false)) {
       std::string complete, folder;
-      iris.Query(complete, "CompleteInstall");
+      iris.Query(complete, settings::kIrisCompleteInstall.pszName);
       if (complete == "1") {
-        iris.Query(folder, "Path");
+        iris.Query(folder, settings::kIrisPath.pszName);
         if (folder.empty() || folder.back() != '/') folder += '/';
         path = folder + "readiris.exe";
       }

@@ -15,7 +15,7 @@ void MultiFileWarnDialog::DoDataExchange(CDataExchange* pDX) {
 bool WarnMultiFile(ValueGetter& values, int pageCount, int fileType) {
   DebugTrace trace("WarnMultiFile", __FILE__);
   if (pageCount <= 1 || values.IsMultiPageSupported(fileType) ||
-      values.GetMainInt("DontShowMultiFileWarn", 0) != 0)
+      values.GetMainInt(settings::kMainDontShowMultiFileWarn) != 0)
     return false;
   MultiFileWarnDialog dialog(nullptr);
   if (!AfxLoadString(218, dialog.m_strText)) trace.Error(TRACE_NUMBERED("LoadString failed"));
@@ -30,7 +30,7 @@ bool WarnMultiFile(ValueGetter& values, int pageCount, int fileType) {
     // The main key is created when it is not there yet.
     MyReg reg;
     if (!reg.Create(HKEY_CURRENT_USER, values.GetMainKeyPath(), KEY_WRITE) ||
-        !reg.Set(DWORD{1}, "DontShowMultiFileWarn"))
+        !reg.Set(DWORD{1}, settings::kMainDontShowMultiFileWarn.pszName))
       trace.Error("Failed to store DontShowMultiFileWarn");
   }
   return true;

@@ -174,8 +174,8 @@ bool ScanApp::SetupTwainSettings(ScanRequest& request) {
   }
   request.nUnset1 = request.nUnset2 = -1;
 
-  m_ValueGetter.GetSetting(settings::kQsBright.pszName, request.nBrightness, g_strQsName, 2000, -1000, 1000);
-  m_ValueGetter.GetSetting(settings::kQsContrast.pszName, request.nContrast, g_strQsName, 2000, -1000, 1000);
+  m_ValueGetter.GetSetting(settings::kQsBright, request.nBrightness, g_strQsName);
+  m_ValueGetter.GetSetting(settings::kQsContrast, request.nContrast, g_strQsName);
 
   m_ValueGetter.GetSetting(settings::kQsType, m_nFileType, g_strQsName);
   std::string first;
@@ -283,7 +283,8 @@ bool ScanApp::AskForReplacement(const std::string& name, DebugTrace& trace) {
 
 bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
   DebugTrace trace("GetOutFileName", __FILE__);
-  if (m_nFileType == 0) m_ValueGetter.GetSetting(settings::kQsTypeAtStartup, m_nFileType, g_strQsName);
+  if (m_nFileType == 0)
+    m_ValueGetter.GetSetting(settings::kQsType.For(settings::Reader::kOutputName), m_nFileType, g_strQsName);
   std::string outFile;
   m_ValueGetter.GetSetting(settings::kQsOutFile, outFile, g_strQsName);
   outFile = ExpandOutFile(outFile, trace);
@@ -537,7 +538,7 @@ bool ScanApp::DoApp() {
   const size_t last = app.find_last_not_of(" \"");
   app = first == std::string::npos ? std::string() : app.substr(first, last - first + 1);
   int sleep = 1500;
-  m_ValueGetter.GetSetting(settings::kQsSleep.pszName, sleep, g_strQsName, 1500, 0, 0x7FFFFFFF);
+  m_ValueGetter.GetSetting(settings::kQsSleep, sleep, g_strQsName);
   // A stored or given wait is bounded, so a scan of many pages never stalls for days between starts.
   constexpr int kMaxSleepMs = 5000;
   if (sleep > kMaxSleepMs) {

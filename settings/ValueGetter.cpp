@@ -225,6 +225,19 @@ bool ValueGetter::GetFromCmdLine(const settings::IntValue& value, int& out) {
   return GetFromCmdLine(value.pszName, out, value.nDefault, value.nMin, value.nMax);
 }
 
+bool ValueGetter::SetSetting(const settings::StrValue& value, const std::string& text,
+                             const std::string& qs) {
+  return SetSetting(value.pszName, text, qs);
+}
+
+bool ValueGetter::SetSetting(const settings::IntValue& value, int number, const std::string& qs) {
+  return SetSetting(value.pszName, number, qs);
+}
+
+bool ValueGetter::SetSetting(const settings::BoolValue& value, bool flag, const std::string& qs) {
+  return SetSetting(value.pszName, flag, qs);
+}
+
 std::string ValueGetter::GetMainKeyPath() {
   std::string title;
   if (!AfxLoadString(kIdsTitleScanReg, title) || title.empty()) {
@@ -273,7 +286,8 @@ bool ValueGetter::SetMainStr(const std::string& name, const std::string& value, 
 std::string ValueGetter::GetProductPortStr(const std::string& name) {
   DebugTrace trace("GetProductPortStr", __FILE__);
   std::string product;
-  GetFromCmdLine(settings::kOptProductToUse, product);
+  // The option has no default of its own: an empty one falls to the main value.
+  GetFromCmdLine(settings::kMainProductToUse.pszName, product, "");
   if (product.empty()) product = GetMainStr(settings::kMainProductToUse.pszName);
   if (product.empty()) {
     product = settings::kKnownProduct;

@@ -43,13 +43,18 @@ class ValueGetter {
   bool GetSetting(const settings::BoolValue& value, bool& out, const std::string& qs);
   bool GetFromCmdLine(const settings::StrValue& value, std::string& out);
   bool GetFromCmdLine(const settings::IntValue& value, int& out);
+  bool SetSetting(const settings::StrValue& value, const std::string& text, const std::string& qs);
+  bool SetSetting(const settings::IntValue& value, int number, const std::string& qs);
+  bool SetSetting(const settings::BoolValue& value, bool flag, const std::string& qs);
 
   // --- Main key and product key ---
   int GetMainInt(const std::string& name, int defaultValue);
+  int GetMainInt(const settings::DwordValue& value) { return GetMainInt(value.pszName, value.nDefault); }
   bool SetMainInt(const std::string& name, int value);
   std::string GetMainStr(const std::string& name);
   bool SetMainStr(const std::string& name, const std::string& value, bool create);
   std::string GetProductPortStr(const std::string& name);
+  std::string GetProductPortStr(const settings::StrValue& value) { return GetProductPortStr(value.pszName); }
   // "SOFTWARE\Nexora\" + resource string 230 (the application name when the string is missing).
   std::string GetMainKeyPath();
 

@@ -144,16 +144,17 @@ void CQsWizard::LoadSettings() {
   int paper = 1;
   bool metric = false;
   FindLocalInfo(paper, metric);
-  v.GetSetting(settings::kQsIsMetric, m_bIsMetric, qs, metric);
-  int hide = settings::kQsHideWizard.nDefault;
-  v.GetSetting(settings::kQsHideWizard, hide, qs);
+  v.GetSetting(settings::kQsIsMetric.WithDefault(metric), m_bIsMetric, qs);
+  const settings::IntValue hideValue = settings::kQsHide.For(settings::Reader::kWizard);
+  int hide = hideValue.nDefault;
+  v.GetSetting(hideValue, hide, qs);
   DontPromptForFilename = (hide & kHidePrompts) != 0;
   ShowMailDialog = (hide & kHideMail) == 0;
   UseScannerSettings = (hide & kHideScanner) == 0;
   int n = 0;
   v.GetSetting(settings::kQsDest, n, qs);
   m_nDest = n;
-  v.GetSetting(settings::kQsPaperSize.pszName, n, qs, paper, settings::kAnyMin, settings::kAnyMax);
+  v.GetSetting(settings::kQsPaperSize.WithDefault(paper), n, qs);
   m_nPaperSize = n;
   v.GetSetting(settings::kQsBitDepth, n, qs);
   m_nBitDepth = static_cast<int16_t>(n);
@@ -171,9 +172,9 @@ void CQsWizard::LoadSettings() {
   v.GetSetting(settings::kQsOutFile, m_strOutFile, qs);
   v.GetSetting(settings::kQsSubject, m_strSubject, qs);
   v.GetSetting(settings::kQsTo, m_strTo, qs);
-  v.GetSetting(settings::kQsInXWizard, n, qs);
+  v.GetSetting(settings::kQsInX.For(settings::Reader::kWizard), n, qs);
   m_nInX = n;
-  v.GetSetting(settings::kQsInYWizard, n, qs);
+  v.GetSetting(settings::kQsInY.For(settings::Reader::kWizard), n, qs);
   m_nInY = n;
   if (m_strDir.empty()) v.GetDataDirectory(m_strDir);
 }
@@ -214,11 +215,11 @@ bool CQsWizard::SaveSettings() {
   v.SetSetting(settings::kQsInY.pszName, static_cast<int>(m_nInY), qs);
 
   int hide = 0;
-  v.GetSetting(settings::kQsHideWizard.pszName, hide, qs, 0, settings::kAnyMin, settings::kAnyMax);
+  v.GetSetting(settings::kQsHide.For(settings::Reader::kWizardSave), hide, qs);
   hide = DontPromptForFilename ? (hide | kHidePrompts) : (hide & ~kHidePrompts);
   hide = ShowMailDialog ? (hide & ~kHideMail) : (hide | kHideMail);
   hide = UseScannerSettings ? (hide & ~kHideScanner) : (hide | kHideScanner);
-  v.SetSetting(settings::kQsHideWizard.pszName, hide, qs);
+  v.SetSetting(settings::kQsHide, hide, qs);
 
   if (m_nMode == NewQs) {
     std::string app;

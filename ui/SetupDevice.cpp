@@ -484,7 +484,7 @@ void SetupDeviceDialog::OnUpdate() {
 
   std::vector<std::string> additions;
   std::vector<std::string> removals;
-  if (m_bScanToOn != m_ValueGetter.GetMainInt(settings::kMainScanToOn.pszName, -1)) {
+  if (m_bScanToOn != m_ValueGetter.GetMainInt(settings::kMainScanToOn)) {
     UpdateToolboxPolling();
     m_ValueGetter.SetMainInt(settings::kMainScanToOn.pszName, m_bScanToOn);
     if (!m_bNetworked) {

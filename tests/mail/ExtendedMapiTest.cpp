@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "mail/ExtendedMapi.h"
+#include "platform/mapix/DefaultOutbox.h"
 #include "platform/mapix/SmtpClient.h"
 #include "tests/mail/MailTestEnv.h"
 
@@ -200,6 +201,41 @@ TEST_F(ExtendedMapiTest, ImplicitTlsWithAuthentication) {
   EXPECT_TRUE(Send("ann@example.org"));
   EXPECT_EQ(server.Messages().size(), 1u);
   EXPECT_EQ(SentItems(), 1u);
+}
+
+// The shared road to the Outbox on its own: it names the step that stopped it and hands over what it
+// opened, which the caller releases in every case.
+TEST_F(ExtendedMapiTest, DefaultOutboxNamesTheStepThatStopped) {
+  const struct {
+    const char* label;
+    std::string store;  // "-": no profile at all
+    mapix::OutboxStep step;
+  } cases[] = {
+      {"no profile", "-", mapix::OutboxStep::kLogon},
+      {"no default store", "none", mapix::OutboxStep::kNoDefaultStore},
+      {"the scratch store", "", mapix::OutboxStep::kDone},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.store == "-")
+      RemoveProfile();
+    else
+      WriteProfile(2525, "none", "", "", c.store);  // nothing is sent: no server needed
+    bool initialized = false;
+    IMAPISession* session = nullptr;
+    IMAPITable* table = nullptr;
+    IMsgStore* store = nullptr;
+    IMAPIFolder* outbox = nullptr;
+    mapix::OutboxStep step = mapix::LogonDefault(0, "", "", 0, initialized, session, table);
+    if (step == mapix::OutboxStep::kDone) step = mapix::OpenDefaultStore(session, table, 0, store);
+    if (step == mapix::OutboxStep::kDone) step = mapix::OpenOutboxFolder(store, outbox);
+    EXPECT_EQ(step, c.step);
+    EXPECT_TRUE(initialized);
+    EXPECT_EQ(outbox != nullptr, c.step == mapix::OutboxStep::kDone);
+    for (IUnknown* object : std::vector<IUnknown*>{outbox, store, table, session})
+      if (object != nullptr) object->Release();
+    MAPIUninitialize();
+  }
 }
 
 TEST(ExtendedMapiLogError, TableAndLineFormat) {

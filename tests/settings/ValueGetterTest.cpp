@@ -199,7 +199,7 @@ TEST_F(ValueGetterTest, SchemaDeclarationsReadLikeTheExplicitForm) {
   int hide = 0;
   EXPECT_FALSE(getter.GetSetting(settings::kQsHide, hide, "Q"));
   EXPECT_EQ(hide, 16);
-  EXPECT_TRUE(getter.GetSetting(settings::kQsHideWizard, hide, "Q"));
+  EXPECT_TRUE(getter.GetSetting(settings::kQsHide.For(settings::Reader::kWizard), hide, "Q"));
   EXPECT_EQ(hide, 286331154);
 }
 

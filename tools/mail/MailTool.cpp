@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/mapix/DefaultOutbox.h"
 #include "platform/mapix/MailProfile.h"
 #include "platform/mapix/MaildirStore.h"
 #include "platform/mapix/Mapix.h"
@@ -172,51 +173,42 @@ int Check() {
 
 // The test message goes the Extended MAPI way: built in the Outbox, submitted, filed in Sent Items.
 int SendTest(const std::string& to) {
-  if (MAPIInitialize(nullptr) != S_OK) return 1;
+  bool initialized = false;
   IMAPISession* session = nullptr;
-  HRESULT hr = MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_USE_DEFAULT, &session);
-  if (FAILED(hr)) {
+  IMAPITable* table = nullptr;
+  IMsgStore* store = nullptr;
+  IMAPIFolder* outbox = nullptr;
+  mapix::OutboxStep step = mapix::LogonDefault(0, nullptr, nullptr, 0, initialized, session, table);
+  if (step == mapix::OutboxStep::kInitialize) return 1;
+  if (step == mapix::OutboxStep::kLogon) {
     mapix::MailProfile profile;
     int line = 0;
     const mapix::ProfileError error = mapix::LoadProfile(mapix::DefaultProfilePath(), profile, &line);
     std::fprintf(stderr, "marlin3-mail: %s\n", Describe(mapix::DefaultProfilePath(), error, line).c_str());
+    if (session != nullptr) session->Release();
     MAPIUninitialize();
     return 1;
   }
-  IMAPITable* table = nullptr;
-  IMsgStore* store = nullptr;
-  IMAPIFolder* outbox = nullptr;
+  if (step == mapix::OutboxStep::kDone) step = mapix::OpenDefaultStore(session, table, 0, store);
+  if (step == mapix::OutboxStep::kDone) step = mapix::OpenOutboxFolder(store, outbox);
   IMessage* message = nullptr;
   IAddrBook* book = nullptr;
   ADRLIST* list = nullptr;
-  SRowSet* rows = nullptr;
-  SPropValue* outboxId = nullptr;
   SPropValue* sentId = nullptr;
   const char* failure = nullptr;
-  SizedSPropTagArray<3> columns = {3, {PR_DEFAULT_STORE, PR_DISPLAY_NAME, PR_ENTRYID}};
-  SizedSPropTagArray<1> outboxTag = {1, {PR_IPM_OUTBOX_ENTRYID}};
   SizedSPropTagArray<1> sentTag = {1, {PR_IPM_SENTMAIL_ENTRYID}};
   ULONG count = 0;
-  IUnknown* folder = nullptr;
-  ULONG type = 0;
   std::string name = to;
   const std::string subject = "marlin3 test message";
   const std::string body = "This test message was sent by marlin3-mail at " +
                            std::to_string(std::time(nullptr)) + ".\nThe mail profile works.\n";
-  if (FAILED(session->GetMsgStoresTable(0, &table)) || FAILED(table->SetColumns(columns.get(), 0)) ||
-      FAILED(table->QueryRows(1, 0, &rows)) || rows->cRows != 1) {
-    failure = "the profile has no message store";
-  } else if (FAILED(session->OpenMsgStore(0, rows->aRow[0].lpProps[2].Value.bin.cb,
-                                          reinterpret_cast<ENTRYID*>(rows->aRow[0].lpProps[2].Value.bin.lpb),
-                                          nullptr, MDB_NO_DIALOG | MAPI_BEST_ACCESS, &store))) {
+  if (step == mapix::OutboxStep::kOpenStore) {
     failure = "the message store cannot be opened";
-  } else if (FAILED(store->GetProps(outboxTag.get(), 0, &count, &outboxId)) ||
-             FAILED(store->OpenEntry(outboxId[0].Value.bin.cb,
-                                     reinterpret_cast<ENTRYID*>(outboxId[0].Value.bin.lpb), nullptr,
-                                     MAPI_BEST_ACCESS, &type, &folder))) {
+  } else if (step == mapix::OutboxStep::kOutboxId || step == mapix::OutboxStep::kOpenOutbox) {
     failure = "the Outbox cannot be opened";
+  } else if (step != mapix::OutboxStep::kDone) {
+    failure = "the profile has no message store";
   } else {
-    outbox = static_cast<IMAPIFolder*>(folder);
     void* buffer = nullptr;
     void* props = nullptr;
     if (FAILED(outbox->CreateMessage(nullptr, 0, &message)) ||
@@ -259,8 +251,6 @@ int SendTest(const std::string& to) {
     }
   }
   FreePadrlist(list);
-  FreeProws(rows);
-  MAPIFreeBuffer(outboxId);
   MAPIFreeBuffer(sentId);
   for (IUnknown* object : std::vector<IUnknown*>{message, book, outbox, store, table, session})
     if (object != nullptr) object->Release();

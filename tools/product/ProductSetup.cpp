@@ -87,7 +87,7 @@ SetupResult ProductSetup::Write(const Setup& s, std::string& error) {
     return SetupResult::kRegistryFailed;
   }
   // A renamed source takes its table entry along, so no entry of the old name is left behind.
-  const std::string oldTwain = Query(key, "TWAIN");
+  const std::string oldTwain = Query(key, settings::kPortTwain.pszName);
   std::string device = s.device;
   if (!oldTwain.empty() && oldTwain != s.twain) {
     std::vector<pxtwain::SourceEntry> sources;
@@ -106,10 +106,11 @@ SetupResult ProductSetup::Write(const Setup& s, std::string& error) {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
   };
-  const bool ok = set("Connection Type", s.networked ? "Network" : "Direct") &&
-                  set("IP Address", s.networked ? s.ipAddress : "") &&
-                  set("Hostname", s.networked ? s.hostname : "") && set("Port", s.networked ? "" : s.port) &&
-                  set("TWAIN", s.twain);
+  const bool ok = set(settings::kPortConnectionType.pszName, s.networked ? "Network" : "Direct") &&
+                  set(settings::kPortIpAddress.pszName, s.networked ? s.ipAddress : "") &&
+                  set(settings::kPortHostname.pszName, s.networked ? s.hostname : "") &&
+                  set(settings::kPortPort.pszName, s.networked ? "" : s.port) &&
+                  set(settings::kPortTwain.pszName, s.twain);
   RegCloseKey(key);
   if (!ok) {
     error = "writing the product key failed";
@@ -128,7 +129,7 @@ SetupResult ProductSetup::Remove(std::string& error) {
   HKEY key = nullptr;
   std::string twain;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    twain = Query(key, "TWAIN");
+    twain = Query(key, settings::kPortTwain.pszName);
     RegCloseKey(key);
   }
   if (!twain.empty() && pxtwain::SourceTable::Remove(SourceName(twain)) == pxtwain::TableResult::kFailed) {
@@ -148,7 +149,10 @@ std::string ProductSetup::Show() {
   std::string text = std::string("HKEY_LOCAL_MACHINE\\") + kProductKey + "\n";
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    for (const char* name : {"Connection Type", "IP Address", "Hostname", "Port", "TWAIN"}) {
+    for (const settings::StrValue& value :
+         {settings::kPortConnectionType, settings::kPortIpAddress, settings::kPortHostname,
+          settings::kPortPort, settings::kPortTwain}) {
+      const char* name = value.pszName;
       std::string line = std::string("    ") + name;
       line.resize(22, ' ');
       text += line + Query(key, name) + "\n";

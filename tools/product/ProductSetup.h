@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "settings/SettingsSchema.h"
+
 namespace product {
 
-inline constexpr const char* kProductKey = "SOFTWARE\\Nexora\\NX_Pressline_M10_M12_M15_M30\\Port";
+inline constexpr const char* kProductKey = settings::kProductKey;
 inline constexpr const char* kDefaultTwain = "NX Pressline";  // the source is "NX Pressline TWAIN"
 
 enum class SetupResult { kOk, kBadValue, kRegistryFailed };
