@@ -6,6 +6,7 @@
 // Set name is process-wide (g_strQsName) because the main dialog and the wizard change it too.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "settings/ValueGetter.h"
 
 class DebugTrace;
+class OcrPages;
 struct ScanRequest;
 
 // The current Quick Set name of the run; empty until start-up selects one.
@@ -71,6 +73,8 @@ class ScanApp : public CWinApp {
   bool AskForReplacement(const std::string& name, DebugTrace& trace);
   std::string ReserveName(int type, const std::string& folder);
   void WarnMultiFileIfNeeded();
+  // The "Ocr" value for output of this type, started (scan/OcrPages.h); null when off or not PDF.
+  std::unique_ptr<OcrPages> OcrPagesFor(int type, bool& failed);
 
   ValueGetter& GetValueGetter() { return m_ValueGetter; }
   HMODULE GetResourceDll() const { return m_hResDll; }

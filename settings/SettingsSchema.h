@@ -103,6 +103,7 @@ inline constexpr StrValue kQsNote{"Note", ""};
 inline constexpr StrValue kQsAttachName{"AttachName", ""};
 inline constexpr StrValue kQsAppExe{"AppExe", ""};
 inline constexpr IntValue kQsSleep{"Sleep", 1500, kAnyMin, kAnyMax};
+inline constexpr StrValue kQsOcr{"Ocr", ""};  // OCR languages for searchable PDFs ("deu+eng"); empty: off
 
 // Product key values.
 inline constexpr const char* kPortConnectionType = "Connection Type";
