@@ -100,13 +100,15 @@ bool OcrPages::TakesText(int type) {
 
 bool OcrPages::ParseLanguages(const std::string& value, std::string& languages) {
   const size_t first = value.find_first_not_of(" \t");
-  languages = first == std::string::npos ? std::string() : value.substr(first, value.find_last_not_of(" \t") - first + 1);
+  languages = first == std::string::npos ? std::string()
+                                         : value.substr(first, value.find_last_not_of(" \t") - first + 1);
   if (languages.empty()) return true;
   if (languages.size() > kMaxLanguages) return false;
   for (const std::string& name : SplitPlus(languages)) {
     if (name.empty()) return false;
     for (char c : name)
-      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
+      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+            c == '-'))
         return false;
   }
   return true;
@@ -186,7 +188,7 @@ void OcrPages::Work() {
 }
 
 int OcrPages::Add(PxBitmapBase& bitmap, const std::string& name, int type, int quality, int flags,
-                   int pageNumber) {
+                  int pageNumber) {
   auto page = std::make_unique<Page>();
   page->bitmap.AttachPage(bitmap.DetachPage());
   page->name = name;
@@ -255,9 +257,11 @@ bool OcrPages::SavePage(Page& page) {
   if (!recognised) {
     // The page is kept as scanned; only its text is missing, and the job says so.
     const std::string cause = page.result == PX_ERR_CANCELLED ? std::string("OCR cancelled")
-                              : page.message.empty()          ? std::string("OCR failed (") + PxErrorText(page.result) + ")"
-                                                              : page.message;
-    trace.Error("Page " + std::to_string(page.pageNumber) + " of " + page.name + " saved without text: " + cause);
+                              : page.message.empty()
+                                  ? std::string("OCR failed (") + PxErrorText(page.result) + ")"
+                                  : page.message;
+    trace.Error("Page " + std::to_string(page.pageNumber) + " of " + page.name +
+                " saved without text: " + cause);
     if (!m_bFailed) m_strError = cause;
     m_bFailed = true;
   }

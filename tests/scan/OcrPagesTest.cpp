@@ -56,11 +56,13 @@ class OcrPagesTest : public ::testing::Test {
                        " xc:white -font DejaVu-Sans -pointsize 36 -fill black";
     for (size_t i = 0; i < lines.size(); ++i)
       args += " -annotate +40+" + std::to_string(90 + 100 * i) + " " + Quote(lines[i]);
-    args += " -density 200 -units PixelsPerInch -type Grayscale " + Quote(P(name));
+    args += " -density 200 -units PixelsPerInch -type Grayscale -depth 8 " + Quote(P(name));
     EXPECT_EQ(std::system(args.c_str()), 0) << args;
     return P(name);
   }
-  static std::string Text(const std::string& pdf) { return RunTool("pdftotext -layout " + Quote(pdf) + " -"); }
+  static std::string Text(const std::string& pdf) {
+    return RunTool("pdftotext -layout " + Quote(pdf) + " -");
+  }
 
   fs::path m_dir;
   std::unique_ptr<DebugTrace> m_trace;

@@ -40,12 +40,13 @@ class OcrRoadTest : public product_run::ProductRun {
     ProductRun::TearDown();
   }
 
-  // A grey letter page at 200 dpi with two lines of known words.
+  // A grey letter page at 200 dpi with two lines of known words, 8 bits deep: SANE's pnm backend
+  // announces 8 bits for a 16-bit file and sends its bytes as twice as many pixels.
   void Draw(const fs::path& file) const {
     ASSERT_EQ(0, std::system(("convert -size 1000x300 xc:white -font DejaVu-Sans -pointsize 36 -fill black"
                               " -annotate +40+90 '" +
                               std::string(kWords) + "' -annotate +40+190 '" + kMore +
-                              "' -density 200 -units PixelsPerInch -type Grayscale " + Quote(file.string()))
+                              "' -density 200 -units PixelsPerInch -type Grayscale -depth 8 " + Quote(file.string()))
                                  .c_str()));
   }
   static std::string Text(const fs::path& pdf) {
@@ -64,7 +65,8 @@ class OcrRoadTest : public product_run::ProductRun {
 };
 
 TEST_F(OcrRoadTest, FileRoadScansTextIntoASearchablePdfOnlyWhenAsked) {
-  RunResult run = RunMarlin(Unattended({"/Type", "146", "/Ocr", "eng", "/OutFile", Out("letter.pdf").string()}), "");
+  RunResult run =
+      RunMarlin(Unattended({"/Type", "146", "/Ocr", "eng", "/OutFile", Out("letter.pdf").string()}), "");
   EXPECT_EQ(run.exitCode, 0);
   ASSERT_TRUE(fs::exists(Out("letter.pdf"))) << run.log;
   EXPECT_TRUE(Searchable(Out("letter.pdf"))) << Text(Out("letter.pdf")) << run.log;
@@ -85,12 +87,14 @@ TEST_F(OcrRoadTest, FileRoadScansTextIntoASearchablePdfOnlyWhenAsked) {
 // A Quick Set stored with "Ocr" (the wizard's way) and the scanned TIFF converted by DoFile's change of
 // type: both roads give text. A missing language pack stops the job before the scan, naming the package.
 TEST_F(OcrRoadTest, QuickSetValueAndMissingLanguagePack) {
-  ASSERT_EQ(0, Shell(Bin("marlin3-reg") + " add 'HKCU\\SOFTWARE\\Nexora\\marlin3\\Letters' /v Ocr /d eng /f >/dev/null"));
-  RunResult run = RunMarlin(Unattended({"/Qs", "Letters", "/Type", "146", "/OutFile", Out("qs.pdf").string()}), "");
+  ASSERT_EQ(0, Shell(Bin("marlin3-reg") +
+                     " add 'HKCU\\SOFTWARE\\Nexora\\marlin3\\Letters' /v Ocr /d eng /f >/dev/null"));
+  RunResult run =
+      RunMarlin(Unattended({"/Qs", "Letters", "/Type", "146", "/OutFile", Out("qs.pdf").string()}), "");
   EXPECT_TRUE(Searchable(Out("qs.pdf"))) << run.log;
 
-  run = RunMarlin({"/Task", "3", "/Hide", "4113", "/BitDepth", "8", "/Res", "200", "/Ocr", "zz", "/Type", "146",
-                   "/OutFile", Out("never.pdf").string()},
+  run = RunMarlin({"/Task", "3", "/Hide", "4113", "/BitDepth", "8", "/Res", "200", "/Ocr", "zz", "/Type",
+                   "146", "/OutFile", Out("never.pdf").string()},
                   "msgbox OK\n");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_FALSE(fs::exists(Out("never.pdf")));
@@ -101,8 +105,9 @@ TEST_F(OcrRoadTest, QuickSetValueAndMissingLanguagePack) {
 
 TEST_F(OcrRoadTest, ConvertTaskOcrOptionMakesTheOutputSearchable) {
   Draw(m_dir / "cwd" / "in.png");
-  const RunResult run = RunMarlin(
-      {"/Task", "8", "/InFile", "in.png", "/Type", "146", "/Ocr", "eng", "/OutFile", Out("conv.pdf").string()}, "");
+  const RunResult run = RunMarlin({"/Task", "8", "/InFile", "in.png", "/Type", "146", "/Ocr", "eng",
+                                   "/OutFile", Out("conv.pdf").string()},
+                                  "");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.transcript, "");
   EXPECT_TRUE(Searchable(Out("conv.pdf"))) << run.log;
@@ -114,21 +119,25 @@ TEST_F(OcrRoadTest, MailAndApplicationRoadsCarryTheText) {
   const product_run::SmtpServer smtp = product_run::StartSmtpServer(received, m_dir / "smtp-port.txt");
   ASSERT_FALSE(smtp.port.empty()) << "the SMTP server did not start";
   const std::string xdg = "XDG_CONFIG_HOME=" + Quote((m_dir / "config").string()) + " ";
-  ASSERT_EQ(0, Shell(xdg + Bin("marlin3-mail") + " create --address scanner@example.org --host 127.0.0.1 --port " +
-                     smtp.port + " --security none --store " + Quote((m_dir / "store").string()) + " >/dev/null"));
-  const int rc = Shell(xdg + Bin("marlin3") +
-                       " /Task 3 /Hide 286331153 /BitDepth 8 /Res 200 /Dest 1 /Type 146 /Ocr eng /To bob@example.org");
+  ASSERT_EQ(
+      0, Shell(xdg + Bin("marlin3-mail") + " create --address scanner@example.org --host 127.0.0.1 --port " +
+               smtp.port + " --security none --store " + Quote((m_dir / "store").string()) + " >/dev/null"));
+  const int rc =
+      Shell(xdg + Bin("marlin3") +
+            " /Task 3 /Hide 286331153 /BitDepth 8 /Res 200 /Dest 1 /Type 146 /Ocr eng /To bob@example.org");
   pclose(smtp.server);
   EXPECT_EQ(rc, 0);
   fs::path message;
   for (const auto& entry : fs::directory_iterator(received / "new")) message = entry.path();
   ASSERT_FALSE(message.empty()) << ReadFile(m_dir / "tmp" / "marlin3.log");
   const fs::path attached = m_dir / "attached.pdf";
-  ASSERT_EQ(0, std::system(("python3 -c 'import email,sys; m=email.message_from_binary_file(open(sys.argv[1],\"rb\"));"
-                            " p=[x for x in m.walk() if x.get_filename()][0];"
-                            " open(sys.argv[2],\"wb\").write(p.get_payload(decode=True))' " +
-                            Quote(message.string()) + " " + Quote(attached.string()))
-                               .c_str()));
+  ASSERT_EQ(
+      0,
+      std::system(("python3 -c 'import email,sys; m=email.message_from_binary_file(open(sys.argv[1],\"rb\"));"
+                   " p=[x for x in m.walk() if x.get_filename()][0];"
+                   " open(sys.argv[2],\"wb\").write(p.get_payload(decode=True))' " +
+                   Quote(message.string()) + " " + Quote(attached.string()))
+                      .c_str()));
   EXPECT_TRUE(Searchable(attached)) << Text(attached);
 
   // Application: it gets the searchable file.
@@ -137,9 +146,10 @@ TEST_F(OcrRoadTest, MailAndApplicationRoadsCarryTheText) {
   std::ofstream(app) << "#!/bin/sh\ncp \"$1\" " << Quote((m_dir / "part").string()) << " && mv "
                      << Quote((m_dir / "part").string()) << " " << Quote(got.string()) << "\n";
   fs::permissions(app, fs::perms::owner_all);
-  const RunResult run = RunMarlin(Unattended({"/Dest", "2", "/Type", "146", "/Ocr", "eng", "/AppExe", app.string(),
-                                              "/Dir", (m_dir / "out").string() + "/", "/Sleep", "0"}),
-                                  "");
+  const RunResult run =
+      RunMarlin(Unattended({"/Dest", "2", "/Type", "146", "/Ocr", "eng", "/AppExe", app.string(), "/Dir",
+                            (m_dir / "out").string() + "/", "/Sleep", "0"}),
+                "");
   EXPECT_EQ(run.exitCode, 0);
   for (int i = 0; i < 100 && !fs::exists(got); ++i) usleep(50000);
   EXPECT_TRUE(Searchable(got)) << run.log;
@@ -174,17 +184,19 @@ TEST_F(OcrRoadTest, OurOcrApplicationWritesANewSearchablePdfAndOpensIt) {
   fs::create_directories(docs);
   std::ofstream(docs / "scan.pdf") << "mine";
   fs::create_directories(m_dir / "fakebin");
-  std::ofstream(m_dir / "fakebin" / "xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << Quote((m_dir / "opened").string())
-                                             << "\n";
+  std::ofstream(m_dir / "fakebin" / "xdg-open")
+      << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << Quote((m_dir / "opened").string()) << "\n";
   fs::permissions(m_dir / "fakebin" / "xdg-open", fs::perms::owner_all);
   const fs::path tif = m_dir / "scan.tif";
-  ASSERT_EQ(0, std::system(("convert " + Quote(m_page.string()) + " -compress lzw " + Quote(tif.string())).c_str()));
-  const std::string env = "XDG_CONFIG_HOME=" + Quote((m_dir / "config").string()) + " PATH=" +
-                          Quote((m_dir / "fakebin").string()) + ":$PATH ";
+  ASSERT_EQ(0, std::system(
+                   ("convert " + Quote(m_page.string()) + " -compress lzw " + Quote(tif.string())).c_str()));
+  const std::string env = "XDG_CONFIG_HOME=" + Quote((m_dir / "config").string()) +
+                          " PATH=" + Quote((m_dir / "fakebin").string()) + ":$PATH ";
   ASSERT_EQ(0, Shell(env + Bin("marlin3-ocr") + " --languages eng " + Quote(tif.string()) + " >/dev/null"));
   EXPECT_EQ(ReadFile(docs / "scan.pdf"), "mine");
   EXPECT_TRUE(Searchable(docs / "scan-2.pdf"));
-  EXPECT_EQ((fs::status(docs / "scan-2.pdf").permissions() & fs::perms::all), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ((fs::status(docs / "scan-2.pdf").permissions() & fs::perms::all),
+            fs::perms::owner_read | fs::perms::owner_write);
   for (int i = 0; i < 100 && !fs::exists(m_dir / "opened"); ++i) usleep(20000);
   EXPECT_EQ(ReadFile(m_dir / "opened"), (docs / "scan-2.pdf").string() + "\n");
   // A language pack that is not there: a failure, nothing left in the documents folder.

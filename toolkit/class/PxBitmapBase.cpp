@@ -127,7 +127,8 @@ int PxBitmapBase::Save(const char* name, int type, int bitsPerPixel, int quality
   int page = 1;
   if (options && (options->nFlags & PX_SAVE_OPT_PAGE)) page = options->nPageNumber;
   auto write = [&](const PxPage* p) {
-    return text ? saveText(p, name, type, quality, flags, page, text) : save(p, name, type, quality, flags, page);
+    return text ? saveText(p, name, type, quality, flags, page, text)
+                : save(p, name, type, quality, flags, page);
   };
   if (bitsPerPixel != 0 && bitsPerPixel != m_pPage->bitsPerPixel) {
     PxPage* converted = nullptr;

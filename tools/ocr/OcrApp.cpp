@@ -13,9 +13,9 @@ std::string TesseractName(unsigned langId) {
     const char* name;
   };
   static constexpr Entry kNames[] = {
-      {1028, "chi_tra"}, {1029, "ces"}, {1030, "dan"}, {1031, "deu"}, {1033, "eng"},
-      {1035, "fin"},     {1036, "fra"}, {1038, "hun"}, {1040, "ita"}, {1042, "kor"},
-      {1043, "nld"},     {1044, "nor"}, {1045, "pol"}, {1046, "por"}, {1049, "rus"},
+      {1028, "chi_tra"}, {1029, "ces"}, {1030, "dan"}, {1031, "deu"},     {1033, "eng"},
+      {1035, "fin"},     {1036, "fra"}, {1038, "hun"}, {1040, "ita"},     {1042, "kor"},
+      {1043, "nld"},     {1044, "nor"}, {1045, "pol"}, {1046, "por"},     {1049, "rus"},
       {1053, "swe"},     {1054, "tha"}, {1055, "tur"}, {2052, "chi_sim"}, {3082, "spa"},
   };
   for (const Entry& entry : kNames)
@@ -51,7 +51,8 @@ std::string ReserveOutput(const std::string& folder, const std::string& input) {
   if (stem.empty() || stem[0] == '.') stem = "scan" + stem;
   for (int n = 1; n <= 1000; ++n) {
     const std::string name = folder + stem + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".pdf";
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
       return name;

@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
   // Written in the private temporary folder and moved into place whole: the documents folder never
   // holds half a file.
   const std::string temp = platform::folders::PrivateTempFolder();
-  std::vector<std::string> outputs{temp.empty() ? std::string()
-                                                : temp + "marlin3-ocr-" + std::to_string(GetCurrentProcessId()) + ".pdf"};
+  std::vector<std::string> outputs{
+      temp.empty() ? std::string() : temp + "marlin3-ocr-" + std::to_string(GetCurrentProcessId()) + ".pdf"};
   std::vector<std::string> inputs{input};
   int result = 3;
   if (!temp.empty()) {
