@@ -91,10 +91,10 @@ TEST_F(QsUiTest, NewQuickSetToAFolderIsListedSelectedAndScansThere) {
 // (and each with English), the choice is stored as "Ocr"; a JPEG Quick Set hides the choice.
 TEST_F(QsUiTest, QualityPageMakesAPdfQuickSetSearchable) {
   const std::string folder = (m_dir / "out").string() + "/";
-  const std::string script = "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nnext\nnext\nradio 1062\ntype 57 " +
-                             folder +
-                             "\nselect 63 PDF document (*.pdf)\nnext\nshow\ncheck 84\nselect 86 deu+eng\nnext\n"
-                             "type 1021 Letters\nnext\nfinish\ncancel\n";
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nnext\nnext\nradio 1062\ntype 57 " + folder +
+      "\nselect 63 PDF document (*.pdf)\nnext\nshow\ncheck 84\nselect 86 deu+eng\nnext\n"
+      "type 1021 Letters\nnext\nfinish\ncancel\n";
   const RunResult run = Marlin(script);
   EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
   EXPECT_TRUE(Has(run.transcript, "item \"deu+eng\"")) << run.transcript;
@@ -107,7 +107,8 @@ TEST_F(QsUiTest, QualityPageMakesAPdfQuickSetSearchable) {
   const RunResult other = Marlin(jpeg);
   const size_t page = other.transcript.rfind("page 150");
   ASSERT_NE(page, std::string::npos) << other.transcript;
-  EXPECT_TRUE(Has(other.transcript.substr(page), "84 check unchecked disabled hidden")) << other.transcript.substr(page);
+  EXPECT_TRUE(Has(other.transcript.substr(page), "84 check unchecked disabled hidden"))
+      << other.transcript.substr(page);
 }
 
 // Cancel on every page of the one-time wizard: the dialog stays open, nothing is scanned or saved.

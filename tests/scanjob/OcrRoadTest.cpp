@@ -46,7 +46,8 @@ class OcrRoadTest : public product_run::ProductRun {
     ASSERT_EQ(0, std::system(("convert -size 1000x300 xc:white -font DejaVu-Sans -pointsize 36 -fill black"
                               " -annotate +40+90 '" +
                               std::string(kWords) + "' -annotate +40+190 '" + kMore +
-                              "' -density 200 -units PixelsPerInch -type Grayscale -depth 8 " + Quote(file.string()))
+                              "' -density 200 -units PixelsPerInch -type Grayscale -depth 8 " +
+                              Quote(file.string()))
                                  .c_str()));
   }
   static std::string Text(const fs::path& pdf) {
