@@ -6,6 +6,7 @@
 // Set name is process-wide (g_strQsName) because the main dialog and the wizard change it too.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "settings/ValueGetter.h"
 
 class DebugTrace;
+class OcrPages;
 struct ScanRequest;
 
 // The current Quick Set name of the run; empty until start-up selects one.
@@ -73,6 +75,8 @@ class ScanApp : public CWinApp {
   // "OutFile" with its date, time and counter placeholders filled in (scan/OutFilePattern.h).
   std::string ExpandOutFile(const std::string& outFile, DebugTrace& trace);
   void WarnMultiFileIfNeeded();
+  // The "Ocr" value for output of this type, started (scan/OcrPages.h); null when off or not PDF.
+  std::unique_ptr<OcrPages> OcrPagesFor(int type, bool& failed);
 
   ValueGetter& GetValueGetter() { return m_ValueGetter; }
   HMODULE GetResourceDll() const { return m_hResDll; }

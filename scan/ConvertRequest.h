@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class OcrPages;
+
 struct ConvertRequest {
   ConvertRequest(std::vector<std::string>& outputs, std::vector<std::string>& inputs)
       : saOutputs(outputs), saInputs(inputs) {}
@@ -22,4 +24,5 @@ struct ConvertRequest {
   int32_t nOutY = -1;
   int32_t nOutX2 = -1;  // the same for the second output
   int32_t nOutY2 = -1;
+  OcrPages* pOcr = nullptr;  // started by the caller: PDF pages get a text layer; null: none
 };

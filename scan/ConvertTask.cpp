@@ -8,7 +8,9 @@
 #include "log/DebugTrace.h"
 #include "platform/files/Files.h"
 #include "platform/folders/Profile.h"
+#include "platform/module/Module.h"
 #include "scan/FileConvert.h"
+#include "scan/OcrPages.h"
 #include "scan/ScanJobText.h"
 #include "settings/MyReg.h"
 #include "settings/SettingsSchema.h"
@@ -90,6 +92,10 @@ bool ScanApp::DoConvertFile() {
         std::pair{&settings::kOptOutX2, &request.nOutX2}, std::pair{&settings::kOptOutY2, &request.nOutY2}})
     m_ValueGetter.GetSetting(*value, *field, g_strQsName);
 
+  bool ocrFailed = false;
+  const std::unique_ptr<OcrPages> ocr = OcrPagesFor(m_nFileType, ocrFailed);
+  if (ocrFailed) return false;
+  request.pOcr = ocr.get();
   int result = 3;
   try {
     FileConvert converter;
@@ -241,7 +247,12 @@ bool ScanApp::FindIris() {
     GetPrivateProfileStringA("Readiris", name, "", value, sizeof value, "readiris.ini");
     if (*value != '\0') path = std::string(value) + "/readiris.exe";
   }
-  if (path.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  if (path.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // Without that application the Quick Set scans into our own, installed beside this program.
+    path = platform::module::ExecutableFolder() + "marlin3-ocr";
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    trace.Write("Using our own OCR application " + path);
+  }
   if (qsName.empty()) return false;  // an unnamed key would be the main key itself
 
   MyReg qs;

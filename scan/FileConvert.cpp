@@ -11,6 +11,7 @@
 #include "pxclass/PxFileTypes.h"
 #include "pxclass/PxSaveOptions.h"
 #include "scan/MapFile.h"
+#include "scan/OcrPages.h"
 #include "scan/ToolkitErrorText.h"
 #include "scan/ToolkitLibraries.h"
 
@@ -107,6 +108,7 @@ int FileConvert::Convert(ConvertRequest& request) {
   m_nType = request.nType;
   m_nType2 = request.nType2;
   m_pOutputs = &request.saOutputs;
+  m_pOcr = request.pOcr;
 
   for (const std::string& name : request.saOutputs)
     if (DeleteFileA(name.c_str())) trace.WriteFormat("Deleted %s", name);
@@ -137,6 +139,11 @@ int FileConvert::Convert(ConvertRequest& request) {
   if (converted == 0) {
     // Nothing was there to convert: no output exists, which is not a finished conversion.
     trace.Write("No input file found");
+    return 3;
+  }
+  std::string error;
+  if (m_pOcr && !m_pOcr->Finish(error)) {
+    trace.Error("The text of the converted pages is incomplete: " + error);
     return 3;
   }
   return 0;
@@ -238,7 +245,9 @@ bool FileConvert::SaveTo(PxBitmapBase& bitmap, const std::string& name, int type
   const PxSaveOptions options = PxSaveOptions::ForPage(m_nPagesSaved + 1);
   // A failed save is not repeated for its code: a second save could append a page or leave a file
   // behind a failure that has already been reported.
-  const int saved = bitmap.Save(name.c_str(), type, 0, m_nQuality, 3, &options);
+  const int saved = m_pOcr && OcrPages::TakesText(type)
+                        ? m_pOcr->Add(bitmap, name, type, m_nQuality, 3, m_nPagesSaved + 1)
+                        : bitmap.Save(name.c_str(), type, 0, m_nQuality, 3, &options);
   if (saved < 0) {
     trace.Error(TOOLKIT_ERROR(failure, saved));
     return false;

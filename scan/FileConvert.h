@@ -40,6 +40,7 @@ class FileConvert : public PxFile {
   std::string m_strExt2;
   int m_nType2 = 0;
   std::vector<std::string>* m_pOutputs = nullptr;
+  OcrPages* m_pOcr = nullptr;
   int m_nQuality = 0;
   int m_nType = 0;
   int m_nFaxXRes = 0;

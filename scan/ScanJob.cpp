@@ -17,6 +17,7 @@
 #include "platform/ui/MessageBox.h"
 #include "scan/FileConvert.h"
 #include "scan/MultiFileWarnDialog.h"
+#include "scan/OcrPages.h"
 #include "scan/OutFilePattern.h"
 #include "scan/ScanJobText.h"
 #include "scan/ScanRequest.h"
@@ -122,6 +123,12 @@ std::string ScanApp::ExpandOutFile(const std::string& outFile, DebugTrace& trace
       m_nFileType != 0 ? m_ValueGetter.ConvertTypeToExt(m_nFileType) : std::string(), FileExists, trace);
 }
 
+std::unique_ptr<OcrPages> ScanApp::OcrPagesFor(int type, bool& failed) {
+  std::string languages;
+  m_ValueGetter.GetSetting(settings::kQsOcr, languages, g_strQsName);
+  return OcrPages::ForOutput(languages, type, m_nHide, failed);
+}
+
 bool ScanApp::SetupTwainSettings(ScanRequest& request) {
   DebugTrace trace("SetupTwainSettings", __FILE__);
   std::string text;
@@ -202,6 +209,10 @@ bool ScanApp::DoScan() {
     const int mode = dialogHidden && mode2Hidden ? 0 : dialogHidden ? 1 : mode2Hidden ? 2 : 3;
 
     const std::string caption = LoadText(Ids::kScanCaption, trace, __LINE__);
+    bool ocrFailed = false;
+    const std::unique_ptr<OcrPages> ocr = OcrPagesFor(m_nFileType, ocrFailed);
+    if (ocrFailed) return false;
+    request.pOcr = ocr.get();
     const int result = twain.Scan(mode, request);
     m_nPageCount = twain.GetPageCount();
     // The first name was reserved as an empty file; with no page saved it is no scan to keep.
@@ -442,6 +453,10 @@ bool ScanApp::DoFile() {
       FileConvert converter;
       ConvertRequest request(outputs, m_saScanFiles);
       request.nType = m_nFileType;
+      bool ocrFailed = false;
+      const std::unique_ptr<OcrPages> ocr = OcrPagesFor(m_nFileType, ocrFailed);
+      if (ocrFailed) return false;
+      request.pOcr = ocr.get();
       const int result = converter.Convert(request);
       if (result == 1 || result == 3) {
         ShowScanBox(m_nHide,

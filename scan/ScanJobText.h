@@ -34,6 +34,7 @@ struct Ids {
     kNoMailProgram = 608,
     kMailCause = 609,
     kScannerMissing = 610,
+    kOcrCannotStart = 310,
   };
 };
 

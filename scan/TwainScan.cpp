@@ -11,6 +11,7 @@
 #include "pxclass/PxFileTypes.h"
 #include "pxclass/PxSaveOptions.h"
 #include "pxtwain/PxTwainApi.h"
+#include "scan/OcrPages.h"
 #include "scan/ScanJobText.h"
 #include "scan/SelectSourceDialog.h"
 #include "scan/ToolkitErrorText.h"
@@ -104,6 +105,8 @@ int TwainScan::Scan(int mode, ScanRequest& request) {
     break;
   }
 
+  // The pages still being recognised are saved before the file library goes.
+  if (m_pOcr) result = m_pOcr->EndScan(result);
   if (CloseSession() < 0) trace.Error(TOOLKIT_ERROR("CloseSession failed", CloseSession()));
   CleanUp();
   return result;
@@ -207,6 +210,7 @@ bool TwainScan::SetupParams(ScanRequest& request) {
   m_pFileNames = &request.saFileNames;
   m_nFileType = request.nFileType;
   m_nQuality = request.nQuality;
+  m_pOcr = request.pOcr;
   return true;
 }
 
@@ -287,7 +291,8 @@ int TwainScan::AcquireCallBack() {
   TrimBlackBottom(m_Bitmap);
 
   const PxSaveOptions options = PxSaveOptions::ForPage(m_nPageCount + 1);
-  const int saved = m_Bitmap.Save(name.c_str(), m_nFileType, 0, m_nQuality, 1, &options);
+  const int saved = m_pOcr ? m_pOcr->Add(m_Bitmap, name, m_nFileType, m_nQuality, 1, m_nPageCount + 1)
+                           : m_Bitmap.Save(name.c_str(), m_nFileType, 0, m_nQuality, 1, &options);
   if (m_Bitmap.Free() < 0) {
     trace.Error(TOOLKIT_ERROR("Failed to free the bitmap", m_Bitmap.Free()));
     m_bSaveFailed = true;

@@ -17,6 +17,7 @@
 #include "scan/ScanRequest.h"
 
 class CDialog;
+class OcrPages;
 class DebugTrace;
 
 class TwainScan : public PxTwain {
@@ -58,6 +59,7 @@ class TwainScan : public PxTwain {
   int m_nFileType = 10;
   std::vector<std::string> m_saSources;
   std::vector<std::string>* m_pFileNames = nullptr;
+  OcrPages* m_pOcr = nullptr;
   std::unique_ptr<CDialog> m_pDummyWnd;
   PxBitmapBase m_Bitmap;
 };

@@ -173,6 +173,7 @@ inline constexpr StrValue kQsNote{"Note", "", "e-mail body text"};
 inline constexpr StrValue kQsAttachName{"AttachName", "", "base name of the e-mail attachments"};
 inline constexpr StrValue kQsAppExe{"AppExe", "", "the application that receives the scan"};
 inline constexpr IntValue kQsSleep{"Sleep", 1500, 0, kAnyMax, "milliseconds", "between application starts"};
+inline constexpr StrValue kQsOcr{"Ocr", "", "OCR languages of searchable PDFs (\"deu+eng\"); empty: off"};
 
 // Product key values, read with GetProductPortStr and never written.
 inline constexpr StrValue kPortConnectionType{"Connection Type", "", "\"Network\" or \"Direct\""};

@@ -1,18 +1,31 @@
 // PPFileAttrib: the wizard page (template 150) for the quality or compression level of the file types
-// that have one (JPEG, PNG, PDF): slider 82.
+// that have one (JPEG, PNG, PDF): slider 82. For PDF also the text layer: check box 84 "Make the text
+// searchable" and the OCR languages in combo 86 (the installed ones; "Ocr").
 #pragma once
 
+#include <string>
+
+#include "platform/ui/ComboBox.h"
 #include "platform/ui/PropertyPage.h"
 #include "platform/ui/SliderCtrl.h"
 
 class PPFileAttrib : public CPropertyPage {
  public:
   enum { IDD = 150 };
-  PPFileAttrib() : CPropertyPage(IDD) {}
+  PPFileAttrib();
   BOOL OnSetActive() override;
   LRESULT OnWizardNext() override;
   LRESULT OnWizardBack() override;
   void DoDataExchange(CDataExchange* pDX) override;
 
   CSliderCtrl m_Slider;
+  CComboBox m_Languages;  // 86
+  int m_nSearchable = 0;  // 84
+
+ private:
+  void ShowOcr(bool pdf);
+  void OnSearchable();
+  void SaveOcr();
+  std::string m_strInstalled;  // read once per wizard: loading the OCR library is not free
+  bool m_bLanguagesRead = false;
 };

@@ -165,6 +165,7 @@ void CQsWizard::LoadSettings() {
   v.GetSetting(settings::kQsRes, n, qs);
   m_nRes = static_cast<int16_t>(n);
   v.GetSetting(settings::kQsAppExe, m_strAppExe, qs);
+  v.GetSetting(settings::kQsOcr, m_strOcr, qs);
   v.GetSetting(settings::kQsAttachName, m_strAttachName, qs);
   v.GetSetting(settings::kQsDevDest, m_strDevDest, qs);
   v.GetSetting(settings::kQsNote, m_strNote, qs);
@@ -204,6 +205,7 @@ bool CQsWizard::SaveSettings() {
   v.SetSetting(settings::kQsQuality.pszName, static_cast<int>(m_nQuality), qs);
   v.SetSetting(settings::kQsRes.pszName, static_cast<int>(m_nRes), qs);
   v.SetSetting(settings::kQsAppExe.pszName, m_strAppExe, qs);
+  v.SetSetting(settings::kQsOcr.pszName, m_strOcr, qs);
   v.SetSetting(settings::kQsAttachName.pszName, m_strAttachName, qs);
   v.SetSetting(settings::kQsDevDest.pszName, m_strDevDest, qs);
   v.SetSetting(settings::kQsNote.pszName, m_strNote, qs);

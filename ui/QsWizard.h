@@ -52,6 +52,7 @@ struct QsWizardData {
   int32_t m_nQuality = -1;             // "Quality": -1 not yet chosen
   int16_t m_nRes = 150;                // "Res"
   std::string m_strAppExe;             // "AppExe"
+  std::string m_strOcr;                // "Ocr": OCR languages of a searchable PDF, empty off
   std::string m_strAttachName;         // "AttachName", kept as stored
   std::string m_strDevDest;            // "DevDest"
   std::string m_strNote;               // "Note"

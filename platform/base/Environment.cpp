@@ -74,6 +74,18 @@ DWORD GetEnvironmentVariableA(const char* name, char* buf, DWORD size) {
   return static_cast<DWORD>(len);
 }
 
+BOOL SetEnvironmentVariableA(const char* name, const char* value) {
+  if (!name || !*name || std::strchr(name, '=')) {
+    platform::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if ((value ? setenv(name, value, 1) : unsetenv(name)) != 0) {
+    platform::SetLastError(platform::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
 void Sleep(DWORD ms) {
   if (ms == 0) {
     sched_yield();

@@ -18,6 +18,11 @@ DWORD ExpandEnvironmentStringsA(const char* src, char* dst, DWORD size);
 // when the variable is not set.
 DWORD GetEnvironmentVariableA(const char* name, char* buf, DWORD size);
 
+// Sets the variable for this process and the programs it starts; a null value removes it. FALSE with
+// ERROR_INVALID_PARAMETER for a null or empty name or one holding '='. Not to be called while other
+// threads read the environment (the C library's environment has no lock).
+BOOL SetEnvironmentVariableA(const char* name, const char* value);
+
 // Suspends the calling thread for ms milliseconds (0 yields).
 void Sleep(DWORD ms);
 

@@ -12,13 +12,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 prefix=$scratch/prefix
 "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$scratch/install.log" || { cat "$scratch/install.log"; fail "install"; }
 
-for program in marlin3 marlin3-reg marlin3-product marlin3-mail marlin3-notify pxmpeg-tool pxmpeg-enc DEVWATCH; do
+for program in marlin3 marlin3-reg marlin3-product marlin3-mail marlin3-notify marlin3-ocr pxmpeg-tool pxmpeg-enc DEVWATCH; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program missing"
 done
-for library in marlin3 m3uiqt pxkernel pxfile pxpdfread pxtwain Mapi32 DvPortBridge pxmpeg; do
+for library in marlin3 m3uiqt pxkernel pxfile pxpdfread pxocr pxtwain Mapi32 DvPortBridge pxmpeg; do
   [ -f "$prefix/lib/marlin3/lib$library.so" ] || fail "lib/marlin3/lib$library.so missing"
 done
-for page in marlin3 marlin3-reg marlin3-product marlin3-mail marlin3-notify pxmpeg-tool pxmpeg-enc DEVWATCH; do
+for page in marlin3 marlin3-reg marlin3-product marlin3-mail marlin3-notify marlin3-ocr pxmpeg-tool pxmpeg-enc DEVWATCH; do
   gzip -t "$prefix/share/man/man1/$page.1.gz" || fail "man page $page"
 done
 for size in 16 32 48 64 128 256; do

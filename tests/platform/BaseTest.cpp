@@ -63,6 +63,20 @@ TEST(BaseTest, ExpandEnvironmentStringsUsesWindowsSyntax) {
   }
 }
 
+TEST(BaseTest, SetEnvironmentVariableSetsAndRemoves) {
+  testutil::ScopedEnv keep("M3_TEST_SET", nullptr);
+  ASSERT_TRUE(SetEnvironmentVariableA("M3_TEST_SET", "one=two"));
+  char buf[16];
+  EXPECT_EQ(7u, GetEnvironmentVariableA("M3_TEST_SET", buf, sizeof buf));
+  EXPECT_STREQ("one=two", buf);
+  ASSERT_TRUE(SetEnvironmentVariableA("M3_TEST_SET", nullptr));
+  EXPECT_EQ(0u, GetEnvironmentVariableA("M3_TEST_SET", buf, sizeof buf));
+  for (const char* bad : {"", "A=B"}) {
+    EXPECT_FALSE(SetEnvironmentVariableA(bad, "x")) << bad;
+    EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, platform::GetLastError());
+  }
+}
+
 TEST(BaseTest, ExpandEnvironmentStringsReportsTheNeededSize) {
   testutil::ScopedEnv a("M3_TEST_A", "a-rather-long-value");
   char small[5];

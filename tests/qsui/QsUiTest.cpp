@@ -87,6 +87,30 @@ TEST_F(QsUiTest, NewQuickSetToAFolderIsListedSelectedAndScansThere) {
   EXPECT_EQ(pngs, 1u) << run.transcript << run.log;
 }
 
+// A PDF Quick Set made searchable on the quality page: the languages offered are the installed ones
+// (and each with English), the choice is stored as "Ocr"; a JPEG Quick Set hides the choice.
+TEST_F(QsUiTest, QualityPageMakesAPdfQuickSetSearchable) {
+  const std::string folder = (m_dir / "out").string() + "/";
+  const std::string script =
+      "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nnext\nnext\nradio 1062\ntype 57 " + folder +
+      "\nselect 63 PDF document (*.pdf)\nnext\nshow\ncheck 84\nselect 86 deu+eng\nnext\n"
+      "type 1021 Letters\nnext\nfinish\ncancel\n";
+  const RunResult run = Marlin(script);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
+  EXPECT_TRUE(Has(run.transcript, "item \"deu+eng\"")) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "item \"eng\"")) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "84 check unchecked")) << run.transcript;
+  EXPECT_TRUE(Has(QueryQs("Letters"), "Ocr    REG_SZ    deu+eng")) << QueryQs("Letters");
+
+  const std::string jpeg = "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nnext\nnext\nradio 1062\ntype 57 " +
+                           folder + "\nselect 63 JPEG image (*.jpg)\nnext\nshow\ncancel\ncancel\n";
+  const RunResult other = Marlin(jpeg);
+  const size_t page = other.transcript.rfind("page 150");
+  ASSERT_NE(page, std::string::npos) << other.transcript;
+  EXPECT_TRUE(Has(other.transcript.substr(page), "84 check unchecked disabled hidden"))
+      << other.transcript.substr(page);
+}
+
 // Cancel on every page of the one-time wizard: the dialog stays open, nothing is scanned or saved.
 TEST_F(QsUiTest, CancelAtEveryPageKeepsTheDialogAndScansNothing) {
   const char* steps[] = {"", "next\n", "next\nnext\n", "next\nnext\ntype 57 /tmp/x\nnext\n"};
@@ -170,7 +194,8 @@ TEST_F(QsUiTest, ShortNameIsSelectedAndDeletedByItsWholeName) {
   const size_t second = run.transcript.find("> show", first + 1);
   ASSERT_NE(second, std::string::npos) << run.transcript;
   const std::string afterNew = run.transcript.substr(first, second - first);
-  EXPECT_TRUE(Has(afterNew, "sel=4 text=\"save\"")) << afterNew;
+  // Entry 5: after the three default Quick Sets, the OCR Quick Set (our marlin3-ocr) and the one-time entry.
+  EXPECT_TRUE(Has(afterNew, "sel=5 text=\"save\"")) << afterNew;
   const std::string afterDelete = run.transcript.substr(second);
   EXPECT_TRUE(Has(afterDelete, "item \"Save as TIFF\"")) << afterDelete;
   EXPECT_FALSE(Has(afterDelete, "item \"save\"")) << afterDelete;

@@ -461,13 +461,13 @@ TEST_F(ScanJobTest, FindIrisMakesTheOcrQuickSetOnceFromEachSource) {
   std::ofstream(windows / "readiris.ini") << "current-version-path=" << exe("moved") << "\n";
   EXPECT_EQ(startMainDialog(), 0);
   EXPECT_EQ(appExe(), before);
-  // No application anywhere: no Quick Set.
+  // No such application anywhere: the Quick Set scans into our own (marlin3-ocr beside marlin3).
   Shell(Bin("marlin3-reg") + " delete " + Quote(main + "\\Scan to OCR") + " /f >/dev/null 2>&1");
   fs::remove(windows / "readiris.ini");
   fs::remove_all(m_dir / "iris-profile");
   Shell(Bin("marlin3-reg") + " delete " + Quote("HKLM\\SOFTWARE\\I.R.I.S.") + " /f >/dev/null 2>&1");
   EXPECT_EQ(startMainDialog(), 0);
-  EXPECT_EQ(appExe(), "");
+  EXPECT_NE(appExe().find(Bin("marlin3-ocr")), std::string::npos) << appExe();
 }
 
 }  // namespace

@@ -112,22 +112,33 @@ int PxBitmapBase::Resize(int width, int height) {
 
 int PxBitmapBase::Save(const char* name, int type, int bitsPerPixel, int quality, int flags,
                        const PxSaveOptions* options) {
+  return Save(name, type, bitsPerPixel, quality, flags, options, nullptr);
+}
+
+int PxBitmapBase::Save(const char* name, int type, int bitsPerPixel, int quality, int flags,
+                       const PxSaveOptions* options, const PxOcrText* text) {
   if (!m_pPage) return PX_ERR_NO_BITMAP;
   if (!name || !*name) return PX_ERR_PARAMETER;
+  // Without text the older entry point: a file library without the text layer still saves.
   auto save = FileProc<PxfSavePageFn>("PxfSavePage");
+  auto saveText = text ? FileProc<PxfSavePageTextFn>("PxfSavePageText") : nullptr;
   auto convert = FileProc<PxfConvertDepthFn>("PxfConvertDepth");
-  if (!save || !convert) return PX_ERR_NO_LIBRARY;
+  if (!save || !convert || (text && !saveText)) return PX_ERR_NO_LIBRARY;
   int page = 1;
   if (options && (options->nFlags & PX_SAVE_OPT_PAGE)) page = options->nPageNumber;
+  auto write = [&](const PxPage* p) {
+    return text ? saveText(p, name, type, quality, flags, page, text)
+                : save(p, name, type, quality, flags, page);
+  };
   if (bitsPerPixel != 0 && bitsPerPixel != m_pPage->bitsPerPixel) {
     PxPage* converted = nullptr;
     int result = convert(m_pPage, bitsPerPixel, &converted);
     if (result < 1) return result;
-    result = save(converted, name, type, quality, flags, page);
+    result = write(converted);
     PxPageFree(converted);
     return result;
   }
-  return save(m_pPage, name, type, quality, flags, page);
+  return write(m_pPage);
 }
 
 int PxBitmapBase::Load(const char* name, int bitsPerPixel, int colourOrder, int page,

@@ -29,6 +29,8 @@ class SaneOptions {
   const std::string& ErrorText() const { return m_strError; }
 
   static bool IsFeederName(const std::string& name);
+  // The file SANE's pnm backend scans (its "filename" option); other devices lack the option.
+  int SetFileName(const std::string& file) { return SetString("filename", file); }
 
  private:
   struct Found {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -261,6 +262,10 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
   if (m_hDevice == nullptr)
     if (int rc = SelectSource(m_props.sourceName); rc != PX_TWN_OK) return rc;
   SaneOptions options(m_hDevice);
+  // SANE's pnm backend (a debugging backend, never a scanner) scans the file its "filename" option
+  // names: the tests' scanner of text pages, given by MARLIN3_PNM_FILE.
+  if (m_strDevice.rfind("pnm:", 0) == 0)
+    if (const char* file = std::getenv("MARLIN3_PNM_FILE"); file && *file) options.SetFileName(file);
   const int set = request->preview ? options.ApplyPreview() : options.Apply(m_props, false);
   if (set != PX_TWN_OK) return Fail(set, options.ErrorText());
   const bool feeder = !request->preview && options.FeederSelected();

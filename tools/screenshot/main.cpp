@@ -189,6 +189,13 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
       if (id == 1058) return set(Str(218));
       if (id == 1057) return true;  // opens unticked
       break;
+    case 150:  // a PDF Quick Set with searchable text
+      if (id == 84) {
+        dynamic_cast<CButton*>(w)->SetCheck(1);
+        return true;
+      }
+      if (id == 86) return list({"deu", "eng", "deu+eng"}, 2);
+      break;
     case 160:  // the scanner's own dialog over SANE's test device with a feeder
       if (id == 1601) return list({"Color", "Gray", "Lineart"}, 0);
       if (id == 1602) return list({"75", "150", "300", "600", "1200"}, 2);

@@ -10,6 +10,7 @@
 #include "pxclass/PxPage.h"
 #include "pxclass/PxPageAlloc.h"
 #include "pxclass/PxSaveOptions.h"
+#include "pxocr/PxOcrApi.h"
 
 // The only colour order the toolkit hands out: 24-bit pixels as red, green, blue bytes.
 inline constexpr int PX_COLOUR_ORDER_RGB = 4;
@@ -41,6 +42,10 @@ class PxBitmapBase : public PxBase {
   // null means page 1. Returns 1 or a negative PxError (below 1 is failure).
   int Save(const char* name, int type, int bitsPerPixel, int quality, int flags,
            const PxSaveOptions* options);
+  // The same with the words recognised on the page (PxOcrRecognize on this page), laid over a PDF page
+  // as invisible text; other types ignore them, and null saves as Save does.
+  int Save(const char* name, int type, int bitsPerPixel, int quality, int flags, const PxSaveOptions* options,
+           const PxOcrText* text);
 
   // Loads page `page` (1-based) of the named file. bitsPerPixel 0 keeps the file's depth (1, 8 or
   // 24); colourOrder must be PX_COLOUR_ORDER_RGB. `info` (may be null) is the file's GetInfo record.

@@ -1,0 +1,77 @@
+// marlin3-ocr [--languages LANGS] FILE: the OCR application of the OCR Quick Set. Reads the scanned
+// file (any type the toolkit reads, every page), writes it as a searchable PDF under a new name in the
+// user's documents folder and opens that with the desktop's viewer. Exit 0 done, 1 failed, 2 usage.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/files/Files.h"
+#include "platform/folders/Folders.h"
+#include "platform/process/Process.h"
+#include "pxclass/PxFileTypes.h"
+#include "scan/FileConvert.h"
+#include "scan/OcrPages.h"
+#include "tools/ocr/OcrApp.h"
+
+namespace {
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "marlin3-ocr: %s\n", text.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string languages;
+  int at = 1;
+  if (at + 1 < argc && std::strcmp(argv[at], "--languages") == 0) {
+    languages = argv[at + 1];
+    at += 2;
+  }
+  if (argc - at != 1 || argv[at][0] == '\0') {
+    std::fprintf(stderr, "usage: marlin3-ocr [--languages LANGS] FILE\n");
+    return 2;
+  }
+  const std::string input = argv[at];
+  if (languages.empty())
+    languages = ocrapp::DefaultLanguages(GetUserDefaultLangID(), OcrPages::InstalledLanguages());
+
+  std::string checked;
+  if (!OcrPages::ParseLanguages(languages, checked) || checked.empty())
+    return Fail("\"" + languages + "\" is not a list of language names such as \"deu+eng\"");
+  auto ocr = std::make_unique<OcrPages>(checked);
+  std::string error;
+  if (!ocr->Start(error)) return Fail(error);
+
+  std::string documents;
+  if (!GetSpecialFolder(SpecialFolder::Personal, documents, true)) return Fail("no documents folder");
+  const std::string output = ocrapp::ReserveOutput(documents + "/", input);
+  if (output.empty()) return Fail("no new file name in " + documents);
+
+  // Written in the private temporary folder and moved into place whole: the documents folder never
+  // holds half a file.
+  const std::string temp = platform::folders::PrivateTempFolder();
+  std::vector<std::string> outputs{
+      temp.empty() ? std::string() : temp + "marlin3-ocr-" + std::to_string(GetCurrentProcessId()) + ".pdf"};
+  std::vector<std::string> inputs{input};
+  int result = 3;
+  if (!temp.empty()) {
+    ConvertRequest request(outputs, inputs);
+    request.nType = PX_TYPE_PDF;
+    request.pOcr = ocr.get();
+    FileConvert converter;
+    result = converter.Convert(request);
+  }
+  if (result != 0 || outputs.size() != 1 ||
+      !MoveFileExA(outputs[0].c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    for (const std::string& name : outputs) DeleteFileA(name.c_str());
+    DeleteFileA(output.c_str());
+    return Fail("could not make " + output + " from " + input);
+  }
+  std::printf("%s\n", output.c_str());
+  if (!ShellExecuteOpen(output.c_str())) return Fail("could not open " + output);
+  return 0;
+}
