@@ -49,7 +49,7 @@ class PictureCoder {
 
  private:
   struct Motion {
-    int nType = 2;  // frame_motion_type / field_motion_type: 1 field, 2 frame
+    int nType = 2;  // frame_motion_type (1 field, 2 frame) / field_motion_type (1 field, 2 16x8)
     Mv mv[2][2];    // [r][s]
     int sel[2][2] = {{0, 0}, {0, 0}};
     bool operator==(const Motion& o) const;
@@ -66,7 +66,9 @@ class PictureCoder {
     int nCost = 1 << 30;  // nSad plus lambda times the vector bits
   };
   struct DirectionResult {
-    Candidate frame, field;  // field: only in interlaced frame pictures
+    // frame: one vector (frame prediction, or field prediction in a field picture); field: two
+    // (field prediction in an interlaced frame picture, 16x8 in a field picture).
+    Candidate frame, field;
   };
 
   bool AlternateScan(const PictureSetup& pic) const;
@@ -79,6 +81,8 @@ class PictureCoder {
   // What a skipped B macroblock after pPrev predicts with (false when it cannot be skipped).
   bool SkipMotion(const Decision& prev, Motion* pOut) const;
   bool SameMotion(const Motion& a, const Motion& b, int nFlags) const;
+  // Two vectors per direction: field prediction in a frame picture, 16x8 in a field picture.
+  bool TwoVectors(const Motion& m) const { return m.nType == (m_bFieldPic ? 2 : 1); }
   void BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   void PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   bool ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_t* pPred) const;
