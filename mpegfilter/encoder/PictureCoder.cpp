@@ -269,8 +269,9 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
       int nBest = 1 << 30, nBestHalfSad = 0;
       for (int sel = 0; sel < 2; ++sel) {
         if (m_pic->bOwnFrameOnly && sel == m_nParity) continue;
-        const SearchResult h = SearchBlock(cur + 8 * r * m_src.y.nStride, m_src.y.nStride, RefPlane(0, nDir, sel),
-                                           x, y + 8 * r, 8, w, halfPred, 3, m_pmv[r][nDir], lam);
+        const SearchResult h =
+            SearchBlock(cur + 8 * r * m_src.y.nStride, m_src.y.nStride, RefPlane(0, nDir, sel), x, y + 8 * r,
+                        8, w, halfPred, 3, m_pmv[r][nDir], lam);
         const int nCost = h.nCost + (sel == m_nParity ? 0 : 16);
         if (nCost < nBest) {
           nBest = nCost;
@@ -624,10 +625,10 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
 
   WritePictureHeader(pic, s);
   m_block.SetAlternateScan(AlternateScan(pic));
-  // The second field of an I frame predicts from the first only and costs about as much as it
-  // (complexity within 15 %): it is budgeted as an I picture, not against the P fields, whose
-  // quantiser it wound up (the next P fields of the GOP went to 5 to 7 and 2 dB below the rest).
-  rc.StartPicture(pic.bOwnFrameOnly ? kPictureI : pic.nType);
+  // The second field of an I frame predicts from the first only: budgeted against the P fields,
+  // it wound their quantiser up (the next P fields of the GOP went to 5 to 7 and 2 dB below the
+  // rest), so it has a type of its own.
+  rc.StartPicture(pic.bOwnFrameOnly ? RateControl::kIntraSecondField : pic.nType);
   const int64_t nStart = s.BitCount();
   for (auto& a : m_above) std::fill(std::begin(a), std::end(a), Mv{});
 
