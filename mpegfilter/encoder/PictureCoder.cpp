@@ -729,6 +729,8 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         s.Put(static_cast<uint32_t>(d.m.nType), 2);
       if (bDctTypeBit && (nFlags & (vlc::kMbIntra | vlc::kMbPattern))) s.Put(d.bFieldDct ? 1 : 0, 1);
       if (nFlags & vlc::kMbQuant) s.Put(static_cast<uint32_t>(nQ), 5);
+      if ((nFlags & (vlc::kMbForward | vlc::kMbBackward)) && TwoVectors(d.m))
+        ++(m_bFieldPic ? m_counts.n16x8 : m_counts.nFieldInFrame);
       if (nFlags & vlc::kMbForward) WriteMotion(s, d, 0);
       if (nFlags & vlc::kMbBackward) WriteMotion(s, d, 1);
       if (nFlags & vlc::kMbPattern) {

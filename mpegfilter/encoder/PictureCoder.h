@@ -39,6 +39,12 @@ struct SequenceSetup {
   Geometry g;
 };
 
+// Coded macroblocks by prediction with two vectors per direction (over the whole sequence).
+struct PredictionCounts {
+  int64_t n16x8 = 0;          // field pictures
+  int64_t nFieldInFrame = 0;  // field prediction in interlaced frame pictures
+};
+
 class PictureCoder {
  public:
   void Init(const SequenceSetup& seq);
@@ -46,6 +52,7 @@ class PictureCoder {
   void SetReconstructB(bool b) { m_bReconB = b; }
   // Writes and reconstructs one picture. Returns the mean quantiser_scale_code used.
   double Code(const PictureSetup& pic, BitSink& sink, RateControl& rc);
+  const PredictionCounts& Counts() const { return m_counts; }
 
  private:
   struct Motion {
@@ -107,6 +114,7 @@ class PictureCoder {
   bool m_bFieldPic = false, m_bFrameFieldModes = false;
   int m_nParity = 0;
   bool m_bReconB = false;
+  PredictionCounts m_counts;
   int m_nLambda16 = 16;
   int m_nLastSad[2] = {0, 0};  // best frame-search SAD of the previous macroblock, per direction
   Mv m_left[2];
