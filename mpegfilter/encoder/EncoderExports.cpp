@@ -35,6 +35,10 @@ const RateControl::Summary* RateTotalsOf(const PxEncoderState* s) {
   return s && s->pCore ? &s->pCore->coder.RateTotals() : nullptr;
 }
 
+const PredictionCounts* PredictionCountsOf(const PxEncoderState* s) {
+  return s && s->pCore ? &s->pCore->coder.Predictions() : nullptr;
+}
+
 }  // namespace pxenc
 
 extern "C" {

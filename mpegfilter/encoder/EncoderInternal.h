@@ -18,5 +18,8 @@ void SetReconHook(PxEncoderState* pState, ReconHook pfn, void* pUser);
 const Geometry* GeometryOf(const PxEncoderState* pState);
 // What the sequence coded so far spent against the rate (null before Px_InitializeEncoder).
 const RateControl::Summary* RateTotalsOf(const PxEncoderState* pState);
+// Test seam: macroblocks coded so far with 16x8 or field prediction (null before
+// Px_InitializeEncoder).
+const PredictionCounts* PredictionCountsOf(const PxEncoderState* pState);
 
 }  // namespace pxenc

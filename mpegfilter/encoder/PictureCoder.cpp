@@ -259,6 +259,30 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
       }
     }
     m_nLastSad[nDir] = nBestSad;
+    // 16x8 prediction (ISO/IEC 13818-2 7.6.3.1): each half its own vector and field, searched
+    // around the whole macroblock's vector; one more field select to pay for.
+    out.field.m.nType = 2;
+    out.field.nSad = 0;
+    out.field.nCost = lam >> 4;
+    const Mv halfPred[3] = {out.frame.m.mv[0][nDir], pred[0], pred[1]};
+    for (int r = 0; r < 2; ++r) {
+      int nBest = 1 << 30, nBestHalfSad = 0;
+      for (int sel = 0; sel < 2; ++sel) {
+        if (m_pic->bOwnFrameOnly && sel == m_nParity) continue;
+        const SearchResult h =
+            SearchBlock(cur + 8 * r * m_src.y.nStride, m_src.y.nStride, RefPlane(0, nDir, sel), x, y + 8 * r,
+                        8, w, halfPred, 3, m_pmv[r][nDir], lam);
+        const int nCost = h.nCost + (sel == m_nParity ? 0 : 16);
+        if (nCost < nBest) {
+          nBest = nCost;
+          nBestHalfSad = h.nSad;
+          out.field.m.mv[r][nDir] = h.mv;
+          out.field.m.sel[r][nDir] = sel;
+        }
+      }
+      out.field.nSad += nBestHalfSad;
+      out.field.nCost += nBest;
+    }
   }
   return out;
 }
@@ -282,7 +306,7 @@ bool PictureCoder::SkipMotion(const Decision& prev, Motion* pOut) const {
 
 bool PictureCoder::SameMotion(const Motion& a, const Motion& b, int nFlags) const {
   if (a.nType != b.nType) return false;
-  const int nVectors = !m_bFieldPic && a.nType == 1 ? 2 : 1;
+  const int nVectors = TwoVectors(a) ? 2 : 1;
   for (int s = 0; s < 2; ++s) {
     if (!(nFlags & (s == 0 ? vlc::kMbForward : vlc::kMbBackward))) continue;
     for (int r = 0; r < nVectors; ++r)
@@ -297,11 +321,11 @@ bool PictureCoder::Fits(const Motion& m, int nFlags, int mbx, int mby) const {
   const int x = mbx * 16, y = mby * 16;
   for (int s = 0; s < 2; ++s) {
     if (!(nFlags & (s == 0 ? vlc::kMbForward : vlc::kMbBackward))) continue;
-    const bool bFieldMv = !m_bFieldPic && m.nType == 1;
-    for (int r = 0; r < (bFieldMv ? 2 : 1); ++r) {
+    const bool bFieldMv = !m_bFieldPic && m.nType == 1, bTwo = TwoVectors(m);
+    for (int r = 0; r < (bTwo ? 2 : 1); ++r) {
       const Plane ref = RefPlane(0, s, m.sel[r][s]);
-      const int nH = bFieldMv ? ref.nHeight / 2 : ref.nHeight, nRows = bFieldMv ? 8 : 16;
-      const int by = bFieldMv ? y / 2 : y;
+      const int nH = bFieldMv ? ref.nHeight / 2 : ref.nHeight, nRows = bTwo ? 8 : 16;
+      const int by = bFieldMv ? y / 2 : (bTwo ? y + 8 * r : y);
       const Mv mv = m.mv[r][s];
       const int ix = x + (mv.x >> 1), iy = by + (mv.y >> 1);
       if (ix < 0 || iy < 0 || ix + 16 + (mv.x & 1) > ref.nWidth || iy + nRows + (mv.y & 1) > nH) return false;
@@ -315,13 +339,25 @@ void PictureCoder::PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t*
   const Geometry& g = m_seq.g;
   const int x = mbx * 16, y = mby * 16;
   const int cx = x >> g.nChromaShiftX, cy = y >> g.nChromaShiftY;
-  if (m_bFieldPic || m.nType == 2) {
+  if (!TwoVectors(m)) {
     const int sel = m.sel[0][s];
     const Mv mv = m.mv[0][s], mc = ChromaMv(mv, g);
     PredictBlock(RefPlane(0, s, sel), x, y, mv, 16, 16, pY, 16);
     if (!pCb) return;  // luma only (mode decision)
     PredictBlock(RefPlane(1, s, sel), cx, cy, mc, m_cw, m_ch, pCb, m_cw);
     PredictBlock(RefPlane(2, s, sel), cx, cy, mc, m_cw, m_ch, pCr, m_cw);
+    return;
+  }
+  if (m_bFieldPic) {  // 16x8: each half of the macroblock from a chosen field
+    for (int r = 0; r < 2; ++r) {
+      const int sel = m.sel[r][s];
+      const Mv mv = m.mv[r][s], mc = ChromaMv(mv, g);
+      PredictBlock(RefPlane(0, s, sel), x, y + 8 * r, mv, 16, 8, pY + r * 8 * 16, 16);
+      if (!pCb) continue;
+      const int ch = m_ch / 2;
+      PredictBlock(RefPlane(1, s, sel), cx, cy + r * ch, mc, m_cw, ch, pCb + r * ch * m_cw, m_cw);
+      PredictBlock(RefPlane(2, s, sel), cx, cy + r * ch, mc, m_cw, ch, pCr + r * ch * m_cw, m_cw);
+    }
     return;
   }
   // Field prediction in a frame picture: each field of the macroblock from a chosen field.
@@ -389,12 +425,13 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
   const int lam = m_nLambda16;
   auto bits = [lam](int n) { return (lam * n) >> 4; };
   const DirectionResult fw = SearchDirection(0, mbx, mby);
+  const bool bTwoVectorModes = m_bFrameFieldModes || m_bFieldPic;
   // Costs are SAD plus lambda times the bits of the vectors and of macroblock_type.
   const int nFwdType = m_pic->nType == kPictureP ? 1 : 4, nBwdType = 3, nBiType = 2;
   Candidate best = fw.frame;
   best.nCost += bits(nFwdType);
   d.nFlags = vlc::kMbForward;
-  if (m_bFrameFieldModes && fw.field.nCost + bits(nFwdType) < best.nCost) {
+  if (bTwoVectorModes && fw.field.nCost + bits(nFwdType) < best.nCost) {
     best = fw.field;
     best.nCost += bits(nFwdType);
   }
@@ -423,9 +460,9 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
   } else {
     const DirectionResult bw = SearchDirection(1, mbx, mby);
     consider(bw.frame, bits(nBwdType), vlc::kMbBackward);
-    if (m_bFrameFieldModes) consider(bw.field, bits(nBwdType), vlc::kMbBackward);
+    if (bTwoVectorModes) consider(bw.field, bits(nBwdType), vlc::kMbBackward);
     // Both directions with the same motion type.
-    const int nTypes = m_bFrameFieldModes ? 2 : 1;
+    const int nTypes = bTwoVectorModes ? 2 : 1;
     for (int t = 0; t < nTypes; ++t) {
       const Candidate& cf = t == 0 ? fw.frame : fw.field;
       const Candidate& cb = t == 0 ? bw.frame : bw.field;
@@ -545,6 +582,16 @@ void PictureCoder::WriteMotion(BitSink& s, const Decision& d, int nDir) {
     if (nDelta > 16 * f - 1) nDelta -= 32 * f;
     v.PutMotionDelta(s, nDelta, nF);
   };
+  if (m_bFieldPic && d.m.nType == 2) {  // 16x8: a predictor per half, vectors in field units
+    for (int r = 0; r < 2; ++r) {
+      s.Put(static_cast<uint32_t>(d.m.sel[r][nDir]), 1);
+      const Mv mv = d.m.mv[r][nDir];
+      code(mv.x, m_pmv[r][nDir].x);
+      code(mv.y, m_pmv[r][nDir].y);
+      m_pmv[r][nDir] = mv;
+    }
+    return;
+  }
   const bool bFrameFieldMv = !m_bFieldPic && d.m.nType == 1;
   if (!bFrameFieldMv) {
     if (m_bFieldPic) s.Put(static_cast<uint32_t>(d.m.sel[0][nDir]), 1);
@@ -578,10 +625,10 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
 
   WritePictureHeader(pic, s);
   m_block.SetAlternateScan(AlternateScan(pic));
-  // The second field of an I frame predicts from the first only and costs about as much as it
-  // (complexity within 15 %): it is budgeted as an I picture, not against the P fields, whose
-  // quantiser it wound up (the next P fields of the GOP went to 5 to 7 and 2 dB below the rest).
-  rc.StartPicture(pic.bOwnFrameOnly ? kPictureI : pic.nType);
+  // The second field of an I frame predicts from the first only: budgeted against the P fields,
+  // it wound their quantiser up (the next P fields of the GOP went to 5 to 7 and 2 dB below the
+  // rest), so it has a type of its own.
+  rc.StartPicture(pic.bOwnFrameOnly ? RateControl::kIntraSecondField : pic.nType);
   const int64_t nStart = s.BitCount();
   for (auto& a : m_above) std::fill(std::begin(a), std::end(a), Mv{});
 
@@ -682,6 +729,8 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
         s.Put(static_cast<uint32_t>(d.m.nType), 2);
       if (bDctTypeBit && (nFlags & (vlc::kMbIntra | vlc::kMbPattern))) s.Put(d.bFieldDct ? 1 : 0, 1);
       if (nFlags & vlc::kMbQuant) s.Put(static_cast<uint32_t>(nQ), 5);
+      if ((nFlags & (vlc::kMbForward | vlc::kMbBackward)) && TwoVectors(d.m))
+        ++(m_bFieldPic ? m_counts.n16x8 : m_counts.nFieldInFrame);
       if (nFlags & vlc::kMbForward) WriteMotion(s, d, 0);
       if (nFlags & vlc::kMbBackward) WriteMotion(s, d, 1);
       if (nFlags & vlc::kMbPattern) {

@@ -39,6 +39,12 @@ struct SequenceSetup {
   Geometry g;
 };
 
+// Coded macroblocks by prediction with two vectors per direction (over the whole sequence).
+struct PredictionCounts {
+  int64_t n16x8 = 0;          // field pictures
+  int64_t nFieldInFrame = 0;  // field prediction in interlaced frame pictures
+};
+
 class PictureCoder {
  public:
   void Init(const SequenceSetup& seq);
@@ -46,10 +52,11 @@ class PictureCoder {
   void SetReconstructB(bool b) { m_bReconB = b; }
   // Writes and reconstructs one picture. Returns the mean quantiser_scale_code used.
   double Code(const PictureSetup& pic, BitSink& sink, RateControl& rc);
+  const PredictionCounts& Counts() const { return m_counts; }
 
  private:
   struct Motion {
-    int nType = 2;  // frame_motion_type / field_motion_type: 1 field, 2 frame
+    int nType = 2;  // frame_motion_type (1 field, 2 frame) / field_motion_type (1 field, 2 16x8)
     Mv mv[2][2];    // [r][s]
     int sel[2][2] = {{0, 0}, {0, 0}};
     bool operator==(const Motion& o) const;
@@ -66,7 +73,9 @@ class PictureCoder {
     int nCost = 1 << 30;  // nSad plus lambda times the vector bits
   };
   struct DirectionResult {
-    Candidate frame, field;  // field: only in interlaced frame pictures
+    // frame: one vector (frame prediction, or field prediction in a field picture); field: two
+    // (field prediction in an interlaced frame picture, 16x8 in a field picture).
+    Candidate frame, field;
   };
 
   bool AlternateScan(const PictureSetup& pic) const;
@@ -79,6 +88,8 @@ class PictureCoder {
   // What a skipped B macroblock after pPrev predicts with (false when it cannot be skipped).
   bool SkipMotion(const Decision& prev, Motion* pOut) const;
   bool SameMotion(const Motion& a, const Motion& b, int nFlags) const;
+  // Two vectors per direction: field prediction in a frame picture, 16x8 in a field picture.
+  bool TwoVectors(const Motion& m) const { return m.nType == (m_bFieldPic ? 2 : 1); }
   void BuildPrediction(const Decision& d, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   void PredictOne(const Motion& m, int s, int mbx, int mby, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   bool ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_t* pPred) const;
@@ -103,6 +114,7 @@ class PictureCoder {
   bool m_bFieldPic = false, m_bFrameFieldModes = false;
   int m_nParity = 0;
   bool m_bReconB = false;
+  PredictionCounts m_counts;
   int m_nLambda16 = 16;
   int m_nLastSad[2] = {0, 0};  // best frame-search SAD of the previous macroblock, per direction
   Mv m_left[2];

@@ -7,19 +7,21 @@ namespace pxenc {
 
 namespace {
 constexpr double kKp = 1.0, kKb = 1.4;
-// Finest quantiser_scale_code per picture type (I, P, B). Easy pictures at quantiser 1 took bits
-// that buy more in the harder pictures of a clip (equal slope), and a clip that is easy throughout
+// Quantiser ratio of each type to the I pictures' (index 0 unused).
+constexpr double kK[5] = {1.0, 1.0, kKp, kKb, 1.0};
+// Finest quantiser_scale_code per picture type (I, P, B, second intra field). Easy pictures at quantiser 1
+// took bits that buy more in the harder pictures of a clip (equal slope), and a clip that is easy throughout
 // now spends less than the rate instead (variable-rate mode): +0.5 dB on a fractal zoom whose
 // detail grows, +0.1 to +0.5 dB on clean material at 5 Mbit/s and above. B pictures are not
 // predicted from: their floor keeps Kb's ratio (2 x 1.4); a floor of 2 lost 0.4 dB on the zoom.
-constexpr int kMinQuant[4] = {1, 2, 2, 3};
+constexpr int kMinQuant[5] = {1, 2, 2, 3, 2};
 // After the first I picture the model keeps twice its size (at least half the buffer) and leaves the
 // rest as room for what easy pictures leave; see EndPicture.
 constexpr double kStartRoom = 2.0;
 }  // namespace
 
 int RateControl::MinQuant(int nType) {
-  return kMinQuant[std::clamp(nType, 1, 3)];
+  return kMinQuant[std::clamp(nType, 1, 4)];
 }
 
 void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32_t nMbCount,
@@ -30,6 +32,7 @@ void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32
   m_dX[1] = 160.0 * m_dBitRate / 115.0;
   m_dX[2] = 60.0 * m_dBitRate / 115.0;
   m_dX[3] = 42.0 * m_dBitRate / 115.0;
+  m_dX[kIntraSecondField] = m_dX[2];
   // Twice Test Model 5's reaction parameter: the quantiser moves half as fast with the buffer,
   // measured +0.2 dB on clean and fractal material, equal on noise.
   m_dReact = 4.0 * m_dBitRate / m_dPicRate;
@@ -38,6 +41,7 @@ void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32
   m_dD[1] = 4.0 * m_dReact / 31.0;
   m_dD[2] = kKp * m_dD[1];
   m_dD[3] = kKb * m_dD[1];
+  m_dD[kIntraSecondField] = m_dD[1];
   m_dR = 0;
   m_dVbvSize = static_cast<double>(nVbvBits);
   // The decoder starts after the buffer has filled to this level (vbv_delay of the first picture).
@@ -47,27 +51,28 @@ void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32
   m_sum = Summary{};
 }
 
-void RateControl::StartGop(int nI, int nP, int nB) {
-  m_dR += m_dBitRate * (nI + nP + nB) / m_dPicRate;
-  m_sum.dBitsGranted += m_dBitRate * (nI + nP + nB) / m_dPicRate;
+void RateControl::StartGop(int nI, int nP, int nB, int nIntraSecondFields) {
+  const int n = nI + nP + nB + nIntraSecondFields;
+  m_dR += m_dBitRate * n / m_dPicRate;
+  m_sum.dBitsGranted += m_dBitRate * n / m_dPicRate;
   m_nLeft[1] = nI;
   m_nLeft[2] = nP;
   m_nLeft[3] = nB;
+  m_nLeft[kIntraSecondField] = nIntraSecondFields;
 }
 
 void RateControl::StartPicture(int nType) {
   m_nType = nType;
   for (float& v : m_spent) v = -1;
-  const double np = m_nLeft[2], nb = m_nLeft[3];
-  const double xi = m_dX[1], xp = m_dX[2], xb = m_dX[3];
-  double t;
+  // Test Model 5's share of what is left of the GOP budget: this picture's X / K against the
+  // sum of N X / K over the pictures left of every type (this one at least).
   const double r = std::max(m_dR, m_dBitRate / m_dPicRate);
-  if (nType == 1)
-    t = r / (1.0 + np * xp / (xi * kKp) + nb * xb / (xi * kKb));
-  else if (nType == 2)
-    t = r / (np + nb * kKp * xb / (kKb * xp));
-  else
-    t = r / (nb + np * kKb * xp / (kKp * xb));
+  double dSum = 0;
+  for (int k = 1; k <= 4; ++k) {
+    const double n = k == nType ? std::max(1, m_nLeft[k]) : (k == 1 ? 0 : m_nLeft[k]);
+    dSum += n * m_dX[k] / kK[k];
+  }
+  double t = r * (m_dX[nType] / kK[nType]) / dSum;
   t = std::max(t, m_dBitRate / (8.0 * m_dPicRate));
   // Never plan more than the decoder's buffer will hold when the picture is removed.
   m_dCap = m_dVbv * 0.92;
@@ -135,10 +140,9 @@ int64_t RateControl::EndPicture(int64_t nBits, double dAvgQ) {
   // (never finer than their own start): after an I picture that climbed to 31 on hard content,
   // the first P and B pictures started at 4 and 6 and spent two and a half times their targets.
   if (!m_bCoded[m_nType]) {
-    const double k[4] = {0, 1.0, kKp, kKb};
-    for (int t = 1; t <= 3; ++t)
+    for (int t = 1; t <= 4; ++t)
       if (!m_bCoded[t] && t != m_nType)
-        m_dD[t] = std::max(m_dD[t], std::min(31.0, dAvgQ * k[t] / k[m_nType]) * m_dReact / 31.0);
+        m_dD[t] = std::max(m_dD[t], std::min(31.0, dAvgQ * kK[t] / kK[m_nType]) * m_dReact / 31.0);
   }
   m_bCoded[m_nType] = true;
   m_dX[m_nType] = std::max(1.0, s * dAvgQ);

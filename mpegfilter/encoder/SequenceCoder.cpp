@@ -217,20 +217,21 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
     const bool bIntra = nRef % nN == 0;
     if (bIntra) {
       nGopStart = nPrev + 1;
-      int nI = 0, nP = 0, nB = 0;
+      int nI = 0, nP = 0, nB = 0, nI2 = 0;
       for (int64_t j = k; j < nRefs; ++j) {
         const int64_t rj = refAt(j);
         if (j > k && rj % nN == 0) break;
-        // An I frame of two fields is budgeted as two I pictures (its second field is a P picture
-        // predicting from the first only, about as costly).
-        if (rj % nN == 0)
-          nI += nPerFrame;
-        else
+        // The second field of an I frame (a P picture predicting from the first only) is budgeted
+        // as a type of its own.
+        if (rj % nN == 0) {
+          ++nI;
+          nI2 += nPerFrame - 1;
+        } else
           nP += nPerFrame;
         nB += static_cast<int>(rj - (j ? refAt(j - 1) : -1) - 1) * nPerFrame;
       }
       WriteGopHeader(st, static_cast<int>(nGopStart), k == 0);
-      m_rc.StartGop(nI, nP, nB);
+      m_rc.StartGop(nI, nP, nB, nI2);
     }
     // The reference picture, then the B pictures displayed before it.
     for (int64_t i = 0; i <= nRef - nPrev - 1; ++i) {

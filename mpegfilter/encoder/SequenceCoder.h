@@ -40,6 +40,7 @@ class SequenceCoder {
   void SetReconHook(ReconHook pfn, void* pUser);
   const Geometry& Geom() const { return m_g; }
   const RateControl::Summary& RateTotals() const { return m_rc.Totals(); }
+  const PredictionCounts& Predictions() const { return m_picture.Counts(); }
 
  private:
   void WriteSequenceHeader(const PxEncoderState& st, const char* pszUserData);

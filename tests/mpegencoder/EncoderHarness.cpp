@@ -113,6 +113,10 @@ Harness::Encoded Harness::EncodeYuv(const std::string& yuv, int w, int h, const 
       std::fclose(f);
     }
   }
+  if (const pxenc::PredictionCounts* c = pxenc::PredictionCountsOf(&e.state)) {
+    e.n16x8 = c->n16x8;
+    e.nFieldInFrame = c->nFieldInFrame;
+  }
   const PxEncoderState copy = e.state;
   Px_FreeEncodeParams(&e.state);
   e.state = copy;

@@ -38,6 +38,7 @@ class Harness {
     int32_t result = 0;
     std::map<int, Planes> recon;  // by display index
     PxEncoderState state{};
+    int64_t n16x8 = 0, nFieldInFrame = 0;  // macroblocks coded with those predictions
   };
   // Encodes raw yuv420p (w x h) through Px_EncodeSetParams/InitializeEncoder/InitBits and the
   // plane source; keeps the reconstruction of every frame.
