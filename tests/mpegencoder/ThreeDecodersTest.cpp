@@ -127,7 +127,7 @@ TEST_P(ThreeDecoders, InterlacedPicturesDecodeAlike) {
   p.nFrameRateCode = 3;
   p.nBitRate = c.nBitRate;
   const std::string out = h.Path(std::string(c.name) + ".m2v");
-  ASSERT_EQ(Harness::EncodeYuv(yuv, c.w, c.h, p, PX_FORMAT_MPEG2, out).result, PX_OK);
+  ASSERT_EQ(Harness::EncodeYuv(yuv, c.w, c.h, p, PX_FORMAT_MPEG2, out).result, PXM_OK);
 
   const Frames ff = FfmpegFrames(h, out, c.w, c.h);
   const Frames m2 = Mpeg2decFrames(h, out);

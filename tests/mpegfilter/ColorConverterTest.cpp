@@ -178,7 +178,7 @@ TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
               load.nRows = h;
               load.pUser = &rows;
               load.pfnRow = Collect;
-              ASSERT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), PX_OK);
+              ASSERT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), PXM_OK);
               ASSERT_EQ(rows.flags.size(), static_cast<size_t>(h));
               EXPECT_EQ(rows.flags.front() & PX_ROW_FIRST, PX_ROW_FIRST);
               EXPECT_EQ(rows.flags.back() & PX_ROW_LAST, PX_ROW_LAST);
@@ -275,7 +275,7 @@ TEST_P(FfmpegBgrTest, PagesAgreeWithFfmpegBgr24) {
     load.nRows = 144;
     load.pUser = &rows;
     load.pfnRow = Collect;
-    ASSERT_EQ(fltLoad(file.c_str(), &load), PX_OK) << "page " << page;
+    ASSERT_EQ(fltLoad(file.c_str(), &load), PXM_OK) << "page " << page;
     ASSERT_EQ(rows.bgr.size(), frame);
     const unsigned char* r = ref.data() + static_cast<size_t>(page - 1) * frame;
     worstPsnr = std::min(worstPsnr, Psnr(rows.bgr.data(), r, frame));
