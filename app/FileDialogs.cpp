@@ -58,7 +58,7 @@ bool ValueGetter::ShowFileDialog(bool open, std::string& fileName, int& type, st
     }
   } else {
     for (const FileTypeEntry& entry : kFileTypeTable) {
-      if (entry.nType == kFileTypePdf && !include146) continue;
+      if (entry.nType == PX_TYPE_PDF && !include146) continue;
       std::string desc = LoadDescription(trace, entry, "LoadString failed", __LINE__);
       std::string ext = LoadExtension(trace, entry, __LINE__);
       filter += desc + "|*." + ext + "|";

@@ -15,6 +15,7 @@
 #include "platform/framework/Afx.h"
 #include "platform/process/Process.h"
 #include "platform/ui/MessageBox.h"
+#include "pxclass/PxFileTypes.h"
 #include "scan/FileConvert.h"
 #include "scan/MultiFileWarnDialog.h"
 #include "scan/ScanJobText.h"
@@ -276,7 +277,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
   auto saveAs = [&](std::string folder) {
     std::string chosen;
     int type = m_nFileType;
-    const bool only146 = m_nFileType == scanjob::kTypePdf;
+    const bool only146 = m_nFileType == PX_TYPE_PDF;
     if (!m_ValueGetter.ShowFileDialog(false, chosen, type, folder, false, true, only146)) {
       trace.Error("User cancelled out of saveAs dialog");
       return false;
@@ -374,7 +375,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     const size_t dot = name.find_last_of('.');
     m_nFileType =
         m_ValueGetter.ConvertExtToType(dot == std::string::npos ? std::string() : name.substr(dot + 1));
-    if (m_nFileType == 0) m_nFileType = 10;
+    if (m_nFileType == 0) m_nFileType = PX_TYPE_JPEG;
   }
   return true;
 }
@@ -393,7 +394,7 @@ void ScanApp::WarnMultiFileIfNeeded() {
 
 bool ScanApp::DoFile() {
   DebugTrace trace("DoFile", __FILE__);
-  if (m_nFileType == 0) m_nFileType = 17;
+  if (m_nFileType == 0) m_nFileType = PX_TYPE_TIFF_PACKED;
   const int scannedType = m_nFileType;
   std::vector<std::string> targets;
   std::string outFile;

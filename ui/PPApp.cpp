@@ -38,7 +38,8 @@ BOOL PPApp::OnInitDialog() {
   CPropertyPage::OnInitDialog();
   EnableToolTips(TRUE);
   CQsWizard* wiz = WizardOf(this);
-  wiz->m_ValueGetter.LoadFileTypeControl(&m_Type, wiz->m_nMode == ModifyQs ? wiz->m_nType : 17);
+  wiz->m_ValueGetter.LoadFileTypeControl(&m_Type,
+                                         wiz->m_nMode == ModifyQs ? wiz->m_nType : PX_TYPE_TIFF_PACKED);
   return TRUE;
 }
 

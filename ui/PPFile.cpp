@@ -72,7 +72,7 @@ BOOL PPFile::OnInitDialog() {
   int def = wiz->m_nType;
   if (wiz->m_nMode != ModifyQs) {
     wiz->m_nType = 0;
-    def = 17;
+    def = PX_TYPE_TIFF_PACKED;
   }
   if (wiz->m_nMode == OneTimeScan) {
     UpdateUi(true);
@@ -132,7 +132,7 @@ void PPFile::OnFileBrowse() {
     if (folder.empty()) wiz->m_ValueGetter.GetSetting(settings::kQsDir, folder, wiz->m_strQsName);
     if (folder.empty() && GetSpecialFolder(SpecialFolder::Personal, folder, false)) folder += kSep;
     std::string name;
-    int type = wiz->m_nType == 0 ? 10 : wiz->m_nType;
+    int type = wiz->m_nType == 0 ? PX_TYPE_JPEG : wiz->m_nType;
     if (wiz->m_ValueGetter.ShowFileDialog(false, name, type, folder, false, true, false)) {
       if (!folder.empty() && folder.back() != kSep) folder += kSep;
       m_strFile = folder + name;
@@ -188,7 +188,7 @@ LRESULT PPFile::CheckOneTimePath() {
   const size_t slash = path.rfind(kSep);
   // A three-letter extension is needed; anything else gets the type's one appended.
   if (dot == std::string::npos || dot < slash || dot + 4 != path.size()) {
-    if (wiz->m_nType == 0) wiz->m_nType = 10;
+    if (wiz->m_nType == 0) wiz->m_nType = PX_TYPE_JPEG;
     const std::string ext = wiz->m_ValueGetter.ConvertTypeToExt(wiz->m_nType);
     // Without the resource library there is no extension to add: a bare "." would help nobody.
     if (ext.empty())
@@ -268,7 +268,7 @@ void PPFile::SaveData() {
       const size_t dot = m_strFile.rfind('.');
       int type =
           dot == std::string::npos ? 0 : wiz->m_ValueGetter.ConvertExtToType(m_strFile.substr(dot + 1));
-      wiz->m_nType = static_cast<int16_t>(type == 0 ? 10 : type);
+      wiz->m_nType = static_cast<int16_t>(type == 0 ? PX_TYPE_JPEG : type);
     }
     return;
   }
