@@ -17,12 +17,15 @@
 namespace enctest {
 namespace {
 
+// The frame callback's own failure code, none of the plug-in's: the encoder must hand it back as is.
+constexpr int32_t kCallbackRefusal = -7;
+
 // Frames of a raw bgr24 file handed out as kernel-owned bitmaps; records the indexes asked for.
 struct BgrFrames {
   int w = 0, h = 0, count = 0;
   std::vector<uint8_t> data;
   std::vector<int> asked;
-  int refuseAt = -1;  // frame index whose request fails with -7
+  int refuseAt = -1;  // frame index whose request fails with kCallbackRefusal
   uint32_t flags = PX_BITMAP_OWNS_PIXELS;
 };
 
@@ -34,7 +37,7 @@ int32_t Source(void* pUser, PxBitmap* b, int32_t nFrame, void* pUser2, int32_t* 
     return PXM_OK;
   }
   f.asked.push_back(nFrame);
-  if (nFrame == f.refuseAt) return -7;
+  if (nFrame == f.refuseAt) return kCallbackRefusal;
   const size_t n = static_cast<size_t>(f.w) * f.h * 3;
   auto* pix = static_cast<uint8_t*>(PxKernel().pfnAlloc(n));
   std::copy_n(&f.data[n * nFrame], n, pix);
@@ -177,7 +180,7 @@ TEST_F(EncoderInterface, RefusingCallbackEndsThePutAndReleasesEverything) {
   if (!LoadFrames(&f, 64, 48, 5)) GTEST_SKIP() << "ffmpeg not available";
   Counting::Install(-1);
   f.refuseAt = 2;
-  EXPECT_EQ(Encode(f, m_h.Path("refused.m2v"), DefaultParams(), PX_FORMAT_MPEG2), -7);
+  EXPECT_EQ(Encode(f, m_h.Path("refused.m2v"), DefaultParams(), PX_FORMAT_MPEG2), kCallbackRefusal);
   EXPECT_EQ(Counting::nLive, 0);
 }
 

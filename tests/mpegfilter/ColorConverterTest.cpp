@@ -199,6 +199,7 @@ TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
 
 // A callback's refusal ends the delivery at once with its result.
 TEST(ColorConverter, RefusalStopsTheRows) {
+  constexpr int32_t kRowRefusal = -7;  // the row callback's own code, handed back unchanged
   std::vector<uint8_t> planes(64 * 32 * 2, 128);
   FrameStore f;
   f.pY = planes.data();
@@ -219,9 +220,9 @@ TEST(ColorConverter, RefusalStopsTheRows) {
   load.pUser = &calls;
   load.pfnRow = [](void* u, PxLoadInfo*, uint8_t*, int32_t, int32_t nRow, int32_t, intptr_t) -> int32_t {
     ++*static_cast<int*>(u);
-    return nRow == 4 ? -7 : 1;
+    return nRow == 4 ? kRowRefusal : 1;
   };
-  EXPECT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), -7);
+  EXPECT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), kRowRefusal);
   EXPECT_EQ(calls, 5);
 }
 

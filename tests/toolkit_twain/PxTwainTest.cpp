@@ -177,7 +177,7 @@ TEST_F(PxTwainTest, TheScannerDialogSetsThePageOrCancels) {
   EXPECT_EQ(m_twain.pages[0].second, 8);
   EXPECT_EQ(m_ui.seen.pixelTypes, 7);
   m_ui.dialogAnswer = 0;
-  EXPECT_EQ(m_twain.Acquire(3), -29);
+  EXPECT_EQ(m_twain.Acquire(3), PX_ERR_CANCELLED);
   EXPECT_EQ(m_twain.pages.size(), 1u);
 }
 
@@ -188,7 +188,7 @@ TEST_F(PxTwainTest, CancelThroughTheStatusCallbackGivesTheCancelResult) {
                               {"read-delay-duration", "200000"}});
   Prepare();
   m_twain.cancelInStatus = true;
-  EXPECT_EQ(m_twain.Acquire(2), -29);
+  EXPECT_EQ(m_twain.Acquire(2), PX_ERR_CANCELLED);
   EXPECT_GE(m_twain.statusCalls, 1);
   EXPECT_TRUE(m_twain.pages.empty());
 }
@@ -202,7 +202,7 @@ TEST_F(PxTwainTest, SelectTakesTheChosenSource) {
   EXPECT_STREQ(props.sourceName, "Noname frontend-tester #2");
   EXPECT_STREQ(props.saneDevice, "test:1");
   m_ui.chooseName.clear();
-  EXPECT_EQ(m_twain.Select(), -29);
+  EXPECT_EQ(m_twain.Select(), PX_ERR_CANCELLED);
 }
 
 TEST_F(PxTwainTest, BadFlagsAndAMissingBitmapAreRefused) {
