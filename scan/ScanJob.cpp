@@ -277,8 +277,9 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
   auto saveAs = [&](std::string folder) {
     std::string chosen;
     int type = m_nFileType;
-    const bool only146 = m_nFileType == PX_TYPE_PDF;
-    if (!m_ValueGetter.ShowFileDialog(false, chosen, type, folder, false, true, only146)) {
+    const FileDialogFilter offered =
+        m_nFileType == PX_TYPE_PDF ? FileDialogFilter::kOnlyThisType : FileDialogFilter::kEveryType;
+    if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, chosen, type, folder, offered)) {
       trace.Error("User cancelled out of saveAs dialog");
       return false;
     }
@@ -303,7 +304,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
           return false;
         }
         std::string withSlash = WithSlash(dir);
-        if (!m_ValueGetter.ValidateDir(withSlash, false, true)) {
+        if (!m_ValueGetter.ValidateDir(withSlash, MissingFolder::kCreate, FinalSlash::kAdd)) {
           trace.Write("CreateDirectory failed, exiting");
           return false;
         }
@@ -312,7 +313,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     } else {
       if (!dir.empty() && !FolderExists(dir)) {
         std::string withSlash = WithSlash(dir);
-        if (!m_ValueGetter.ValidateDir(withSlash, false, true)) return false;
+        if (!m_ValueGetter.ValidateDir(withSlash, MissingFolder::kCreate, FinalSlash::kAdd)) return false;
       }
       name = ReserveName(m_nFileType, WithSlash(dir));
     }
@@ -328,7 +329,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     } else if (!FolderExists(folder)) {
       trace.WriteFormat("Directory '%s' not present, creating it", folder);
       std::string created = folder;
-      if (!m_ValueGetter.ValidateDir(created, false, true)) {
+      if (!m_ValueGetter.ValidateDir(created, MissingFolder::kCreate, FinalSlash::kAdd)) {
         trace.SystemError(DebugTrace::FormatOne("Trouble creating directory '%s'", folder));
         return false;
       }
@@ -360,7 +361,8 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
         std::string chosen;
         int type = m_nFileType;
         std::string start = folder;
-        if (!m_ValueGetter.ShowFileDialog(false, chosen, type, start, true, true, false)) {
+        if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, chosen, type, start,
+                                          FileDialogFilter::kAllFiles)) {
           trace.Error("User cancelled out of saveAs dialog");
           return false;
         }
@@ -545,7 +547,7 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   const std::string ext = dot == std::string::npos ? std::string() : file.substr(dot + 1);
 
   std::string checked = folder;
-  if (!folder.empty() && !m_ValueGetter.ValidateDir(checked, false, true)) {
+  if (!folder.empty() && !m_ValueGetter.ValidateDir(checked, MissingFolder::kCreate, FinalSlash::kAdd)) {
     // An unattended run must not wait on a folder choice: the scanned files stay where they are.
     if (m_nHide & settings::kHideFilePrompts) {
       trace.Error("Cannot use folder '" + folder + "' and the hide level prevents asking for another");
@@ -592,7 +594,8 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
         std::string chosen;
         int type = m_nFileType;
         std::string start = folder;
-        if (!m_ValueGetter.ShowFileDialog(false, chosen, type, start, false, true, true)) {
+        if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, chosen, type, start,
+                                          FileDialogFilter::kOnlyThisType)) {
           // The existing file stays; this page stays in the temporary folder, named in the log.
           trace.Error("User cancelled out of saveAs dialog, '" + m_saScanFiles[i] + "' stays where it is");
           continue;

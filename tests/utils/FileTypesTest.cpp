@@ -47,7 +47,7 @@ TEST_F(FileTypesTest, TypeAndExtensionLookups) {
     EXPECT_EQ(ext, PxFileTypeExtension(c.nType));
     EXPECT_EQ(vg.ConvertExtToType(ext), c.nBack);
   }
-  for (int unknown : {PX_TYPE_UNKNOWN, 99, PX_TYPE_PDF_BILEVEL, -1})
+  for (int unknown : std::initializer_list<int>{PX_TYPE_UNKNOWN, 99, PX_TYPE_PDF_BILEVEL, -1})
     EXPECT_EQ(vg.ConvertTypeToExt(unknown), "") << unknown;
   // Case matters, and the dot is not part of an extension.
   const std::string jpg = Res(4);
@@ -87,8 +87,8 @@ TEST_F(FileTypesTest, MultiPageTypes) {
                    PX_TYPE_PDF_LOSSLESS, PX_TYPE_PDF_COLOUR})
     EXPECT_TRUE(vg.IsMultiPageSupported(type)) << type;
   // 148 and 153 border the PDF variants; 68 is the raw fax format, which no file is saved as.
-  for (int type :
-       {PX_TYPE_JPEG, PX_TYPE_BMP, PX_TYPE_GIF, PX_TYPE_PNG, PX_TYPE_UNKNOWN, 148, 153, PX_RAW_FAX, -3})
+  for (int type : std::initializer_list<int>{PX_TYPE_JPEG, PX_TYPE_BMP, PX_TYPE_GIF, PX_TYPE_PNG,
+                                             PX_TYPE_UNKNOWN, 148, 153, PX_RAW_FAX, -3})
     EXPECT_FALSE(vg.IsMultiPageSupported(type)) << type;
 }
 
