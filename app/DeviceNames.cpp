@@ -19,7 +19,8 @@ bool ValueGetter::IsDupDevName(const std::string& deviceName, const std::string&
 
   std::vector<std::string> quickSets;
   MyReg mainKey;
-  if (mainKey.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_READ, true)) mainKey.EnumKeys(quickSets);
+  if (mainKey.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_READ, MyReg::kLogFailure))
+    mainKey.EnumKeys(quickSets);
   mainKey.Close();
 
   for (const std::string& other : quickSets) {

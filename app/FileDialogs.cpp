@@ -32,8 +32,8 @@ std::string LoadExtension(DebugTrace& trace, const FileTypeEntry& entry, int pla
 
 }  // namespace
 
-bool ValueGetter::ShowFileDialog(bool open, std::string& fileName, int& type, std::string& folder,
-                                 bool allFiles, bool include146, bool onlyThisType) {
+bool ValueGetter::ShowFileDialog(FileDialogKind kind, std::string& fileName, int& type, std::string& folder,
+                                 FileDialogFilter filterChoice) {
   DebugTrace trace("ShowFileDialog", __FILE__);
 
   // The framework's filter form: "description|pattern|...|" closed by one more bar.
@@ -41,11 +41,12 @@ bool ValueGetter::ShowFileDialog(bool open, std::string& fileName, int& type, st
   std::string defExt;
   DWORD filterIndex = 0;
   std::vector<OfferedFilter> offered;
+  const bool allFiles = filterChoice == FileDialogFilter::kAllFiles;
   if (allFiles) {
     std::string all;
     if (!AfxLoadString(31, all)) trace.Error(TRACE_NUMBERED("LoadString failed"));
     filter = all + "|*.*||";
-  } else if (onlyThisType) {
+  } else if (filterChoice == FileDialogFilter::kOnlyThisType) {
     if (const FileTypeEntry* entry = FindFileType(type)) {
       std::string desc = LoadDescription(trace, *entry, "LoadString failed", __LINE__);
       defExt = LoadExtension(trace, *entry, __LINE__);
@@ -58,7 +59,7 @@ bool ValueGetter::ShowFileDialog(bool open, std::string& fileName, int& type, st
     }
   } else {
     for (const FileTypeEntry& entry : kFileTypeTable) {
-      if (entry.nType == kFileTypePdf && !include146) continue;
+      if (entry.nType == PX_TYPE_PDF && filterChoice == FileDialogFilter::kEveryTypeButPdf) continue;
       std::string desc = LoadDescription(trace, entry, "LoadString failed", __LINE__);
       std::string ext = LoadExtension(trace, entry, __LINE__);
       filter += desc + "|*." + ext + "|";
@@ -71,8 +72,8 @@ bool ValueGetter::ShowFileDialog(bool open, std::string& fileName, int& type, st
     filter += "|";
   }
 
-  CFileDialog dialog(open ? TRUE : FALSE, defExt.empty() ? nullptr : defExt.c_str(), nullptr,
-                     OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter.c_str());
+  CFileDialog dialog(kind == FileDialogKind::kOpen ? TRUE : FALSE, defExt.empty() ? nullptr : defExt.c_str(),
+                     nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter.c_str());
   if (filterIndex != 0) dialog.m_ofn.nFilterIndex = filterIndex;
   dialog.m_ofn.lpstrInitialDir = folder;
   if (dialog.DoModal() != IDOK) {

@@ -1,8 +1,6 @@
 // The file type table's services of ValueGetter: extension and type lookups, the type combo box, the
-// quality ranges and which types hold several pages in one file. The table itself is FileTypeTable.h.
-#include <algorithm>
-#include <iterator>
-
+// quality ranges and which types hold several pages in one file (pxclass/PxFileTypes.h). The table
+// itself is FileTypeTable.h.
 #include "app/FileTypeTable.h"
 #include "log/DebugTrace.h"
 #include "platform/framework/Afx.h"
@@ -20,13 +18,10 @@ struct QualityRange {
 };
 
 constexpr QualityRange kQualityRanges[] = {
-    {10, 2, 255, 100},
-    {146, 2, 255, 100},
-    {75, 1, 9, 7},
+    {PX_TYPE_JPEG, 2, 255, 100},
+    {PX_TYPE_PDF, 2, 255, 100},
+    {PX_TYPE_PNG, 1, 9, 7},
 };
-
-// 146 is what the dialogs offer; the scan and conversion layers use 149 to 152 in its place.
-constexpr int kMultiPageTypes[] = {3, 17, 146, 149, 150, 151, 152};
 
 }  // namespace
 
@@ -90,5 +85,5 @@ int ValueGetter::CheckQualityLevel(int quality, int type) {
 
 bool ValueGetter::IsMultiPageSupported(int type) {
   DebugTrace trace("IsMultiPageSupported", __FILE__);
-  return std::find(std::begin(kMultiPageTypes), std::end(kMultiPageTypes), type) != std::end(kMultiPageTypes);
+  return PxIsMultiPageType(type);
 }

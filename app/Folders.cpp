@@ -116,14 +116,14 @@ bool ValueGetter::GetDataDirectory(std::string& folder) {
   return true;
 }
 
-bool ValueGetter::ValidateDir(std::string& folder, bool ask, bool addBackslash) {
+bool ValueGetter::ValidateDir(std::string& folder, MissingFolder absent, FinalSlash slash) {
   DebugTrace trace("ValidateDir", __FILE__);
   if (folder.empty()) {
     trace.Error("Input string is empty");
     return false;
   }
   if (folder.back() != '/') {
-    if (!addBackslash) {
+    if (slash == FinalSlash::kRequired) {
       trace.Error("last char isn't backslash so returning");
       return false;
     }
@@ -132,7 +132,7 @@ bool ValueGetter::ValidateDir(std::string& folder, bool ask, bool addBackslash) 
   if (!IsExamined(folder)) return true;
   if (FolderExists(folder)) return true;
 
-  if (ask) {
+  if (absent == MissingFolder::kAskFirst) {
     std::string question;
     if (!AfxFormatString1(question, kIdsCreateFolderQuestion, folder.c_str()))
       trace.Error(TRACE_NUMBERED("LoadString failed"));

@@ -68,7 +68,8 @@ std::string MonitorAutostart::EntryText(const std::string& monitorPath) {
          "X-GNOME-Autostart-enabled=true\n";
 }
 
-MonitorAutostart::Result MonitorAutostart::Apply(bool on, const std::string& monitorPath) {
+MonitorAutostart::Result MonitorAutostart::Apply(Start start, const std::string& monitorPath) {
+  const bool on = start == Start::kOn;
   DebugTrace trace("MonitorAutostart", __FILE__);
   if (RunSystemctl(on, trace)) {
     // The unit does the work; an entry from a session without systemd would start a second copy.

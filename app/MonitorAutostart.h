@@ -14,12 +14,13 @@ class DebugTrace;
 class MonitorAutostart {
  public:
   enum class Result { kUnit, kAutostartEntry, kFailed };
+  enum class Start { kOff, kOn };  // whether the monitor starts with the user's session
 
   static constexpr const char* kUnitName = "marlin3-devwatch.service";
   static constexpr const char* kEntryName = "marlin3-devwatch.desktop";
 
   // monitorPath: DEVWATCH's executable, written into the autostart entry.
-  static Result Apply(bool on, const std::string& monitorPath);
+  static Result Apply(Start start, const std::string& monitorPath);
   // ${XDG_CONFIG_HOME:-$HOME/.config}/autostart/marlin3-devwatch.desktop, or empty without either.
   static std::string EntryPath();
   // The autostart entry's text for the program, or empty when the path cannot be written into one.

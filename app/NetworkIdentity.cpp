@@ -127,7 +127,7 @@ void ValueGetter::GetNetworkPrefix(std::string& prefix) {
   DebugTrace trace("GetNetworkPrefix", __FILE__);
   if (!IsNetworked()) {
     prefix.clear();
-    SetMainStr(settings::kMainDestPrefix.pszName, prefix, true);
+    SetMainStr(settings::kMainDestPrefix.pszName, prefix, MissingMainKey::kCreate);
     return;
   }
   prefix = GetMainStr(settings::kMainDestPrefix.pszName);
@@ -137,7 +137,7 @@ void ValueGetter::GetNetworkPrefix(std::string& prefix) {
   std::string invalid;
   while (FindInvalidChar(name, invalid)) RemoveAll(name, invalid);
   prefix = FirstCharacters(name, 4) + ":";
-  SetMainStr(settings::kMainDestPrefix.pszName, prefix, true);
+  SetMainStr(settings::kMainDestPrefix.pszName, prefix, MissingMainKey::kCreate);
 }
 
 void ValueGetter::DetermineUniquePcName(std::string& name) {
@@ -145,5 +145,5 @@ void ValueGetter::DetermineUniquePcName(std::string& name) {
   name = GetMainStr(settings::kMainUniquePcName.pszName);
   if (!name.empty()) return;
   name = FirstCharacters(ComputerName(trace, __LINE__), 25);
-  SetMainStr(settings::kMainUniquePcName.pszName, name, true);
+  SetMainStr(settings::kMainUniquePcName.pszName, name, MissingMainKey::kCreate);
 }

@@ -66,12 +66,12 @@ bool ValueGetter::FindPathFromExe(std::string& path, const std::string& exeName,
       path = stored;
       return true;
     }
-    if (!stored.empty()) SetMainStr(valueName, std::string(), false);
+    if (!stored.empty()) SetMainStr(valueName, std::string(), MissingMainKey::kFail);
   }
   // "Name.exe" is the executable "Name" here.
   const std::string name = platform::process::ExecutableName(exeName);
   if (!name.empty()) path = FindRunning(trace, name);
-  if (!valueName.empty()) SetMainStr(valueName, path, true);
+  if (!valueName.empty()) SetMainStr(valueName, path, MissingMainKey::kCreate);
   return true;
 }
 

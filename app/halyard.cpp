@@ -144,7 +144,7 @@ BOOL ScanApp::InitInstance() {
       ReleaseResourceDll();
       return FALSE;  // another product's device: end silently
     }
-    m_ValueGetter.SetMainStr(settings::kMainToolboxId.pszName, devAddr, false);
+    m_ValueGetter.SetMainStr(settings::kMainToolboxId.pszName, devAddr, MissingMainKey::kFail);
   }
 
   m_ValueGetter.GetFromCmdLine(settings::kOptTask, m_nTask);
@@ -258,7 +258,7 @@ void ScanApp::SetupRegistry() {
   const std::string mainKey = m_ValueGetter.GetMainKeyPath();
 
   MyReg reg;
-  const bool opened = reg.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, false);
+  const bool opened = reg.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, MyReg::kQuiet);
   const DWORD openError = opened ? DWORD{ERROR_SUCCESS} : platform::GetLastError();
   // Only a missing main key is a first run; a store that cannot be read is said so, and defaults are
   // not written over it on every start.
@@ -273,7 +273,8 @@ void ScanApp::SetupRegistry() {
     reg.Set(LoadStr(kIdsQsDefault, trace, __LINE__), settings::kMainQs.pszName);
   reg.Close();
 
-  m_ValueGetter.SetMainStr(settings::kMainProductToUse.pszName, settings::kKnownProduct, true);
+  m_ValueGetter.SetMainStr(settings::kMainProductToUse.pszName, settings::kKnownProduct,
+                           MissingMainKey::kCreate);
   m_ValueGetter.GetNetworkPrefix(m_strNetworkPrefix);
   if (!firstRun) return;
 
@@ -320,7 +321,7 @@ bool ScanApp::IsThisSelected(const std::string& address) {
 void ScanApp::GetQsFromDeviceName(const std::string& deviceName, std::string& qs) {
   DebugTrace trace("GetQsFromDeviceName", __FILE__);
   MyReg reg;
-  reg.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath(), KEY_READ, true);
+  reg.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath(), KEY_READ, MyReg::kLogFailure);
   std::vector<std::string> names;
   reg.EnumKeys(names);
   for (const std::string& name : names) {
@@ -337,7 +338,7 @@ void ScanApp::GetQsFromDeviceName(const std::string& deviceName, std::string& qs
 bool ScanApp::ClearMainRegistry() {
   DebugTrace trace("ClearMainRegistry", __FILE__);
   MyReg reg;
-  if (!reg.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath(), KEY_WRITE, false)) return false;
+  if (!reg.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath(), KEY_WRITE, MyReg::kQuiet)) return false;
   reg.DeleteValue(settings::kMainProductToUse.pszName);
   reg.DeleteValue(settings::kMainScanToOn.pszName);
   reg.DeleteValue(settings::kMainToolboxExe.pszName);

@@ -39,7 +39,7 @@ std::string AddedLine(const std::string& exe, const std::string& address, const 
 bool ScanApp::SendDestToDeviceNow() {
   DebugTrace trace("SendDestToDeviceNow", __FILE__);
   MyReg reg;
-  reg.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath(), KEY_READ, true);
+  reg.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath(), KEY_READ, MyReg::kLogFailure);
   std::vector<std::string> quickSets;
   reg.EnumKeys(quickSets);
   reg.Close();
@@ -56,7 +56,8 @@ bool ScanApp::SendDestToDeviceNow() {
     if (!add) continue;
     MyReg qsKey;
     std::string devDest;
-    if (qsKey.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath() + "\\" + qs, KEY_READ, true))
+    if (qsKey.Open(HKEY_CURRENT_USER, m_ValueGetter.GetMainKeyPath() + "\\" + qs, KEY_READ,
+                   MyReg::kLogFailure))
       qsKey.Query(devDest, settings::kQsDevDest.pszName);
     names.push_back(devDest);
   }
@@ -92,7 +93,7 @@ bool ScanApp::InitializePolling() {
     m_ValueGetter.CreateProcess(PollingLine(exe, address, "On", hostId),
                                 "Launching toolbox to update polling failed");
   // Scan-to decided on here (the first run after installing) also starts the monitor with later sessions.
-  MonitorAutostart::Apply(true, exe);
+  MonitorAutostart::Apply(MonitorAutostart::Start::kOn, exe);
   return true;
 }
 

@@ -543,15 +543,15 @@ int32_t ColorConverter::Deliver(const FrameStore& frame, const SequenceParams& s
   const bool bHalves = geo.nChromaShiftX && g_simd >= Simd::kAvx2;
   const int64_t nPerPlane = bHalves ? (int64_t{cw} + 6) + 2 * int64_t{cw} : int64_t{cw} + fullW;
   const int64_t nTotal = 2 * nPerPlane + nRowBytes + 16;
-  if (nTotal > limits.nMaxMemory) return PX_ERR_NO_MEMORY;
+  if (nTotal > limits.nMaxMemory) return PXM_ERR_NO_MEMORY;
   uint8_t* pWork = static_cast<uint8_t*>(k.pfnAlloc(static_cast<size_t>(nTotal)));
-  if (!pWork) return PX_ERR_NO_MEMORY;
+  if (!pWork) return PXM_ERR_NO_MEMORY;
   uint8_t* pPlane[2] = {pWork, pWork + nPerPlane};
   uint8_t* pRow = pWork + 2 * nPerPlane;
   const uint8_t* pChroma[2] = {frame.pCb, frame.pCr};
   pLoad->nWidth = w;
   pLoad->nHeight = h;
-  int32_t rc = PX_OK;
+  int32_t rc = PXM_OK;
   for (int y = 0; y < h; ++y) {
     if (y + 2 < h) {
       const char* pNext =

@@ -15,7 +15,7 @@
 
 class ColorConverter {
  public:
-  // PX_OK, PX_ERR_NO_MEMORY, or the callback's result.
+  // PXM_OK, PXM_ERR_NO_MEMORY, or the callback's result.
   static int32_t Deliver(const FrameStore& frame, const SequenceParams& seq, const PlaneGeometry& geo,
                          PxLoadInfo* pLoad, const DecoderLimits& limits);
 

@@ -50,12 +50,12 @@ int32_t HeaderParser::SequenceHeader(StreamReader& r, SequenceParams& seq) {
     seq.chromaIntraMatrix[i] = seq.intraMatrix[i];
     seq.chromaNonIntraMatrix[i] = seq.nonIntraMatrix[i];
   }
-  if (FrameRate(seq.nFrameRateCode) == 0 || w == 0 || h == 0) return PX_ERR_BAD_DATA;
+  if (FrameRate(seq.nFrameRateCode) == 0 || w == 0 || h == 0) return PXM_ERR_BAD_DATA;
   // A repeated sequence header keeps the size extension bits already read.
   seq.nWidth = (seq.nWidth & ~0xFFF) | w;
   seq.nHeight = (seq.nHeight & ~0xFFF) | h;
   DeriveMacroblocks(seq);
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PictureParams* pPic) {
@@ -66,7 +66,7 @@ int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PicturePar
       r.Skip(8);  // profile_and_level_indication
       seq.bProgressiveSequence = r.Get1();
       const int cf = static_cast<int>(r.Get(2));
-      if (cf == 0) return PX_ERR_BAD_DATA;
+      if (cf == 0) return PXM_ERR_BAD_DATA;
       seq.nChromaFormat = cf;
       const int hExt = static_cast<int>(r.Get(2));
       const int vExt = static_cast<int>(r.Get(2));
@@ -79,7 +79,7 @@ int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PicturePar
       r.Skip(1);  // low_delay
       r.Skip(7);  // frame_rate_extension_n, _d
       DeriveMacroblocks(seq);
-      return PX_OK;
+      return PXM_OK;
     }
     case 2: {     // sequence display extension
       r.Skip(3);  // video_format
@@ -88,7 +88,7 @@ int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PicturePar
         r.Skip(8);  // transfer_characteristics
         seq.nMatrixCoefficients = static_cast<int>(r.Get(8));
       }
-      return PX_OK;
+      return PXM_OK;
     }
     case 3: {  // quant matrix extension
       if (r.Get1()) {
@@ -101,10 +101,10 @@ int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PicturePar
       }
       if (r.Get1()) LoadMatrix(r, seq.chromaIntraMatrix);
       if (r.Get1()) LoadMatrix(r, seq.chromaNonIntraMatrix);
-      return PX_OK;
+      return PXM_OK;
     }
     case 8: {  // picture coding extension
-      if (!pPic) return PX_OK;
+      if (!pPic) return PXM_OK;
       PictureParams& p = *pPic;
       for (int s = 0; s < 2; ++s)
         for (int t = 0; t < 2; ++t) p.fCode[s][t] = static_cast<int>(r.Get(4));
@@ -119,11 +119,11 @@ int32_t HeaderParser::Extension(StreamReader& r, SequenceParams& seq, PicturePar
       p.bRepeatFirstField = r.Get1();
       r.Skip(1);  // chroma_420_type
       p.bProgressiveFrame = r.Get1();
-      if (p.nStructure == 0) return PX_ERR_BAD_DATA;
-      return PX_OK;
+      if (p.nStructure == 0) return PXM_ERR_BAD_DATA;
+      return PXM_OK;
     }
     default:
-      return PX_OK;
+      return PXM_OK;
   }
 }
 
@@ -145,11 +145,11 @@ int32_t HeaderParser::PictureHeader(StreamReader& r, const SequenceParams& seq, 
   int n = 0;
   while (r.Get1()) {  // extra_bit_picture + extra_information_picture
     r.Skip(8);
-    if (++n > 65536) return PX_ERR_BAD_DATA;
+    if (++n > 65536) return PXM_ERR_BAD_DATA;
   }
   pic.bProgressiveFrame = true;
   pic.bFramePredFrameDct = true;
   pic.nStructure = kFramePicture;
-  if (pic.nType < kPicI || pic.nType > kPicD || (pic.nType == kPicD && seq.bMpeg2)) return PX_ERR_BAD_DATA;
-  return PX_OK;
+  if (pic.nType < kPicI || pic.nType > kPicD || (pic.nType == kPicD && seq.bMpeg2)) return PXM_ERR_BAD_DATA;
+  return PXM_OK;
 }

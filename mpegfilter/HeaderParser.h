@@ -2,7 +2,7 @@
 // picture header (ISO/IEC 13818-2 6.2.2-6.2.3, ISO/IEC 11172-2 2.4.2.2-2.4.2.6).
 // Callers: StreamInfo (fltInfo, page counting) and MpegDecoder. Each function is entered just
 // after its start code was consumed and reads only its own fields; values it cannot use are
-// reported as PX_ERR_BAD_DATA, never stored out of range.
+// reported as PXM_ERR_BAD_DATA, never stored out of range.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,7 @@ struct DecoderLimits {
 
 class HeaderParser {
  public:
-  // Sequence header (0x1B3). Loads the matrices (defaults when absent). PX_OK or PX_ERR_BAD_DATA.
+  // Sequence header (0x1B3). Loads the matrices (defaults when absent). PXM_OK or PXM_ERR_BAD_DATA.
   static int32_t SequenceHeader(StreamReader& r, SequenceParams& seq);
   // Extension (0x1B5): sequence, sequence display, quant matrix and picture coding extensions are
   // read; others are left for the start-code search. pPic may be null outside a picture.

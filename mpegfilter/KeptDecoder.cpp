@@ -22,22 +22,22 @@ int32_t KeptDecoder::Open(const char* pszName) {
   const PxKernelImports& k = PxKernel();
   m_strName = pszName;
   m_hFile = k.pfnOpen(pszName, PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
-  if (m_hFile < 0) return PX_ERR_OPEN;
+  if (m_hFile < 0) return PXM_ERR_OPEN;
   m_pReader = new (std::nothrow) StreamReader();
-  if (!m_pReader) return PX_ERR_NO_MEMORY;
+  if (!m_pReader) return PXM_ERR_NO_MEMORY;
   int32_t rc = m_pReader->Prime(m_hFile, true);
-  if (rc != PX_OK) return rc;
+  if (rc != PXM_OK) return rc;
   {
     // Count the frames first: a page beyond the last shown frame ends at once.
     MpegDecoder counter(*m_pReader, m_limits);
     rc = counter.FindFirstPicture();
-    if (rc == PX_OK) rc = counter.CountFrames(&m_nFrames);
+    if (rc == PXM_OK) rc = counter.CountFrames(&m_nFrames);
   }
-  if (rc != PX_OK) return rc;
-  if (!m_pReader->Rewind()) return PX_ERR_SEEK;
+  if (rc != PXM_OK) return rc;
+  if (!m_pReader->Rewind()) return PXM_ERR_SEEK;
   m_pDec = new (std::nothrow) MpegDecoder(*m_pReader, m_limits);
-  if (!m_pDec) return PX_ERR_NO_MEMORY;
+  if (!m_pDec) return PXM_ERR_NO_MEMORY;
   rc = m_pDec->FindFirstPicture();
-  if (rc == PX_OK) rc = m_pDec->Allocate();
+  if (rc == PXM_OK) rc = m_pDec->Allocate();
   return rc;
 }

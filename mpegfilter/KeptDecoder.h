@@ -24,7 +24,7 @@ class KeptDecoder {
   KeptDecoder(const KeptDecoder&) = delete;
   KeptDecoder& operator=(const KeptDecoder&) = delete;
 
-  // Opens pszName, checks and counts the stream and prepares the decoder. PX_OK or the failure.
+  // Opens pszName, checks and counts the stream and prepares the decoder. PXM_OK or the failure.
   int32_t Open(const char* pszName);
   // True when this load can serve page nPage of the file pszName whose identity is now id.
   bool Serves(const char* pszName, const PxFileIdentity& id, const DecoderLimits& limits, int nPage) const;

@@ -1,7 +1,7 @@
 // Binds the toolkit kernel's services by ordinal when libpxmpeg is loaded.
 // A Windows loader binds ordinal imports before the DLL's entry point runs and refuses the load when
 // one is missing; the library constructor is the closest moment here. dlopen cannot be refused from a
-// constructor, so a missing ordinal is recorded and every entry point answers PX_ERR_KERNEL_MISSING.
+// constructor, so a missing ordinal is recorded and every entry point answers PXM_ERR_KERNEL_MISSING.
 #include "mpegfilter/MpegFilter.h"
 #include "pxkernel/PxKernel.h"
 

@@ -56,11 +56,11 @@ PlaneGeometry MpegDecoder::GeometryOf(const SequenceParams& seq) {
 
 int32_t MpegDecoder::CheckLimits(const SequenceParams& seq, const DecoderLimits& limits) {
   if (seq.nWidth <= 0 || seq.nHeight <= 0 || seq.nWidth > limits.nMaxWidth || seq.nHeight > limits.nMaxHeight)
-    return PX_ERR_BAD_DATA;
+    return PXM_ERR_BAD_DATA;
   if (DecodeMemory(int64_t{seq.nMbWidth} * 16, int64_t{seq.nMbHeight} * 16, seq.nChromaFormat) >
       limits.nMaxMemory)
-    return PX_ERR_NO_MEMORY;
-  return PX_OK;
+    return PXM_ERR_NO_MEMORY;
+  return PXM_OK;
 }
 
 int32_t MpegDecoder::SequenceLevel(uint32_t code, SequenceParams& seq, bool& bAfterHeader,
@@ -73,22 +73,22 @@ int32_t MpegDecoder::SequenceLevel(uint32_t code, SequenceParams& seq, bool& bAf
   if (code == kSequenceHeader) {
     SequenceParams fresh;
     const int32_t rc = HeaderParser::SequenceHeader(m_r, fresh);
-    if (rc != PX_OK) return rc;
+    if (rc != PXM_OK) return rc;
     seq = fresh;
     bAfterHeader = true;
     return CheckLimits(seq, m_limits);
   }
-  if (code != kExtension) return PX_OK;
+  if (code != kExtension) return PXM_OK;
   const bool bSequenceExt = m_r.Peek(4) == kSequenceExtensionId;
   SequenceParams next = seq;
   const int32_t rc = HeaderParser::Extension(m_r, next, nullptr);
-  if (rc != PX_OK) {
+  if (rc != PXM_OK) {
     *pDamaged = true;  // the extension is ignored; seq stays as it was
     return rc;
   }
-  if (bSequenceExt && !bFollowsHeader) return SameShape(next, seq) ? PX_OK : PX_ERR_BAD_DATA;
+  if (bSequenceExt && !bFollowsHeader) return SameShape(next, seq) ? PXM_OK : PXM_ERR_BAD_DATA;
   seq = next;
-  return bSequenceExt ? CheckLimits(seq, m_limits) : PX_OK;
+  return bSequenceExt ? CheckLimits(seq, m_limits) : PXM_OK;
 }
 
 int32_t MpegDecoder::FindFirstPicture() {
@@ -96,18 +96,18 @@ int32_t MpegDecoder::FindFirstPicture() {
   bool bAfterHeader = false;
   for (;;) {
     const uint32_t code = m_r.NextStartCode();
-    if (code == kSequenceEnd) return m_r.ReadFailed() ? PX_ERR_READ : PX_END_OF_STREAM;
-    if (code == kPictureStart) return m_bHaveSequence ? PX_OK : PX_ERR_BAD_DATA;
+    if (code == kSequenceEnd) return m_r.ReadFailed() ? PXM_ERR_READ : PXM_END_OF_STREAM;
+    if (code == kPictureStart) return m_bHaveSequence ? PXM_OK : PXM_ERR_BAD_DATA;
     m_r.SkipStartCode();
     if (code == kSequenceHeader || (code == kExtension && m_bHaveSequence)) {
       bool bDamaged = false;
       const int32_t rc = SequenceLevel(code, m_seq, bAfterHeader, &bDamaged);
-      if (rc != PX_OK) return rc;
+      if (rc != PXM_OK) return rc;
       if (code == kSequenceHeader) m_bHaveSequence = true;
     } else {
       bAfterHeader = false;
     }
-    if (m_r.ReadFailed()) return PX_ERR_READ;
+    if (m_r.ReadFailed()) return PXM_ERR_READ;
   }
 }
 
@@ -125,7 +125,7 @@ int32_t MpegDecoder::CountFrames(int* pFrames) {
     if (code == kPictureStart) {
       bAfterHeader = false;
       PictureParams pic;
-      if (HeaderParser::PictureHeader(m_r, seq, pic) == PX_OK) {
+      if (HeaderParser::PictureHeader(m_r, seq, pic) == PXM_OK) {
         code = m_r.NextStartCode();
         if (code == kExtension) {
           m_r.SkipStartCode();
@@ -143,41 +143,41 @@ int32_t MpegDecoder::CountFrames(int* pFrames) {
     } else if (code == kSequenceHeader || code == kExtension) {
       bool bDamaged = false;
       const int32_t rc = SequenceLevel(code, seq, bAfterHeader, &bDamaged);
-      if (rc != PX_OK && !bDamaged) return rc;
+      if (rc != PXM_OK && !bDamaged) return rc;
     } else {
       bAfterHeader = false;
     }
     code = m_r.NextStartCode();
   }
   *pFrames = nFrames;
-  return m_r.ReadFailed() ? PX_ERR_READ : PX_OK;
+  return m_r.ReadFailed() ? PXM_ERR_READ : PXM_OK;
 }
 
 int32_t MpegDecoder::Allocate() {
   Free();
   const int32_t rc = CheckLimits(m_seq, m_limits);
-  if (rc != PX_OK) return rc;
+  if (rc != PXM_OK) return rc;
   const PlaneGeometry geo = GeometryOf(m_seq);
   for (FrameStore& f : m_stores) {
-    if (Reshape(f, geo) != PX_OK) {
+    if (Reshape(f, geo) != PXM_OK) {
       Free();
-      return PX_ERR_NO_MEMORY;
+      return PXM_ERR_NO_MEMORY;
     }
   }
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t MpegDecoder::Reshape(FrameStore& f, const PlaneGeometry& geo) {
   // Mid grey until a picture covers it: damaged or missing references stay neutral.
   const int64_t nBytes = StoreSize(geo);
-  if (f.pY && f.geo == geo) return PX_OK;
+  if (f.pY && f.geo == geo) return PXM_OK;
   const PxKernelImports& k = PxKernel();
   if (f.nBytes != nBytes) {
     if (f.pY) k.pfnFree(f.pY);
     f = FrameStore{};
-    if (StoreBytes() + nBytes > m_limits.nMaxMemory) return PX_ERR_NO_MEMORY;
+    if (StoreBytes() + nBytes > m_limits.nMaxMemory) return PXM_ERR_NO_MEMORY;
     f.pY = static_cast<uint8_t*>(k.pfnAlloc(static_cast<size_t>(nBytes)));
-    if (!f.pY) return PX_ERR_NO_MEMORY;
+    if (!f.pY) return PXM_ERR_NO_MEMORY;
     f.nBytes = nBytes;
   }
   const int64_t luma = int64_t{geo.nLumaStride} * geo.nLumaHeight;
@@ -188,7 +188,7 @@ int32_t MpegDecoder::Reshape(FrameStore& f, const PlaneGeometry& geo) {
   f.nPictureType = 0;
   f.bProgressive = true;
   std::memset(f.pY, 128, static_cast<size_t>(nBytes));
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t MpegDecoder::ReadPictureHeaders(PictureParams& pic, bool* pRefused) {
@@ -203,14 +203,14 @@ int32_t MpegDecoder::ReadPictureHeaders(PictureParams& pic, bool* pRefused) {
     if (code != kExtension) continue;
     if (m_r.Peek(4) == kSequenceExtensionId) {
       SequenceParams scratch = m_seq;
-      if (HeaderParser::Extension(m_r, scratch, nullptr) == PX_OK && !SameShape(scratch, m_seq)) {
+      if (HeaderParser::Extension(m_r, scratch, nullptr) == PXM_OK && !SameShape(scratch, m_seq)) {
         *pRefused = true;
-        return PX_ERR_BAD_DATA;
+        return PXM_ERR_BAD_DATA;
       }
       continue;
     }
     const int32_t e = HeaderParser::Extension(m_r, m_seq, &pic);
-    if (e != PX_OK) rc = e;
+    if (e != PXM_OK) rc = e;
   }
   return rc;
 }
@@ -223,14 +223,14 @@ int32_t MpegDecoder::NextPicture() {
     const uint32_t code = m_r.NextStartCode();
     if (code == kPictureStart) {
       m_seq = seq;
-      return PX_OK;
+      return PXM_OK;
     }
-    if (code == kSequenceEnd) return m_r.ReadFailed() ? PX_ERR_READ : PX_END_OF_STREAM;
+    if (code == kSequenceEnd) return m_r.ReadFailed() ? PXM_ERR_READ : PXM_END_OF_STREAM;
     m_r.SkipStartCode();
     if (code == kSequenceHeader || code == kExtension) {
       bool bDamaged = false;
       const int32_t rc = SequenceLevel(code, seq, bAfterHeader, &bDamaged);
-      if (rc != PX_OK && !bDamaged) return rc;
+      if (rc != PXM_OK && !bDamaged) return rc;
     } else {
       bAfterHeader = false;
     }
@@ -242,9 +242,9 @@ int32_t MpegDecoder::DecodeSlices(FrameStore& cur, FrameStore* pFwd, FrameStore*
   // in broken streams: prediction across a change of sequence) becomes grey instead.
   const PlaneGeometry geo = GeometryOf(m_seq);
   int32_t rc = Reshape(cur, geo);
-  if (rc == PX_OK && pFwd) rc = Reshape(*pFwd, geo);
-  if (rc == PX_OK && pBwd) rc = Reshape(*pBwd, geo);
-  if (rc != PX_OK) return rc;
+  if (rc == PXM_OK && pFwd) rc = Reshape(*pFwd, geo);
+  if (rc == PXM_OK && pBwd) rc = Reshape(*pBwd, geo);
+  if (rc != PXM_OK) return rc;
   SliceDecoder::Picture p;
   p.pSeq = &m_seq;
   p.pPic = &m_pic;
@@ -263,7 +263,7 @@ int32_t MpegDecoder::DecodeSlices(FrameStore& cur, FrameStore* pFwd, FrameStore*
   cur.bProgressive = !m_seq.bMpeg2 || m_pic.bProgressiveFrame;
   cur.seq = m_seq;
   ++m_nPictures;
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t MpegDecoder::DecodeToPage(int nPage, const FrameStore** ppFrame) {
@@ -271,21 +271,21 @@ int32_t MpegDecoder::DecodeToPage(int nPage, const FrameStore** ppFrame) {
   // shown when the next reference frame starts. Page P is the P-th frame shown.
   if (nPage == m_nShown && m_pLastShown) {
     *ppFrame = m_pLastShown;
-    return PX_OK;
+    return PXM_OK;
   }
-  if (nPage <= m_nShown) return PX_ERR_BAD_DATA;
+  if (nPage <= m_nShown) return PXM_ERR_BAD_DATA;
   for (;;) {
     if (!m_bPending) {
       if (m_r.NextStartCode() != kPictureStart) {
         const int32_t rc = NextPicture();
-        if (rc != PX_OK) return rc;
+        if (rc != PXM_OK) return rc;
       }
       m_r.SkipStartCode();
       bool bRefused = false;
       const int32_t rc = ReadPictureHeaders(m_pic, &bRefused);
       if (bRefused) return rc;
-      if (rc != PX_OK) {
-        if (m_r.ReadFailed()) return PX_ERR_READ;
+      if (rc != PXM_OK) {
+        if (m_r.ReadFailed()) return PXM_ERR_READ;
         continue;  // the next start-code search skips the damaged picture
       }
       if (m_pic.nStructure != kFramePicture) {
@@ -304,7 +304,7 @@ int32_t MpegDecoder::DecodeToPage(int nPage, const FrameStore** ppFrame) {
           m_bShowDue = false;
           if (m_bHaveRef && ++m_nShown == nPage) {
             *ppFrame = m_pLastShown = &m_stores[m_nBwd];
-            return PX_OK;
+            return PXM_OK;
           }
         }
         std::swap(m_nFwd, m_nBwd);
@@ -312,18 +312,18 @@ int32_t MpegDecoder::DecodeToPage(int nPage, const FrameStore** ppFrame) {
       }
       const int32_t rc = DecodeSlices(m_stores[m_nBwd], &m_stores[m_nFwd], nullptr);
       m_bPending = false;
-      if (rc != PX_OK) return rc;
+      if (rc != PXM_OK) return rc;
     } else {
       const int32_t rc = DecodeSlices(m_stores[m_nB], &m_stores[m_nFwd], &m_stores[m_nBwd]);
       m_bPending = false;
-      if (rc != PX_OK) return rc;
+      if (rc != PXM_OK) return rc;
       if (!bFirstPart || m_pic.nStructure == kFramePicture) {
         if (++m_nShown == nPage) {
           *ppFrame = m_pLastShown = &m_stores[m_nB];
-          return PX_OK;
+          return PXM_OK;
         }
       }
     }
-    if (m_r.ReadFailed()) return PX_ERR_READ;
+    if (m_r.ReadFailed()) return PXM_ERR_READ;
   }
 }

@@ -7,7 +7,7 @@
 // A new sequence header may change size, chroma format and interlace (joined streams): each store
 // is reshaped before a picture is decoded into it and carries the sequence it was decoded under,
 // so nothing is ever written or read outside a store. A sequence extension that changes the shape
-// anywhere but right after a sequence header is refused with PX_ERR_BAD_DATA.
+// anywhere but right after a sequence header is refused with PXM_ERR_BAD_DATA.
 #pragma once
 
 #include <cstdint>
@@ -25,21 +25,21 @@ class MpegDecoder {
   MpegDecoder& operator=(const MpegDecoder&) = delete;
 
   // Reads up to the first picture start code (not consumed), sequence header on the way.
-  // PX_OK; PX_END_OF_STREAM at a sequence end first; PX_ERR_BAD_DATA without a usable header;
-  // PX_ERR_BAD_DATA / PX_ERR_NO_MEMORY when the sequence exceeds the limits.
+  // PXM_OK; PXM_END_OF_STREAM at a sequence end first; PXM_ERR_BAD_DATA without a usable header;
+  // PXM_ERR_BAD_DATA / PXM_ERR_NO_MEMORY when the sequence exceeds the limits.
   int32_t FindFirstPicture();
   // From the first picture on: frames up to the sequence end (a field pair counts once). Every
   // later sequence is checked against the limits like the first.
   int32_t CountFrames(int* pFrames);
-  // Allocates the frame stores for the current sequence; PX_OK or PX_ERR_NO_MEMORY.
+  // Allocates the frame stores for the current sequence; PXM_OK or PXM_ERR_NO_MEMORY.
   int32_t Allocate();
   // Decodes until page nPage can be delivered, going on from where the last call stopped. nPage
   // must not lie before PagesShown(); the page last delivered is delivered again.
-  // PX_OK with *ppFrame set, PX_END_OF_STREAM, PX_ERR_BAD_DATA, PX_ERR_NO_MEMORY, PX_ERR_READ.
-  // After any result but PX_OK the decoder must not be used again.
+  // PXM_OK with *ppFrame set, PXM_END_OF_STREAM, PXM_ERR_BAD_DATA, PXM_ERR_NO_MEMORY, PXM_ERR_READ.
+  // After any result but PXM_OK the decoder must not be used again.
   int32_t DecodeToPage(int nPage, const FrameStore** ppFrame);
 
-  // PX_OK when a sequence fits the limits: PX_ERR_BAD_DATA for its size, PX_ERR_NO_MEMORY for
+  // PXM_OK when a sequence fits the limits: PXM_ERR_BAD_DATA for its size, PXM_ERR_NO_MEMORY for
   // the memory its decoding needs.
   static int32_t CheckLimits(const SequenceParams& seq, const DecoderLimits& limits);
   static PlaneGeometry GeometryOf(const SequenceParams& seq);

@@ -72,22 +72,22 @@ DecoderLimits MpegFilter::Limits() {
 }
 
 int32_t MpegFilter::Info(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
-  if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
-  if (!pInfo) return PX_ERR_BAD_DATA;
+  if (!PxKernelBound()) return PXM_ERR_KERNEL_MISSING;
+  if (!pInfo) return PXM_ERR_BAD_DATA;
   StreamReader* pReader = new (std::nothrow) StreamReader();
-  if (!pReader) return PX_ERR_NO_MEMORY;
+  if (!pReader) return PXM_ERR_NO_MEMORY;
   StreamReader& r = *pReader;
   int32_t rc = r.Prime(hFile, false);
   int nFrames = 0;
   SequenceParams seq;
   bool bSystem = false;
-  if (rc == PX_OK) {
+  if (rc == PXM_OK) {
     MpegDecoder* pDec = new (std::nothrow) MpegDecoder(r, g_limits);
     if (!pDec) {
-      rc = PX_ERR_NO_MEMORY;
+      rc = PXM_ERR_NO_MEMORY;
     } else {
       rc = pDec->FindFirstPicture();
-      if (rc == PX_OK) {
+      if (rc == PXM_OK) {
         seq = pDec->Sequence();
         rc = pDec->CountFrames(&nFrames);
       }
@@ -96,7 +96,7 @@ int32_t MpegFilter::Info(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
     bSystem = r.HeadLength() >= 4 && r.Head()[3] == (pxstart::kPack & 0xFF);
   }
   delete pReader;
-  if (rc != PX_OK) return rc;
+  if (rc != PXM_OK) return rc;
 
   const int nPages = nFrames > 1 ? nFrames - 1 : 0;
   const int64_t nBytesPerRow = ((int64_t{seq.nWidth} * 24 + 31) / 32) * 4;
@@ -118,13 +118,13 @@ int32_t MpegFilter::Info(int32_t hFile, PxFileInfo* pInfo, int32_t nPage) {
   pInfo->nFrameRateCode = seq.nFrameRateCode;
   pInfo->nAspectCode = seq.nAspect;
   pInfo->nBitRate = seq.nBitRate * 400;
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t MpegFilter::Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* pLoad, FrameSink pfnSink,
                            void* pUser) {
-  if (!pszFileName || !*pszFileName) return PX_ERR_NO_FILE_NAME;
-  if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
+  if (!pszFileName || !*pszFileName) return PXM_ERR_NO_FILE_NAME;
+  if (!PxKernelBound()) return PXM_ERR_KERNEL_MISSING;
   const PxKernelImports& k = PxKernel();
   if (nPage < 1) nPage = 1;
   // Go on from the kept load when it is this very file; else start afresh.
@@ -139,22 +139,22 @@ int32_t MpegFilter::Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* p
   } else if (lock.owns_lock()) {
     DropKeptLocked();
   }
-  int32_t rc = PX_OK;
+  int32_t rc = PXM_OK;
   if (!pLoadState) {
     pLoadState = new (std::nothrow) KeptDecoder(g_limits);
-    rc = pLoadState ? pLoadState->Open(pszFileName) : PX_ERR_NO_MEMORY;
+    rc = pLoadState ? pLoadState->Open(pszFileName) : PXM_ERR_NO_MEMORY;
     if (pLoadState) pLoadState->SetIdentity(id);
   }
-  if (rc == PX_OK && nPage > pLoadState->Frames() - 1) rc = PX_END_OF_STREAM;
+  if (rc == PXM_OK && nPage > pLoadState->Frames() - 1) rc = PXM_END_OF_STREAM;
   bool bDecoded = false;
-  if (rc == PX_OK) {
+  if (rc == PXM_OK) {
     if (pLoad) {
       pLoad->nLoadFlagA = 0;
       pLoad->nLoadFlagB = 1;
     }
     const FrameStore* pFrame = nullptr;
     rc = pLoadState->Decoder().DecodeToPage(nPage, &pFrame);
-    if (rc == PX_OK && pFrame) {
+    if (rc == PXM_OK && pFrame) {
       bDecoded = true;
       rc = pfnSink(pUser, *pFrame, pFrame->seq, pFrame->geo);
     }
@@ -168,7 +168,7 @@ int32_t MpegFilter::Decode(const char* pszFileName, int32_t nPage, PxLoadInfo* p
 }
 
 int32_t MpegFilter::Load(const char* pszFileName, PxLoadInfo* pLoad) {
-  if (!pLoad) return PX_ERR_BAD_DEPTH;
+  if (!pLoad) return PXM_ERR_BAD_DEPTH;
   switch (pLoad->nBitsPerPixel) {
     case 1:
     case 4:
@@ -178,7 +178,7 @@ int32_t MpegFilter::Load(const char* pszFileName, PxLoadInfo* pLoad) {
     case 32:
       break;
     default:
-      return PX_ERR_BAD_DEPTH;
+      return PXM_ERR_BAD_DEPTH;
   }
   auto sink = [](void* pUser, const FrameStore& f, const SequenceParams& seq,
                  const PlaneGeometry& geo) -> int32_t {
@@ -188,7 +188,7 @@ int32_t MpegFilter::Load(const char* pszFileName, PxLoadInfo* pLoad) {
 }
 
 int32_t MpegFilter::LoadPlanes(const char* pszFileName, int32_t nPage, PlaneSink pfnSink, void* pUser) {
-  if (!pfnSink) return PX_ERR_BAD_DATA;
+  if (!pfnSink) return PXM_ERR_BAD_DATA;
   return Decode(pszFileName, nPage, nullptr, pfnSink, pUser);
 }
 
@@ -201,5 +201,5 @@ extern "C" int32_t fltLoad(const char* pszFileName, PxLoadInfo* pLoad) {
 }
 
 extern "C" int32_t fltSave(const char*, void*) {
-  return PX_ERR_NOT_SUPPORTED;
+  return PXM_ERR_NOT_SUPPORTED;
 }

@@ -5,45 +5,45 @@
 #include <cstdint>
 
 enum PxResult : int32_t {
-  PX_OK = 1,
-  PX_END_OF_STREAM = 0,  // the stream ended before the page (also: no sequence header)
-  PX_ERR_NO_MEMORY = -1,
-  PX_ERR_WRITE = -5,     // the kernel wrote fewer bytes than asked (disk full)
-  PX_ERR_BAD_DATA = -9,  // not a usable MPEG video stream
-  PX_ERR_NO_FILE_NAME = -13,
-  PX_ERR_OPEN = -14,           // the kernel could not open the file (read or write)
-  PX_ERR_NOT_SUPPORTED = -16,  // saving through the filter interface
-  PX_ERR_BAD_DEPTH = -27,
-  PX_ERR_KERNEL_MISSING = -28,  // a kernel service ordinal could not be bound
-  PX_ERR_READ = -4,             // the kernel read failed
-  PX_ERR_SEEK = -6,             // the kernel could not rewind the handle (a pipe: ESPIPE)
+  PXM_OK = 1,
+  PXM_END_OF_STREAM = 0,  // the stream ended before the page (also: no sequence header)
+  PXM_ERR_NO_MEMORY = -1,
+  PXM_ERR_WRITE = -5,     // the kernel wrote fewer bytes than asked (disk full)
+  PXM_ERR_BAD_DATA = -9,  // not a usable MPEG video stream
+  PXM_ERR_NO_FILE_NAME = -13,
+  PXM_ERR_OPEN = -14,           // the kernel could not open the file (read or write)
+  PXM_ERR_NOT_SUPPORTED = -16,  // saving through the filter interface
+  PXM_ERR_BAD_DEPTH = -27,
+  PXM_ERR_KERNEL_MISSING = -28,  // a kernel service ordinal could not be bound
+  PXM_ERR_READ = -4,             // the kernel read failed
+  PXM_ERR_SEEK = -6,             // the kernel could not rewind the handle (a pipe: ESPIPE)
 };
 
 inline const char* PxResultText(int32_t n) {
   switch (n) {
-    case PX_OK:
+    case PXM_OK:
       return "success";
-    case PX_END_OF_STREAM:
+    case PXM_END_OF_STREAM:
       return "stream ended before the requested picture";
-    case PX_ERR_NO_MEMORY:
+    case PXM_ERR_NO_MEMORY:
       return "out of memory, or the picture needs more than the memory limit";
-    case PX_ERR_WRITE:
+    case PXM_ERR_WRITE:
       return "write failed";
-    case PX_ERR_BAD_DATA:
+    case PXM_ERR_BAD_DATA:
       return "not a usable MPEG video stream";
-    case PX_ERR_NO_FILE_NAME:
+    case PXM_ERR_NO_FILE_NAME:
       return "no file name";
-    case PX_ERR_OPEN:
+    case PXM_ERR_OPEN:
       return "cannot open the file";
-    case PX_ERR_NOT_SUPPORTED:
+    case PXM_ERR_NOT_SUPPORTED:
       return "not supported";
-    case PX_ERR_BAD_DEPTH:
+    case PXM_ERR_BAD_DEPTH:
       return "unsupported bits per pixel";
-    case PX_ERR_KERNEL_MISSING:
+    case PXM_ERR_KERNEL_MISSING:
       return "toolkit kernel service missing";
-    case PX_ERR_READ:
+    case PXM_ERR_READ:
       return "read failed";
-    case PX_ERR_SEEK:
+    case PXM_ERR_SEEK:
       return "cannot rewind the stream (illegal seek: a pipe or FIFO); read it from a regular file";
     default:
       return "error";

@@ -259,28 +259,28 @@ int32_t StreamReader::Prime(int32_t hFile, bool bAcceptVideoPacket) {
   const PxKernelImports& k = PxKernel();
   // The stream is read more than once (counted, then decoded): a handle that cannot seek, such
   // as a pipe, is refused for that reason and not taken for bad data.
-  if (k.pfnSeek(hFile, 0, PX_SEEK_SET) != 0) return PX_ERR_SEEK;
+  if (k.pfnSeek(hFile, 0, PX_SEEK_SET) != 0) return PXM_ERR_SEEK;
   uint8_t head[4] = {};
   int got = 0;
   while (got < 4) {
     const int32_t n = k.pfnRead(hFile, head + got, 4 - got);
-    if (n < 0) return PX_ERR_READ;
+    if (n < 0) return PXM_ERR_READ;
     if (n == 0) break;
     got += n;
   }
-  if (got < 4) return PX_ERR_BAD_DATA;
+  if (got < 4) return PXM_ERR_BAD_DATA;
   const uint32_t code =
       (uint32_t{head[0]} << 24) | (uint32_t{head[1]} << 16) | (uint32_t{head[2]} << 8) | head[3];
   const bool bSystem = code == pxstart::kPack || (bAcceptVideoPacket && code == pxstart::kVideoPacket);
-  if (!bSystem && code != pxstart::kSequenceHeader) return PX_ERR_BAD_DATA;
+  if (!bSystem && code != pxstart::kSequenceHeader) return PXM_ERR_BAD_DATA;
   Start(hFile, bSystem);
-  if (!Rewind()) return PX_ERR_SEEK;
+  if (!Rewind()) return PXM_ERR_SEEK;
   Peek32();  // first fill
-  if (ReadFailed()) return PX_ERR_READ;
+  if (ReadFailed()) return PXM_ERR_READ;
   // Files of other kinds that the toolkit may hand to every filter.
   const uint8_t* p = Head();
   const int n = HeadLength();
-  if (n >= 2 && ((p[0] == 0x1B && p[1] == 0x25) || (p[0] == 0x4D && p[1] == 0x5A))) return PX_ERR_BAD_DATA;
-  if (n >= 132 && std::memcmp(p + 128, "DICM", 4) == 0) return PX_ERR_BAD_DATA;
-  return PX_OK;
+  if (n >= 2 && ((p[0] == 0x1B && p[1] == 0x25) || (p[0] == 0x4D && p[1] == 0x5A))) return PXM_ERR_BAD_DATA;
+  if (n >= 132 && std::memcmp(p + 128, "DICM", 4) == 0) return PXM_ERR_BAD_DATA;
+  return PXM_OK;
 }

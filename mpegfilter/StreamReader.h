@@ -23,7 +23,7 @@ class StreamReader {
   void Start(int32_t hFile, bool bSystem);
   // Checks the first start code of the file on hFile (pack or sequence header; the video packet
   // too when bAcceptVideoPacket), binds to it and fills the buffer; refuses other kinds of files
-  // that the toolkit hands to every filter. PX_OK, PX_ERR_BAD_DATA or PX_ERR_READ.
+  // that the toolkit hands to every filter. PXM_OK, PXM_ERR_BAD_DATA or PXM_ERR_READ.
   int32_t Prime(int32_t hFile, bool bAcceptVideoPacket);
   // Rewinds the handle and starts again; false when the seek failed.
   bool Rewind();

@@ -179,7 +179,8 @@ bool ScanApp::GetInFileNames(std::vector<std::string>& names) {
     std::string chosen;
     int type = 0;
     std::string folder = dir;
-    if (!m_ValueGetter.ShowFileDialog(true, chosen, type, folder, false, false, false)) {
+    if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kOpen, chosen, type, folder,
+                                      FileDialogFilter::kEveryTypeButPdf)) {
       trace.Error("User cancelled out of open dialog");
       return false;
     }
@@ -196,7 +197,7 @@ bool ScanApp::FindIris() {
   const std::string key = std::string(settings::kMainKeyBase) + "\\" + appName + "\\" + qsName;
   {
     MyReg existing;
-    if (!qsName.empty() && existing.Open(HKEY_CURRENT_USER, key, KEY_READ, false)) return true;
+    if (!qsName.empty() && existing.Open(HKEY_CURRENT_USER, key, KEY_READ, MyReg::kQuiet)) return true;
   }
 
   std::string path;
@@ -231,7 +232,7 @@ bool ScanApp::FindIris() {
     trace.Write("Readiris path Not find in general search!");
     MyReg iris;
     // Windows reads "...\\10.0\\" as the key itself; this registry refuses the empty last component.
-    if (iris.Open(HKEY_LOCAL_MACHINE, settings::kIrisKey, KEY_READ, false)) {
+    if (iris.Open(HKEY_LOCAL_MACHINE, settings::kIrisKey, KEY_READ, MyReg::kQuiet)) {
       std::string complete, folder;
       iris.Query(complete, settings::kIrisCompleteInstall.pszName);
       if (complete == "1") {

@@ -40,12 +40,6 @@ bool FileExists(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// A file type whose first page's depth decides between the bilevel and the colour PDF.
-int PdfByDepth(int type, int bitsPerPixel) {
-  if (type != PX_TYPE_PDF) return type;
-  return bitsPerPixel < 8 ? PX_TYPE_PDF_BILEVEL : PX_TYPE_PDF_COLOUR;
-}
-
 }  // namespace
 
 FileConvert::FileConvert() {
@@ -54,21 +48,6 @@ FileConvert::FileConvert() {
 
 FileConvert::~FileConvert() {
   m_Bitmap.Free();
-}
-
-bool FileConvert::IsMultiPage(int type) {
-  switch (type) {
-    case 3:
-    case 17:
-    case 146:
-    case 149:
-    case 150:
-    case 151:
-    case 152:
-      return true;
-    default:
-      return false;
-  }
 }
 
 bool FileConvert::SetupDlls() {
@@ -84,7 +63,7 @@ int FileConvert::Convert(ConvertRequest& request) {
     trace.Write("Input parameters invalid");
     return 2;
   }
-  m_nQuality = request.nQuality != -1 ? request.nQuality : (request.nType == 75 ? 7 : 100);
+  m_nQuality = request.nQuality != -1 ? request.nQuality : PxDefaultQuality(request.nType);
   m_nOutX = request.nOutX;
   m_nOutY = request.nOutY;
   m_nOutX2 = request.nOutX2;
@@ -164,8 +143,8 @@ bool FileConvert::ConvertFile(const std::string& input) {
                                 m_Bitmap.Load(input.c_str(), 0, PX_COLOUR_ORDER_RGB, page, &info)));
       return false;
     }
-    m_nType = PdfByDepth(m_nType, info.nBitsPerPixel);
-    m_nType2 = PdfByDepth(m_nType2, info.nBitsPerPixel);
+    m_nType = PxPdfTypeForDepth(m_nType, info.nBitsPerPixel);
+    m_nType2 = PxPdfTypeForDepth(m_nType2, info.nBitsPerPixel);
     if (!SavePage()) {
       trace.Write("SavePage failed");
       return false;
@@ -209,8 +188,9 @@ bool FileConvert::ConvertFaxFile(const std::string& input) {
       trace.Error(TOOLKIT_ERROR("Loading fax file failed", LoadFile(0, PX_COLOUR_ORDER_RGB, 3)));
       return false;
     }
-    if (m_nType == PX_TYPE_PDF) m_nType = PX_TYPE_PDF_BILEVEL;
-    if (m_nType2 == PX_TYPE_PDF) m_nType2 = PX_TYPE_PDF_BILEVEL;
+    // Fax pages are 1 bit: a PDF output is the bilevel one.
+    m_nType = PxPdfTypeForDepth(m_nType, 1);
+    m_nType2 = PxPdfTypeForDepth(m_nType2, 1);
     if (!SavePage()) {
       trace.Write("SavePage failed");
       return false;
@@ -234,14 +214,14 @@ int FileConvert::LoadInfoCallBack(PxLoadInfo* record) {
 
 std::string FileConvert::PageName(const std::string& ext, int type) const {
   std::string name = m_strStem;
-  if (!IsMultiPage(type) && m_nPagesSaved > 1) name += std::to_string(m_nSequence);
+  if (!PxIsMultiPageType(type) && m_nPagesSaved > 1) name += std::to_string(m_nSequence);
   if (!ext.empty()) name += "." + ext;
   return name;
 }
 
 bool FileConvert::SaveTo(PxBitmapBase& bitmap, const std::string& name, int type, const char* failure) {
   DebugTrace trace("SavePage", __FILE__);
-  if (!IsMultiPage(type) || m_nPagesSaved == 1) DeleteFileA(name.c_str());
+  if (!PxIsMultiPageType(type) || m_nPagesSaved == 1) DeleteFileA(name.c_str());
   const PxSaveOptions options = PxSaveOptions::ForPage(m_nPagesSaved + 1);
   // A failed save is not repeated for its code: a second save could append a page or leave a file
   // behind a failure that has already been reported.
@@ -281,25 +261,24 @@ bool FileConvert::SavePage() {
 
 bool FileConvert::ReSizeRes(PxBitmapBase& bitmap, int type) {
   DebugTrace trace("ReSizeRes", __FILE__);
-  if (type >= 149 && type <= 152) type = 146;
   const uint32_t width = static_cast<uint32_t>(m_nFaxWidth);
   const uint32_t height = static_cast<uint32_t>(m_nFaxHeight);
   const uint32_t xRes = static_cast<uint32_t>(m_nFaxXRes);
   const uint32_t yRes = static_cast<uint32_t>(m_nFaxYRes);
-  switch (type) {
-    case 10:
+  switch (PxBaseFileType(type)) {
+    case PX_TYPE_JPEG:
       if (yRes == 0) return false;
       return ResizeLogged(bitmap, static_cast<int64_t>(width), static_cast<int64_t>(height * xRes / yRes),
                           trace);
-    case 6:
-    case 2:
+    case PX_TYPE_BMP:
+    case PX_TYPE_GIF:
       if (xRes == 0) return false;
       return ResizeLogged(bitmap, static_cast<int64_t>(width * yRes / xRes), static_cast<int64_t>(height),
                           trace);
-    case 17:
-    case 3:
-    case 146:
-    case 75:
+    case PX_TYPE_TIFF_PACKED:
+    case PX_TYPE_TIFF:
+    case PX_TYPE_PDF:
+    case PX_TYPE_PNG:
       return true;
     default:
       trace.Write(TRACE_NUMBERED("No resolution rule for this file type"));

@@ -28,7 +28,6 @@ class FileConvert : public PxFile {
   bool SavePage();
   bool ReSizeRes(PxBitmapBase& bitmap, int type);
   static bool ReSizePixels(PxBitmapBase& bitmap, int width, int height);
-  static bool IsMultiPage(int type);
 
  private:
   bool SetupDlls();

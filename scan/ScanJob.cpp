@@ -15,6 +15,7 @@
 #include "platform/framework/Afx.h"
 #include "platform/process/Process.h"
 #include "platform/ui/MessageBox.h"
+#include "pxclass/PxFileTypes.h"
 #include "scan/FileConvert.h"
 #include "scan/MultiFileWarnDialog.h"
 #include "scan/OcrPages.h"
@@ -306,8 +307,9 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
   auto saveAs = [&](std::string folder) {
     std::string chosen;
     int type = m_nFileType;
-    const bool only146 = m_nFileType == scanjob::kTypePdf;
-    if (!m_ValueGetter.ShowFileDialog(false, chosen, type, folder, false, true, only146)) {
+    const FileDialogFilter offered =
+        m_nFileType == PX_TYPE_PDF ? FileDialogFilter::kOnlyThisType : FileDialogFilter::kEveryType;
+    if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, chosen, type, folder, offered)) {
       trace.Error("User cancelled out of saveAs dialog");
       scanjob::Outcome().bCancelled = true;  // the user's choice: no failure notice
       return false;
@@ -334,7 +336,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
           return false;
         }
         std::string withSlash = WithSlash(dir);
-        if (!m_ValueGetter.ValidateDir(withSlash, false, true)) {
+        if (!m_ValueGetter.ValidateDir(withSlash, MissingFolder::kCreate, FinalSlash::kAdd)) {
           trace.Write("CreateDirectory failed, exiting");
           return false;
         }
@@ -343,7 +345,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     } else {
       if (!dir.empty() && !FolderExists(dir)) {
         std::string withSlash = WithSlash(dir);
-        if (!m_ValueGetter.ValidateDir(withSlash, false, true)) return false;
+        if (!m_ValueGetter.ValidateDir(withSlash, MissingFolder::kCreate, FinalSlash::kAdd)) return false;
       }
       name = ReserveName(m_nFileType, WithSlash(dir));
     }
@@ -359,7 +361,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     } else if (!FolderExists(folder)) {
       trace.WriteFormat("Directory '%s' not present, creating it", folder);
       std::string created = folder;
-      if (!m_ValueGetter.ValidateDir(created, false, true)) {
+      if (!m_ValueGetter.ValidateDir(created, MissingFolder::kCreate, FinalSlash::kAdd)) {
         trace.SystemError(DebugTrace::FormatOne("Trouble creating directory '%s'", folder));
         return false;
       }
@@ -391,7 +393,8 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
         std::string chosen;
         int type = m_nFileType;
         std::string start = folder;
-        if (!m_ValueGetter.ShowFileDialog(false, chosen, type, start, true, true, false)) {
+        if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, chosen, type, start,
+                                          FileDialogFilter::kAllFiles)) {
           trace.Error("User cancelled out of saveAs dialog");
           scanjob::Outcome().bCancelled = true;
           return false;
@@ -407,7 +410,7 @@ bool ScanApp::GetOutFileName(std::vector<std::string>& names) {
     const size_t dot = name.find_last_of('.');
     m_nFileType =
         m_ValueGetter.ConvertExtToType(dot == std::string::npos ? std::string() : name.substr(dot + 1));
-    if (m_nFileType == 0) m_nFileType = 10;
+    if (m_nFileType == 0) m_nFileType = PX_TYPE_JPEG;
   }
   return true;
 }
@@ -426,7 +429,7 @@ void ScanApp::WarnMultiFileIfNeeded() {
 
 bool ScanApp::DoFile() {
   DebugTrace trace("DoFile", __FILE__);
-  if (m_nFileType == 0) m_nFileType = 17;
+  if (m_nFileType == 0) m_nFileType = PX_TYPE_TIFF_PACKED;
   const int scannedType = m_nFileType;
   std::vector<std::string> targets;
   std::string outFile;
@@ -595,7 +598,7 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
   const std::string ext = dot == std::string::npos ? std::string() : file.substr(dot + 1);
 
   std::string checked = folder;
-  if (!folder.empty() && !m_ValueGetter.ValidateDir(checked, false, true)) {
+  if (!folder.empty() && !m_ValueGetter.ValidateDir(checked, MissingFolder::kCreate, FinalSlash::kAdd)) {
     // An unattended run must not wait on a folder choice: the scanned files stay where they are.
     if (m_nHide & settings::kHideFilePrompts) {
       trace.Error("Cannot use folder '" + folder + "' and the hide level prevents asking for another");
@@ -642,7 +645,8 @@ bool ScanApp::MoveScanFiles(std::vector<std::string>& targets) {
         std::string chosen;
         int type = m_nFileType;
         std::string start = folder;
-        if (!m_ValueGetter.ShowFileDialog(false, chosen, type, start, false, true, true)) {
+        if (!m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, chosen, type, start,
+                                          FileDialogFilter::kOnlyThisType)) {
           // The existing file stays; this page stays in the temporary folder, named in the log.
           trace.Error("User cancelled out of saveAs dialog, '" + m_saScanFiles[i] + "' stays where it is");
           continue;

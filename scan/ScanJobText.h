@@ -38,8 +38,6 @@ struct Ids {
   };
 };
 
-inline constexpr int kTypePdf = 146;
-
 // A resource string; a failed load is the numbered "LoadString failed" error and gives "".
 inline std::string LoadText(UINT id, DebugTrace& trace, int place) {
   std::string text;

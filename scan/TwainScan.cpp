@@ -45,18 +45,7 @@ TwainScan::~TwainScan() {
 }
 
 bool TwainScan::IsMultiPageSupported() const {
-  switch (m_nFileType) {
-    case 3:
-    case 17:
-    case 146:
-    case 149:
-    case 150:
-    case 151:
-    case 152:
-      return true;
-    default:
-      return false;
-  }
+  return PxIsMultiPageType(m_nFileType);
 }
 
 int TwainScan::Scan(int mode, ScanRequest& request) {
@@ -88,7 +77,7 @@ int TwainScan::Scan(int mode, ScanRequest& request) {
   for (;;) {
     m_bSaveFailed = false;
     const int rc = Acquire(flags);
-    if (rc == -29 || rc == -90 || rc == -100 || rc == -80) {
+    if (rc == PX_ERR_CANCELLED || rc == -90 || rc == -100 || rc == -80) {
       trace.Write("Got user cancel");
       m_bUserCancelled = true;
       result = 6;
@@ -271,7 +260,7 @@ int TwainScan::AcquireCallBack() {
     m_Bitmap.Free();
     return 0;
   }
-  if (m_nFileType == 146) m_nFileType = m_Bitmap.GetBitsPerPixel() < 8 ? 149 : 152;
+  m_nFileType = PxPdfTypeForDepth(m_nFileType, m_Bitmap.GetBitsPerPixel());
 
   std::string name = m_pFileNames->front();
   if (m_nPageCount > 0 && !IsMultiPageSupported()) {

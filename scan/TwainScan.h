@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pxclass/PxBitmapBase.h"
+#include "pxclass/PxFileTypes.h"
 #include "pxclass/PxTwain.h"
 #include "scan/ScanRequest.h"
 
@@ -56,7 +57,7 @@ class TwainScan : public PxTwain {
   bool m_bUserCancelled = false;
   bool m_bSaveFailed = false;
   int m_nQuality = 100;
-  int m_nFileType = 10;
+  int m_nFileType = PX_TYPE_JPEG;
   std::vector<std::string> m_saSources;
   std::vector<std::string>* m_pFileNames = nullptr;
   OcrPages* m_pOcr = nullptr;

@@ -5,11 +5,11 @@
 
 MyReg::MyReg() : m_hKey(nullptr) {}
 
-MyReg::MyReg(HKEY root, const std::string& path, bool create, REGSAM access) : m_hKey(nullptr) {
-  if (create)
+MyReg::MyReg(HKEY root, const std::string& path, Mode mode, REGSAM access) : m_hKey(nullptr) {
+  if (mode == kCreate)
     Create(root, path, access);
   else
-    Open(root, path, access, true);
+    Open(root, path, access, kLogFailure);
 }
 
 MyReg::~MyReg() {
@@ -23,7 +23,7 @@ void MyReg::Close() {
   }
 }
 
-bool MyReg::Open(HKEY root, const std::string& path, REGSAM access, bool logFailure) {
+bool MyReg::Open(HKEY root, const std::string& path, REGSAM access, FailureLog log) {
   DebugTrace trace("Open", __FILE__);
   Close();
   HKEY key = nullptr;
@@ -32,7 +32,7 @@ bool MyReg::Open(HKEY root, const std::string& path, REGSAM access, bool logFail
     m_hKey = key;
     return true;
   }
-  if (logFailure) {
+  if (log == kLogFailure) {
     if (rc == ERROR_FILE_NOT_FOUND) {
       trace.WriteFormat("Open failed as %s doesn't exist", path);
     } else {

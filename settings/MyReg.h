@@ -11,14 +11,17 @@
 
 class MyReg {
  public:
+  enum Mode { kOpenExisting, kCreate };
+  enum FailureLog { kLogFailure, kQuiet };  // whether a key that does not open is logged
+
   MyReg();
-  // create: Create(root, path, access); otherwise Open(root, path, access) with failure logging.
-  MyReg(HKEY root, const std::string& path, bool create, REGSAM access);
+  // kCreate: Create(root, path, access); kOpenExisting: Open(root, path, access), failures logged.
+  MyReg(HKEY root, const std::string& path, Mode mode, REGSAM access);
   virtual ~MyReg();
   MyReg(const MyReg&) = delete;
   MyReg& operator=(const MyReg&) = delete;
 
-  bool Open(HKEY root, const std::string& path, REGSAM access, bool logFailure = true);
+  bool Open(HKEY root, const std::string& path, REGSAM access, FailureLog log = kLogFailure);
   bool Create(HKEY root, const std::string& path, REGSAM access);
   void Close();
   bool IsOpen() const { return m_hKey != nullptr; }

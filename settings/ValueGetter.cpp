@@ -252,7 +252,7 @@ std::string ValueGetter::GetMainKeyPath() {
 int ValueGetter::GetMainInt(const std::string& name, int defaultValue) {
   DebugTrace trace("GetMainInt", __FILE__);
   MyReg reg;
-  if (!reg.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_READ, true)) return defaultValue;
+  if (!reg.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_READ, MyReg::kLogFailure)) return defaultValue;
   DWORD value = static_cast<DWORD>(defaultValue);
   if (!reg.Query(value, name)) return defaultValue;
   return static_cast<int>(value);
@@ -261,7 +261,7 @@ int ValueGetter::GetMainInt(const std::string& name, int defaultValue) {
 bool ValueGetter::SetMainInt(const std::string& name, int value) {
   DebugTrace trace("SetMainInt", __FILE__);
   MyReg reg;
-  if (!reg.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_WRITE, true)) return false;
+  if (!reg.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_WRITE, MyReg::kLogFailure)) return false;
   return reg.Set(static_cast<DWORD>(value), name);
 }
 
@@ -269,16 +269,16 @@ std::string ValueGetter::GetMainStr(const std::string& name) {
   DebugTrace trace("GetMainStr", __FILE__);
   std::string value;
   MyReg reg;
-  if (reg.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_READ, false)) reg.Query(value, name);
+  if (reg.Open(HKEY_CURRENT_USER, GetMainKeyPath(), KEY_READ, MyReg::kQuiet)) reg.Query(value, name);
   return value;
 }
 
-bool ValueGetter::SetMainStr(const std::string& name, const std::string& value, bool create) {
+bool ValueGetter::SetMainStr(const std::string& name, const std::string& value, MissingMainKey missing) {
   DebugTrace trace("SetMainStr", __FILE__);
   MyReg reg;
   std::string path = GetMainKeyPath();
-  if (!reg.Open(HKEY_CURRENT_USER, path, KEY_WRITE, false)) {
-    if (!create || !reg.Create(HKEY_CURRENT_USER, path, KEY_WRITE)) return false;
+  if (!reg.Open(HKEY_CURRENT_USER, path, KEY_WRITE, MyReg::kQuiet)) {
+    if (missing != MissingMainKey::kCreate || !reg.Create(HKEY_CURRENT_USER, path, KEY_WRITE)) return false;
   }
   return reg.Set(value, name);
 }
@@ -297,6 +297,6 @@ std::string ValueGetter::GetProductPortStr(const std::string& name) {
 
   std::string value;
   MyReg reg;
-  if (reg.Open(HKEY_LOCAL_MACHINE, settings::kProductKey, KEY_READ, false)) reg.Query(value, name);
+  if (reg.Open(HKEY_LOCAL_MACHINE, settings::kProductKey, KEY_READ, MyReg::kQuiet)) reg.Query(value, name);
   return value;
 }

@@ -14,6 +14,20 @@
 
 class CComboBox;  // the ui layer's combo box control
 
+// Named choices of the services below, so that a call never reads f(x, true, false).
+enum class FileDialogKind { kOpen, kSave };
+// Which types the file dialog's filter offers. All files leaves the type as it was; otherwise the
+// chosen filter decides it.
+enum class FileDialogFilter {
+  kEveryTypeButPdf,  // the whole table except 146
+  kEveryType,        // the whole table
+  kOnlyThisType,     // the given type alone
+  kAllFiles,         // "*.*"
+};
+enum class MissingFolder { kCreate, kAskFirst };  // ValidateDir: create it at once or ask the user
+enum class FinalSlash { kAdd, kRequired };        // ValidateDir: add a missing last "/" or refuse
+enum class MissingMainKey { kCreate, kFail };     // SetMainStr
+
 class ValueGetter {
  public:
   ValueGetter();  // takes the framework's command line (AfxGetApp()->m_lpCmdLine)
@@ -52,7 +66,7 @@ class ValueGetter {
   int GetMainInt(const settings::DwordValue& value) { return GetMainInt(value.pszName, value.nDefault); }
   bool SetMainInt(const std::string& name, int value);
   std::string GetMainStr(const std::string& name);
-  bool SetMainStr(const std::string& name, const std::string& value, bool create);
+  bool SetMainStr(const std::string& name, const std::string& value, MissingMainKey missing);
   std::string GetProductPortStr(const std::string& name);
   std::string GetProductPortStr(const settings::StrValue& value) { return GetProductPortStr(value.pszName); }
   // "SOFTWARE\Nexora\" + resource string 230 (the application name when the string is missing).
@@ -62,15 +76,15 @@ class ValueGetter {
   int ConvertExtToType(const std::string& ext);
   std::string ConvertTypeToExt(int type);
   bool LoadFileTypeControl(CComboBox* combo, int type);
-  bool ShowFileDialog(bool open, std::string& fileName, int& type, std::string& folder, bool allFiles,
-                      bool include146, bool onlyThisType);
+  bool ShowFileDialog(FileDialogKind kind, std::string& fileName, int& type, std::string& folder,
+                      FileDialogFilter filter);
   int CheckQualityLevel(int quality, int type);
   bool IsMultiPageSupported(int type);
   void GetTempDirectory(std::string& folder);
   bool GetDataDirectory(std::string& folder);
   void GetTempFilename(std::string& name, const std::string& ext, const std::string& folder);
   void GetTempFilename(std::string& name, int type, const std::string& folder);
-  bool ValidateDir(std::string& folder, bool ask, bool addBackslash);
+  bool ValidateDir(std::string& folder, MissingFolder absent, FinalSlash slash);
   bool FindPathFromExe(std::string& path, const std::string& exeName, const std::string& valueName);
   // invalid receives the first invalid character: its whole UTF-8 sequence, or the one byte that does
   // not decode.

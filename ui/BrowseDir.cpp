@@ -32,7 +32,7 @@ BOOL BrowseDir::OnInitDialog() {
   CDialog::OnInitDialog();
   // GetDataDirectory creates the folder when it is missing.
   if (!DataDirectorySource()(m_strPath)) m_strPath.clear();
-  m_Tree.Initialize("", false);
+  m_Tree.Initialize("", DirTreeCtrl::Content::kFolders);
   m_Tree.SelectPath(m_strPath);
   return TRUE;
 }

@@ -31,11 +31,11 @@ bool IsDots(const char* name) {
 
 }  // namespace
 
-bool DirTreeCtrl::Initialize(const std::string& rootPath, bool showFiles) {
+bool DirTreeCtrl::Initialize(const std::string& rootPath, Content content) {
   ModifyStyle(M3_EDITLABELS, 0);
   DeleteAllItems();
   m_strRoot = rootPath;
-  m_bFiles = showFiles;
+  m_bFiles = content == Content::kFoldersAndFiles;
   int index = 0;
   if (!ShellSmallIcon("/", false, index)) {
     m_strError = "Cannot retrieve the Handle of SystemImageList!";

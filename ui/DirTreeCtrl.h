@@ -11,9 +11,11 @@
 
 class DirTreeCtrl : public CTreeCtrl {
  public:
+  enum class Content { kFolders, kFoldersAndFiles };
+
   // Empty root: all drives. Returns false (with the error text) when the image list or the drive list
   // cannot be had.
-  bool Initialize(const std::string& rootPath, bool showFiles);
+  bool Initialize(const std::string& rootPath, Content content);
   bool SelectPath(const std::string& path);
   std::string GetFullPath(HTREEITEM item) const;
   const std::string& GetErrorText() const { return m_strError; }

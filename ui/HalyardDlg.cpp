@@ -106,7 +106,7 @@ bool CHalyardDlg::LoadQsCombo() {
   MyReg key;
   std::string last;
   std::vector<std::string> names;
-  if (key.Open(HKEY_CURRENT_USER, path, KEY_READ, false)) {
+  if (key.Open(HKEY_CURRENT_USER, path, KEY_READ, MyReg::kQuiet)) {
     key.Query(last, settings::kMainQs.pszName);
     key.EnumKeys(names);
   }
@@ -125,7 +125,7 @@ bool CHalyardDlg::LoadQsCombo() {
     }
     DWORD entryTask = kTaskSaved;
     MyReg sub;
-    if (sub.Open(HKEY_CURRENT_USER, path + "\\" + name, KEY_READ, false))
+    if (sub.Open(HKEY_CURRENT_USER, path + "\\" + name, KEY_READ, MyReg::kQuiet))
       sub.Query(entryTask, settings::kQsTask);
     if (m_QsCombo.SetItemData(index, entryTask) == CB_ERR) trace.Error(TRACE_NUMBERED("SetItemData failed"));
     if (name == last) task = static_cast<int>(entryTask);
@@ -160,7 +160,7 @@ bool CHalyardDlg::GetQsList() {
   const std::string scratch = qs::LoadStr(qs::kIdsScratchQs, trace, __LINE__);
   MyReg key;
   std::vector<std::string> names;
-  if (loaded && key.Open(HKEY_CURRENT_USER, path, KEY_READ, false)) key.EnumKeys(names);
+  if (loaded && key.Open(HKEY_CURRENT_USER, path, KEY_READ, MyReg::kQuiet)) key.EnumKeys(names);
   for (const std::string& name : names)
     if (name != scratch) m_QsList.push_back(name);
   return true;
@@ -224,7 +224,7 @@ void CHalyardDlg::OnScan() {
   bool loaded = false;
   const std::string path = MainKeyPath(loaded);
   if (loaded) {
-    MyReg key(HKEY_CURRENT_USER, path, true, KEY_WRITE);
+    MyReg key(HKEY_CURRENT_USER, path, MyReg::kCreate, KEY_WRITE);
     const std::string text = m_QsCombo.GetWindowText();
     if (!text.empty()) key.Set(text, settings::kMainQs.pszName);
   } else {
@@ -236,7 +236,7 @@ void CHalyardDlg::OnScan() {
 void CHalyardDlg::OnSetup() {
   DebugTrace trace("OnSetup", __FILE__);
   ValueGetter values;
-  values.SetMainStr(settings::kMainQs.pszName, m_strQsName, false);
+  values.SetMainStr(settings::kMainQs.pszName, m_strQsName, MissingMainKey::kFail);
   CQsWizard wizard(qs::kIdsWizardCaption, m_nTask == kTaskReview ? Review : ChooseTask, m_strQsName, this, 0);
   const INT_PTR result = wizard.DoModal();
   if (result == IDCANCEL) {
@@ -292,7 +292,7 @@ void CHalyardDlg::OnSetup() {
       } else {
         m_QsCombo.GetLBText(sel, m_strQsName);
         UpdateBtnTxt(static_cast<int>(m_QsCombo.GetItemData(sel)));
-        values.SetMainStr(settings::kMainQs.pszName, m_strQsName, false);
+        values.SetMainStr(settings::kMainQs.pszName, m_strQsName, MissingMainKey::kFail);
       }
     }
   }

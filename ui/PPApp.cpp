@@ -38,7 +38,8 @@ BOOL PPApp::OnInitDialog() {
   CPropertyPage::OnInitDialog();
   EnableToolTips(TRUE);
   CQsWizard* wiz = WizardOf(this);
-  wiz->m_ValueGetter.LoadFileTypeControl(&m_Type, wiz->m_nMode == ModifyQs ? wiz->m_nType : 17);
+  wiz->m_ValueGetter.LoadFileTypeControl(&m_Type,
+                                         wiz->m_nMode == ModifyQs ? wiz->m_nType : PX_TYPE_TIFF_PACKED);
   return TRUE;
 }
 
@@ -70,7 +71,8 @@ void PPApp::OnFileBowse() {
   std::string name;
   std::string folder;
   int type = 0;
-  if (wiz->m_ValueGetter.ShowFileDialog(true, name, type, folder, true, false, false)) {
+  if (wiz->m_ValueGetter.ShowFileDialog(FileDialogKind::kOpen, name, type, folder,
+                                        FileDialogFilter::kAllFiles)) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
     m_strAppExe = folder + name;
     if (!UpdateData(FALSE)) trace.Error(TRACE_NUMBERED("Failed UpdateData()"));

@@ -72,14 +72,14 @@ BOOL PPFile::OnInitDialog() {
   int def = wiz->m_nType;
   if (wiz->m_nMode != ModifyQs) {
     wiz->m_nType = 0;
-    def = 17;
+    def = PX_TYPE_TIFF_PACKED;
   }
   if (wiz->m_nMode == OneTimeScan) {
-    UpdateUi(true);
+    UpdateUi(Layout::kOneTimeScan);
   } else {
     wiz->m_ValueGetter.LoadFileTypeControl(&m_FileType, def);
     wiz->m_ValueGetter.LoadFileTypeControl(&m_DirType, def);
-    UpdateUi(false);
+    UpdateUi(Layout::kQuickSet);
     m_strFile = wiz->m_strDir;
     m_strDir = wiz->m_strDir;
     if (!UpdateData(FALSE)) trace.Error(TRACE_NUMBERED("Failed UpdateData()"));
@@ -115,7 +115,8 @@ void PPFile::OnRadio() {
     if (CWnd* c = GetDlgItem(id)) c->EnableWindow(!first);
 }
 
-void PPFile::UpdateUi(bool oneTime) {
+void PPFile::UpdateUi(Layout layout) {
+  const bool oneTime = layout == Layout::kOneTimeScan;
   if (CWnd* c = GetDlgItem(149)) c->ShowWindow(oneTime ? SW_SHOW : SW_HIDE);
   for (int id : {1062, 56, 79, 59, 78, 61, 60, 62, 63})
     if (CWnd* c = GetDlgItem(id)) c->ShowWindow(oneTime ? SW_HIDE : SW_SHOW);
@@ -132,8 +133,9 @@ void PPFile::OnFileBrowse() {
     if (folder.empty()) wiz->m_ValueGetter.GetSetting(settings::kQsDir, folder, wiz->m_strQsName);
     if (folder.empty() && GetSpecialFolder(SpecialFolder::Personal, folder, false)) folder += kSep;
     std::string name;
-    int type = wiz->m_nType == 0 ? 10 : wiz->m_nType;
-    if (wiz->m_ValueGetter.ShowFileDialog(false, name, type, folder, false, true, false)) {
+    int type = wiz->m_nType == 0 ? PX_TYPE_JPEG : wiz->m_nType;
+    if (wiz->m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, name, type, folder,
+                                          FileDialogFilter::kEveryType)) {
       if (!folder.empty() && folder.back() != kSep) folder += kSep;
       m_strFile = folder + name;
       wiz->m_nType = static_cast<int16_t>(type);
@@ -188,7 +190,7 @@ LRESULT PPFile::CheckOneTimePath() {
   const size_t slash = path.rfind(kSep);
   // A three-letter extension is needed; anything else gets the type's one appended.
   if (dot == std::string::npos || dot < slash || dot + 4 != path.size()) {
-    if (wiz->m_nType == 0) wiz->m_nType = 10;
+    if (wiz->m_nType == 0) wiz->m_nType = PX_TYPE_JPEG;
     const std::string ext = wiz->m_ValueGetter.ConvertTypeToExt(wiz->m_nType);
     // Without the resource library there is no extension to add: a bare "." would help nobody.
     if (ext.empty())
@@ -213,7 +215,7 @@ LRESULT PPFile::CheckOneTimePath() {
   std::string folder = path.substr(0, path.rfind(kSep) + 1);
   const std::string name = path.substr(path.rfind(kSep) + 1);
   if (!folder.empty()) {
-    if (!wiz->m_ValueGetter.ValidateDir(folder, true, true)) {
+    if (!wiz->m_ValueGetter.ValidateDir(folder, MissingFolder::kAskFirst, FinalSlash::kAdd)) {
       m_strFile = path;
       UpdateData(FALSE);
       return -1;
@@ -233,7 +235,7 @@ LRESULT PPFile::OnWizardNext() {
   if (wiz->m_nMode == Review) {
     if (!m_bReviewOneTimeShown) {
       m_bReviewOneTimeShown = true;
-      UpdateUi(true);
+      UpdateUi(Layout::kOneTimeScan);
       if (CWnd* c = GetDlgItem(57)) c->EnableWindow(TRUE);
       if (CWnd* c = GetDlgItem(58)) c->EnableWindow(TRUE);
       return -1;
@@ -251,7 +253,7 @@ LRESULT PPFile::OnWizardNext() {
       return -1;
     }
     std::string folder = text;
-    if (!wiz->m_ValueGetter.ValidateDir(folder, true, true)) return -1;
+    if (!wiz->m_ValueGetter.ValidateDir(folder, MissingFolder::kAskFirst, FinalSlash::kAdd)) return -1;
     text = folder;
     if (!UpdateData(FALSE)) trace.Error(TRACE_NUMBERED("Failed UpdateData()"));
   }
@@ -268,7 +270,7 @@ void PPFile::SaveData() {
       const size_t dot = m_strFile.rfind('.');
       int type =
           dot == std::string::npos ? 0 : wiz->m_ValueGetter.ConvertExtToType(m_strFile.substr(dot + 1));
-      wiz->m_nType = static_cast<int16_t>(type == 0 ? 10 : type);
+      wiz->m_nType = static_cast<int16_t>(type == 0 ? PX_TYPE_JPEG : type);
     }
     return;
   }

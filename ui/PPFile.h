@@ -19,7 +19,8 @@ class PPFile : public CPropertyPage {
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnToolTipText(int id, char* buffer) override;
 
-  void UpdateUi(bool oneTime);
+  enum class Layout { kQuickSet, kOneTimeScan };  // one-time: the output file path alone
+  void UpdateUi(Layout layout);
   void OnRadio();
   void OnFileBrowse();
   void OnDirBrowse();

@@ -46,9 +46,9 @@ BOOL PPFileAttrib::OnSetActive() {
   DebugTrace trace("OnSetActive", __FILE__);
   CQsWizard* wiz = WizardOf(this);
   wiz->SetWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
-  const bool png = wiz->m_nType == 75;
+  const bool png = wiz->m_nType == PX_TYPE_PNG;
   m_Slider.SetRange(png ? 1 : 2, png ? 9 : 255, TRUE);
-  if (wiz->m_nQuality == -1) wiz->m_nQuality = png ? 7 : 100;
+  if (wiz->m_nQuality == -1) wiz->m_nQuality = PxDefaultQuality(wiz->m_nType);
   wiz->m_nQuality = wiz->m_ValueGetter.CheckQualityLevel(wiz->m_nQuality, wiz->m_nType);
   m_Slider.SetPos(wiz->m_nQuality);
 

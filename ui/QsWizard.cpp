@@ -83,7 +83,7 @@ CQsWizard::CQsWizard(UINT captionId, WizardMode mode, const std::string& qsName,
 
   const std::string app = qs::LoadStr(qs::kIdsTitleScanReg, trace, __LINE__);
   MyReg key;
-  if (key.Open(HKEY_CURRENT_USER, std::string(settings::kMainKeyBase) + "\\" + app, KEY_READ, false))
+  if (key.Open(HKEY_CURRENT_USER, std::string(settings::kMainKeyBase) + "\\" + app, KEY_READ, MyReg::kQuiet))
     key.EnumKeys(m_QsNames);
 
   if (mode == ChooseTask || mode == Review) AddPage(m_pSetup.get());
@@ -229,7 +229,7 @@ bool CQsWizard::SaveSettings() {
       trace.Error(TRACE_NUMBERED("LoadString failed: IDS_TITLE_SCAN_REG"));
       return false;
     }
-    MyReg key(HKEY_CURRENT_USER, std::string(settings::kMainKeyBase) + "\\" + app + "\\" + qs, true,
+    MyReg key(HKEY_CURRENT_USER, std::string(settings::kMainKeyBase) + "\\" + app + "\\" + qs, MyReg::kCreate,
               KEY_WRITE);
     key.Set(static_cast<DWORD>(settings::kQsTaskSaved), settings::kQsTask);
   }
@@ -315,7 +315,7 @@ bool CQsWizard::DeleteQs(const std::string& name) {
   if (name.empty()) return true;
   const std::string parent = std::string(settings::kMainKeyBase) + "\\" + app;
   MyReg key;
-  if (key.Open(HKEY_CURRENT_USER, parent + "\\" + name, KEY_WRITE, false)) {
+  if (key.Open(HKEY_CURRENT_USER, parent + "\\" + name, KEY_WRITE, MyReg::kQuiet)) {
     key.Close();
     MyReg parentKey;
     if (parentKey.Open(HKEY_CURRENT_USER, parent, KEY_WRITE)) parentKey.DeleteSubKey(name);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/ui/PropertySheet.h"
+#include "pxclass/PxFileTypes.h"
 #include "settings/ValueGetter.h"
 
 class CListBox;
@@ -48,7 +49,7 @@ struct QsWizardData {
   int32_t m_nDest = 0;                 // "Dest": 0 file, 1 e-mail, 2 application
   int32_t m_nPaperSize = 0;            // "PaperSize": 29 is the custom size
   int16_t m_nBitDepth = 24;            // "BitDepth"
-  int16_t m_nType = 10;                // "Type"
+  int16_t m_nType = PX_TYPE_JPEG;      // "Type"
   int32_t m_nQuality = -1;             // "Quality": -1 not yet chosen
   int16_t m_nRes = 150;                // "Res"
   std::string m_strAppExe;             // "AppExe"
@@ -113,7 +114,9 @@ class CQsWizard : public CPropertySheet, public QsWizardData {
   bool DeleteQs(const std::string& name);
   // Template of the destination page for the current Dest.
   LRESULT DestinationPage() const;
-  static bool HasAttributes(int type) { return type == 10 || type == 75 || type == 146; }
+  static bool HasAttributes(int type) {
+    return type == PX_TYPE_JPEG || type == PX_TYPE_PNG || type == PX_TYPE_PDF;
+  }
 
   std::vector<std::string> m_QsNames;
   WizardMode m_nMode;

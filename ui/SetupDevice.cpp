@@ -143,10 +143,10 @@ bool SetupDeviceDialog::DeviceGetList() {
   return false;
 }
 
-bool SetupDeviceDialog::DeviceUpdate(const std::vector<std::string>& names, bool add) {
+bool SetupDeviceDialog::DeviceUpdate(const std::vector<std::string>& names, ListChange change) {
   DebugTrace trace("DeviceUpdate", __FILE__);
   try {
-    return m_DeviceTalk.Update(&names, add);
+    return m_DeviceTalk.Update(&names, change == ListChange::kAdd);
   } catch (const platform::xmldom::ComError& error) {
     trace.Error("Caught exception updating the device's list: " + error.ErrorMessage());
   }
@@ -157,7 +157,7 @@ BOOL SetupDeviceDialog::OnInitDialog() {
   DebugTrace trace("OnInitDialog", __FILE__);
   CDialog::OnInitDialog();
   EnableToolTips(TRUE);
-  UpdateButtons(false);
+  UpdateButtons(Changes::kNone);
   if (m_bRealMode) {
     m_bNetworked = m_ValueGetter.IsNetworked();
     m_bScanToOn =
@@ -236,7 +236,7 @@ void SetupDeviceDialog::SetupQsLists() {
   const std::string mainKey = std::string(settings::kMainKeyBase) + "\\" + app;
   MyReg key;
   m_saQsNames.clear();
-  if (key.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, false)) key.EnumKeys(m_saQsNames);
+  if (key.Open(HKEY_CURRENT_USER, mainKey, KEY_READ, MyReg::kQuiet)) key.EnumKeys(m_saQsNames);
   key.Close();
   const std::string scratch = qs::LoadStr(kIdsScratchQs, trace, __LINE__);
   const std::string oneTime = qs::LoadStr(kIdsOneTimeEntry, trace, __LINE__);
@@ -247,7 +247,7 @@ void SetupDeviceDialog::SetupQsLists() {
   for (const std::string& name : m_saQsNames) {
     std::string devDest;
     MyReg sub;
-    if (sub.Open(HKEY_CURRENT_USER, mainKey + "\\" + name, KEY_READ, false))
+    if (sub.Open(HKEY_CURRENT_USER, mainKey + "\\" + name, KEY_READ, MyReg::kQuiet))
       sub.Query(devDest, settings::kQsDevDest.pszName);
     m_saQsDevNames.push_back(devDest);
     m_aOnDevice.push_back(!devDest.empty() && IsStringInArray(devDest, m_saThisPcOnDevice) >= 0 ? 1 : 0);
@@ -258,7 +258,7 @@ void SetupDeviceDialog::SetupQsLists() {
   std::vector<std::string> stale;
   for (const std::string& name : m_saThisPcOnDevice)
     if (name != special && IsStringInArray(name, m_saQsDevNames) < 0) stale.push_back(name);
-  if (!stale.empty() && m_bRealMode) DeviceUpdate(stale, false);
+  if (!stale.empty() && m_bRealMode) DeviceUpdate(stale, ListChange::kRemove);
 }
 
 void SetupDeviceDialog::PopulateControls() {
@@ -307,7 +307,7 @@ bool SetupDeviceDialog::MoveEntryToDevice(const std::string& entry, const char* 
     if (!AfxLoadString(kIdsTitleScanReg, app)) trace.Error(TRACE_NUMBERED("LoadString failed"));
     MyReg sub;
     if (sub.Open(HKEY_CURRENT_USER, std::string(settings::kMainKeyBase) + "\\" + app + "\\" + m_saQsNames[qs],
-                 KEY_WRITE, true))
+                 KEY_WRITE, MyReg::kLogFailure))
       sub.Set(prompt.m_strAnswer, settings::kQsDevDest.pszName);
   }
   m_aOnDevice[qs] = 1;
@@ -333,7 +333,7 @@ void SetupDeviceDialog::OnMoveToDevice() {
     Message(kIdsDeviceFull);
     return;
   }
-  UpdateButtons(true);
+  UpdateButtons(Changes::kPending);
   std::string entry;
   m_PcList.GetText(selected, entry);
   bool cancelled = false;
@@ -346,7 +346,7 @@ void SetupDeviceDialog::OnMoveAllToDevice() {
   const int room = std::max(0, MaxDest() - m_DeviceList.GetCount());
   const int moves = std::min(count, room);
   if (moves > 0) {
-    UpdateButtons(true);
+    UpdateButtons(Changes::kPending);
     // An entry that cannot be moved stays on top: step past it so the rest still move.
     int index = 0;
     for (int done = 0; done < moves && index < m_PcList.GetCount(); ++done) {
@@ -385,7 +385,7 @@ void SetupDeviceDialog::OnRemoveFromDevice() {
   std::string entry;
   m_DeviceList.GetText(selected, entry);
   if (m_bNetworked && entry.find(m_strNetworkPrefix) == std::string::npos) Message(kIdsNotThisPc);
-  UpdateButtons(true);
+  UpdateButtons(Changes::kPending);
   const int qs = QsForDeviceEntry(entry);
   if (qs < 0) {
     std::string first, second;
@@ -403,7 +403,7 @@ void SetupDeviceDialog::OnRemoveFromDevice() {
 
 void SetupDeviceDialog::OnRemoveAllFromDevice() {
   DebugTrace trace("OnRemoveAllFromDevice", __FILE__);
-  UpdateButtons(true);
+  UpdateButtons(Changes::kPending);
   const int entries = m_DeviceList.GetCount();
   int index = 0;
   for (int step = 0; step < entries && index < m_DeviceList.GetCount(); ++step) {
@@ -449,7 +449,7 @@ void SetupDeviceDialog::OnNew() {
     if (wizard.m_bAddToDevice && !wizard.m_strDevDest.empty()) {
       m_aOnDevice.push_back(1);
       if (m_DeviceList.AddString(DeviceForm(qs)) < 0) trace.Error(TRACE_NUMBERED("AddString failed"));
-      UpdateButtons(true);
+      UpdateButtons(Changes::kPending);
     } else {
       m_aOnDevice.push_back(0);
       if (m_PcList.AddString(PcForm(qs)) < 0) trace.Error(TRACE_NUMBERED("AddString failed"));
@@ -480,7 +480,7 @@ void SetupDeviceDialog::OnUpdate() {
   }
   CWaitCursor wait;
   UpdateData(TRUE);
-  UpdateButtons(false);
+  UpdateButtons(Changes::kNone);
 
   std::vector<std::string> additions;
   std::vector<std::string> removals;
@@ -512,12 +512,12 @@ void SetupDeviceDialog::OnUpdate() {
         if (m_saQsDevNames[i] == name) m_aOnDevice[i] = add ? 0 : 1;
     }
   };
-  if (!removals.empty() && !DeviceUpdate(removals, false)) {
+  if (!removals.empty() && !DeviceUpdate(removals, ListChange::kRemove)) {
     keepWhatTheDeviceHolds(false);
     Message(kIdsUpdateFailed);
     trace.Error("Failed to remove dests when user pressed update");
   }
-  if (!additions.empty() && !DeviceUpdate(additions, true)) {
+  if (!additions.empty() && !DeviceUpdate(additions, ListChange::kAdd)) {
     keepWhatTheDeviceHolds(true);
     Message(kIdsUpdateFailed);
     trace.Error("Failed to add dests when user pressed update");
@@ -540,7 +540,8 @@ bool SetupDeviceDialog::UpdateToolboxPolling() {
   if (exe.empty()) {
     trace.Error("Duvezaz exe is empty, can't update polling");
     // The session start still follows the switch: the installed unit names the monitor itself.
-    MonitorAutostart::Apply(m_bScanToOn != 0, exe);
+    MonitorAutostart::Apply(m_bScanToOn != 0 ? MonitorAutostart::Start::kOn : MonitorAutostart::Start::kOff,
+                            exe);
     return false;
   }
   const std::string address = m_ValueGetter.GetMainStr(settings::kMainToolboxId.pszName);
@@ -549,11 +550,13 @@ bool SetupDeviceDialog::UpdateToolboxPolling() {
   if (DeviceTalk::CheckNotificationFields(address, hostId))
     m_ValueGetter.CreateProcess(line, "Notifying toolbox failed");
   // After the notification, so the state a session start reads is already the new one.
-  MonitorAutostart::Apply(m_bScanToOn != 0, exe);
+  MonitorAutostart::Apply(m_bScanToOn != 0 ? MonitorAutostart::Start::kOn : MonitorAutostart::Start::kOff,
+                          exe);
   return true;
 }
 
-void SetupDeviceDialog::UpdateButtons(bool pending) {
+void SetupDeviceDialog::UpdateButtons(Changes changes) {
+  const bool pending = changes == Changes::kPending;
   DebugTrace trace("UpdateButtons", __FILE__);
   if (!m_bRealMode) return;
   if (CWnd* update = GetDlgItem(IDOK)) update->EnableWindow(pending ? TRUE : FALSE);

@@ -40,7 +40,8 @@ class SetupDeviceDialog : public CDialog {
   void OnChkBox();
   void OnUpdate();
   bool UpdateToolboxPolling();
-  void UpdateButtons(bool pending);
+  enum class Changes { kNone, kPending };  // whether Update has something to send
+  void UpdateButtons(Changes changes);
   void OnSelPc();
   void OnSelDevice();
   void ShowErrorMessages();
@@ -78,7 +79,8 @@ class SetupDeviceDialog : public CDialog {
   int MaxDest() const;
   void Message(UINT id);
   bool DeviceGetList();
-  bool DeviceUpdate(const std::vector<std::string>& names, bool add);
+  enum class ListChange { kRemove, kAdd };
+  bool DeviceUpdate(const std::vector<std::string>& names, ListChange change);
 
   ValueGetter m_ValueGetter;
 };

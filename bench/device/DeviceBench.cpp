@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   std::string title;
   if (AfxLoadString(230, title)) app.SetAppName(title);
   app.SetRegistryKey("Nexora");
-  ValueGetter("").SetMainStr("UniquePcName", "BENCHPC", true);
+  ValueGetter("").SetMainStr("UniquePcName", "BENCHPC", MissingMainKey::kCreate);
 
   const std::string address = "127.79." + std::to_string(getpid() % 200 + 1) + ".1";
   const std::string socket = (scratch / "usb.sock").string();

@@ -34,7 +34,7 @@ int32_t Digest(void* pUser, PxLoadInfo* pLoad, uint8_t* pRow, int32_t, int32_t, 
   return 1;
 }
 int32_t Planes(void*, const FrameStore&, const SequenceParams&, const PlaneGeometry&) {
-  return PX_OK;
+  return PXM_OK;
 }
 }  // namespace
 
@@ -52,9 +52,9 @@ int main(int argc, char** argv) {
   timespec c0{}, c1{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
   const auto t0 = std::chrono::steady_clock::now();
-  int32_t rc = PX_OK;
+  int32_t rc = PXM_OK;
   if (bEvery) {
-    for (int page = 1; page < pictures && rc == PX_OK; ++page) {
+    for (int page = 1; page < pictures && rc == PXM_OK; ++page) {
       PxLoadInfo load{};
       load.nBitsPerPixel = 24;
       load.nPage = page;
@@ -80,5 +80,5 @@ int main(int argc, char** argv) {
       "pxmpeg %s: result %d, %.3f s, %.1f pictures/s, cpu %.3f s, %.1f pictures/cpu-s, peak RSS %ld KiB\n",
       argv[3], rc, s, pictures / s, cpu, pictures / cpu, nPeakKiB);
   if (bDigest) std::printf("digest %016llx\n", static_cast<unsigned long long>(nDigest));
-  return rc == PX_OK ? 0 : 1;
+  return rc == PXM_OK ? 0 : 1;
 }

@@ -51,23 +51,23 @@ int main(int argc, char** argv) {
   }
   PxEncoderState st{};
   int32_t r = Px_EncodeSetParams(&st, &desc, &params, PX_FORMAT_MPEG2);
-  if (r == PX_OK) r = Px_InitializeEncoder(&st);
-  if (r == PX_OK) r = Px_InitBits(argv[3], &st.writer);
+  if (r == PXM_OK) r = Px_InitializeEncoder(&st);
+  if (r == PXM_OK) r = Px_InitBits(argv[3], &st.writer);
   const auto t0 = std::chrono::steady_clock::now();
-  if (r == PX_OK) {
+  if (r == PXM_OK) {
     pxenc_tool::RawYuvSource src(in, desc.nWidth, desc.nHeight, false);
     r = pxenc::PutSequenceFrom(&st, &params, src);
   }
   const double dSec = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  if (r == PX_OK && !bKernelWrites)
+  if (r == PXM_OK && !bKernelWrites)
     r = PxKernelBoundImports().pfnWrite(st.writer.hFile, g_out.data(), static_cast<int32_t>(g_out.size())) ==
                 static_cast<int32_t>(g_out.size())
-            ? PX_OK
-            : PX_ERR_WRITE;
+            ? PXM_OK
+            : PXM_ERR_WRITE;
   Px_FreeEncodeParams(&st);
   PxKernelSetImports(nullptr);
   std::fclose(in);
-  if (r != PX_OK) {
+  if (r != PXM_OK) {
     std::fprintf(stderr, "bench_mpeg_encode: error %d\n", r);
     return 1;
   }

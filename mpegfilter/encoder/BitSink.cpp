@@ -12,7 +12,7 @@ void BitSink::Attach(PxBitWriter* pWriter) {
   m_nAccBits = 0;
   m_nBits = 0;
   m_nLength = 0;
-  m_nResult = PX_OK;
+  m_nResult = PXM_OK;
 }
 
 int32_t BitSink::Drain() {
@@ -22,11 +22,11 @@ int32_t BitSink::Drain() {
   }
   const int n = m_nLength;
   m_nLength = 0;
-  if (m_nResult != PX_OK) return m_nResult;
-  if (!m_pWriter) return m_nResult = PX_ERR_WRITE;
+  if (m_nResult != PXM_OK) return m_nResult;
+  if (!m_pWriter) return m_nResult = PXM_ERR_WRITE;
   const PxWriteFn pfnWrite = PxKernel().pfnWrite;
   for (int i = 0; i < n; ++i) {
-    if (!pfnWrite || pfnWrite(m_pWriter->hFile, &m_buffer[i], 1) != 1) return m_nResult = PX_ERR_WRITE;
+    if (!pfnWrite || pfnWrite(m_pWriter->hFile, &m_buffer[i], 1) != 1) return m_nResult = PXM_ERR_WRITE;
     ++m_pWriter->nBytesWritten;
   }
   m_pWriter->nFreeBits = 8 - m_nAccBits;

@@ -235,5 +235,5 @@ int32_t ResolveEncodeParams(PxEncoderState* s, int32_t nWidth, int32_t nHeight, 
     s->nChromaFormat = 1;
     s->nIntraDcPrecision = 0;
   }
-  return PX_OK;
+  return PXM_OK;
 }

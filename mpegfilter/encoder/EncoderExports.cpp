@@ -17,9 +17,9 @@ namespace pxenc {
 
 int32_t PutSequenceFrom(PxEncoderState* s, const PxEncodeParams* pParams, FrameSource& src) {
   if (!s || !s->pCore || !s->pMotion) return PX_ENC_ERR_ARGUMENT;
-  if (s->writer.hFile < 0) return PX_ERR_OPEN;
+  if (s->writer.hFile < 0) return PXM_ERR_OPEN;
   const int32_t r = PxKernel().pfnSequenceStart();
-  if (r != PX_OK) return r;
+  if (r != PXM_OK) return r;
   return s->pCore->coder.Run(*s, pParams ? pParams->pszUserData : nullptr, src, &s->writer);
 }
 
@@ -49,20 +49,20 @@ int32_t Px_EncodeSetParams(PxEncoderState* s, const PxBitmap* pImage, const PxEn
   // The output is closed until Px_InitBits: a zeroed record must not make Px_FreeEncodeParams close
   // handle 0.
   s->writer = PxBitWriter{-1, 8, 0};
-  if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
+  if (!PxKernelBound()) return PXM_ERR_KERNEL_MISSING;
   if (pParams && pParams->nGopLength != -1 && (pParams->nGopLength <= 0 || pParams->nGopLength % 3 != 0))
     return PX_ENC_ERR_GOP;
   if (!s->pMotion) {
     s->pMotion = static_cast<PxEncoderState::MotionSetting*>(
         pxenc::KernelAlloc(3 * sizeof(PxEncoderState::MotionSetting)));
-    if (!s->pMotion) return PX_ERR_NO_MEMORY;
+    if (!s->pMotion) return PXM_ERR_NO_MEMORY;
   }
   return ResolveEncodeParams(s, pImage->nWidth, pImage->nHeight, pParams, nFormat);
 }
 
 int32_t Px_InitializeEncoder(PxEncoderState* s) {
   if (!s || !s->pMotion) return PX_ENC_ERR_ARGUMENT;
-  if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
+  if (!PxKernelBound()) return PXM_ERR_KERNEL_MISSING;
   if (s->pCore) {
     s->pCore->coder.Free();
     s->pCore->~PxEncoderCore();
@@ -70,33 +70,33 @@ int32_t Px_InitializeEncoder(PxEncoderState* s) {
     s->pCore = nullptr;
   }
   void* p = pxenc::KernelAlloc(sizeof(PxEncoderCore));
-  if (!p) return PX_ERR_NO_MEMORY;
+  if (!p) return PXM_ERR_NO_MEMORY;
   auto* core = new (p) PxEncoderCore();
   const int32_t r = core->coder.Init(*s);
-  if (r != PX_OK) {
+  if (r != PXM_OK) {
     core->~PxEncoderCore();
     pxenc::KernelFree(p);
     return r;
   }
   s->pCore = core;
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t Px_InitBits(const char* pszFileName, PxBitWriter* w) {
   if (!w) return PX_ENC_ERR_ARGUMENT;
   *w = PxBitWriter{-1, 8, 0};
-  if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
-  if (!pszFileName || !*pszFileName) return PX_ERR_OPEN;
+  if (!PxKernelBound()) return PXM_ERR_KERNEL_MISSING;
+  if (!pszFileName || !*pszFileName) return PXM_ERR_OPEN;
   const int32_t h =
       PxKernel().pfnOpen(pszFileName, PX_O_BINARY | PX_O_TRUNC | PX_O_CREAT | PX_O_WRONLY, PX_S_IWRITE);
-  if (h < 0) return PX_ERR_OPEN;
+  if (h < 0) return PXM_ERR_OPEN;
   w->hFile = h;
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t Px_PutSeq(PxEncoderState* s, const PxEncodeParams* pParams, PxFrameSource pfnSource, void* pUser) {
   if (!s || !s->pCore || !pfnSource) return PX_ENC_ERR_ARGUMENT;
-  if (!PxKernelBound()) return PX_ERR_KERNEL_MISSING;
+  if (!PxKernelBound()) return PXM_ERR_KERNEL_MISSING;
   pxenc::FrameIntake intake(*s, s->pCore->coder.Geom(), pfnSource, pUser);
   return pxenc::PutSequenceFrom(s, pParams, intake);
 }
@@ -113,7 +113,7 @@ int32_t Px_FreeEncodeParams(PxEncoderState* s) {
   s->pMotion = nullptr;
   if (s->writer.hFile >= 0 && PxKernel().pfnClose) PxKernel().pfnClose(s->writer.hFile);
   s->writer.hFile = -1;
-  return PX_OK;
+  return PXM_OK;
 }
 
 }  // extern "C"

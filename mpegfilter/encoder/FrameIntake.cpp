@@ -39,7 +39,7 @@ FrameIntake::~FrameIntake() {
 }
 
 int32_t FrameIntake::Count(int32_t* pnCount) {
-  if (!m_pRow || !m_pCb || !m_pCr) return PX_ERR_NO_MEMORY;
+  if (!m_pRow || !m_pCb || !m_pCr) return PXM_ERR_NO_MEMORY;
   *pnCount = 0;
   return m_pfn(m_pUser, nullptr, 0, m_pUser, pnCount);
 }
@@ -51,29 +51,29 @@ void FrameIntake::Done() {
 }
 
 int32_t FrameIntake::Fetch(int32_t nIndex, Frame& dst) {
-  if (!m_pRow || !m_pCb || !m_pCr) return PX_ERR_NO_MEMORY;
+  if (!m_pRow || !m_pCb || !m_pCr) return PXM_ERR_NO_MEMORY;
   Done();
   m_bitmap = PxBitmap{};
   const int32_t r = m_pfn(m_pUser, &m_bitmap, nIndex, m_pUser, nullptr);
-  if (r != PX_OK) return r;
+  if (r != PXM_OK) return r;
   m_bHave = true;
   const int32_t c = Convert(dst);
-  if (c != PX_OK) Done();
+  if (c != PXM_OK) Done();
   return c;
 }
 
 int32_t FrameIntake::Convert(Frame& dst) {
   const PxKernelImports& k = PxKernel();
   PxBitmap& bm = m_bitmap;
-  if (bm.nBitsPerPixel != 24 && bm.nBitsPerPixel != 32) return PX_ERR_BAD_DEPTH;
+  if (bm.nBitsPerPixel != 24 && bm.nBitsPerPixel != 32) return PXM_ERR_BAD_DEPTH;
   // Every frame must have the size the sequence was set up for.
-  if (bm.nWidth != m_g.nWidth || bm.nHeight != m_g.nHeight) return PX_ERR_BAD_DATA;
+  if (bm.nWidth != m_g.nWidth || bm.nHeight != m_g.nHeight) return PXM_ERR_BAD_DATA;
   if (bm.nFlags & PX_BITMAP_NEEDS_PREPARE) {
     const int32_t r = k.pfnBitmapPrepare(&bm);
-    if (r != PX_OK) return r;
+    if (r != PXM_OK) return r;
   }
   int32_t r = k.pfnBitmapBegin(&bm);
-  if (r != PX_OK) return r;
+  if (r != PXM_OK) return r;
   const int nBpp = bm.nBitsPerPixel / 8;
   const int w = m_g.nWidth, h = m_g.nHeight;
   const bool bRgb = bm.nColorOrder == PX_ORDER_RGB;
@@ -81,7 +81,7 @@ int32_t FrameIntake::Convert(Frame& dst) {
   const double sb = 0.5 / (1.0 - kb) * 0.875, sr = 0.5 / (1.0 - kr) * 0.875;
   for (int y = 0; y < h; ++y) {
     r = k.pfnBitmapGetRow(&bm, m_pRow, y, w * nBpp);
-    if (r != PX_OK) break;
+    if (r != PXM_OK) break;
     uint8_t* py = dst.y.p + static_cast<ptrdiff_t>(y) * dst.y.nStride;
     uint8_t* pcb = m_pCb + static_cast<ptrdiff_t>(y) * m_g.nLumaW;
     uint8_t* pcr = m_pCr + static_cast<ptrdiff_t>(y) * m_g.nLumaW;
@@ -95,13 +95,13 @@ int32_t FrameIntake::Convert(Frame& dst) {
     }
   }
   const int32_t e = k.pfnBitmapEnd(&bm);
-  if (r != PX_OK) return r;
-  if (e != PX_OK) return e;
+  if (r != PXM_OK) return r;
+  if (e != PXM_OK) return e;
   PadPlane(dst.y.p, dst.y.nStride, w, h, m_g.nLumaW, m_g.nLumaH);
   PadPlane(m_pCb, m_g.nLumaW, w, h, m_g.nLumaW, m_g.nLumaH);
   PadPlane(m_pCr, m_g.nLumaW, w, h, m_g.nLumaW, m_g.nLumaH);
   ReduceChroma(m_pCb, m_pCr, m_g, m_st.nMpeg2 != 0, m_st.nMpeg2 && m_st.nFieldCoding != 0, dst);
-  return PX_OK;
+  return PXM_OK;
 }
 
 void FrameIntake::PadPlane(uint8_t* p, int nStride, int w, int h, int nPadW, int nPadH) {

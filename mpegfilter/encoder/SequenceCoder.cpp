@@ -34,7 +34,7 @@ int32_t SequenceCoder::Init(const PxEncoderState& st) {
              AllocFrame(&m_bFrame, g);
   if (!bOk) {
     Free();
-    return PX_ERR_NO_MEMORY;
+    return PXM_ERR_NO_MEMORY;
   }
   // A sequence that starts with a P picture (it never does) would predict from mid-grey.
   for (Frame* f : {&m_refs[0], &m_refs[1]}) {
@@ -46,7 +46,7 @@ int32_t SequenceCoder::Init(const PxEncoderState& st) {
   seq.nDcPrecision = st.nIntraDcPrecision;
   seq.g = g;
   m_picture.Init(seq);
-  return PX_OK;
+  return PXM_OK;
 }
 
 void SequenceCoder::Free() {
@@ -182,20 +182,20 @@ int32_t SequenceCoder::CodeFrame(const PxEncoderState& st, PictureType t, int nP
     const int64_t nStuff = m_rc.EndPicture(m_sink.BitCount() - nBefore, dQ);
     // Zero bytes before the next start code keep the VBV buffer from overflowing (Annex C).
     for (int64_t i = 0; i < nStuff; ++i) m_sink.Put(0, 8);
-    if (m_sink.Drain() != PX_OK) return PX_ERR_WRITE;
+    if (m_sink.Drain() != PXM_OK) return PXM_ERR_WRITE;
   }
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, FrameSource& src,
                            PxBitWriter* pWriter) {
   m_sink.Attach(pWriter);
   WriteSequenceHeader(st, pszUserData);
-  if (m_sink.Drain() != PX_OK) return PX_ERR_WRITE;
+  if (m_sink.Drain() != PXM_OK) return PXM_ERR_WRITE;
 
   int32_t nSource = 0;
   int32_t r = src.Count(&nSource);
-  if (r != PX_OK) return r;
+  if (r != PXM_OK) return r;
   const int32_t nFirst = std::max(0, st.nFirstFrame);
   const int64_t nAvail = static_cast<int64_t>(nSource) - nFirst;
   const int64_t nFrames = st.nFrameCount > 0 ? std::min<int64_t>(st.nFrameCount, nAvail) : nAvail;
@@ -237,24 +237,24 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
     for (int64_t i = 0; i <= nRef - nPrev - 1; ++i) {
       const int64_t d = i == 0 ? nRef : nPrev + i;
       r = src.Fetch(static_cast<int32_t>(nFirst + d), m_source);
-      if (r != PX_OK) return r;
+      if (r != PXM_OK) return r;
       const bool bB = i != 0;
       Frame& recon = bB ? m_bFrame : m_refs[1 - m_nNewestRef];
       r = CodeFrame(st, bB ? kPictureB : (bIntra ? kPictureI : kPictureP), static_cast<int>(d - nPrev),
                     static_cast<int>(d - nGopStart), recon);
       src.Done();
-      if (r != PX_OK) return r;
+      if (r != PXM_OK) return r;
       if (!bB) m_nNewestRef = 1 - m_nNewestRef;
       if (m_pfnHook) m_pfnHook(m_pHookUser, static_cast<int32_t>(d), recon, m_g);
     }
   }
   m_sink.StartCode(pxstart::kSequenceEnd);  // ISO/IEC 13818-2 6.2.1 sequence_end_code
-  if (m_sink.Drain() != PX_OK) return PX_ERR_WRITE;
+  if (m_sink.Drain() != PXM_OK) return PXM_ERR_WRITE;
   // The kernel buffers writes: only a flush shows whether the tail reached the disk. A position
   // query flushes and reports a failed flush (now or earlier) as a negative position.
   const PxSeekFn pfnSeek = PxKernel().pfnSeek;
-  if (!pfnSeek || pfnSeek(pWriter->hFile, 0, PX_SEEK_CUR) < 0) return PX_ERR_WRITE;
-  return PX_OK;
+  if (!pfnSeek || pfnSeek(pWriter->hFile, 0, PX_SEEK_CUR) < 0) return PXM_ERR_WRITE;
+  return PXM_OK;
 }
 
 }  // namespace pxenc

@@ -151,7 +151,7 @@ class DeviceFixture : public test_common::FrameworkTest {
     StartApp();
     DebugTrace::SetLevel(2);
     ValueGetter values("");
-    values.SetMainStr("UniquePcName", "PC7", true);
+    values.SetMainStr("UniquePcName", "PC7", MissingMainKey::kCreate);
     values.SetMainInt("UsbWait", 0);
     ASSERT_EQ(values.GetMainStr("UniquePcName"), "PC7") << values.GetMainKeyPath();
     m_socket = (Scratch() / (std::string("dev-") + info->name())).string();

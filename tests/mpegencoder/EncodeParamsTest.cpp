@@ -50,7 +50,7 @@ const CheckCase kChecks[] = {
     {"field_height_not_4", M2, 352, 286, With([](PxEncodeParams& p) { p.nFieldCoding = 1; }),
      PX_ENC_ERR_HEIGHT},
     {"aspect5_mpeg2", M2, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 5; }), PX_ENC_ERR_ASPECT},
-    {"aspect14_mpeg1", M1, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 14; }), PX_OK},
+    {"aspect14_mpeg1", M1, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 14; }), PXM_OK},
     {"aspect15_mpeg1", M1, 352, 288, With([](PxEncodeParams& p) { p.nAspectRatio = 15; }), PX_ENC_ERR_ASPECT},
     {"bitrate0", M2, 352, 288, With([](PxEncodeParams& p) { p.nBitRate = 0; }), PX_ENC_ERR_BIT_RATE},
     {"bitrate_over_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nBitRate = 16000000; }),
@@ -75,7 +75,7 @@ const CheckCase kChecks[] = {
        p.nIntraDcPrecision = 3;
        p.nProfile = 1;
      }),
-     PX_OK},
+     PXM_OK},
     {"profile6", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 6; }), PX_ENC_ERR_PROFILE},
     {"profile16", M2, 352, 288, With([](PxEncodeParams& p) { p.nProfile = 16; }), PX_ENC_ERR_PROFILE},
     {"level9_main", M2, 352, 288, With([](PxEncodeParams& p) { p.nLevel = 9; }), PX_ENC_ERR_LEVEL},
@@ -92,22 +92,22 @@ const CheckCase kChecks[] = {
     {"field_coding3", M2, 352, 288, With([](PxEncodeParams& p) { p.nFieldCoding = 3; }),
      PX_ENC_ERR_FIELD_VALUE},
     {"pal_at_30", M2, 720, 576, DefaultParams(), PX_ENC_ERR_SAMPLE_RATE},
-    {"pal_at_25", M2, 720, 576, With([](PxEncodeParams& p) { p.nFrameRateCode = 3; }), PX_OK},
+    {"pal_at_25", M2, 720, 576, With([](PxEncodeParams& p) { p.nFrameRateCode = 3; }), PXM_OK},
     {"hd_high_level", M2, 1920, 1088, With([](PxEncodeParams& p) {
        p.nLevel = 4;
        p.nFrameRateCode = 3;
      }),
-     PX_OK},
+     PXM_OK},
     {"escape_skips_checks", M2, 1920, 1080, With([](PxEncodeParams& p) {
        p.nProfile = 8;
        p.nChromaFormat = 3;
      }),
-     PX_OK},
+     PXM_OK},
     {"mpeg1_ignores_profile", M1, 352, 288, With([](PxEncodeParams& p) {
        p.nProfile = 2;
        p.nChromaFormat = 3;
      }),
-     PX_OK},
+     PXM_OK},
 };
 
 class ParamCheck : public ::testing::TestWithParam<CheckCase> {};
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Checks, ParamCheck, ::testing::ValuesIn(kChecks),
 
 TEST(EncodeParams, DefaultsPerStreamType) {
   Prepared m1(352, 288, DefaultParams(), M1);
-  ASSERT_EQ(m1.r, PX_OK);
+  ASSERT_EQ(m1.r, PXM_OK);
   EXPECT_EQ(m1.st.nGopLength, 12);
   EXPECT_EQ(m1.st.nAspectRatio, 8);
   EXPECT_EQ(m1.st.nBitRate, 1152000);
@@ -137,7 +137,7 @@ TEST(EncodeParams, DefaultsPerStreamType) {
   EXPECT_EQ(m1.st.nFrameRateNum, 25);
   EXPECT_EQ(m1.st.nM, 3);
   Prepared m2(352, 288, DefaultParams(), M2);
-  ASSERT_EQ(m2.r, PX_OK);
+  ASSERT_EQ(m2.r, PXM_OK);
   EXPECT_EQ(m2.st.nGopLength, 15);
   EXPECT_EQ(m2.st.nAspectRatio, 2);
   EXPECT_EQ(m2.st.nBitRate, 5000000);
@@ -169,7 +169,7 @@ TEST(EncodeParams, ConstrainedFlagAndMpeg1Forcing) {
     p.nFrameRateCode = c.rate;
     p.nBitRate = c.bitrate;
     Prepared s(c.w, c.h, p, M1);
-    ASSERT_EQ(s.r, PX_OK);
+    ASSERT_EQ(s.r, PXM_OK);
     EXPECT_EQ(s.st.nConstrained, c.expected) << c.w << "x" << c.h << " code " << c.rate;
   }
   PxEncodeParams p = DefaultParams();
@@ -178,14 +178,14 @@ TEST(EncodeParams, ConstrainedFlagAndMpeg1Forcing) {
   p.nIntraDcPrecision = 2;
   p.nConstrained = 1;
   Prepared s(352, 288, p, M1);
-  ASSERT_EQ(s.r, PX_OK);
+  ASSERT_EQ(s.r, PXM_OK);
   EXPECT_EQ(s.st.nFieldCoding, 0);
   EXPECT_EQ(s.st.nChromaFormat, 1);
   EXPECT_EQ(s.st.nIntraDcPrecision, 0);
   PxEncodeParams p2 = DefaultParams();
   p2.nConstrained = 1;
   Prepared s2(352, 288, p2, M2);  // MPEG-2 writes constrained_parameters_flag 0 always
-  ASSERT_EQ(s2.r, PX_OK);
+  ASSERT_EQ(s2.r, PXM_OK);
   EXPECT_EQ(s2.st.nConstrained, 0);
 }
 

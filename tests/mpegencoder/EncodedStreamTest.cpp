@@ -76,7 +76,7 @@ TEST_P(EncodedStream, DecodesInFfmpegAndMatchesReconstruction) {
   ASSERT_FALSE(yuv.empty());
   const std::string out = h.Path(std::string(c.name) + (c.nFormat == PX_FORMAT_MPEG1 ? ".m1v" : ".m2v"));
   const Harness::Encoded e = Harness::EncodeYuv(yuv, c.w, c.h, c.p, c.nFormat, out);
-  ASSERT_EQ(e.result, PX_OK);
+  ASSERT_EQ(e.result, PXM_OK);
   ASSERT_EQ(static_cast<int>(e.recon.size()), c.frames);
 
   std::string log;
@@ -145,7 +145,7 @@ TEST_P(FastMotion, DecodesAlikeAndNoPictureFallsBehind) {
   ASSERT_FALSE(yuv.empty());
   const std::string out = h.Path(std::string(c.name) + ".mpg");
   const Harness::Encoded e = Harness::EncodeYuv(yuv, kW, kH, P(c.nField, -1, -1, -1, -1, 3), c.nFormat, out);
-  ASSERT_EQ(e.result, PX_OK);
+  ASSERT_EQ(e.result, PXM_OK);
   std::string log;
   EXPECT_EQ(Harness::Run("ffmpeg -v error -i '" + out + "' -f null -", &log), 0);
   EXPECT_EQ(log, "");
@@ -193,7 +193,7 @@ TEST(EncodedFields, SecondFieldOfAnIFrameIsPredicted) {
   ASSERT_FALSE(yuv.empty());
   PxEncodeParams p = P(1, -1, -1, -1, -1, 3, -1, 6);
   const std::string out = h.Path("fields.m2v");
-  ASSERT_EQ(Harness::EncodeYuv(yuv, 160, 128, p, PX_FORMAT_MPEG2, out).result, PX_OK);
+  ASSERT_EQ(Harness::EncodeYuv(yuv, 160, 128, p, PX_FORMAT_MPEG2, out).result, PXM_OK);
   // Coding order I0 P3 B1 B2 I6 B4 B5, two fields each; only first fields of I frames are intra.
   EXPECT_EQ(PictureTypes(out), "IPPPBBBBIPBBBB");
 }
@@ -225,7 +225,7 @@ TEST(EncodedRate, AnEasyClipAskedForTooMuchStopsAtTheFinestQuantiser) {
   // 15 Mbit/s at 25 frames/s: 600 kbit per picture, far more than this clip needs.
   ASSERT_EQ(
       Harness::EncodeYuv(yuv, kW, kH, P(0, -1, -1, -1, -1, 3, 15000000, 6), PX_FORMAT_MPEG2, out).result,
-      PX_OK);
+      PXM_OK);
   const auto pics = SliceQuantisers(out);
   ASSERT_EQ(static_cast<int>(pics.size()), kFrames);
   for (size_t i = 0; i < pics.size(); ++i) {
@@ -269,7 +269,7 @@ TEST(EncodedRate, HardContentSpendsEachGopsBudget) {
   ASSERT_FALSE(yuv.empty());
   const std::string out = h.Path("life.m2v");
   ASSERT_EQ(Harness::EncodeYuv(yuv, kW, kH, P(0, -1, -1, -1, -1, 3, kRate), PX_FORMAT_MPEG2, out).result,
-            PX_OK);
+            PXM_OK);
   const auto gops = GopBits(out);
   ASSERT_EQ(gops.size(), 2u);
   for (size_t g = 0; g < gops.size(); ++g) {

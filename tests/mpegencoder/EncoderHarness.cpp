@@ -86,7 +86,7 @@ int32_t KeepPlanes(void* pUser, const FrameStore& f, const SequenceParams& seq, 
     p.cb.insert(p.cb.end(), f.pCb + y * g.nChromaStride, f.pCb + y * g.nChromaStride + p.cw);
     p.cr.insert(p.cr.end(), f.pCr + y * g.nChromaStride, f.pCr + y * g.nChromaStride + p.cw);
   }
-  return PX_OK;
+  return PXM_OK;
 }
 
 }  // namespace
@@ -98,12 +98,12 @@ Harness::Encoded Harness::EncodeYuv(const std::string& yuv, int w, int h, const 
   desc.nWidth = w;
   desc.nHeight = h;
   e.result = Px_EncodeSetParams(&e.state, &desc, &p, nFormat);
-  if (e.result == PX_OK) e.result = Px_InitializeEncoder(&e.state);
-  if (e.result == PX_OK) e.result = Px_InitBits(out.c_str(), &e.state.writer);
-  if (e.result == PX_OK) {
+  if (e.result == PXM_OK) e.result = Px_InitializeEncoder(&e.state);
+  if (e.result == PXM_OK) e.result = Px_InitBits(out.c_str(), &e.state.writer);
+  if (e.result == PXM_OK) {
     FILE* f = std::fopen(yuv.c_str(), "rb");
     if (!f) {
-      e.result = PX_ERR_OPEN;
+      e.result = PXM_ERR_OPEN;
     } else {
       e.state.nFirstFrame = first;
       e.state.nFrameCount = count;
@@ -127,7 +127,7 @@ Harness::Encoded Harness::EncodeYuv(const std::string& yuv, int w, int h, const 
 
 bool Harness::DecodePage(const std::string& file, int nPage, Planes* pOut) {
   *pOut = Planes{};
-  return MpegFilter::LoadPlanes(file.c_str(), nPage, KeepPlanes, pOut) == PX_OK;
+  return MpegFilter::LoadPlanes(file.c_str(), nPage, KeepPlanes, pOut) == PXM_OK;
 }
 
 std::map<std::string, std::string> Harness::Probe(const std::string& file) {

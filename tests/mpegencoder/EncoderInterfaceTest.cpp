@@ -17,12 +17,15 @@
 namespace enctest {
 namespace {
 
+// The frame callback's own failure code, none of the plug-in's: the encoder must hand it back as is.
+constexpr int32_t kCallbackRefusal = -7;
+
 // Frames of a raw bgr24 file handed out as kernel-owned bitmaps; records the indexes asked for.
 struct BgrFrames {
   int w = 0, h = 0, count = 0;
   std::vector<uint8_t> data;
   std::vector<int> asked;
-  int refuseAt = -1;  // frame index whose request fails with -7
+  int refuseAt = -1;  // frame index whose request fails with kCallbackRefusal
   uint32_t flags = PX_BITMAP_OWNS_PIXELS;
 };
 
@@ -31,10 +34,10 @@ int32_t Source(void* pUser, PxBitmap* b, int32_t nFrame, void* pUser2, int32_t* 
   EXPECT_EQ(pUser, pUser2);
   if (!b) {
     *pnCount = f.count;
-    return PX_OK;
+    return PXM_OK;
   }
   f.asked.push_back(nFrame);
-  if (nFrame == f.refuseAt) return -7;
+  if (nFrame == f.refuseAt) return kCallbackRefusal;
   const size_t n = static_cast<size_t>(f.w) * f.h * 3;
   auto* pix = static_cast<uint8_t*>(PxKernel().pfnAlloc(n));
   std::copy_n(&f.data[n * nFrame], n, pix);
@@ -45,7 +48,7 @@ int32_t Source(void* pUser, PxBitmap* b, int32_t nFrame, void* pUser2, int32_t* 
   b->nBytesPerRow = f.w * 3;
   b->nFlags = f.flags;
   b->pPixels = pix;
-  return PX_OK;
+  return PXM_OK;
 }
 
 // Kernel substitute that counts allocations and can fail the n-th one.
@@ -112,9 +115,9 @@ class EncoderInterface : public ::testing::Test {
     d.nWidth = f.w;
     d.nHeight = f.h;
     int32_t r = Px_EncodeSetParams(&st, &d, &p, nFormat);
-    if (r == PX_OK) r = Px_InitializeEncoder(&st);
-    if (r == PX_OK) r = Px_InitBits(out.c_str(), &st.writer);
-    if (r == PX_OK) {
+    if (r == PXM_OK) r = Px_InitializeEncoder(&st);
+    if (r == PXM_OK) r = Px_InitBits(out.c_str(), &st.writer);
+    if (r == PXM_OK) {
       st.nFirstFrame = first;
       st.nFrameCount = count;
       r = Px_PutSeq(&st, &p, Source, &f);
@@ -134,7 +137,7 @@ TEST_F(EncoderInterface, BitmapsBecomeAStreamWithUserDataGopsAndEndCode) {
   p.nGopLength = 3;
   p.pszUserData = "pxmpeg test";
   const std::string out = m_h.Path("bitmaps.m1v");
-  ASSERT_EQ(Encode(f, out, p, PX_FORMAT_MPEG1, 1, 6), PX_OK);
+  ASSERT_EQ(Encode(f, out, p, PX_FORMAT_MPEG1, 1, 6), PXM_OK);
   EXPECT_EQ(Counting::nLive, 0) << "allocations or bitmaps left behind";
   EXPECT_EQ(Counting::nStarts, 1);
   // Coding order of display frames 0..5 (source 1..6): I0 P3 B1 B2 I5 B4.
@@ -177,7 +180,7 @@ TEST_F(EncoderInterface, RefusingCallbackEndsThePutAndReleasesEverything) {
   if (!LoadFrames(&f, 64, 48, 5)) GTEST_SKIP() << "ffmpeg not available";
   Counting::Install(-1);
   f.refuseAt = 2;
-  EXPECT_EQ(Encode(f, m_h.Path("refused.m2v"), DefaultParams(), PX_FORMAT_MPEG2), -7);
+  EXPECT_EQ(Encode(f, m_h.Path("refused.m2v"), DefaultParams(), PX_FORMAT_MPEG2), kCallbackRefusal);
   EXPECT_EQ(Counting::nLive, 0);
 }
 
@@ -187,7 +190,7 @@ TEST_F(EncoderInterface, FailedAllocationsAreFreedAndReported) {
   for (int failAt = 0; failAt < 8; ++failAt) {
     Counting::Install(failAt);
     const int32_t r = Encode(f, m_h.Path("alloc.m2v"), DefaultParams(), PX_FORMAT_MPEG2);
-    EXPECT_EQ(r, PX_ERR_NO_MEMORY) << "allocation " << failAt;
+    EXPECT_EQ(r, PXM_ERR_NO_MEMORY) << "allocation " << failAt;
     EXPECT_EQ(Counting::nLive, 0) << "allocation " << failAt;
   }
 }
@@ -196,10 +199,10 @@ TEST_F(EncoderInterface, FullDiskGivesWriteErrorAndBadNameGivesOpenError) {
   BgrFrames f;
   if (!LoadFrames(&f, 64, 48, 4)) GTEST_SKIP() << "ffmpeg not available";
   // A stream this small fits the kernel's write-behind buffer: only the flush at the end fails.
-  EXPECT_EQ(Encode(f, "/dev/full", DefaultParams(), PX_FORMAT_MPEG2), PX_ERR_WRITE);
-  EXPECT_EQ(Encode(f, m_h.Path("no/such/folder.m2v"), DefaultParams(), PX_FORMAT_MPEG2), PX_ERR_OPEN);
+  EXPECT_EQ(Encode(f, "/dev/full", DefaultParams(), PX_FORMAT_MPEG2), PXM_ERR_WRITE);
+  EXPECT_EQ(Encode(f, m_h.Path("no/such/folder.m2v"), DefaultParams(), PX_FORMAT_MPEG2), PXM_ERR_OPEN);
   PxBitWriter w{};
-  EXPECT_EQ(Px_InitBits(nullptr, &w), PX_ERR_OPEN);
+  EXPECT_EQ(Px_InitBits(nullptr, &w), PXM_ERR_OPEN);
   EXPECT_EQ(Encode(f, m_h.Path("none.m2v"), DefaultParams(), PX_FORMAT_MPEG2, 4), PX_ENC_ERR_NO_FRAMES);
 }
 
@@ -241,7 +244,7 @@ TEST_F(EncoderInterface, WriteFailureAnywhereGivesWriteErrorAndStopsWriting) {
   if (!LoadFrames(&f, 160, 96, 9)) GTEST_SKIP() << "ffmpeg not available";
   FailingDisk::Install(-1, false);
   const std::string out = m_h.Path("disk.m2v");
-  ASSERT_EQ(Encode(f, out, DefaultParams(), PX_FORMAT_MPEG2), PX_OK);
+  ASSERT_EQ(Encode(f, out, DefaultParams(), PX_FORMAT_MPEG2), PXM_OK);
   const int64_t nFull = FailingDisk::nWritten;
   EXPECT_EQ(FailingDisk::nSeeks, 1) << "the end of the sequence asks for the position once";
   ASSERT_GT(nFull, 4000);
@@ -259,7 +262,7 @@ TEST_F(EncoderInterface, WriteFailureAnywhereGivesWriteErrorAndStopsWriting) {
   for (const Case& c : cases) {
     f.asked.clear();
     FailingDisk::Install(c.nLimit, c.bSeekFails);
-    EXPECT_EQ(Encode(f, out, DefaultParams(), PX_FORMAT_MPEG2), PX_ERR_WRITE) << c.nLimit;
+    EXPECT_EQ(Encode(f, out, DefaultParams(), PX_FORMAT_MPEG2), PXM_ERR_WRITE) << c.nLimit;
     EXPECT_EQ(FailingDisk::nCallsAfterFailure, 0) << c.nLimit;
     EXPECT_EQ(f.asked.size() == 9u, c.bAllFramesAsked) << c.nLimit;
     std::ifstream in(out, std::ios::binary | std::ios::ate);
@@ -275,10 +278,10 @@ TEST_F(EncoderInterface, FrameOfAnotherSizeIsRefused) {
   d.nWidth = 80;  // the frames are 64 wide
   d.nHeight = 48;
   const PxEncodeParams p = DefaultParams();
-  ASSERT_EQ(Px_EncodeSetParams(&st, &d, &p, PX_FORMAT_MPEG2), PX_OK);
-  ASSERT_EQ(Px_InitializeEncoder(&st), PX_OK);
-  ASSERT_EQ(Px_InitBits(m_h.Path("size.m2v").c_str(), &st.writer), PX_OK);
-  EXPECT_EQ(Px_PutSeq(&st, &p, Source, &f), PX_ERR_BAD_DATA);
+  ASSERT_EQ(Px_EncodeSetParams(&st, &d, &p, PX_FORMAT_MPEG2), PXM_OK);
+  ASSERT_EQ(Px_InitializeEncoder(&st), PXM_OK);
+  ASSERT_EQ(Px_InitBits(m_h.Path("size.m2v").c_str(), &st.writer), PXM_OK);
+  EXPECT_EQ(Px_PutSeq(&st, &p, Source, &f), PXM_ERR_BAD_DATA);
   Px_FreeEncodeParams(&st);
 }
 

@@ -178,7 +178,7 @@ TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
               load.nRows = h;
               load.pUser = &rows;
               load.pfnRow = Collect;
-              ASSERT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), PX_OK);
+              ASSERT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), PXM_OK);
               ASSERT_EQ(rows.flags.size(), static_cast<size_t>(h));
               EXPECT_EQ(rows.flags.front() & PX_ROW_FIRST, PX_ROW_FIRST);
               EXPECT_EQ(rows.flags.back() & PX_ROW_LAST, PX_ROW_LAST);
@@ -199,6 +199,7 @@ TEST(ColorConverter, DeliveryEqualsTheFormulasOnEveryPath) {
 
 // A callback's refusal ends the delivery at once with its result.
 TEST(ColorConverter, RefusalStopsTheRows) {
+  constexpr int32_t kRowRefusal = -7;  // the row callback's own code, handed back unchanged
   std::vector<uint8_t> planes(64 * 32 * 2, 128);
   FrameStore f;
   f.pY = planes.data();
@@ -219,9 +220,9 @@ TEST(ColorConverter, RefusalStopsTheRows) {
   load.pUser = &calls;
   load.pfnRow = [](void* u, PxLoadInfo*, uint8_t*, int32_t, int32_t nRow, int32_t, intptr_t) -> int32_t {
     ++*static_cast<int*>(u);
-    return nRow == 4 ? -7 : 1;
+    return nRow == 4 ? kRowRefusal : 1;
   };
-  EXPECT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), -7);
+  EXPECT_EQ(ColorConverter::Deliver(f, seq, g, &load, DecoderLimits{}), kRowRefusal);
   EXPECT_EQ(calls, 5);
 }
 
@@ -275,7 +276,7 @@ TEST_P(FfmpegBgrTest, PagesAgreeWithFfmpegBgr24) {
     load.nRows = 144;
     load.pUser = &rows;
     load.pfnRow = Collect;
-    ASSERT_EQ(fltLoad(file.c_str(), &load), PX_OK) << "page " << page;
+    ASSERT_EQ(fltLoad(file.c_str(), &load), PXM_OK) << "page " << page;
     ASSERT_EQ(rows.bgr.size(), frame);
     const unsigned char* r = ref.data() + static_cast<size_t>(page - 1) * frame;
     worstPsnr = std::min(worstPsnr, Psnr(rows.bgr.data(), r, frame));

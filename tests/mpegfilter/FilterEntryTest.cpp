@@ -45,7 +45,7 @@ int32_t Load(const std::string& file, int page, Rows* pRows, int bpp = 24, int r
   load.nLoadFlagA = 5;
   load.nLoadFlagB = 5;
   const int32_t rc = fltLoad(file.c_str(), &load);
-  if (rc == PX_OK) {
+  if (rc == PXM_OK) {
     EXPECT_EQ(load.nLoadFlagA, 0);
     EXPECT_EQ(load.nLoadFlagB, 1);
   }
@@ -70,16 +70,16 @@ std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes
 
 TEST(FilterEntry, ArgumentResults) {
   Rows rows;
-  EXPECT_EQ(Load("/nonexistent/x.m2v", 1, &rows, 2), PX_ERR_BAD_DEPTH);  // before the file is opened
-  EXPECT_EQ(Load("/nonexistent/x.m2v", 1, &rows, 12), PX_ERR_BAD_DEPTH);
-  EXPECT_EQ(Load("", 1, &rows), PX_ERR_NO_FILE_NAME);
-  EXPECT_EQ(fltLoad(nullptr, nullptr), PX_ERR_BAD_DEPTH);
+  EXPECT_EQ(Load("/nonexistent/x.m2v", 1, &rows, 2), PXM_ERR_BAD_DEPTH);  // before the file is opened
+  EXPECT_EQ(Load("/nonexistent/x.m2v", 1, &rows, 12), PXM_ERR_BAD_DEPTH);
+  EXPECT_EQ(Load("", 1, &rows), PXM_ERR_NO_FILE_NAME);
+  EXPECT_EQ(fltLoad(nullptr, nullptr), PXM_ERR_BAD_DEPTH);
   PxLoadInfo load{};
   load.nBitsPerPixel = 8;
-  EXPECT_EQ(fltLoad(nullptr, &load), PX_ERR_NO_FILE_NAME);
-  EXPECT_EQ(Load("/nonexistent/x.m2v", 1, &rows), PX_ERR_OPEN);
-  EXPECT_EQ(fltSave(nullptr, nullptr), PX_ERR_NOT_SUPPORTED);
-  EXPECT_EQ(fltSave("x", &load), PX_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(fltLoad(nullptr, &load), PXM_ERR_NO_FILE_NAME);
+  EXPECT_EQ(Load("/nonexistent/x.m2v", 1, &rows), PXM_ERR_OPEN);
+  EXPECT_EQ(fltSave(nullptr, nullptr), PXM_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(fltSave("x", &load), PXM_ERR_NOT_SUPPORTED);
 }
 
 TEST(FilterEntry, RefusesOtherData) {
@@ -94,9 +94,9 @@ TEST(FilterEntry, RefusesOtherData) {
   for (const auto& b : bad) {
     const std::string f = WriteFile("bad" + std::to_string(i++), b);
     PxFileInfo info{};
-    EXPECT_EQ(Info(f, &info), PX_ERR_BAD_DATA) << i;
+    EXPECT_EQ(Info(f, &info), PXM_ERR_BAD_DATA) << i;
     Rows rows;
-    EXPECT_EQ(Load(f, 1, &rows), PX_ERR_BAD_DATA) << i;
+    EXPECT_EQ(Load(f, 1, &rows), PXM_ERR_BAD_DATA) << i;
   }
   // DICM at 128 behind a valid start code.
   std::vector<uint8_t> dicom(200, 0);
@@ -104,7 +104,7 @@ TEST(FilterEntry, RefusesOtherData) {
   dicom[3] = 0xB3;
   std::memcpy(&dicom[128], "DICM", 4);
   PxFileInfo info{};
-  EXPECT_EQ(Info(WriteFile("dicm.m2v", dicom), &info), PX_ERR_BAD_DATA);
+  EXPECT_EQ(Info(WriteFile("dicm.m2v", dicom), &info), PXM_ERR_BAD_DATA);
 }
 
 TEST(FilterEntry, PageNumberingInDisplayOrder) {
@@ -113,7 +113,7 @@ TEST(FilterEntry, PageNumberingInDisplayOrder) {
                                    "-frames:v 4 -c:v mpeg2video -bf 2 -g 12 -q:v 2 -pix_fmt yuv420p");
   ASSERT_FALSE(f.empty());
   PxFileInfo info{};
-  ASSERT_EQ(Info(f, &info, 9), PX_OK);
+  ASSERT_EQ(Info(f, &info, 9), PXM_OK);
   EXPECT_EQ(info.nPageCount, 3);
   EXPECT_EQ(info.nCurrentPage, 3);
   EXPECT_EQ(info.nFormat, 246);
@@ -128,32 +128,32 @@ TEST(FilterEntry, PageNumberingInDisplayOrder) {
   ASSERT_EQ(ref.size(), 4 * fs);
   for (int page = 1; page <= 3; ++page) {
     Planes p;
-    ASSERT_EQ(DecodePlanes(f, page, &p), PX_OK);
+    ASSERT_EQ(DecodePlanes(f, page, &p), PXM_OK);
     EXPECT_GE(Psnr(p.y.data(), ref.data() + (page - 1) * fs, 64 * 48), 45.0) << page;
     // and not the picture beside it
     const int other = page == 3 ? 1 : page;
     EXPECT_LT(Psnr(p.y.data(), ref.data() + other * fs, 64 * 48), 40.0) << page;
   }
   Rows rows;
-  EXPECT_EQ(Load(f, 4, &rows), PX_END_OF_STREAM);
+  EXPECT_EQ(Load(f, 4, &rows), PXM_END_OF_STREAM);
 }
 
 TEST(FilterEntry, OnePictureHasNoPages) {
   const std::string f = MakeStream("one.m1v", "testsrc2=size=64x48:rate=25", "-frames:v 1 -c:v mpeg1video");
   PxFileInfo info{};
-  ASSERT_EQ(Info(f, &info), PX_OK);
+  ASSERT_EQ(Info(f, &info), PXM_OK);
   EXPECT_EQ(info.nPageCount, 0);
   EXPECT_EQ(info.nFormat, 243);
   EXPECT_STREQ(info.szFormatName, "MPEG-1");
   Rows rows;
-  EXPECT_EQ(Load(f, 1, &rows), PX_END_OF_STREAM);
+  EXPECT_EQ(Load(f, 1, &rows), PXM_END_OF_STREAM);
 }
 
 TEST(FilterEntry, RowFlagsAndCallbackResult) {
   const std::string f =
       MakeStream("rows.m2v", "testsrc2=size=64x48:rate=25", "-frames:v 3 -c:v mpeg2video -bf 0");
   Rows rows;
-  ASSERT_EQ(Load(f, 1, &rows, 24, 48), PX_OK);
+  ASSERT_EQ(Load(f, 1, &rows, 24, 48), PXM_OK);
   ASSERT_EQ(rows.flags.size(), 48u);
   EXPECT_EQ(rows.flags[0], 1 | 2 | 4);
   EXPECT_EQ(rows.flags[1], 1 | 2);
@@ -183,14 +183,14 @@ TEST(FilterEntry, BlackAndWhite) {
         MakeStream(std::string(colour) + ".m2v", std::string("color=c=") + colour + ":size=64x48:rate=25",
                    "-frames:v 3 -c:v mpeg2video -b:v 2M");
     Planes p;
-    ASSERT_EQ(DecodePlanes(f, 1, &p), PX_OK);
+    ASSERT_EQ(DecodePlanes(f, 1, &p), PXM_OK);
     const int y = colour[0] == 'b' ? 16 : 235;
     bool exact = true;
     for (unsigned char v : p.y) exact &= v == y;
     for (unsigned char v : p.cb) exact &= v == 128;
     if (!exact) continue;  // the encoder did not hit the level exactly; the unit check above holds
     Rows rows;
-    ASSERT_EQ(Load(f, 1, &rows), PX_OK);
+    ASSERT_EQ(Load(f, 1, &rows), PXM_OK);
     for (const auto& row : rows.data)
       for (uint8_t v : row) ASSERT_EQ(v, y == 16 ? 0 : 255);
   }
@@ -229,11 +229,11 @@ TEST_F(KernelSeam, ShortReadsGiveTheSamePicture) {
   const std::string f =
       MakeStream("seam.m2v", "testsrc2=size=96x64:rate=25", "-frames:v 5 -c:v mpeg2video -bf 2");
   Planes a, b;
-  ASSERT_EQ(DecodePlanes(f, 2, &a), PX_OK);
+  ASSERT_EQ(DecodePlanes(f, 2, &a), PXM_OK);
   PxKernelImports k = PxKernelBoundImports();
   k.pfnRead = ShortRead;
   PxKernelSetImports(&k);
-  ASSERT_EQ(DecodePlanes(f, 2, &b), PX_OK);
+  ASSERT_EQ(DecodePlanes(f, 2, &b), PXM_OK);
   EXPECT_EQ(a.y, b.y);
   EXPECT_EQ(a.cr, b.cr);
 }
@@ -249,7 +249,7 @@ TEST_F(KernelSeam, ReadFailureIsAResult) {
     g_nFailAfter = after;
     Rows rows;
     const int32_t rc = Load(f, 3, &rows);
-    EXPECT_TRUE(rc == PX_ERR_READ || rc == PX_ERR_BAD_DATA) << after << " " << rc;
+    EXPECT_TRUE(rc == PXM_ERR_READ || rc == PXM_ERR_BAD_DATA) << after << " " << rc;
   }
 }
 
@@ -264,7 +264,7 @@ TEST_F(KernelSeam, AllocationFailureFreesEverything) {
   g_nAllocFail = -1;
   MpegFilter::SetSettleTime(0);
   Rows ok;
-  ASSERT_EQ(Load(f, 1, &ok), PX_OK);
+  ASSERT_EQ(Load(f, 1, &ok), PXM_OK);
   const int total = g_nAllocs;
   ASSERT_GE(total, 4);    // three frame stores and the delivery buffer
   EXPECT_EQ(g_nLive, 3);  // the frame stores stay for the next page
@@ -274,7 +274,7 @@ TEST_F(KernelSeam, AllocationFailureFreesEverything) {
     g_nAllocs = 0;
     g_nAllocFail = fail;
     Rows rows;
-    EXPECT_EQ(Load(f, 1, &rows), PX_ERR_NO_MEMORY) << fail;
+    EXPECT_EQ(Load(f, 1, &rows), PXM_ERR_NO_MEMORY) << fail;
     MpegFilter::ReleaseKept();
     EXPECT_EQ(g_nLive, 0) << fail;
   }
@@ -286,9 +286,9 @@ TEST_F(KernelSeam, MissingServiceRefuses) {
   k.pfnSeek = nullptr;
   PxKernelSetImports(&k);
   Rows rows;
-  EXPECT_EQ(Load("/tmp/whatever.m2v", 1, &rows), PX_ERR_KERNEL_MISSING);
+  EXPECT_EQ(Load("/tmp/whatever.m2v", 1, &rows), PXM_ERR_KERNEL_MISSING);
   PxFileInfo info{};
-  EXPECT_EQ(fltInfo(0, &info, 1), PX_ERR_KERNEL_MISSING);
+  EXPECT_EQ(fltInfo(0, &info, 1), PXM_ERR_KERNEL_MISSING);
   PxKernelSetImports(nullptr);
   EXPECT_TRUE(PxKernelBound());
   EXPECT_EQ(PxKernelProcByOrdinal(12345), nullptr);

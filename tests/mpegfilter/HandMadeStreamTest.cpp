@@ -128,13 +128,13 @@ int32_t PageCount(const std::string& path) {
   PxFileInfo info{};
   const int32_t rc = fltInfo(h, &info, 1);
   k.pfnClose(h);
-  return rc == PX_OK ? info.nPageCount : -100 + rc;
+  return rc == PXM_OK ? info.nPageCount : -100 + rc;
 }
 
 // ffmpeg's decode of frame nFrame (display order) compared with our page nFrame + 1.
 void ExpectSameAsFfmpeg(const std::string& path, int nFrame, const char* pszPixFmt) {
   Planes p;
-  ASSERT_EQ(testmpeg::DecodePlanes(path, nFrame + 1, &p), PX_OK);
+  ASSERT_EQ(testmpeg::DecodePlanes(path, nFrame + 1, &p), PXM_OK);
   const std::vector<unsigned char> ref = testmpeg::ReferenceDecode(path, pszPixFmt);
   const size_t frame = p.y.size() + p.cb.size() + p.cr.size();
   ASSERT_GE(ref.size(), frame * (nFrame + 1)) << "ffmpeg decoded too few frames";
@@ -197,9 +197,9 @@ TEST(HandMadeStreams, FieldPicturesPageByFramePairs) {
   const std::string path = FieldStream();
   EXPECT_EQ(PageCount(path), 2) << "three frames of two fields each";
   Planes p1, p2, p3;
-  ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p1), PX_OK);
-  ASSERT_EQ(testmpeg::DecodePlanes(path, 2, &p2), PX_OK);
-  EXPECT_EQ(testmpeg::DecodePlanes(path, 3, &p3), PX_END_OF_STREAM);
+  ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p1), PXM_OK);
+  ASSERT_EQ(testmpeg::DecodePlanes(path, 2, &p2), PXM_OK);
+  EXPECT_EQ(testmpeg::DecodePlanes(path, 3, &p3), PXM_END_OF_STREAM);
   EXPECT_EQ(testmpeg::ExpectKeptEqualsFresh(path), 2);
   // Frame 1: even lines from the top field, odd lines from the bottom one; chroma the same way.
   const int kLuma[2][2] = {{60, 90}, {200, 170}};  // [top, bottom field][macroblock column]
@@ -273,7 +273,7 @@ TEST(HandMadeStreams, DualPrimeAveragesBothParities) {
   const std::string path = DualPrimeStream("dualprime0.m2v", 0, 0, false);
   EXPECT_EQ(PageCount(path), 2);
   Planes p;
-  ASSERT_EQ(testmpeg::DecodePlanes(path, 2, &p), PX_OK);
+  ASSERT_EQ(testmpeg::DecodePlanes(path, 2, &p), PXM_OK);
   for (unsigned char v : p.y) ASSERT_EQ(v, 121);
   for (unsigned char v : p.cb) ASSERT_EQ(v, 90);
   for (unsigned char v : p.cr) ASSERT_EQ(v, 170);
@@ -318,7 +318,7 @@ TEST(HandMadeStreams, ConcealmentVectorsAreSkipped) {
     }
     const std::string path = Save(b, bFramePred ? "conceal_p.m2v" : "conceal_i.m2v");
     Planes p;
-    ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p), PX_OK);
+    ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p), PXM_OK);
     for (int y = 0; y < 32; ++y)
       for (int x = 0; x < 32; ++x) {
         const int base = 40 + 50 * ((y / 16) * 2 + x / 16);
@@ -359,7 +359,7 @@ TEST(HandMadeStreams, Chroma444BlockOrder) {
   }
   const std::string path = Save(b, "chroma444.m2v");
   Planes p;
-  ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p), PX_OK);
+  ASSERT_EQ(testmpeg::DecodePlanes(path, 1, &p), PXM_OK);
   ASSERT_EQ(p.cw, 16);
   ASSERT_EQ(p.ch, 16);
   for (int y = 0; y < 16; ++y)
@@ -401,7 +401,7 @@ TEST(HandMadeStreams, DcPicturesOfMpeg1) {
   EXPECT_EQ(testmpeg::ExpectKeptEqualsFresh(path), 2);
   for (int page = 1; page <= 2; ++page) {
     Planes p;
-    ASSERT_EQ(testmpeg::DecodePlanes(path, page, &p), PX_OK);
+    ASSERT_EQ(testmpeg::DecodePlanes(path, page, &p), PXM_OK);
     const int n = page - 1;
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < 32; ++x) {

@@ -62,7 +62,7 @@ std::vector<std::vector<unsigned char>> Frames(const Part& p, size_t* pFrameSize
   const std::string f = MakeStream(p.name, p.source, p.args);
   const std::vector<unsigned char> all = ReferenceDecode(f, p.pixFmt);
   Planes first;
-  EXPECT_EQ(DecodePlanes(f, 1, &first), PX_OK) << p.name;
+  EXPECT_EQ(DecodePlanes(f, 1, &first), PXM_OK) << p.name;
   const size_t n = static_cast<size_t>(first.w) * first.h + 2 * static_cast<size_t>(first.cw) * first.ch;
   std::vector<std::vector<unsigned char>> out;
   for (size_t o = 0; n && o + n <= all.size(); o += n) out.emplace_back(all.begin() + o, all.begin() + o + n);
@@ -87,14 +87,14 @@ TEST_P(JoinedStreamTest, EveryPageMatchesItsPart) {
   const int32_t h = k.pfnOpen(joined.c_str(), PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
   ASSERT_GE(h, 0);
   PxFileInfo info{};
-  ASSERT_EQ(fltInfo(h, &info, 1), PX_OK);
+  ASSERT_EQ(fltInfo(h, &info, 1), PXM_OK);
   k.pfnClose(h);
   const int total = static_cast<int>(fa.size() + fb.size());
   EXPECT_EQ(info.nPageCount, total - 1);
 
   for (int page = 1; page < total; ++page) {
     Planes p;
-    ASSERT_EQ(DecodePlanes(joined, page, &p), PX_OK) << "page " << page;
+    ASSERT_EQ(DecodePlanes(joined, page, &p), PXM_OK) << "page " << page;
     const bool bFirst = page <= static_cast<int>(fa.size());
     const std::vector<unsigned char>& ref = bFirst ? fa[page - 1] : fb[page - 1 - fa.size()];
     const size_t ny = static_cast<size_t>(p.w) * p.h, nc = static_cast<size_t>(p.cw) * p.ch;
@@ -112,7 +112,7 @@ TEST_P(JoinedStreamTest, EveryPageMatchesItsPart) {
     load.pfnRow = [](void*, PxLoadInfo*, uint8_t*, int32_t, int32_t, int32_t, intptr_t) -> int32_t {
       return 1;
     };
-    EXPECT_EQ(fltLoad(joined.c_str(), &load), PX_OK) << page;
+    EXPECT_EQ(fltLoad(joined.c_str(), &load), PXM_OK) << page;
   }
 }
 
@@ -144,17 +144,17 @@ TEST(JoinedStream, StraySequenceExtensionIsRefused) {
   const int32_t h = k.pfnOpen(bad.c_str(), PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
   ASSERT_GE(h, 0);
   PxFileInfo info{};
-  EXPECT_EQ(fltInfo(h, &info, 1), PX_ERR_BAD_DATA);
+  EXPECT_EQ(fltInfo(h, &info, 1), PXM_ERR_BAD_DATA);
   k.pfnClose(h);
   Planes p;
-  EXPECT_EQ(DecodePlanes(bad, 1, &p), PX_ERR_BAD_DATA);
-  EXPECT_EQ(DecodePlanes(bad, 4, &p), PX_ERR_BAD_DATA);
+  EXPECT_EQ(DecodePlanes(bad, 1, &p), PXM_ERR_BAD_DATA);
+  EXPECT_EQ(DecodePlanes(bad, 4, &p), PXM_ERR_BAD_DATA);
   // The same extension unchanged (progressive) is harmless.
   stray[5] |= 0x08;
   std::vector<unsigned char> same = ReadAll(f);
   same.insert(same.begin() + pic, stray.begin(), stray.end());
   WriteAll(bad, same);
-  EXPECT_EQ(DecodePlanes(bad, 4, &p), PX_OK);
+  EXPECT_EQ(DecodePlanes(bad, 4, &p), PXM_OK);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ class KeptDecoderTest : public ::testing::Test {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     MpegFilter::ReleaseKept();
     Planes p;
-    EXPECT_EQ(DecodePlanes(f, page, &p), PX_OK);
+    EXPECT_EQ(DecodePlanes(f, page, &p), PXM_OK);
     MpegFilter::ReleaseKept();
     return p;
   }
@@ -75,7 +75,7 @@ TEST_F(KeptDecoderTest, ChangedOrReplacedFileIsDecodedAfresh) {
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(m_a.data()), static_cast<std::streamsize>(m_a.size()));
     Planes p;
-    for (int page = 1; page <= 3; ++page) ASSERT_EQ(DecodePlanes(path, page, &p), PX_OK);
+    for (int page = 1; page <= 3; ++page) ASSERT_EQ(DecodePlanes(path, page, &p), PXM_OK);
     ASSERT_GT(MpegFilter::KeptBytes(), 0);
     // Past the file system's time granularity, then the change.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -89,7 +89,7 @@ TEST_F(KeptDecoderTest, ChangedOrReplacedFileIsDecodedAfresh) {
     }
     const std::vector<unsigned char>& now = bReplace ? m_b : m_bSameSize;
     for (int page : {4, 5}) {
-      ASSERT_EQ(DecodePlanes(path, page, &p), PX_OK);
+      ASSERT_EQ(DecodePlanes(path, page, &p), PXM_OK);
       const Planes want = Fresh(now, page);
       EXPECT_TRUE(Same(p, want)) << (bReplace ? "replaced" : "rewritten") << " page " << page;
       EXPECT_FALSE(Same(p, Fresh(m_a, page))) << "the two versions must differ for the test to mean anything";
@@ -104,27 +104,27 @@ TEST_F(KeptDecoderTest, KeptOnlyWhileUseful) {
   Planes p;
   // A file changed a moment ago is not kept: its times could hide a change made right after.
   MpegFilter::SetSettleTime(MpegFilter::kDefaultSettleNs);
-  ASSERT_EQ(DecodePlanes(path, 1, &p), PX_OK);
+  ASSERT_EQ(DecodePlanes(path, 1, &p), PXM_OK);
   EXPECT_EQ(MpegFilter::KeptBytes(), 0);
   MpegFilter::SetSettleTime(0);
-  ASSERT_EQ(DecodePlanes(path, 1, &p), PX_OK);
+  ASSERT_EQ(DecodePlanes(path, 1, &p), PXM_OK);
   EXPECT_EQ(MpegFilter::KeptBytes(), 3 * (96 * 64 * 3 / 2));  // three 4:2:0 frame stores
   // Another file takes its place; new limits release it; the last page releases it.
   const std::string other =
       MakeStream("kept_other.m2v", "testsrc2=size=64x48:rate=25", "-frames:v 4 -c:v mpeg2video");
-  ASSERT_EQ(DecodePlanes(other, 1, &p), PX_OK);
+  ASSERT_EQ(DecodePlanes(other, 1, &p), PXM_OK);
   EXPECT_EQ(MpegFilter::KeptBytes(), 3 * (64 * 48 * 3 / 2));
   MpegFilter::SetLimits(MpegFilter::Limits());
   EXPECT_EQ(MpegFilter::KeptBytes(), 0);
-  ASSERT_EQ(DecodePlanes(path, 10, &p), PX_OK);
+  ASSERT_EQ(DecodePlanes(path, 10, &p), PXM_OK);
   EXPECT_GT(MpegFilter::KeptBytes(), 0);
-  ASSERT_EQ(DecodePlanes(path, 11, &p), PX_OK);  // the last page
+  ASSERT_EQ(DecodePlanes(path, 11, &p), PXM_OK);  // the last page
   EXPECT_EQ(MpegFilter::KeptBytes(), 0);
   // An earlier page starts afresh and gives the same picture as before.
   Planes first, again;
-  ASSERT_EQ(DecodePlanes(path, 1, &first), PX_OK);
-  ASSERT_EQ(DecodePlanes(path, 6, &p), PX_OK);
-  ASSERT_EQ(DecodePlanes(path, 1, &again), PX_OK);
+  ASSERT_EQ(DecodePlanes(path, 1, &first), PXM_OK);
+  ASSERT_EQ(DecodePlanes(path, 6, &p), PXM_OK);
+  ASSERT_EQ(DecodePlanes(path, 1, &again), PXM_OK);
   EXPECT_TRUE(Same(first, again));
 }
 

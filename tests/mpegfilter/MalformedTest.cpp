@@ -34,8 +34,8 @@ int32_t Drop(void*, PxLoadInfo*, uint8_t*, int32_t, int32_t, int32_t, intptr_t) 
 }
 
 bool IsResult(int32_t rc) {
-  return rc == PX_OK || rc == PX_END_OF_STREAM || rc == PX_ERR_BAD_DATA || rc == PX_ERR_NO_MEMORY ||
-         rc == PX_ERR_READ;
+  return rc == PXM_OK || rc == PXM_END_OF_STREAM || rc == PXM_ERR_BAD_DATA || rc == PXM_ERR_NO_MEMORY ||
+         rc == PXM_ERR_READ;
 }
 
 // Info and two pages; every answer must be one of the filter's results.
@@ -114,9 +114,9 @@ TEST_F(Malformed, HostileHeaders) {
     int32_t expectInfo;
   };
   std::vector<Case> cases;
-  cases.push_back({"zero width", header(0, 64, 3), PX_ERR_BAD_DATA});
-  cases.push_back({"no frame rate", header(64, 64, 0), PX_ERR_BAD_DATA});
-  cases.push_back({"header only", header(64, 64, 3), PX_END_OF_STREAM});
+  cases.push_back({"zero width", header(0, 64, 3), PXM_ERR_BAD_DATA});
+  cases.push_back({"no frame rate", header(64, 64, 0), PXM_ERR_BAD_DATA});
+  cases.push_back({"header only", header(64, 64, 3), PXM_END_OF_STREAM});
   {
     // 4095 x 4095 beyond the 64 MiB memory limit, with one picture and slices: fltInfo already
     // refuses what no load could deliver.
@@ -124,7 +124,7 @@ TEST_F(Malformed, HostileHeaders) {
     for (int i = 0; i < 3; ++i)
       for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8, 0, 0, 1, 1, 0x12, 0x34})
         b.push_back(static_cast<uint8_t>(v));
-    cases.push_back({"huge picture", b, PX_ERR_NO_MEMORY});
+    cases.push_back({"huge picture", b, PXM_ERR_NO_MEMORY});
   }
   {
     // A picture followed by a megabyte of zeros, then one of 0xFF.
@@ -132,7 +132,7 @@ TEST_F(Malformed, HostileHeaders) {
     for (uint8_t v : {0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8}) b.push_back(static_cast<uint8_t>(v));
     b.insert(b.end(), 1 << 20, 0);
     b.insert(b.end(), 1 << 20, 0xFF);
-    cases.push_back({"zero and one runs", b, PX_OK});
+    cases.push_back({"zero and one runs", b, PXM_OK});
   }
   {
     // Tens of thousands of slices, each with macroblock stuffing and an escape run.
@@ -143,7 +143,7 @@ TEST_F(Malformed, HostileHeaders) {
         for (int v : {0, 0, 1, 1 + s % 4, 0x10, 0x1E, 0x03, 0xC0, 0x78, 0x0F})
           b.push_back(static_cast<uint8_t>(v));
     }
-    cases.push_back({"many slices", b, PX_OK});
+    cases.push_back({"many slices", b, PXM_OK});
   }
   {
     // A program stream whose packets claim lengths past the end and nest pack headers.
@@ -151,7 +151,7 @@ TEST_F(Malformed, HostileHeaders) {
     for (int i = 0; i < 100; ++i)
       for (uint8_t v : {0, 0, 1, 0xE0, 0xFF, 0xFF, 0x80, 0x80, 0xFF, 0, 0, 1, 0xBA})
         b.push_back(static_cast<uint8_t>(v));
-    cases.push_back({"program stream lengths", b, PX_END_OF_STREAM});
+    cases.push_back({"program stream lengths", b, PXM_END_OF_STREAM});
   }
   for (const Case& c : cases) {
     const std::string path = Write("hostile.m2v", c.bytes);
@@ -204,10 +204,10 @@ TEST(DefaultLimits, HighLevelPictureFitsLargerIsRefused) {
   struct Case {
     int w, h;
     int32_t expect;
-  } cases[] = {{1920, 1152, PX_OK},
-               {1920, 1088, PX_OK},
-               {4095, 2304, PX_ERR_NO_MEMORY},
-               {4095, 4095, PX_ERR_NO_MEMORY}};
+  } cases[] = {{1920, 1152, PXM_OK},
+               {1920, 1088, PXM_OK},
+               {4095, 2304, PXM_ERR_NO_MEMORY},
+               {4095, 4095, PXM_ERR_NO_MEMORY}};
   for (const Case& c : cases) {
     const std::string path = Write("limits.m1v", stream(c.w, c.h));
     const PxKernelImports& k = PxKernel();

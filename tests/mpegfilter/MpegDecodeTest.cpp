@@ -52,12 +52,12 @@ TEST_P(MpegDecodeTest, EveryPageMatchesFfmpeg) {
   const int32_t h = k.pfnOpen(file.c_str(), PX_O_RDONLY | PX_O_BINARY, PX_S_IREAD);
   ASSERT_GE(h, 0);
   PxFileInfo info{};
-  ASSERT_EQ(fltInfo(h, &info, 1), PX_OK);
+  ASSERT_EQ(fltInfo(h, &info, 1), PXM_OK);
   k.pfnClose(h);
   EXPECT_EQ(info.nPageCount, probed - 1);
 
   Planes p;
-  ASSERT_EQ(DecodePlanes(file, 1, &p), PX_OK);
+  ASSERT_EQ(DecodePlanes(file, 1, &p), PXM_OK);
   const size_t frameSize = static_cast<size_t>(p.w) * p.h + 2 * static_cast<size_t>(p.cw) * p.ch;
   ASSERT_EQ(ref.size() % frameSize, 0u);
   const int frames = static_cast<int>(ref.size() / frameSize);
@@ -65,7 +65,7 @@ TEST_P(MpegDecodeTest, EveryPageMatchesFfmpeg) {
   double sum = 0, worst = 1e9;
   int n = 0;
   for (int page = 1; page < frames; ++page) {
-    ASSERT_EQ(DecodePlanes(file, page, &p), PX_OK) << "page " << page;
+    ASSERT_EQ(DecodePlanes(file, page, &p), PXM_OK) << "page " << page;
     const unsigned char* r = ref.data() + static_cast<size_t>(page - 1) * frameSize;
     const size_t ny = static_cast<size_t>(p.w) * p.h, nc = static_cast<size_t>(p.cw) * p.ch;
     const double py = Psnr(p.y.data(), r, ny);
@@ -79,7 +79,7 @@ TEST_P(MpegDecodeTest, EveryPageMatchesFfmpeg) {
     }
   }
   // The page after the last loadable one is past the end of the stream.
-  EXPECT_EQ(DecodePlanes(file, frames, &p), PX_END_OF_STREAM);
+  EXPECT_EQ(DecodePlanes(file, frames, &p), PXM_END_OF_STREAM);
   // Pages read one after the other through the kept decoder equal fresh decodes.
   EXPECT_EQ(ExpectKeptEqualsFresh(file), frames - 1);
   ASSERT_GT(n, 0);

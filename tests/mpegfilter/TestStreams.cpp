@@ -74,7 +74,7 @@ int32_t Grab(void* pUser, const FrameStore& f, const SequenceParams& seq, const 
   copy(out.y, f.pY, g.nLumaStride, out.w, out.h);
   copy(out.cb, f.pCb, g.nChromaStride, out.cw, out.ch);
   copy(out.cr, f.pCr, g.nChromaStride, out.cw, out.ch);
-  return PX_OK;
+  return PXM_OK;
 }
 }  // namespace
 
@@ -100,12 +100,12 @@ int ExpectKeptEqualsFresh(const std::string& file) {
   for (int page = 1;; ++page) {
     Planes p, again;
     const int rc = DecodePlanes(file, page, &p);
-    if (rc != PX_OK) {
-      EXPECT_EQ(rc, PX_END_OF_STREAM) << file << " page " << page;
+    if (rc != PXM_OK) {
+      EXPECT_EQ(rc, PXM_END_OF_STREAM) << file << " page " << page;
       break;
     }
     keptBytes.push_back(MpegFilter::KeptBytes());
-    EXPECT_EQ(DecodePlanes(file, page, &again), PX_OK);
+    EXPECT_EQ(DecodePlanes(file, page, &again), PXM_OK);
     EXPECT_TRUE(again.y == p.y && again.cb == p.cb && again.cr == p.cr)
         << file << " page " << page << " twice";
     kept.push_back(std::move(p));
@@ -116,7 +116,7 @@ int ExpectKeptEqualsFresh(const std::string& file) {
   for (size_t i = 0; i < kept.size(); ++i) {
     MpegFilter::ReleaseKept();
     Planes fresh;
-    EXPECT_EQ(DecodePlanes(file, static_cast<int>(i) + 1, &fresh), PX_OK);
+    EXPECT_EQ(DecodePlanes(file, static_cast<int>(i) + 1, &fresh), PXM_OK);
     EXPECT_TRUE(fresh.w == kept[i].w && fresh.h == kept[i].h && fresh.y == kept[i].y &&
                 fresh.cb == kept[i].cb && fresh.cr == kept[i].cr)
         << file << " page " << i + 1 << " differs from a fresh decode";

@@ -11,6 +11,7 @@
 #include <future>
 
 #include "log/DebugTrace.h"
+#include "pxclass/PxFileTypes.h"
 #include "scan/FileConvert.h"
 #include "tests/scan/ScanChild.h"
 #include "tests/scan/ToolOracle.h"
@@ -91,7 +92,8 @@ TEST_F(FileConvertTest, SinglePageTypeNumbersPagesBySequenceOverInputs) {
   Magick("-size 40x30 xc:red xc:lime xc:blue " + Quote(P("three.tif")));
   Magick("-size 50x20 xc:white " + Quote(P("one.png")));
   std::vector<std::string> outputs;
-  ASSERT_EQ(Run({P("three.tif"), P("missing.tif"), P("one.png")}, P("x.jpg"), 10, outputs), 0) << Log();
+  ASSERT_EQ(Run({P("three.tif"), P("missing.tif"), P("one.png")}, P("x.jpg"), PX_TYPE_JPEG, outputs), 0)
+      << Log();
   const std::vector<std::string> expected = {P("x.jpg"), P("x2.jpg"), P("x3.jpg"), P("x4.jpg")};
   EXPECT_EQ(outputs, expected);
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(Sizes(expected[i]), "40x30\n") << expected[i];
@@ -107,12 +109,12 @@ TEST_F(FileConvertTest, MultiPageTypeTakesEveryPageOfEveryInput) {
   Magick("-size 40x30 xc:blue xc:white " + Quote(P("b.tif")));
   std::ofstream(P("x.tif")) << "old";
   std::vector<std::string> outputs;
-  ASSERT_EQ(Run({P("a.tif"), P("b.tif")}, P("x.tif"), 3, outputs), 0) << Log();
+  ASSERT_EQ(Run({P("a.tif"), P("b.tif")}, P("x.tif"), PX_TYPE_TIFF, outputs), 0) << Log();
   EXPECT_EQ(outputs, std::vector<std::string>{P("x.tif")});
   EXPECT_EQ(Sizes(P("x.tif")), "40x30\n40x30\n40x30\n40x30\n");
   EXPECT_NE(Log().find("Deleted " + P("x.tif")), std::string::npos);
 
-  ASSERT_EQ(Run({P("a.tif"), P("b.tif")}, P("x.pdf"), 146, outputs), 0) << Log();
+  ASSERT_EQ(Run({P("a.tif"), P("b.tif")}, P("x.pdf"), PX_TYPE_PDF, outputs), 0) << Log();
   EXPECT_EQ(PdfPages(P("x.pdf")), 4);
 }
 
@@ -128,7 +130,7 @@ TEST_F(FileConvertTest, OutputNamesWithoutExtension) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> outputs;
-    ASSERT_EQ(Run({P("in.tif")}, c.output, 10, outputs), 0) << Log();
+    ASSERT_EQ(Run({P("in.tif")}, c.output, PX_TYPE_JPEG, outputs), 0) << Log();
     EXPECT_EQ(outputs, c.files);
     for (const auto& f : c.files) EXPECT_EQ(Sizes(f), "10x10\n") << f;
   }
@@ -137,11 +139,11 @@ TEST_F(FileConvertTest, OutputNamesWithoutExtension) {
 TEST_F(FileConvertTest, SecondOutputFromUnresizedCopies) {
   Magick("-size 1700x2200 xc:white -size 170x220 xc:gray " + Quote(P("pages.tif")));
   std::vector<std::string> outputs;
-  ASSERT_EQ(Run({P("pages.tif")}, P("x.tif"), 3, outputs,
+  ASSERT_EQ(Run({P("pages.tif")}, P("x.tif"), PX_TYPE_TIFF, outputs,
                 [](ConvertRequest& r) {
                   r.nOutX = 800;
                   r.nOutY = -1;
-                  r.nType2 = 10;
+                  r.nType2 = PX_TYPE_JPEG;
                   r.strExt2 = "jpg";
                   r.nOutX2 = -1;
                   r.nOutY2 = 110;
@@ -168,7 +170,7 @@ TEST_F(FileConvertTest, ResizeRules) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> outputs;
-    EXPECT_EQ(Run({P("page.png")}, P("r.png"), 75, outputs,
+    EXPECT_EQ(Run({P("page.png")}, P("r.png"), PX_TYPE_PNG, outputs,
                   [&](ConvertRequest& r) {
                     r.nOutX = c.x;
                     r.nOutY = c.y;
@@ -229,10 +231,14 @@ TEST_F(FileConvertTest, FaxIsDecodedAndStretchedToSquarePixels) {
 TEST_F(FileConvertTest, EveryPageOfAMultiPageFax) {
   WriteFax("three.mfp", {{1728, 40}, {1728, 60}, {864, 30}}, 200, 200);
   std::vector<std::string> outputs;
-  ASSERT_EQ(Run({P("three.mfp")}, P("f.tif"), 3, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 0)
+  ASSERT_EQ(
+      Run({P("three.mfp")}, P("f.tif"), PX_TYPE_TIFF, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }),
+      0)
       << Log();
   EXPECT_EQ(Sizes(P("f.tif")), "1728x40\n1728x60\n864x30\n");
-  ASSERT_EQ(Run({P("three.mfp")}, P("g.png"), 75, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 0);
+  ASSERT_EQ(
+      Run({P("three.mfp")}, P("g.png"), PX_TYPE_PNG, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }),
+      0);
   EXPECT_EQ(outputs, (std::vector<std::string>{P("g.png"), P("g2.png"), P("g3.png")}));
 }
 
@@ -248,7 +254,9 @@ TEST_F(FileConvertTest, SuspendedFaxPagesDecodeWhole) {
     options.suspendEvery = 600;
     WriteFax("paused.mfp", {{1728, 400}, {1728, 400}, {1728, 400}}, 200, 200, options, fillBits);
     std::vector<std::string> outputs;
-    ASSERT_EQ(Run({P("paused.mfp")}, P("p.tif"), 3, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 0)
+    ASSERT_EQ(Run({P("paused.mfp")}, P("p.tif"), PX_TYPE_TIFF, outputs,
+                  [](ConvertRequest& r) { r.bMfpDtf = true; }),
+              0)
         << Log();
     ASSERT_EQ(Sizes(P("p.tif")), "1728x400\n1728x400\n1728x400\n");
     for (size_t i = 0; i < 3; ++i) {
@@ -273,7 +281,7 @@ TEST_F(FileConvertTest, FifoInputRefusedBeforeOpening) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   auto run = std::async(std::launch::async, [&] {
     std::vector<std::string> outputs;
-    return Run({fifo}, P("o.jpg"), 10, outputs);
+    return Run({fifo}, P("o.jpg"), PX_TYPE_JPEG, outputs);
   });
   if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     const int fd = ::open(fifo.c_str(), O_WRONLY);  // let the blocked open go
@@ -287,7 +295,7 @@ TEST_F(FileConvertTest, FifoInputRefusedBeforeOpening) {
 TEST_F(FileConvertTest, RefusedResizeIsLogged) {
   Magick("-size 40x30 xc:red " + Quote(P("in.png")));
   std::vector<std::string> outputs;
-  EXPECT_EQ(Run({P("in.png")}, P("big.png"), 75, outputs,
+  EXPECT_EQ(Run({P("in.png")}, P("big.png"), PX_TYPE_PNG, outputs,
                 [](ConvertRequest& r) {
                   r.nOutX = 100000;
                   r.nOutY = 100000;
@@ -307,20 +315,21 @@ TEST_F(FileConvertTest, FailuresAndTheirResults) {
   std::ofstream(P("cut.mfp"), std::ios::binary)
       .write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(cut.size()));
   std::vector<std::string> outputs;
-  EXPECT_EQ(Run({P("ok.png"), P("junk.png")}, P("o.jpg"), 10, outputs), 3);
+  EXPECT_EQ(Run({P("ok.png"), P("junk.png")}, P("o.jpg"), PX_TYPE_JPEG, outputs), 3);
   EXPECT_EQ(outputs, std::vector<std::string>{P("o.jpg")}) << "what was written stays listed";
   EXPECT_NE(Log().find("GetInfo Failed on " + P("junk.png")), std::string::npos);
   EXPECT_NE(Log().find("Converting file fails"), std::string::npos);
 
-  EXPECT_EQ(Run({P("cut.mfp")}, P("c.tif"), 3, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 3);
+  EXPECT_EQ(
+      Run({P("cut.mfp")}, P("c.tif"), PX_TYPE_TIFF, outputs, [](ConvertRequest& r) { r.bMfpDtf = true; }), 3);
   EXPECT_TRUE(outputs.empty());
   EXPECT_FALSE(fs::exists(m_dir / "tmp" / "0cut.mfp"));
   EXPECT_NE(Log().find("Converting fax file failed"), std::string::npos);
 
-  EXPECT_EQ(Run({P("gone1"), P("gone2")}, P("o.jpg"), 10, outputs), 3);
-  EXPECT_EQ(Run({P("ok.png")}, P("o.jpg"), 0, outputs), 2);
-  EXPECT_EQ(Run({}, P("o.jpg"), 10, outputs), 2);
-  EXPECT_EQ(Run({P("ok.png")}, P(std::string(260, 'n')), 10, outputs), 2);
+  EXPECT_EQ(Run({P("gone1"), P("gone2")}, P("o.jpg"), PX_TYPE_JPEG, outputs), 3);
+  EXPECT_EQ(Run({P("ok.png")}, P("o.jpg"), PX_TYPE_UNKNOWN, outputs), 2);
+  EXPECT_EQ(Run({}, P("o.jpg"), PX_TYPE_JPEG, outputs), 2);
+  EXPECT_EQ(Run({P("ok.png")}, P(std::string(260, 'n')), PX_TYPE_JPEG, outputs), 2);
   EXPECT_NE(Log().find("Input parameters invalid"), std::string::npos);
 }
 

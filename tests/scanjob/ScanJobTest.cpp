@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "pxclass/PxFileTypes.h"
 #include "tests/common/ProductRun.h"
 
 namespace fs = std::filesystem;
@@ -59,7 +60,7 @@ TEST_F(ScanJobTest, FeederBatchBecomesOneMultiPageFileOfEachType) {
     int type;
     const char* name;
   };
-  for (const Case& c : {Case{146, "batch.pdf"}, Case{17, "batch.tif"}}) {
+  for (const Case& c : {Case{PX_TYPE_PDF, "batch.pdf"}, Case{PX_TYPE_TIFF_PACKED, "batch.tif"}}) {
     SCOPED_TRACE(c.name);
     // Main dialog and file prompts hidden; the scanner's dialog shows (hide bit 10 clear).
     const RunResult run = Marlin(
@@ -67,7 +68,7 @@ TEST_F(ScanJobTest, FeederBatchBecomesOneMultiPageFileOfEachType) {
         kFeederScript);
     EXPECT_EQ(run.exitCode, 0) << run.log;
     ASSERT_TRUE(fs::exists(Out(c.name))) << run.log << run.transcript;
-    if (c.type == 146) {
+    if (c.type == PX_TYPE_PDF) {
       EXPECT_EQ(PdfPages(Out(c.name)), 10);
     } else {
       const std::string info = Capture("tiffinfo " + Quote(Out(c.name).string()) + " 2>/dev/null");

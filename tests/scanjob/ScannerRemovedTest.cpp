@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "pxclass/PxFileTypes.h"
 #include "tests/common/ProductRun.h"
 #include "tests/scanjob/LoopbackSaned.h"
 
@@ -85,7 +86,7 @@ TEST_F(ScannerRemovedTest, BatchEndsWithTheScanFailureAndKeepsTheSavedPages) {
     const char* extension;
   };
   int n = 0;
-  for (const Case& c : {Case{146, ".pdf"}, Case{17, ".tif"}}) {
+  for (const Case& c : {Case{PX_TYPE_PDF, ".pdf"}, Case{PX_TYPE_TIFF_PACKED, ".tif"}}) {
     SCOPED_TRACE(c.extension);
     fs::remove_all(m_dir / "tmp");
     fs::create_directories(m_dir / "tmp");

@@ -13,19 +13,19 @@ class MyRegTest : public SettingsTest {
 
 TEST_F(MyRegTest, OpenMissingKeyLogsOnlyWhenAsked) {
   MyReg reg;
-  EXPECT_FALSE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, false));
+  EXPECT_FALSE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, MyReg::kQuiet));
   EXPECT_EQ(Log().find("doesn't exist"), std::string::npos);
-  EXPECT_FALSE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, true));
+  EXPECT_FALSE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, MyReg::kLogFailure));
   EXPECT_NE(Log().find("MyReg.cpp: Open> Open failed as " + m_path + " doesn't exist\r\n"),
             std::string::npos);
   // The logging constructor opens with logging on.
-  MyReg logged(HKEY_CURRENT_USER, m_path + "\\Sub", false, KEY_READ);
+  MyReg logged(HKEY_CURRENT_USER, m_path + "\\Sub", MyReg::kOpenExisting, KEY_READ);
   EXPECT_FALSE(logged.IsOpen());
   EXPECT_NE(Log().find("Open failed as " + m_path + "\\Sub doesn't exist"), std::string::npos);
 }
 
 TEST_F(MyRegTest, CreateSetQueryRoundTrip) {
-  MyReg writer(HKEY_CURRENT_USER, m_path, true, KEY_WRITE);
+  MyReg writer(HKEY_CURRENT_USER, m_path, MyReg::kCreate, KEY_WRITE);
   ASSERT_TRUE(writer.IsOpen());
   EXPECT_TRUE(writer.Set(std::string("Save as TIFF"), "Qs"));
   EXPECT_TRUE(writer.Set(static_cast<DWORD>(2), "Task"));
@@ -93,7 +93,7 @@ TEST_F(MyRegTest, ExpandGrowsPastItsFirstBuffer) {
 
 TEST_F(MyRegTest, EnumKeysListsSubkeysInNameOrder) {
   for (const char* name : {"beta", "Alpha", "gamma"}) {
-    MyReg sub(HKEY_CURRENT_USER, m_path + "\\" + name, true, KEY_WRITE);
+    MyReg sub(HKEY_CURRENT_USER, m_path + "\\" + name, MyReg::kCreate, KEY_WRITE);
   }
   MyReg reg;
   ASSERT_TRUE(reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ));
@@ -151,7 +151,7 @@ TEST_F(MyRegTest, EntryAndExitLinesAtLevelThree) {
   DebugTrace::SetLevel(3);
   {
     MyReg reg;
-    reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, false);
+    reg.Open(HKEY_CURRENT_USER, m_path, KEY_READ, MyReg::kQuiet);
   }
   EXPECT_NE(Log().find("MyReg.cpp: Open> Entered\r\nMyReg.cpp: Open> Exiting\r\n"), std::string::npos);
 }

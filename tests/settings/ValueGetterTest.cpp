@@ -135,13 +135,13 @@ TEST_F(ValueGetterTest, MainValues) {
   EXPECT_EQ(getter.GetMainInt("UsbWait", 200), 200);
   EXPECT_FALSE(getter.SetMainInt("ScanToOn", 1));  // never creates the key
   EXPECT_EQ(getter.GetMainStr("Qs"), "");
-  EXPECT_FALSE(getter.SetMainStr("ToolboxId", "1.2.3.4", false));
+  EXPECT_FALSE(getter.SetMainStr("ToolboxId", "1.2.3.4", MissingMainKey::kFail));
   EXPECT_EQ(Stored(HKEY_CURRENT_USER, m_mainKey, "ToolboxId"), "<absent>");
   EXPECT_NE(Log().find("MyReg.cpp: Open> Open failed as " + m_mainKey + " doesn't exist\r\n"),
             std::string::npos);
 
-  EXPECT_TRUE(getter.SetMainStr("Qs", "Save as TIFF", true));
-  EXPECT_TRUE(getter.SetMainStr("ToolboxId", "1.2.3.4", false));
+  EXPECT_TRUE(getter.SetMainStr("Qs", "Save as TIFF", MissingMainKey::kCreate));
+  EXPECT_TRUE(getter.SetMainStr("ToolboxId", "1.2.3.4", MissingMainKey::kFail));
   EXPECT_TRUE(getter.SetMainInt("ScanToOn", 0));
   EXPECT_TRUE(getter.SetMainInt("LastTmpNum", -2));
   EXPECT_EQ(getter.GetMainStr("Qs"), "Save as TIFF");

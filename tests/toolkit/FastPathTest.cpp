@@ -190,7 +190,7 @@ TEST_F(ToolkitTest, BandedJpegDecodesLikeASinglePass) {
     MakePage(page, c.width, c.height, c.bpp, 300, 300);
     const std::string ours = Path(tag + ".jpg"), plain = Path(tag + ".bmp"), single = Path(tag + "-1.jpg");
     ASSERT_EQ(page.Save(ours.c_str(), PX_TYPE_JPEG, 0, 100, 1, nullptr), PX_OK);  // factor 100: quality 75
-    ASSERT_EQ(page.Save(plain.c_str(), 6, 0, 100, 1, nullptr), PX_OK);
+    ASSERT_EQ(page.Save(plain.c_str(), PX_TYPE_BMP, 0, 100, 1, nullptr), PX_OK);
     int status = -1;
     Shell("convert '" + plain + "' " + (c.bpp == 8 ? "pgm" : "ppm") + ":- | cjpeg -quality 75 -outfile '" +
               single + "'",

@@ -242,7 +242,7 @@ TEST_F(ToolkitTest, TrimCopyFreeAndPixels) {
     EXPECT_EQ(bitmap.Free(), PX_OK);
     EXPECT_FALSE(bitmap.IsAllocated());
     EXPECT_EQ(bitmap.Free(), PX_OK);
-    EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), 75, 0, 6, 1, nullptr), PX_ERR_NO_BITMAP);
+    EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), PX_TYPE_PNG, 0, 6, 1, nullptr), PX_ERR_NO_BITMAP);
     EXPECT_EQ(copy.Save(Path("x.xyz").c_str(), 99, 0, 6, 1, nullptr), PX_ERR_TYPE);
   }
 }
@@ -251,8 +251,8 @@ TEST_F(ToolkitTest, TrimCopyFreeAndPixels) {
 TEST_F(ToolkitTest, SaveAtAnotherDepth) {
   PxBitmapBase bitmap;
   MakePage(bitmap, 64, 48, 24);
-  ASSERT_EQ(bitmap.Save(Path("g.png").c_str(), 75, 8, 6, 1, nullptr), PX_OK);
-  ASSERT_EQ(bitmap.Save(Path("b.tif").c_str(), 17, 1, 6, 1, nullptr), PX_OK);
+  ASSERT_EQ(bitmap.Save(Path("g.png").c_str(), PX_TYPE_PNG, 8, 6, 1, nullptr), PX_OK);
+  ASSERT_EQ(bitmap.Save(Path("b.tif").c_str(), PX_TYPE_TIFF_PACKED, 1, 6, 1, nullptr), PX_OK);
   PxBitmapBase loaded;
   ASSERT_EQ(loaded.Load(Path("g.png").c_str(), 0, 4, 1), PX_OK);
   EXPECT_EQ(loaded.GetBitsPerPixel(), 8);
@@ -261,7 +261,7 @@ TEST_F(ToolkitTest, SaveAtAnotherDepth) {
   ASSERT_EQ(loaded.Load(Path("b.tif").c_str(), 24, 4, 1), PX_OK);
   EXPECT_EQ(loaded.GetBitsPerPixel(), 24);
   EXPECT_EQ(loaded.Load(Path("b.tif").c_str(), 0, 3, 1), PX_ERR_PARAMETER);
-  EXPECT_EQ(bitmap.Save(Path("q.png").c_str(), 75, 4, 6, 1, nullptr), PX_ERR_PARAMETER);
+  EXPECT_EQ(bitmap.Save(Path("q.png").c_str(), PX_TYPE_PNG, 4, 6, 1, nullptr), PX_ERR_PARAMETER);
 }
 
 }  // namespace

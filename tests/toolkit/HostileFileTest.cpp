@@ -72,8 +72,9 @@ TEST_F(Hostile, TruncatedFilesOfEveryFormatFail) {
     int type;
     const char* ext;
     int bpp;
-  } formats[] = {{10, "jpg", 24}, {3, "tif", 8},  {17, "tif", 1},   {17, "tif", 24}, {75, "png", 24},
-                 {2, "gif", 8},   {6, "bmp", 24}, {146, "pdf", 24}, {146, "pdf", 1}};
+  } formats[] = {{PX_TYPE_JPEG, "jpg", 24},        {PX_TYPE_TIFF, "tif", 8}, {PX_TYPE_TIFF_PACKED, "tif", 1},
+                 {PX_TYPE_TIFF_PACKED, "tif", 24}, {PX_TYPE_PNG, "png", 24}, {PX_TYPE_GIF, "gif", 8},
+                 {PX_TYPE_BMP, "bmp", 24},         {PX_TYPE_PDF, "pdf", 24}, {PX_TYPE_PDF, "pdf", 1}};
   for (const auto& f : formats) {
     const std::string good = Saved(f.type, f.ext, f.bpp);
     for (double cut : {0.02, 0.3, 0.6, 0.9}) {
@@ -81,7 +82,7 @@ TEST_F(Hostile, TruncatedFilesOfEveryFormatFail) {
           std::string(f.ext) + "_" + std::to_string(f.bpp) + "_cut" + std::to_string(int(cut * 100));
       const int result = LoadResult(good.substr(0, size_t(good.size() * cut)), what.c_str());
       // PDF readers recover what the cross-reference table no longer reaches; the rest must fail.
-      if (f.type != 146 || cut < 0.9) {
+      if (f.type != PX_TYPE_PDF || cut < 0.9) {
         EXPECT_LT(result, 0) << what;
       }
     }
@@ -90,7 +91,7 @@ TEST_F(Hostile, TruncatedFilesOfEveryFormatFail) {
 
 TEST_F(Hostile, HugeAndZeroDeclaredSizesFail) {
   // PNG: IHDR says 60000 x 60000 (CRC fixed up so only the size is wrong).
-  std::string png = Saved(75, "png", 24);
+  std::string png = Saved(PX_TYPE_PNG, "png", 24);
   for (uint32_t size : {60000u, 0u}) {
     std::string p = png;
     Be32(p, 16, size), Be32(p, 20, size);
@@ -98,20 +99,20 @@ TEST_F(Hostile, HugeAndZeroDeclaredSizesFail) {
     EXPECT_LT(LoadResult(p, "png_size"), 0) << size;
   }
   // BMP: width and height fields.
-  std::string bmp = Saved(6, "bmp", 24);
+  std::string bmp = Saved(PX_TYPE_BMP, "bmp", 24);
   for (int32_t size : {60000, 0, -2147483647 - 1}) {
     std::string b = bmp;
     Le32(b, 18, uint32_t(size)), Le32(b, 22, uint32_t(size));
     EXPECT_LT(LoadResult(b, "bmp_size"), 0) << size;
   }
   // BMP palette count beyond the file, and a data offset past its end.
-  std::string b2 = Saved(6, "bmp", 8);
+  std::string b2 = Saved(PX_TYPE_BMP, "bmp", 8);
   Le32(b2, 46, 0xFFFFFFFF);
   EXPECT_GE(LoadResult(b2, "bmp_colours"), PX_ERR_INTERNAL);
   Le32(b2, 10, 0x7FFFFFFF);
   EXPECT_LT(LoadResult(b2, "bmp_offset"), 0);
   // GIF: logical screen and image descriptor.
-  std::string gif = Saved(2, "gif", 8);
+  std::string gif = Saved(PX_TYPE_GIF, "gif", 8);
   const size_t desc = gif.find(std::string("\x2C\0\0\0\0", 5));  // image descriptor at (0, 0)
   ASSERT_NE(desc, std::string::npos);
   for (uint16_t size : {uint16_t(65535), uint16_t(0)}) {
@@ -121,7 +122,7 @@ TEST_F(Hostile, HugeAndZeroDeclaredSizesFail) {
     EXPECT_LT(LoadResult(g, "gif_size"), 0) << size;
   }
   // JPEG: the frame header's height and width.
-  std::string jpg = Saved(10, "jpg", 24);
+  std::string jpg = Saved(PX_TYPE_JPEG, "jpg", 24);
   const size_t sof = jpg.find("\xFF\xC0");
   ASSERT_NE(sof, std::string::npos);
   for (uint16_t size : {uint16_t(65000), uint16_t(0)}) {
@@ -131,13 +132,13 @@ TEST_F(Hostile, HugeAndZeroDeclaredSizesFail) {
     EXPECT_LT(LoadResult(j, "jpeg_size"), 0) << size;
   }
   // PDF: the image claims 60000 x 60000.
-  std::string pdf = Saved(146, "pdf", 24);
+  std::string pdf = Saved(PX_TYPE_PDF, "pdf", 24);
   const size_t at = pdf.find("/Width 200/Height 150");
   ASSERT_NE(at, std::string::npos);
   pdf.replace(at, 21, "/Width 60000/Height 60000");
   EXPECT_LT(LoadResult(pdf, "pdf_size"), 0);
   // TIFF: the image width tag of an uncompressed file.
-  std::string tif = Saved(3, "tif", 8);
+  std::string tif = Saved(PX_TYPE_TIFF, "tif", 8);
   size_t tag = tif.find(std::string("\x00\x01\x04\x00\x01\x00\x00\x00", 8));  // ImageWidth, LONG
   std::string t = tif;
   if (tag == std::string::npos) {

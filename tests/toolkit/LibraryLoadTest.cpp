@@ -31,7 +31,7 @@ TEST_F(Libraries, LoadUnloadAndMissingLibraries) {
 
   PxBitmapBase bitmap;
   MakePage(bitmap, 10, 10, 8);
-  EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), 75, 0, 6, 1, nullptr), PX_ERR_NO_LIBRARY);
+  EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), PX_TYPE_PNG, 0, 6, 1, nullptr), PX_ERR_NO_LIBRARY);
   EXPECT_EQ(bitmap.Resize(5, 5), PX_ERR_NO_LIBRARY);
   EXPECT_EQ(bitmap.Trim(0, 0, 5, 5), PX_OK) << "trim needs no library";
 
@@ -48,7 +48,7 @@ TEST_F(Libraries, LoadUnloadAndMissingLibraries) {
 
   EXPECT_EQ(PxBase::LoadLibraries(PxBase::PX_FIL) & PxBase::PX_FIL, PxBase::PX_FIL);
   EXPECT_EQ(PxBase::LastLoadError(), "");
-  EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), 75, 0, 6, 1, nullptr), PX_OK);
+  EXPECT_EQ(bitmap.Save(Path("x.png").c_str(), PX_TYPE_PNG, 0, 6, 1, nullptr), PX_OK);
 }
 
 // The PDF reader (poppler, qpdf) is its own module, loaded on the first PDF read: the file library does

@@ -30,16 +30,21 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {2, "gif", 1, 1, 0, true},     {2, "gif", 8, 8, 0, true},    {2, "gif", 24, 24, 8, true},
-    {3, "tif", 1, 1, 0, true},     {3, "tif", 8, 8, 0, true},    {3, "tif", 24, 24, 0, true},
-    {17, "tif", 1, 1, 0, true},    {17, "tif", 8, 8, 0, true},   {17, "tif", 24, 24, 0, true},
-    {6, "bmp", 1, 1, 0, true},     {6, "bmp", 8, 8, 0, true},    {6, "bmp", 24, 24, 0, true},
-    {10, "jpg", 1, 8, 4, true},    {10, "jpg", 8, 8, 2, true},   {10, "jpg", 24, 24, 3, true},
-    {75, "png", 1, 1, 0, true},    {75, "png", 8, 8, 0, true},   {75, "png", 24, 24, 0, true},
-    {146, "pdf", 1, 1, 0, true},   {146, "pdf", 8, 8, 2, true},  {146, "pdf", 24, 24, 3, true},
-    {149, "pdf", 8, 1, 0, true},   {149, "pdf", 24, 1, 0, true}, {150, "pdf", 24, 8, 2, true},
-    {150, "pdf", 1, 8, 4, true},   {151, "pdf", 1, 1, 0, true},  {151, "pdf", 8, 8, 0, true},
-    {151, "pdf", 24, 24, 0, true}, {152, "pdf", 1, 1, 0, true},  {152, "pdf", 24, 24, 3, true},
+    {PX_TYPE_GIF, "gif", 1, 1, 0, true},           {PX_TYPE_GIF, "gif", 8, 8, 0, true},
+    {PX_TYPE_GIF, "gif", 24, 24, 8, true},         {PX_TYPE_TIFF, "tif", 1, 1, 0, true},
+    {PX_TYPE_TIFF, "tif", 8, 8, 0, true},          {PX_TYPE_TIFF, "tif", 24, 24, 0, true},
+    {PX_TYPE_TIFF_PACKED, "tif", 1, 1, 0, true},   {PX_TYPE_TIFF_PACKED, "tif", 8, 8, 0, true},
+    {PX_TYPE_TIFF_PACKED, "tif", 24, 24, 0, true}, {PX_TYPE_BMP, "bmp", 1, 1, 0, true},
+    {PX_TYPE_BMP, "bmp", 8, 8, 0, true},           {PX_TYPE_BMP, "bmp", 24, 24, 0, true},
+    {PX_TYPE_JPEG, "jpg", 1, 8, 4, true},          {PX_TYPE_JPEG, "jpg", 8, 8, 2, true},
+    {PX_TYPE_JPEG, "jpg", 24, 24, 3, true},        {PX_TYPE_PNG, "png", 1, 1, 0, true},
+    {PX_TYPE_PNG, "png", 8, 8, 0, true},           {PX_TYPE_PNG, "png", 24, 24, 0, true},
+    {PX_TYPE_PDF, "pdf", 1, 1, 0, true},           {PX_TYPE_PDF, "pdf", 8, 8, 2, true},
+    {PX_TYPE_PDF, "pdf", 24, 24, 3, true},         {PX_TYPE_PDF_BILEVEL, "pdf", 8, 1, 0, true},
+    {PX_TYPE_PDF_BILEVEL, "pdf", 24, 1, 0, true},  {PX_TYPE_PDF_GREY, "pdf", 24, 8, 2, true},
+    {PX_TYPE_PDF_GREY, "pdf", 1, 8, 4, true},      {PX_TYPE_PDF_LOSSLESS, "pdf", 1, 1, 0, true},
+    {PX_TYPE_PDF_LOSSLESS, "pdf", 8, 8, 0, true},  {PX_TYPE_PDF_LOSSLESS, "pdf", 24, 24, 0, true},
+    {PX_TYPE_PDF_COLOUR, "pdf", 1, 1, 0, true},    {PX_TYPE_PDF_COLOUR, "pdf", 24, 24, 3, true},
 };
 
 class RoundTrip : public ToolkitTest, public ::testing::WithParamInterface<Case> {};
@@ -96,14 +101,14 @@ TEST_P(RoundTrip, SavesLoadsAndReadsBackElsewhere) {
   } else {
     const std::string size = Shell("identify -format '%w %h\\n' '" + name + "' | head -1");
     EXPECT_EQ(size, "301 203\n");
-    if (c.type != 2) {
+    if (c.type != PX_TYPE_GIF) {
       const std::string dpi = Shell(
           "identify -units PixelsPerInch -format '%[fx:round(resolution.x)] %[fx:round(resolution.y)]\\n' '" +
           name + "' | head -1");
       EXPECT_EQ(dpi, "300 150\n") << c.ext;
     }
   }
-  if (c.type == 17) {
+  if (c.type == PX_TYPE_TIFF_PACKED) {
     const std::string tiff = Shell("tiffinfo '" + name + "'");
     EXPECT_NE(tiff.find(c.bpp == 1 ? "CCITT Group 4" : "Deflate"), std::string::npos) << tiff;
   }
@@ -160,7 +165,9 @@ TEST_P(MultiPage, AppendsAndStaysValidAfterEveryPage) {
   EXPECT_EQ(info.nPages, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, MultiPage, ::testing::Values(3, 17, 146, 151));
+INSTANTIATE_TEST_SUITE_P(Types, MultiPage,
+                         ::testing::Values(PX_TYPE_TIFF, PX_TYPE_TIFF_PACKED, PX_TYPE_PDF,
+                                           PX_TYPE_PDF_LOSSLESS));
 
 // A PDF cut off while a page was being appended still opens with the pages before it.
 TEST_F(ToolkitTest, PdfCutOffDuringAppendKeepsEarlierPages) {
@@ -169,13 +176,13 @@ TEST_F(ToolkitTest, PdfCutOffDuringAppendKeepsEarlierPages) {
     PxBitmapBase page;
     MakePage(page, 200, 100, 24);
     const PxSaveOptions options = PxSaveOptions::ForPage(i);
-    ASSERT_EQ(page.Save(name.c_str(), 146, 0, 2, 1, &options), PX_OK);
+    ASSERT_EQ(page.Save(name.c_str(), PX_TYPE_PDF, 0, 2, 1, &options), PX_OK);
   }
   const auto before = fs::file_size(name);
   PxBitmapBase page;
   MakePage(page, 200, 100, 24);
   const PxSaveOptions third = PxSaveOptions::ForPage(3);
-  ASSERT_EQ(page.Save(name.c_str(), 146, 0, 2, 1, &third), PX_OK);
+  ASSERT_EQ(page.Save(name.c_str(), PX_TYPE_PDF, 0, 2, 1, &third), PX_OK);
   fs::resize_file(name, before + (fs::file_size(name) - before) / 2);
   PxFile file;
   PxFileInfo info{};
@@ -186,7 +193,7 @@ TEST_F(ToolkitTest, PdfCutOffDuringAppendKeepsEarlierPages) {
   EXPECT_EQ(loaded.Load(name.c_str(), 0, PX_COLOUR_ORDER_RGB, 2), PX_OK);
   // It cannot take another page: appending refuses rather than building on a damaged file.
   const PxSaveOptions fourth = PxSaveOptions::ForPage(4);
-  EXPECT_EQ(page.Save(name.c_str(), 146, 0, 2, 1, &fourth), PX_ERR_APPEND);
+  EXPECT_EQ(page.Save(name.c_str(), PX_TYPE_PDF, 0, 2, 1, &fourth), PX_ERR_APPEND);
 }
 
 // Files made by another program load at their own depth.
@@ -267,7 +274,7 @@ TEST_F(ToolkitTest, JpegQualityFactorOrdersFileSizes) {
   std::uintmax_t last = 0;
   for (int factor : {255, 150, 100, 50, 2}) {
     const std::string name = Path("q" + std::to_string(factor) + ".jpg");
-    ASSERT_EQ(page.Save(name.c_str(), 10, 0, factor, 1, nullptr), PX_OK);
+    ASSERT_EQ(page.Save(name.c_str(), PX_TYPE_JPEG, 0, factor, 1, nullptr), PX_OK);
     EXPECT_GT(fs::file_size(name), last) << factor;
     last = fs::file_size(name);
   }

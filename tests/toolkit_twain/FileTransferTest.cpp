@@ -229,7 +229,7 @@ TEST_F(FileTransferTest, ACancelledOrUnwritablePageLeavesNoFile) {
     twain.watched = name;  // the file is there while the page is read: it is written as it comes
     ASSERT_EQ(twain.SetFileTransfer(name.c_str(), PX_TYPE_JPEG, 100), PX_OK);
     Prepare(twain, PX_TWN_PIXEL_RGB, 100, 2, 2);
-    EXPECT_EQ(twain.Acquire(2), -29);
+    EXPECT_EQ(twain.Acquire(2), PX_ERR_CANCELLED);
     twain.CloseSession();
     EXPECT_TRUE(twain.watchedSeen);
     EXPECT_TRUE(twain.files.empty());

@@ -16,6 +16,7 @@
 #include "platform/ui/UiHost.h"
 #include "pxclass/PxBitmapBase.h"
 #include "pxclass/PxError.h"
+#include "pxclass/PxFileTypes.h"
 #include "pxclass/PxSaveOptions.h"
 #include "pxclass/PxTwain.h"
 #include "pxclass/PxTwainDialogs.h"
@@ -176,7 +177,7 @@ TEST_F(PxTwainTest, TheScannerDialogSetsThePageOrCancels) {
   EXPECT_EQ(m_twain.pages[0].second, 8);
   EXPECT_EQ(m_ui.seen.pixelTypes, 7);
   m_ui.dialogAnswer = 0;
-  EXPECT_EQ(m_twain.Acquire(3), -29);
+  EXPECT_EQ(m_twain.Acquire(3), PX_ERR_CANCELLED);
   EXPECT_EQ(m_twain.pages.size(), 1u);
 }
 
@@ -187,7 +188,7 @@ TEST_F(PxTwainTest, CancelThroughTheStatusCallbackGivesTheCancelResult) {
                               {"read-delay-duration", "200000"}});
   Prepare();
   m_twain.cancelInStatus = true;
-  EXPECT_EQ(m_twain.Acquire(2), -29);
+  EXPECT_EQ(m_twain.Acquire(2), PX_ERR_CANCELLED);
   EXPECT_GE(m_twain.statusCalls, 1);
   EXPECT_TRUE(m_twain.pages.empty());
 }
@@ -201,7 +202,7 @@ TEST_F(PxTwainTest, SelectTakesTheChosenSource) {
   EXPECT_STREQ(props.sourceName, "Noname frontend-tester #2");
   EXPECT_STREQ(props.saneDevice, "test:1");
   m_ui.chooseName.clear();
-  EXPECT_EQ(m_twain.Select(), -29);
+  EXPECT_EQ(m_twain.Select(), PX_ERR_CANCELLED);
 }
 
 TEST_F(PxTwainTest, BadFlagsAndAMissingBitmapAreRefused) {
@@ -215,7 +216,7 @@ TEST_F(PxTwainTest, BadFlagsAndAMissingBitmapAreRefused) {
 // The docs' few lines: a page from the test device saved as each file type, read back by ImageMagick.
 class ScanToFile : public PxTwain {
  public:
-  int type = 10;
+  int type = PX_TYPE_JPEG;
   std::string name;
   int saved = 0;
   int AcquireCallBack() override {
@@ -248,9 +249,10 @@ TEST(PxTwainScanToFile, EveryFileTypeFromTheTestDevice) {
     int type;
     const char* extension;
     int pixelType;
-  } cases[] = {{10, "jpg", PX_TWN_PIXEL_RGB}, {3, "tif", PX_TWN_PIXEL_GRAY}, {17, "tif", PX_TWN_PIXEL_BW},
-               {6, "bmp", PX_TWN_PIXEL_RGB},  {2, "gif", PX_TWN_PIXEL_RGB},  {75, "png", PX_TWN_PIXEL_GRAY},
-               {146, "pdf", PX_TWN_PIXEL_RGB}};
+  } cases[] = {{PX_TYPE_JPEG, "jpg", PX_TWN_PIXEL_RGB},       {PX_TYPE_TIFF, "tif", PX_TWN_PIXEL_GRAY},
+               {PX_TYPE_TIFF_PACKED, "tif", PX_TWN_PIXEL_BW}, {PX_TYPE_BMP, "bmp", PX_TWN_PIXEL_RGB},
+               {PX_TYPE_GIF, "gif", PX_TWN_PIXEL_RGB},        {PX_TYPE_PNG, "png", PX_TWN_PIXEL_GRAY},
+               {PX_TYPE_PDF, "pdf", PX_TWN_PIXEL_RGB}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     ScanToFile twain;

@@ -42,7 +42,7 @@ class DirTreeCtrlTest : public ::testing::Test {
 };
 
 TEST_F(DirTreeCtrlTest, RootFolderListsSortedFoldersWithPlaceholders) {
-  ASSERT_TRUE(m_tree.Initialize(m_root.string(), false));
+  ASSERT_TRUE(m_tree.Initialize(m_root.string(), DirTreeCtrl::Content::kFolders));
   HTREEITEM top = m_tree.GetRootItem();
   ASSERT_NE(top, nullptr);
   EXPECT_EQ(m_tree.GetFullPath(top), m_root.string());
@@ -56,14 +56,14 @@ TEST_F(DirTreeCtrlTest, RootFolderListsSortedFoldersWithPlaceholders) {
 }
 
 TEST_F(DirTreeCtrlTest, FilesShownWhenAsked) {
-  ASSERT_TRUE(m_tree.Initialize(m_root.string() + "/", true));
+  ASSERT_TRUE(m_tree.Initialize(m_root.string() + "/", DirTreeCtrl::Content::kFoldersAndFiles));
   HTREEITEM top = m_tree.GetRootItem();
   EXPECT_EQ(Children(top).back(), "file.txt");
   EXPECT_TRUE(m_tree.ItemHasChildren(Child(top, "onlyfiles")));
 }
 
 TEST_F(DirTreeCtrlTest, EveryExpandReadsTheFolderAgain) {
-  ASSERT_TRUE(m_tree.Initialize(m_root.string(), false));
+  ASSERT_TRUE(m_tree.Initialize(m_root.string(), DirTreeCtrl::Content::kFolders));
   HTREEITEM beta2 = Child(m_tree.GetRootItem(), "beta2");
   m_tree.UserExpand(beta2, true);
   EXPECT_EQ(Children(beta2), (std::vector<std::string>{"inner"}));
@@ -75,7 +75,7 @@ TEST_F(DirTreeCtrlTest, EveryExpandReadsTheFolderAgain) {
 }
 
 TEST_F(DirTreeCtrlTest, SelectPathWalksAndFailsSafely) {
-  ASSERT_TRUE(m_tree.Initialize("", false));
+  ASSERT_TRUE(m_tree.Initialize("", DirTreeCtrl::Content::kFolders));
   // The file system root is a top item whose text and path are "/".
   HTREEITEM slash = nullptr;
   for (HTREEITEM t = m_tree.GetRootItem(); t != nullptr; t = m_tree.GetNextSiblingItem(t))
@@ -96,7 +96,7 @@ TEST_F(DirTreeCtrlTest, SelectPathWalksAndFailsSafely) {
   for (const auto& path : failures) EXPECT_FALSE(m_tree.SelectPath(path)) << path;
 
   // A folder the tree cannot reach from its top items: no selection, the way found stays open.
-  ASSERT_TRUE(m_tree.Initialize((m_root / "beta2").string(), false));
+  ASSERT_TRUE(m_tree.Initialize((m_root / "beta2").string(), DirTreeCtrl::Content::kFolders));
   EXPECT_FALSE(m_tree.SelectPath((m_root / "Zeta").string()));
   EXPECT_EQ(m_tree.GetSelectedItem(), nullptr);
 }
@@ -105,7 +105,7 @@ TEST_F(DirTreeCtrlTest, HiddenFilesDoNotCountHiddenFoldersDo) {
   fs::create_directories(m_root / "dotfile");
   std::ofstream(m_root / "dotfile" / ".hidden") << "x";
   fs::create_directories(m_root / "dotfolder" / ".git");
-  ASSERT_TRUE(m_tree.Initialize(m_root.string(), true));
+  ASSERT_TRUE(m_tree.Initialize(m_root.string(), DirTreeCtrl::Content::kFoldersAndFiles));
   HTREEITEM root = m_tree.GetRootItem();
   // Files shown: a folder holding only a hidden file has nothing to show, one holding a hidden
   // folder has (folders are listed whatever their name).
@@ -121,7 +121,7 @@ TEST_F(DirTreeCtrlTest, ExactNameFirstAndTheWaitCursorEndsBalanced) {
   fs::create_directories(dir);
   ScriptedHost host((dir / "script").string(), (dir / "transcript").string());
   platform::ui::SetHostForTesting(&host);
-  ASSERT_TRUE(m_tree.Initialize("", false));
+  ASSERT_TRUE(m_tree.Initialize("", DirTreeCtrl::Content::kFolders));
   for (const char* name : {"Case", "case"}) {
     ASSERT_TRUE(m_tree.SelectPath((m_root / name).string())) << name;
     EXPECT_EQ(m_tree.GetItemText(m_tree.GetSelectedItem()), name);

@@ -99,10 +99,10 @@ class HalyardDlgQtTest : public ::testing::Test {
     ::setenv("MARLIN3_REGISTRY_DIR", (m_dir / "registry").c_str(), 1);
     if (AfxGetResourceHandle() == nullptr) AfxSetResourceHandle(LoadLibraryA("marlin3.dll"));
     // Two Quick Sets, one named like the start of the other.
-    MyReg main(HKEY_CURRENT_USER, kMainKey, true, KEY_WRITE);
+    MyReg main(HKEY_CURRENT_USER, kMainKey, MyReg::kCreate, KEY_WRITE);
     main.Set(std::string("Save"), "Qs");
     for (const char* name : {"Save as TIFF", "Save"}) {
-      MyReg qs(HKEY_CURRENT_USER, std::string(kMainKey) + "\\" + name, true, KEY_WRITE);
+      MyReg qs(HKEY_CURRENT_USER, std::string(kMainKey) + "\\" + name, MyReg::kCreate, KEY_WRITE);
       qs.Set(DWORD{2}, "Task");
       qs.Set(std::string("0"), "Dest");
     }

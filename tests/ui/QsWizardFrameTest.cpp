@@ -64,19 +64,19 @@ TEST_F(QsWizardFrameTest, MissingHideGivesTheDefaultFlagsAndANewQuickSetGetsItsT
 TEST_F(QsWizardFrameTest, PageOrder) {
   CQsWizard::SetScanToAvailableForTest(0);
   CQsWizard oneTime(102, OneTimeScan, "");
-  oneTime.m_nType = 10;
+  oneTime.m_nType = PX_TYPE_JPEG;
   oneTime.m_nDest = 1;
   EXPECT_EQ(oneTime.GetNextPage(kPageEmail), IDD_PP_FILEATTRIB);
   EXPECT_EQ(oneTime.GetNextPage(kPageFileAttrib), IDD_PP_FINISH);
   EXPECT_EQ(oneTime.GetPreviousPage(kPageFinish), IDD_PP_EMAIL);  // not the quality page
-  oneTime.m_nType = 17;
+  oneTime.m_nType = PX_TYPE_TIFF_PACKED;
   EXPECT_EQ(oneTime.GetNextPage(kPageEmail), IDD_PP_FINISH);
   EXPECT_EQ(oneTime.GetNextPage(42), 0);
   EXPECT_EQ(oneTime.GetPreviousPage(kPageSetup), 0);
 
   CQsWizard modify(102, ModifyQs, "Some");
   modify.m_nDest = 2;
-  modify.m_nType = 17;
+  modify.m_nType = PX_TYPE_TIFF_PACKED;
   EXPECT_EQ(modify.GetNextPage(kPageApp), IDD_PP_FINISH);  // no scan-to: no save page
   EXPECT_EQ(modify.GetPreviousPage(kPageFinish), IDD_PP_APP);
   CQsWizard::SetScanToAvailableForTest(1);

@@ -70,7 +70,7 @@ TEST(QsWizardQtTest, OneTimeScanPagesToFinish) {
   EXPECT_EQ(wizard.DoModal(), 12325);
   EXPECT_TRUE(typed);
   EXPECT_EQ(wizard.m_strOutFile, target + ".jpg");
-  EXPECT_EQ(wizard.m_nType, 10);
+  EXPECT_EQ(wizard.m_nType, PX_TYPE_JPEG);
   fs::remove_all(dir);
 }
 

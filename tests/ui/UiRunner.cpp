@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   } else if (scenario == "drives" && argc > 2) {
     // The tree's drives and where SelectPath starts for argv[2]: "TOP|...|SELECTED".
     DirTreeCtrl tree;
-    if (!tree.Initialize("", false)) return 4;
+    if (!tree.Initialize("", DirTreeCtrl::Content::kFolders)) return 4;
     for (HTREEITEM t = tree.GetRootItem(); t != nullptr; t = tree.GetNextSiblingItem(t))
       std::printf("top=%s\n", tree.GetItemText(t).c_str());
     const bool selected = tree.SelectPath(argv[2]);

@@ -4,6 +4,7 @@
 #include "UtilsFixture.h"
 #include "platform/ui/ScriptedHost.h"
 #include "platform/ui/UiHost.h"
+#include "pxclass/PxFileTypes.h"
 
 namespace utils_test {
 namespace {
@@ -30,8 +31,9 @@ TEST_F(FileDialogTest, TableFilterWithoutPdfAndChosenFilterDecidesType) {
   ValueGetter vg("");
   std::string name;
   std::string folder = m_folder;
-  int type = 75;
-  ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, false, false));
+  int type = PX_TYPE_PNG;
+  ASSERT_TRUE(
+      vg.ShowFileDialog(FileDialogKind::kSave, name, type, folder, FileDialogFilter::kEveryTypeButPdf));
   const std::string filters = Shown(18, "*.jpg") + "," + Shown(29, "*.tif") + "," + Shown(17, "*.tif") + "," +
                               Shown(16, "*.bmp") + "," + Shown(19, "*.gif") + "," + Shown(22, "*.png");
   // PNG is the sixth filter once PDF is left out; it starts selected with its extension as default.
@@ -41,20 +43,26 @@ TEST_F(FileDialogTest, TableFilterWithoutPdfAndChosenFilterDecidesType) {
       << Transcript();
   EXPECT_EQ(name, "scan.png");
   EXPECT_EQ(folder, m_folder);
-  EXPECT_EQ(type, 75);
+  EXPECT_EQ(type, PX_TYPE_PNG);
 }
 
 TEST_F(FileDialogTest, ChosenFilterMapsByDescriptionNotTablePosition) {
   struct Case {
     int nStart;
-    bool bPdf;
+    FileDialogFilter offered;
     int nFilter;
     int nExpected;
   };
+  constexpr FileDialogFilter kNoPdf = FileDialogFilter::kEveryTypeButPdf;
+  constexpr FileDialogFilter kAll = FileDialogFilter::kEveryType;
   const Case cases[] = {
-      {10, false, 6, 75},  // without PDF the sixth filter is PNG, not the sixth table entry
-      {10, false, 2, 17},  {10, false, 3, 3},  {6, false, 1, 10},
-      {146, true, 6, 146}, {146, true, 7, 75}, {10, true, 4, 6},
+      {PX_TYPE_JPEG, kNoPdf, 6, PX_TYPE_PNG},  // without PDF the sixth filter is PNG, not the sixth entry
+      {PX_TYPE_JPEG, kNoPdf, 2, PX_TYPE_TIFF_PACKED},
+      {PX_TYPE_JPEG, kNoPdf, 3, PX_TYPE_TIFF},
+      {PX_TYPE_BMP, kNoPdf, 1, PX_TYPE_JPEG},
+      {PX_TYPE_PDF, kAll, 6, PX_TYPE_PDF},
+      {PX_TYPE_PDF, kAll, 7, PX_TYPE_PNG},
+      {PX_TYPE_JPEG, kAll, 4, PX_TYPE_BMP},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.nStart) + " filter " + std::to_string(c.nFilter));
@@ -63,7 +71,7 @@ TEST_F(FileDialogTest, ChosenFilterMapsByDescriptionNotTablePosition) {
     std::string name;
     std::string folder = m_folder;
     int type = c.nStart;
-    ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, c.bPdf, false));
+    ASSERT_TRUE(vg.ShowFileDialog(FileDialogKind::kSave, name, type, folder, c.offered));
     EXPECT_EQ(type, c.nExpected);
     EXPECT_EQ(name, "picked.x");
   }
@@ -74,12 +82,12 @@ TEST_F(FileDialogTest, OnlyThisTypeOffersOneFilterAndKeepsSharedExtensionType) {
   ValueGetter vg("");
   std::string name;
   std::string folder = m_folder;
-  int type = 3;  // shares its extension with 17, which comes first in the table
-  ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, true, true));
+  int type = PX_TYPE_TIFF;  // shares its extension with 17, which comes first in the table
+  ASSERT_TRUE(vg.ShowFileDialog(FileDialogKind::kSave, name, type, folder, FileDialogFilter::kOnlyThisType));
   EXPECT_NE(Transcript().find("filter=1 filters=" + Shown(17, "*.tif") + " answer=OK"), std::string::npos)
       << Transcript();
   EXPECT_EQ(name, "page.tif");
-  EXPECT_EQ(type, 3);
+  EXPECT_EQ(type, PX_TYPE_TIFF);
 }
 
 TEST_F(FileDialogTest, AllFilesLeavesTypeAlone) {
@@ -87,15 +95,15 @@ TEST_F(FileDialogTest, AllFilesLeavesTypeAlone) {
   ValueGetter vg("");
   std::string name;
   std::string folder = m_folder;
-  int type = 146;
-  ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, true, false, false));
+  int type = PX_TYPE_PDF;
+  ASSERT_TRUE(vg.ShowFileDialog(FileDialogKind::kOpen, name, type, folder, FileDialogFilter::kAllFiles));
   EXPECT_NE(Transcript().find("filedialog open folder=" + ScriptedHost::Quote(m_folder) +
                               " name=\"\" filter=1 filters=" + Shown(31, "*.*") +
                               " answer=OK path=" + ScriptedHost::Quote(m_folder + "notes.txt")),
             std::string::npos)
       << Transcript();
   EXPECT_EQ(name, "notes.txt");
-  EXPECT_EQ(type, 146);
+  EXPECT_EQ(type, PX_TYPE_PDF);
 }
 
 TEST_F(FileDialogTest, CancelReportsFailureAndKeepsOutputs) {
@@ -103,11 +111,12 @@ TEST_F(FileDialogTest, CancelReportsFailureAndKeepsOutputs) {
   ValueGetter vg("");
   std::string name = "before";
   std::string folder = m_folder;
-  int type = 10;
-  EXPECT_FALSE(vg.ShowFileDialog(false, name, type, folder, false, false, false));
+  int type = PX_TYPE_JPEG;
+  EXPECT_FALSE(
+      vg.ShowFileDialog(FileDialogKind::kSave, name, type, folder, FileDialogFilter::kEveryTypeButPdf));
   EXPECT_EQ(name, "before");
   EXPECT_EQ(folder, m_folder);
-  EXPECT_EQ(type, 10);
+  EXPECT_EQ(type, PX_TYPE_JPEG);
   EXPECT_TRUE(Logged("FileDialogs.cpp", "ShowFileDialog", "File dialog not successful"));
 }
 
@@ -118,8 +127,9 @@ TEST_F(FileDialogTest, PathOutsideStartFolderSplitsAtLastSlash) {
   ValueGetter vg("");
   std::string name;
   std::string folder = m_folder;
-  int type = 10;
-  ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, false, false, false));
+  int type = PX_TYPE_JPEG;
+  ASSERT_TRUE(
+      vg.ShowFileDialog(FileDialogKind::kOpen, name, type, folder, FileDialogFilter::kEveryTypeButPdf));
   EXPECT_EQ(name, "my scan.jpg");
   EXPECT_EQ(folder, (m_dir / "other dir").string() + "/");
 }
@@ -134,8 +144,9 @@ TEST_F(FileDialogTest, SaveDeletesNothingItConfirms) {
   ValueGetter vg("");
   std::string name;
   std::string folder = m_folder;
-  int type = 10;
-  ASSERT_TRUE(vg.ShowFileDialog(false, name, type, folder, false, false, false));
+  int type = PX_TYPE_JPEG;
+  ASSERT_TRUE(
+      vg.ShowFileDialog(FileDialogKind::kSave, name, type, folder, FileDialogFilter::kEveryTypeButPdf));
   EXPECT_EQ(name, "old.jpg");
   // Whoever writes old.jpg renames the finished file over it; until then it is the user's as it was.
   EXPECT_EQ(ReadFile(existing), "old scan");
@@ -150,10 +161,11 @@ TEST_F(FileDialogTest, OpenNeverDeletes) {
   ValueGetter vg("");
   std::string name;
   std::string folder = m_folder;
-  int type = 0;  // nothing preselected
-  ASSERT_TRUE(vg.ShowFileDialog(true, name, type, folder, false, false, false));
+  int type = PX_TYPE_UNKNOWN;  // nothing preselected
+  ASSERT_TRUE(
+      vg.ShowFileDialog(FileDialogKind::kOpen, name, type, folder, FileDialogFilter::kEveryTypeButPdf));
   EXPECT_EQ(ReadFile(existing), "input");
-  EXPECT_EQ(type, 10);  // the first filter stays chosen
+  EXPECT_EQ(type, PX_TYPE_JPEG);  // the first filter stays chosen
   EXPECT_EQ(Log().find("Deleted"), std::string::npos);
 }
 

@@ -2,6 +2,7 @@
 // quality ranges and multi-page types.
 #include "UtilsFixture.h"
 #include "platform/ui/ComboBox.h"
+#include "pxclass/PxFileTypes.h"
 
 namespace utils_test {
 namespace {
@@ -16,6 +17,13 @@ class FileTypesTest : public UtilsTest {
   }
 };
 
+// The codes are stored in Quick Sets and sent to devices: a renumbered name would pass every other
+// test here and break every stored setting.
+static_assert(PX_TYPE_GIF == 2 && PX_TYPE_TIFF == 3 && PX_TYPE_BMP == 6 && PX_TYPE_JPEG == 10 &&
+              PX_TYPE_TIFF_PACKED == 17 && PX_TYPE_PNG == 75 && PX_TYPE_PDF == 146 &&
+              PX_TYPE_PDF_BILEVEL == 149 && PX_TYPE_PDF_GREY == 150 && PX_TYPE_PDF_LOSSLESS == 151 &&
+              PX_TYPE_PDF_COLOUR == 152 && PX_RAW_FAX == 68);
+
 TEST_F(FileTypesTest, TypeAndExtensionLookups) {
   ValueGetter vg("");
   struct Case {
@@ -23,16 +31,24 @@ TEST_F(FileTypesTest, TypeAndExtensionLookups) {
     UINT nExt;
     int nBack;  // what the extension maps back to
   };
-  const Case cases[] = {{10, 4, 10}, {17, 3, 17},    {3, 3, 17}, {6, 2, 6},
-                        {2, 5, 2},   {146, 13, 146}, {75, 8, 75}};
+  const Case cases[] = {
+      {PX_TYPE_JPEG, 4, PX_TYPE_JPEG},        {PX_TYPE_TIFF_PACKED, 3, PX_TYPE_TIFF_PACKED},
+      {PX_TYPE_TIFF, 3, PX_TYPE_TIFF_PACKED}, {PX_TYPE_BMP, 2, PX_TYPE_BMP},
+      {PX_TYPE_GIF, 5, PX_TYPE_GIF},          {PX_TYPE_PDF, 13, PX_TYPE_PDF},
+      {PX_TYPE_PNG, 8, PX_TYPE_PNG},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nType);
     const std::string ext = vg.ConvertTypeToExt(c.nType);
     EXPECT_EQ(ext, Res(c.nExt));
     EXPECT_FALSE(ext.empty());
+    // The resource library's extension is the one the toolkit's files of that type carry.
+    ASSERT_NE(PxFileTypeExtension(c.nType), nullptr);
+    EXPECT_EQ(ext, PxFileTypeExtension(c.nType));
     EXPECT_EQ(vg.ConvertExtToType(ext), c.nBack);
   }
-  for (int unknown : {0, 99, 149, -1}) EXPECT_EQ(vg.ConvertTypeToExt(unknown), "") << unknown;
+  for (int unknown : std::initializer_list<int>{PX_TYPE_UNKNOWN, 99, PX_TYPE_PDF_BILEVEL, -1})
+    EXPECT_EQ(vg.ConvertTypeToExt(unknown), "") << unknown;
   // Case matters, and the dot is not part of an extension.
   const std::string jpg = Res(4);
   std::string upper = jpg;
@@ -52,10 +68,13 @@ TEST_F(FileTypesTest, QualityLevels) {
     int nExpected;
   };
   const Case cases[] = {
-      {1, 10, 100},  {0, 10, 100},  {2, 10, 2},    {255, 10, 255},  {256, 10, 100},
-      {-1, 10, 100}, {1, 146, 100}, {80, 146, 80}, {300, 146, 100}, {0, 75, 7},
-      {1, 75, 1},    {9, 75, 9},    {10, 75, 7},   {-5, 75, 7},     {500, 6, 500},
-      {-1, 3, -1},   {1, 17, 1},    {0, 99, 0},    {1, 149, 1},
+      {1, PX_TYPE_JPEG, 100},      {0, PX_TYPE_JPEG, 100},      {2, PX_TYPE_JPEG, 2},
+      {255, PX_TYPE_JPEG, 255},    {256, PX_TYPE_JPEG, 100},    {-1, PX_TYPE_JPEG, 100},
+      {1, PX_TYPE_PDF, 100},       {80, PX_TYPE_PDF, 80},       {300, PX_TYPE_PDF, 100},
+      {0, PX_TYPE_PNG, 7},         {1, PX_TYPE_PNG, 1},         {9, PX_TYPE_PNG, 9},
+      {10, PX_TYPE_PNG, 7},        {-5, PX_TYPE_PNG, 7},        {500, PX_TYPE_BMP, 500},
+      {-1, PX_TYPE_TIFF, -1},      {1, PX_TYPE_TIFF_PACKED, 1}, {0, 99, 0},
+      {1, PX_TYPE_PDF_BILEVEL, 1},
   };
   for (const Case& c : cases)
     EXPECT_EQ(vg.CheckQualityLevel(c.nQuality, c.nType), c.nExpected)
@@ -64,20 +83,28 @@ TEST_F(FileTypesTest, QualityLevels) {
 
 TEST_F(FileTypesTest, MultiPageTypes) {
   ValueGetter vg("");
-  for (int type : {3, 17, 146, 149, 150, 151, 152}) EXPECT_TRUE(vg.IsMultiPageSupported(type)) << type;
-  for (int type : {10, 6, 2, 75, 0, 148, 153, -3}) EXPECT_FALSE(vg.IsMultiPageSupported(type)) << type;
+  for (int type : {PX_TYPE_TIFF, PX_TYPE_TIFF_PACKED, PX_TYPE_PDF, PX_TYPE_PDF_BILEVEL, PX_TYPE_PDF_GREY,
+                   PX_TYPE_PDF_LOSSLESS, PX_TYPE_PDF_COLOUR})
+    EXPECT_TRUE(vg.IsMultiPageSupported(type)) << type;
+  // 148 and 153 border the PDF variants; 68 is the raw fax format, which no file is saved as.
+  for (int type : std::initializer_list<int>{PX_TYPE_JPEG, PX_TYPE_BMP, PX_TYPE_GIF, PX_TYPE_PNG,
+                                             PX_TYPE_UNKNOWN, 148, 153, PX_RAW_FAX, -3})
+    EXPECT_FALSE(vg.IsMultiPageSupported(type)) << type;
 }
 
 TEST_F(FileTypesTest, ComboListsEveryTypeInTableOrder) {
   ValueGetter vg("");
-  const int order[] = {10, 17, 3, 6, 2, 146, 75};
+  const int order[] = {PX_TYPE_JPEG, PX_TYPE_TIFF_PACKED, PX_TYPE_TIFF, PX_TYPE_BMP,
+                       PX_TYPE_GIF,  PX_TYPE_PDF,         PX_TYPE_PNG};
   const UINT descs[] = {18, 29, 17, 16, 19, 27, 22};
   struct Case {
     int nType;
     int nSelected;
   };
   // An unknown type selects the first entry.
-  const Case cases[] = {{10, 0}, {17, 1}, {3, 2}, {6, 3}, {2, 4}, {146, 5}, {75, 6}, {99, 0}, {0, 0}};
+  const Case cases[] = {{PX_TYPE_JPEG, 0},   {PX_TYPE_TIFF_PACKED, 1}, {PX_TYPE_TIFF, 2}, {PX_TYPE_BMP, 3},
+                        {PX_TYPE_GIF, 4},    {PX_TYPE_PDF, 5},         {PX_TYPE_PNG, 6},  {99, 0},
+                        {PX_TYPE_UNKNOWN, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nType);
     CComboBox combo;
@@ -100,9 +127,9 @@ TEST_F(FileTypesTest, ComboSelectsWholeDescriptionNotAPrefix) {
   CComboBox combo;
   combo.AddString(Res(17) + " (old)");
   combo.SetItemData(0, 0);
-  vg.LoadFileTypeControl(&combo, 3);
+  vg.LoadFileTypeControl(&combo, PX_TYPE_TIFF);
   ASSERT_GE(combo.GetCurSel(), 0);
-  EXPECT_EQ(combo.GetItemData(combo.GetCurSel()), 3u);
+  EXPECT_EQ(combo.GetItemData(combo.GetCurSel()), DWORD_PTR{PX_TYPE_TIFF});
 }
 
 }  // namespace

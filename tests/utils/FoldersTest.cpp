@@ -105,7 +105,9 @@ TEST_F(FoldersTest, ValidateDirCases) {
     const size_t logged = Log().size();
     ValueGetter vg("");
     std::string folder = c.strIn;
-    EXPECT_EQ(vg.ValidateDir(folder, false, c.bAdd), c.bResult);
+    EXPECT_EQ(
+        vg.ValidateDir(folder, MissingFolder::kCreate, c.bAdd ? FinalSlash::kAdd : FinalSlash::kRequired),
+        c.bResult);
     EXPECT_EQ(folder, c.strOut);
     if (!c.strCreated.empty()) {
       EXPECT_TRUE(fs::is_directory(c.strCreated));
@@ -130,12 +132,12 @@ TEST_F(FoldersTest, ValidateDirAsksBeforeCreating) {
   ValueGetter vg("");
 
   std::string folder = declined;
-  EXPECT_FALSE(vg.ValidateDir(folder, true, false));
+  EXPECT_FALSE(vg.ValidateDir(folder, MissingFolder::kAskFirst, FinalSlash::kRequired));
   EXPECT_FALSE(fs::exists(m_dir / "no"));
   EXPECT_TRUE(Logged("Folders.cpp", "ValidateDir", "User doesn't want to create dir, exiting"));
 
   folder = accepted;
-  EXPECT_TRUE(vg.ValidateDir(folder, true, false));
+  EXPECT_TRUE(vg.ValidateDir(folder, MissingFolder::kAskFirst, FinalSlash::kRequired));
   EXPECT_TRUE(fs::is_directory(accepted));  // its missing parent first
 
   std::string question;
@@ -145,7 +147,7 @@ TEST_F(FoldersTest, ValidateDirAsksBeforeCreating) {
       << Transcript();
 
   // An existing folder is never asked about (the script has no answer left).
-  EXPECT_TRUE(vg.ValidateDir(folder, true, false));
+  EXPECT_TRUE(vg.ValidateDir(folder, MissingFolder::kAskFirst, FinalSlash::kRequired));
 }
 
 TEST_F(FoldersTest, ValidateDirDeepAndOverlongPaths) {
@@ -154,7 +156,7 @@ TEST_F(FoldersTest, ValidateDirDeepAndOverlongPaths) {
   for (int i = 0; i < 300; ++i) deep += "d/";
   ValueGetter vg("");
   std::string folder = deep;
-  EXPECT_TRUE(vg.ValidateDir(folder, false, false));
+  EXPECT_TRUE(vg.ValidateDir(folder, MissingFolder::kCreate, FinalSlash::kRequired));
   EXPECT_TRUE(fs::is_directory(deep));
   fs::remove_all(m_dir / "d");
 
@@ -163,7 +165,7 @@ TEST_F(FoldersTest, ValidateDirDeepAndOverlongPaths) {
   // system text's line end stays out of the line.
   folder = m_dir.string() + "/" + std::string(300, 'n') + "/x/";
   const size_t before = Log().size();
-  EXPECT_FALSE(vg.ValidateDir(folder, false, false));
+  EXPECT_FALSE(vg.ValidateDir(folder, MissingFolder::kCreate, FinalSlash::kRequired));
   const std::string logged = Log().substr(before);
   const std::string line = "Folders.cpp: ValidateDir> Creating directory failed: (206) " +
                            DebugTrace::SystemText(ERROR_FILENAME_EXCED_RANGE) + "\r\n";

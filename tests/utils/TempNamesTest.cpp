@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "UtilsFixture.h"
+#include "pxclass/PxFileTypes.h"
 
 extern char** environ;
 
@@ -67,10 +68,10 @@ TEST_F(TempNamesTest, TypeFormUsesTableExtension) {
   std::string name;
   vg.GetTempFilename(name, 99, m_folder);  // not in the table: nothing after the dot
   EXPECT_EQ(name, m_folder + "marlin1.");
-  vg.GetTempFilename(name, 10, m_folder);
-  EXPECT_EQ(name, m_folder + "marlin2." + vg.ConvertTypeToExt(10));
-  vg.GetTempFilename(name, 3, m_folder);
-  EXPECT_EQ(name, m_folder + "marlin3." + vg.ConvertTypeToExt(3));
+  vg.GetTempFilename(name, PX_TYPE_JPEG, m_folder);
+  EXPECT_EQ(name, m_folder + "marlin2." + vg.ConvertTypeToExt(PX_TYPE_JPEG));
+  vg.GetTempFilename(name, PX_TYPE_TIFF, m_folder);
+  EXPECT_EQ(name, m_folder + "marlin3." + vg.ConvertTypeToExt(PX_TYPE_TIFF));
 }
 
 TEST_F(TempNamesTest, EmptyFolderMeansTemporaryFolder) {

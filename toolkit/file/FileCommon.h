@@ -9,6 +9,7 @@
 
 #include "pxclass/PxError.h"
 #include "pxclass/PxFileInfo.h"
+#include "pxclass/PxFileTypes.h"
 #include "pxclass/PxPageAlloc.h"
 
 namespace pxfile {

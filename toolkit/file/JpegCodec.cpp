@@ -170,7 +170,7 @@ int JpegInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
   if (setjmp(d.err.jump)) return PX_ERR_CORRUPT;
   int result = Header(d, data, size);
   if (result != PX_OK && result != PX_ERR_TOO_LARGE) return result;
-  info->nFileType = 10;
+  info->nFileType = PX_TYPE_JPEG;
   info->nWidth = int32_t(d.cinfo.image_width);
   info->nHeight = int32_t(d.cinfo.image_height);
   info->nBitsPerPixel = d.cinfo.num_components == 1 ? 8 : 24;

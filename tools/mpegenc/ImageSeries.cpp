@@ -126,12 +126,12 @@ bool LoadImageBitmap(const std::string& path, PxBitmap* b, std::string* pError) 
 int32_t RawYuvSource::Count(int32_t* pnCount) {
   const int64_t nFrame =
       static_cast<int64_t>(m_w) * m_h + 2 * static_cast<int64_t>((m_w + 1) / 2) * ((m_h + 1) / 2);
-  if (std::fseek(m_f, 0, SEEK_END) != 0) return PX_ERR_READ;
+  if (std::fseek(m_f, 0, SEEK_END) != 0) return PXM_ERR_READ;
   const long nSize = std::ftell(m_f);
-  if (nSize < 0) return PX_ERR_READ;
+  if (nSize < 0) return PXM_ERR_READ;
   const int64_t n = nSize / nFrame;
   *pnCount = n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
-  return PX_OK;
+  return PXM_OK;
 }
 
 int32_t RawYuvSource::Fetch(int32_t nIndex, pxenc::Frame& dst) {
@@ -140,7 +140,7 @@ int32_t RawYuvSource::Fetch(int32_t nIndex, pxenc::Frame& dst) {
   m_buf.resize(nY + 2 * nC);
   if (std::fseek(m_f, static_cast<long>(nIndex) * static_cast<long>(m_buf.size()), SEEK_SET) != 0 ||
       std::fread(m_buf.data(), 1, m_buf.size(), m_f) != m_buf.size())
-    return PX_ERR_READ;
+    return PXM_ERR_READ;
   for (int y = 0; y < m_h; ++y)
     std::memcpy(dst.y.p + static_cast<size_t>(y) * dst.y.nStride, &m_buf[y * static_cast<size_t>(m_w)], m_w);
   pxenc::FrameIntake::PadPlane(dst.y.p, dst.y.nStride, m_w, m_h, dst.y.nWidth, dst.y.nHeight);
@@ -162,7 +162,7 @@ int32_t RawYuvSource::Fetch(int32_t nIndex, pxenc::Frame& dst) {
     }
     pxenc::FrameIntake::PadPlane(o.p, o.nStride, outW, outH, o.nWidth, o.nHeight);
   }
-  return PX_OK;
+  return PXM_OK;
 }
 
 }  // namespace pxenc_tool

@@ -48,10 +48,10 @@ int32_t ImageCallback(void* pUser, PxBitmap* pBitmap, int32_t nFrame, void*, int
   Images& im = *static_cast<Images*>(pUser);
   if (!pBitmap) {
     if (pnCount) *pnCount = static_cast<int32_t>(im.paths.size());
-    return PX_OK;
+    return PXM_OK;
   }
-  if (nFrame < 0 || static_cast<size_t>(nFrame) >= im.paths.size()) return PX_ERR_READ;
-  return pxenc_tool::LoadImageBitmap(im.paths[nFrame], pBitmap, &im.error) ? PX_OK : PX_ERR_READ;
+  if (nFrame < 0 || static_cast<size_t>(nFrame) >= im.paths.size()) return PXM_ERR_READ;
+  return pxenc_tool::LoadImageBitmap(im.paths[nFrame], pBitmap, &im.error) ? PXM_OK : PXM_ERR_READ;
 }
 
 bool ParseInt(const char* s, int32_t* p) {
@@ -171,10 +171,10 @@ int main(int argc, char** argv) {
 
   PxEncoderState st{};
   int32_t r = Px_EncodeSetParams(&st, &desc, &params, nFormat);
-  if (r == PX_OK) r = Px_InitializeEncoder(&st);
-  if (r == PX_OK) r = Px_InitBits(out.c_str(), &st.writer);
+  if (r == PXM_OK) r = Px_InitializeEncoder(&st);
+  if (r == PXM_OK) r = Px_InitBits(out.c_str(), &st.writer);
   Images images;
-  if (r == PX_OK) {
+  if (r == PXM_OK) {
     st.nFirstFrame = nFirst;
     st.nFrameCount = nFrames;
     if (raw) {
@@ -189,7 +189,8 @@ int main(int argc, char** argv) {
   if (const pxenc::RateControl::Summary* t = pxenc::RateTotalsOf(&st)) {
     // Over the rate with pictures already at the coarsest quantiser: no quantiser can keep this
     // content within the rate, and the decoder's buffer may underflow.
-    if (r == PX_OK && t->nOverAtCoarsest > 0 && t->dBitsGranted > 0 && t->dBitsSpent > t->dBitsGranted * 1.02)
+    if (r == PXM_OK && t->nOverAtCoarsest > 0 && t->dBitsGranted > 0 &&
+        t->dBitsSpent > t->dBitsGranted * 1.02)
       std::fprintf(stderr,
                    "pxmpeg-enc: the content needs more than %lld bit/s even at quantiser 31: %lld bit/s "
                    "spent, %lld of %lld pictures over their budget at quantiser 31\n",
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
   }
   Px_FreeEncodeParams(&st);
   if (raw) std::fclose(raw);
-  if (r != PX_OK) {
+  if (r != PXM_OK) {
     std::fprintf(stderr, "pxmpeg-enc: error %d (%s)%s%s\n", r, PxEncodeResultText(r),
                  images.error.empty() ? "" : ": ", images.error.c_str());
     return 1;

@@ -88,7 +88,7 @@ int32_t DumpPlanes(void* pUser, const FrameStore& f, const SequenceParams& seq, 
     if (std::fclose(out) != 0) return -100;
   }
   std::printf("%d %d %d %d\n", seq.nWidth, seq.nHeight, cw, ch);
-  return PX_OK;
+  return PXM_OK;
 }
 
 int Usage() {
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     const int32_t rc = fltInfo(h, &info, 1);
     k.pfnClose(h);
     std::printf("result: %d (%s)\n", rc, PxResultText(rc));
-    if (rc != PX_OK) return 1;
+    if (rc != PXM_OK) return 1;
     std::printf(
         "format: %d %s\nwidth: %d\nheight: %d\nbits per pixel: %d\nbytes per row: %d\n"
         "image size: %lld\npages: %d\ncurrent page: %d\nframe rate code: %d\naspect: %d\n"
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     load.pUser = &img;
     const int32_t rc = fltLoad(file, &load);
     load.nRows = 0;
-    if (rc != PX_OK) {
+    if (rc != PXM_OK) {
       std::fprintf(stderr, "fltLoad: %d (%s)\n", rc, PxResultText(rc));
       return 1;
     }
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "planes") {
     const int32_t rc = MpegFilter::LoadPlanes(file, page, DumpPlanes, const_cast<char*>(out));
-    if (rc != PX_OK) {
+    if (rc != PXM_OK) {
       std::fprintf(stderr, "decode: %d (%s)\n", rc, PxResultText(rc));
       return 1;
     }

@@ -4,7 +4,7 @@
 // binds ordinal imports), through PxKernelBind(); PxKernel() then returns the bound table.
 // Guarantees: PxKernel() never returns a table with a null entry once PxKernelBound() is true;
 // when any ordinal is missing PxKernelBound() is false and the plug-in's entry points refuse with
-// PX_ERR_KERNEL_MISSING. Tests may replace the whole table (PxKernelSetImports) to simulate
+// PXM_ERR_KERNEL_MISSING. Tests may replace the whole table (PxKernelSetImports) to simulate
 // read failures, short reads, allocation failure and a full disk, and restore it with null.
 #pragma once
 
