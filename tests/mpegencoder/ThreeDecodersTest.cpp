@@ -128,7 +128,7 @@ TEST_P(ThreeDecoders, InterlacedPicturesDecodeAlike) {
   p.nBitRate = c.nBitRate;
   const std::string out = h.Path(std::string(c.name) + ".m2v");
   const Harness::Encoded e = Harness::EncodeYuv(yuv, c.w, c.h, p, PX_FORMAT_MPEG2, out);
-  ASSERT_EQ(e.result, PX_OK);
+  ASSERT_EQ(e.result, PXM_OK);
   // The two-vector predictions are what a shared misreading would hide in: the streams use them.
   EXPECT_GT(c.nFieldCoding == 1 ? e.n16x8 : e.nFieldInFrame, 0);
 
