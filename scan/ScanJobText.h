@@ -30,6 +30,7 @@ struct Ids {
     kConvertFailed = 221,
     kTitleScanReg = 230,
     kCreateFolder = 245,
+    kAllPagesBlank = 320,
   };
 };
 

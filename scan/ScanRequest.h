@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "scan/PageCleanup.h"
+
 struct ScanRequest {
   explicit ScanRequest(std::vector<std::string>& fileNames) : saFileNames(fileNames) {}
 
@@ -26,6 +28,7 @@ struct ScanRequest {
   int32_t nFileType = 0;                  // toolkit file type code
   int32_t nQuality = 0;                   // toolkit quality factor
   bool bAskForMore = false;               // ask after each acquisition whether to scan again
+  PageCleanupOptions cleanup;             // what is done to each page before it is saved
 };
 
 // A fixed text field as a string (up to its first zero, at most its size).

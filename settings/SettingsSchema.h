@@ -103,6 +103,10 @@ inline constexpr StrValue kQsNote{"Note", ""};
 inline constexpr StrValue kQsAttachName{"AttachName", ""};
 inline constexpr StrValue kQsAppExe{"AppExe", ""};
 inline constexpr IntValue kQsSleep{"Sleep", 1500, kAnyMin, kAnyMax};
+inline constexpr BoolValue kQsSkipBlank{"SkipBlank", false};
+inline constexpr BoolValue kQsCropBorder{"CropBorder", false};
+inline constexpr BoolValue kQsUpright{"Upright", false};
+inline constexpr BoolValue kQsDeskew{"Deskew", false};
 
 // Product key values.
 inline constexpr const char* kPortConnectionType = "Connection Type";
