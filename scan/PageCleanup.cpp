@@ -81,7 +81,8 @@ PageVerdict CleanPage(PxBitmapBase& bitmap, const PageCleanupOptions& options, i
 
   if (options.bSkipBlank) {
     int32_t ink = 0;
-    if (const int rc = clean.pfnInk(bitmap.Page(), &ink); rc != PX_OK) return Failed("blank check", rc, trace);
+    if (const int rc = clean.pfnInk(bitmap.Page(), &ink); rc != PX_OK)
+      return Failed("blank check", rc, trace);
     if (ink < PX_CLEAN_BLANK_PPM) {
       trace.Write(name + " is blank (ink " + std::to_string(ink) + " ppm): left out");
       return PageVerdict::kBlank;
@@ -101,8 +102,8 @@ PageVerdict CleanPage(PxBitmapBase& bitmap, const PageCleanupOptions& options, i
     if (box.left != 0 || box.top != 0 || box.right != p->width || box.bottom != p->height) {
       const int rc = clean.pfnCrop(p, &box);
       if (rc != PX_OK) return Failed("border crop", rc, trace);
-      trace.Write(name + " cut to the paper: " + std::to_string(box.left) + "," + std::to_string(box.top) + " to " +
-                  std::to_string(box.right) + "," + std::to_string(box.bottom));
+      trace.Write(name + " cut to the paper: " + std::to_string(box.left) + "," + std::to_string(box.top) +
+                  " to " + std::to_string(box.right) + "," + std::to_string(box.bottom));
     }
   }
   if (options.bUpright) {
@@ -112,7 +113,8 @@ PageVerdict CleanPage(PxBitmapBase& bitmap, const PageCleanupOptions& options, i
       char message[256] = "";
       const int rc = orientation(p, &degrees, &confidence, message, sizeof message);
       if (rc == PX_OK && confidence >= kOrientationSure && degrees % 90 == 0 && degrees != 0) {
-        if (const int turned = clean.pfnTurn(p, degrees / 90); turned != PX_OK) return Failed("turn", turned, trace);
+        if (const int turned = clean.pfnTurn(p, degrees / 90); turned != PX_OK)
+          return Failed("turn", turned, trace);
         trace.Write(name + " turned " + std::to_string(degrees) + " degrees upright");
       } else if (rc != PX_OK && rc != PX_ERR_FORMAT) {
         trace.Write(name + " kept as scanned: " + message);

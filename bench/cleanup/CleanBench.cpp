@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "pxclass/PxError.h"
 #include "pxclass/PxPageAlloc.h"
@@ -16,7 +18,8 @@
 namespace {
 
 double Now() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 PxPage* Copy(const PxPage* page) {
@@ -34,15 +37,13 @@ void Leptonica(const PxPage* page, double& angle, double& ms) {
   Pix* grey = pixCreate(page->width, page->height, 8);
   l_uint32* data = pixGetData(grey);
   const int wpl = pixGetWpl(grey);
-  std::vector<uint8_t> row(size_t(page->width));
   for (int y = 0; y < page->height; ++y) {
     const uint8_t* in = page->pixels + size_t(y) * size_t(page->stride);
     l_uint32* line = data + size_t(y) * size_t(wpl);
     for (int x = 0; x < page->width; ++x) {
-      int v = page->bitsPerPixel == 8 ? in[x]
-              : page->bitsPerPixel == 24
-                  ? (in[3 * x] * 77 + in[3 * x + 1] * 150 + in[3 * x + 2] * 29) >> 8
-                  : ((in[x >> 3] >> (7 - (x & 7))) & 1) * 255;
+      int v = page->bitsPerPixel == 8    ? in[x]
+              : page->bitsPerPixel == 24 ? (in[3 * x] * 77 + in[3 * x + 1] * 150 + in[3 * x + 2] * 29) >> 8
+                                         : ((in[x >> 3] >> (7 - (x & 7))) & 1) * 255;
       SET_DATA_BYTE(line, x, v);
     }
   }
@@ -99,14 +100,14 @@ int main(int argc, char** argv) {
     Leptonica(page, leptAngle, leptMs);
     const char* name = std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i];
     const double all = blank + border + upright + deskew;
-    std::printf("%-28s %8.1f %8.1f %8.1f %8.1f %8.1f %9.3f %8.1f | %9.3f %8.1f\n", name, blank, border, upright,
-                deskew, all, skew, conf, leptAngle, leptMs);
+    std::printf("%-28s %8.1f %8.1f %8.1f %8.1f %8.1f %9.3f %8.1f | %9.3f %8.1f\n", name, blank, border,
+                upright, deskew, all, skew, conf, leptAngle, leptMs);
     sums[0] += blank, sums[1] += border, sums[2] += upright, sums[3] += deskew, sums[4] += all;
     ++pages;
     PxPageFree(work);
     PxPageFree(page);
   }
-  std::printf("%-28s %8.1f %8.1f %8.1f %8.1f %8.1f   (ms per page)\n", "mean", sums[0] / pages, sums[1] / pages,
-              sums[2] / pages, sums[3] / pages, sums[4] / pages);
+  std::printf("%-28s %8.1f %8.1f %8.1f %8.1f %8.1f   (ms per page)\n", "mean", sums[0] / pages,
+              sums[1] / pages, sums[2] / pages, sums[3] / pages, sums[4] / pages);
   return 0;
 }

@@ -39,10 +39,11 @@ class PageCleanupRoadTest : public product_run::ProductRun {
   void Draw(const std::string& name, int repeats, const std::string& ops = "") const {
     std::string text;
     for (int i = 0; i < repeats; ++i) text += kText;
-    Output("convert -size 1050x1350 -density 150 -units PixelsPerInch -font DejaVu-Serif -pointsize 11 "
-           "-background white caption:" +
-           Quote(text) + " -gravity center -extent 1275x1650 " + ops + " -colorspace Gray -depth 8 " +
-           Quote((m_dir / name).string()));
+    Output(
+        "convert -size 1050x1350 -density 150 -units PixelsPerInch -font DejaVu-Serif -pointsize 11 "
+        "-background white caption:" +
+        Quote(text) + " -gravity center -extent 1275x1650 " + ops + " -colorspace Gray -depth 8 " +
+        Quote((m_dir / name).string()));
   }
   void Convert(const std::string& from, const std::string& ops, const std::string& to) const {
     Output("convert " + Quote((m_dir / from).string()) + " " + ops + " -colorspace Gray -depth 8 " +
@@ -56,11 +57,13 @@ class PageCleanupRoadTest : public product_run::ProductRun {
     std::ofstream(m_dir / "script.txt") << "dialog 102\nclick 1048\nmsgbox NO\n" + after;
     // Hide: the scanner's dialog and the progress window (0x110); the Quick Set's settings apply.
     std::string command = "unshare -m --propagation private sh -c " +
-                          Quote("exec 3<\"$0\" && mount -t tmpfs -o mode=1777 tmpfs /tmp && mkdir -p \"$0\" && "
-                                "mount -c --bind /proc/self/fd/3 \"$0\" && exec 3<&- && "
-                                "ln -s \"$0/feed.pnm\" /tmp/input.ppm && exec \"$@\"") +
+                          Quote(
+                              "exec 3<\"$0\" && mount -t tmpfs -o mode=1777 tmpfs /tmp && mkdir -p \"$0\" && "
+                              "mount -c --bind /proc/self/fd/3 \"$0\" && exec 3<&- && "
+                              "ln -s \"$0/feed.pnm\" /tmp/input.ppm && exec \"$@\"") +
                           " " + Quote(m_dir.string()) + " timeout -k 5 180 " + Bin("marlin3") +
-                          " /Task 3 /Hide 272 /Res 150 /BitDepth 8 /Type 17 /OutFile " + Quote(Out(out).string());
+                          " /Task 3 /Hide 272 /Res 150 /BitDepth 8 /Type 17 /OutFile " +
+                          Quote(Out(out).string());
     for (const std::string& v : values) command += " " + Quote(v);
     RunResult run;
     run.exitCode = Shell(command);
@@ -73,11 +76,11 @@ class PageCleanupRoadTest : public product_run::ProductRun {
   // the truth, both at a quarter size (what a turn's interpolation leaves is far below it).
   double Difference(const std::string& out, const std::string& truth) const {
     const std::string size = Output("identify -format '%wx%h' " + Quote((m_dir / truth).string()));
-    const std::string text = Output(
-        "convert " + Quote(Out(out).string()) + " -resize " + size +
-        "! -resize 25% " + Quote((m_dir / "a.pgm").string()) + " && convert " + Quote((m_dir / truth).string()) +
-        " -resize 25% " + Quote((m_dir / "b.pgm").string()) + " && compare -metric RMSE " +
-        Quote((m_dir / "a.pgm").string()) + " " + Quote((m_dir / "b.pgm").string()) + " null: 2>&1");
+    const std::string text =
+        Output("convert " + Quote(Out(out).string()) + " -resize " + size + "! -resize 25% " +
+               Quote((m_dir / "a.pgm").string()) + " && convert " + Quote((m_dir / truth).string()) +
+               " -resize 25% " + Quote((m_dir / "b.pgm").string()) + " && compare -metric RMSE " +
+               Quote((m_dir / "a.pgm").string()) + " " + Quote((m_dir / "b.pgm").string()) + " null: 2>&1");
     const size_t open = text.find('(');
     return open == std::string::npos ? 1.0 : std::atof(text.c_str() + open + 1);
   }
@@ -93,13 +96,17 @@ TEST_F(PageCleanupRoadTest, BatchComesOutUprightStraightCroppedWithoutBlankBacks
   Convert("front2.pgm", "-background white -rotate 3 -gravity center -extent 1275x1650", "skewed.pgm");
   Convert("front3.pgm", "-rotate 180", "upside.pgm");
   // Paper 1165 x 1570 with black margins of 40 (left), 25 (top), 70 (right), 55 (bottom).
-  Convert("front4.pgm", "-resize 1165x1570! -background black -gravity northwest -splice 40x25 "
-                        "-gravity southeast -splice 70x55", "lid.pgm");
+  Convert("front4.pgm",
+          "-resize 1165x1570! -background black -gravity northwest -splice 40x25 "
+          "-gravity southeast -splice 70x55",
+          "lid.pgm");
   Convert("front4.pgm", "-resize 1165x1570!", "paper4.pgm");
-  Convert("front1.pgm", "-fill white -draw 'rectangle 0,0 2000,2000' -attenuate 0.5 +noise Gaussian", "back1.pgm");
+  Convert("front1.pgm", "-fill white -draw 'rectangle 0,0 2000,2000' -attenuate 0.5 +noise Gaussian",
+          "back1.pgm");
   Convert("front2.pgm", "-flop +level 75%,100% -blur 0x1", "back2.pgm");
   Convert("front1.pgm", "-fill grey80 -draw 'rectangle 0,0 2000,2000'", "back3.pgm");
-  const std::vector<std::string> all = {"/SkipBlank", "1", "/Deskew", "1", "/Upright", "1", "/CropBorder", "1"};
+  const std::vector<std::string> all = {"/SkipBlank", "1", "/Deskew",     "1",
+                                        "/Upright",   "1", "/CropBorder", "1"};
 
   struct Front {
     const char* scanned;
@@ -147,7 +154,8 @@ TEST_F(PageCleanupRoadTest, BatchComesOutUprightStraightCroppedWithoutBlankBacks
 TEST_F(PageCleanupRoadTest, OffByDefault) {
   Draw("front.pgm", 3);
   Convert("front.pgm", "-background white -rotate 3 -gravity center -extent 1275x1650", "skewed.pgm");
-  Convert("front.pgm", "-fill white -draw 'rectangle 0,0 2000,2000' -attenuate 0.5 +noise Gaussian", "blank.pgm");
+  Convert("front.pgm", "-fill white -draw 'rectangle 0,0 2000,2000' -attenuate 0.5 +noise Gaussian",
+          "blank.pgm");
   // Nothing asked: the skewed page stays as scanned and the blank one is kept.
   RunResult run = ScanPage("skewed.pgm", {}, "skewed.tif");
   ASSERT_EQ(run.exitCode, 0) << run.log;

@@ -48,10 +48,11 @@ class CleanTest : public ::testing::Test {
     std::string text;
     for (int i = 0; i < 7; ++i) text += kText;
     // A text page with margins, 11-point serif at 150 dpi.
-    Shell("convert -size 1050x1350 -density 150 -units PixelsPerInch -font DejaVu-Serif -pointsize 11 "
-          "-background white caption:'" +
-          text + "' -gravity center -extent " + std::to_string(kW) + "x" + std::to_string(kH) +
-          " -colorspace Gray -depth 8 -compress none '" + s_dir + "/text.tif'");
+    Shell(
+        "convert -size 1050x1350 -density 150 -units PixelsPerInch -font DejaVu-Serif -pointsize 11 "
+        "-background white caption:'" +
+        text + "' -gravity center -extent " + std::to_string(kW) + "x" + std::to_string(kH) +
+        " -colorspace Gray -depth 8 -compress none '" + s_dir + "/text.tif'");
   }
   static void TearDownTestSuite() { Shell("rm -rf '" + s_dir + "'"); }
 
@@ -62,8 +63,8 @@ class CleanTest : public ::testing::Test {
   }
   // `ops` applied to the text page (or to `from`), saved as `name` and loaded.
   static PagePtr Make(const std::string& name, const std::string& ops, const std::string& from = "text.tif") {
-    Shell("convert " + (from.empty() ? std::string() : "'" + s_dir + "/" + from + "' ") + ops + " -density 150 -units PixelsPerInch -depth 8 " +
-          "-compress none '" + s_dir + "/" + name + "'");
+    Shell("convert " + (from.empty() ? std::string() : "'" + s_dir + "/" + from + "' ") + ops +
+          " -density 150 -units PixelsPerInch -depth 8 " + "-compress none '" + s_dir + "/" + name + "'");
     return Load(name);
   }
   static std::string s_dir;
@@ -79,7 +80,8 @@ int32_t InkOf(const PxPage* page) {
 TEST_F(CleanTest, SkewIsFoundWithinATenthOfADegreeAndStraightened) {
   for (double truth : {-9.5, -4.0, -1.5, 0.0, 0.7, 3.0, 9.0}) {
     char ops[128];
-    std::snprintf(ops, sizeof ops, "-background white -rotate %.2f -gravity center -extent %dx%d", truth, kW, kH);
+    std::snprintf(ops, sizeof ops, "-background white -rotate %.2f -gravity center -extent %dx%d", truth, kW,
+                  kH);
     PagePtr page = Make("skew.tif", ops);
     ASSERT_TRUE(page);
     double found = 99, confidence = 0;
@@ -98,7 +100,9 @@ TEST_F(CleanTest, SkewIsFoundWithinATenthOfADegreeAndStraightened) {
   }
   // Colour and black-and-white pages are measured and turned alike.
   for (const char* depth : {"-type TrueColor", "-monochrome"}) {
-    PagePtr page = Make("skewc.tif", std::string("-background white -rotate -2.5 -gravity center -extent 1275x1650 ") + depth);
+    PagePtr page =
+        Make("skewc.tif",
+             std::string("-background white -rotate -2.5 -gravity center -extent 1275x1650 ") + depth);
     ASSERT_TRUE(page);
     double found = 0, confidence = 0;
     ASSERT_EQ(PxCleanFindSkew(page.get(), &found, &confidence), PX_OK);
@@ -113,14 +117,17 @@ TEST_F(CleanTest, PagesWithoutLinesAreNotStraightened) {
   // Blank, a few marks, and a picture of soft shapes.
   const std::vector<std::pair<std::string, std::string>> pages = {
       {"blank.tif", "-fill white -draw 'rectangle 0,0 2000,2000'"},
-      {"marks.tif", "-fill white -draw 'rectangle 0,0 2000,2000' -fill black -draw 'circle 300,300 320,320' "
-                    "-draw 'circle 900,1200 915,1230'"},
-      {"circles.tif", "-fill white -draw 'rectangle 0,0 2000,2000' -fill grey30 -draw 'circle 300,400 450,400' "
-                      "-fill grey60 -draw 'circle 800,900 1000,900' -fill black -draw 'circle 500,1300 560,1300' "
-                      "-blur 0x3"},
+      {"marks.tif",
+       "-fill white -draw 'rectangle 0,0 2000,2000' -fill black -draw 'circle 300,300 320,320' "
+       "-draw 'circle 900,1200 915,1230'"},
+      {"circles.tif",
+       "-fill white -draw 'rectangle 0,0 2000,2000' -fill grey30 -draw 'circle 300,400 450,400' "
+       "-fill grey60 -draw 'circle 800,900 1000,900' -fill black -draw 'circle 500,1300 560,1300' "
+       "-blur 0x3"},
       // A cloudy picture whose grain runs at 30 degrees, beyond the range measured.
-      {"clouds.tif", "-seed 7 -size 1800x1800 plasma:grey40-grey90 -blur 0x8 -rotate 30 -gravity center "
-                     "-crop 1275x1650+0+0 +repage -colorspace Gray"},
+      {"clouds.tif",
+       "-seed 7 -size 1800x1800 plasma:grey40-grey90 -blur 0x8 -rotate 30 -gravity center "
+       "-crop 1275x1650+0+0 +repage -colorspace Gray"},
   };
   for (const auto& [name, ops] : pages) {
     PagePtr page = name == "clouds.tif" ? Make(name, ops, "") : Make(name, ops);
@@ -145,12 +152,16 @@ TEST_F(CleanTest, BlankDecisionsOnSoiledPaperAndOneShortLine) {
       {"pepper.tif", white + "-attenuate 0.05 +noise Impulse -colorspace Gray", true},
       {"speck.tif", white + "-fill black -draw 'circle 600,800 603,803'", true},
       {"faint.tif", white + "-fill grey70 -draw 'circle 600,800 625,825'", true},
-      {"grey.tif", white + "-fill grey78 -draw 'rectangle 0,0 2000,2000' -attenuate 0.4 +noise Gaussian "
-                           "-colorspace Gray", true},
+      {"grey.tif",
+       white + "-fill grey78 -draw 'rectangle 0,0 2000,2000' -attenuate 0.4 +noise Gaussian "
+               "-colorspace Gray",
+       true},
       // The back's text showing through, mirrored and light.
       {"bleed.tif", "-flop +level 72%,100% -blur 0x1", true},
       {"edges.tif", white + "-fill black -draw 'rectangle 0,0 1275,12' -draw 'rectangle 0,0 10,1650'", true},
-      {"line.tif", white + "-density 150 -font DejaVu-Sans -pointsize 10 -fill black -annotate +180+300 'Thank you.'", false},
+      {"line.tif",
+       white + "-density 150 -font DejaVu-Sans -pointsize 10 -fill black -annotate +180+300 'Thank you.'",
+       false},
       {"text.tif", "", false},
   };
   for (const Case& c : cases) {
@@ -165,12 +176,12 @@ TEST_F(CleanTest, DarkBordersAreCutToThePaper) {
   // Black margins of different widths on each side, some sides without.
   struct Case {
     int left, top, right, bottom;
-
   };
   for (const Case& c : {Case{40, 25, 70, 12}, Case{0, 60, 15, 0}, Case{90, 0, 0, 130}}) {
     const int pw = kW - c.left - c.right, ph = kH - c.top - c.bottom;
     char ops[256];
-    std::snprintf(ops, sizeof ops, "-resize %dx%d! -background black -gravity northwest -splice %dx%d "
+    std::snprintf(ops, sizeof ops,
+                  "-resize %dx%d! -background black -gravity northwest -splice %dx%d "
                   "-gravity southeast -splice %dx%d -attenuate 0.3 +noise Gaussian -colorspace Gray",
                   pw, ph, c.left, c.top, c.right, c.bottom);
     PagePtr page = Make("framed.tif", ops);
@@ -193,8 +204,9 @@ TEST_F(CleanTest, DarkBordersAreCutToThePaper) {
     EXPECT_EQ(box.bottom, page->height);
   }
   // A page without a border, one with a black heading bar, and a dark picture stay whole.
-  for (const char* ops : {"", "-fill black -draw 'rectangle 100,60 1175,200'",
-                          "-fill grey10 -draw 'rectangle 0,0 1275,1650' -fill white -draw 'circle 600,800 700,900'"}) {
+  for (const char* ops :
+       {"", "-fill black -draw 'rectangle 100,60 1175,200'",
+        "-fill grey10 -draw 'rectangle 0,0 1275,1650' -fill white -draw 'circle 600,800 700,900'"}) {
     PagePtr page = Make("whole.tif", ops);
     ASSERT_TRUE(page);
     PxCleanBox box{};
@@ -207,8 +219,8 @@ TEST_F(CleanTest, DarkBordersAreCutToThePaper) {
 }
 
 TEST_F(CleanTest, QuarterTurnsMatchImageMagicksAtEveryDepth) {
-  for (const char* depth : {"-colorspace Gray", "-type TrueColor -fill red -draw 'rectangle 10,10 200,90'",
-                            "-monochrome"}) {
+  for (const char* depth :
+       {"-colorspace Gray", "-type TrueColor -fill red -draw 'rectangle 10,10 200,90'", "-monochrome"}) {
     for (int quarters : {1, 2, 3}) {
       Make("src.tif", std::string("-crop 700x500+100+150 +repage ") + depth);
       PagePtr page = Load("src.tif");

@@ -37,7 +37,8 @@ void GreyRow(const PxPage* page, int32_t y, uint8_t* out) {
       std::memcpy(out, row, size_t(w));
       break;
     default:
-      for (int32_t x = 0; x < w; ++x) out[x] = uint8_t((row[3 * x] * 77 + row[3 * x + 1] * 150 + row[3 * x + 2] * 29) >> 8);
+      for (int32_t x = 0; x < w; ++x)
+        out[x] = uint8_t((row[3 * x] * 77 + row[3 * x + 1] * 150 + row[3 * x + 2] * 29) >> 8);
       break;
   }
 }
@@ -255,8 +256,8 @@ void RotatePlane(const uint8_t* src, int32_t srcStride, uint8_t* dst, int32_t ds
     int64_t sy = std::llround((cy - (-cx) * s + dy * c) * kOne);
     uint8_t* out = dst + size_t(y) * size_t(dstStride);
     for (int32_t x = 0; x < w; ++x, sx += dxStep, sy += dyStep, out += channels) {
-      if (sx < -(int64_t(1) << kShift) || sy < -(int64_t(1) << kShift) || sx > maxX + (int64_t(1) << kShift) ||
-          sy > maxY + (int64_t(1) << kShift))
+      if (sx < -(int64_t(1) << kShift) || sy < -(int64_t(1) << kShift) ||
+          sx > maxX + (int64_t(1) << kShift) || sy > maxY + (int64_t(1) << kShift))
         continue;  // stays white
       const int64_t fx0 = sx >> kShift, fy0 = sy >> kShift;
       const int32_t ax = int32_t((sx >> (kShift - 8)) & 0xFF), ay = int32_t((sy >> (kShift - 8)) & 0xFF);
@@ -392,7 +393,8 @@ int32_t Crop(PxPage* page, const PxCleanBox* box) {
   if (box->left < 0 || box->top < 0 || box->right > page->width || box->bottom > page->height ||
       box->left >= box->right || box->top >= box->bottom)
     return PX_ERR_PARAMETER;
-  if (box->left == 0 && box->top == 0 && box->right == page->width && box->bottom == page->height) return PX_OK;
+  if (box->left == 0 && box->top == 0 && box->right == page->width && box->bottom == page->height)
+    return PX_OK;
   const int32_t w = box->right - box->left, h = box->bottom - box->top;
   PxPage out = Blank(w, h, page->bitsPerPixel, page);
   if (!out.pixels) return PX_ERR_NO_MEMORY;
