@@ -193,6 +193,10 @@ bool ScanApp::SetupTwainSettings(ScanRequest& request) {
   int quality = -1;
   m_ValueGetter.GetSetting(settings::kQsQuality, quality, g_strQsName);
   request.nQuality = m_ValueGetter.CheckQualityLevel(quality, m_nFileType);
+  m_ValueGetter.GetSetting(settings::kQsSkipBlank, request.cleanup.bSkipBlank, g_strQsName);
+  m_ValueGetter.GetSetting(settings::kQsCropBorder, request.cleanup.bCropBorder, g_strQsName);
+  m_ValueGetter.GetSetting(settings::kQsUpright, request.cleanup.bUpright, g_strQsName);
+  m_ValueGetter.GetSetting(settings::kQsDeskew, request.cleanup.bDeskew, g_strQsName);
   return true;
 }
 
@@ -258,6 +262,10 @@ bool ScanApp::DoScan() {
         break;
       case 5:
         error = "Aquire failed or was canceled";
+        break;
+      case 7:
+        message = Ids::kAllPagesBlank;
+        error = "Every scanned page was blank: nothing to deliver";
         break;
       default:
         break;

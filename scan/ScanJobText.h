@@ -35,6 +35,7 @@ struct Ids {
     kMailCause = 609,
     kScannerMissing = 610,
     kOcrCannotStart = 310,
+    kAllPagesBlank = 320,
   };
 };
 

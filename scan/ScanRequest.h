@@ -8,6 +8,7 @@
 #include <vector>
 
 class OcrPages;
+#include "scan/PageCleanup.h"
 
 struct ScanRequest {
   explicit ScanRequest(std::vector<std::string>& fileNames) : saFileNames(fileNames) {}
@@ -29,6 +30,7 @@ struct ScanRequest {
   int32_t nQuality = 0;                   // toolkit quality factor
   bool bAskForMore = false;               // ask after each acquisition whether to scan again
   OcrPages* pOcr = nullptr;               // started by the driver: pages get a text layer; null: none
+  PageCleanupOptions cleanup;             // what is done to each page before it is saved
 };
 
 // A fixed text field as a string (up to its first zero, at most its size).

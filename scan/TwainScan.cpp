@@ -93,6 +93,10 @@ int TwainScan::Scan(int mode, ScanRequest& request) {
     result = 0;
     break;
   }
+  if (result == 0 && m_nPageCount == 0 && m_nBlankPages > 0) {
+    trace.WriteFormat("All %lld scanned page(s) were blank", m_nBlankPages);
+    result = 7;
+  }
 
   // The pages still being recognised are saved before the file library goes.
   if (m_pOcr) result = m_pOcr->EndScan(result);
@@ -200,6 +204,7 @@ bool TwainScan::SetupParams(ScanRequest& request) {
   m_nFileType = request.nFileType;
   m_nQuality = request.nQuality;
   m_pOcr = request.pOcr;
+  m_Cleanup = request.cleanup;
   return true;
 }
 
@@ -259,6 +264,19 @@ int TwainScan::AcquireCallBack() {
     m_bSaveFailed = true;
     m_Bitmap.Free();
     return 0;
+  }
+  switch (CleanPage(m_Bitmap, m_Cleanup, m_nPageCount + m_nBlankPages + 1, trace)) {
+    case PageVerdict::kBlank:
+      // Left out: the page count and the numbered names follow the pages kept.
+      ++m_nBlankPages;
+      m_Bitmap.Free();
+      return 1;
+    case PageVerdict::kFailed:
+      m_bSaveFailed = true;
+      m_Bitmap.Free();
+      return 0;
+    case PageVerdict::kKeep:
+      break;
   }
   m_nFileType = PxPdfTypeForDepth(m_nFileType, m_Bitmap.GetBitsPerPixel());
 

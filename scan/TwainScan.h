@@ -5,7 +5,8 @@
 // taken whatever was asked). Each page loses a black band at its bottom (TrimBlackBottom) and is
 // saved through the toolkit: multi-page types all into the first name, others as base, base1, ...
 // Scan results: 0 done, 1 no TWAIN, 2 no dummy window, 3 no toolkit libraries, 4 properties or source,
-// 5 Acquire failed (or a page could not be saved), 6 cancelled by the user.
+// 5 Acquire failed (or a page could not be saved), 6 cancelled by the user, 7 every page was blank
+// (the request's cleanup left out blank pages; they do not count and take no number).
 #pragma once
 
 #include <memory>
@@ -53,6 +54,8 @@ class TwainScan : public PxTwain {
   void CleanUp();
 
   int m_nPageCount = 0;
+  int m_nBlankPages = 0;
+  PageCleanupOptions m_Cleanup;
   bool m_bAskForMore = false;
   bool m_bUserCancelled = false;
   bool m_bSaveFailed = false;

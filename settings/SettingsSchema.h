@@ -174,6 +174,10 @@ inline constexpr StrValue kQsAttachName{"AttachName", "", "base name of the e-ma
 inline constexpr StrValue kQsAppExe{"AppExe", "", "the application that receives the scan"};
 inline constexpr IntValue kQsSleep{"Sleep", 1500, 0, kAnyMax, "milliseconds", "between application starts"};
 inline constexpr StrValue kQsOcr{"Ocr", "", "OCR languages of searchable PDFs (\"deu+eng\"); empty: off"};
+inline constexpr BoolValue kQsSkipBlank{"SkipBlank", false, "leave out blank pages of a batch"};
+inline constexpr BoolValue kQsCropBorder{"CropBorder", false, "cut dark borders off each page"};
+inline constexpr BoolValue kQsUpright{"Upright", false, "turn pages upright by their text"};
+inline constexpr BoolValue kQsDeskew{"Deskew", false, "straighten skewed pages"};
 
 // Product key values, read with GetProductPortStr and never written.
 inline constexpr StrValue kPortConnectionType{"Connection Type", "", "\"Network\" or \"Direct\""};

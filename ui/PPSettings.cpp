@@ -89,6 +89,10 @@ void PPSettings::DoDataExchange(CDataExchange* pDX) {
   DDX_Text(pDX, 54, m_dWidth);
   DDX_Text(pDX, 52, m_dHeight);
   DDX_Radio(pDX, 46, m_nRadio);
+  DDX_Check(pDX, 60, m_bSkipBlank);
+  DDX_Check(pDX, 61, m_bCropBorder);
+  DDX_Check(pDX, 62, m_bUpright);
+  DDX_Check(pDX, 63, m_bDeskew);
 }
 
 void PPSettings::LoadControls() {
@@ -144,6 +148,10 @@ BOOL PPSettings::OnSetActive() {
   m_nBitDepth = wiz->m_nBitDepth;
   m_nPaper = wiz->m_nPaperSize;
   m_nRadio = m_nPaper == qs::kPaperCustom ? 1 : 0;
+  m_bSkipBlank = wiz->m_bSkipBlank ? 1 : 0;
+  m_bCropBorder = wiz->m_bCropBorder ? 1 : 0;
+  m_bUpright = wiz->m_bUpright ? 1 : 0;
+  m_bDeskew = wiz->m_bDeskew ? 1 : 0;
   const Unit& unit = wiz->m_bIsMetric ? kMmUnit : kInchUnit;
   m_dHeight = FixDecimals(wiz->m_nInY / unit.dFactor, unit.nDecimals);
   m_dWidth = FixDecimals(wiz->m_nInX / unit.dFactor, unit.nDecimals);
@@ -217,6 +225,10 @@ LRESULT PPSettings::OnWizardNext() {
   }
   wiz->m_nRes = static_cast<int16_t>(ReadData(m_Res, wiz->m_nRes, trace));
   wiz->m_nBitDepth = static_cast<int16_t>(ReadData(m_Depth, wiz->m_nBitDepth, trace));
+  wiz->m_bSkipBlank = m_bSkipBlank != 0;
+  wiz->m_bCropBorder = m_bCropBorder != 0;
+  wiz->m_bUpright = m_bUpright != 0;
+  wiz->m_bDeskew = m_bDeskew != 0;
   if (m_nRadio == 1) {
     const Unit& unit = wiz->m_bIsMetric ? kMmUnit : kInchUnit;
     // Review mode skips the checks: keep the products inside an int whatever was typed.

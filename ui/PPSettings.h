@@ -1,6 +1,6 @@
 // PPSettings: the wizard page (template 131) for the Quick Set's own scan settings: resolution, bit
 // depth and paper, a standard size or a custom width and height in inches or millimetres (stored in
-// twips, checked against the glass's limits on Next).
+// twips, checked against the glass's limits on Next), and the cleanup of each page before it is saved.
 #pragma once
 
 #include "platform/ui/ComboBox.h"
@@ -28,6 +28,10 @@ class PPSettings : public CPropertyPage {
   int m_nPaper = 29;
   int m_nRes = 150;
   int m_nBitDepth = 24;
+  int m_bSkipBlank = 0;   // check boxes 60..63: the page cleanup
+  int m_bCropBorder = 0;
+  int m_bUpright = 0;
+  int m_bDeskew = 0;
   CComboBox m_Res;    // 42
   CComboBox m_Depth;  // 44
   CComboBox m_Paper;  // 48

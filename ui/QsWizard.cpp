@@ -177,6 +177,10 @@ void CQsWizard::LoadSettings() {
   m_nInX = n;
   v.GetSetting(settings::kQsInY.For(settings::Reader::kWizard), n, qs);
   m_nInY = n;
+  v.GetSetting(settings::kQsSkipBlank, m_bSkipBlank, qs);
+  v.GetSetting(settings::kQsCropBorder, m_bCropBorder, qs);
+  v.GetSetting(settings::kQsUpright, m_bUpright, qs);
+  v.GetSetting(settings::kQsDeskew, m_bDeskew, qs);
   if (m_strDir.empty()) v.GetDataDirectory(m_strDir);
 }
 
@@ -215,6 +219,10 @@ bool CQsWizard::SaveSettings() {
   v.SetSetting(settings::kQsTo.pszName, m_strTo, qs);
   v.SetSetting(settings::kQsInX.pszName, static_cast<int>(m_nInX), qs);
   v.SetSetting(settings::kQsInY.pszName, static_cast<int>(m_nInY), qs);
+  v.SetSetting(settings::kQsSkipBlank.pszName, m_bSkipBlank, qs);
+  v.SetSetting(settings::kQsCropBorder.pszName, m_bCropBorder, qs);
+  v.SetSetting(settings::kQsUpright.pszName, m_bUpright, qs);
+  v.SetSetting(settings::kQsDeskew.pszName, m_bDeskew, qs);
 
   int hide = 0;
   v.GetSetting(settings::kQsHide.For(settings::Reader::kWizardSave), hide, qs);

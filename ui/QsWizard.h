@@ -64,6 +64,10 @@ struct QsWizardData {
   std::string m_strTo;                 // "To"
   int32_t m_nInX = 0;                  // "InX", twips
   int32_t m_nInY = 0;                  // "InY", twips
+  bool m_bSkipBlank = false;           // "SkipBlank"
+  bool m_bCropBorder = false;          // "CropBorder"
+  bool m_bUpright = false;             // "Upright"
+  bool m_bDeskew = false;              // "Deskew"
 };
 
 // Page codes the pages pass to GetNextPage / GetPreviousPage.

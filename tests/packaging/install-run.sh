@@ -15,7 +15,7 @@ prefix=$scratch/prefix
 for program in marlin3 marlin3-reg marlin3-product marlin3-mail marlin3-notify marlin3-ocr pxmpeg-tool pxmpeg-enc DEVWATCH; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program missing"
 done
-for library in marlin3 m3uiqt pxkernel pxfile pxpdfread pxocr pxtwain Mapi32 DvPortBridge pxmpeg; do
+for library in marlin3 m3uiqt pxkernel pxfile pxpdfread pxocr pxclean pxtwain Mapi32 DvPortBridge pxmpeg; do
   [ -f "$prefix/lib/marlin3/lib$library.so" ] || fail "lib/marlin3/lib$library.so missing"
 done
 for page in marlin3 marlin3-reg marlin3-product marlin3-mail marlin3-notify marlin3-ocr pxmpeg-tool pxmpeg-enc DEVWATCH; do

@@ -427,6 +427,53 @@ __attribute__((visibility("default"))) int32_t PxOcrRecognize(const PxPage* page
   return result;
 }
 
+__attribute__((visibility("default"))) int32_t PxOcrOrientation(const PxPage* page, int32_t* degrees,
+                                                                double* confidence, char* message,
+                                                                size_t messageSize) {
+  SetMessage(message, messageSize, "");
+  if (!degrees || !confidence) return PX_ERR_PARAMETER;
+  *degrees = 0;
+  *confidence = 0;
+  if (!page || !page->pixels || page->width <= 0 || page->height <= 0 || page->width > PX_MAX_DIMENSION ||
+      page->height > PX_MAX_DIMENSION ||
+      (page->bitsPerPixel != 1 && page->bitsPerPixel != 8 && page->bitsPerPixel != 24) ||
+      page->stride < (int64_t(page->width) * page->bitsPerPixel + 7) / 8) {
+    SetMessage(message, messageSize, "no page to turn upright");
+    return PX_ERR_NO_BITMAP;
+  }
+  std::string error;
+  int result = PX_OK;
+  try {
+    PixPtr pix = ToPix(page);
+    if (!pix) return PX_ERR_NO_MEMORY;
+    std::lock_guard<std::mutex> lock(g_osd.mutex);
+    result = PrepareOsd(DataDir(), error);
+    if (result == PX_OK) {
+      tesseract::TessBaseAPI& osd = *g_osd.api;
+      osd.SetImage(pix.get());
+      int turned = 0;
+      float conf = 0, scriptConfidence = 0;
+      const char* script = nullptr;
+      if (osd.DetectOrientationScript(&turned, &conf, &script, &scriptConfidence)) {
+        *degrees = (360 - turned) % 360;  // OSD names how far the text is turned: turn it back
+        *confidence = conf;
+      } else {
+        error = "no text to tell the page's orientation by";
+        result = PX_ERR_FORMAT;
+      }
+      osd.Clear();
+    }
+  } catch (const std::bad_alloc&) {
+    error = "out of memory while finding the page's orientation";
+    result = PX_ERR_NO_MEMORY;
+  } catch (...) {
+    error = "unexpected failure inside Tesseract";
+    result = PX_ERR_INTERNAL;
+  }
+  if (result != PX_OK) SetMessage(message, messageSize, error);
+  return result;
+}
+
 __attribute__((visibility("default"))) void PxOcrFree(PxOcrText* text) {
   FreeText(text);
 }

@@ -47,10 +47,17 @@ void PxOcrFree(PxOcrText* text);
 // The installed languages, '+'-joined ("deu+eng"), without "osd"; 1 or PX_ERR_PARAMETER if too short.
 int32_t PxOcrLanguages(char* buffer, size_t size);
 
+// How far the page must be turned clockwise to stand upright (0, 90, 180, 270), by Tesseract's OSD
+// on the engine PxOcrRecognize uses; *confidence is OSD's (1.5 and more is sure). A page without text
+// fails with PX_ERR_FORMAT and a message; missing orientation data is PX_ERR_NO_LIBRARY.
+int32_t PxOcrOrientation(const PxPage* page, int32_t* degrees, double* confidence, char* message,
+                         size_t messageSize);
+
 typedef int32_t (*PxOcrRecognizeFn)(const PxPage*, const char*, PxOcrProgressFn, void*, PxOcrText**, char*,
                                     size_t);
 typedef void (*PxOcrFreeFn)(PxOcrText*);
 typedef int32_t (*PxOcrLanguagesFn)(char*, size_t);
+typedef int32_t (*PxOcrOrientationFn)(const PxPage*, int32_t*, double*, char*, size_t);
 
 #ifdef __cplusplus
 }

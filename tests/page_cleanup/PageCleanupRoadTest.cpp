@@ -1,0 +1,169 @@
+// Page cleanup on the real road: pages drawn by ImageMagick are scanned by SANE's pnm backend through
+// marlin3 into TIFF files, read back and compared by ImageMagick. The backend reads the fixed file
+// /tmp/input.ppm: marlin3 runs in a private mount namespace whose own /tmp holds that name as a link
+// to the page in the test's folder. The backend has one page per scan and opens its file twice at
+// once, so a named pipe cannot stand in for a feeder: a batch is scanned page by page, one run each.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/common/ProductRun.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using product_run::Has;
+using product_run::Output;
+using product_run::Quote;
+using product_run::RunResult;
+
+const char* const kText =
+    "The quarterly report shows that sales rose in every region except the north, where parts arrived "
+    "late and the new line of printers sold well above plan while service costs fell again. ";
+
+class PageCleanupRoadTest : public product_run::ProductRun {
+ protected:
+  void SetUp() override {
+    ProductRun::SetUp();
+    std::ofstream(m_dir / "sane" / "dll.conf") << "pnm\n";
+    ASSERT_EQ(0, Shell(Bin("marlin3-product") + " direct --port 60000 --device pnm:0 >/dev/null"));
+  }
+
+  // A letter page at 150 dpi with `repeats` paragraphs of text, as `name` (PGM), after `ops`.
+  void Draw(const std::string& name, int repeats, const std::string& ops = "") const {
+    std::string text;
+    for (int i = 0; i < repeats; ++i) text += kText;
+    Output(
+        "convert -size 1050x1350 -density 150 -units PixelsPerInch -font DejaVu-Serif -pointsize 11 "
+        "-background white caption:" +
+        Quote(text) + " -gravity center -extent 1275x1650 " + ops + " -colorspace Gray -depth 8 " +
+        Quote((m_dir / name).string()));
+  }
+  void Convert(const std::string& from, const std::string& ops, const std::string& to) const {
+    Output("convert " + Quote((m_dir / from).string()) + " " + ops + " -colorspace Gray -depth 8 " +
+           Quote((m_dir / to).string()));
+  }
+
+  // Scans `page` once into `out` (a TIFF) with the Quick Set values.
+  RunResult ScanPage(const std::string& page, const std::vector<std::string>& values, const std::string& out,
+                     const std::string& after = "") {
+    fs::copy_file(m_dir / page, m_dir / "feed.pnm", fs::copy_options::overwrite_existing);
+    std::ofstream(m_dir / "script.txt") << "dialog 102\nclick 1048\nmsgbox NO\n" + after;
+    // Hide: the scanner's dialog and the progress window (0x110); the Quick Set's settings apply.
+    std::string command = "unshare -m --propagation private sh -c " +
+                          Quote(
+                              "exec 3<\"$0\" && mount -t tmpfs -o mode=1777 tmpfs /tmp && mkdir -p \"$0\" && "
+                              "mount -c --bind /proc/self/fd/3 \"$0\" && exec 3<&- && "
+                              "ln -s \"$0/feed.pnm\" /tmp/input.ppm && exec \"$@\"") +
+                          " " + Quote(m_dir.string()) + " timeout -k 5 180 " + Bin("marlin3") +
+                          " /Task 3 /Hide 272 /Res 150 /BitDepth 8 /Type 17 /OutFile " +
+                          Quote(Out(out).string());
+    for (const std::string& v : values) command += " " + Quote(v);
+    RunResult run;
+    run.exitCode = Shell(command);
+    run.log = product_run::ReadFile(m_dir / "tmp" / "marlin3.log");
+    run.transcript = product_run::ReadFile(m_dir / "transcript.txt");
+    return run;
+  }
+
+  // ImageMagick's normalised RMSE between page `index` of the scan, scaled to the truth's size, and
+  // the truth, both at a quarter size (what a turn's interpolation leaves is far below it).
+  double Difference(const std::string& out, const std::string& truth) const {
+    const std::string size = Output("identify -format '%wx%h' " + Quote((m_dir / truth).string()));
+    const std::string text =
+        Output("convert " + Quote(Out(out).string()) + " -resize " + size + "! -resize 25% " +
+               Quote((m_dir / "a.pgm").string()) + " && convert " + Quote((m_dir / truth).string()) +
+               " -resize 25% " + Quote((m_dir / "b.pgm").string()) + " && compare -metric RMSE " +
+               Quote((m_dir / "a.pgm").string()) + " " + Quote((m_dir / "b.pgm").string()) + " null: 2>&1");
+    const size_t open = text.find('(');
+    return open == std::string::npos ? 1.0 : std::atof(text.c_str() + open + 1);
+  }
+};
+
+TEST_F(PageCleanupRoadTest, BatchComesOutUprightStraightCroppedWithoutBlankBacks) {
+  // Fronts: upright; skewed 3 degrees; upside down; in an open lid's black border. Backs: blank paper
+  // with noise, the front's text bleeding through, light grey paper.
+  Draw("front1.pgm", 7);
+  Draw("front2.pgm", 4);
+  Draw("front3.pgm", 2);
+  Draw("front4.pgm", 5);
+  Convert("front2.pgm", "-background white -rotate 3 -gravity center -extent 1275x1650", "skewed.pgm");
+  Convert("front3.pgm", "-rotate 180", "upside.pgm");
+  // Paper 1165 x 1570 with black margins of 40 (left), 25 (top), 70 (right), 55 (bottom).
+  Convert("front4.pgm",
+          "-resize 1165x1570! -background black -gravity northwest -splice 40x25 "
+          "-gravity southeast -splice 70x55",
+          "lid.pgm");
+  Convert("front4.pgm", "-resize 1165x1570!", "paper4.pgm");
+  Convert("front1.pgm", "-fill white -draw 'rectangle 0,0 2000,2000' -attenuate 0.5 +noise Gaussian",
+          "back1.pgm");
+  Convert("front2.pgm", "-flop +level 75%,100% -blur 0x1", "back2.pgm");
+  Convert("front1.pgm", "-fill grey80 -draw 'rectangle 0,0 2000,2000'", "back3.pgm");
+  const std::vector<std::string> all = {"/SkipBlank", "1", "/Deskew",     "1",
+                                        "/Upright",   "1", "/CropBorder", "1"};
+
+  struct Front {
+    const char* scanned;
+    const char* truth;
+    const char* size;
+    const char* logged;
+  };
+  const Front fronts[] = {
+      {"front1.pgm", "front1.pgm", "1275x1650", nullptr},
+      {"skewed.pgm", "front2.pgm", "1275x1650", "Page 1 straightened by -3.0"},
+      {"upside.pgm", "front3.pgm", "1275x1650", "Page 1 turned 180 degrees upright"},
+      {"lid.pgm", "paper4.pgm", "1165x1570", "Page 1 cut to the paper: 40,25 to 1205,1595"},
+  };
+  const char* truths[] = {"front1.pgm", "front2.pgm", "front3.pgm", "paper4.pgm"};
+  for (int i = 0; i < 4; ++i) {
+    const Front& f = fronts[i];
+    SCOPED_TRACE(f.scanned);
+    const std::string out = "page" + std::to_string(i) + ".tif";
+    const RunResult run = ScanPage(f.scanned, all, out);
+    ASSERT_EQ(run.exitCode, 0) << run.log << run.transcript;
+    EXPECT_EQ(Output("identify -format '%wx%h' " + Quote(Out(out).string())), f.size);
+    if (f.logged) {
+      EXPECT_TRUE(Has(run.log, f.logged)) << run.log;
+    }
+    // The page is its own front as it was drawn, far nearer to it than to any other.
+    const double own = Difference(out, truths[i]);
+    EXPECT_LT(own, 0.03);
+    for (int j = 0; j < 4; ++j) {
+      if (j != i) {
+        EXPECT_LT(2 * own, Difference(out, truths[j])) << truths[j];
+      }
+    }
+  }
+  // The backs are left out: a scan of nothing but a blank page is the job's failure box, no file.
+  for (const char* back : {"back1.pgm", "back2.pgm", "back3.pgm"}) {
+    SCOPED_TRACE(back);
+    const RunResult run = ScanPage(back, all, "back.tif", "msgbox OK\n");
+    EXPECT_FALSE(fs::exists(Out("back.tif"))) << run.log;
+    EXPECT_TRUE(Has(run.log, "Page 1 is blank")) << run.log;
+    EXPECT_TRUE(Has(run.log, "All 1 scanned page(s) were blank")) << run.log;
+    EXPECT_TRUE(Has(run.transcript, "Every scanned page was blank, so nothing was saved.")) << run.transcript;
+  }
+}
+
+TEST_F(PageCleanupRoadTest, OffByDefault) {
+  Draw("front.pgm", 3);
+  Convert("front.pgm", "-background white -rotate 3 -gravity center -extent 1275x1650", "skewed.pgm");
+  Convert("front.pgm", "-fill white -draw 'rectangle 0,0 2000,2000' -attenuate 0.5 +noise Gaussian",
+          "blank.pgm");
+  // Nothing asked: the skewed page stays as scanned and the blank one is kept.
+  RunResult run = ScanPage("skewed.pgm", {}, "skewed.tif");
+  ASSERT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_LT(Difference("skewed.tif", "skewed.pgm"), 0.02);
+  EXPECT_FALSE(Has(run.log, "Page 1"));
+  run = ScanPage("blank.pgm", {}, "blank.tif");
+  ASSERT_EQ(run.exitCode, 0) << run.log;
+  EXPECT_TRUE(fs::exists(Out("blank.tif")));
+}
+
+}  // namespace
