@@ -16,6 +16,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include "pxclass/PxFileTypes.h"
 #include "toolkit/file/JpegCodec.h"
 #include "toolkit/file/TiffCodec.h"
 
@@ -338,7 +339,7 @@ int PdfInfo(const uint8_t* bytes, size_t count, PxFileInfo* info) {
     if (result != PX_OK) return result;
     PageImage pi;
     Inspect(d.pages[0], pi);
-    info->nFileType = 146;
+    info->nFileType = PX_TYPE_PDF;
     info->nPages = int32_t(std::min<size_t>(d.pages.size(), PX_MAX_PAGES));
     info->nBitsPerPixel = pi.found ? pi.depth : 24;
     double xDpi = 0, yDpi = 0;
