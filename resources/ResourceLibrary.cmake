@@ -18,8 +18,10 @@ function(marlin3_resource_library target output_name source_dir)
     VERBATIM)
   add_library(${target} SHARED ${out})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
-  # The tables call nothing, but a shared library names its C library all the same (Debian's tools check).
-  target_link_options(${target} PRIVATE -Wl,--no-as-needed)
+  # The tables call nothing, but a shared library names its C library all the same (Debian's tools check);
+  # nothing else: libstdc++, which the C++ driver adds, is what marlin3 (libstdc++ linked in) would
+  # otherwise load for this library alone.
+  target_link_libraries(${target} PRIVATE -Wl,--no-as-needed -l:libc.so.6 -Wl,--as-needed)
   # Only the four m3res_ functions leave the library.
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${output_name}

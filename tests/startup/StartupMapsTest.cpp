@@ -1,6 +1,7 @@
 // libcurl and libxml2 are loaded on first use: "marlin3 /Task 15" maps neither (read from its maps at
-// the moment it exits, stopped there through ptrace), a program that uses them maps them then, and a
-// program that cannot load them fails those calls with a line naming the library.
+// the moment it exits, stopped there through ptrace), nor Qt, a program that uses them maps them then,
+// and a program that cannot load them fails those calls with a line naming the library. The Qt host
+// loads into marlin3 itself (which has libstdc++ linked in) and shows its main dialog.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ptrace.h>
@@ -8,12 +9,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/xmldom/XmlDom.h"
@@ -112,7 +116,51 @@ TEST(StartupMaps, Task15MapsNeitherCurlNorXml) {
     ASSERT_TRUE(Mapped(exited.maps, "libc.so")) << "its maps were not read at exit";
     EXPECT_FALSE(Mapped(exited.maps, "libcurl")) << exited.maps;
     EXPECT_FALSE(Mapped(exited.maps, "libxml2")) << exited.maps;
+    EXPECT_FALSE(Mapped(exited.maps, "libQt6")) << exited.maps;
+    EXPECT_FALSE(Mapped(exited.maps, "libm3uiqt")) << exited.maps;
   }
+}
+
+TEST(StartupMaps, QtHostShowsTheMainDialogInTheProgram) {
+  Scratch scratch;
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string marlin3 = std::string(MARLIN3_BIN_DIR) + "/marlin3";
+  std::vector<std::string> env = ChildEnvironment(scratch.path, {"QT_QPA_PLATFORM=offscreen"});
+  for (std::string& e : env)
+    if (e == "MARLIN3_UI=scripted") e = "MARLIN3_UI=qt";
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string arg0 = marlin3;
+  char* argv[] = {arg0.data(), nullptr};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (quiet < 0 || dup2(quiet, 1) < 0 || dup2(quiet, 2) < 0) _exit(126);
+    execve(argv[0], argv, envp.data());
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  // The dialog waits for a person: the program is still running with the Qt host mapped, then ended.
+  bool shown = false;
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 200 && !shown && ended == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ended = waitpid(pid, &status, WNOHANG);
+    const std::string maps = ReadAll("/proc/" + std::to_string(pid) + "/maps");
+    shown = ended == 0 && Mapped(maps, "libm3uiqt") && Mapped(maps, "libQt6Widgets");
+  }
+  if (shown) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ended = waitpid(pid, &status, WNOHANG);
+  }
+  if (ended == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(shown) << "the Qt host was not loaded";
+  EXPECT_EQ(ended, 0) << "marlin3 ended with the dialog up, status " << status;
 }
 
 struct Probe {

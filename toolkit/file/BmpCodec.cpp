@@ -160,7 +160,6 @@ int BmpInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
   Header h;
   const int result = ParseHeader(data, size, h);
   if (result != PX_OK && result != PX_ERR_TOO_LARGE) return result;
-  info->nFileType = PX_TYPE_BMP;
   info->nWidth = int32_t(h.width);
   info->nHeight = int32_t(h.height);
   info->nBitsPerPixel = h.depth;

@@ -250,7 +250,6 @@ int GifInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
   const int result = walker.Count(f, pages);
   if (result != PX_OK && result != PX_ERR_TOO_LARGE) return result;
   if (pages < 1) return PX_ERR_CORRUPT;
-  info->nFileType = PX_TYPE_GIF;
   info->nWidth = f.width;
   info->nHeight = f.height;
   info->nBitsPerPixel = f.depth;

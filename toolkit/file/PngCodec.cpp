@@ -197,7 +197,6 @@ int PngInfo(const uint8_t* data, size_t size, PxFileInfo* info) {
   if (!png_image_begin_read_from_memory(&image, data, size)) return PX_ERR_CORRUPT;
   Chunks c;
   int result = ScanChunks(data, size, c);
-  info->nFileType = PX_TYPE_PNG;
   info->nWidth = int32_t(image.width);
   info->nHeight = int32_t(image.height);
   png_image_free(&image);

@@ -410,7 +410,6 @@ int TiffInfo(const std::string& path, PxFileInfo* info) {
   Layout l;
   const int result = ReadLayout(tc.tif, l);
   if (result != PX_OK && result != PX_ERR_TOO_LARGE) return result;
-  info->nFileType = PX_TYPE_TIFF;
   info->nWidth = int32_t(l.width);
   info->nHeight = int32_t(l.height);
   info->nBitsPerPixel = l.depth;

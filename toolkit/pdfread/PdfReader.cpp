@@ -16,6 +16,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include "pxclass/PxFileTypes.h"
 #include "toolkit/file/JpegCodec.h"
 #include "toolkit/file/TiffCodec.h"
 
