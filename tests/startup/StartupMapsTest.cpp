@@ -122,10 +122,10 @@ TEST(StartupMaps, Task15MapsNeitherCurlNorXml) {
 }
 
 TEST(StartupMaps, QtHostShowsTheMainDialogInTheProgram) {
-  Scratch scratch;
-  ASSERT_FALSE(scratch.path.empty());
+  const test_common::TempFolder scratch("m3startup");
+  ASSERT_FALSE(scratch.Path().empty());
   const std::string marlin3 = std::string(MARLIN3_BIN_DIR) + "/marlin3";
-  std::vector<std::string> env = ChildEnvironment(scratch.path, {"QT_QPA_PLATFORM=offscreen"});
+  std::vector<std::string> env = ChildEnvironment(scratch.Path(), {"QT_QPA_PLATFORM=offscreen"});
   for (std::string& e : env)
     if (e == "MARLIN3_UI=scripted") e = "MARLIN3_UI=qt";
   std::vector<char*> envp;
@@ -148,7 +148,7 @@ TEST(StartupMaps, QtHostShowsTheMainDialogInTheProgram) {
   for (int i = 0; i < 200 && !shown && ended == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ended = waitpid(pid, &status, WNOHANG);
-    const std::string maps = ReadAll("/proc/" + std::to_string(pid) + "/maps");
+    const std::string maps = ReadFile("/proc/" + std::to_string(pid) + "/maps");
     shown = ended == 0 && Mapped(maps, "libm3uiqt") && Mapped(maps, "libQt6Widgets");
   }
   if (shown) {
