@@ -28,7 +28,7 @@ class PPSettings : public CPropertyPage {
   int m_nPaper = 29;
   int m_nRes = 150;
   int m_nBitDepth = 24;
-  int m_bSkipBlank = 0;   // check boxes 60..63: the page cleanup
+  int m_bSkipBlank = 0;  // check boxes 60..63: the page cleanup
   int m_bCropBorder = 0;
   int m_bUpright = 0;
   int m_bDeskew = 0;
