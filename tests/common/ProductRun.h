@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/common/SaneConfig.h"
+#include "tests/common/Shell.h"
 #include "tests/common/TestFiles.h"
 
 namespace product_run {
@@ -25,24 +26,8 @@ namespace fs = std::filesystem;
 
 using test_common::ReadFile;
 
-// One argument for the shell, whatever it holds.
-inline std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Standard output of a shell command.
-inline std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    pclose(pipe);
-  }
-  return out;
-}
+using test_common::Output;
+using test_common::Quote;
 
 // The page count pdfinfo reads, -1 when it reads none.
 inline int PdfPages(const fs::path& pdf) {

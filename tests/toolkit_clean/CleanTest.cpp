@@ -15,19 +15,11 @@
 #include "pxclean/PxCleanApi.h"
 #include "pxfile/PxFileApi.h"
 #include "pxocr/PxOcrApi.h"
+#include "tests/common/Shell.h"
 
 namespace {
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+constexpr auto Shell = &test_common::Output;
 
 struct PageDeleter {
   void operator()(PxPage* p) const { PxPageFree(p); }
