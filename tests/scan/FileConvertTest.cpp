@@ -14,6 +14,7 @@
 #include "pxclass/PxFileTypes.h"
 #include "scan/FileConvert.h"
 #include "tests/scan/ScanChild.h"
+#include "tests/scan/ScratchTest.h"
 #include "tests/scan/ToolOracle.h"
 #include "tools/faxwrap/FaxWrapWriter.h"
 
@@ -21,30 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class FileConvertTest : public ::testing::Test {
+class FileConvertTest : public ScratchTest {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() / ("m3conv-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir / "tmp");
-    setenv("TMPDIR", (m_dir / "tmp").c_str(), 1);
-    DebugTrace::ResetForTest();
-    m_trace = std::make_unique<DebugTrace>("Test", "test.cpp", (m_dir / "log.txt").c_str());
-  }
-  void TearDown() override {
-    if (HasFailure()) std::fprintf(stderr, "kept %s\n", m_dir.c_str());
-    if (HasFailure()) return;
-    m_trace.reset();
-    DebugTrace::ResetForTest();
-    unsetenv("TMPDIR");
-    fs::remove_all(m_dir);
-  }
-  std::string P(const std::string& name) const { return (m_dir / name).string(); }
-  std::string Log() const {
-    std::ifstream in(m_dir / "log.txt");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  FileConvertTest() : ScratchTest("m3conv-") {}
   void Magick(const std::string& args) { ASSERT_EQ(std::system(("convert " + args).c_str()), 0) << args; }
 
   // A wrapped fax of pages made of stripes, with the 1-bit rows kept for comparison.
@@ -83,8 +63,6 @@ class FileConvertTest : public ::testing::Test {
     return convert.Convert(request);
   }
 
-  fs::path m_dir;
-  std::unique_ptr<DebugTrace> m_trace;
   std::vector<std::vector<uint8_t>> m_faxRows;
 };
 

@@ -13,6 +13,7 @@
 #include "scan/FileConvert.h"
 #include "scan/OcrPages.h"
 #include "settings/SettingsSchema.h"
+#include "tests/scan/ScratchTest.h"
 #include "tests/scan/ToolOracle.h"
 
 namespace fs = std::filesystem;
@@ -27,28 +28,12 @@ bool OcrLibraryMapped() {
   return false;
 }
 
-class OcrPagesTest : public ::testing::Test {
+class OcrPagesTest : public ScratchTest {
  protected:
+  OcrPagesTest() : ScratchTest("m3ocr-") {}
   void SetUp() override {
-    m_dir = fs::temp_directory_path() / ("m3ocr-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir / "tmp");
-    setenv("TMPDIR", (m_dir / "tmp").c_str(), 1);
-    DebugTrace::ResetForTest();
-    m_trace = std::make_unique<DebugTrace>("Test", "test.cpp", (m_dir / "log.txt").c_str());
+    ScratchTest::SetUp();
     ASSERT_EQ(PxBase::LoadLibraries(PxBase::PX_KRN | PxBase::PX_FIL) & PxBase::PX_FIL, PxBase::PX_FIL);
-  }
-  void TearDown() override {
-    m_trace.reset();
-    DebugTrace::ResetForTest();
-    unsetenv("TMPDIR");
-    if (!HasFailure()) fs::remove_all(m_dir);
-  }
-  std::string P(const std::string& name) const { return (m_dir / name).string(); }
-  std::string Log() const {
-    std::ifstream in(m_dir / "log.txt");
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // A grey page at 200 dpi with one line of words per entry (none: a blank page).
   std::string Page(const std::string& name, const std::vector<std::string>& lines) {
@@ -63,9 +48,6 @@ class OcrPagesTest : public ::testing::Test {
   static std::string Text(const std::string& pdf) {
     return RunTool("pdftotext -layout " + Quote(pdf) + " -");
   }
-
-  fs::path m_dir;
-  std::unique_ptr<DebugTrace> m_trace;
 };
 
 // Pages are recognised on two workers but saved in the order they came, each with its own words; the
