@@ -125,7 +125,7 @@ class SkewFinder {
  public:
   explicit SkewFinder(const Reduced& r) : m_h(r.h) {
     const int dark = PaperWhite(r) / 2;
-    m_strips = std::max(1, r.w / kStrip);
+    m_strips = r.w / kStrip;  // none on a page narrower than a strip: no ink to measure
     m_counts.assign(size_t(m_strips) * size_t(m_h), 0);
     for (int32_t y = 0; y < r.h; ++y) {
       const uint8_t* row = r.grey.data() + size_t(y) * size_t(r.w);
@@ -171,7 +171,7 @@ class SkewFinder {
   static constexpr double kReach = 11.0;  // the sweep and the finer steps around its ends
 
  private:
-  int32_t m_h, m_strips = 1, m_offset = 0;
+  int32_t m_h, m_strips = 0, m_offset = 0;
   double m_centre = 0;
   uint64_t m_ink = 0;
   std::vector<uint16_t> m_counts;
