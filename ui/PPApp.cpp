@@ -39,7 +39,7 @@ BOOL PPApp::OnInitDialog() {
   EnableToolTips(TRUE);
   CQsWizard* wiz = WizardOf(this);
   wiz->m_ValueGetter.LoadFileTypeControl(&m_Type,
-                                         wiz->m_nMode == ModifyQs ? wiz->m_nType : PX_TYPE_TIFF_PACKED);
+                                         wiz->m_nMode == ModifyQs ? wiz->m_nType : int(PX_TYPE_TIFF_PACKED));
   return TRUE;
 }
 

@@ -18,7 +18,7 @@ BOOL PPEmail::OnInitDialog() {
   DebugTrace trace("OnInitDialog", __FILE__);
   CPropertyPage::OnInitDialog();
   CQsWizard* wiz = WizardOf(this);
-  wiz->m_ValueGetter.LoadFileTypeControl(&m_Type, wiz->m_nMode == ModifyQs ? wiz->m_nType : PX_TYPE_PDF);
+  wiz->m_ValueGetter.LoadFileTypeControl(&m_Type, wiz->m_nMode == ModifyQs ? wiz->m_nType : int(PX_TYPE_PDF));
   return TRUE;
 }
 

@@ -133,7 +133,7 @@ void PPFile::OnFileBrowse() {
     if (folder.empty()) wiz->m_ValueGetter.GetSetting(settings::kQsDir, folder, wiz->m_strQsName);
     if (folder.empty() && GetSpecialFolder(SpecialFolder::Personal, folder, false)) folder += kSep;
     std::string name;
-    int type = wiz->m_nType == 0 ? PX_TYPE_JPEG : wiz->m_nType;
+    int type = wiz->m_nType == 0 ? int(PX_TYPE_JPEG) : wiz->m_nType;
     if (wiz->m_ValueGetter.ShowFileDialog(FileDialogKind::kSave, name, type, folder,
                                           FileDialogFilter::kEveryType)) {
       if (!folder.empty() && folder.back() != kSep) folder += kSep;
