@@ -266,7 +266,9 @@ TEST(Monitor, PassesOnlyDestinationsThatReadAsOneValue) {
   for (const auto& c : cases) {
     std::string why;
     EXPECT_EQ(Monitor::CheckDestination(c.name, why), c.ok) << Printable(c.name);
-    if (!c.ok) EXPECT_FALSE(why.empty());
+    if (!c.ok) {
+      EXPECT_FALSE(why.empty());
+    }
   }
 }
 

@@ -345,7 +345,9 @@ TEST_F(FilesTest, PrivateFilesRefuseWhatIsNotTheUsersOwnFile) {
   ASSERT_EQ(0, link(target.c_str(), (m_dir / "second-name").c_str()));
   const std::string foreign = m_dir / "foreign";
   { std::ofstream(foreign) << "theirs"; }
-  if (geteuid() == 0) ASSERT_EQ(0, chown(foreign.c_str(), 61002, 61002));
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown(foreign.c_str(), 61002, 61002));
+  }
   std::vector<std::string> refused = {m_dir / "link", m_dir / "fifo", m_dir / "folder", "/dev/null",
                                       m_dir / "second-name"};
   if (geteuid() == 0) refused.push_back(foreign);
