@@ -1,5 +1,5 @@
 // Desktop notifications over the session D-Bus (see Notify.h). libdbus-1 is resolved on first use;
-// only its headers are needed to build. The wire call is the Desktop Notifications Specification 1.2:
+// only its headers are needed to build. The call on the wire is org.freedesktop.Notifications 1.2:
 // Notify(app_name s, replaces_id u, app_icon s, summary s, body s, actions as, hints a{sv},
 // expire_timeout i) -> u, with the signals ActionInvoked(u, s) and NotificationClosed(u, u).
 #include "platform/notify/Notify.h"
