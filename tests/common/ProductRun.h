@@ -129,12 +129,14 @@ class ProductRun : public ::testing::Test {
     return out;
   }
 
-  // marlin3 with the arguments (each one argument) and the script for the scripted host.
-  RunResult RunMarlin(const std::vector<std::string>& args, const std::string& script) {
+  // marlin3 with the arguments (each one argument) and the script for the scripted host; `env`, when
+  // given, is "NAME=value ..." put before it on the shell's command line.
+  RunResult RunMarlin(const std::vector<std::string>& args, const std::string& script,
+                      const std::string& env = "") {
     std::ofstream(m_dir / "script.txt") << script;
     fs::remove(m_dir / "transcript.txt");
     // A hang (a scanner that never answers, a lock at exit) fails the run instead of the whole suite.
-    std::string command = "timeout -k 5 180 " + Bin("marlin3");
+    std::string command = env + " timeout -k 5 180 " + Bin("marlin3");
     for (const std::string& a : args) command += " " + Quote(a);
     RunResult run;
     run.exitCode = Shell(command);

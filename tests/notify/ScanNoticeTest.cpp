@@ -33,17 +33,9 @@ class ScanNoticeTest : public product_run::ProductRun {
   }
   RunResult Run(const std::vector<std::string>& args, const std::string& script = "",
                 const std::string& env = "") {
-    std::ofstream(m_dir / "script.txt") << script;
-    fs::remove(m_dir / "transcript.txt");
-    std::string command = env + " DBUS_SESSION_BUS_ADDRESS=" + Quote(m_bus->Address()) +
-                          " PATH=" + Quote((m_dir / "bin").string()) + ":\"$PATH\" timeout -k 5 120 " +
-                          Bin("marlin3");
-    for (const std::string& a : args) command += " " + Quote(a);
-    RunResult run;
-    run.exitCode = Shell(command);
-    run.log = ReadFile(m_dir / "tmp" / "marlin3.log");
-    run.transcript = ReadFile(m_dir / "transcript.txt");
-    return run;
+    return RunMarlin(args, script,
+                     env + " DBUS_SESSION_BUS_ADDRESS=" + Quote(m_bus->Address()) +
+                         " PATH=" + Quote((m_dir / "bin").string()) + ":\"$PATH\"");
   }
   // A Quick Set value as the wizard stores it (a string under the main key).
   void SetQs(const std::string& qs, const std::string& name, const std::string& value) const {
