@@ -54,18 +54,12 @@ class PageCleanupRoadTest : public product_run::ProductRun {
   RunResult ScanPage(const std::string& page, const std::vector<std::string>& values, const std::string& out,
                      const std::string& after = "") {
     fs::copy_file(m_dir / page, m_dir / "feed.pnm", fs::copy_options::overwrite_existing);
-    std::ofstream(m_dir / "script.txt") << "dialog 102\nclick 1048\nmsgbox NO\n" + after;
     // Hide: the scanner's dialog and the progress window (0x110); the Quick Set's settings apply.
-    std::string command = "env MARLIN3_PNM_FILE=" + Quote((m_dir / "feed.pnm").string()) +
-                          " timeout -k 5 180 " + Bin("marlin3") +
-                          " /Task 3 /Hide 272 /Res 150 /BitDepth 8 /Type 17 /OutFile " +
-                          Quote(Out(out).string());
-    for (const std::string& v : values) command += " " + Quote(v);
-    RunResult run;
-    run.exitCode = Shell(command);
-    run.log = product_run::ReadFile(m_dir / "tmp" / "marlin3.log");
-    run.transcript = product_run::ReadFile(m_dir / "transcript.txt");
-    return run;
+    std::vector<std::string> args = {"/Task",     "3", "/Hide", "272", "/Res",     "150",
+                                     "/BitDepth", "8", "/Type", "17",  "/OutFile", Out(out).string()};
+    args.insert(args.end(), values.begin(), values.end());
+    return RunMarlin(args, "dialog 102\nclick 1048\nmsgbox NO\n" + after,
+                     "MARLIN3_PNM_FILE=" + Quote((m_dir / "feed.pnm").string()));
   }
 
   // ImageMagick's normalised RMSE between page `index` of the scan, scaled to the truth's size, and
