@@ -385,6 +385,27 @@ void SetMessage(char* message, size_t size, const std::string& text) {
   if (message && size > 0) std::snprintf(message, size, "%s", text.c_str());
 }
 
+// A page the engine can take: 1, 8 or 24 bits, within the toolkit's sizes, rows as long as its width.
+bool UsablePage(const PxPage* page) {
+  return page && page->pixels && page->width > 0 && page->height > 0 && page->width <= PX_MAX_DIMENSION &&
+         page->height <= PX_MAX_DIMENSION &&
+         (page->bitsPerPixel == 1 || page->bitsPerPixel == 8 || page->bitsPerPixel == 24) &&
+         page->stride >= (int64_t(page->width) * page->bitsPerPixel + 7) / 8;
+}
+
+// Inside a catch (...): what was thrown, as a result code and the message naming it.
+int Failure(const char* outOfMemory, std::string& error) {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    error = outOfMemory;
+    return PX_ERR_NO_MEMORY;
+  } catch (...) {
+    error = "unexpected failure inside Tesseract";
+    return PX_ERR_INTERNAL;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -396,10 +417,7 @@ __attribute__((visibility("default"))) int32_t PxOcrRecognize(const PxPage* page
   SetMessage(message, messageSize, "");
   if (!out) return PX_ERR_PARAMETER;
   *out = nullptr;
-  if (!page || !page->pixels || page->width <= 0 || page->height <= 0 || page->width > PX_MAX_DIMENSION ||
-      page->height > PX_MAX_DIMENSION ||
-      (page->bitsPerPixel != 1 && page->bitsPerPixel != 8 && page->bitsPerPixel != 24) ||
-      page->stride < (int64_t(page->width) * page->bitsPerPixel + 7) / 8) {
+  if (!UsablePage(page)) {
     SetMessage(message, messageSize, "no page to recognise");
     return PX_ERR_NO_BITMAP;
   }
@@ -416,12 +434,8 @@ __attribute__((visibility("default"))) int32_t PxOcrRecognize(const PxPage* page
     }
     result = Recognize(page, languages ? languages : "", monitor, out, error);
     if (result == PX_OK && progress) progress(user, 100);
-  } catch (const std::bad_alloc&) {
-    error = "out of memory during OCR";
-    result = PX_ERR_NO_MEMORY;
   } catch (...) {
-    error = "unexpected failure inside Tesseract";
-    result = PX_ERR_INTERNAL;
+    result = Failure("out of memory during OCR", error);
   }
   if (result != PX_OK) SetMessage(message, messageSize, error);
   return result;
@@ -434,10 +448,7 @@ __attribute__((visibility("default"))) int32_t PxOcrOrientation(const PxPage* pa
   if (!degrees || !confidence) return PX_ERR_PARAMETER;
   *degrees = 0;
   *confidence = 0;
-  if (!page || !page->pixels || page->width <= 0 || page->height <= 0 || page->width > PX_MAX_DIMENSION ||
-      page->height > PX_MAX_DIMENSION ||
-      (page->bitsPerPixel != 1 && page->bitsPerPixel != 8 && page->bitsPerPixel != 24) ||
-      page->stride < (int64_t(page->width) * page->bitsPerPixel + 7) / 8) {
+  if (!UsablePage(page)) {
     SetMessage(message, messageSize, "no page to turn upright");
     return PX_ERR_NO_BITMAP;
   }
@@ -463,12 +474,8 @@ __attribute__((visibility("default"))) int32_t PxOcrOrientation(const PxPage* pa
       }
       osd.Clear();
     }
-  } catch (const std::bad_alloc&) {
-    error = "out of memory while finding the page's orientation";
-    result = PX_ERR_NO_MEMORY;
   } catch (...) {
-    error = "unexpected failure inside Tesseract";
-    result = PX_ERR_INTERNAL;
+    result = Failure("out of memory while finding the page's orientation", error);
   }
   if (result != PX_OK) SetMessage(message, messageSize, error);
   return result;
