@@ -1,8 +1,7 @@
 // Page cleanup on the real road: pages drawn by ImageMagick are scanned by SANE's pnm backend through
-// marlin3 into TIFF files, read back and compared by ImageMagick. The backend's file is the page in
-// the test's folder (MARLIN3_PNM_FILE, which the TWAIN library hands to pnm devices only). The
-// backend has one page per scan and opens its file twice at
-// once, so a named pipe cannot stand in for a feeder: a batch is scanned page by page, one run each.
+// marlin3 into TIFF and JPEG files, read back and compared by ImageMagick. The backend's file is a
+// page of the test's folder (MARLIN3_PNM_FILE), or, for a feeder batch in one scan, each file of the
+// folder MARLIN3_PNM_FEED in name order; the TWAIN library hands both to pnm devices only.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -51,23 +50,40 @@ class PageCleanupRoadTest : public product_run::ProductRun {
   }
 
   // Scans `page` once into `out` (a TIFF) with the Quick Set values.
-  RunResult ScanPage(const std::string& page, const std::vector<std::string>& values, const std::string& out,
-                     const std::string& after = "") {
+  RunResult ScanPage(const std::string& page, const std::vector<std::string>& values,
+                     const std::string& out) {
     fs::copy_file(m_dir / page, m_dir / "feed.pnm", fs::copy_options::overwrite_existing);
+    return Scan(values, out, "", "MARLIN3_PNM_FILE=" + Quote((m_dir / "feed.pnm").string()));
+  }
+  // Scans the pages, in order, as one feeder batch into `out` (its type `type`).
+  RunResult ScanBatch(const std::vector<std::string>& pages, const std::vector<std::string>& values,
+                      const std::string& out, const std::string& type = "17", const std::string& after = "") {
+    const fs::path feed = m_dir / "feed";
+    fs::remove_all(feed);
+    fs::create_directory(feed);
+    for (size_t i = 0; i < pages.size(); ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%02zu.pnm", i);
+      fs::copy_file(m_dir / pages[i], feed / name);
+    }
+    return Scan(values, out, after, "MARLIN3_PNM_FEED=" + Quote(feed.string()), type);
+  }
+  RunResult Scan(const std::vector<std::string>& values, const std::string& out, const std::string& after,
+                 const std::string& environment, const std::string& type = "17") {
     // Hide: the scanner's dialog and the progress window (0x110); the Quick Set's settings apply.
     std::vector<std::string> args = {"/Task",     "3", "/Hide", "272", "/Res",     "150",
-                                     "/BitDepth", "8", "/Type", "17",  "/OutFile", Out(out).string()};
+                                     "/BitDepth", "8", "/Type", type,  "/OutFile", Out(out).string()};
     args.insert(args.end(), values.begin(), values.end());
-    return RunMarlin(args, "dialog 102\nclick 1048\nmsgbox NO\n" + after,
-                     "MARLIN3_PNM_FILE=" + Quote((m_dir / "feed.pnm").string()));
+    return RunMarlin(args, "dialog 102\nclick 1048\nmsgbox NO\n" + after, environment);
   }
 
   // ImageMagick's normalised RMSE between page `index` of the scan, scaled to the truth's size, and
   // the truth, both at a quarter size (what a turn's interpolation leaves is far below it).
-  double Difference(const std::string& out, const std::string& truth) const {
+  double Difference(const std::string& out, const std::string& truth, int index = 0) const {
     const std::string size = Output("identify -format '%wx%h' " + Quote((m_dir / truth).string()));
+    const std::string page = Out(out).string() + "[" + std::to_string(index) + "]";
     const std::string text =
-        Output("convert " + Quote(Out(out).string()) + " -resize " + size + "! -resize 25% " +
+        Output("convert " + Quote(page) + " -resize " + size + "! -resize 25% " +
                Quote((m_dir / "a.pgm").string()) + " && convert " + Quote((m_dir / truth).string()) +
                " -resize 25% " + Quote((m_dir / "b.pgm").string()) + " && compare -metric RMSE " +
                Quote((m_dir / "a.pgm").string()) + " " + Quote((m_dir / "b.pgm").string()) + " null: 2>&1");
@@ -98,47 +114,52 @@ TEST_F(PageCleanupRoadTest, BatchComesOutUprightStraightCroppedWithoutBlankBacks
   const std::vector<std::string> all = {"/SkipBlank", "1", "/Deskew",     "1",
                                         "/Upright",   "1", "/CropBorder", "1"};
 
-  struct Front {
-    const char* scanned;
-    const char* truth;
-    const char* size;
-    const char* logged;
-  };
-  const Front fronts[] = {
-      {"front1.pgm", "front1.pgm", "1275x1650", nullptr},
-      {"skewed.pgm", "front2.pgm", "1275x1650", "Page 1 straightened by -3.0"},
-      {"upside.pgm", "front3.pgm", "1275x1650", "Page 1 turned 180 degrees upright"},
-      {"lid.pgm", "paper4.pgm", "1165x1570", "Page 1 cut to the paper: 40,25 to 1205,1595"},
-  };
+  // One feeder batch: each front with a blank back after it.
+  const RunResult run = ScanBatch({"front1.pgm", "back1.pgm", "skewed.pgm", "back2.pgm", "upside.pgm",
+                                   "back3.pgm", "lid.pgm", "back1.pgm"},
+                                  all, "batch.tif");
+  ASSERT_EQ(run.exitCode, 0) << run.log << run.transcript;
+  for (const char* logged : {"Page 2 is blank", "Page 3 straightened by -3.0", "Page 4 is blank",
+                             "Page 5 turned 180 degrees upright", "Page 6 is blank",
+                             "Page 7 cut to the paper: 40,25 to 1205,1595", "Page 8 is blank"}) {
+    EXPECT_TRUE(Has(run.log, logged)) << logged << "\n" << run.log;
+  }
+  EXPECT_FALSE(Has(run.log, "Page 1 is blank"));
   const char* truths[] = {"front1.pgm", "front2.pgm", "front3.pgm", "paper4.pgm"};
+  EXPECT_EQ(Output("identify -format '%wx%h ' " + Quote(Out("batch.tif").string())),
+            "1275x1650 1275x1650 1275x1650 1165x1570 ");
   for (int i = 0; i < 4; ++i) {
-    const Front& f = fronts[i];
-    SCOPED_TRACE(f.scanned);
-    const std::string out = "page" + std::to_string(i) + ".tif";
-    const RunResult run = ScanPage(f.scanned, all, out);
-    ASSERT_EQ(run.exitCode, 0) << run.log << run.transcript;
-    EXPECT_EQ(Output("identify -format '%wx%h' " + Quote(Out(out).string())), f.size);
-    if (f.logged) {
-      EXPECT_TRUE(Has(run.log, f.logged)) << run.log;
-    }
+    SCOPED_TRACE(truths[i]);
     // The page is its own front as it was drawn, far nearer to it than to any other.
-    const double own = Difference(out, truths[i]);
+    const double own = Difference("batch.tif", truths[i], i);
     EXPECT_LT(own, 0.03);
     for (int j = 0; j < 4; ++j) {
       if (j != i) {
-        EXPECT_LT(2 * own, Difference(out, truths[j])) << truths[j];
+        EXPECT_LT(2 * own, Difference("batch.tif", truths[j], i)) << truths[j];
       }
     }
   }
-  // The backs are left out: a scan of nothing but a blank page is the job's failure box, no file.
-  for (const char* back : {"back1.pgm", "back2.pgm", "back3.pgm"}) {
-    SCOPED_TRACE(back);
-    const RunResult run = ScanPage(back, all, "back.tif", "msgbox OK\n");
-    EXPECT_FALSE(fs::exists(Out("back.tif"))) << run.log;
-    EXPECT_TRUE(Has(run.log, "Page 1 is blank")) << run.log;
-    EXPECT_TRUE(Has(run.log, "All 1 scanned page(s) were blank")) << run.log;
-    EXPECT_TRUE(Has(run.transcript, "Every scanned page was blank, so nothing was saved.")) << run.transcript;
-  }
+
+  // A single-page type numbers the pages kept, without gaps for the backs.
+  const RunResult jpeg =
+      ScanBatch({"front1.pgm", "back2.pgm", "back3.pgm", "upside.pgm", "back1.pgm", "lid.pgm"}, all,
+                "page.jpg", "10", "dialog 148\nok\n");
+  ASSERT_EQ(jpeg.exitCode, 0) << jpeg.log << jpeg.transcript;
+  EXPECT_TRUE(fs::exists(Out("page.jpg")));
+  EXPECT_TRUE(fs::exists(Out("page2.jpg")));
+  EXPECT_TRUE(fs::exists(Out("page3.jpg")));
+  EXPECT_FALSE(fs::exists(Out("page4.jpg"))) << jpeg.log;
+  EXPECT_LT(Difference("page.jpg", "front1.pgm"), 0.03);
+  EXPECT_LT(Difference("page2.jpg", "front3.pgm"), 0.03);
+  EXPECT_EQ(Output("identify -format '%wx%h' " + Quote(Out("page3.jpg").string())), "1165x1570");
+
+  // A batch of nothing but blank pages is the job's failure box, and no file.
+  const RunResult backs =
+      ScanBatch({"back1.pgm", "back2.pgm", "back3.pgm"}, all, "backs.tif", "17", "msgbox OK\n");
+  EXPECT_FALSE(fs::exists(Out("backs.tif"))) << backs.log;
+  EXPECT_TRUE(Has(backs.log, "All 3 scanned page(s) were blank")) << backs.log;
+  EXPECT_TRUE(Has(backs.transcript, "Every scanned page was blank, so nothing was saved."))
+      << backs.transcript;
 }
 
 TEST_F(PageCleanupRoadTest, OffByDefault) {

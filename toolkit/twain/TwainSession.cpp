@@ -1,11 +1,15 @@
 #include "toolkit/twain/TwainSession.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "toolkit/twain/NetDeviceProbe.h"
 #include "toolkit/twain/PageReader.h"
@@ -22,6 +26,19 @@ std::atomic<bool> g_bPoisoned{false};
 constexpr int kMaxLength = 1440 * 1000;  // 1000 inches
 constexpr int kMaxResolution = 19200;
 constexpr int kProbeMs = 3000;  // a saned that is there answers a connection at once
+
+// The tests' feeder for SANE's pnm backend: the regular files of the folder MARLIN3_PNM_FEED, in name
+// order, one page each; the feeder is empty after the last.
+std::vector<std::string> PnmFeed() {
+  std::vector<std::string> files;
+  const char* folder = std::getenv("MARLIN3_PNM_FEED");
+  if (folder == nullptr || *folder == 0) return files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    if (entry.is_regular_file(error)) files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
 // See Acquire: the least time between sane_start and a cancel after a failure.
 constexpr int kCancelSettleMs = 20;
 
@@ -263,17 +280,26 @@ int TwainSession::Acquire(const PxTwnAcquire* request) {
     if (int rc = SelectSource(m_props.sourceName); rc != PX_TWN_OK) return rc;
   SaneOptions options(m_hDevice);
   // SANE's pnm backend (a debugging backend, never a scanner) scans the file its "filename" option
-  // names: the tests' scanner of text pages, given by MARLIN3_PNM_FILE.
-  if (m_strDevice.rfind("pnm:", 0) == 0)
+  // names: the tests' scanner of text pages, given by MARLIN3_PNM_FILE, or their feeder's stack.
+  std::vector<std::string> stack;
+  if (m_strDevice.rfind("pnm:", 0) == 0) {
     if (const char* file = std::getenv("MARLIN3_PNM_FILE"); file && *file) options.SetFileName(file);
+    stack = PnmFeed();
+  }
   const int set = request->preview ? options.ApplyPreview() : options.Apply(m_props, false);
   if (set != PX_TWN_OK) return Fail(set, options.ErrorText());
-  const bool feeder = !request->preview && options.FeederSelected();
+  const bool feeder = !request->preview && (options.FeederSelected() || !stack.empty());
   const int dpi = options.Resolution();
   int pages = 0;
   int result = PX_TWN_OK;
   auto pageStarted = std::chrono::steady_clock::now();
   for (;;) {
+    if (!stack.empty()) {
+      if (static_cast<size_t>(pages) >= stack.size()) break;
+      // The backend ends its scan at the file's end and starts again only after a cancel.
+      if (pages > 0) sane_cancel(m_hDevice);
+      options.SetFileName(stack[static_cast<size_t>(pages)]);
+    }
     PageRequest page;
     page.pageNumber = pages + 1;
     page.stallMs = m_props.stallMs;
