@@ -1,6 +1,13 @@
 // Every file type saved and loaded back at 1, 8 and 24 bits, checked against the page itself and by
 // independent readers; multi-page appends checked after every page.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "ToolkitFixture.h"
@@ -194,6 +201,48 @@ TEST_F(ToolkitTest, PdfCutOffDuringAppendKeepsEarlierPages) {
   // It cannot take another page: appending refuses rather than building on a damaged file.
   const PxSaveOptions fourth = PxSaveOptions::ForPage(4);
   EXPECT_EQ(page.Save(name.c_str(), PX_TYPE_PDF, 0, 2, 1, &fourth), PX_ERR_APPEND);
+}
+
+// A TIFF page that does not fit on the disk leaves the file byte for byte as it was, wherever the
+// write stopped (the file size limit stands in for a full disk), and the next page appends again.
+TEST_F(ToolkitTest, TiffAppendCutShortLeavesTheFileAsItWas) {
+  for (const int type : {PX_TYPE_TIFF, PX_TYPE_TIFF_PACKED}) {
+    SCOPED_TRACE(type);
+    const std::string name = Path("cut" + std::to_string(type) + ".tif");
+    const std::string trial = name + ".trial";
+    PxBitmapBase page;
+    MakePage(page, 300, 200, 24);
+    for (int i = 1; i <= 2; ++i) {
+      const PxSaveOptions options = PxSaveOptions::ForPage(i);
+      ASSERT_EQ(page.Save(name.c_str(), type, 0, 2, 1, &options), PX_OK);
+    }
+    auto bytes = [](const std::string& file) {
+      std::ifstream in(file, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = bytes(name);
+    const PxSaveOptions third = PxSaveOptions::ForPage(3);
+    fs::copy_file(name, trial);
+    ASSERT_EQ(page.Save(trial.c_str(), type, 0, 2, 1, &third), PX_OK);
+    const auto whole = fs::file_size(trial);
+    for (int eighth = 0; eighth < 8; ++eighth) {
+      const auto limit = before.size() + (whole - before.size()) * eighth / 8 + (eighth == 7 ? 7 : 1);
+      SCOPED_TRACE(limit);
+      const pid_t child = fork();
+      if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit cap{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &cap);
+        _exit(page.Save(name.c_str(), type, 0, 2, 1, &third) == PX_OK ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+      EXPECT_TRUE(bytes(name) == before);
+    }
+    ASSERT_EQ(page.Save(name.c_str(), type, 0, 2, 1, &third), PX_OK);
+    EXPECT_TRUE(bytes(name) == bytes(trial));
+  }
 }
 
 // Files made by another program load at their own depth.

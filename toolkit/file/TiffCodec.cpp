@@ -2,6 +2,7 @@
 #include "toolkit/file/TiffCodec.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -402,6 +403,49 @@ int WriteDirectory(TIFF* tif, const PxPage* page, bool compressed) {
   return TIFFWriteDirectory(tif) ? PX_OK : PX_ERR_WRITE;
 }
 
+// Where an appended page changes the file: its old end, and the last directory's link to the next
+// (0 there), which libtiff points at the new directory.
+struct AppendPoint {
+  off_t size = -1;
+  off_t link = -1;  // -1: unknown (not a classic TIFF the walk understands); only the size is restored
+};
+
+AppendPoint FindAppendPoint(int fd) {
+  AppendPoint point;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return point;
+  point.size = st.st_size;
+  uint8_t header[8];
+  if (::pread(fd, header, sizeof header, 0) != 8) return point;
+  const bool little = header[0] == 'I' && header[1] == 'I';
+  if (!little && !(header[0] == 'M' && header[1] == 'M')) return point;
+  auto u16 = [little](const uint8_t* b) { return little ? b[0] | b[1] << 8 : b[0] << 8 | b[1]; };
+  auto u32 = [little](const uint8_t* b) {
+    return little ? uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24
+                  : uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
+  };
+  if (u16(header + 2) != 42) return point;  // BigTIFF: size only
+  off_t link = 4;
+  uint32_t next = u32(header + 4);
+  // A chain longer than the file could hold is a loop.
+  for (off_t steps = 0; next != 0 && steps < st.st_size / 2; ++steps) {
+    uint8_t count[2];
+    if (off_t(next) + 2 > st.st_size || ::pread(fd, count, 2, next) != 2) return point;
+    link = off_t(next) + 2 + 12 * off_t(u16(count));
+    uint8_t value[4];
+    if (link + 4 > st.st_size || ::pread(fd, value, 4, link) != 4) return point;
+    next = u32(value);
+  }
+  if (next == 0) point.link = link;
+  return point;
+}
+
+bool CutBack(int fd, const AppendPoint& point) {
+  if (point.size < 0 || ::ftruncate(fd, point.size) != 0) return false;
+  static const uint8_t zero[4] = {0, 0, 0, 0};
+  return point.link < 0 || (::pwrite(fd, zero, 4, point.link) == 4 && ::fsync(fd) == 0);
+}
+
 }  // namespace
 
 int TiffInfo(const std::string& path, PxFileInfo* info) {
@@ -438,17 +482,23 @@ int TiffLoad(const std::string& path, int page, PxPage** out) {
 int TiffSave(const PxPage* page, const std::string& path, bool compressed, bool append) {
   // Opened by the file library's own rules (never through a link, the user's regular file only).
   const int fd = OpenForWriting(path, O_RDWR, !append);
+  const AppendPoint point = append && fd >= 0 ? FindAppendPoint(fd) : AppendPoint{};
+  const int kept = append && fd >= 0 ? ::dup(fd) : -1;  // libtiff closes fd; the cut-back needs it
   TIFFOpenOptions* options = fd >= 0 ? Options() : nullptr;
   TiffCloser tc{fd >= 0 ? TIFFFdOpenExt(fd, path.c_str(), append ? "a" : "w", options) : nullptr};
   if (options) TIFFOpenOptionsFree(options);
   if (!tc.tif) {
     if (fd >= 0) ::close(fd);
+    if (kept >= 0) ::close(kept);
     return append ? PX_ERR_APPEND : PX_ERR_WRITE;
   }
   int result = WriteDirectory(tc.tif, page, compressed);
   TIFFClose(tc.tif);
   tc.tif = nullptr;
   if (result != PX_OK && !append) ::unlink(path.c_str());  // no half-written page left behind
+  // A failed append (a full disk) leaves the file as it was: the pages before it are the user's.
+  if (result != PX_OK && kept >= 0 && !CutBack(kept, point)) result = PX_ERR_APPEND;
+  if (kept >= 0) ::close(kept);
   return result;
 }
 
