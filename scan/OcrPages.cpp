@@ -82,6 +82,47 @@ std::unique_ptr<OcrPages> OcrPages::ForOutput(const std::string& value, int type
   return nullptr;
 }
 
+std::string OcrPages::LanguageTitle(const std::string& languages) {
+  struct Entry {
+    const char* code;
+    const char* name;
+  };
+  // Each language by its own name, so that the list reads the same in every language of the program.
+  static constexpr Entry kNames[] = {
+      {"afr", "Afrikaans"},    {"ara", "العربية"},       {"aze", "Azərbaycan"},
+      {"bel", "Беларуская"},   {"ben", "বাংলা"},         {"bul", "Български"},
+      {"cat", "Català"},       {"ces", "Čeština"},       {"chi_sim", "简体中文"},
+      {"chi_tra", "繁體中文"}, {"cym", "Cymraeg"},       {"dan", "Dansk"},
+      {"deu", "Deutsch"},      {"ell", "Ελληνικά"},      {"eng", "English"},
+      {"est", "Eesti"},        {"eus", "Euskara"},       {"fas", "فارسی"},
+      {"fin", "Suomi"},        {"fra", "Français"},      {"gle", "Gaeilge"},
+      {"glg", "Galego"},       {"heb", "עברית"},         {"hin", "हिन्दी"},
+      {"hrv", "Hrvatski"},     {"hun", "Magyar"},        {"ind", "Bahasa Indonesia"},
+      {"isl", "Íslenska"},     {"ita", "Italiano"},      {"jpn", "日本語"},
+      {"kor", "한국어"},       {"lat", "Latina"},        {"lav", "Latviešu"},
+      {"lit", "Lietuvių"},     {"msa", "Bahasa Melayu"}, {"nld", "Nederlands"},
+      {"nor", "Norsk"},        {"pol", "Polski"},        {"por", "Português"},
+      {"ron", "Română"},       {"rus", "Русский"},       {"slk", "Slovenčina"},
+      {"slv", "Slovenščina"},  {"spa", "Español"},       {"sqi", "Shqip"},
+      {"srp", "Српски"},       {"srp_latn", "Srpski"},   {"swe", "Svenska"},
+      {"tha", "ไทย"},          {"tur", "Türkçe"},        {"ukr", "Українська"},
+      {"vie", "Tiếng Việt"},
+  };
+  std::string title;
+  for (size_t start = 0; start < languages.size();) {
+    const size_t plus = languages.find('+', start);
+    const size_t end = plus == std::string::npos ? languages.size() : plus;
+    const std::string code = languages.substr(start, end - start);
+    start = end + 1;
+    if (code.empty()) continue;
+    const char* name = code.c_str();
+    for (const Entry& entry : kNames)
+      if (code == entry.code) name = entry.name;
+    title += (title.empty() ? "" : " + ") + std::string(name);
+  }
+  return title;
+}
+
 std::string OcrPages::InstalledLanguages() {
   HMODULE module = LoadLibraryA("pxocr.dll");
   if (!module) return std::string();

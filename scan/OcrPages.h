@@ -53,6 +53,9 @@ class OcrPages {
   // The installed OCR languages, '+'-joined ("deu+eng"), for a choice; "" without the OCR library.
   // Loads the library for the call only.
   static std::string InstalledLanguages();
+  // A '+'-joined list as people read it, each language by its own name ("deu+eng": "Deutsch +
+  // English"); a name the table lacks (a script, a rare language) stays as Tesseract calls it.
+  static std::string LanguageTitle(const std::string& languages);
   // True for the file types that get a text layer (the PDF types).
   static bool TakesText(int type);
   // Languages as a setting holds them, checked: blanks trimmed, each name letters, digits, '_' or '-'.

@@ -58,14 +58,14 @@ BOOL PPFileAttrib::OnSetActive() {
     m_strInstalled = OcrPages::InstalledLanguages();
     trace.Write("Installed OCR languages: '" + m_strInstalled + "'");
     m_Languages.ResetContent();
-    for (const std::string& choice : LanguageChoices(m_strInstalled)) m_Languages.AddString(choice);
+    m_choices.clear();
+    for (const std::string& choice : LanguageChoices(m_strInstalled)) AddChoice(choice);
   }
   if (pdf) {
     // A stored list that is not among the choices (typed on the command line) is kept as a choice.
-    if (!wiz->m_strOcr.empty() && m_Languages.FindStringExact(-1, wiz->m_strOcr) == CB_ERR)
-      m_Languages.AddString(wiz->m_strOcr);
-    const int at = m_Languages.FindStringExact(-1, wiz->m_strOcr.empty() ? "eng" : wiz->m_strOcr);
-    m_Languages.SetCurSel(at == CB_ERR ? 0 : at);
+    if (!wiz->m_strOcr.empty() && ChoiceOf(wiz->m_strOcr) < 0) AddChoice(wiz->m_strOcr);
+    const int at = ChoiceOf(wiz->m_strOcr.empty() ? "eng" : wiz->m_strOcr);
+    m_Languages.SetCurSel(at < 0 ? 0 : at);
     m_nSearchable = wiz->m_strOcr.empty() ? 0 : 1;
     if (!UpdateData(FALSE)) trace.Error(TRACE_NUMBERED("Failed UpdateData()"));
   }
@@ -98,9 +98,19 @@ void PPFileAttrib::SaveOcr() {
   }
   if (!UpdateData(TRUE)) trace.Error(TRACE_NUMBERED("Failed UpdateData()"));
   const int sel = m_Languages.GetCurSel();
-  std::string chosen;
-  if (m_nSearchable != 0 && sel != CB_ERR) m_Languages.GetLBText(sel, chosen);
-  wiz->m_strOcr = chosen;
+  const bool chosen = m_nSearchable != 0 && sel >= 0 && static_cast<size_t>(sel) < m_choices.size();
+  wiz->m_strOcr = chosen ? m_choices[static_cast<size_t>(sel)] : std::string();
+}
+
+void PPFileAttrib::AddChoice(const std::string& languages) {
+  m_Languages.AddString(OcrPages::LanguageTitle(languages));
+  m_choices.push_back(languages);
+}
+
+int PPFileAttrib::ChoiceOf(const std::string& languages) const {
+  for (size_t i = 0; i < m_choices.size(); ++i)
+    if (m_choices[i] == languages) return static_cast<int>(i);
+  return -1;
 }
 
 LRESULT PPFileAttrib::OnWizardNext() {

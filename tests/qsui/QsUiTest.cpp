@@ -88,17 +88,18 @@ TEST_F(QsUiTest, NewQuickSetToAFolderIsListedSelectedAndScansThere) {
 }
 
 // A PDF Quick Set made searchable on the quality page: the languages offered are the installed ones
-// (and each with English), the choice is stored as "Ocr"; a JPEG Quick Set hides the choice.
+// (and each with English), by their own names, the choice is stored as "Ocr"; a JPEG Quick Set hides the
+// choice.
 TEST_F(QsUiTest, QualityPageMakesAPdfQuickSetSearchable) {
   const std::string folder = (m_dir / "out").string() + "/";
   const std::string script =
       "dialog 102\nclick 3\nwizard\nradio 1048\nnext\nnext\nnext\nradio 1062\ntype 57 " + folder +
-      "\nselect 63 PDF document (*.pdf)\nnext\nshow\ncheck 84\nselect 86 deu+eng\nnext\n"
+      "\nselect 63 PDF document (*.pdf)\nnext\nshow\ncheck 84\nselect 86 Deutsch + English\nnext\n"
       "type 1021 Letters\nnext\nfinish\ncancel\n";
   const RunResult run = Marlin(script);
   EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
-  EXPECT_TRUE(Has(run.transcript, "item \"deu+eng\"")) << run.transcript;
-  EXPECT_TRUE(Has(run.transcript, "item \"eng\"")) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "item \"Deutsch + English\"")) << run.transcript;
+  EXPECT_TRUE(Has(run.transcript, "item \"English\"")) << run.transcript;
   EXPECT_TRUE(Has(run.transcript, "84 check unchecked")) << run.transcript;
   EXPECT_TRUE(Has(QueryQs("Letters"), "Ocr    REG_SZ    deu+eng")) << QueryQs("Letters");
 

@@ -99,6 +99,9 @@ TEST_F(OcrPagesTest, LanguagesAreCheckedBeforeAnyPage) {
   EXPECT_EQ(languages, "deu+eng");
   ASSERT_TRUE(OcrPages::ParseLanguages("", languages));
   EXPECT_EQ(languages, "");
+  // Shown by their own names; a name the table lacks as it is.
+  EXPECT_EQ(OcrPages::LanguageTitle("deu+eng"), "Deutsch + English");
+  EXPECT_EQ(OcrPages::LanguageTitle("chi_sim+equ"), "简体中文 + equ");
 
   OcrPages missing("eng+zz_q");
   std::string error;

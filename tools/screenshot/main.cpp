@@ -194,7 +194,7 @@ bool FillKnown(CDialog& dialog, CWnd* w) {
         dynamic_cast<CButton*>(w)->SetCheck(1);
         return true;
       }
-      if (id == 86) return list({"deu", "eng", "deu+eng"}, 2);
+      if (id == 86) return list({"Deutsch", "English", "Deutsch + English"}, 2);
       break;
     case 160:  // the scanner's own dialog over SANE's test device with a feeder
       if (id == 1601) return list({"Color", "Gray", "Lineart"}, 0);
