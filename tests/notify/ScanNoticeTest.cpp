@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,20 @@ TEST_F(ScanNoticeTest, FailuresSayWhyAndEveryHideBitMeansNoNotice) {
   const auto more = server.Calls(2);
   ASSERT_EQ(more.size(), 2u);
   EXPECT_TRUE(Has(more[1].body, "No mail program is set up on this computer")) << more[1].body;
+}
+
+// The OCR Quick Set's application fails with nobody at its terminal: the notice says why.
+TEST_F(ScanNoticeTest, OurOcrApplicationsFailureIsANotice) {
+  NotificationServer server(m_bus->Address(), NotificationServer::Answer::kNothing);
+  ASSERT_TRUE(server.Ready());
+  std::ofstream(m_dir / "page.pgm") << "P5 1 1 255\n\xff";
+  EXPECT_EQ(1, Shell("DBUS_SESSION_BUS_ADDRESS=" + Quote(m_bus->Address()) + " " + Bin("marlin3-ocr") +
+                     " --languages zz_q " + Quote((m_dir / "page.pgm").string()) + " 2>/dev/null"));
+  const auto calls = server.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].summary, "Scan with \"Scan to OCR\" failed");
+  EXPECT_TRUE(Has(calls[0].body, "The text of the scanned pages cannot be recognised: ")) << calls[0].body;
+  EXPECT_TRUE(Has(calls[0].body, "zz_q")) << calls[0].body;
 }
 
 }  // namespace

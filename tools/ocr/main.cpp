@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "log/DebugTrace.h"
 #include "platform/files/Files.h"
 #include "platform/folders/Folders.h"
+#include "platform/framework/Afx.h"
+#include "platform/module/Module.h"
+#include "platform/notify/Notify.h"
 #include "platform/process/Process.h"
 #include "pxclass/PxFileTypes.h"
 #include "scan/FileConvert.h"
@@ -17,8 +21,23 @@
 
 namespace {
 
+// The OCR Quick Set starts this program with nobody watching its terminal: a failure is also a
+// desktop notice, in the user's language, as a failed scan's is.
 int Fail(const std::string& text) {
   std::fprintf(stderr, "marlin3-ocr: %s\n", text.c_str());
+  DebugTrace trace("marlin3-ocr", __FILE__);
+  trace.Error("marlin3-ocr: " + text);
+  enum : UINT { kIdsOcrQs = 90, kIdsNotRecognised = 310, kIdsFailedSummary = 606 };
+  if (AfxGetResourceHandle() == nullptr)
+    if (HMODULE strings = LoadLibraryA("marlin3.dll")) AfxSetResourceHandle(strings);
+  std::string qs;
+  platform::notify::Notification notice;
+  if (!AfxLoadString(kIdsOcrQs, qs) || !AfxFormatString1(notice.strSummary, kIdsFailedSummary, qs.c_str()) ||
+      !AfxFormatString1(notice.strBody, kIdsNotRecognised, text.c_str()))
+    return 1;  // no resource library: the terminal's line is all there is
+  notice.strIcon = "dialog-error";
+  trace.Write(std::string("Notification: ") +
+              platform::notify::ShowResultText(platform::notify::Show(notice)));
   return 1;
 }
 
