@@ -86,6 +86,9 @@ int TwainScan::Scan(int mode, ScanRequest& request) {
     if (rc < 1 || m_bSaveFailed) {
       // A page that could not be saved stops the acquisition; the scan is not complete.
       trace.Write("Aquire returned a failure");
+      // The device's own cause (a jam, a lost connection, SANE's words); a page's save logs its own.
+      if (rc < 1 && !GetLastErrorText().empty())
+        trace.Error("The scan stopped (error " + std::to_string(rc) + "): " + GetLastErrorText());
       result = 5;
       break;
     }

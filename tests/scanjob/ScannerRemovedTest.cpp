@@ -134,6 +134,7 @@ TEST_F(ScannerRemovedTest, BatchEndsWithTheScanFailureAndKeepsTheSavedPages) {
     EXPECT_NE(transcript.find("icon=exclamation answer=OK"), std::string::npos) << transcript;
     EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;  // every script line used
     EXPECT_NE(log.find("Aquire returned a failure"), std::string::npos) << log;
+    EXPECT_NE(log.find("The scan stopped (error "), std::string::npos) << log;  // and why
     EXPECT_NE(log.find("DoScan> Aquire failed or was canceled"), std::string::npos) << log;
     EXPECT_NE(log.find("Kept '" + kept.string() + "'"), std::string::npos) << log;
     // Nothing delivered, nothing reported as done.
