@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "log/DebugTrace.h"
 #include "platform/base/Environment.h"
@@ -256,6 +257,20 @@ int OcrPages::EndScan(int result) {
   }
   trace.Error("The scan's text is incomplete: " + error);
   return result == 0 ? 5 : result;
+}
+
+bool OcrPages::WaitFor(int ms, int& page, int& pages) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  auto read = [this] {
+    size_t done = 0;
+    for (const auto& waiting : m_pages) done += waiting->result != 0;
+    return done;
+  };
+  m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return read() == m_pages.size(); });
+  const size_t done = read();
+  pages = static_cast<int>(m_pages.size());
+  page = static_cast<int>(std::min(done + 1, m_pages.size()));
+  return done == m_pages.size();
 }
 
 bool OcrPages::Finish(std::string& error) {

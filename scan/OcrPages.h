@@ -38,6 +38,9 @@ class OcrPages {
   int Add(PxBitmapBase& bitmap, const std::string& name, int type, int quality, int flags, int pageNumber);
   // Stops the recognition (the page being read and those waiting); their pages are saved without text.
   void Cancel();
+  // Waits at most `ms` for the recognition of the pages handed over (none is saved here): true when
+  // every one is read; `page` is the first still being read, of `pages` waiting to be saved.
+  bool WaitFor(int ms, int& page, int& pages);
   // Waits for every page and saves it. False when a page failed; the first failure in `error`.
   bool Finish(std::string& error);
   // The end of TwainScan's acquisition with its result: a cancel (6) cancels the recognition, the

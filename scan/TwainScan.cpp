@@ -22,6 +22,7 @@ namespace {
 constexpr UINT kIdsAnotherPage = 146;
 constexpr UINT kDummyWindowTemplate = 142;
 constexpr size_t kNameField = 36;
+constexpr int kTextPollMs = 200;  // how often the wait for the text shows its progress
 
 void CopyField(char* to, size_t size, const std::string& text) {
   std::memset(to, 0, size);
@@ -101,7 +102,15 @@ int TwainScan::Scan(int mode, ScanRequest& request) {
     result = 7;
   }
 
-  // The pages still being recognised are saved before the file library goes.
+  // The pages still being recognised are saved before the file library goes. The wait keeps the
+  // progress window (where the scan had one), with its Cancel.
+  if (m_pOcr && result == 0 && !WaitInProgress(flags == 2 || flags == 3, [this](int& page, int& pages) {
+        return m_pOcr->WaitFor(kTextPollMs, page, pages);
+      })) {
+    trace.Write("Got user cancel while the text was recognised");
+    m_bUserCancelled = true;
+    result = 6;
+  }
   if (m_pOcr) result = m_pOcr->EndScan(result);
   if (CloseSession() < 0) trace.Error(TOOLKIT_ERROR("CloseSession failed", CloseSession()));
   CleanUp();

@@ -156,6 +156,31 @@ TEST_F(OcrRoadTest, MailAndApplicationRoadsCarryTheText) {
   EXPECT_TRUE(Searchable(got)) << run.log;
 }
 
+// A feeder batch scans faster than its text is read: the progress window stays, says so, and its
+// Cancel ends the job as a cancelled scan; left alone, every page gets its text.
+TEST_F(OcrRoadTest, TheWaitForTheTextShowsItsProgressAndCanBeCancelled) {
+  fs::create_directories(m_dir / "feed");
+  for (const char* name : {"1.pgm", "2.pgm", "3.pgm", "4.pgm"}) fs::copy_file(m_page, m_dir / "feed" / name);
+  const std::string feed = "MARLIN3_PNM_FEED=" + Quote((m_dir / "feed").string());
+  // Hide 16: the scanner's dialog only, so the progress window is shown.
+  const std::vector<std::string> args = {
+      "/Task", "3",     "/Hide", "16",   "/BitDepth", "8",        "/Res",
+      "200",   "/Type", "146",   "/Ocr", "eng",       "/OutFile", Out("batch.pdf").string()};
+  const std::string scan =
+      "dialog 102\nclick 1048\nmsgbox NO\nmodeless 162\nwaitfor 1621 \"searchable: page\"\n";
+  RunResult run = RunMarlin(args, scan + "click 2\n", feed);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
+  EXPECT_TRUE(Has(run.log, "Got user cancel while the text was recognised")) << run.log;
+  EXPECT_FALSE(fs::exists(Out("batch.pdf"))) << run.log;
+
+  run = RunMarlin(args, scan, feed);
+  EXPECT_EQ(run.exitCode, 0) << run.transcript << run.log;
+  ASSERT_TRUE(fs::exists(Out("batch.pdf"))) << run.log;
+  EXPECT_TRUE(Has(run.log, "4 page(s) made searchable")) << run.log;
+  EXPECT_EQ(product_run::Output("pdfinfo " + Quote(Out("batch.pdf").string()) + " | grep Pages: | tr -s ' '"),
+            "Pages: 4\n");
+}
+
 // Without the other OCR application, FindIris makes the OCR Quick Set with ours; once it exists it is
 // never rewritten.
 TEST_F(OcrRoadTest, OcrQuickSetGetsOurApplicationAndIsNeverRewritten) {

@@ -313,6 +313,19 @@ int PxTwain::Acquire(int flags) {
   return Failed(rc);
 }
 
+bool PxTwain::WaitInProgress(bool shown, const std::function<bool(int& page, int& pages)>& step) {
+  if (shown) Ui().ProgressOpen();
+  bool goOn = true;
+  for (int page = 0, pages = 0; !step(page, pages);) {
+    if (shown && !Ui().TextProgress(page, pages)) {
+      goOn = false;
+      break;
+    }
+  }
+  if (shown) Ui().ProgressClose();
+  return goOn;
+}
+
 int PxTwain::CloseSession() {
   if (m_pSession != nullptr && m_pApi->Loaded()) m_pApi->close(m_pSession);
   m_pSession = nullptr;

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <utility>
 
+#include "platform/resource/Resource.h"
 #include "platform/ui/ComboBox.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/ListBox.h"
@@ -35,6 +38,9 @@ enum : int {
   IDD_PROGRESS = 162,
   IDC_PROGRESS_TEXT = 1621,
   IDC_PROGRESS_BAR = 1622,
+  IDS_SCANNING_PAGE = 620,
+  IDS_CANCELLING = 621,
+  IDS_TEXT_PAGE = 622,
 };
 
 int ToMm(int twips) {
@@ -205,8 +211,21 @@ class PxTwainProgressWindow : public CDialog {
   void Show(int page, int percent) {
     if (page != m_nPage && !m_bCancelled) {
       m_nPage = page;
-      SetDlgItemText(IDC_PROGRESS_TEXT, "Scanning page " + std::to_string(page) + "...");
+      SetDlgItemText(IDC_PROGRESS_TEXT, Text(IDS_SCANNING_PAGE, "Scanning page %1...", page));
     }
+    Bar(percent);
+  }
+  void ShowText(int page, int pages) {
+    if ((page != m_nPage || pages != m_nPages || !m_bText) && !m_bCancelled) {
+      m_nPage = page;
+      m_nPages = pages;
+      m_bText = true;
+      SetDlgItemText(IDC_PROGRESS_TEXT,
+                     Text(IDS_TEXT_PAGE, "Making the text searchable: page %1 of %2...", page, pages));
+    }
+    Bar(pages > 0 ? (page - 1) * 100 / pages : -1);
+  }
+  void Bar(int percent) {
     if (auto* bar = GetDlgItemAs<CProgressCtrl>(IDC_PROGRESS_BAR)) {
       bar->SetMarquee(percent < 0);
       if (percent >= 0) bar->SetPos(percent);
@@ -224,11 +243,24 @@ class PxTwainProgressWindow : public CDialog {
     if (m_bCancelled) return;
     m_bCancelled = true;
     GetDlgItem(IDCANCEL)->EnableWindow(FALSE);
-    SetDlgItemText(IDC_PROGRESS_TEXT, "Cancelling the scan...");
+    SetDlgItemText(IDC_PROGRESS_TEXT, Text(IDS_CANCELLING, "Cancelling the scan..."));
   }
 
  private:
+  // The window's texts in the user's language (the resource library), English without it.
+  static std::string Text(UINT id, const char* english, int first = 0, int second = 0) {
+    std::string text;
+    HMODULE strings = platform::ui::ResourceModule();
+    if (strings == nullptr || !platform::resource::LoadString(strings, id, text)) text = english;
+    for (const auto& [mark, value] : {std::pair{"%1", first}, std::pair{"%2", second}})
+      if (const size_t at = text.find(mark); at != std::string::npos)
+        text.replace(at, 2, std::to_string(value));
+    return text;
+  }
+
   int m_nPage = 0;
+  int m_nPages = 0;
+  bool m_bText = false;
   bool m_bCancelled = false;
 };
 
@@ -299,6 +331,13 @@ void PxTwainDialogs::ProgressOpen() {
 bool PxTwainDialogs::Progress(int page, int percent) {
   if (m_pProgress == nullptr) return true;
   m_pProgress->Show(page, percent);
+  platform::ui::Host().PumpEvents();
+  return !m_pProgress->Cancelled();
+}
+
+bool PxTwainDialogs::TextProgress(int page, int pages) {
+  if (m_pProgress == nullptr) return true;
+  m_pProgress->ShowText(page, pages);
   platform::ui::Host().PumpEvents();
   return !m_pProgress->Cancelled();
 }

@@ -21,6 +21,7 @@
 // feeder, a lost device, or a read that stalled (bounded by the record's stallMs).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,12 @@ class PxTwain : public PxScanner {
   int SetFileTransfer(const char* name, int type, int quality);
   // The file the last page went to in file transfer; empty before the first.
   const std::string& GetTransferredFile() const { return m_strTransferredFile; }
+
+ protected:
+  // A wait after the acquisition, in the progress window when `shown` (as flags 2 and 3 show it):
+  // `step` waits a little and says how far the work is, true once it is done. False when the user
+  // pressed Cancel.
+  bool WaitInProgress(bool shown, const std::function<bool(int& page, int& pages)>& step);
 
  private:
   struct Api;

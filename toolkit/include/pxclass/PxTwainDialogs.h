@@ -26,6 +26,7 @@ class PxTwainDialogs : public PxTwainUi {
   // Shows the page and percentage (-1: a page of unknown length), runs what the user did; false
   // once Cancel was pressed.
   bool Progress(int page, int percent) override;
+  bool TextProgress(int page, int pages) override;
   void ProgressClose() override;
 
   // The smallest rectangle holding every pixel darker than white (in pixels of the page); false for

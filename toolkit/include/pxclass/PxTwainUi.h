@@ -27,5 +27,10 @@ class PxTwainUi {
   // when the user pressed Cancel.
   virtual void ProgressOpen() = 0;
   virtual bool Progress(int page, int percent) = 0;
+  // The same window after the last page while the pages' text is still recognised: page `page` of
+  // `pages`. False once Cancel was pressed.
+  virtual bool TextProgress(int page, int pages) {
+    return Progress(page, pages > 0 ? (page - 1) * 100 / pages : -1);
+  }
   virtual void ProgressClose() = 0;
 };
