@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PxPage* page = PxPageAlloc(width, height, depth);
   if (page == nullptr) return 0;
   const size_t bytes = static_cast<size_t>(page->stride) * static_cast<size_t>(height);
-  for (size_t at = 0; at < bytes; at += count) std::memcpy(page->pixels + at, pixels, std::min(count, bytes - at));
+  for (size_t at = 0; at < bytes; at += count)
+    std::memcpy(page->pixels + at, pixels, std::min(count, bytes - at));
   int32_t ink = 0;
   double skew = 0, confidence = 0;
   PxCleanBox box{};
