@@ -62,8 +62,7 @@ class PageCleanupRoadTest : public product_run::ProductRun {
     fs::remove_all(feed);
     fs::create_directory(feed);
     for (size_t i = 0; i < pages.size(); ++i) {
-      char name[16];
-      std::snprintf(name, sizeof name, "%02zu.pnm", i);
+      const std::string name = (i < 10 ? "0" : "") + std::to_string(i) + ".pnm";
       fs::copy_file(m_dir / pages[i], feed / name);
     }
     return Scan(values, out, after, "MARLIN3_PNM_FEED=" + Quote(feed.string()), type);
