@@ -254,13 +254,14 @@ PictureCoder::DirectionResult PictureCoder::SearchDirection(int nDir, int mbx, i
                       std::max(2 * 256, m_nLastSad[nDir] * 3 / 2 + 256));
       nBestSad = std::min(nBestSad, r.nSad);
       // The same parity is the nearer field in time for the first field; prefer it on ties.
-      const int nCost = r.nCost + (sel == m_nParity ? 0 : 16);
-      if (nCost < out.frame.nCost) {
-        out.frame.nSad = r.nSad;
-        out.frame.nCost = nCost;
-        out.frame.m.mv[0][nDir] = out.frame.m.mv[1][nDir] = r.mv;
-        out.frame.m.sel[0][nDir] = out.frame.m.sel[1][nDir] = sel;
-      }
+      Candidate c;
+      c.m.nType = 1;
+      c.nSad = r.nSad;
+      c.nCost = r.nCost + (sel == m_nParity ? 0 : 16);
+      c.m.mv[0][nDir] = c.m.mv[1][nDir] = r.mv;
+      c.m.sel[0][nDir] = c.m.sel[1][nDir] = sel;
+      if (c.nCost < out.frame.nCost) std::swap(c, out.frame);
+      out.other = c;
     }
     m_nLastSad[nDir] = nBestSad;
     // 16x8 prediction (ISO/IEC 13818-2 7.6.3.1): each half its own vector and field, searched
@@ -419,6 +420,7 @@ bool PictureCoder::ChooseFieldDct(const uint8_t* pSrc, int nStride, const uint8_
 
 void PictureCoder::KeepTrial(int nFlags, const Motion& m, int nCost) {
   // The few cheapest candidates by SAD, each once, cheapest first.
+  if (nCost >= 1 << 30) return;  // not searched
   for (int i = 0; i < m_nTrials; ++i)
     if (m_trials[i].nFlags == nFlags && (nFlags == vlc::kMbIntra || SameMotion(m_trials[i].m, m, nFlags)))
       return;
@@ -453,6 +455,7 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
   d.nFlags = vlc::kMbForward;
   KeepTrial(d.nFlags, best.m, best.nCost);
   if (bTwoVectorModes) KeepTrial(vlc::kMbForward, fw.field.m, fw.field.nCost + bits(nFwdType));
+  if (m_bFieldPic) KeepTrial(vlc::kMbForward, fw.other.m, fw.other.nCost + bits(nFwdType));
   if (bTwoVectorModes && fw.field.nCost + bits(nFwdType) < best.nCost) {
     best = fw.field;
     best.nCost += bits(nFwdType);
@@ -484,6 +487,7 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
     const DirectionResult bw = SearchDirection(1, mbx, mby);
     consider(bw.frame, bits(nBwdType), vlc::kMbBackward);
     if (bTwoVectorModes) consider(bw.field, bits(nBwdType), vlc::kMbBackward);
+    if (m_bFieldPic) KeepTrial(vlc::kMbBackward, bw.other.m, bw.other.nCost + bits(nBwdType));
     // Both directions with the same motion type.
     const int nTypes = bTwoVectorModes ? 2 : 1;
     for (int t = 0; t < nTypes; ++t) {

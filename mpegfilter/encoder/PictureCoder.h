@@ -76,6 +76,7 @@ class PictureCoder {
     // frame: one vector (frame prediction, or field prediction in a field picture); field: two
     // (field prediction in an interlaced frame picture, 16x8 in a field picture).
     Candidate frame, field;
+    Candidate other;  // field pictures: one vector from the field frame did not choose
   };
 
   bool AlternateScan(const PictureSetup& pic) const;
