@@ -19,6 +19,8 @@ class RateControl {
   // target (a zoom at 8 Mbit/s coded its second intra field at quantiser 5.5, the P field
   // after it at 3.7).
   static constexpr int kIntraSecondField = 4;
+  // Interlaced material (after Init): finer I pictures than Test Model 5's ratio.
+  void SetInterlaced(bool b);
   // Pictures of each type in the GOP about to start.
   void StartGop(int nI, int nP, int nB, int nIntraSecondFields = 0);
   // nType 1 I, 2 P, 3 B or kIntraSecondField.
@@ -45,6 +47,7 @@ class RateControl {
  private:
   double m_dBitRate = 0, m_dPicRate = 25, m_dR = 0, m_dVbvSize = 0, m_dVbv = 0;
   double m_dX[5] = {}, m_dD[5] = {};
+  double m_dK[5] = {};  // quantiser ratio of each type to the I pictures' (index 0 unused)
   int m_nLeft[5] = {};
   int m_nType = 1;
   double m_dTarget = 0, m_dReact = 0, m_dCap = 0;
