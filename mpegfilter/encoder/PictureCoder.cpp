@@ -442,6 +442,7 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
   if (m_pic->nType == kPictureI) {
     d.nFlags = vlc::kMbIntra;
     d.bFieldDct = m_bFrameFieldModes && ChooseFieldDct(cur, m_src.y.nStride, nullptr);
+    KeepTrial(d.nFlags, d.m, 0);
     return d;
   }
   const int lam = m_nLambda16;
@@ -728,34 +729,50 @@ int64_t PictureCoder::SquaredError(int mbx, int mby) const {
   return n;
 }
 
-PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int q, int nQ, bool bEdge,
+PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool bCoarser, int nQ, bool bEdge,
                                                const Decision* pPrev, const int* dcPred, uint8_t* pY,
                                                uint8_t* pCb, uint8_t* pCr) {
   // The cheapest candidates by SAD coded for real: squared error of the reconstruction plus
   // lambda times the macroblock's bits. The trial reconstruction goes where the macroblock's own
   // will (nothing of this picture reads it before then).
+  const int q = *pQ;
   const double dLambda = kRdLambda * q * q;
   Mv savedPmv[2][2];
   std::memcpy(savedPmv, m_pmv, sizeof m_pmv);
-  double dBest = 0;
-  int nBest = 0;
-  for (int i = 0; i < m_nTrials; ++i) {
-    Decision t = m_trials[i];
-    const int nCbp = Prepare(&t, mbx, mby, q, pY, pCb, pCr);
+  auto cost = [&](Decision t, int nQuant) {
+    const int nCbp = Prepare(&t, mbx, mby, nQuant, pY, pCb, pCr);
     int64_t nBits = 0;
     if (!CanSkip(t, nCbp, bEdge, pPrev)) {
-      const int nFlags = FlagsFor(&t, nCbp, q, nQ);
+      const int nFlags = FlagsFor(&t, nCbp, nQuant, nQ);
       int dc[3] = {dcPred[0], dcPred[1], dcPred[2]};
       m_scratch.Attach(nullptr);
-      PutMacroblock(m_scratch, t, nFlags, nCbp, (nFlags & vlc::kMbQuant) ? q : nQ, dc);
+      PutMacroblock(m_scratch, t, nFlags, nCbp, (nFlags & vlc::kMbQuant) ? nQuant : nQ, dc);
       std::memcpy(m_pmv, savedPmv, sizeof m_pmv);
       nBits = m_scratch.BitCount() + 1;
     }
-    ReconstructBlocks(t, mbx, mby, pY, pCb, pCr, nCbp, q);
-    const double dCost = static_cast<double>(SquaredError(mbx, mby)) + dLambda * static_cast<double>(nBits);
+    ReconstructBlocks(t, mbx, mby, pY, pCb, pCr, nCbp, nQuant);
+    return static_cast<double>(SquaredError(mbx, mby)) + dLambda * static_cast<double>(nBits);
+  };
+  double dBest = 0;
+  int nBest = 0;
+  for (int i = 0; i < m_nTrials; ++i) {
+    const double dCost = cost(m_trials[i], q);
     if (i == 0 || dCost < dBest) {
       dBest = dCost;
       nBest = i;
+    }
+  }
+  // The chosen prediction one quantiser step either side, at the same lambda (the rate control
+  // answers for the budget): each macroblock where its bits buy the most. Not coarser at the
+  // floor, where the budget is not what holds the quantiser (the bits saved would go unspent).
+  const int nFloor =
+      RateControl::MinQuant(m_pic->bOwnFrameOnly ? RateControl::kIntraSecondField : m_pic->nType);
+  for (int nQuant : {q - 1, q + 1}) {
+    if (nQuant < nFloor || nQuant > 31 || (nQuant > q && !bCoarser)) continue;
+    const double dCost = cost(m_trials[nBest], nQuant);
+    if (dCost < dBest) {
+      dBest = dCost;
+      *pQ = nQuant;
     }
   }
   return m_trials[nBest];
@@ -813,11 +830,12 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
     for (int mbx = 0; mbx < m_nMbW; ++mbx) {
       const int nAddr = mby * m_nMbW + mbx;
       const bool bEdge = (bNewSlice && mbx == 0) || (bSliceEnds && mbx == m_nMbW - 1);
-      const int q = rc.MbQuant(nAddr, s.BitCount() - nStart);
+      int q = rc.MbQuant(nAddr, s.BitCount() - nStart);
       m_nLambda16 = LambdaFor(q);
       const Decision* pPrev = bHavePrev ? &prev : nullptr;
       Decision d = Decide(mbx, mby, pPrev);
-      if (m_nTrials > 1) d = BestTrial(mbx, mby, q, nQ, bEdge, pPrev, dcPred, py, pcb, pcr);
+      if (m_nTrials > 0)
+        d = BestTrial(mbx, mby, &q, !rc.HeldAtFloor(), nQ, bEdge, pPrev, dcPred, py, pcb, pcr);
       const bool bIntra = d.nFlags & vlc::kMbIntra;
       const int nCbp = Prepare(&d, mbx, mby, q, py, pcb, pcr);
       if (CanSkip(d, nCbp, bEdge, pPrev)) {
