@@ -112,9 +112,10 @@ class PictureCoder {
   void PutMacroblock(BitSink& s, const Decision& d, int nFlags, int nCbp, int nQ, int* dcPred);
   int64_t SquaredError(int mbx, int mby) const;
   void KeepTrial(int nFlags, const Motion& m, int nCost);
-  // *pQ: the rate control's quantiser on entry, the one chosen on return.
-  Decision BestTrial(int mbx, int mby, int* pQ, bool bCoarser, int nQ, bool bEdge, const Decision* pPrev,
-                     const int* dcPred, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
+  // *pQ: the rate control's quantiser on entry, the one chosen on return; bFiner, bCoarser: one
+  // step either way may be tried.
+  Decision BestTrial(int mbx, int mby, int* pQ, bool bFiner, bool bCoarser, int nQ, bool bEdge,
+                     const Decision* pPrev, const int* dcPred, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
   void BlockGeometry(int b, bool bFieldDct, int* pComp, int* pX, int* pY, int* pStep) const;
 
   SequenceSetup m_seq;

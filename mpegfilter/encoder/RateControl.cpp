@@ -118,7 +118,8 @@ int RateControl::MbQuant(int nIndex, int64_t nBitsSoFar) {
   const double dOver = static_cast<double>(nBitsSoFar) - m_dTarget * ExpectedShare(dPos);
   double q = (m_dD[m_nType] + dOver * ReactScale()) * 31.0 / m_dReact;
   // Close to the VBV cap: coarsest quantiser for the rest of the picture.
-  if (static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount)) q = 31;
+  m_bHeldAtCap = static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount);
+  if (m_bHeldAtCap) q = 31;
   const int n = static_cast<int>(q + 0.5);
   m_bHeldAtFloor = n < MinQuant(m_nType);
   return std::clamp(n, MinQuant(m_nType), 31);

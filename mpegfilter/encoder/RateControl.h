@@ -35,6 +35,8 @@ class RateControl {
   // The last MbQuant wanted a finer quantiser than the floor gives: the budget is not what holds
   // the quantiser there.
   bool HeldAtFloor() const { return m_bHeldAtFloor; }
+  // The last MbQuant gave 31 because the picture runs close to the VBV cap: nothing finer.
+  bool HeldAtCap() const { return m_bHeldAtCap; }
   // Finest quantiser_scale_code MbQuant gives for pictures of type nType.
   static int MinQuant(int nType);
 
@@ -56,7 +58,7 @@ class RateControl {
   double m_dTarget = 0, m_dReact = 0, m_dCap = 0;
   int32_t m_nMbCount = 1;
   bool m_bFirstI = false;
-  bool m_bHeldAtFloor = false;
+  bool m_bHeldAtFloor = false, m_bHeldAtCap = false;
   bool m_bCoded[5] = {};  // a picture of this type was coded
   Summary m_sum;
   // Where in the picture the bits went: share of the last picture of each type spent before
