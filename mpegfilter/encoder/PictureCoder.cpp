@@ -766,6 +766,9 @@ PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool b
   // answers for the budget): each macroblock where its bits buy the most. Not coarser where the
   // rate control is held at its floor (the budget does not bind there: without this, testsrc2
   // woven asked for 8 Mbit/s spent 5.2 instead of 5.7, 1 dB less), not finer close to the VBV cap.
+  // Interlaced pictures only: on noisy progressive material it moved bits from textured to smooth
+  // macroblocks, +0.05 dB but SSIM below ffmpeg's (0.6601 against 0.6615 at 5 Mbit/s).
+  if (m_pic->bProgressiveFrame) return m_trials[nBest];
   const int nFloor =
       RateControl::MinQuant(m_pic->bOwnFrameOnly ? RateControl::kIntraSecondField : m_pic->nType);
   for (int nQuant : {q - 1, q + 1}) {
