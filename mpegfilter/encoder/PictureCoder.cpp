@@ -731,55 +731,68 @@ int64_t PictureCoder::SquaredError(int mbx, int mby) const {
 
 PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool bFiner, bool bCoarser, int nQ,
                                                bool bEdge, const Decision* pPrev, const int* dcPred,
-                                               uint8_t* pY, uint8_t* pCb, uint8_t* pCr) {
+                                               uint8_t* pY, uint8_t* pCb, uint8_t* pCr, int* pCbp) {
   // The cheapest candidates by SAD coded for real: squared error of the reconstruction plus
   // lambda times the macroblock's bits. The trial reconstruction goes where the macroblock's own
   // will (nothing of this picture reads it before then).
   const int q = *pQ;
   const double dLambda = kRdLambda * q * q;
+  const int nBlocks = m_seq.g.nBlocks, nChroma = m_cw * m_ch;
   Mv savedPmv[2][2];
   std::memcpy(savedPmv, m_pmv, sizeof m_pmv);
-  auto cost = [&](Decision t, int nQuant) {
+  Decision best;
+  double dBest = 0;
+  bool bLastIsBest = false;
+  // Codes t at nQuant; keeps it (its levels and prediction too) when it is the cheapest so far.
+  auto trial = [&](Decision t, int nQuant) {
     const int nCbp = Prepare(&t, mbx, mby, nQuant, pY, pCb, pCr);
     int64_t nBits = 0;
     if (!CanSkip(t, nCbp, bEdge, pPrev)) {
-      const int nFlags = FlagsFor(&t, nCbp, nQuant, nQ);
+      Decision coded = t;
+      const int nFlags = FlagsFor(&coded, nCbp, nQuant, nQ);
       int dc[3] = {dcPred[0], dcPred[1], dcPred[2]};
       m_scratch.Attach(nullptr);
-      PutMacroblock(m_scratch, t, nFlags, nCbp, (nFlags & vlc::kMbQuant) ? nQuant : nQ, dc);
+      PutMacroblock(m_scratch, coded, nFlags, nCbp, (nFlags & vlc::kMbQuant) ? nQuant : nQ, dc);
       std::memcpy(m_pmv, savedPmv, sizeof m_pmv);
       nBits = m_scratch.BitCount() + 1;
     }
     ReconstructBlocks(t, mbx, mby, pY, pCb, pCr, nCbp, nQuant);
-    return static_cast<double>(SquaredError(mbx, mby)) + dLambda * static_cast<double>(nBits);
+    const double dCost = static_cast<double>(SquaredError(mbx, mby)) + dLambda * static_cast<double>(nBits);
+    bLastIsBest = best.nFlags == -1 || dCost < dBest;
+    if (!bLastIsBest) return;
+    dBest = dCost;
+    best = t;
+    *pQ = nQuant;
+    *pCbp = nCbp;
+    std::memcpy(m_kept.levels, m_levels, sizeof(m_levels[0]) * nBlocks);
+    std::memcpy(m_kept.scanMask, m_scanMask, sizeof(m_scanMask[0]) * nBlocks);
+    std::memcpy(m_kept.y, pY, 256);
+    std::memcpy(m_kept.cb, pCb, nChroma);
+    std::memcpy(m_kept.cr, pCr, nChroma);
   };
-  double dBest = 0;
-  int nBest = 0;
-  for (int i = 0; i < m_nTrials; ++i) {
-    const double dCost = cost(m_trials[i], q);
-    if (i == 0 || dCost < dBest) {
-      dBest = dCost;
-      nBest = i;
-    }
-  }
+  best.nFlags = -1;
+  for (int i = 0; i < m_nTrials; ++i) trial(m_trials[i], q);
   // The chosen prediction one quantiser step either side, at the same lambda (the rate control
   // answers for the budget): each macroblock where its bits buy the most. Not coarser where the
   // rate control is held at its floor (the budget does not bind there: without this, testsrc2
   // woven asked for 8 Mbit/s spent 5.2 instead of 5.7, 1 dB less), not finer close to the VBV cap.
   // Interlaced pictures only: on noisy progressive material it moved bits from textured to smooth
   // macroblocks, +0.05 dB but SSIM below ffmpeg's (0.6601 against 0.6615 at 5 Mbit/s).
-  if (m_pic->bProgressiveFrame) return m_trials[nBest];
-  const int nFloor =
-      RateControl::MinQuant(m_pic->bOwnFrameOnly ? RateControl::kIntraSecondField : m_pic->nType);
-  for (int nQuant : {q - 1, q + 1}) {
-    if (nQuant < nFloor || nQuant > 31 || (nQuant > q ? !bCoarser : !bFiner)) continue;
-    const double dCost = cost(m_trials[nBest], nQuant);
-    if (dCost < dBest) {
-      dBest = dCost;
-      *pQ = nQuant;
-    }
+  if (!m_pic->bProgressiveFrame) {
+    const int nFloor =
+        RateControl::MinQuant(m_pic->bOwnFrameOnly ? RateControl::kIntraSecondField : m_pic->nType);
+    const Decision chosen = best;
+    for (int nQuant : {q - 1, q + 1})
+      if (nQuant >= nFloor && nQuant <= 31 && (nQuant > q ? bCoarser : bFiner)) trial(chosen, nQuant);
   }
-  return m_trials[nBest];
+  if (!bLastIsBest) {
+    std::memcpy(m_levels, m_kept.levels, sizeof(m_levels[0]) * nBlocks);
+    std::memcpy(m_scanMask, m_kept.scanMask, sizeof(m_scanMask[0]) * nBlocks);
+    std::memcpy(pY, m_kept.y, 256);
+    std::memcpy(pCb, m_kept.cb, nChroma);
+    std::memcpy(pCr, m_kept.cr, nChroma);
+  }
+  return best;
 }
 
 double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) {
@@ -838,11 +851,13 @@ double PictureCoder::Code(const PictureSetup& pic, BitSink& s, RateControl& rc) 
       m_nLambda16 = LambdaFor(q);
       const Decision* pPrev = bHavePrev ? &prev : nullptr;
       Decision d = Decide(mbx, mby, pPrev);
+      int nCbp = 0;
       if (m_nTrials > 0)
         d = BestTrial(mbx, mby, &q, !rc.HeldAtCap(), !rc.HeldAtFloor(), nQ, bEdge, pPrev, dcPred, py, pcb,
-                      pcr);
+                      pcr, &nCbp);
+      else
+        nCbp = Prepare(&d, mbx, mby, q, py, pcb, pcr);
       const bool bIntra = d.nFlags & vlc::kMbIntra;
-      const int nCbp = Prepare(&d, mbx, mby, q, py, pcb, pcr);
       if (CanSkip(d, nCbp, bEdge, pPrev)) {
         dcPred[0] = dcPred[1] = dcPred[2] = m_block.DcReset();
         if (pic.nType == kPictureP) m_pmv[0][0] = m_pmv[1][0] = Mv{};

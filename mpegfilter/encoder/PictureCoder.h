@@ -113,9 +113,10 @@ class PictureCoder {
   int64_t SquaredError(int mbx, int mby) const;
   void KeepTrial(int nFlags, const Motion& m, int nCost);
   // *pQ: the rate control's quantiser on entry, the one chosen on return; bFiner, bCoarser: one
-  // step either way may be tried.
+  // step either way may be tried. Leaves the winner prepared (levels, prediction, *pCbp).
   Decision BestTrial(int mbx, int mby, int* pQ, bool bFiner, bool bCoarser, int nQ, bool bEdge,
-                     const Decision* pPrev, const int* dcPred, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
+                     const Decision* pPrev, const int* dcPred, uint8_t* pY, uint8_t* pCb, uint8_t* pCr,
+                     int* pCbp);
   void BlockGeometry(int b, bool bFieldDct, int* pComp, int* pX, int* pY, int* pStep) const;
 
   SequenceSetup m_seq;
@@ -138,8 +139,13 @@ class PictureCoder {
   static constexpr int kMaxTrials = 5;
   Decision m_trials[kMaxTrials];
   int m_nTrials = 0;
-  BitSink m_scratch;  // counts the bits of trial macroblocks  // best frame-search SAD of the previous
-                      // macroblock, per direction
+  BitSink m_scratch;  // counts the bits of trial macroblocks
+  struct Kept {       // the cheapest trial so far
+    short levels[12][64];
+    uint64_t scanMask[12];
+    uint8_t y[256], cb[256], cr[256];
+  } m_kept;  // best frame-search SAD of the previous
+             // macroblock, per direction
   Mv m_left[2];
   Mv m_above[2][1024];
 };
