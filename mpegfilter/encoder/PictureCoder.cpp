@@ -718,9 +718,21 @@ int64_t PictureCoder::SquaredError(int mbx, int mby) const {
     for (int r = 0; r < h; ++r) {
       const uint8_t* pa = a.p + static_cast<ptrdiff_t>(y + r) * a.nStride + x;
       const uint8_t* pb = b.p + static_cast<ptrdiff_t>(y + r) * b.nStride + x;
-      int nRow = 0;
-      for (int c = 0; c < w; ++c) nRow += (pa[c] - pb[c]) * (pa[c] - pb[c]);
-      n += nRow;
+      int c = 0;
+#if defined(__SSE2__)
+      const __m128i z = _mm_setzero_si128();
+      __m128i acc = z;
+      for (; c + 8 <= w; c += 8) {
+        const __m128i d =
+            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + c)), z),
+                          _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + c)), z));
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(d, d));
+      }
+      acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+      acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+      n += _mm_cvtsi128_si32(acc);
+#endif
+      for (; c < w; ++c) n += (pa[c] - pb[c]) * (pa[c] - pb[c]);
     }
   };
   add(m_src.y, m_rec.y, mbx * 16, mby * 16, 16, 16);
