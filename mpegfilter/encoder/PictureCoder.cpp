@@ -489,11 +489,13 @@ PictureCoder::Decision PictureCoder::Decide(int mbx, int mby, const Decision* pP
     consider(bw.frame, bits(nBwdType), vlc::kMbBackward);
     if (bTwoVectorModes) consider(bw.field, bits(nBwdType), vlc::kMbBackward);
     if (m_bFieldPic) KeepTrial(vlc::kMbBackward, bw.other.m, bw.other.nCost + bits(nBwdType));
-    // Both directions with the same motion type.
-    const int nTypes = bTwoVectorModes ? 2 : 1;
+    // Both directions with the same motion type; in field pictures also with the other field in
+    // one direction.
+    const int nTypes = m_bFieldPic ? 5 : (bTwoVectorModes ? 2 : 1);
     for (int t = 0; t < nTypes; ++t) {
-      const Candidate& cf = t == 0 ? fw.frame : fw.field;
-      const Candidate& cb = t == 0 ? bw.frame : bw.field;
+      const Candidate& cf = t == 1 ? fw.field : (t == 2 || t == 4 ? fw.other : fw.frame);
+      const Candidate& cb = t == 1 ? bw.field : (t >= 3 ? bw.other : bw.frame);
+      if (cf.nCost >= 1 << 30 || cb.nCost >= 1 << 30) continue;
       Candidate both;
       both.m = cf.m;
       for (int r = 0; r < 2; ++r) {
