@@ -76,6 +76,7 @@ class PictureCoder {
     // frame: one vector (frame prediction, or field prediction in a field picture); field: two
     // (field prediction in an interlaced frame picture, 16x8 in a field picture).
     Candidate frame, field;
+    Candidate other;  // field pictures: one vector from the field frame did not choose
   };
 
   bool AlternateScan(const PictureSetup& pic) const;
@@ -99,6 +100,23 @@ class PictureCoder {
   void ReconstructBlocks(const Decision& d, int mbx, int mby, const uint8_t* pY, const uint8_t* pCb,
                          const uint8_t* pCr, int nCbp, int q);
   void WriteMotion(BitSink& s, const Decision& d, int nDir);
+  // Prediction (the DCT type in interlaced frames) and the quantised blocks; returns the coded
+  // block pattern.
+  int Prepare(Decision* pD, int mbx, int mby, int q, uint8_t* pY, uint8_t* pCb, uint8_t* pCr);
+  // bEdge: the first or last macroblock of a slice.
+  bool CanSkip(const Decision& d, int nCbp, bool bEdge, const Decision* pPrev) const;
+  bool ZeroMotion(const Motion& m) const;
+  // macroblock_type flags for the coded macroblock (a P zero vector becomes "No MC").
+  int FlagsFor(Decision* pD, int nCbp, int q, int nQ) const;
+  // macroblock() after its address increment; updates the vector and DC predictors.
+  void PutMacroblock(BitSink& s, const Decision& d, int nFlags, int nCbp, int nQ, int* dcPred);
+  int64_t SquaredError(int mbx, int mby) const;
+  void KeepTrial(int nFlags, const Motion& m, int nCost);
+  // *pQ: the rate control's quantiser on entry, the one chosen on return; bFiner, bCoarser: one
+  // step either way may be tried. Leaves the winner prepared (levels, prediction, *pCbp).
+  Decision BestTrial(int mbx, int mby, int* pQ, bool bFiner, bool bCoarser, int nQ, bool bEdge,
+                     const Decision* pPrev, const int* dcPred, uint8_t* pY, uint8_t* pCb, uint8_t* pCr,
+                     int* pCbp);
   void BlockGeometry(int b, bool bFieldDct, int* pComp, int* pX, int* pY, int* pStep) const;
 
   SequenceSetup m_seq;
@@ -116,7 +134,18 @@ class PictureCoder {
   bool m_bReconB = false;
   PredictionCounts m_counts;
   int m_nLambda16 = 16;
-  int m_nLastSad[2] = {0, 0};  // best frame-search SAD of the previous macroblock, per direction
+  int m_nLastSad[2] = {0, 0};
+  // Candidates coded for real per macroblock: 2 gave about half the gain of 3, 8 little more than 5.
+  static constexpr int kMaxTrials = 5;
+  Decision m_trials[kMaxTrials];
+  int m_nTrials = 0;
+  BitSink m_scratch;  // counts the bits of trial macroblocks
+  struct Kept {       // the cheapest trial so far
+    short levels[12][64];
+    uint64_t scanMask[12];
+    uint8_t y[256], cb[256], cr[256];
+  } m_kept;  // best frame-search SAD of the previous
+             // macroblock, per direction
   Mv m_left[2];
   Mv m_above[2][1024];
 };

@@ -2,6 +2,7 @@
 #include "mpegfilter/encoder/RateControl.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace pxenc {
 
@@ -9,6 +10,10 @@ namespace {
 constexpr double kKp = 1.0, kKb = 1.4;
 // Quantiser ratio of each type to the I pictures' (index 0 unused).
 constexpr double kK[5] = {1.0, 1.0, kKp, kKb, 1.0};
+// Interlaced material: I pictures at this ratio (the others keep theirs). Finer I pictures gained
+// +0.06 to +0.14 dB on woven sources in field and frame pictures (0.6 to 0.8 alike), but lost up to
+// 0.14 dB on noisy progressive material, where the next pictures predict little from them.
+constexpr double kInterlacedIntraRatio = 0.7;
 // Finest quantiser_scale_code per picture type (I, P, B, second intra field). Easy pictures at quantiser 1
 // took bits that buy more in the harder pictures of a clip (equal slope), and a clip that is easy throughout
 // now spends less than the rate instead (variable-rate mode): +0.5 dB on a fractal zoom whose
@@ -49,6 +54,11 @@ void RateControl::Init(int64_t nBitRate, int32_t nFpsNum, int32_t nFpsDen, int32
   m_bFirstI = false;
   for (bool& b : m_bCoded) b = false;
   m_sum = Summary{};
+  std::copy(std::begin(kK), std::end(kK), std::begin(m_dK));
+}
+
+void RateControl::SetInterlaced(bool b) {
+  m_dK[1] = b ? kInterlacedIntraRatio : kK[1];
 }
 
 void RateControl::StartGop(int nI, int nP, int nB, int nIntraSecondFields) {
@@ -70,9 +80,9 @@ void RateControl::StartPicture(int nType) {
   double dSum = 0;
   for (int k = 1; k <= 4; ++k) {
     const double n = k == nType ? std::max(1, m_nLeft[k]) : (k == 1 ? 0 : m_nLeft[k]);
-    dSum += n * m_dX[k] / kK[k];
+    dSum += n * m_dX[k] / m_dK[k];
   }
-  double t = r * (m_dX[nType] / kK[nType]) / dSum;
+  double t = r * (m_dX[nType] / m_dK[nType]) / dSum;
   t = std::max(t, m_dBitRate / (8.0 * m_dPicRate));
   // Never plan more than the decoder's buffer will hold when the picture is removed.
   m_dCap = m_dVbv * 0.92;
@@ -108,8 +118,10 @@ int RateControl::MbQuant(int nIndex, int64_t nBitsSoFar) {
   const double dOver = static_cast<double>(nBitsSoFar) - m_dTarget * ExpectedShare(dPos);
   double q = (m_dD[m_nType] + dOver * ReactScale()) * 31.0 / m_dReact;
   // Close to the VBV cap: coarsest quantiser for the rest of the picture.
-  if (static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount)) q = 31;
+  m_bHeldAtCap = static_cast<double>(nBitsSoFar) > m_dCap * (0.7 + 0.25 * nIndex / m_nMbCount);
+  if (m_bHeldAtCap) q = 31;
   const int n = static_cast<int>(q + 0.5);
+  m_bHeldAtFloor = n < MinQuant(m_nType);
   return std::clamp(n, MinQuant(m_nType), 31);
 }
 
@@ -142,7 +154,7 @@ int64_t RateControl::EndPicture(int64_t nBits, double dAvgQ) {
   if (!m_bCoded[m_nType]) {
     for (int t = 1; t <= 4; ++t)
       if (!m_bCoded[t] && t != m_nType)
-        m_dD[t] = std::max(m_dD[t], std::min(31.0, dAvgQ * kK[t] / kK[m_nType]) * m_dReact / 31.0);
+        m_dD[t] = std::max(m_dD[t], std::min(31.0, dAvgQ * m_dK[t] / m_dK[m_nType]) * m_dReact / 31.0);
   }
   m_bCoded[m_nType] = true;
   m_dX[m_nType] = std::max(1.0, s * dAvgQ);

@@ -19,6 +19,8 @@ class RateControl {
   // target (a zoom at 8 Mbit/s coded its second intra field at quantiser 5.5, the P field
   // after it at 3.7).
   static constexpr int kIntraSecondField = 4;
+  // Interlaced material (after Init): finer I pictures than Test Model 5's ratio.
+  void SetInterlaced(bool b);
   // Pictures of each type in the GOP about to start.
   void StartGop(int nI, int nP, int nB, int nIntraSecondFields = 0);
   // nType 1 I, 2 P, 3 B or kIntraSecondField.
@@ -30,6 +32,11 @@ class RateControl {
   int64_t EndPicture(int64_t nBits, double dAvgQ);
   // VBV fullness before the next picture is removed (bits); for vbv_delay.
   double VbvFullness() const { return m_dVbv; }
+  // The last MbQuant wanted a finer quantiser than the floor gives: the budget is not what holds
+  // the quantiser there.
+  bool HeldAtFloor() const { return m_bHeldAtFloor; }
+  // The last MbQuant gave 31 because the picture runs close to the VBV cap: nothing finer.
+  bool HeldAtCap() const { return m_bHeldAtCap; }
   // Finest quantiser_scale_code MbQuant gives for pictures of type nType.
   static int MinQuant(int nType);
 
@@ -45,11 +52,13 @@ class RateControl {
  private:
   double m_dBitRate = 0, m_dPicRate = 25, m_dR = 0, m_dVbvSize = 0, m_dVbv = 0;
   double m_dX[5] = {}, m_dD[5] = {};
+  double m_dK[5] = {};  // quantiser ratio of each type to the I pictures' (index 0 unused)
   int m_nLeft[5] = {};
   int m_nType = 1;
   double m_dTarget = 0, m_dReact = 0, m_dCap = 0;
   int32_t m_nMbCount = 1;
   bool m_bFirstI = false;
+  bool m_bHeldAtFloor = false, m_bHeldAtCap = false;
   bool m_bCoded[5] = {};  // a picture of this type was coded
   Summary m_sum;
   // Where in the picture the bits went: share of the last picture of each type spent before

@@ -206,6 +206,7 @@ int32_t SequenceCoder::Run(const PxEncoderState& st, const char* pszUserData, Fr
   const int32_t nMbs = m_g.nMbWidth * m_g.nMbHeight / nPerFrame;
   m_rc.Init(st.nBitRate, st.nFrameRateNum * nPerFrame, st.nFrameRateDen, nMbs,
             static_cast<int64_t>(st.nVbvBufferSize) * 16384);
+  m_rc.SetInterlaced(st.nMpeg2 && st.nFieldCoding != 0);
 
   // Reference pictures: every M-th frame and the last one.
   const int nM = std::max(1, st.nM), nN = std::max(nM, st.nGopLength);

@@ -36,9 +36,16 @@ TEST_P(QuantFloor, AnAmpleBudgetStopsAtTheFloorAndAnOvershootAt31) {
   // quantiser 1 there.
   RateControl rc = Started(40'000'000);
   rc.StartPicture(c.nType);
-  for (int mb : {kMbs * 3 / 4, kMbs - 1}) EXPECT_EQ(rc.MbQuant(mb, 0), c.nFloor) << "macroblock " << mb;
-  // Far past anything the budget and the VBV buffer allow.
+  for (int mb : {kMbs * 3 / 4, kMbs - 1}) {
+    EXPECT_EQ(rc.MbQuant(mb, 0), c.nFloor) << "macroblock " << mb;
+    // The encoder then tries no coarser quantiser (the budget does not bind) ...
+    EXPECT_TRUE(rc.HeldAtFloor());
+    EXPECT_FALSE(rc.HeldAtCap());
+  }
+  // Far past anything the budget and the VBV buffer allow: ... and no finer one.
   EXPECT_EQ(rc.MbQuant(kMbs / 2, 64 * kVbv), 31);
+  EXPECT_TRUE(rc.HeldAtCap());
+  EXPECT_FALSE(rc.HeldAtFloor());
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, QuantFloor,
