@@ -181,10 +181,17 @@ uint64_t BlockCoder::OptimiseLevels(const float* pAbs, short* pLevels, bool bInt
   uint64_t nCand = ScanMask(pLevels) & (~uint64_t{0} << nFirst);
   // Per candidate: the cheapest path with it the last non-zero level so far, the previous
   // non-zero candidate on that path (-1 none) and its level there.
-  float fCost[64];
+  // The first kPathWindow entries of fCost and nPosOf stand before the first candidate: no path
+  // comes from them, so the predecessor loop needs no bounds.
+  float fCostPad[64 + kPathWindow];
+  uint8_t nPosPad[64 + kPathWindow];
+  std::fill_n(fCostPad, kPathWindow, 3.4e38f);
+  std::fill_n(nPosPad, kPathWindow, static_cast<uint8_t>(0));
+  float* fCost = fCostPad + kPathWindow;
+  uint8_t* nPosOf = nPosPad + kPathWindow;
   int8_t nPrev[64];
   int16_t nLevel[64];
-  uint8_t nPosOf[64], nRasterOf[64];
+  uint8_t nRasterOf[64];
   bool bNegative[64];
   // The last candidate never worth zeroing (its error alone outweighs any code): no path passes
   // over it.
@@ -219,9 +226,10 @@ uint64_t BlockCoder::OptimiseLevels(const float* pAbs, short* pLevels, bool bInt
       fTop = nFirst == 0 && nRun == 0 && nTop == 1 ? fLambda * 2.0f : rate[nRun][iTop];
       fLow = rate[nRun][iLow];
     }
-    for (int j = std::max({0, n - kPathWindow, nLastKept}); j < n; ++j) {
-      const float* pRow = rate[nPos - nPosOf[j] - 1];
-      const float t = fCost[j] + pRow[iTop], l = fCost[j] + pRow[iLow];
+    for (int j = n - kPathWindow; j < n; ++j) {
+      const float* pRow = rate[(nPos - nPosOf[j] - 1) & 63];
+      const float fFrom = j >= nLastKept ? fCost[j] : 3.4e38f;
+      const float t = fFrom + pRow[iTop], l = fFrom + pRow[iLow];
       nFromTop = t < fTop ? j : nFromTop;
       fTop = t < fTop ? t : fTop;
       nFromLow = l < fLow ? j : nFromLow;
