@@ -148,8 +148,8 @@ void BlockCoder::QuantIntra(const short* pBlock, short* pLevels, int q) const {
 
 bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbsSum,
                             uint64_t* pScanMask) const {
-  // |F(u,v)| <= sum|r| / 4 and a non-zero level needs |F| >= 2q, so below 8q no level can be
-  // non-zero. The bound is loose: on camera-like material fewer than 1 in 3000 residuals below 16q
+  // |F(u,v)| <= sum|r| / 4 and a level is only considered from 0.9 steps (|F| >= 1.8q), so below
+  // 7.2q no level can be non-zero. The bound is loose: on camera-like material fewer than 1 in 3000 residuals below 16q
   // give a level at all (a lone +-1), so those are not transformed either.
   if (nAbsSum < 16 * q) return false;
   alignas(16) float f[64], x[64];
