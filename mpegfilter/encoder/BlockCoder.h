@@ -1,7 +1,7 @@
 // One 8x8 block through quantisation, variable-length coding and reconstruction.
 // Quantisation is the encoder's choice (reciprocal multipliers per quantiser_scale_code, then a
-// rate-distortion choice of each level against its code length); inverse quantisation and mismatch control follow ISO/IEC
-// 13818-2 7.4 and ISO/IEC 11172-2 2.4.4 exactly and the inverse DCT is IdctChenWang, so the
+// rate-distortion choice of each level against its code length); inverse quantisation and mismatch control
+// follow ISO/IEC 13818-2 7.4 and ISO/IEC 11172-2 2.4.4 exactly and the inverse DCT is IdctChenWang, so the
 // reconstruction equals what any conforming decoder (and ours bit for bit) produces.
 // quantiser_scale_code q is 1..31 (q_scale_type 0: MPEG-2 quantiser_scale 2q, MPEG-1 q).
 #pragma once
