@@ -1,5 +1,5 @@
-// Non-intra quantisation on its own: a lone +-1 at the end of the scan is dropped when its code
-// costs more than its error is worth, and kept when it is cheap or large.
+// Non-intra quantisation on its own: a lone small level at the end of the scan is dropped when its
+// code costs more than its error is worth, and kept when it is cheap or large.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,7 +52,7 @@ const TailCase kTails[] = {
     {"medium_after_a_long_run", 63, 1.9, 0},     // 3.45 against 24 bits
     {"small_next_to_dc", 1, 1.25, 1},            // 1.5 against three bits
     {"medium_after_a_short_run", 2, 1.6, 1},     // 2.55 against a short code
-    {"level_two_after_a_long_run", 63, 2.6, 2},  // only +-1 is ever dropped
+    {"level_two_after_a_long_run", 63, 2.6, 2},  // 6.8 squared steps: worth an escape
 };
 
 INSTANTIATE_TEST_SUITE_P(Blocks, TrailingCoefficient, ::testing::ValuesIn(kTails),
