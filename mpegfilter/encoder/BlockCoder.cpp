@@ -112,6 +112,7 @@ void BlockCoder::Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne) {
       m_intraAdd[q][i] = kIntraTop + 0.5f * fIntra;
       m_interMul[q][i] = m_descale[i] * fInter;
       m_interAdd[q][i] = kInterTop + 0.5f * fInter;
+      m_interQuickAdd[q][i] = -kInterTop + 0.5f * fInter;
     }
   }
   for (int i = 0; i < 64; ++i) {
@@ -139,7 +140,7 @@ void BlockCoder::QuantIntra(const short* pBlock, short* pLevels, int q) const {
   alignas(16) float f[64], x[64];
   ForwardDctAan(pBlock, f);
   QuantiseBlock(f, m_intraMul[q], m_intraAdd[q], pLevels, x, m_nMaxLevel);
-  OptimiseLevels(x, pLevels, true);
+  if (!m_bQuick) OptimiseLevels(x, pLevels, true);
   const int nMult = 8 >> m_nDcPrecision;
   const int dc = static_cast<int>(std::floor(f[0] * m_descale[0] / nMult + 0.5f));
   const int nDcMax = (1 << (8 + m_nDcPrecision)) - 1;
@@ -154,6 +155,11 @@ bool BlockCoder::QuantInter(const short* pBlock, short* pLevels, int q, int nAbs
   if (nAbsSum < 16 * q) return false;
   alignas(16) float f[64], x[64];
   ForwardDctAan(pBlock, f);
+  if (m_bQuick) {
+    if (!QuantiseBlock(f, m_interMul[q], m_interQuickAdd[q], pLevels, x, m_nMaxLevel)) return false;
+    *pScanMask = ScanMask(pLevels);
+    return true;
+  }
   if (!QuantiseBlock(f, m_interMul[q], m_interAdd[q], pLevels, x, m_nMaxLevel)) return false;
   *pScanMask = OptimiseLevels(x, pLevels, false);
   return *pScanMask != 0;

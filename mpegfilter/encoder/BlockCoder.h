@@ -23,6 +23,9 @@ class BlockCoder {
   void Init(bool bMpeg2, int nDcPrecision, bool bIntraTableOne);
   // alternate_scan (MPEG-2): the vertical-first scan suits interlaced pictures.
   void SetAlternateScan(bool b) { m_bAlternate = b; }
+  // Quick levels (the ranking of a macroblock's trials): nearest intra levels, non-intra ones
+  // truncated from 1.1 steps (the former dead zone), without the rate-distortion choice.
+  void SetQuickLevels(bool b) { m_bQuick = b; }
 
   // Intra: pBlock holds samples 0..255 on entry; on return pLevels holds QF (raster).
   void QuantIntra(const short* pBlock, short* pLevels, int q) const;
@@ -57,11 +60,13 @@ class BlockCoder {
   int m_nIntraCodeTable = 0;  // the table intra AC levels are coded with
   int m_nMaxLevel = 2047;
   bool m_bAlternate = false;
+  bool m_bQuick = false;
   // Per quantiser_scale_code: multipliers from the DCT output to levels, and rounding offsets.
   alignas(16) float m_intraMul[32][64];
   alignas(16) float m_intraAdd[32][64];
   alignas(16) float m_interMul[32][64];
   alignas(16) float m_interAdd[32][64];
+  alignas(16) float m_interQuickAdd[32][64];  // truncation, a level from 1.1 steps
   float m_descale[64];
   float m_intraWeight[64];  // squared intra step against the non-intra one
   uint8_t m_codeBits[2][64][41];

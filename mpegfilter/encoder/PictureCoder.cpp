@@ -785,7 +785,10 @@ PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool b
     std::memcpy(m_kept.cr, pCr, nChroma);
   };
   best.nFlags = -1;
-  for (int i = 0; i < m_nTrials; ++i) trial(m_trials[i], q);
+  // Ranked on quick levels; the winner's are chosen by rate and distortion below.
+  m_block.SetQuickLevels(true);
+  const int nTrials = m_pic->bProgressiveFrame ? std::min(m_nTrials, kProgressiveTrials) : m_nTrials;
+  for (int i = 0; i < nTrials; ++i) trial(m_trials[i], q);
   // The chosen prediction one quantiser step either side, at the same lambda (the rate control
   // answers for the budget): each macroblock where its bits buy the most. Not coarser where the
   // rate control is held at its floor (the budget does not bind there: without this, testsrc2
@@ -806,6 +809,8 @@ PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool b
     std::memcpy(pCb, m_kept.cb, nChroma);
     std::memcpy(pCr, m_kept.cr, nChroma);
   }
+  m_block.SetQuickLevels(false);
+  *pCbp = TransformBlocks(best, mbx, mby, pY, pCb, pCr, *pQ);  // the caller reconstructs it
   return best;
 }
 

@@ -137,6 +137,7 @@ class PictureCoder {
   int m_nLastSad[2] = {0, 0};
   // Candidates coded for real per macroblock: 2 gave about half the gain of 3, 8 little more than 5.
   static constexpr int kMaxTrials = 5;
+  static constexpr int kProgressiveTrials = 3;  // progressive pictures are at parity with fewer
   Decision m_trials[kMaxTrials];
   int m_nTrials = 0;
   BitSink m_scratch;  // counts the bits of trial macroblocks
