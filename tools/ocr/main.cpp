@@ -26,7 +26,7 @@ namespace {
 int Fail(const std::string& text) {
   std::fprintf(stderr, "marlin3-ocr: %s\n", text.c_str());
   DebugTrace trace("marlin3-ocr", __FILE__);
-  trace.Error("marlin3-ocr: " + text);
+  trace.Error(text);
   enum : UINT { kIdsOcrQs = 90, kIdsNotRecognised = 310, kIdsFailedSummary = 606 };
   if (AfxGetResourceHandle() == nullptr)
     if (HMODULE strings = LoadLibraryA("marlin3.dll")) AfxSetResourceHandle(strings);
@@ -44,6 +44,12 @@ int Fail(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The conversion's trace goes to the user's own temporary folder, never into the working folder;
+  // without that folder nowhere (the log refuses a device).
+  const std::string own = platform::folders::PrivateTempFolder();
+  const std::string log = own.empty() ? std::string("/dev/null") : own + "marlin3-ocr.log";
+  if (!own.empty()) DeleteFileA(log.c_str());  // each run starts a new log
+  DebugTrace setup("marlin3-ocr", __FILE__, log.c_str());
   std::string languages;
   int at = 1;
   if (at + 1 < argc && std::strcmp(argv[at], "--languages") == 0) {
