@@ -228,6 +228,7 @@ TEST_F(OcrRoadTest, OurOcrApplicationWritesANewSearchablePdfAndOpensIt) {
   // A language pack that is not there: a failure, nothing left in the documents folder.
   EXPECT_EQ(1, Shell(env + Bin("marlin3-ocr") + " --languages zz " + Quote(tif.string()) + " 2>/dev/null"));
   EXPECT_FALSE(fs::exists(docs / "scan-3.pdf"));
+  EXPECT_TRUE(fs::is_empty(m_dir / "cwd"));  // its log is in the private temporary folder
 }
 
 }  // namespace
