@@ -83,6 +83,17 @@ std::unique_ptr<OcrPages> OcrPages::ForOutput(const std::string& value, int type
   return nullptr;
 }
 
+std::vector<std::string> OcrPages::SplitLanguages(const std::string& languages) {
+  std::vector<std::string> names;
+  for (size_t start = 0; start < languages.size();) {
+    const size_t plus = languages.find('+', start);
+    const size_t end = plus == std::string::npos ? languages.size() : plus;
+    if (end > start) names.push_back(languages.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
 std::string OcrPages::LanguageTitle(const std::string& languages) {
   struct Entry {
     const char* code;
@@ -110,12 +121,7 @@ std::string OcrPages::LanguageTitle(const std::string& languages) {
       {"vie", "Tiếng Việt"},
   };
   std::string title;
-  for (size_t start = 0; start < languages.size();) {
-    const size_t plus = languages.find('+', start);
-    const size_t end = plus == std::string::npos ? languages.size() : plus;
-    const std::string code = languages.substr(start, end - start);
-    start = end + 1;
-    if (code.empty()) continue;
+  for (const std::string& code : SplitLanguages(languages)) {
     const char* name = code.c_str();
     for (const Entry& entry : kNames)
       if (code == entry.code) name = entry.name;

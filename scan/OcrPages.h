@@ -56,6 +56,8 @@ class OcrPages {
   // The installed OCR languages, '+'-joined ("deu+eng"), for a choice; "" without the OCR library.
   // Loads the library for the call only.
   static std::string InstalledLanguages();
+  // The names of a '+'-joined list, in order, empty names left out.
+  static std::vector<std::string> SplitLanguages(const std::string& languages);
   // A '+'-joined list as people read it, each language by its own name ("deu+eng": "Deutsch +
   // English"); a name the table lacks (a script, a rare language) stays as Tesseract calls it.
   static std::string LanguageTitle(const std::string& languages);

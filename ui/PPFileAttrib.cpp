@@ -13,13 +13,7 @@ namespace {
 // The choices of the language box: each installed language, and each other one with English, which
 // letters in most languages quote.
 std::vector<std::string> LanguageChoices(const std::string& installed) {
-  std::vector<std::string> names;
-  for (size_t start = 0; start < installed.size();) {
-    const size_t plus = installed.find('+', start);
-    const size_t end = plus == std::string::npos ? installed.size() : plus;
-    if (end > start) names.push_back(installed.substr(start, end - start));
-    start = end + 1;
-  }
+  const std::vector<std::string> names = OcrPages::SplitLanguages(installed);
   std::vector<std::string> choices = names;
   bool english = false;
   for (const std::string& name : names) english = english || name == "eng";

@@ -20,9 +20,8 @@ class PPFileAttrib : public CPropertyPage {
   void DoDataExchange(CDataExchange* pDX) override;
 
   CSliderCtrl m_Slider;
-  CComboBox m_Languages;               // 86: each choice by its languages' own names
-  std::vector<std::string> m_choices;  // the lists behind the box's items, in its order
-  int m_nSearchable = 0;               // 84
+  CComboBox m_Languages;  // 86: each choice by its languages' own names
+  int m_nSearchable = 0;  // 84
 
  private:
   void ShowOcr(bool pdf);
@@ -31,6 +30,7 @@ class PPFileAttrib : public CPropertyPage {
   void AddChoice(const std::string& languages);
   // The index of the list among the choices, -1 when it is not one.
   int ChoiceOf(const std::string& languages) const;
-  std::string m_strInstalled;  // read once per wizard: loading the OCR library is not free
+  std::vector<std::string> m_choices;  // the lists behind the box's items, in its order
+  std::string m_strInstalled;          // read once per wizard: loading the OCR library is not free
   bool m_bLanguagesRead = false;
 };

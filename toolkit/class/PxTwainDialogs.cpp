@@ -223,7 +223,7 @@ class PxTwainProgressWindow : public CDialog {
       SetDlgItemText(IDC_PROGRESS_TEXT,
                      Text(IDS_TEXT_PAGE, "Making the text searchable: page %1 of %2...", page, pages));
     }
-    Bar(pages > 0 ? (page - 1) * 100 / pages : -1);
+    Bar(PxTwainUi::TextPercent(page, pages));
   }
   void Bar(int percent) {
     if (auto* bar = GetDlgItemAs<CProgressCtrl>(IDC_PROGRESS_BAR)) {

@@ -4,6 +4,7 @@
 
 #include "platform/base/WinTypes.h"
 #include "platform/files/Files.h"
+#include "scan/OcrPages.h"
 
 namespace ocrapp {
 
@@ -24,13 +25,7 @@ std::string TesseractName(unsigned langId) {
 }
 
 std::string DefaultLanguages(unsigned langId, const std::string& installed) {
-  std::vector<std::string> have;
-  for (size_t start = 0; start <= installed.size();) {
-    const size_t plus = installed.find('+', start);
-    const size_t end = plus == std::string::npos ? installed.size() : plus;
-    if (end > start) have.push_back(installed.substr(start, end - start));
-    start = end + 1;
-  }
+  const std::vector<std::string> have = OcrPages::SplitLanguages(installed);
   auto installedName = [&](const std::string& name) {
     for (const std::string& h : have)
       if (h == name) return true;

@@ -29,8 +29,8 @@ class PxTwainUi {
   virtual bool Progress(int page, int percent) = 0;
   // The same window after the last page while the pages' text is still recognised: page `page` of
   // `pages`. False once Cancel was pressed.
-  virtual bool TextProgress(int page, int pages) {
-    return Progress(page, pages > 0 ? (page - 1) * 100 / pages : -1);
-  }
+  virtual bool TextProgress(int page, int pages) { return Progress(page, TextPercent(page, pages)); }
+  // The bar of that wait: the share of the pages read before `page`.
+  static int TextPercent(int page, int pages) { return pages > 0 ? (page - 1) * 100 / pages : -1; }
   virtual void ProgressClose() = 0;
 };
