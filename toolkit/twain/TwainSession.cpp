@@ -39,6 +39,7 @@ std::vector<std::string> PnmFeed() {
   std::sort(files.begin(), files.end());
   return files;
 }
+
 // See Acquire: the least time between sane_start and a cancel after a failure.
 constexpr int kCancelSettleMs = 20;
 
