@@ -751,13 +751,13 @@ PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool b
   // will (nothing of this picture reads it before then).
   const int q = *pQ;
   const double dLambda = kRdLambda * q * q;
-  const int nBlocks = m_seq.g.nBlocks, nChroma = m_cw * m_ch;
+  const int nChroma = m_cw * m_ch;
   Mv savedPmv[2][2];
   std::memcpy(savedPmv, m_pmv, sizeof m_pmv);
   Decision best;
   double dBest = 0;
   bool bLastIsBest = false;
-  // Codes t at nQuant; keeps it (its levels and prediction too) when it is the cheapest so far.
+  // Codes t at nQuant; keeps it (and its prediction) when it is the cheapest so far.
   auto trial = [&](Decision t, int nQuant) {
     const int nCbp = Prepare(&t, mbx, mby, nQuant, pY, pCb, pCr);
     int64_t nBits = 0;
@@ -777,9 +777,6 @@ PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool b
     dBest = dCost;
     best = t;
     *pQ = nQuant;
-    *pCbp = nCbp;
-    std::memcpy(m_kept.levels, m_levels, sizeof(m_levels[0]) * nBlocks);
-    std::memcpy(m_kept.scanMask, m_scanMask, sizeof(m_scanMask[0]) * nBlocks);
     std::memcpy(m_kept.y, pY, 256);
     std::memcpy(m_kept.cb, pCb, nChroma);
     std::memcpy(m_kept.cr, pCr, nChroma);
@@ -803,8 +800,6 @@ PictureCoder::Decision PictureCoder::BestTrial(int mbx, int mby, int* pQ, bool b
       if (nQuant >= nFloor && nQuant <= 31 && (nQuant > q ? bCoarser : bFiner)) trial(chosen, nQuant);
   }
   if (!bLastIsBest) {
-    std::memcpy(m_levels, m_kept.levels, sizeof(m_levels[0]) * nBlocks);
-    std::memcpy(m_scanMask, m_kept.scanMask, sizeof(m_scanMask[0]) * nBlocks);
     std::memcpy(pY, m_kept.y, 256);
     std::memcpy(pCb, m_kept.cb, nChroma);
     std::memcpy(pCr, m_kept.cr, nChroma);

@@ -134,19 +134,16 @@ class PictureCoder {
   bool m_bReconB = false;
   PredictionCounts m_counts;
   int m_nLambda16 = 16;
-  int m_nLastSad[2] = {0, 0};
+  int m_nLastSad[2] = {0, 0};  // best frame-search SAD of the previous macroblock, per direction
   // Candidates coded for real per macroblock: 2 gave about half the gain of 3, 8 little more than 5.
   static constexpr int kMaxTrials = 5;
   static constexpr int kProgressiveTrials = 3;  // progressive pictures are at parity with fewer
   Decision m_trials[kMaxTrials];
   int m_nTrials = 0;
   BitSink m_scratch;  // counts the bits of trial macroblocks
-  struct Kept {       // the cheapest trial so far
-    short levels[12][64];
-    uint64_t scanMask[12];
+  struct Kept {       // the prediction of the cheapest trial so far
     uint8_t y[256], cb[256], cr[256];
-  } m_kept;  // best frame-search SAD of the previous
-             // macroblock, per direction
+  } m_kept;
   Mv m_left[2];
   Mv m_above[2][1024];
 };
